@@ -1,0 +1,60 @@
+// The handlers of the statements that are not compiled by the generic
+// encoder: block statements with their jumps, declarations, labels, aliases
+// and the setup commands. Each reads the current statement and returns
+// success; a failure has been reported by the time it returns.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "language/kc_command.h"
+
+namespace kv {
+
+class KCFuncSet;
+class KCSystem;
+
+class StatementHandlers {
+ public:
+  StatementHandlers(KCSystem& sys, KCCommand& command, KCFuncSet& funcs);
+
+  // Jump machinery shared by the block statements.
+  bool FindBlock(BlockRecord* opener, std::vector<BlockRecord>* set_aside);
+  bool SetOffset(uint32_t patch_pos, uint32_t base_index);
+  bool OutIfCmd(BlockRecord record);
+  bool OutSysGotoCmd(BlockRecord* record);
+
+  bool If();
+  bool ElseIf();
+  bool Else();
+  bool EndIf();
+  bool Loop();
+  bool LoopExit();
+  bool ReadCmdLoopEnd();
+  bool ReadCmdFunction();
+  bool FunctionExit();
+  bool ReadCmdFunctionEnd();
+  bool Void();
+  bool VoidEnd();
+  bool NewCommand();
+  bool DebugOnly();
+  bool DebugOnlyEnd();
+  bool ReleaseOnly();
+  bool ReleaseOnlyEnd();
+  bool Label();
+  bool ReadCmdCreateWindow();
+  bool ReadCmdWindowSize();
+  bool NGLVariable(int32_t id);
+
+  // At the end of a script (or when it is abandoned): reports every block
+  // still open as an error naming its opening command and line, and empties
+  // the block stack so nothing leaks into the next script.
+  void CloseOpenBlocks();
+
+ private:
+  KCSystem& sys_;
+  KCCommand& command_;
+  KCFuncSet& funcs_;
+};
+
+}  // namespace kv

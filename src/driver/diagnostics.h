@@ -1,0 +1,91 @@
+// Console output of the converter: plain progress messages, and errors,
+// warnings and internal errors, which are prefixed with their label and, while
+// a script is being read, with the script's path and line, and counted.
+//
+// Message formats are the program's own texts, written in the code as UTF-8
+// literals with the conversions %s, %d and %c. Arguments say what they hold:
+// script text (CP932 bytes, converted for a UTF-8 console), a path (printed
+// as the file system has it), a number or a single byte.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+class KCFile;
+
+class LogArg {
+ public:
+  enum class Kind { kNumber, kChar, kText, kPath };
+
+  LogArg(int32_t number) : kind_(Kind::kNumber), number_(number) {}
+  LogArg(std::string_view cp932_text) : kind_(Kind::kText), text_(cp932_text) {}
+  LogArg(const char* cp932_text) : kind_(Kind::kText), text_(cp932_text) {}
+  LogArg(const std::string& cp932_text) : kind_(Kind::kText), text_(cp932_text) {}
+  static LogArg Char(int byte) { LogArg a(int32_t{byte}); a.kind_ = Kind::kChar; return a; }
+  static LogArg Path(std::string_view path) { LogArg a(path); a.kind_ = Kind::kPath; return a; }
+
+  Kind kind() const { return kind_; }
+  int32_t number() const { return number_; }
+  std::string_view text() const { return text_; }
+
+ private:
+  Kind kind_;
+  int32_t number_ = 0;
+  std::string_view text_;
+};
+
+// Where console bytes go: standard output in the program, a string in tests.
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  virtual void Write(std::string_view bytes) = 0;
+};
+
+// Sink for standard output.
+MessageSink& StdoutSink();
+
+// A sink that keeps everything written to it (for tests).
+class StringSink : public MessageSink {
+ public:
+  void Write(std::string_view bytes) override { text.append(bytes); }
+  std::string text;
+};
+
+enum class ConsoleEncoding { kUtf8, kCp932 };
+
+class Diagnostics {
+ public:
+  static constexpr int32_t kErrorLimit = 100;
+
+  Diagnostics(MessageSink& sink, ConsoleEncoding encoding);
+
+  // The script whose path and line prefix errors and warnings; null when none.
+  void set_current_source(const KCFile* const* current_source) { current_source_ = current_source; }
+  ConsoleEncoding encoding() const { return encoding_; }
+
+  void Message(std::string_view format, std::initializer_list<LogArg> args = {});
+  void Error(std::string_view format, std::initializer_list<LogArg> args = {});
+  void Warning(std::string_view format, std::initializer_list<LogArg> args = {});
+  void InternalError(std::string_view format, std::initializer_list<LogArg> args = {});
+
+  int32_t errorCount = 0;        // errors and internal errors
+  int32_t warningCount = 0;
+  int32_t errorsSinceLimit = 0;  // errors only; reset when the error limit fires
+
+ private:
+  void Prefixed(std::string_view label, std::string_view format,
+                std::initializer_list<LogArg> args);
+  void AppendLiteral(std::string* out, std::string_view utf8) const;
+  void AppendFormatted(std::string* out, std::string_view format,
+                       std::initializer_list<LogArg> args) const;
+
+  MessageSink& sink_;
+  ConsoleEncoding encoding_;
+  const KCFile* const* current_source_ = nullptr;
+};
+
+}  // namespace kv

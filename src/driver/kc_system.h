@@ -1,0 +1,74 @@
+// KCSystem: the one conversion-wide context of a run. It holds the settled
+// options, the diagnostics and their counters, the current script and its
+// object, the registered scripts with their temporary objects, the found media
+// files and the label and function definitions.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/diagnostics.h"
+#include "source/pell_file.h"
+
+namespace kv {
+
+class FileSystem;
+
+struct DefinitionRecord {
+  std::string name;
+  std::string script;  // path of the source in which the definition stands
+  uint32_t position;   // itemPosition at the definition
+};
+
+class KCSystem {
+ public:
+  KCSystem(FileSystem& fs, MessageSink& sink, ConsoleEncoding encoding);
+  ~KCSystem();
+  KCSystem(const KCSystem&) = delete;
+  KCSystem& operator=(const KCSystem&) = delete;
+
+  // Registers a script found by the file search: resolves and loads it and
+  // gives it an empty temporary object.
+  bool AddScript(const std::string& path);
+  // Makes main.txt of the engine directory the current script.
+  bool StartMainScript();
+  // Makes the next unconverted script (ascending byte order of paths) current;
+  // false when none is left.
+  bool NextScript();
+  // The current object's write position.
+  bool GetObjectPos(uint32_t* position);
+  void AddLabel(const std::string& name) { RecordDefinition(name, &LabelDefinitions); }
+  void AddFunction(const std::string& name) { RecordDefinition(name, &FunctionDefinitions); }
+  void RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list);
+
+  // Seed for the scrambling of the next object file written.
+  uint32_t ScrambleSeed() const { return seedClock(); }
+
+  FileSystem& fs;
+  Diagnostics log;
+  std::function<uint32_t()> seedClock;
+
+  std::string scriptObjectName = "script.kvo";
+  std::string imageObjectName = "image.kvo";
+  std::string audioObjectName = "audio.kvo";
+  std::string movieObjectName = "movie.kvo";
+  std::string engineDirectory;
+
+  uint32_t itemPosition = 0;
+  KCFile* currentSource = nullptr;
+  KCFile* currentObject = nullptr;
+  bool converting = false;
+  bool setupPhase = false;
+
+  std::map<std::string, std::unique_ptr<KCFile>> LoadedSources;
+  std::vector<std::string> ImageFiles, AudioFiles, MovieFiles;
+  std::vector<DefinitionRecord> LabelDefinitions, FunctionDefinitions;
+  // Absolute script path -> temporary object, in ascending byte order.
+  std::map<std::string, std::unique_ptr<KCFile>> Objects;
+};
+
+}  // namespace kv

@@ -1,0 +1,105 @@
+// KCCommand: the statement being compiled (parameters of lexical elements),
+// the block stack of the block statements, and the command tables with the
+// aliases defined by new_command.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "language/command_table.h"
+
+namespace kv {
+
+class KCSystem;
+
+enum ElementKind : uint8_t {
+  ElemOperator = 0x02,
+  ElemString = 0x04,
+  ElemNumber = 0x08,
+  ElemLabel = 0x14,  // carries the string bit too: test 0x10 to tell a label
+  ElemWord = 0x40,
+};
+
+struct CommandElement {
+  uint8_t kind = 0;
+  std::string text;  // word, label name, operator, or string contents
+  std::string raw;   // as written (a string with its quotes)
+  double number = 0;
+};
+
+using CommandParameter = std::vector<CommandElement>;
+
+enum BlockFlag : uint32_t {
+  BlkIf = 0x10,
+  BlkElseIf = 0x20,
+  BlkElse = 0x40,
+  BlkIfEnd = 0x80,
+  BlkLoopExit = 0x100,
+  BlkFunctionExit = 0x200,
+  BlkFunction = 0x800,
+  BlkDebugOnly = 0x1000,
+  BlkReleaseOnly = 0x2000,
+  BlkVoid = 0x4000,
+  BlkLoopStart = 0x20000000,
+};
+
+struct BlockRecord {
+  uint32_t flags = 0;
+  uint32_t patchPos = 0;   // byte position of a jump distance still to patch
+  uint32_t baseIndex = 0;  // itemPosition just after that jump (loop start: at the loop)
+  uint32_t line = 0;       // source line of the statement that opened the block
+};
+
+class KCCommand {
+ public:
+  explicit KCCommand(KCSystem& sys);
+  ~KCCommand();
+
+  // --- The current statement.
+  bool GetElement(uint32_t parameter, uint32_t element, CommandElement* out);
+  // The element without copying or reporting; null when there is none.
+  const CommandElement* ElementAt(uint32_t parameter, uint32_t element) const;
+  uint32_t GetElemSize(uint32_t parameter);
+  uint32_t GetParamCount() const { return static_cast<uint32_t>(parameters_.size()); }
+  bool DeleteElement();
+  void DeleteParameter();
+  void ClearParameters();
+  void AppendParameter(CommandParameter parameter);
+  void InsertParameterFront(CommandParameter parameter);
+
+  // --- The block stack.
+  void PushBlock(const BlockRecord& record);
+  BlockRecord PopBlock();
+  BlockRecord TopBlock() const;
+  size_t BlockDepth() const { return blocks_.size(); }
+  // Records from the bottom of the stack (index 0) to the top.
+  const std::vector<BlockRecord>& Blocks() const { return blocks_; }
+  void ClearBlocks() { blocks_.clear(); }
+
+  // --- Command tables and aliases.
+  void InitCommandTable();
+  void DeleteSetupCommands();
+  bool InSetupPhase() const { return setup_commands_ != nullptr; }
+  int32_t GetCommandId(std::string_view word);
+  int32_t FindCommandId(std::string_view name) const;
+  int32_t FindAliasId(std::string_view name) const;
+  bool IsSetupCommandId(int32_t id) const;
+  bool AddAlias(std::string_view target, std::string_view alias);
+  bool AddAliasId(int32_t id, std::string_view alias);
+  ParamCount GetParamCountEntry(int32_t id) const;
+
+ private:
+  KCSystem& sys_;
+  std::vector<CommandParameter> parameters_;
+  std::vector<BlockRecord> blocks_;
+  std::unordered_map<std::string_view, int32_t> command_table_;
+  std::unique_ptr<std::unordered_map<std::string_view, int32_t>> setup_commands_;
+  std::map<int32_t, std::string> command_aliases_;
+};
+
+}  // namespace kv

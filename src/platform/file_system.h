@@ -1,0 +1,83 @@
+// The thin layer between the converter and the operating system's file system.
+// Every directory listing, existence check, absolute path, file read and file
+// write of the program goes through a FileSystem, so tests can run the whole
+// converter over an in-memory tree and make any call fail on demand.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+struct DirectoryEntry {
+  std::string name;    // the entry's name, bytes as the file system has them
+  bool is_directory;   // a directory, or a symbolic link to one
+};
+
+// A file opened for reading in pieces (media files are streamed, not loaded).
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  // Size in bytes at the moment the file was opened.
+  virtual uint64_t Size() const = 0;
+  // Reads up to `n` bytes; stores how many were read (0 at the end of the file).
+  // False on a read error.
+  virtual bool Read(char* buffer, size_t n, size_t* got) = 0;
+};
+
+// An output file written to a temporary file beside its target and renamed
+// into place by Commit(), so that a failed or interrupted write leaves any
+// older file of that name as it was. Destroying it without a successful
+// Commit() removes the temporary file.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  virtual bool Write(const char* data, size_t n) = 0;
+  virtual bool Commit() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // The process's current directory, without a trailing separator.
+  virtual std::string CurrentDirectory() = 0;
+
+  // Lists `directory` (which ends with a separator): its entries other than
+  // "." and "..", in ascending byte order of their names. False when the
+  // directory cannot be listed.
+  virtual bool ListDirectory(const std::string& directory,
+                             std::vector<DirectoryEntry>* entries) = 0;
+
+  // A key that is equal for two paths naming the same directory (device and
+  // inode on POSIX), used to avoid walking a directory that is already on the
+  // current walk again. False when the directory cannot be examined.
+  virtual bool DirectoryKey(const std::string& directory, std::string* key) = 0;
+
+  // True when a file or directory of this name exists.
+  virtual bool Exists(const std::string& path) = 0;
+
+  // The absolute form of `path`, made lexically: relative paths are joined to
+  // the current directory, "." and ".." are folded, links are not resolved.
+  virtual std::string AbsolutePath(const std::string& path) = 0;
+
+  // Reads a whole file. False when it cannot be opened or read.
+  virtual bool ReadFile(const std::string& path, std::string* contents) = 0;
+
+  // Opens a file for reading in pieces; null when it cannot be opened.
+  virtual std::unique_ptr<InputFile> OpenInput(const std::string& path) = 0;
+
+  // Starts writing `path` (see OutputFile); null when the temporary file
+  // cannot be created.
+  virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
+};
+
+// The file system of the machine the program runs on.
+FileSystem& RealFileSystem();
+
+// Writes `contents` to `path` through CreateOutput/Write/Commit.
+bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::string& contents);
+
+}  // namespace kv

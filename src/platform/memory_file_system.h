@@ -1,0 +1,56 @@
+// An in-memory FileSystem for tests: a tree of files and directories that
+// lives in a map, with failures that can be switched on per path.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace kv {
+
+class MemoryFileSystem : public FileSystem {
+ public:
+  // Paths are absolute, '/'-separated. Parent directories are created as needed.
+  explicit MemoryFileSystem(std::string current_directory = "/game");
+
+  void AddFile(const std::string& path, std::string contents);
+  void AddDirectory(const std::string& path);
+  void RemoveFile(const std::string& path) { files_.erase(path); }
+  bool HasFile(const std::string& path) const { return files_.count(path) != 0; }
+  const std::string& FileContents(const std::string& path) const { return files_.at(path); }
+  // A file whose reported size is `size` although it holds no data, to test
+  // size limits without allocating the bytes.
+  void AddHugeFile(const std::string& path, uint64_t size);
+
+  // Failure switches.
+  std::set<std::string> unreadable;     // ReadFile / OpenInput fail
+  std::set<std::string> unwritable;     // CreateOutput fails
+  std::set<std::string> unlistable;     // ListDirectory fails
+  std::set<std::string> fail_on_write;  // OutputFile::Write fails
+  // Number of temporary outputs not yet committed or discarded.
+  int open_outputs = 0;
+
+  std::string CurrentDirectory() override { return cwd_; }
+  bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override;
+  bool DirectoryKey(const std::string& directory, std::string* key) override;
+  bool Exists(const std::string& path) override;
+  std::string AbsolutePath(const std::string& path) override;
+  bool ReadFile(const std::string& path, std::string* contents) override;
+  std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
+
+ private:
+  friend class MemoryOutputFile;
+  std::string cwd_;
+  std::map<std::string, std::string> files_;
+  std::map<std::string, uint64_t> huge_files_;
+  std::set<std::string> directories_;
+};
+
+// Lexical absolute path: `name` joined to `cwd` when relative, "." and ".."
+// folded, repeated separators collapsed. Shared by both file systems.
+std::string LexicalAbsolutePath(const std::string& cwd, const std::string& name);
+
+}  // namespace kv
