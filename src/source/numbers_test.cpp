@@ -31,52 +31,28 @@ TEST(ParseIntegerTest, SignDigitsAndWrap) {
   EXPECT_EQ(v, 12);
 }
 
-TEST(ReadDecimalTest, FractionScaledByRepeatedTenths) {
-  double v = -1;
-  EXPECT_EQ(ReadDecimal("0.3", &v), 3u);
-  EXPECT_EQ(v, 3 * 0.1);
-  EXPECT_NE(v, 0.3);
-  EXPECT_EQ(ReadDecimal("12.25;", &v), 5u);
-  EXPECT_EQ(v, 12.25);
-  EXPECT_EQ(ReadDecimal("1.5", &v), 3u);
-  EXPECT_EQ(v, 1.5);
-  EXPECT_EQ(ReadDecimal("0.07", &v), 4u);
-  EXPECT_EQ(v, 7.0 * 0.1 * 0.1);
-  EXPECT_EQ(ReadDecimal("-2.5", &v), 4u);
-  EXPECT_EQ(v, -2.5);
-  EXPECT_EQ(ReadDecimal("-.5", &v), 3u);
-  EXPECT_EQ(v, -0.5);
-}
-
-TEST(ReadDecimalTest, PointAndSignQuirks) {
-  double v = -1;
-  EXPECT_EQ(ReadDecimal("7.+", &v), 2u);
-  EXPECT_EQ(v, 7.0);
-  EXPECT_EQ(ReadDecimal("-7.-", &v), 3u);
-  EXPECT_EQ(v, -7.0);
-  EXPECT_EQ(ReadDecimal("5.", &v), 2u);
-  EXPECT_EQ(v, 5.0);
-  EXPECT_EQ(ReadDecimal("5.x", &v), 2u);
-  EXPECT_EQ(v, 5.0);
-  EXPECT_EQ(ReadDecimal("1.5.3", &v), 3u);
-  EXPECT_EQ(v, 1.5);
-  EXPECT_EQ(ReadDecimal("+;", &v), 1u);  // a lone sign converts as zero
-  EXPECT_EQ(v, 0.0);
+TEST(ReadDecimalTest, ValuesAndCharactersTaken) {
+  struct Case { std::string_view text; size_t taken; double value; };
+  const Case cases[] = {
+      {"0.3", 3, 3 * 0.1},        {"12.25;", 5, 12.25},      {"1.5", 3, 1.5},
+      {"0.07", 4, 7 * 0.1 * 0.1}, {"-2.5", 4, -2.5},         {"-.5", 3, -0.5},
+      {"7.+", 2, 7},              {"-7.-", 3, -7},           {"5.", 2, 5},
+      {"5.x", 2, 5},              {"1.5.3", 3, 1.5},         {"+;", 1, 0},
+      {"2147483648", 10, -2147483648.0},
+      {"99999999999", 11, static_cast<int32_t>(99999999999LL % 4294967296LL)},
+  };
+  for (const Case& c : cases) {
+    double v = 1234;
+    EXPECT_EQ(ReadDecimal(c.text, &v), c.taken) << c.text;
+    EXPECT_EQ(v, c.value) << c.text;
+  }
+  double v = 3 * 0.1;
+  ASSERT_NE(v, 0.3);  // 0.3 really reads as a different double than the nearest one
   v = -1;
-  EXPECT_EQ(ReadDecimal(".5", &v), 0u);
-  EXPECT_EQ(ReadDecimal("", &v), 0u);
-  EXPECT_EQ(ReadDecimal("x", &v), 0u);
+  for (std::string_view none : {".5", "", "x"}) EXPECT_EQ(ReadDecimal(none, &v), 0u) << none;
   EXPECT_EQ(v, -1);
   EXPECT_EQ(ReadDecimal(std::string_view("2.75", 2), &v), 2u);
   EXPECT_EQ(v, 2.0);
-}
-
-TEST(ReadDecimalTest, DigitRunsWrapIn32Bits) {
-  double v = 0;
-  EXPECT_EQ(ReadDecimal("99999999999", &v), 11u);
-  EXPECT_EQ(v, static_cast<double>(static_cast<int32_t>(99999999999LL % 4294967296LL)));
-  EXPECT_EQ(ReadDecimal("2147483648", &v), 10u);
-  EXPECT_EQ(v, -2147483648.0);
 }
 
 TEST(ReadNumberTextTest, PrefixesAndDecimal) {
