@@ -1,0 +1,142 @@
+#include "source/source_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "driver/kc_system.h"
+#include "platform/memory_file_system.h"
+#include "source/pell_file.h"
+
+namespace kv {
+namespace {
+
+using namespace std::string_literals;
+
+class SourceLoaderTest : public ::testing::Test {
+ protected:
+  SourceLoaderTest() { sys.seedClock = [] { return 12345u; }; }
+
+  MemoryFileSystem fs{"/game"};
+  StringSink out;
+  KCSystem sys{fs, out, ConsoleEncoding::kUtf8};
+};
+
+TEST_F(SourceLoaderTest, LoadsOnceAndWarnsOnTheSecondRequest) {
+  fs.AddFile("/game/main.txt", "a;\r\nb;");
+  KCFile* source = LoadSource(sys, "main.txt");
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(source->path, "/game/main.txt");
+  EXPECT_EQ(source->mode, static_cast<uint32_t>(ModeRead));
+  EXPECT_EQ(source->contents, "a;\nb;\0"s);
+  EXPECT_EQ(source->lineCount, 2);
+  EXPECT_EQ(source->position, 0u);
+  EXPECT_EQ(source->line, 1);
+  EXPECT_EQ(sys.LoadedSources.size(), 1u);
+  EXPECT_EQ(out.text, "");
+
+  // Another name for the same file: a warning, the same object, not reloaded.
+  source->position = 3;
+  fs.AddFile("/game/main.txt", "changed");
+  EXPECT_EQ(LoadSource(sys, "./sub/../main.txt"), source);
+  EXPECT_EQ(source->position, 3u);
+  EXPECT_EQ(source->contents, "a;\nb;\0"s);
+  EXPECT_EQ(out.text, "警告 : ファイル \"/game/main.txt\" は既に読み込まれています\n");
+  EXPECT_EQ(sys.log.warningCount, 1);
+}
+
+TEST_F(SourceLoaderTest, FailuresRegisterNothing) {
+  EXPECT_EQ(LoadSource(sys, "missing.txt"), nullptr);
+  EXPECT_EQ(out.text, "ファイル \"missing.txt\" が見つかりませんでした\n");
+  EXPECT_EQ(sys.log.errorCount, 0);
+
+  out.text.clear();
+  fs.AddFile("/game/locked.txt", "x;");
+  fs.unreadable.insert("/game/locked.txt");
+  EXPECT_EQ(LoadSource(sys, "locked.txt"), nullptr);
+  EXPECT_EQ(out.text,
+            "エラー : \"/game/locked.txt\" 指定した名前が間違っている可能性があります\n"
+            "間違っていない場合は内部エラーです\n");
+
+  // An unclosed block comment, reported with the position of the source that
+  // is current while loading (the message has no line feed of its own).
+  fs.AddFile("/game/main.txt", "\n\nload;");
+  KCFile* main_source = LoadSource(sys, "/game/main.txt");
+  ASSERT_NE(main_source, nullptr);
+  main_source->FileSeek(3, 0);
+  sys.currentSource = main_source;
+  out.text.clear();
+  fs.AddFile("/game/bad.txt", "a;\n/* never closed\n");
+  EXPECT_EQ(LoadSource(sys, "bad.txt"), nullptr);
+  EXPECT_EQ(out.text, "エラー : /game/main.txt 3 行目 コメントの終端が見つかりませんでした");
+  EXPECT_EQ(sys.log.errorCount, 2);
+  EXPECT_EQ(sys.LoadedSources.count("/game/bad.txt"), 0u);
+  EXPECT_EQ(sys.LoadedSources.size(), 1u);
+}
+
+TEST_F(SourceLoaderTest, CommentRemoval) {
+  struct Case {
+    std::string file;
+    std::string contents;  // after loading, the appended NUL included
+  };
+  const Case cases[] = {
+      {"// only a comment", ""},                     // takes the appended NUL with it
+      {"a; // note\nb;", "a; \nb;\0"s},              // the line feed stays
+      {"a /*\n\n*/b", "a \n\nb\0"s},                 // every line feed inside stays
+      {"\"x//y\";\nz", "\"x\nz\0"s},                 // no regard to quotes
+      {"/* a /* b */ c */", " c */\0"s},             // no nesting
+      {"a*/b", "a*/b\0"s},                           // a stray closing marker is text
+      {"/*/ x */y", "y\0"s},                         // "/*/" does not close
+      {"/**/", "\0"s},
+      {"a/b/", "a/b/\0"s},
+      {"//a\n//b\n", "\n\n\0"s},
+      {"/*x*///y\nz", "\nz\0"s},                     // a line comment right after a block
+      {"/*\r\n*/x", "\nx\0"s},                       // CR LF already folded
+      {"x/\n/y", "x/\n/y\0"s},                       // a marker never spans a line feed
+      {"a\0b//c\nd"s, "a\0b\nd\0"s},                 // NUL bytes are ordinary text here
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    const std::string name = "/game/c" + std::to_string(index++) + ".txt";
+    fs.AddFile(name, c.file);
+    KCFile* source = LoadSource(sys, name);
+    ASSERT_NE(source, nullptr) << c.file;
+    EXPECT_EQ(source->contents, c.contents) << c.file;
+    EXPECT_EQ(source->position, 0u);
+    EXPECT_EQ(source->line, 1);
+  }
+  EXPECT_EQ(out.text, "");
+}
+
+TEST_F(SourceLoaderTest, LargeCommentsLoadInOnePass) {
+  // Ten megabytes of comments: building the result in a new buffer keeps this
+  // linear (erasing byte by byte would take hours).
+  std::string text;
+  const std::string line = "// " + std::string(97, 'x') + "\n";
+  size_t line_feeds = 1;  // the one inside the block comment
+  for (; text.size() < 5'000'000; ++line_feeds) text += line;
+  text += "/*" + std::string(5'000'000, '*') + "\n*/end;";
+  fs.AddFile("/game/big.txt", text);
+  KCFile* source = LoadSource(sys, "big.txt");
+  ASSERT_NE(source, nullptr);
+  // Compared as a flag: a failing comparison of megabytes would print them.
+  EXPECT_EQ(source->contents.size(), line_feeds + 5);
+  EXPECT_TRUE(source->contents == std::string(line_feeds, '\n') + "end;\0"s);
+  EXPECT_EQ(source->lineCount, static_cast<int32_t>(line_feeds + 1));
+}
+
+TEST_F(SourceLoaderTest, ReleaseSourcesEmptiesTheRegistry) {
+  fs.AddFile("/game/a.txt", "a;");
+  fs.AddFile("/game/b.txt", "b;");
+  sys.currentSource = LoadSource(sys, "a.txt");
+  ASSERT_NE(LoadSource(sys, "b.txt"), nullptr);
+  ReleaseSources(sys);
+  EXPECT_TRUE(sys.LoadedSources.empty());
+  EXPECT_EQ(sys.currentSource, nullptr);
+  // Loading again works from scratch, without a warning.
+  ASSERT_NE(LoadSource(sys, "a.txt"), nullptr);
+  EXPECT_EQ(out.text, "");
+}
+
+}  // namespace
+}  // namespace kv
