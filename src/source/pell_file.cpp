@@ -27,7 +27,7 @@ constexpr std::array<uint32_t, 14> kAcceptedModes = {
 };
 
 constexpr uint8_t kLineFeed = 0x0A;
-constexpr uint8_t kCarriageReturn = 0x0D;
+constexpr char kCarriageReturn = 0x0D;
 constexpr uint8_t kTextEnd = 0x1A;  // ends the text of a file loaded in text mode
 
 // The width of the number buffer of the text-mode print conversions.
@@ -166,15 +166,16 @@ bool PellFile::FileOpen(const std::string& file_path, uint32_t open_mode) {
       contents.reserve(end + 1);
       size_t i = 0;
       while (i < end) {
-        const uint8_t c = static_cast<uint8_t>(data[i]);
-        if (c == kCarriageReturn && i + 1 < end && data[i + 1] == '\n') {
-          ++i;
-          continue;
-        }
-        if (c == kLineFeed) ++lineCount;
-        contents.push_back(static_cast<char>(c));
+        const void* cr = std::memchr(data.data() + i, kCarriageReturn, end - i);
+        const size_t next = cr ? static_cast<const char*>(cr) - data.data() : end;
+        contents.append(data, i, next - i);
+        i = next;
+        if (i == end) break;
+        // The CR of a CR LF pair is dropped; a lone CR stays.
+        if (i + 1 >= end || data[i + 1] != '\n') contents.push_back(static_cast<char>(kCarriageReturn));
         ++i;
       }
+      lineCount += static_cast<int32_t>(std::count(contents.begin(), contents.end(), '\n'));
     }
     contents.push_back('\0');
   }

@@ -126,18 +126,16 @@ class StatementReader {
 };
 
 uint8_t StatementReader::ReadOperator(CommandElement* element) {
+  const size_t start = pos_;
   const char c = data_[pos_++];
-  element->text.push_back(c);
   if (pos_ < size_) {
     const char c2 = data_[pos_];
     const bool pair = (c2 == '=' && (c == '=' || c == '<' || c == '>')) ||
                       (c2 == '&' && c == '&') || (c2 == '|' && c == '|');
-    if (pair) {
-      element->text.push_back(c2);
-      ++pos_;
-    }
+    if (pair) ++pos_;
   }
   element->kind = ElemOperator;
+  element->text.assign(data_ + start, pos_ - start);
   element->raw = element->text;
   return kContinue;
 }
@@ -202,7 +200,10 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
 
 uint8_t StatementReader::Read() {
   command_.ClearParameters();
+  // Most parameters hold a few elements: one allocation instead of several.
+  constexpr size_t kUsualElements = 8;
   CommandParameter parameter;
+  parameter.reserve(kUsualElements);
   // A comma as the first thing of a statement is an error, like a second
   // comma: the flag starts set.
   bool after_comma = true;
@@ -211,10 +212,29 @@ uint8_t StatementReader::Read() {
       Sync();
       return StatementEnd;
     }
-    CommandElement element;
+    const ByteClass byte_class = kTables.byte_class[static_cast<uint8_t>(data_[pos_])];
+    if (byte_class == kComma) {
+      // The comma is consumed even when it is an error, so the next
+      // statement starts behind it.
+      ++pos_;
+      if (after_comma) return Fail(kSyntaxError, StatementSyntaxError);
+      after_comma = true;
+      command_.AppendParameter(std::move(parameter));
+      parameter = CommandParameter();
+      parameter.reserve(kUsualElements);
+      continue;
+    }
+    if (byte_class == kSemicolon) {
+      ++pos_;
+      Sync();
+      command_.AppendParameter(std::move(parameter));
+      return StatementRead;
+    }
+    // The element is built in place; after an error the parameter is dropped.
+    CommandElement& element = parameter.emplace_back();
     bool ends_statement = false;
     uint8_t result = kContinue;
-    switch (kTables.byte_class[static_cast<uint8_t>(data_[pos_])]) {
+    switch (byte_class) {
       case kOperator:
         result = ReadOperator(&element);
         break;
@@ -224,26 +244,11 @@ uint8_t StatementReader::Read() {
       case kQuote:
         result = ReadString(&element);
         break;
-      case kComma:
-        // The comma is consumed even when it is an error, so the next
-        // statement starts behind it.
-        ++pos_;
-        if (after_comma) return Fail(kSyntaxError, StatementSyntaxError);
-        after_comma = true;
-        command_.AppendParameter(std::move(parameter));
-        parameter = CommandParameter();
-        continue;
-      case kSemicolon:
-        ++pos_;
-        Sync();
-        command_.AppendParameter(std::move(parameter));
-        return StatementRead;
       default:
         result = ReadWord(&element, &ends_statement);
         break;
     }
     if (result != kContinue) return result;
-    parameter.push_back(std::move(element));
     after_comma = false;
     if (ends_statement) {
       Sync();
