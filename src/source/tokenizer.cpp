@@ -21,9 +21,10 @@ constexpr char kEndAfterString[] =
     "コマンドの最後に;がないか、endコマンドがない可能性があります\n"
     "; もしくは文字列終端(\", ')がない可能性があります\n";
 
-// The bytes that end a word. The word reader reads at most this many bytes at
-// once; a longer word goes on as the next element.
+// The bytes that end a word (none of them is part of one).
 constexpr std::string_view kWordStops = " \t\v\r\n\f+-*/=#@&|%<>{[()}],:;";
+// The word reader takes at most this many bytes at once; a longer word goes
+// on as the next element.
 constexpr size_t kWordLimit = 511;
 
 enum ByteClass : uint8_t {

@@ -16,6 +16,9 @@ enum StatementResult : uint8_t {
   StatementEnd = 0xFF,  // the source has no further statement
 };
 
+// After a syntax error the source's position is past the offending byte (the
+// second comma, the stray colon, the number prefix), so every call that does
+// not return StatementEnd moves the reader on.
 uint8_t ReadStatement(KCSystem& sys, KCCommand& command, KCFile& source);
 
 }  // namespace kv
