@@ -51,18 +51,15 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     if (!funcs_.OutString(kErrorMarker, kErrorMarkerContext)) return CmdInvalid;
     // Abandoning a script is not a statement: an open void or debug_only
     // block does not stop the switch to the next script.
-    int32_t result;
-    return FinishScript(true, &result) ? result : CmdInvalid;
+    return FinishScript(true);
   }
 
   // Without a source there is nothing left to read.
   if (source == nullptr) return cmd::kEnd;
 
   switch (ReadStatement(sys_, command_, *source)) {
-    case StatementEnd: {
-      int32_t result;
-      return FinishScript(false, &result) ? result : CmdInvalid;
-    }
+    case StatementEnd:
+      return FinishScript(false);
     case StatementSyntaxError:
       // Reported by the tokenizer; the next call reads on from where it
       // stopped, and a repeated error runs into the error limit.
@@ -95,29 +92,26 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
   return Dispatch(id, first) ? CmdDone : CmdInvalid;
 }
 
-bool CommandReader::FinishScript(bool abandoned, int32_t* result) {
+int32_t CommandReader::FinishScript(bool abandoned) {
   KCFile* const ended = sys_.currentSource;
-  bool ok = true;
+  bool written = true;
   if (!abandoned) {
     // The end command is no code entry: itemPosition stays as it is.
     const ParamCount count = command_.GetParamCountEntry(cmd::kEnd);
-    ok = funcs_.OutCmdName(cmd::kEnd, kEndContext, count.min, count.max);
+    written = funcs_.OutCmdName(cmd::kEnd, kEndContext, count.min, count.max);
   }
   // Reported while the ended script is still current, so the messages carry
   // its path; the next script starts with an empty block stack.
   handlers_.CloseOpenBlocks();
   if (ended != nullptr) finished_sources_.insert(ended);
 
-  *result = CmdEndOfFile;
-  if (!sys_.NextScript()) {
-    *result = cmd::kEnd;
-  } else if (finished_sources_.count(sys_.currentSource) != 0) {
-    // A script whose object could not take its end command still looks
-    // unconverted and would be chosen again and again; its failure has been
-    // reported, so conversion ends here.
-    *result = cmd::kEnd;
-  }
-  return ok;
+  // With no script left, conversion is over even when the end command failed
+  // (that failure has been reported): another call would only read the ended
+  // source again. A script whose object could not take its end command still
+  // looks unconverted and would be chosen again and again, so it ends
+  // conversion as well.
+  if (!sys_.NextScript() || finished_sources_.count(sys_.currentSource) != 0) return cmd::kEnd;
+  return written ? CmdEndOfFile : CmdInvalid;
 }
 
 bool CommandReader::Dispatch(int32_t id, const CommandElement& first) {

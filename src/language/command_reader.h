@@ -30,9 +30,9 @@ class CommandReader {
   int32_t ReadAndDispatch(KCFile* source);
   // The current script has ended (its end command is written) or has been
   // abandoned at the error limit: closes its open blocks and makes the next
-  // script current. *result becomes CmdEndOfFile or the end code; false when
-  // the end command could not be written.
-  bool FinishScript(bool abandoned, int32_t* result);
+  // script current. Returns CmdEndOfFile, the end code when no script is
+  // left, or CmdInvalid when the end command could not be written.
+  int32_t FinishScript(bool abandoned);
   // Compiles the statement identified as `id`; `first` is its leading element.
   bool Dispatch(int32_t id, const CommandElement& first);
 
