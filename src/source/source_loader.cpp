@@ -1,0 +1,108 @@
+#include "source/source_loader.h"
+
+#include <cstring>
+#include <memory>
+
+#include "driver/file_search.h"
+#include "driver/kc_system.h"
+#include "source/pell_file.h"
+
+namespace kv {
+namespace {
+
+constexpr char kAlreadyLoaded[] = "ファイル \"%s\" は既に読み込まれています\n";
+constexpr char kCannotOpen[] =
+    "\"%s\" 指定した名前が間違っている可能性があります\n間違っていない場合は内部エラーです\n";
+constexpr char kUnclosedComment[] = "コメントの終端が見つかりませんでした";
+
+}  // namespace
+
+KCFile* LoadSource(KCSystem& sys, const std::string& name) {
+  std::string full_path;
+  if (!ResolvePath(sys, name, &full_path)) return nullptr;
+
+  const auto loaded = sys.LoadedSources.find(full_path);
+  if (loaded != sys.LoadedSources.end()) {
+    sys.log.Warning(kAlreadyLoaded, {LogArg::Path(full_path)});
+    return loaded->second.get();
+  }
+
+  auto file = std::make_unique<KCFile>(sys.fs);
+  if (!file->FileOpen(full_path, ModeRead)) {
+    sys.log.Error(kCannotOpen, {LogArg::Path(full_path)});
+    return nullptr;
+  }
+  if (!RemoveComments(sys, *file)) return nullptr;
+
+  KCFile* source = file.get();
+  sys.LoadedSources.emplace(full_path, std::move(file));
+  return source;
+}
+
+// Copies the text from `position` on into a new buffer, leaving out "//"
+// comments up to (not including) their line feed and "/* */" comments except
+// for the line feeds inside them, so every line keeps its number. A line
+// comment on the last line takes the rest of the contents with it, the NUL
+// appended at load included. Markers are found byte-wise, also inside string
+// literals; block comments do not nest.
+bool RemoveComments(KCSystem& sys, KCFile& file) {
+  const std::string& in = file.contents;
+  const size_t size = in.size();
+  std::string out;
+  out.reserve(size);
+  out.append(in, 0, file.position);
+
+  size_t i = file.position;
+  while (i < size) {
+    // Plain text up to the next slash is copied in one piece.
+    const void* slash = std::memchr(in.data() + i, '/', size - i);
+    const size_t next = slash ? static_cast<const char*>(slash) - in.data() : size;
+    out.append(in, i, next - i);
+    i = next;
+    if (i >= size) break;
+    const char marker = i + 1 < size ? in[i + 1] : '\0';
+    if (marker == '/') {
+      const void* line_feed = std::memchr(in.data() + i, '\n', size - i);
+      if (line_feed == nullptr) break;
+      out.push_back('\n');
+      i = static_cast<const char*>(line_feed) - in.data() + 1;
+    } else if (marker == '*') {
+      i += 2;
+      for (;;) {
+        if (i >= size) {
+          sys.log.Error(kUnclosedComment);
+          return false;
+        }
+        if (in[i] == '\n') {
+          out.push_back('\n');
+          ++i;
+        } else if (in[i] == '*' && i + 1 < size && in[i + 1] == '/') {
+          i += 2;
+          break;
+        } else {
+          ++i;
+        }
+      }
+    } else {
+      out.push_back('/');
+      ++i;
+    }
+  }
+
+  file.contents = std::move(out);
+  file.position = 0;
+  file.line = 1;
+  return true;
+}
+
+void ReleaseSources(KCSystem& sys) {
+  for (auto& [full_path, source] : sys.LoadedSources) {
+    // A released source must not stay the one that prefixes diagnostics.
+    if (sys.currentSource == source.get()) sys.currentSource = nullptr;
+    source->Reset();
+    source.reset();
+  }
+  sys.LoadedSources.clear();
+}
+
+}  // namespace kv

@@ -1,0 +1,262 @@
+#include "source/tokenizer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "driver/kc_system.h"
+#include "language/kc_command.h"
+#include "source/numbers.h"
+#include "source/pell_file.h"
+
+namespace kv {
+namespace {
+
+constexpr char kNumberFailed[] = "数値の取得に失敗しました\n";
+constexpr char kSyntaxError[] = "文法が間違っています\n";
+constexpr char kEndAfterString[] =
+    "読み込み中にファイルの終端が見つかりました\n"
+    "コマンドの最後に;がないか、endコマンドがない可能性があります\n"
+    "; もしくは文字列終端(\", ')がない可能性があります\n";
+
+// The bytes that end a word. The word reader reads at most this many bytes at
+// once; a longer word goes on as the next element.
+constexpr std::string_view kWordStops = " \t\v\r\n\f+-*/=#@&|%<>{[()}],:;";
+constexpr size_t kWordLimit = 511;
+
+enum ByteClass : uint8_t {
+  kWordStart,
+  kOperator,
+  kDigit,
+  kQuote,
+  kComma,
+  kSemicolon,
+  kEnd,    // NUL: the source ends here
+  kSpace,  // skipped before an element
+};
+
+struct Tables {
+  std::array<ByteClass, 256> byte_class{};
+  std::array<bool, 256> word_stop{};
+};
+
+constexpr Tables MakeTables() {
+  Tables t;
+  for (auto& c : t.byte_class) c = kWordStart;
+  for (char c : std::string_view("#%&()*+-/<=>@[]{|}")) t.byte_class[static_cast<uint8_t>(c)] = kOperator;
+  for (char c = '0'; c <= '9'; ++c) t.byte_class[static_cast<uint8_t>(c)] = kDigit;
+  t.byte_class['"'] = kQuote;
+  t.byte_class['\''] = kQuote;
+  t.byte_class[','] = kComma;
+  t.byte_class[';'] = kSemicolon;
+  t.byte_class[0] = kEnd;
+  for (char c : std::string_view(" \t\n\v\f\r")) t.byte_class[static_cast<uint8_t>(c)] = kSpace;
+  for (char c : kWordStops) t.word_stop[static_cast<uint8_t>(c)] = true;
+  return t;
+}
+
+constexpr Tables kTables = MakeTables();
+
+// Reads one statement straight from the source's contents. Each step gives
+// exactly what the file layer's reads would (SkipSpace, the string reads of
+// FileScan, ReadNumber), position and line included, without a call per byte.
+class StatementReader {
+ public:
+  StatementReader(KCSystem& sys, KCCommand& command, KCFile& source)
+      : sys_(sys),
+        command_(command),
+        source_(source),
+        data_(source.contents.data()),
+        size_(source.contents.size()),
+        pos_(source.position),
+        track_lines_(!(source.mode & ModeBinary)) {}
+
+  uint8_t Read();
+
+ private:
+  // Keeps the source's position and line up to date before anything is
+  // reported, so diagnostics show the line the reader stands on.
+  void Sync() {
+    source_.position = static_cast<uint32_t>(pos_);
+    source_.line += line_feeds_;
+    line_feeds_ = 0;
+  }
+  uint8_t Fail(const char* message, uint8_t result) {
+    Sync();
+    sys_.log.Error(message);
+    return result;
+  }
+  void CountLineFeeds(size_t from, size_t to) {
+    if (!track_lines_) return;
+    for (const char* p = data_ + from; p < data_ + to;) {
+      const void* lf = std::memchr(p, '\n', data_ + to - p);
+      if (lf == nullptr) break;
+      ++line_feeds_;
+      p = static_cast<const char*>(lf) + 1;
+    }
+  }
+  // SkipSpace: false at the end of the contents or at a NUL byte.
+  bool SkipSpace() {
+    while (pos_ < size_) {
+      const uint8_t c = static_cast<uint8_t>(data_[pos_]);
+      if (kTables.byte_class[c] != kSpace) return c != '\0';
+      if (c == '\n' && track_lines_) ++line_feeds_;
+      ++pos_;
+    }
+    return false;
+  }
+
+  uint8_t ReadOperator(CommandElement* element);
+  uint8_t ReadNumber(CommandElement* element);
+  uint8_t ReadString(CommandElement* element);
+  uint8_t ReadWord(CommandElement* element, bool* ends_statement);
+
+  static constexpr uint8_t kContinue = 2;  // internal: the element was built
+
+  KCSystem& sys_;
+  KCCommand& command_;
+  KCFile& source_;
+  const char* data_;
+  size_t size_;
+  size_t pos_;
+  bool track_lines_;
+  int32_t line_feeds_ = 0;
+};
+
+uint8_t StatementReader::ReadOperator(CommandElement* element) {
+  const char c = data_[pos_++];
+  element->text.push_back(c);
+  if (pos_ < size_) {
+    const char c2 = data_[pos_];
+    const bool pair = (c2 == '=' && (c == '=' || c == '<' || c == '>')) ||
+                      (c2 == '&' && c == '&') || (c2 == '|' && c == '|');
+    if (pair) {
+      element->text.push_back(c2);
+      ++pos_;
+    }
+  }
+  element->kind = ElemOperator;
+  element->raw = element->text;
+  return kContinue;
+}
+
+uint8_t StatementReader::ReadNumber(CommandElement* element) {
+  size_t consumed = 0;
+  double value = 0;
+  const size_t converted = ReadNumberText(std::string_view(data_ + pos_, size_ - pos_), &value, &consumed);
+  // A number holds no line feed; a hexadecimal or binary prefix without
+  // digits stays consumed.
+  pos_ += consumed;
+  if (converted == 0) return Fail(kNumberFailed, StatementSyntaxError);
+  element->kind = ElemNumber;
+  element->number = value;
+  return kContinue;
+}
+
+// One string element: a literal, and every literal that follows it after
+// nothing but white space, joined. A body runs to the next byte equal to its
+// own quote (or the end of the contents) and is taken whole, however long.
+uint8_t StatementReader::ReadString(CommandElement* element) {
+  element->kind = ElemString;
+  for (;;) {
+    const char quote = data_[pos_++];
+    element->raw.push_back(quote);
+    const void* close = std::memchr(data_ + pos_, quote, size_ - pos_);
+    const size_t end = close ? static_cast<const char*>(close) - data_ : size_;
+    CountLineFeeds(pos_, end);
+    element->text.append(data_ + pos_, end - pos_);
+    element->raw.append(data_ + pos_, end - pos_);
+    pos_ = end;
+    if (pos_ < size_) element->raw.push_back(data_[pos_++]);
+    if (!SkipSpace()) return Fail(kEndAfterString, StatementEnd);
+    if (kTables.byte_class[static_cast<uint8_t>(data_[pos_])] != kQuote) return kContinue;
+  }
+}
+
+uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement) {
+  const size_t start = pos_;
+  const size_t limit = std::min(size_ - pos_, kWordLimit);
+  size_t n = 0;
+  while (n < limit && !kTables.word_stop[static_cast<uint8_t>(data_[start + n])]) ++n;
+  if (n == 0) {
+    // Only a colon can stand here (every other stop byte has its own class).
+    // It is consumed so that the next statement starts behind it.
+    ++pos_;
+    return Fail(kSyntaxError, StatementSyntaxError);
+  }
+  // Control bytes other than white space belong to words; a vertical tab or
+  // form feed stops them, so no line feed is ever inside a word.
+  pos_ += n;
+  element->kind = ElemWord;
+  element->text.assign(data_ + start, n);
+  if (pos_ < size_ && data_[pos_] == ':') {
+    ++pos_;
+    element->kind = ElemLabel;
+    *ends_statement = true;
+  }
+  element->raw = element->text;
+  return kContinue;
+}
+
+uint8_t StatementReader::Read() {
+  command_.ClearParameters();
+  CommandParameter parameter;
+  // A comma as the first thing of a statement is an error, like a second
+  // comma: the flag starts set.
+  bool after_comma = true;
+  for (;;) {
+    if (!SkipSpace()) {
+      Sync();
+      return StatementEnd;
+    }
+    CommandElement element;
+    bool ends_statement = false;
+    uint8_t result = kContinue;
+    switch (kTables.byte_class[static_cast<uint8_t>(data_[pos_])]) {
+      case kOperator:
+        result = ReadOperator(&element);
+        break;
+      case kDigit:
+        result = ReadNumber(&element);
+        break;
+      case kQuote:
+        result = ReadString(&element);
+        break;
+      case kComma:
+        // The comma is consumed even when it is an error, so the next
+        // statement starts behind it.
+        ++pos_;
+        if (after_comma) return Fail(kSyntaxError, StatementSyntaxError);
+        after_comma = true;
+        command_.AppendParameter(std::move(parameter));
+        parameter = CommandParameter();
+        continue;
+      case kSemicolon:
+        ++pos_;
+        Sync();
+        command_.AppendParameter(std::move(parameter));
+        return StatementRead;
+      default:
+        result = ReadWord(&element, &ends_statement);
+        break;
+    }
+    if (result != kContinue) return result;
+    parameter.push_back(std::move(element));
+    after_comma = false;
+    if (ends_statement) {
+      Sync();
+      command_.AppendParameter(std::move(parameter));
+      return StatementRead;
+    }
+  }
+}
+
+}  // namespace
+
+uint8_t ReadStatement(KCSystem& sys, KCCommand& command, KCFile& source) {
+  return StatementReader(sys, command, source).Read();
+}
+
+}  // namespace kv
