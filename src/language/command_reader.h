@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 
 namespace kv {
 
+struct CommandElement;
 class KCCommand;
 class KCFile;
 class KCFuncSet;
@@ -24,12 +26,22 @@ class CommandReader {
   void RunMainPhase();
 
  private:
-  int32_t Dispatch(int32_t id, int32_t result);
+  // ReadCommand without the final check that a failure was reported.
+  int32_t ReadAndDispatch(KCFile* source);
+  // The current script has ended (its end command is written) or has been
+  // abandoned at the error limit: closes its open blocks and makes the next
+  // script current. Returns CmdEndOfFile, the end code when no script is
+  // left, or CmdInvalid when the end command could not be written.
+  int32_t FinishScript(bool abandoned);
+  // Compiles the statement identified as `id`; `first` is its leading element.
+  bool Dispatch(int32_t id, const CommandElement& first);
 
   KCSystem& sys_;
   KCCommand& command_;
   KCFuncSet& funcs_;
   StatementHandlers& handlers_;
+  // Sources that have ended or were abandoned, never to be read again.
+  std::set<const KCFile*> finished_sources_;
 };
 
 }  // namespace kv

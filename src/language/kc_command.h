@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -73,7 +74,10 @@ class KCCommand {
   void InsertParameterFront(CommandParameter parameter);
 
   // --- The block stack.
+  // A record pushed without a line gets the current source's line, so that a
+  // block left open can be reported with the line of its opening statement.
   void PushBlock(const BlockRecord& record);
+  // Both return a zero record when the stack is empty.
   BlockRecord PopBlock();
   BlockRecord TopBlock() const;
   size_t BlockDepth() const { return blocks_.size(); }
@@ -94,12 +98,21 @@ class KCCommand {
   ParamCount GetParamCountEntry(int32_t id) const;
 
  private:
+  // Parameter `parameter` of the statement; reports and gives null past the end.
+  CommandParameter* GetParamItr(uint32_t parameter);
+
   KCSystem& sys_;
   std::vector<CommandParameter> parameters_;
   std::vector<BlockRecord> blocks_;
   std::unordered_map<std::string_view, int32_t> command_table_;
   std::unique_ptr<std::unordered_map<std::string_view, int32_t>> setup_commands_;
   std::map<int32_t, std::string> command_aliases_;
+  // The same pairs keyed by alias name (an alias name belongs to one id only).
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
+  std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> alias_ids_;
 };
 
 }  // namespace kv

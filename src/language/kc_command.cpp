@@ -1,0 +1,212 @@
+#include "language/kc_command.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "driver/kc_system.h"
+
+namespace kv {
+
+namespace {
+
+constexpr char kParamItrFailed[] = "GetParamItr(1) 取得開始位置がパラメータサイズを超えた\n";
+constexpr char kGetElementNoParameter[] = "KCCommand::GetElement(1) パラメータイテレータ取得に失敗\n";
+constexpr char kGetElementOutOfRange[] = "KCCommand::GetElement(2) 要素取得位置が最大数を超えた\n";
+constexpr char kGetElemSizeNoParameter[] = "KCCommand::GetElemSize(1) パラメータイテレータ取得に失敗\n";
+constexpr char kDeleteElementEmpty[] = "KCCommand::DeleteElement(1) 削除要素位置が最大数を超えた\n";
+constexpr char kDeleteElementNoParameter[] = "KCCommand::DeleteElement(2) パラメータイテレータ取得に失敗\n";
+constexpr char kDeleteParameterEmpty[] = "KCCommand::DeleteParameter(1) 削除パラメータ位置が最大数を超えた\n";
+constexpr char kDeleteParameterNoParameter[] = "KCCommand::DeleteParameter(2) パラメータイテレータ取得に失敗\n";
+constexpr char kAliasExists[] = "コマンド \"%s\" は既に定義されています\n";
+constexpr char kAliasNotAllowed[] = "このコマンドは設定できません\n";
+
+// The word that stands for a statement the setup phase does not know: it is
+// put in front of the statement and removed again as if it were the command
+// word, so the statement is compiled as calc with all of its words.
+constexpr char kSetupPlaceholder[] = "calc";
+
+}  // namespace
+
+KCCommand::KCCommand(KCSystem& sys) : sys_(sys) {}
+KCCommand::~KCCommand() = default;
+
+// --- The current statement.
+
+CommandParameter* KCCommand::GetParamItr(uint32_t parameter) {
+  if (parameter >= parameters_.size()) {
+    sys_.log.InternalError(kParamItrFailed);
+    return nullptr;
+  }
+  return &parameters_[parameter];
+}
+
+bool KCCommand::GetElement(uint32_t parameter, uint32_t element, CommandElement* out) {
+  const CommandParameter* param = GetParamItr(parameter);
+  if (param == nullptr) {
+    sys_.log.InternalError(kGetElementNoParameter);
+    return false;
+  }
+  if (element >= param->size()) {
+    sys_.log.InternalError(kGetElementOutOfRange);
+    return false;
+  }
+  *out = (*param)[element];
+  return true;
+}
+
+const CommandElement* KCCommand::ElementAt(uint32_t parameter, uint32_t element) const {
+  if (parameter >= parameters_.size() || element >= parameters_[parameter].size()) return nullptr;
+  return &parameters_[parameter][element];
+}
+
+uint32_t KCCommand::GetElemSize(uint32_t parameter) {
+  const CommandParameter* param = GetParamItr(parameter);
+  if (param == nullptr) {
+    sys_.log.InternalError(kGetElemSizeNoParameter);
+    return 0;
+  }
+  return static_cast<uint32_t>(param->size());
+}
+
+bool KCCommand::DeleteElement() {
+  if (GetElemSize(0) == 0) {
+    sys_.log.InternalError(kDeleteElementEmpty);
+    return false;
+  }
+  CommandParameter* param = GetParamItr(0);
+  if (param == nullptr) {
+    sys_.log.InternalError(kDeleteElementNoParameter);
+    return false;
+  }
+  param->erase(param->begin());
+  if (param->empty()) DeleteParameter();
+  return true;
+}
+
+void KCCommand::DeleteParameter() {
+  if (parameters_.empty()) {
+    sys_.log.InternalError(kDeleteParameterEmpty);
+    return;
+  }
+  if (GetParamItr(0) == nullptr) {
+    sys_.log.InternalError(kDeleteParameterNoParameter);
+    return;
+  }
+  parameters_.erase(parameters_.begin());
+}
+
+void KCCommand::ClearParameters() { parameters_.clear(); }
+
+void KCCommand::AppendParameter(CommandParameter parameter) {
+  parameters_.push_back(std::move(parameter));
+}
+
+void KCCommand::InsertParameterFront(CommandParameter parameter) {
+  parameters_.insert(parameters_.begin(), std::move(parameter));
+}
+
+// --- The block stack.
+
+void KCCommand::PushBlock(const BlockRecord& record) {
+  blocks_.push_back(record);
+  if (record.line == 0 && sys_.currentSource != nullptr) {
+    blocks_.back().line = static_cast<uint32_t>(sys_.currentSource->line);
+  }
+}
+
+BlockRecord KCCommand::PopBlock() {
+  if (blocks_.empty()) return BlockRecord{};
+  BlockRecord top = blocks_.back();
+  blocks_.pop_back();
+  return top;
+}
+
+BlockRecord KCCommand::TopBlock() const {
+  if (blocks_.empty()) return BlockRecord{};
+  return blocks_.back();
+}
+
+// --- Command tables and aliases.
+
+void KCCommand::InitCommandTable() {
+  command_table_.clear();
+  command_table_.reserve(kCommandCount);
+  setup_commands_ = std::make_unique<std::unordered_map<std::string_view, int32_t>>();
+  setup_commands_->reserve(kSetupCommandCount);
+  size_t next_setup = 0;
+  for (int32_t id = 0; id < kCommandCount; ++id) {
+    const std::string_view name = kCommands[id].name;
+    command_table_.emplace(name, id);
+    if (next_setup < kSetupCommandIds.size() && kSetupCommandIds[next_setup] == id) {
+      setup_commands_->emplace(name, id);
+      ++next_setup;
+    }
+  }
+}
+
+void KCCommand::DeleteSetupCommands() { setup_commands_.reset(); }
+
+int32_t KCCommand::GetCommandId(std::string_view word) {
+  if (setup_commands_ == nullptr) {
+    const auto found = command_table_.find(word);
+    if (found != command_table_.end()) return found->second;
+    return FindAliasId(word);
+  }
+
+  const auto found = setup_commands_->find(word);
+  if (found != setup_commands_->end()) return found->second;
+  const int32_t alias = FindAliasId(word);
+  if (alias != CmdInvalid && IsSetupCommandId(alias)) return alias;
+
+  CommandElement placeholder;
+  placeholder.kind = ElemString;
+  placeholder.text = kSetupPlaceholder;
+  placeholder.raw = kSetupPlaceholder;
+  InsertParameterFront(CommandParameter{std::move(placeholder)});
+  return cmd::kCalc;
+}
+
+int32_t KCCommand::FindCommandId(std::string_view name) const {
+  const auto found = command_table_.find(name);
+  return found == command_table_.end() ? CmdInvalid : found->second;
+}
+
+int32_t KCCommand::FindAliasId(std::string_view name) const {
+  const auto found = alias_ids_.find(name);
+  return found == alias_ids_.end() ? CmdInvalid : found->second;
+}
+
+bool KCCommand::IsSetupCommandId(int32_t id) const {
+  return setup_commands_ != nullptr &&
+         std::binary_search(kSetupCommandIds.begin(), kSetupCommandIds.end(), id);
+}
+
+bool KCCommand::AddAlias(std::string_view target, std::string_view alias) {
+  return AddAliasId(FindCommandId(target), alias);
+}
+
+bool KCCommand::AddAliasId(int32_t id, std::string_view alias) {
+  if (FindAliasId(alias) != CmdInvalid) {
+    sys_.log.Warning(kAliasExists, {alias});
+    return true;
+  }
+  // Only built-in commands can be renamed: an alias of an internal code would
+  // make command reading take a statement for a label, an end of file or an
+  // error limit.
+  if (id < 0 || id >= kCommandCount) {
+    sys_.log.Error(kAliasNotAllowed);
+    return false;
+  }
+  // An id keeps its first alias; a later one is dropped without a message.
+  if (command_aliases_.emplace(id, std::string(alias)).second) {
+    alias_ids_.emplace(std::string(alias), id);
+  }
+  return true;
+}
+
+ParamCount KCCommand::GetParamCountEntry(int32_t id) const {
+  if (id < 0 || id >= kCommandCount) return ParamCount{0, 0};
+  return kCommands[id].count;
+}
+
+}  // namespace kv
