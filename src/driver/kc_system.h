@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "driver/diagnostics.h"
@@ -44,6 +45,7 @@ class KCSystem {
   void AddLabel(const std::string& name) { RecordDefinition(name, &LabelDefinitions); }
   void AddFunction(const std::string& name) { RecordDefinition(name, &FunctionDefinitions); }
   void RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list);
+  void ClearDefinitions();
 
   // Seed for the scrambling of the next object file written.
   uint32_t ScrambleSeed() const { return seedClock(); }
@@ -69,6 +71,11 @@ class KCSystem {
   std::vector<DefinitionRecord> LabelDefinitions, FunctionDefinitions;
   // Absolute script path -> temporary object, in ascending byte order.
   std::map<std::string, std::unique_ptr<KCFile>> Objects;
+
+ private:
+  std::string next_scan_;  // NextScript resumes its scan of Objects here
+  // (name, script) -> index of its record, per definition list.
+  std::map<const void*, std::unordered_map<std::string, size_t>> definition_index_;
 };
 
 }  // namespace kv

@@ -1,0 +1,132 @@
+#include "driver/converter.h"
+
+#include "compile/func_set.h"
+#include "compile/statement_handlers.h"
+#include "driver/kc_system.h"
+#include "driver/options.h"
+#include "language/command_reader.h"
+#include "language/kc_command.h"
+#include "output/media_archive.h"
+#include "output/script_object.h"
+#include "source/source_loader.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kMsgSearchFailed = "main(1) ファイル検索に失敗\n";
+constexpr std::string_view kMsgScriptStart = "\nスクリプトファイルコンバート 開始!!\n";
+constexpr std::string_view kMsgScriptFinish = "スクリプトファイルコンバート 終了!!\n";
+constexpr std::string_view kMsgResult = "\n結果 : %s / エラー %d件 / 警告 %d件\n";
+constexpr char kResultSuccess[] = "成功";
+constexpr char kResultFailure[] = "失敗";
+constexpr std::string_view kMsgPressEnter = "\nEnterキーを押してください。";
+
+struct ArchiveKind {
+  std::string_view mark;
+  std::vector<std::string> KCSystem::*files;
+  std::string KCSystem::*object_name;
+  std::string_view start_message;
+  std::string_view finish_message;
+};
+
+constexpr ArchiveKind kArchives[] = {
+    {"KVI", &KCSystem::ImageFiles, &KCSystem::imageObjectName,
+     "\nイメージファイルコンバート 開始!!\n", "イメージファイルコンバート 終了!!\n"},
+    {"KVA", &KCSystem::AudioFiles, &KCSystem::audioObjectName,
+     "\nオーディオファイルコンバート 開始!!\n", "オーディオファイルコンバート 終了!!\n"},
+    {"KVM", &KCSystem::MovieFiles, &KCSystem::movieObjectName,
+     "\nムービーファイルコンバート 開始!!\n", "ムービーファイルコンバート 終了!!\n"},
+};
+
+class Conversion {
+ public:
+  explicit Conversion(KCSystem& sys)
+      : sys_(sys), command_(sys), funcs_(sys, command_), handlers_(sys, command_, funcs_),
+        reader_(sys, command_, funcs_, handlers_) {}
+
+  // Runs the setup phase of main.txt; true when it ended at create_window and
+  // the main phase is to run, false when script conversion is over.
+  bool StartScriptConversion() {
+    sys_.log.Message(kMsgScriptStart);
+    sys_.setupPhase = true;
+    sys_.converting = true;
+    sys_.currentSource = nullptr;
+    command_.InitCommandTable();
+    if (!sys_.StartMainScript()) return false;
+    for (;;) {
+      int32_t code = reader_.ReadCommand(sys_.currentSource);
+      if (code == CmdInvalid || code == cmd::kEnd) {
+        sys_.log.Message(kMsgScriptFinish);
+        FinishConversion();
+        return false;
+      }
+      if (!sys_.setupPhase) return true;
+    }
+  }
+
+  void RunMainPhase() {
+    while (sys_.converting) reader_.RunMainPhase();
+    sys_.log.Message(kMsgScriptFinish);
+    FinishConversion();
+  }
+
+  bool FinishConversion() {
+    if (command_.InSetupPhase()) command_.DeleteSetupCommands();
+    return FinishObjects(sys_);
+  }
+
+  static bool FinishObjects(KCSystem& sys) {
+    ReleaseSources(sys);
+    // Nothing is read any more: later reports carry no script position.
+    sys.currentSource = nullptr;
+    sys.currentObject = nullptr;
+    if (!GenScrObject(sys)) return false;
+    for (const ArchiveKind& kind : kArchives) {
+      if (!GenImgAdoObject(sys, kind.mark, sys.*kind.files, sys.*kind.object_name,
+                           kind.start_message, kind.finish_message)) {
+        return false;
+      }
+    }
+    sys.Objects.clear();
+    sys.ImageFiles.clear();
+    sys.AudioFiles.clear();
+    sys.MovieFiles.clear();
+    sys.ClearDefinitions();
+    return true;
+  }
+
+ private:
+  KCSystem& sys_;
+  KCCommand command_;
+  KCFuncSet funcs_;
+  StatementHandlers handlers_;
+  CommandReader reader_;
+};
+
+}  // namespace
+
+int RunConverter(const std::vector<std::string>& args, const ConverterEnvironment& env) {
+  KCSystem sys(env.fs, env.sink, env.encoding);
+  if (env.seed_clock) sys.seedClock = env.seed_clock;
+
+  bool script_found = false;
+  OptionsResult parsed = ParseOptions(sys, args, &script_found);
+  if (parsed == OptionsResult::kHelp) return 0;
+  if (parsed == OptionsResult::kFailed) {
+    sys.log.InternalError(kMsgSearchFailed);
+  } else if (!script_found) {
+    Conversion::FinishObjects(sys);
+  } else {
+    Conversion conversion(sys);
+    if (conversion.StartScriptConversion()) conversion.RunMainPhase();
+  }
+
+  bool success = sys.log.errorCount == 0;
+  sys.log.Message(kMsgResult, {success ? kResultSuccess : kResultFailure, sys.log.errorCount,
+                               sys.log.warningCount});
+  sys.log.Message(kMsgPressEnter);
+  if (env.wait_for_enter) env.wait_for_enter();
+  return success ? 0 : 1;
+}
+
+}  // namespace kv

@@ -1,0 +1,29 @@
+// One run of the converter: options and search, the setup and main phases of
+// script conversion, the object files, and the result line.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "driver/diagnostics.h"
+
+namespace kv {
+
+class FileSystem;
+
+struct ConverterEnvironment {
+  FileSystem& fs;
+  MessageSink& sink;
+  ConsoleEncoding encoding;
+  std::function<uint32_t()> seed_clock;  // seconds that seed the scrambling
+  std::function<void()> wait_for_enter;  // the final wait after the prompt
+};
+
+// Runs the converter with `args` (args[0] is the program name). Returns the
+// exit status: 0 when the result is success (and after the help text), 1 when
+// an error was counted.
+int RunConverter(const std::vector<std::string>& args, const ConverterEnvironment& env);
+
+}  // namespace kv

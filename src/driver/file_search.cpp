@@ -1,0 +1,104 @@
+#include "driver/file_search.h"
+
+#include <set>
+
+#include "driver/kc_system.h"
+#include "platform/file_system.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kMsgFileNotFound = "ファイル \"%s\" が見つかりませんでした\n";
+
+using Registration = bool (*)(KCSystem&, const std::string&);
+
+bool AddMedia(KCSystem& sys, const std::string& path, std::vector<std::string>* list) {
+  std::string absolute;
+  if (!ResolvePath(sys, path, &absolute)) return false;
+  list->push_back(std::move(absolute));
+  return true;
+}
+
+bool AddScript(KCSystem& sys, const std::string& path) { return sys.AddScript(path); }
+bool AddImage(KCSystem& sys, const std::string& path) { return AddMedia(sys, path, &sys.ImageFiles); }
+bool AddAudio(KCSystem& sys, const std::string& path) { return AddMedia(sys, path, &sys.AudioFiles); }
+bool AddMovie(KCSystem& sys, const std::string& path) { return AddMedia(sys, path, &sys.MovieFiles); }
+
+// Registers `path` once for every extension of `extensions` it ends with
+// (a dot and the extension, compared byte for byte).
+bool MatchExtensions(KCSystem& sys, const std::string& path, Registration add,
+                     const std::vector<std::string>& extensions, bool* found) {
+  if (path.size() < 4) return true;
+  for (const std::string& extension : extensions) {
+    if (path.size() < extension.size() + 1) continue;
+    size_t dot = path.size() - extension.size() - 1;
+    if (path[dot] != '.' || path.compare(dot + 1, std::string::npos, extension) != 0) continue;
+    if (!add(sys, path)) return false;
+    *found = true;
+  }
+  return true;
+}
+
+class Walk {
+ public:
+  Walk(KCSystem& sys, int32_t depth, bool* script_found, const ExtensionLists& extensions)
+      : sys_(sys), depth_(static_cast<uint32_t>(depth)), script_found_(script_found),
+        extensions_(extensions) {}
+
+  bool Search(const std::string& directory, uint32_t level) {
+    // A directory already on the current walk (through a symbolic link) is
+    // not entered again, so link loops end.
+    std::string key;
+    bool keyed = sys_.fs.DirectoryKey(directory, &key);
+    if (keyed && !on_walk_.insert(key).second) return true;
+    bool ok = SearchEntries(directory, level);
+    if (keyed) on_walk_.erase(key);
+    return ok;
+  }
+
+ private:
+  bool SearchEntries(const std::string& directory, uint32_t level) {
+    std::vector<DirectoryEntry> entries;
+    if (!sys_.fs.ListDirectory(directory, &entries)) return true;
+    bool unused = false;
+    for (const DirectoryEntry& entry : entries) {
+      std::string path = directory + entry.name;
+      if (entry.is_directory) {
+        if (level + 1 <= depth_ && !Search(path + "/", level + 1)) return false;
+        continue;
+      }
+      if (!MatchExtensions(sys_, path, AddScript, extensions_.scripts, script_found_) ||
+          !MatchExtensions(sys_, path, AddImage, extensions_.images, &unused) ||
+          !MatchExtensions(sys_, path, AddAudio, extensions_.audio, &unused) ||
+          !MatchExtensions(sys_, path, AddMovie, extensions_.movies, &unused)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  KCSystem& sys_;
+  uint32_t depth_;  // compared unsigned: -1 means unlimited
+  bool* script_found_;
+  const ExtensionLists& extensions_;
+  std::set<std::string> on_walk_;
+};
+
+}  // namespace
+
+bool SearchFiles(KCSystem& sys, const std::string& directory, uint32_t level, int32_t depth,
+                 bool* script_found, const ExtensionLists& extensions) {
+  Walk walk(sys, depth, script_found, extensions);
+  return walk.Search(directory, level);
+}
+
+bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute) {
+  if (!sys.fs.Exists(name)) {
+    sys.log.Message(kMsgFileNotFound, {LogArg::Path(name)});
+    return false;
+  }
+  *absolute = sys.fs.AbsolutePath(name);
+  return true;
+}
+
+}  // namespace kv

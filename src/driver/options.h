@@ -1,0 +1,23 @@
+// The command line: directories, extension lists and output names.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kv {
+
+class KCSystem;
+
+enum class OptionsResult {
+  kSearched,  // options settled and the file search succeeded
+  kFailed,    // an invalid option or a failed search (already reported)
+  kHelp,      // the help text was printed; the program ends
+};
+
+// Parses `args` (args[0] is the program name), stores the settled values in
+// `sys` and runs the file search. *script_found tells whether a script was
+// registered.
+OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
+                           bool* script_found);
+
+}  // namespace kv

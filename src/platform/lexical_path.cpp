@@ -1,0 +1,39 @@
+#include <vector>
+
+#include "platform/memory_file_system.h"
+
+namespace kv {
+
+std::string LexicalAbsolutePath(const std::string& cwd, const std::string& name) {
+  std::string joined = (!name.empty() && name[0] == '/') ? name : cwd + "/" + name;
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i < joined.size()) {
+    size_t slash = joined.find('/', i);
+    if (slash == std::string::npos) slash = joined.size();
+    std::string part = joined.substr(i, slash - i);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(std::move(part));
+    }
+    i = slash + 1;
+  }
+  std::string result;
+  for (const std::string& part : parts) result += "/" + part;
+  if (result.empty()) return "/";
+  // A name that ends with a separator (or "." / "..") names a directory: keep
+  // the separator, as the design's directory paths always end with one.
+  bool directory = !name.empty() && name.back() == '/';
+  if (directory) result += '/';
+  return result;
+}
+
+bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::string& contents) {
+  std::unique_ptr<OutputFile> out = fs.CreateOutput(path);
+  if (!out) return false;
+  if (!out->Write(contents.data(), contents.size())) return false;
+  return out->Commit();
+}
+
+}  // namespace kv

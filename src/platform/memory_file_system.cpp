@@ -1,0 +1,168 @@
+#include "platform/memory_file_system.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kv {
+namespace {
+
+std::string Parent(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string StripSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+class MemoryInputFile : public InputFile {
+ public:
+  MemoryInputFile(std::string data, uint64_t size) : data_(std::move(data)), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool Read(char* buffer, size_t n, size_t* got) override {
+    size_t left = data_.size() - offset_;
+    *got = std::min(n, left);
+    std::memcpy(buffer, data_.data() + offset_, *got);
+    offset_ += *got;
+    return true;
+  }
+
+ private:
+  std::string data_;
+  uint64_t size_;
+  size_t offset_ = 0;
+};
+
+// Streams zero bytes of a file that reports a huge size without holding it.
+class HugeInputFile : public InputFile {
+ public:
+  explicit HugeInputFile(uint64_t size) : size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool Read(char* buffer, size_t n, size_t* got) override {
+    *got = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset_));
+    std::memset(buffer, 0, *got);
+    offset_ += *got;
+    return true;
+  }
+
+ private:
+  uint64_t size_;
+  uint64_t offset_ = 0;
+};
+
+}  // namespace
+
+class MemoryOutputFile : public OutputFile {
+ public:
+  MemoryOutputFile(MemoryFileSystem& fs, std::string target) : fs_(fs), target_(std::move(target)) {
+    ++fs_.open_outputs;
+  }
+  ~MemoryOutputFile() override {
+    if (!done_) --fs_.open_outputs;
+  }
+  bool Write(const char* data, size_t n) override {
+    if (fs_.fail_on_write.count(target_)) return false;
+    data_.append(data, n);
+    return true;
+  }
+  bool Commit() override {
+    if (fs_.directories_.count(target_)) return false;  // cannot replace a directory
+    done_ = true;
+    --fs_.open_outputs;
+    fs_.AddFile(target_, std::move(data_));
+    return true;
+  }
+
+ private:
+  MemoryFileSystem& fs_;
+  std::string target_;
+  std::string data_;
+  bool done_ = false;
+};
+
+MemoryFileSystem::MemoryFileSystem(std::string current_directory)
+    : cwd_(StripSlash(std::move(current_directory))) {
+  AddDirectory(cwd_);
+}
+
+void MemoryFileSystem::AddDirectory(const std::string& path) {
+  std::string dir = StripSlash(path);
+  while (directories_.insert(dir).second && dir != "/") dir = Parent(dir);
+}
+
+void MemoryFileSystem::AddFile(const std::string& path, std::string contents) {
+  AddDirectory(Parent(path));
+  files_[path] = std::move(contents);
+}
+
+void MemoryFileSystem::AddHugeFile(const std::string& path, uint64_t size) {
+  AddFile(path, "");
+  huge_files_[path] = size;
+}
+
+bool MemoryFileSystem::ListDirectory(const std::string& directory,
+                                     std::vector<DirectoryEntry>* entries) {
+  entries->clear();
+  std::string dir = StripSlash(AbsolutePath(directory.empty() ? "." : directory));
+  if (!directories_.count(dir) || unlistable.count(dir)) return false;
+  std::string prefix = dir == "/" ? "/" : dir + "/";
+  auto child_name = [&](const std::string& path) -> std::string {
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return "";
+    std::string rest = path.substr(prefix.size());
+    return rest.find('/') == std::string::npos ? rest : "";
+  };
+  for (const std::string& d : directories_) {
+    std::string name = child_name(d);
+    if (!name.empty()) entries->push_back({name, true});
+  }
+  for (const auto& [path, contents] : files_) {
+    std::string name = child_name(path);
+    if (!name.empty()) entries->push_back({name, false});
+  }
+  std::sort(entries->begin(), entries->end(),
+            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  return true;
+}
+
+bool MemoryFileSystem::DirectoryKey(const std::string& directory, std::string* key) {
+  std::string dir = StripSlash(AbsolutePath(directory));
+  if (!directories_.count(dir)) return false;
+  *key = dir;
+  return true;
+}
+
+bool MemoryFileSystem::Exists(const std::string& path) {
+  std::string abs = StripSlash(AbsolutePath(path));
+  return files_.count(abs) != 0 || directories_.count(abs) != 0;
+}
+
+std::string MemoryFileSystem::AbsolutePath(const std::string& path) {
+  return LexicalAbsolutePath(cwd_ == "/" ? "" : cwd_, path);
+}
+
+bool MemoryFileSystem::ReadFile(const std::string& path, std::string* contents) {
+  std::string abs = AbsolutePath(path);
+  auto it = files_.find(abs);
+  if (it == files_.end() || unreadable.count(abs) || huge_files_.count(abs)) return false;
+  *contents = it->second;
+  return true;
+}
+
+std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path) {
+  std::string abs = AbsolutePath(path);
+  auto it = files_.find(abs);
+  if (it == files_.end() || unreadable.count(abs)) return nullptr;
+  auto huge = huge_files_.find(abs);
+  if (huge != huge_files_.end()) return std::make_unique<HugeInputFile>(huge->second);
+  return std::make_unique<MemoryInputFile>(it->second, it->second.size());
+}
+
+std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path) {
+  std::string abs = AbsolutePath(path);
+  if (unwritable.count(abs) || !directories_.count(Parent(abs))) return nullptr;
+  return std::make_unique<MemoryOutputFile>(*this, abs);
+}
+
+}  // namespace kv

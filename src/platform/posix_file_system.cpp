@@ -1,0 +1,165 @@
+// The FileSystem of a POSIX machine.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/memory_file_system.h"
+
+namespace kv {
+namespace {
+
+class PosixInputFile : public InputFile {
+ public:
+  PosixInputFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  ~PosixInputFile() override { close(fd_); }
+  uint64_t Size() const override { return size_; }
+  bool Read(char* buffer, size_t n, size_t* got) override {
+    for (;;) {
+      ssize_t r = read(fd_, buffer, n);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return false;
+      *got = static_cast<size_t>(r);
+      return true;
+    }
+  }
+
+ private:
+  int fd_;
+  uint64_t size_;
+};
+
+class PosixOutputFile : public OutputFile {
+ public:
+  PosixOutputFile(int fd, std::string temp, std::string target)
+      : fd_(fd), temp_(std::move(temp)), target_(std::move(target)) {}
+  ~PosixOutputFile() override {
+    if (fd_ >= 0) close(fd_);
+    if (!committed_) unlink(temp_.c_str());
+  }
+  bool Write(const char* data, size_t n) override {
+    while (n > 0) {
+      ssize_t w = write(fd_, data, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return false;
+      data += w;
+      n -= static_cast<size_t>(w);
+    }
+    return true;
+  }
+  bool Commit() override {
+    int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) return false;
+    if (rename(temp_.c_str(), target_.c_str()) != 0) return false;
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::string temp_;
+  std::string target_;
+  bool committed_ = false;
+};
+
+class PosixFileSystem : public FileSystem {
+ public:
+  std::string CurrentDirectory() override {
+    std::vector<char> buffer(1024);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+      if (errno != ERANGE) return ".";
+      buffer.resize(buffer.size() * 2);
+    }
+    std::string cwd(buffer.data());
+    if (cwd.size() > 1 && cwd.back() == '/') cwd.pop_back();
+    return cwd == "/" ? "" : cwd;
+  }
+
+  bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override {
+    entries->clear();
+    DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
+    if (dir == nullptr) return false;
+    while (dirent* e = readdir(dir)) {
+      std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      bool is_directory = e->d_type == DT_DIR;
+      if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+        struct stat st;
+        is_directory = stat((directory + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      }
+      entries->push_back({std::move(name), is_directory});
+    }
+    closedir(dir);
+    std::sort(entries->begin(), entries->end(),
+              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    return true;
+  }
+
+  bool DirectoryKey(const std::string& directory, std::string* key) override {
+    struct stat st;
+    if (stat(directory.empty() ? "." : directory.c_str(), &st) != 0) return false;
+    *key = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    return true;
+  }
+
+  bool Exists(const std::string& path) override {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+  }
+
+  std::string AbsolutePath(const std::string& path) override {
+    return LexicalAbsolutePath(CurrentDirectory(), path);
+  }
+
+  bool ReadFile(const std::string& path, std::string* contents) override {
+    std::unique_ptr<InputFile> in = OpenInput(path);
+    if (!in) return false;
+    contents->clear();
+    contents->reserve(in->Size());
+    char buffer[1 << 16];
+    for (;;) {
+      size_t got = 0;
+      if (!in->Read(buffer, sizeof buffer, &got)) return false;
+      if (got == 0) return true;
+      contents->append(buffer, got);
+    }
+  }
+
+  std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      close(fd);
+      return nullptr;
+    }
+    return std::make_unique<PosixInputFile>(fd, static_cast<uint64_t>(st.st_size));
+  }
+
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {
+    std::string temp = path + ".tmp-XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) return nullptr;
+    // mkstemp creates the file readable by its owner only; give the output
+    // the permissions an ordinary new file gets.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    return std::make_unique<PosixOutputFile>(fd, temp, path);
+  }
+};
+
+}  // namespace
+
+FileSystem& RealFileSystem() {
+  static PosixFileSystem fs;
+  return fs;
+}
+
+}  // namespace kv
