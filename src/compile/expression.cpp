@@ -9,6 +9,7 @@
 // Brackets of the three kinds are interchangeable. The recursion is bounded:
 // a flat expression never recurses per element (also the right-associative
 // assignment is parsed iteratively), and bracket nesting is limited.
+#include <algorithm>
 #include <vector>
 
 #include "compile/func_set.h"
@@ -292,7 +293,7 @@ bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* i
     sys_.log.InternalError(kMsgNoElements);
     return false;
   }
-  state.queue.reserve(state.elementCount + 2);
+  state.queue.reserve(std::min(state.elementCount, kMaxItemCount + 1));
   if (!ParseLevel(state, kAssignmentLevel)) return false;
   if (!state.partial && state.position < state.elementCount) {
     const CommandElement* element = GetElementForCalc(state, state.position, kLeftOverContext);
