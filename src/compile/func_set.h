@@ -10,6 +10,7 @@ namespace kv {
 
 class KCCommand;
 class KCSystem;
+struct CommandElement;
 
 // Specifier bytes of the compiled code entries.
 enum Specifier : uint8_t {
@@ -20,6 +21,22 @@ enum Specifier : uint8_t {
   SpecDouble = 0x10,
   SpecVariable = 0x20,
 };
+
+// Script errors shared by the encoders, the expression compiler and the
+// statement handlers.
+inline constexpr std::string_view kMsgWrongParamCount = "コマンドパラメータの指定数が間違っています\n";
+inline constexpr std::string_view kMsgSyntaxError = "文法が間違っています\n";
+// The item count of a parameter is one byte in the compiled code.
+inline constexpr std::string_view kMsgTooManyItems = "パラメータの項目数が 255 を超えています\n";
+
+// Largest item count a parameter can carry, and the deepest bracket nesting
+// the expression compiler accepts (each level costs a fixed number of stack
+// frames, so the limit keeps the recursion bounded).
+inline constexpr uint32_t kMaxItemCount = 255;
+inline constexpr uint32_t kMaxBracketDepth = 256;
+
+// Operator codes of the compiled expression items.
+inline constexpr uint8_t kOperatorAt = 16;
 
 class KCFuncSet {
  public:
@@ -44,6 +61,25 @@ class KCFuncSet {
   bool Condition(uint32_t* start_index, uint32_t parameter, uint32_t* item_count);
 
  private:
+  struct ExprState;
+  struct ExprItem;
+
+  // One entry: the specifier and its payload, written at the object's position.
+  bool WriteEntry(const char* bytes, size_t n, std::string_view no_object_message,
+                  std::string_view write_message, const char* context);
+  // OutString and OutVariable: specifier, length, then the bytes.
+  bool WriteCounted(uint8_t specifier, std::string_view text, std::string_view no_object_message,
+                    std::string_view header_message, std::string_view bytes_message,
+                    const char* context);
+
+  // The expression compiler's steps.
+  bool QueueOut(ExprState& state, uint32_t* item_count, bool write_count, bool write_terminator);
+  bool ParseLevel(ExprState& state, int level);
+  bool Monomial(ExprState& state);
+  bool Primary(ExprState& state);
+  uint32_t CheckOperator(ExprState& state, uint32_t position);
+  const CommandElement* GetElementForCalc(ExprState& state, uint32_t position, const char* context);
+
   KCSystem& sys_;
   KCCommand& command_;
 };

@@ -52,6 +52,18 @@ class StatementHandlers {
   void CloseOpenBlocks();
 
  private:
+  // Pushes a record that opens here, stamped with the current source line.
+  void Push(BlockRecord record);
+  // Pushes records back in the order given (the deepest first).
+  void PushBack(const std::vector<BlockRecord>& records);
+  // Undoes a FindBlock whose opener does not match the closer.
+  void Restore(const BlockRecord& opener, const std::vector<BlockRecord>& set_aside);
+  // Reports the parameter-count error unless the statement has `count` parameters.
+  bool ExpectParamCount(uint32_t count);
+  // The one element of a parameter that must hold exactly one; fails without
+  // a message of its own when it holds another number of elements.
+  bool SingleElement(uint32_t parameter, CommandElement* element);
+
   KCSystem& sys_;
   KCCommand& command_;
   KCFuncSet& funcs_;

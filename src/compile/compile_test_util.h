@@ -1,0 +1,96 @@
+// Helpers shared by the statement compilation tests: a context with an open
+// current object, statements built element by element, and the expected
+// bytes of code entries.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+
+#include "compile/func_set.h"
+#include "compile/statement_handlers.h"
+#include "driver/kc_system.h"
+#include "language/kc_command.h"
+#include "platform/memory_file_system.h"
+
+namespace kv::testing {
+
+inline CommandElement W(const std::string& word) { return {ElemWord, word, word, 0}; }
+inline CommandElement N(double number) { return {ElemNumber, "", "", number}; }
+inline CommandElement Op(const std::string& op) { return {ElemOperator, op, op, 0}; }
+inline CommandElement S(const std::string& text) { return {ElemString, text, "\"" + text + "\"", 0}; }
+inline CommandElement L(const std::string& label) { return {ElemLabel, label, label, 0}; }
+
+inline std::string Le32(uint32_t v) {
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return out;
+}
+// Expected entries.
+inline std::string Cmd(int32_t id) { return "\x01" + Le32(static_cast<uint32_t>(id)); }
+inline std::string Ch(uint8_t v) { return std::string("\x04", 1) + static_cast<char>(v); }
+inline std::string Long(int32_t v) { return "\x08" + Le32(static_cast<uint32_t>(v)); }
+inline std::string Var(const std::string& name) { return "\x20" + Le32(name.size()) + name; }
+inline std::string Str(const std::string& text) { return "\x02" + Le32(text.size()) + text; }
+inline std::string Num(double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, 8);
+  return "\x10" + Le32(static_cast<uint32_t>(bits)) + Le32(static_cast<uint32_t>(bits >> 32));
+}
+// Operator item by code.
+inline std::string OpItem(uint8_t code) { return Ch(code); }
+// Bytes from "01 5E 02".
+inline std::string Hex(const char* text) {
+  std::string out;
+  for (const char* p = text; *p != '\0';) {
+    if (*p == ' ') { ++p; continue; }
+    out.push_back(static_cast<char>(std::stoi(std::string(p, 2), nullptr, 16)));
+    p += 2;
+  }
+  return out;
+}
+
+class CompileTest : public ::testing::Test {
+ protected:
+  CompileTest() {
+    object.FileOpen("/game/main.txt*", 0x123);
+    sys.currentObject = &object;
+    source.path = "/game/main.txt";
+  }
+
+  // Replaces the current statement (the command word already removed).
+  void Statement(std::initializer_list<CommandParameter> parameters) {
+    command.ClearParameters();
+    for (const CommandParameter& p : parameters) command.AppendParameter(p);
+  }
+  // A command without parameters (2 entries), standing for any statement.
+  void Plain(int32_t id = 500) {
+    command.ClearParameters();
+    ASSERT_TRUE(funcs.OutCommand(id, "test", 0, 0));
+  }
+  // Makes the script current at `line`, so messages and records carry it.
+  void AtLine(int32_t line) {
+    sys.currentSource = &source;
+    source.line = line;
+  }
+  std::string Console() {
+    std::string text = out.text;
+    out.text.clear();
+    return text;
+  }
+  const std::string& Bytes() const { return object.contents; }
+
+  MemoryFileSystem fs{"/game"};
+  StringSink out;
+  KCSystem sys{fs, out, ConsoleEncoding::kUtf8};
+  KCCommand command{sys};
+  KCFuncSet funcs{sys, command};
+  StatementHandlers handlers{sys, command, funcs};
+  KCFile object{fs};
+  KCFile source{fs};
+};
+
+}  // namespace kv::testing

@@ -1,0 +1,256 @@
+// The jump machinery shared by the block statements (finding the opener of a
+// block, writing conditional and unconditional jumps, patching their
+// distances) and the conditional statements if / elseif / else / endif.
+//
+// A jump's distance is relative: target index = the itemPosition just after
+// the jump command + distance. Forward jumps are written with the
+// placeholder -1 and patched in place when their target is reached.
+#include <algorithm>
+
+#include "compile/func_set.h"
+#include "compile/statement_handlers.h"
+#include "driver/kc_system.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kMsgElseIfNoIf = "elseif に対応する \"%s\" が見つかりませんでした\n";
+constexpr std::string_view kMsgElseNoIf = "else に対応する \"%s\" が見つかりませんでした\n";
+constexpr std::string_view kMsgEndIfNoIf = "endif に対応する \"%s\" が見つかりませんでした\n";
+constexpr std::string_view kMsgElseTwice = "else は 2 回以上使用できません\n";
+constexpr std::string_view kMsgElseIfAfterElse = "else の後に elseif は使用できません\n";
+constexpr std::string_view kMsgBlockNotClosed = "\"%s\" のブロックが閉じられていません (%d 行目で開始)\n";
+constexpr std::string_view kMsgSetOffsetNoObject = "SetOffset(1) 現在のオブジェクト取得に失敗\n";
+constexpr std::string_view kMsgOutIfCmdNoPosition = "OutIfCmd(4) オブジェクトカーソル位置取得に失敗\n";
+constexpr std::string_view kMsgOutSysGotoCmdNoPosition = "OutSysGotoCmd(4)";
+constexpr const char* kIf = "if";
+
+constexpr int32_t kPlaceholderDistance = -1;
+
+// Records that belong to an if chain; only these may be closed by elseif,
+// else and endif (the others carry no jump to patch).
+constexpr uint32_t kIfChain = BlkIf | BlkElseIf | BlkElse | BlkIfEnd;
+
+// The statement that opened the block a record stands for.
+const char* OpeningCommand(const std::vector<BlockRecord>& blocks, size_t index) {
+  const BlockRecord& record = blocks[index];
+  if (record.flags & BlkLoopStart) return "loop";
+  if (record.flags & BlkIf) {
+    // The condition jump of a loop lies directly above its start marker and
+    // ends 4 entries after it.
+    if (index > 0 && (blocks[index - 1].flags & BlkLoopStart) &&
+        record.baseIndex == blocks[index - 1].baseIndex + 4) {
+      return "loop";
+    }
+    return kIf;
+  }
+  if (record.flags & BlkIfEnd) return kIf;
+  if (record.flags & BlkElseIf) return "elseif";
+  if (record.flags & BlkElse) return "else";
+  if (record.flags & BlkLoopExit) return "loop_exit";
+  if (record.flags & BlkFunctionExit) return "function_exit";
+  if (record.flags & BlkFunction) return "function";
+  if (record.flags & BlkVoid) return "void";
+  if (record.flags & BlkDebugOnly) return "debug_only";
+  if (record.flags & BlkReleaseOnly) return "release_only";
+  return "?";
+}
+
+}  // namespace
+
+StatementHandlers::StatementHandlers(KCSystem& sys, KCCommand& command, KCFuncSet& funcs)
+    : sys_(sys), command_(command), funcs_(funcs) {}
+
+void StatementHandlers::Push(BlockRecord record) {
+  record.line = sys_.currentSource != nullptr && sys_.currentSource->line > 0
+                    ? static_cast<uint32_t>(sys_.currentSource->line)
+                    : 0;
+  command_.PushBlock(record);
+}
+
+void StatementHandlers::PushBack(const std::vector<BlockRecord>& records) {
+  for (const BlockRecord& record : records) command_.PushBlock(record);
+}
+
+void StatementHandlers::Restore(const BlockRecord& opener,
+                                const std::vector<BlockRecord>& set_aside) {
+  command_.PushBlock(opener);
+  PushBack(set_aside);
+}
+
+bool StatementHandlers::ExpectParamCount(uint32_t count) {
+  if (command_.GetParamCount() == count) return true;
+  sys_.log.Error(kMsgWrongParamCount);
+  return false;
+}
+
+bool StatementHandlers::SingleElement(uint32_t parameter, CommandElement* element) {
+  if (command_.GetElemSize(parameter) != 1) return false;
+  return command_.GetElement(parameter, 0, element);
+}
+
+bool StatementHandlers::FindBlock(BlockRecord* opener, std::vector<BlockRecord>* set_aside) {
+  std::vector<BlockRecord> taken;  // pending exit jumps, nearest the top first
+  while (command_.BlockDepth() > 0) {
+    const BlockRecord record = command_.PopBlock();
+    if (record.flags & (BlkLoopExit | BlkFunctionExit)) {
+      taken.push_back(record);
+      continue;
+    }
+    *opener = record;
+    std::reverse(taken.begin(), taken.end());  // stack order, the deepest first
+    if (set_aside != nullptr) {
+      *set_aside = std::move(taken);
+    } else {
+      PushBack(taken);
+    }
+    return true;
+  }
+  // No opener: the pending jumps go back, so their own closers (or the
+  // end-of-script check) still find them.
+  std::reverse(taken.begin(), taken.end());
+  PushBack(taken);
+  return false;
+}
+
+bool StatementHandlers::SetOffset(uint32_t patch_pos, uint32_t base_index) {
+  KCFile* object = sys_.currentObject;
+  if (object == nullptr) {
+    sys_.log.InternalError(kMsgSetOffsetNoObject);
+    return false;
+  }
+  const uint32_t saved = object->position;
+  object->FileSeek(patch_pos, 0);
+  const bool ok =
+      funcs_.OutLong(static_cast<int32_t>(sys_.itemPosition - base_index), "SetOffset(3)");
+  object->FileSeek(saved, 0);
+  return ok;
+}
+
+bool StatementHandlers::OutIfCmd(BlockRecord record) {
+  if (!funcs_.OutCmdName(cmd::kIf, "OutIfCmd(1)")) return false;
+  if (!funcs_.OutChar(2, "OutIfCmd(2)")) return false;
+  if (!funcs_.Condition(nullptr, 0, nullptr)) return false;
+  if (!funcs_.OutChar(1, "OutIfCmd(3)")) return false;
+  sys_.itemPosition += 4;
+  uint32_t position = 0;
+  if (!sys_.GetObjectPos(&position)) {
+    sys_.log.InternalError(kMsgOutIfCmdNoPosition);
+    return false;
+  }
+  record.patchPos = position;
+  record.baseIndex = sys_.itemPosition;
+  if (!funcs_.OutLong(kPlaceholderDistance, "OutIfCmd(5)")) return false;
+  Push(record);
+  return true;
+}
+
+bool StatementHandlers::OutSysGotoCmd(BlockRecord* record) {
+  if (!funcs_.OutCmdName(CmdSysGoto, "OutSysGotoCmd(1)")) return false;
+  if (!funcs_.OutChar(1, "OutSysGotoCmd(2)")) return false;
+  if (!funcs_.OutChar(1, "OutSysGotoCmd(3)")) return false;
+  sys_.itemPosition += 3;
+  uint32_t position = 0;
+  if (!sys_.GetObjectPos(&position)) {
+    sys_.log.InternalError(kMsgOutSysGotoCmdNoPosition);
+    return false;
+  }
+  record->patchPos = position;
+  record->baseIndex = sys_.itemPosition;
+  return funcs_.OutLong(kPlaceholderDistance, "OutSysGotoCmd(5)");
+}
+
+bool StatementHandlers::If() {
+  if (!ExpectParamCount(1)) return false;
+  return OutIfCmd(BlockRecord{BlkIf, 0, 0, 0});
+}
+
+bool StatementHandlers::ElseIf() {
+  if (!ExpectParamCount(1)) return false;
+  BlockRecord opener;
+  std::vector<BlockRecord> set_aside;
+  if (!FindBlock(&opener, &set_aside)) {
+    sys_.log.Error(kMsgElseIfNoIf, {kIf});
+    return false;
+  }
+  if ((opener.flags & kIfChain) == 0) {
+    Restore(opener, set_aside);
+    sys_.log.Error(kMsgElseIfNoIf, {kIf});
+    return false;
+  }
+  if (opener.flags & BlkElse) {
+    Restore(opener, set_aside);
+    sys_.log.Error(kMsgElseIfAfterElse);
+    return false;
+  }
+  PushBack(set_aside);
+  // The first elseif of a chain leaves the marker that ends endif's walk.
+  if (opener.flags & BlkIf) {
+    command_.PushBlock(BlockRecord{BlkIfEnd, opener.patchPos, opener.baseIndex, opener.line});
+  }
+  // Exit jump of the previous branch; the previous condition's false branch
+  // lands just after it, on the new condition.
+  BlockRecord exit{BlkElseIf, 0, 0, 0};
+  if (!OutSysGotoCmd(&exit)) return false;
+  if (!SetOffset(opener.patchPos, opener.baseIndex)) return false;
+  Push(exit);
+  return OutIfCmd(BlockRecord{BlkElseIf, 0, 0, 0});
+}
+
+bool StatementHandlers::Else() {
+  BlockRecord opener;
+  std::vector<BlockRecord> set_aside;
+  if (!FindBlock(&opener, &set_aside)) {
+    sys_.log.Error(kMsgElseNoIf, {kIf});
+    return false;
+  }
+  if ((opener.flags & kIfChain) == 0) {
+    Restore(opener, set_aside);
+    sys_.log.Error(kMsgElseNoIf, {kIf});
+    return false;
+  }
+  if (opener.flags & BlkElse) {
+    Restore(opener, set_aside);
+    sys_.log.Error(kMsgElseTwice);
+    return false;
+  }
+  PushBack(set_aside);
+  if (opener.flags & BlkIf) {
+    command_.PushBlock(BlockRecord{BlkIfEnd, opener.patchPos, opener.baseIndex, opener.line});
+  }
+  BlockRecord exit{BlkElse, 0, 0, 0};
+  if (!OutSysGotoCmd(&exit)) return false;
+  if (!SetOffset(opener.patchPos, opener.baseIndex)) return false;
+  Push(exit);
+  return true;
+}
+
+bool StatementHandlers::EndIf() {
+  if (!ExpectParamCount(0)) return false;
+  while (command_.BlockDepth() > 0) {
+    BlockRecord opener;
+    std::vector<BlockRecord> set_aside;
+    if (!FindBlock(&opener, &set_aside)) break;
+    if ((opener.flags & kIfChain) == 0) {
+      Restore(opener, set_aside);
+      break;
+    }
+    PushBack(set_aside);
+    if (opener.flags & BlkIfEnd) return true;  // its jump was patched before
+    if (!SetOffset(opener.patchPos, opener.baseIndex)) return false;
+    if (opener.flags & BlkIf) return true;  // a chain without elseif or else
+  }
+  sys_.log.Error(kMsgEndIfNoIf, {kIf});
+  return false;
+}
+
+void StatementHandlers::CloseOpenBlocks() {
+  const std::vector<BlockRecord>& blocks = command_.Blocks();
+  for (size_t i = blocks.size(); i-- > 0;) {
+    sys_.log.Error(kMsgBlockNotClosed,
+                   {OpeningCommand(blocks, i), static_cast<int32_t>(blocks[i].line)});
+  }
+  command_.ClearBlocks();
+}
+
+}  // namespace kv

@@ -1,0 +1,62 @@
+// The six declaration commands (value, global_value, local_value, string,
+// global_string, local_string). A parameter may hold several expressions
+// separated by '@'; they are compiled one after the other and written as one
+// parameter whose item count is patched in once the pieces are written.
+#include "compile/func_set.h"
+#include "compile/statement_handlers.h"
+#include "driver/kc_system.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kMsgSeekFailed = "NGLVariable(3) ファイルシークに失敗\n";
+constexpr uint8_t kCountPlaceholder = 0xFF;
+
+}  // namespace
+
+bool StatementHandlers::NGLVariable(int32_t id) {
+  const uint32_t n = command_.GetParamCount();
+  if (n == 0) {
+    sys_.log.Error(kMsgWrongParamCount);
+    return false;
+  }
+  if (!funcs_.OutCmdName(id, "NGLVariable(1)")) return false;
+  if (n > kMaxItemCount) {
+    sys_.log.Error(kMsgWrongParamCount);
+    return false;
+  }
+  if (!funcs_.OutChar(static_cast<uint8_t>(n), "NGLVariable(1)")) return false;
+  KCFile* object = sys_.currentObject;  // present: the writes above succeeded
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t start = object->position;
+    const uint32_t m = command_.GetElemSize(i);
+    if (!funcs_.OutChar(kCountPlaceholder, "NGLVariable(2)")) return false;
+    const uint32_t after_count = object->position;
+    uint32_t total = 0;
+    uint32_t j = 0;
+    while (j < m) {
+      uint32_t items = 0;
+      if (!funcs_.Condition(&j, i, &items)) return false;
+      total += items;
+      // The count is one byte; the pieces together may not exceed it.
+      if (total > kMaxItemCount) {
+        sys_.log.Error(kMsgTooManyItems);
+        return false;
+      }
+    }
+    const uint32_t end = object->position;
+    if (!object->FileSeek(-static_cast<int64_t>(end - start), 1)) {
+      sys_.log.InternalError(kMsgSeekFailed);
+      return false;
+    }
+    if (!funcs_.OutChar(static_cast<uint8_t>(total), "NGLVariable(4)")) return false;
+    if (!object->FileSeek(static_cast<int64_t>(end - after_count), 1)) {
+      sys_.log.InternalError(kMsgSeekFailed);
+      return false;
+    }
+  }
+  sys_.itemPosition += n + 2;
+  return true;
+}
+
+}  // namespace kv

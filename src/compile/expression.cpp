@@ -1,0 +1,317 @@
+// The expression compiler: parses one parameter of the current statement by
+// operator precedence and writes it as a flat postfix sequence of items,
+// preceded by their count.
+//
+// Nine levels of binary operators, from the loosest to the tightest binding:
+//   1 =  (right)        4 |               7 + -
+//   2 ||                5 &               8 * / %, '(' and juxtaposition
+//   3 &&                6 == # > >= < <=  9 @
+// Brackets of the three kinds are interchangeable. The recursion is bounded:
+// a flat expression never recurses per element (also the right-associative
+// assignment is parsed iteratively), and bracket nesting is limited.
+#include <algorithm>
+#include <vector>
+
+#include "compile/func_set.h"
+#include "driver/kc_system.h"
+#include "language/kc_command.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kMsgLeftOver = "\"%s\" 文法が間違っています\n";
+constexpr std::string_view kMsgNoCloseBracket = ") がありません\n";
+constexpr std::string_view kMsgNoElements = "Condition(1) 要素数取得に失敗\n";
+constexpr std::string_view kMsgQueueOutFailed = "Condition(3) キュー出力に失敗\n";
+constexpr std::string_view kMsgFetchFailed = "GetElementForCalc(1) %s 要素取得に失敗\n";
+constexpr std::string_view kMsgUnknownElement = "Monomial(2) 不明な要素\n";
+constexpr std::string_view kMsgUnknownItem = "QueueOut(6) 不明な要素タイプ : %c\n";
+
+// Operator classes: one bit each. Bits 8 to 24 are the operators, whose
+// operator code is the bit number minus 8.
+constexpr uint32_t Bit(int n) { return uint32_t{1} << n; }
+constexpr int kFirstOperatorBit = 8;
+constexpr uint32_t kEqual = Bit(8);          // ==
+constexpr uint32_t kNotEqual = Bit(9);       // #
+constexpr uint32_t kGreater = Bit(10);       // >
+constexpr uint32_t kGreaterEqual = Bit(11);  // >=
+constexpr uint32_t kLess = Bit(12);          // <
+constexpr uint32_t kLessEqual = Bit(13);     // <=
+constexpr uint32_t kPlus = Bit(14);          // +
+constexpr uint32_t kMinus = Bit(15);         // -
+constexpr uint32_t kTimes = Bit(16);         // *
+constexpr uint32_t kDivide = Bit(17);        // /
+constexpr uint32_t kModulo = Bit(18);        // %
+constexpr uint32_t kBitOr = Bit(19);         // |
+constexpr uint32_t kBitAnd = Bit(20);        // &
+constexpr uint32_t kAssign = Bit(21);        // =
+constexpr uint32_t kOr = Bit(22);            // ||
+constexpr uint32_t kAnd = Bit(23);           // &&
+constexpr uint32_t kAt = Bit(24);            // @
+constexpr uint32_t kOpenBracket = Bit(28);
+constexpr uint32_t kCloseBracket = Bit(29);
+constexpr uint32_t kOperand = Bit(30);
+constexpr uint32_t kFailure = Bit(31);
+
+// Operators accepted by each level (index 1 to 9).
+constexpr uint32_t kLevelSets[10] = {
+    0,
+    kAssign,
+    kOr,
+    kAnd,
+    kBitOr,
+    kBitAnd,
+    kEqual | kNotEqual | kGreater | kGreaterEqual | kLess | kLessEqual,
+    kPlus | kMinus,
+    kTimes | kDivide | kModulo | kOpenBracket,
+    kAt,
+};
+constexpr int kAssignmentLevel = 1;
+constexpr int kMultiplicativeLevel = 8;
+constexpr int kTightestLevel = 9;
+
+uint8_t OperatorCode(uint32_t operator_class) {
+  int bit = 0;
+  while ((operator_class >> bit) != 1) ++bit;
+  return static_cast<uint8_t>(bit - kFirstOperatorBit);
+}
+
+constexpr uint8_t kCodeAssign = 13;
+constexpr uint8_t kCodePlus = 6;
+constexpr uint8_t kCodeMinus = 7;
+
+// Contexts of the element fetches.
+constexpr const char* kCheckOperatorContext = "CheckOperator(1)";
+constexpr const char* kMonomialContext = "Monomial(1)";
+constexpr const char* kSignContext = "Monomial(2)";
+constexpr const char* kLeftOverContext = "Condition(2)";
+
+}  // namespace
+
+struct KCFuncSet::ExprItem {
+  enum Kind : uint8_t { kVariable = 0, kNumber = 1, kString = 2, kOperator = 3 };
+  Kind kind;
+  uint8_t code = 0;
+  double number = 0;
+  std::string_view text;  // points into the element, which outlives the compile
+};
+
+struct KCFuncSet::ExprState {
+  std::vector<ExprItem> queue;
+  uint32_t parameter = 0;
+  uint32_t position = 0;
+  uint32_t elementCount = 0;
+  uint32_t bracketDepth = 0;
+  bool partial = false;
+  bool done = false;
+  bool terminated = false;
+
+  void Variable(std::string_view name) { queue.push_back({ExprItem::kVariable, 0, 0, name}); }
+  void Number(double value) { queue.push_back({ExprItem::kNumber, 0, value, {}}); }
+  void String(std::string_view text) { queue.push_back({ExprItem::kString, 0, 0, text}); }
+  void Operator(uint8_t code) { queue.push_back({ExprItem::kOperator, code, 0, {}}); }
+};
+
+const CommandElement* KCFuncSet::GetElementForCalc(ExprState& state, uint32_t position,
+                                                   const char* context) {
+  if (const CommandElement* element = command_.ElementAt(state.parameter, position)) {
+    return element;
+  }
+  CommandElement unused;
+  command_.GetElement(state.parameter, position, &unused);  // reports why
+  sys_.log.InternalError(kMsgFetchFailed, {context});
+  return nullptr;
+}
+
+uint32_t KCFuncSet::CheckOperator(ExprState& state, uint32_t position) {
+  if (position >= state.elementCount) return kOperand;
+  const CommandElement* element = GetElementForCalc(state, position, kCheckOperatorContext);
+  if (element == nullptr) return kFailure;
+  if ((element->kind & ElemString) != 0 || element->text.empty()) return kOperand;
+  const char first = element->text[0];
+  const char second = element->text.size() > 1 ? element->text[1] : '\0';
+  switch (first) {
+    case '=': return second == '=' ? kEqual : kAssign;
+    case '#': return kNotEqual;
+    case '>': return second == '=' ? kGreaterEqual : kGreater;
+    case '<': return second == '=' ? kLessEqual : kLess;
+    case '+': return kPlus;
+    case '-': return kMinus;
+    case '*': return kTimes;
+    case '/': return kDivide;
+    case '%': return kModulo;
+    case '|': return second == '|' ? kOr : kBitOr;
+    case '&': return second == '&' ? kAnd : kBitAnd;
+    case '@': return kAt;
+    case '(': case '[': case '{': return kOpenBracket;
+    case ')': case ']': case '}': return kCloseBracket;
+    default: return kOperand;
+  }
+}
+
+bool KCFuncSet::Monomial(ExprState& state) {
+  const CommandElement* element = GetElementForCalc(state, state.position, kMonomialContext);
+  if (element == nullptr) return false;
+  ++state.position;
+  if ((element->kind & ElemNumber) != 0) {
+    state.Number(element->number);
+  } else if ((element->kind & ElemString) != 0) {  // strings and labels
+    state.String(element->text);
+  } else if ((element->kind & ElemWord) != 0) {
+    state.Variable(element->text);
+  } else if ((element->kind & ElemOperator) != 0) {
+    // A sign before an operand.
+    const char sign = element->text.empty() ? '\0' : element->text[0];
+    if (sign != '+' && sign != '-') {
+      sys_.log.Error(kMsgSyntaxError);
+      return false;
+    }
+    const double sign_value = sign == '+' ? 1.0 : -1.0;
+    const uint8_t sign_code = sign == '+' ? kCodePlus : kCodeMinus;
+    const CommandElement* next = GetElementForCalc(state, state.position, kSignContext);
+    if (next == nullptr) return false;
+    if ((next->kind & ElemWord) != 0) {
+      // -x is compiled as 0 - x.
+      state.Number(0);
+      state.Variable(next->text);
+      state.Operator(sign_code);
+      ++state.position;
+    } else if ((next->kind & ElemNumber) != 0) {
+      state.Number(sign_value * next->number);  // folded into the literal
+      ++state.position;
+    } else if (CheckOperator(state, state.position) == kOpenBracket) {
+      // -(a + b): the bracket that follows multiplies the sign value.
+      state.Number(sign_value);
+    } else {
+      sys_.log.Error(kMsgSyntaxError);
+      return false;
+    }
+  } else {
+    sys_.log.InternalError(kMsgUnknownElement);
+    return false;
+  }
+  return true;
+}
+
+bool KCFuncSet::Primary(ExprState& state) {
+  const uint32_t c = CheckOperator(state, state.position);
+  if (c == kFailure) return false;
+  if (c != kOpenBracket) return Monomial(state);
+  // Every nesting level costs a fixed number of stack frames.
+  if (state.bracketDepth >= kMaxBracketDepth) {
+    sys_.log.Error(kMsgSyntaxError);
+    return false;
+  }
+  ++state.bracketDepth;
+  ++state.position;
+  if (!ParseLevel(state, kAssignmentLevel)) return false;
+  --state.bracketDepth;
+  if (state.done) return true;
+  if (CheckOperator(state, state.position) != kCloseBracket) {
+    sys_.log.Error(kMsgNoCloseBracket);
+    return false;
+  }
+  ++state.position;
+  return true;
+}
+
+bool KCFuncSet::ParseLevel(ExprState& state, int level) {
+  if (state.done) return true;
+  auto operand = [&] {
+    return level == kTightestLevel ? Primary(state) : ParseLevel(state, level + 1);
+  };
+  if (!operand()) return false;
+  // The assignment groups to the right: a = b = c is a, b, c, =, =. Its
+  // operators are held back and appended after the last operand instead of
+  // recursing once per operator.
+  uint32_t pending_assignments = 0;
+  while (!state.done && state.position < state.elementCount) {
+    uint32_t c = CheckOperator(state, state.position);
+    bool at_ends_piece = false;
+    if (level == kMultiplicativeLevel && c == kOperand) {
+      c = kTimes;  // juxtaposition: 2 x multiplies, nothing consumed
+    } else if ((c & kLevelSets[level]) != 0) {
+      if (state.partial && c == kAt) at_ends_piece = true;
+      if (c == kOpenBracket) {
+        c = kTimes;  // 2 (x + 1) multiplies; the bracket is the next operand
+      } else {
+        ++state.position;
+      }
+    } else if (c == kFailure) {
+      return false;
+    } else {
+      break;
+    }
+    if (state.position >= state.elementCount) {
+      sys_.log.Error(kMsgSyntaxError);  // an operator may not end the expression
+      return false;
+    }
+    if (at_ends_piece) {
+      state.done = true;
+      state.terminated = true;
+      return true;
+    }
+    if (!operand()) return false;
+    if (level == kAssignmentLevel) {
+      ++pending_assignments;
+    } else {
+      state.Operator(OperatorCode(c));
+    }
+  }
+  for (; pending_assignments > 0; --pending_assignments) state.Operator(kCodeAssign);
+  return true;
+}
+
+bool KCFuncSet::QueueOut(ExprState& state, uint32_t* item_count, bool write_count,
+                         bool write_terminator) {
+  const uint32_t k = static_cast<uint32_t>(state.queue.size());
+  if (write_count && !OutChar(static_cast<uint8_t>(k), "QueueOut(1)")) return false;
+  for (const ExprItem& item : state.queue) {
+    bool ok = false;
+    switch (item.kind) {
+      case ExprItem::kVariable: ok = OutVariable(item.text, "QueueOut(2)"); break;
+      case ExprItem::kNumber: ok = OutDouble(item.number); break;
+      case ExprItem::kString: ok = OutString(item.text, "QueueOut(3)"); break;
+      case ExprItem::kOperator: ok = OutChar(item.code, "QueueOut(5)"); break;
+      default: sys_.log.InternalError(kMsgUnknownItem, {LogArg::Char(item.kind)}); break;
+    }
+    if (!ok) return false;
+  }
+  state.queue.clear();
+  if (write_terminator && !OutChar(kOperatorAt, "QueueOut(7)")) return false;
+  if (item_count != nullptr) *item_count = k + (write_terminator ? 1 : 0);
+  return true;
+}
+
+bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* item_count) {
+  ExprState state;
+  state.parameter = parameter;
+  state.partial = start_index != nullptr;
+  state.position = state.partial ? *start_index : 0;
+  state.elementCount = command_.GetElemSize(parameter);
+  if (state.elementCount == 0) {
+    sys_.log.InternalError(kMsgNoElements);
+    return false;
+  }
+  state.queue.reserve(std::min(state.elementCount, kMaxItemCount + 1));
+  if (!ParseLevel(state, kAssignmentLevel)) return false;
+  if (!state.partial && state.position < state.elementCount) {
+    const CommandElement* element = GetElementForCalc(state, state.position, kLeftOverContext);
+    if (element != nullptr) sys_.log.Error(kMsgLeftOver, {element->text});
+    return false;
+  }
+  // The count is one byte; a longer expression is rejected, never wrapped.
+  // (Pieces of a declaration are counted together by their caller.)
+  if (!state.partial && state.queue.size() > kMaxItemCount) {
+    sys_.log.Error(kMsgTooManyItems);
+    return false;
+  }
+  if (state.partial) *start_index = state.position;
+  if (!QueueOut(state, item_count, !state.partial, state.terminated)) {
+    sys_.log.InternalError(kMsgQueueOutFailed);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kv

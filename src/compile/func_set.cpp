@@ -1,0 +1,141 @@
+// The code encoders: each writes one typed entry (specifier byte and payload,
+// integers little-endian) at the current object's position, and the command
+// encoders built on them.
+#include "compile/func_set.h"
+
+#include <cstring>
+
+#include "driver/kc_system.h"
+#include "language/kc_command.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kOutStringNoObject = "KCFuncSet::OutString(1) %s オブジェクトの取得に失敗\n";
+constexpr std::string_view kOutStringHeader = "KCFuncSet::OutString(2) %s コマンド指定子の出力に失敗\n";
+constexpr std::string_view kOutStringBytes = "KCFuncSet::OutString(3) %s 文字列の出力に失敗\n";
+constexpr std::string_view kOutCharNoObject = "KCFuncSet::OutChar(1) %s オブジェクトの取得に失敗\n";
+constexpr std::string_view kOutCharWrite = "KCFuncSet::OutChar(2) %s char データの出力に失敗\n";
+constexpr std::string_view kOutLongNoObject = "KCFuncSet::OutLong(1) %s オブジェクトの取得に失敗\n";
+constexpr std::string_view kOutLongWrite = "KCFuncSet::OutLong(2) %s long データの出力に失敗\n";
+constexpr std::string_view kOutDoubleNoObject = "KCFuncSet::OutDouble(1) %s オブジェクトの取得に失敗\n";
+constexpr std::string_view kOutDoubleWrite = "KCFuncSet::OutDouble(2) %s double データの出力に失敗\n";
+constexpr std::string_view kOutVariableNoObject = "KCFuncSet::OutVariable(1) %s オブジェクトの取得に失敗\n";
+constexpr std::string_view kOutVariableHeader = "KCFuncSet::OutVariable(2) %s コマンド指定子の出力に失敗\n";
+constexpr std::string_view kOutVariableBytes = "KCFuncSet::OutVariable(3) %s 変数名または文字列の出力に失敗\n";
+constexpr std::string_view kOutCmdNameNoObject = "KCFuncSet::OutCmdName(1) %s オブジェクトの取得に失敗\n";
+constexpr std::string_view kOutCmdNameWrite = "KCFuncSet::OutCmdName(2) %s コマンドの出力に失敗\n";
+
+// OutDouble's only caller is the queue writer; its messages name that step.
+constexpr const char* kOutDoubleContext = "QueueOut(4)";
+
+void PutFixed32(char* out, uint32_t value) {
+  out[0] = static_cast<char>(value & 0xFF);
+  out[1] = static_cast<char>((value >> 8) & 0xFF);
+  out[2] = static_cast<char>((value >> 16) & 0xFF);
+  out[3] = static_cast<char>((value >> 24) & 0xFF);
+}
+
+void PutFixed64(char* out, uint64_t value) {
+  PutFixed32(out, static_cast<uint32_t>(value));
+  PutFixed32(out + 4, static_cast<uint32_t>(value >> 32));
+}
+
+}  // namespace
+
+KCFuncSet::KCFuncSet(KCSystem& sys, KCCommand& command) : sys_(sys), command_(command) {}
+
+bool KCFuncSet::WriteEntry(const char* bytes, size_t n, std::string_view no_object_message,
+                           std::string_view write_message, const char* context) {
+  if (sys_.currentObject == nullptr) {
+    sys_.log.InternalError(no_object_message, {context});
+    return false;
+  }
+  if (!sys_.currentObject->WriteBytes(bytes, n)) {
+    sys_.log.InternalError(write_message, {context});
+    return false;
+  }
+  return true;
+}
+
+bool KCFuncSet::WriteCounted(uint8_t specifier, std::string_view text,
+                             std::string_view no_object_message, std::string_view header_message,
+                             std::string_view bytes_message, const char* context) {
+  // The length field is 32 bits; a longer text cannot be represented. The
+  // tokenizer's buffers keep every element far below this.
+  char entry[5];
+  entry[0] = static_cast<char>(specifier);
+  PutFixed32(entry + 1, static_cast<uint32_t>(text.size()));
+  if (!WriteEntry(entry, sizeof entry, no_object_message, header_message, context)) return false;
+  // All bytes are written, NUL bytes included, so the data always matches
+  // the length written before it.
+  if (!text.empty() && !sys_.currentObject->WriteBytes(text.data(), text.size())) {
+    sys_.log.InternalError(bytes_message, {context});
+    return false;
+  }
+  return true;
+}
+
+bool KCFuncSet::OutString(std::string_view text, const char* context) {
+  return WriteCounted(SpecString, text, kOutStringNoObject, kOutStringHeader, kOutStringBytes,
+                      context);
+}
+
+bool KCFuncSet::OutVariable(std::string_view name, const char* context) {
+  return WriteCounted(SpecVariable, name, kOutVariableNoObject, kOutVariableHeader,
+                      kOutVariableBytes, context);
+}
+
+bool KCFuncSet::OutChar(uint8_t value, const char* context) {
+  const char entry[2] = {static_cast<char>(SpecChar), static_cast<char>(value)};
+  return WriteEntry(entry, sizeof entry, kOutCharNoObject, kOutCharWrite, context);
+}
+
+bool KCFuncSet::OutLong(int32_t value, const char* context) {
+  char entry[5];
+  entry[0] = static_cast<char>(SpecLong);
+  PutFixed32(entry + 1, static_cast<uint32_t>(value));
+  return WriteEntry(entry, sizeof entry, kOutLongNoObject, kOutLongWrite, context);
+}
+
+bool KCFuncSet::OutDouble(double value) {
+  static_assert(sizeof(double) == 8, "doubles are written as 8 IEEE-754 bytes");
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  char entry[9];
+  entry[0] = static_cast<char>(SpecDouble);
+  PutFixed64(entry + 1, bits);
+  return WriteEntry(entry, sizeof entry, kOutDoubleNoObject, kOutDoubleWrite, kOutDoubleContext);
+}
+
+bool KCFuncSet::OutCmdName(int32_t id, const char* context) {
+  char entry[5];
+  entry[0] = static_cast<char>(SpecCommand);
+  PutFixed32(entry + 1, static_cast<uint32_t>(id));
+  return WriteEntry(entry, sizeof entry, kOutCmdNameNoObject, kOutCmdNameWrite, context);
+}
+
+bool KCFuncSet::OutCmdName(int32_t id, const char* context, int32_t min, int32_t max) {
+  if (!OutCmdName(id, context)) return false;
+  const uint32_t n = command_.GetParamCount();
+  // No upper limit in the table means at most 255, the most one byte holds.
+  if (min != 0 && max == 0) max = static_cast<int32_t>(kMaxItemCount);
+  if (n > kMaxItemCount || n < static_cast<uint32_t>(min < 0 ? 0 : min) ||
+      static_cast<int64_t>(n) > max) {
+    sys_.log.Error(kMsgWrongParamCount);
+    return false;
+  }
+  return OutChar(static_cast<uint8_t>(n), context);
+}
+
+bool KCFuncSet::OutCommand(int32_t id, const char* context, int32_t min, int32_t max) {
+  if (!OutCmdName(id, context, min, max)) return false;
+  const uint32_t n = command_.GetParamCount();
+  for (uint32_t i = 0; i < n; ++i) {
+    if (!Condition(nullptr, i, nullptr)) return false;
+  }
+  sys_.itemPosition += n + 2;
+  return true;
+}
+
+}  // namespace kv

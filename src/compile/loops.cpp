@@ -1,0 +1,97 @@
+// loop / loop_exit / loop_end: a conditional jump at the top leaves the loop
+// when the condition is false, an unconditional backward jump at the bottom
+// returns to it, and every loop_exit is a forward jump patched by loop_end.
+#include <algorithm>
+
+#include "compile/func_set.h"
+#include "compile/statement_handlers.h"
+#include "driver/kc_system.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kMsgLoopExitNoLoop = "loop_exit に対応する \"%s\" が見つかりませんでした\n";
+constexpr std::string_view kMsgLoopEndNoLoop = "loop_end に対応する \"%s\" が見つかりませんでした\n";
+constexpr std::string_view kMsgNoLoopStart = "ReadCmdLoopEnd(1)";
+constexpr std::string_view kMsgLoopExitPatch = "ReadCmdLoopEnd(6)";
+constexpr std::string_view kMsgConditionPatch = "ReadCmdLoopEnd(7)";
+constexpr const char* kLoop = "loop";
+
+}  // namespace
+
+bool StatementHandlers::Loop() {
+  if (!ExpectParamCount(1)) return false;
+  Push(BlockRecord{BlkLoopStart, 0, sys_.itemPosition, 0});
+  return OutIfCmd(BlockRecord{BlkIf, 0, 0, 0});
+}
+
+bool StatementHandlers::LoopExit() {
+  if (!ExpectParamCount(0)) return false;
+  if (command_.BlockDepth() == 0) {
+    sys_.log.Error(kMsgLoopExitNoLoop, {kLoop});
+    return false;
+  }
+  BlockRecord exit{BlkLoopExit, 0, 0, 0};
+  if (!OutSysGotoCmd(&exit)) return false;
+  Push(exit);
+  return true;
+}
+
+bool StatementHandlers::ReadCmdLoopEnd() {
+  if (!ExpectParamCount(0)) return false;
+  BlockRecord condition;
+  std::vector<BlockRecord> set_aside;
+  if (!FindBlock(&condition, &set_aside)) {
+    sys_.log.Error(kMsgLoopEndNoLoop, {kLoop});
+    return false;
+  }
+  // Only a condition jump may be patched here: any other opener has no jump
+  // and patching it would overwrite the start of the object.
+  if ((condition.flags & BlkIf) == 0) {
+    Restore(condition, set_aside);
+    sys_.log.Error(kMsgLoopEndNoLoop, {kLoop});
+    return false;
+  }
+  if (command_.BlockDepth() == 0 || (command_.TopBlock().flags & BlkLoopStart) == 0) {
+    // An if left open inside the loop; the stack stays as it was, so the
+    // endif that follows can still close it.
+    Restore(condition, set_aside);
+    sys_.log.InternalError(kMsgNoLoopStart);
+    return false;
+  }
+  const BlockRecord start = command_.PopBlock();
+
+  // Backward jump to the conditional jump at the top.
+  if (!funcs_.OutCmdName(CmdSysGoto, "ReadCmdLoopEnd(2)")) return false;
+  if (!funcs_.OutChar(1, "ReadCmdLoopEnd(3)")) return false;
+  if (!funcs_.OutChar(1, "ReadCmdLoopEnd(4)")) return false;
+  sys_.itemPosition += 3;
+  if (!funcs_.OutLong(static_cast<int32_t>(start.baseIndex - sys_.itemPosition),
+                      "ReadCmdLoopEnd(5)")) {
+    return false;
+  }
+
+  // The exits land just after the backward jump; pending function exits stay
+  // for their function, in the order they had.
+  std::vector<BlockRecord> kept;
+  for (auto it = set_aside.rbegin(); it != set_aside.rend(); ++it) {
+    if (it->flags & BlkLoopExit) {
+      if (!SetOffset(it->patchPos, it->baseIndex)) {
+        sys_.log.InternalError(kMsgLoopExitPatch);
+        return false;
+      }
+    } else {
+      kept.push_back(*it);
+    }
+  }
+  std::reverse(kept.begin(), kept.end());  // back to stack order
+  PushBack(kept);
+
+  if (!SetOffset(condition.patchPos, condition.baseIndex)) {
+    sys_.log.InternalError(kMsgConditionPatch);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kv
