@@ -8,14 +8,13 @@
 #include <vector>
 
 #include "driver/kc_system.h"
+#include "output/object_messages.h"
 #include "output/scramble.h"
 #include "platform/file_system.h"
 
 namespace kv {
 namespace {
 
-constexpr char kWrongNameError[] =
-    "\"%s\" 指定した名前が間違っている可能性があります\n間違っていない場合は内部エラーです\n";
 constexpr char kOpenFailed[] = "GenImgAdoObject(3) オブジェクトファイルオープンに失敗\n";
 constexpr char kConverting[] = "%s をコンバート中...\n";
 constexpr char kCopyFailed[] = "GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
@@ -117,7 +116,7 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   for (const std::string& path : files) {
     std::unique_ptr<InputFile> in = sys.fs.OpenInput(path);
     if (!in) {
-      sys.log.Error(kWrongNameError, {LogArg::Path(path)});
+      sys.log.Error(kObjectNameError, {LogArg::Path(path)});
       sys.log.InternalError(kOpenFailed);
       return false;
     }

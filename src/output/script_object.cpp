@@ -5,15 +5,13 @@
 #include <vector>
 
 #include "driver/kc_system.h"
+#include "output/object_messages.h"
 #include "source/pell_file.h"
 
 namespace kv {
 namespace {
 
 constexpr char kMark[] = "KVS";
-
-constexpr char kWrongNameError[] =
-    "\"%s\" 指定した名前が間違っている可能性があります\n間違っていない場合は内部エラーです\n";
 constexpr char kCreateFailed[] = "GenScrObject(1) スクリプトオブジェクトの生成に失敗\n";
 constexpr char kMarkFailed[] = "GenScrObject(2) ファイル識別記号出力に失敗\n";
 constexpr char kListFailed[] = "GenScrObject(3) ファイルリスト出力に失敗\n";
@@ -72,7 +70,7 @@ bool GenScrObject(KCSystem& sys) {
 
   KCFile out(sys.fs);
   if (!out.FileOpen(sys.scriptObjectName, ModeWrite | ModeTruncate | ModeBinary)) {
-    sys.log.Error(kWrongNameError, {LogArg::Path(sys.scriptObjectName)});
+    sys.log.Error(kObjectNameError, {LogArg::Path(sys.scriptObjectName)});
     sys.log.InternalError(kCreateFailed);
     return false;
   }
