@@ -1,0 +1,190 @@
+#include "output/media_archive.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "driver/kc_system.h"
+#include "output/object_messages.h"
+#include "output/scramble.h"
+#include "platform/file_system.h"
+
+namespace kv {
+namespace {
+
+constexpr char kOpenFailed[] = "GenImgAdoObject(3) オブジェクトファイルオープンに失敗\n";
+constexpr char kConverting[] = "%s をコンバート中...\n";
+constexpr char kCopyFailed[] = "GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
+constexpr char kOutputFailed[] = "GenImgAdoObject(6) オブジェクトの出力に失敗\n";
+constexpr char kTooLarge[] = "GenImgAdoObject(7) アーカイブが 2147483647 バイトを超えます\n";
+// The file layer's text for an object file that cannot be written; the archive
+// is written here rather than through KCFile, so the same report is made here.
+constexpr char kWriteFailed[] = "KCFile::FileClose(2) ファイルへの書き込みに失敗\n";
+
+// Offsets and lengths in the archive are signed 32-bit fields that the engine
+// reads, so the image (header and data, before the two scramble bytes) must
+// not pass this size.
+constexpr uint64_t kMaxImageSize = 2147483647;
+
+// After the mark come headerSize and fileCount; each entry adds its name and
+// three fields.
+constexpr uint64_t kCountFields = 8;
+constexpr uint64_t kEntryFields = 12;
+
+// Media bytes move in blocks of this size; the buffers are the only memory
+// that grows with the work, and they do not grow with the media.
+constexpr size_t kBlockSize = size_t{1} << 20;
+
+void AppendFixed32(std::string* out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>(value >> shift));
+}
+
+// The archive's output file with its scrambler: content bytes go in, the
+// scrambled bytes leave in blocks of about kBlockSize.
+class ScrambledOutput {
+ public:
+  ScrambledOutput(std::unique_ptr<OutputFile> file, uint64_t content_length, ScrambleKey key)
+      : file_(std::move(file)), scrambler_(content_length, key) {
+    pending_.reserve(kBlockSize + 2);
+  }
+
+  // Pending bytes stay below kBlockSize between calls, so every piece holds at
+  // least one byte and the pending block never grows past kBlockSize + 2 (the
+  // key and the step).
+  bool Feed(const char* data, size_t n) {
+    while (n > 0) {
+      const size_t piece = std::min(n, kBlockSize - pending_.size());
+      scrambler_.Feed(data, piece, &pending_);
+      data += piece;
+      n -= piece;
+      if (pending_.size() >= kBlockSize && !Flush()) return false;
+    }
+    return true;
+  }
+
+  // Writes what is pending and renames the file into place.
+  bool Commit() { return Flush() && file_->Commit(); }
+
+ private:
+  bool Flush() {
+    if (pending_.empty()) return true;
+    const bool written = file_->Write(pending_.data(), pending_.size());
+    pending_.clear();
+    return written;
+  }
+
+  std::unique_ptr<OutputFile> file_;
+  StreamScrambler scrambler_;
+  std::string pending_;
+};
+
+enum class CopyResult { kDone, kReadFailed, kWriteFailed };
+
+// Streams one media file and its trailing zero byte into the archive. The file
+// must still have the size its entry was written with.
+CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
+                         std::vector<char>* buffer, ScrambledOutput* out) {
+  std::unique_ptr<InputFile> in = fs.OpenInput(path);
+  if (!in || in->Size() != size) return CopyResult::kReadFailed;
+  uint64_t copied = 0;
+  for (;;) {
+    size_t got = 0;
+    if (!in->Read(buffer->data(), buffer->size(), &got)) return CopyResult::kReadFailed;
+    if (got == 0) break;
+    if (got > size - copied) return CopyResult::kReadFailed;
+    copied += got;
+    if (!out->Feed(buffer->data(), got)) return CopyResult::kWriteFailed;
+  }
+  if (copied != size) return CopyResult::kReadFailed;
+  const char zero = 0;
+  return out->Feed(&zero, 1) ? CopyResult::kDone : CopyResult::kWriteFailed;
+}
+
+// Everything after the start message; the caller prints the finish message.
+bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::string>& files,
+                  const std::string& object_name) {
+  // Take every file's size first: the header holds all offsets and lengths,
+  // and the scrambler needs the total length before the first byte.
+  uint64_t header_size = mark.size() + kCountFields;
+  for (const std::string& path : files) header_size += path.size() + kEntryFields;
+  std::vector<uint64_t> sizes;
+  sizes.reserve(files.size());
+  uint64_t image_size = header_size;
+  for (const std::string& path : files) {
+    std::unique_ptr<InputFile> in = sys.fs.OpenInput(path);
+    if (!in) {
+      sys.log.Error(kObjectNameError, {LogArg::Path(path)});
+      sys.log.InternalError(kOpenFailed);
+      return false;
+    }
+    sizes.push_back(in->Size());
+    // Stays far from wrapping: each term is capped before it is added.
+    image_size += std::min(in->Size(), kMaxImageSize) + 1;
+    sys.log.Message(kConverting, {LogArg::Path(path)});
+  }
+  if (image_size > kMaxImageSize) {
+    sys.log.InternalError(kTooLarge);
+    return false;
+  }
+
+  std::string header;
+  header.reserve(header_size);
+  header.append(mark);
+  AppendFixed32(&header, static_cast<uint32_t>(header_size));
+  AppendFixed32(&header, static_cast<uint32_t>(files.size()));
+  uint64_t data_offset = header_size;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const uint64_t data_length = sizes[i] + 1;  // the file and its zero byte
+    AppendFixed32(&header, static_cast<uint32_t>(files[i].size()));
+    header.append(files[i]);
+    AppendFixed32(&header, static_cast<uint32_t>(data_offset));
+    AppendFixed32(&header, static_cast<uint32_t>(data_length));
+    data_offset += data_length;
+  }
+
+  std::unique_ptr<OutputFile> file = sys.fs.CreateOutput(object_name);
+  if (!file) {
+    sys.log.InternalError(kWriteFailed);
+    sys.log.InternalError(kOutputFailed);
+    return false;
+  }
+  ScrambledOutput out(std::move(file), image_size, MakeScrambleKey(sys.ScrambleSeed()));
+  bool written = out.Feed(header.data(), header.size());
+  std::string().swap(header);
+  std::vector<char> buffer(kBlockSize);
+  for (size_t i = 0; written && i < files.size(); ++i) {
+    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &buffer, &out)) {
+      case CopyResult::kDone:
+        break;
+      case CopyResult::kReadFailed:
+        sys.log.InternalError(kCopyFailed);
+        return false;
+      case CopyResult::kWriteFailed:
+        written = false;
+        break;
+    }
+  }
+  if (!written || !out.Commit()) {
+    sys.log.InternalError(kWriteFailed);
+    sys.log.InternalError(kOutputFailed);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool GenImgAdoObject(KCSystem& sys, std::string_view mark, const std::vector<std::string>& files,
+                     const std::string& object_name, std::string_view start_message,
+                     std::string_view finish_message) {
+  if (files.empty()) return true;
+  sys.log.Message(start_message);
+  const bool written = WriteArchive(sys, mark, files, object_name);
+  sys.log.Message(finish_message);
+  return written;
+}
+
+}  // namespace kv
