@@ -81,7 +81,7 @@ TEST_F(FunctionsTest, SilentFailuresOfTheNameParameters) {
 TEST_F(FunctionsTest, NewCommandDefinesAnAlias) {
   command.InitCommandTable();
   ASSERT_TRUE(Run(&StatementHandlers::NewCommand, {{W("say")}, {W("text")}}));
-  EXPECT_EQ(command.GetCommandId("say"), cmd::kText);
+  EXPECT_EQ(command.FindAliasId("say"), cmd::kText);
   EXPECT_EQ(Bytes(), "");
 }
 
