@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "language/command_table.h"
+#include "source/tokenizer.h"
+
 namespace kv {
 
 class KCCommand;
@@ -22,10 +25,6 @@ enum Specifier : uint8_t {
   SpecVariable = 0x20,
 };
 
-// Script errors shared by the encoders, the expression compiler and the
-// statement handlers.
-inline constexpr std::string_view kMsgWrongParamCount = "コマンドパラメータの指定数が間違っています\n";
-inline constexpr std::string_view kMsgSyntaxError = "文法が間違っています\n";
 // The item count of a parameter is one byte in the compiled code.
 inline constexpr std::string_view kMsgTooManyItems = "パラメータの項目数が 255 を超えています\n";
 

@@ -8,12 +8,9 @@
 namespace kv {
 namespace {
 
-constexpr std::string_view kMsgObjectOpen =
-    "\"%s\" 指定した名前が間違っている可能性があります\n間違っていない場合は内部エラーです\n";
 constexpr std::string_view kMsgAddObject = "KCSystem::AddScript(2) オブジェクトの追加に失敗\n";
 constexpr std::string_view kMsgNoMainScript =
     "メインスクリプトが \"%s\" ディレクトリに見つかりませんでした\n";
-constexpr std::string_view kMsgConverting = "%s をコンバート中...\n";
 constexpr std::string_view kMsgNoObject =
     "KCSystem::GetObjectPos(1) オブジェクトが設定されていない\n";
 constexpr char kMainScriptName[] = "main.txt";
@@ -38,7 +35,7 @@ bool KCSystem::AddScript(const std::string& path) {
   auto object = std::make_unique<KCFile>(fs);
   std::string object_name = absolute + kObjectSuffix;
   if (!object->FileOpen(object_name, kObjectMode)) {
-    log.Error(kMsgObjectOpen, {LogArg::Path(object_name)});
+    log.Error(kMsgNameMayBeWrong, {LogArg::Path(object_name)});
   }
   if (!Objects.emplace(absolute, std::move(object)).second) {
     log.InternalError(kMsgAddObject);

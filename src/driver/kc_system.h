@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -18,6 +19,9 @@
 namespace kv {
 
 class FileSystem;
+
+// Progress line printed for each script and media file as it is converted.
+inline constexpr std::string_view kMsgConverting = "%s をコンバート中...\n";
 
 struct DefinitionRecord {
   std::string name;

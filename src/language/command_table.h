@@ -7,6 +7,9 @@
 namespace kv {
 
 // Allowed parameter counts of a command. {0,0}: none; {n>0,0}: n to 255; {a,b>0}: a to b.
+// A statement whose parameter count lies outside its command's range.
+inline constexpr std::string_view kMsgWrongParamCount = "コマンドパラメータの指定数が間違っています\n";
+
 struct ParamCount {
   int32_t min;
   int32_t max;

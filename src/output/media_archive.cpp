@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "driver/kc_system.h"
-#include "output/object_messages.h"
 #include "output/scramble.h"
 #include "platform/file_system.h"
 
@@ -16,13 +15,11 @@ namespace kv {
 namespace {
 
 constexpr char kOpenFailed[] = "GenImgAdoObject(3) オブジェクトファイルオープンに失敗\n";
-constexpr char kConverting[] = "%s をコンバート中...\n";
 constexpr char kCopyFailed[] = "GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
 constexpr char kOutputFailed[] = "GenImgAdoObject(6) オブジェクトの出力に失敗\n";
 constexpr char kTooLarge[] = "GenImgAdoObject(7) アーカイブが 2147483647 バイトを超えます\n";
 // The file layer's text for an object file that cannot be written; the archive
 // is written here rather than through KCFile, so the same report is made here.
-constexpr char kWriteFailed[] = "KCFile::FileClose(2) ファイルへの書き込みに失敗\n";
 
 // Offsets and lengths in the archive are signed 32-bit fields that the engine
 // reads, so the image (header and data, before the two scramble bytes) must
@@ -116,14 +113,14 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   for (const std::string& path : files) {
     std::unique_ptr<InputFile> in = sys.fs.OpenInput(path);
     if (!in) {
-      sys.log.Error(kObjectNameError, {LogArg::Path(path)});
+      sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(path)});
       sys.log.InternalError(kOpenFailed);
       return false;
     }
     sizes.push_back(in->Size());
     // Stays far from wrapping: each term is capped before it is added.
     image_size += std::min(in->Size(), kMaxImageSize) + 1;
-    sys.log.Message(kConverting, {LogArg::Path(path)});
+    sys.log.Message(kMsgConverting, {LogArg::Path(path)});
   }
   if (image_size > kMaxImageSize) {
     sys.log.InternalError(kTooLarge);
@@ -147,7 +144,7 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
 
   std::unique_ptr<OutputFile> file = sys.fs.CreateOutput(object_name);
   if (!file) {
-    sys.log.InternalError(kWriteFailed);
+    sys.log.InternalError(kMsgCloseWriteFailed);
     sys.log.InternalError(kOutputFailed);
     return false;
   }
@@ -168,7 +165,7 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
     }
   }
   if (!written || !out.Commit()) {
-    sys.log.InternalError(kWriteFailed);
+    sys.log.InternalError(kMsgCloseWriteFailed);
     sys.log.InternalError(kOutputFailed);
     return false;
   }

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "driver/kc_system.h"
-#include "output/object_messages.h"
 #include "source/pell_file.h"
 
 namespace kv {
@@ -22,7 +21,6 @@ constexpr char kScanFailed[] = "GenScrObject(7) 一時オブジェクトスキ�
 constexpr char kCopyFailed[] = "GenScrObject(8) オブジェクトへの出力に失敗\n";
 // The file layer reports the same text when a closed KCFile is closed again;
 // a temporary object is closed here without being written, so it is said here.
-constexpr char kClosedTwice[] = "KCFile::FileClose(1) 閉じられたファイルをさらに閉じようとした\n";
 
 // Fixed part of the header: mark, headerSize, scriptCount, labelCount,
 // functionCount, directoryLength.
@@ -70,7 +68,7 @@ bool GenScrObject(KCSystem& sys) {
 
   KCFile out(sys.fs);
   if (!out.FileOpen(sys.scriptObjectName, ModeWrite | ModeTruncate | ModeBinary)) {
-    sys.log.Error(kObjectNameError, {LogArg::Path(sys.scriptObjectName)});
+    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(sys.scriptObjectName)});
     sys.log.InternalError(kCreateFailed);
     return false;
   }
@@ -122,7 +120,7 @@ bool GenScrObject(KCSystem& sys) {
     if (object.isOpen) {
       object.Reset();
     } else {
-      sys.log.InternalError(kClosedTwice);
+      sys.log.InternalError(kMsgCloseClosedFile);
     }
     if (sys.currentObject == &object) sys.currentObject = nullptr;
     it = sys.Objects.erase(it);

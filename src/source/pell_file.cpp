@@ -15,9 +15,6 @@
 namespace kv {
 namespace {
 
-constexpr char kCloseClosedFile[] =
-    "KCFile::FileClose(1) 閉じられたファイルをさらに閉じようとした\n";
-constexpr char kCloseWriteFailed[] = "KCFile::FileClose(2) ファイルへの書き込みに失敗\n";
 
 // The open modes a file may be opened with. Modes 0x001, 0x003 and 0x013 load
 // in text mode, 0x101, 0x103 and 0x113 in binary mode; the others start empty.
@@ -454,12 +451,12 @@ int PellFile::FileScan(int default_width, std::string_view format,
 
 bool KCFile::FileClose(Diagnostics& log, uint32_t seed) {
   if (!isOpen) {
-    log.InternalError(kCloseClosedFile);
+    log.InternalError(kMsgCloseClosedFile);
     return true;
   }
   ScrambleObject(*this, seed);
   if (!FileFlush()) {
-    log.InternalError(kCloseWriteFailed);
+    log.InternalError(kMsgCloseWriteFailed);
     return false;
   }
   Reset();

@@ -25,6 +25,15 @@ enum OpenMode : uint32_t {
 
 inline constexpr int EndOfData = -3;
 
+// Reports shared by every user of the file layer: a file that cannot be
+// opened under the given name, and the two failures of KCFile::FileClose.
+inline constexpr std::string_view kMsgNameMayBeWrong =
+    "\"%s\" 指定した名前が間違っている可能性があります\n間違っていない場合は内部エラーです\n";
+inline constexpr std::string_view kMsgCloseClosedFile =
+    "KCFile::FileClose(1) 閉じられたファイルをさらに閉じようとした\n";
+inline constexpr std::string_view kMsgCloseWriteFailed =
+    "KCFile::FileClose(2) ファイルへの書き込みに失敗\n";
+
 // One argument of FilePrint: %c and %i take a 32-bit integer, %f and %d a
 // double, %s a string (written up to its first NUL byte).
 class PrintArg {

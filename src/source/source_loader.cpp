@@ -11,8 +11,6 @@ namespace kv {
 namespace {
 
 constexpr char kAlreadyLoaded[] = "ファイル \"%s\" は既に読み込まれています\n";
-constexpr char kCannotOpen[] =
-    "\"%s\" 指定した名前が間違っている可能性があります\n間違っていない場合は内部エラーです\n";
 constexpr char kUnclosedComment[] = "コメントの終端が見つかりませんでした";
 
 }  // namespace
@@ -29,7 +27,7 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name) {
 
   auto file = std::make_unique<KCFile>(sys.fs);
   if (!file->FileOpen(full_path, ModeRead)) {
-    sys.log.Error(kCannotOpen, {LogArg::Path(full_path)});
+    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
     return nullptr;
   }
   if (!RemoveComments(sys, *file)) return nullptr;

@@ -15,7 +15,6 @@ namespace kv {
 namespace {
 
 constexpr char kNumberFailed[] = "数値の取得に失敗しました\n";
-constexpr char kSyntaxError[] = "文法が間違っています\n";
 constexpr char kEndAfterString[] =
     "読み込み中にファイルの終端が見つかりました\n"
     "コマンドの最後に;がないか、endコマンドがない可能性があります\n"
@@ -84,7 +83,7 @@ class StatementReader {
     source_.line += line_feeds_;
     line_feeds_ = 0;
   }
-  uint8_t Fail(const char* message, uint8_t result) {
+  uint8_t Fail(std::string_view message, uint8_t result) {
     Sync();
     sys_.log.Error(message);
     return result;
@@ -183,7 +182,7 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
     // Only a colon can stand here (every other stop byte has its own class).
     // It is consumed so that the next statement starts behind it.
     ++pos_;
-    return Fail(kSyntaxError, StatementSyntaxError);
+    return Fail(kMsgSyntaxError, StatementSyntaxError);
   }
   // Control bytes other than white space belong to words; a vertical tab or
   // form feed stops them, so no line feed is ever inside a word.
@@ -218,7 +217,7 @@ uint8_t StatementReader::Read() {
       // The comma is consumed even when it is an error, so the next
       // statement starts behind it.
       ++pos_;
-      if (after_comma) return Fail(kSyntaxError, StatementSyntaxError);
+      if (after_comma) return Fail(kMsgSyntaxError, StatementSyntaxError);
       after_comma = true;
       command_.AppendParameter(std::move(parameter));
       parameter = CommandParameter();

@@ -3,12 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace kv {
 
 class KCCommand;
 class KCFile;
 class KCSystem;
+
+// The error of a statement whose form is wrong, shared by the tokenizer, the
+// expression compiler, the statement handlers and command reading.
+inline constexpr std::string_view kMsgSyntaxError = "文法が間違っています\n";
 
 enum StatementResult : uint8_t {
   StatementRead = 0,
