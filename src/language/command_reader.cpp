@@ -1,9 +1,12 @@
 #include "language/command_reader.h"
 
+#include <string>
+
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
 #include "driver/kc_system.h"
 #include "language/kc_command.h"
+#include "platform/console.h"
 #include "source/tokenizer.h"
 
 namespace kv {
@@ -46,7 +49,9 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
   if (sys_.log.errorsSinceLimit >= Diagnostics::kErrorLimit) {
     sys_.log.Message(kErrorLimitReached, {Diagnostics::kErrorLimit});
     sys_.log.errorsSinceLimit = 0;
-    if (!funcs_.OutString(kErrorMarker, kErrorMarkerContext)) return CmdInvalid;
+    // The encoders quote their context as script text, which is CP932.
+    static const std::string context = Utf8ToCp932(kErrorMarkerContext);
+    if (!funcs_.OutString(kErrorMarker, context.c_str())) return CmdInvalid;
     // Abandoning a script is not a statement: an open void or debug_only
     // block does not stop the switch to the next script.
     return FinishScript(true);

@@ -235,6 +235,19 @@ TEST_F(CommandReaderTest, ErrorLimitAbandonsTheScript) {
   EXPECT_EQ(TakeOutput(), "エラー数が100を超えたのでコンバートを中止します\n");
 }
 
+TEST_F(CommandReaderTest, FailedErrorMarkerKeepsTheScript) {
+  Start("text a;\n", "text b;\n");
+  sys.currentObject->Reset();
+  sys.log.errorsSinceLimit = 100;
+  EXPECT_EQ(Read(), CmdInvalid);
+  EXPECT_EQ(TakeOutput(),
+            "エラー数が100を超えたのでコンバートを中止します\n"
+            "内部エラー : /game/main.txt 1 行目 KCFuncSet::OutString(2) "
+            "KCCommand::ReadCommand(1) エラー文字列出力に失敗\n コマンド指定子の出力に失敗\n");
+  EXPECT_EQ(sys.currentSource->path, kMain);
+  EXPECT_EQ(sys.log.errorsSinceLimit, 0);
+}
+
 TEST_F(CommandReaderTest, EndOfSourceInsideVoidOrDebugOnlyStillSwitchesScripts) {
   Start("text a;\nvoid;\ntext b;\n", "debug_only;\ntext c;\n");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(), CmdDone);
