@@ -122,7 +122,7 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
   }
 
   bool success = sys.log.errorCount == 0;
-  sys.log.Message(kMsgResult, {success ? kResultSuccess : kResultFailure, sys.log.errorCount,
+  sys.log.Message(kMsgResult, {LogArg::Own(success ? kResultSuccess : kResultFailure), sys.log.errorCount,
                                sys.log.warningCount});
   sys.log.Message(kMsgPressEnter);
   if (env.wait_for_enter) env.wait_for_enter();

@@ -68,6 +68,9 @@ void Diagnostics::AppendFormatted(std::string* out, std::string_view format,
       case LogArg::Kind::kPath:
         out->append(a.text());
         break;
+      case LogArg::Kind::kOwnText:
+        AppendLiteral(out, a.text());
+        break;
     }
   }
   AppendLiteral(out, format.substr(literal_start));

@@ -19,7 +19,7 @@ class KCFile;
 
 class LogArg {
  public:
-  enum class Kind { kNumber, kChar, kText, kPath };
+  enum class Kind { kNumber, kChar, kText, kPath, kOwnText };
 
   LogArg(int32_t number) : kind_(Kind::kNumber), number_(number) {}
   LogArg(std::string_view cp932_text) : kind_(Kind::kText), text_(cp932_text) {}
@@ -27,6 +27,8 @@ class LogArg {
   LogArg(const std::string& cp932_text) : kind_(Kind::kText), text_(cp932_text) {}
   static LogArg Char(int byte) { LogArg a(int32_t{byte}); a.kind_ = Kind::kChar; return a; }
   static LogArg Path(std::string_view path) { LogArg a(path); a.kind_ = Kind::kPath; return a; }
+  // A text of the program itself (UTF-8 in the code), converted like formats.
+  static LogArg Own(std::string_view utf8) { LogArg a(utf8); a.kind_ = Kind::kOwnText; return a; }
 
   Kind kind() const { return kind_; }
   int32_t number() const { return number_; }

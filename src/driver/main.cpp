@@ -1,1 +1,24 @@
-int main() { return 0; }
+#include <string>
+#include <vector>
+
+#include "driver/converter.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  kv::ConverterEnvironment env{
+      kv::RealFileSystem(),
+      kv::StdoutSink(),
+      kv::ConsoleLocaleIsUtf8() ? kv::ConsoleEncoding::kUtf8 : kv::ConsoleEncoding::kCp932,
+      kv::ScrambleSeedTime,
+      [] {
+        kv::FlushStdout();
+        if (kv::StdinIsTerminal()) kv::ReadOneChar();
+      },
+  };
+  int status = kv::RunConverter(args, env);
+  kv::FlushStdout();
+  return status;
+}

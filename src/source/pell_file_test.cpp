@@ -322,7 +322,7 @@ TEST_F(PellFileTest, FlushAndClose) {
   object.WriteBytes("KVS\0abc", 7);
   EXPECT_TRUE(object.FileClose(log, 1));
   ASSERT_TRUE(fs.HasFile("/game/a.kvo"));
-  EXPECT_EQ(fs.FileContents("/game/a.kvo").size(), 7u);
+  EXPECT_EQ(fs.FileContents("/game/a.kvo").size(), 9u);  // the key and step are added
   EXPECT_FALSE(object.isOpen);
   EXPECT_EQ(object.line, 1);
 

@@ -1,0 +1,107 @@
+#include "driver/converter.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support/conversion_harness.h"
+
+namespace kv {
+namespace {
+
+constexpr char kPrompt[] = "\nEnterキーを押してください。";
+
+TEST(RunSequence, EmptyDirectoryPrintsOnlyTheResult) {
+  MemoryFileSystem fs("/game");
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(std::string("\n結果 : 成功 / エラー 0件 / 警告 0件\n") + kPrompt, run.console);
+}
+
+TEST(RunSequence, ScriptsWithoutMainScriptWriteNothing) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/other.txt", "text a;");
+  fs.AddFile("/game/bg.png", "png");
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
+                        "エラー : メインスクリプトが \"/game/\" ディレクトリに見つかりませんでした\n"
+                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n") +
+                kPrompt,
+            run.console);
+  EXPECT_FALSE(fs.HasFile("/game/image.kvo"));
+}
+
+TEST(RunSequence, ScriptsDisabledStillPacksMedia) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;");
+  fs.AddFile("/game/bg.png", "png");
+  fs.AddFile("/game/se.wav", "");
+  ConversionRun run = RunConversion(fs, {"-s", "-ao", "sound.kvo"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(std::string("\nイメージファイルコンバート 開始!!\n/game/bg.png をコンバート中...\n"
+                        "イメージファイルコンバート 終了!!\n"
+                        "\nオーディオファイルコンバート 開始!!\n/game/se.wav をコンバート中...\n"
+                        "オーディオファイルコンバート 終了!!\n"
+                        "\n結果 : 成功 / エラー 0件 / 警告 0件\n") +
+                kPrompt,
+            run.console);
+  EXPECT_FALSE(fs.HasFile("/game/script.kvo"));
+  EXPECT_EQ(Bytes("4B 56 41 23 00 00 00 01 00 00 00 0C 00 00 00") + "/game/se.wav" +
+                Bytes("23 00 00 00 01 00 00 00 00"),
+            ReadObject(fs, "/game/sound.kvo"));
+}
+
+TEST(RunSequence, OptionErrorEndsAtTheSummaryWithFailure) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/bg.png", "png");
+  ConversionRun run = RunConversion(fs, {"-ed", "x"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ(std::string("エラー : 不明なオプションです \"e\"\n"
+                        "内部エラー : main(1) ファイル検索に失敗\n"
+                        "\n結果 : 失敗 / エラー 2件 / 警告 0件\n") +
+                kPrompt,
+            run.console);
+  EXPECT_FALSE(fs.HasFile("/game/image.kvo"));
+}
+
+TEST(RunSequence, HelpPrintsNoSummary) {
+  MemoryFileSystem fs("/game");
+  ConversionRun run = RunConversion(fs, {"-h"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(std::string::npos, run.console.find("結果"));
+}
+
+TEST(RunSequence, MainScriptWithoutCreateWindowRunsInTheSetupPhase) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "value x;\n");
+  fs.AddFile("/game/sub.txt", "x = 1;\n");
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(0, run.status) << run.console;
+  EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
+                        "/game/main.txt をコンバート中...\n"
+                        "/game/sub.txt をコンバート中...\n"
+                        "スクリプトファイルコンバート 終了!!\n"
+                        "\n結果 : 成功 / エラー 0件 / 警告 0件\n") +
+                kPrompt,
+            run.console);
+  std::string object = ReadObject(fs, "/game/script.kvo");
+  EXPECT_EQ(Bytes("01 00 00 00 00 04 01 04 01 20 01 00 00 00 78 01 BA 01 00 00 04 00"),
+            ScriptCode(object, "/game/main.txt"));
+}
+
+TEST(RunSequence, FailedSetupStatementEndsConversionButPacksMedia) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "layer_show a, 1, 2;\ncreate_window;\n");
+  fs.AddFile("/game/bg.png", "");
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos,
+            run.console.find("エラー : /game/main.txt 1 行目 "
+                             "コマンドパラメータの指定数が間違っています\n"
+                             "スクリプトファイルコンバート 終了!!\n"
+                             "\nイメージファイルコンバート 開始!!\n"));
+  EXPECT_FALSE(fs.HasFile("/game/script.kvo"));
+  EXPECT_TRUE(fs.HasFile("/game/image.kvo"));
+}
+
+}  // namespace
+}  // namespace kv

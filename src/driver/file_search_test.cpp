@@ -1,0 +1,76 @@
+#include "driver/file_search.h"
+
+#include <gtest/gtest.h>
+
+#include "driver/kc_system.h"
+#include "platform/memory_file_system.h"
+
+namespace kv {
+namespace {
+
+struct SearchFixture {
+  MemoryFileSystem fs{"/game"};
+  StringSink out;
+  KCSystem sys{fs, out, ConsoleEncoding::kUtf8};
+  bool found = false;
+
+  bool Search(const ExtensionLists& lists, int32_t depth = -1) {
+    return SearchFiles(sys, "/game/", 0, depth, &found, lists);
+  }
+};
+
+TEST(FileSearch, ExtensionsMatchCaseSensitivelyAtTheEndOnly) {
+  SearchFixture f;
+  for (const char* name : {"Face.PNG", "face.png", "main.txt.bak", "notes.txt", "x.png.txt", "png"}) {
+    f.fs.AddFile(std::string("/game/") + name, "");
+  }
+  ASSERT_TRUE(f.Search({{"txt"}, {"png"}, {}, {}}));
+  EXPECT_TRUE(f.found);
+  EXPECT_EQ(std::vector<std::string>{"/game/face.png"}, f.sys.ImageFiles);
+  ASSERT_EQ(2u, f.sys.Objects.size());
+  EXPECT_TRUE(f.sys.Objects.count("/game/notes.txt"));
+  EXPECT_TRUE(f.sys.LoadedSources.count("/game/x.png.txt")) << "scripts are loaded at once";
+}
+
+TEST(FileSearch, AnExtensionListedTwiceRegistersTwice) {
+  SearchFixture f;
+  f.fs.AddFile("/game/a.png", "");
+  f.fs.AddFile("/game/main.txt", "");
+  ASSERT_TRUE(f.Search({{"txt", "txt"}, {"png", "png"}, {"png"}, {}}));
+  EXPECT_EQ(2u, f.sys.ImageFiles.size());
+  EXPECT_EQ(1u, f.sys.AudioFiles.size()) << "a file may belong to several kinds";
+  EXPECT_EQ(1u, f.sys.Objects.size());
+  EXPECT_EQ(1, f.sys.log.warningCount);
+  EXPECT_EQ("警告 : ファイル \"/game/main.txt\" は既に読み込まれています\n", f.out.text);
+}
+
+TEST(FileSearch, DepthLimitsTheLevelsBelowTheTop) {
+  SearchFixture f;
+  f.fs.AddFile("/game/a.png", "");
+  f.fs.AddFile("/game/1/b.png", "");
+  f.fs.AddFile("/game/1/2/c.png", "");
+  ASSERT_TRUE(f.Search({{}, {"png"}, {}, {}}, 1));
+  EXPECT_EQ((std::vector<std::string>{"/game/1/b.png", "/game/a.png"}), f.sys.ImageFiles);
+}
+
+TEST(FileSearch, MissingOrUnlistableDirectoriesCountAsEmpty) {
+  SearchFixture f;
+  f.fs.AddFile("/game/locked/a.png", "");
+  f.fs.unlistable.insert("/game/locked");
+  EXPECT_TRUE(SearchFiles(f.sys, "/nowhere/", 0, -1, &f.found, {{"txt"}, {"png"}, {}, {}}));
+  EXPECT_TRUE(f.Search({{"txt"}, {"png"}, {}, {}}));
+  EXPECT_TRUE(f.sys.ImageFiles.empty());
+  EXPECT_EQ("", f.out.text);
+}
+
+TEST(FileSearch, AScriptThatCannotBeLoadedStopsTheSearch) {
+  SearchFixture f;
+  f.fs.AddFile("/game/a.txt", "/* never closed");
+  f.fs.AddFile("/game/b.png", "");
+  EXPECT_FALSE(f.Search({{"txt"}, {"png"}, {}, {}}));
+  EXPECT_TRUE(f.sys.ImageFiles.empty());
+  EXPECT_EQ(1, f.sys.log.errorCount);
+}
+
+}  // namespace
+}  // namespace kv

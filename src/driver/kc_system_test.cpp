@@ -1,0 +1,82 @@
+#include "driver/kc_system.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/memory_file_system.h"
+
+namespace kv {
+namespace {
+
+struct SystemFixture {
+  MemoryFileSystem fs{"/game"};
+  StringSink out;
+  KCSystem sys{fs, out, ConsoleEncoding::kUtf8};
+};
+
+TEST(KCSystem, MainScriptFirstThenTheRestInByteOrder) {
+  SystemFixture f;
+  for (const char* name : {"a.txt", "B.txt", "main.txt", "z/c.txt"}) {
+    f.fs.AddFile(std::string("/game/") + name, "");
+    ASSERT_TRUE(f.sys.AddScript(std::string("/game/") + name));
+  }
+  f.sys.engineDirectory = "/game/";
+  ASSERT_TRUE(f.sys.StartMainScript());
+  std::vector<std::string> order;
+  do {
+    order.push_back(f.sys.currentSource->path);
+    f.sys.currentObject->contents = "x";  // converted
+    f.sys.itemPosition = 7;
+  } while (f.sys.NextScript());
+  EXPECT_EQ((std::vector<std::string>{"/game/main.txt", "/game/B.txt", "/game/a.txt",
+                                      "/game/z/c.txt"}),
+            order);
+  EXPECT_EQ(7u, f.sys.itemPosition);
+  EXPECT_EQ(
+      "/game/main.txt をコンバート中...\n/game/B.txt をコンバート中...\n"
+      "/game/a.txt をコンバート中...\n/game/z/c.txt をコンバート中...\n",
+      f.out.text);
+}
+
+TEST(KCSystem, MainScriptIsLookedUpByExactPath) {
+  SystemFixture f;
+  f.fs.AddFile("/game/Main.txt", "");
+  ASSERT_TRUE(f.sys.AddScript("Main.txt"));
+  f.sys.engineDirectory = "/game/";
+  EXPECT_FALSE(f.sys.StartMainScript());
+  f.sys.engineDirectory = "game/";
+  EXPECT_FALSE(f.sys.StartMainScript());
+  EXPECT_EQ(
+      "エラー : メインスクリプトが \"/game/\" ディレクトリに見つかりませんでした\n"
+      "エラー : メインスクリプトが \"game/\" ディレクトリに見つかりませんでした\n",
+      f.out.text);
+}
+
+TEST(KCSystem, DefinitionsKeepTheFirstPositionPerNameAndScript) {
+  SystemFixture f;
+  KCFile a(f.fs), b(f.fs);
+  a.path = "/game/a.txt";
+  b.path = "/game/b.txt";
+  f.sys.currentSource = &a;
+  f.sys.itemPosition = 30;
+  f.sys.AddLabel("start");
+  f.sys.itemPosition = 10;
+  f.sys.AddLabel("start");
+  f.sys.AddFunction("start");
+  f.sys.currentSource = &b;
+  f.sys.AddLabel("start");
+  ASSERT_EQ(2u, f.sys.LabelDefinitions.size());
+  EXPECT_EQ(10u, f.sys.LabelDefinitions[0].position);
+  EXPECT_EQ("/game/b.txt", f.sys.LabelDefinitions[1].script);
+  ASSERT_EQ(1u, f.sys.FunctionDefinitions.size());
+  f.sys.currentSource = nullptr;
+}
+
+TEST(KCSystem, ObjectPositionNeedsAnObject) {
+  SystemFixture f;
+  uint32_t position = 5;
+  EXPECT_FALSE(f.sys.GetObjectPos(&position));
+  EXPECT_EQ("内部エラー : KCSystem::GetObjectPos(1) オブジェクトが設定されていない\n", f.out.text);
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,101 @@
+#include "driver/options.h"
+
+#include <gtest/gtest.h>
+
+#include "driver/kc_system.h"
+#include "platform/memory_file_system.h"
+
+namespace kv {
+namespace {
+
+class OptionsTest : public ::testing::Test {
+ protected:
+  OptionsTest() : fs_("/game"), sys_(fs_, out_, ConsoleEncoding::kUtf8) {
+    for (const char* name : {"a.txt", "a.scr", "b.png", "c.wav", "d.avi", "sub/e.png",
+                             "sub/deeper/f.png"}) {
+      fs_.AddFile(std::string("/game/") + name, "x;");
+    }
+    fs_.AddFile("/data/g.png", "");
+  }
+
+  OptionsResult Parse(std::vector<std::string> words) {
+    words.insert(words.begin(), "KVConverter");
+    return ParseOptions(sys_, words, &script_found_);
+  }
+
+  std::vector<std::string> Scripts() const {
+    std::vector<std::string> names;
+    for (const auto& [path, object] : sys_.Objects) names.push_back(path);
+    return names;
+  }
+
+  MemoryFileSystem fs_;
+  StringSink out_;
+  KCSystem sys_;
+  bool script_found_ = false;
+};
+
+TEST_F(OptionsTest, DefaultsSearchTheCurrentDirectoryForEveryKind) {
+  ASSERT_EQ(OptionsResult::kSearched, Parse({}));
+  EXPECT_TRUE(script_found_);
+  EXPECT_EQ(std::vector<std::string>{"/game/a.txt"}, Scripts());
+  EXPECT_EQ((std::vector<std::string>{"/game/b.png", "/game/sub/deeper/f.png", "/game/sub/e.png"}),
+            sys_.ImageFiles);
+  EXPECT_EQ(std::vector<std::string>{"/game/c.wav"}, sys_.AudioFiles);
+  EXPECT_EQ(std::vector<std::string>{"/game/d.avi"}, sys_.MovieFiles);
+  EXPECT_EQ("/game/", sys_.engineDirectory);
+  EXPECT_EQ("script.kvo", sys_.scriptObjectName);
+  EXPECT_EQ("", out_.text);
+}
+
+TEST_F(OptionsTest, ValuesRepeatUntilTheNextOptionAndLettersAreACombination) {
+  ASSERT_EQ(OptionsResult::kSearched,
+            Parse({"-ES", "scr", "txt", "-so", "out.kvo", "final.kvo", "-l", "1", "-ie", "png",
+                   "-i", "-xd", "engine"}));
+  EXPECT_EQ((std::vector<std::string>{"/game/a.scr", "/game/a.txt"}), Scripts());
+  EXPECT_TRUE(sys_.ImageFiles.empty()) << "-i empties the list although png was named";
+  EXPECT_EQ("final.kvo", sys_.scriptObjectName);
+  EXPECT_EQ("engine/", sys_.engineDirectory);
+}
+
+TEST_F(OptionsTest, DepthAndSearchDirectory) {
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", "0", "-s"}));
+  EXPECT_EQ(std::vector<std::string>{"/game/b.png"}, sys_.ImageFiles);
+  EXPECT_FALSE(script_found_);
+  sys_.ImageFiles.clear();
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", "1", "-s"}));
+  EXPECT_EQ(2u, sys_.ImageFiles.size());
+  sys_.ImageFiles.clear();
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", "-1", "-l", "many", "-s"}));
+  EXPECT_EQ(3u, sys_.ImageFiles.size()) << "-1 is unlimited; a word that is no number is ignored";
+  sys_.ImageFiles.clear();
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-td", "/data", "-s"}));
+  EXPECT_EQ(std::vector<std::string>{"/data/g.png"}, sys_.ImageFiles);
+}
+
+TEST_F(OptionsTest, InvalidOptionsAreReportedAndStopParsing) {
+  EXPECT_EQ(OptionsResult::kFailed, Parse({"-so", "x.kvo", "-ed", "x"}));
+  EXPECT_EQ(OptionsResult::kFailed, Parse({"-q"}));
+  EXPECT_EQ(OptionsResult::kFailed, Parse({"stray"}));
+  EXPECT_EQ(OptionsResult::kFailed, Parse({"-s", "stray"}));
+  EXPECT_EQ(OptionsResult::kFailed, Parse({"-so"}));
+  EXPECT_EQ(
+      "エラー : 不明なオプションです \"e\"\n"
+      "エラー : 不明なオプションです \"q\"\n"
+      "エラー : 不明なオプションです \"s\"\n"
+      "エラー : 不明なオプションです \"s\"\n"
+      "エラー : オプション \"-so\" に値が指定されていません\n",
+      out_.text);
+  EXPECT_EQ(5, sys_.log.errorCount);
+  EXPECT_EQ("script.kvo", sys_.scriptObjectName) << "nothing is stored after a bad option";
+}
+
+TEST_F(OptionsTest, HelpEndsParsingWhereverItStands) {
+  EXPECT_EQ(OptionsResult::kHelp, Parse({"-so", "x.kvo", "-h", "-q"}));
+  EXPECT_EQ(0u, out_.text.find("KVConverter Version 1.5.1 ヘルプ\n\nKVConverter [-s] [-i]"));
+  EXPECT_NE(std::string::npos, out_.text.find("\nh  : ヘルプ表示\n"));
+  EXPECT_TRUE(sys_.Objects.empty());
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,163 @@
+// End-to-end runs of the KVConverter program over small game trees on disk.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "output/scramble.h"
+
+namespace {
+
+class GameDirectory {
+ public:
+  GameDirectory() {
+    char pattern[] = "/tmp/kv-e2e-XXXXXX";
+    root_ = mkdtemp(pattern);
+  }
+  ~GameDirectory() {
+    std::system(("chmod -R u+rwx '" + root_ + "'; rm -rf '" + root_ + "'").c_str());
+  }
+
+  const std::string& root() const { return root_; }
+
+  void Write(const std::string& name, const std::string& contents) {
+    std::string path = root_ + "/" + name;
+    std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
+    std::ofstream(path, std::ios::binary) << contents;
+  }
+
+  std::string Read(const std::string& name) const {
+    std::ifstream in(root_ + "/" + name, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  bool Exists(const std::string& name) const {
+    struct stat st;
+    return stat((root_ + "/" + name).c_str(), &st) == 0;
+  }
+
+  // Runs the converter in the game directory; returns its exit status and
+  // stores what it printed.
+  int Run(const std::string& args, std::string* console, const std::string& locale = "C.UTF-8",
+          const std::string& env = "SOURCE_DATE_EPOCH=1700000000") {
+    std::string out = "/tmp/kv-e2e-console-" + std::to_string(getpid());
+    std::string command = "cd '" + root_ + "' && env LC_ALL=" + locale + " " + env + " '" +
+                          KV_CONVERTER_PATH + "' " + args + " < /dev/null > '" + out + "'";
+    int status = std::system(command.c_str());
+    std::ifstream in(out, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    *console = s.str();
+    unlink(out.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  std::string root_;
+};
+
+std::string Unscrambled(const std::string& stored) {
+  std::string contents;
+  EXPECT_TRUE(kv::UnscrambleBytes(stored, &contents));
+  return contents;
+}
+
+TEST(EndToEnd, ConvertsAGameAndReportsSuccessInUtf8) {
+  GameDirectory game;
+  game.Write("main.txt", "window_size 640, 480;\ncreate_window;\ntext \"hello\";\n");
+  game.Write("img/bg.png", "PNGDATA");
+  game.Write("se/click.wav", "");
+  game.Write("mv/op.avi", std::string(300, 'm'));
+  std::string console;
+  EXPECT_EQ(0, game.Run("", &console));
+  EXPECT_NE(std::string::npos, console.find("\n結果 : 成功 / エラー 0件 / 警告 0件\n"));
+  EXPECT_NE(std::string::npos, console.find(game.root() + "/main.txt をコンバート中...\n"));
+  const std::string prompt = "\nEnterキーを押してください。";
+  EXPECT_EQ(console.size() - prompt.size(), console.rfind(prompt))
+      << "the prompt ends the output without a line feed";
+  std::string image = Unscrambled(game.Read("image.kvo"));
+  EXPECT_EQ("KVI", image.substr(0, 3));
+  EXPECT_EQ(std::string("PNGDATA") + '\0', image.substr(image.size() - 8));
+  std::string movie = Unscrambled(game.Read("movie.kvo"));
+  EXPECT_EQ(std::string(300, 'm') + '\0', movie.substr(movie.size() - 301));
+  EXPECT_EQ("KVS", Unscrambled(game.Read("script.kvo")).substr(0, 3));
+}
+
+TEST(EndToEnd, CLocalePrintsTheExactCp932Bytes) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\nx = (1;\n");
+  std::string console;
+  EXPECT_EQ(1, game.Run("", &console, "C"));
+  // "エラー : <path> 2 行目 ) がありません\n" in CP932.
+  EXPECT_NE(std::string::npos,
+            console.find("\x83\x47\x83\x89\x81\x5B : " + game.root() +
+                         "/main.txt 2 \x8D\x73\x96\xDA ) \x82\xAA\x82\xA0\x82\xE8\x82\xDC"
+                         "\x82\xB9\x82\xF1\n"));
+  // "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"
+  EXPECT_NE(std::string::npos, console.find("\n\x8C\x8B\x89\xCA : \x8E\xB8\x94\x73 / "
+                                            "\x83\x47\x83\x89\x81\x5B 1\x8C\x8F / "
+                                            "\x8C\x78\x8D\x90 0\x8C\x8F\n"));
+  EXPECT_FALSE(game.Exists("script.kvo")) << "no script object after an error";
+}
+
+TEST(EndToEnd, SourceDateEpochMakesOutputsReproducible) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  game.Write("a.png", std::string(1000, 'a'));
+  std::string console;
+  ASSERT_EQ(0, game.Run("", &console));
+  std::string first = game.Read("image.kvo") + game.Read("script.kvo");
+  ASSERT_EQ(0, game.Run("", &console));
+  EXPECT_EQ(first, game.Read("image.kvo") + game.Read("script.kvo"));
+  ASSERT_EQ(0, game.Run("", &console, "C.UTF-8", "SOURCE_DATE_EPOCH=1700000099"));
+  EXPECT_NE(first, game.Read("image.kvo") + game.Read("script.kvo"));
+}
+
+TEST(EndToEnd, LinkLoopsOddNamesAndPercentSignsNeitherHangNorCrash) {
+  GameDirectory game;
+  game.Write("100%s/a.png", "x");
+  game.Write("raw/\xFF\xFE.png", "y");
+  ASSERT_EQ(0, symlink(game.root().c_str(), (game.root() + "/100%s/loop").c_str()));
+  std::string console;
+  EXPECT_EQ(0, game.Run("-s", &console));
+  EXPECT_NE(std::string::npos, console.find(game.root() + "/100%s/a.png をコンバート中...\n"));
+  EXPECT_NE(std::string::npos,
+            console.find(game.root() + "/raw/\xFF\xFE.png をコンバート中...\n"));
+  std::string image = Unscrambled(game.Read("image.kvo"));
+  EXPECT_EQ(2, image[7]) << "each file once, although the loop leads back to the top";
+}
+
+TEST(EndToEnd, OutputThatCannotBeWrittenLeavesTheOldFileAndFails) {
+  GameDirectory game;
+  game.Write("a.png", "x");
+  game.Write("b.wav", "y");
+  game.Write("audio.kvo", "old archive");
+  std::string console;
+  EXPECT_EQ(1, game.Run("-io missing/image.kvo", &console));
+  EXPECT_NE(std::string::npos,
+            console.find("内部エラー : KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
+                         "内部エラー : GenImgAdoObject(6) オブジェクトの出力に失敗\n"
+                         "イメージファイルコンバート 終了!!\n"));
+  EXPECT_EQ("old archive", game.Read("audio.kvo")) << "the kinds after a failure are not written";
+  EXPECT_EQ(std::string::npos, console.find("オーディオ"));
+}
+
+TEST(EndToEnd, AnUnreadableDirectoryCountsAsEmpty) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not restrict root";
+  GameDirectory game;
+  game.Write("locked/a.png", "x");
+  chmod((game.root() + "/locked").c_str(), 0);
+  std::string console;
+  EXPECT_EQ(0, game.Run("", &console));
+  EXPECT_FALSE(game.Exists("image.kvo"));
+}
+
+}  // namespace
