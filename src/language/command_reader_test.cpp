@@ -10,6 +10,7 @@
 #include "driver/kc_system.h"
 #include "language/kc_command.h"
 #include "platform/memory_file_system.h"
+#include "test_support/conversion_harness.h"
 
 namespace kv {
 namespace {
@@ -38,17 +39,6 @@ std::string Expr(std::initializer_list<std::string> items) {
   return out;
 }
 const std::string kEndCode = Cmd(442) + Chr(0);
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (!out.empty()) out += ' ';
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
 
 constexpr char kMain[] = "/game/main.txt";
 constexpr char kNext[] = "/game/next.txt";
@@ -340,6 +330,82 @@ TEST_F(CommandReaderTest, ScriptWhoseObjectCannotBeWrittenEndsConversion) {
   reader.RunMainPhase();
   EXPECT_FALSE(sys.converting);
   EXPECT_GE(sys.log.errorCount, 2);
+}
+
+// --- Whole runs over a game tree.
+
+constexpr char kStart[] = "\nスクリプトファイルコンバート 開始!!\n/game/main.txt をコンバート中...\n";
+constexpr char kFinish[] = "スクリプトファイルコンバート 終了!!\n";
+constexpr char kPrompt[] = "\nEnterキーを押してください。";
+
+TEST(ReadCommandRun, StatementsOfBothPhasesAndTheEndOfTheScript) {
+  std::string console;
+  const std::string code = CompileMain("create_window;\nlayer_show bg, 1, 2;\nHello;\n", &console);
+  EXPECT_EQ(Hex(code), Hex(Cmd(399) + Chr(0) + Cmd(155) + Chr(3) + Expr({Var("bg")}) +
+                           Expr({Num(1)}) + Expr({Num(2)}) + Cmd(607) + Chr(1) +
+                           Expr({Var("Hello")}) + kEndCode));
+  EXPECT_EQ(console, std::string(kStart) + kFinish + "\n結果 : 成功 / エラー 0件 / 警告 0件\n" +
+                         kPrompt);
+}
+
+TEST(ReadCommandRun, AliasesHoldForTheScriptsConvertedLater) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "new_command show, layer_show;\ncreate_window;\nshow a, 1, 2;\n");
+  fs.AddFile("/game/a.txt", "show b, 3, 4;\n");
+  ConversionRun run = RunConversion(fs);
+  ASSERT_EQ(run.status, 0) << run.console;
+  const std::string object = ReadObject(fs, "/game/script.kvo");
+  EXPECT_EQ(Hex(ScriptCode(object, "/game/main.txt")),
+            Hex(Cmd(399) + Chr(0) + Cmd(155) + Chr(3) + Expr({Var("a")}) + Expr({Num(1)}) +
+                Expr({Num(2)}) + kEndCode));
+  EXPECT_EQ(Hex(ScriptCode(object, "/game/a.txt")),
+            Hex(Cmd(155) + Chr(3) + Expr({Var("b")}) + Expr({Num(3)}) + Expr({Num(4)}) +
+                kEndCode));
+}
+
+TEST(ReadCommandRun, SilentHandlerFailureFailsTheRun) {
+  // Setup phase: the failed statement ends conversion, and the run fails.
+  std::string console;
+  EXPECT_EQ(CompileMain("function a b;\ncreate_window;\n", &console), "");
+  EXPECT_EQ(console, std::string(kStart) + "エラー : /game/main.txt 1 行目 文法が間違っています\n" +
+                         kFinish + "\n結果 : 失敗 / エラー 1件 / 警告 0件\n" + kPrompt);
+  // Main phase: reading goes on, the run fails.
+  EXPECT_EQ(CompileMain("create_window;\nnew_command x y, text;\nx a;\n", &console), "");
+  EXPECT_EQ(console, std::string(kStart) + "エラー : /game/main.txt 2 行目 文法が間違っています\n" +
+                         kFinish + "\n結果 : 失敗 / エラー 1件 / 警告 0件\n" + kPrompt);
+}
+
+TEST(ReadCommandRun, BlocksDoNotLeakIntoTheNextScript) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\nif a;\nfunction f;\n");
+  fs.AddFile("/game/sub.txt", "function_end;\nendif;\n");
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.console,
+            std::string(kStart) +
+                "エラー : /game/main.txt 4 行目 \"function\" のブロックが閉じられていません (3 行目で開始)\n"
+                "エラー : /game/main.txt 4 行目 \"if\" のブロックが閉じられていません (2 行目で開始)\n"
+                "/game/sub.txt をコンバート中...\n"
+                "エラー : /game/sub.txt 1 行目 function_end に対応する \"function\" が見つかりませんでした\n"
+                "エラー : /game/sub.txt 2 行目 endif に対応する \"if\" が見つかりませんでした\n" +
+                kFinish + "\n結果 : 失敗 / エラー 4件 / 警告 0件\n" + kPrompt);
+}
+
+TEST(ReadCommandRun, GarbageScriptsEndTheRun) {
+  MemoryFileSystem fs("/game");
+  std::string garbage;
+  uint32_t state = 99;
+  for (int i = 0; i < 50000; ++i) {
+    state = state * 1103515245u + 12345u;
+    garbage.push_back(static_cast<char>(state >> 16));
+  }
+  fs.AddFile("/game/main.txt", "create_window;\n" + garbage);
+  fs.AddFile("/game/sub.txt", std::string(300, ',') + garbage);
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.console.find("/game/sub.txt をコンバート中...\n"), std::string::npos);
+  EXPECT_NE(run.console.find("エラー数が100を超えたのでコンバートを中止します\n"), std::string::npos);
+  EXPECT_NE(run.console.find(kFinish), std::string::npos);
 }
 
 }  // namespace
