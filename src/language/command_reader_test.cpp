@@ -84,17 +84,12 @@ class CommandReaderTest : public ::testing::Test {
   CommandReader reader{sys, command, funcs, handlers};
 };
 
-TEST_F(CommandReaderTest, GenericCommandIsWrittenWithItsParameters) {
-  Start("layer_show bg, 1, 2;\nend;\n");
+TEST_F(CommandReaderTest, EndStatementIsAnOrdinaryCommand) {
+  Start("end;\ntext a;\n");
   EXPECT_EQ(Read(), CmdDone);
-  EXPECT_EQ(Code(kMain), Hex(Cmd(155) + Chr(3) + Expr({Var("bg")}) + Expr({Num(1)}) +
-                             Expr({Num(2)})));
+  EXPECT_EQ(Read(), CmdDone);
+  EXPECT_EQ(Code(kMain), Hex(kEndCode + Cmd(15) + Chr(1) + Expr({Var("a")})));
   EXPECT_EQ(sys.itemPosition, 5u);
-  // A statement "end;" is an ordinary command and does not end the script.
-  EXPECT_EQ(Read(), CmdDone);
-  EXPECT_EQ(sys.itemPosition, 7u);
-  EXPECT_EQ(sys.currentSource->path, kMain);
-  EXPECT_EQ(TakeOutput(), "");
 }
 
 TEST_F(CommandReaderTest, ImplicitStatementsBecomeCalcOrText) {
@@ -308,20 +303,6 @@ TEST_F(CommandReaderTest, RunOfSyntaxErrorsRunsIntoTheErrorLimit) {
   EXPECT_EQ(Code(kNext), Hex(Cmd(15) + Chr(1) + Expr({Var("b")}) + kEndCode));
 }
 
-TEST_F(CommandReaderTest, ArbitraryBytesEndTheMainPhase) {
-  std::string garbage;
-  uint32_t state = 12345;
-  for (int i = 0; i < 20000; ++i) {
-    state = state * 1103515245u + 12345u;
-    garbage.push_back(static_cast<char>(state >> 16));
-  }
-  Start(garbage, "text b;\n");
-  reader.RunMainPhase();
-  EXPECT_FALSE(sys.converting);
-  EXPECT_EQ(sys.currentSource->path, kNext);
-  EXPECT_EQ(Code(kNext), Hex(Cmd(15) + Chr(1) + Expr({Var("b")}) + kEndCode));
-}
-
 TEST_F(CommandReaderTest, ScriptWhoseObjectCannotBeWrittenEndsConversion) {
   Start("text a;\n");
   // The object no longer takes writes, so the script never gets its end
@@ -364,14 +345,10 @@ TEST(ReadCommandRun, AliasesHoldForTheScriptsConvertedLater) {
 }
 
 TEST(ReadCommandRun, SilentHandlerFailureFailsTheRun) {
-  // Setup phase: the failed statement ends conversion, and the run fails.
+  // The failed setup statement ends conversion, and the run fails.
   std::string console;
   EXPECT_EQ(CompileMain("function a b;\ncreate_window;\n", &console), "");
   EXPECT_EQ(console, std::string(kStart) + "エラー : /game/main.txt 1 行目 文法が間違っています\n" +
-                         kFinish + "\n結果 : 失敗 / エラー 1件 / 警告 0件\n" + kPrompt);
-  // Main phase: reading goes on, the run fails.
-  EXPECT_EQ(CompileMain("create_window;\nnew_command x y, text;\nx a;\n", &console), "");
-  EXPECT_EQ(console, std::string(kStart) + "エラー : /game/main.txt 2 行目 文法が間違っています\n" +
                          kFinish + "\n結果 : 失敗 / エラー 1件 / 警告 0件\n" + kPrompt);
 }
 
