@@ -54,7 +54,7 @@ make_files audio wav 6 $(( total * 3 / 10 ))
 make_files movie avi 2 $(( total - total / 5 - total * 3 / 10 ))
 
 mapfile -t media < <(cd "$game" && find image audio movie -type f | sort)
-media_bytes=$(cd "$game" && find image audio movie -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+media_bytes=$(cd "$game" && find image audio movie -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
 cat "$game"/image/* "$game"/audio/* "$game"/movie/* >/dev/null  # into the page cache
 
 # --- measuring ------------------------------------------------------------------
@@ -146,7 +146,7 @@ awk -v c="$cat_seconds" -v k="$last_seconds" 'BEGIN {
 # The archives must hold every media byte: header, data plus one zero byte per
 # file, and the two scramble bytes.
 kvo_bytes=$( (stat -c %s "$game"/image.kvo "$game"/audio.kvo "$game"/movie.kvo 2>/dev/null || true) |
-  awk '{ s += $1 } END { print s + 0 }')
+  awk '{ s += $1 } END { printf "%.0f\n", s }')
 echo
 echo "archives: $kvo_bytes bytes written"
 if (( kvo_bytes < media_bytes + ${#media[@]} )); then

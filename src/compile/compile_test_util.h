@@ -13,8 +13,10 @@
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
 #include "driver/kc_system.h"
+#include "language/command_reader.h"
 #include "language/kc_command.h"
 #include "platform/memory_file_system.h"
+#include "source/source_loader.h"
 
 namespace kv::testing {
 
@@ -82,6 +84,25 @@ class CompileTest : public ::testing::Test {
     return text;
   }
   const std::string& Bytes() const { return object.contents; }
+
+  // Compiles `text` as a whole script in the main phase, through the
+  // tokenizer and command reading, up to its end command. False when a
+  // statement failed.
+  bool RunScript(const std::string& text) {
+    fs.AddFile("/game/main.txt", text);
+    KCFile* script = LoadSource(sys, "/game/main.txt");
+    if (script == nullptr) return false;
+    sys.currentSource = script;
+    command.InitCommandTable();
+    command.DeleteSetupCommands();
+    CommandReader reader(sys, command, funcs, handlers);
+    bool ok = true;
+    for (;;) {
+      const int32_t result = reader.ReadCommand(script);
+      if (result == CmdInvalid) ok = false;
+      if (result == cmd::kEnd || result == CmdEndOfFile) return ok;
+    }
+  }
 
   MemoryFileSystem fs{"/game"};
   StringSink out;

@@ -197,5 +197,37 @@ TEST_F(ConditionalBlocksTest, OpenBlocksAreReportedAtTheEndOfTheScript) {
   EXPECT_EQ(Console(), "");
 }
 
+TEST_F(ConditionalBlocksTest, ScriptChain) {
+  ASSERT_TRUE(RunScript("if a;\n x;\nelseif b;\n x;\nelse;\n x;\nendif;\n"));
+  const std::string x = Cmd(CmdImplicitText) + Ch(1) + Ch(1) + Var("x");
+  EXPECT_EQ(Bytes(), IfJump("a", 6) + x + Goto(13) + IfJump("b", 6) + x + Goto(3) + x +
+                         Cmd(cmd::kEnd) + Ch(0));
+  EXPECT_EQ(Console(), "");
+}
+
+TEST_F(ConditionalBlocksTest, BlocksLeftOpenAtTheEndOfAScript) {
+  EXPECT_TRUE(RunScript("if a;\nloop b;\nfunction f;\n"));
+  EXPECT_EQ(Console(),
+            "エラー : /game/main.txt 4 行目 \"function\" のブロックが閉じられていません (3 行目で開始)\n"
+            "エラー : /game/main.txt 4 行目 \"loop\" のブロックが閉じられていません (2 行目で開始)\n"
+            "エラー : /game/main.txt 4 行目 \"loop\" のブロックが閉じられていません (2 行目で開始)\n"
+            "エラー : /game/main.txt 4 行目 \"if\" のブロックが閉じられていません (1 行目で開始)\n");
+  EXPECT_EQ(command.BlockDepth(), 0u);
+}
+
+TEST_F(ConditionalBlocksTest, DeeplyNestedScriptBlocks) {
+  std::string text;
+  for (int i = 0; i < 100000; ++i) text += "if a;\n";
+  for (int i = 0; i < 100000; ++i) text += "endif;\n";
+  text += "endif;\n";
+  EXPECT_FALSE(RunScript(text));
+  EXPECT_EQ(Console(),
+            "エラー : /game/main.txt 200001 行目 endif に対応する \"if\" が見つかりませんでした\n");
+  EXPECT_EQ(sys.itemPosition, 400000u);
+  // The innermost jump is 0, the outermost jumps over all the others.
+  EXPECT_EQ(Bytes().substr(99999 * 22, 22), IfJump("a", 0));
+  EXPECT_EQ(Bytes().substr(0, 22), IfJump("a", 399996));
+}
+
 }  // namespace
 }  // namespace kv::testing

@@ -183,5 +183,23 @@ TEST_F(ExpressionTest, LongFlatExpressionsDoNotRecursePerElement) {
                        "エラー : パラメータの項目数が 255 を超えています\n");
 }
 
+TEST_F(ExpressionTest, ScriptStatements) {
+  ASSERT_TRUE(RunScript("x = 2 x + 1;\ny = -(a + b);\n"));
+  EXPECT_EQ(Bytes(), Cmd(cmd::kCalc) + Ch(1) +
+                         Expr({Var("x"), Num(2), Var("x"), kTimes, Num(1), kPlus, kAssign}) +
+                         Cmd(cmd::kCalc) + Ch(1) +
+                         Expr({Var("y"), Num(-1), Var("a"), Var("b"), kPlus, kTimes, kAssign}) +
+                         Cmd(cmd::kEnd) + Ch(0));
+  EXPECT_EQ(Console(), "");
+}
+
+TEST_F(ExpressionTest, DeeplyNestedScriptBrackets) {
+  const std::string open(100000, '(');
+  const std::string close(100000, ')');
+  EXPECT_FALSE(RunScript("x = " + open + "1" + close + ";\n"));
+  EXPECT_EQ(Console(), "エラー : /game/main.txt 1 行目 文法が間違っています\n");
+  EXPECT_EQ(Bytes(), Cmd(cmd::kCalc) + Ch(1) + Cmd(cmd::kEnd) + Ch(0));
+}
+
 }  // namespace
 }  // namespace kv::testing

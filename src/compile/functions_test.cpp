@@ -82,7 +82,7 @@ TEST_F(FunctionsTest, NewCommandDefinesAnAlias) {
   command.InitCommandTable();
   command.DeleteSetupCommands();  // text is found by its alias only in the main phase
   ASSERT_TRUE(Run(&StatementHandlers::NewCommand, {{W("say")}, {W("text")}}));
-  EXPECT_EQ(command.GetCommandId("say"), cmd::kText);
+  EXPECT_EQ(command.FindAliasId("say"), cmd::kText);
   EXPECT_EQ(Bytes(), "");
 }
 
@@ -101,6 +101,23 @@ TEST_F(FunctionsTest, VoidBlocks) {
                        "エラー : void_end に対応する \"void\" が見つかりませんでした\n"
                        "エラー : コマンドパラメータの指定数が間違っています\n");
   EXPECT_EQ(Bytes(), "");
+}
+
+TEST_F(FunctionsTest, ScriptFunctionWithLoopAndLabel) {
+  ASSERT_TRUE(RunScript("function f;\nloop c;\nfunction_exit;\nloop_exit;\nloop_end;\n"
+                        "done:\nfunction_end;\nvalue a @ 10;\n"));
+  EXPECT_EQ(Bytes(), Cmd(346) + Ch(0) + Cmd(281) + Ch(2) + Ch(1) + Var("c") + Ch(1) + Long(9) +
+                         Goto(6) + Goto(3) + Goto(-13) + Cmd(351) + Ch(0) +
+                         Hex("01 00 00 00 00 04 01 04 03 20 01 00 00 00 61 04 10"
+                             "10 00 00 00 00 00 00 24 40") +
+                         Cmd(cmd::kEnd) + Ch(0));
+  ASSERT_EQ(sys.FunctionDefinitions.size(), 1u);
+  EXPECT_EQ(sys.FunctionDefinitions[0].position, 2u);
+  ASSERT_EQ(sys.LabelDefinitions.size(), 1u);
+  EXPECT_EQ(sys.LabelDefinitions[0].name, "done");
+  EXPECT_EQ(sys.LabelDefinitions[0].position, 15u);  // the function_end command
+  EXPECT_EQ(sys.itemPosition, 20u);
+  EXPECT_EQ(Console(), "");
 }
 
 }  // namespace
