@@ -1,9 +1,12 @@
 #include "language/command_reader.h"
 
+#include <string>
+
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
 #include "driver/kc_system.h"
 #include "language/kc_command.h"
+#include "platform/console.h"
 #include "source/tokenizer.h"
 
 namespace kv {
@@ -15,11 +18,9 @@ constexpr char kErrorMarker[] = "error";
 constexpr char kErrorMarkerContext[] = "KCCommand::ReadCommand(1) エラー文字列出力に失敗\n";
 constexpr char kNameFetchFailed[] = "KCCommand::ReadCommand(1) コマンド名取得に失敗\n";
 constexpr char kUnknownCommand[] = "KCCommand::ReadCommand(7) \"%s\" 未登録コマンド\n";
-constexpr char kParamCountWrong[] = "コマンドパラメータの指定数が間違っています\n";
 constexpr char kElseWithoutIf[] = "else に対応する \"%s\" が見つかりませんでした\n";
 constexpr char kDebugCommandDropped[] =
     "デバッグコマンドはコンバート対象外です。自動的に除外されます\n";
-constexpr char kStatementFailed[] = "文法が間違っています\n";
 
 constexpr char kGenericContext[] = "ReadCommand(3)";
 constexpr char kEndContext[] = "ReadCommand(4)";
@@ -39,7 +40,7 @@ int32_t CommandReader::ReadCommand(KCFile* source) {
   // of its own would otherwise drop the statement silently (main phase) or end
   // the setup phase with a partial script and no error counted.
   if (result == CmdInvalid && sys_.log.errorCount == errors_before) {
-    sys_.log.Error(kStatementFailed);
+    sys_.log.Error(kMsgSyntaxError);
   }
   return result;
 }
@@ -48,7 +49,9 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
   if (sys_.log.errorsSinceLimit >= Diagnostics::kErrorLimit) {
     sys_.log.Message(kErrorLimitReached, {Diagnostics::kErrorLimit});
     sys_.log.errorsSinceLimit = 0;
-    if (!funcs_.OutString(kErrorMarker, kErrorMarkerContext)) return CmdInvalid;
+    // The encoders quote their context as script text, which is CP932.
+    static const std::string context = Utf8ToCp932(kErrorMarkerContext);
+    if (!funcs_.OutString(kErrorMarker, context.c_str())) return CmdInvalid;
     // Abandoning a script is not a statement: an open void or debug_only
     // block does not stop the switch to the next script.
     return FinishScript(true);
@@ -126,7 +129,7 @@ bool CommandReader::Dispatch(int32_t id, const CommandElement& first) {
 
     case cmd::kIf:
       if (command_.GetParamCount() != 1) {
-        sys_.log.Error(kParamCountWrong);
+        sys_.log.Error(kMsgWrongParamCount);
         return false;
       }
       return handlers_.OutIfCmd(BlockRecord{BlkIf, 0, 0, 0});
@@ -151,7 +154,7 @@ bool CommandReader::Dispatch(int32_t id, const CommandElement& first) {
     case cmd::kFunctionDeclaration:
       // Declarations only inform the script's author; nothing is written.
       if (command_.GetParamCount() != 2) {
-        sys_.log.Error(kParamCountWrong);
+        sys_.log.Error(kMsgWrongParamCount);
         return false;
       }
       return true;

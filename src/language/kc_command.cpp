@@ -109,9 +109,6 @@ void KCCommand::InsertParameterFront(CommandParameter parameter) {
 
 void KCCommand::PushBlock(const BlockRecord& record) {
   blocks_.push_back(record);
-  if (record.line == 0 && sys_.currentSource != nullptr) {
-    blocks_.back().line = static_cast<uint32_t>(sys_.currentSource->line);
-  }
 }
 
 BlockRecord KCCommand::PopBlock() {

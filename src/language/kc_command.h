@@ -74,8 +74,6 @@ class KCCommand {
   void InsertParameterFront(CommandParameter parameter);
 
   // --- The block stack.
-  // A record pushed without a line gets the current source's line, so that a
-  // block left open can be reported with the line of its opening statement.
   void PushBlock(const BlockRecord& record);
   // Both return a zero record when the stack is empty.
   BlockRecord PopBlock();
