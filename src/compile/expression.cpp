@@ -119,7 +119,7 @@ const CommandElement* KCFuncSet::GetElementForCalc(ExprState& state, uint32_t po
   }
   CommandElement unused;
   command_.GetElement(state.parameter, position, &unused);  // reports why
-  sys_.log.InternalError(kMsgFetchFailed, {context});
+  sys_.log.InternalError(kMsgFetchFailed, {LogArg::Own(context)});
   return nullptr;
 }
 

@@ -48,11 +48,11 @@ KCFuncSet::KCFuncSet(KCSystem& sys, KCCommand& command) : sys_(sys), command_(co
 bool KCFuncSet::WriteEntry(const char* bytes, size_t n, std::string_view no_object_message,
                            std::string_view write_message, const char* context) {
   if (sys_.currentObject == nullptr) {
-    sys_.log.InternalError(no_object_message, {context});
+    sys_.log.InternalError(no_object_message, {LogArg::Own(context)});
     return false;
   }
   if (!sys_.currentObject->WriteBytes(bytes, n)) {
-    sys_.log.InternalError(write_message, {context});
+    sys_.log.InternalError(write_message, {LogArg::Own(context)});
     return false;
   }
   return true;
@@ -70,7 +70,7 @@ bool KCFuncSet::WriteCounted(uint8_t specifier, std::string_view text,
   // All bytes are written, NUL bytes included, so the data always matches
   // the length written before it.
   if (!text.empty() && !sys_.currentObject->WriteBytes(text.data(), text.size())) {
-    sys_.log.InternalError(bytes_message, {context});
+    sys_.log.InternalError(bytes_message, {LogArg::Own(context)});
     return false;
   }
   return true;

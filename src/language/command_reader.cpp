@@ -6,7 +6,6 @@
 #include "compile/statement_handlers.h"
 #include "driver/kc_system.h"
 #include "language/kc_command.h"
-#include "platform/console.h"
 #include "source/tokenizer.h"
 
 namespace kv {
@@ -18,7 +17,6 @@ constexpr char kErrorMarker[] = "error";
 constexpr char kErrorMarkerContext[] = "KCCommand::ReadCommand(1) エラー文字列出力に失敗\n";
 constexpr char kNameFetchFailed[] = "KCCommand::ReadCommand(1) コマンド名取得に失敗\n";
 constexpr char kUnknownCommand[] = "KCCommand::ReadCommand(7) \"%s\" 未登録コマンド\n";
-constexpr char kElseWithoutIf[] = "else に対応する \"%s\" が見つかりませんでした\n";
 constexpr char kDebugCommandDropped[] =
     "デバッグコマンドはコンバート対象外です。自動的に除外されます\n";
 
@@ -49,9 +47,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
   if (sys_.log.errorsSinceLimit >= Diagnostics::kErrorLimit) {
     sys_.log.Message(kErrorLimitReached, {Diagnostics::kErrorLimit});
     sys_.log.errorsSinceLimit = 0;
-    // The encoders quote their context as script text, which is CP932.
-    static const std::string context = Utf8ToCp932(kErrorMarkerContext);
-    if (!funcs_.OutString(kErrorMarker, context.c_str())) return CmdInvalid;
+    if (!funcs_.OutString(kErrorMarker, kErrorMarkerContext)) return CmdInvalid;
     // Abandoning a script is not a statement: an open void or debug_only
     // block does not stop the switch to the next script.
     return FinishScript(true);
@@ -136,10 +132,8 @@ bool CommandReader::Dispatch(int32_t id, const CommandElement& first) {
     case cmd::kElseIf:
       return handlers_.ElseIf();
     case cmd::kElse:
-      if (command_.BlockDepth() == 0) {
-        sys_.log.Error(kElseWithoutIf, {"if"});
-        return false;
-      }
+      // An empty block stack is reported by the handler like any other
+      // else without its if.
       return handlers_.Else();
     case cmd::kEndIf:
       return handlers_.EndIf();
