@@ -31,19 +31,39 @@ constexpr int32_t kPlaceholderDistance = -1;
 // else and endif (the others carry no jump to patch).
 constexpr uint32_t kIfChain = BlkIf | BlkElseIf | BlkElse | BlkIfEnd;
 
+// Whether record `index` is the condition jump of a loop: it lies directly
+// above the loop's start marker and ends 4 entries after it.
+bool IsLoopCondition(const std::vector<BlockRecord>& blocks, size_t index) {
+  return index > 0 && (blocks[index].flags & BlkIf) &&
+         (blocks[index - 1].flags & BlkLoopStart) &&
+         blocks[index].baseIndex == blocks[index - 1].baseIndex + 4;
+}
+
+bool AnyBelow(const std::vector<BlockRecord>& blocks, size_t index, uint32_t flag) {
+  for (size_t i = 0; i < index; ++i) {
+    if (blocks[i].flags & flag) return true;
+  }
+  return false;
+}
+
+// Whether the block of record `index` is named by another record, so that
+// each open block is reported once: a loop by its condition jump, an if chain
+// with elseif or else by its bottom marker, a pending exit by the loop or
+// function it leaves.
+bool NamedByAnother(const std::vector<BlockRecord>& blocks, size_t index) {
+  uint32_t flags = blocks[index].flags;
+  if (flags & BlkLoopStart) return index + 1 < blocks.size() && IsLoopCondition(blocks, index + 1);
+  if (flags & (BlkElseIf | BlkElse)) return AnyBelow(blocks, index, BlkIfEnd);
+  if (flags & BlkLoopExit) return AnyBelow(blocks, index, BlkLoopStart);
+  if (flags & BlkFunctionExit) return AnyBelow(blocks, index, BlkFunction);
+  return false;
+}
+
 // The statement that opened the block a record stands for.
 const char* OpeningCommand(const std::vector<BlockRecord>& blocks, size_t index) {
   const BlockRecord& record = blocks[index];
   if (record.flags & BlkLoopStart) return "loop";
-  if (record.flags & BlkIf) {
-    // The condition jump of a loop lies directly above its start marker and
-    // ends 4 entries after it.
-    if (index > 0 && (blocks[index - 1].flags & BlkLoopStart) &&
-        record.baseIndex == blocks[index - 1].baseIndex + 4) {
-      return "loop";
-    }
-    return kIf;
-  }
+  if (record.flags & BlkIf) return IsLoopCondition(blocks, index) ? "loop" : kIf;
   if (record.flags & BlkIfEnd) return kIf;
   if (record.flags & BlkElseIf) return "elseif";
   if (record.flags & BlkElse) return "else";
@@ -247,6 +267,7 @@ bool StatementHandlers::EndIf() {
 void StatementHandlers::CloseOpenBlocks() {
   const std::vector<BlockRecord>& blocks = command_.Blocks();
   for (size_t i = blocks.size(); i-- > 0;) {
+    if (NamedByAnother(blocks, i)) continue;
     sys_.log.Error(kMsgBlockNotClosed,
                    {OpeningCommand(blocks, i), static_cast<int32_t>(blocks[i].line)});
   }

@@ -186,15 +186,19 @@ TEST_F(ConditionalBlocksTest, OpenBlocksAreReportedAtTheEndOfTheScript) {
   handlers.CloseOpenBlocks();
   EXPECT_EQ(Console(),
             "エラー : /game/main.txt 9 行目 \"void\" のブロックが閉じられていません (5 行目で開始)\n"
-            "エラー : /game/main.txt 9 行目 \"loop_exit\" のブロックが閉じられていません (4 行目で開始)\n"
-            "エラー : /game/main.txt 9 行目 \"elseif\" のブロックが閉じられていません (3 行目で開始)\n"
-            "エラー : /game/main.txt 9 行目 \"elseif\" のブロックが閉じられていません (3 行目で開始)\n"
             "エラー : /game/main.txt 9 行目 \"if\" のブロックが閉じられていません (2 行目で開始)\n"
-            "エラー : /game/main.txt 9 行目 \"loop\" のブロックが閉じられていません (1 行目で開始)\n"
             "エラー : /game/main.txt 9 行目 \"loop\" のブロックが閉じられていません (1 行目で開始)\n");
   EXPECT_EQ(command.BlockDepth(), 0u);
   handlers.CloseOpenBlocks();
   EXPECT_EQ(Console(), "");
+}
+
+TEST_F(ConditionalBlocksTest, AnExitWithoutItsLoopIsReportedItself) {
+  // The exit's jump would stay unpatched: the script must not pass.
+  EXPECT_TRUE(RunScript("if a;\nloop_exit;\nendif;\nfunction_exit;\n"));
+  EXPECT_EQ(Console(),
+            "エラー : /game/main.txt 5 行目 \"function_exit\" のブロックが閉じられていません (4 行目で開始)\n"
+            "エラー : /game/main.txt 5 行目 \"loop_exit\" のブロックが閉じられていません (2 行目で開始)\n");
 }
 
 TEST_F(ConditionalBlocksTest, ScriptChain) {
@@ -209,7 +213,6 @@ TEST_F(ConditionalBlocksTest, BlocksLeftOpenAtTheEndOfAScript) {
   EXPECT_TRUE(RunScript("if a;\nloop b;\nfunction f;\n"));
   EXPECT_EQ(Console(),
             "エラー : /game/main.txt 4 行目 \"function\" のブロックが閉じられていません (3 行目で開始)\n"
-            "エラー : /game/main.txt 4 行目 \"loop\" のブロックが閉じられていません (2 行目で開始)\n"
             "エラー : /game/main.txt 4 行目 \"loop\" のブロックが閉じられていません (2 行目で開始)\n"
             "エラー : /game/main.txt 4 行目 \"if\" のブロックが閉じられていません (1 行目で開始)\n");
   EXPECT_EQ(command.BlockDepth(), 0u);
