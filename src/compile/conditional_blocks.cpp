@@ -81,6 +81,16 @@ const char* OpeningCommand(const std::vector<BlockRecord>& blocks, size_t index)
 StatementHandlers::StatementHandlers(KCSystem& sys, KCCommand& command, KCFuncSet& funcs)
     : sys_(sys), command_(command), funcs_(funcs) {}
 
+// Whether `opener`, just taken off the stack by FindBlock, belongs to an if
+// chain. A loop's condition jump carries BlkIf too, but it sits directly on
+// its loop's start marker: elseif, else and endif must leave it to loop_end.
+bool StatementHandlers::IsIfChainOpener(const BlockRecord& opener) const {
+  if ((opener.flags & kIfChain) == 0) return false;
+  if ((opener.flags & BlkIf) == 0 || command_.BlockDepth() == 0) return true;
+  const BlockRecord below = command_.TopBlock();
+  return !((below.flags & BlkLoopStart) && opener.baseIndex == below.baseIndex + 4);
+}
+
 void StatementHandlers::Push(BlockRecord record) {
   record.line = sys_.currentSource != nullptr && sys_.currentSource->line > 0
                     ? static_cast<uint32_t>(sys_.currentSource->line)
@@ -193,7 +203,7 @@ bool StatementHandlers::ElseIf() {
     sys_.log.Error(kMsgElseIfNoIf, {kIf});
     return false;
   }
-  if ((opener.flags & kIfChain) == 0) {
+  if (!IsIfChainOpener(opener)) {
     Restore(opener, set_aside);
     sys_.log.Error(kMsgElseIfNoIf, {kIf});
     return false;
@@ -224,7 +234,7 @@ bool StatementHandlers::Else() {
     sys_.log.Error(kMsgElseNoIf, {kIf});
     return false;
   }
-  if ((opener.flags & kIfChain) == 0) {
+  if (!IsIfChainOpener(opener)) {
     Restore(opener, set_aside);
     sys_.log.Error(kMsgElseNoIf, {kIf});
     return false;
@@ -251,7 +261,7 @@ bool StatementHandlers::EndIf() {
     BlockRecord opener;
     std::vector<BlockRecord> set_aside;
     if (!FindBlock(&opener, &set_aside)) break;
-    if ((opener.flags & kIfChain) == 0) {
+    if (!IsIfChainOpener(opener)) {
       Restore(opener, set_aside);
       break;
     }

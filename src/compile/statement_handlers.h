@@ -52,6 +52,9 @@ class StatementHandlers {
   void CloseOpenBlocks();
 
  private:
+  // Whether an opener found by FindBlock belongs to an if chain (and not,
+  // say, to a loop, whose condition jump also carries BlkIf).
+  bool IsIfChainOpener(const BlockRecord& opener) const;
   // Pushes a record that opens here, stamped with the current source line.
   void Push(BlockRecord record);
   // Pushes records back in the order given (the deepest first).

@@ -267,6 +267,62 @@ TEST_F(CommandReaderTest, FailureWithoutItsOwnMessageIsReported) {
   EXPECT_TRUE(sys.FunctionDefinitions.empty());
 }
 
+// Every way a statement can fail, statement handler by statement handler:
+// each failure must count at least one error, so that no failed statement
+// passes unreported and no run with one ends in success.
+TEST_F(CommandReaderTest, EveryFailedStatementCountsAnError) {
+  struct Case {
+    const char* prefix;     // statements that set the stage, all succeeding
+    const char* statement;  // the statement that fails
+  };
+  const Case cases[] = {
+      {"", "if a, b;"}, {"", "if a +;"}, {"", "elseif a;"}, {"if a;", "elseif a, b;"},
+      {"loop a;", "elseif b;"}, {"if a;\nelse;", "elseif b;"}, {"", "else;"},
+      {"loop a;", "else;"}, {"if a;\nelse;", "else;"}, {"", "endif;"}, {"if a;", "endif x;"},
+      {"function f;", "endif;"}, {"", "loop;"}, {"", "loop (a;"}, {"", "loop_exit;"},
+      {"loop a;", "loop_exit x;"}, {"", "loop_end;"}, {"loop a;", "loop_end x;"},
+      {"function f;", "loop_end;"}, {"loop a;\nif b;", "loop_end;"}, {"", "function;"},
+      {"", "function a b;"}, {"", "function a, b;"}, {"", "function_exit;"},
+      {"function f;", "function_exit x;"}, {"", "function_end;"},
+      {"function f;", "function_end x;"}, {"if a;", "function_end;"},
+      {"loop a;", "function_end;"}, {"", "function_declaration f;"}, {"", "void x;"},
+      {"", "void_end;"}, {"if a;", "void_end;"}, {"void;", "void_end x;"},
+      {"", "new_command x;"}, {"", "new_command x y, text;"}, {"", "new_command x, y z;"},
+      {"", "new_command x, nosuchcommand;"}, {"new_command show, layer_show;", "new_command s2, show;"},
+      {"", "debug_only x;"}, {"", "debug_only_end;"}, {"if a;", "debug_only_end;"},
+      {"debug_only;", "debug_only_end x;"}, {"", "release_only x;"}, {"", "release_only_end;"},
+      {"if a;", "release_only_end;"}, {"release_only;", "release_only_end x;"},
+      {"", "create_window x;"}, {"", "window_size 1, 2;"}, {"", "value;"}, {"", "value a @;"},
+      {"", "string a, (b;"}, {"", "global_value a = -\"s\";"}, {"", "layer_show a;"},
+      {"", "text a ) b;"}, {"", "x = (1;"}, {"", "x = y +;"}, {"", "\"text\";"},
+      {"", "clear_text 1;"}, {"", ";"}, {"", "a,,b;"}, {"", "a : b;"}, {"", "x = 0x;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.prefix) + " / " + c.statement);
+    MemoryFileSystem case_fs{"/game"};
+    StringSink case_out;
+    KCSystem case_sys{case_fs, case_out, ConsoleEncoding::kUtf8};
+    KCCommand case_command{case_sys};
+    KCFuncSet case_funcs{case_sys, case_command};
+    StatementHandlers case_handlers{case_sys, case_command, case_funcs};
+    CommandReader case_reader{case_sys, case_command, case_funcs, case_handlers};
+    case_fs.AddFile(kMain, std::string(c.prefix) + "\n" + c.statement + "\n");
+    ASSERT_TRUE(case_sys.AddScript(kMain));
+    case_sys.engineDirectory = "/game/";
+    case_sys.converting = true;
+    case_command.InitCommandTable();
+    case_command.DeleteSetupCommands();
+    ASSERT_TRUE(case_sys.StartMainScript());
+    int32_t code = CmdDone;
+    int statements = 0;
+    // The prefix succeeds statement by statement; the next one fails.
+    while ((code = case_reader.ReadCommand(case_sys.currentSource)) == CmdDone) ++statements;
+    ASSERT_EQ(code, CmdInvalid) << case_out.text;
+    EXPECT_GE(case_sys.log.errorCount, 1) << case_out.text;
+    EXPECT_NE(case_out.text.find("エラー : /game/main.txt"), std::string::npos) << case_out.text;
+  }
+}
+
 TEST_F(CommandReaderTest, SetupPhaseCompilesOtherWordsAsCalc) {
   Start("function a b;\nnew_command x y, text;\nlayer_show a, 1, 2;\nx = 1;\n", "",
         /*setup_phase=*/true);
