@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   std::string mark = image.substr(0, 3);
   Reader r(image);
   r.Skip(3);
-  uint32_t header_size, count;
+  uint32_t header_size = 0, count = 0;
   r.U32(&header_size);
   r.U32(&count);
   std::printf("%s  header %u bytes, %u entries, image %zu bytes\n", mark.c_str(), header_size,
