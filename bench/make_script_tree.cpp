@@ -49,7 +49,7 @@ class SceneWriter {
   int Pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
   std::string Number() { return std::to_string(Pick(1000)) + (Pick(4) == 0 ? ".5" : ""); }
   std::string Var() {
-    static const char* const names[] = {"count", "flag", "score", "hp", "mp", "gold", "day"};
+    static const char* const names[] = {"count", "flag", "score", "hp", "mp", "gold", "turn"};
     return names[Pick(7)];
   }
 
