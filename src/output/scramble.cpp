@@ -28,6 +28,37 @@ void XorInPlace(char* dst, const uint8_t* pattern, size_t n) {
   for (; i < n; ++i) dst[i] = static_cast<char>(dst[i] ^ pattern[i]);
 }
 
+// The masks of content bytes 1, 2, ... in table[0], table[1], ...: after the
+// first byte the mask sequence is periodic with period 255 for every key and
+// step, so a block starting at any phase is a contiguous slice of the table.
+void FillPattern(uint8_t* table, size_t size, ScrambleKey k) {
+  uint32_t mask = NextMask(k.key, k.step);
+  for (size_t i = 0; i < size; ++i) {
+    table[i] = static_cast<uint8_t>(mask);
+    mask = NextMask(mask, k.step);
+  }
+}
+
+constexpr size_t kPeriod = 255;
+constexpr size_t kRun = kPeriod * 16;  // bytes masked per block against the table
+
+// Masks `n` content bytes at `dst`, the first of them content byte `index`.
+void MaskContents(char* dst, uint64_t index, size_t n, const uint8_t* table, ScrambleKey k) {
+  if (n > 0 && index == 0) {
+    *dst = static_cast<char>(static_cast<uint8_t>(*dst) ^ k.key);
+    ++dst;
+    ++index;
+    --n;
+  }
+  while (n > 0) {
+    const size_t run = std::min(n, kRun);
+    XorInPlace(dst, table + (index - 1) % kPeriod, run);
+    dst += run;
+    index += run;
+    n -= run;
+  }
+}
+
 }  // namespace
 
 Rand15::Rand15(uint32_t seed) : state_(seed) {}
@@ -71,6 +102,20 @@ std::string ScrambleBytes(std::string_view contents, ScrambleKey k) {
   return stored;
 }
 
+void ScrambleInPlace(std::string* contents, ScrambleKey k) {
+  const size_t n = contents->size();
+  const size_t key_offset = static_cast<size_t>(ScrambleKeyOffset(n));
+  contents->resize(n + 2);
+  char* const p = contents->data();
+  std::memmove(p + key_offset + 2, p + key_offset, n - key_offset);
+  uint8_t table[kRun + kPeriod - 1];
+  FillPattern(table, sizeof table, k);
+  MaskContents(p, 0, key_offset, table, k);
+  MaskContents(p + key_offset + 2, key_offset, n - key_offset, table, k);
+  p[key_offset] = static_cast<char>(k.key);
+  p[key_offset + 1] = static_cast<char>(k.step);
+}
+
 bool UnscrambleBytes(std::string_view stored, std::string* contents) {
   if (stored.size() < 2) return false;
   const size_t length = stored.size() - 2;
@@ -89,11 +134,7 @@ bool UnscrambleBytes(std::string_view stored, std::string* contents) {
 
 StreamScrambler::StreamScrambler(uint64_t content_length, ScrambleKey k)
     : length_(content_length), key_offset_(ScrambleKeyOffset(content_length)), k_(k) {
-  uint32_t mask = NextMask(k.key, k.step);
-  for (uint8_t& entry : pattern_) {
-    entry = static_cast<uint8_t>(mask);
-    mask = NextMask(mask, k.step);
-  }
+  FillPattern(pattern_.data(), pattern_.size(), k);
 }
 
 void StreamScrambler::Feed(const char* data, size_t n, std::string* out) {

@@ -44,6 +44,10 @@ uint64_t ScrambleKeyOffset(uint64_t content_length);
 // The stored form of `contents`.
 std::string ScrambleBytes(std::string_view contents, ScrambleKey k);
 
+// ScrambleBytes done in place: `contents` grows by two bytes and receives the
+// stored form, without a second buffer of its size.
+void ScrambleInPlace(std::string* contents, ScrambleKey k);
+
 // Undoes ScrambleBytes. False when `stored` is too short to hold key and step.
 bool UnscrambleBytes(std::string_view stored, std::string* contents);
 

@@ -6,7 +6,7 @@
 namespace kv {
 
 void ScrambleObject(PellFile& file, uint32_t seed) {
-  file.contents = ScrambleBytes(file.contents, MakeScrambleKey(seed));
+  ScrambleInPlace(&file.contents, MakeScrambleKey(seed));
   file.position = 0;
   file.line = 1;
 }

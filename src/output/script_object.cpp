@@ -54,12 +54,6 @@ bool WriteDefinitions(KCFile& out, const std::vector<DefinitionRecord>& list) {
   return true;
 }
 
-// Reads the whole compiled code of a temporary object from its start.
-bool ReadWholeObject(KCFile& object, std::string* code) {
-  if (!object.FileSeek(0, 0)) return false;
-  code->resize(object.contents.size());
-  return object.ReadBytes(code->data(), code->size()) == 0;
-}
 
 }  // namespace
 
@@ -73,7 +67,14 @@ bool GenScrObject(KCSystem& sys) {
     return false;
   }
 
-  const int32_t header_size = static_cast<int32_t>(HeaderSize(sys));
+  const uint64_t full_header_size = HeaderSize(sys);
+  uint64_t code_size = 0;
+  for (const auto& [path, object] : sys.Objects) code_size += object->contents.size();
+  // The whole file is built in one buffer, scrambled in place (two bytes
+  // more) and written; reserving it at once avoids copying it while it grows.
+  out.contents.reserve(full_header_size + code_size + 2);
+
+  const int32_t header_size = static_cast<int32_t>(full_header_size);
   if (!out.FilePrint("%s%i", {kMark, header_size})) {
     sys.log.InternalError(kMarkFailed);
     return false;
@@ -106,14 +107,13 @@ bool GenScrObject(KCSystem& sys) {
 
   // Copy the code of every script in the order of the entries; each temporary
   // object is released as soon as its code stands in the output.
-  std::string code;
   for (auto it = sys.Objects.begin(); it != sys.Objects.end();) {
     KCFile& object = *it->second;
-    if (!ReadWholeObject(object, &code)) {
+    if (!object.FileSeek(0, 0)) {
       sys.log.InternalError(kScanFailed);
       return false;
     }
-    if (!out.WriteBytes(code.data(), code.size())) {
+    if (!out.WriteBytes(object.contents.data(), object.contents.size())) {
       sys.log.InternalError(kCopyFailed);
       return false;
     }

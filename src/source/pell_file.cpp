@@ -154,26 +154,29 @@ bool PellFile::FileOpen(const std::string& file_path, uint32_t open_mode) {
       mode = 0;
       return false;
     }
-    if (mode & ModeBinary) {
-      contents = std::move(data);
-      lineCount += static_cast<int32_t>(std::count(contents.begin(), contents.end(), '\n'));
-    } else {
+    contents = std::move(data);
+    if (!(mode & ModeBinary)) {
       // Text mode: a CR LF pair becomes LF, and the byte 0x1A ends the text.
-      const size_t end = std::min(data.find(static_cast<char>(kTextEnd)), data.size());
-      contents.reserve(end + 1);
+      // The text only shrinks, so it is compacted in place.
+      const void* text_end = std::memchr(contents.data(), kTextEnd, contents.size());
+      const size_t end = text_end ? static_cast<const char*>(text_end) - contents.data() : contents.size();
+      char* const p = contents.data();
+      size_t out = 0;
       size_t i = 0;
       while (i < end) {
-        const void* cr = std::memchr(data.data() + i, kCarriageReturn, end - i);
-        const size_t next = cr ? static_cast<const char*>(cr) - data.data() : end;
-        contents.append(data, i, next - i);
+        const void* cr = std::memchr(p + i, kCarriageReturn, end - i);
+        const size_t next = cr ? static_cast<const char*>(cr) - p : end;
+        if (out != i) std::memmove(p + out, p + i, next - i);
+        out += next - i;
         i = next;
         if (i == end) break;
         // The CR of a CR LF pair is dropped; a lone CR stays.
-        if (i + 1 >= end || data[i + 1] != '\n') contents.push_back(static_cast<char>(kCarriageReturn));
+        if (i + 1 >= end || p[i + 1] != '\n') p[out++] = kCarriageReturn;
         ++i;
       }
-      lineCount += static_cast<int32_t>(std::count(contents.begin(), contents.end(), '\n'));
+      contents.resize(out);
     }
+    lineCount += static_cast<int32_t>(std::count(contents.begin(), contents.end(), '\n'));
     contents.push_back('\0');
   }
 
@@ -343,8 +346,12 @@ bool PellFile::WriteBytes(const char* data, size_t n) {
   if (!isOpen || !(mode & ModeWrite)) return false;
   if (n == 0) return true;
   if (n > std::numeric_limits<uint32_t>::max() - 1 - position) return false;
-  const size_t overlap = std::min(n, contents.size() - position);
-  contents.replace(position, overlap, data, n);
+  if (position == contents.size()) {
+    contents.append(data, n);
+  } else {
+    const size_t overlap = std::min(n, contents.size() - position);
+    contents.replace(position, overlap, data, n);
+  }
   position += static_cast<uint32_t>(n);
   modified = true;
   return true;
