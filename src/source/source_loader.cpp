@@ -37,57 +37,62 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name) {
   return source;
 }
 
-// Copies the text from `position` on into a new buffer, leaving out "//"
-// comments up to (not including) their line feed and "/* */" comments except
-// for the line feeds inside them, so every line keeps its number. A line
-// comment on the last line takes the rest of the contents with it, the NUL
-// appended at load included. Markers are found byte-wise, also inside string
-// literals; block comments do not nest.
+// Removes, from `position` on, "//" comments up to (not including) their
+// line feed and "/* */" comments except for the line feeds inside them, so
+// every line keeps its number. A line comment on the last line takes the rest
+// of the contents with it, the NUL appended at load included. Markers are
+// found byte-wise, also inside string literals; block comments do not nest.
+// The text only shrinks, so it is compacted in place (the write cursor never
+// passes the read cursor); a source that fails is not kept.
 bool RemoveComments(KCSystem& sys, KCFile& file) {
-  const std::string& in = file.contents;
-  const size_t size = in.size();
-  std::string out;
-  out.reserve(size);
-  out.append(in, 0, file.position);
-
+  std::string& text = file.contents;
+  const size_t size = text.size();
+  char* const p = text.data();
+  size_t out = file.position;
   size_t i = file.position;
   while (i < size) {
-    // Plain text up to the next slash is copied in one piece.
-    const void* slash = std::memchr(in.data() + i, '/', size - i);
-    const size_t next = slash ? static_cast<const char*>(slash) - in.data() : size;
-    out.append(in, i, next - i);
+    // Plain text up to the next slash moves in one piece.
+    const void* slash = std::memchr(p + i, '/', size - i);
+    const size_t next = slash ? static_cast<const char*>(slash) - p : size;
+    if (out != i) std::memmove(p + out, p + i, next - i);
+    out += next - i;
     i = next;
     if (i >= size) break;
-    const char marker = i + 1 < size ? in[i + 1] : '\0';
+    const char marker = i + 1 < size ? p[i + 1] : '\0';
     if (marker == '/') {
-      const void* line_feed = std::memchr(in.data() + i, '\n', size - i);
+      const void* line_feed = std::memchr(p + i, '\n', size - i);
       if (line_feed == nullptr) break;
-      out.push_back('\n');
-      i = static_cast<const char*>(line_feed) - in.data() + 1;
+      p[out++] = '\n';
+      i = static_cast<const char*>(line_feed) - p + 1;
     } else if (marker == '*') {
       i += 2;
       for (;;) {
+        // Up to the next star only the line feeds stay.
+        const void* star = std::memchr(p + i, '*', size - i);
+        const size_t stop = star ? static_cast<const char*>(star) - p : size;
+        for (const void* lf = std::memchr(p + i, '\n', stop - i); lf != nullptr;) {
+          p[out++] = '\n';
+          const char* after = static_cast<const char*>(lf) + 1;
+          lf = std::memchr(after, '\n', p + stop - after);
+        }
+        i = stop;
         if (i >= size) {
           sys.log.Error(kUnclosedComment);
           return false;
         }
-        if (in[i] == '\n') {
-          out.push_back('\n');
+        ++i;
+        if (i < size && p[i] == '/') {
           ++i;
-        } else if (in[i] == '*' && i + 1 < size && in[i + 1] == '/') {
-          i += 2;
           break;
-        } else {
-          ++i;
         }
       }
     } else {
-      out.push_back('/');
+      p[out++] = '/';
       ++i;
     }
   }
 
-  file.contents = std::move(out);
+  text.resize(out);
   file.position = 0;
   file.line = 1;
   return true;
