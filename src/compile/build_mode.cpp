@@ -64,10 +64,10 @@ bool StatementHandlers::ReleaseOnlyEnd() {
 
 bool StatementHandlers::Label() {
   if (!ExpectParamCount(1)) return false;
-  CommandElement label;
-  if (!SingleElement(0, &label)) return false;
+  const CommandElement* label = SingleElement(0);
+  if (label == nullptr) return false;
   // Nothing is written: the label names the index of the next command.
-  sys_.AddLabel(label.text);
+  sys_.AddLabel(label->text);
   return true;
 }
 

@@ -114,9 +114,9 @@ bool StatementHandlers::ExpectParamCount(uint32_t count) {
   return false;
 }
 
-bool StatementHandlers::SingleElement(uint32_t parameter, CommandElement* element) {
-  if (command_.GetElemSize(parameter) != 1) return false;
-  return command_.GetElement(parameter, 0, element);
+const CommandElement* StatementHandlers::SingleElement(uint32_t parameter) {
+  if (command_.GetElemSize(parameter) != 1) return nullptr;
+  return command_.ElementAt(parameter, 0);
 }
 
 bool StatementHandlers::FindBlock(BlockRecord* opener, std::vector<BlockRecord>* set_aside) {

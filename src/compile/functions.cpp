@@ -23,12 +23,12 @@ constexpr const char* kFunction = "function";
 
 bool StatementHandlers::ReadCmdFunction() {
   if (!ExpectParamCount(1)) return false;
-  CommandElement name;
-  if (!SingleElement(0, &name)) return false;
+  const CommandElement* name = SingleElement(0);
+  if (name == nullptr) return false;
   if (!funcs_.OutCmdName(cmd::kFunction, "ReadCmdFunction(1)")) return false;
   if (!funcs_.OutChar(0, "ReadCmdFunction(2)")) return false;
   sys_.itemPosition += 2;
-  sys_.AddFunction(name.text);
+  sys_.AddFunction(name->text);
   Push(BlockRecord{BlkFunction, 0, 0, 0});
   return true;
 }
@@ -99,10 +99,11 @@ bool StatementHandlers::VoidEnd() {
 
 bool StatementHandlers::NewCommand() {
   if (!ExpectParamCount(2)) return false;
-  CommandElement alias;
-  CommandElement target;
-  if (!SingleElement(0, &alias) || !SingleElement(1, &target)) return false;
-  return command_.AddAlias(target.text, alias.text);
+  const CommandElement* alias = SingleElement(0);
+  if (alias == nullptr) return false;
+  const CommandElement* target = SingleElement(1);
+  if (target == nullptr) return false;
+  return command_.AddAlias(target->text, alias->text);
 }
 
 }  // namespace kv

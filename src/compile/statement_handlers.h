@@ -63,9 +63,9 @@ class StatementHandlers {
   void Restore(const BlockRecord& opener, const std::vector<BlockRecord>& set_aside);
   // Reports the parameter-count error unless the statement has `count` parameters.
   bool ExpectParamCount(uint32_t count);
-  // The one element of a parameter that must hold exactly one; fails without
-  // a message of its own when it holds another number of elements.
-  bool SingleElement(uint32_t parameter, CommandElement* element);
+  // The one element of a parameter that must hold exactly one; null, without
+  // a message of its own, when it holds another number of elements.
+  const CommandElement* SingleElement(uint32_t parameter);
 
   KCSystem& sys_;
   KCCommand& command_;

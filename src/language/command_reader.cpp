@@ -67,16 +67,20 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
       break;
   }
 
-  CommandElement first;
-  if (!command_.GetElement(0, 0, &first)) {
+  const CommandElement* first = command_.ElementAt(0, 0);
+  if (first == nullptr) {
+    CommandElement unused;
+    command_.GetElement(0, 0, &unused);  // reports why
     sys_.log.InternalError(kNameFetchFailed);
     return CmdInvalid;
   }
+  // The leading word outlives its element, which the command id replaces.
+  leading_word_.assign(first->text);
   int32_t id;
-  if (first.kind & 0x10) {
+  if (first->kind & 0x10) {
     id = CmdLabel;
   } else {
-    id = command_.GetCommandId(first.text);
+    id = command_.GetCommandId(leading_word_);
     if (id != CmdInvalid) command_.DeleteElement();
   }
 
@@ -88,7 +92,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     if ((flags & BlkDebugOnly) && id != cmd::kDebugOnlyEnd) return CmdDone;
   }
 
-  return Dispatch(id, first) ? CmdDone : CmdInvalid;
+  return Dispatch(id, leading_word_) ? CmdDone : CmdInvalid;
 }
 
 int32_t CommandReader::FinishScript(bool abandoned) {
@@ -113,7 +117,7 @@ int32_t CommandReader::FinishScript(bool abandoned) {
   return written ? CmdEndOfFile : CmdInvalid;
 }
 
-bool CommandReader::Dispatch(int32_t id, const CommandElement& first) {
+bool CommandReader::Dispatch(int32_t id, std::string_view word) {
   switch (id) {
     case cmd::kValue:
     case cmd::kGlobalValue:
@@ -205,7 +209,7 @@ bool CommandReader::Dispatch(int32_t id, const CommandElement& first) {
         const ParamCount count = command_.GetParamCountEntry(id);
         return funcs_.OutCommand(id, kGenericContext, count.min, count.max);
       }
-      sys_.log.InternalError(kUnknownCommand, {first.text});
+      sys_.log.InternalError(kUnknownCommand, {word});
       return false;
   }
 }

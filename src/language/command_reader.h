@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <set>
+#include <string>
+#include <string_view>
 
 namespace kv {
 
@@ -33,13 +35,16 @@ class CommandReader {
   // script current. Returns CmdEndOfFile, the end code when no script is
   // left, or CmdInvalid when the end command could not be written.
   int32_t FinishScript(bool abandoned);
-  // Compiles the statement identified as `id`; `first` is its leading element.
-  bool Dispatch(int32_t id, const CommandElement& first);
+  // Compiles the statement identified as `id`; `word` is its leading word.
+  bool Dispatch(int32_t id, std::string_view word);
 
   KCSystem& sys_;
   KCCommand& command_;
   KCFuncSet& funcs_;
   StatementHandlers& handlers_;
+  // The leading word of the statement being compiled (kept from one
+  // statement to the next for its storage).
+  std::string leading_word_;
   // Sources that have ended or were abandoned, never to be read again.
   std::set<const KCFile*> finished_sources_;
 };

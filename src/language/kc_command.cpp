@@ -54,11 +54,6 @@ bool KCCommand::GetElement(uint32_t parameter, uint32_t element, CommandElement*
   return true;
 }
 
-const CommandElement* KCCommand::ElementAt(uint32_t parameter, uint32_t element) const {
-  if (parameter >= parameters_.size() || element >= parameters_[parameter].size()) return nullptr;
-  return &parameters_[parameter][element];
-}
-
 uint32_t KCCommand::GetElemSize(uint32_t parameter) {
   const CommandParameter* param = GetParamItr(parameter);
   if (param == nullptr) {
@@ -95,7 +90,26 @@ void KCCommand::DeleteParameter() {
   parameters_.erase(parameters_.begin());
 }
 
-void KCCommand::ClearParameters() { parameters_.clear(); }
+void KCCommand::ClearParameters() {
+  for (CommandParameter& parameter : parameters_) {
+    parameter.clear();
+    spare_parameters_.push_back(std::move(parameter));
+  }
+  parameters_.clear();
+}
+
+CommandParameter KCCommand::NewParameter() {
+  if (spare_parameters_.empty()) {
+    // Most parameters hold a few elements: one allocation instead of several.
+    constexpr size_t kUsualElements = 8;
+    CommandParameter parameter;
+    parameter.reserve(kUsualElements);
+    return parameter;
+  }
+  CommandParameter parameter = std::move(spare_parameters_.back());
+  spare_parameters_.pop_back();
+  return parameter;
+}
 
 void KCCommand::AppendParameter(CommandParameter parameter) {
   parameters_.push_back(std::move(parameter));
@@ -128,7 +142,7 @@ BlockRecord KCCommand::TopBlock() const {
 void KCCommand::InitCommandTable() {
   command_table_.clear();
   command_table_.reserve(kCommandCount);
-  setup_commands_ = std::make_unique<std::unordered_map<std::string_view, int32_t>>();
+  setup_commands_ = std::make_unique<NameTable>();
   setup_commands_->reserve(kSetupCommandCount);
   size_t next_setup = 0;
   for (int32_t id = 0; id < kCommandCount; ++id) {

@@ -64,12 +64,18 @@ class KCCommand {
   // --- The current statement.
   bool GetElement(uint32_t parameter, uint32_t element, CommandElement* out);
   // The element without copying or reporting; null when there is none.
-  const CommandElement* ElementAt(uint32_t parameter, uint32_t element) const;
+  const CommandElement* ElementAt(uint32_t parameter, uint32_t element) const {
+    if (parameter >= parameters_.size() || element >= parameters_[parameter].size()) return nullptr;
+    return &parameters_[parameter][element];
+  }
   uint32_t GetElemSize(uint32_t parameter);
   uint32_t GetParamCount() const { return static_cast<uint32_t>(parameters_.size()); }
   bool DeleteElement();
   void DeleteParameter();
   void ClearParameters();
+  // An empty parameter for the statement being read; it reuses the storage of
+  // a parameter of an earlier statement when there is one.
+  CommandParameter NewParameter();
   void AppendParameter(CommandParameter parameter);
   void InsertParameterFront(CommandParameter parameter);
 
@@ -101,15 +107,24 @@ class KCCommand {
 
   KCSystem& sys_;
   std::vector<CommandParameter> parameters_;
+  // Emptied parameters of earlier statements, kept for their storage.
+  std::vector<CommandParameter> spare_parameters_;
   std::vector<BlockRecord> blocks_;
-  std::unordered_map<std::string_view, int32_t> command_table_;
-  std::unique_ptr<std::unordered_map<std::string_view, int32_t>> setup_commands_;
-  std::map<int32_t, std::string> command_aliases_;
-  // The same pairs keyed by alias name (an alias name belongs to one id only).
+  // Every statement looks its leading word up, and words are short: FNV-1a
+  // over the bytes is cheaper here than the library's hash.
   struct NameHash {
     using is_transparent = void;
-    size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+    size_t operator()(std::string_view name) const {
+      uint64_t hash = 14695981039346656037u;
+      for (char c : name) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211u;
+      return static_cast<size_t>(hash);
+    }
   };
+  using NameTable = std::unordered_map<std::string_view, int32_t, NameHash>;
+  NameTable command_table_;
+  std::unique_ptr<NameTable> setup_commands_;
+  std::map<int32_t, std::string> command_aliases_;
+  // The same pairs keyed by alias name (an alias name belongs to one id only).
   std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> alias_ids_;
 };
 

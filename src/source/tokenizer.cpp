@@ -200,10 +200,7 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
 
 uint8_t StatementReader::Read() {
   command_.ClearParameters();
-  // Most parameters hold a few elements: one allocation instead of several.
-  constexpr size_t kUsualElements = 8;
-  CommandParameter parameter;
-  parameter.reserve(kUsualElements);
+  CommandParameter parameter = command_.NewParameter();
   // A comma as the first thing of a statement is an error, like a second
   // comma: the flag starts set.
   bool after_comma = true;
@@ -220,8 +217,7 @@ uint8_t StatementReader::Read() {
       if (after_comma) return Fail(kMsgSyntaxError, StatementSyntaxError);
       after_comma = true;
       command_.AppendParameter(std::move(parameter));
-      parameter = CommandParameter();
-      parameter.reserve(kUsualElements);
+      parameter = command_.NewParameter();
       continue;
     }
     if (byte_class == kSemicolon) {
