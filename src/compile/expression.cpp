@@ -6,10 +6,15 @@
 //   1 =  (right)        4 |               7 + -
 //   2 ||                5 &               8 * / %, '(' and juxtaposition
 //   3 &&                6 == # > >= < <=  9 @
-// Brackets of the three kinds are interchangeable. The recursion is bounded:
-// a flat expression never recurses per element (also the right-associative
-// assignment is parsed iteratively), and bracket nesting is limited.
+// Brackets of the three kinds are interchangeable. The levels are climbed
+// rather than descended one call each: a call parses an operand and every
+// operator of its level or a tighter one that follows, recursing only for the
+// right operand of an operator. The recursion is bounded: a flat expression
+// never recurses per element (also the right-associative assignment is parsed
+// iteratively), and bracket nesting is limited.
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <vector>
 
 #include "compile/func_set.h"
@@ -70,6 +75,23 @@ constexpr int kAssignmentLevel = 1;
 constexpr int kMultiplicativeLevel = 8;
 constexpr int kTightestLevel = 9;
 
+// The level of each operator class by bit number; an operand that follows an
+// operand multiplies (juxtaposition), so it stands at the multiplicative
+// level. Closing brackets and failures end every level (0).
+constexpr std::array<int, 32> MakeLevelOfBit() {
+  std::array<int, 32> levels{};
+  for (int bit = 0; bit < 32; ++bit) {
+    for (int level = 1; level <= kTightestLevel; ++level) {
+      if (kLevelSets[level] & Bit(bit)) levels[bit] = level;
+    }
+  }
+  levels[std::countr_zero(kOperand)] = kMultiplicativeLevel;
+  return levels;
+}
+constexpr std::array<int, 32> kLevelOfBit = MakeLevelOfBit();
+
+int OperatorLevel(uint32_t operator_class) { return kLevelOfBit[std::countr_zero(operator_class)]; }
+
 uint8_t OperatorCode(uint32_t operator_class) {
   int bit = 0;
   while ((operator_class >> bit) != 1) ++bit;
@@ -88,16 +110,9 @@ constexpr const char* kLeftOverContext = "Condition(2)";
 
 }  // namespace
 
-struct KCFuncSet::ExprItem {
-  enum Kind : uint8_t { kVariable = 0, kNumber = 1, kString = 2, kOperator = 3 };
-  Kind kind;
-  uint8_t code = 0;
-  double number = 0;
-  std::string_view text;  // points into the element, which outlives the compile
-};
-
 struct KCFuncSet::ExprState {
-  std::vector<ExprItem> queue;
+  explicit ExprState(std::vector<ExprItem>& items) : queue(items) { queue.clear(); }
+  std::vector<ExprItem>& queue;
   uint32_t parameter = 0;
   uint32_t position = 0;
   uint32_t elementCount = 0;
@@ -215,32 +230,26 @@ bool KCFuncSet::Primary(ExprState& state) {
   return true;
 }
 
+// Parses an operand and every operator of `level` or a tighter one that
+// follows it, each with its right operand (an operand and the operators
+// binding tighter than its own), writing postfix items.
 bool KCFuncSet::ParseLevel(ExprState& state, int level) {
   if (state.done) return true;
-  auto operand = [&] {
-    return level == kTightestLevel ? Primary(state) : ParseLevel(state, level + 1);
-  };
-  if (!operand()) return false;
+  if (!Primary(state)) return false;
   // The assignment groups to the right: a = b = c is a, b, c, =, =. Its
   // operators are held back and appended after the last operand instead of
   // recursing once per operator.
   uint32_t pending_assignments = 0;
   while (!state.done && state.position < state.elementCount) {
     uint32_t c = CheckOperator(state, state.position);
-    bool at_ends_piece = false;
-    if (level == kMultiplicativeLevel && c == kOperand) {
-      c = kTimes;  // juxtaposition: 2 x multiplies, nothing consumed
-    } else if ((c & kLevelSets[level]) != 0) {
-      if (state.partial && c == kAt) at_ends_piece = true;
-      if (c == kOpenBracket) {
-        c = kTimes;  // 2 (x + 1) multiplies; the bracket is the next operand
-      } else {
-        ++state.position;
-      }
-    } else if (c == kFailure) {
-      return false;
+    if (c == kFailure) return false;
+    const int operator_level = OperatorLevel(c);
+    if (operator_level < level) break;  // a looser operator: the caller's
+    const bool at_ends_piece = state.partial && c == kAt;
+    if (c == kOperand || c == kOpenBracket) {
+      c = kTimes;  // 2 x and 2 (x + 1) multiply; nothing consumed
     } else {
-      break;
+      ++state.position;
     }
     if (state.position >= state.elementCount) {
       sys_.log.Error(kMsgSyntaxError);  // an operator may not end the expression
@@ -249,10 +258,12 @@ bool KCFuncSet::ParseLevel(ExprState& state, int level) {
     if (at_ends_piece) {
       state.done = true;
       state.terminated = true;
-      return true;
+      break;
     }
-    if (!operand()) return false;
-    if (level == kAssignmentLevel) {
+    const bool right = operator_level == kTightestLevel ? Primary(state)
+                                                        : ParseLevel(state, operator_level + 1);
+    if (!right) return false;
+    if (operator_level == kAssignmentLevel) {
       ++pending_assignments;
     } else {
       state.Operator(OperatorCode(c));
@@ -284,7 +295,7 @@ bool KCFuncSet::QueueOut(ExprState& state, uint32_t* item_count, bool write_coun
 }
 
 bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* item_count) {
-  ExprState state;
+  ExprState state(queue_);
   state.parameter = parameter;
   state.partial = start_index != nullptr;
   state.position = state.partial ? *start_index : 0;
@@ -293,7 +304,6 @@ bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* i
     sys_.log.InternalError(kMsgNoElements);
     return false;
   }
-  state.queue.reserve(std::min(state.elementCount, kMaxItemCount + 1));
   if (!ParseLevel(state, kAssignmentLevel)) return false;
   if (!state.partial && state.position < state.elementCount) {
     const CommandElement* element = GetElementForCalc(state, state.position, kLeftOverContext);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "language/command_table.h"
 #include "source/tokenizer.h"
@@ -61,7 +62,15 @@ class KCFuncSet {
 
  private:
   struct ExprState;
-  struct ExprItem;
+  // One postfix item of an expression, written once the whole parameter has
+  // been parsed.
+  struct ExprItem {
+    enum Kind : uint8_t { kVariable = 0, kNumber = 1, kString = 2, kOperator = 3 };
+    Kind kind;
+    uint8_t code = 0;
+    double number = 0;
+    std::string_view text;  // points into the element, which outlives the compile
+  };
 
   // One entry: the specifier and its payload, written at the object's position.
   bool WriteEntry(const char* bytes, size_t n, std::string_view no_object_message,
@@ -81,6 +90,8 @@ class KCFuncSet {
 
   KCSystem& sys_;
   KCCommand& command_;
+  // The items of the parameter being compiled (kept for their storage).
+  std::vector<ExprItem> queue_;
 };
 
 }  // namespace kv
