@@ -94,18 +94,16 @@ bool KCSystem::GetObjectPos(uint32_t* position) {
 }
 
 void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list) {
-  std::string script = currentSource ? currentSource->path : std::string();
-  std::string key = name;
-  key.push_back('\0');
-  key += script;
-  auto& index = definition_index_[list];
-  auto [it, inserted] = index.emplace(std::move(key), list->size());
+  static const std::string kNoScript;
+  const std::string& script = currentSource ? currentSource->path : kNoScript;
+  NameIndex& names = definition_index_[list][script];
+  auto [it, inserted] = names.try_emplace(name, list->size());
   if (!inserted) {
     DefinitionRecord& record = (*list)[it->second];
     if (itemPosition < record.position) record.position = itemPosition;
     return;
   }
-  list->push_back({name, std::move(script), itemPosition});
+  list->push_back({name, script, itemPosition});
 }
 
 void KCSystem::ClearDefinitions() {

@@ -78,8 +78,11 @@ class KCSystem {
 
  private:
   std::string next_scan_;  // NextScript resumes its scan of Objects here
-  // (name, script) -> index of its record, per definition list.
-  std::map<const void*, std::unordered_map<std::string, size_t>> definition_index_;
+  // Per definition list: script -> name -> index of its record. A script's
+  // definitions are recorded while it is current, so the names looked up
+  // one after another stay in one small table.
+  using NameIndex = std::unordered_map<std::string, size_t>;
+  std::map<const void*, std::unordered_map<std::string, NameIndex>> definition_index_;
 };
 
 }  // namespace kv
