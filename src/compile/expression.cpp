@@ -276,20 +276,24 @@ bool KCFuncSet::ParseLevel(ExprState& state, int level) {
 bool KCFuncSet::QueueOut(ExprState& state, uint32_t* item_count, bool write_count,
                          bool write_terminator) {
   const uint32_t k = static_cast<uint32_t>(state.queue.size());
-  if (write_count && !OutChar(static_cast<uint8_t>(k), "QueueOut(1)")) return false;
-  for (const ExprItem& item : state.queue) {
-    bool ok = false;
-    switch (item.kind) {
-      case ExprItem::kVariable: ok = OutVariable(item.text, "QueueOut(2)"); break;
-      case ExprItem::kNumber: ok = OutDouble(item.number); break;
-      case ExprItem::kString: ok = OutString(item.text, "QueueOut(3)"); break;
-      case ExprItem::kOperator: ok = OutChar(item.code, "QueueOut(5)"); break;
-      default: sys_.log.InternalError(kMsgUnknownItem, {LogArg::Char(item.kind)}); break;
+  if (!WriteItems(state.queue, write_count, write_terminator)) {
+    // The one write could not be made: the entries go one by one, so the one
+    // that fails is reported by its own encoder.
+    if (write_count && !OutChar(static_cast<uint8_t>(k), "QueueOut(1)")) return false;
+    for (const ExprItem& item : state.queue) {
+      bool ok = false;
+      switch (item.kind) {
+        case ExprItem::kVariable: ok = OutVariable(item.text, "QueueOut(2)"); break;
+        case ExprItem::kNumber: ok = OutDouble(item.number); break;
+        case ExprItem::kString: ok = OutString(item.text, "QueueOut(3)"); break;
+        case ExprItem::kOperator: ok = OutChar(item.code, "QueueOut(5)"); break;
+        default: sys_.log.InternalError(kMsgUnknownItem, {LogArg::Char(item.kind)}); break;
+      }
+      if (!ok) return false;
     }
-    if (!ok) return false;
+    if (write_terminator && !OutChar(kOperatorAt, "QueueOut(7)")) return false;
   }
   state.queue.clear();
-  if (write_terminator && !OutChar(kOperatorAt, "QueueOut(7)")) return false;
   if (item_count != nullptr) *item_count = k + (write_terminator ? 1 : 0);
   return true;
 }

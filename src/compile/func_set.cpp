@@ -41,6 +41,35 @@ void PutFixed64(char* out, uint64_t value) {
   PutFixed32(out + 4, static_cast<uint32_t>(value >> 32));
 }
 
+// The bytes of the entries, each put at `out`; they return the end.
+char* PutCharEntry(char* out, uint8_t value) {
+  out[0] = static_cast<char>(SpecChar);
+  out[1] = static_cast<char>(value);
+  return out + 2;
+}
+
+char* PutDoubleEntry(char* out, double value) {
+  static_assert(sizeof(double) == 8, "doubles are written as 8 IEEE-754 bytes");
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  out[0] = static_cast<char>(SpecDouble);
+  PutFixed64(out + 1, bits);
+  return out + 9;
+}
+
+// The specifier and length of a counted entry; its bytes follow.
+char* PutCountedHeader(char* out, uint8_t specifier, size_t length) {
+  // The length field is 32 bits; a longer text cannot be represented. The
+  // tokenizer's buffers keep every element far below this.
+  out[0] = static_cast<char>(specifier);
+  PutFixed32(out + 1, static_cast<uint32_t>(length));
+  return out + 5;
+}
+
+constexpr size_t kCharEntrySize = 2;
+constexpr size_t kDoubleEntrySize = 9;
+constexpr size_t kCountedHeaderSize = 5;
+
 }  // namespace
 
 KCFuncSet::KCFuncSet(KCSystem& sys, KCCommand& command) : sys_(sys), command_(command) {}
@@ -61,11 +90,8 @@ bool KCFuncSet::WriteEntry(const char* bytes, size_t n, std::string_view no_obje
 bool KCFuncSet::WriteCounted(uint8_t specifier, std::string_view text,
                              std::string_view no_object_message, std::string_view header_message,
                              std::string_view bytes_message, const char* context) {
-  // The length field is 32 bits; a longer text cannot be represented. The
-  // tokenizer's buffers keep every element far below this.
-  char entry[5];
-  entry[0] = static_cast<char>(specifier);
-  PutFixed32(entry + 1, static_cast<uint32_t>(text.size()));
+  char entry[kCountedHeaderSize];
+  PutCountedHeader(entry, specifier, text.size());
   if (!WriteEntry(entry, sizeof entry, no_object_message, header_message, context)) return false;
   // All bytes are written, NUL bytes included, so the data always matches
   // the length written before it.
@@ -87,7 +113,8 @@ bool KCFuncSet::OutVariable(std::string_view name, const char* context) {
 }
 
 bool KCFuncSet::OutChar(uint8_t value, const char* context) {
-  const char entry[2] = {static_cast<char>(SpecChar), static_cast<char>(value)};
+  char entry[kCharEntrySize];
+  PutCharEntry(entry, value);
   return WriteEntry(entry, sizeof entry, kOutCharNoObject, kOutCharWrite, context);
 }
 
@@ -99,13 +126,42 @@ bool KCFuncSet::OutLong(int32_t value, const char* context) {
 }
 
 bool KCFuncSet::OutDouble(double value) {
-  static_assert(sizeof(double) == 8, "doubles are written as 8 IEEE-754 bytes");
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  char entry[9];
-  entry[0] = static_cast<char>(SpecDouble);
-  PutFixed64(entry + 1, bits);
+  char entry[kDoubleEntrySize];
+  PutDoubleEntry(entry, value);
   return WriteEntry(entry, sizeof entry, kOutDoubleNoObject, kOutDoubleWrite, kOutDoubleContext);
+}
+
+bool KCFuncSet::WriteItems(const std::vector<ExprItem>& items, bool write_count,
+                           bool write_terminator) {
+  if (sys_.currentObject == nullptr) return false;
+  size_t size = (write_count ? kCharEntrySize : 0) + (write_terminator ? kCharEntrySize : 0);
+  for (const ExprItem& item : items) {
+    switch (item.kind) {
+      case ExprItem::kVariable:
+      case ExprItem::kString: size += kCountedHeaderSize + item.text.size(); break;
+      case ExprItem::kNumber: size += kDoubleEntrySize; break;
+      case ExprItem::kOperator: size += kCharEntrySize; break;
+      default: return false;
+    }
+  }
+  encoded_.resize(size);
+  char* out = encoded_.data();
+  if (write_count) out = PutCharEntry(out, static_cast<uint8_t>(items.size()));
+  for (const ExprItem& item : items) {
+    switch (item.kind) {
+      case ExprItem::kVariable:
+      case ExprItem::kString:
+        out = PutCountedHeader(out, item.kind == ExprItem::kVariable ? SpecVariable : SpecString,
+                               item.text.size());
+        if (!item.text.empty()) std::memcpy(out, item.text.data(), item.text.size());
+        out += item.text.size();
+        break;
+      case ExprItem::kNumber: out = PutDoubleEntry(out, item.number); break;
+      case ExprItem::kOperator: out = PutCharEntry(out, item.code); break;
+    }
+  }
+  if (write_terminator) PutCharEntry(out, kOperatorAt);
+  return sys_.currentObject->WriteBytes(encoded_.data(), size);
 }
 
 bool KCFuncSet::OutCmdName(int32_t id, const char* context) {

@@ -80,6 +80,12 @@ class KCFuncSet {
                     std::string_view header_message, std::string_view bytes_message,
                     const char* context);
 
+  // Writes the items of an expression (after its count, before the '@'
+  // terminator, when asked for) with one write. False, with nothing written
+  // or reported, when that write cannot be made; the items are then written
+  // one by one, so the entry that fails reports as its own encoder does.
+  bool WriteItems(const std::vector<ExprItem>& items, bool write_count, bool write_terminator);
+
   // The expression compiler's steps.
   bool QueueOut(ExprState& state, uint32_t* item_count, bool write_count, bool write_terminator);
   bool ParseLevel(ExprState& state, int level);
@@ -90,8 +96,10 @@ class KCFuncSet {
 
   KCSystem& sys_;
   KCCommand& command_;
-  // The items of the parameter being compiled (kept for their storage).
+  // The items of the parameter being compiled, and their bytes (both kept
+  // for their storage).
   std::vector<ExprItem> queue_;
+  std::vector<char> encoded_;
 };
 
 }  // namespace kv
