@@ -113,6 +113,9 @@ constexpr const char* kLeftOverContext = "Condition(2)";
 struct KCFuncSet::ExprState {
   explicit ExprState(std::vector<ExprItem>& items) : queue(items) { queue.clear(); }
   std::vector<ExprItem>& queue;
+  // The parameter's elements (the statement does not change while it is
+  // compiled, so they are looked up once).
+  const CommandElement* elements = nullptr;
   uint32_t parameter = 0;
   uint32_t position = 0;
   uint32_t elementCount = 0;
@@ -129,9 +132,7 @@ struct KCFuncSet::ExprState {
 
 const CommandElement* KCFuncSet::GetElementForCalc(ExprState& state, uint32_t position,
                                                    const char* context) {
-  if (const CommandElement* element = command_.ElementAt(state.parameter, position)) {
-    return element;
-  }
+  if (position < state.elementCount) return &state.elements[position];
   CommandElement unused;
   command_.GetElement(state.parameter, position, &unused);  // reports why
   sys_.log.InternalError(kMsgFetchFailed, {LogArg::Own(context)});
@@ -308,6 +309,7 @@ bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* i
     sys_.log.InternalError(kMsgNoElements);
     return false;
   }
+  state.elements = command_.ElementAt(parameter, 0);
   if (!ParseLevel(state, kAssignmentLevel)) return false;
   if (!state.partial && state.position < state.elementCount) {
     const CommandElement* element = GetElementForCalc(state, state.position, kLeftOverContext);

@@ -57,6 +57,7 @@ static bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCF
   sys.currentSource = source;
   sys.log.Message(kMsgConverting, {LogArg::Path(source->path)});
   sys.currentObject = it->second.get();
+  sys.currentObject->contents.reserve(2 * source->contents.size());
   return true;
 }
 

@@ -106,7 +106,14 @@ int32_t CommandReader::FinishScript(bool abandoned) {
   // Reported while the ended script is still current, so the messages carry
   // its path; the next script starts with an empty block stack.
   handlers_.CloseOpenBlocks();
-  if (ended != nullptr) finished_sources_.insert(ended);
+  if (ended != nullptr) {
+    finished_sources_.insert(ended);
+    // An ended source is never read again: its text goes now, so the objects
+    // still to be compiled reuse its memory. The file itself (its path names
+    // it in messages) is released with the others at the finish stage.
+    std::string().swap(ended->contents);
+    ended->position = 0;
+  }
 
   // With no script left, conversion is over even when the end command failed
   // (that failure has been reported): another call would only read the ended

@@ -33,7 +33,7 @@ KCCommand::~KCCommand() = default;
 // --- The current statement.
 
 CommandParameter* KCCommand::GetParamItr(uint32_t parameter) {
-  if (parameter >= parameters_.size()) {
+  if (parameter >= param_count_) {
     sys_.log.InternalError(kParamItrFailed);
     return nullptr;
   }
@@ -79,7 +79,7 @@ bool KCCommand::DeleteElement() {
 }
 
 void KCCommand::DeleteParameter() {
-  if (parameters_.empty()) {
+  if (param_count_ == 0) {
     sys_.log.InternalError(kDeleteParameterEmpty);
     return;
   }
@@ -87,36 +87,38 @@ void KCCommand::DeleteParameter() {
     sys_.log.InternalError(kDeleteParameterNoParameter);
     return;
   }
-  parameters_.erase(parameters_.begin());
+  // The removed parameter moves behind the statement, emptied.
+  std::rotate(parameters_.begin(), parameters_.begin() + 1, parameters_.begin() + param_count_);
+  DropLastParameter();
 }
 
 void KCCommand::ClearParameters() {
-  for (CommandParameter& parameter : parameters_) {
-    parameter.clear();
-    spare_parameters_.push_back(std::move(parameter));
-  }
-  parameters_.clear();
-}
-
-CommandParameter KCCommand::NewParameter() {
-  if (spare_parameters_.empty()) {
-    // Most parameters hold a few elements: one allocation instead of several.
-    constexpr size_t kUsualElements = 8;
-    CommandParameter parameter;
-    parameter.reserve(kUsualElements);
-    return parameter;
-  }
-  CommandParameter parameter = std::move(spare_parameters_.back());
-  spare_parameters_.pop_back();
-  return parameter;
+  for (uint32_t i = 0; i < param_count_; ++i) parameters_[i].clear();
+  param_count_ = 0;
 }
 
 void KCCommand::AppendParameter(CommandParameter parameter) {
-  parameters_.push_back(std::move(parameter));
+  AppendEmptyParameter() = std::move(parameter);
 }
 
 void KCCommand::InsertParameterFront(CommandParameter parameter) {
-  parameters_.insert(parameters_.begin(), std::move(parameter));
+  AppendParameter(std::move(parameter));
+  std::rotate(parameters_.begin(), parameters_.begin() + param_count_ - 1,
+              parameters_.begin() + param_count_);
+}
+
+CommandParameter& KCCommand::AppendEmptyParameter() {
+  if (param_count_ == parameters_.size()) {
+    // Most parameters hold a few elements: one allocation instead of several.
+    constexpr size_t kUsualElements = 8;
+    parameters_.emplace_back().reserve(kUsualElements);
+  }
+  return parameters_[param_count_++];
+}
+
+void KCCommand::DropLastParameter() {
+  if (param_count_ == 0) return;
+  parameters_[--param_count_].clear();
 }
 
 // --- The block stack.

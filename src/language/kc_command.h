@@ -65,19 +65,20 @@ class KCCommand {
   bool GetElement(uint32_t parameter, uint32_t element, CommandElement* out);
   // The element without copying or reporting; null when there is none.
   const CommandElement* ElementAt(uint32_t parameter, uint32_t element) const {
-    if (parameter >= parameters_.size() || element >= parameters_[parameter].size()) return nullptr;
+    if (parameter >= param_count_ || element >= parameters_[parameter].size()) return nullptr;
     return &parameters_[parameter][element];
   }
   uint32_t GetElemSize(uint32_t parameter);
-  uint32_t GetParamCount() const { return static_cast<uint32_t>(parameters_.size()); }
+  uint32_t GetParamCount() const { return param_count_; }
   bool DeleteElement();
   void DeleteParameter();
   void ClearParameters();
-  // An empty parameter for the statement being read; it reuses the storage of
-  // a parameter of an earlier statement when there is one.
-  CommandParameter NewParameter();
   void AppendParameter(CommandParameter parameter);
   void InsertParameterFront(CommandParameter parameter);
+  // The tokenizer's way of appending: an empty parameter at the end of the
+  // statement, filled in place, and its removal when the statement fails.
+  CommandParameter& AppendEmptyParameter();
+  void DropLastParameter();
 
   // --- The block stack.
   void PushBlock(const BlockRecord& record);
@@ -106,9 +107,10 @@ class KCCommand {
   CommandParameter* GetParamItr(uint32_t parameter);
 
   KCSystem& sys_;
+  // The statement is parameters_[0, param_count_); the parameters behind
+  // them are emptied ones of earlier statements, kept for their storage.
   std::vector<CommandParameter> parameters_;
-  // Emptied parameters of earlier statements, kept for their storage.
-  std::vector<CommandParameter> spare_parameters_;
+  uint32_t param_count_ = 0;
   std::vector<BlockRecord> blocks_;
   // Every statement looks its leading word up, and words are short: FNV-1a
   // over the bytes is cheaper here than the library's hash.

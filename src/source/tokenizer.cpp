@@ -200,12 +200,16 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
 
 uint8_t StatementReader::Read() {
   command_.ClearParameters();
-  CommandParameter parameter = command_.NewParameter();
+  // Elements are built in place in the parameter at the end of the
+  // statement; a parameter cut short by an error or by the end of the source
+  // is dropped again.
+  CommandParameter* parameter = &command_.AppendEmptyParameter();
   // A comma as the first thing of a statement is an error, like a second
   // comma: the flag starts set.
   bool after_comma = true;
   for (;;) {
     if (!SkipSpace()) {
+      command_.DropLastParameter();
       Sync();
       return StatementEnd;
     }
@@ -214,20 +218,20 @@ uint8_t StatementReader::Read() {
       // The comma is consumed even when it is an error, so the next
       // statement starts behind it.
       ++pos_;
-      if (after_comma) return Fail(kMsgSyntaxError, StatementSyntaxError);
+      if (after_comma) {
+        command_.DropLastParameter();
+        return Fail(kMsgSyntaxError, StatementSyntaxError);
+      }
       after_comma = true;
-      command_.AppendParameter(std::move(parameter));
-      parameter = command_.NewParameter();
+      parameter = &command_.AppendEmptyParameter();
       continue;
     }
     if (byte_class == kSemicolon) {
       ++pos_;
       Sync();
-      command_.AppendParameter(std::move(parameter));
       return StatementRead;
     }
-    // The element is built in place; after an error the parameter is dropped.
-    CommandElement& element = parameter.emplace_back();
+    CommandElement& element = parameter->emplace_back();
     bool ends_statement = false;
     uint8_t result = kContinue;
     switch (byte_class) {
@@ -244,11 +248,13 @@ uint8_t StatementReader::Read() {
         result = ReadWord(&element, &ends_statement);
         break;
     }
-    if (result != kContinue) return result;
+    if (result != kContinue) {
+      command_.DropLastParameter();
+      return result;
+    }
     after_comma = false;
     if (ends_statement) {
       Sync();
-      command_.AppendParameter(std::move(parameter));
       return StatementRead;
     }
   }
