@@ -93,9 +93,7 @@ constexpr std::array<int, 32> kLevelOfBit = MakeLevelOfBit();
 int OperatorLevel(uint32_t operator_class) { return kLevelOfBit[std::countr_zero(operator_class)]; }
 
 uint8_t OperatorCode(uint32_t operator_class) {
-  int bit = 0;
-  while ((operator_class >> bit) != 1) ++bit;
-  return static_cast<uint8_t>(bit - kFirstOperatorBit);
+  return static_cast<uint8_t>(std::countr_zero(operator_class) - kFirstOperatorBit);
 }
 
 constexpr uint8_t kCodeAssign = 13;

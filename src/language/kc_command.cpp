@@ -141,17 +141,41 @@ BlockRecord KCCommand::TopBlock() const {
 
 // --- Command tables and aliases.
 
+void KCCommand::NameTable::Reset(size_t count) {
+  size_t size = 1;
+  while (size < 2 * count) size *= 2;
+  slots_.assign(size, Slot{});
+}
+
+void KCCommand::NameTable::Add(std::string_view name, int32_t id) {
+  Slot& slot = slots_[SlotOf(name)];
+  if (slot.name.data() != nullptr) return;
+  slot.name = name;
+  slot.id = id;
+}
+
+int32_t KCCommand::NameTable::Find(std::string_view name) const {
+  if (slots_.empty()) return CmdInvalid;
+  return slots_[SlotOf(name)].id;
+}
+
+size_t KCCommand::NameTable::SlotOf(std::string_view name) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = NameHash{}(name) & mask;; i = (i + 1) & mask) {
+    if (slots_[i].name.data() == nullptr || slots_[i].name == name) return i;
+  }
+}
+
 void KCCommand::InitCommandTable() {
-  command_table_.clear();
-  command_table_.reserve(kCommandCount);
+  command_table_.Reset(kCommandCount);
   setup_commands_ = std::make_unique<NameTable>();
-  setup_commands_->reserve(kSetupCommandCount);
+  setup_commands_->Reset(kSetupCommandCount);
   size_t next_setup = 0;
   for (int32_t id = 0; id < kCommandCount; ++id) {
     const std::string_view name = kCommands[id].name;
-    command_table_.emplace(name, id);
+    command_table_.Add(name, id);
     if (next_setup < kSetupCommandIds.size() && kSetupCommandIds[next_setup] == id) {
-      setup_commands_->emplace(name, id);
+      setup_commands_->Add(name, id);
       ++next_setup;
     }
   }
@@ -161,13 +185,12 @@ void KCCommand::DeleteSetupCommands() { setup_commands_.reset(); }
 
 int32_t KCCommand::GetCommandId(std::string_view word) {
   if (setup_commands_ == nullptr) {
-    const auto found = command_table_.find(word);
-    if (found != command_table_.end()) return found->second;
-    return FindAliasId(word);
+    const int32_t id = command_table_.Find(word);
+    return id != CmdInvalid ? id : FindAliasId(word);
   }
 
-  const auto found = setup_commands_->find(word);
-  if (found != setup_commands_->end()) return found->second;
+  const int32_t id = setup_commands_->Find(word);
+  if (id != CmdInvalid) return id;
   const int32_t alias = FindAliasId(word);
   if (alias != CmdInvalid && IsSetupCommandId(alias)) return alias;
 
@@ -180,11 +203,11 @@ int32_t KCCommand::GetCommandId(std::string_view word) {
 }
 
 int32_t KCCommand::FindCommandId(std::string_view name) const {
-  const auto found = command_table_.find(name);
-  return found == command_table_.end() ? CmdInvalid : found->second;
+  return command_table_.Find(name);
 }
 
 int32_t KCCommand::FindAliasId(std::string_view name) const {
+  if (alias_ids_.empty()) return CmdInvalid;  // the usual case: no new_command
   const auto found = alias_ids_.find(name);
   return found == alias_ids_.end() ? CmdInvalid : found->second;
 }

@@ -122,7 +122,27 @@ class KCCommand {
       return static_cast<size_t>(hash);
     }
   };
-  using NameTable = std::unordered_map<std::string_view, int32_t, NameHash>;
+  // Names of the command table to ids in one open-addressing array (a power
+  // of two, at most half full): a probe is a mask and a short compare rather
+  // than a division and a walk through nodes.
+  class NameTable {
+   public:
+    // Empties the table and sizes it for `count` names.
+    void Reset(size_t count);
+    // A name already in the table keeps its id.
+    void Add(std::string_view name, int32_t id);
+    // CmdInvalid when the name is not in the table.
+    int32_t Find(std::string_view name) const;
+
+   private:
+    struct Slot {
+      std::string_view name;  // null data: the slot is free
+      int32_t id = CmdInvalid;
+    };
+    // The index of the slot holding `name`, or of the free one where it belongs.
+    size_t SlotOf(std::string_view name) const;
+    std::vector<Slot> slots_;
+  };
   NameTable command_table_;
   std::unique_ptr<NameTable> setup_commands_;
   std::map<int32_t, std::string> command_aliases_;

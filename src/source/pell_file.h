@@ -105,7 +105,17 @@ class PellFile {
   // Writes raw bytes at `position` exactly as FilePrint writes its collected
   // bytes (append at the end, overwrite inside, extend past the end); the
   // fast path of the code encoders. False when not open or not writable.
-  bool WriteBytes(const char* data, size_t n);
+  // Appending, what the encoders nearly always do, is done inline.
+  bool WriteBytes(const char* data, size_t n) {
+    if (position == contents.size() && n != 0 && n <= kLastPosition - position && isOpen &&
+        (mode & ModeWrite)) {
+      contents.append(data, n);
+      position += static_cast<uint32_t>(n);
+      modified = true;
+      return true;
+    }
+    return WriteBytesAt(data, n);
+  }
 
   FileSystem& fs;
   int32_t lineCount = 1;
@@ -116,6 +126,11 @@ class PellFile {
   std::string contents;
   uint32_t position = 0;
   int32_t line = 0;
+
+ private:
+  // The position is 32 bits wide and one value is kept free.
+  static constexpr uint32_t kLastPosition = UINT32_MAX - 1;
+  bool WriteBytesAt(const char* data, size_t n);
 };
 
 class KCFile : public PellFile {
