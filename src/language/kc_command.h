@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -112,14 +113,32 @@ class KCCommand {
   std::vector<CommandParameter> parameters_;
   uint32_t param_count_ = 0;
   std::vector<BlockRecord> blocks_;
-  // Every statement looks its leading word up, and words are short: FNV-1a
-  // over the bytes is cheaper here than the library's hash.
+  // Every statement looks its leading word up, and words are short: their
+  // length and first and last eight bytes (fewer for shorter words) are
+  // mixed, in a few instructions whatever the length.
   struct NameHash {
     using is_transparent = void;
     size_t operator()(std::string_view name) const {
-      uint64_t hash = 14695981039346656037u;
-      for (char c : name) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211u;
-      return static_cast<size_t>(hash);
+      const char* p = name.data();
+      const size_t n = name.size();
+      uint64_t head = 0;
+      uint64_t tail = 0;
+      if (n >= 8) {
+        std::memcpy(&head, p, 8);
+        std::memcpy(&tail, p + n - 8, 8);
+      } else if (n >= 4) {
+        uint32_t first;
+        uint32_t last;
+        std::memcpy(&first, p, 4);
+        std::memcpy(&last, p + n - 4, 4);
+        head = first;
+        tail = last;
+      } else if (n > 0) {
+        head = static_cast<uint8_t>(p[0]) | static_cast<uint32_t>(static_cast<uint8_t>(p[n / 2])) << 8 |
+               static_cast<uint32_t>(static_cast<uint8_t>(p[n - 1])) << 16;
+      }
+      uint64_t hash = (head ^ (tail * 0x9E3779B97F4A7C15u) ^ n) * 0xBF58476D1CE4E5B9u;
+      return static_cast<size_t>(hash ^ (hash >> 31));
     }
   };
   // Names of the command table to ids in one open-addressing array (a power

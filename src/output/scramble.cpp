@@ -107,11 +107,17 @@ void ScrambleInPlace(std::string* contents, ScrambleKey k) {
   const size_t key_offset = static_cast<size_t>(ScrambleKeyOffset(n));
   contents->resize(n + 2);
   char* const p = contents->data();
-  std::memmove(p + key_offset + 2, p + key_offset, n - key_offset);
   uint8_t table[kRun + kPeriod - 1];
   FillPattern(table, sizeof table, k);
+  // The bytes behind the key move up by two, block by block from the end, and
+  // each block is masked while it is in the cache.
+  for (size_t end = n; end > key_offset;) {
+    const size_t start = end - std::min(end - key_offset, kRun);
+    std::memmove(p + start + 2, p + start, end - start);
+    MaskContents(p + start + 2, start, end - start, table, k);
+    end = start;
+  }
   MaskContents(p, 0, key_offset, table, k);
-  MaskContents(p + key_offset + 2, key_offset, n - key_offset, table, k);
   p[key_offset] = static_cast<char>(k.key);
   p[key_offset + 1] = static_cast<char>(k.step);
 }

@@ -131,6 +131,8 @@ class PellFile {
   // The position is 32 bits wide and one value is kept free.
   static constexpr uint32_t kLastPosition = UINT32_MAX - 1;
   bool WriteBytesAt(const char* data, size_t n);
+  // The bytes FilePrint collects (kept for their storage).
+  std::string print_buffer_;
 };
 
 class KCFile : public PellFile {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -60,6 +61,29 @@ TEST_F(PellFileTest, LoadingAppendsOneNulAndConvertsTextMode) {
   Open("ab\n", ModeRead | ModeWrite | ModeAppend);
   EXPECT_EQ(file.position, 4u);
   EXPECT_EQ(file.line, 2);
+}
+
+TEST_F(PellFileTest, LinesAreCountedAtEveryOffset) {
+  // Line feeds at every offset of an eight-byte word, runs of them, and the
+  // bytes that differ from a line feed in one bit only (0x0B, 0x8A, 0x08).
+  std::string text;
+  int32_t line_feeds = 0;
+  for (int i = 0; i < 300; ++i) {
+    const bool feed = i % 7 == 0 || i % 11 == 0 || (i > 100 && i < 120);
+    text.push_back(feed ? '\n' : "\x0B\x8A\x08x"[i % 4]);
+    line_feeds += feed;
+  }
+  for (size_t length : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{9}, size_t{63}, text.size()}) {
+    const std::string part = text.substr(0, length);
+    Open(part, ModeRead | ModeBinary);
+    EXPECT_EQ(file.lineCount, 1 + static_cast<int32_t>(std::count(part.begin(), part.end(), '\n')))
+        << length;
+  }
+  EXPECT_EQ(file.lineCount, 1 + line_feeds);
+  Open(text);
+  file.FileSeek(0, 2);
+  file.FileSeek(-250, 1);  // text mode counts back over the line feeds it passes
+  EXPECT_EQ(file.line, 1 + static_cast<int32_t>(std::count(text.begin(), text.begin() + 51, '\n')));
 }
 
 TEST_F(PellFileTest, OpenFailuresAndWriteOnlyOpens) {
