@@ -144,8 +144,8 @@ bool KCFuncSet::WriteItems(const std::vector<ExprItem>& items, bool write_count,
       default: return false;
     }
   }
-  encoded_.resize(size);
-  char* out = encoded_.data();
+  char* out = sys_.currentObject->AppendInPlace(size);
+  if (out == nullptr) return false;
   if (write_count) out = PutCharEntry(out, static_cast<uint8_t>(items.size()));
   for (const ExprItem& item : items) {
     switch (item.kind) {
@@ -161,7 +161,7 @@ bool KCFuncSet::WriteItems(const std::vector<ExprItem>& items, bool write_count,
     }
   }
   if (write_terminator) PutCharEntry(out, kOperatorAt);
-  return sys_.currentObject->WriteBytes(encoded_.data(), size);
+  return true;
 }
 
 bool KCFuncSet::OutCmdName(int32_t id, const char* context) {

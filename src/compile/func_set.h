@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -81,9 +82,10 @@ class KCFuncSet {
                     const char* context);
 
   // Writes the items of an expression (after its count, before the '@'
-  // terminator, when asked for) with one write. False, with nothing written
-  // or reported, when that write cannot be made; the items are then written
-  // one by one, so the entry that fails reports as its own encoder does.
+  // terminator, when asked for) in place at the end of the object. False,
+  // with nothing written or reported, when they cannot be appended there; the
+  // items are then written one by one, so an entry that fails reports as its
+  // own encoder does.
   bool WriteItems(const std::vector<ExprItem>& items, bool write_count, bool write_terminator);
 
   // The expression compiler's steps.
@@ -96,10 +98,8 @@ class KCFuncSet {
 
   KCSystem& sys_;
   KCCommand& command_;
-  // The items of the parameter being compiled, and their bytes (both kept
-  // for their storage).
+  // The items of the parameter being compiled (kept for their storage).
   std::vector<ExprItem> queue_;
-  std::vector<char> encoded_;
 };
 
 }  // namespace kv

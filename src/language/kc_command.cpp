@@ -54,13 +54,10 @@ bool KCCommand::GetElement(uint32_t parameter, uint32_t element, CommandElement*
   return true;
 }
 
-uint32_t KCCommand::GetElemSize(uint32_t parameter) {
-  const CommandParameter* param = GetParamItr(parameter);
-  if (param == nullptr) {
-    sys_.log.InternalError(kGetElemSizeNoParameter);
-    return 0;
-  }
-  return static_cast<uint32_t>(param->size());
+uint32_t KCCommand::MissingElemSize(uint32_t parameter) {
+  GetParamItr(parameter);  // reports
+  sys_.log.InternalError(kGetElemSizeNoParameter);
+  return 0;
 }
 
 bool KCCommand::DeleteElement() {

@@ -69,7 +69,10 @@ class KCCommand {
     if (parameter >= param_count_ || element >= parameters_[parameter].size()) return nullptr;
     return &parameters_[parameter][element];
   }
-  uint32_t GetElemSize(uint32_t parameter);
+  uint32_t GetElemSize(uint32_t parameter) {
+    if (parameter < param_count_) return static_cast<uint32_t>(parameters_[parameter].size());
+    return MissingElemSize(parameter);
+  }
   uint32_t GetParamCount() const { return param_count_; }
   bool DeleteElement();
   void DeleteParameter();
@@ -106,6 +109,8 @@ class KCCommand {
  private:
   // Parameter `parameter` of the statement; reports and gives null past the end.
   CommandParameter* GetParamItr(uint32_t parameter);
+  // GetElemSize past the end of the statement: reports, and gives 0.
+  uint32_t MissingElemSize(uint32_t parameter);
 
   KCSystem& sys_;
   // The statement is parameters_[0, param_count_); the parameters behind

@@ -116,6 +116,20 @@ class PellFile {
     }
     return WriteBytesAt(data, n);
   }
+  // Appends `n` bytes for the caller to fill, as WriteBytes would append
+  // them, when the position is at the end; null, with nothing changed, when
+  // it is not or the bytes cannot be written. Lets an encoder build several
+  // entries in place.
+  char* AppendInPlace(size_t n) {
+    if (position != contents.size() || n == 0 || n > kLastPosition - position || !isOpen ||
+        !(mode & ModeWrite)) {
+      return nullptr;
+    }
+    contents.resize(contents.size() + n);
+    position += static_cast<uint32_t>(n);
+    modified = true;
+    return contents.data() + contents.size() - n;
+  }
 
   FileSystem& fs;
   int32_t lineCount = 1;

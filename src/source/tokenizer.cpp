@@ -126,17 +126,22 @@ class StatementReader {
 };
 
 uint8_t StatementReader::ReadOperator(CommandElement* element) {
-  const size_t start = pos_;
   const char c = data_[pos_++];
+  element->kind = ElemOperator;
+  // The element is new and its strings empty: one or two characters are
+  // appended one by one.
+  element->text.push_back(c);
+  element->raw.push_back(c);
   if (pos_ < size_) {
     const char c2 = data_[pos_];
     const bool pair = (c2 == '=' && (c == '=' || c == '<' || c == '>')) ||
                       (c2 == '&' && c == '&') || (c2 == '|' && c == '|');
-    if (pair) ++pos_;
+    if (pair) {
+      ++pos_;
+      element->text.push_back(c2);
+      element->raw.push_back(c2);
+    }
   }
-  element->kind = ElemOperator;
-  element->text.assign(data_ + start, pos_ - start);
-  element->raw = element->text;
   return kContinue;
 }
 
@@ -188,13 +193,13 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
   // form feed stops them, so no line feed is ever inside a word.
   pos_ += n;
   element->kind = ElemWord;
-  element->text.assign(data_ + start, n);
+  element->text.append(data_ + start, n);
+  element->raw.append(data_ + start, n);
   if (pos_ < size_ && data_[pos_] == ':') {
     ++pos_;
     element->kind = ElemLabel;
     *ends_statement = true;
   }
-  element->raw = element->text;
   return kContinue;
 }
 
