@@ -59,6 +59,14 @@ constexpr Tables MakeTables() {
 
 constexpr Tables kTables = MakeTables();
 
+// Sets a word's text and raw form. Kept out of line on purpose: inlined where
+// the word's length is known to be at most kWordLimit, the copies become a
+// slow string instruction instead of calls to memcpy.
+[[gnu::noinline]] void SetWord(CommandElement* element, const char* word, size_t n) {
+  element->text.append(word, n);
+  element->raw.append(word, n);
+}
+
 // Reads one statement straight from the source's contents. Each step gives
 // exactly what the file layer's reads would (SkipSpace, the string reads of
 // FileScan, ReadNumber), position and line included, without a call per byte.
@@ -193,8 +201,7 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
   // form feed stops them, so no line feed is ever inside a word.
   pos_ += n;
   element->kind = ElemWord;
-  element->text.append(data_ + start, n);
-  element->raw.append(data_ + start, n);
+  SetWord(element, data_ + start, n);
   if (pos_ < size_ && data_[pos_] == ':') {
     ++pos_;
     element->kind = ElemLabel;
