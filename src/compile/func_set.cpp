@@ -76,15 +76,16 @@ KCFuncSet::KCFuncSet(KCSystem& sys, KCCommand& command) : sys_(sys), command_(co
 
 bool KCFuncSet::WriteEntry(const char* bytes, size_t n, std::string_view no_object_message,
                            std::string_view write_message, const char* context) {
-  if (sys_.currentObject == nullptr) {
-    sys_.log.InternalError(no_object_message, {LogArg::Own(context)});
-    return false;
-  }
-  if (!sys_.currentObject->WriteBytes(bytes, n)) {
-    sys_.log.InternalError(write_message, {LogArg::Own(context)});
-    return false;
-  }
-  return true;
+  // Small, so that it is inlined and each entry's fixed size reaches the copy.
+  if (sys_.currentObject != nullptr && sys_.currentObject->WriteBytes(bytes, n)) return true;
+  return EntryFailed(no_object_message, write_message, context);
+}
+
+bool KCFuncSet::EntryFailed(std::string_view no_object_message, std::string_view write_message,
+                            const char* context) {
+  sys_.log.InternalError(sys_.currentObject == nullptr ? no_object_message : write_message,
+                         {LogArg::Own(context)});
+  return false;
 }
 
 bool KCFuncSet::WriteCounted(uint8_t specifier, std::string_view text,

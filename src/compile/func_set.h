@@ -76,6 +76,9 @@ class KCFuncSet {
   // One entry: the specifier and its payload, written at the object's position.
   bool WriteEntry(const char* bytes, size_t n, std::string_view no_object_message,
                   std::string_view write_message, const char* context);
+  // Reports why an entry could not be written; false.
+  bool EntryFailed(std::string_view no_object_message, std::string_view write_message,
+                   const char* context);
   // OutString and OutVariable: specifier, length, then the bytes.
   bool WriteCounted(uint8_t specifier, std::string_view text, std::string_view no_object_message,
                     std::string_view header_message, std::string_view bytes_message,

@@ -74,14 +74,21 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     sys_.log.InternalError(kNameFetchFailed);
     return CmdInvalid;
   }
-  // The leading word outlives its element, which the command id replaces.
-  leading_word_.assign(first->text);
+  std::string_view word = first->text;
   int32_t id;
   if (first->kind & 0x10) {
     id = CmdLabel;
   } else {
-    id = command_.GetCommandId(leading_word_);
-    if (id != CmdInvalid) command_.DeleteElement();
+    id = command_.GetCommandId(word);
+    if (id != CmdInvalid) {
+      // The command id replaces the word's element. Dispatch quotes the word
+      // only for an id outside the table, so only such a word is kept.
+      if (id < 0 || id >= kCommandCount) {
+        leading_word_.assign(word);
+        word = leading_word_;
+      }
+      command_.DeleteElement();
+    }
   }
 
   // Statements inside a void or debug_only block are skipped whole, whatever
@@ -92,7 +99,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     if ((flags & BlkDebugOnly) && id != cmd::kDebugOnlyEnd) return CmdDone;
   }
 
-  return Dispatch(id, leading_word_) ? CmdDone : CmdInvalid;
+  return Dispatch(id, word) ? CmdDone : CmdInvalid;
 }
 
 int32_t CommandReader::FinishScript(bool abandoned) {

@@ -35,15 +35,17 @@ class CommandReader {
   // script current. Returns CmdEndOfFile, the end code when no script is
   // left, or CmdInvalid when the end command could not be written.
   int32_t FinishScript(bool abandoned);
-  // Compiles the statement identified as `id`; `word` is its leading word.
+  // Compiles the statement identified as `id`; `word` is its leading word,
+  // read only for an id outside the command table (a table id has had the
+  // word's element removed).
   bool Dispatch(int32_t id, std::string_view word);
 
   KCSystem& sys_;
   KCCommand& command_;
   KCFuncSet& funcs_;
   StatementHandlers& handlers_;
-  // The leading word of the statement being compiled (kept from one
-  // statement to the next for its storage).
+  // The leading word of a statement whose element is removed while Dispatch
+  // may still quote it (kept from one statement to the next for its storage).
   std::string leading_word_;
   // Sources that have ended or were abandoned, never to be read again.
   std::set<const KCFile*> finished_sources_;

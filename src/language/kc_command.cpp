@@ -145,21 +145,25 @@ void KCCommand::NameTable::Reset(size_t count) {
 }
 
 void KCCommand::NameTable::Add(std::string_view name, int32_t id) {
-  Slot& slot = slots_[SlotOf(name)];
+  const size_t hash = NameHash{}(name);
+  Slot& slot = slots_[SlotOf(name, hash)];
   if (slot.name.data() != nullptr) return;
   slot.name = name;
+  slot.hash = static_cast<uint32_t>(hash);
   slot.id = id;
 }
 
 int32_t KCCommand::NameTable::Find(std::string_view name) const {
   if (slots_.empty()) return CmdInvalid;
-  return slots_[SlotOf(name)].id;
+  return slots_[SlotOf(name, NameHash{}(name))].id;
 }
 
-size_t KCCommand::NameTable::SlotOf(std::string_view name) const {
+size_t KCCommand::NameTable::SlotOf(std::string_view name, size_t hash) const {
   const size_t mask = slots_.size() - 1;
-  for (size_t i = NameHash{}(name) & mask;; i = (i + 1) & mask) {
-    if (slots_[i].name.data() == nullptr || slots_[i].name == name) return i;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.name.data() == nullptr) return i;
+    if (slot.hash == static_cast<uint32_t>(hash) && slot.name == name) return i;
   }
 }
 

@@ -161,10 +161,12 @@ class KCCommand {
    private:
     struct Slot {
       std::string_view name;  // null data: the slot is free
+      uint32_t hash = 0;      // of the name: most probes end without comparing bytes
       int32_t id = CmdInvalid;
     };
-    // The index of the slot holding `name`, or of the free one where it belongs.
-    size_t SlotOf(std::string_view name) const;
+    // The index of the slot holding `name` (whose hash is `hash`), or of the
+    // free one where it belongs.
+    size_t SlotOf(std::string_view name, size_t hash) const;
     std::vector<Slot> slots_;
   };
   NameTable command_table_;

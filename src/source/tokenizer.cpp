@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -189,8 +190,24 @@ uint8_t StatementReader::ReadString(CommandElement* element) {
 uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement) {
   const size_t start = pos_;
   const size_t limit = std::min(size_ - pos_, kWordLimit);
+  const char* const word = data_ + start;
   size_t n = 0;
-  while (n < limit && !kTables.word_stop[static_cast<uint8_t>(data_[start + n])]) ++n;
+  // Eight bytes at a time: their stop flags are gathered into a mask whose
+  // lowest set bit is the first stop, so a word costs one unpredictable
+  // branch rather than one per byte.
+  for (; n + 8 <= limit; n += 8) {
+    uint32_t stops = 0;
+    for (int k = 0; k < 8; ++k) {
+      stops |= uint32_t{kTables.word_stop[static_cast<uint8_t>(word[n + k])]} << k;
+    }
+    if (stops != 0) {
+      n += std::countr_zero(stops);
+      break;
+    }
+  }
+  if (n + 8 > limit) {
+    while (n < limit && !kTables.word_stop[static_cast<uint8_t>(word[n])]) ++n;
+  }
   if (n == 0) {
     // Only a colon can stand here (every other stop byte has its own class).
     // It is consumed so that the next statement starts behind it.
