@@ -76,8 +76,8 @@ TEST_F(BuildModeTest, CreateWindowEndsTheSetupPhase) {
   Statement({{N(640)}, {N(480)}});
   ASSERT_TRUE(handlers.ReadCmdWindowSize());
   ASSERT_TRUE(Run(&StatementHandlers::ReadCmdCreateWindow));
-  EXPECT_EQ(Bytes(), Hex("01 90 01 00 00 04 02") + Ch(1) + Num(640) + Ch(1) + Num(480) +
-                         Hex("01 8F 01 00 00 04 00"));
+  EXPECT_EQ(Bytes(), kv::Bytes("01 90 01 00 00 04 02") + Ch(1) + Num(640) + Ch(1) + Num(480) +
+                         kv::Bytes("01 8F 01 00 00 04 00"));
   EXPECT_EQ(sys.itemPosition, 6u);
   EXPECT_FALSE(sys.setupPhase);
   EXPECT_FALSE(command.InSetupPhase());

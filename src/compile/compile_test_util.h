@@ -17,6 +17,7 @@
 #include "language/kc_command.h"
 #include "platform/memory_file_system.h"
 #include "source/source_loader.h"
+#include "test_support/conversion_harness.h"
 
 namespace kv::testing {
 
@@ -44,16 +45,6 @@ inline std::string Num(double v) {
 }
 // Operator item by code.
 inline std::string OpItem(uint8_t code) { return Ch(code); }
-// Bytes from "01 5E 02".
-inline std::string Hex(const char* text) {
-  std::string out;
-  for (const char* p = text; *p != '\0';) {
-    if (*p == ' ') { ++p; continue; }
-    out.push_back(static_cast<char>(std::stoi(std::string(p, 2), nullptr, 16)));
-    p += 2;
-  }
-  return out;
-}
 
 class CompileTest : public ::testing::Test {
  protected:

@@ -104,7 +104,7 @@ TEST_F(ConditionalBlocksTest, CloserWithoutIfReportsAndPatchesNothing) {
 
   // Innermost opener of another kind (no jump of its own), with a pending
   // exit above it: nothing is written or patched, the stack is unchanged.
-  const std::string before = Hex("AA BB CC DD EE");
+  const std::string before = kv::Bytes("AA BB CC DD EE");
   object.contents = before;
   object.position = 5;
   const BlockRecord exit{BlkFunctionExit, 0, 0, 8};

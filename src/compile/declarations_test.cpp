@@ -13,14 +13,14 @@ class DeclarationsTest : public CompileTest {
 
 TEST_F(DeclarationsTest, PiecesShareOnePatchedCount) {
   ASSERT_TRUE(Declare(cmd::kValue, {{W("a"), Op("@"), N(10)}}));
-  EXPECT_EQ(Bytes(), Hex("01 00 00 00 00 04 01 04 03 20 01 00 00 00 61 04 10"
+  EXPECT_EQ(Bytes(), kv::Bytes("01 00 00 00 00 04 01 04 03 20 01 00 00 00 61 04 10"
                          "10 00 00 00 00 00 00 24 40"));
   EXPECT_EQ(sys.itemPosition, 3u);
 
   object.contents.clear();
   object.position = 0;
   ASSERT_TRUE(Declare(cmd::kValue, {{W("x")}}));
-  EXPECT_EQ(Bytes(), Hex("01 00 00 00 00 04 01 04 01 20 01 00 00 00 78"));
+  EXPECT_EQ(Bytes(), kv::Bytes("01 00 00 00 00 04 01 04 01 20 01 00 00 00 78"));
   EXPECT_EQ(sys.itemPosition, 6u);
   EXPECT_EQ(Console(), "");
 }

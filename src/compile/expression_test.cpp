@@ -44,7 +44,7 @@ TEST_F(ExpressionTest, PrecedenceAndAssociativity) {
             Expr({Var("x"), Num(1), kGreaterEqual, Var("y"), Num(2), kNotEqual, kAnd}));
   // a = b + 2 * c, byte for byte.
   EXPECT_EQ(Compile({W("a"), Op("="), W("b"), Op("+"), N(2), Op("*"), W("c")}),
-            Hex("04 07 20 01000000 61 20 01000000 62 10 0000000000000040"
+            kv::Bytes("04 07 20 01000000 61 20 01000000 62 10 0000000000000040"
                 "20 01000000 63 04 08 04 06 04 0D"));
   EXPECT_TRUE(ok);
   EXPECT_EQ(Console(), "");

@@ -17,7 +17,7 @@ TEST_F(FuncSetTest, EntriesAreWrittenByteExact) {
   EXPECT_TRUE(funcs.OutLong(0x12345678, "t"));
   EXPECT_TRUE(funcs.OutDouble(3.0));
   EXPECT_TRUE(funcs.OutCmdName(606, "t"));
-  EXPECT_EQ(Bytes(), Hex("02 00000000 20 00000000 02 02000000 6162 20 01000000 78 04 FF"
+  EXPECT_EQ(Bytes(), kv::Bytes("02 00000000 20 00000000 02 02000000 6162 20 01000000 78 04 FF"
                          "08 FFFFFFFF 08 78563412 10 0000000000000840 01 5E020000"));
   EXPECT_EQ(Console(), "");
 }
@@ -35,7 +35,7 @@ TEST_F(FuncSetTest, WriteInsideTheContentsOverwritesInPlace) {
   funcs.OutChar(7, "t");
   object.FileSeek(0, 0);
   EXPECT_TRUE(funcs.OutLong(5, "t"));
-  EXPECT_EQ(Bytes(), Hex("08 05000000 04 07"));
+  EXPECT_EQ(Bytes(), kv::Bytes("08 05000000 04 07"));
   EXPECT_EQ(object.position, 5u);
 }
 
@@ -79,14 +79,14 @@ TEST_F(FuncSetTest, FailedWriteIsReportedWithTheContext) {
 TEST_F(FuncSetTest, ParameterCountIsCheckedAfterTheCommandCode) {
   Statement({});
   EXPECT_TRUE(funcs.OutCmdName(442, "t", 0, 0));
-  EXPECT_EQ(Bytes(), Hex("01 BA010000 04 00"));
+  EXPECT_EQ(Bytes(), kv::Bytes("01 BA010000 04 00"));
 
   // {0,0} takes no parameter; the code stays written after the error.
   object.contents.clear();
   object.position = 0;
   Statement({{W("a")}});
   EXPECT_FALSE(funcs.OutCmdName(442, "t", 0, 0));
-  EXPECT_EQ(Bytes(), Hex("01 BA010000"));
+  EXPECT_EQ(Bytes(), kv::Bytes("01 BA010000"));
   EXPECT_EQ(Console(), "エラー : コマンドパラメータの指定数が間違っています\n");
 
   // {2,6}: one is too few, six is fine, seven too many.
@@ -103,7 +103,7 @@ TEST_F(FuncSetTest, OpenCountMeansAtMost255) {
   command.ClearParameters();
   for (int i = 0; i < 255; ++i) command.AppendParameter({N(i)});
   EXPECT_TRUE(funcs.OutCmdName(15, "t", 1, 0));
-  EXPECT_EQ(Bytes(), Hex("01 0F000000 04 FF"));
+  EXPECT_EQ(Bytes(), kv::Bytes("01 0F000000 04 FF"));
   command.AppendParameter({N(255)});
   EXPECT_FALSE(funcs.OutCommand(15, "t", 1, 0));
   EXPECT_EQ(Console(), "エラー : コマンドパラメータの指定数が間違っています\n");
@@ -115,7 +115,7 @@ TEST_F(FuncSetTest, GenericCommandCompilesEveryParameter) {
   Statement({{W("bg")}, {N(1)}, {N(2)}});
   sys.itemPosition = 7;
   EXPECT_TRUE(funcs.OutCommand(155, "ReadCommand(3)", 2, 6));
-  EXPECT_EQ(Bytes(), Hex("01 9B000000 04 03 04 01 20 02000000 6267"
+  EXPECT_EQ(Bytes(), kv::Bytes("01 9B000000 04 03 04 01 20 02000000 6267"
                          "04 01 10 000000000000F03F 04 01 10 0000000000000040"));
   EXPECT_EQ(sys.itemPosition, 12u);
 }
@@ -123,7 +123,7 @@ TEST_F(FuncSetTest, GenericCommandCompilesEveryParameter) {
 TEST_F(FuncSetTest, FailingParameterStopsTheCommand) {
   Statement({{N(1)}, {W("a"), Op("+")}, {N(3)}});
   EXPECT_FALSE(funcs.OutCommand(155, "t", 2, 6));
-  EXPECT_EQ(Bytes(), Hex("01 9B000000 04 03 04 01 10 000000000000F03F"));
+  EXPECT_EQ(Bytes(), kv::Bytes("01 9B000000 04 03 04 01 10 000000000000F03F"));
   EXPECT_EQ(Console(), "エラー : 文法が間違っています\n");
   EXPECT_EQ(sys.itemPosition, 0u);
 }

@@ -16,7 +16,7 @@ TEST_F(FunctionsTest, FunctionIsRecordedWithItsBodyStart) {
   AtLine(3);
   sys.itemPosition = 10;
   ASSERT_TRUE(Run(&StatementHandlers::ReadCmdFunction, {{W("f")}}));
-  EXPECT_EQ(Bytes(), Hex("01 5A 01 00 00 04 00"));
+  EXPECT_EQ(Bytes(), kv::Bytes("01 5A 01 00 00 04 00"));
   EXPECT_EQ(sys.itemPosition, 12u);
   ASSERT_EQ(sys.FunctionDefinitions.size(), 1u);
   EXPECT_EQ(sys.FunctionDefinitions[0].name, "f");
@@ -30,7 +30,7 @@ TEST_F(FunctionsTest, ExitLandsOnFunctionEnd) {
   ASSERT_TRUE(Run(&StatementHandlers::ReadCmdFunction, {{W("f")}}));
   ASSERT_TRUE(Run(&StatementHandlers::FunctionExit));
   ASSERT_TRUE(Run(&StatementHandlers::ReadCmdFunctionEnd));
-  EXPECT_EQ(Bytes(), Cmd(346) + Ch(0) + Goto(0) + Hex("01 5F 01 00 00 04 00"));
+  EXPECT_EQ(Bytes(), Cmd(346) + Ch(0) + Goto(0) + kv::Bytes("01 5F 01 00 00 04 00"));
   EXPECT_EQ(sys.itemPosition, 7u);
   EXPECT_EQ(command.BlockDepth(), 0u);
 }
@@ -108,7 +108,7 @@ TEST_F(FunctionsTest, ScriptFunctionWithLoopAndLabel) {
                         "done:\nfunction_end;\nvalue a @ 10;\n"));
   EXPECT_EQ(Bytes(), Cmd(346) + Ch(0) + Cmd(281) + Ch(2) + Ch(1) + Var("c") + Ch(1) + Long(9) +
                          Goto(6) + Goto(3) + Goto(-13) + Cmd(351) + Ch(0) +
-                         Hex("01 00 00 00 00 04 01 04 03 20 01 00 00 00 61 04 10"
+                         kv::Bytes("01 00 00 00 00 04 01 04 03 20 01 00 00 00 61 04 10"
                              "10 00 00 00 00 00 00 24 40") +
                          Cmd(cmd::kEnd) + Ch(0));
   ASSERT_EQ(sys.FunctionDefinitions.size(), 1u);

@@ -24,7 +24,7 @@ TEST_F(LoopsTest, LoopJumpsForwardAndBack) {
   Plain();
   ASSERT_TRUE(LoopEnd());
   EXPECT_EQ(Bytes(), IfJump("c", 5) + Cmd(500) + Ch(0) +
-                         Hex("01 5E 02 00 00 04 01 04 01 08 F7 FF FF FF"));
+                         kv::Bytes("01 5E 02 00 00 04 01 04 01 08 F7 FF FF FF"));
   EXPECT_EQ(sys.itemPosition, 9u);
   EXPECT_EQ(command.BlockDepth(), 0u);
   EXPECT_EQ(Console(), "");
@@ -79,7 +79,7 @@ TEST_F(LoopsTest, LoopEndNeverPatchesARecordWithoutAJump) {
   EXPECT_FALSE(LoopExit());
   EXPECT_EQ(Console(), "エラー : loop_end に対応する \"loop\" が見つかりませんでした\n"
                        "エラー : loop_exit に対応する \"loop\" が見つかりませんでした\n");
-  const std::string before = Hex("AA BB CC DD EE");
+  const std::string before = kv::Bytes("AA BB CC DD EE");
   object.contents = before;
   object.position = 5;
   // A function record, and two loop start markers whose condition jumps an

@@ -10,35 +10,26 @@
 #include "driver/kc_system.h"
 #include "language/kc_command.h"
 #include "platform/memory_file_system.h"
+#include "compile/compile_test_util.h"
 #include "test_support/conversion_harness.h"
 
 namespace kv {
 namespace {
 
-// --- Compiled code, entry by entry.
-std::string Le32(int32_t value) {
-  std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((static_cast<uint32_t>(value) >> (8 * i)) & 0xFF);
-  return out;
-}
-std::string Cmd(int32_t id) { return "\x01" + Le32(id); }
-std::string Chr(int value) { return std::string("\x04") + static_cast<char>(value); }
-std::string Var(const std::string& name) { return "\x20" + Le32(int32_t(name.size())) + name; }
-std::string Str(const std::string& text) { return "\x02" + Le32(int32_t(text.size())) + text; }
-std::string Num(double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  std::string out = "\x10";
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
-  return out;
-}
+using testing::Cmd;
+using testing::Le32;
+using testing::Ch;
+using testing::Num;
+using testing::Str;
+using testing::Var;
+
 // An expression parameter of the given items.
 std::string Expr(std::initializer_list<std::string> items) {
-  std::string out = Chr(int(items.size()));
+  std::string out = Ch(static_cast<uint8_t>(items.size()));
   for (const std::string& item : items) out += item;
   return out;
 }
-const std::string kEndCode = Cmd(442) + Chr(0);
+const std::string kEndCode = Cmd(442) + Ch(0);
 
 constexpr char kMain[] = "/game/main.txt";
 constexpr char kNext[] = "/game/next.txt";
@@ -88,24 +79,24 @@ TEST_F(CommandReaderTest, EndStatementIsAnOrdinaryCommand) {
   Start("end;\ntext a;\n");
   EXPECT_EQ(Read(), CmdDone);
   EXPECT_EQ(Read(), CmdDone);
-  EXPECT_EQ(Code(kMain), Hex(kEndCode + Cmd(15) + Chr(1) + Expr({Var("a")})));
+  EXPECT_EQ(Code(kMain), Hex(kEndCode + Cmd(15) + Ch(1) + Expr({Var("a")})));
   EXPECT_EQ(sys.itemPosition, 5u);
 }
 
 TEST_F(CommandReaderTest, ImplicitStatementsBecomeCalcOrText) {
   Start("x = y + 1;\nHello;\nHello, world;\nx = 1, 2;\n5;\n");
   EXPECT_EQ(Read(), CmdDone);
-  std::string expected = Cmd(7) + Chr(1) +
-                         Expr({Var("x"), Var("y"), Num(1), Chr(6), Chr(13)});
+  std::string expected = Cmd(7) + Ch(1) +
+                         Expr({Var("x"), Var("y"), Num(1), Ch(6), Ch(13)});
   EXPECT_EQ(Code(kMain), Hex(expected));
   EXPECT_EQ(Read(), CmdDone);
-  expected += Cmd(607) + Chr(1) + Expr({Var("Hello")});
+  expected += Cmd(607) + Ch(1) + Expr({Var("Hello")});
   EXPECT_EQ(Read(), CmdDone);
-  expected += Cmd(607) + Chr(2) + Expr({Var("Hello")}) + Expr({Var("world")});
+  expected += Cmd(607) + Ch(2) + Expr({Var("Hello")}) + Expr({Var("world")});
   EXPECT_EQ(Read(), CmdDone);
-  expected += Cmd(607) + Chr(2) + Expr({Var("x"), Num(1), Chr(13)}) + Expr({Num(2)});
+  expected += Cmd(607) + Ch(2) + Expr({Var("x"), Num(1), Ch(13)}) + Expr({Num(2)});
   EXPECT_EQ(Read(), CmdDone);
-  expected += Cmd(607) + Chr(1) + Expr({Num(5)});
+  expected += Cmd(607) + Ch(1) + Expr({Num(5)});
   EXPECT_EQ(Code(kMain), Hex(expected));
   EXPECT_EQ(sys.itemPosition, 3u + 3u + 4u + 4u + 3u);
   EXPECT_EQ(TakeOutput(), "");
@@ -123,7 +114,7 @@ TEST_F(CommandReaderTest, LabelsDebugCommandsAndDeclarationsWriteNothing) {
   Start("text a;\nstart:\nclear_new_command;\ndebug_message \"x\";\ndebug_error_ignore;\n"
         "debug_error_stop;\nfunction_declaration f, 2;\nfunction_declaration f;\n");
   EXPECT_EQ(Read(), CmdDone);
-  const std::string text_a = Hex(Cmd(15) + Chr(1) + Expr({Var("a")}));
+  const std::string text_a = Hex(Cmd(15) + Ch(1) + Expr({Var("a")}));
   EXPECT_EQ(Read(), CmdDone);
   ASSERT_EQ(sys.LabelDefinitions.size(), 1u);
   EXPECT_EQ(sys.LabelDefinitions[0].name, "start");
@@ -153,7 +144,7 @@ TEST_F(CommandReaderTest, IfAndElseAreCheckedBeforeTheirHandlers) {
   EXPECT_EQ(command.BlockDepth(), 1u);
   EXPECT_EQ(command.TopBlock().flags, BlkIf);
   EXPECT_EQ(Read(), CmdDone);
-  EXPECT_EQ(Code(kMain), Hex(Cmd(281) + Chr(2) + Expr({Var("a")}) + Chr(1) + "\x08" + Le32(0)));
+  EXPECT_EQ(Code(kMain), Hex(Cmd(281) + Ch(2) + Expr({Var("a")}) + Ch(1) + "\x08" + Le32(0)));
   EXPECT_EQ(command.BlockDepth(), 0u);
   EXPECT_EQ(TakeOutput(), "");
 }
@@ -162,7 +153,7 @@ TEST_F(CommandReaderTest, VoidAndDebugOnlyBlocksSkipEverythingUpToTheirCloser) {
   Start("void;\nlayer_show;\nno such thing;\nlbl:\nif a, b;\nvoid_end;\n"
         "debug_only;\ntext a;\nelse;\ndebug_only_end;\ntext b;\n");
   for (int i = 0; i < 11; ++i) EXPECT_EQ(Read(), CmdDone) << "statement " << i + 1;
-  EXPECT_EQ(Code(kMain), Hex(Cmd(15) + Chr(1) + Expr({Var("b")})));
+  EXPECT_EQ(Code(kMain), Hex(Cmd(15) + Ch(1) + Expr({Var("b")})));
   EXPECT_TRUE(sys.LabelDefinitions.empty());
   EXPECT_EQ(command.BlockDepth(), 0u);
   EXPECT_EQ(TakeOutput(), "");
@@ -172,7 +163,7 @@ TEST_F(CommandReaderTest, EndOfSourceWritesEndAndSwitchesScripts) {
   Start("text a;\n", "text b;\n");
   EXPECT_EQ(Read(), CmdDone);
   EXPECT_EQ(Read(), CmdEndOfFile);
-  EXPECT_EQ(Code(kMain), Hex(Cmd(15) + Chr(1) + Expr({Var("a")}) + kEndCode));
+  EXPECT_EQ(Code(kMain), Hex(Cmd(15) + Ch(1) + Expr({Var("a")}) + kEndCode));
   EXPECT_EQ(sys.currentSource->path, kNext);
   EXPECT_EQ(sys.itemPosition, 0u);
   EXPECT_EQ(TakeOutput(), "/game/next.txt をコンバート中...\n");
@@ -180,7 +171,7 @@ TEST_F(CommandReaderTest, EndOfSourceWritesEndAndSwitchesScripts) {
   // The end command does not count as a code entry.
   EXPECT_EQ(sys.itemPosition, 3u);
   EXPECT_EQ(Read(), cmd::kEnd);
-  EXPECT_EQ(Code(kNext), Hex(Cmd(15) + Chr(1) + Expr({Var("b")}) + kEndCode));
+  EXPECT_EQ(Code(kNext), Hex(Cmd(15) + Ch(1) + Expr({Var("b")}) + kEndCode));
   EXPECT_EQ(sys.itemPosition, 3u);
   EXPECT_EQ(TakeOutput(), "");
 }
@@ -205,7 +196,7 @@ TEST_F(CommandReaderTest, ErrorLimitAbandonsTheScript) {
   sys.log.errorsSinceLimit = 100;
   EXPECT_EQ(Read(), CmdEndOfFile);
   EXPECT_EQ(sys.log.errorsSinceLimit, 0);
-  EXPECT_EQ(Code(kMain), Hex(Cmd(15) + Chr(1) + Expr({Var("a")}) + Str("error")));
+  EXPECT_EQ(Code(kMain), Hex(Cmd(15) + Ch(1) + Expr({Var("a")}) + Str("error")));
   EXPECT_EQ(TakeOutput(),
             "エラー数が100を超えたのでコンバートを中止します\n"
             "/game/next.txt をコンバート中...\n");
@@ -216,7 +207,7 @@ TEST_F(CommandReaderTest, ErrorLimitAbandonsTheScript) {
   EXPECT_EQ(Read(), CmdDone);
   sys.log.errorsSinceLimit = 100;
   EXPECT_EQ(Read(), cmd::kEnd);
-  EXPECT_EQ(Code(kNext), Hex(Cmd(15) + Chr(1) + Expr({Var("c")}) + Str("error")));
+  EXPECT_EQ(Code(kNext), Hex(Cmd(15) + Ch(1) + Expr({Var("c")}) + Str("error")));
   EXPECT_EQ(TakeOutput(), "エラー数が100を超えたのでコンバートを中止します\n");
 }
 
@@ -237,7 +228,7 @@ TEST_F(CommandReaderTest, EndOfSourceInsideVoidOrDebugOnlyStillSwitchesScripts) 
   Start("text a;\nvoid;\ntext b;\n", "debug_only;\ntext c;\n");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(), CmdDone);
   EXPECT_EQ(Read(), CmdEndOfFile);
-  EXPECT_EQ(Code(kMain), Hex(Cmd(15) + Chr(1) + Expr({Var("a")}) + kEndCode));
+  EXPECT_EQ(Code(kMain), Hex(Cmd(15) + Ch(1) + Expr({Var("a")}) + kEndCode));
   // The open block is reported while main.txt is still current, and the next
   // script starts with an empty block stack.
   EXPECT_EQ(TakeOutput(),
@@ -335,7 +326,7 @@ TEST_F(CommandReaderTest, SetupPhaseCompilesOtherWordsAsCalc) {
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(TakeOutput(), std::string("エラー : /game/main.txt 3 行目 ") + kCountError);
   EXPECT_EQ(Read(), CmdDone);
-  EXPECT_EQ(Code(kMain), Hex(Cmd(7) + Cmd(7) + Chr(1) + Expr({Var("x"), Num(1), Chr(13)})));
+  EXPECT_EQ(Code(kMain), Hex(Cmd(7) + Cmd(7) + Ch(1) + Expr({Var("x"), Num(1), Ch(13)})));
 }
 
 TEST_F(CommandReaderTest, EmptyStatementHasNoCommandName) {
@@ -356,7 +347,7 @@ TEST_F(CommandReaderTest, RunOfSyntaxErrorsRunsIntoTheErrorLimit) {
   expected += "エラー数が100を超えたのでコンバートを中止します\n/game/next.txt をコンバート中...\n";
   EXPECT_EQ(TakeOutput(), expected);
   EXPECT_EQ(Code(kMain), Hex(Str("error")));
-  EXPECT_EQ(Code(kNext), Hex(Cmd(15) + Chr(1) + Expr({Var("b")}) + kEndCode));
+  EXPECT_EQ(Code(kNext), Hex(Cmd(15) + Ch(1) + Expr({Var("b")}) + kEndCode));
 }
 
 TEST_F(CommandReaderTest, ScriptWhoseObjectCannotBeWrittenEndsConversion) {
@@ -378,8 +369,8 @@ constexpr char kPrompt[] = "\nEnterキーを押してください。";
 TEST(ReadCommandRun, StatementsOfBothPhasesAndTheEndOfTheScript) {
   std::string console;
   const std::string code = CompileMain("create_window;\nlayer_show bg, 1, 2;\nHello;\n", &console);
-  EXPECT_EQ(Hex(code), Hex(Cmd(399) + Chr(0) + Cmd(155) + Chr(3) + Expr({Var("bg")}) +
-                           Expr({Num(1)}) + Expr({Num(2)}) + Cmd(607) + Chr(1) +
+  EXPECT_EQ(Hex(code), Hex(Cmd(399) + Ch(0) + Cmd(155) + Ch(3) + Expr({Var("bg")}) +
+                           Expr({Num(1)}) + Expr({Num(2)}) + Cmd(607) + Ch(1) +
                            Expr({Var("Hello")}) + kEndCode));
   EXPECT_EQ(console, std::string(kStart) + kFinish + "\n結果 : 成功 / エラー 0件 / 警告 0件\n" +
                          kPrompt);
@@ -393,10 +384,10 @@ TEST(ReadCommandRun, AliasesHoldForTheScriptsConvertedLater) {
   ASSERT_EQ(run.status, 0) << run.console;
   const std::string object = ReadObject(fs, "/game/script.kvo");
   EXPECT_EQ(Hex(ScriptCode(object, "/game/main.txt")),
-            Hex(Cmd(399) + Chr(0) + Cmd(155) + Chr(3) + Expr({Var("a")}) + Expr({Num(1)}) +
+            Hex(Cmd(399) + Ch(0) + Cmd(155) + Ch(3) + Expr({Var("a")}) + Expr({Num(1)}) +
                 Expr({Num(2)}) + kEndCode));
   EXPECT_EQ(Hex(ScriptCode(object, "/game/a.txt")),
-            Hex(Cmd(155) + Chr(3) + Expr({Var("b")}) + Expr({Num(3)}) + Expr({Num(4)}) +
+            Hex(Cmd(155) + Ch(3) + Expr({Var("b")}) + Expr({Num(3)}) + Expr({Num(4)}) +
                 kEndCode));
 }
 

@@ -18,9 +18,6 @@ constexpr char kOpenFailed[] = "GenImgAdoObject(3) オブジェクトファイ�
 constexpr char kCopyFailed[] = "GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
 constexpr char kOutputFailed[] = "GenImgAdoObject(6) オブジェクトの出力に失敗\n";
 constexpr char kTooLarge[] = "GenImgAdoObject(7) アーカイブが 2147483647 バイトを超えます\n";
-// The file layer's text for an object file that cannot be written; the archive
-// is written here rather than through KCFile, so the same report is made here.
-
 // Offsets and lengths in the archive are signed 32-bit fields that the engine
 // reads, so the image (header and data, before the two scramble bytes) must
 // not pass this size.
@@ -142,6 +139,8 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
     data_offset += data_length;
   }
 
+  // The archive is written here rather than through KCFile, so an output that
+  // cannot be written gets the report KCFile::FileClose would make.
   std::unique_ptr<OutputFile> file = sys.fs.CreateOutput(object_name);
   if (!file) {
     sys.log.InternalError(kMsgCloseWriteFailed);

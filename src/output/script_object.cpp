@@ -19,8 +19,6 @@ constexpr char kFunctionsFailed[] = "GenScrObject(5) 関数出力に失敗\n";
 constexpr char kDirectoryFailed[] = "GenScrObject(6) 実行ファイルパス出力に失敗\n";
 constexpr char kScanFailed[] = "GenScrObject(7) 一時オブジェクトスキャンに失敗\n";
 constexpr char kCopyFailed[] = "GenScrObject(8) オブジェクトへの出力に失敗\n";
-// The file layer reports the same text when a closed KCFile is closed again;
-// a temporary object is closed here without being written, so it is said here.
 
 // Fixed part of the header: mark, headerSize, scriptCount, labelCount,
 // functionCount, directoryLength.
@@ -117,6 +115,8 @@ bool GenScrObject(KCSystem& sys) {
       sys.log.InternalError(kCopyFailed);
       return false;
     }
+    // Closed without being written, as KCFile::FileClose would complain of a
+    // closed object.
     if (object.isOpen) {
       object.Reset();
     } else {
