@@ -115,6 +115,33 @@ TEST_F(KCCommandTest, DeleteElementRemovesTheCommandWord) {
   EXPECT_EQ(TakeOutput(), "");
 }
 
+TEST_F(KCCommandTest, ParametersOfEarlierStatementsDoNotShowThrough) {
+  // The storage of a longer statement stays behind a shorter one, emptied.
+  LayerShowStatement();
+  command.ClearParameters();
+  command.AppendEmptyParameter().push_back(Word("x"));
+  EXPECT_EQ(Statement(), "[x]");
+  EXPECT_EQ(command.ElementAt(1, 0), nullptr);
+  EXPECT_EQ(command.GetElemSize(1), 0u);
+  EXPECT_EQ(TakeOutput(),
+            "内部エラー : GetParamItr(1) 取得開始位置がパラメータサイズを超えた\n"
+            "内部エラー : KCCommand::GetElemSize(1) パラメータイテレータ取得に失敗\n");
+
+  // A parameter cut short is dropped; one removed from the front or put in
+  // front keeps the order of the others.
+  command.AppendEmptyParameter().push_back(Word("cut"));
+  command.DropLastParameter();
+  EXPECT_EQ(Statement(), "[x]");
+  command.AppendParameter({Word("y"), Number(2)});
+  command.InsertParameterFront({Word("w")});
+  EXPECT_EQ(Statement(), "[w][x][y #2]");
+  command.DeleteParameter();
+  EXPECT_EQ(Statement(), "[x][y #2]");
+  command.AppendEmptyParameter();
+  EXPECT_EQ(Statement(), "[x][y #2][]");
+  EXPECT_EQ(TakeOutput(), "");
+}
+
 TEST_F(KCCommandTest, DeletingFromAnEmptyStatementReports) {
   EXPECT_FALSE(command.DeleteElement());
   EXPECT_EQ(TakeOutput(),

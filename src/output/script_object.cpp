@@ -52,7 +52,6 @@ bool WriteDefinitions(KCFile& out, const std::vector<DefinitionRecord>& list) {
   return true;
 }
 
-
 }  // namespace
 
 bool GenScrObject(KCSystem& sys) {

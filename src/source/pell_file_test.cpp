@@ -326,6 +326,31 @@ TEST_F(PellFileTest, FileScanBinary) {
   EXPECT_EQ(file.FileScan(512, "%d", {&d}), EndOfData);
 }
 
+TEST_F(PellFileTest, AppendInPlaceOnlyAtTheEndOfAWritableFile) {
+  ASSERT_TRUE(file.FileOpen("/game/o.kvo", ModeWrite | ModeTruncate | ModeBinary));
+  ASSERT_TRUE(file.WriteBytes("ab", 2));
+  char* out = file.AppendInPlace(3);
+  ASSERT_NE(out, nullptr);
+  std::memcpy(out, "cde", 3);
+  EXPECT_EQ(file.contents, "abcde");
+  EXPECT_EQ(file.position, 5u);
+  EXPECT_TRUE(file.modified);
+
+  // Nothing changes when the position is inside or nothing is asked for.
+  file.FileSeek(1, 0);
+  EXPECT_EQ(file.AppendInPlace(1), nullptr);
+  file.FileSeek(0, 2);
+  EXPECT_EQ(file.AppendInPlace(0), nullptr);
+  EXPECT_EQ(file.contents, "abcde");
+  EXPECT_EQ(file.position, 5u);
+
+  // Nor in a file that cannot be written.
+  Open("text");
+  EXPECT_EQ(file.AppendInPlace(1), nullptr);
+  file.Reset();
+  EXPECT_EQ(file.AppendInPlace(1), nullptr);
+}
+
 TEST_F(PellFileTest, FlushAndClose) {
   StringSink out;
   Diagnostics log(out, ConsoleEncoding::kUtf8);
