@@ -39,14 +39,18 @@ TEST_F(FuncSetTest, WriteInsideTheContentsOverwritesInPlace) {
   EXPECT_EQ(object.position, 5u);
 }
 
-TEST_F(FuncSetTest, MissingObjectIsReportedWithTheContext) {
+TEST_F(FuncSetTest, MissingObjectOrFailedWriteIsReportedWithTheContext) {
+  // Every encoder once, each with its own context.
+  auto write_all = [&] {
+    EXPECT_FALSE(funcs.OutString("a", "C1"));
+    EXPECT_FALSE(funcs.OutChar(1, "C2"));
+    EXPECT_FALSE(funcs.OutLong(1, "C3"));
+    EXPECT_FALSE(funcs.OutDouble(1));
+    EXPECT_FALSE(funcs.OutVariable("a", "C5"));
+    EXPECT_FALSE(funcs.OutCmdName(1, "C6"));
+  };
   sys.currentObject = nullptr;
-  EXPECT_FALSE(funcs.OutString("a", "C1"));
-  EXPECT_FALSE(funcs.OutChar(1, "C2"));
-  EXPECT_FALSE(funcs.OutLong(1, "C3"));
-  EXPECT_FALSE(funcs.OutDouble(1));
-  EXPECT_FALSE(funcs.OutVariable("a", "C5"));
-  EXPECT_FALSE(funcs.OutCmdName(1, "C6"));
+  write_all();
   EXPECT_EQ(Console(),
             "内部エラー : KCFuncSet::OutString(1) C1 オブジェクトの取得に失敗\n"
             "内部エラー : KCFuncSet::OutChar(1) C2 オブジェクトの取得に失敗\n"
@@ -56,17 +60,10 @@ TEST_F(FuncSetTest, MissingObjectIsReportedWithTheContext) {
             "内部エラー : KCFuncSet::OutCmdName(1) C6 オブジェクトの取得に失敗\n");
   EXPECT_EQ(sys.log.errorCount, 6);
   EXPECT_EQ(sys.log.errorsSinceLimit, 0);
-}
 
-TEST_F(FuncSetTest, FailedWriteIsReportedWithTheContext) {
   KCFile closed(fs);
   sys.currentObject = &closed;
-  EXPECT_FALSE(funcs.OutString("a", "C1"));
-  EXPECT_FALSE(funcs.OutChar(1, "C2"));
-  EXPECT_FALSE(funcs.OutLong(1, "C3"));
-  EXPECT_FALSE(funcs.OutDouble(1));
-  EXPECT_FALSE(funcs.OutVariable("a", "C5"));
-  EXPECT_FALSE(funcs.OutCmdName(1, "C6"));
+  write_all();
   EXPECT_EQ(Console(),
             "内部エラー : KCFuncSet::OutString(2) C1 コマンド指定子の出力に失敗\n"
             "内部エラー : KCFuncSet::OutChar(2) C2 char データの出力に失敗\n"
@@ -74,6 +71,7 @@ TEST_F(FuncSetTest, FailedWriteIsReportedWithTheContext) {
             "内部エラー : KCFuncSet::OutDouble(2) QueueOut(4) double データの出力に失敗\n"
             "内部エラー : KCFuncSet::OutVariable(2) C5 コマンド指定子の出力に失敗\n"
             "内部エラー : KCFuncSet::OutCmdName(2) C6 コマンドの出力に失敗\n");
+  sys.currentObject = nullptr;
 }
 
 TEST_F(FuncSetTest, ParameterCountIsCheckedAfterTheCommandCode) {

@@ -35,8 +35,8 @@ constexpr char kMain[] = "/game/main.txt";
 constexpr char kNext[] = "/game/next.txt";
 constexpr char kCountError[] = "コマンドパラメータの指定数が間違っています\n";
 
-class CommandReaderTest : public ::testing::Test {
- protected:
+// A reader over in-memory scripts, with everything it compiles through.
+struct ReaderRig {
   // Registers the scripts and makes main.txt current in the main phase (or
   // in the setup phase), with the console emptied.
   void Start(const std::string& main_txt, const std::string& next_txt = "",
@@ -74,6 +74,8 @@ class CommandReaderTest : public ::testing::Test {
   StatementHandlers handlers{sys, command, funcs};
   CommandReader reader{sys, command, funcs, handlers};
 };
+
+class CommandReaderTest : public ::testing::Test, public ReaderRig {};
 
 TEST_F(CommandReaderTest, EndStatementIsAnOrdinaryCommand) {
   Start("end;\ntext a;\n");
@@ -290,27 +292,15 @@ TEST_F(CommandReaderTest, EveryFailedStatementCountsAnError) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.prefix) + " / " + c.statement);
-    MemoryFileSystem case_fs{"/game"};
-    StringSink case_out;
-    KCSystem case_sys{case_fs, case_out, ConsoleEncoding::kUtf8};
-    KCCommand case_command{case_sys};
-    KCFuncSet case_funcs{case_sys, case_command};
-    StatementHandlers case_handlers{case_sys, case_command, case_funcs};
-    CommandReader case_reader{case_sys, case_command, case_funcs, case_handlers};
-    case_fs.AddFile(kMain, std::string(c.prefix) + "\n" + c.statement + "\n");
-    ASSERT_TRUE(case_sys.AddScript(kMain));
-    case_sys.engineDirectory = "/game/";
-    case_sys.converting = true;
-    case_command.InitCommandTable();
-    case_command.DeleteSetupCommands();
-    ASSERT_TRUE(case_sys.StartMainScript());
-    int32_t code = CmdDone;
-    int statements = 0;
+    ReaderRig rig;
+    rig.Start(std::string(c.prefix) + "\n" + c.statement + "\n");
     // The prefix succeeds statement by statement; the next one fails.
-    while ((code = case_reader.ReadCommand(case_sys.currentSource)) == CmdDone) ++statements;
-    ASSERT_EQ(code, CmdInvalid) << case_out.text;
-    EXPECT_GE(case_sys.log.errorCount, 1) << case_out.text;
-    EXPECT_NE(case_out.text.find("エラー : /game/main.txt"), std::string::npos) << case_out.text;
+    int32_t code;
+    while ((code = rig.Read()) == CmdDone) {
+    }
+    ASSERT_EQ(code, CmdInvalid) << rig.out.text;
+    EXPECT_GE(rig.sys.log.errorCount, 1) << rig.out.text;
+    EXPECT_NE(rig.out.text.find("エラー : /game/main.txt"), std::string::npos) << rig.out.text;
   }
 }
 
