@@ -41,11 +41,18 @@ uint64_t HeaderSize(const KCSystem& sys) {
 
 int32_t Len(const std::string& text) { return static_cast<int32_t>(text.size()); }
 
+// A text field: its length, then every one of its bytes. Written whole rather
+// than with "%s", which stops at a zero byte: a label read from a script may
+// hold one, and its length field counts it.
+bool WriteText(KCFile& out, const std::string& text) {
+  return out.FilePrint("%i", {Len(text)}) && out.WriteBytes(text.data(), text.size());
+}
+
 bool WriteDefinitions(KCFile& out, const std::vector<DefinitionRecord>& list) {
   if (!out.FilePrint("%i", {static_cast<int32_t>(list.size())})) return false;
   for (const DefinitionRecord& d : list) {
-    if (!out.FilePrint("%i%s%i%s%i", {Len(d.name), d.name, Len(d.script), d.script,
-                                       static_cast<int32_t>(d.position)})) {
+    if (!WriteText(out, d.name) || !WriteText(out, d.script) ||
+        !out.FilePrint("%i", {static_cast<int32_t>(d.position)})) {
       return false;
     }
   }
@@ -81,8 +88,8 @@ bool GenScrObject(KCSystem& sys) {
   int64_t code_offset = header_size;
   for (auto it = sys.Objects.begin(); listed && it != sys.Objects.end(); ++it) {
     const int32_t code_length = static_cast<int32_t>(it->second->contents.size());
-    listed = out.FilePrint("%i%s%i%i", {Len(it->first), it->first,
-                                        static_cast<int32_t>(code_offset), code_length});
+    listed = WriteText(out, it->first) &&
+             out.FilePrint("%i%i", {static_cast<int32_t>(code_offset), code_length});
     code_offset += code_length;
   }
   if (!listed) {
@@ -97,7 +104,7 @@ bool GenScrObject(KCSystem& sys) {
     sys.log.InternalError(kFunctionsFailed);
     return false;
   }
-  if (!out.FilePrint("%i%s", {Len(sys.engineDirectory), sys.engineDirectory})) {
+  if (!WriteText(out, sys.engineDirectory)) {
     sys.log.InternalError(kDirectoryFailed);
     return false;
   }

@@ -1,6 +1,7 @@
 #include "platform/memory_file_system.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace kv {
@@ -19,11 +20,13 @@ std::string StripSlash(std::string path) {
 
 class MemoryInputFile : public InputFile {
  public:
-  MemoryInputFile(std::string data, uint64_t size) : data_(std::move(data)), size_(size) {}
+  MemoryInputFile(std::string data, uint64_t size, uint64_t read_limit)
+      : data_(std::move(data)), size_(size), read_limit_(read_limit) {}
   uint64_t Size() const override { return size_; }
   bool Read(char* buffer, size_t n, size_t* got) override {
     size_t left = data_.size() - offset_;
     *got = std::min(n, left);
+    if (offset_ + *got > read_limit_) return false;
     std::memcpy(buffer, data_.data() + offset_, *got);
     offset_ += *got;
     return true;
@@ -32,6 +35,7 @@ class MemoryInputFile : public InputFile {
  private:
   std::string data_;
   uint64_t size_;
+  uint64_t read_limit_;
   size_t offset_ = 0;
 };
 
@@ -64,11 +68,16 @@ class MemoryOutputFile : public OutputFile {
   }
   bool Write(const char* data, size_t n) override {
     if (fs_.fail_on_write.count(target_)) return false;
+    if (fs_.write_budget >= 0) {
+      if (n > static_cast<uint64_t>(fs_.write_budget)) return false;
+      fs_.write_budget -= static_cast<int64_t>(n);
+    }
     data_.append(data, n);
     return true;
   }
   bool Commit() override {
     if (fs_.directories_.count(target_)) return false;  // cannot replace a directory
+    if (fs_.fail_on_commit.count(target_)) return false;
     done_ = true;
     --fs_.open_outputs;
     fs_.AddFile(target_, std::move(data_));
@@ -123,6 +132,7 @@ bool MemoryFileSystem::ListDirectory(const std::string& directory,
   }
   std::sort(entries->begin(), entries->end(),
             [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  if (after_list) after_list(dir);
   return true;
 }
 
@@ -144,19 +154,25 @@ std::string MemoryFileSystem::AbsolutePath(const std::string& path) {
 
 bool MemoryFileSystem::ReadFile(const std::string& path, std::string* contents) {
   std::string abs = AbsolutePath(path);
+  if (before_read) before_read(abs);
   auto it = files_.find(abs);
   if (it == files_.end() || unreadable.count(abs) || huge_files_.count(abs)) return false;
+  auto limit = read_limit.find(abs);
+  if (limit != read_limit.end() && it->second.size() > limit->second) return false;
   *contents = it->second;
   return true;
 }
 
 std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path) {
   std::string abs = AbsolutePath(path);
+  if (before_read) before_read(abs);
   auto it = files_.find(abs);
   if (it == files_.end() || unreadable.count(abs)) return nullptr;
   auto huge = huge_files_.find(abs);
   if (huge != huge_files_.end()) return std::make_unique<HugeInputFile>(huge->second);
-  return std::make_unique<MemoryInputFile>(it->second, it->second.size());
+  auto limit = read_limit.find(abs);
+  return std::make_unique<MemoryInputFile>(
+      it->second, it->second.size(), limit == read_limit.end() ? UINT64_MAX : limit->second);
 }
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path) {

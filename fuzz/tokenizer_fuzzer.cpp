@@ -1,0 +1,133 @@
+// Comment removal and the tokenizer on their own, over fuzzed source text.
+//
+// Comment removal is compared with a plain byte-by-byte remover written from
+// its rules; every statement the tokenizer reads is checked for the shape of
+// its elements, for progress, and for the line the reader reports.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "driver/kc_system.h"
+#include "language/kc_command.h"
+#include "run_checks.h"
+#include "source/pell_file.h"
+#include "source/source_loader.h"
+#include "source/tokenizer.h"
+
+namespace {
+
+using kv::fuzz::Fail;
+
+// The rules of comment removal, one byte at a time: "//" up to its line feed,
+// "/*" up to the first "*/" keeping the line feeds inside; false when a block
+// comment is not closed.
+bool RemoveCommentsSlowly(const std::string& in, std::string* out) {
+  out->clear();
+  size_t i = 0;
+  while (i < in.size()) {
+    if (in.compare(i, 2, "//") == 0) {
+      while (i < in.size() && in[i] != '\n') ++i;
+      if (i < in.size()) out->push_back(in[i++]);
+    } else if (in.compare(i, 2, "/*") == 0) {
+      i += 2;
+      for (;;) {
+        if (i >= in.size()) return false;
+        if (in.compare(i, 2, "*/") == 0) {
+          i += 2;
+          break;
+        }
+        if (in[i] == '\n') out->push_back('\n');
+        ++i;
+      }
+    } else {
+      out->push_back(in[i++]);
+    }
+  }
+  return true;
+}
+
+bool IsWordStop(char c) { return std::string_view(" \t\v\r\n\f+-*/=#@&|%<>{[()}],:;").find(c) != std::string_view::npos; }
+bool IsOperatorByte(char c) { return std::string_view("#%&()*+-/<=>@[]{|}").find(c) != std::string_view::npos; }
+
+void CheckElement(const kv::CommandElement& e, const std::string& console) {
+  switch (e.kind) {
+    case kv::ElemOperator:
+      if (e.text.empty() || e.text.size() > 2 || !IsOperatorByte(e.text[0]) || e.text != e.raw) {
+        Fail("malformed operator " + e.raw, console);
+      }
+      if (e.text.size() == 2 && e.text != "==" && e.text != "<=" && e.text != ">=" &&
+          e.text != "&&" && e.text != "||") {
+        Fail("two operators read as one: " + e.raw, console);
+      }
+      break;
+    case kv::ElemWord:
+    case kv::ElemLabel:
+      if (e.text.empty() || e.text.size() > 511 || e.text != e.raw) Fail("malformed word", console);
+      for (char c : e.text) {
+        if (IsWordStop(c)) Fail("a word holds a stop byte: " + e.text, console);
+      }
+      break;
+    case kv::ElemString:
+      if (e.raw.empty() || (e.raw[0] != '"' && e.raw[0] != '\'') || e.text.size() >= e.raw.size()) {
+        Fail("malformed string " + e.raw, console);
+      }
+      break;
+    case kv::ElemNumber:
+      if (std::isnan(e.number)) Fail("a number is not a number", console);
+      break;
+    default:
+      Fail("unknown element kind", console);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace kv;
+  const std::string source(reinterpret_cast<const char*>(data), size);
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", source);
+  fuzz::MessageLog log;
+  KCSystem sys(fs, log, ConsoleEncoding::kUtf8);
+  KCCommand command(sys);
+  KCFile file(fs);
+  if (!file.FileOpen("/game/main.txt", ModeRead)) Fail("cannot load", "");
+
+  std::string expected;
+  const bool closed = RemoveCommentsSlowly(file.contents, &expected);
+  if (RemoveComments(sys, file) != closed) Fail("comment removal disagrees on closing", log.text);
+  if (!closed) return 0;
+  if (file.contents != expected) Fail("comment removal removed other bytes", log.text);
+  if (file.position != 0 || file.line != 1) Fail("comment removal did not rewind", log.text);
+
+  sys.currentSource = &file;
+  const std::string& text = file.contents;
+  uint32_t counted = 0;
+  int32_t lines = 1;
+  for (;;) {
+    const uint32_t before = file.position;
+    const int32_t errors_before = sys.log.errorCount;
+    const uint8_t result = ReadStatement(sys, command, file);
+    if (file.position > text.size()) Fail("position past the end", log.text);
+    if (file.position < counted) Fail("the reader moved back", log.text);
+    for (; counted < file.position; ++counted) lines += text[counted] == '\n';
+    if (file.line != lines) Fail("the line does not match the position", log.text);
+    const int32_t new_errors = sys.log.errorCount - errors_before;
+    if (result == StatementEnd) {
+      if (new_errors > 1) Fail("more than one error at the end", log.text);
+      break;
+    }
+    if (file.position <= before) Fail("a statement did not move the reader on", log.text);
+    if (result == StatementSyntaxError) {
+      if (new_errors != 1) Fail("a syntax error not reported once", log.text);
+      continue;
+    }
+    if (result != StatementRead || new_errors != 0) Fail("unexpected statement result", log.text);
+    for (uint32_t p = 0; p < command.GetParamCount(); ++p) {
+      for (uint32_t e = 0; e < command.GetElemSize(p); ++e) CheckElement(*command.ElementAt(p, e), log.text);
+    }
+  }
+  return 0;
+}
