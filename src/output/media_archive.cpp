@@ -42,7 +42,7 @@ class ScrambledOutput {
  public:
   ScrambledOutput(std::unique_ptr<OutputFile> file, uint64_t content_length, ScrambleKey key)
       : file_(std::move(file)), scrambler_(content_length, key) {
-    pending_.reserve(kBlockSize + 2);
+    pending_.reserve(static_cast<size_t>(std::min<uint64_t>(content_length, kBlockSize)) + 2);
   }
 
   // Pending bytes stay below kBlockSize between calls, so every piece holds at
@@ -150,7 +150,10 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   ScrambledOutput out(std::move(file), image_size, MakeScrambleKey(sys.ScrambleSeed()));
   bool written = out.Feed(header.data(), header.size());
   std::string().swap(header);
-  std::vector<char> buffer(kBlockSize);
+  // A block, or less when no file is that large: a small archive does not
+  // take a megabyte.
+  const uint64_t largest = sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end());
+  std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(largest, kBlockSize - 1)) + 1);
   for (size_t i = 0; written && i < files.size(); ++i) {
     switch (CopyMediaFile(sys.fs, files[i], sizes[i], &buffer, &out)) {
       case CopyResult::kDone:
