@@ -122,12 +122,15 @@ bool MemoryFileSystem::ListDirectory(const std::string& directory,
     std::string rest = path.substr(prefix.size());
     return rest.find('/') == std::string::npos ? rest : "";
   };
-  for (const std::string& d : directories_) {
-    std::string name = child_name(d);
+  // Everything below the directory sorts right after its prefix, so only
+  // that range is visited: listing a large tree stays proportional to it.
+  auto below = [&](const std::string& path) { return path.compare(0, prefix.size(), prefix) == 0; };
+  for (auto it = directories_.lower_bound(prefix); it != directories_.end() && below(*it); ++it) {
+    std::string name = child_name(*it);
     if (!name.empty()) entries->push_back({name, true});
   }
-  for (const auto& [path, contents] : files_) {
-    std::string name = child_name(path);
+  for (auto it = files_.lower_bound(prefix); it != files_.end() && below(it->first); ++it) {
+    std::string name = child_name(it->first);
     if (!name.empty()) entries->push_back({name, false});
   }
   std::sort(entries->begin(), entries->end(),
