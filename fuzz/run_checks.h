@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "driver/converter.h"
-#include "driver/diagnostics.h"
-#include "platform/memory_file_system.h"
+#include "context/diagnostics.h"
+#include "test_support/memory_file_system.h"
 
 namespace kv::fuzz {
 
