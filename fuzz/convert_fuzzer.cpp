@@ -13,6 +13,7 @@
 
 #include "output/scramble.h"
 #include "run_checks.h"
+#include "test_support/conversion_harness.h"
 #include "test_support/object_check.h"
 
 namespace {
@@ -63,5 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string problem;
   if (!CheckScriptObject(image, &listed, &problem)) fuzz::Fail("script object: " + problem, console);
   if (listed != scripts) fuzz::Fail("the script object does not list every script", console);
+  // A script that was converted ends with the end command.
+  const std::string end_command("\x01\xBA\x01\x00\x00\x04\x00", 7);
+  for (const std::string& script : scripts) {
+    const std::string code = ScriptCode(image, script);
+    if (!code.empty() && (code.size() < end_command.size() ||
+                          code.compare(code.size() - end_command.size(), std::string::npos,
+                                       end_command) != 0)) {
+      fuzz::Fail(script + " does not end with the end command", console);
+    }
+  }
   return 0;
 }
