@@ -56,7 +56,7 @@ TEST(ResourceBounds, TenMegabyteLine) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.console.find("エラー : /game/main.txt 2 行目 パラメータの項目数が 255 を超えています\n"),
             std::string::npos);
-  ExpectPeakBelow(300);
+  ExpectPeakBelow(150);  // 10 MB of script in each run
 }
 
 TEST(ResourceBounds, HundredThousandNestedBracketsAndBlocks) {
@@ -79,7 +79,7 @@ TEST(ResourceBounds, HundredThousandNestedBracketsAndBlocks) {
   run = RunConversion(blocks_fs);
   EXPECT_EQ(run.status, 0) << run.console.substr(0, 2000);
   CheckedScripts(blocks_fs);
-  ExpectPeakBelow(400);
+  ExpectPeakBelow(100);
 }
 
 TEST(ResourceBounds, MillionStatements) {
@@ -90,7 +90,7 @@ TEST(ResourceBounds, MillionStatements) {
   ConversionRun run = RunConversion(fs);
   EXPECT_EQ(run.status, 0) << run.console.substr(0, 2000);
   CheckedScripts(fs);
-  ExpectPeakBelow(500);  // 11 MB of script, 55 MB of code
+  ExpectPeakBelow(300);  // 11 MB of script, 55 MB of code
 }
 
 TEST(ResourceBounds, TreeOfHundredThousandFiles) {
@@ -106,7 +106,7 @@ TEST(ResourceBounds, TreeOfHundredThousandFiles) {
   const std::string archive = ReadObject(fs, "/game/image.kvo");
   ASSERT_GT(archive.size(), 11u);
   EXPECT_EQ(archive.substr(7, 4), std::string("\xA0\x86\x01\x00", 4));  // 100000 entries
-  ExpectPeakBelow(400);
+  ExpectPeakBelow(150);
 }
 
 TEST(ResourceBounds, DirectoryChainThousandLevelsDeep) {
