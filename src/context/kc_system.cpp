@@ -3,13 +3,6 @@
 #include "platform/clock.h"
 
 namespace kv {
-namespace {
-
-constexpr std::string_view kMsgNoObject =
-    "KCSystem::GetObjectPos(1) オブジェクトが設定されていない\n";
-
-}  // namespace
-
 KCSystem::KCSystem(FileSystem& file_system, MessageSink& sink, ConsoleEncoding encoding)
     : fs(file_system), log(sink, encoding), seedClock(ScrambleSeedTime) {
   log.set_current_source(&currentSource);
@@ -17,19 +10,14 @@ KCSystem::KCSystem(FileSystem& file_system, MessageSink& sink, ConsoleEncoding e
 
 KCSystem::~KCSystem() = default;
 
-bool KCSystem::GetObjectPos(uint32_t* position) {
-  if (currentObject == nullptr) {
-    log.InternalError(kMsgNoObject);
-    return false;
-  }
-  *position = currentObject->position;
-  return true;
-}
-
 void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list) {
   static const std::string kNoScript;
   const std::string& script = currentSource ? currentSource->path : kNoScript;
-  NameIndex& names = definition_index_[list][script];
+  if (script != indexed_script_) {
+    definition_index_.clear();
+    indexed_script_ = script;
+  }
+  NameIndex& names = definition_index_[list];
   auto [it, inserted] = names.try_emplace(name, list->size());
   if (!inserted) {
     DefinitionRecord& record = (*list)[it->second];
@@ -43,6 +31,7 @@ void KCSystem::ClearDefinitions() {
   LabelDefinitions.clear();
   FunctionDefinitions.clear();
   definition_index_.clear();
+  indexed_script_.clear();
 }
 
 }  // namespace kv

@@ -23,10 +23,6 @@ constexpr char kTooLarge[] = "GenImgAdoObject(7) アーカイブが 2147483647 �
 constexpr uint64_t kCountFields = 8;
 constexpr uint64_t kEntryFields = 12;
 
-// Media bytes are read in blocks of this size; the buffers are the only
-// memory that grows with the work, and they do not grow with the media.
-constexpr size_t kBlockSize = size_t{1} << 20;
-
 void AppendFixed32(std::string* out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>(value >> shift));
 }
@@ -36,19 +32,23 @@ enum class CopyResult { kDone, kReadFailed, kWriteFailed };
 // Streams one media file and its trailing zero byte into the archive. The file
 // must still have the size its entry was written with.
 CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
-                         std::vector<char>* buffer, ObjectWriter* out) {
+                         ObjectWriter* out) {
   std::unique_ptr<InputFile> in = fs.OpenInput(path);
   if (!in || in->Size() != size) return CopyResult::kReadFailed;
   uint64_t copied = 0;
-  for (;;) {
+  while (copied < size) {
     size_t got = 0;
-    if (!in->Read(buffer->data(), buffer->size(), &got)) return CopyResult::kReadFailed;
-    if (got == 0) break;
-    if (got > size - copied) return CopyResult::kReadFailed;
+    bool read_failed = false;
+    if (!out->WriteFrom(*in, size - copied, &got, &read_failed)) {
+      return read_failed ? CopyResult::kReadFailed : CopyResult::kWriteFailed;
+    }
+    if (got == 0) return CopyResult::kReadFailed;  // shorter than it was
     copied += got;
-    if (!out->Write(buffer->data(), got)) return CopyResult::kWriteFailed;
   }
-  if (copied != size) return CopyResult::kReadFailed;
+  // A file that has grown since its size was taken no longer fits its entry.
+  char probe;
+  size_t more = 0;
+  if (!in->Read(&probe, 1, &more) || more != 0) return CopyResult::kReadFailed;
   const char zero = 0;
   return out->Write(&zero, 1) ? CopyResult::kDone : CopyResult::kWriteFailed;
 }
@@ -103,12 +103,8 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   }
   bool written = out.Write(header);
   std::string().swap(header);
-  // A block, or less when no file is that large: a small archive does not
-  // take a megabyte.
-  const uint64_t largest = sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end());
-  std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(largest, kBlockSize - 1)) + 1);
   for (size_t i = 0; written && i < files.size(); ++i) {
-    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &buffer, &out)) {
+    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &out)) {
       case CopyResult::kDone:
         break;
       case CopyResult::kReadFailed:

@@ -6,6 +6,7 @@
 
 namespace kv {
 
+class Diagnostics;
 class KCFile;
 class KCSystem;
 
@@ -26,7 +27,10 @@ bool NextScript(KCSystem& sys);
 // loaded before is returned unchanged, with a warning.
 KCFile* LoadSource(KCSystem& sys, const std::string& name);
 // Removes "//" and "/* */" comments in place, keeping every line feed.
-bool RemoveComments(KCSystem& sys, KCFile& file);
+bool RemoveComments(Diagnostics& log, KCFile& file);
+// Gives the text of a loaded source back to the shared storage; the source
+// keeps its path, and is read again when it becomes current.
+void SetSourceAside(KCSystem& sys, KCFile& source);
 void ReleaseSources(KCSystem& sys);
 
 }  // namespace kv
