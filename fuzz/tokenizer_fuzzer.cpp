@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "context/kc_system.h"
+#include "context/diagnostics.h"
 #include "context/pell_file.h"
 #include "run_checks.h"
 #include "source/source_loader.h"
@@ -87,31 +87,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/main.txt", source);
   fuzz::MessageLog log;
-  KCSystem sys(fs, log, ConsoleEncoding::kUtf8);
+  Diagnostics diagnostics(log, ConsoleEncoding::kUtf8);
   Statement statement;
   KCFile file(fs);
   if (!file.FileOpen("/game/main.txt", ModeRead)) Fail("cannot load", "");
 
   std::string expected;
   const bool closed = RemoveCommentsSlowly(file.contents, &expected);
-  if (RemoveComments(sys, file) != closed) Fail("comment removal disagrees on closing", log.text);
+  if (RemoveComments(diagnostics, file) != closed) Fail("comment removal disagrees on closing", log.text);
   if (!closed) return 0;
   if (file.contents != expected) Fail("comment removal removed other bytes", log.text);
   if (file.position != 0 || file.line != 1) Fail("comment removal did not rewind", log.text);
 
-  sys.currentSource = &file;
+  const KCFile* current = &file;
+  diagnostics.set_current_source(&current);
   const std::string& text = file.contents;
   uint32_t counted = 0;
   int32_t lines = 1;
   for (;;) {
     const uint32_t before = file.position;
-    const int32_t errors_before = sys.log.errorCount;
-    const uint8_t result = ReadStatement(sys, statement, file);
+    const int32_t errors_before = diagnostics.errorCount;
+    const uint8_t result = ReadStatement(diagnostics, statement, file);
     if (file.position > text.size()) Fail("position past the end", log.text);
     if (file.position < counted) Fail("the reader moved back", log.text);
     for (; counted < file.position; ++counted) lines += text[counted] == '\n';
     if (file.line != lines) Fail("the line does not match the position", log.text);
-    const int32_t new_errors = sys.log.errorCount - errors_before;
+    const int32_t new_errors = diagnostics.errorCount - errors_before;
     if (result == StatementEnd) {
       if (new_errors > 1) Fail("more than one error at the end", log.text);
       break;
