@@ -13,7 +13,6 @@ namespace kv {
 namespace {
 
 constexpr char kErrorLimitReached[] = "エラー数が%dを超えたのでコンバートを中止します\n";
-constexpr char kErrorMarker[] = "error";
 constexpr char kErrorMarkerContext[] = "KCCommand::ReadCommand(1) エラー文字列出力に失敗\n";
 constexpr char kNameFetchFailed[] = "KCCommand::ReadCommand(1) コマンド名取得に失敗\n";
 constexpr char kUnknownCommand[] = "KCCommand::ReadCommand(7) \"%s\" 未登録コマンド\n";

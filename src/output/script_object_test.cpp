@@ -7,6 +7,7 @@
 
 #include "driver/kc_system.h"
 #include "output/scramble.h"
+#include "platform/coding.h"
 #include "platform/memory_file_system.h"
 #include "source/pell_file.h"
 
@@ -17,8 +18,9 @@ constexpr char kObjectName[] = "/game/script.kvo";
 constexpr uint32_t kSeed = 777;
 
 std::string Fixed32(uint32_t v) {
-  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-          static_cast<char>(v >> 24)};
+  std::string out;
+  PutFixed32(&out, v);
+  return out;
 }
 std::string Text(const std::string& s) { return Fixed32(static_cast<uint32_t>(s.size())) + s; }
 
