@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "driver/converter.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "language/kc_command.h"
-#include "platform/memory_file_system.h"
+#include "test_support/memory_file_system.h"
 #include "script_generator.h"
 #include "source/source_loader.h"
 #include "source/tokenizer.h"

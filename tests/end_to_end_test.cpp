@@ -14,6 +14,7 @@
 
 #include "output/scramble.h"
 #include "platform/coding.h"
+#include "test_support/scramble_reference.h"
 
 namespace {
 

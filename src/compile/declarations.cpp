@@ -4,7 +4,7 @@
 // parameter whose item count is patched in once the pieces are written.
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 
 namespace kv {
 namespace {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "compile/func_set.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "language/kc_command.h"
 
 namespace kv {

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "language/kc_command.h"
 
 namespace kv {

@@ -4,6 +4,7 @@
 
 #include "kvdump/test_objects.h"
 #include "output/scramble.h"
+#include "test_support/scramble_reference.h"
 #include "test_support/conversion_harness.h"
 
 namespace kv::kvdump {

@@ -3,10 +3,7 @@
 #include "kvdump/checker.h"
 #include "kvdump/disassembler.h"
 #include "kvdump/extractor.h"
-
-#ifndef KV_VERSION
-#error "KV_VERSION is defined by the build"
-#endif
+#include "platform/version.h"
 
 namespace kv::kvdump {
 namespace {
@@ -177,7 +174,7 @@ class Runner {
         env_.out(kHelp);
         return 0;
       } else if (a == "--version") {
-        env_.out("kvdump " KV_VERSION "\n");
+        env_.out(std::string("kvdump ") + kVersion + "\n");
         return 0;
       } else if (a == "-d" || a == "--disassemble") {
         options.disassemble = true;

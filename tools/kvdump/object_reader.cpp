@@ -165,7 +165,7 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, ScriptCode* o
   }
   // The cursor runs over the image up to the end of the code, so its offsets
   // are image offsets.
-  Cursor in(image.substr(0, script.offset + script.length), script.offset);
+  Cursor in(image.substr(0, static_cast<size_t>(script.offset) + script.length), script.offset);
   uint32_t index = 0;
   while (!in.empty()) {
     const size_t at = in.offset();

@@ -1,0 +1,48 @@
+#include "context/kc_system.h"
+
+#include "platform/clock.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kMsgNoObject =
+    "KCSystem::GetObjectPos(1) オブジェクトが設定されていない\n";
+
+}  // namespace
+
+KCSystem::KCSystem(FileSystem& file_system, MessageSink& sink, ConsoleEncoding encoding)
+    : fs(file_system), log(sink, encoding), seedClock(ScrambleSeedTime) {
+  log.set_current_source(&currentSource);
+}
+
+KCSystem::~KCSystem() = default;
+
+bool KCSystem::GetObjectPos(uint32_t* position) {
+  if (currentObject == nullptr) {
+    log.InternalError(kMsgNoObject);
+    return false;
+  }
+  *position = currentObject->position;
+  return true;
+}
+
+void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list) {
+  static const std::string kNoScript;
+  const std::string& script = currentSource ? currentSource->path : kNoScript;
+  NameIndex& names = definition_index_[list][script];
+  auto [it, inserted] = names.try_emplace(name, list->size());
+  if (!inserted) {
+    DefinitionRecord& record = (*list)[it->second];
+    if (itemPosition < record.position) record.position = itemPosition;
+    return;
+  }
+  list->push_back({name, script, itemPosition});
+}
+
+void KCSystem::ClearDefinitions() {
+  LabelDefinitions.clear();
+  FunctionDefinitions.clear();
+  definition_index_.clear();
+}
+
+}  // namespace kv
