@@ -159,12 +159,31 @@ void AppendMarker(std::string* out, const std::string& text) {
 std::string ScriptText(std::string_view bytes, bool utf8, bool quoted) {
   std::string out;
   if (quoted) out.push_back('"');
+  // Consecutive double-byte and katakana characters are converted together;
+  // only a run holding a character without a mapping goes one by one.
+  size_t run_start = 0, run_end = 0;
+  auto flush = [&] {
+    if (run_end == run_start) return;
+    const std::string_view run = bytes.substr(run_start, run_end - run_start);
+    run_start = run_end;
+    if (!utf8) {
+      out.append(run);
+      return;
+    }
+    const std::string converted = Cp932ToUtf8(run);
+    if (converted.find(kReplacement) == std::string::npos) {
+      out.append(converted);
+      return;
+    }
+    for (size_t i = 0; i < run.size();) {
+      const size_t length = static_cast<uint8_t>(run[i]) >= 0xA1 &&
+                                    static_cast<uint8_t>(run[i]) <= 0xDF ? 1 : 2;
+      AppendConverted(&out, run.substr(i, length));
+      i += length;
+    }
+  };
   for (size_t i = 0; i < bytes.size(); ++i) {
     const uint8_t c = static_cast<uint8_t>(bytes[i]);
-    if (c < 0x80) {
-      if (!AppendControlEscape(&out, c, quoted)) out.push_back(static_cast<char>(c));
-      continue;
-    }
     size_t length = 0;
     if (c >= 0xA1 && c <= 0xDF) {
       length = 1;  // half-width katakana
@@ -172,18 +191,20 @@ std::string ScriptText(std::string_view bytes, bool utf8, bool quoted) {
                IsTrailByte(static_cast<uint8_t>(bytes[i + 1]))) {
       length = 2;
     }
-    if (length == 0) {
-      AppendHexEscape(&out, c);
+    if (length > 0) {
+      if (run_end != i) run_start = i;  // a new run (the last one was flushed)
+      run_end = i + length;
+      i += length - 1;
       continue;
     }
-    const std::string_view character = bytes.substr(i, length);
-    if (utf8) {
-      AppendConverted(&out, character);
-    } else {
-      out.append(character);
+    flush();
+    if (c >= 0x80) {
+      AppendHexEscape(&out, c);
+    } else if (!AppendControlEscape(&out, c, quoted)) {
+      out.push_back(static_cast<char>(c));
     }
-    i += length - 1;
   }
+  flush();
   if (quoted) out.push_back('"');
   return out;
 }

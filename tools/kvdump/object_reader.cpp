@@ -225,7 +225,12 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, ScriptCode* o
         switch (item.specifier) {
           case SpecString:
           case SpecVariable: ok = in.Text(&item.text); break;
-          case SpecChar: ok = in.Fixed8(&item.byte); break;
+          case SpecChar:
+            ok = in.Fixed8(&item.byte);
+            if (ok && item.byte >= kOperatorSpellings.size()) {
+              return Fail(problem, item.at, "unknown operator code " + std::to_string(item.byte));
+            }
+            break;
           case SpecLong:
             ok = in.Fixed32(&u);
             item.integer = static_cast<int32_t>(u);

@@ -99,10 +99,11 @@ struct ScriptCode {
   uint32_t end_index = 0;  // the index after the last command
 };
 
-// Decodes the code of one script entry of the image. Fails when the code lies
-// outside the image, at the first entry that is malformed or truncated, at a parameter
-// count that does not match the parameters that follow, at an integer entry
-// outside a jump, and at anything after the "error" marker.
+// Decodes the code of one script entry of the image. Fails when the code
+// lies outside the image, at the first entry that is malformed or truncated,
+// at a parameter count that does not match the parameters that follow, at an
+// unknown operator code, at an integer entry outside a jump, and at anything
+// after the "error" marker.
 bool DecodeCode(std::string_view image, const HeaderEntry& script, ScriptCode* out,
                 Problem* problem);
 

@@ -60,6 +60,7 @@ TEST(DecodeCode, IndexesCommandsAndRejectsMismatchedCounts) {
       {Str("error") + End(), "code follows the \"error\" marker"},
       {Cmd(15, 1) + Count(1) + Var("abc").substr(0, 7), "the code ends inside an entry"},
       {Cmd(15, 1) + Count(1) + "\x40", "unknown entry type 64 in a parameter"},
+      {Cmd(15, 1) + Count(1) + Op(17) + End(), "unknown operator code 17"},
   };
   for (const Case& c : cases) {
     const std::string image = ScriptImage({{"/a", c.code}});
