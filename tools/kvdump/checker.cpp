@@ -18,46 +18,48 @@ bool Fail(Problem* problem, size_t offset, std::string message) {
   return false;
 }
 
-// The entry indexes a jump or a definition may name in one script: the start
-// of every command, and the place of the "error" marker.
-std::vector<uint32_t> Landings(const ScriptCode& code) {
-  std::vector<uint32_t> landings;
-  landings.reserve(code.commands.size() + 1);
-  for (const CodeCommand& command : code.commands) landings.push_back(command.index);
-  if (code.ends_with_error_marker) landings.push_back(code.end_index);
-  return landings;
-}
-
 bool Lands(const std::vector<uint32_t>& landings, int64_t target) {
   return target >= 0 && std::binary_search(landings.begin(), landings.end(), target);
 }
 
+// `landings` receives the entry indexes a jump or a definition may name in
+// the script: the start of every command, and the place of the "error"
+// marker.
 bool CheckScript(std::string_view image, const HeaderEntry& script, size_t number,
                  std::vector<uint32_t>* landings, Problem* problem) {
-  ScriptCode code;
-  if (!DecodeCode(image, script, &code, problem)) return false;
   const std::string which = "script " + std::to_string(number);
-  if (!code.ends_with_error_marker) {
-    const bool ends = !code.commands.empty() && code.commands.back().id == cmd::kEnd &&
-                      code.commands.back().parameters.empty();
-    if (!ends) {
-      return Fail(problem, script.offset + script.length,
-                  which + " does not end with the end command or the \"error\" marker");
+  struct Jump {
+    uint32_t index;
+    int64_t target;
+    size_t at;  // of the distance
+  };
+  std::vector<Jump> jumps;
+  bool ends_with_end = false;
+  auto visit = [&](const CodeCommand& command) {
+    landings->push_back(command.index);
+    ends_with_end = command.id == cmd::kEnd && command.parameters.empty();
+    if (command.IsJump()) {
+      jumps.push_back({command.index,
+                       static_cast<int64_t>(command.NextIndex()) + command.JumpDistance(),
+                       command.parameters.back().items[0].at});
+    } else if (command.id == cmd::kIf || command.id == CmdSysGoto) {
+      return Fail(problem, command.at, "a jump command without its jump distance");
     }
+    return true;
+  };
+  ScriptCode code;
+  if (!DecodeCode(image, script, visit, &code, problem)) return false;
+  if (code.ends_with_error_marker) {
+    landings->push_back(code.end_index);
+  } else if (!ends_with_end) {
+    return Fail(problem, script.offset + script.length,
+                which + " does not end with the end command or the \"error\" marker");
   }
-  *landings = Landings(code);
-  for (const CodeCommand& command : code.commands) {
-    if (!command.IsJump()) {
-      if (command.id == cmd::kIf || command.id == CmdSysGoto) {
-        return Fail(problem, command.at, "a jump command without its jump distance");
-      }
-      continue;
-    }
-    const int64_t target = static_cast<int64_t>(command.NextIndex()) + command.JumpDistance();
-    if (!Lands(*landings, target)) {
-      return Fail(problem, command.parameters.back().items[0].at,
-                  "the jump at entry " + std::to_string(command.index) + " of " + which +
-                      " lands on entry " + std::to_string(target) +
+  for (const Jump& jump : jumps) {
+    if (!Lands(*landings, jump.target)) {
+      return Fail(problem, jump.at,
+                  "the jump at entry " + std::to_string(jump.index) + " of " + which +
+                      " lands on entry " + std::to_string(jump.target) +
                       ", which is not the start of a command of its script");
     }
   }

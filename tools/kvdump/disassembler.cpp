@@ -299,10 +299,8 @@ bool Disassemble(std::string_view image, const ObjectHeader& header, const TextS
       }
     }
     *out += "\n" + PathText(script.name) + "\n";
-    ScriptCode code;
-    const bool ok = DecodeCode(image, script, &code, problem);
     auto marker = markers.begin();
-    for (const CodeCommand& command : code.commands) {
+    auto visit = [&](const CodeCommand& command) {
       for (; marker != markers.end() && marker->first <= command.index; ++marker) {
         AppendMarker(out, marker->second);
       }
@@ -312,7 +310,10 @@ bool Disassemble(std::string_view image, const ObjectHeader& header, const TextS
         line += ParameterText(command.parameters[i], command, style);
       }
       AppendIndexed(out, command.index, line);
-    }
+      return true;
+    };
+    ScriptCode code;
+    const bool ok = DecodeCode(image, script, visit, &code, problem);
     if (!ok) return false;
     for (; marker != markers.end(); ++marker) AppendMarker(out, marker->second);
     if (code.ends_with_error_marker) AppendIndexed(out, code.end_index, "\"error\" (abandoned)");

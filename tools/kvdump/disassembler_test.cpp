@@ -17,10 +17,14 @@ std::string Infix(const std::string& items, uint8_t count) {
   ObjectHeader h;
   ScriptCode code;
   Problem p;
-  EXPECT_TRUE(ReadHeader(image, &h, &p) && DecodeCode(image, h.entries[0], &code, &p))
+  std::string text;
+  auto first = [&](const CodeCommand& c) {
+    if (text.empty()) text = ParameterText(c.parameters[0], c, TextStyle{});
+    return true;
+  };
+  EXPECT_TRUE(ReadHeader(image, &h, &p) && DecodeCode(image, h.entries[0], first, &code, &p))
       << p.message;
-  const CodeCommand& c = code.commands[0];
-  return ParameterText(c.parameters[0], c, TextStyle{});
+  return text;
 }
 
 TEST(ParameterText, BracketsOnlyWherePrecedenceNeedsThem) {

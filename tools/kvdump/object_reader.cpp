@@ -156,8 +156,8 @@ bool CodeCommand::IsJump() const {
          parameters.back().items[0].specifier == SpecLong;
 }
 
-bool DecodeCode(std::string_view image, const HeaderEntry& script, ScriptCode* out,
-                Problem* problem) {
+bool DecodeCode(std::string_view image, const HeaderEntry& script, const CommandVisitor& visit,
+                ScriptCode* out, Problem* problem) {
   *out = ScriptCode();
   std::string_view code;
   if (!EntryBytes(image, script, &code)) {
@@ -167,6 +167,9 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, ScriptCode* o
   // are image offsets.
   Cursor in(image.substr(0, static_cast<size_t>(script.offset) + script.length), script.offset);
   uint32_t index = 0;
+  // One command at a time, its storage reused: memory stays bounded by the
+  // largest command, not by the size of the code.
+  CodeCommand command;
   while (!in.empty()) {
     const size_t at = in.offset();
     uint8_t specifier;
@@ -186,7 +189,7 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, ScriptCode* o
       return Fail(problem, at, "entry type " + std::to_string(specifier) +
                                    " stands where a command is expected");
     }
-    CodeCommand command;
+    command.parameters.clear();
     command.at = at;
     command.index = index;
     uint32_t id;
@@ -199,7 +202,7 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, ScriptCode* o
       return Fail(problem, count_at, "the command's parameter count is missing or malformed");
     }
     for (uint32_t p = 0; p < count; ++p) {
-      CodeParameter parameter;
+      CodeParameter& parameter = command.parameters.emplace_back();
       parameter.at = in.offset();
       uint8_t items;
       if (in.empty() || in.peek() != SpecChar) {
@@ -248,7 +251,6 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, ScriptCode* o
         if (!ok) return Fail(problem, item.at, "the code ends inside an entry");
         parameter.items.push_back(item);
       }
-      command.parameters.push_back(std::move(parameter));
     }
     if (!in.empty() && in.peek() == SpecChar) {
       return Fail(problem, in.offset(),
@@ -263,7 +265,7 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, ScriptCode* o
       }
     }
     index = command.NextIndex();
-    out->commands.push_back(std::move(command));
+    if (!visit(command)) return false;
   }
   out->end_index = index;
   return true;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -94,7 +95,6 @@ struct CodeCommand {
 };
 
 struct ScriptCode {
-  std::vector<CodeCommand> commands;
   bool ends_with_error_marker = false;
   uint32_t end_index = 0;  // the index after the last command
 };
@@ -103,8 +103,11 @@ struct ScriptCode {
 // lies outside the image, at the first entry that is malformed or truncated,
 // at a parameter count that does not match the parameters that follow, at an
 // unknown operator code, at an integer entry outside a jump, and at anything
-// after the "error" marker.
-bool DecodeCode(std::string_view image, const HeaderEntry& script, ScriptCode* out,
-                Problem* problem);
+// after the "error" marker. Each command is handed to `visit` as soon as it
+// is decoded; when `visit` returns false, decoding stops and fails (the
+// visitor has set the problem).
+using CommandVisitor = std::function<bool(const CodeCommand&)>;
+bool DecodeCode(std::string_view image, const HeaderEntry& script, const CommandVisitor& visit,
+                ScriptCode* out, Problem* problem);
 
 }  // namespace kv::kvdump

@@ -68,7 +68,9 @@ TEST(DecodeCode, IndexesCommandsAndRejectsMismatchedCounts) {
     Problem p;
     ASSERT_TRUE(ReadHeader(image, &h, &p));
     ScriptCode code;
-    EXPECT_EQ(c.message.empty(), DecodeCode(image, h.entries[0], &code, &p)) << c.message;
+    EXPECT_EQ(c.message.empty(),
+              DecodeCode(image, h.entries[0], [](const CodeCommand&) { return true; }, &code, &p))
+        << c.message;
     if (c.message.empty()) continue;
     EXPECT_EQ(c.message, p.message);
     EXPECT_GE(p.offset, h.header_size);
@@ -78,11 +80,18 @@ TEST(DecodeCode, IndexesCommandsAndRejectsMismatchedCounts) {
   ObjectHeader h;
   Problem p;
   ScriptCode code;
-  ASSERT_TRUE(ReadHeader(image, &h, &p) && DecodeCode(image, h.entries[0], &code, &p));
-  ASSERT_EQ(3u, code.commands.size());
-  EXPECT_EQ(3u, code.commands[1].index);
-  EXPECT_TRUE(code.commands[1].IsJump());
-  EXPECT_EQ(6u, code.commands[2].index);
+  std::vector<CodeCommand> commands;
+  auto keep = [&](const CodeCommand& c) {
+    commands.push_back(c);
+    return commands.size() < 3;
+  };
+  ASSERT_TRUE(ReadHeader(image, &h, &p));
+  EXPECT_FALSE(DecodeCode(image, h.entries[0], keep, &code, &p)) << "the visitor stops it";
+  ASSERT_EQ(3u, commands.size());
+  EXPECT_EQ(3u, commands[1].index);
+  EXPECT_TRUE(commands[1].IsJump());
+  EXPECT_EQ(6u, commands[2].index);
+  ASSERT_TRUE(DecodeCode(image, h.entries[0], [](const CodeCommand&) { return true; }, &code, &p));
   EXPECT_EQ(8u, code.end_index);
 }
 
