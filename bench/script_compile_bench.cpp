@@ -42,7 +42,7 @@ void BM_ReadStatement(benchmark::State& state) {
   const size_t bytes = source->contents.size();
   for (auto _ : state) {
     source->FileSeek(0, 0);
-    while (ReadStatement(sys, command, *source) != StatementEnd) {
+    while (ReadStatement(sys.log, command.statement(), *source) != StatementEnd) {
     }
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));

@@ -31,11 +31,7 @@ bool Dispatcher::Dispatch(int32_t id, std::string_view word) {
       return handlers_.NGLVariable(id);
 
     case cmd::kIf:
-      if (command_.GetParamCount() != 1) {
-        sys_.log.Error(kMsgWrongParamCount);
-        return false;
-      }
-      return handlers_.OutIfCmd(BlockRecord{BlkIf, 0, 0, 0});
+      return handlers_.If();
     case cmd::kElseIf:
       return handlers_.ElseIf();
     case cmd::kElse:

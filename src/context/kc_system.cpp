@@ -3,28 +3,12 @@
 #include "platform/clock.h"
 
 namespace kv {
-namespace {
-
-constexpr std::string_view kMsgNoObject =
-    "KCSystem::GetObjectPos(1) オブジェクトが設定されていない\n";
-
-}  // namespace
-
 KCSystem::KCSystem(FileSystem& file_system, MessageSink& sink, ConsoleEncoding encoding)
     : fs(file_system), log(sink, encoding), seedClock(ScrambleSeedTime) {
   log.set_current_source(&currentSource);
 }
 
 KCSystem::~KCSystem() = default;
-
-bool KCSystem::GetObjectPos(uint32_t* position) {
-  if (currentObject == nullptr) {
-    log.InternalError(kMsgNoObject);
-    return false;
-  }
-  *position = currentObject->position;
-  return true;
-}
 
 void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list) {
   static const std::string kNoScript;

@@ -36,8 +36,6 @@ class KCSystem {
   KCSystem(const KCSystem&) = delete;
   KCSystem& operator=(const KCSystem&) = delete;
 
-  // The current object's write position.
-  bool GetObjectPos(uint32_t* position);
   void AddLabel(const std::string& name) { RecordDefinition(name, &LabelDefinitions); }
   void AddFunction(const std::string& name) { RecordDefinition(name, &FunctionDefinitions); }
   void RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list);

@@ -72,12 +72,5 @@ TEST(KCSystem, DefinitionsKeepTheFirstPositionPerNameAndScript) {
   f.sys.currentSource = nullptr;
 }
 
-TEST(KCSystem, ObjectPositionNeedsAnObject) {
-  SystemFixture f;
-  uint32_t position = 5;
-  EXPECT_FALSE(f.sys.GetObjectPos(&position));
-  EXPECT_EQ("内部エラー : KCSystem::GetObjectPos(1) オブジェクトが設定されていない\n", f.out.text);
-}
-
 }  // namespace
 }  // namespace kv

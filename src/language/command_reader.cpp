@@ -44,7 +44,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
   // Without a source there is nothing left to read.
   if (source == nullptr) return cmd::kEnd;
 
-  switch (ReadStatement(sys_, command_.statement(), *source)) {
+  switch (ReadStatement(sys_.log, command_.statement(), *source)) {
     case StatementEnd:
       return FinishScript(false);
     case StatementSyntaxError:

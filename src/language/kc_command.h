@@ -32,6 +32,7 @@ enum BlockFlag : uint32_t {
   BlkReleaseOnly = 0x2000,
   BlkVoid = 0x4000,
   BlkLoopStart = 0x20000000,
+  BlkLoopCondition = 0x40000000,  // the conditional jump at the top of a loop
 };
 
 struct BlockRecord {

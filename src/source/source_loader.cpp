@@ -105,7 +105,7 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name) {
     sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
     return nullptr;
   }
-  if (!RemoveComments(sys, *file)) return nullptr;
+  if (!RemoveComments(sys.log, *file)) return nullptr;
 
   KCFile* source = file.get();
   sys.LoadedSources.emplace(full_path, std::move(file));
@@ -119,7 +119,7 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name) {
 // found byte-wise, also inside string literals; block comments do not nest.
 // The text only shrinks, so it is compacted in place (the write cursor never
 // passes the read cursor); a source that fails is not kept.
-bool RemoveComments(KCSystem& sys, KCFile& file) {
+bool RemoveComments(Diagnostics& log, KCFile& file) {
   std::string& text = file.contents;
   const size_t size = text.size();
   char* const p = text.data();
@@ -152,7 +152,7 @@ bool RemoveComments(KCSystem& sys, KCFile& file) {
         }
         i = stop;
         if (i >= size) {
-          sys.log.Error(kUnclosedComment);
+          log.Error(kUnclosedComment);
           return false;
         }
         ++i;

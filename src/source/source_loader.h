@@ -6,6 +6,7 @@
 
 namespace kv {
 
+class Diagnostics;
 class KCFile;
 class KCSystem;
 
@@ -26,7 +27,7 @@ bool NextScript(KCSystem& sys);
 // loaded before is returned unchanged, with a warning.
 KCFile* LoadSource(KCSystem& sys, const std::string& name);
 // Removes "//" and "/* */" comments in place, keeping every line feed.
-bool RemoveComments(KCSystem& sys, KCFile& file);
+bool RemoveComments(Diagnostics& log, KCFile& file);
 void ReleaseSources(KCSystem& sys);
 
 }  // namespace kv

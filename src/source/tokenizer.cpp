@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "context/kc_system.h"
+#include "context/diagnostics.h"
 #include "context/pell_file.h"
 #include "source/numbers.h"
 #include "source/statement.h"
@@ -71,8 +71,8 @@ constexpr Tables kTables = MakeTables();
 // kept in step, without a call per byte.
 class StatementReader {
  public:
-  StatementReader(KCSystem& sys, Statement& statement, KCFile& source)
-      : sys_(sys),
+  StatementReader(Diagnostics& log, Statement& statement, KCFile& source)
+      : log_(log),
         statement_(statement),
         source_(source),
         data_(source.contents.data()),
@@ -92,7 +92,7 @@ class StatementReader {
   }
   uint8_t Fail(std::string_view message, uint8_t result) {
     Sync();
-    sys_.log.Error(message);
+    log_.Error(message);
     return result;
   }
   void CountLineFeeds(size_t from, size_t to) {
@@ -122,7 +122,7 @@ class StatementReader {
 
   static constexpr uint8_t kContinue = 2;  // internal: the element was built
 
-  KCSystem& sys_;
+  Diagnostics& log_;
   Statement& statement_;
   KCFile& source_;
   const char* data_;
@@ -285,8 +285,8 @@ uint8_t StatementReader::Read() {
 
 }  // namespace
 
-uint8_t ReadStatement(KCSystem& sys, Statement& statement, KCFile& source) {
-  return StatementReader(sys, statement, source).Read();
+uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source) {
+  return StatementReader(log, statement, source).Read();
 }
 
 }  // namespace kv

@@ -7,8 +7,8 @@
 
 namespace kv {
 
+class Diagnostics;
 class KCFile;
-class KCSystem;
 class Statement;
 
 // The error of a statement whose form is wrong, shared by the tokenizer, the
@@ -24,6 +24,6 @@ enum StatementResult : uint8_t {
 // After a syntax error the source's position is past the offending byte (the
 // second comma, the stray colon, the number prefix), so every call that does
 // not return StatementEnd moves the reader on.
-uint8_t ReadStatement(KCSystem& sys, Statement& statement, KCFile& source);
+uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source);
 
 }  // namespace kv

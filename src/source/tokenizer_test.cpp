@@ -66,7 +66,7 @@ class TokenizerTest : public ::testing::Test {
     sys.currentSource = &source;
     return source;
   }
-  uint8_t Read() { return ReadStatement(sys, command.statement(), source); }
+  uint8_t Read() { return ReadStatement(sys.log, command.statement(), source); }
 
   MemoryFileSystem fs{"/game"};
   StringSink out;
