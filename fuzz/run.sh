@@ -3,7 +3,7 @@
 #
 #   fuzz/run.sh TARGET SECONDS [more libFuzzer options]
 #
-# TARGET is convert_fuzzer, tokenizer_fuzzer or options_fuzzer. New inputs
+# TARGET is convert_fuzzer, tokenizer_fuzzer, options_fuzzer or kvdump_fuzzer. New inputs
 # are kept in build-fuzz/corpus/TARGET, so a later run goes on from there; the
 # seeds (fuzz/corpus, the sample game) are only read. A finding is written to
 # build-fuzz/findings/ and makes the script exit non-zero.
@@ -38,6 +38,20 @@ case $target in
   options_fuzzer)
     cp fuzz/corpus/options/* "$seeds/"
     dict=fuzz/options.dict ;;
+  kvdump_fuzzer)
+    # The objects of the sample game, as stored (flag 0) and unscrambled
+    # (flag 1).
+    game=$build/seed-game
+    rm -rf "$game"
+    cp -r "$sample" "$game"
+    (cd "$game" && SOURCE_DATE_EPOCH=0 "$OLDPWD/$build/KVConverter" < /dev/null > /dev/null)
+    for f in "$game"/*.kvo; do
+      name=$(basename "$f" .kvo)
+      { printf '\000'; cat "$f"; } > "$seeds/stored-$name"
+      "$build/kvdump" --raw "$game/$name.image" "$f"
+      { printf '\001'; cat "$game/$name.image"; } > "$seeds/image-$name"
+    done
+    dict=$build/fuzz/script.dict ;;
   *)
     echo "unknown fuzz target: $target" >&2
     exit 2 ;;

@@ -13,10 +13,9 @@ namespace {
 
 // The object a run without errors wrote, checked whole.
 void ExpectSoundObject(MemoryFileSystem& fs, const std::vector<std::string>& scripts) {
-  const std::string image = ReadObject(fs, "/game/script.kvo");
   std::vector<std::string> listed;
   std::string problem;
-  EXPECT_TRUE(CheckScriptObject(image, &listed, &problem)) << problem;
+  EXPECT_TRUE(CheckScriptObject(fs.FileContents("/game/script.kvo"), &listed, &problem)) << problem;
   EXPECT_EQ(listed, scripts);
 }
 

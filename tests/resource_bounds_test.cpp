@@ -44,7 +44,7 @@ class ResourceBounds : public ::testing::Test {
 std::vector<std::string> CheckedScripts(MemoryFileSystem& fs) {
   std::vector<std::string> listed;
   std::string problem;
-  EXPECT_TRUE(CheckScriptObject(ReadObject(fs, "/game/script.kvo"), &listed, &problem)) << problem;
+  EXPECT_TRUE(CheckScriptObject(fs.FileContents("/game/script.kvo"), &listed, &problem)) << problem;
   return listed;
 }
 

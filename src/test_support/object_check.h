@@ -1,5 +1,6 @@
-// Structural check of an unscrambled script object, for tests and fuzz
-// targets: what every object written by a run without errors must satisfy.
+// The check every script object written by a run without errors must pass,
+// for tests and fuzz targets: kvdump's structural check, and the scripts its
+// header lists.
 #pragma once
 
 #include <string>
@@ -7,14 +8,11 @@
 
 namespace kv {
 
-// True when `image` is a well-formed script object: the header's fields agree
-// with each other and with the image's size, the scripts are listed once each
-// in ascending byte order with their code back to back behind the header,
-// every script's code is a sequence of complete commands, and every jump and
-// every label or function position lands on a command of its script (or its
-// end). Otherwise false, with the first problem found in *problem. The listed
-// script paths go to *scripts.
-bool CheckScriptObject(const std::string& image, std::vector<std::string>* scripts,
+// True when `stored` (a script object as written, scrambled) passes kvdump's
+// check: key and step, the header's fields, every script's code, its jumps
+// and its labels and functions. The listed script paths go to *scripts;
+// otherwise false with the first problem in *problem.
+bool CheckScriptObject(const std::string& stored, std::vector<std::string>* scripts,
                        std::string* problem);
 
 }  // namespace kv
