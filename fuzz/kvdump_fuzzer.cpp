@@ -35,7 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // under its own key and step.
     std::string image;
     kvdump::Problem problem;
-    if (!kvdump::Unscramble(stored, &image, &problem)) fuzz::Fail("a sound object does not unscramble", text);
+    if (!kvdump::Unscramble(stored, &image, &problem)) {
+      fuzz::Fail("a sound object does not unscramble", text);
+    }
     const uint64_t at = ScrambleKeyOffset(image.size());
     const ScrambleKey key{static_cast<uint8_t>(stored[at]), static_cast<uint8_t>(stored[at + 1])};
     if (ScrambleBytes(image, key) != stored) fuzz::Fail("unscrambling does not round-trip", text);
@@ -48,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvdump::Environment env{fs, [&](std::string_view s) { out.append(s); },
                           [&](std::string_view s) { err.append(s); }, true, nullptr};
   const int status = kvdump::Run({"kvdump", "--check", "object.kvo"}, env);
-  if (status != (sound ? 0 : 1)) fuzz::Fail("kvdump --check exits with " + std::to_string(status), out + err);
+  if (status != (sound ? 0 : 1)) {
+    fuzz::Fail("kvdump --check exits with " + std::to_string(status), out + err);
+  }
   const int listing = kvdump::Run({"kvdump", "-d", "object.kvo"}, env);
   if (sound && listing != 0) fuzz::Fail("the listing of a sound object fails", out + err);
   if (fs.Files().size() != 1) fuzz::Fail("kvdump wrote a file", out + err);

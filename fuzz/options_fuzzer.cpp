@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) args.clear();
 
   MemoryFileSystem fs("/game");
-  fs.AddFile("/game/main.txt", "window_title \"t\";\ncreate_window;\ntext \"a\";\nscript_change \"s/b.scr\";\n");
+  fs.AddFile("/game/main.txt",
+             "window_title \"t\";\ncreate_window;\ntext \"a\";\nscript_change \"s/b.scr\";\n");
   fs.AddFile("/game/s/b.scr", "text \"b\";\n");
   fs.AddFile("/game/s/c.txt", "text \"c\";\n");
   fs.AddFile("/game/img/a.png", "png");

@@ -8,14 +8,15 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/converter.h"
 #include "context/diagnostics.h"
+#include "driver/converter.h"
 #include "test_support/memory_file_system.h"
 
 namespace kv::fuzz {
 
 [[noreturn]] inline void Fail(const std::string& what, const std::string& console) {
-  std::fprintf(stderr, "invariant broken: %s\n--- console ---\n%s\n", what.c_str(), console.c_str());
+  std::fprintf(stderr, "invariant broken: %s\n--- console ---\n%s\n", what.c_str(),
+               console.c_str());
   std::abort();
 }
 
@@ -73,7 +74,8 @@ inline int CheckRunReport(const Run& run, const MemoryFileSystem& fs) {
   if (success != (errors == 0) || run.status != (success ? 0 : 1)) {
     Fail("result line, error count and exit status disagree", console);
   }
-  if (errors != run.log.CountStartingWith("エラー : ") + run.log.CountStartingWith("内部エラー : ")) {
+  if (errors !=
+      run.log.CountStartingWith("エラー : ") + run.log.CountStartingWith("内部エラー : ")) {
     Fail("error count differs from the errors printed", console);
   }
   if (warnings != run.log.CountStartingWith("警告 : ")) {

@@ -48,8 +48,12 @@ bool RemoveCommentsSlowly(const std::string& in, std::string* out) {
   return true;
 }
 
-bool IsWordStop(char c) { return std::string_view(" \t\v\r\n\f+-*/=#@&|%<>{[()}],:;").find(c) != std::string_view::npos; }
-bool IsOperatorByte(char c) { return std::string_view("#%&()*+-/<=>@[]{|}").find(c) != std::string_view::npos; }
+bool IsWordStop(char c) {
+  return std::string_view(" \t\v\r\n\f+-*/=#@&|%<>{[()}],:;").find(c) != std::string_view::npos;
+}
+bool IsOperatorByte(char c) {
+  return std::string_view("#%&()*+-/<=>@[]{|}").find(c) != std::string_view::npos;
+}
 
 void CheckElement(const kv::CommandElement& e, const std::string& console) {
   switch (e.kind) {
@@ -94,7 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string expected;
   const bool closed = RemoveCommentsSlowly(file.contents, &expected);
-  if (RemoveComments(diagnostics, file) != closed) Fail("comment removal disagrees on closing", log.text);
+  if (RemoveComments(diagnostics, file) != closed) {
+    Fail("comment removal disagrees on closing", log.text);
+  }
   if (!closed) return 0;
   if (file.contents != expected) Fail("comment removal removed other bytes", log.text);
   if (file.position != 0 || file.line != 1) Fail("comment removal did not rewind", log.text);
