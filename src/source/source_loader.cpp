@@ -1,5 +1,6 @@
 #include "source/source_loader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -11,7 +12,7 @@ namespace kv {
 namespace {
 
 constexpr char kAlreadyLoaded[] = "ファイル \"%s\" は既に読み込まれています\n";
-constexpr char kUnclosedComment[] = "コメントの終端が見つかりませんでした";
+constexpr char kUnclosedComment[] = "コメントの終端が見つかりませんでした\n";
 
 }  // namespace
 
@@ -65,6 +66,9 @@ bool RemoveComments(KCSystem& sys, KCFile& file) {
       p[out++] = '\n';
       i = static_cast<const char*>(line_feed) - p + 1;
     } else if (marker == '*') {
+      // Every line feed before the comment is still in the text, so the
+      // comment's line is counted from what has been kept.
+      const size_t comment_start = out;
       i += 2;
       for (;;) {
         // Up to the next star only the line feeds stay.
@@ -77,7 +81,8 @@ bool RemoveComments(KCSystem& sys, KCFile& file) {
         }
         i = stop;
         if (i >= size) {
-          sys.log.Error(kUnclosedComment);
+          const int32_t line = 1 + static_cast<int32_t>(std::count(p, p + comment_start, '\n'));
+          sys.log.ErrorAt(file.path, line, kUnclosedComment);
           return false;
         }
         ++i;
