@@ -110,10 +110,13 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
   if (env.seed_clock) sys.seedClock = env.seed_clock;
 
   bool script_found = false;
+  const int32_t errors_before_search = sys.log.errorCount;
   OptionsResult parsed = ParseOptions(sys, args, &script_found);
   if (parsed == OptionsResult::kHelp) return 0;
   if (parsed == OptionsResult::kFailed) {
-    sys.log.InternalError(kMsgSearchFailed);
+    // A failure that has told its reason (an option error, a script that
+    // cannot be loaded) needs no second report that blames the program.
+    if (sys.log.errorCount == errors_before_search) sys.log.InternalError(kMsgSearchFailed);
   } else if (!script_found) {
     Conversion::FinishObjects(sys);
   } else {

@@ -56,11 +56,21 @@ TEST(RunSequence, OptionErrorEndsAtTheSummaryWithFailure) {
   ConversionRun run = RunConversion(fs, {"-ed", "x"});
   EXPECT_EQ(1, run.status);
   EXPECT_EQ(std::string("エラー : 不明なオプションです \"e\"\n"
-                        "内部エラー : main(1) ファイル検索に失敗\n"
-                        "\n結果 : 失敗 / エラー 2件 / 警告 0件\n") +
+                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n") +
                 kPrompt,
             run.console);
   EXPECT_FALSE(fs.HasFile("/game/image.kvo"));
+}
+
+TEST(RunSequence, SearchFailuresAreReportedOnce) {
+  // A script that cannot be loaded has told why: no internal error follows.
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\n\ntext a; /* never closed\n");
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(std::string("エラー : /game/main.txt 3 行目 コメントの終端が見つかりませんでした\n"
+                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n") +
+                kPrompt,
+            run.console);
 }
 
 TEST(RunSequence, HelpPrintsNoSummary) {
