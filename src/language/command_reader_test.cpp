@@ -183,8 +183,10 @@ TEST_F(CommandReaderTest, UnfinishedStatementFailsTheEndCommand) {
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(Code(kMain), Hex(Cmd(442)));
   EXPECT_EQ(sys.currentSource->path, kNext);
-  EXPECT_EQ(TakeOutput(), std::string("エラー : /game/main.txt 1 行目 ") + kCountError +
-                              "/game/next.txt をコンバート中...\n");
+  EXPECT_EQ(TakeOutput(),
+            std::string("警告 : /game/main.txt 1 行目 ; がないためファイルの終端のコマンドを無視しました\n"
+                        "エラー : /game/main.txt 1 行目 ") +
+                kCountError + "/game/next.txt をコンバート中...\n");
   // At the end of the last script conversion is over all the same: reading
   // on would only write a second end command into the ended script.
   EXPECT_EQ(Read(), cmd::kEnd);
