@@ -19,6 +19,7 @@ constexpr std::string_view kMsgScriptFinish = "スクリプトファイルコン
 constexpr std::string_view kMsgResult = "\n結果 : %s / エラー %d件 / 警告 %d件\n";
 constexpr char kResultSuccess[] = "成功";
 constexpr char kResultFailure[] = "失敗";
+constexpr std::string_view kMsgScriptObjectKept = "エラーがあるため \"%s\" は更新されていません\n";
 constexpr std::string_view kMsgPressEnter = "\nEnterキーを押してください。";
 
 struct ArchiveKind {
@@ -125,10 +126,17 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
   }
 
   bool success = sys.log.errorCount == 0;
+  // An older script object beside fresh archives would otherwise pass for
+  // this run's.
+  if (script_found && !success && !sys.scriptObjectWritten) {
+    sys.log.Message(kMsgScriptObjectKept, {LogArg::Path(sys.scriptObjectName)});
+  }
   sys.log.Message(kMsgResult, {LogArg::Own(success ? kResultSuccess : kResultFailure), sys.log.errorCount,
                                sys.log.warningCount});
-  sys.log.Message(kMsgPressEnter);
-  if (env.wait_for_enter) env.wait_for_enter();
+  if (env.wait_for_enter) {
+    sys.log.Message(kMsgPressEnter);
+    env.wait_for_enter();
+  }
   return success ? 0 : 1;
 }
 

@@ -18,7 +18,9 @@ struct ConverterEnvironment {
   MessageSink& sink;
   ConsoleEncoding encoding;
   std::function<uint32_t()> seed_clock;  // seconds that seed the scrambling
-  std::function<void()> wait_for_enter;  // the final wait after the prompt
+  // The final wait for Enter; null when nobody is there to press it
+  // (standard input is no terminal), and then no prompt is printed either.
+  std::function<void()> wait_for_enter;
 };
 
 // Runs the converter with `args` (args[0] is the program name). Returns the

@@ -7,13 +7,11 @@
 namespace kv {
 namespace {
 
-constexpr char kPrompt[] = "\nEnterキーを押してください。";
-
 TEST(RunSequence, EmptyDirectoryPrintsOnlyTheResult) {
   MemoryFileSystem fs("/game");
   ConversionRun run = RunConversion(fs);
   EXPECT_EQ(0, run.status);
-  EXPECT_EQ(std::string("\n結果 : 成功 / エラー 0件 / 警告 0件\n") + kPrompt, run.console);
+  EXPECT_EQ(std::string("\n結果 : 成功 / エラー 0件 / 警告 0件\n"), run.console);
 }
 
 TEST(RunSequence, ScriptsWithoutMainScriptWriteNothing) {
@@ -24,8 +22,8 @@ TEST(RunSequence, ScriptsWithoutMainScriptWriteNothing) {
   EXPECT_EQ(1, run.status);
   EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
                         "エラー : メインスクリプトが \"/game/\" ディレクトリに見つかりませんでした\n"
-                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n") +
-                kPrompt,
+                        "エラーがあるため \"script.kvo\" は更新されていません\n"
+                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
             run.console);
   EXPECT_FALSE(fs.HasFile("/game/image.kvo"));
 }
@@ -41,8 +39,7 @@ TEST(RunSequence, ScriptsDisabledStillPacksMedia) {
                         "イメージファイルコンバート 終了!!\n"
                         "\nオーディオファイルコンバート 開始!!\n/game/se.wav をコンバート中...\n"
                         "オーディオファイルコンバート 終了!!\n"
-                        "\n結果 : 成功 / エラー 0件 / 警告 0件\n") +
-                kPrompt,
+                        "\n結果 : 成功 / エラー 0件 / 警告 0件\n"),
             run.console);
   EXPECT_FALSE(fs.HasFile("/game/script.kvo"));
   EXPECT_EQ(Bytes("4B 56 41 23 00 00 00 01 00 00 00 0C 00 00 00") + "/game/se.wav" +
@@ -56,8 +53,7 @@ TEST(RunSequence, OptionErrorEndsAtTheSummaryWithFailure) {
   ConversionRun run = RunConversion(fs, {"-ed", "x"});
   EXPECT_EQ(1, run.status);
   EXPECT_EQ(std::string("エラー : 不明なオプションです \"e\"\n"
-                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n") +
-                kPrompt,
+                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
             run.console);
   EXPECT_FALSE(fs.HasFile("/game/image.kvo"));
 }
@@ -68,9 +64,18 @@ TEST(RunSequence, SearchFailuresAreReportedOnce) {
   fs.AddFile("/game/main.txt", "create_window;\n\ntext a; /* never closed\n");
   ConversionRun run = RunConversion(fs);
   EXPECT_EQ(std::string("エラー : /game/main.txt 3 行目 コメントの終端が見つかりませんでした\n"
-                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n") +
-                kPrompt,
+                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
             run.console);
+}
+
+TEST(RunSequence, PromptOnlyWhenSomebodyCanPressEnter) {
+  MemoryFileSystem fs("/game");
+  StringSink sink;
+  int waits = 0;
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1u; }, [&] { ++waits; }};
+  EXPECT_EQ(0, RunConverter({"KVConverter"}, env));
+  EXPECT_EQ("\n結果 : 成功 / エラー 0件 / 警告 0件\n\nEnterキーを押してください。", sink.text);
+  EXPECT_EQ(1, waits);
 }
 
 TEST(RunSequence, HelpPrintsNoSummary) {
@@ -90,8 +95,7 @@ TEST(RunSequence, MainScriptWithoutCreateWindowRunsInTheSetupPhase) {
                         "/game/main.txt をコンバート中...\n"
                         "/game/sub.txt をコンバート中...\n"
                         "スクリプトファイルコンバート 終了!!\n"
-                        "\n結果 : 成功 / エラー 0件 / 警告 0件\n") +
-                kPrompt,
+                        "\n結果 : 成功 / エラー 0件 / 警告 0件\n"),
             run.console);
   std::string object = ReadObject(fs, "/game/script.kvo");
   EXPECT_EQ(Bytes("01 00 00 00 00 04 01 04 01 20 01 00 00 00 78 01 BA 01 00 00 04 00"),

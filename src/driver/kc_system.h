@@ -69,6 +69,7 @@ class KCSystem {
   KCFile* currentObject = nullptr;
   bool converting = false;
   bool setupPhase = false;
+  bool scriptObjectWritten = false;  // this run's script object is in place
 
   std::map<std::string, std::unique_ptr<KCFile>> LoadedSources;
   std::vector<std::string> ImageFiles, AudioFiles, MovieFiles;

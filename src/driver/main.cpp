@@ -1,3 +1,4 @@
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,11 @@ int main(int argc, char** argv) {
       kv::StdoutSink(),
       kv::ConsoleLocaleIsUtf8() ? kv::ConsoleEncoding::kUtf8 : kv::ConsoleEncoding::kCp932,
       kv::ScrambleSeedTime,
-      [] {
+      kv::StdinIsTerminal() ? std::function<void()>([] {
         kv::FlushStdout();
-        if (kv::StdinIsTerminal()) kv::ReadOneChar();
-      },
+        kv::ReadOneChar();
+      })
+                            : nullptr,
   };
   int status = kv::RunConverter(args, env);
   kv::FlushStdout();

@@ -356,16 +356,13 @@ TEST_F(CommandReaderTest, ScriptWhoseObjectCannotBeWrittenEndsConversion) {
 
 constexpr char kStart[] = "\nスクリプトファイルコンバート 開始!!\n/game/main.txt をコンバート中...\n";
 constexpr char kFinish[] = "スクリプトファイルコンバート 終了!!\n";
-constexpr char kPrompt[] = "\nEnterキーを押してください。";
-
 TEST(ReadCommandRun, StatementsOfBothPhasesAndTheEndOfTheScript) {
   std::string console;
   const std::string code = CompileMain("create_window;\nlayer_show bg, 1, 2;\nHello;\n", &console);
   EXPECT_EQ(Hex(code), Hex(Cmd(399) + Ch(0) + Cmd(155) + Ch(3) + Expr({Var("bg")}) +
                            Expr({Num(1)}) + Expr({Num(2)}) + Cmd(607) + Ch(1) +
                            Expr({Var("Hello")}) + kEndCode));
-  EXPECT_EQ(console, std::string(kStart) + kFinish + "\n結果 : 成功 / エラー 0件 / 警告 0件\n" +
-                         kPrompt);
+  EXPECT_EQ(console, std::string(kStart) + kFinish + "\n結果 : 成功 / エラー 0件 / 警告 0件\n");
 }
 
 TEST(ReadCommandRun, AliasesHoldForTheScriptsConvertedLater) {
@@ -388,7 +385,8 @@ TEST(ReadCommandRun, SilentHandlerFailureFailsTheRun) {
   std::string console;
   EXPECT_EQ(CompileMain("function a b;\ncreate_window;\n", &console), "");
   EXPECT_EQ(console, std::string(kStart) + "エラー : /game/main.txt 1 行目 文法が間違っています\n" +
-                         kFinish + "\n結果 : 失敗 / エラー 1件 / 警告 0件\n" + kPrompt);
+                         kFinish + "エラーがあるため \"script.kvo\" は更新されていません\n"
+                         "\n結果 : 失敗 / エラー 1件 / 警告 0件\n");
 }
 
 TEST(ReadCommandRun, BlocksDoNotLeakIntoTheNextScript) {
@@ -404,7 +402,8 @@ TEST(ReadCommandRun, BlocksDoNotLeakIntoTheNextScript) {
                 "/game/sub.txt をコンバート中...\n"
                 "エラー : /game/sub.txt 1 行目 function_end に対応する \"function\" が見つかりませんでした\n"
                 "エラー : /game/sub.txt 2 行目 endif に対応する \"if\" が見つかりませんでした\n" +
-                kFinish + "\n結果 : 失敗 / エラー 4件 / 警告 0件\n" + kPrompt);
+                kFinish + "エラーがあるため \"script.kvo\" は更新されていません\n"
+                "\n結果 : 失敗 / エラー 4件 / 警告 0件\n");
 }
 
 TEST(ReadCommandRun, GarbageScriptsEndTheRun) {

@@ -125,7 +125,8 @@ bool GenScrObject(KCSystem& sys) {
     it = sys.Objects.erase(it);
   }
 
-  return out.FileClose(sys.log, sys.ScrambleSeed());
+  sys.scriptObjectWritten = out.FileClose(sys.log, sys.ScrambleSeed());
+  return sys.scriptObjectWritten;
 }
 
 }  // namespace kv
