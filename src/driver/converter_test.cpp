@@ -78,6 +78,14 @@ TEST(RunSequence, PromptOnlyWhenSomebodyCanPressEnter) {
   EXPECT_EQ(1, waits);
 }
 
+TEST(RunSequence, RelativeEngineDirectoryFindsItsMainScript) {
+  MemoryFileSystem fs("/work");
+  fs.AddFile("/work/game/main.txt", "create_window;\n");
+  ConversionRun run = RunConversion(fs, {"-xd", "game", "-td", "game"});
+  EXPECT_EQ(0, run.status) << run.console;
+  EXPECT_NE(std::string::npos, ReadObject(fs, "/work/script.kvo").find("/work/game/"));
+}
+
 TEST(RunSequence, HelpPrintsNoSummary) {
   MemoryFileSystem fs("/game");
   ConversionRun run = RunConversion(fs, {"-h"});

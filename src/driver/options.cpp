@@ -172,6 +172,9 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
     switch (option->kind) {
       case Kind::kDirectory:
         directories[option->target] = DirectoryValue(value, current);
+        // The engine directory is compared with the scripts' absolute paths
+        // and stored in the script object, so it is made absolute the same way.
+        if (option->target == 0) directories[0] = sys.fs.AbsolutePath(directories[0]);
         break;
       case Kind::kDepth: {
         int32_t parsed = 0;

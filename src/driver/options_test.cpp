@@ -55,7 +55,11 @@ TEST_F(OptionsTest, ValuesRepeatUntilTheNextOptionAndLettersAreACombination) {
   EXPECT_EQ((std::vector<std::string>{"/game/a.scr", "/game/a.txt"}), Scripts());
   EXPECT_TRUE(sys_.ImageFiles.empty()) << "-i empties the list although png was named";
   EXPECT_EQ("final.kvo", sys_.scriptObjectName);
-  EXPECT_EQ("engine/", sys_.engineDirectory);
+  EXPECT_EQ("/game/engine/", sys_.engineDirectory) << "made absolute like the scripts' paths";
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-xd", "sub/../x/.", "-xd", "/abs/dir", "-s"}));
+  EXPECT_EQ("/abs/dir/", sys_.engineDirectory);
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-xd", "sub/../x/.", "-s"}));
+  EXPECT_EQ("/game/x/", sys_.engineDirectory);
 }
 
 TEST_F(OptionsTest, DepthAndSearchDirectory) {
