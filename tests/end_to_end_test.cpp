@@ -148,9 +148,24 @@ TEST(EndToEnd, OutputThatCannotBeWrittenLeavesTheOldFileAndFails) {
   EXPECT_NE(std::string::npos,
             console.find("内部エラー : KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
                          "内部エラー : GenImgAdoObject(6) オブジェクトの出力に失敗\n"
+                         "\"missing/image.kvo\" に書き込めませんでした: No such file or directory\n"
                          "イメージファイルコンバート 終了!!\n"));
   EXPECT_EQ("old archive", game.Read("audio.kvo")) << "the kinds after a failure are not written";
   EXPECT_EQ(std::string::npos, console.find("オーディオ"));
+}
+
+TEST(EndToEnd, ReadOnlyOutputIsNotReplaced) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  game.Write("script.kvo", "old object");
+  chmod((game.root() + "/script.kvo").c_str(), 0444);
+  std::string console;
+  EXPECT_EQ(1, game.Run("", &console));
+  EXPECT_NE(std::string::npos,
+            console.find("内部エラー : KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
+                         "\"script.kvo\" に書き込めませんでした: Permission denied\n"
+                         "エラーがあるため \"script.kvo\" は更新されていません\n"));
+  EXPECT_EQ("old object", game.Read("script.kvo"));
 }
 
 TEST(EndToEnd, AnUnreadableDirectoryCountsAsEmpty) {

@@ -48,24 +48,24 @@ class ScrambledOutput {
   // Pending bytes stay below kBlockSize between calls, so every piece holds at
   // least one byte and the pending block never grows past kBlockSize + 2 (the
   // key and the step).
-  bool Feed(const char* data, size_t n) {
+  bool Feed(const char* data, size_t n, std::string* err) {
     while (n > 0) {
       const size_t piece = std::min(n, kBlockSize - pending_.size());
       scrambler_.Feed(data, piece, &pending_);
       data += piece;
       n -= piece;
-      if (pending_.size() >= kBlockSize && !Flush()) return false;
+      if (pending_.size() >= kBlockSize && !Flush(err)) return false;
     }
     return true;
   }
 
   // Writes what is pending and renames the file into place.
-  bool Commit() { return Flush() && file_->Commit(); }
+  bool Commit(std::string* err) { return Flush(err) && file_->Commit(err); }
 
  private:
-  bool Flush() {
+  bool Flush(std::string* err) {
     if (pending_.empty()) return true;
-    const bool written = file_->Write(pending_.data(), pending_.size());
+    const bool written = file_->Write(pending_.data(), pending_.size(), err);
     pending_.clear();
     return written;
   }
@@ -78,23 +78,30 @@ class ScrambledOutput {
 enum class CopyResult { kDone, kReadFailed, kWriteFailed };
 
 // Streams one media file and its trailing zero byte into the archive. The file
-// must still have the size its entry was written with.
+// must still have the size its entry was written with. A failure of the system
+// leaves its reason in *err (a file whose size changed leaves it empty).
 CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
-                         std::vector<char>* buffer, ScrambledOutput* out) {
-  std::unique_ptr<InputFile> in = fs.OpenInput(path);
+                         std::vector<char>* buffer, ScrambledOutput* out, std::string* err) {
+  std::unique_ptr<InputFile> in = fs.OpenInput(path, err);
   if (!in || in->Size() != size) return CopyResult::kReadFailed;
   uint64_t copied = 0;
   for (;;) {
     size_t got = 0;
-    if (!in->Read(buffer->data(), buffer->size(), &got)) return CopyResult::kReadFailed;
+    if (!in->Read(buffer->data(), buffer->size(), &got, err)) return CopyResult::kReadFailed;
     if (got == 0) break;
     if (got > size - copied) return CopyResult::kReadFailed;
     copied += got;
-    if (!out->Feed(buffer->data(), got)) return CopyResult::kWriteFailed;
+    if (!out->Feed(buffer->data(), got, err)) return CopyResult::kWriteFailed;
   }
   if (copied != size) return CopyResult::kReadFailed;
   const char zero = 0;
-  return out->Feed(&zero, 1) ? CopyResult::kDone : CopyResult::kWriteFailed;
+  return out->Feed(&zero, 1, err) ? CopyResult::kDone : CopyResult::kWriteFailed;
+}
+
+void ReportWriteFailure(KCSystem& sys, const std::string& object_name, const std::string& err) {
+  sys.log.InternalError(kMsgCloseWriteFailed);
+  sys.log.InternalError(kOutputFailed);
+  sys.log.Message(kMsgCannotWrite, {LogArg::Path(object_name), LogArg::Path(err)});
 }
 
 // Everything after the start message; the caller prints the finish message.
@@ -107,11 +114,13 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   std::vector<uint64_t> sizes;
   sizes.reserve(files.size());
   uint64_t image_size = header_size;
+  std::string err;
   for (const std::string& path : files) {
-    std::unique_ptr<InputFile> in = sys.fs.OpenInput(path);
+    std::unique_ptr<InputFile> in = sys.fs.OpenInput(path, &err);
     if (!in) {
       sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(path)});
       sys.log.InternalError(kOpenFailed);
+      sys.log.Message(kMsgCannotRead, {LogArg::Path(path), LogArg::Path(err)});
       return false;
     }
     sizes.push_back(in->Size());
@@ -141,31 +150,33 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
 
   // The archive is written here rather than through KCFile, so an output that
   // cannot be written gets the report KCFile::FileClose would make.
-  std::unique_ptr<OutputFile> file = sys.fs.CreateOutput(object_name);
+  std::unique_ptr<OutputFile> file = sys.fs.CreateOutput(object_name, &err);
   if (!file) {
-    sys.log.InternalError(kMsgCloseWriteFailed);
-    sys.log.InternalError(kOutputFailed);
+    ReportWriteFailure(sys, object_name, err);
     return false;
   }
   ScrambledOutput out(std::move(file), image_size, MakeScrambleKey(sys.ScrambleSeed()));
-  bool written = out.Feed(header.data(), header.size());
+  bool written = out.Feed(header.data(), header.size(), &err);
   std::string().swap(header);
   std::vector<char> buffer(kBlockSize);
   for (size_t i = 0; written && i < files.size(); ++i) {
-    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &buffer, &out)) {
+    err.clear();
+    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &buffer, &out, &err)) {
       case CopyResult::kDone:
         break;
       case CopyResult::kReadFailed:
         sys.log.InternalError(kCopyFailed);
+        if (!err.empty()) {
+          sys.log.Message(kMsgCannotRead, {LogArg::Path(files[i]), LogArg::Path(err)});
+        }
         return false;
       case CopyResult::kWriteFailed:
         written = false;
         break;
     }
   }
-  if (!written || !out.Commit()) {
-    sys.log.InternalError(kMsgCloseWriteFailed);
-    sys.log.InternalError(kOutputFailed);
+  if (!written || !out.Commit(&err)) {
+    ReportWriteFailure(sys, object_name, err);
     return false;
   }
   return true;

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -169,7 +170,12 @@ bool PellFile::FileOpen(const std::string& file_path, uint32_t open_mode) {
     std::string data;
     // The position is 32 bits wide: a file that (with its NUL) does not fit
     // cannot be addressed and is refused.
-    if (!fs.ReadFile(path, &data) || data.size() >= std::numeric_limits<uint32_t>::max()) {
+    bool loaded = fs.ReadFile(path, &data, &error);
+    if (loaded && data.size() >= std::numeric_limits<uint32_t>::max()) {
+      error = std::strerror(EFBIG);
+      loaded = false;
+    }
+    if (!loaded) {
       path.clear();
       mode = 0;
       return false;
@@ -225,7 +231,7 @@ void PellFile::Reset() {
 
 bool PellFile::FileFlush() {
   if (!isOpen || !modified || !(mode & ModeWrite)) return true;
-  return WriteWholeFile(fs, path, contents);
+  return WriteWholeFile(fs, path, contents, &error);
 }
 
 bool PellFile::GetChar(uint8_t* c) {
@@ -482,6 +488,7 @@ bool KCFile::FileClose(Diagnostics& log, uint32_t seed) {
   ScrambleObject(*this, seed);
   if (!FileFlush()) {
     log.InternalError(kMsgCloseWriteFailed);
+    log.Message(kMsgCannotWrite, {LogArg::Path(path), LogArg::Path(error)});
     return false;
   }
   Reset();

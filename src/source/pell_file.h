@@ -33,6 +33,9 @@ inline constexpr std::string_view kMsgCloseClosedFile =
     "KCFile::FileClose(1) 閉じられたファイルをさらに閉じようとした\n";
 inline constexpr std::string_view kMsgCloseWriteFailed =
     "KCFile::FileClose(2) ファイルへの書き込みに失敗\n";
+// Plain lines that follow such a report with the file and the system's reason.
+inline constexpr std::string_view kMsgCannotWrite = "\"%s\" に書き込めませんでした: %s\n";
+inline constexpr std::string_view kMsgCannotRead = "\"%s\" を読み込めませんでした: %s\n";
 
 // One argument of FilePrint: %c and %i take a 32-bit integer, %f and %d a
 // double, %s a string (written up to its first NUL byte).
@@ -138,6 +141,7 @@ class PellFile {
   uint32_t mode = 0;
   std::string path;
   std::string contents;
+  std::string error;  // the system's reason for the last failed load or write
   uint32_t position = 0;
   int32_t line = 0;
 

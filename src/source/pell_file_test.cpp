@@ -389,7 +389,9 @@ TEST_F(PellFileTest, FlushAndClose) {
   }
   EXPECT_EQ(out.text,
             "内部エラー : KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
-            "内部エラー : KCFile::FileClose(2) ファイルへの書き込みに失敗\n");
+            "\"/game/b.kvo\" に書き込めませんでした: Permission denied\n"
+            "内部エラー : KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
+            "\"/game/b.kvo\" に書き込めませんでした: No space left on device\n");
   EXPECT_EQ(fs.open_outputs, 0);
 
   // Flush writes nothing for unmodified or read-only files.

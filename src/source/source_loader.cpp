@@ -29,6 +29,7 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name) {
   auto file = std::make_unique<KCFile>(sys.fs);
   if (!file->FileOpen(full_path, ModeRead)) {
     sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
+    sys.log.Message(kMsgCannotRead, {LogArg::Path(full_path), LogArg::Path(file->error)});
     return nullptr;
   }
   if (!RemoveComments(sys, *file)) return nullptr;

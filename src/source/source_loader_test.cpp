@@ -56,7 +56,8 @@ TEST_F(SourceLoaderTest, FailuresRegisterNothing) {
   EXPECT_EQ(LoadSource(sys, "locked.txt"), nullptr);
   EXPECT_EQ(out.text,
             "エラー : \"/game/locked.txt\" 指定した名前が間違っている可能性があります\n"
-            "間違っていない場合は内部エラーです\n");
+            "間違っていない場合は内部エラーです\n"
+            "\"/game/locked.txt\" を読み込めませんでした: Permission denied\n");
 
   // An unclosed block comment, reported with the path and line of its opening
   // marker, whichever source is current while loading.
