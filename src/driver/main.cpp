@@ -6,8 +6,10 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "platform/signals.h"
 
 int main(int argc, char** argv) {
+  kv::InstallInterruptCleanup();
   std::vector<std::string> args(argv, argv + argc);
   kv::ConverterEnvironment env{
       kv::RealFileSystem(),
