@@ -86,6 +86,19 @@ TEST(RunSequence, RelativeEngineDirectoryFindsItsMainScript) {
   EXPECT_NE(std::string::npos, ReadObject(fs, "/work/script.kvo").find("/work/game/"));
 }
 
+TEST(RunSequence, Utf8ByteOrderMarkIsNamedOnce) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "\xEF\xBB\xBF;\ncreate_window;\ntext \"\xEF\xBB\xBF\";\n");
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
+                        "/game/main.txt をコンバート中...\n"
+                        "警告 : /game/main.txt 1 行目 ファイルの先頭に UTF-8 の BOM があります。"
+                        "スクリプトは Shift_JIS (CP932) で保存してください\n"
+                        "スクリプトファイルコンバート 終了!!\n"
+                        "\n結果 : 成功 / エラー 0件 / 警告 1件\n"),
+            run.console);
+}
+
 TEST(RunSequence, HelpPrintsNoSummary) {
   MemoryFileSystem fs("/game");
   ConversionRun run = RunConversion(fs, {"-h"});

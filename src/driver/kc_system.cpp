@@ -13,6 +13,9 @@ constexpr std::string_view kMsgNoMainScript =
     "メインスクリプトが \"%s\" ディレクトリに見つかりませんでした\n";
 constexpr std::string_view kMsgNoObject =
     "KCSystem::GetObjectPos(1) オブジェクトが設定されていない\n";
+constexpr std::string_view kMsgUtf8Bom =
+    "ファイルの先頭に UTF-8 の BOM があります。スクリプトは Shift_JIS (CP932) で保存してください\n";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr char kMainScriptName[] = "main.txt";
 // Temporary objects are named after their script with this mark appended.
 constexpr char kObjectSuffix[] = "*";
@@ -56,6 +59,11 @@ static bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCF
   if (source == nullptr) return false;
   sys.currentSource = source;
   sys.log.Message(kMsgConverting, {LogArg::Path(source->path)});
+  // Scripts are CP932: a script saved as UTF-8 with a byte-order mark would
+  // silently start with a statement of garbage. It is compiled as it is.
+  if (std::string_view(source->contents).starts_with(kUtf8Bom)) {
+    sys.log.WarningAt(source->path, 1, kMsgUtf8Bom);
+  }
   sys.currentObject = it->second.get();
   sys.currentObject->contents.reserve(2 * source->contents.size());
   return true;
