@@ -1,5 +1,6 @@
 #include "driver/options.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "driver/file_search.h"
@@ -177,8 +178,10 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
         if (option->target == 0) directories[0] = sys.fs.AbsolutePath(directories[0]);
         break;
       case Kind::kDepth: {
+        // Read as C's %d reads: white space first, then a sign and digits.
+        const size_t start = std::min(value.find_first_not_of(" \t\n\v\f\r"), value.size());
         int32_t parsed = 0;
-        size_t used = ParseInteger(value, &parsed);
+        size_t used = ParseInteger(std::string_view(value).substr(start), &parsed);
         // A word that is not a number leaves the depth unchanged.
         if (used > 0) depth = parsed;
         break;

@@ -72,6 +72,12 @@ TEST_F(OptionsTest, DepthAndSearchDirectory) {
   sys_.ImageFiles.clear();
   ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", "-1", "-l", "many", "-s"}));
   EXPECT_EQ(3u, sys_.ImageFiles.size()) << "-1 is unlimited; a word that is no number is ignored";
+  // Read as C's %d: leading white space, a sign, digits, and nothing more.
+  for (const char* top_only : {" 0", "\t+0", "0x1", "0.9"}) {
+    sys_.ImageFiles.clear();
+    ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", top_only, "-s"}));
+    EXPECT_EQ(1u, sys_.ImageFiles.size()) << top_only;
+  }
   sys_.ImageFiles.clear();
   ASSERT_EQ(OptionsResult::kSearched, Parse({"-td", "/data", "-s"}));
   EXPECT_EQ(std::vector<std::string>{"/data/g.png"}, sys_.ImageFiles);
