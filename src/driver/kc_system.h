@@ -70,6 +70,8 @@ class KCSystem {
   bool converting = false;
   bool setupPhase = false;
   bool scriptObjectWritten = false;  // this run's script object is in place
+  // Converts and reports as a build does, but writes no file.
+  bool checkOnly = false;
 
   std::map<std::string, std::unique_ptr<KCFile>> LoadedSources;
   std::vector<std::string> ImageFiles, AudioFiles, MovieFiles;

@@ -100,6 +100,36 @@ TEST_F(OptionsTest, InvalidOptionsAreReportedAndStopParsing) {
   EXPECT_EQ("script.kvo", sys_.scriptObjectName) << "nothing is stored after a bad option";
 }
 
+TEST_F(OptionsTest, WordOptions) {
+  EXPECT_EQ(OptionsResult::kHelp, Parse({"-so", "x.kvo", "--version", "-q"}));
+  EXPECT_EQ("KVConverter 1.5.1\n", out_.text);
+  out_.text.clear();
+  EXPECT_EQ(OptionsResult::kHelp, Parse({"--help"}));
+  EXPECT_EQ(0u, out_.text.find("KVConverter Version 1.5.1 ヘルプ\n"));
+  out_.text.clear();
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"--check", "-s"}));
+  EXPECT_TRUE(sys_.checkOnly);
+  // Unknown words, other values and values where none is taken are option
+  // errors, and nothing is searched.
+  sys_.checkOnly = false;
+  for (std::vector<std::string> words : std::vector<std::vector<std::string>>{
+           {"--check", "-x"}, {"--checks"}, {"--diagnostics=msvc"}, {"--check=yes"},
+           {"--check", "yes"}, {"--version=2"}, {"--"}}) {
+    EXPECT_EQ(OptionsResult::kFailed, Parse(words)) << words[0];
+  }
+  EXPECT_FALSE(sys_.checkOnly);
+  EXPECT_TRUE(sys_.Objects.empty());
+  EXPECT_EQ(
+      "エラー : 不明なオプションです \"x\"\n"
+      "エラー : 不明なオプションです \"-\"\n"
+      "エラー : 不明なオプションです \"-\"\n"
+      "エラー : 不明なオプションです \"-\"\n"
+      "エラー : 不明なオプションです \"y\"\n"
+      "エラー : 不明なオプションです \"-\"\n"
+      "エラー : 不明なオプションです \"-\"\n",
+      out_.text);
+}
+
 TEST_F(OptionsTest, HelpEndsParsingWhereverItStands) {
   EXPECT_EQ(OptionsResult::kHelp, Parse({"-so", "x.kvo", "-h", "-q"}));
   EXPECT_EQ(0u, out_.text.find("KVConverter Version 1.5.1 ヘルプ\n\nKVConverter [-s] [-i]"));
