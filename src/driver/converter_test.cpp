@@ -99,6 +99,29 @@ TEST(RunSequence, Utf8ByteOrderMarkIsNamedOnce) {
             run.console);
 }
 
+TEST(RunSequence, CheckReportsWhatABuildReportsAndWritesNothing) {
+  for (bool unreadable_image : {false, true}) {
+    MemoryFileSystem build_fs("/game"), check_fs("/game");
+    for (MemoryFileSystem* fs : {&build_fs, &check_fs}) {
+      fs->AddFile("/game/main.txt", "create_window;\nfunction f;\nfunction_end;\nx = 1;\n");
+      fs->AddFile("/game/b.txt", "function_call f;\ntext a\n");
+      fs->AddFile("/game/bg.png", "png");
+      fs->AddFile("/game/se.wav", "wav");
+      if (unreadable_image) fs->unreadable.insert("/game/bg.png");
+    }
+    ConversionRun build = RunConversion(build_fs);
+    ConversionRun check = RunConversion(check_fs, {"--check"});
+    EXPECT_EQ(build.console, check.console);
+    EXPECT_EQ(build.status, check.status);
+    EXPECT_TRUE(build_fs.HasFile("/game/script.kvo"));
+    EXPECT_EQ(!unreadable_image, build_fs.HasFile("/game/audio.kvo"));
+    for (const char* name : {"script.kvo", "image.kvo", "audio.kvo", "movie.kvo"}) {
+      EXPECT_FALSE(check_fs.HasFile(std::string("/game/") + name)) << name;
+    }
+    EXPECT_EQ(0, check_fs.open_outputs);
+  }
+}
+
 TEST(RunSequence, HelpPrintsNoSummary) {
   MemoryFileSystem fs("/game");
   ConversionRun run = RunConversion(fs, {"-h"});

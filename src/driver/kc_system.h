@@ -69,7 +69,8 @@ class KCSystem {
   KCFile* currentObject = nullptr;
   bool converting = false;
   bool setupPhase = false;
-  bool scriptObjectWritten = false;  // this run's script object is in place
+  // This run's script object is in place (or, in a check, would be).
+  bool scriptObjectWritten = false;
   // Converts and reports as a build does, but writes no file.
   bool checkOnly = false;
 
