@@ -122,6 +122,31 @@ TEST(RunSequence, CheckReportsWhatABuildReportsAndWritesNothing) {
   }
 }
 
+TEST(RunSequence, GnuDiagnostics) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\nx = (1;\ntext a\n");
+  fs.AddFile("/game/bg.png", "png");
+  fs.unwritable.insert("/game/image.kvo");
+  ConversionRun run = RunConversion(fs, {"--diagnostics=gnu"});
+  EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
+                        "/game/main.txt をコンバート中...\n"
+                        "/game/main.txt:2: error: ) がありません\n"
+                        "/game/main.txt:3: warning: ; がないためファイルの終端のコマンドを無視しました\n"
+                        "スクリプトファイルコンバート 終了!!\n"
+                        "\nイメージファイルコンバート 開始!!\n"
+                        "/game/bg.png をコンバート中...\n"
+                        "KVConverter: error: KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
+                        "KVConverter: error: GenImgAdoObject(6) オブジェクトの出力に失敗\n"
+                        "\"image.kvo\" に書き込めませんでした: Permission denied\n"
+                        "イメージファイルコンバート 終了!!\n"
+                        "エラーがあるため \"script.kvo\" は更新されていません\n"
+                        "\n結果 : 失敗 / エラー 3件 / 警告 1件\n"),
+            run.console);
+  run = RunConversion(fs, {"--diagnostics=gnu", "-q"});
+  EXPECT_EQ("KVConverter: error: 不明なオプションです \"q\"\n\n結果 : 失敗 / エラー 1件 / 警告 0件\n",
+            run.console);
+}
+
 TEST(RunSequence, HelpPrintsNoSummary) {
   MemoryFileSystem fs("/game");
   ConversionRun run = RunConversion(fs, {"-h"});
