@@ -2,6 +2,7 @@
 
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
+#include "driver/cross_reference.h"
 #include "driver/kc_system.h"
 #include "driver/options.h"
 #include "language/command_reader.h"
@@ -58,6 +59,9 @@ class Conversion {
       int32_t code = reader_.ReadCommand(sys_.currentSource);
       if (code == CmdInvalid || code == cmd::kEnd) {
         sys_.log.Message(kMsgScriptFinish);
+        // A failed setup statement leaves scripts unread, whose definitions
+        // the cross-reference check would miss.
+        if (code == cmd::kEnd) CheckCrossReferences();
         FinishConversion();
         return false;
       }
@@ -68,7 +72,12 @@ class Conversion {
   void RunMainPhase() {
     while (sys_.converting) reader_.RunMainPhase();
     sys_.log.Message(kMsgScriptFinish);
+    CheckCrossReferences();
     FinishConversion();
+  }
+
+  void CheckCrossReferences() {
+    if (sys_.checkOnly) ReportCrossReferences(sys_);
   }
 
   bool FinishConversion() {

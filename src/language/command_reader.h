@@ -39,6 +39,8 @@ class CommandReader {
   // read only for an id outside the command table (a table id has had the
   // word's element removed).
   bool Dispatch(int32_t id, std::string_view word);
+  // Keeps the target of a function_call or goto for the cross-reference check.
+  void RecordTarget(int32_t id);
 
   KCSystem& sys_;
   KCCommand& command_;
