@@ -1,5 +1,7 @@
 #include "driver/diagnostics.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/console.h"
@@ -22,6 +24,22 @@ class StdoutMessageSink : public MessageSink {
 };
 
 }  // namespace
+
+namespace {
+#ifdef NDEBUG
+bool g_debug_checks = false;
+#else
+bool g_debug_checks = true;
+#endif
+}  // namespace
+
+void EnableDebugChecks() { g_debug_checks = true; }
+
+void DebugCheck(bool holds, const char* what) {
+  if (holds || !g_debug_checks) return;
+  std::fprintf(stderr, "KVConverter: debug check failed: %s\n", what);
+  std::abort();
+}
 
 MessageSink& StdoutSink() {
   static StdoutMessageSink sink;

@@ -64,6 +64,12 @@ enum class ConsoleEncoding { kUtf8, kCp932 };
 // CI annotations read ("PATH:LINE: error: MESSAGE").
 enum class DiagnosticsStyle { kDesigned, kGnu };
 
+// Checks of the program's own consistency that stop it at once with a message
+// on standard error: on in debug builds and in the tests, off in a release
+// build, where the program carries on with its safety net.
+void EnableDebugChecks();
+void DebugCheck(bool holds, const char* what);
+
 class Diagnostics {
  public:
   static constexpr int32_t kErrorLimit = 100;

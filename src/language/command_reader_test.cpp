@@ -380,7 +380,7 @@ TEST(ReadCommandRun, AliasesHoldForTheScriptsConvertedLater) {
                 kEndCode));
 }
 
-TEST(ReadCommandRun, SilentHandlerFailureFailsTheRun) {
+TEST(ReadCommandRun, FailedSetupStatementFailsTheRun) {
   // The failed setup statement ends conversion, and the run fails.
   std::string console;
   EXPECT_EQ(CompileMain("function a b;\ncreate_window;\n", &console), "");
