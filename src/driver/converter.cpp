@@ -21,6 +21,8 @@ constexpr std::string_view kMsgResult = "\n結果 : %s / エラー %d件 / 警�
 constexpr char kResultSuccess[] = "成功";
 constexpr char kResultFailure[] = "失敗";
 constexpr std::string_view kMsgScriptObjectKept = "エラーがあるため \"%s\" は更新されていません\n";
+constexpr std::string_view kMsgNoCp932Conversion =
+    "CP932 の文字コード変換が使えないため、メッセージとスクリプトの文字は変換せずに表示します\n";
 constexpr std::string_view kMsgPressEnter = "\nEnterキーを押してください。";
 
 struct ArchiveKind {
@@ -118,6 +120,9 @@ class Conversion {
 int RunConverter(const std::vector<std::string>& args, const ConverterEnvironment& env) {
   KCSystem sys(env.fs, env.sink, env.encoding);
   if (env.seed_clock) sys.seedClock = env.seed_clock;
+
+  // Said at once: otherwise every message would come out in the wrong code.
+  if (!env.cp932_conversion) sys.log.Warning(kMsgNoCp932Conversion);
 
   bool script_found = false;
   const int32_t errors_before_search = sys.log.errorCount;

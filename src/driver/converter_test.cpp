@@ -78,6 +78,16 @@ TEST(RunSequence, PromptOnlyWhenSomebodyCanPressEnter) {
   EXPECT_EQ(1, waits);
 }
 
+TEST(RunSequence, MissingCodePageConversionIsReportedAtStart) {
+  MemoryFileSystem fs("/game");
+  StringSink sink;
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1u; }, nullptr, false};
+  EXPECT_EQ(0, RunConverter({"KVConverter"}, env));
+  EXPECT_EQ("警告 : CP932 の文字コード変換が使えないため、メッセージとスクリプトの文字は変換せずに表示します\n"
+            "\n結果 : 成功 / エラー 0件 / 警告 1件\n",
+            sink.text);
+}
+
 TEST(RunSequence, RelativeEngineDirectoryFindsItsMainScript) {
   MemoryFileSystem fs("/work");
   fs.AddFile("/work/game/main.txt", "create_window;\n");

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
         kv::ReadOneChar();
       })
                             : nullptr,
+      kv::Cp932ConversionAvailable(),
   };
   int status = kv::RunConverter(args, env);
   kv::FlushStdout();
