@@ -1,9 +1,10 @@
 #include "driver/converter.h"
 
+#include "compile/dispatcher.h"
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
+#include "context/kc_system.h"
 #include "driver/cross_reference.h"
-#include "driver/kc_system.h"
 #include "driver/options.h"
 #include "language/command_reader.h"
 #include "language/kc_command.h"
@@ -46,7 +47,7 @@ class Conversion {
  public:
   explicit Conversion(KCSystem& sys)
       : sys_(sys), command_(sys), funcs_(sys, command_), handlers_(sys, command_, funcs_),
-        reader_(sys, command_, funcs_, handlers_) {}
+        dispatcher_(sys, command_, funcs_, handlers_), reader_(sys, command_, dispatcher_) {}
 
   // Runs the setup phase of main.txt; true when it ended at create_window and
   // the main phase is to run, false when script conversion is over.
@@ -56,7 +57,7 @@ class Conversion {
     sys_.converting = true;
     sys_.currentSource = nullptr;
     command_.InitCommandTable();
-    if (!sys_.StartMainScript()) return false;
+    if (!StartMainScript(sys_)) return false;
     for (;;) {
       int32_t code = reader_.ReadCommand(sys_.currentSource);
       if (code == CmdInvalid || code == cmd::kEnd) {
@@ -112,6 +113,7 @@ class Conversion {
   KCCommand command_;
   KCFuncSet funcs_;
   StatementHandlers handlers_;
+  Dispatcher dispatcher_;
   CommandReader reader_;
 };
 

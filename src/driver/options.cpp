@@ -4,9 +4,9 @@
 #include <cstdint>
 
 #include "driver/file_search.h"
-#include "driver/kc_system.h"
-#include "driver/version.h"
+#include "context/kc_system.h"
 #include "platform/file_system.h"
+#include "platform/version.h"
 #include "source/numbers.h"
 
 namespace kv {

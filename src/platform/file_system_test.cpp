@@ -9,7 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/file_system.h"
-#include "platform/memory_file_system.h"
+#include "platform/lexical_path.h"
+#include "test_support/memory_file_system.h"
 
 namespace kv {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
-#include "platform/memory_file_system.h"
+#include "platform/lexical_path.h"
 #include "platform/signals.h"
 
 namespace kv {

@@ -13,8 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "driver/diagnostics.h"
-#include "source/pell_file.h"
+#include "context/diagnostics.h"
+#include "context/pell_file.h"
 
 namespace kv {
 
@@ -46,16 +46,6 @@ class KCSystem {
   KCSystem(const KCSystem&) = delete;
   KCSystem& operator=(const KCSystem&) = delete;
 
-  // Registers a script found by the file search: resolves and loads it and
-  // gives it an empty temporary object.
-  bool AddScript(const std::string& path);
-  // Makes main.txt of the engine directory the current script.
-  bool StartMainScript();
-  // Makes the next unconverted script (ascending byte order of paths) current;
-  // false when none is left.
-  bool NextScript();
-  // The current object's write position.
-  bool GetObjectPos(uint32_t* position);
   void AddLabel(const std::string& name) { RecordDefinition(name, &LabelDefinitions); }
   void AddFunction(const std::string& name) { RecordDefinition(name, &FunctionDefinitions); }
   void RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list);
@@ -93,9 +83,10 @@ class KCSystem {
   std::vector<NameUse> NameUses;
   // Absolute script path -> temporary object, in ascending byte order.
   std::map<std::string, std::unique_ptr<KCFile>> Objects;
+  // NextScript resumes its scan of Objects here.
+  std::string nextScriptScan;
 
  private:
-  std::string next_scan_;  // NextScript resumes its scan of Objects here
   // Per definition list: script -> name -> index of its record. A script's
   // definitions are recorded while it is current, so the names looked up
   // one after another stay in one small table.

@@ -1,8 +1,10 @@
-#include "platform/memory_file_system.h"
+#include "test_support/memory_file_system.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/lexical_path.h"
 
 namespace kv {
 namespace {

@@ -1,11 +1,11 @@
-#include "driver/diagnostics.h"
+#include "context/diagnostics.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/console.h"
-#include "source/pell_file.h"
+#include "context/pell_file.h"
 
 namespace kv {
 namespace {

@@ -1,0 +1,38 @@
+#include "context/kc_system.h"
+
+#include "platform/clock.h"
+
+namespace kv {
+KCSystem::KCSystem(FileSystem& file_system, MessageSink& sink, ConsoleEncoding encoding)
+    : fs(file_system), log(sink, encoding), seedClock(ScrambleSeedTime) {
+  log.set_current_source(&currentSource);
+}
+
+KCSystem::~KCSystem() = default;
+
+void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list) {
+  static const std::string kNoScript;
+  const std::string& script = currentSource ? currentSource->path : kNoScript;
+  NameIndex& names = definition_index_[list][script];
+  auto [it, inserted] = names.try_emplace(name, list->size());
+  if (!inserted) {
+    RecordNameUse(list == &LabelDefinitions ? NameUse::kSecondLabel : NameUse::kSecondFunction, name);
+    DefinitionRecord& record = (*list)[it->second];
+    if (itemPosition < record.position) record.position = itemPosition;
+    return;
+  }
+  list->push_back({name, script, itemPosition});
+}
+
+void KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name) {
+  if (!checkOnly || currentSource == nullptr) return;
+  NameUses.push_back({kind, name, currentSource->path, currentSource->line});
+}
+
+void KCSystem::ClearDefinitions() {
+  LabelDefinitions.clear();
+  FunctionDefinitions.clear();
+  definition_index_.clear();
+}
+
+}  // namespace kv
