@@ -4,7 +4,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 
 namespace kv {
 namespace {

@@ -239,7 +239,7 @@ uint8_t StatementReader::Read() {
       Sync();
       // A statement that the end of the source cuts off is dropped; its
       // author is told, since nothing else would show it is missing.
-      if (start_line != 0) sys_.log.WarningAt(source_.path, start_line, kLastStatementDropped);
+      if (start_line != 0) log_.WarningAt(source_.path, start_line, kLastStatementDropped);
       return StatementEnd;
     }
     if (start_line == 0) start_line = source_.line + line_feeds_;
