@@ -13,7 +13,11 @@ KCSystem::~KCSystem() = default;
 void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list) {
   static const std::string kNoScript;
   const std::string& script = currentSource ? currentSource->path : kNoScript;
-  NameIndex& names = definition_index_[list][script];
+  if (script != indexed_script_) {
+    definition_index_.clear();
+    indexed_script_ = script;
+  }
+  NameIndex& names = definition_index_[list];
   auto [it, inserted] = names.try_emplace(name, list->size());
   if (!inserted) {
     RecordNameUse(list == &LabelDefinitions ? NameUse::kSecondLabel : NameUse::kSecondFunction, name);
@@ -33,6 +37,7 @@ void KCSystem::ClearDefinitions() {
   LabelDefinitions.clear();
   FunctionDefinitions.clear();
   definition_index_.clear();
+  indexed_script_.clear();
 }
 
 }  // namespace kv

@@ -78,6 +78,10 @@ class KCSystem {
   bool checkOnly = false;
 
   std::map<std::string, std::unique_ptr<KCFile>> LoadedSources;
+  // The storage of the one source text held at a time: a registered script
+  // is checked when it is found and read again when it is converted, so the
+  // texts of a large game are never all in memory together.
+  std::string sourceText;
   std::vector<std::string> ImageFiles, AudioFiles, MovieFiles;
   std::vector<DefinitionRecord> LabelDefinitions, FunctionDefinitions;
   std::vector<NameUse> NameUses;
@@ -87,11 +91,13 @@ class KCSystem {
   std::string nextScriptScan;
 
  private:
-  // Per definition list: script -> name -> index of its record. A script's
-  // definitions are recorded while it is current, so the names looked up
-  // one after another stay in one small table.
+  // Per definition list: name -> index of its record, for the script in
+  // indexed_script_. A script is current once, and its definitions are
+  // recorded while it is, so only the current script's names are indexed:
+  // a large game's definitions are never indexed all at once.
   using NameIndex = std::unordered_map<std::string, size_t>;
-  std::map<const void*, std::unordered_map<std::string, NameIndex>> definition_index_;
+  std::string indexed_script_;
+  std::map<const void*, NameIndex> definition_index_;
 };
 
 }  // namespace kv

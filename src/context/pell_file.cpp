@@ -60,20 +60,20 @@ bool PellFile::FileOpen(const std::string& file_path, uint32_t open_mode) {
   lineCount = 1;
 
   if ((mode & ModeRead) && !(mode & ModeTruncate)) {
-    std::string data;
+    // Read straight into the contents, whose storage a reopened file keeps.
     // The position is 32 bits wide: a file that (with its NUL) does not fit
     // cannot be addressed and is refused.
-    bool loaded = fs.ReadFile(path, &data, &error);
-    if (loaded && data.size() >= std::numeric_limits<uint32_t>::max()) {
+    bool loaded = fs.ReadFile(path, &contents, &error);
+    if (loaded && contents.size() >= std::numeric_limits<uint32_t>::max()) {
       error = std::strerror(EFBIG);
       loaded = false;
     }
     if (!loaded) {
+      contents.clear();
       path.clear();
       mode = 0;
       return false;
     }
-    contents = std::move(data);
     if (!(mode & ModeBinary)) {
       // Text mode: a CR LF pair becomes LF, and the byte 0x1A ends the text.
       // The text only shrinks, so it is compacted in place.
@@ -112,8 +112,7 @@ bool PellFile::FileOpen(const std::string& file_path, uint32_t open_mode) {
 void PellFile::Reset() {
   if (!isOpen) return;
   path.clear();
-  contents.clear();
-  contents.shrink_to_fit();
+  contents.clear();  // the storage stays for the next open
   mode = 0;
   isOpen = false;
   modified = false;

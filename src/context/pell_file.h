@@ -43,6 +43,7 @@ class PellFile {
   PellFile& operator=(const PellFile&) = delete;
 
   bool FileOpen(const std::string& path, uint32_t mode);
+  // Closes the file without writing it; the contents' storage is kept.
   void Reset();
   bool FileSeek(int64_t offset, int origin);
 

@@ -100,11 +100,10 @@ int32_t CommandReader::FinishScript(bool abandoned) {
   compiler_.CloseOpenBlocks();
   if (ended != nullptr) {
     finished_sources_.insert(ended);
-    // An ended source is never read again: its text goes now, so the objects
-    // still to be compiled reuse its memory. The file itself (its path names
+    // An ended source is never read again: its text goes now, and the next
+    // source is read into the same storage. The file itself (its path names
     // it in messages) is released with the others at the finish stage.
-    std::string().swap(ended->contents);
-    ended->position = 0;
+    SetSourceAside(sys_, *ended);
   }
 
   // With no script left, conversion is over even when the end command failed

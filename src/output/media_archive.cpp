@@ -23,10 +23,6 @@ constexpr char kTooLarge[] = "GenImgAdoObject(7) アーカイブが 2147483647 �
 constexpr uint64_t kCountFields = 8;
 constexpr uint64_t kEntryFields = 12;
 
-// Media bytes are read in blocks of this size; the buffers are the only
-// memory that grows with the work, and they do not grow with the media.
-constexpr size_t kBlockSize = size_t{1} << 20;
-
 void AppendFixed32(std::string* out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>(value >> shift));
 }
@@ -37,19 +33,23 @@ enum class CopyResult { kDone, kReadFailed, kWriteFailed };
 // must still have the size its entry was written with. A read that the system
 // refuses leaves its reason in *err (a file whose size changed leaves it empty).
 CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
-                         std::vector<char>* buffer, ObjectWriter* out, std::string* err) {
+                         ObjectWriter* out, std::string* err) {
   std::unique_ptr<InputFile> in = fs.OpenInput(path, err);
   if (!in || in->Size() != size) return CopyResult::kReadFailed;
   uint64_t copied = 0;
-  for (;;) {
+  while (copied < size) {
     size_t got = 0;
-    if (!in->Read(buffer->data(), buffer->size(), &got, err)) return CopyResult::kReadFailed;
-    if (got == 0) break;
-    if (got > size - copied) return CopyResult::kReadFailed;
+    bool read_failed = false;
+    if (!out->WriteFrom(*in, size - copied, &got, &read_failed, err)) {
+      return read_failed ? CopyResult::kReadFailed : CopyResult::kWriteFailed;
+    }
+    if (got == 0) return CopyResult::kReadFailed;  // shorter than it was
     copied += got;
-    if (!out->Write(buffer->data(), got)) return CopyResult::kWriteFailed;
   }
-  if (copied != size) return CopyResult::kReadFailed;
+  // A file that has grown since its size was taken no longer fits its entry.
+  char probe;
+  size_t more = 0;
+  if (!in->Read(&probe, 1, &more, err) || more != 0) return CopyResult::kReadFailed;
   const char zero = 0;
   return out->Write(&zero, 1) ? CopyResult::kDone : CopyResult::kWriteFailed;
 }
@@ -113,10 +113,9 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   }
   bool written = out.Write(header);
   std::string().swap(header);
-  std::vector<char> buffer(kBlockSize);
   for (size_t i = 0; written && i < files.size(); ++i) {
     err.clear();
-    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &buffer, &out, &err)) {
+    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &out, &err)) {
       case CopyResult::kDone:
         break;
       case CopyResult::kReadFailed:

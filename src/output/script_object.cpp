@@ -22,14 +22,38 @@ constexpr uint64_t kScriptEntryFields = 12;
 // Per definition entry: nameLength, scriptLength, position.
 constexpr uint64_t kDefinitionEntryFields = 12;
 
-void AppendFixed32(std::string* out, uint64_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>(value >> shift));
-}
+// The header goes to the writer in pieces of about this size: a game's
+// labels and functions can make it megabytes long.
+constexpr size_t kHeaderPiece = 64 * 1024;
 
-void AppendText(std::string* out, const std::string& text) {
-  AppendFixed32(out, text.size());
-  out->append(text);
-}
+// Collects header fields and hands them to the writer piece by piece.
+class HeaderWriter {
+ public:
+  explicit HeaderWriter(ObjectWriter* out) : out_(out) { piece_.reserve(kHeaderPiece + 4096); }
+
+  void Fixed32(uint64_t value) {
+    for (int shift = 0; shift < 32; shift += 8) piece_.push_back(static_cast<char>(value >> shift));
+  }
+  void Bytes(std::string_view bytes) {
+    piece_.append(bytes);
+    if (piece_.size() >= kHeaderPiece) Flush();
+  }
+  void Text(const std::string& text) {
+    Fixed32(text.size());
+    Bytes(text);
+  }
+  // False when a piece could not be written.
+  bool Flush() {
+    ok_ = ok_ && out_->Write(piece_);
+    piece_.clear();
+    return ok_;
+  }
+
+ private:
+  ObjectWriter* out_;
+  std::string piece_;
+  bool ok_ = true;
+};
 
 uint64_t HeaderSize(const KCSystem& sys) {
   uint64_t size = kFixedHeaderSize + sys.engineDirectory.size();
@@ -42,12 +66,12 @@ uint64_t HeaderSize(const KCSystem& sys) {
   return size;
 }
 
-void AppendDefinitions(std::string* out, const std::vector<DefinitionRecord>& list) {
-  AppendFixed32(out, list.size());
+void WriteDefinitions(HeaderWriter* header, const std::vector<DefinitionRecord>& list) {
+  header->Fixed32(list.size());
   for (const DefinitionRecord& d : list) {
-    AppendText(out, d.name);
-    AppendText(out, d.script);
-    AppendFixed32(out, d.position);
+    header->Text(d.name);
+    header->Text(d.script);
+    header->Fixed32(d.position);
   }
 }
 
@@ -64,24 +88,9 @@ bool GenScrObject(KCSystem& sys) {
     return false;
   }
 
-  std::string header;
-  header.reserve(header_size);
-  header.append(kMark);
-  AppendFixed32(&header, header_size);
-  AppendFixed32(&header, sys.Objects.size());
-  uint64_t code_offset = header_size;
-  for (const auto& [path, object] : sys.Objects) {
-    AppendText(&header, path);
-    AppendFixed32(&header, code_offset);
-    AppendFixed32(&header, object->contents.size());
-    code_offset += object->contents.size();
-  }
-  AppendDefinitions(&header, sys.LabelDefinitions);
-  AppendDefinitions(&header, sys.FunctionDefinitions);
-  AppendText(&header, sys.engineDirectory);
   if (sys.checkOnly) {
-    // Everything up to the write has been done and checked; the run reports
-    // as if the object had been written.
+    // Everything a write needs has been checked; the run reports as if the
+    // object had been written.
     sys.scriptObjectWritten = true;
     return true;
   }
@@ -89,7 +98,24 @@ bool GenScrObject(KCSystem& sys) {
   // The header, then the code of every script in the order of the entries;
   // each temporary object is released as soon as its code is written.
   ObjectWriter out(image_size, MakeScrambleKey(sys.ScrambleSeed()));
-  bool written = out.Open(sys.fs, sys.scriptObjectName) && out.Write(header);
+  bool written = out.Open(sys.fs, sys.scriptObjectName);
+  if (written) {
+    HeaderWriter header(&out);
+    header.Bytes(kMark);
+    header.Fixed32(header_size);
+    header.Fixed32(sys.Objects.size());
+    uint64_t code_offset = header_size;
+    for (const auto& [path, object] : sys.Objects) {
+      header.Text(path);
+      header.Fixed32(code_offset);
+      header.Fixed32(object->contents.size());
+      code_offset += object->contents.size();
+    }
+    WriteDefinitions(&header, sys.LabelDefinitions);
+    WriteDefinitions(&header, sys.FunctionDefinitions);
+    header.Text(sys.engineDirectory);
+    written = header.Flush();
+  }
   for (auto it = sys.Objects.begin(); written && it != sys.Objects.end();) {
     KCFile& object = *it->second;
     written = out.Write(object.contents);

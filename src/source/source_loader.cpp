@@ -25,12 +25,29 @@ constexpr char kMainScriptName[] = "main.txt";
 constexpr char kObjectSuffix[] = "*";
 constexpr uint32_t kObjectMode = ModeRead | ModeWrite | ModeTruncate | ModeBinary;
 
-// Makes the registered script `it` current, loading its source if needed.
+// Reads `full_path` into `file`, in the shared source storage, and removes
+// its comments.
+bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path) {
+  file.contents.swap(sys.sourceText);
+  if (!file.FileOpen(full_path, ModeRead)) {
+    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
+    sys.log.Message(kMsgCannotRead, {LogArg::Path(full_path), LogArg::Path(file.error)});
+    return false;
+  }
+  return RemoveComments(sys.log, file);
+}
+
+// Makes the registered script `it` current, reading its source again if it
+// has been set aside.
 bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::iterator it) {
   KCFile* source = nullptr;
   auto loaded = sys.LoadedSources.find(it->first);
   if (loaded != sys.LoadedSources.end()) {
     source = loaded->second.get();
+    // A loaded text holds at least its NUL: an empty one was set aside.
+    if (source->contents.empty() && !ReadSource(sys, *source, std::string(it->first))) {
+      return false;
+    }
   } else {
     source = LoadSource(sys, it->first);
   }
@@ -61,7 +78,11 @@ bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute) 
 bool AddScript(KCSystem& sys, const std::string& path) {
   std::string absolute;
   if (!ResolvePath(sys, path, &absolute)) return false;
-  if (LoadSource(sys, absolute) == nullptr) return false;
+  KCFile* source = LoadSource(sys, absolute);
+  if (source == nullptr) return false;
+  // Checked now, so its errors stand where the search finds it; its text is
+  // read again when it is converted.
+  SetSourceAside(sys, *source);
   if (sys.Objects.count(absolute)) return true;
   auto object = std::make_unique<KCFile>(sys.fs);
   std::string object_name = absolute + kObjectSuffix;
@@ -110,12 +131,10 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name) {
   }
 
   auto file = std::make_unique<KCFile>(sys.fs);
-  if (!file->FileOpen(full_path, ModeRead)) {
-    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
-    sys.log.Message(kMsgCannotRead, {LogArg::Path(full_path), LogArg::Path(file->error)});
+  if (!ReadSource(sys, *file, full_path)) {
+    SetSourceAside(sys, *file);
     return nullptr;
   }
-  if (!RemoveComments(sys.log, *file)) return nullptr;
 
   KCFile* source = file.get();
   sys.LoadedSources.emplace(full_path, std::move(file));
@@ -185,6 +204,12 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
   file.position = 0;
   file.line = 1;
   return true;
+}
+
+void SetSourceAside(KCSystem& sys, KCFile& source) {
+  source.contents.clear();
+  source.contents.swap(sys.sourceText);
+  source.position = 0;
 }
 
 void ReleaseSources(KCSystem& sys) {

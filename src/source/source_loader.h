@@ -28,6 +28,9 @@ bool NextScript(KCSystem& sys);
 KCFile* LoadSource(KCSystem& sys, const std::string& name);
 // Removes "//" and "/* */" comments in place, keeping every line feed.
 bool RemoveComments(Diagnostics& log, KCFile& file);
+// Gives the text of a loaded source back to the shared storage; the source
+// keeps its path, and is read again when it becomes current.
+void SetSourceAside(KCSystem& sys, KCFile& source);
 void ReleaseSources(KCSystem& sys);
 
 }  // namespace kv
