@@ -206,8 +206,9 @@ TEST_F(MediaArchiveTest, FileChangedOrLostAfterItsSizeWasTaken) {
       Progress({"/game/a.ogg", "/game/b.ogg"}) +
       "内部エラー : GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
   // Only a failure of the system has a reason to name.
-  const std::string reasons[] = {"", "", "\"/game/b.ogg\" を読み込めませんでした: No such file or directory\n",
-                                 "\"/game/b.ogg\" を読み込めませんでした: Permission denied\n"};
+  const std::string cannot_read = "\"/game/b.ogg\" を読み込めませんでした: ";
+  const std::string reasons[] = {"", "", cannot_read + "No such file or directory\n",
+                                 cannot_read + "Permission denied\n"};
   const std::vector<std::function<void()>> changes = {
       [&] { fs.AddFile("/game/b.ogg", "bb"); },      // shrank
       [&] { fs.AddFile("/game/b.ogg", "bbbb"); },    // grew

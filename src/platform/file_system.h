@@ -17,7 +17,7 @@ struct DirectoryEntry {
 };
 
 // Every operation that can fail returns false (or null) and stores the
-// system's reason, as the system words it, in `*err`.
+// system's reason, as the system words it, in `*err` (when `err` is not null).
 
 // A file opened for reading in pieces (media files are streamed, not loaded).
 class InputFile {
