@@ -7,13 +7,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "output/scramble.h"
+#include "platform/coding.h"
+#include "test_support/scramble_reference.h"
 
 namespace {
 
@@ -47,13 +51,13 @@ class GameDirectory {
     return stat((root_ + "/" + name).c_str(), &st) == 0;
   }
 
-  // Runs the converter in the game directory; returns its exit status and
-  // stores what it printed.
-  int Run(const std::string& args, std::string* console, const std::string& locale = "C.UTF-8",
-          const std::string& env = "SOURCE_DATE_EPOCH=1700000000") {
+  // Runs a program in the game directory; returns its exit status and stores
+  // what it printed on standard output.
+  int RunProgram(const std::string& program, const std::string& args, std::string* console,
+                 const std::string& locale = "C.UTF-8", const std::string& env = "") {
     std::string out = "/tmp/kv-e2e-console-" + std::to_string(getpid());
     std::string command = "cd '" + root_ + "' && env LC_ALL=" + locale + " " + env + " '" +
-                          KV_CONVERTER_PATH + "' " + args + " < /dev/null > '" + out + "'";
+                          program + "' " + args + " < /dev/null > '" + out + "'";
     int status = std::system(command.c_str());
     std::ifstream in(out, std::ios::binary);
     std::stringstream s;
@@ -63,7 +67,33 @@ class GameDirectory {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
+  // Runs the converter; every object file it writes must pass kvdump --check.
+  int Run(const std::string& args, std::string* console, const std::string& locale = "C.UTF-8",
+          const std::string& env = "SOURCE_DATE_EPOCH=1700000000") {
+    const std::map<std::string, std::string> before = Objects();
+    const int status = RunProgram(KV_CONVERTER_PATH, args, console, locale, env);
+    for (const auto& [name, contents] : Objects()) {
+      auto old = before.find(name);
+      if (old != before.end() && old->second == contents) continue;
+      std::string report;
+      EXPECT_EQ(0, RunProgram(KV_KVDUMP_PATH, "--check '" + name + "'", &report))
+          << name << " written by KVConverter " << args;
+    }
+    return status;
+  }
+
  private:
+  // The object files in the game directory, by name.
+  std::map<std::string, std::string> Objects() const {
+    std::map<std::string, std::string> objects;
+    for (const auto& entry : std::filesystem::directory_iterator(root_)) {
+      if (entry.path().extension() == ".kvo" && entry.is_regular_file()) {
+        objects[entry.path().filename()] = Read(entry.path().filename());
+      }
+    }
+    return objects;
+  }
+
   std::string root_;
 };
 
@@ -242,6 +272,47 @@ TEST(EndToEnd, AnUnreadableDirectoryCountsAsEmpty) {
   std::string console;
   EXPECT_EQ(0, game.Run("", &console));
   EXPECT_FALSE(game.Exists("image.kvo"));
+}
+
+TEST(EndToEnd, KvdumpExtractsAnArchiveAndNeverWritesOutsideItsDirectory) {
+  GameDirectory game;
+  game.Write("a.png", "first");
+  game.Write("sub/b.png", "second");
+  std::string console;
+  ASSERT_EQ(0, game.Run("-s -a -m", &console));
+  ASSERT_EQ(0, game.RunProgram(KV_KVDUMP_PATH, "-x out image.kvo", &console));
+  EXPECT_EQ("first", game.Read("out" + game.root() + "/a.png"));
+  EXPECT_EQ("second", game.Read("out" + game.root() + "/sub/b.png"));
+  EXPECT_EQ(1, game.RunProgram(KV_KVDUMP_PATH, "-x out image.kvo", &console))
+      << "existing files are kept";
+  game.Write("a.png", "changed");
+  ASSERT_EQ(0, game.Run("-s -a -m", &console));
+  ASSERT_EQ(0, game.RunProgram(KV_KVDUMP_PATH, "--extract out --force image.kvo", &console));
+  EXPECT_EQ("changed", game.Read("out" + game.root() + "/a.png"));
+
+  // A hostile archive: a name that climbs out, and a link planted inside the
+  // directory that leads out of it.
+  const std::string names[] = {"/../../escaped", "/link/escaped"};
+  uint32_t header = 11;
+  for (const std::string& n : names) header += 12 + static_cast<uint32_t>(n.size());
+  std::string image = "KVI";
+  kv::PutFixed32(&image, header);
+  kv::PutFixed32(&image, 2);
+  for (uint32_t i = 0; i < 2; ++i) {
+    kv::PutFixed32(&image, static_cast<uint32_t>(names[i].size()));
+    image += names[i];
+    kv::PutFixed32(&image, header + 2 * i);
+    kv::PutFixed32(&image, 2);
+  }
+  image += std::string("x\0y\0", 4);
+  game.Write("evil.kvo", kv::ScrambleBytes(image, {5, 5}));
+  ASSERT_EQ(0, mkdir((game.root() + "/outside").c_str(), 0777));
+  ASSERT_EQ(0, mkdir((game.root() + "/jail").c_str(), 0777));
+  ASSERT_EQ(0, symlink((game.root() + "/outside").c_str(), (game.root() + "/jail/link").c_str()));
+  EXPECT_EQ(1, game.RunProgram(KV_KVDUMP_PATH, "-x jail --force evil.kvo", &console));
+  EXPECT_FALSE(game.Exists("outside/escaped"));
+  EXPECT_FALSE(game.Exists("escaped"));
+  EXPECT_FALSE(game.Exists("../escaped"));
 }
 
 }  // namespace

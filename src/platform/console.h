@@ -22,6 +22,8 @@ bool Cp932ConversionAvailable();
 // Writes bytes to standard output unchanged.
 void WriteStdout(std::string_view bytes);
 void FlushStdout();
+// Writes bytes to standard error unchanged.
+void WriteStderr(std::string_view bytes);
 
 // True when standard input is a terminal.
 bool StdinIsTerminal();
