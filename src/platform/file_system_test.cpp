@@ -72,15 +72,15 @@ TEST(PosixFileSystem, OutputReplacesTheTargetOnlyOnCommit) {
   TempDirectory dir;
   FileSystem& fs = RealFileSystem();
   std::string target = dir.path() + "/out.kvo";
-  ASSERT_TRUE(WriteWholeFile(fs, target, "old"));
+  ASSERT_TRUE(WriteWholeFile(fs, target, "old", nullptr));
   {
-    std::unique_ptr<OutputFile> out = fs.CreateOutput(target);
+    std::unique_ptr<OutputFile> out = fs.CreateOutput(target, nullptr);
     ASSERT_TRUE(out);
-    ASSERT_TRUE(out->Write("new but abandoned", 17));
+    ASSERT_TRUE(out->Write("new but abandoned", 17, nullptr));
   }
   EXPECT_EQ("old", Slurp(target));
   EXPECT_EQ(1u, CountEntries(dir.path())) << "the temporary file must be removed";
-  ASSERT_TRUE(WriteWholeFile(fs, target, std::string("a\0b", 3)));
+  ASSERT_TRUE(WriteWholeFile(fs, target, std::string("a\0b", 3), nullptr));
   EXPECT_EQ(std::string("a\0b", 3), Slurp(target));
   struct stat st;
   ASSERT_EQ(0, stat(target.c_str(), &st));
@@ -88,14 +88,37 @@ TEST(PosixFileSystem, OutputReplacesTheTargetOnlyOnCommit) {
       << "outputs get ordinary permissions";
 }
 
+TEST(PosixFileSystem, ReplacedOutputsKeepTheirModeAndReadOnlyOnesStay) {
+  TempDirectory dir;
+  FileSystem& fs = RealFileSystem();
+  std::string target = dir.path() + "/out.kvo";
+  ASSERT_TRUE(WriteWholeFile(fs, target, "old", nullptr));
+  ASSERT_EQ(0, chmod(target.c_str(), 0640));
+  ASSERT_TRUE(WriteWholeFile(fs, target, "new", nullptr));
+  struct stat st;
+  ASSERT_EQ(0, stat(target.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  // Refused by its mode bits, so even a user whom permissions do not bind
+  // (root) leaves it alone.
+  ASSERT_EQ(0, chmod(target.c_str(), 0444));
+  std::string err;
+  EXPECT_FALSE(WriteWholeFile(fs, target, "newer", &err));
+  EXPECT_EQ("Permission denied", err);
+  EXPECT_EQ("new", Slurp(target));
+  EXPECT_EQ(1u, CountEntries(dir.path()));
+}
+
 TEST(PosixFileSystem, OutputThatCannotBeCreatedOrRenamedLeavesNothing) {
   TempDirectory dir;
   FileSystem& fs = RealFileSystem();
-  EXPECT_FALSE(fs.CreateOutput(dir.path() + "/missing/out.kvo"));
+  std::string err;
+  EXPECT_FALSE(fs.CreateOutput(dir.path() + "/missing/out.kvo", &err));
+  EXPECT_EQ("No such file or directory", err);
   std::string taken = dir.path() + "/taken";
   ASSERT_EQ(0, mkdir((taken).c_str(), 0755));
   ASSERT_EQ(0, mkdir((taken + "/inside").c_str(), 0755));
-  EXPECT_FALSE(WriteWholeFile(fs, taken, "x"));
+  EXPECT_FALSE(WriteWholeFile(fs, taken, "x", &err));
+  EXPECT_EQ("Is a directory", err);
   EXPECT_EQ(1u, CountEntries(dir.path()));
 }
 

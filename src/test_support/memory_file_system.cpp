@@ -1,6 +1,7 @@
 #include "test_support/memory_file_system.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -8,6 +9,16 @@
 
 namespace kv {
 namespace {
+
+std::unique_ptr<OutputFile> NoOutput(int error_number, std::string* err) {
+  if (err != nullptr) *err = std::strerror(error_number);
+  return nullptr;
+}
+
+bool Fail(int error_number, std::string* err) {
+  if (err != nullptr) *err = std::strerror(error_number);
+  return false;
+}
 
 std::string Parent(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -25,10 +36,10 @@ class MemoryInputFile : public InputFile {
   MemoryInputFile(std::string data, uint64_t size, uint64_t read_limit)
       : data_(std::move(data)), size_(size), read_limit_(read_limit) {}
   uint64_t Size() const override { return size_; }
-  bool Read(char* buffer, size_t n, size_t* got) override {
+  bool Read(char* buffer, size_t n, size_t* got, std::string* err) override {
     size_t left = data_.size() - offset_;
     *got = std::min(n, left);
-    if (offset_ + *got > read_limit_) return false;
+    if (offset_ + *got > read_limit_) return Fail(EIO, err);
     std::memcpy(buffer, data_.data() + offset_, *got);
     offset_ += *got;
     return true;
@@ -46,7 +57,7 @@ class HugeInputFile : public InputFile {
  public:
   explicit HugeInputFile(uint64_t size) : size_(size) {}
   uint64_t Size() const override { return size_; }
-  bool Read(char* buffer, size_t n, size_t* got) override {
+  bool Read(char* buffer, size_t n, size_t* got, std::string*) override {
     *got = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset_));
     std::memset(buffer, 0, *got);
     offset_ += *got;
@@ -68,18 +79,18 @@ class MemoryOutputFile : public OutputFile {
   ~MemoryOutputFile() override {
     if (!done_) --fs_.open_outputs;
   }
-  bool Write(const char* data, size_t n) override {
-    if (fs_.fail_on_write.count(target_)) return false;
+  bool Write(const char* data, size_t n, std::string* err) override {
+    if (fs_.fail_on_write.count(target_)) return Fail(ENOSPC, err);
     if (fs_.write_budget >= 0) {
-      if (n > static_cast<uint64_t>(fs_.write_budget)) return false;
+      if (n > static_cast<uint64_t>(fs_.write_budget)) return Fail(ENOSPC, err);
       fs_.write_budget -= static_cast<int64_t>(n);
     }
     data_.append(data, n);
     return true;
   }
-  bool Commit() override {
-    if (fs_.directories_.count(target_)) return false;  // cannot replace a directory
-    if (fs_.fail_on_commit.count(target_)) return false;
+  bool Commit(std::string* err) override {
+    if (fs_.directories_.count(target_)) return Fail(EISDIR, err);
+    if (fs_.fail_on_commit.count(target_)) return Fail(EXDEV, err);
     done_ = true;
     --fs_.open_outputs;
     fs_.AddFile(target_, std::move(data_));
@@ -157,22 +168,29 @@ std::string MemoryFileSystem::AbsolutePath(const std::string& path) {
   return LexicalAbsolutePath(cwd_ == "/" ? "" : cwd_, path);
 }
 
-bool MemoryFileSystem::ReadFile(const std::string& path, std::string* contents) {
+bool MemoryFileSystem::ReadFile(const std::string& path, std::string* contents,
+                                std::string* err) {
   std::string abs = AbsolutePath(path);
   if (before_read) before_read(abs);
   auto it = files_.find(abs);
-  if (it == files_.end() || unreadable.count(abs) || huge_files_.count(abs)) return false;
+  if (it == files_.end()) return Fail(ENOENT, err);
+  if (unreadable.count(abs)) return Fail(EACCES, err);
+  if (huge_files_.count(abs)) return Fail(EFBIG, err);
   auto limit = read_limit.find(abs);
-  if (limit != read_limit.end() && it->second.size() > limit->second) return false;
+  if (limit != read_limit.end() && it->second.size() > limit->second) return Fail(EIO, err);
   *contents = it->second;
   return true;
 }
 
-std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path) {
+std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path,
+                                                       std::string* err) {
   std::string abs = AbsolutePath(path);
   if (before_read) before_read(abs);
   auto it = files_.find(abs);
-  if (it == files_.end() || unreadable.count(abs)) return nullptr;
+  if (it == files_.end() || unreadable.count(abs)) {
+    Fail(it == files_.end() ? ENOENT : EACCES, err);
+    return nullptr;
+  }
   auto huge = huge_files_.find(abs);
   if (huge != huge_files_.end()) return std::make_unique<HugeInputFile>(huge->second);
   auto limit = read_limit.find(abs);
@@ -180,9 +198,11 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path) 
       it->second, it->second.size(), limit == read_limit.end() ? UINT64_MAX : limit->second);
 }
 
-std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path) {
+std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path,
+                                                           std::string* err) {
   std::string abs = AbsolutePath(path);
-  if (unwritable.count(abs) || !directories_.count(Parent(abs))) return nullptr;
+  if (!directories_.count(Parent(abs))) return NoOutput(ENOENT, err);
+  if (unwritable.count(abs)) return NoOutput(EACCES, err);
   return std::make_unique<MemoryOutputFile>(*this, abs);
 }
 

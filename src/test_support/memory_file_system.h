@@ -28,17 +28,19 @@ class MemoryFileSystem : public FileSystem {
   // size limits without allocating the bytes.
   void AddHugeFile(const std::string& path, uint64_t size);
 
-  // Failure switches.
-  std::set<std::string> unreadable;     // ReadFile / OpenInput fail
-  std::set<std::string> unwritable;     // CreateOutput fails
+  // Failure switches, with the reasons a POSIX system gives.
+  std::set<std::string> unreadable;     // ReadFile / OpenInput fail: Permission denied
+  std::set<std::string> unwritable;     // CreateOutput fails: Permission denied
   std::set<std::string> unlistable;     // ListDirectory fails
-  std::set<std::string> fail_on_write;  // OutputFile::Write fails
-  std::set<std::string> fail_on_commit; // OutputFile::Commit (the rename) fails
+  std::set<std::string> fail_on_write;  // OutputFile::Write fails: No space left on device
+  std::set<std::string> fail_on_commit; // OutputFile::Commit (the rename) fails: Invalid cross-device link
   // Bytes that all outputs together may still write (a disk that fills up);
-  // a Write that does not fit fails. Negative: no limit.
+  // a Write that does not fit fails: No space left on device. Negative: no
+  // limit.
   int64_t write_budget = -1;
   // Path -> bytes that can be read before reading it fails: ReadFile fails
-  // for a longer file, an InputFile's Read fails once it would pass them.
+  // for a longer file, an InputFile's Read fails once it would pass them
+  // (Input/output error).
   std::map<std::string, uint64_t> read_limit;
   // Called with the absolute path before every ReadFile and OpenInput, and
   // with the listed directory after every successful ListDirectory, so a
@@ -53,9 +55,9 @@ class MemoryFileSystem : public FileSystem {
   bool DirectoryKey(const std::string& directory, std::string* key) override;
   bool Exists(const std::string& path) override;
   std::string AbsolutePath(const std::string& path) override;
-  bool ReadFile(const std::string& path, std::string* contents) override;
-  std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
-  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
+  bool ReadFile(const std::string& path, std::string* contents, std::string* err) override;
+  std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override;
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) override;
 
  private:
   friend class MemoryOutputFile;
