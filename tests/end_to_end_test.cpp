@@ -264,13 +264,16 @@ TEST(EndToEnd, InterruptedRunRemovesItsTemporaryFileAndKeepsTheOldOutput) {
   }
 }
 
-TEST(EndToEnd, AnUnreadableDirectoryCountsAsEmpty) {
+TEST(EndToEnd, AnUnreadableDirectoryFailsTheRun) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not restrict root";
   GameDirectory game;
   game.Write("locked/a.png", "x");
   chmod((game.root() + "/locked").c_str(), 0);
   std::string console;
-  EXPECT_EQ(0, game.Run("", &console));
+  EXPECT_EQ(1, game.Run("", &console));
+  EXPECT_NE(console.find("エラー : ディレクトリ \"" + game.root() + "/locked/\" を読み込めませんでした\n"),
+            std::string::npos)
+      << console;
   EXPECT_FALSE(game.Exists("image.kvo"));
 }
 

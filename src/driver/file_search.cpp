@@ -9,6 +9,8 @@
 namespace kv {
 namespace {
 
+constexpr std::string_view kMsgUnlistable = "ディレクトリ \"%s\" を読み込めませんでした\n";
+
 using Registration = bool (*)(KCSystem&, const std::string&);
 
 bool AddMedia(KCSystem& sys, const std::string& path, std::vector<std::string>* list) {
@@ -57,7 +59,13 @@ class Walk {
  private:
   bool SearchEntries(const std::string& directory, uint32_t level) {
     std::vector<DirectoryEntry> entries;
-    if (!sys_.fs.ListDirectory(directory, &entries)) return true;
+    if (!sys_.fs.ListDirectory(directory, &entries)) {
+      // A directory that does not exist holds nothing to convert; one that
+      // exists but cannot be read would leave its files silently out.
+      if (!sys_.fs.Exists(directory)) return true;
+      sys_.log.Error(kMsgUnlistable, {LogArg::Path(directory)});
+      return false;
+    }
     bool unused = false;
     for (const DirectoryEntry& entry : entries) {
       std::string path = directory + entry.name;

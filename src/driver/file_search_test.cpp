@@ -53,14 +53,15 @@ TEST(FileSearch, DepthLimitsTheLevelsBelowTheTop) {
   EXPECT_EQ((std::vector<std::string>{"/game/1/b.png", "/game/a.png"}), f.sys.ImageFiles);
 }
 
-TEST(FileSearch, MissingOrUnlistableDirectoriesCountAsEmpty) {
+TEST(FileSearch, MissingDirectoryCountsAsEmptyUnlistableOneStopsTheSearch) {
   SearchFixture f;
   f.fs.AddFile("/game/locked/a.png", "");
   f.fs.unlistable.insert("/game/locked");
   EXPECT_TRUE(SearchFiles(f.sys, "/nowhere/", 0, -1, &f.found, {{"txt"}, {"png"}, {}, {}}));
-  EXPECT_TRUE(f.Search({{"txt"}, {"png"}, {}, {}}));
-  EXPECT_TRUE(f.sys.ImageFiles.empty());
   EXPECT_EQ("", f.out.text);
+  EXPECT_FALSE(f.Search({{"txt"}, {"png"}, {}, {}}));
+  EXPECT_TRUE(f.sys.ImageFiles.empty());
+  EXPECT_EQ("エラー : ディレクトリ \"/game/locked/\" を読み込めませんでした\n", f.out.text);
 }
 
 TEST(FileSearch, AScriptThatCannotBeLoadedStopsTheSearch) {

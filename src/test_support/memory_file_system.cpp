@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/lexical_path.h"
@@ -32,11 +33,13 @@ std::string StripSlash(std::string path) {
 
 class MemoryInputFile : public InputFile {
  public:
-  MemoryInputFile(std::string data, uint64_t size) : data_(std::move(data)), size_(size) {}
+  MemoryInputFile(std::string data, uint64_t size, uint64_t read_limit)
+      : data_(std::move(data)), size_(size), read_limit_(read_limit) {}
   uint64_t Size() const override { return size_; }
-  bool Read(char* buffer, size_t n, size_t* got, std::string*) override {
+  bool Read(char* buffer, size_t n, size_t* got, std::string* err) override {
     size_t left = data_.size() - offset_;
     *got = std::min(n, left);
+    if (offset_ + *got > read_limit_) return Fail(EIO, err);
     std::memcpy(buffer, data_.data() + offset_, *got);
     offset_ += *got;
     return true;
@@ -45,6 +48,7 @@ class MemoryInputFile : public InputFile {
  private:
   std::string data_;
   uint64_t size_;
+  uint64_t read_limit_;
   size_t offset_ = 0;
 };
 
@@ -77,11 +81,16 @@ class MemoryOutputFile : public OutputFile {
   }
   bool Write(const char* data, size_t n, std::string* err) override {
     if (fs_.fail_on_write.count(target_)) return Fail(ENOSPC, err);
+    if (fs_.write_budget >= 0) {
+      if (n > static_cast<uint64_t>(fs_.write_budget)) return Fail(ENOSPC, err);
+      fs_.write_budget -= static_cast<int64_t>(n);
+    }
     data_.append(data, n);
     return true;
   }
   bool Commit(std::string* err) override {
     if (fs_.directories_.count(target_)) return Fail(EISDIR, err);
+    if (fs_.fail_on_commit.count(target_)) return Fail(EXDEV, err);
     done_ = true;
     --fs_.open_outputs;
     fs_.AddFile(target_, std::move(data_));
@@ -126,16 +135,20 @@ bool MemoryFileSystem::ListDirectory(const std::string& directory,
     std::string rest = path.substr(prefix.size());
     return rest.find('/') == std::string::npos ? rest : "";
   };
-  for (const std::string& d : directories_) {
-    std::string name = child_name(d);
+  // Everything below the directory sorts right after its prefix, so only
+  // that range is visited: listing a large tree stays proportional to it.
+  auto below = [&](const std::string& path) { return path.compare(0, prefix.size(), prefix) == 0; };
+  for (auto it = directories_.lower_bound(prefix); it != directories_.end() && below(*it); ++it) {
+    std::string name = child_name(*it);
     if (!name.empty()) entries->push_back({name, true});
   }
-  for (const auto& [path, contents] : files_) {
-    std::string name = child_name(path);
+  for (auto it = files_.lower_bound(prefix); it != files_.end() && below(it->first); ++it) {
+    std::string name = child_name(it->first);
     if (!name.empty()) entries->push_back({name, false});
   }
   std::sort(entries->begin(), entries->end(),
             [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  if (after_list) after_list(dir);
   return true;
 }
 
@@ -158,10 +171,13 @@ std::string MemoryFileSystem::AbsolutePath(const std::string& path) {
 bool MemoryFileSystem::ReadFile(const std::string& path, std::string* contents,
                                 std::string* err) {
   std::string abs = AbsolutePath(path);
+  if (before_read) before_read(abs);
   auto it = files_.find(abs);
   if (it == files_.end()) return Fail(ENOENT, err);
   if (unreadable.count(abs)) return Fail(EACCES, err);
   if (huge_files_.count(abs)) return Fail(EFBIG, err);
+  auto limit = read_limit.find(abs);
+  if (limit != read_limit.end() && it->second.size() > limit->second) return Fail(EIO, err);
   *contents = it->second;
   return true;
 }
@@ -169,6 +185,7 @@ bool MemoryFileSystem::ReadFile(const std::string& path, std::string* contents,
 std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path,
                                                        std::string* err) {
   std::string abs = AbsolutePath(path);
+  if (before_read) before_read(abs);
   auto it = files_.find(abs);
   if (it == files_.end() || unreadable.count(abs)) {
     Fail(it == files_.end() ? ENOENT : EACCES, err);
@@ -176,7 +193,9 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path,
   }
   auto huge = huge_files_.find(abs);
   if (huge != huge_files_.end()) return std::make_unique<HugeInputFile>(huge->second);
-  return std::make_unique<MemoryInputFile>(it->second, it->second.size());
+  auto limit = read_limit.find(abs);
+  return std::make_unique<MemoryInputFile>(
+      it->second, it->second.size(), limit == read_limit.end() ? UINT64_MAX : limit->second);
 }
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path,

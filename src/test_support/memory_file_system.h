@@ -2,6 +2,8 @@
 // lives in a map, with failures that can be switched on per path.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -20,6 +22,8 @@ class MemoryFileSystem : public FileSystem {
   void RemoveFile(const std::string& path) { files_.erase(path); }
   bool HasFile(const std::string& path) const { return files_.count(path) != 0; }
   const std::string& FileContents(const std::string& path) const { return files_.at(path); }
+  // Every file by absolute path.
+  const std::map<std::string, std::string>& Files() const { return files_; }
   // A file whose reported size is `size` although it holds no data, to test
   // size limits without allocating the bytes.
   void AddHugeFile(const std::string& path, uint64_t size);
@@ -29,6 +33,20 @@ class MemoryFileSystem : public FileSystem {
   std::set<std::string> unwritable;     // CreateOutput fails: Permission denied
   std::set<std::string> unlistable;     // ListDirectory fails
   std::set<std::string> fail_on_write;  // OutputFile::Write fails: No space left on device
+  std::set<std::string> fail_on_commit; // OutputFile::Commit (the rename) fails: Invalid cross-device link
+  // Bytes that all outputs together may still write (a disk that fills up);
+  // a Write that does not fit fails: No space left on device. Negative: no
+  // limit.
+  int64_t write_budget = -1;
+  // Path -> bytes that can be read before reading it fails: ReadFile fails
+  // for a longer file, an InputFile's Read fails once it would pass them
+  // (Input/output error).
+  std::map<std::string, uint64_t> read_limit;
+  // Called with the absolute path before every ReadFile and OpenInput, and
+  // with the listed directory after every successful ListDirectory, so a
+  // test can change the tree between the search and the packing.
+  std::function<void(const std::string&)> before_read;
+  std::function<void(const std::string&)> after_list;
   // Number of temporary outputs not yet committed or discarded.
   int open_outputs = 0;
 

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs one fuzz target of the "fuzz" preset for a bounded time:
+#
+#   fuzz/run.sh TARGET SECONDS [more libFuzzer options]
+#
+# TARGET is convert_fuzzer, tokenizer_fuzzer, options_fuzzer or kvdump_fuzzer. New inputs
+# are kept in build-fuzz/corpus/TARGET, so a later run goes on from there; the
+# seeds (fuzz/corpus, the sample game) are only read. A finding is written to
+# build-fuzz/findings/ and makes the script exit non-zero.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+target=$1
+seconds=$2
+shift 2
+
+build=build-fuzz
+work=$build/corpus/$target
+seeds=$build/seeds/$target
+mkdir -p "$work" "$seeds" "$build/findings"
+rm -f "$seeds"/*
+
+sample=examples/sample_game
+case $target in
+  convert_fuzzer)
+    # One flag byte (bit 0: main phase), then the scripts, split by the mark.
+    for f in fuzz/corpus/scripts/*; do
+      { printf '\001'; cat "$f"; } > "$seeds/main-$(basename "$f")"
+      { printf '\000'; cat "$f"; } > "$seeds/setup-$(basename "$f")"
+    done
+    { printf '\000'; cat "$sample/main.txt"; printf '\n=====\n'; cat "$sample/scenes/chapter1.txt"; } \
+      > "$seeds/sample_game"
+    dict=$build/fuzz/script.dict ;;
+  tokenizer_fuzzer)
+    cp fuzz/corpus/scripts/* "$seeds/"
+    cp "$sample/main.txt" "$seeds/sample_main.txt"
+    cp "$sample/scenes/chapter1.txt" "$seeds/sample_chapter1.txt"
+    dict=$build/fuzz/script.dict ;;
+  options_fuzzer)
+    cp fuzz/corpus/options/* "$seeds/"
+    dict=fuzz/options.dict ;;
+  kvdump_fuzzer)
+    # The objects of the sample game, as stored (flag 0) and unscrambled
+    # (flag 1).
+    game=$build/seed-game
+    rm -rf "$game"
+    cp -r "$sample" "$game"
+    (cd "$game" && SOURCE_DATE_EPOCH=0 "$OLDPWD/$build/KVConverter" < /dev/null > /dev/null)
+    for f in "$game"/*.kvo; do
+      name=$(basename "$f" .kvo)
+      { printf '\000'; cat "$f"; } > "$seeds/stored-$name"
+      "$build/kvdump" --raw "$game/$name.image" "$f"
+      { printf '\001'; cat "$game/$name.image"; } > "$seeds/image-$name"
+    done
+    dict=$build/fuzz/script.dict ;;
+  *)
+    echo "unknown fuzz target: $target" >&2
+    exit 2 ;;
+esac
+
+exec "$build/fuzz/$target" -max_total_time="$seconds" -dict="$dict" -timeout=10 \
+  -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
+  "$@" "$work" "$seeds"

@@ -1,0 +1,137 @@
+// Comment removal and the tokenizer on their own, over fuzzed source text.
+//
+// Comment removal is compared with a plain byte-by-byte remover written from
+// its rules; every statement the tokenizer reads is checked for the shape of
+// its elements, for progress, and for the line the reader reports.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "context/diagnostics.h"
+#include "context/pell_file.h"
+#include "run_checks.h"
+#include "source/source_loader.h"
+#include "source/statement.h"
+#include "source/tokenizer.h"
+
+namespace {
+
+using kv::fuzz::Fail;
+
+// The rules of comment removal, one byte at a time: "//" up to its line feed,
+// "/*" up to the first "*/" keeping the line feeds inside; false when a block
+// comment is not closed.
+bool RemoveCommentsSlowly(const std::string& in, std::string* out) {
+  out->clear();
+  size_t i = 0;
+  while (i < in.size()) {
+    if (in.compare(i, 2, "//") == 0) {
+      while (i < in.size() && in[i] != '\n') ++i;
+      if (i < in.size()) out->push_back(in[i++]);
+    } else if (in.compare(i, 2, "/*") == 0) {
+      i += 2;
+      for (;;) {
+        if (i >= in.size()) return false;
+        if (in.compare(i, 2, "*/") == 0) {
+          i += 2;
+          break;
+        }
+        if (in[i] == '\n') out->push_back('\n');
+        ++i;
+      }
+    } else {
+      out->push_back(in[i++]);
+    }
+  }
+  return true;
+}
+
+bool IsWordStop(char c) {
+  return std::string_view(" \t\v\r\n\f+-*/=#@&|%<>{[()}],:;").find(c) != std::string_view::npos;
+}
+bool IsOperatorByte(char c) {
+  return std::string_view("#%&()*+-/<=>@[]{|}").find(c) != std::string_view::npos;
+}
+
+void CheckElement(const kv::CommandElement& e, const std::string& console) {
+  switch (e.kind) {
+    case kv::ElemOperator:
+      if (e.text.empty() || e.text.size() > 2 || !IsOperatorByte(e.text[0])) {
+        Fail("malformed operator " + e.text, console);
+      }
+      if (e.text.size() == 2 && e.text != "==" && e.text != "<=" && e.text != ">=" &&
+          e.text != "&&" && e.text != "||") {
+        Fail("two operators read as one: " + e.text, console);
+      }
+      break;
+    case kv::ElemWord:
+    case kv::ElemLabel:
+      if (e.text.empty() || e.text.size() > 511) Fail("malformed word", console);
+      for (char c : e.text) {
+        if (IsWordStop(c)) Fail("a word holds a stop byte: " + e.text, console);
+      }
+      break;
+    case kv::ElemString:
+      break;
+    case kv::ElemNumber:
+      if (std::isnan(e.number)) Fail("a number is not a number", console);
+      break;
+    default:
+      Fail("unknown element kind", console);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace kv;
+  const std::string source(reinterpret_cast<const char*>(data), size);
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", source);
+  fuzz::MessageLog log;
+  Diagnostics diagnostics(log, ConsoleEncoding::kUtf8);
+  Statement statement;
+  KCFile file(fs);
+  if (!file.FileOpen("/game/main.txt", ModeRead)) Fail("cannot load", "");
+
+  std::string expected;
+  const bool closed = RemoveCommentsSlowly(file.contents, &expected);
+  if (RemoveComments(diagnostics, file) != closed) {
+    Fail("comment removal disagrees on closing", log.text);
+  }
+  if (!closed) return 0;
+  if (file.contents != expected) Fail("comment removal removed other bytes", log.text);
+  if (file.position != 0 || file.line != 1) Fail("comment removal did not rewind", log.text);
+
+  const KCFile* current = &file;
+  diagnostics.set_current_source(&current);
+  const std::string& text = file.contents;
+  uint32_t counted = 0;
+  int32_t lines = 1;
+  for (;;) {
+    const uint32_t before = file.position;
+    const int32_t errors_before = diagnostics.errorCount;
+    const uint8_t result = ReadStatement(diagnostics, statement, file);
+    if (file.position > text.size()) Fail("position past the end", log.text);
+    if (file.position < counted) Fail("the reader moved back", log.text);
+    for (; counted < file.position; ++counted) lines += text[counted] == '\n';
+    if (file.line != lines) Fail("the line does not match the position", log.text);
+    const int32_t new_errors = diagnostics.errorCount - errors_before;
+    if (result == StatementEnd) {
+      if (new_errors > 1) Fail("more than one error at the end", log.text);
+      break;
+    }
+    if (file.position <= before) Fail("a statement did not move the reader on", log.text);
+    if (result == StatementSyntaxError) {
+      if (new_errors != 1) Fail("a syntax error not reported once", log.text);
+      continue;
+    }
+    if (result != StatementRead || new_errors != 0) Fail("unexpected statement result", log.text);
+    for (uint32_t p = 0; p < statement.size(); ++p) {
+      for (const CommandElement& e : statement[p]) CheckElement(e, log.text);
+    }
+  }
+  return 0;
+}
