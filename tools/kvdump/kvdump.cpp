@@ -88,15 +88,22 @@ class Runner {
     return true;
   }
 
-  bool List(const std::string& file, const Options& options, bool first) {
-    std::string image;
-    if (!Load(file, &image)) return false;
-    ObjectHeader header;
+  // Load, then the header; false after reporting.
+  bool LoadHeader(const std::string& file, std::string* image, ObjectHeader* header) {
+    if (!Load(file, image)) return false;
     Problem problem;
-    if (!ReadHeader(image, &header, &problem)) {
+    if (!ReadHeader(*image, header, &problem)) {
       Report(file, problem);
       return false;
     }
+    return true;
+  }
+
+  bool List(const std::string& file, const Options& options, bool first) {
+    std::string image;
+    ObjectHeader header;
+    if (!LoadHeader(file, &image, &header)) return false;
+    Problem problem;
     TextStyle style{env_.utf8, options.postfix};
     std::string text = first ? "" : "\n";
     text += HeaderListing(file, image, header, style);
@@ -124,13 +131,8 @@ class Runner {
 
   bool Extract(const std::string& file, const Options& options, TreeWriter& writer) {
     std::string image;
-    if (!Load(file, &image)) return false;
     ObjectHeader header;
-    Problem problem;
-    if (!ReadHeader(image, &header, &problem)) {
-      Report(file, problem);
-      return false;
-    }
+    if (!LoadHeader(file, &image, &header)) return false;
     if (header.kind == ObjectKind::kScript) {
       env_.err("kvdump: " + PathText(file) + ": a script object holds no files to extract\n");
       return false;
