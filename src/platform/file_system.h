@@ -42,6 +42,10 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
+  // The separator this file system puts between a directory and a name:
+  // '/' on POSIX, '\\' on Windows.
+  virtual char Separator() const = 0;
+
   // The process's current directory, without a trailing separator.
   virtual std::string CurrentDirectory() = 0;
 
@@ -74,8 +78,9 @@ class FileSystem {
   virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
 };
 
-// The file system of the machine the program runs on.
+// The file system of the machine the program runs on, and its separator.
 FileSystem& RealFileSystem();
+extern const char kNativeSeparator;
 
 // Writes `contents` to `path` through CreateOutput/Write/Commit.
 bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::string& contents);

@@ -1,0 +1,56 @@
+#include <windows.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/file_system.h"
+#include "test_support/temp_directory.h"
+
+namespace kv {
+namespace {
+
+TEST(WindowsFileSystem, PathsCarryTheDriveAndBackslashes) {
+  FileSystem& fs = RealFileSystem();
+  std::string cwd = fs.CurrentDirectory();
+  ASSERT_GE(cwd.size(), 2u);
+  EXPECT_EQ(':', cwd[1]) << cwd;
+  EXPECT_NE('\\', cwd.back());
+  EXPECT_EQ(cwd + "\\b.txt", fs.AbsolutePath("a\\..\\b.txt"));
+  EXPECT_EQ(cwd + "\\data\\x.png", fs.AbsolutePath("data/x.png"));
+  // An absolute path longer than MAX_PATH from a short name: the second,
+  // longer buffer takes it.
+  std::string name(MAX_PATH - 10, 'n');
+  EXPECT_EQ(cwd + "\\" + name, fs.AbsolutePath(name));
+}
+
+TEST(WindowsFileSystem, DirectoryKeysTellDirectoriesApart) {
+  TempDirectory dir;
+  FileSystem& fs = RealFileSystem();
+  std::filesystem::create_directories(dir / "a");
+  std::filesystem::create_directories(dir / "b");
+  std::string a, a_again, b;
+  ASSERT_TRUE(fs.DirectoryKey(dir / "a\\", &a));
+  ASSERT_TRUE(fs.DirectoryKey(dir / "b\\..\\a\\", &a_again));
+  ASSERT_TRUE(fs.DirectoryKey(dir / "b\\", &b));
+  EXPECT_EQ(a, a_again);
+  EXPECT_NE(a, b);
+  EXPECT_FALSE(fs.DirectoryKey(dir / "c\\", &b));
+}
+
+TEST(WindowsFileSystem, ARenameRefusedForAnOpenTargetKeepsTheOldFile) {
+  TempDirectory dir;
+  FileSystem& fs = RealFileSystem();
+  std::string target = dir / "image.kvo";
+  WriteTestFile(target, "old");
+  HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  EXPECT_FALSE(WriteWholeFile(fs, target, "new"));
+  CloseHandle(held);
+  EXPECT_EQ("old", ReadTestFile(target));
+  EXPECT_EQ(1u, CountEntries(dir.path())) << "the temporary file must be removed";
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,54 @@
+// A game tree in a temporary directory and runs of the KVConverter program
+// over it, for the end-to-end tests.
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "output/scramble.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "test_support/temp_directory.h"
+
+namespace kv {
+
+class GameDirectory {
+ public:
+  // The root's absolute path, without a trailing separator.
+  const std::string& root() const { return dir_.path(); }
+  // `name` below the root, with the system's separator.
+  std::string Path(const std::string& name) const { return dir_ / name; }
+
+  void Write(const std::string& name, const std::string& contents) {
+    WriteTestFile(Path(name), contents);
+  }
+  std::string Read(const std::string& name) const { return ReadTestFile(Path(name)); }
+  bool Exists(const std::string& name) const { return RealFileSystem().Exists(Path(name)); }
+
+  // Runs the converter in the game directory with the words of `args`;
+  // returns its exit status and stores what it printed, converted to UTF-8
+  // when `utf8` asks for a UTF-8 console (where only the console's code page
+  // could choose UTF-8, the captured CP932 bytes are converted).
+  int Run(const std::string& args, std::string* console, bool utf8 = true,
+          const std::string& env = "SOURCE_DATE_EPOCH=1700000000") {
+    std::vector<std::string> words;
+    std::istringstream in(args);
+    for (std::string word; in >> word;) words.push_back(word);
+    ProgramRun run = RunProgram(ExecutableDirectory() + KV_CONVERTER_NAME, words, root(),
+                                {utf8 ? "LC_ALL=C.UTF-8" : "LC_ALL=C", env});
+    *console = utf8 && !kLocaleChoosesConsoleEncoding ? Cp932ToUtf8(run.output) : run.output;
+    return run.status;
+  }
+
+ private:
+  TempDirectory dir_;
+};
+
+inline std::string Unscrambled(const std::string& stored) {
+  std::string contents;
+  return UnscrambleBytes(stored, &contents) ? contents : "";
+}
+
+}  // namespace kv
