@@ -39,8 +39,8 @@ TEST(EndToEnd, CLocalePrintsTheExactCp932Bytes) {
   EXPECT_EQ(1, game.Run("", &console, false));
   // "エラー : <path> 2 行目 ) がありません\n" in CP932.
   EXPECT_NE(std::string::npos,
-            console.find("\x83\x47\x83\x89\x81\x5B : " + game.root() +
-                         "/main.txt 2 \x8D\x73\x96\xDA ) \x82\xAA\x82\xA0\x82\xE8\x82\xDC"
+            console.find("\x83\x47\x83\x89\x81\x5B : " + game.Path("main.txt") +
+                         " 2 \x8D\x73\x96\xDA ) \x82\xAA\x82\xA0\x82\xE8\x82\xDC"
                          "\x82\xB9\x82\xF1\n"));
   // "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"
   EXPECT_NE(std::string::npos, console.find("\n\x8C\x8B\x89\xCA : \x8E\xB8\x94\x73 / "

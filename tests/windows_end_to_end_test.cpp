@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@ namespace {
 constexpr char kNotFound[] = "\" が見つかりませんでした\n";
 constexpr char kSearchFailed[] = "内部エラー : main(1) ファイル検索に失敗\n";
 
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 TEST(WindowsEndToEnd, ANameOutsideTheAnsiCodePageStopsTheSearch) {
   if (GetACP() == CP_UTF8) GTEST_SKIP() << "every name is representable in UTF-8";
   GameDirectory game;
@@ -22,8 +25,7 @@ TEST(WindowsEndToEnd, ANameOutsideTheAnsiCodePageStopsTheSearch) {
   game.Write("image.kvo", "old archive");
   // Hangul is in neither the Western nor the Japanese code page: the listing
   // gives a substituted name, which names no file.
-  std::filesystem::path name = std::filesystem::path(game.root()) / L"\uD55C.png";
-  WriteTestFile(name.string(), "b");
+  std::ofstream(std::filesystem::path(game.root()) / L"\uD55C.png") << "b";
   std::string console;
   EXPECT_EQ(1, game.Run("", &console));
   EXPECT_NE(std::string::npos, console.find("ファイル \"" + game.root() + "\\")) << console;
@@ -38,15 +40,20 @@ TEST(WindowsEndToEnd, APathLongerThanMaxPathStopsTheSearch) {
   // Made through the long-path form of the wide functions; the converter's
   // ANSI functions cannot reach below it.
   std::string deep = std::string(MAX_PATH - game.root().size(), 'd');
-  std::filesystem::path prefixed = "\\\\?\\" + game.Path(deep + "/x.png");
-  std::filesystem::create_directories(prefixed.parent_path());
-  WriteTestFile(prefixed.string(), "x");
+  std::wstring directory = Wide("\\\\?\\" + game.Path(deep));
+  std::wstring file = directory + L"\\x.png";
+  ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+  HANDLE created = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, created);
+  CloseHandle(created);
   std::string console;
   EXPECT_EQ(1, game.Run("", &console));
   EXPECT_NE(std::string::npos, console.find("ファイル \"" + game.Path(deep) + kNotFound)) << console;
   EXPECT_NE(std::string::npos, console.find(kSearchFailed));
   EXPECT_EQ("old archive", game.Read("image.kvo"));
-  std::filesystem::remove_all("\\\\?\\" + game.Path(deep));
+  DeleteFileW(file.c_str());
+  RemoveDirectoryW(directory.c_str());
 }
 
 TEST(WindowsEndToEnd, ALockedOutputFailsTheRunAndKeepsTheOldFile) {

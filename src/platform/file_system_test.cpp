@@ -64,16 +64,17 @@ TEST(RealFileSystem, OutputThatCannotBeCreatedOrRenamedLeavesNothing) {
 TEST(RealFileSystem, ListsInByteOrderAndMakesAbsolutePathsWithItsSeparator) {
   TempDirectory dir;
   FileSystem& fs = RealFileSystem();
-  WriteTestFile(dir / "b.png", "x");
-  WriteTestFile(dir / "B.png", "x");
+  // Byte order, not the case-blind order of some file systems.
   WriteTestFile(dir / "a.png", "x");
+  WriteTestFile(dir / "_x.png", "x");
+  WriteTestFile(dir / "B.png", "x");
   std::filesystem::create_directories(dir / "sub");
   std::vector<DirectoryEntry> entries;
   ASSERT_TRUE(fs.ListDirectory(dir.path() + kNativeSeparator, &entries));
   ASSERT_EQ(4u, entries.size());
   EXPECT_EQ("B.png", entries[0].name);
-  EXPECT_EQ("a.png", entries[1].name);
-  EXPECT_EQ("b.png", entries[2].name);
+  EXPECT_EQ("_x.png", entries[1].name);
+  EXPECT_EQ("a.png", entries[2].name);
   EXPECT_EQ("sub", entries[3].name);
   EXPECT_TRUE(entries[3].is_directory);
   EXPECT_FALSE(entries[0].is_directory);
