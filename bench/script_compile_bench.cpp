@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "driver/converter.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "language/kc_command.h"
-#include "platform/memory_file_system.h"
+#include "test_support/memory_file_system.h"
 #include "script_generator.h"
 #include "source/source_loader.h"
 #include "source/tokenizer.h"
@@ -42,7 +42,7 @@ void BM_ReadStatement(benchmark::State& state) {
   const size_t bytes = source->contents.size();
   for (auto _ : state) {
     source->FileSeek(0, 0);
-    while (ReadStatement(sys, command, *source) != StatementEnd) {
+    while (ReadStatement(sys.log, command.statement(), *source) != StatementEnd) {
     }
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));

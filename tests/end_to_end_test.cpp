@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/converter.h"
-#include "driver/diagnostics.h"
+#include "context/diagnostics.h"
 #include "game_directory.h"
 
 namespace kv {

@@ -6,7 +6,7 @@
 
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 
 namespace kv {
 namespace {

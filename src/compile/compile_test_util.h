@@ -10,22 +10,23 @@
 #include <initializer_list>
 #include <string>
 
+#include "compile/dispatcher.h"
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "language/command_reader.h"
 #include "language/kc_command.h"
-#include "platform/memory_file_system.h"
+#include "test_support/memory_file_system.h"
 #include "source/source_loader.h"
 #include "test_support/conversion_harness.h"
 
 namespace kv::testing {
 
-inline CommandElement W(const std::string& word) { return {ElemWord, word, word, 0}; }
-inline CommandElement N(double number) { return {ElemNumber, "", "", number}; }
-inline CommandElement Op(const std::string& op) { return {ElemOperator, op, op, 0}; }
-inline CommandElement S(const std::string& text) { return {ElemString, text, "\"" + text + "\"", 0}; }
-inline CommandElement L(const std::string& label) { return {ElemLabel, label, label, 0}; }
+inline CommandElement W(const std::string& word) { return {ElemWord, word, 0}; }
+inline CommandElement N(double number) { return {ElemNumber, "", number}; }
+inline CommandElement Op(const std::string& op) { return {ElemOperator, op, 0}; }
+inline CommandElement S(const std::string& text) { return {ElemString, text, 0}; }
+inline CommandElement L(const std::string& label) { return {ElemLabel, label, 0}; }
 
 inline std::string Le32(uint32_t v) {
   std::string out(4, '\0');
@@ -86,7 +87,8 @@ class CompileTest : public ::testing::Test {
     sys.currentSource = script;
     command.InitCommandTable();
     command.DeleteSetupCommands();
-    CommandReader reader(sys, command, funcs, handlers);
+    Dispatcher dispatcher(sys, command, funcs, handlers);
+    CommandReader reader(sys, command, dispatcher);
     bool ok = true;
     for (;;) {
       const int32_t result = reader.ReadCommand(script);

@@ -9,7 +9,7 @@
 
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 
 namespace kv {
 namespace {
@@ -21,8 +21,6 @@ constexpr std::string_view kMsgElseTwice = "else は 2 回以上使用できま�
 constexpr std::string_view kMsgElseIfAfterElse = "else の後に elseif は使用できません\n";
 constexpr std::string_view kMsgBlockNotClosed = "\"%s\" のブロックが閉じられていません (%d 行目で開始)\n";
 constexpr std::string_view kMsgSetOffsetNoObject = "SetOffset(1) 現在のオブジェクト取得に失敗\n";
-constexpr std::string_view kMsgOutIfCmdNoPosition = "OutIfCmd(4) オブジェクトカーソル位置取得に失敗\n";
-constexpr std::string_view kMsgOutSysGotoCmdNoPosition = "OutSysGotoCmd(4)";
 constexpr const char* kIf = "if";
 
 constexpr int32_t kPlaceholderDistance = -1;
@@ -30,14 +28,6 @@ constexpr int32_t kPlaceholderDistance = -1;
 // Records that belong to an if chain; only these may be closed by elseif,
 // else and endif (the others carry no jump to patch).
 constexpr uint32_t kIfChain = BlkIf | BlkElseIf | BlkElse | BlkIfEnd;
-
-// Whether record `index` is the condition jump of a loop: it lies directly
-// above the loop's start marker and ends 4 entries after it.
-bool IsLoopCondition(const std::vector<BlockRecord>& blocks, size_t index) {
-  return index > 0 && (blocks[index].flags & BlkIf) &&
-         (blocks[index - 1].flags & BlkLoopStart) &&
-         blocks[index].baseIndex == blocks[index - 1].baseIndex + 4;
-}
 
 bool AnyBelow(const std::vector<BlockRecord>& blocks, size_t index, uint32_t flag) {
   for (size_t i = 0; i < index; ++i) {
@@ -52,7 +42,9 @@ bool AnyBelow(const std::vector<BlockRecord>& blocks, size_t index, uint32_t fla
 // function it leaves.
 bool NamedByAnother(const std::vector<BlockRecord>& blocks, size_t index) {
   uint32_t flags = blocks[index].flags;
-  if (flags & BlkLoopStart) return index + 1 < blocks.size() && IsLoopCondition(blocks, index + 1);
+  if (flags & BlkLoopStart) {
+    return index + 1 < blocks.size() && (blocks[index + 1].flags & BlkLoopCondition);
+  }
   if (flags & (BlkElseIf | BlkElse)) return AnyBelow(blocks, index, BlkIfEnd);
   if (flags & BlkLoopExit) return AnyBelow(blocks, index, BlkLoopStart);
   if (flags & BlkFunctionExit) return AnyBelow(blocks, index, BlkFunction);
@@ -62,8 +54,8 @@ bool NamedByAnother(const std::vector<BlockRecord>& blocks, size_t index) {
 // The statement that opened the block a record stands for.
 const char* OpeningCommand(const std::vector<BlockRecord>& blocks, size_t index) {
   const BlockRecord& record = blocks[index];
-  if (record.flags & BlkLoopStart) return "loop";
-  if (record.flags & BlkIf) return IsLoopCondition(blocks, index) ? "loop" : kIf;
+  if (record.flags & (BlkLoopStart | BlkLoopCondition)) return "loop";
+  if (record.flags & BlkIf) return kIf;
   if (record.flags & BlkIfEnd) return kIf;
   if (record.flags & BlkElseIf) return "elseif";
   if (record.flags & BlkElse) return "else";
@@ -82,13 +74,9 @@ StatementHandlers::StatementHandlers(KCSystem& sys, KCCommand& command, KCFuncSe
     : sys_(sys), command_(command), funcs_(funcs) {}
 
 // Whether `opener`, just taken off the stack by FindBlock, belongs to an if
-// chain. A loop's condition jump carries BlkIf too, but it sits directly on
-// its loop's start marker: elseif, else and endif must leave it to loop_end.
+// chain (a loop's condition jump is left to loop_end).
 bool StatementHandlers::IsIfChainOpener(const BlockRecord& opener) const {
-  if ((opener.flags & kIfChain) == 0) return false;
-  if ((opener.flags & BlkIf) == 0 || command_.BlockDepth() == 0) return true;
-  const BlockRecord below = command_.TopBlock();
-  return !((below.flags & BlkLoopStart) && opener.baseIndex == below.baseIndex + 4);
+  return (opener.flags & kIfChain) != 0;
 }
 
 void StatementHandlers::Push(BlockRecord record) {
@@ -144,17 +132,11 @@ bool StatementHandlers::FindBlock(BlockRecord* opener, std::vector<BlockRecord>*
 }
 
 bool StatementHandlers::SetOffset(uint32_t patch_pos, uint32_t base_index) {
-  KCFile* object = sys_.currentObject;
-  if (object == nullptr) {
+  if (sys_.currentObject == nullptr) {
     sys_.log.InternalError(kMsgSetOffsetNoObject);
     return false;
   }
-  const uint32_t saved = object->position;
-  object->FileSeek(patch_pos, 0);
-  const bool ok =
-      funcs_.OutLong(static_cast<int32_t>(sys_.itemPosition - base_index), "SetOffset(3)");
-  object->FileSeek(saved, 0);
-  return ok;
+  return funcs_.PatchJump(patch_pos, base_index, "SetOffset(3)");
 }
 
 bool StatementHandlers::OutIfCmd(BlockRecord record) {
@@ -162,15 +144,9 @@ bool StatementHandlers::OutIfCmd(BlockRecord record) {
   if (!funcs_.OutChar(2, "OutIfCmd(2)")) return false;
   if (!funcs_.Condition(nullptr, 0, nullptr)) return false;
   if (!funcs_.OutChar(1, "OutIfCmd(3)")) return false;
-  sys_.itemPosition += 4;
-  uint32_t position = 0;
-  if (!sys_.GetObjectPos(&position)) {
-    sys_.log.InternalError(kMsgOutIfCmdNoPosition);
-    return false;
-  }
-  record.patchPos = position;
+  funcs_.CommitEntries();
   record.baseIndex = sys_.itemPosition;
-  if (!funcs_.OutLong(kPlaceholderDistance, "OutIfCmd(5)")) return false;
+  if (!funcs_.OutJumpDistance(kPlaceholderDistance, "OutIfCmd(5)", &record.patchPos)) return false;
   Push(record);
   return true;
 }
@@ -179,15 +155,24 @@ bool StatementHandlers::OutSysGotoCmd(BlockRecord* record) {
   if (!funcs_.OutCmdName(CmdSysGoto, "OutSysGotoCmd(1)")) return false;
   if (!funcs_.OutChar(1, "OutSysGotoCmd(2)")) return false;
   if (!funcs_.OutChar(1, "OutSysGotoCmd(3)")) return false;
-  sys_.itemPosition += 3;
-  uint32_t position = 0;
-  if (!sys_.GetObjectPos(&position)) {
-    sys_.log.InternalError(kMsgOutSysGotoCmdNoPosition);
-    return false;
-  }
-  record->patchPos = position;
+  funcs_.CommitEntries();
   record->baseIndex = sys_.itemPosition;
-  return funcs_.OutLong(kPlaceholderDistance, "OutSysGotoCmd(5)");
+  return funcs_.OutJumpDistance(kPlaceholderDistance, "OutSysGotoCmd(5)", &record->patchPos);
+}
+
+bool StatementHandlers::PatchPendingExits(const std::vector<BlockRecord>& set_aside,
+                                          uint32_t exit_flag, std::string_view failure) {
+  std::vector<BlockRecord> kept;
+  for (const BlockRecord& record : set_aside) {
+    if ((record.flags & exit_flag) == 0) {
+      kept.push_back(record);
+    } else if (!SetOffset(record.patchPos, record.baseIndex)) {
+      sys_.log.InternalError(failure);
+      return false;
+    }
+  }
+  PushBack(kept);
+  return true;
 }
 
 bool StatementHandlers::If() {

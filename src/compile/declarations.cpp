@@ -4,12 +4,11 @@
 // parameter whose item count is patched in once the pieces are written.
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 
 namespace kv {
 namespace {
 
-constexpr std::string_view kMsgSeekFailed = "NGLVariable(3) ファイルシークに失敗\n";
 constexpr uint8_t kCountPlaceholder = 0xFF;
 
 }  // namespace
@@ -31,7 +30,6 @@ bool StatementHandlers::NGLVariable(int32_t id) {
     const uint32_t start = object->position;
     const uint32_t m = command_.GetElemSize(i);
     if (!funcs_.OutChar(kCountPlaceholder, "NGLVariable(2)")) return false;
-    const uint32_t after_count = object->position;
     uint32_t total = 0;
     uint32_t j = 0;
     while (j < m) {
@@ -44,18 +42,9 @@ bool StatementHandlers::NGLVariable(int32_t id) {
         return false;
       }
     }
-    const uint32_t end = object->position;
-    if (!object->FileSeek(-static_cast<int64_t>(end - start), 1)) {
-      sys_.log.InternalError(kMsgSeekFailed);
-      return false;
-    }
-    if (!funcs_.OutChar(static_cast<uint8_t>(total), "NGLVariable(4)")) return false;
-    if (!object->FileSeek(static_cast<int64_t>(end - after_count), 1)) {
-      sys_.log.InternalError(kMsgSeekFailed);
-      return false;
-    }
+    if (!funcs_.PatchChar(start, static_cast<uint8_t>(total), "NGLVariable(4)")) return false;
   }
-  sys_.itemPosition += n + 2;
+  funcs_.CommitEntries();
   return true;
 }
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "compile/func_set.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "language/kc_command.h"
 
 namespace kv {
@@ -278,19 +278,19 @@ bool KCFuncSet::QueueOut(ExprState& state, uint32_t* item_count, bool write_coun
   if (!WriteItems(state.queue, write_count, write_terminator)) {
     // The one write could not be made: the entries go one by one, so the one
     // that fails is reported by its own encoder.
-    if (write_count && !OutChar(static_cast<uint8_t>(k), "QueueOut(1)")) return false;
+    if (write_count && !WriteChar(static_cast<uint8_t>(k), "QueueOut(1)")) return false;
     for (const ExprItem& item : state.queue) {
       bool ok = false;
       switch (item.kind) {
-        case ExprItem::kVariable: ok = OutVariable(item.text, "QueueOut(2)"); break;
-        case ExprItem::kNumber: ok = OutDouble(item.number); break;
-        case ExprItem::kString: ok = OutString(item.text, "QueueOut(3)"); break;
-        case ExprItem::kOperator: ok = OutChar(item.code, "QueueOut(5)"); break;
+        case ExprItem::kVariable: ok = WriteVariable(item.text, "QueueOut(2)"); break;
+        case ExprItem::kNumber: ok = WriteDouble(item.number); break;
+        case ExprItem::kString: ok = WriteString(item.text, "QueueOut(3)"); break;
+        case ExprItem::kOperator: ok = WriteChar(item.code, "QueueOut(5)"); break;
         default: sys_.log.InternalError(kMsgUnknownItem, {LogArg::Char(item.kind)}); break;
       }
       if (!ok) return false;
     }
-    if (write_terminator && !OutChar(kOperatorAt, "QueueOut(7)")) return false;
+    if (write_terminator && !WriteChar(kOperatorAt, "QueueOut(7)")) return false;
   }
   state.queue.clear();
   if (item_count != nullptr) *item_count = k + (write_terminator ? 1 : 0);
@@ -325,6 +325,8 @@ bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* i
     sys_.log.InternalError(kMsgQueueOutFailed);
     return false;
   }
+  // A whole parameter (its count and items) is one entry of its command.
+  if (!state.partial) ++pending_entries_;
   return true;
 }
 

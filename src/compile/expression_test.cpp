@@ -99,7 +99,7 @@ TEST_F(ExpressionTest, SyntaxErrorsWriteNothing) {
 TEST_F(ExpressionTest, InternalFailures) {
   EXPECT_EQ(Compile({}), "");
   EXPECT_EQ(Console(), "内部エラー : Condition(1) 要素数取得に失敗\n");
-  CommandElement odd{0x01, "?", "?", 0};
+  CommandElement odd{0x01, "?", 0};
   EXPECT_EQ(Compile({odd}), "");
   EXPECT_EQ(Console(), "内部エラー : Monomial(2) 不明な要素\n");
   // A failed write leaves the entries already written.

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "language/kc_command.h"
 
 namespace kv {
@@ -67,6 +67,7 @@ char* PutCountedHeader(char* out, uint8_t specifier, size_t length) {
 }
 
 constexpr size_t kCharEntrySize = 2;
+constexpr size_t kLongEntrySize = 5;
 constexpr size_t kDoubleEntrySize = 9;
 constexpr size_t kCountedHeaderSize = 5;
 
@@ -104,29 +105,47 @@ bool KCFuncSet::WriteCounted(uint8_t specifier, std::string_view text,
 }
 
 bool KCFuncSet::OutString(std::string_view text, const char* context) {
+  return Counted(WriteString(text, context));
+}
+
+bool KCFuncSet::WriteString(std::string_view text, const char* context) {
   return WriteCounted(SpecString, text, kOutStringNoObject, kOutStringHeader, kOutStringBytes,
                       context);
 }
 
 bool KCFuncSet::OutVariable(std::string_view name, const char* context) {
+  return Counted(WriteVariable(name, context));
+}
+
+bool KCFuncSet::WriteVariable(std::string_view name, const char* context) {
   return WriteCounted(SpecVariable, name, kOutVariableNoObject, kOutVariableHeader,
                       kOutVariableBytes, context);
 }
 
 bool KCFuncSet::OutChar(uint8_t value, const char* context) {
+  return Counted(WriteChar(value, context));
+}
+
+bool KCFuncSet::WriteChar(uint8_t value, const char* context) {
   char entry[kCharEntrySize];
   PutCharEntry(entry, value);
   return WriteEntry(entry, sizeof entry, kOutCharNoObject, kOutCharWrite, context);
 }
 
 bool KCFuncSet::OutLong(int32_t value, const char* context) {
-  char entry[5];
+  return Counted(WriteLong(value, context));
+}
+
+bool KCFuncSet::WriteLong(int32_t value, const char* context) {
+  char entry[kLongEntrySize];
   entry[0] = static_cast<char>(SpecLong);
   PutFixed32(entry + 1, static_cast<uint32_t>(value));
   return WriteEntry(entry, sizeof entry, kOutLongNoObject, kOutLongWrite, context);
 }
 
-bool KCFuncSet::OutDouble(double value) {
+bool KCFuncSet::OutDouble(double value) { return Counted(WriteDouble(value)); }
+
+bool KCFuncSet::WriteDouble(double value) {
   char entry[kDoubleEntrySize];
   PutDoubleEntry(entry, value);
   return WriteEntry(entry, sizeof entry, kOutDoubleNoObject, kOutDoubleWrite, kOutDoubleContext);
@@ -169,7 +188,9 @@ bool KCFuncSet::OutCmdName(int32_t id, const char* context) {
   char entry[5];
   entry[0] = static_cast<char>(SpecCommand);
   PutFixed32(entry + 1, static_cast<uint32_t>(id));
-  return WriteEntry(entry, sizeof entry, kOutCmdNameNoObject, kOutCmdNameWrite, context);
+  if (!WriteEntry(entry, sizeof entry, kOutCmdNameNoObject, kOutCmdNameWrite, context)) return false;
+  pending_entries_ = 1;
+  return true;
 }
 
 bool KCFuncSet::OutCmdName(int32_t id, const char* context, int32_t min, int32_t max) {
@@ -191,8 +212,43 @@ bool KCFuncSet::OutCommand(int32_t id, const char* context, int32_t min, int32_t
   for (uint32_t i = 0; i < n; ++i) {
     if (!Condition(nullptr, i, nullptr)) return false;
   }
-  sys_.itemPosition += n + 2;
+  CommitEntries();
   return true;
+}
+
+void KCFuncSet::CommitEntries() {
+  sys_.itemPosition += pending_entries_;
+  pending_entries_ = 0;
+}
+
+bool KCFuncSet::OutJumpDistance(int32_t distance, const char* context, uint32_t* patch_pos) {
+  if (sys_.currentObject != nullptr) *patch_pos = sys_.currentObject->position;
+  return WriteLong(distance, context);
+}
+
+bool KCFuncSet::PatchEntry(uint32_t position, const char* bytes, size_t n,
+                           std::string_view no_object_message, std::string_view write_message,
+                           const char* context) {
+  KCFile* object = sys_.currentObject;
+  if (object == nullptr || position > object->contents.size() ||
+      n > object->contents.size() - position) {
+    return EntryFailed(no_object_message, write_message, context);
+  }
+  std::memcpy(object->contents.data() + position, bytes, n);
+  return true;
+}
+
+bool KCFuncSet::PatchJump(uint32_t patch_pos, uint32_t base_index, const char* context) {
+  char entry[kLongEntrySize];
+  entry[0] = static_cast<char>(SpecLong);
+  PutFixed32(entry + 1, sys_.itemPosition - base_index);
+  return PatchEntry(patch_pos, entry, sizeof entry, kOutLongNoObject, kOutLongWrite, context);
+}
+
+bool KCFuncSet::PatchChar(uint32_t position, uint8_t value, const char* context) {
+  char entry[kCharEntrySize];
+  PutCharEntry(entry, value);
+  return PatchEntry(position, entry, sizeof entry, kOutCharNoObject, kOutCharWrite, context);
 }
 
 }  // namespace kv

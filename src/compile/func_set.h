@@ -42,6 +42,9 @@ class KCFuncSet {
  public:
   KCFuncSet(KCSystem& sys, KCCommand& command);
 
+  // Each of these writes one code entry and counts it. A command entry
+  // starts a new count; CommitEntries adds the count of a complete command
+  // to itemPosition, so a command that fails halfway leaves it as it was.
   bool OutString(std::string_view text, const char* context);
   bool OutChar(uint8_t value, const char* context);
   bool OutLong(int32_t value, const char* context);
@@ -50,8 +53,19 @@ class KCFuncSet {
   bool OutCmdName(int32_t id, const char* context);
   // Command code, then the parameter-count check, then the count entry.
   bool OutCmdName(int32_t id, const char* context, int32_t min, int32_t max);
-  // A whole command whose parameters are all expressions.
+  void CommitEntries();
+  // A whole command whose parameters are all expressions, committed.
   bool OutCommand(int32_t id, const char* context, int32_t min, int32_t max);
+
+  // A jump's distance, which is no entry of its own: the target index is the
+  // itemPosition just after the jump plus the distance. *patch_pos receives
+  // where it stands, for PatchJump.
+  bool OutJumpDistance(int32_t distance, const char* context, uint32_t* patch_pos);
+  // Rewrites the distance at `patch_pos` in place so that the jump, whose
+  // index after it is `base_index`, lands on the current itemPosition.
+  bool PatchJump(uint32_t patch_pos, uint32_t base_index, const char* context);
+  // Rewrites the byte entry at `position` in place.
+  bool PatchChar(uint32_t position, uint8_t value, const char* context);
 
   // Compiles parameter `parameter` of the current statement as an expression.
   // Full mode (start_index null): the whole parameter, preceded by its item
@@ -78,6 +92,20 @@ class KCFuncSet {
   // Reports why an entry could not be written; false.
   bool EntryFailed(std::string_view no_object_message, std::string_view write_message,
                    const char* context);
+  // The entry writers behind the Out* encoders, which count nothing.
+  bool WriteString(std::string_view text, const char* context);
+  bool WriteChar(uint8_t value, const char* context);
+  bool WriteLong(int32_t value, const char* context);
+  bool WriteDouble(double value);
+  bool WriteVariable(std::string_view name, const char* context);
+  // Overwrites `n` bytes at `position` of the current object.
+  bool PatchEntry(uint32_t position, const char* bytes, size_t n, std::string_view no_object_message,
+                  std::string_view write_message, const char* context);
+  bool Counted(bool written) {
+    pending_entries_ += written ? 1 : 0;
+    return written;
+  }
+
   // OutString and OutVariable: specifier, length, then the bytes.
   bool WriteCounted(uint8_t specifier, std::string_view text, std::string_view no_object_message,
                     std::string_view header_message, std::string_view bytes_message,
@@ -102,6 +130,8 @@ class KCFuncSet {
   KCCommand& command_;
   // The items of the parameter being compiled (kept for their storage).
   std::vector<ExprItem> queue_;
+  // Entries of the command being written, not yet in itemPosition.
+  uint32_t pending_entries_ = 0;
 };
 
 }  // namespace kv

@@ -1,11 +1,9 @@
 // function / function_exit / function_end, void / void_end and new_command.
 // A function's body is compiled in line; its name is recorded with the index
 // of the body's first command. Every function_exit jumps to function_end.
-#include <algorithm>
-
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 
 namespace kv {
 namespace {
@@ -27,7 +25,7 @@ bool StatementHandlers::ReadCmdFunction() {
   if (name == nullptr) return false;
   if (!funcs_.OutCmdName(cmd::kFunction, "ReadCmdFunction(1)")) return false;
   if (!funcs_.OutChar(0, "ReadCmdFunction(2)")) return false;
-  sys_.itemPosition += 2;
+  funcs_.CommitEntries();
   sys_.AddFunction(name->text);
   Push(BlockRecord{BlkFunction, 0, 0, 0});
   return true;
@@ -59,20 +57,8 @@ bool StatementHandlers::ReadCmdFunctionEnd() {
     return false;
   }
   // The exits land on the function_end command written below; pending loop
-  // exits stay for their loop, in the order they had.
-  std::vector<BlockRecord> kept;
-  for (auto it = set_aside.rbegin(); it != set_aside.rend(); ++it) {
-    if (it->flags & BlkFunctionExit) {
-      if (!SetOffset(it->patchPos, it->baseIndex)) {
-        sys_.log.InternalError(kMsgFunctionExitPatch);
-        return false;
-      }
-    } else {
-      kept.push_back(*it);
-    }
-  }
-  std::reverse(kept.begin(), kept.end());  // back to stack order
-  PushBack(kept);
+  // exits stay for their loop.
+  if (!PatchPendingExits(set_aside, BlkFunctionExit, kMsgFunctionExitPatch)) return false;
   if (!funcs_.OutCommand(cmd::kFunctionEnd, "ReadCmdFunctionEnd(2)", 0, 0)) {
     sys_.log.InternalError(kMsgFunctionEndWrite);
     return false;

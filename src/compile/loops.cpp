@@ -1,11 +1,9 @@
 // loop / loop_exit / loop_end: a conditional jump at the top leaves the loop
 // when the condition is false, an unconditional backward jump at the bottom
 // returns to it, and every loop_exit is a forward jump patched by loop_end.
-#include <algorithm>
-
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 
 namespace kv {
 namespace {
@@ -22,7 +20,7 @@ constexpr const char* kLoop = "loop";
 bool StatementHandlers::Loop() {
   if (!ExpectParamCount(1)) return false;
   Push(BlockRecord{BlkLoopStart, 0, sys_.itemPosition, 0});
-  return OutIfCmd(BlockRecord{BlkIf, 0, 0, 0});
+  return OutIfCmd(BlockRecord{BlkLoopCondition, 0, 0, 0});
 }
 
 bool StatementHandlers::LoopExit() {
@@ -45,16 +43,16 @@ bool StatementHandlers::ReadCmdLoopEnd() {
     sys_.log.Error(kMsgLoopEndNoLoop, {kLoop});
     return false;
   }
-  // Only a condition jump may be patched here: any other opener has no jump
-  // and patching it would overwrite the start of the object.
-  if ((condition.flags & BlkIf) == 0) {
+  // The opener is taken as the loop's condition jump; any opener without a
+  // conditional jump is refused, since patching it would overwrite the start
+  // of the object. An if left open inside the loop is found by the check of
+  // the start marker below it.
+  if ((condition.flags & (BlkLoopCondition | BlkIf)) == 0) {
     Restore(condition, set_aside);
     sys_.log.Error(kMsgLoopEndNoLoop, {kLoop});
     return false;
   }
   if (command_.BlockDepth() == 0 || (command_.TopBlock().flags & BlkLoopStart) == 0) {
-    // An if left open inside the loop; the stack stays as it was, so the
-    // endif that follows can still close it.
     Restore(condition, set_aside);
     sys_.log.InternalError(kMsgNoLoopStart);
     return false;
@@ -65,27 +63,16 @@ bool StatementHandlers::ReadCmdLoopEnd() {
   if (!funcs_.OutCmdName(CmdSysGoto, "ReadCmdLoopEnd(2)")) return false;
   if (!funcs_.OutChar(1, "ReadCmdLoopEnd(3)")) return false;
   if (!funcs_.OutChar(1, "ReadCmdLoopEnd(4)")) return false;
-  sys_.itemPosition += 3;
-  if (!funcs_.OutLong(static_cast<int32_t>(start.baseIndex - sys_.itemPosition),
-                      "ReadCmdLoopEnd(5)")) {
+  funcs_.CommitEntries();
+  uint32_t unused = 0;
+  if (!funcs_.OutJumpDistance(static_cast<int32_t>(start.baseIndex - sys_.itemPosition),
+                              "ReadCmdLoopEnd(5)", &unused)) {
     return false;
   }
 
   // The exits land just after the backward jump; pending function exits stay
-  // for their function, in the order they had.
-  std::vector<BlockRecord> kept;
-  for (auto it = set_aside.rbegin(); it != set_aside.rend(); ++it) {
-    if (it->flags & BlkLoopExit) {
-      if (!SetOffset(it->patchPos, it->baseIndex)) {
-        sys_.log.InternalError(kMsgLoopExitPatch);
-        return false;
-      }
-    } else {
-      kept.push_back(*it);
-    }
-  }
-  std::reverse(kept.begin(), kept.end());  // back to stack order
-  PushBack(kept);
+  // for their function.
+  if (!PatchPendingExits(set_aside, BlkLoopExit, kMsgLoopExitPatch)) return false;
 
   if (!SetOffset(condition.patchPos, condition.baseIndex)) {
     sys_.log.InternalError(kMsgConditionPatch);

@@ -74,6 +74,15 @@ TEST_F(LoopsTest, UnclosedIfInsideTheLoop) {
   EXPECT_EQ(Bytes(), IfJump("c", 7) + IfJump("d", 0) + Goto(-11));
 }
 
+TEST_F(LoopsTest, AnIfAfterAFailedLoopIsNoLoopCondition) {
+  // The loop's condition does not compile, so only its start marker stays;
+  // the if that follows is an if of its own, closed by its endif.
+  EXPECT_FALSE(RunScript("loop a +;\nif b;\ntext x;\nendif;\n"));
+  EXPECT_EQ(Console(),
+            "エラー : /game/main.txt 1 行目 文法が間違っています\n"
+            "エラー : /game/main.txt 5 行目 \"loop\" のブロックが閉じられていません (1 行目で開始)\n");
+}
+
 TEST_F(LoopsTest, LoopEndNeverPatchesARecordWithoutAJump) {
   EXPECT_FALSE(LoopEnd());
   EXPECT_FALSE(LoopExit());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "language/kc_command.h"
@@ -52,9 +53,13 @@ class StatementHandlers {
   void CloseOpenBlocks();
 
  private:
-  // Whether an opener found by FindBlock belongs to an if chain (and not,
-  // say, to a loop, whose condition jump also carries BlkIf).
+  // Whether an opener found by FindBlock belongs to an if chain.
   bool IsIfChainOpener(const BlockRecord& opener) const;
+  // Patches the pending exits of kind `exit_flag` among `set_aside` (as
+  // FindBlock set them aside) to land here; the others go back on the stack
+  // in their order. Reports `failure` when a patch fails.
+  bool PatchPendingExits(const std::vector<BlockRecord>& set_aside, uint32_t exit_flag,
+                         std::string_view failure);
   // Pushes a record that opens here, stamped with the current source line.
   void Push(BlockRecord record);
   // Pushes records back in the order given (the deepest first).

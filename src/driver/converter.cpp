@@ -1,8 +1,9 @@
 #include "driver/converter.h"
 
+#include "compile/dispatcher.h"
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "driver/options.h"
 #include "language/command_reader.h"
 #include "language/kc_command.h"
@@ -42,7 +43,7 @@ class Conversion {
  public:
   explicit Conversion(KCSystem& sys)
       : sys_(sys), command_(sys), funcs_(sys, command_), handlers_(sys, command_, funcs_),
-        reader_(sys, command_, funcs_, handlers_) {}
+        dispatcher_(sys, command_, funcs_, handlers_), reader_(sys, command_, dispatcher_) {}
 
   // Runs the setup phase of main.txt; true when it ended at create_window and
   // the main phase is to run, false when script conversion is over.
@@ -52,7 +53,7 @@ class Conversion {
     sys_.converting = true;
     sys_.currentSource = nullptr;
     command_.InitCommandTable();
-    if (!sys_.StartMainScript()) return false;
+    if (!StartMainScript(sys_)) return false;
     for (;;) {
       int32_t code = reader_.ReadCommand(sys_.currentSource);
       if (code == CmdInvalid || code == cmd::kEnd) {
@@ -100,6 +101,7 @@ class Conversion {
   KCCommand command_;
   KCFuncSet funcs_;
   StatementHandlers handlers_;
+  Dispatcher dispatcher_;
   CommandReader reader_;
 };
 

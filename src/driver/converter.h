@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/diagnostics.h"
+#include "context/diagnostics.h"
 
 namespace kv {
 

@@ -2,13 +2,12 @@
 
 #include <set>
 
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "platform/file_system.h"
+#include "source/source_loader.h"
 
 namespace kv {
 namespace {
-
-constexpr std::string_view kMsgFileNotFound = "ファイル \"%s\" が見つかりませんでした\n";
 
 using Registration = bool (*)(KCSystem&, const std::string&);
 
@@ -19,7 +18,6 @@ bool AddMedia(KCSystem& sys, const std::string& path, std::vector<std::string>* 
   return true;
 }
 
-bool AddScript(KCSystem& sys, const std::string& path) { return sys.AddScript(path); }
 bool AddImage(KCSystem& sys, const std::string& path) { return AddMedia(sys, path, &sys.ImageFiles); }
 bool AddAudio(KCSystem& sys, const std::string& path) { return AddMedia(sys, path, &sys.AudioFiles); }
 bool AddMovie(KCSystem& sys, const std::string& path) { return AddMedia(sys, path, &sys.MovieFiles); }
@@ -68,14 +66,12 @@ class Walk {
         // A directory that vanished since its parent was listed (or whose
         // path the system cannot handle) is a lost part of the tree, not an
         // empty one: it stops the search like a file that vanished.
-        if (!sys_.fs.Exists(path)) {
-          sys_.log.Message(kMsgFileNotFound, {LogArg::Path(path)});
-          return false;
-        }
+        std::string absolute;
+        if (!ResolvePath(sys_, path, &absolute)) return false;
         if (!Search(path + sys_.fs.Separator(), level + 1)) return false;
         continue;
       }
-      if (!MatchExtensions(sys_, path, AddScript, extensions_.scripts, script_found_) ||
+      if (!MatchExtensions(sys_, path, kv::AddScript, extensions_.scripts, script_found_) ||
           !MatchExtensions(sys_, path, AddImage, extensions_.images, &unused) ||
           !MatchExtensions(sys_, path, AddAudio, extensions_.audio, &unused) ||
           !MatchExtensions(sys_, path, AddMovie, extensions_.movies, &unused)) {
@@ -98,15 +94,6 @@ bool SearchFiles(KCSystem& sys, const std::string& directory, uint32_t level, in
                  bool* script_found, const ExtensionLists& extensions) {
   Walk walk(sys, depth, script_found, extensions);
   return walk.Search(directory, level);
-}
-
-bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute) {
-  if (!sys.fs.Exists(name)) {
-    sys.log.Message(kMsgFileNotFound, {LogArg::Path(name)});
-    return false;
-  }
-  *absolute = sys.fs.AbsolutePath(name);
-  return true;
 }
 
 }  // namespace kv

@@ -20,8 +20,4 @@ struct ExtensionLists {
 bool SearchFiles(KCSystem& sys, const std::string& directory, uint32_t level, int32_t depth,
                  bool* script_found, const ExtensionLists& extensions);
 
-// True when the file exists; stores its absolute path. Prints
-// "ファイル "%s" が見つかりませんでした" (not counted) when it does not.
-bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute);
-
 }  // namespace kv

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/kc_system.h"
-#include "platform/memory_file_system.h"
+#include "context/kc_system.h"
+#include "test_support/memory_file_system.h"
 
 namespace kv {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "driver/file_search.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "platform/file_system.h"
 #include "source/numbers.h"
 

@@ -10,16 +10,30 @@
 
 namespace kv {
 
-struct CommandElement;
 class KCCommand;
 class KCFile;
-class KCFuncSet;
 class KCSystem;
-class StatementHandlers;
+
+// What command reading asks of the statement compiler, which stands on top
+// of it: the compiled form of a statement and of a script's end.
+class StatementCompiler {
+ public:
+  virtual ~StatementCompiler() = default;
+  // Compiles the current statement identified as `id`; `word` is its leading
+  // word, read only for an id outside the command table (a table id has had
+  // the word's element removed). False when the statement failed.
+  virtual bool Dispatch(int32_t id, std::string_view word) = 0;
+  // The end command of a script that ended (no code entry).
+  virtual bool WriteEndCommand() = 0;
+  // The "error" marker of a script abandoned at the error limit.
+  virtual bool WriteErrorMarker() = 0;
+  // Reports every block still open as an error and empties the block stack.
+  virtual void CloseOpenBlocks() = 0;
+};
 
 class CommandReader {
  public:
-  CommandReader(KCSystem& sys, KCCommand& command, KCFuncSet& funcs, StatementHandlers& handlers);
+  CommandReader(KCSystem& sys, KCCommand& command, StatementCompiler& compiler);
 
   // Returns CmdDone (604), CmdEndOfFile (608), 442 (end: no script left) or
   // CmdInvalid (610, the statement failed).
@@ -35,15 +49,9 @@ class CommandReader {
   // script current. Returns CmdEndOfFile, the end code when no script is
   // left, or CmdInvalid when the end command could not be written.
   int32_t FinishScript(bool abandoned);
-  // Compiles the statement identified as `id`; `word` is its leading word,
-  // read only for an id outside the command table (a table id has had the
-  // word's element removed).
-  bool Dispatch(int32_t id, std::string_view word);
-
   KCSystem& sys_;
   KCCommand& command_;
-  KCFuncSet& funcs_;
-  StatementHandlers& handlers_;
+  StatementCompiler& compiler_;
   // The leading word of a statement whose element is removed while Dispatch
   // may still quote it (kept from one statement to the next for its storage).
   std::string leading_word_;

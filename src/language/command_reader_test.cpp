@@ -5,11 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "compile/dispatcher.h"
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "language/kc_command.h"
-#include "platform/memory_file_system.h"
+#include "test_support/memory_file_system.h"
 #include "compile/compile_test_util.h"
 #include "test_support/conversion_harness.h"
 
@@ -42,17 +43,17 @@ struct ReaderRig {
   void Start(const std::string& main_txt, const std::string& next_txt = "",
              bool setup_phase = false) {
     fs.AddFile(kMain, main_txt);
-    ASSERT_TRUE(sys.AddScript(kMain));
+    ASSERT_TRUE(AddScript(sys, kMain));
     if (!next_txt.empty()) {
       fs.AddFile(kNext, next_txt);
-      ASSERT_TRUE(sys.AddScript(kNext));
+      ASSERT_TRUE(AddScript(sys, kNext));
     }
     sys.engineDirectory = "/game/";
     sys.converting = true;
     sys.setupPhase = setup_phase;
     command.InitCommandTable();
     if (!setup_phase) command.DeleteSetupCommands();
-    ASSERT_TRUE(sys.StartMainScript());
+    ASSERT_TRUE(StartMainScript(sys));
     out.text.clear();
   }
 
@@ -72,7 +73,8 @@ struct ReaderRig {
   KCCommand command{sys};
   KCFuncSet funcs{sys, command};
   StatementHandlers handlers{sys, command, funcs};
-  CommandReader reader{sys, command, funcs, handlers};
+  Dispatcher dispatcher{sys, command, funcs, handlers};
+  CommandReader reader{sys, command, dispatcher};
 };
 
 class CommandReaderTest : public ::testing::Test, public ReaderRig {};

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 
 namespace kv {
 
@@ -33,11 +33,11 @@ KCCommand::~KCCommand() = default;
 // --- The current statement.
 
 CommandParameter* KCCommand::GetParamItr(uint32_t parameter) {
-  if (parameter >= param_count_) {
+  if (parameter >= statement_.size()) {
     sys_.log.InternalError(kParamItrFailed);
     return nullptr;
   }
-  return &parameters_[parameter];
+  return &statement_[parameter];
 }
 
 bool KCCommand::GetElement(uint32_t parameter, uint32_t element, CommandElement* out) {
@@ -76,7 +76,7 @@ bool KCCommand::DeleteElement() {
 }
 
 void KCCommand::DeleteParameter() {
-  if (param_count_ == 0) {
+  if (statement_.size() == 0) {
     sys_.log.InternalError(kDeleteParameterEmpty);
     return;
   }
@@ -85,37 +85,17 @@ void KCCommand::DeleteParameter() {
     return;
   }
   // The removed parameter moves behind the statement, emptied.
-  std::rotate(parameters_.begin(), parameters_.begin() + 1, parameters_.begin() + param_count_);
-  DropLastParameter();
-}
-
-void KCCommand::ClearParameters() {
-  for (uint32_t i = 0; i < param_count_; ++i) parameters_[i].clear();
-  param_count_ = 0;
+  statement_.RotateFrontToBack();
+  statement_.DropLast();
 }
 
 void KCCommand::AppendParameter(CommandParameter parameter) {
-  AppendEmptyParameter() = std::move(parameter);
+  statement_.AppendEmpty() = std::move(parameter);
 }
 
 void KCCommand::InsertParameterFront(CommandParameter parameter) {
   AppendParameter(std::move(parameter));
-  std::rotate(parameters_.begin(), parameters_.begin() + param_count_ - 1,
-              parameters_.begin() + param_count_);
-}
-
-CommandParameter& KCCommand::AppendEmptyParameter() {
-  if (param_count_ == parameters_.size()) {
-    // Most parameters hold a few elements: one allocation instead of several.
-    constexpr size_t kUsualElements = 8;
-    parameters_.emplace_back().reserve(kUsualElements);
-  }
-  return parameters_[param_count_++];
-}
-
-void KCCommand::DropLastParameter() {
-  if (param_count_ == 0) return;
-  parameters_[--param_count_].clear();
+  statement_.RotateBackToFront();
 }
 
 // --- The block stack.
@@ -198,7 +178,6 @@ int32_t KCCommand::GetCommandId(std::string_view word) {
   CommandElement placeholder;
   placeholder.kind = ElemString;
   placeholder.text = kSetupPlaceholder;
-  placeholder.raw = kSetupPlaceholder;
   InsertParameterFront(CommandParameter{std::move(placeholder)});
   return cmd::kCalc;
 }

@@ -14,27 +14,11 @@
 #include <vector>
 
 #include "language/command_table.h"
+#include "source/statement.h"
 
 namespace kv {
 
 class KCSystem;
-
-enum ElementKind : uint8_t {
-  ElemOperator = 0x02,
-  ElemString = 0x04,
-  ElemNumber = 0x08,
-  ElemLabel = 0x14,  // carries the string bit too: test 0x10 to tell a label
-  ElemWord = 0x40,
-};
-
-struct CommandElement {
-  uint8_t kind = 0;
-  std::string text;  // word, label name, operator, or string contents
-  std::string raw;   // as written (a string with its quotes)
-  double number = 0;
-};
-
-using CommandParameter = std::vector<CommandElement>;
 
 enum BlockFlag : uint32_t {
   BlkIf = 0x10,
@@ -48,6 +32,7 @@ enum BlockFlag : uint32_t {
   BlkReleaseOnly = 0x2000,
   BlkVoid = 0x4000,
   BlkLoopStart = 0x20000000,
+  BlkLoopCondition = 0x40000000,  // the conditional jump at the top of a loop
 };
 
 struct BlockRecord {
@@ -66,23 +51,21 @@ class KCCommand {
   bool GetElement(uint32_t parameter, uint32_t element, CommandElement* out);
   // The element without copying or reporting; null when there is none.
   const CommandElement* ElementAt(uint32_t parameter, uint32_t element) const {
-    if (parameter >= param_count_ || element >= parameters_[parameter].size()) return nullptr;
-    return &parameters_[parameter][element];
+    if (parameter >= statement_.size() || element >= statement_[parameter].size()) return nullptr;
+    return &statement_[parameter][element];
   }
   uint32_t GetElemSize(uint32_t parameter) {
-    if (parameter < param_count_) return static_cast<uint32_t>(parameters_[parameter].size());
+    if (parameter < statement_.size()) return static_cast<uint32_t>(statement_[parameter].size());
     return MissingElemSize(parameter);
   }
-  uint32_t GetParamCount() const { return param_count_; }
+  uint32_t GetParamCount() const { return statement_.size(); }
+  // The statement itself, as the tokenizer fills it.
+  Statement& statement() { return statement_; }
   bool DeleteElement();
   void DeleteParameter();
-  void ClearParameters();
+  void ClearParameters() { statement_.Clear(); }
   void AppendParameter(CommandParameter parameter);
   void InsertParameterFront(CommandParameter parameter);
-  // The tokenizer's way of appending: an empty parameter at the end of the
-  // statement, filled in place, and its removal when the statement fails.
-  CommandParameter& AppendEmptyParameter();
-  void DropLastParameter();
 
   // --- The block stack.
   void PushBlock(const BlockRecord& record);
@@ -113,10 +96,7 @@ class KCCommand {
   uint32_t MissingElemSize(uint32_t parameter);
 
   KCSystem& sys_;
-  // The statement is parameters_[0, param_count_); the parameters behind
-  // them are emptied ones of earlier statements, kept for their storage.
-  std::vector<CommandParameter> parameters_;
-  uint32_t param_count_ = 0;
+  Statement statement_;
   std::vector<BlockRecord> blocks_;
   // Every statement looks its leading word up, and words are short: their
   // length and first and last eight bytes (fewer for shorter words) are

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <string>
 
-#include "driver/kc_system.h"
-#include "platform/memory_file_system.h"
+#include "context/kc_system.h"
+#include "test_support/memory_file_system.h"
 
 namespace kv {
 namespace {
@@ -15,7 +15,6 @@ CommandElement Word(const std::string& text) {
   CommandElement e;
   e.kind = ElemWord;
   e.text = text;
-  e.raw = text;
   return e;
 }
 
@@ -106,12 +105,10 @@ TEST_F(KCCommandTest, DeleteElementRemovesTheCommandWord) {
   CommandElement abc;
   abc.kind = ElemString;
   abc.text = "abc";
-  abc.raw = "\"abc\"";
   command.AppendParameter({Word("text")});
   command.AppendParameter({abc});
   EXPECT_TRUE(command.DeleteElement());
   EXPECT_EQ(Statement(), "[abc]");
-  EXPECT_EQ(command.ElementAt(0, 0)->raw, "\"abc\"");
   EXPECT_EQ(TakeOutput(), "");
 }
 
@@ -119,7 +116,7 @@ TEST_F(KCCommandTest, ParametersOfEarlierStatementsDoNotShowThrough) {
   // The storage of a longer statement stays behind a shorter one, emptied.
   LayerShowStatement();
   command.ClearParameters();
-  command.AppendEmptyParameter().push_back(Word("x"));
+  command.statement().AppendEmpty().push_back(Word("x"));
   EXPECT_EQ(Statement(), "[x]");
   EXPECT_EQ(command.ElementAt(1, 0), nullptr);
   EXPECT_EQ(command.GetElemSize(1), 0u);
@@ -129,15 +126,15 @@ TEST_F(KCCommandTest, ParametersOfEarlierStatementsDoNotShowThrough) {
 
   // A parameter cut short is dropped; one removed from the front or put in
   // front keeps the order of the others.
-  command.AppendEmptyParameter().push_back(Word("cut"));
-  command.DropLastParameter();
+  command.statement().AppendEmpty().push_back(Word("cut"));
+  command.statement().DropLast();
   EXPECT_EQ(Statement(), "[x]");
   command.AppendParameter({Word("y"), Number(2)});
   command.InsertParameterFront({Word("w")});
   EXPECT_EQ(Statement(), "[w][x][y #2]");
   command.DeleteParameter();
   EXPECT_EQ(Statement(), "[x][y #2]");
-  command.AppendEmptyParameter();
+  command.statement().AppendEmpty();
   EXPECT_EQ(Statement(), "[x][y #2][]");
   EXPECT_EQ(TakeOutput(), "");
 }
@@ -234,7 +231,6 @@ TEST_F(KCCommandTest, SetupPhaseTurnsOtherWordsIntoCalc) {
   const CommandElement* placeholder = command.ElementAt(0, 0);
   EXPECT_EQ(placeholder->kind, ElemString);
   EXPECT_EQ(placeholder->text, "calc");
-  EXPECT_EQ(placeholder->raw, "calc");
   EXPECT_TRUE(command.DeleteElement());
   EXPECT_EQ(Statement(), "[layer_show a][#1][#2]");
 

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/kc_system.h"
-#include "output/scramble.h"
+#include "context/kc_system.h"
+#include "output/object_writer.h"
 #include "platform/file_system.h"
 
 namespace kv {
@@ -18,69 +18,25 @@ constexpr char kOpenFailed[] = "GenImgAdoObject(3) オブジェクトファイ�
 constexpr char kCopyFailed[] = "GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
 constexpr char kOutputFailed[] = "GenImgAdoObject(6) オブジェクトの出力に失敗\n";
 constexpr char kTooLarge[] = "GenImgAdoObject(7) アーカイブが 2147483647 バイトを超えます\n";
-// Offsets and lengths in the archive are signed 32-bit fields that the engine
-// reads, so the image (header and data, before the two scramble bytes) must
-// not pass this size.
-constexpr uint64_t kMaxImageSize = 2147483647;
-
 // After the mark come headerSize and fileCount; each entry adds its name and
 // three fields.
 constexpr uint64_t kCountFields = 8;
 constexpr uint64_t kEntryFields = 12;
 
-// Media bytes move in blocks of this size; the buffers are the only memory
-// that grows with the work, and they do not grow with the media.
+// Media bytes are read in blocks of this size; the buffers are the only
+// memory that grows with the work, and they do not grow with the media.
 constexpr size_t kBlockSize = size_t{1} << 20;
 
 void AppendFixed32(std::string* out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>(value >> shift));
 }
 
-// The archive's output file with its scrambler: content bytes go in, the
-// scrambled bytes leave in blocks of about kBlockSize.
-class ScrambledOutput {
- public:
-  ScrambledOutput(std::unique_ptr<OutputFile> file, uint64_t content_length, ScrambleKey key)
-      : file_(std::move(file)), scrambler_(content_length, key) {
-    pending_.reserve(kBlockSize + 2);
-  }
-
-  // Pending bytes stay below kBlockSize between calls, so every piece holds at
-  // least one byte and the pending block never grows past kBlockSize + 2 (the
-  // key and the step).
-  bool Feed(const char* data, size_t n) {
-    while (n > 0) {
-      const size_t piece = std::min(n, kBlockSize - pending_.size());
-      scrambler_.Feed(data, piece, &pending_);
-      data += piece;
-      n -= piece;
-      if (pending_.size() >= kBlockSize && !Flush()) return false;
-    }
-    return true;
-  }
-
-  // Writes what is pending and renames the file into place.
-  bool Commit() { return Flush() && file_->Commit(); }
-
- private:
-  bool Flush() {
-    if (pending_.empty()) return true;
-    const bool written = file_->Write(pending_.data(), pending_.size());
-    pending_.clear();
-    return written;
-  }
-
-  std::unique_ptr<OutputFile> file_;
-  StreamScrambler scrambler_;
-  std::string pending_;
-};
-
 enum class CopyResult { kDone, kReadFailed, kWriteFailed };
 
 // Streams one media file and its trailing zero byte into the archive. The file
 // must still have the size its entry was written with.
 CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
-                         std::vector<char>* buffer, ScrambledOutput* out) {
+                         std::vector<char>* buffer, ObjectWriter* out) {
   std::unique_ptr<InputFile> in = fs.OpenInput(path);
   if (!in || in->Size() != size) return CopyResult::kReadFailed;
   uint64_t copied = 0;
@@ -90,11 +46,11 @@ CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
     if (got == 0) break;
     if (got > size - copied) return CopyResult::kReadFailed;
     copied += got;
-    if (!out->Feed(buffer->data(), got)) return CopyResult::kWriteFailed;
+    if (!out->Write(buffer->data(), got)) return CopyResult::kWriteFailed;
   }
   if (copied != size) return CopyResult::kReadFailed;
   const char zero = 0;
-  return out->Feed(&zero, 1) ? CopyResult::kDone : CopyResult::kWriteFailed;
+  return out->Write(&zero, 1) ? CopyResult::kDone : CopyResult::kWriteFailed;
 }
 
 // Everything after the start message; the caller prints the finish message.
@@ -116,10 +72,10 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
     }
     sizes.push_back(in->Size());
     // Stays far from wrapping: each term is capped before it is added.
-    image_size += std::min(in->Size(), kMaxImageSize) + 1;
+    image_size += std::min(in->Size(), ObjectWriter::kMaxImageSize) + 1;
     sys.log.Message(kMsgConverting, {LogArg::Path(path)});
   }
-  if (image_size > kMaxImageSize) {
+  if (image_size > ObjectWriter::kMaxImageSize) {
     sys.log.InternalError(kTooLarge);
     return false;
   }
@@ -139,16 +95,13 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
     data_offset += data_length;
   }
 
-  // The archive is written here rather than through KCFile, so an output that
-  // cannot be written gets the report KCFile::FileClose would make.
-  std::unique_ptr<OutputFile> file = sys.fs.CreateOutput(object_name);
-  if (!file) {
+  ObjectWriter out(image_size, MakeScrambleKey(sys.ScrambleSeed()));
+  if (!out.Open(sys.fs, object_name)) {
     sys.log.InternalError(kMsgCloseWriteFailed);
     sys.log.InternalError(kOutputFailed);
     return false;
   }
-  ScrambledOutput out(std::move(file), image_size, MakeScrambleKey(sys.ScrambleSeed()));
-  bool written = out.Feed(header.data(), header.size());
+  bool written = out.Write(header);
   std::string().swap(header);
   std::vector<char> buffer(kBlockSize);
   for (size_t i = 0; written && i < files.size(); ++i) {

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "output/scramble.h"
-#include "platform/memory_file_system.h"
+#include "test_support/memory_file_system.h"
+#include "test_support/scramble_reference.h"
 
 namespace kv {
 namespace {

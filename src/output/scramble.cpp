@@ -39,26 +39,6 @@ void FillPattern(uint8_t* table, size_t size, ScrambleKey k) {
   }
 }
 
-constexpr size_t kPeriod = 255;
-constexpr size_t kRun = kPeriod * 16;  // bytes masked per block against the table
-
-// Masks `n` content bytes at `dst`, the first of them content byte `index`.
-void MaskContents(char* dst, uint64_t index, size_t n, const uint8_t* table, ScrambleKey k) {
-  if (n > 0 && index == 0) {
-    *dst = static_cast<char>(static_cast<uint8_t>(*dst) ^ k.key);
-    ++dst;
-    ++index;
-    --n;
-  }
-  while (n > 0) {
-    const size_t run = std::min(n, kRun);
-    XorInPlace(dst, table + (index - 1) % kPeriod, run);
-    dst += run;
-    index += run;
-    n -= run;
-  }
-}
-
 }  // namespace
 
 Rand15::Rand15(uint32_t seed) : state_(seed) {}
@@ -84,42 +64,6 @@ uint64_t ScrambleKeyOffset(uint64_t content_length) {
   // Shorter contents never come from the program's own objects; key and step
   // then simply follow the contents.
   return content_length;
-}
-
-std::string ScrambleBytes(std::string_view contents, ScrambleKey k) {
-  // The plain byte-by-byte form of the format; StreamScrambler is the fast one.
-  const size_t n = contents.size();
-  const size_t key_offset = static_cast<size_t>(ScrambleKeyOffset(n));
-  std::string stored(n + 2, '\0');
-  uint32_t mask = k.key;
-  for (size_t i = 0; i < n; ++i) {
-    const size_t at = i < key_offset ? i : i + 2;
-    stored[at] = static_cast<char>(static_cast<uint8_t>(contents[i]) ^ mask);
-    mask = NextMask(mask, k.step);
-  }
-  stored[key_offset] = static_cast<char>(k.key);
-  stored[key_offset + 1] = static_cast<char>(k.step);
-  return stored;
-}
-
-void ScrambleInPlace(std::string* contents, ScrambleKey k) {
-  const size_t n = contents->size();
-  const size_t key_offset = static_cast<size_t>(ScrambleKeyOffset(n));
-  contents->resize(n + 2);
-  char* const p = contents->data();
-  uint8_t table[kRun + kPeriod - 1];
-  FillPattern(table, sizeof table, k);
-  // The bytes behind the key move up by two, block by block from the end, and
-  // each block is masked while it is in the cache.
-  for (size_t end = n; end > key_offset;) {
-    const size_t start = end - std::min(end - key_offset, kRun);
-    std::memmove(p + start + 2, p + start, end - start);
-    MaskContents(p + start + 2, start, end - start, table, k);
-    end = start;
-  }
-  MaskContents(p, 0, key_offset, table, k);
-  p[key_offset] = static_cast<char>(k.key);
-  p[key_offset + 1] = static_cast<char>(k.step);
 }
 
 bool UnscrambleBytes(std::string_view stored, std::string* contents) {

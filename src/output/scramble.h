@@ -41,19 +41,13 @@ ScrambleKey MakeScrambleKey(uint32_t seed);
 // Index of the content byte before which key and step are stored.
 uint64_t ScrambleKeyOffset(uint64_t content_length);
 
-// The stored form of `contents`.
-std::string ScrambleBytes(std::string_view contents, ScrambleKey k);
-
-// ScrambleBytes done in place: `contents` grows by two bytes and receives the
-// stored form, without a second buffer of its size.
-void ScrambleInPlace(std::string* contents, ScrambleKey k);
-
-// Undoes ScrambleBytes. False when `stored` is too short to hold key and step.
+// Undoes the scrambling: `stored` is a whole object file. False when it is
+// too short to hold key and step.
 bool UnscrambleBytes(std::string_view stored, std::string* contents);
 
-// Streaming form of ScrambleBytes for outputs whose content length is known in
-// advance: contents fed in chunks of any size produce exactly the bytes
-// ScrambleBytes would. Works on whole blocks against a precomputed mask pattern.
+// The scrambler of outputs whose content length is known in advance: contents
+// fed in chunks of any size produce the stored form. Works on whole blocks
+// against a precomputed mask pattern.
 class StreamScrambler {
  public:
   StreamScrambler(uint64_t content_length, ScrambleKey k);

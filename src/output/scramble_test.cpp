@@ -6,6 +6,8 @@
 #include <iterator>
 #include <string>
 
+#include "test_support/scramble_reference.h"
+
 namespace kv {
 namespace {
 
@@ -88,19 +90,6 @@ TEST(ScrambleTest, KeyFromSeed) {
   }
   EXPECT_TRUE(saw_low);
   EXPECT_TRUE(saw_high);
-}
-
-TEST(ScrambleTest, InPlaceMatchesScrambleBytes) {
-  const size_t lengths[] = {0, 1, 2, 3, 51, 52, 53, 54, 255, 256, 307, 4080, 4133, 9000, 70001};
-  for (size_t n : lengths) {
-    for (const ScrambleKey k : {ScrambleKey{static_cast<uint8_t>(n % 255 + 1), static_cast<uint8_t>(n % 21 + 1)},
-                                ScrambleKey{0, 5}, ScrambleKey{255, 255}}) {
-      const std::string in = Contents(n);
-      std::string stored = in;
-      ScrambleInPlace(&stored, k);
-      ASSERT_EQ(stored, ScrambleBytes(in, k)) << "length " << n << " key " << int{k.key};
-    }
-  }
 }
 
 std::string Streamed(const std::string& in, ScrambleKey k, size_t (*chunk)(size_t, size_t)) {

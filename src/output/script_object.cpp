@@ -4,21 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "driver/kc_system.h"
-#include "source/pell_file.h"
+#include "context/kc_system.h"
+#include "context/pell_file.h"
+#include "output/object_writer.h"
 
 namespace kv {
 namespace {
 
 constexpr char kMark[] = "KVS";
-constexpr char kCreateFailed[] = "GenScrObject(1) スクリプトオブジェクトの生成に失敗\n";
-constexpr char kMarkFailed[] = "GenScrObject(2) ファイル識別記号出力に失敗\n";
-constexpr char kListFailed[] = "GenScrObject(3) ファイルリスト出力に失敗\n";
-constexpr char kLabelsFailed[] = "GenScrObject(4) ラベル出力に失敗\n";
-constexpr char kFunctionsFailed[] = "GenScrObject(5) 関数出力に失敗\n";
-constexpr char kDirectoryFailed[] = "GenScrObject(6) 実行ファイルパス出力に失敗\n";
-constexpr char kScanFailed[] = "GenScrObject(7) 一時オブジェクトスキャンに失敗\n";
-constexpr char kCopyFailed[] = "GenScrObject(8) オブジェクトへの出力に失敗\n";
+constexpr char kTooLarge[] = "GenScrObject(9) スクリプトオブジェクトが 2147483647 バイトを超えます\n";
 
 // Fixed part of the header: mark, headerSize, scriptCount, labelCount,
 // functionCount, directoryLength.
@@ -27,6 +21,39 @@ constexpr uint64_t kFixedHeaderSize = 3 + 4 + 4 + 4 + 4 + 4;
 constexpr uint64_t kScriptEntryFields = 12;
 // Per definition entry: nameLength, scriptLength, position.
 constexpr uint64_t kDefinitionEntryFields = 12;
+
+// The header goes to the writer in pieces of about this size: a game's
+// labels and functions can make it megabytes long.
+constexpr size_t kHeaderPiece = 64 * 1024;
+
+// Collects header fields and hands them to the writer piece by piece.
+class HeaderWriter {
+ public:
+  explicit HeaderWriter(ObjectWriter* out) : out_(out) { piece_.reserve(kHeaderPiece + 4096); }
+
+  void Fixed32(uint64_t value) {
+    for (int shift = 0; shift < 32; shift += 8) piece_.push_back(static_cast<char>(value >> shift));
+  }
+  void Bytes(std::string_view bytes) {
+    piece_.append(bytes);
+    if (piece_.size() >= kHeaderPiece) Flush();
+  }
+  void Text(const std::string& text) {
+    Fixed32(text.size());
+    Bytes(text);
+  }
+  // False when a piece could not be written.
+  bool Flush() {
+    ok_ = ok_ && out_->Write(piece_);
+    piece_.clear();
+    return ok_;
+  }
+
+ private:
+  ObjectWriter* out_;
+  std::string piece_;
+  bool ok_ = true;
+};
 
 uint64_t HeaderSize(const KCSystem& sys) {
   uint64_t size = kFixedHeaderSize + sys.engineDirectory.size();
@@ -39,17 +66,13 @@ uint64_t HeaderSize(const KCSystem& sys) {
   return size;
 }
 
-int32_t Len(const std::string& text) { return static_cast<int32_t>(text.size()); }
-
-bool WriteDefinitions(KCFile& out, const std::vector<DefinitionRecord>& list) {
-  if (!out.FilePrint("%i", {static_cast<int32_t>(list.size())})) return false;
+void WriteDefinitions(HeaderWriter* header, const std::vector<DefinitionRecord>& list) {
+  header->Fixed32(list.size());
   for (const DefinitionRecord& d : list) {
-    if (!out.FilePrint("%i%s%i%s%i", {Len(d.name), d.name, Len(d.script), d.script,
-                                       static_cast<int32_t>(d.position)})) {
-      return false;
-    }
+    header->Text(d.name);
+    header->Text(d.script);
+    header->Fixed32(d.position);
   }
-  return true;
 }
 
 }  // namespace
@@ -57,65 +80,39 @@ bool WriteDefinitions(KCFile& out, const std::vector<DefinitionRecord>& list) {
 bool GenScrObject(KCSystem& sys) {
   if (sys.log.errorCount != 0 || sys.Objects.empty()) return true;
 
-  KCFile out(sys.fs);
-  if (!out.FileOpen(sys.scriptObjectName, ModeWrite | ModeTruncate | ModeBinary)) {
-    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(sys.scriptObjectName)});
-    sys.log.InternalError(kCreateFailed);
+  const uint64_t header_size = HeaderSize(sys);
+  uint64_t image_size = header_size;
+  for (const auto& [path, object] : sys.Objects) image_size += object->contents.size();
+  if (image_size > ObjectWriter::kMaxImageSize) {
+    sys.log.InternalError(kTooLarge);
     return false;
   }
 
-  const uint64_t full_header_size = HeaderSize(sys);
-  uint64_t code_size = 0;
-  for (const auto& [path, object] : sys.Objects) code_size += object->contents.size();
-  // The whole file is built in one buffer, scrambled in place (two bytes
-  // more) and written; reserving it at once avoids copying it while it grows.
-  out.contents.reserve(full_header_size + code_size + 2);
-
-  const int32_t header_size = static_cast<int32_t>(full_header_size);
-  if (!out.FilePrint("%s%i", {kMark, header_size})) {
-    sys.log.InternalError(kMarkFailed);
-    return false;
+  // The header, then the code of every script in the order of the entries;
+  // each temporary object is released as soon as its code is written.
+  ObjectWriter out(image_size, MakeScrambleKey(sys.ScrambleSeed()));
+  bool written = out.Open(sys.fs, sys.scriptObjectName);
+  if (written) {
+    HeaderWriter header(&out);
+    header.Bytes(kMark);
+    header.Fixed32(header_size);
+    header.Fixed32(sys.Objects.size());
+    uint64_t code_offset = header_size;
+    for (const auto& [path, object] : sys.Objects) {
+      header.Text(path);
+      header.Fixed32(code_offset);
+      header.Fixed32(object->contents.size());
+      code_offset += object->contents.size();
+    }
+    WriteDefinitions(&header, sys.LabelDefinitions);
+    WriteDefinitions(&header, sys.FunctionDefinitions);
+    header.Text(sys.engineDirectory);
+    written = header.Flush();
   }
-
-  bool listed = out.FilePrint("%i", {static_cast<int32_t>(sys.Objects.size())});
-  int64_t code_offset = header_size;
-  for (auto it = sys.Objects.begin(); listed && it != sys.Objects.end(); ++it) {
-    const int32_t code_length = static_cast<int32_t>(it->second->contents.size());
-    listed = out.FilePrint("%i%s%i%i", {Len(it->first), it->first,
-                                        static_cast<int32_t>(code_offset), code_length});
-    code_offset += code_length;
-  }
-  if (!listed) {
-    sys.log.InternalError(kListFailed);
-    return false;
-  }
-  if (!WriteDefinitions(out, sys.LabelDefinitions)) {
-    sys.log.InternalError(kLabelsFailed);
-    return false;
-  }
-  if (!WriteDefinitions(out, sys.FunctionDefinitions)) {
-    sys.log.InternalError(kFunctionsFailed);
-    return false;
-  }
-  if (!out.FilePrint("%i%s", {Len(sys.engineDirectory), sys.engineDirectory})) {
-    sys.log.InternalError(kDirectoryFailed);
-    return false;
-  }
-
-  // Copy the code of every script in the order of the entries; each temporary
-  // object is released as soon as its code stands in the output.
-  for (auto it = sys.Objects.begin(); it != sys.Objects.end();) {
+  for (auto it = sys.Objects.begin(); written && it != sys.Objects.end();) {
     KCFile& object = *it->second;
-    if (!object.FileSeek(0, 0)) {
-      sys.log.InternalError(kScanFailed);
-      return false;
-    }
-    if (!out.WriteBytes(object.contents.data(), object.contents.size())) {
-      sys.log.InternalError(kCopyFailed);
-      return false;
-    }
-    // Closed without being written, as KCFile::FileClose would complain of a
-    // closed object.
+    written = out.Write(object.contents);
+    // Closed without being written anywhere, as every temporary object is.
     if (object.isOpen) {
       object.Reset();
     } else {
@@ -124,8 +121,11 @@ bool GenScrObject(KCSystem& sys) {
     if (sys.currentObject == &object) sys.currentObject = nullptr;
     it = sys.Objects.erase(it);
   }
-
-  return out.FileClose(sys.log, sys.ScrambleSeed());
+  if (!written || !out.Commit()) {
+    sys.log.InternalError(kMsgCloseWriteFailed);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace kv

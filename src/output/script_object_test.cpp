@@ -5,10 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 #include "output/scramble.h"
-#include "platform/memory_file_system.h"
-#include "source/pell_file.h"
+#include "test_support/memory_file_system.h"
+#include "test_support/scramble_reference.h"
+#include "context/pell_file.h"
 
 namespace kv {
 namespace {

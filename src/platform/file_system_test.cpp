@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/file_system.h"
-#include "platform/memory_file_system.h"
+#include "platform/lexical_path.h"
+#include "test_support/memory_file_system.h"
 #include "test_support/temp_directory.h"
 
 namespace kv {

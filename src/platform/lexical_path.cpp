@@ -1,6 +1,9 @@
+#include "platform/lexical_path.h"
+
+#include <memory>
 #include <vector>
 
-#include "platform/memory_file_system.h"
+#include "platform/file_system.h"
 
 namespace kv {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
-#include "platform/memory_file_system.h"
+#include "platform/lexical_path.h"
 
 namespace kv {
 namespace {

@@ -3,17 +3,112 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/file_search.h"
-#include "driver/kc_system.h"
-#include "source/pell_file.h"
+#include "context/kc_system.h"
+#include "context/pell_file.h"
+#include "platform/file_system.h"
 
 namespace kv {
 namespace {
 
 constexpr char kAlreadyLoaded[] = "ファイル \"%s\" は既に読み込まれています\n";
 constexpr char kUnclosedComment[] = "コメントの終端が見つかりませんでした";
+constexpr std::string_view kMsgFileNotFound = "ファイル \"%s\" が見つかりませんでした\n";
+constexpr std::string_view kMsgAddObject = "KCSystem::AddScript(2) オブジェクトの追加に失敗\n";
+constexpr std::string_view kMsgNoMainScript =
+    "メインスクリプトが \"%s\" ディレクトリに見つかりませんでした\n";
+constexpr char kMainScriptName[] = "main.txt";
+// Temporary objects are named after their script with this mark appended.
+constexpr char kObjectSuffix[] = "*";
+constexpr uint32_t kObjectMode = ModeRead | ModeWrite | ModeTruncate | ModeBinary;
+
+// Reads `full_path` into `file`, in the shared source storage, and removes
+// its comments.
+bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path) {
+  file.contents.swap(sys.sourceText);
+  if (!file.FileOpen(full_path, ModeRead)) {
+    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
+    return false;
+  }
+  return RemoveComments(sys.log, file);
+}
+
+// Makes the registered script `it` current, reading its source again if it
+// has been set aside.
+bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::iterator it) {
+  KCFile* source = nullptr;
+  auto loaded = sys.LoadedSources.find(it->first);
+  if (loaded != sys.LoadedSources.end()) {
+    source = loaded->second.get();
+    // A loaded text holds at least its NUL: an empty one was set aside.
+    if (source->contents.empty() && !ReadSource(sys, *source, std::string(it->first))) {
+      return false;
+    }
+  } else {
+    source = LoadSource(sys, it->first);
+  }
+  if (source == nullptr) return false;
+  sys.currentSource = source;
+  sys.log.Message(kMsgConverting, {LogArg::Path(source->path)});
+  sys.currentObject = it->second.get();
+  sys.currentObject->contents.reserve(2 * source->contents.size());
+  return true;
+}
 
 }  // namespace
+
+bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute) {
+  if (!sys.fs.Exists(name)) {
+    sys.log.Message(kMsgFileNotFound, {LogArg::Path(name)});
+    return false;
+  }
+  *absolute = sys.fs.AbsolutePath(name);
+  return true;
+}
+
+bool AddScript(KCSystem& sys, const std::string& path) {
+  std::string absolute;
+  if (!ResolvePath(sys, path, &absolute)) return false;
+  KCFile* source = LoadSource(sys, absolute);
+  if (source == nullptr) return false;
+  // Checked now, so its errors stand where the search finds it; its text is
+  // read again when it is converted.
+  SetSourceAside(sys, *source);
+  if (sys.Objects.count(absolute)) return true;
+  auto object = std::make_unique<KCFile>(sys.fs);
+  std::string object_name = absolute + kObjectSuffix;
+  if (!object->FileOpen(object_name, kObjectMode)) {
+    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(object_name)});
+  }
+  if (!sys.Objects.emplace(absolute, std::move(object)).second) {
+    sys.log.InternalError(kMsgAddObject);
+    return false;
+  }
+  return true;
+}
+
+bool StartMainScript(KCSystem& sys) {
+  auto it = sys.Objects.find(sys.engineDirectory + kMainScriptName);
+  if (it == sys.Objects.end()) {
+    sys.log.Error(kMsgNoMainScript, {LogArg::Path(sys.engineDirectory)});
+    return false;
+  }
+  return MakeCurrent(sys, it);
+}
+
+bool NextScript(KCSystem& sys) {
+  // Every script made current leaves at least one byte in its object, and
+  // objects are never emptied during conversion, so the scan can resume where
+  // the previous one stopped.
+  for (auto it = sys.Objects.lower_bound(sys.nextScriptScan); it != sys.Objects.end(); ++it) {
+    if (!it->second->contents.empty()) continue;
+    sys.nextScriptScan = it->first;
+    if (!MakeCurrent(sys, it)) return false;
+    sys.itemPosition = 0;
+    return true;
+  }
+  sys.nextScriptScan.clear();
+  return false;
+}
 
 KCFile* LoadSource(KCSystem& sys, const std::string& name) {
   std::string full_path;
@@ -26,11 +121,10 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name) {
   }
 
   auto file = std::make_unique<KCFile>(sys.fs);
-  if (!file->FileOpen(full_path, ModeRead)) {
-    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
+  if (!ReadSource(sys, *file, full_path)) {
+    SetSourceAside(sys, *file);
     return nullptr;
   }
-  if (!RemoveComments(sys, *file)) return nullptr;
 
   KCFile* source = file.get();
   sys.LoadedSources.emplace(full_path, std::move(file));
@@ -44,7 +138,7 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name) {
 // found byte-wise, also inside string literals; block comments do not nest.
 // The text only shrinks, so it is compacted in place (the write cursor never
 // passes the read cursor); a source that fails is not kept.
-bool RemoveComments(KCSystem& sys, KCFile& file) {
+bool RemoveComments(Diagnostics& log, KCFile& file) {
   std::string& text = file.contents;
   const size_t size = text.size();
   char* const p = text.data();
@@ -77,7 +171,7 @@ bool RemoveComments(KCSystem& sys, KCFile& file) {
         }
         i = stop;
         if (i >= size) {
-          sys.log.Error(kUnclosedComment);
+          log.Error(kUnclosedComment);
           return false;
         }
         ++i;
@@ -96,6 +190,12 @@ bool RemoveComments(KCSystem& sys, KCFile& file) {
   file.position = 0;
   file.line = 1;
   return true;
+}
+
+void SetSourceAside(KCSystem& sys, KCFile& source) {
+  source.contents.clear();
+  source.contents.swap(sys.sourceText);
+  source.position = 0;
 }
 
 void ReleaseSources(KCSystem& sys) {

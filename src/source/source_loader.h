@@ -6,14 +6,31 @@
 
 namespace kv {
 
+class Diagnostics;
 class KCFile;
 class KCSystem;
+
+// True when the file exists; stores its absolute path. Prints
+// "ファイル "%s" が見つかりませんでした" (not counted) when it does not.
+bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute);
+
+// Registers a script found by the file search: resolves and loads it and
+// gives it an empty temporary object.
+bool AddScript(KCSystem& sys, const std::string& path);
+// Makes main.txt of the engine directory the current script.
+bool StartMainScript(KCSystem& sys);
+// Makes the next unconverted script (ascending byte order of paths) current;
+// false when none is left.
+bool NextScript(KCSystem& sys);
 
 // Loads `name` (relative or absolute); null when it cannot be loaded. A source
 // loaded before is returned unchanged, with a warning.
 KCFile* LoadSource(KCSystem& sys, const std::string& name);
 // Removes "//" and "/* */" comments in place, keeping every line feed.
-bool RemoveComments(KCSystem& sys, KCFile& file);
+bool RemoveComments(Diagnostics& log, KCFile& file);
+// Gives the text of a loaded source back to the shared storage; the source
+// keeps its path, and is read again when it becomes current.
+void SetSourceAside(KCSystem& sys, KCFile& source);
 void ReleaseSources(KCSystem& sys);
 
 }  // namespace kv

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "driver/kc_system.h"
-#include "platform/memory_file_system.h"
-#include "source/pell_file.h"
+#include "context/kc_system.h"
+#include "test_support/memory_file_system.h"
+#include "context/pell_file.h"
 
 namespace kv {
 namespace {

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <utility>
 
-#include "driver/kc_system.h"
-#include "language/kc_command.h"
+#include "context/diagnostics.h"
+#include "context/pell_file.h"
 #include "source/numbers.h"
-#include "source/pell_file.h"
+#include "source/statement.h"
 
 namespace kv {
 namespace {
@@ -60,22 +60,20 @@ constexpr Tables MakeTables() {
 
 constexpr Tables kTables = MakeTables();
 
-// Sets a word's text and raw form. Kept out of line on purpose: inlined where
-// the word's length is known to be at most kWordLimit, the copies become a
-// slow string instruction instead of calls to memcpy.
+// Sets a word's text. Kept out of line on purpose: inlined where the word's
+// length is known to be at most kWordLimit, the copy becomes a slow string
+// instruction instead of a call to memcpy.
 [[gnu::noinline]] void SetWord(CommandElement* element, const char* word, size_t n) {
   element->text.append(word, n);
-  element->raw.append(word, n);
 }
 
-// Reads one statement straight from the source's contents. Each step gives
-// exactly what the file layer's reads would (SkipSpace, the string reads of
-// FileScan, ReadNumber), position and line included, without a call per byte.
+// Reads one statement straight from the source's contents, position and line
+// kept in step, without a call per byte.
 class StatementReader {
  public:
-  StatementReader(KCSystem& sys, KCCommand& command, KCFile& source)
-      : sys_(sys),
-        command_(command),
+  StatementReader(Diagnostics& log, Statement& statement, KCFile& source)
+      : log_(log),
+        statement_(statement),
         source_(source),
         data_(source.contents.data()),
         size_(source.contents.size()),
@@ -94,7 +92,7 @@ class StatementReader {
   }
   uint8_t Fail(std::string_view message, uint8_t result) {
     Sync();
-    sys_.log.Error(message);
+    log_.Error(message);
     return result;
   }
   void CountLineFeeds(size_t from, size_t to) {
@@ -124,8 +122,8 @@ class StatementReader {
 
   static constexpr uint8_t kContinue = 2;  // internal: the element was built
 
-  KCSystem& sys_;
-  KCCommand& command_;
+  Diagnostics& log_;
+  Statement& statement_;
   KCFile& source_;
   const char* data_;
   size_t size_;
@@ -137,10 +135,9 @@ class StatementReader {
 uint8_t StatementReader::ReadOperator(CommandElement* element) {
   const char c = data_[pos_++];
   element->kind = ElemOperator;
-  // The element is new and its strings empty: one or two characters are
+  // The element is new and its text empty: one or two characters are
   // appended one by one.
   element->text.push_back(c);
-  element->raw.push_back(c);
   if (pos_ < size_) {
     const char c2 = data_[pos_];
     const bool pair = (c2 == '=' && (c == '=' || c == '<' || c == '>')) ||
@@ -148,7 +145,6 @@ uint8_t StatementReader::ReadOperator(CommandElement* element) {
     if (pair) {
       ++pos_;
       element->text.push_back(c2);
-      element->raw.push_back(c2);
     }
   }
   return kContinue;
@@ -174,14 +170,12 @@ uint8_t StatementReader::ReadString(CommandElement* element) {
   element->kind = ElemString;
   for (;;) {
     const char quote = data_[pos_++];
-    element->raw.push_back(quote);
     const void* close = std::memchr(data_ + pos_, quote, size_ - pos_);
     const size_t end = close ? static_cast<const char*>(close) - data_ : size_;
     CountLineFeeds(pos_, end);
     element->text.append(data_ + pos_, end - pos_);
-    element->raw.append(data_ + pos_, end - pos_);
     pos_ = end;
-    if (pos_ < size_) element->raw.push_back(data_[pos_++]);
+    if (pos_ < size_) ++pos_;  // the closing quote
     if (!SkipSpace()) return Fail(kEndAfterString, StatementEnd);
     if (kTables.byte_class[static_cast<uint8_t>(data_[pos_])] != kQuote) return kContinue;
   }
@@ -228,17 +222,17 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
 }
 
 uint8_t StatementReader::Read() {
-  command_.ClearParameters();
+  statement_.Clear();
   // Elements are built in place in the parameter at the end of the
   // statement; a parameter cut short by an error or by the end of the source
   // is dropped again.
-  CommandParameter* parameter = &command_.AppendEmptyParameter();
+  CommandParameter* parameter = &statement_.AppendEmpty();
   // A comma as the first thing of a statement is an error, like a second
   // comma: the flag starts set.
   bool after_comma = true;
   for (;;) {
     if (!SkipSpace()) {
-      command_.DropLastParameter();
+      statement_.DropLast();
       Sync();
       return StatementEnd;
     }
@@ -248,11 +242,11 @@ uint8_t StatementReader::Read() {
       // statement starts behind it.
       ++pos_;
       if (after_comma) {
-        command_.DropLastParameter();
+        statement_.DropLast();
         return Fail(kMsgSyntaxError, StatementSyntaxError);
       }
       after_comma = true;
-      parameter = &command_.AppendEmptyParameter();
+      parameter = &statement_.AppendEmpty();
       continue;
     }
     if (byte_class == kSemicolon) {
@@ -278,7 +272,7 @@ uint8_t StatementReader::Read() {
         break;
     }
     if (result != kContinue) {
-      command_.DropLastParameter();
+      statement_.DropLast();
       return result;
     }
     after_comma = false;
@@ -291,8 +285,8 @@ uint8_t StatementReader::Read() {
 
 }  // namespace
 
-uint8_t ReadStatement(KCSystem& sys, KCCommand& command, KCFile& source) {
-  return StatementReader(sys, command, source).Read();
+uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source) {
+  return StatementReader(log, statement, source).Read();
 }
 
 }  // namespace kv

@@ -1,5 +1,5 @@
 // The tokenizer: reads the next statement of a source into the current
-// statement of KCCommand as parameters of elements.
+// statement as parameters of elements.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +7,9 @@
 
 namespace kv {
 
-class KCCommand;
+class Diagnostics;
 class KCFile;
-class KCSystem;
+class Statement;
 
 // The error of a statement whose form is wrong, shared by the tokenizer, the
 // expression compiler, the statement handlers and command reading.
@@ -24,6 +24,6 @@ enum StatementResult : uint8_t {
 // After a syntax error the source's position is past the offending byte (the
 // second comma, the stray colon, the number prefix), so every call that does
 // not return StatementEnd moves the reader on.
-uint8_t ReadStatement(KCSystem& sys, KCCommand& command, KCFile& source);
+uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source);
 
 }  // namespace kv

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory_file_system.h"
+#include "test_support/memory_file_system.h"
 
 namespace kv {
 

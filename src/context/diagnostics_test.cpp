@@ -1,9 +1,9 @@
-#include "driver/diagnostics.h"
+#include "context/diagnostics.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/memory_file_system.h"
-#include "source/pell_file.h"
+#include "test_support/memory_file_system.h"
+#include "context/pell_file.h"
 
 namespace kv {
 namespace {

@@ -1,9 +1,9 @@
-#include "driver/diagnostics.h"
+#include "context/diagnostics.h"
 
 #include <string>
 
 #include "platform/console.h"
-#include "source/pell_file.h"
+#include "context/pell_file.h"
 
 namespace kv {
 namespace {

@@ -50,8 +50,4 @@ class MemoryFileSystem : public FileSystem {
   std::set<std::string> directories_;
 };
 
-// Lexical absolute path: `name` joined to `cwd` when relative, "." and ".."
-// folded, repeated separators collapsed. Shared by both file systems.
-std::string LexicalAbsolutePath(const std::string& cwd, const std::string& name);
-
 }  // namespace kv

@@ -1,7 +1,9 @@
-#include "platform/memory_file_system.h"
+#include "test_support/memory_file_system.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "platform/lexical_path.h"
 
 namespace kv {
 namespace {

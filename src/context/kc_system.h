@@ -13,8 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "driver/diagnostics.h"
-#include "source/pell_file.h"
+#include "context/diagnostics.h"
+#include "context/pell_file.h"
 
 namespace kv {
 
@@ -36,16 +36,6 @@ class KCSystem {
   KCSystem(const KCSystem&) = delete;
   KCSystem& operator=(const KCSystem&) = delete;
 
-  // Registers a script found by the file search: resolves and loads it and
-  // gives it an empty temporary object.
-  bool AddScript(const std::string& path);
-  // Makes main.txt of the engine directory the current script.
-  bool StartMainScript();
-  // Makes the next unconverted script (ascending byte order of paths) current;
-  // false when none is left.
-  bool NextScript();
-  // The current object's write position.
-  bool GetObjectPos(uint32_t* position);
   void AddLabel(const std::string& name) { RecordDefinition(name, &LabelDefinitions); }
   void AddFunction(const std::string& name) { RecordDefinition(name, &FunctionDefinitions); }
   void RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list);
@@ -71,18 +61,25 @@ class KCSystem {
   bool setupPhase = false;
 
   std::map<std::string, std::unique_ptr<KCFile>> LoadedSources;
+  // The storage of the one source text held at a time: a registered script
+  // is checked when it is found and read again when it is converted, so the
+  // texts of a large game are never all in memory together.
+  std::string sourceText;
   std::vector<std::string> ImageFiles, AudioFiles, MovieFiles;
   std::vector<DefinitionRecord> LabelDefinitions, FunctionDefinitions;
   // Absolute script path -> temporary object, in ascending byte order.
   std::map<std::string, std::unique_ptr<KCFile>> Objects;
+  // NextScript resumes its scan of Objects here.
+  std::string nextScriptScan;
 
  private:
-  std::string next_scan_;  // NextScript resumes its scan of Objects here
-  // Per definition list: script -> name -> index of its record. A script's
-  // definitions are recorded while it is current, so the names looked up
-  // one after another stay in one small table.
+  // Per definition list: name -> index of its record, for the script in
+  // indexed_script_. A script is current once, and its definitions are
+  // recorded while it is, so only the current script's names are indexed:
+  // a large game's definitions are never indexed all at once.
   using NameIndex = std::unordered_map<std::string, size_t>;
-  std::map<const void*, std::unordered_map<std::string, NameIndex>> definition_index_;
+  std::string indexed_script_;
+  std::map<const void*, NameIndex> definition_index_;
 };
 
 }  // namespace kv

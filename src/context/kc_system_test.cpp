@@ -1,8 +1,9 @@
-#include "driver/kc_system.h"
+#include "context/kc_system.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/memory_file_system.h"
+#include "source/source_loader.h"
+#include "test_support/memory_file_system.h"
 
 namespace kv {
 namespace {
@@ -17,16 +18,16 @@ TEST(KCSystem, MainScriptFirstThenTheRestInByteOrder) {
   SystemFixture f;
   for (const char* name : {"a.txt", "B.txt", "main.txt", "z/c.txt"}) {
     f.fs.AddFile(std::string("/game/") + name, "");
-    ASSERT_TRUE(f.sys.AddScript(std::string("/game/") + name));
+    ASSERT_TRUE(AddScript(f.sys, std::string("/game/") + name));
   }
   f.sys.engineDirectory = "/game/";
-  ASSERT_TRUE(f.sys.StartMainScript());
+  ASSERT_TRUE(StartMainScript(f.sys));
   std::vector<std::string> order;
   do {
     order.push_back(f.sys.currentSource->path);
     f.sys.currentObject->contents = "x";  // converted
     f.sys.itemPosition = 7;
-  } while (f.sys.NextScript());
+  } while (NextScript(f.sys));
   EXPECT_EQ((std::vector<std::string>{"/game/main.txt", "/game/B.txt", "/game/a.txt",
                                       "/game/z/c.txt"}),
             order);
@@ -40,11 +41,11 @@ TEST(KCSystem, MainScriptFirstThenTheRestInByteOrder) {
 TEST(KCSystem, MainScriptIsLookedUpByExactPath) {
   SystemFixture f;
   f.fs.AddFile("/game/Main.txt", "");
-  ASSERT_TRUE(f.sys.AddScript("Main.txt"));
+  ASSERT_TRUE(AddScript(f.sys, "Main.txt"));
   f.sys.engineDirectory = "/game/";
-  EXPECT_FALSE(f.sys.StartMainScript());
+  EXPECT_FALSE(StartMainScript(f.sys));
   f.sys.engineDirectory = "game/";
-  EXPECT_FALSE(f.sys.StartMainScript());
+  EXPECT_FALSE(StartMainScript(f.sys));
   EXPECT_EQ(
       "エラー : メインスクリプトが \"/game/\" ディレクトリに見つかりませんでした\n"
       "エラー : メインスクリプトが \"game/\" ディレクトリに見つかりませんでした\n",
@@ -69,13 +70,6 @@ TEST(KCSystem, DefinitionsKeepTheFirstPositionPerNameAndScript) {
   EXPECT_EQ("/game/b.txt", f.sys.LabelDefinitions[1].script);
   ASSERT_EQ(1u, f.sys.FunctionDefinitions.size());
   f.sys.currentSource = nullptr;
-}
-
-TEST(KCSystem, ObjectPositionNeedsAnObject) {
-  SystemFixture f;
-  uint32_t position = 5;
-  EXPECT_FALSE(f.sys.GetObjectPos(&position));
-  EXPECT_EQ("内部エラー : KCSystem::GetObjectPos(1) オブジェクトが設定されていない\n", f.out.text);
 }
 
 }  // namespace

@@ -1,0 +1,37 @@
+#include "context/kc_system.h"
+
+#include "platform/clock.h"
+
+namespace kv {
+KCSystem::KCSystem(FileSystem& file_system, MessageSink& sink, ConsoleEncoding encoding)
+    : fs(file_system), log(sink, encoding), seedClock(ScrambleSeedTime) {
+  log.set_current_source(&currentSource);
+}
+
+KCSystem::~KCSystem() = default;
+
+void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list) {
+  static const std::string kNoScript;
+  const std::string& script = currentSource ? currentSource->path : kNoScript;
+  if (script != indexed_script_) {
+    definition_index_.clear();
+    indexed_script_ = script;
+  }
+  NameIndex& names = definition_index_[list];
+  auto [it, inserted] = names.try_emplace(name, list->size());
+  if (!inserted) {
+    DefinitionRecord& record = (*list)[it->second];
+    if (itemPosition < record.position) record.position = itemPosition;
+    return;
+  }
+  list->push_back({name, script, itemPosition});
+}
+
+void KCSystem::ClearDefinitions() {
+  LabelDefinitions.clear();
+  FunctionDefinitions.clear();
+  definition_index_.clear();
+  indexed_script_.clear();
+}
+
+}  // namespace kv
