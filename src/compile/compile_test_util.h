@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <initializer_list>
 #include <string>
 
@@ -16,6 +15,7 @@
 #include "context/kc_system.h"
 #include "language/command_reader.h"
 #include "language/kc_command.h"
+#include "platform/coding.h"
 #include "test_support/memory_file_system.h"
 #include "source/source_loader.h"
 #include "test_support/conversion_harness.h"
@@ -29,8 +29,8 @@ inline CommandElement S(const std::string& text) { return {ElemString, text, 0};
 inline CommandElement L(const std::string& label) { return {ElemLabel, label, 0}; }
 
 inline std::string Le32(uint32_t v) {
-  std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  std::string out;
+  PutFixed32(&out, v);
   return out;
 }
 // Expected entries.
@@ -40,9 +40,9 @@ inline std::string Long(int32_t v) { return "\x08" + Le32(static_cast<uint32_t>(
 inline std::string Var(const std::string& name) { return "\x20" + Le32(name.size()) + name; }
 inline std::string Str(const std::string& text) { return "\x02" + Le32(text.size()) + text; }
 inline std::string Num(double v) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, 8);
-  return "\x10" + Le32(static_cast<uint32_t>(bits)) + Le32(static_cast<uint32_t>(bits >> 32));
+  std::string out(1, '\x10');
+  PutDouble(&out, v);
+  return out;
 }
 // Operator item by code.
 inline std::string OpItem(uint8_t code) { return Ch(code); }

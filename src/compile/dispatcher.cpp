@@ -8,7 +8,6 @@
 namespace kv {
 namespace {
 
-constexpr char kErrorMarker[] = "error";
 constexpr char kErrorMarkerContext[] = "KCCommand::ReadCommand(1) エラー文字列出力に失敗\n";
 constexpr char kUnknownCommand[] = "KCCommand::ReadCommand(7) \"%s\" 未登録コマンド\n";
 constexpr char kDebugCommandDropped[] =

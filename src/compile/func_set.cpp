@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "context/kc_system.h"
+#include "platform/coding.h"
 #include "language/kc_command.h"
 
 namespace kv {
@@ -29,18 +30,6 @@ constexpr std::string_view kOutCmdNameWrite = "KCFuncSet::OutCmdName(2) %s ã‚³ãƒ
 // OutDouble's only caller is the queue writer; its messages name that step.
 constexpr const char* kOutDoubleContext = "QueueOut(4)";
 
-void PutFixed32(char* out, uint32_t value) {
-  out[0] = static_cast<char>(value & 0xFF);
-  out[1] = static_cast<char>((value >> 8) & 0xFF);
-  out[2] = static_cast<char>((value >> 16) & 0xFF);
-  out[3] = static_cast<char>((value >> 24) & 0xFF);
-}
-
-void PutFixed64(char* out, uint64_t value) {
-  PutFixed32(out, static_cast<uint32_t>(value));
-  PutFixed32(out + 4, static_cast<uint32_t>(value >> 32));
-}
-
 // The bytes of the entries, each put at `out`; they return the end.
 char* PutCharEntry(char* out, uint8_t value) {
   out[0] = static_cast<char>(SpecChar);
@@ -53,7 +42,7 @@ char* PutDoubleEntry(char* out, double value) {
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   out[0] = static_cast<char>(SpecDouble);
-  PutFixed64(out + 1, bits);
+  EncodeFixed64(out + 1, bits);
   return out + 9;
 }
 
@@ -62,7 +51,7 @@ char* PutCountedHeader(char* out, uint8_t specifier, size_t length) {
   // The length field is 32 bits; a longer text cannot be represented. The
   // tokenizer's buffers keep every element far below this.
   out[0] = static_cast<char>(specifier);
-  PutFixed32(out + 1, static_cast<uint32_t>(length));
+  EncodeFixed32(out + 1, static_cast<uint32_t>(length));
   return out + 5;
 }
 
@@ -139,7 +128,7 @@ bool KCFuncSet::OutLong(int32_t value, const char* context) {
 bool KCFuncSet::WriteLong(int32_t value, const char* context) {
   char entry[kLongEntrySize];
   entry[0] = static_cast<char>(SpecLong);
-  PutFixed32(entry + 1, static_cast<uint32_t>(value));
+  EncodeFixed32(entry + 1, static_cast<uint32_t>(value));
   return WriteEntry(entry, sizeof entry, kOutLongNoObject, kOutLongWrite, context);
 }
 
@@ -187,7 +176,7 @@ bool KCFuncSet::WriteItems(const std::vector<ExprItem>& items, bool write_count,
 bool KCFuncSet::OutCmdName(int32_t id, const char* context) {
   char entry[5];
   entry[0] = static_cast<char>(SpecCommand);
-  PutFixed32(entry + 1, static_cast<uint32_t>(id));
+  EncodeFixed32(entry + 1, static_cast<uint32_t>(id));
   if (!WriteEntry(entry, sizeof entry, kOutCmdNameNoObject, kOutCmdNameWrite, context)) return false;
   pending_entries_ = 1;
   return true;
@@ -241,7 +230,7 @@ bool KCFuncSet::PatchEntry(uint32_t position, const char* bytes, size_t n,
 bool KCFuncSet::PatchJump(uint32_t patch_pos, uint32_t base_index, const char* context) {
   char entry[kLongEntrySize];
   entry[0] = static_cast<char>(SpecLong);
-  PutFixed32(entry + 1, sys_.itemPosition - base_index);
+  EncodeFixed32(entry + 1, sys_.itemPosition - base_index);
   return PatchEntry(patch_pos, entry, sizeof entry, kOutLongNoObject, kOutLongWrite, context);
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "context/object_format.h"
 #include "language/command_table.h"
 #include "source/tokenizer.h"
 
@@ -16,16 +17,6 @@ class KCCommand;
 class KCSystem;
 struct CommandElement;
 
-// Specifier bytes of the compiled code entries.
-enum Specifier : uint8_t {
-  SpecCommand = 0x01,
-  SpecString = 0x02,
-  SpecChar = 0x04,
-  SpecLong = 0x08,
-  SpecDouble = 0x10,
-  SpecVariable = 0x20,
-};
-
 // The item count of a parameter is one byte in the compiled code.
 inline constexpr std::string_view kMsgTooManyItems = "パラメータの項目数が 255 を超えています\n";
 
@@ -34,9 +25,6 @@ inline constexpr std::string_view kMsgTooManyItems = "パラメータの項目�
 // frames, so the limit keeps the recursion bounded).
 inline constexpr uint32_t kMaxItemCount = 255;
 inline constexpr uint32_t kMaxBracketDepth = 256;
-
-// Operator codes of the compiled expression items.
-inline constexpr uint8_t kOperatorAt = 16;
 
 class KCFuncSet {
  public:

@@ -4,6 +4,7 @@
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
 #include "context/kc_system.h"
+#include "context/object_format.h"
 #include "driver/options.h"
 #include "language/command_reader.h"
 #include "language/kc_command.h"
@@ -31,11 +32,11 @@ struct ArchiveKind {
 };
 
 constexpr ArchiveKind kArchives[] = {
-    {"KVI", &KCSystem::ImageFiles, &KCSystem::imageObjectName,
+    {kImageArchiveMark, &KCSystem::ImageFiles, &KCSystem::imageObjectName,
      "\nイメージファイルコンバート 開始!!\n", "イメージファイルコンバート 終了!!\n"},
-    {"KVA", &KCSystem::AudioFiles, &KCSystem::audioObjectName,
+    {kAudioArchiveMark, &KCSystem::AudioFiles, &KCSystem::audioObjectName,
      "\nオーディオファイルコンバート 開始!!\n", "オーディオファイルコンバート 終了!!\n"},
-    {"KVM", &KCSystem::MovieFiles, &KCSystem::movieObjectName,
+    {kMovieArchiveMark, &KCSystem::MovieFiles, &KCSystem::movieObjectName,
      "\nムービーファイルコンバート 開始!!\n", "ムービーファイルコンバート 終了!!\n"},
 };
 

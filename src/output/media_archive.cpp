@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "context/kc_system.h"
+#include "context/object_format.h"
 #include "output/object_writer.h"
+#include "platform/coding.h"
 #include "platform/file_system.h"
 
 namespace kv {
@@ -18,37 +20,28 @@ constexpr char kOpenFailed[] = "GenImgAdoObject(3) オブジェクトファイ�
 constexpr char kCopyFailed[] = "GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
 constexpr char kOutputFailed[] = "GenImgAdoObject(6) オブジェクトの出力に失敗\n";
 constexpr char kTooLarge[] = "GenImgAdoObject(7) アーカイブが 2147483647 バイトを超えます\n";
-// After the mark come headerSize and fileCount; each entry adds its name and
-// three fields.
-constexpr uint64_t kCountFields = 8;
-constexpr uint64_t kEntryFields = 12;
-
-// Media bytes are read in blocks of this size; the buffers are the only
-// memory that grows with the work, and they do not grow with the media.
-constexpr size_t kBlockSize = size_t{1} << 20;
-
-void AppendFixed32(std::string* out, uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>(value >> shift));
-}
-
 enum class CopyResult { kDone, kReadFailed, kWriteFailed };
 
 // Streams one media file and its trailing zero byte into the archive. The file
 // must still have the size its entry was written with.
 CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
-                         std::vector<char>* buffer, ObjectWriter* out) {
+                         ObjectWriter* out) {
   std::unique_ptr<InputFile> in = fs.OpenInput(path);
   if (!in || in->Size() != size) return CopyResult::kReadFailed;
   uint64_t copied = 0;
-  for (;;) {
+  while (copied < size) {
     size_t got = 0;
-    if (!in->Read(buffer->data(), buffer->size(), &got)) return CopyResult::kReadFailed;
-    if (got == 0) break;
-    if (got > size - copied) return CopyResult::kReadFailed;
+    bool read_failed = false;
+    if (!out->WriteFrom(*in, size - copied, &got, &read_failed)) {
+      return read_failed ? CopyResult::kReadFailed : CopyResult::kWriteFailed;
+    }
+    if (got == 0) return CopyResult::kReadFailed;  // shorter than it was
     copied += got;
-    if (!out->Write(buffer->data(), got)) return CopyResult::kWriteFailed;
   }
-  if (copied != size) return CopyResult::kReadFailed;
+  // A file that has grown since its size was taken no longer fits its entry.
+  char probe;
+  size_t more = 0;
+  if (!in->Read(&probe, 1, &more) || more != 0) return CopyResult::kReadFailed;
   const char zero = 0;
   return out->Write(&zero, 1) ? CopyResult::kDone : CopyResult::kWriteFailed;
 }
@@ -58,8 +51,8 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
                   const std::string& object_name) {
   // Take every file's size first: the header holds all offsets and lengths,
   // and the scrambler needs the total length before the first byte.
-  uint64_t header_size = mark.size() + kCountFields;
-  for (const std::string& path : files) header_size += path.size() + kEntryFields;
+  uint64_t header_size = kFixedHeaderSize;
+  for (const std::string& path : files) header_size += path.size() + kEntryOverhead;
   std::vector<uint64_t> sizes;
   sizes.reserve(files.size());
   uint64_t image_size = header_size;
@@ -83,15 +76,15 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   std::string header;
   header.reserve(header_size);
   header.append(mark);
-  AppendFixed32(&header, static_cast<uint32_t>(header_size));
-  AppendFixed32(&header, static_cast<uint32_t>(files.size()));
+  PutFixed32(&header, static_cast<uint32_t>(header_size));
+  PutFixed32(&header, static_cast<uint32_t>(files.size()));
   uint64_t data_offset = header_size;
   for (size_t i = 0; i < files.size(); ++i) {
     const uint64_t data_length = sizes[i] + 1;  // the file and its zero byte
-    AppendFixed32(&header, static_cast<uint32_t>(files[i].size()));
+    PutFixed32(&header, static_cast<uint32_t>(files[i].size()));
     header.append(files[i]);
-    AppendFixed32(&header, static_cast<uint32_t>(data_offset));
-    AppendFixed32(&header, static_cast<uint32_t>(data_length));
+    PutFixed32(&header, static_cast<uint32_t>(data_offset));
+    PutFixed32(&header, static_cast<uint32_t>(data_length));
     data_offset += data_length;
   }
 
@@ -103,9 +96,8 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   }
   bool written = out.Write(header);
   std::string().swap(header);
-  std::vector<char> buffer(kBlockSize);
   for (size_t i = 0; written && i < files.size(); ++i) {
-    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &buffer, &out)) {
+    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &out)) {
       case CopyResult::kDone:
         break;
       case CopyResult::kReadFailed:

@@ -8,6 +8,7 @@
 
 #include "context/kc_system.h"
 #include "output/scramble.h"
+#include "platform/coding.h"
 #include "test_support/memory_file_system.h"
 #include "test_support/scramble_reference.h"
 
@@ -20,8 +21,9 @@ constexpr char kArchive[] = "/game/image.kvo";
 constexpr uint32_t kSeed = 12345;
 
 std::string Fixed32(uint32_t v) {
-  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-          static_cast<char>(v >> 24)};
+  std::string out;
+  PutFixed32(&out, v);
+  return out;
 }
 
 std::string Bytes(size_t n, uint32_t seed) {

@@ -8,8 +8,10 @@ namespace kv {
 namespace {
 
 // Bytes leave in blocks of this size: large enough for few system calls,
-// small enough to stay in the cache while they are masked.
-constexpr size_t kBlockSize = size_t{1} << 20;
+// small enough to stay in the cache between being read, masked and written.
+constexpr size_t kBlockSize = size_t{256} << 10;
+// Key and step may join the bytes of a block.
+constexpr size_t kBlockRoom = kBlockSize + 2;
 
 }  // namespace
 
@@ -21,38 +23,63 @@ ObjectWriter::~ObjectWriter() = default;
 bool ObjectWriter::Open(FileSystem& fs, const std::string& name) {
   file_ = fs.CreateOutput(name);
   if (!file_) return false;
-  pending_.reserve(kBlockSize + 2);
+  block_ = std::make_unique<char[]>(kBlockRoom);
   return true;
 }
 
-// Pending bytes stay below kBlockSize between calls, so every piece holds at
-// least one byte and the pending block never grows past kBlockSize + 2 (the
-// key and the step).
+// The block holds fewer than kBlockSize bytes between calls, so every piece
+// holds at least one byte and key and step always find room.
 bool ObjectWriter::Write(const char* data, size_t n) {
   if (!file_) return false;
   while (n > 0) {
-    const size_t piece = std::min(n, kBlockSize - pending_.size());
-    scrambler_.Feed(data, piece, &pending_);
+    const size_t piece = std::min(n, kBlockSize - used_);
+    used_ += scrambler_.Feed(data, piece, block_.get() + used_);
     data += piece;
     n -= piece;
-    if (pending_.size() >= kBlockSize && !Flush()) return false;
+    if (used_ >= kBlockSize && !Flush()) return false;
   }
   return true;
+}
+
+bool ObjectWriter::WriteFrom(InputFile& in, uint64_t limit, size_t* got, bool* read_failed) {
+  *got = 0;
+  *read_failed = false;
+  if (!file_) return false;
+  const size_t room = static_cast<size_t>(std::min<uint64_t>(kBlockSize - used_, limit));
+  if (room == 0) return true;
+  if (!scrambler_.key_written()) {
+    // Key and step are still to come and would move the bytes after them:
+    // these go the long way, through a buffer of their own.
+    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(room);
+    if (!in.Read(buffer.get(), room, got)) {
+      *read_failed = true;
+      return false;
+    }
+    return Write(buffer.get(), *got);
+  }
+  char* const at = block_.get() + used_;
+  if (!in.Read(at, room, got)) {
+    *read_failed = true;
+    return false;
+  }
+  scrambler_.MaskInPlace(at, *got);
+  used_ += *got;
+  return used_ < kBlockSize || Flush();
 }
 
 bool ObjectWriter::Commit() {
   if (!file_) return false;
   // Contents shorter than two bytes carry key and step behind them: an empty
   // feed places them.
-  scrambler_.Feed(nullptr, 0, &pending_);
+  used_ += scrambler_.Feed(nullptr, 0, block_.get() + used_);
   if (scrambler_.overflowed() || scrambler_.fed() != image_size_ || !Flush()) return false;
   return file_->Commit();
 }
 
 bool ObjectWriter::Flush() {
-  if (pending_.empty()) return true;
-  const bool written = file_->Write(pending_.data(), pending_.size());
-  pending_.clear();
+  if (used_ == 0) return true;
+  const bool written = file_->Write(block_.get(), used_);
+  used_ = 0;
   return written;
 }
 

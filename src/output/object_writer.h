@@ -15,6 +15,7 @@
 namespace kv {
 
 class FileSystem;
+class InputFile;
 class OutputFile;
 
 class ObjectWriter {
@@ -31,6 +32,11 @@ class ObjectWriter {
   bool Open(FileSystem& fs, const std::string& name);
   bool Write(const char* data, size_t n);
   bool Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
+  // Reads at most `limit` bytes of `in` straight into the block and masks
+  // them where they stand; *got receives how many came (0 at the end of the
+  // file). False when the file cannot be read (*read_failed set) or the
+  // block cannot be written.
+  bool WriteFrom(InputFile& in, uint64_t limit, size_t* got, bool* read_failed);
   // Writes what is pending and renames the file into place. False when
   // anything could not be written, or fewer or more bytes came than announced.
   bool Commit();
@@ -41,7 +47,9 @@ class ObjectWriter {
   std::unique_ptr<OutputFile> file_;
   uint64_t image_size_;
   StreamScrambler scrambler_;
-  std::string pending_;
+  // The block being filled: used_ bytes of it are scrambled and pending.
+  std::unique_ptr<char[]> block_;
+  size_t used_ = 0;
 };
 
 }  // namespace kv

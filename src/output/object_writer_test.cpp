@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
+#include "platform/file_system.h"
 #include "test_support/memory_file_system.h"
 #include "test_support/scramble_reference.h"
 
@@ -29,6 +31,32 @@ TEST(ObjectWriter, WritesTheScrambledImageInPiecesOfAnySize) {
   ASSERT_TRUE(tiny.Write("A"));
   ASSERT_TRUE(tiny.Commit());
   EXPECT_EQ(fs.FileContents("/game/t.kvo"), ScrambleBytes("A", kKey));
+}
+
+TEST(ObjectWriter, FilesReadStraightIntoTheBlockGiveTheSameBytes) {
+  MemoryFileSystem fs;
+  std::string media;
+  for (int i = 0; i < 700000; ++i) media.push_back(static_cast<char>(i * 13 + i / 7));
+  fs.AddFile("/game/m.avi", media);
+  // A short header leaves key and step inside the file's bytes; a long one
+  // places them before.
+  for (const std::string& header : {std::string("KVM"), std::string(100, 'h')}) {
+    const std::string image = header + media;
+    ObjectWriter out(image.size(), kKey);
+    ASSERT_TRUE(out.Open(fs, "/game/movie.kvo"));
+    ASSERT_TRUE(out.Write(header));
+    std::unique_ptr<InputFile> in = fs.OpenInput("/game/m.avi");
+    uint64_t copied = 0;
+    while (copied < media.size()) {
+      size_t got = 0;
+      bool read_failed = false;
+      ASSERT_TRUE(out.WriteFrom(*in, media.size() - copied, &got, &read_failed));
+      ASSERT_GT(got, 0u);
+      copied += got;
+    }
+    ASSERT_TRUE(out.Commit());
+    EXPECT_EQ(fs.FileContents("/game/movie.kvo"), ScrambleBytes(image, kKey)) << header.size();
+  }
 }
 
 TEST(ObjectWriter, AFailureLeavesTheOldFileAndNoTemporaryFile) {

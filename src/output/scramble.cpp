@@ -14,18 +14,19 @@ uint32_t NextMask(uint32_t mask, uint8_t step) {
   return mask;
 }
 
-// dst[i] ^= pattern[i] for n bytes, eight bytes at a time.
-void XorInPlace(char* dst, const uint8_t* pattern, size_t n) {
+// dst[i] = src[i] ^ pattern[i] for n bytes, eight bytes at a time; dst may be
+// src itself.
+void XorInto(char* dst, const char* src, const uint8_t* pattern, size_t n) {
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     uint64_t a;
     uint64_t b;
-    std::memcpy(&a, dst + i, 8);
+    std::memcpy(&a, src + i, 8);
     std::memcpy(&b, pattern + i, 8);
     a ^= b;
     std::memcpy(dst + i, &a, 8);
   }
-  for (; i < n; ++i) dst[i] = static_cast<char>(dst[i] ^ pattern[i]);
+  for (; i < n; ++i) dst[i] = static_cast<char>(src[i] ^ pattern[i]);
 }
 
 // The masks of content bytes 1, 2, ... in table[0], table[1], ...: after the
@@ -87,21 +88,22 @@ StreamScrambler::StreamScrambler(uint64_t content_length, ScrambleKey k)
   FillPattern(pattern_.data(), pattern_.size(), k);
 }
 
-void StreamScrambler::Feed(const char* data, size_t n, std::string* out) {
+size_t StreamScrambler::Feed(const char* data, size_t n, char* out) {
   if (n > length_ - fed_) {
     overflowed_ = true;
     n = static_cast<size_t>(length_ - fed_);
   }
+  char* const start = out;
   for (;;) {
     if (!key_written_ && fed_ == key_offset_) {
-      out->push_back(static_cast<char>(k_.key));
-      out->push_back(static_cast<char>(k_.step));
+      *out++ = static_cast<char>(k_.key);
+      *out++ = static_cast<char>(k_.step);
       key_written_ = true;
     }
-    if (n == 0) return;
+    if (n == 0) return static_cast<size_t>(out - start);
     if (fed_ == 0) {
       // The first byte takes the key itself; the pattern covers the rest.
-      out->push_back(static_cast<char>(static_cast<uint8_t>(*data) ^ k_.key));
+      *out++ = static_cast<char>(static_cast<uint8_t>(*data) ^ k_.key);
       ++data;
       --n;
       ++fed_;
@@ -110,9 +112,34 @@ void StreamScrambler::Feed(const char* data, size_t n, std::string* out) {
     size_t run = std::min(n, kRun);
     if (!key_written_) run = static_cast<size_t>(std::min<uint64_t>(run, key_offset_ - fed_));
     const size_t phase = static_cast<size_t>((fed_ - 1) % kPeriod);
-    const size_t start = out->size();
-    out->append(data, run);
-    XorInPlace(out->data() + start, pattern_.data() + phase, run);
+    XorInto(out, data, pattern_.data() + phase, run);
+    out += run;
+    data += run;
+    n -= run;
+    fed_ += run;
+  }
+}
+
+void StreamScrambler::Feed(const char* data, size_t n, std::string* out) {
+  const size_t start = out->size();
+  out->resize(start + n + 2);
+  out->resize(start + Feed(data, n, out->data() + start));
+}
+
+void StreamScrambler::MaskInPlace(char* data, size_t n) {
+  if (n > length_ - fed_) {
+    overflowed_ = true;
+    n = static_cast<size_t>(length_ - fed_);
+  }
+  if (n > 0 && fed_ == 0) {
+    *data = static_cast<char>(static_cast<uint8_t>(*data) ^ k_.key);
+    ++data;
+    --n;
+    ++fed_;
+  }
+  while (n > 0) {
+    const size_t run = std::min(n, kRun);
+    XorInto(data, data, pattern_.data() + (fed_ - 1) % kPeriod, run);
     data += run;
     n -= run;
     fed_ += run;

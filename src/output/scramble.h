@@ -52,14 +52,21 @@ class StreamScrambler {
  public:
   StreamScrambler(uint64_t content_length, ScrambleKey k);
 
-  // Appends the scrambled form of `n` further content bytes (and key and step when
-  // their place is reached) to *out. Key and step that stand after the contents
-  // (content length below 2) come with the call that completes the contents; for
-  // empty contents, call Feed once with n = 0. Bytes beyond the announced length
-  // are not written and make overflowed() true.
+  // Writes the scrambled form of `n` further content bytes (and key and step when
+  // their place is reached) at `out`, which has room for n + 2 bytes, and returns
+  // how many bytes it wrote. Key and step that stand after the contents (content
+  // length below 2) come with the call that completes the contents; for empty
+  // contents, call Feed once with n = 0. Bytes beyond the announced length are
+  // not written and make overflowed() true.
+  size_t Feed(const char* data, size_t n, char* out);
+  // The same, appended to *out.
   void Feed(const char* data, size_t n, std::string* out);
+  // Scrambles `n` further content bytes where they stand; only once key and step
+  // have been written, since nothing moves.
+  void MaskInPlace(char* data, size_t n);
 
   uint64_t fed() const { return fed_; }
+  bool key_written() const { return key_written_; }
   bool overflowed() const { return overflowed_; }
 
  private:

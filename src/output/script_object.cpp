@@ -5,22 +5,16 @@
 #include <vector>
 
 #include "context/kc_system.h"
+#include "context/object_format.h"
 #include "context/pell_file.h"
 #include "output/object_writer.h"
+#include "platform/coding.h"
 
 namespace kv {
 namespace {
 
-constexpr char kMark[] = "KVS";
 constexpr char kTooLarge[] = "GenScrObject(9) スクリプトオブジェクトが 2147483647 バイトを超えます\n";
 
-// Fixed part of the header: mark, headerSize, scriptCount, labelCount,
-// functionCount, directoryLength.
-constexpr uint64_t kFixedHeaderSize = 3 + 4 + 4 + 4 + 4 + 4;
-// Per script entry: nameLength, codeOffset, codeLength.
-constexpr uint64_t kScriptEntryFields = 12;
-// Per definition entry: nameLength, scriptLength, position.
-constexpr uint64_t kDefinitionEntryFields = 12;
 
 // The header goes to the writer in pieces of about this size: a game's
 // labels and functions can make it megabytes long.
@@ -31,9 +25,7 @@ class HeaderWriter {
  public:
   explicit HeaderWriter(ObjectWriter* out) : out_(out) { piece_.reserve(kHeaderPiece + 4096); }
 
-  void Fixed32(uint64_t value) {
-    for (int shift = 0; shift < 32; shift += 8) piece_.push_back(static_cast<char>(value >> shift));
-  }
+  void Fixed32(uint64_t value) { PutFixed32(&piece_, static_cast<uint32_t>(value)); }
   void Bytes(std::string_view bytes) {
     piece_.append(bytes);
     if (piece_.size() >= kHeaderPiece) Flush();
@@ -56,11 +48,11 @@ class HeaderWriter {
 };
 
 uint64_t HeaderSize(const KCSystem& sys) {
-  uint64_t size = kFixedHeaderSize + sys.engineDirectory.size();
-  for (const auto& [path, object] : sys.Objects) size += path.size() + kScriptEntryFields;
+  uint64_t size = kFixedHeaderSize + kScriptHeaderCounts + sys.engineDirectory.size();
+  for (const auto& [path, object] : sys.Objects) size += path.size() + kEntryOverhead;
   for (const auto* list : {&sys.LabelDefinitions, &sys.FunctionDefinitions}) {
     for (const DefinitionRecord& d : *list) {
-      size += d.name.size() + d.script.size() + kDefinitionEntryFields;
+      size += d.name.size() + d.script.size() + kDefinitionOverhead;
     }
   }
   return size;
@@ -94,7 +86,7 @@ bool GenScrObject(KCSystem& sys) {
   bool written = out.Open(sys.fs, sys.scriptObjectName);
   if (written) {
     HeaderWriter header(&out);
-    header.Bytes(kMark);
+    header.Bytes(kScriptObjectMark);
     header.Fixed32(header_size);
     header.Fixed32(sys.Objects.size());
     uint64_t code_offset = header_size;

@@ -7,6 +7,7 @@
 
 #include "context/kc_system.h"
 #include "output/scramble.h"
+#include "platform/coding.h"
 #include "test_support/memory_file_system.h"
 #include "test_support/scramble_reference.h"
 #include "context/pell_file.h"
@@ -18,8 +19,9 @@ constexpr char kObjectName[] = "/game/script.kvo";
 constexpr uint32_t kSeed = 777;
 
 std::string Fixed32(uint32_t v) {
-  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-          static_cast<char>(v >> 24)};
+  std::string out;
+  PutFixed32(&out, v);
+  return out;
 }
 std::string Text(const std::string& s) { return Fixed32(static_cast<uint32_t>(s.size())) + s; }
 

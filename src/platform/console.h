@@ -29,6 +29,8 @@ std::string Utf8ToCp932(std::string_view text);
 // Writes bytes to standard output unchanged.
 void WriteStdout(std::string_view bytes);
 void FlushStdout();
+// Writes bytes to standard error unchanged.
+void WriteStderr(std::string_view bytes);
 
 // True when standard input is a terminal.
 bool StdinIsTerminal();

@@ -90,6 +90,8 @@ void WriteStdout(std::string_view bytes) { fwrite(bytes.data(), 1, bytes.size(),
 
 void FlushStdout() { fflush(stdout); }
 
+void WriteStderr(std::string_view bytes) { fwrite(bytes.data(), 1, bytes.size(), stderr); }
+
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
 void ReadOneChar() { getchar(); }

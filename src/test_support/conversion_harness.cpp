@@ -5,6 +5,7 @@
 
 #include "driver/converter.h"
 #include "output/scramble.h"
+#include "platform/coding.h"
 
 namespace kv {
 
@@ -28,10 +29,7 @@ std::string ReadObject(MemoryFileSystem& fs, const std::string& path) {
 namespace {
 
 uint32_t Fixed32(const std::string& bytes, size_t offset) {
-  if (offset + 4 > bytes.size()) return 0;
-  uint32_t v;
-  std::memcpy(&v, bytes.data() + offset, 4);
-  return v;  // the test machines are little-endian, like the format
+  return offset + 4 > bytes.size() ? 0 : DecodeFixed32(bytes.data() + offset);
 }
 
 }  // namespace

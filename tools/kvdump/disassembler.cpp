@@ -1,0 +1,324 @@
+#include "kvdump/disassembler.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <vector>
+
+#include "context/object_format.h"
+#include "language/command_table.h"
+#include "platform/console.h"
+
+namespace kv::kvdump {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+void AppendHexEscape(std::string* out, uint8_t c) {
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
+  out->append(buffer);
+}
+
+// Escape for a single-byte character that is not printed as itself; false
+// when the byte is printable ASCII.
+bool AppendControlEscape(std::string* out, uint8_t c, bool quoted) {
+  switch (c) {
+    case '\n': out->append("\\n"); return true;
+    case '\t': out->append("\\t"); return true;
+    case '\r': out->append("\\r"); return true;
+    case '"':
+    case '\\':
+      if (!quoted) return false;
+      out->push_back('\\');
+      out->push_back(static_cast<char>(c));
+      return true;
+    default:
+      if (c < 0x20 || c == 0x7F) {
+        AppendHexEscape(out, c);
+        return true;
+      }
+      return false;
+  }
+}
+
+bool IsLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsTrailByte(uint8_t c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
+
+// A CP932 character of one or two bytes, as UTF-8; escapes when it has no
+// mapping.
+void AppendConverted(std::string* out, std::string_view character) {
+  const std::string utf8 = Cp932ToUtf8(character);
+  if (utf8.find(kReplacement) == std::string::npos) {
+    out->append(utf8);
+    return;
+  }
+  for (char c : character) AppendHexEscape(out, static_cast<uint8_t>(c));
+}
+
+// Operator precedence, loosest 1 (assignment) to tightest 9 ('@'); operands 10.
+constexpr int kOperandLevel = 10;
+constexpr int kAssignmentLevel = 1;
+
+int OperatorLevel(uint8_t code) {
+  static constexpr int kLevels[17] = {6, 6, 6, 6, 6, 6, 7, 7, 8, 8, 8, 4, 5, 1, 2, 3, 9};
+  return kLevels[code];
+}
+
+std::string OperatorText(uint8_t code) {
+  if (code < kOperatorSpellings.size()) return std::string(kOperatorSpellings[code]);
+  return "op#" + std::to_string(code);
+}
+
+std::string ItemText(const CodeItem& item, const TextStyle& style) {
+  switch (item.specifier) {
+    case SpecVariable: return ScriptText(item.text, style.utf8, false);
+    case SpecString: return ScriptText(item.text, style.utf8, true);
+    case SpecDouble: return NumberText(item.number);
+    case SpecChar: return OperatorText(item.byte);
+    case SpecLong: return std::to_string(item.integer);
+  }
+  return "?";
+}
+
+std::string PostfixText(const CodeParameter& parameter, const TextStyle& style) {
+  std::string out = "[";
+  for (size_t i = 0; i < parameter.items.size(); ++i) {
+    if (i > 0) out.push_back(' ');
+    out += ItemText(parameter.items[i], style);
+  }
+  return out + "]";
+}
+
+struct Node {
+  std::string text;
+  int level = kOperandLevel;
+};
+
+// The infix form of a parameter's items; false when they do not form one
+// expression (or, in a declaration, pieces ended by '@').
+bool InfixText(const CodeParameter& parameter, const TextStyle& style, std::string* out) {
+  std::vector<Node> stack;
+  size_t piece_start = 0;  // nodes below belong to pieces already ended by '@'
+  for (const CodeItem& item : parameter.items) {
+    if (item.specifier != SpecChar) {
+      stack.push_back({ItemText(item, style), kOperandLevel});
+      continue;
+    }
+    if (item.byte >= kOperatorSpellings.size()) return false;
+    const size_t operands = stack.size() - piece_start;
+    if (operands == 1 && item.byte == kOperatorAt) {
+      // A declaration's piece ends here; the next piece follows it.
+      stack.back().text += " @";
+      piece_start = stack.size();
+      continue;
+    }
+    if (operands < 2) return false;
+    const int level = OperatorLevel(item.byte);
+    Node right = std::move(stack.back());
+    stack.pop_back();
+    Node& left = stack.back();
+    const bool right_assoc = level == kAssignmentLevel;
+    const bool bracket_left = left.level < level || (right_assoc && left.level == level);
+    const bool bracket_right = right.level < level || (!right_assoc && right.level == level);
+    std::string text = bracket_left ? "(" + left.text + ")" : std::move(left.text);
+    text += " " + OperatorText(item.byte) + " ";
+    text += bracket_right ? "(" + right.text + ")" : right.text;
+    left = {std::move(text), level};
+  }
+  if (stack.size() - piece_start > 1) return false;
+  if (stack.empty()) {
+    *out = "<empty>";
+    return true;
+  }
+  out->clear();
+  for (size_t i = 0; i < stack.size(); ++i) {
+    if (i > 0) out->push_back(' ');
+    *out += stack[i].text;
+  }
+  return true;
+}
+
+void AppendIndexed(std::string* out, uint32_t index, const std::string& text) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%6u  ", index);
+  *out += buffer;
+  *out += text;
+  out->push_back('\n');
+}
+
+void AppendMarker(std::string* out, const std::string& text) {
+  *out += "        ";
+  *out += text;
+  out->push_back('\n');
+}
+
+}  // namespace
+
+std::string ScriptText(std::string_view bytes, bool utf8, bool quoted) {
+  std::string out;
+  if (quoted) out.push_back('"');
+  // Consecutive double-byte and katakana characters are converted together;
+  // only a run holding a character without a mapping goes one by one.
+  size_t run_start = 0, run_end = 0;
+  auto flush = [&] {
+    if (run_end == run_start) return;
+    const std::string_view run = bytes.substr(run_start, run_end - run_start);
+    run_start = run_end;
+    if (!utf8) {
+      out.append(run);
+      return;
+    }
+    const std::string converted = Cp932ToUtf8(run);
+    if (converted.find(kReplacement) == std::string::npos) {
+      out.append(converted);
+      return;
+    }
+    for (size_t i = 0; i < run.size();) {
+      const size_t length = static_cast<uint8_t>(run[i]) >= 0xA1 &&
+                                    static_cast<uint8_t>(run[i]) <= 0xDF ? 1 : 2;
+      AppendConverted(&out, run.substr(i, length));
+      i += length;
+    }
+  };
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const uint8_t c = static_cast<uint8_t>(bytes[i]);
+    size_t length = 0;
+    if (c >= 0xA1 && c <= 0xDF) {
+      length = 1;  // half-width katakana
+    } else if (IsLeadByte(c) && i + 1 < bytes.size() &&
+               IsTrailByte(static_cast<uint8_t>(bytes[i + 1]))) {
+      length = 2;
+    }
+    if (length > 0) {
+      if (run_end != i) run_start = i;  // a new run (the last one was flushed)
+      run_end = i + length;
+      i += length - 1;
+      continue;
+    }
+    flush();
+    if (c >= 0x80) {
+      AppendHexEscape(&out, c);
+    } else if (!AppendControlEscape(&out, c, quoted)) {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  flush();
+  if (quoted) out.push_back('"');
+  return out;
+}
+
+std::string PathText(std::string_view bytes) {
+  std::string out;
+  for (char ch : bytes) {
+    const uint8_t c = static_cast<uint8_t>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      AppendHexEscape(&out, c);
+    } else {
+      out.push_back(ch);
+    }
+  }
+  return out;
+}
+
+std::string NumberText(double value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  char buffer[40];
+  if (value == std::trunc(value) && std::fabs(value) < 1e15) {
+    std::snprintf(buffer, sizeof buffer, "%.0f", value);
+    return buffer;
+  }
+  for (int precision = 1; precision <= 17; ++precision) {
+    std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
+    if (std::strtod(buffer, nullptr) == value) break;
+  }
+  return buffer;
+}
+
+std::string ParameterText(const CodeParameter& parameter, const CodeCommand& command,
+                          const TextStyle& style) {
+  if (command.IsJump() && &parameter == &command.parameters.back()) {
+    const int32_t distance = command.JumpDistance();
+    const int64_t target = static_cast<int64_t>(command.NextIndex()) + distance;
+    return "-> " + std::to_string(target) + " (" + (distance >= 0 ? "+" : "") +
+           std::to_string(distance) + ")";
+  }
+  std::string text;
+  if (!style.postfix && InfixText(parameter, style, &text)) return text;
+  return PostfixText(parameter, style);
+}
+
+std::string CommandName(int32_t id) {
+  if (id >= 0 && id < kCommandCount) return std::string(kCommands[id].name);
+  if (id == CmdSysGoto) return "(jump)";
+  if (id == CmdImplicitText) return "(text)";
+  return "(command " + std::to_string(id) + ")";
+}
+
+std::string HeaderListing(std::string_view file_name, std::string_view image,
+                          const ObjectHeader& header, const TextStyle& style) {
+  std::string out = PathText(file_name) + ": " + KindName(header.kind) + " \"" +
+                    std::string(header.mark) + "\", header " +
+                    std::to_string(header.header_size) + " bytes, image " +
+                    std::to_string(image.size()) + " bytes\n";
+  const bool script = header.kind == ObjectKind::kScript;
+  for (size_t i = 0; i < header.entries.size(); ++i) {
+    const HeaderEntry& e = header.entries[i];
+    out += std::string("  ") + (script ? "script " : "file ") + std::to_string(i) + "  " +
+           PathText(e.name) + "  " + (script ? "code" : "data") + " at " +
+           std::to_string(e.offset) + ", " + std::to_string(e.length) + " bytes\n";
+  }
+  if (!script) return out;
+  for (const auto& [kind, list] : {std::pair{"label", &header.labels},
+                                   std::pair{"function", &header.functions}}) {
+    for (const Definition& d : *list) {
+      out += std::string("  ") + kind + " " + ScriptText(d.name, style.utf8, false) + "  " +
+             PathText(d.script) + "  entry " + std::to_string(d.position) + "\n";
+    }
+  }
+  out += "  engine directory  " + PathText(header.directory) + "\n";
+  return out;
+}
+
+bool Disassemble(std::string_view image, const ObjectHeader& header, const TextStyle& style,
+                 std::string* out, Problem* problem) {
+  if (header.kind != ObjectKind::kScript) return true;
+  for (const HeaderEntry& script : header.entries) {
+    // The labels and functions of this script, by the entry they name.
+    std::multimap<uint32_t, std::string> markers;
+    for (const Definition& d : header.labels) {
+      if (d.script == script.name) {
+        markers.emplace(d.position, "label " + ScriptText(d.name, style.utf8, false));
+      }
+    }
+    for (const Definition& d : header.functions) {
+      if (d.script == script.name) {
+        markers.emplace(d.position, "function " + ScriptText(d.name, style.utf8, false));
+      }
+    }
+    *out += "\n" + PathText(script.name) + "\n";
+    auto marker = markers.begin();
+    auto visit = [&](const CodeCommand& command) {
+      for (; marker != markers.end() && marker->first <= command.index; ++marker) {
+        AppendMarker(out, marker->second);
+      }
+      std::string line = CommandName(command.id);
+      for (size_t i = 0; i < command.parameters.size(); ++i) {
+        line += i == 0 ? " " : ", ";
+        line += ParameterText(command.parameters[i], command, style);
+      }
+      AppendIndexed(out, command.index, line);
+      return true;
+    };
+    ScriptCode code;
+    const bool ok = DecodeCode(image, script, visit, &code, problem);
+    if (!ok) return false;
+    for (; marker != markers.end(); ++marker) AppendMarker(out, marker->second);
+    if (code.ends_with_error_marker) AppendIndexed(out, code.end_index, "\"error\" (abandoned)");
+  }
+  return true;
+}
+
+}  // namespace kv::kvdump

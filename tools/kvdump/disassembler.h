@@ -1,0 +1,51 @@
+// Printing an object file for people: the header listing, and the code of a
+// script object one command a line, with parameters in infix form.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "kvdump/object_reader.h"
+
+namespace kv::kvdump {
+
+struct TextStyle {
+  bool utf8 = true;      // script text converted from CP932 to UTF-8, else left as CP932
+  bool postfix = false;  // parameters as their stored postfix items
+};
+
+// Script text (strings, variable, label and function names) for the
+// console, CP932 converted as the style asks; bytes that are not printable
+// CP932 characters become escapes (\n, \t, \r, \xNN). Quoted text is put in
+// double quotes, with \" and \\ escaped.
+std::string ScriptText(std::string_view bytes, bool utf8, bool quoted);
+
+// A stored path, as the file system had its bytes, with control bytes escaped.
+std::string PathText(std::string_view bytes);
+
+// The shortest decimal form that reads back as the same double.
+std::string NumberText(double value);
+
+// One parameter: a jump as "-> target (+distance)", an expression in infix
+// form with brackets only where precedence needs them (or its postfix items
+// in [ ] when the style asks, or when the items do not form an expression).
+std::string ParameterText(const CodeParameter& parameter, const CodeCommand& command,
+                          const TextStyle& style);
+
+// The name of a command id: the vocabulary's, "(jump)" for the jump of the
+// block statements, "(text)" for an implicit text statement.
+std::string CommandName(int32_t id);
+
+// The header: kind, sizes, entries, and for a script object the labels,
+// functions and engine directory.
+std::string HeaderListing(std::string_view file_name, std::string_view image,
+                          const ObjectHeader& header, const TextStyle& style);
+
+// Appends the code of every script of a script object to *out, one command a
+// line with its entry index, preceded by the labels and functions that name
+// it. Stops with the problem at the first script whose code is malformed,
+// after printing the commands before it.
+bool Disassemble(std::string_view image, const ObjectHeader& header, const TextStyle& style,
+                 std::string* out, Problem* problem);
+
+}  // namespace kv::kvdump

@@ -1,0 +1,260 @@
+#include "kvdump/kvdump.h"
+
+#include "kvdump/checker.h"
+#include "kvdump/disassembler.h"
+#include "kvdump/extractor.h"
+#include "platform/version.h"
+
+namespace kv::kvdump {
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: kvdump [-d [--postfix]] FILE...\n"
+    "       kvdump --check FILE...\n"
+    "       kvdump -x DIR [--force] ARCHIVE...\n"
+    "       kvdump --raw OUT FILE\n";
+
+constexpr std::string_view kHelp =
+    "Inspects the object files written by KVConverter: the script object\n"
+    "(script.kvo) and the media archives (image.kvo, audio.kvo, movie.kvo).\n"
+    "\n"
+    "Without an option, prints the header of each FILE: the scripts with the\n"
+    "offset and length of their code, the labels and functions with the entry\n"
+    "they name, and the engine directory; or the files of an archive.\n"
+    "\n"
+    "  -d, --disassemble  also print the code of each script, one command a\n"
+    "                     line after its entry index; jumps show their target\n"
+    "  --postfix          with -d: parameters as their stored postfix items\n"
+    "  --check            validate the structure of each FILE; print the first\n"
+    "                     problem with its offset\n"
+    "  -x, --extract DIR  write the files of each ARCHIVE below DIR, their stored\n"
+    "                     paths made relative; nothing is written outside DIR\n"
+    "  --force            with -x: replace files that exist\n"
+    "  --raw OUT FILE     write the unscrambled image of FILE to OUT\n"
+    "  -h, --help         print this help\n"
+    "  --version          print the version\n"
+    "\n"
+    "Offsets count bytes of the unscrambled image (what --raw writes) unless a\n"
+    "message says otherwise. Script text is printed as UTF-8 under a UTF-8\n"
+    "locale and as CP932 otherwise; unprintable bytes appear as \\xNN.\n"
+    "\n"
+    "Exit status: 0 when every file is sound, 1 when a file is unreadable or\n"
+    "malformed or an action failed, 2 for a usage error.\n";
+
+enum class Mode { kList, kCheck, kExtract, kRaw };
+
+struct Options {
+  Mode mode = Mode::kList;
+  bool disassemble = false;
+  bool postfix = false;
+  bool force = false;
+  std::string directory;  // -x
+  std::string raw_output;
+  std::vector<std::string> files;
+};
+
+std::string Where(const Problem& problem) {
+  return "offset " + std::to_string(problem.offset) +
+         (problem.in_stored_file ? " of the file" : " of the unscrambled image");
+}
+
+class Runner {
+ public:
+  explicit Runner(Environment& env) : env_(env) {}
+
+  int UsageError(const std::string& message) {
+    env_.err("kvdump: " + message + "\n");
+    env_.err(kUsage);
+    env_.err("Try 'kvdump --help' for more information.\n");
+    return 2;
+  }
+
+  void Report(const std::string& file, const Problem& problem) {
+    env_.err("kvdump: " + PathText(file) + ": " + Where(problem) + ": " + problem.message + "\n");
+  }
+
+  // Reads and unscrambles a file; false after reporting.
+  bool Load(const std::string& file, std::string* image) {
+    std::string stored;
+    if (!env_.fs.ReadFile(file, &stored)) {
+      env_.err("kvdump: " + PathText(file) + ": cannot read the file\n");
+      return false;
+    }
+    Problem problem;
+    if (!Unscramble(stored, image, &problem)) {
+      Report(file, problem);
+      return false;
+    }
+    return true;
+  }
+
+  bool List(const std::string& file, const Options& options, bool first) {
+    std::string image;
+    if (!Load(file, &image)) return false;
+    ObjectHeader header;
+    Problem problem;
+    if (!ReadHeader(image, &header, &problem)) {
+      Report(file, problem);
+      return false;
+    }
+    TextStyle style{env_.utf8, options.postfix};
+    std::string text = first ? "" : "\n";
+    text += HeaderListing(file, image, header, style);
+    bool ok = !options.disassemble || Disassemble(image, header, style, &text, &problem);
+    env_.out(text);
+    if (ok) ok = CheckImage(image, &problem);
+    if (!ok) Report(file, problem);
+    return ok;
+  }
+
+  bool Check(const std::string& file) {
+    std::string stored;
+    if (!env_.fs.ReadFile(file, &stored)) {
+      env_.err("kvdump: " + PathText(file) + ": cannot read the file\n");
+      return false;
+    }
+    Problem problem;
+    if (!CheckStoredObject(stored, &problem)) {
+      Report(file, problem);
+      return false;
+    }
+    env_.out(PathText(file) + ": ok\n");
+    return true;
+  }
+
+  bool Extract(const std::string& file, const Options& options, TreeWriter& writer) {
+    std::string image;
+    if (!Load(file, &image)) return false;
+    ObjectHeader header;
+    Problem problem;
+    if (!ReadHeader(image, &header, &problem)) {
+      Report(file, problem);
+      return false;
+    }
+    if (header.kind == ObjectKind::kScript) {
+      env_.err("kvdump: " + PathText(file) + ": a script object holds no files to extract\n");
+      return false;
+    }
+    std::string written, errors;
+    const bool ok = ExtractArchive(image, header, writer, options.force, &written, &errors);
+    env_.out(written);
+    if (!errors.empty()) env_.err(PathText(file) + ": " + errors);
+    return ok;
+  }
+
+  bool Raw(const Options& options) {
+    std::string image;
+    if (!Load(options.files[0], &image)) return false;
+    if (!WriteWholeFile(env_.fs, options.raw_output, image)) {
+      env_.err("kvdump: " + PathText(options.raw_output) + ": cannot write the file\n");
+      return false;
+    }
+    return true;
+  }
+
+  int Run(const std::vector<std::string>& args) {
+    Options options;
+    bool options_done = false;
+    bool mode_set = false;
+    auto set_mode = [&](Mode mode) {
+      if (mode_set) return false;
+      options.mode = mode;
+      mode_set = true;
+      return true;
+    };
+    for (size_t i = 1; i < args.size(); ++i) {
+      const std::string& a = args[i];
+      if (options_done || a.empty() || a[0] != '-' || a == "-") {
+        options.files.push_back(a);
+      } else if (a == "--") {
+        options_done = true;
+      } else if (a == "-h" || a == "--help") {
+        env_.out(kUsage);
+        env_.out("\n");
+        env_.out(kHelp);
+        return 0;
+      } else if (a == "--version") {
+        env_.out(std::string("kvdump ") + kVersion + "\n");
+        return 0;
+      } else if (a == "-d" || a == "--disassemble") {
+        options.disassemble = true;
+      } else if (a == "--postfix") {
+        options.postfix = true;
+      } else if (a == "--force") {
+        options.force = true;
+      } else if (a == "--check") {
+        if (!set_mode(Mode::kCheck)) return UsageError("choose one of --check, -x and --raw");
+      } else if (a == "-x" || a == "--extract" || a.rfind("--extract=", 0) == 0) {
+        if (!set_mode(Mode::kExtract)) return UsageError("choose one of --check, -x and --raw");
+        if (a[1] == '-' && a.size() > 9) {
+          options.directory = a.substr(10);
+        } else if (i + 1 < args.size()) {
+          options.directory = args[++i];
+        } else {
+          return UsageError("option " + a + " needs a directory");
+        }
+        if (options.directory.empty()) return UsageError("option " + a + " needs a directory");
+      } else if (a == "--raw") {
+        if (!set_mode(Mode::kRaw)) return UsageError("choose one of --check, -x and --raw");
+        if (i + 1 >= args.size()) return UsageError("option --raw needs an output file");
+        options.raw_output = args[++i];
+      } else {
+        return UsageError("unknown option " + a);
+      }
+    }
+    if (options.files.empty()) return UsageError("no object file given");
+    if ((options.disassemble || options.postfix) && options.mode != Mode::kList) {
+      return UsageError("-d and --postfix print a listing; they do not combine with --check, -x or --raw");
+    }
+    if (options.postfix && !options.disassemble) return UsageError("--postfix needs -d");
+    if (options.force && options.mode != Mode::kExtract) return UsageError("--force needs -x");
+    if (options.mode == Mode::kRaw && options.files.size() != 1) {
+      return UsageError("--raw takes one output file and one object file");
+    }
+
+    bool ok = true;
+    switch (options.mode) {
+      case Mode::kList:
+        for (size_t i = 0; i < options.files.size(); ++i) {
+          ok = List(options.files[i], options, i == 0) && ok;
+        }
+        break;
+      case Mode::kCheck:
+        for (const std::string& file : options.files) ok = Check(file) && ok;
+        break;
+      case Mode::kExtract: {
+        std::string error;
+        std::unique_ptr<TreeWriter> writer = env_.open_tree(options.directory, &error);
+        if (writer == nullptr) {
+          env_.err("kvdump: " + error + "\n");
+          return 1;
+        }
+        for (const std::string& file : options.files) ok = Extract(file, options, *writer) && ok;
+        break;
+      }
+      case Mode::kRaw:
+        ok = Raw(options);
+        break;
+    }
+    return ok ? 0 : 1;
+  }
+
+ private:
+  Environment& env_;
+};
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, Environment& env) { return Runner(env).Run(args); }
+
+bool InspectStoredObject(std::string_view stored, std::string* text, Problem* problem) {
+  std::string image;
+  ObjectHeader header;
+  if (!Unscramble(stored, &image, problem) || !ReadHeader(image, &header, problem)) return false;
+  TextStyle style;
+  *text = HeaderListing("object", image, header, style);
+  if (!Disassemble(image, header, style, text, problem)) return false;
+  return CheckStoredObject(stored, problem);
+}
+
+}  // namespace kv::kvdump

@@ -1,0 +1,120 @@
+#include "kvdump/kvdump.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "kvdump/test_objects.h"
+#include "output/scramble.h"
+#include "test_support/scramble_reference.h"
+#include "test_support/conversion_harness.h"
+
+namespace kv::kvdump {
+namespace {
+
+using namespace testing;
+
+class KvdumpTest : public ::testing::Test {
+ protected:
+  int Run(const std::string& command_line) {
+    std::vector<std::string> args;
+    std::istringstream words(command_line);
+    for (std::string w; words >> w;) args.push_back(w);
+    out.clear();
+    err.clear();
+    Environment env{fs, [this](std::string_view s) { out += s; },
+                    [this](std::string_view s) { err += s; }, true,
+                    [](const std::string&, std::string* error) -> std::unique_ptr<TreeWriter> {
+                      *error = "no directories here";
+                      return nullptr;
+                    }};
+    return kvdump::Run(args, env);
+  }
+
+  MemoryFileSystem fs{"/game"};
+  std::string out, err;
+};
+
+TEST_F(KvdumpTest, UsageErrorsExitWithTwo) {
+  for (const char* line : {"kvdump", "kvdump --bogus a.kvo", "kvdump --raw out.bin",
+                           "kvdump --raw out.bin a.kvo b.kvo", "kvdump --force a.kvo",
+                           "kvdump --check -d a.kvo", "kvdump --check -x dir a.kvo",
+                           "kvdump --postfix a.kvo", "kvdump -x"}) {
+    EXPECT_EQ(2, Run(line)) << line;
+    EXPECT_NE(std::string::npos, err.find("Usage: kvdump")) << line;
+    EXPECT_EQ("", out) << line;
+  }
+  EXPECT_EQ(0, Run("kvdump --version"));
+  EXPECT_TRUE(std::regex_match(out, std::regex("kvdump [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << out;
+  EXPECT_EQ(0, Run("kvdump --help"));
+  EXPECT_NE(std::string::npos, out.find("--check"));
+}
+
+TEST_F(KvdumpTest, CheckNamesFileOffsetAndProblemAndGoesOnWithTheNextFile) {
+  const std::string sound = ScriptImage({{"/a", End()}});
+  fs.AddFile("/game/good.kvo", ScrambleBytes(sound, {9, 4}));
+  fs.AddFile("/game/cut.kvo", ScrambleBytes(sound.substr(0, sound.size() - 1), {9, 4}));
+  EXPECT_EQ(1, Run("kvdump --check cut.kvo missing.kvo good.kvo"));
+  EXPECT_EQ("good.kvo: ok\n", out);
+  EXPECT_EQ("kvdump: cut.kvo: offset 21 of the unscrambled image: the length of entry 0 (7) "
+            "runs past the end of the image (49 bytes)\n"
+            "kvdump: missing.kvo: cannot read the file\n",
+            err);
+  EXPECT_EQ(0, Run("kvdump --check good.kvo"));
+
+  // Listing a truncated object says what is wrong after what it could print.
+  EXPECT_EQ(1, Run("kvdump -d cut.kvo"));
+  EXPECT_EQ(0u, out.find("cut.kvo: script object \"KVS\", header 43 bytes, image 49 bytes\n"));
+  EXPECT_NE(std::string::npos, err.find("the code lies outside the image"));
+}
+
+TEST_F(KvdumpTest, RawWritesTheUnscrambledImage) {
+  const std::string image = ArchiveImage({{"/p", std::string("x\0", 2)}}, "KVA");
+  fs.AddFile("/game/audio.kvo", ScrambleBytes(image, {200, 21}));
+  EXPECT_EQ(0, Run("kvdump --raw audio.raw audio.kvo"));
+  EXPECT_EQ(image, fs.FileContents("/game/audio.raw"));
+  EXPECT_EQ(1, Run("kvdump --raw /nowhere/a.raw audio.kvo"));
+  EXPECT_EQ("kvdump: /nowhere/a.raw: cannot write the file\n", err);
+  EXPECT_EQ(1, Run("kvdump -x dir audio.kvo"));
+  EXPECT_EQ("kvdump: no directories here\n", err);
+}
+
+// The README shows kvdump at work on the sample game: every "$ kvdump ..."
+// block there must be exactly what kvdump prints for the sample's objects.
+TEST_F(KvdumpTest, ReadmeShowsWhatKvdumpPrintsForTheSampleGame) {
+  const std::string root = "/home/you/KVConverter/examples/sample_game";
+  fs = MemoryFileSystem(root);
+  const std::filesystem::path sample = std::filesystem::path(KV_SOURCE_DIR) / "examples/sample_game";
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(sample)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    fs.AddFile(root + "/" + std::filesystem::relative(entry.path(), sample).string(), bytes.str());
+  }
+  ASSERT_EQ(0, RunConversion(fs).status);
+
+  std::ifstream readme(std::string(KV_SOURCE_DIR) + "/README.md");
+  std::string line, command, expected;
+  int shown = 0;
+  while (std::getline(readme, line)) {
+    if (command.empty() && line.rfind("$ kvdump ", 0) == 0) {
+      command = line.substr(2);
+      expected.clear();
+    } else if (!command.empty() && line == "```") {
+      EXPECT_EQ(0, Run(command)) << command << "\n" << err;
+      EXPECT_EQ(expected, out) << command;
+      command.clear();
+      ++shown;
+    } else if (!command.empty()) {
+      expected += line + "\n";
+    }
+  }
+  EXPECT_GE(shown, 3);
+}
+
+}  // namespace
+}  // namespace kv::kvdump

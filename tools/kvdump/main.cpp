@@ -1,0 +1,21 @@
+#include <string>
+#include <vector>
+
+#include "kvdump/kvdump.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/tree_writer.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  kv::kvdump::Environment env{
+      kv::RealFileSystem(),
+      kv::WriteStdout,
+      kv::WriteStderr,
+      kv::ConsoleLocaleIsUtf8(),
+      kv::OpenTreeWriter,
+  };
+  const int status = kv::kvdump::Run(args, env);
+  kv::FlushStdout();
+  return status;
+}
