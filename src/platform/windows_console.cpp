@@ -98,6 +98,12 @@ void WriteStdout(std::string_view bytes) {
 
 void FlushStdout() { fflush(stdout); }
 
+void WriteStderr(std::string_view bytes) {
+  static const bool binary = _setmode(_fileno(stderr), _O_BINARY) != -1;
+  (void)binary;
+  fwrite(bytes.data(), 1, bytes.size(), stderr);
+}
+
 bool StdinIsTerminal() {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
