@@ -1,5 +1,9 @@
-// End-to-end runs that need POSIX links, byte names and permissions.
+// End-to-end runs that need POSIX links, byte names, permissions and signals.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -25,6 +29,70 @@ TEST(EndToEnd, LinkLoopsOddNamesAndPercentSignsNeitherHangNorCrash) {
             console.find(game.root() + "/raw/\xFF\xFE.png をコンバート中...\n"));
   std::string image = Unscrambled(game.Read("image.kvo"));
   EXPECT_EQ(2, image[7]) << "each file once, although the loop leads back to the top";
+}
+
+// Size of the first temporary file beside `name` in `dir`, or -1.
+long long TemporarySize(const std::string& dir, const std::string& name, std::string* path) {
+  long long size = -1;
+  DIR* d = opendir(dir.c_str());
+  while (dirent* e = readdir(d)) {
+    if (std::string(e->d_name).rfind(name + ".tmp-", 0) != 0) continue;
+    struct stat st;
+    *path = dir + "/" + e->d_name;
+    if (stat(path->c_str(), &st) == 0) size = st.st_size;
+  }
+  closedir(d);
+  return size;
+}
+
+TEST(EndToEnd, InterruptedRunRemovesItsTemporaryFileAndKeepsTheOldOutput) {
+  const std::string converter = ExecutableDirectory() + KV_CONVERTER_NAME;
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    GameDirectory game;
+    game.Write("a.avi", std::string(3 << 20, 'a'));
+    game.Write("movie.kvo", "old archive");
+    const std::string fifo = game.root() + "/b.avi";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+      int null = open("/dev/null", O_RDWR);
+      dup2(null, 0);
+      dup2(null, 1);
+      if (chdir(game.root().c_str()) == 0) execl(converter.c_str(), "KVConverter", "-s", nullptr);
+      _exit(127);
+    }
+    // The movie b.avi is a pipe. The converter opens it once for its size
+    // and once, after a.avi has been copied into the temporary archive, to
+    // copy it; that copy then waits for data that never comes.
+    auto open_writer = [&] {
+      for (;;) {
+        int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0 || waitpid(pid, nullptr, WNOHANG) != 0) return fd;
+        usleep(1000);
+      }
+    };
+    int writer = open_writer();
+    ASSERT_GE(writer, 0);
+    close(writer);
+    writer = open_writer();
+    ASSERT_GE(writer, 0);
+    std::string temporary;
+    while (TemporarySize(game.root(), "movie.kvo", &temporary) < (3 << 20)) {
+      ASSERT_EQ(0, waitpid(pid, nullptr, WNOHANG)) << "the converter ended before the copy";
+      usleep(1000);
+    }
+    kill(pid, signal_number);
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    close(writer);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)
+        << "ends as the signal would have ended it";
+    EXPECT_FALSE(game.Exists(temporary.substr(game.root().size() + 1)));
+    EXPECT_EQ("old archive", game.Read("movie.kvo"));
+  }
 }
 
 TEST(EndToEnd, AnUnreadableDirectoryCountsAsEmpty) {

@@ -63,9 +63,8 @@ TEST_F(BuildModeTest, LabelsNameTheNextCommand) {
   EXPECT_EQ(sys.LabelDefinitions[0].position, 10u);
   EXPECT_EQ(sys.LabelDefinitions[1].name, "next");
   EXPECT_EQ(sys.LabelDefinitions[1].position, 30u);
-  // Two elements: a silent failure (command reading reports it).
   EXPECT_FALSE(Run(&StatementHandlers::Label, {{L("a"), W("b")}}));
-  EXPECT_EQ(Console(), "");
+  EXPECT_EQ(Console(), "エラー : /game/main.txt 1 行目 文法が間違っています\n");
   EXPECT_FALSE(Run(&StatementHandlers::Label, {{L("a")}, {W("b")}}));
   EXPECT_EQ(Console(), "エラー : /game/main.txt 1 行目 コマンドパラメータの指定数が間違っています\n");
 }

@@ -10,6 +10,7 @@
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
 #include "context/kc_system.h"
+#include "source/tokenizer.h"
 
 namespace kv {
 namespace {
@@ -103,7 +104,12 @@ bool StatementHandlers::ExpectParamCount(uint32_t count) {
 }
 
 const CommandElement* StatementHandlers::SingleElement(uint32_t parameter) {
-  if (command_.GetElemSize(parameter) != 1) return nullptr;
+  if (command_.GetElemSize(parameter) != 1) {
+    // A name written as several elements ("function a b;"); a missing
+    // parameter has been reported by GetElemSize.
+    if (parameter < command_.GetParamCount()) sys_.log.Error(kMsgSyntaxError);
+    return nullptr;
+  }
   return command_.ElementAt(parameter, 0);
 }
 

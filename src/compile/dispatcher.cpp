@@ -105,12 +105,21 @@ bool Dispatcher::Dispatch(int32_t id, std::string_view word) {
 
     default:
       if (id >= 0 && id < kCommandCount) {
+        if (sys_.checkOnly && (id == cmd::kFunctionCall || id == cmd::kGoto)) RecordTarget(id);
         const ParamCount count = command_.GetParamCountEntry(id);
         return funcs_.OutCommand(id, kGenericContext, count.min, count.max);
       }
       sys_.log.InternalError(kUnknownCommand, {word});
       return false;
   }
+}
+
+void Dispatcher::RecordTarget(int32_t id) {
+  // Only a target written as one plain word names a function or label;
+  // anything else is computed when the game runs.
+  const CommandElement* target = command_.ElementAt(0, 0);
+  if (target == nullptr || target->kind != ElemWord || command_.ElementAt(0, 1) != nullptr) return;
+  sys_.RecordNameUse(id == cmd::kGoto ? NameUse::kGoto : NameUse::kFunctionCall, target->text);
 }
 
 bool Dispatcher::WriteEndCommand() {

@@ -65,11 +65,10 @@ TEST_F(FunctionsTest, FunctionEndNeedsAFunctionOpener) {
   EXPECT_EQ(command.Blocks()[1].flags, uint32_t{BlkFunctionExit});
 }
 
-TEST_F(FunctionsTest, SilentFailuresOfTheNameParameters) {
-  // Reported by command reading, which sees that nothing was counted.
+TEST_F(FunctionsTest, FailuresOfTheNameParameters) {
   EXPECT_FALSE(Run(&StatementHandlers::ReadCmdFunction, {{W("a"), W("b")}}));
   EXPECT_FALSE(Run(&StatementHandlers::NewCommand, {{W("x"), W("y")}, {W("text")}}));
-  EXPECT_EQ(Console(), "");
+  EXPECT_EQ(Console(), "エラー : 文法が間違っています\nエラー : 文法が間違っています\n");
   EXPECT_EQ(Bytes(), "");
   EXPECT_EQ(command.BlockDepth(), 0u);
   EXPECT_FALSE(Run(&StatementHandlers::ReadCmdFunction));

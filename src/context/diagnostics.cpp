@@ -1,5 +1,7 @@
 #include "context/diagnostics.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/console.h"
@@ -12,6 +14,9 @@ constexpr std::string_view kLabelError = "エラー";
 constexpr std::string_view kLabelWarning = "警告";
 constexpr std::string_view kLabelInternalError = "内部エラー";
 constexpr std::string_view kLineWord = " 行目 ";
+constexpr std::string_view kGnuProgram = "KVConverter";
+constexpr std::string_view kGnuError = "error";
+constexpr std::string_view kGnuWarning = "warning";
 
 class StdoutMessageSink : public MessageSink {
  public:
@@ -19,6 +24,22 @@ class StdoutMessageSink : public MessageSink {
 };
 
 }  // namespace
+
+namespace {
+#ifdef NDEBUG
+bool g_debug_checks = false;
+#else
+bool g_debug_checks = true;
+#endif
+}  // namespace
+
+void EnableDebugChecks() { g_debug_checks = true; }
+
+void DebugCheck(bool holds, const char* what) {
+  if (holds || !g_debug_checks) return;
+  std::fprintf(stderr, "KVConverter: debug check failed: %s\n", what);
+  std::abort();
+}
 
 MessageSink& StdoutSink() {
   static StdoutMessageSink sink;
@@ -82,36 +103,76 @@ void Diagnostics::Message(std::string_view format, std::initializer_list<LogArg>
   sink_.Write(line);
 }
 
-void Diagnostics::Prefixed(std::string_view label, std::string_view format,
+void Diagnostics::Prefixed(Kind kind, const Place* place, std::string_view format,
                            std::initializer_list<LogArg> args) {
+  Place current{};
+  if (place == nullptr) {
+    const KCFile* source = current_source_ ? *current_source_ : nullptr;
+    if (source != nullptr) {
+      current = {source->path, source->line};
+      place = &current;
+    }
+  }
   std::string line;
-  AppendLiteral(&line, label);
-  line.append(" : ");
-  const KCFile* source = current_source_ ? *current_source_ : nullptr;
-  if (source != nullptr) {
-    line.append(source->path);
-    line.push_back(' ');
-    line.append(std::to_string(source->line));
-    AppendLiteral(&line, kLineWord);
+  if (style_ == DiagnosticsStyle::kGnu) {
+    if (place != nullptr) {
+      line.append(place->path);
+      line.push_back(':');
+      line.append(std::to_string(place->line));
+    } else {
+      line.append(kGnuProgram);
+    }
+    line.append(": ");
+    line.append(kind == Kind::kWarning ? kGnuWarning : kGnuError);
+    line.append(": ");
+  } else {
+    AppendLiteral(&line, kind == Kind::kError     ? kLabelError
+                         : kind == Kind::kWarning ? kLabelWarning
+                                                  : kLabelInternalError);
+    line.append(" : ");
+    if (place != nullptr) {
+      line.append(place->path);
+      line.push_back(' ');
+      line.append(std::to_string(place->line));
+      AppendLiteral(&line, kLineWord);
+    }
   }
   AppendFormatted(&line, format, args);
   sink_.Write(line);
+  Count(kind);
+}
+
+void Diagnostics::Count(Kind kind) {
+  if (kind == Kind::kWarning) {
+    ++warningCount;
+    return;
+  }
+  ++errorCount;
+  if (kind == Kind::kError) ++errorsSinceLimit;
 }
 
 void Diagnostics::Error(std::string_view format, std::initializer_list<LogArg> args) {
-  Prefixed(kLabelError, format, args);
-  ++errorCount;
-  ++errorsSinceLimit;
+  Prefixed(Kind::kError, nullptr, format, args);
 }
 
 void Diagnostics::Warning(std::string_view format, std::initializer_list<LogArg> args) {
-  Prefixed(kLabelWarning, format, args);
-  ++warningCount;
+  Prefixed(Kind::kWarning, nullptr, format, args);
 }
 
 void Diagnostics::InternalError(std::string_view format, std::initializer_list<LogArg> args) {
-  Prefixed(kLabelInternalError, format, args);
-  ++errorCount;
+  Prefixed(Kind::kInternalError, nullptr, format, args);
+}
+
+void Diagnostics::ErrorAt(std::string_view path, int32_t line, std::string_view format,
+                          std::initializer_list<LogArg> args) {
+  const Place place{path, line};
+  Prefixed(Kind::kError, &place, format, args);
+}
+
+void Diagnostics::WarningAt(std::string_view path, int32_t line, std::string_view format,
+                            std::initializer_list<LogArg> args) {
+  const Place place{path, line};
+  Prefixed(Kind::kWarning, &place, format, args);
 }
 
 }  // namespace kv

@@ -59,6 +59,17 @@ class StringSink : public MessageSink {
 
 enum class ConsoleEncoding { kUtf8, kCp932 };
 
+// How errors and warnings are laid out: the program's own form
+// ("エラー : PATH LINE 行目 MESSAGE") or the form that compilers, editors and
+// CI annotations read ("PATH:LINE: error: MESSAGE").
+enum class DiagnosticsStyle { kDesigned, kGnu };
+
+// Checks of the program's own consistency that stop it at once with a message
+// on standard error: on in debug builds and in the tests, off in a release
+// build, where the program carries on with its safety net.
+void EnableDebugChecks();
+void DebugCheck(bool holds, const char* what);
+
 class Diagnostics {
  public:
   static constexpr int32_t kErrorLimit = 100;
@@ -68,25 +79,39 @@ class Diagnostics {
   // The script whose path and line prefix errors and warnings; null when none.
   void set_current_source(const KCFile* const* current_source) { current_source_ = current_source; }
   ConsoleEncoding encoding() const { return encoding_; }
+  void set_style(DiagnosticsStyle style) { style_ = style; }
 
   void Message(std::string_view format, std::initializer_list<LogArg> args = {});
   void Error(std::string_view format, std::initializer_list<LogArg> args = {});
   void Warning(std::string_view format, std::initializer_list<LogArg> args = {});
   void InternalError(std::string_view format, std::initializer_list<LogArg> args = {});
+  // An error or warning about a given line of a script, whichever script is
+  // current (or none).
+  void ErrorAt(std::string_view path, int32_t line, std::string_view format,
+               std::initializer_list<LogArg> args = {});
+  void WarningAt(std::string_view path, int32_t line, std::string_view format,
+                 std::initializer_list<LogArg> args = {});
 
   int32_t errorCount = 0;        // errors and internal errors
   int32_t warningCount = 0;
   int32_t errorsSinceLimit = 0;  // errors only; reset when the error limit fires
 
  private:
-  void Prefixed(std::string_view label, std::string_view format,
+  enum class Kind { kError, kWarning, kInternalError };
+  struct Place {
+    std::string_view path;
+    int32_t line;
+  };
+  void Prefixed(Kind kind, const Place* place, std::string_view format,
                 std::initializer_list<LogArg> args);
+  void Count(Kind kind);
   void AppendLiteral(std::string* out, std::string_view utf8) const;
   void AppendFormatted(std::string* out, std::string_view format,
                        std::initializer_list<LogArg> args) const;
 
   MessageSink& sink_;
   ConsoleEncoding encoding_;
+  DiagnosticsStyle style_ = DiagnosticsStyle::kDesigned;
   const KCFile* const* current_source_ = nullptr;
 };
 

@@ -58,3 +58,16 @@ TEST(Diagnostics, Utf8ConsoleConvertsScriptTextButNotPaths) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+TEST(DebugCheckDeathTest, StopsTheProgramWhenEnabled) {
+  EnableDebugChecks();
+  DebugCheck(true, "holds");
+  EXPECT_DEATH(DebugCheck(false, "a statement failed without telling why"),
+               "debug check failed: a statement failed without telling why");
+}
+
+}  // namespace
+}  // namespace kv

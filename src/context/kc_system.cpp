@@ -20,11 +20,17 @@ void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionR
   NameIndex& names = definition_index_[list];
   auto [it, inserted] = names.try_emplace(name, list->size());
   if (!inserted) {
+    RecordNameUse(list == &LabelDefinitions ? NameUse::kSecondLabel : NameUse::kSecondFunction, name);
     DefinitionRecord& record = (*list)[it->second];
     if (itemPosition < record.position) record.position = itemPosition;
     return;
   }
   list->push_back({name, script, itemPosition});
+}
+
+void KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name) {
+  if (!checkOnly || currentSource == nullptr) return;
+  NameUses.push_back({kind, name, currentSource->path, currentSource->line});
 }
 
 void KCSystem::ClearDefinitions() {

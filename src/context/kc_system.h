@@ -23,6 +23,16 @@ class FileSystem;
 // Progress line printed for each script and media file as it is converted.
 inline constexpr std::string_view kMsgConverting = "%s をコンバート中...\n";
 
+// A name used or defined at a place of a script, kept for the cross-reference
+// check of a --check run.
+struct NameUse {
+  enum Kind { kFunctionCall, kGoto, kSecondLabel, kSecondFunction };
+  Kind kind;
+  std::string name;
+  std::string script;
+  int32_t line;
+};
+
 struct DefinitionRecord {
   std::string name;
   std::string script;  // path of the source in which the definition stands
@@ -39,6 +49,9 @@ class KCSystem {
   void AddLabel(const std::string& name) { RecordDefinition(name, &LabelDefinitions); }
   void AddFunction(const std::string& name) { RecordDefinition(name, &FunctionDefinitions); }
   void RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list);
+  // Keeps a name used by the current statement for the cross-reference check
+  // (only in a check: a build does not look at it).
+  void RecordNameUse(NameUse::Kind kind, const std::string& name);
   void ClearDefinitions();
 
   // Seed for the scrambling of the next object file written.
@@ -59,6 +72,10 @@ class KCSystem {
   KCFile* currentObject = nullptr;
   bool converting = false;
   bool setupPhase = false;
+  // This run's script object is in place (or, in a check, would be).
+  bool scriptObjectWritten = false;
+  // Converts and reports as a build does, but writes no file.
+  bool checkOnly = false;
 
   std::map<std::string, std::unique_ptr<KCFile>> LoadedSources;
   // The storage of the one source text held at a time: a registered script
@@ -67,6 +84,7 @@ class KCSystem {
   std::string sourceText;
   std::vector<std::string> ImageFiles, AudioFiles, MovieFiles;
   std::vector<DefinitionRecord> LabelDefinitions, FunctionDefinitions;
+  std::vector<NameUse> NameUses;
   // Absolute script path -> temporary object, in ascending byte order.
   std::map<std::string, std::unique_ptr<KCFile>> Objects;
   // NextScript resumes its scan of Objects here.

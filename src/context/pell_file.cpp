@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -62,7 +63,12 @@ bool PellFile::FileOpen(const std::string& file_path, uint32_t open_mode) {
     // Read straight into the contents, whose storage a reopened file keeps.
     // The position is 32 bits wide: a file that (with its NUL) does not fit
     // cannot be addressed and is refused.
-    if (!fs.ReadFile(path, &contents) || contents.size() >= std::numeric_limits<uint32_t>::max()) {
+    bool loaded = fs.ReadFile(path, &contents, &error);
+    if (loaded && contents.size() >= std::numeric_limits<uint32_t>::max()) {
+      error = std::strerror(EFBIG);
+      loaded = false;
+    }
+    if (!loaded) {
       contents.clear();
       path.clear();
       mode = 0;

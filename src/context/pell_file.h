@@ -31,6 +31,9 @@ inline constexpr std::string_view kMsgCloseClosedFile =
     "KCFile::FileClose(1) 閉じられたファイルをさらに閉じようとした\n";
 inline constexpr std::string_view kMsgCloseWriteFailed =
     "KCFile::FileClose(2) ファイルへの書き込みに失敗\n";
+// Plain lines that follow such a report with the file and the system's reason.
+inline constexpr std::string_view kMsgCannotWrite = "\"%s\" に書き込めませんでした: %s\n";
+inline constexpr std::string_view kMsgCannotRead = "\"%s\" を読み込めませんでした: %s\n";
 
 class PellFile {
  public:
@@ -79,6 +82,7 @@ class PellFile {
   uint32_t mode = 0;
   std::string path;
   std::string contents;
+  std::string error;  // the system's reason for the last failed load
   uint32_t position = 0;
   int32_t line = 0;
 

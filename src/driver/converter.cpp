@@ -5,6 +5,7 @@
 #include "compile/statement_handlers.h"
 #include "context/kc_system.h"
 #include "context/object_format.h"
+#include "driver/cross_reference.h"
 #include "driver/options.h"
 #include "language/command_reader.h"
 #include "language/kc_command.h"
@@ -21,6 +22,9 @@ constexpr std::string_view kMsgScriptFinish = "スクリプトファイルコン
 constexpr std::string_view kMsgResult = "\n結果 : %s / エラー %d件 / 警告 %d件\n";
 constexpr char kResultSuccess[] = "成功";
 constexpr char kResultFailure[] = "失敗";
+constexpr std::string_view kMsgScriptObjectKept = "エラーがあるため \"%s\" は更新されていません\n";
+constexpr std::string_view kMsgNoCp932Conversion =
+    "CP932 の文字コード変換が使えないため、メッセージとスクリプトの文字は変換せずに表示します\n";
 constexpr std::string_view kMsgPressEnter = "\nEnterキーを押してください。";
 
 struct ArchiveKind {
@@ -59,6 +63,9 @@ class Conversion {
       int32_t code = reader_.ReadCommand(sys_.currentSource);
       if (code == CmdInvalid || code == cmd::kEnd) {
         sys_.log.Message(kMsgScriptFinish);
+        // A failed setup statement leaves scripts unread, whose definitions
+        // the cross-reference check would miss.
+        if (code == cmd::kEnd) CheckCrossReferences();
         FinishConversion();
         return false;
       }
@@ -69,7 +76,12 @@ class Conversion {
   void RunMainPhase() {
     while (sys_.converting) reader_.RunMainPhase();
     sys_.log.Message(kMsgScriptFinish);
+    CheckCrossReferences();
     FinishConversion();
+  }
+
+  void CheckCrossReferences() {
+    if (sys_.checkOnly) ReportCrossReferences(sys_);
   }
 
   bool FinishConversion() {
@@ -112,11 +124,17 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
   KCSystem sys(env.fs, env.sink, env.encoding);
   if (env.seed_clock) sys.seedClock = env.seed_clock;
 
+  // Said at once: otherwise every message would come out in the wrong code.
+  if (!env.cp932_conversion) sys.log.Warning(kMsgNoCp932Conversion);
+
   bool script_found = false;
+  const int32_t errors_before_search = sys.log.errorCount;
   OptionsResult parsed = ParseOptions(sys, args, &script_found);
   if (parsed == OptionsResult::kHelp) return 0;
   if (parsed == OptionsResult::kFailed) {
-    sys.log.InternalError(kMsgSearchFailed);
+    // A failure that has told its reason (an option error, a script that
+    // cannot be loaded) needs no second report that blames the program.
+    if (sys.log.errorCount == errors_before_search) sys.log.InternalError(kMsgSearchFailed);
   } else if (!script_found) {
     Conversion::FinishObjects(sys);
   } else {
@@ -125,10 +143,17 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
   }
 
   bool success = sys.log.errorCount == 0;
+  // An older script object beside fresh archives would otherwise pass for
+  // this run's.
+  if (script_found && !success && !sys.scriptObjectWritten) {
+    sys.log.Message(kMsgScriptObjectKept, {LogArg::Path(sys.scriptObjectName)});
+  }
   sys.log.Message(kMsgResult, {LogArg::Own(success ? kResultSuccess : kResultFailure), sys.log.errorCount,
                                sys.log.warningCount});
-  sys.log.Message(kMsgPressEnter);
-  if (env.wait_for_enter) env.wait_for_enter();
+  if (env.wait_for_enter) {
+    sys.log.Message(kMsgPressEnter);
+    env.wait_for_enter();
+  }
   return success ? 0 : 1;
 }
 

@@ -18,7 +18,11 @@ struct ConverterEnvironment {
   MessageSink& sink;
   ConsoleEncoding encoding;
   std::function<uint32_t()> seed_clock;  // seconds that seed the scrambling
-  std::function<void()> wait_for_enter;  // the final wait after the prompt
+  // The final wait for Enter; null when nobody is there to press it
+  // (standard input is no terminal), and then no prompt is printed either.
+  std::function<void()> wait_for_enter;
+  // The system converts between CP932 and UTF-8 (for the console).
+  bool cp932_conversion = true;
 };
 
 // Runs the converter with `args` (args[0] is the program name). Returns the

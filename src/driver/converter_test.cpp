@@ -7,13 +7,11 @@
 namespace kv {
 namespace {
 
-constexpr char kPrompt[] = "\nEnterキーを押してください。";
-
 TEST(RunSequence, EmptyDirectoryPrintsOnlyTheResult) {
   MemoryFileSystem fs("/game");
   ConversionRun run = RunConversion(fs);
   EXPECT_EQ(0, run.status);
-  EXPECT_EQ(std::string("\n結果 : 成功 / エラー 0件 / 警告 0件\n") + kPrompt, run.console);
+  EXPECT_EQ(std::string("\n結果 : 成功 / エラー 0件 / 警告 0件\n"), run.console);
 }
 
 TEST(RunSequence, ScriptsWithoutMainScriptWriteNothing) {
@@ -24,8 +22,8 @@ TEST(RunSequence, ScriptsWithoutMainScriptWriteNothing) {
   EXPECT_EQ(1, run.status);
   EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
                         "エラー : メインスクリプトが \"/game/\" ディレクトリに見つかりませんでした\n"
-                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n") +
-                kPrompt,
+                        "エラーがあるため \"script.kvo\" は更新されていません\n"
+                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
             run.console);
   EXPECT_FALSE(fs.HasFile("/game/image.kvo"));
 }
@@ -41,8 +39,7 @@ TEST(RunSequence, ScriptsDisabledStillPacksMedia) {
                         "イメージファイルコンバート 終了!!\n"
                         "\nオーディオファイルコンバート 開始!!\n/game/se.wav をコンバート中...\n"
                         "オーディオファイルコンバート 終了!!\n"
-                        "\n結果 : 成功 / エラー 0件 / 警告 0件\n") +
-                kPrompt,
+                        "\n結果 : 成功 / エラー 0件 / 警告 0件\n"),
             run.console);
   EXPECT_FALSE(fs.HasFile("/game/script.kvo"));
   EXPECT_EQ(Bytes("4B 56 41 23 00 00 00 01 00 00 00 0C 00 00 00") + "/game/se.wav" +
@@ -56,11 +53,108 @@ TEST(RunSequence, OptionErrorEndsAtTheSummaryWithFailure) {
   ConversionRun run = RunConversion(fs, {"-ed", "x"});
   EXPECT_EQ(1, run.status);
   EXPECT_EQ(std::string("エラー : 不明なオプションです \"e\"\n"
-                        "内部エラー : main(1) ファイル検索に失敗\n"
-                        "\n結果 : 失敗 / エラー 2件 / 警告 0件\n") +
-                kPrompt,
+                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
             run.console);
   EXPECT_FALSE(fs.HasFile("/game/image.kvo"));
+}
+
+TEST(RunSequence, SearchFailuresAreReportedOnce) {
+  // A script that cannot be loaded has told why: no internal error follows.
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\n\ntext a; /* never closed\n");
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(std::string("エラー : /game/main.txt 3 行目 コメントの終端が見つかりませんでした\n"
+                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
+            run.console);
+}
+
+TEST(RunSequence, PromptOnlyWhenSomebodyCanPressEnter) {
+  MemoryFileSystem fs("/game");
+  StringSink sink;
+  int waits = 0;
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1u; }, [&] { ++waits; }};
+  EXPECT_EQ(0, RunConverter({"KVConverter"}, env));
+  EXPECT_EQ("\n結果 : 成功 / エラー 0件 / 警告 0件\n\nEnterキーを押してください。", sink.text);
+  EXPECT_EQ(1, waits);
+}
+
+TEST(RunSequence, MissingCodePageConversionIsReportedAtStart) {
+  MemoryFileSystem fs("/game");
+  StringSink sink;
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1u; }, nullptr, false};
+  EXPECT_EQ(0, RunConverter({"KVConverter"}, env));
+  EXPECT_EQ("警告 : CP932 の文字コード変換が使えないため、メッセージとスクリプトの文字は変換せずに表示します\n"
+            "\n結果 : 成功 / エラー 0件 / 警告 1件\n",
+            sink.text);
+}
+
+TEST(RunSequence, RelativeEngineDirectoryFindsItsMainScript) {
+  MemoryFileSystem fs("/work");
+  fs.AddFile("/work/game/main.txt", "create_window;\n");
+  ConversionRun run = RunConversion(fs, {"-xd", "game", "-td", "game"});
+  EXPECT_EQ(0, run.status) << run.console;
+  EXPECT_NE(std::string::npos, ReadObject(fs, "/work/script.kvo").find("/work/game/"));
+}
+
+TEST(RunSequence, Utf8ByteOrderMarkIsNamedOnce) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "\xEF\xBB\xBF;\ncreate_window;\ntext \"\xEF\xBB\xBF\";\n");
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
+                        "/game/main.txt をコンバート中...\n"
+                        "警告 : /game/main.txt 1 行目 ファイルの先頭に UTF-8 の BOM があります。"
+                        "スクリプトは Shift_JIS (CP932) で保存してください\n"
+                        "スクリプトファイルコンバート 終了!!\n"
+                        "\n結果 : 成功 / エラー 0件 / 警告 1件\n"),
+            run.console);
+}
+
+TEST(RunSequence, CheckReportsWhatABuildReportsAndWritesNothing) {
+  for (bool unreadable_image : {false, true}) {
+    MemoryFileSystem build_fs("/game"), check_fs("/game");
+    for (MemoryFileSystem* fs : {&build_fs, &check_fs}) {
+      fs->AddFile("/game/main.txt", "create_window;\nfunction f;\nfunction_end;\nx = 1;\n");
+      fs->AddFile("/game/b.txt", "function_call f;\ntext a\n");
+      fs->AddFile("/game/bg.png", "png");
+      fs->AddFile("/game/se.wav", "wav");
+      if (unreadable_image) fs->unreadable.insert("/game/bg.png");
+    }
+    ConversionRun build = RunConversion(build_fs);
+    ConversionRun check = RunConversion(check_fs, {"--check"});
+    EXPECT_EQ(build.console, check.console);
+    EXPECT_EQ(build.status, check.status);
+    EXPECT_TRUE(build_fs.HasFile("/game/script.kvo"));
+    EXPECT_EQ(!unreadable_image, build_fs.HasFile("/game/audio.kvo"));
+    for (const char* name : {"script.kvo", "image.kvo", "audio.kvo", "movie.kvo"}) {
+      EXPECT_FALSE(check_fs.HasFile(std::string("/game/") + name)) << name;
+    }
+    EXPECT_EQ(0, check_fs.open_outputs);
+  }
+}
+
+TEST(RunSequence, GnuDiagnostics) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\nx = (1;\ntext a\n");
+  fs.AddFile("/game/bg.png", "png");
+  fs.unwritable.insert("/game/image.kvo");
+  ConversionRun run = RunConversion(fs, {"--diagnostics=gnu"});
+  EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
+                        "/game/main.txt をコンバート中...\n"
+                        "/game/main.txt:2: error: ) がありません\n"
+                        "/game/main.txt:3: warning: ; がないためファイルの終端のコマンドを無視しました\n"
+                        "スクリプトファイルコンバート 終了!!\n"
+                        "\nイメージファイルコンバート 開始!!\n"
+                        "/game/bg.png をコンバート中...\n"
+                        "KVConverter: error: KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
+                        "KVConverter: error: GenImgAdoObject(6) オブジェクトの出力に失敗\n"
+                        "\"image.kvo\" に書き込めませんでした: Permission denied\n"
+                        "イメージファイルコンバート 終了!!\n"
+                        "エラーがあるため \"script.kvo\" は更新されていません\n"
+                        "\n結果 : 失敗 / エラー 3件 / 警告 1件\n"),
+            run.console);
+  run = RunConversion(fs, {"--diagnostics=gnu", "-q"});
+  EXPECT_EQ("KVConverter: error: 不明なオプションです \"q\"\n\n結果 : 失敗 / エラー 1件 / 警告 0件\n",
+            run.console);
 }
 
 TEST(RunSequence, HelpPrintsNoSummary) {
@@ -80,8 +174,7 @@ TEST(RunSequence, MainScriptWithoutCreateWindowRunsInTheSetupPhase) {
                         "/game/main.txt をコンバート中...\n"
                         "/game/sub.txt をコンバート中...\n"
                         "スクリプトファイルコンバート 終了!!\n"
-                        "\n結果 : 成功 / エラー 0件 / 警告 0件\n") +
-                kPrompt,
+                        "\n結果 : 成功 / エラー 0件 / 警告 0件\n"),
             run.console);
   std::string object = ReadObject(fs, "/game/script.kvo");
   EXPECT_EQ(Bytes("01 00 00 00 00 04 01 04 01 20 01 00 00 00 78 01 BA 01 00 00 04 00"),

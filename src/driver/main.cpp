@@ -1,3 +1,4 @@
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -5,18 +6,22 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "platform/signals.h"
 
 int main(int argc, char** argv) {
+  kv::InstallInterruptCleanup();
   std::vector<std::string> args(argv, argv + argc);
   kv::ConverterEnvironment env{
       kv::RealFileSystem(),
       kv::StdoutSink(),
       kv::ConsoleLocaleIsUtf8() ? kv::ConsoleEncoding::kUtf8 : kv::ConsoleEncoding::kCp932,
       kv::ScrambleSeedTime,
-      [] {
+      kv::StdinIsTerminal() ? std::function<void()>([] {
         kv::FlushStdout();
-        if (kv::StdinIsTerminal()) kv::ReadOneChar();
-      },
+        kv::ReadOneChar();
+      })
+                            : nullptr,
+      kv::Cp932ConversionAvailable(),
   };
   int status = kv::RunConverter(args, env);
   kv::FlushStdout();

@@ -1,16 +1,18 @@
 #include "driver/options.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "driver/file_search.h"
 #include "context/kc_system.h"
 #include "platform/file_system.h"
+#include "platform/version.h"
 #include "source/numbers.h"
 
 namespace kv {
 namespace {
 
-constexpr char kVersion[] = "1.5.1";
+constexpr std::string_view kMsgVersion = "KVConverter %s\n";
 constexpr std::string_view kMsgUnknownOption = "不明なオプションです \"%c\"\n";
 constexpr std::string_view kMsgMissingValue = "オプション \"%s\" に値が指定されていません\n";
 constexpr std::string_view kHelpText =
@@ -128,11 +130,35 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   bool explicit_list[4] = {false, false, false, false};
   std::string object_names[4] = {"script.kvo", "image.kvo", "audio.kvo", "movie.kvo"};
 
+  bool check_only = false;
   const Option* option = nullptr;
   std::string option_word;
   size_t i = 1;
   while (i < args.size()) {
     const std::string& word = args[i];
+    if (word.starts_with("--")) {
+      // Whole words, none of which takes a value after it.
+      ++i;
+      option = nullptr;
+      if (word == "--help") {
+        sys.log.Message(kHelpText, {kVersion});
+        return OptionsResult::kHelp;
+      }
+      if (word == "--version") {
+        sys.log.Message(kMsgVersion, {kVersion});
+        return OptionsResult::kHelp;
+      }
+      if (word == "--check") {
+        check_only = true;
+      } else if (word == "--diagnostics=gnu") {
+        // Applies at once, so the option errors that follow read the same.
+        sys.log.set_style(DiagnosticsStyle::kGnu);
+      } else {
+        sys.log.Error(kMsgUnknownOption, {LogArg::Char('-')});
+        return OptionsResult::kFailed;
+      }
+      continue;
+    }
     if (!word.empty() && word[0] == '-') {
       uint32_t bits = 0;
       for (size_t k = 1; k < word.size(); ++k) {
@@ -174,10 +200,15 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
     switch (option->kind) {
       case Kind::kDirectory:
         directories[option->target] = DirectoryValue(value, current, separator);
+        // The engine directory is compared with the scripts' absolute paths
+        // and stored in the script object, so it is made absolute the same way.
+        if (option->target == 0) directories[0] = sys.fs.AbsolutePath(directories[0]);
         break;
       case Kind::kDepth: {
+        // Read as C's %d reads: white space first, then a sign and digits.
+        const size_t start = std::min(value.find_first_not_of(" \t\n\v\f\r"), value.size());
         int32_t parsed = 0;
-        size_t used = ParseInteger(value, &parsed);
+        size_t used = ParseInteger(std::string_view(value).substr(start), &parsed);
         // A word that is not a number leaves the depth unchanged.
         if (used > 0) depth = parsed;
         break;
@@ -208,6 +239,7 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   sys.audioObjectName = object_names[2];
   sys.movieObjectName = object_names[3];
   sys.engineDirectory = directories[0];
+  sys.checkOnly = check_only;
 
   ExtensionLists extensions{lists[0], lists[1], lists[2], lists[3]};
   return SearchFiles(sys, directories[1], 0, depth, script_found, extensions)

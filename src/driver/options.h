@@ -11,7 +11,7 @@ class KCSystem;
 enum class OptionsResult {
   kSearched,  // options settled and the file search succeeded
   kFailed,    // an invalid option or a failed search (already reported)
-  kHelp,      // the help text was printed; the program ends
+  kHelp,      // the help text or the version was printed; the program ends
 };
 
 // Parses `args` (args[0] is the program name), stores the settled values in

@@ -55,7 +55,11 @@ TEST_F(OptionsTest, ValuesRepeatUntilTheNextOptionAndLettersAreACombination) {
   EXPECT_EQ((std::vector<std::string>{"/game/a.scr", "/game/a.txt"}), Scripts());
   EXPECT_TRUE(sys_.ImageFiles.empty()) << "-i empties the list although png was named";
   EXPECT_EQ("final.kvo", sys_.scriptObjectName);
-  EXPECT_EQ("engine/", sys_.engineDirectory);
+  EXPECT_EQ("/game/engine/", sys_.engineDirectory) << "made absolute like the scripts' paths";
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-xd", "sub/../x/.", "-xd", "/abs/dir", "-s"}));
+  EXPECT_EQ("/abs/dir/", sys_.engineDirectory);
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-xd", "sub/../x/.", "-s"}));
+  EXPECT_EQ("/game/x/", sys_.engineDirectory);
 }
 
 TEST_F(OptionsTest, DepthAndSearchDirectory) {
@@ -68,6 +72,12 @@ TEST_F(OptionsTest, DepthAndSearchDirectory) {
   sys_.ImageFiles.clear();
   ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", "-1", "-l", "many", "-s"}));
   EXPECT_EQ(3u, sys_.ImageFiles.size()) << "-1 is unlimited; a word that is no number is ignored";
+  // Read as C's %d: leading white space, a sign, digits, and nothing more.
+  for (const char* top_only : {" 0", "\t+0", "0x1", "0.9"}) {
+    sys_.ImageFiles.clear();
+    ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", top_only, "-s"}));
+    EXPECT_EQ(1u, sys_.ImageFiles.size()) << top_only;
+  }
   sys_.ImageFiles.clear();
   ASSERT_EQ(OptionsResult::kSearched, Parse({"-td", "/data", "-s"}));
   EXPECT_EQ(std::vector<std::string>{"/data/g.png"}, sys_.ImageFiles);
@@ -88,6 +98,36 @@ TEST_F(OptionsTest, InvalidOptionsAreReportedAndStopParsing) {
       out_.text);
   EXPECT_EQ(5, sys_.log.errorCount);
   EXPECT_EQ("script.kvo", sys_.scriptObjectName) << "nothing is stored after a bad option";
+}
+
+TEST_F(OptionsTest, WordOptions) {
+  EXPECT_EQ(OptionsResult::kHelp, Parse({"-so", "x.kvo", "--version", "-q"}));
+  EXPECT_EQ("KVConverter 1.5.1\n", out_.text);
+  out_.text.clear();
+  EXPECT_EQ(OptionsResult::kHelp, Parse({"--help"}));
+  EXPECT_EQ(0u, out_.text.find("KVConverter Version 1.5.1 ヘルプ\n"));
+  out_.text.clear();
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"--check", "-s"}));
+  EXPECT_TRUE(sys_.checkOnly);
+  // Unknown words, other values and values where none is taken are option
+  // errors, and nothing is searched.
+  sys_.checkOnly = false;
+  for (std::vector<std::string> words : std::vector<std::vector<std::string>>{
+           {"--check", "-x"}, {"--checks"}, {"--diagnostics=msvc"}, {"--check=yes"},
+           {"--check", "yes"}, {"--version=2"}, {"--"}}) {
+    EXPECT_EQ(OptionsResult::kFailed, Parse(words)) << words[0];
+  }
+  EXPECT_FALSE(sys_.checkOnly);
+  EXPECT_TRUE(sys_.Objects.empty());
+  EXPECT_EQ(
+      "エラー : 不明なオプションです \"x\"\n"
+      "エラー : 不明なオプションです \"-\"\n"
+      "エラー : 不明なオプションです \"-\"\n"
+      "エラー : 不明なオプションです \"-\"\n"
+      "エラー : 不明なオプションです \"y\"\n"
+      "エラー : 不明なオプションです \"-\"\n"
+      "エラー : 不明なオプションです \"-\"\n",
+      out_.text);
 }
 
 TEST_F(OptionsTest, HelpEndsParsingWhereverItStands) {

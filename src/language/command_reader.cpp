@@ -26,6 +26,7 @@ int32_t CommandReader::ReadCommand(KCFile* source) {
   // of its own would otherwise drop the statement silently (main phase) or end
   // the setup phase with a partial script and no error counted.
   if (result == CmdInvalid && sys_.log.errorCount == errors_before) {
+    DebugCheck(false, "a statement failed without telling why");
     sys_.log.Error(kMsgSyntaxError);
   }
   return result;

@@ -185,8 +185,10 @@ TEST_F(CommandReaderTest, UnfinishedStatementFailsTheEndCommand) {
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(Code(kMain), Hex(Cmd(442)));
   EXPECT_EQ(sys.currentSource->path, kNext);
-  EXPECT_EQ(TakeOutput(), std::string("エラー : /game/main.txt 1 行目 ") + kCountError +
-                              "/game/next.txt をコンバート中...\n");
+  EXPECT_EQ(TakeOutput(),
+            std::string("警告 : /game/main.txt 1 行目 ; がないためファイルの終端のコマンドを無視しました\n"
+                        "エラー : /game/main.txt 1 行目 ") +
+                kCountError + "/game/next.txt をコンバート中...\n");
   // At the end of the last script conversion is over all the same: reading
   // on would only write a second end command into the ended script.
   EXPECT_EQ(Read(), cmd::kEnd);
@@ -356,16 +358,13 @@ TEST_F(CommandReaderTest, ScriptWhoseObjectCannotBeWrittenEndsConversion) {
 
 constexpr char kStart[] = "\nスクリプトファイルコンバート 開始!!\n/game/main.txt をコンバート中...\n";
 constexpr char kFinish[] = "スクリプトファイルコンバート 終了!!\n";
-constexpr char kPrompt[] = "\nEnterキーを押してください。";
-
 TEST(ReadCommandRun, StatementsOfBothPhasesAndTheEndOfTheScript) {
   std::string console;
   const std::string code = CompileMain("create_window;\nlayer_show bg, 1, 2;\nHello;\n", &console);
   EXPECT_EQ(Hex(code), Hex(Cmd(399) + Ch(0) + Cmd(155) + Ch(3) + Expr({Var("bg")}) +
                            Expr({Num(1)}) + Expr({Num(2)}) + Cmd(607) + Ch(1) +
                            Expr({Var("Hello")}) + kEndCode));
-  EXPECT_EQ(console, std::string(kStart) + kFinish + "\n結果 : 成功 / エラー 0件 / 警告 0件\n" +
-                         kPrompt);
+  EXPECT_EQ(console, std::string(kStart) + kFinish + "\n結果 : 成功 / エラー 0件 / 警告 0件\n");
 }
 
 TEST(ReadCommandRun, AliasesHoldForTheScriptsConvertedLater) {
@@ -383,12 +382,13 @@ TEST(ReadCommandRun, AliasesHoldForTheScriptsConvertedLater) {
                 kEndCode));
 }
 
-TEST(ReadCommandRun, SilentHandlerFailureFailsTheRun) {
+TEST(ReadCommandRun, FailedSetupStatementFailsTheRun) {
   // The failed setup statement ends conversion, and the run fails.
   std::string console;
   EXPECT_EQ(CompileMain("function a b;\ncreate_window;\n", &console), "");
   EXPECT_EQ(console, std::string(kStart) + "エラー : /game/main.txt 1 行目 文法が間違っています\n" +
-                         kFinish + "\n結果 : 失敗 / エラー 1件 / 警告 0件\n" + kPrompt);
+                         kFinish + "エラーがあるため \"script.kvo\" は更新されていません\n"
+                         "\n結果 : 失敗 / エラー 1件 / 警告 0件\n");
 }
 
 TEST(ReadCommandRun, BlocksDoNotLeakIntoTheNextScript) {
@@ -404,7 +404,8 @@ TEST(ReadCommandRun, BlocksDoNotLeakIntoTheNextScript) {
                 "/game/sub.txt をコンバート中...\n"
                 "エラー : /game/sub.txt 1 行目 function_end に対応する \"function\" が見つかりませんでした\n"
                 "エラー : /game/sub.txt 2 行目 endif に対応する \"if\" が見つかりませんでした\n" +
-                kFinish + "\n結果 : 失敗 / エラー 4件 / 警告 0件\n" + kPrompt);
+                kFinish + "エラーがあるため \"script.kvo\" は更新されていません\n"
+                "\n結果 : 失敗 / エラー 4件 / 警告 0件\n");
 }
 
 TEST(ReadCommandRun, GarbageScriptsEndTheRun) {

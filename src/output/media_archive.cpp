@@ -23,16 +23,17 @@ constexpr char kTooLarge[] = "GenImgAdoObject(7) アーカイブが 2147483647 �
 enum class CopyResult { kDone, kReadFailed, kWriteFailed };
 
 // Streams one media file and its trailing zero byte into the archive. The file
-// must still have the size its entry was written with.
+// must still have the size its entry was written with. A read that the system
+// refuses leaves its reason in *err (a file whose size changed leaves it empty).
 CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
-                         ObjectWriter* out) {
-  std::unique_ptr<InputFile> in = fs.OpenInput(path);
+                         ObjectWriter* out, std::string* err) {
+  std::unique_ptr<InputFile> in = fs.OpenInput(path, err);
   if (!in || in->Size() != size) return CopyResult::kReadFailed;
   uint64_t copied = 0;
   while (copied < size) {
     size_t got = 0;
     bool read_failed = false;
-    if (!out->WriteFrom(*in, size - copied, &got, &read_failed)) {
+    if (!out->WriteFrom(*in, size - copied, &got, &read_failed, err)) {
       return read_failed ? CopyResult::kReadFailed : CopyResult::kWriteFailed;
     }
     if (got == 0) return CopyResult::kReadFailed;  // shorter than it was
@@ -41,9 +42,15 @@ CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
   // A file that has grown since its size was taken no longer fits its entry.
   char probe;
   size_t more = 0;
-  if (!in->Read(&probe, 1, &more) || more != 0) return CopyResult::kReadFailed;
+  if (!in->Read(&probe, 1, &more, err) || more != 0) return CopyResult::kReadFailed;
   const char zero = 0;
   return out->Write(&zero, 1) ? CopyResult::kDone : CopyResult::kWriteFailed;
+}
+
+void ReportWriteFailure(KCSystem& sys, const std::string& object_name, const std::string& err) {
+  sys.log.InternalError(kMsgCloseWriteFailed);
+  sys.log.InternalError(kOutputFailed);
+  sys.log.Message(kMsgCannotWrite, {LogArg::Path(object_name), LogArg::Path(err)});
 }
 
 // Everything after the start message; the caller prints the finish message.
@@ -56,11 +63,13 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   std::vector<uint64_t> sizes;
   sizes.reserve(files.size());
   uint64_t image_size = header_size;
+  std::string err;
   for (const std::string& path : files) {
-    std::unique_ptr<InputFile> in = sys.fs.OpenInput(path);
+    std::unique_ptr<InputFile> in = sys.fs.OpenInput(path, &err);
     if (!in) {
       sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(path)});
       sys.log.InternalError(kOpenFailed);
+      sys.log.Message(kMsgCannotRead, {LogArg::Path(path), LogArg::Path(err)});
       return false;
     }
     sizes.push_back(in->Size());
@@ -72,6 +81,8 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
     sys.log.InternalError(kTooLarge);
     return false;
   }
+  // A check only needs to know that every file can be read.
+  if (sys.checkOnly) return true;
 
   std::string header;
   header.reserve(header_size);
@@ -90,18 +101,21 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
 
   ObjectWriter out(image_size, MakeScrambleKey(sys.ScrambleSeed()));
   if (!out.Open(sys.fs, object_name)) {
-    sys.log.InternalError(kMsgCloseWriteFailed);
-    sys.log.InternalError(kOutputFailed);
+    ReportWriteFailure(sys, object_name, out.error());
     return false;
   }
   bool written = out.Write(header);
   std::string().swap(header);
   for (size_t i = 0; written && i < files.size(); ++i) {
-    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &out)) {
+    err.clear();
+    switch (CopyMediaFile(sys.fs, files[i], sizes[i], &out, &err)) {
       case CopyResult::kDone:
         break;
       case CopyResult::kReadFailed:
         sys.log.InternalError(kCopyFailed);
+        if (!err.empty()) {
+          sys.log.Message(kMsgCannotRead, {LogArg::Path(files[i]), LogArg::Path(err)});
+        }
         return false;
       case CopyResult::kWriteFailed:
         written = false;
@@ -109,8 +123,7 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
     }
   }
   if (!written || !out.Commit()) {
-    sys.log.InternalError(kMsgCloseWriteFailed);
-    sys.log.InternalError(kOutputFailed);
+    ReportWriteFailure(sys, object_name, out.error());
     return false;
   }
   return true;

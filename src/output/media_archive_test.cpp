@@ -50,9 +50,9 @@ class HookedFileSystem : public MemoryFileSystem {
  public:
   using MemoryFileSystem::MemoryFileSystem;
   std::function<void(const std::string&)> on_open;
-  std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
+  std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override {
     if (on_open) on_open(path);
-    return MemoryFileSystem::OpenInput(path);
+    return MemoryFileSystem::OpenInput(path, err);
   }
 };
 
@@ -163,7 +163,8 @@ TEST_F(MediaArchiveTest, FileMissingAtPackingStopsBeforeAnythingIsWritten) {
   fs.unreadable.insert("/game/d.png");
   const std::string expected_for_b =
       Progress({"/game/a.png"}) + WrongName("/game/b.png") +
-      "内部エラー : GenImgAdoObject(3) オブジェクトファイルオープンに失敗\n" + kFinish;
+      "内部エラー : GenImgAdoObject(3) オブジェクトファイルオープンに失敗\n"
+      "\"/game/b.png\" を読み込めませんでした: No such file or directory\n" + kFinish;
 
   EXPECT_FALSE(Pack({"/game/a.png", "/game/b.png", "/game/c.png"}));
   EXPECT_EQ(out.text, expected_for_b);
@@ -172,7 +173,8 @@ TEST_F(MediaArchiveTest, FileMissingAtPackingStopsBeforeAnythingIsWritten) {
   out.text.clear();
   EXPECT_FALSE(Pack({"/game/d.png", "/game/a.png"}));
   EXPECT_EQ(out.text, std::string(kStart) + WrongName("/game/d.png") +
-                          "内部エラー : GenImgAdoObject(3) オブジェクトファイルオープンに失敗\n" +
+                          "内部エラー : GenImgAdoObject(3) オブジェクトファイルオープンに失敗\n"
+                          "\"/game/d.png\" を読み込めませんでした: Permission denied\n" +
                           kFinish);
   EXPECT_EQ(fs.FileContents(kArchive), "old");
   EXPECT_EQ(fs.open_outputs, 0);
@@ -182,18 +184,18 @@ TEST_F(MediaArchiveTest, OutputThatCannotBeWrittenLeavesTheOldArchive) {
   fs.AddFile(kArchive, "old");
   fs.AddFile("/game/a.png", Bytes(3 << 20, 9));  // several blocks: fails mid-stream
   fs.AddFile("/game/b.png", "b");
-  const std::string expected =
-      Progress({"/game/a.png", "/game/b.png"}) + kWriteFailedLines + kFinish;
+  const std::string expected = Progress({"/game/a.png", "/game/b.png"}) + kWriteFailedLines;
+  const std::string reason = "\"" + std::string(kArchive) + "\" に書き込めませんでした: ";
 
   fs.unwritable.insert(kArchive);
   EXPECT_FALSE(Pack({"/game/a.png", "/game/b.png"}));
-  EXPECT_EQ(out.text, expected);
+  EXPECT_EQ(out.text, expected + reason + "Permission denied\n" + kFinish);
   fs.unwritable.clear();
 
   out.text.clear();
   fs.fail_on_write.insert(kArchive);
   EXPECT_FALSE(Pack({"/game/a.png", "/game/b.png"}));
-  EXPECT_EQ(out.text, expected);
+  EXPECT_EQ(out.text, expected + reason + "No space left on device\n" + kFinish);
 
   EXPECT_EQ(fs.FileContents(kArchive), "old");
   EXPECT_EQ(fs.open_outputs, 0);
@@ -204,7 +206,11 @@ TEST_F(MediaArchiveTest, FileChangedOrLostAfterItsSizeWasTaken) {
   fs.AddFile(kArchive, "old");
   const std::string expected =
       Progress({"/game/a.ogg", "/game/b.ogg"}) +
-      "内部エラー : GenImgAdoObject(5) オブジェクトへの出力に失敗\n" + kFinish;
+      "内部エラー : GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
+  // Only a failure of the system has a reason to name.
+  const std::string cannot_read = "\"/game/b.ogg\" を読み込めませんでした: ";
+  const std::string reasons[] = {"", "", cannot_read + "No such file or directory\n",
+                                 cannot_read + "Permission denied\n"};
   const std::vector<std::function<void()>> changes = {
       [&] { fs.AddFile("/game/b.ogg", "bb"); },      // shrank
       [&] { fs.AddFile("/game/b.ogg", "bbbb"); },    // grew
@@ -222,7 +228,7 @@ TEST_F(MediaArchiveTest, FileChangedOrLostAfterItsSizeWasTaken) {
     };
     out.text.clear();
     EXPECT_FALSE(Pack({"/game/a.ogg", "/game/b.ogg"}));
-    EXPECT_EQ(out.text, expected);
+    EXPECT_EQ(out.text, expected + reasons[i] + kFinish);
     EXPECT_EQ(fs.FileContents(kArchive), "old");
     EXPECT_EQ(fs.open_outputs, 0);
   }

@@ -21,7 +21,7 @@ ObjectWriter::ObjectWriter(uint64_t image_size, ScrambleKey key)
 ObjectWriter::~ObjectWriter() = default;
 
 bool ObjectWriter::Open(FileSystem& fs, const std::string& name) {
-  file_ = fs.CreateOutput(name);
+  file_ = fs.CreateOutput(name, &error_);
   if (!file_) return false;
   block_ = std::make_unique<char[]>(kBlockRoom);
   return true;
@@ -41,7 +41,8 @@ bool ObjectWriter::Write(const char* data, size_t n) {
   return true;
 }
 
-bool ObjectWriter::WriteFrom(InputFile& in, uint64_t limit, size_t* got, bool* read_failed) {
+bool ObjectWriter::WriteFrom(InputFile& in, uint64_t limit, size_t* got, bool* read_failed,
+                             std::string* read_error) {
   *got = 0;
   *read_failed = false;
   if (!file_) return false;
@@ -51,14 +52,14 @@ bool ObjectWriter::WriteFrom(InputFile& in, uint64_t limit, size_t* got, bool* r
     // Key and step are still to come and would move the bytes after them:
     // these go the long way, through a buffer of their own.
     std::unique_ptr<char[]> buffer = std::make_unique<char[]>(room);
-    if (!in.Read(buffer.get(), room, got)) {
+    if (!in.Read(buffer.get(), room, got, read_error)) {
       *read_failed = true;
       return false;
     }
     return Write(buffer.get(), *got);
   }
   char* const at = block_.get() + used_;
-  if (!in.Read(at, room, got)) {
+  if (!in.Read(at, room, got, read_error)) {
     *read_failed = true;
     return false;
   }
@@ -73,12 +74,12 @@ bool ObjectWriter::Commit() {
   // feed places them.
   used_ += scrambler_.Feed(nullptr, 0, block_.get() + used_);
   if (scrambler_.overflowed() || scrambler_.fed() != image_size_ || !Flush()) return false;
-  return file_->Commit();
+  return file_->Commit(&error_);
 }
 
 bool ObjectWriter::Flush() {
   if (used_ == 0) return true;
-  const bool written = file_->Write(block_.get(), used_);
+  const bool written = file_->Write(block_.get(), used_, &error_);
   used_ = 0;
   return written;
 }

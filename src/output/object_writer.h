@@ -34,12 +34,16 @@ class ObjectWriter {
   bool Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
   // Reads at most `limit` bytes of `in` straight into the block and masks
   // them where they stand; *got receives how many came (0 at the end of the
-  // file). False when the file cannot be read (*read_failed set) or the
-  // block cannot be written.
-  bool WriteFrom(InputFile& in, uint64_t limit, size_t* got, bool* read_failed);
+  // file). False when the file cannot be read (*read_failed set, the
+  // system's reason in *read_error) or the block cannot be written.
+  bool WriteFrom(InputFile& in, uint64_t limit, size_t* got, bool* read_failed,
+                 std::string* read_error = nullptr);
   // Writes what is pending and renames the file into place. False when
   // anything could not be written, or fewer or more bytes came than announced.
   bool Commit();
+  // The system's reason for the last failure, empty when the failure was not
+  // the system's (fewer or more bytes than announced).
+  const std::string& error() const { return error_; }
 
  private:
   bool Flush();
@@ -50,6 +54,7 @@ class ObjectWriter {
   // The block being filled: used_ bytes of it are scrambled and pending.
   std::unique_ptr<char[]> block_;
   size_t used_ = 0;
+  std::string error_;
 };
 
 }  // namespace kv

@@ -45,7 +45,7 @@ TEST(ObjectWriter, FilesReadStraightIntoTheBlockGiveTheSameBytes) {
     ObjectWriter out(image.size(), kKey);
     ASSERT_TRUE(out.Open(fs, "/game/movie.kvo"));
     ASSERT_TRUE(out.Write(header));
-    std::unique_ptr<InputFile> in = fs.OpenInput("/game/m.avi");
+    std::unique_ptr<InputFile> in = fs.OpenInput("/game/m.avi", nullptr);
     uint64_t copied = 0;
     while (copied < media.size()) {
       size_t got = 0;

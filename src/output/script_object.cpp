@@ -80,6 +80,13 @@ bool GenScrObject(KCSystem& sys) {
     return false;
   }
 
+  if (sys.checkOnly) {
+    // Everything a write needs has been checked; the run reports as if the
+    // object had been written.
+    sys.scriptObjectWritten = true;
+    return true;
+  }
+
   // The header, then the code of every script in the order of the entries;
   // each temporary object is released as soon as its code is written.
   ObjectWriter out(image_size, MakeScrambleKey(sys.ScrambleSeed()));
@@ -115,8 +122,10 @@ bool GenScrObject(KCSystem& sys) {
   }
   if (!written || !out.Commit()) {
     sys.log.InternalError(kMsgCloseWriteFailed);
+    sys.log.Message(kMsgCannotWrite, {LogArg::Path(sys.scriptObjectName), LogArg::Path(out.error())});
     return false;
   }
+  sys.scriptObjectWritten = true;
   return true;
 }
 

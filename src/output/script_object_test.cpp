@@ -118,7 +118,9 @@ TEST_F(ScriptObjectTest, WriteFailureIsReportedAndLeavesTheOldFile) {
   fs.unwritable.insert(kObjectName);
 
   EXPECT_FALSE(GenScrObject(sys));
-  EXPECT_EQ(out.text, "内部エラー : KCFile::FileClose(2) ファイルへの書き込みに失敗\n");
+  EXPECT_EQ(out.text,
+            "内部エラー : KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
+            "\"/game/script.kvo\" に書き込めませんでした: Permission denied\n");
   EXPECT_EQ(fs.FileContents(kObjectName), "old");
   EXPECT_EQ(fs.open_outputs, 0);
 }

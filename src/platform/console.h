@@ -26,6 +26,10 @@ std::string Cp932ToUtf8(std::string_view text);
 // UTF-8 text to CP932; a character that CP932 lacks becomes '?'.
 std::string Utf8ToCp932(std::string_view text);
 
+// True when the system can convert between CP932 and UTF-8; without it the
+// conversions above return their text unchanged.
+bool Cp932ConversionAvailable();
+
 // Writes bytes to standard output unchanged.
 void WriteStdout(std::string_view bytes);
 void FlushStdout();

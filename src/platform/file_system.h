@@ -16,6 +16,9 @@ struct DirectoryEntry {
   bool is_directory;   // a directory, or a symbolic link to one
 };
 
+// Every operation that can fail returns false (or null) and stores the
+// system's reason, as the system words it, in `*err` (when `err` is not null).
+
 // A file opened for reading in pieces (media files are streamed, not loaded).
 class InputFile {
  public:
@@ -23,19 +26,19 @@ class InputFile {
   // Size in bytes at the moment the file was opened.
   virtual uint64_t Size() const = 0;
   // Reads up to `n` bytes; stores how many were read (0 at the end of the file).
-  // False on a read error.
-  virtual bool Read(char* buffer, size_t n, size_t* got) = 0;
+  virtual bool Read(char* buffer, size_t n, size_t* got, std::string* err) = 0;
 };
 
 // An output file written to a temporary file beside its target and renamed
 // into place by Commit(), so that a failed or interrupted write leaves any
-// older file of that name as it was. Destroying it without a successful
-// Commit() removes the temporary file.
+// older file of that name as it was. The temporary file reaches the disk
+// before the rename. Destroying it without a successful Commit() removes the
+// temporary file, and so does an interrupting signal (see signals.h).
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
-  virtual bool Write(const char* data, size_t n) = 0;
-  virtual bool Commit() = 0;
+  virtual bool Write(const char* data, size_t n, std::string* err) = 0;
+  virtual bool Commit(std::string* err) = 0;
 };
 
 class FileSystem {
@@ -68,14 +71,16 @@ class FileSystem {
   virtual std::string AbsolutePath(const std::string& path) = 0;
 
   // Reads a whole file. False when it cannot be opened or read.
-  virtual bool ReadFile(const std::string& path, std::string* contents) = 0;
+  virtual bool ReadFile(const std::string& path, std::string* contents, std::string* err) = 0;
 
   // Opens a file for reading in pieces; null when it cannot be opened.
-  virtual std::unique_ptr<InputFile> OpenInput(const std::string& path) = 0;
+  virtual std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) = 0;
 
   // Starts writing `path` (see OutputFile); null when the temporary file
-  // cannot be created.
-  virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
+  // cannot be created, or when `path` is a file that its owner made
+  // read-only (the read-only attribute on Windows). A replaced file's
+  // permission bits (its attributes on Windows) pass to its successor.
+  virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) = 0;
 };
 
 // The file system of the machine the program runs on, and its separator.
@@ -83,6 +88,7 @@ FileSystem& RealFileSystem();
 extern const char kNativeSeparator;
 
 // Writes `contents` to `path` through CreateOutput/Write/Commit.
-bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::string& contents);
+bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::string& contents,
+                    std::string* err);
 
 }  // namespace kv

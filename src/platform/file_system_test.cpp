@@ -41,24 +41,39 @@ TEST(RealFileSystem, OutputReplacesTheTargetOnlyOnCommit) {
   TempDirectory dir;
   FileSystem& fs = RealFileSystem();
   std::string target = dir / "out.kvo";
-  ASSERT_TRUE(WriteWholeFile(fs, target, "old"));
+  ASSERT_TRUE(WriteWholeFile(fs, target, "old", nullptr));
   {
-    std::unique_ptr<OutputFile> out = fs.CreateOutput(target);
+    std::unique_ptr<OutputFile> out = fs.CreateOutput(target, nullptr);
     ASSERT_TRUE(out);
-    ASSERT_TRUE(out->Write("new but abandoned", 17));
+    ASSERT_TRUE(out->Write("new but abandoned", 17, nullptr));
   }
   EXPECT_EQ("old", ReadTestFile(target));
   EXPECT_EQ(1u, CountEntries(dir.path())) << "the temporary file must be removed";
-  ASSERT_TRUE(WriteWholeFile(fs, target, std::string("a\0b", 3)));
+  ASSERT_TRUE(WriteWholeFile(fs, target, std::string("a\0b", 3), nullptr));
   EXPECT_EQ(std::string("a\0b", 3), ReadTestFile(target));
+}
+
+// A reason as the system words it, without the line end or full stop that
+// some systems put after it.
+void ExpectReason(const std::string& err) {
+  ASSERT_FALSE(err.empty());
+  EXPECT_EQ(std::string::npos, std::string("\r\n.").find(err.back())) << err;
 }
 
 TEST(RealFileSystem, OutputThatCannotBeCreatedOrRenamedLeavesNothing) {
   TempDirectory dir;
   FileSystem& fs = RealFileSystem();
-  EXPECT_FALSE(fs.CreateOutput(dir / "missing/out.kvo"));
+  std::string err;
+  EXPECT_FALSE(fs.CreateOutput(dir / "missing/out.kvo", &err));
+  ExpectReason(err);
   std::filesystem::create_directories(dir / "taken/inside");
-  EXPECT_FALSE(WriteWholeFile(fs, dir / "taken", "x"));
+  err.clear();
+  EXPECT_FALSE(WriteWholeFile(fs, dir / "taken", "x", &err));
+  ExpectReason(err);
+  std::string contents;
+  err.clear();
+  EXPECT_FALSE(fs.ReadFile(dir / "absent.txt", &contents, &err));
+  ExpectReason(err);
   EXPECT_EQ(1u, CountEntries(dir.path()));
 }
 

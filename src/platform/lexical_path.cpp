@@ -32,11 +32,12 @@ std::string LexicalAbsolutePath(const std::string& cwd, const std::string& name)
   return result;
 }
 
-bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::string& contents) {
-  std::unique_ptr<OutputFile> out = fs.CreateOutput(path);
+bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::string& contents,
+                    std::string* err) {
+  std::unique_ptr<OutputFile> out = fs.CreateOutput(path, err);
   if (!out) return false;
-  if (!out->Write(contents.data(), contents.size())) return false;
-  return out->Commit();
+  if (!out->Write(contents.data(), contents.size(), err)) return false;
+  return out->Commit(err);
 }
 
 }  // namespace kv

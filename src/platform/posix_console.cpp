@@ -8,6 +8,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/console.h"
 
@@ -62,6 +63,15 @@ std::string Convert(const char* to, const char* from, std::string_view text,
 }  // namespace
 
 const bool kLocaleChoosesConsoleEncoding = true;
+
+bool Cp932ConversionAvailable() {
+  for (auto [to, from] : {std::pair{"UTF-8", "CP932"}, std::pair{"CP932", "UTF-8"}}) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv_close(cd);
+  }
+  return true;
+}
 
 bool ConsoleLocaleIsUtf8() {
   if (setlocale(LC_CTYPE, "") == nullptr) return false;

@@ -6,24 +6,32 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "platform/lexical_path.h"
+#include "platform/signals.h"
 
 namespace kv {
 namespace {
+
+// Stores the reason of the failed call that set `error_number`.
+bool Fail(int error_number, std::string* err) {
+  if (err != nullptr) *err = std::strerror(error_number);
+  return false;
+}
 
 class PosixInputFile : public InputFile {
  public:
   PosixInputFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
   ~PosixInputFile() override { close(fd_); }
   uint64_t Size() const override { return size_; }
-  bool Read(char* buffer, size_t n, size_t* got) override {
+  bool Read(char* buffer, size_t n, size_t* got, std::string* err) override {
     for (;;) {
       ssize_t r = read(fd_, buffer, n);
       if (r < 0 && errno == EINTR) continue;
-      if (r < 0) return false;
+      if (r < 0) return Fail(errno, err);
       *got = static_cast<size_t>(r);
       return true;
     }
@@ -37,26 +45,36 @@ class PosixInputFile : public InputFile {
 class PosixOutputFile : public OutputFile {
  public:
   PosixOutputFile(int fd, std::string temp, std::string target)
-      : fd_(fd), temp_(std::move(temp)), target_(std::move(target)) {}
+      : fd_(fd), temp_(std::move(temp)), target_(std::move(target)),
+        cleanup_slot_(RegisterTemporaryFile(temp_.c_str())) {}
   ~PosixOutputFile() override {
     if (fd_ >= 0) close(fd_);
     if (!committed_) unlink(temp_.c_str());
+    ForgetTemporaryFile(cleanup_slot_);
   }
-  bool Write(const char* data, size_t n) override {
+  bool Write(const char* data, size_t n, std::string* err) override {
     while (n > 0) {
       ssize_t w = write(fd_, data, n);
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return false;
+      if (w < 0) return Fail(errno, err);
+      if (w == 0) return Fail(EIO, err);
       data += w;
       n -= static_cast<size_t>(w);
     }
     return true;
   }
-  bool Commit() override {
+  bool Commit(std::string* err) override {
     int fd = fd_;
     fd_ = -1;
-    if (close(fd) != 0) return false;
-    if (rename(temp_.c_str(), target_.c_str()) != 0) return false;
+    // The data reaches the disk before the name does, so a crash after the
+    // rename cannot leave a target that is empty or cut short.
+    if (fsync(fd) != 0) {
+      const int error_number = errno;
+      close(fd);
+      return Fail(error_number, err);
+    }
+    if (close(fd) != 0) return Fail(errno, err);
+    if (rename(temp_.c_str(), target_.c_str()) != 0) return Fail(errno, err);
     committed_ = true;
     return true;
   }
@@ -65,6 +83,7 @@ class PosixOutputFile : public OutputFile {
   int fd_;
   std::string temp_;
   std::string target_;
+  int cleanup_slot_;
   bool committed_ = false;
 };
 
@@ -119,8 +138,8 @@ class PosixFileSystem : public FileSystem {
     return LexicalAbsolutePath(CurrentDirectory(), path);
   }
 
-  bool ReadFile(const std::string& path, std::string* contents) override {
-    std::unique_ptr<InputFile> in = OpenInput(path);
+  bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
+    std::unique_ptr<InputFile> in = OpenInput(path, err);
     if (!in) return false;
     // The expected size is read straight into the string; one byte more is
     // reserved because the file layer appends a NUL to every file it loads.
@@ -131,7 +150,7 @@ class PosixFileSystem : public FileSystem {
     size_t filled = 0;
     while (filled < expected) {
       size_t got = 0;
-      if (!in->Read(contents->data() + filled, expected - filled, &got)) return false;
+      if (!in->Read(contents->data() + filled, expected - filled, &got, err)) return false;
       if (got == 0) break;
       filled += got;
     }
@@ -140,33 +159,59 @@ class PosixFileSystem : public FileSystem {
     char buffer[1 << 16];
     for (;;) {
       size_t got = 0;
-      if (!in->Read(buffer, sizeof buffer, &got)) return false;
+      if (!in->Read(buffer, sizeof buffer, &got, err)) return false;
       if (got == 0) return true;
       contents->append(buffer, got);
     }
   }
 
-  std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
+  std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+      Fail(errno, err);
+      return nullptr;
+    }
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int error_number = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    if (error_number != 0) {
+      Fail(error_number, err);
       close(fd);
       return nullptr;
     }
     return std::make_unique<PosixInputFile>(fd, static_cast<uint64_t>(st.st_size));
   }
 
-  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {
-    std::string temp = path + ".tmp-XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return nullptr;
-    // mkstemp creates the file readable by its owner only; give the output
-    // the permissions an ordinary new file gets.
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) override {
+    // A file that is replaced passes its permission bits on; one that its
+    // owner made read-only is not replaced at all. A new file gets the
+    // permissions an ordinary new file gets (mkstemp makes it private).
     mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    return std::make_unique<PosixOutputFile>(fd, temp, path);
+    mode_t mode = 0666 & ~mask;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) {
+        Fail(EISDIR, err);
+        return nullptr;
+      }
+      if (!(st.st_mode & S_IWUSR)) {
+        Fail(EACCES, err);
+        return nullptr;
+      }
+      mode = st.st_mode & 07777;
+    }
+    std::string temp = path + ".tmp-XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) {
+      Fail(errno, err);
+      return nullptr;
+    }
+    auto out = std::make_unique<PosixOutputFile>(fd, temp, path);
+    if (fchmod(fd, mode) != 0) {
+      Fail(errno, err);
+      return nullptr;
+    }
+    return out;
   }
 };
 

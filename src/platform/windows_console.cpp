@@ -37,6 +37,8 @@ bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0
 
 const bool kLocaleChoosesConsoleEncoding = false;
 
+bool Cp932ConversionAvailable() { return IsValidCodePage(kCp932) != 0; }
+
 bool ConsoleLocaleIsUtf8() {
   DWORD mode;
   bool is_console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

@@ -7,19 +7,47 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/signals.h"
 
 namespace kv {
 namespace {
+
+// Stores the system's wording of `code` (in English where the system has it,
+// as the C library words it on POSIX), without the line end and full stop
+// that the system puts after it.
+bool Fail(DWORD code, std::string* err) {
+  if (err == nullptr) return false;
+  char text[512];
+  DWORD n = 0;
+  for (DWORD language : {static_cast<DWORD>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
+                         static_cast<DWORD>(0)}) {
+    n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       language, text, sizeof text, nullptr);
+    if (n > 0) break;
+  }
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.' ||
+                   text[n - 1] == ' ')) {
+    --n;
+  }
+  *err = n > 0 ? std::string(text, n) : "error " + std::to_string(code);
+  return false;
+}
+
+bool FailWithLastError(std::string* err) { return Fail(GetLastError(), err); }
+
+// The attributes a replaced file passes to its successor.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 class WindowsInputFile : public InputFile {
  public:
   WindowsInputFile(HANDLE file, uint64_t size) : file_(file), size_(size) {}
   ~WindowsInputFile() override { CloseHandle(file_); }
   uint64_t Size() const override { return size_; }
-  bool Read(char* buffer, size_t n, size_t* got) override {
+  bool Read(char* buffer, size_t n, size_t* got, std::string* err) override {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
     DWORD read = 0;
-    if (!::ReadFile(file_, buffer, chunk, &read, nullptr)) return false;
+    if (!::ReadFile(file_, buffer, chunk, &read, nullptr)) return FailWithLastError(err);
     *got = read;
     return true;
   }
@@ -31,32 +59,46 @@ class WindowsInputFile : public InputFile {
 
 class WindowsOutputFile : public OutputFile {
  public:
-  WindowsOutputFile(HANDLE file, std::string temp, std::string target)
-      : file_(file), temp_(std::move(temp)), target_(std::move(target)) {}
+  WindowsOutputFile(HANDLE file, std::string temp, std::string target, DWORD kept_attributes)
+      : file_(file), temp_(std::move(temp)), target_(std::move(target)),
+        kept_attributes_(kept_attributes),
+        cleanup_slot_(RegisterTemporaryFile(temp_.c_str())) {}
   ~WindowsOutputFile() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
     if (!committed_) DeleteFileA(temp_.c_str());
+    ForgetTemporaryFile(cleanup_slot_);
   }
-  bool Write(const char* data, size_t n) override {
+  bool Write(const char* data, size_t n, std::string* err) override {
     while (n > 0) {
       DWORD chunk = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
       DWORD written = 0;
-      if (!WriteFile(file_, data, chunk, &written, nullptr) || written == 0) return false;
+      if (!WriteFile(file_, data, chunk, &written, nullptr)) return FailWithLastError(err);
+      if (written == 0) return Fail(ERROR_WRITE_FAULT, err);
       data += written;
       n -= written;
     }
     return true;
   }
-  bool Commit() override {
+  bool Commit(std::string* err) override {
     HANDLE file = file_;
     file_ = INVALID_HANDLE_VALUE;
-    bool flushed = FlushFileBuffers(file) != 0;
-    if (!CloseHandle(file) || !flushed) return false;
-    // Refused while another program holds the target open, or when the
-    // target is a directory or read-only: the old file then stays as it was.
+    // The data reaches the disk before the name does, so a crash after the
+    // rename cannot leave a target that is empty or cut short.
+    if (!FlushFileBuffers(file)) {
+      const DWORD code = GetLastError();
+      CloseHandle(file);
+      return Fail(code, err);
+    }
+    if (!CloseHandle(file)) return FailWithLastError(err);
+    if (kept_attributes_ != 0 &&
+        !SetFileAttributesA(temp_.c_str(), kept_attributes_)) {
+      return FailWithLastError(err);
+    }
+    // Refused while another program holds the target open: the old file then
+    // stays as it was.
     if (!MoveFileExA(temp_.c_str(), target_.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return false;
+      return FailWithLastError(err);
     }
     committed_ = true;
     return true;
@@ -66,6 +108,8 @@ class WindowsOutputFile : public OutputFile {
   HANDLE file_;
   std::string temp_;
   std::string target_;
+  DWORD kept_attributes_;
+  int cleanup_slot_;
   bool committed_ = false;
 };
 
@@ -142,8 +186,8 @@ class WindowsFileSystem : public FileSystem {
     return std::string(buffer.data(), n);
   }
 
-  bool ReadFile(const std::string& path, std::string* contents) override {
-    std::unique_ptr<InputFile> in = OpenInput(path);
+  bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
+    std::unique_ptr<InputFile> in = OpenInput(path, err);
     if (!in) return false;
     const size_t expected = in->Size();
     contents->clear();
@@ -151,36 +195,57 @@ class WindowsFileSystem : public FileSystem {
     char buffer[1 << 16];
     for (;;) {
       size_t got = 0;
-      if (!in->Read(buffer, sizeof buffer, &got)) return false;
+      if (!in->Read(buffer, sizeof buffer, &got, err)) return false;
       if (got == 0) return true;
       contents->append(buffer, got);
     }
   }
 
-  std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
+  std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    if (file == INVALID_HANDLE_VALUE) {
+      FailWithLastError(err);
+      return nullptr;
+    }
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size)) {
+      FailWithLastError(err);
       CloseHandle(file);
       return nullptr;
     }
     return std::make_unique<WindowsInputFile>(file, static_cast<uint64_t>(size.QuadPart));
   }
 
-  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) override {
+    // A file that is replaced passes its attributes on; one with the
+    // read-only attribute, or a directory, is not replaced at all.
+    DWORD kept_attributes = 0;
+    const DWORD existing = GetFileAttributesA(path.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES) {
+      if (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+        Fail(ERROR_ACCESS_DENIED, err);
+        return nullptr;
+      }
+      kept_attributes = existing & kKeptAttributes;
+    }
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string temp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
                          std::to_string(counter++);
-      HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+      // Shared for deletion, so that the interrupt cleanup can remove it
+      // while it is being written.
+      HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE) {
-        return std::make_unique<WindowsOutputFile>(file, std::move(temp), path);
+        return std::make_unique<WindowsOutputFile>(file, std::move(temp), path, kept_attributes);
       }
-      if (GetLastError() != ERROR_FILE_EXISTS) return nullptr;
+      if (GetLastError() != ERROR_FILE_EXISTS) {
+        FailWithLastError(err);
+        return nullptr;
+      }
     }
+    Fail(ERROR_FILE_EXISTS, err);
     return nullptr;
   }
 };

@@ -45,10 +45,26 @@ TEST(WindowsFileSystem, ARenameRefusedForAnOpenTargetKeepsTheOldFile) {
   HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
-  EXPECT_FALSE(WriteWholeFile(fs, target, "new"));
+  EXPECT_FALSE(WriteWholeFile(fs, target, "new", nullptr));
   CloseHandle(held);
   EXPECT_EQ("old", ReadTestFile(target));
   EXPECT_EQ(1u, CountEntries(dir.path())) << "the temporary file must be removed";
+}
+
+TEST(WindowsFileSystem, AReadOnlyOutputStaysAndTheSystemSaysWhy) {
+  TempDirectory dir;
+  FileSystem& fs = RealFileSystem();
+  std::string target = dir / "script.kvo";
+  WriteTestFile(target, "old");
+  ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+  std::string err;
+  EXPECT_FALSE(WriteWholeFile(fs, target, "new", &err));
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ASSERT_FALSE(err.empty());
+  EXPECT_EQ(std::string::npos, err.find_first_of("\r\n")) << err;
+  EXPECT_NE('.', err.back()) << err;
+  EXPECT_EQ("old", ReadTestFile(target));
+  EXPECT_EQ(1u, CountEntries(dir.path())) << "no temporary file is left";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "source/source_loader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -11,11 +12,14 @@ namespace kv {
 namespace {
 
 constexpr char kAlreadyLoaded[] = "ファイル \"%s\" は既に読み込まれています\n";
-constexpr char kUnclosedComment[] = "コメントの終端が見つかりませんでした";
+constexpr char kUnclosedComment[] = "コメントの終端が見つかりませんでした\n";
 constexpr std::string_view kMsgFileNotFound = "ファイル \"%s\" が見つかりませんでした\n";
 constexpr std::string_view kMsgAddObject = "KCSystem::AddScript(2) オブジェクトの追加に失敗\n";
 constexpr std::string_view kMsgNoMainScript =
     "メインスクリプトが \"%s\" ディレクトリに見つかりませんでした\n";
+constexpr std::string_view kMsgUtf8Bom =
+    "ファイルの先頭に UTF-8 の BOM があります。スクリプトは Shift_JIS (CP932) で保存してください\n";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr char kMainScriptName[] = "main.txt";
 // Temporary objects are named after their script with this mark appended.
 constexpr char kObjectSuffix[] = "*";
@@ -27,6 +31,7 @@ bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path) {
   file.contents.swap(sys.sourceText);
   if (!file.FileOpen(full_path, ModeRead)) {
     sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
+    sys.log.Message(kMsgCannotRead, {LogArg::Path(full_path), LogArg::Path(file.error)});
     return false;
   }
   return RemoveComments(sys.log, file);
@@ -49,6 +54,11 @@ bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::
   if (source == nullptr) return false;
   sys.currentSource = source;
   sys.log.Message(kMsgConverting, {LogArg::Path(source->path)});
+  // Scripts are CP932: a script saved as UTF-8 with a byte-order mark would
+  // silently start with a statement of garbage. It is compiled as it is.
+  if (std::string_view(source->contents).starts_with(kUtf8Bom)) {
+    sys.log.WarningAt(source->path, 1, kMsgUtf8Bom);
+  }
   sys.currentObject = it->second.get();
   sys.currentObject->contents.reserve(2 * source->contents.size());
   return true;
@@ -159,6 +169,9 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
       p[out++] = '\n';
       i = static_cast<const char*>(line_feed) - p + 1;
     } else if (marker == '*') {
+      // Every line feed before the comment is still in the text, so the
+      // comment's line is counted from what has been kept.
+      const size_t comment_start = out;
       i += 2;
       for (;;) {
         // Up to the next star only the line feeds stay.
@@ -171,7 +184,8 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
         }
         i = stop;
         if (i >= size) {
-          log.Error(kUnclosedComment);
+          const int32_t line = 1 + static_cast<int32_t>(std::count(p, p + comment_start, '\n'));
+          log.ErrorAt(file.path, line, kUnclosedComment);
           return false;
         }
         ++i;

@@ -56,19 +56,20 @@ TEST_F(SourceLoaderTest, FailuresRegisterNothing) {
   EXPECT_EQ(LoadSource(sys, "locked.txt"), nullptr);
   EXPECT_EQ(out.text,
             "エラー : \"/game/locked.txt\" 指定した名前が間違っている可能性があります\n"
-            "間違っていない場合は内部エラーです\n");
+            "間違っていない場合は内部エラーです\n"
+            "\"/game/locked.txt\" を読み込めませんでした: Permission denied\n");
 
-  // An unclosed block comment, reported with the position of the source that
-  // is current while loading (the message has no line feed of its own).
+  // An unclosed block comment, reported with the path and line of its opening
+  // marker, whichever source is current while loading.
   fs.AddFile("/game/main.txt", "\n\nload;");
   KCFile* main_source = LoadSource(sys, "/game/main.txt");
   ASSERT_NE(main_source, nullptr);
   main_source->FileSeek(3, 0);
   sys.currentSource = main_source;
   out.text.clear();
-  fs.AddFile("/game/bad.txt", "a;\n/* never closed\n");
+  fs.AddFile("/game/bad.txt", "a; /* one */\n\nb; /* never closed\n*");
   EXPECT_EQ(LoadSource(sys, "bad.txt"), nullptr);
-  EXPECT_EQ(out.text, "エラー : /game/main.txt 3 行目 コメントの終端が見つかりませんでした");
+  EXPECT_EQ(out.text, "エラー : /game/bad.txt 3 行目 コメントの終端が見つかりませんでした\n");
   EXPECT_EQ(sys.log.errorCount, 2);
   EXPECT_EQ(sys.LoadedSources.count("/game/bad.txt"), 0u);
   EXPECT_EQ(sys.LoadedSources.size(), 1u);

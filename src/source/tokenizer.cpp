@@ -20,6 +20,7 @@ constexpr char kEndAfterString[] =
     "読み込み中にファイルの終端が見つかりました\n"
     "コマンドの最後に;がないか、endコマンドがない可能性があります\n"
     "; もしくは文字列終端(\", ')がない可能性があります\n";
+constexpr char kLastStatementDropped[] = "; がないためファイルの終端のコマンドを無視しました\n";
 
 // The bytes that end a word (none of them is part of one).
 constexpr std::string_view kWordStops = " \t\v\r\n\f+-*/=#@&|%<>{[()}],:;";
@@ -230,12 +231,18 @@ uint8_t StatementReader::Read() {
   // A comma as the first thing of a statement is an error, like a second
   // comma: the flag starts set.
   bool after_comma = true;
+  // The line where the statement begins, once anything of it has been read.
+  int32_t start_line = 0;
   for (;;) {
     if (!SkipSpace()) {
       statement_.DropLast();
       Sync();
+      // A statement that the end of the source cuts off is dropped; its
+      // author is told, since nothing else would show it is missing.
+      if (start_line != 0) log_.WarningAt(source_.path, start_line, kLastStatementDropped);
       return StatementEnd;
     }
+    if (start_line == 0) start_line = source_.line + line_feeds_;
     const ByteClass byte_class = kTables.byte_class[static_cast<uint8_t>(data_[pos_])];
     if (byte_class == kComma) {
       // The comma is consumed even when it is an error, so the next

@@ -153,19 +153,22 @@ TEST_F(TokenizerTest, LongWordsAndStrings) {
 }
 
 TEST_F(TokenizerTest, EndOfData) {
-  // A clean end, a statement without its semicolon, and a NUL that ends the
-  // source: 0xFF and no message. Parameters closed by a comma stay.
+  // A clean end and a NUL that ends the source: 0xFF and no message.
   Source("");
   EXPECT_EQ(Read(), StatementEnd);
-  Source("a;\n x, y z");
-  EXPECT_EQ(Read(), StatementRead);
-  EXPECT_EQ(Read(), StatementEnd);
-  EXPECT_EQ(Render(command), "w:x");
   Source("a; \0b;"s);
   EXPECT_EQ(Read(), StatementRead);
   EXPECT_EQ(Read(), StatementEnd);
   EXPECT_EQ(source.position, 3u);
   EXPECT_EQ(out.text, "");
+  // A statement without its semicolon: 0xFF and a warning at the line where
+  // it begins. Parameters closed by a comma stay.
+  Source("a;\n\n x, y\n z\n");
+  EXPECT_EQ(Read(), StatementRead);
+  EXPECT_EQ(Read(), StatementEnd);
+  EXPECT_EQ(Render(command), "w:x");
+  EXPECT_EQ(out.text, "警告 : /game/main.txt 3 行目 ; がないためファイルの終端のコマンドを無視しました\n");
+  EXPECT_EQ(sys.log.warningCount, 1);
 
   // The end right after a string literal, closed or not, has its message.
   const std::string message =
@@ -382,7 +385,7 @@ TEST_F(TokenizerTest, HugeSingleLines) {
 
   Source(std::string(10'000'000, 'x'));
   EXPECT_EQ(Read(), StatementEnd);
-  EXPECT_EQ(out.text, "");
+  EXPECT_EQ(out.text, "警告 : /game/main.txt 1 行目 ; がないためファイルの終端のコマンドを無視しました\n");
   Source("\"" + std::string(10'000'000, 's'));
   EXPECT_EQ(Read(), StatementEnd);
   EXPECT_EQ(sys.log.errorCount, 1);

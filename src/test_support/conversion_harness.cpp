@@ -8,6 +8,12 @@
 #include "platform/coding.h"
 
 namespace kv {
+namespace {
+
+// Every test runs with the debug checks on, whatever the build type.
+const bool kDebugChecksOn = (EnableDebugChecks(), true);
+
+}  // namespace
 
 ConversionRun RunConversion(MemoryFileSystem& fs, std::vector<std::string> args) {
   StringSink sink;

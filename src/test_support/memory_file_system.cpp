@@ -1,12 +1,23 @@
 #include "test_support/memory_file_system.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/lexical_path.h"
 
 namespace kv {
 namespace {
+
+std::unique_ptr<OutputFile> NoOutput(int error_number, std::string* err) {
+  if (err != nullptr) *err = std::strerror(error_number);
+  return nullptr;
+}
+
+bool Fail(int error_number, std::string* err) {
+  if (err != nullptr) *err = std::strerror(error_number);
+  return false;
+}
 
 std::string Parent(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -23,7 +34,7 @@ class MemoryInputFile : public InputFile {
  public:
   MemoryInputFile(std::string data, uint64_t size) : data_(std::move(data)), size_(size) {}
   uint64_t Size() const override { return size_; }
-  bool Read(char* buffer, size_t n, size_t* got) override {
+  bool Read(char* buffer, size_t n, size_t* got, std::string*) override {
     size_t left = data_.size() - offset_;
     *got = std::min(n, left);
     std::memcpy(buffer, data_.data() + offset_, *got);
@@ -42,7 +53,7 @@ class HugeInputFile : public InputFile {
  public:
   explicit HugeInputFile(uint64_t size) : size_(size) {}
   uint64_t Size() const override { return size_; }
-  bool Read(char* buffer, size_t n, size_t* got) override {
+  bool Read(char* buffer, size_t n, size_t* got, std::string*) override {
     *got = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset_));
     std::memset(buffer, 0, *got);
     offset_ += *got;
@@ -64,13 +75,13 @@ class MemoryOutputFile : public OutputFile {
   ~MemoryOutputFile() override {
     if (!done_) --fs_.open_outputs;
   }
-  bool Write(const char* data, size_t n) override {
-    if (fs_.fail_on_write.count(target_)) return false;
+  bool Write(const char* data, size_t n, std::string* err) override {
+    if (fs_.fail_on_write.count(target_)) return Fail(ENOSPC, err);
     data_.append(data, n);
     return true;
   }
-  bool Commit() override {
-    if (fs_.directories_.count(target_)) return false;  // cannot replace a directory
+  bool Commit(std::string* err) override {
+    if (fs_.directories_.count(target_)) return Fail(EISDIR, err);
     done_ = true;
     --fs_.open_outputs;
     fs_.AddFile(target_, std::move(data_));
@@ -144,26 +155,35 @@ std::string MemoryFileSystem::AbsolutePath(const std::string& path) {
   return LexicalAbsolutePath(cwd_ == "/" ? "" : cwd_, path);
 }
 
-bool MemoryFileSystem::ReadFile(const std::string& path, std::string* contents) {
+bool MemoryFileSystem::ReadFile(const std::string& path, std::string* contents,
+                                std::string* err) {
   std::string abs = AbsolutePath(path);
   auto it = files_.find(abs);
-  if (it == files_.end() || unreadable.count(abs) || huge_files_.count(abs)) return false;
+  if (it == files_.end()) return Fail(ENOENT, err);
+  if (unreadable.count(abs)) return Fail(EACCES, err);
+  if (huge_files_.count(abs)) return Fail(EFBIG, err);
   *contents = it->second;
   return true;
 }
 
-std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path) {
+std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path,
+                                                       std::string* err) {
   std::string abs = AbsolutePath(path);
   auto it = files_.find(abs);
-  if (it == files_.end() || unreadable.count(abs)) return nullptr;
+  if (it == files_.end() || unreadable.count(abs)) {
+    Fail(it == files_.end() ? ENOENT : EACCES, err);
+    return nullptr;
+  }
   auto huge = huge_files_.find(abs);
   if (huge != huge_files_.end()) return std::make_unique<HugeInputFile>(huge->second);
   return std::make_unique<MemoryInputFile>(it->second, it->second.size());
 }
 
-std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path) {
+std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path,
+                                                           std::string* err) {
   std::string abs = AbsolutePath(path);
-  if (unwritable.count(abs) || !directories_.count(Parent(abs))) return nullptr;
+  if (!directories_.count(Parent(abs))) return NoOutput(ENOENT, err);
+  if (unwritable.count(abs)) return NoOutput(EACCES, err);
   return std::make_unique<MemoryOutputFile>(*this, abs);
 }
 

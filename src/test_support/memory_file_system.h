@@ -24,11 +24,11 @@ class MemoryFileSystem : public FileSystem {
   // size limits without allocating the bytes.
   void AddHugeFile(const std::string& path, uint64_t size);
 
-  // Failure switches.
-  std::set<std::string> unreadable;     // ReadFile / OpenInput fail
-  std::set<std::string> unwritable;     // CreateOutput fails
+  // Failure switches, with the reasons a POSIX system gives.
+  std::set<std::string> unreadable;     // ReadFile / OpenInput fail: Permission denied
+  std::set<std::string> unwritable;     // CreateOutput fails: Permission denied
   std::set<std::string> unlistable;     // ListDirectory fails
-  std::set<std::string> fail_on_write;  // OutputFile::Write fails
+  std::set<std::string> fail_on_write;  // OutputFile::Write fails: No space left on device
   // Number of temporary outputs not yet committed or discarded.
   int open_outputs = 0;
 
@@ -38,9 +38,9 @@ class MemoryFileSystem : public FileSystem {
   bool DirectoryKey(const std::string& directory, std::string* key) override;
   bool Exists(const std::string& path) override;
   std::string AbsolutePath(const std::string& path) override;
-  bool ReadFile(const std::string& path, std::string* contents) override;
-  std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
-  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
+  bool ReadFile(const std::string& path, std::string* contents, std::string* err) override;
+  std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override;
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) override;
 
  private:
   friend class MemoryOutputFile;

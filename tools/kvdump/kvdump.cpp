@@ -76,7 +76,7 @@ class Runner {
   // Reads and unscrambles a file; false after reporting.
   bool Load(const std::string& file, std::string* image) {
     std::string stored;
-    if (!env_.fs.ReadFile(file, &stored)) {
+    if (!env_.fs.ReadFile(file, &stored, nullptr)) {
       env_.err("kvdump: " + PathText(file) + ": cannot read the file\n");
       return false;
     }
@@ -109,7 +109,7 @@ class Runner {
 
   bool Check(const std::string& file) {
     std::string stored;
-    if (!env_.fs.ReadFile(file, &stored)) {
+    if (!env_.fs.ReadFile(file, &stored, nullptr)) {
       env_.err("kvdump: " + PathText(file) + ": cannot read the file\n");
       return false;
     }
@@ -145,7 +145,7 @@ class Runner {
   bool Raw(const Options& options) {
     std::string image;
     if (!Load(options.files[0], &image)) return false;
-    if (!WriteWholeFile(env_.fs, options.raw_output, image)) {
+    if (!WriteWholeFile(env_.fs, options.raw_output, image, nullptr)) {
       env_.err("kvdump: " + PathText(options.raw_output) + ": cannot write the file\n");
       return false;
     }

@@ -1,0 +1,56 @@
+#include "driver/cross_reference.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_set>
+
+#include "context/kc_system.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kMsgUndefinedFunction =
+    "関数 \"%s\" はどのスクリプトにも定義されていません\n";
+constexpr std::string_view kMsgUndefinedLabel =
+    "ラベル \"%s\" はどのスクリプトにも定義されていません\n";
+constexpr std::string_view kMsgSecondFunction =
+    "関数 \"%s\" はこのスクリプトで既に定義されています (この定義は使われません)\n";
+constexpr std::string_view kMsgSecondLabel =
+    "ラベル \"%s\" はこのスクリプトで既に定義されています (この定義は使われません)\n";
+
+std::unordered_set<std::string> Names(const std::vector<DefinitionRecord>& list) {
+  std::unordered_set<std::string> names;
+  for (const DefinitionRecord& record : list) names.insert(record.name);
+  return names;
+}
+
+}  // namespace
+
+void ReportCrossReferences(KCSystem& sys) {
+  const std::unordered_set<std::string> labels = Names(sys.LabelDefinitions);
+  const std::unordered_set<std::string> functions = Names(sys.FunctionDefinitions);
+  std::stable_sort(sys.NameUses.begin(), sys.NameUses.end(), [](const NameUse& a, const NameUse& b) {
+    return a.script != b.script ? a.script < b.script : a.line < b.line;
+  });
+  for (const NameUse& use : sys.NameUses) {
+    std::string_view message;
+    switch (use.kind) {
+      case NameUse::kFunctionCall:
+        if (functions.count(use.name) == 0) message = kMsgUndefinedFunction;
+        break;
+      case NameUse::kGoto:
+        if (labels.count(use.name) == 0) message = kMsgUndefinedLabel;
+        break;
+      case NameUse::kSecondFunction:
+        message = kMsgSecondFunction;
+        break;
+      case NameUse::kSecondLabel:
+        message = kMsgSecondLabel;
+        break;
+    }
+    if (!message.empty()) sys.log.WarningAt(use.script, use.line, message, {use.name});
+  }
+  sys.NameUses.clear();
+}
+
+}  // namespace kv
