@@ -90,8 +90,7 @@ class WindowsOutputFile : public OutputFile {
       return Fail(code, err);
     }
     if (!CloseHandle(file)) return FailWithLastError(err);
-    if (kept_attributes_ != 0 &&
-        !SetFileAttributesA(temp_.c_str(), kept_attributes_)) {
+    if (kept_attributes_ != 0 && !SetFileAttributesA(temp_.c_str(), kept_attributes_)) {
       return FailWithLastError(err);
     }
     // Refused while another program holds the target open: the old file then

@@ -51,19 +51,22 @@ TEST(WindowsFileSystem, ARenameRefusedForAnOpenTargetKeepsTheOldFile) {
   EXPECT_EQ(1u, CountEntries(dir.path())) << "the temporary file must be removed";
 }
 
-TEST(WindowsFileSystem, AReadOnlyOutputStaysAndTheSystemSaysWhy) {
+TEST(WindowsFileSystem, ReplacedOutputsKeepTheirAttributesAndReadOnlyOnesStay) {
   TempDirectory dir;
   FileSystem& fs = RealFileSystem();
   std::string target = dir / "script.kvo";
   WriteTestFile(target, "old");
+  ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(WriteWholeFile(fs, target, "new", nullptr));
+  EXPECT_NE(0u, GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_HIDDEN);
   ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
   std::string err;
-  EXPECT_FALSE(WriteWholeFile(fs, target, "new", &err));
+  EXPECT_FALSE(WriteWholeFile(fs, target, "newer", &err));
   SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
   ASSERT_FALSE(err.empty());
   EXPECT_EQ(std::string::npos, err.find_first_of("\r\n")) << err;
   EXPECT_NE('.', err.back()) << err;
-  EXPECT_EQ("old", ReadTestFile(target));
+  EXPECT_EQ("new", ReadTestFile(target));
   EXPECT_EQ(1u, CountEntries(dir.path())) << "no temporary file is left";
 }
 
