@@ -25,7 +25,8 @@ TEST(Readme, SampleConsoleOutputIsThatOfTheSampleGame) {
   MemoryFileSystem fs(game);
   for (const auto& entry : std::filesystem::recursive_directory_iterator(source)) {
     if (!entry.is_regular_file()) continue;
-    fs.AddFile(game + "/" + entry.path().lexically_relative(source).string(), Slurp(entry.path()));
+    fs.AddFile(game + "/" + entry.path().lexically_relative(source).generic_string(),
+               Slurp(entry.path()));
   }
   ConversionRun run = RunConversion(fs);
   ASSERT_EQ(0, run.status) << run.console;

@@ -70,7 +70,13 @@ class Walk {
     for (const DirectoryEntry& entry : entries) {
       std::string path = directory + entry.name;
       if (entry.is_directory) {
-        if (level + 1 <= depth_ && !Search(path + "/", level + 1)) return false;
+        if (level + 1 > depth_) continue;
+        // A directory that vanished since its parent was listed (or whose
+        // path the system cannot handle) is a lost part of the tree, not an
+        // empty one: it stops the search like a file that vanished.
+        std::string absolute;
+        if (!ResolvePath(sys_, path, &absolute)) return false;
+        if (!Search(path + sys_.fs.Separator(), level + 1)) return false;
         continue;
       }
       if (!MatchExtensions(sys_, path, kv::AddScript, extensions_.scripts, script_found_) ||

@@ -108,11 +108,12 @@ const std::vector<std::string> kDefaultExtensions[4] = {
     {"avi", "mpg", "mpeg", "mpv", "dat", "mov", "wmv"},
 };
 
-std::string DirectoryValue(const std::string& value, const std::string& current) {
+std::string DirectoryValue(const std::string& value, const std::string& current,
+                           char separator) {
   // An empty value names the current directory, as the default does.
   if (value.empty()) return current;
   if (value.back() == '/' || value.back() == '\\') return value;
-  return value + "/";
+  return value + separator;
 }
 
 }  // namespace
@@ -120,7 +121,8 @@ std::string DirectoryValue(const std::string& value, const std::string& current)
 OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
                            bool* script_found) {
   *script_found = false;
-  const std::string current = sys.fs.CurrentDirectory() + "/";
+  const char separator = sys.fs.Separator();
+  const std::string current = sys.fs.CurrentDirectory() + separator;
   std::string directories[2] = {current, current};
   int32_t depth = -1;
   std::vector<std::string> lists[4];
@@ -197,7 +199,7 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
     const std::string& value = args[i++];
     switch (option->kind) {
       case Kind::kDirectory:
-        directories[option->target] = DirectoryValue(value, current);
+        directories[option->target] = DirectoryValue(value, current, separator);
         // The engine directory is compared with the scripts' absolute paths
         // and stored in the script object, so it is made absolute the same way.
         if (option->target == 0) directories[0] = sys.fs.AbsolutePath(directories[0]);

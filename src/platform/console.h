@@ -7,8 +7,19 @@
 
 namespace kv {
 
-// True when the user's locale (LC_ALL / LC_CTYPE / LANG) uses UTF-8.
+// True when the console takes UTF-8: on POSIX when the user's locale
+// (LC_ALL / LC_CTYPE / LANG) uses UTF-8, on Windows when standard output is a
+// console whose output code page is 65001.
 bool ConsoleLocaleIsUtf8();
+
+// True where the locale chooses the console encoding (POSIX); false where the
+// console's code page does, so that output to a file or pipe is always CP932
+// (Windows).
+extern const bool kLocaleChoosesConsoleEncoding;
+
+// The Windows choice: UTF-8 only for a console on code page 65001; a console
+// on code page 932 (or any other) and a file or pipe get CP932 bytes.
+bool ConsoleCodePageIsUtf8(bool output_is_console, unsigned output_code_page);
 
 // CP932 text to UTF-8; a byte sequence that is not CP932 is replaced by U+FFFD.
 std::string Cp932ToUtf8(std::string_view text);

@@ -45,6 +45,10 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
+  // The separator this file system puts between a directory and a name:
+  // '/' on POSIX, '\\' on Windows.
+  virtual char Separator() const = 0;
+
   // The process's current directory, without a trailing separator.
   virtual std::string CurrentDirectory() = 0;
 
@@ -74,12 +78,14 @@ class FileSystem {
 
   // Starts writing `path` (see OutputFile); null when the temporary file
   // cannot be created, or when `path` is a file that its owner made
-  // read-only. A replaced file's permission bits pass to its successor.
+  // read-only (the read-only attribute on Windows). A replaced file's
+  // permission bits (its attributes on Windows) pass to its successor.
   virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) = 0;
 };
 
-// The file system of the machine the program runs on.
+// The file system of the machine the program runs on, and its separator.
 FileSystem& RealFileSystem();
+extern const char kNativeSeparator;
 
 // Writes `contents` to `path` through CreateOutput/Write/Commit.
 bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::string& contents,

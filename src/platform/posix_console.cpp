@@ -15,10 +15,25 @@
 namespace kv {
 namespace {
 
+// The length of the UTF-8 character at `p` (`left` bytes remain), or 1 when
+// no complete character starts there.
+size_t Utf8Length(const char* p, size_t left) {
+  unsigned char c = static_cast<unsigned char>(*p);
+  size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  if (n > left) return 1;
+  for (size_t k = 1; k < n; ++k) {
+    if ((static_cast<unsigned char>(p[k]) & 0xC0) != 0x80) return 1;
+  }
+  return n;
+}
+
+size_t OneByte(const char*, size_t) { return 1; }
+
 // Converts with iconv; a sequence the converter refuses is replaced by
-// `replacement` and skipped one byte at a time, so no input stalls it.
+// `replacement` and skipped (`refused` says how many bytes), so no input
+// stalls it.
 std::string Convert(const char* to, const char* from, std::string_view text,
-                    std::string_view replacement) {
+                    std::string_view replacement, size_t (*refused)(const char*, size_t)) {
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
   std::string out;
@@ -35,8 +50,9 @@ std::string Convert(const char* to, const char* from, std::string_view text,
       if (errno == E2BIG) continue;
       // EILSEQ or EINVAL: an invalid or truncated sequence.
       out.append(replacement);
-      ++in;
-      --in_left;
+      size_t skip = refused(in, in_left);
+      in += skip;
+      in_left -= skip;
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
@@ -45,6 +61,8 @@ std::string Convert(const char* to, const char* from, std::string_view text,
 }
 
 }  // namespace
+
+const bool kLocaleChoosesConsoleEncoding = true;
 
 bool Cp932ConversionAvailable() {
   for (auto [to, from] : {std::pair{"UTF-8", "CP932"}, std::pair{"CP932", "UTF-8"}}) {
@@ -66,14 +84,14 @@ bool ConsoleLocaleIsUtf8() {
 
 std::string Cp932ToUtf8(std::string_view text) {
   for (unsigned char c : text) {
-    if (c >= 0x80) return Convert("UTF-8", "CP932", text, "\xEF\xBF\xBD");
+    if (c >= 0x80) return Convert("UTF-8", "CP932", text, "\xEF\xBF\xBD", OneByte);
   }
   return std::string(text);  // plain ASCII reads the same in both
 }
 
 std::string Utf8ToCp932(std::string_view text) {
   for (unsigned char c : text) {
-    if (c >= 0x80) return Convert("CP932", "UTF-8", text, "?");
+    if (c >= 0x80) return Convert("CP932", "UTF-8", text, "?", Utf8Length);
   }
   return std::string(text);
 }

@@ -89,6 +89,8 @@ class PosixOutputFile : public OutputFile {
 
 class PosixFileSystem : public FileSystem {
  public:
+  char Separator() const override { return kNativeSeparator; }
+
   std::string CurrentDirectory() override {
     std::vector<char> buffer(1024);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
@@ -214,6 +216,8 @@ class PosixFileSystem : public FileSystem {
 };
 
 }  // namespace
+
+const char kNativeSeparator = '/';
 
 FileSystem& RealFileSystem() {
   static PosixFileSystem fs;

@@ -50,6 +50,7 @@ class MemoryFileSystem : public FileSystem {
   // Number of temporary outputs not yet committed or discarded.
   int open_outputs = 0;
 
+  char Separator() const override { return '/'; }
   std::string CurrentDirectory() override { return cwd_; }
   bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override;
   bool DirectoryKey(const std::string& directory, std::string* key) override;

@@ -93,7 +93,8 @@ TEST_F(KvdumpTest, ReadmeShowsWhatKvdumpPrintsForTheSampleGame) {
     std::ifstream in(entry.path(), std::ios::binary);
     std::stringstream bytes;
     bytes << in.rdbuf();
-    fs.AddFile(root + "/" + std::filesystem::relative(entry.path(), sample).string(), bytes.str());
+    fs.AddFile(root + "/" + std::filesystem::relative(entry.path(), sample).generic_string(),
+               bytes.str());
   }
   ASSERT_EQ(0, RunConversion(fs).status);
 

@@ -1,0 +1,24 @@
+// Running a program as a child process and finding the running executable,
+// for the end-to-end tests (the converter itself never starts a process).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kv {
+
+struct ProgramRun {
+  int status = -1;     // exit status; -1 when the program could not run or was killed
+  std::string output;  // everything it wrote to standard output
+};
+
+// Runs `program` with `args` in `directory`, its standard input empty and its
+// standard output read through a pipe. `environment` holds NAME=value
+// settings added to the inherited environment.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& directory, const std::vector<std::string>& environment);
+
+// The directory of the running executable, ending with a separator.
+std::string ExecutableDirectory();
+
+}  // namespace kv

@@ -1,0 +1,88 @@
+#include <windows.h>
+
+#include "platform/process.h"
+
+namespace kv {
+namespace {
+
+// A command-line word quoted so that the C runtime's parser gives it back.
+std::string Quote(const std::string& word) {
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : word) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(backslashes * 2, '\\');
+  return quoted + "\"";
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& directory, const std::vector<std::string>& environment) {
+  ProgramRun run;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE read_end, write_end;
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return run;
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  HANDLE null_in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr);
+
+  // The child inherits the environment; the settings are made for the
+  // moment of its creation and then undone.
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const std::string& setting : environment) {
+    std::string name = setting.substr(0, setting.find('='));
+    char old[32767];
+    DWORD n = GetEnvironmentVariableA(name.c_str(), old, sizeof old);
+    saved.emplace_back(name, n > 0 && n < sizeof old ? std::string(old, n) : std::string("\x01"));
+    SetEnvironmentVariableA(name.c_str(), setting.substr(name.size() + 1).c_str());
+  }
+
+  std::string command_line = Quote(program);
+  for (const std::string& arg : args) command_line += " " + Quote(arg);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = null_in;
+  startup.hStdOutput = write_end;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                                nullptr, directory.c_str(), &startup, &process);
+  for (const auto& [name, value] : saved) {
+    SetEnvironmentVariableA(name.c_str(), value == "\x01" ? nullptr : value.c_str());
+  }
+  CloseHandle(write_end);
+  if (null_in != INVALID_HANDLE_VALUE) CloseHandle(null_in);
+  if (started) {
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(read_end, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+      run.output.append(buffer, n);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(process.hProcess, &code)) run.status = static_cast<int>(code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  CloseHandle(read_end);
+  return run;
+}
+
+std::string ExecutableDirectory() {
+  char path[MAX_PATH * 4];
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (n == 0 || n >= sizeof path) return ".\\";
+  std::string directory(path, n);
+  return directory.substr(0, directory.find_last_of('\\') + 1);
+}
+
+}  // namespace kv

@@ -1,0 +1,111 @@
+// TreeWriter on Windows: every directory on the way is checked to be a plain
+// directory, not a link or junction (a reparse point), before it is entered,
+// and the file is written beside its place and moved there.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/tree_writer.h"
+
+namespace kv {
+namespace {
+
+std::string Reason(const std::string& what) {
+  const DWORD code = GetLastError();
+  char text[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, text, sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) --n;
+  return what + ": " + (n > 0 ? std::string(text, n) : "error " + std::to_string(code));
+}
+
+bool IsPlainDirectory(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+class WindowsTreeWriter : public TreeWriter {
+ public:
+  explicit WindowsTreeWriter(std::string root) : root_(std::move(root)) {}
+
+  bool WriteFile(const std::vector<std::string>& components, std::string_view contents,
+                 bool overwrite, std::string* error) override {
+    if (components.empty()) {
+      *error = "empty name";
+      return false;
+    }
+    std::string parent = root_;
+    for (size_t i = 0; i + 1 < components.size(); ++i) {
+      const std::string path = parent + "\\" + components[i];
+      if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        *error = Reason("cannot create directory \"" + components[i] + "\"");
+        return false;
+      }
+      if (!IsPlainDirectory(GetFileAttributesA(path.c_str()))) {
+        *error = "\"" + components[i] + "\" is a symbolic link or not a directory";
+        return false;
+      }
+      parent = path;
+    }
+    const std::string target = parent + "\\" + components.back();
+    const DWORD existing = GetFileAttributesA(target.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES) {
+      if (!overwrite) {
+        *error = "exists (--force overwrites)";
+        return false;
+      }
+      if (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        *error = "exists and is not a regular file";
+        return false;
+      }
+    }
+    const std::string temp =
+        parent + "\\." + components.back() + ".kvdump-" + std::to_string(GetCurrentProcessId());
+    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      *error = Reason("cannot create a temporary file");
+      return false;
+    }
+    size_t done = 0;
+    bool written = true;
+    while (written && done < contents.size()) {
+      DWORD n = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(contents.size() - done, 1u << 30));
+      written = ::WriteFile(file, contents.data() + done, chunk, &n, nullptr) && n > 0;
+      done += n;
+    }
+    if (!written) *error = Reason("cannot write");
+    CloseHandle(file);
+    // Without overwriting, the move fails when the name exists by now.
+    if (written && !MoveFileExA(temp.c_str(), target.c_str(),
+                                overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) {
+      *error = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS
+                   ? "exists (--force overwrites)"
+                   : Reason("cannot move into place");
+      written = false;
+    }
+    if (!written) DeleteFileA(temp.c_str());
+    return written;
+  }
+
+ private:
+  std::string root_;
+};
+
+}  // namespace
+
+std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root, std::string* error) {
+  if (!CreateDirectoryA(root.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    *error = Reason("cannot create \"" + root + "\"");
+    return nullptr;
+  }
+  const DWORD attributes = GetFileAttributesA(root.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *error = "cannot open \"" + root + "\": not a directory";
+    return nullptr;
+  }
+  return std::make_unique<WindowsTreeWriter>(root);
+}
+
+}  // namespace kv
