@@ -1,13 +1,12 @@
 // Whole conversions of inputs far larger than any game has: each must end
 // with its result, without running out of stack, and within memory that is
 // a small multiple of the input.
-#include <sys/resource.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
 #include "test_support/conversion_harness.h"
 #include "test_support/object_check.h"
 
@@ -20,13 +19,6 @@ constexpr bool kMeasureMemory = false;  // the sanitizer keeps freed memory on p
 constexpr bool kMeasureMemory = true;
 #endif
 
-// Peak resident memory of this process.
-size_t PeakMegabytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<size_t>(usage.ru_maxrss) / 1024;
-}
-
 class ResourceBounds : public ::testing::Test {
  protected:
   // The peak is the process's: it says something about this test only when
@@ -34,11 +26,11 @@ class ResourceBounds : public ::testing::Test {
   // tests that took little.
   void ExpectPeakBelow(size_t megabytes) {
     if (kMeasureMemory && peak_before_ < 64) {
-      EXPECT_LT(PeakMegabytes(), megabytes);
+      EXPECT_LT(PeakResidentMegabytes(), megabytes);
     }
   }
 
-  const size_t peak_before_ = PeakMegabytes();
+  const size_t peak_before_ = PeakResidentMegabytes();
 };
 
 std::vector<std::string> CheckedScripts(MemoryFileSystem& fs) {

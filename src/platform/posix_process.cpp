@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,6 +51,12 @@ std::string ExecutableDirectory() {
   if (n <= 0) return "./";
   path.resize(static_cast<size_t>(n));
   return path.substr(0, path.find_last_of('/') + 1);
+}
+
+size_t PeakResidentMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<size_t>(usage.ru_maxrss) / 1024;  // KiB on Linux
 }
 
 }  // namespace kv

@@ -2,6 +2,7 @@
 // for the end-to-end tests (the converter itself never starts a process).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -20,5 +21,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 
 // The directory of the running executable, ending with a separator.
 std::string ExecutableDirectory();
+
+// The most memory this process has held resident so far, in MiB.
+size_t PeakResidentMegabytes();
 
 }  // namespace kv

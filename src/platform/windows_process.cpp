@@ -1,4 +1,6 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
 #include "platform/process.h"
 
@@ -83,6 +85,13 @@ std::string ExecutableDirectory() {
   if (n == 0 || n >= sizeof path) return ".\\";
   std::string directory(path, n);
   return directory.substr(0, directory.find_last_of('\\') + 1);
+}
+
+size_t PeakResidentMegabytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize >> 20;
 }
 
 }  // namespace kv
