@@ -15,4 +15,8 @@ void InstallInterruptCleanup();
 int RegisterTemporaryFile(const char* path);
 void ForgetTemporaryFile(int slot);
 
+// Calls `remove` with each registered path. Safe in a signal handler: it
+// only loads lock-free atomics.
+void ForEachTemporaryFile(void (*remove)(const char*));
+
 }  // namespace kv

@@ -5,17 +5,10 @@
 // TerminateProcess.
 #include <windows.h>
 
-#include <atomic>
-
 #include "platform/signals.h"
 
 namespace kv {
 namespace {
-
-// Outputs are written one at a time; a few slots leave room to spare.
-constexpr int kSlots = 8;
-std::atomic<const char*> g_temporary_files[kSlots];
-static_assert(std::atomic<const char*>::is_always_lock_free);
 
 // The status a process ended by Ctrl-C gets (STATUS_CONTROL_C_EXIT).
 constexpr UINT kControlCExit = 0xC000013A;
@@ -29,12 +22,9 @@ BOOL WINAPI RemoveTemporaryFilesAndEnd(DWORD event) {
     default:
       return FALSE;  // logoff and shutdown reach services only
   }
-  for (std::atomic<const char*>& slot : g_temporary_files) {
-    const char* path = slot.load();
-    // The file is open for writing, shared for deletion: it goes when the
-    // process ends and its handles close.
-    if (path != nullptr) DeleteFileA(path);
-  }
+  // A file open for writing, shared for deletion, goes when the process ends
+  // and its handles close.
+  ForEachTemporaryFile([](const char* path) { DeleteFileA(path); });
   // Not ExitProcess: that would run the libraries' detach code while the
   // writing thread, stopped anywhere, may hold their locks.
   TerminateProcess(GetCurrentProcess(), kControlCExit);
@@ -44,17 +34,5 @@ BOOL WINAPI RemoveTemporaryFilesAndEnd(DWORD event) {
 }  // namespace
 
 void InstallInterruptCleanup() { SetConsoleCtrlHandler(RemoveTemporaryFilesAndEnd, TRUE); }
-
-int RegisterTemporaryFile(const char* path) {
-  for (int slot = 0; slot < kSlots; ++slot) {
-    const char* expected = nullptr;
-    if (g_temporary_files[slot].compare_exchange_strong(expected, path)) return slot;
-  }
-  return -1;
-}
-
-void ForgetTemporaryFile(int slot) {
-  if (slot >= 0 && slot < kSlots) g_temporary_files[slot].store(nullptr);
-}
 
 }  // namespace kv
