@@ -87,6 +87,10 @@ class FileSystem {
 FileSystem& RealFileSystem();
 extern const char kNativeSeparator;
 
+// Reads the whole of `in` into *contents (its storage reused), including what
+// the file has grown by since it was opened. The real file systems' ReadFile.
+bool ReadWholeInput(InputFile& in, std::string* contents, std::string* err);
+
 // Writes `contents` to `path` through CreateOutput/Write/Commit.
 bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::string& contents,
                     std::string* err);

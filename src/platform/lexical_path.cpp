@@ -32,6 +32,31 @@ std::string LexicalAbsolutePath(const std::string& cwd, const std::string& name)
   return result;
 }
 
+bool ReadWholeInput(InputFile& in, std::string* contents, std::string* err) {
+  // The expected size is read straight into the string; one byte more is
+  // reserved because the file layer appends a NUL to every file it loads.
+  const size_t expected = in.Size();
+  contents->clear();
+  contents->reserve(expected + 1);
+  contents->resize(expected);
+  size_t filled = 0;
+  while (filled < expected) {
+    size_t got = 0;
+    if (!in.Read(contents->data() + filled, expected - filled, &got, err)) return false;
+    if (got == 0) break;
+    filled += got;
+  }
+  contents->resize(filled);
+  // Whatever the file has grown by since it was opened follows.
+  char buffer[1 << 16];
+  for (;;) {
+    size_t got = 0;
+    if (!in.Read(buffer, sizeof buffer, &got, err)) return false;
+    if (got == 0) return true;
+    contents->append(buffer, got);
+  }
+}
+
 bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::string& contents,
                     std::string* err) {
   std::unique_ptr<OutputFile> out = fs.CreateOutput(path, err);

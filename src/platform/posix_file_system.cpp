@@ -151,29 +151,7 @@ class PosixFileSystem : public FileSystem {
 
   bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
     std::unique_ptr<InputFile> in = OpenInput(path, err);
-    if (!in) return false;
-    // The expected size is read straight into the string; one byte more is
-    // reserved because the file layer appends a NUL to every file it loads.
-    const size_t expected = in->Size();
-    contents->clear();
-    contents->reserve(expected + 1);
-    contents->resize(expected);
-    size_t filled = 0;
-    while (filled < expected) {
-      size_t got = 0;
-      if (!in->Read(contents->data() + filled, expected - filled, &got, err)) return false;
-      if (got == 0) break;
-      filled += got;
-    }
-    contents->resize(filled);
-    // Whatever the file has grown by since it was opened follows.
-    char buffer[1 << 16];
-    for (;;) {
-      size_t got = 0;
-      if (!in->Read(buffer, sizeof buffer, &got, err)) return false;
-      if (got == 0) return true;
-      contents->append(buffer, got);
-    }
+    return in && ReadWholeInput(*in, contents, err);
   }
 
   std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override {

@@ -187,17 +187,7 @@ class WindowsFileSystem : public FileSystem {
 
   bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
     std::unique_ptr<InputFile> in = OpenInput(path, err);
-    if (!in) return false;
-    const size_t expected = in->Size();
-    contents->clear();
-    contents->reserve(expected + 1);  // the file layer appends a NUL
-    char buffer[1 << 16];
-    for (;;) {
-      size_t got = 0;
-      if (!in->Read(buffer, sizeof buffer, &got, err)) return false;
-      if (got == 0) return true;
-      contents->append(buffer, got);
-    }
+    return in && ReadWholeInput(*in, contents, err);
   }
 
   std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override {
