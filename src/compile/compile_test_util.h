@@ -75,7 +75,7 @@ class CompileTest : public ::testing::Test {
     out.text.clear();
     return text;
   }
-  const std::string& Bytes() const { return object.contents; }
+  std::string Bytes() const { return std::string(object.Code()); }
 
   // Compiles `text` as a whole script in the main phase, through the
   // tokenizer and command reading, up to its end command. False when a

@@ -33,6 +33,14 @@ void KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name) {
   NameUses.push_back({kind, name, currentSource->path, currentSource->line});
 }
 
+void KCSystem::KeepCode(KCFile& object) {
+  const std::string_view kept = code.Keep(object.contents);
+  if (kept.data() == nullptr) return;
+  object.keptCode = kept;
+  object.contents.clear();
+  object.contents.swap(codeStorage);
+}
+
 void KCSystem::ClearDefinitions() {
   LabelDefinitions.clear();
   FunctionDefinitions.clear();

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "context/code_arena.h"
 #include "context/diagnostics.h"
 #include "context/pell_file.h"
 
@@ -54,6 +55,11 @@ class KCSystem {
   void RecordNameUse(NameUse::Kind kind, const std::string& name);
   void ClearDefinitions();
 
+  // Moves the finished code of `object` into `code`, and the object's
+  // storage back to `codeStorage` for the next script. Keeps the code in the
+  // object when there is no memory for the move.
+  void KeepCode(KCFile& object);
+
   // Seed for the scrambling of the next object file written.
   uint32_t ScrambleSeed() const { return seedClock(); }
 
@@ -82,6 +88,10 @@ class KCSystem {
   // is checked when it is found and read again when it is converted, so the
   // texts of a large game are never all in memory together.
   std::string sourceText;
+  // The finished code of the scripts, and the storage that the script being
+  // compiled writes its code into (the same for every script).
+  CodeArena code;
+  std::string codeStorage;
   std::vector<std::string> ImageFiles, AudioFiles, MovieFiles;
   std::vector<DefinitionRecord> LabelDefinitions, FunctionDefinitions;
   std::vector<NameUse> NameUses;

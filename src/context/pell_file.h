@@ -96,6 +96,13 @@ class PellFile {
 class KCFile : public PellFile {
  public:
   using PellFile::PellFile;
+
+  // A temporary object's code: kept elsewhere once its script is finished
+  // (see KCSystem::KeepCode), its contents until then.
+  std::string_view Code() const { return keptCode.data() != nullptr ? keptCode : contents; }
+  bool HasCode() const { return keptCode.data() != nullptr || !contents.empty(); }
+
+  std::string_view keptCode;
 };
 
 }  // namespace kv

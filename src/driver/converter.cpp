@@ -102,6 +102,7 @@ class Conversion {
       }
     }
     sys.Objects.clear();
+    sys.code.Clear();
     sys.ImageFiles.clear();
     sys.AudioFiles.clear();
     sys.MovieFiles.clear();

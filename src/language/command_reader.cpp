@@ -98,6 +98,8 @@ int32_t CommandReader::FinishScript(bool abandoned) {
   // Reported while the ended script is still current, so the messages carry
   // its path; the next script starts with an empty block stack.
   compiler_.CloseOpenBlocks();
+  // Its code is complete: it moves out of the storage the next script uses.
+  if (sys_.currentObject != nullptr && written) sys_.KeepCode(*sys_.currentObject);
   if (ended != nullptr) {
     finished_sources_.insert(ended);
     // An ended source is never read again: its text goes now, and the next

@@ -59,7 +59,7 @@ struct ReaderRig {
 
   int32_t Read() { return reader.ReadCommand(sys.currentSource); }
 
-  std::string Code(const char* script) { return Hex(sys.Objects.at(script)->contents); }
+  std::string Code(const char* script) { return Hex(std::string(sys.Objects.at(script)->Code())); }
 
   std::string TakeOutput() {
     std::string text = out.text;

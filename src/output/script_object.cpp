@@ -74,7 +74,7 @@ bool GenScrObject(KCSystem& sys) {
 
   const uint64_t header_size = HeaderSize(sys);
   uint64_t image_size = header_size;
-  for (const auto& [path, object] : sys.Objects) image_size += object->contents.size();
+  for (const auto& [path, object] : sys.Objects) image_size += object->Code().size();
   if (image_size > ObjectWriter::kMaxImageSize) {
     sys.log.InternalError(kTooLarge);
     return false;
@@ -100,8 +100,8 @@ bool GenScrObject(KCSystem& sys) {
     for (const auto& [path, object] : sys.Objects) {
       header.Text(path);
       header.Fixed32(code_offset);
-      header.Fixed32(object->contents.size());
-      code_offset += object->contents.size();
+      header.Fixed32(object->Code().size());
+      code_offset += object->Code().size();
     }
     WriteDefinitions(&header, sys.LabelDefinitions);
     WriteDefinitions(&header, sys.FunctionDefinitions);
@@ -110,7 +110,7 @@ bool GenScrObject(KCSystem& sys) {
   }
   for (auto it = sys.Objects.begin(); written && it != sys.Objects.end();) {
     KCFile& object = *it->second;
-    written = out.Write(object.contents);
+    written = out.Write(object.Code());
     // Closed without being written anywhere, as every temporary object is.
     if (object.isOpen) {
       object.Reset();

@@ -60,6 +60,9 @@ bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::
     sys.log.WarningAt(source->path, 1, kMsgUtf8Bom);
   }
   sys.currentObject = it->second.get();
+  // Scripts are compiled one after another into the same storage, which
+  // stays in the cache; KeepCode moves each one's code out when it ends.
+  if (sys.currentObject->contents.empty()) sys.currentObject->contents.swap(sys.codeStorage);
   sys.currentObject->contents.reserve(2 * source->contents.size());
   return true;
 }
@@ -110,7 +113,7 @@ bool NextScript(KCSystem& sys) {
   // objects are never emptied during conversion, so the scan can resume where
   // the previous one stopped.
   for (auto it = sys.Objects.lower_bound(sys.nextScriptScan); it != sys.Objects.end(); ++it) {
-    if (!it->second->contents.empty()) continue;
+    if (it->second->HasCode()) continue;
     sys.nextScriptScan = it->first;
     if (!MakeCurrent(sys, it)) return false;
     sys.itemPosition = 0;
