@@ -13,11 +13,12 @@ KCSystem::~KCSystem() = default;
 void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list) {
   static const std::string kNoScript;
   const std::string& script = currentSource ? currentSource->path : kNoScript;
-  if (script != indexed_script_) {
-    definition_index_.clear();
-    indexed_script_ = script;
+  if (definition_scripts_.empty() || script != definition_scripts_.back()) {
+    label_index_.clear();
+    function_index_.clear();
+    definition_scripts_.push_back(script);
   }
-  NameIndex& names = definition_index_[list];
+  NameIndex& names = list == &LabelDefinitions ? label_index_ : function_index_;
   auto [it, inserted] = names.try_emplace(name, list->size());
   if (!inserted) {
     RecordNameUse(list == &LabelDefinitions ? NameUse::kSecondLabel : NameUse::kSecondFunction, name);
@@ -25,7 +26,7 @@ void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionR
     if (itemPosition < record.position) record.position = itemPosition;
     return;
   }
-  list->push_back({name, script, itemPosition});
+  list->push_back({name, definition_scripts_.back(), itemPosition});
 }
 
 void KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name) {
@@ -44,8 +45,9 @@ void KCSystem::KeepCode(KCFile& object) {
 void KCSystem::ClearDefinitions() {
   LabelDefinitions.clear();
   FunctionDefinitions.clear();
-  definition_index_.clear();
-  indexed_script_.clear();
+  label_index_.clear();
+  function_index_.clear();
+  definition_scripts_.clear();
 }
 
 }  // namespace kv

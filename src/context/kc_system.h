@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,7 +37,9 @@ struct NameUse {
 
 struct DefinitionRecord {
   std::string name;
-  std::string script;  // path of the source in which the definition stands
+  // Path of the source in which the definition stands; the text is kept by
+  // KCSystem once for all definitions of a script.
+  std::string_view script;
   uint32_t position;   // itemPosition at the definition
 };
 
@@ -106,8 +109,10 @@ class KCSystem {
   // recorded while it is, so only the current script's names are indexed:
   // a large game's definitions are never indexed all at once.
   using NameIndex = std::unordered_map<std::string, size_t>;
-  std::string indexed_script_;
-  std::map<const void*, NameIndex> definition_index_;
+  NameIndex label_index_, function_index_;
+  // Paths of the scripts that have definitions, each once; the last one is
+  // the indexed script.
+  std::deque<std::string> definition_scripts_;
 };
 
 }  // namespace kv

@@ -30,7 +30,7 @@ class HeaderWriter {
     piece_.append(bytes);
     if (piece_.size() >= kHeaderPiece) Flush();
   }
-  void Text(const std::string& text) {
+  void Text(std::string_view text) {
     Fixed32(text.size());
     Bytes(text);
   }
