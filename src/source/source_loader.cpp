@@ -26,15 +26,15 @@ constexpr char kObjectSuffix[] = "*";
 constexpr uint32_t kObjectMode = ModeRead | ModeWrite | ModeTruncate | ModeBinary;
 
 // Reads `full_path` into `file`, in the shared source storage, and removes
-// its comments.
-bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path) {
+// its comments (or, unless `to_compile`, only checks that they end).
+bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool to_compile) {
   file.contents.swap(sys.sourceText);
   if (!file.FileOpen(full_path, ModeRead)) {
     sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
     sys.log.Message(kMsgCannotRead, {LogArg::Path(full_path), LogArg::Path(file.error)});
     return false;
   }
-  return RemoveComments(sys.log, file);
+  return to_compile ? RemoveComments(sys.log, file) : CommentsEnd(sys.log, file);
 }
 
 // Makes the registered script `it` current, reading its source again if it
@@ -45,7 +45,7 @@ bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::
   if (loaded != sys.LoadedSources.end()) {
     source = loaded->second.get();
     // A loaded text holds at least its NUL: an empty one was set aside.
-    if (source->contents.empty() && !ReadSource(sys, *source, std::string(it->first))) {
+    if (source->contents.empty() && !ReadSource(sys, *source, std::string(it->first), true)) {
       return false;
     }
   } else {
@@ -81,7 +81,7 @@ bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute) 
 bool AddScript(KCSystem& sys, const std::string& path) {
   std::string absolute;
   if (!ResolvePath(sys, path, &absolute)) return false;
-  KCFile* source = LoadSource(sys, absolute);
+  KCFile* source = LoadSource(sys, absolute, false);
   if (source == nullptr) return false;
   // Checked now, so its errors stand where the search finds it; its text is
   // read again when it is converted.
@@ -123,7 +123,7 @@ bool NextScript(KCSystem& sys) {
   return false;
 }
 
-KCFile* LoadSource(KCSystem& sys, const std::string& name) {
+KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
   std::string full_path;
   if (!ResolvePath(sys, name, &full_path)) return nullptr;
 
@@ -134,7 +134,7 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name) {
   }
 
   auto file = std::make_unique<KCFile>(sys.fs);
-  if (!ReadSource(sys, *file, full_path)) {
+  if (!ReadSource(sys, *file, full_path, to_compile)) {
     SetSourceAside(sys, *file);
     return nullptr;
   }
@@ -207,6 +207,36 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
   file.position = 0;
   file.line = 1;
   return true;
+}
+
+bool CommentsEnd(Diagnostics& log, const KCFile& file) {
+  const char* const p = file.contents.data();
+  const size_t size = file.contents.size();
+  const std::string_view text(p, size);
+  size_t i = file.position;
+  for (;;) {
+    const void* slash = i < size ? std::memchr(p + i, '/', size - i) : nullptr;
+    if (slash == nullptr) return true;
+    i = static_cast<const char*>(slash) - p;
+    const char marker = i + 1 < size ? p[i + 1] : '\0';
+    if (marker == '/') {
+      // A line comment without a line feed after it takes the rest along.
+      const void* line_feed = std::memchr(p + i, '\n', size - i);
+      if (line_feed == nullptr) return true;
+      i = static_cast<const char*>(line_feed) - p + 1;
+    } else if (marker == '*') {
+      const size_t end = text.find("*/", i + 2);
+      if (end == std::string_view::npos) {
+        // Comments before it keep their line feeds, so the line counts the same.
+        const int32_t line = 1 + static_cast<int32_t>(std::count(p, p + i, '\n'));
+        log.ErrorAt(file.path, line, kUnclosedComment);
+        return false;
+      }
+      i = end + 2;
+    } else {
+      ++i;
+    }
+  }
 }
 
 void SetSourceAside(KCSystem& sys, KCFile& source) {

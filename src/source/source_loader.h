@@ -24,10 +24,16 @@ bool StartMainScript(KCSystem& sys);
 bool NextScript(KCSystem& sys);
 
 // Loads `name` (relative or absolute); null when it cannot be loaded. A source
-// loaded before is returned unchanged, with a warning.
-KCFile* LoadSource(KCSystem& sys, const std::string& name);
+// loaded before is returned unchanged, with a warning. Unless `to_compile`,
+// the text is only checked (it can be read, its comments end) and its
+// comments stay in it: the caller sets it aside at once.
+KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile = true);
 // Removes "//" and "/* */" comments in place, keeping every line feed.
 bool RemoveComments(Diagnostics& log, KCFile& file);
+// Whether every "/*" of the text finds its "*/", as RemoveComments sees
+// them; reports the first that does not as RemoveComments does. The text
+// does not change.
+bool CommentsEnd(Diagnostics& log, const KCFile& file);
 // Gives the text of a loaded source back to the shared storage; the source
 // keeps its path, and is read again when it becomes current.
 void SetSourceAside(KCSystem& sys, KCFile& source);

@@ -109,6 +109,26 @@ TEST_F(SourceLoaderTest, CommentRemoval) {
   EXPECT_EQ(out.text, "");
 }
 
+TEST_F(SourceLoaderTest, CheckingCommentsAgreesWithRemovingThem) {
+  const std::string texts[] = {"a; // x\nb;",  "/* a /* b */ c */", "/*/ x */y", "/**/",
+                               "x/\n/y",       "// last /* line",   "a;\n\n/* open\n",
+                               "\n\n/*/",      "/* a */ b\n/* c",  "a\0/*"s,
+                               "*/ /*",        "/*\r\n*/ /*\r\n"};
+  int index = 0;
+  for (const std::string& text : texts) {
+    const std::string name = "/game/k" + std::to_string(index++) + ".txt";
+    fs.AddFile(name, text);
+    KCFile checked(fs), removed(fs);
+    ASSERT_TRUE(checked.FileOpen(name, ModeRead));
+    ASSERT_TRUE(removed.FileOpen(name, ModeRead));
+    StringSink checked_out, removed_out;
+    Diagnostics checked_log(checked_out, ConsoleEncoding::kUtf8);
+    Diagnostics removed_log(removed_out, ConsoleEncoding::kUtf8);
+    EXPECT_EQ(CommentsEnd(checked_log, checked), RemoveComments(removed_log, removed)) << text;
+    EXPECT_EQ(checked_out.text, removed_out.text) << text;
+  }
+}
+
 TEST_F(SourceLoaderTest, LargeCommentsLoadInOnePass) {
   // Ten megabytes of comments: building the result in a new buffer keeps this
   // linear (erasing byte by byte would take hours).
