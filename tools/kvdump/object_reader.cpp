@@ -224,7 +224,7 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, const Command
         }
         in.Fixed8(&item.specifier);
         bool ok = false;
-        uint32_t u;
+        uint32_t u = 0;
         switch (item.specifier) {
           case SpecString:
           case SpecVariable: ok = in.Text(&item.text); break;
