@@ -2,10 +2,10 @@
 // another in a few large blocks until the script object is written.
 //
 // A script is compiled into storage that is reused from script to script and
-// stays warm in the cache; only its finished code is copied here, into
-// memory that the system backs with large pages where it can. Keeping tens
-// of megabytes of code then costs a few hundred page faults instead of
-// thousands.
+// stays warm in the cache; only its finished code is copied here. The blocks
+// come straight from the system, so a second context can keep code of its
+// own for as long as the conversion needs it, and all of it goes back at
+// once.
 #pragma once
 
 #include <cstddef>

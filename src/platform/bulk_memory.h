@@ -1,9 +1,7 @@
 // Large blocks of zeroed memory straight from the system, for data that
-// grows to the size of an output (the compiled code of a whole game). Such a
-// block is asked to be backed by large pages where the system offers them: a
-// page fault then brings in 2 MiB instead of 4 KiB, and the kernel clears a
-// few hundred pages instead of thousands. Pages that are never touched take
-// no memory.
+// grows to the size of an output (the compiled code of a whole game): pages
+// that are never touched take no memory, and a freed block goes back to the
+// system at once instead of staying in the allocator's free lists.
 #pragma once
 
 #include <cstddef>
