@@ -100,7 +100,7 @@ void Diagnostics::AppendFormatted(std::string* out, std::string_view format,
 void Diagnostics::Message(std::string_view format, std::initializer_list<LogArg> args) {
   std::string line;
   AppendFormatted(&line, format, args);
-  sink_.Write(line);
+  Emit(Kind::kMessage, std::move(line));
 }
 
 void Diagnostics::Prefixed(Kind kind, const Place* place, std::string_view format,
@@ -138,11 +138,26 @@ void Diagnostics::Prefixed(Kind kind, const Place* place, std::string_view forma
     }
   }
   AppendFormatted(&line, format, args);
-  sink_.Write(line);
+  Emit(kind, std::move(line));
+}
+
+void Diagnostics::Emit(Kind kind, std::string&& text) {
+  if (recorder_ != nullptr) {
+    recorder_->push_back({kind, std::move(text)});
+    Count(kind);
+    return;
+  }
+  sink_.Write(text);
   Count(kind);
 }
 
+void Diagnostics::Replay(const Report& report) {
+  sink_.Write(report.text);
+  Count(report.kind);
+}
+
 void Diagnostics::Count(Kind kind) {
+  if (kind == Kind::kMessage) return;
   if (kind == Kind::kWarning) {
     ++warningCount;
     return;

@@ -99,6 +99,18 @@ bool AddScript(KCSystem& sys, const std::string& path) {
   return true;
 }
 
+bool RegisterChecked(KCSystem& sys, const std::string& path) {
+  sys.LoadedSources.emplace(path, std::make_unique<KCFile>(sys.fs));
+  auto object = std::make_unique<KCFile>(sys.fs);
+  const std::string object_name = path + kObjectSuffix;
+  if (!object->FileOpen(object_name, kObjectMode)) {
+    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(object_name)});
+    return false;
+  }
+  sys.Objects.emplace(path, std::move(object));
+  return true;
+}
+
 bool StartMainScript(KCSystem& sys) {
   auto it = sys.Objects.find(sys.engineDirectory + kMainScriptName);
   if (it == sys.Objects.end()) {
