@@ -1,7 +1,7 @@
 #include "driver/scripts_ahead.h"
 
-#include <memory>
 #include <system_error>
+#include <utility>
 
 #include "compile/dispatcher.h"
 #include "compile/func_set.h"
@@ -21,10 +21,9 @@ class NoSink : public MessageSink {
 NoSink no_sink;
 
 // The script that NextScript would make current now: the first without code
-// from where its scan stands, other than `skip`.
-const std::string* NextUnconverted(const KCSystem& sys, const std::string* skip) {
+// from where its scan stands.
+const std::string* NextUnconverted(const KCSystem& sys) {
   for (auto it = sys.Objects.lower_bound(sys.nextScriptScan); it != sys.Objects.end(); ++it) {
-    if (skip != nullptr && it->first == *skip) continue;
     if (!it->second->HasCode()) return &it->first;
   }
   return nullptr;
@@ -41,82 +40,106 @@ AheadCompiler::AheadCompiler(KCSystem& sys, KCCommand& command)
 
 AheadCompiler::~AheadCompiler() {
   Stop();
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    quit_ = true;
-  }
-  wake_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 void AheadCompiler::Started() {
-  if (pending_ || sys_.setupPhase || sys_.currentSource == nullptr) return;
-  const std::string* next = NextUnconverted(sys_, &sys_.nextScriptScan);
-  if (next == nullptr) return;
-  job_.path = *next;
-  job_.aliases = command_.Aliases();
-  pending_ = true;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    busy_ = true;
+  if (started_ || sys_.setupPhase || sys_.currentSource == nullptr) return;
+  started_ = true;
+  // The current script is the conversion's; the unconverted ones after it
+  // follow in the order NextScript takes them.
+  for (auto it = sys_.Objects.upper_bound(sys_.nextScriptScan); it != sys_.Objects.end(); ++it) {
+    if (it->second->HasCode()) continue;
+    // Every other one, starting with the next, is compiled ahead: each
+    // thread goes through the scripts in their order without waiting for
+    // the other, and the conversion, which takes them over in order, finds
+    // one of every two already done.
+    const State state = scripts_.size() % 2 == 0 ? State::kAhead : State::kHere;
+    index_.emplace(it->first, scripts_.size());
+    scripts_.push_back({it->first, state, {}});
   }
-  wake_.notify_all();
-  if (thread_.joinable()) return;
+  if (scripts_.empty()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  PublishAliases();
   try {
     thread_ = std::thread(&AheadCompiler::Work, this);
+    thread_running_ = true;
   } catch (const std::system_error&) {
     // No second thread to be had: every script is compiled in its turn.
-    busy_ = false;
-    pending_ = false;
+  }
+}
+
+void AheadCompiler::PublishAliases() {
+  if (aliases_ == nullptr || aliases_->size() != command_.Aliases().size()) {
+    aliases_ = std::make_shared<const Aliases>(command_.Aliases());
   }
 }
 
 void AheadCompiler::TakeReady(std::set<const KCFile*>* finished) {
-  if (!pending_) return;
-  Wait();
-  pending_ = false;
-  const std::string* next = NextUnconverted(sys_, nullptr);
-  if (!job_.compiled || next == nullptr || *next != job_.path || sys_.setupPhase ||
-      command_.Aliases().size() != job_.aliases.size() ||
-      sys_.log.errorsSinceLimit + job_.errors >= Diagnostics::kErrorLimit) {
-    return;  // compiled here instead, when its turn comes
+  if (!started_) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  PublishAliases();
+  for (;;) {
+    const std::string* next = NextUnconverted(sys_);
+    if (next == nullptr) return;
+    const auto found = index_.find(*next);
+    if (found == index_.end()) return;
+    Script& script = scripts_[found->second];
+    if (script.state == State::kHere) return;
+    // A script left by a stopped thread is compiled here as well.
+    wake_.wait(lock, [&] { return script.state == State::kDone || !thread_running_; });
+    if (script.state != State::kDone) {
+      script.state = State::kHere;
+      return;
+    }
+    script.state = State::kHere;
+    Result result = std::move(script.result);
+    if (!result.compiled || sys_.setupPhase || command_.Aliases().size() != result.aliases->size() ||
+        sys_.log.errorsSinceLimit + result.errors >= Diagnostics::kErrorLimit) {
+      return;  // compiled here instead, now that its turn has come
+    }
+    lock.unlock();
+    for (const Diagnostics::Report& report : result.reports) sys_.log.Replay(report);
+    sys_.AdoptDefinitions(script.path, result.labels, result.functions);
+    sys_.NameUses.insert(sys_.NameUses.end(), result.uses.begin(), result.uses.end());
+    sys_.Objects.at(script.path)->keptCode = result.code;
+    finished->insert(sys_.LoadedSources.at(script.path).get());
+    lock.lock();
+    if (result.aliases_after.size() != result.aliases->size()) {
+      command_.SetAliases(result.aliases_after);
+      PublishAliases();
+    }
   }
-  for (const Diagnostics::Report& report : job_.reports) sys_.log.Replay(report);
-  sys_.AdoptDefinitions(job_.path, ahead_.LabelDefinitions, ahead_.FunctionDefinitions);
-  sys_.NameUses.insert(sys_.NameUses.end(), ahead_.NameUses.begin(), ahead_.NameUses.end());
-  if (job_.aliases_after.size() != job_.aliases.size()) command_.SetAliases(job_.aliases_after);
-  sys_.Objects.at(job_.path)->keptCode = ahead_.Objects.at(job_.path)->keptCode;
-  finished->insert(sys_.LoadedSources.at(job_.path).get());
 }
 
 void AheadCompiler::Stop() {
-  if (!pending_) return;
-  Wait();
-  pending_ = false;
-}
-
-void AheadCompiler::Wait() {
   std::unique_lock<std::mutex> lock(mutex_);
-  wake_.wait(lock, [this] { return !busy_; });
+  stop_ = true;
+  wake_.wait(lock, [this] { return !working_; });
 }
 
 void AheadCompiler::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [this] { return busy_ || quit_; });
-    if (quit_) return;
+  for (Script& script : scripts_) {
+    if (stop_) break;
+    if (script.state != State::kAhead) continue;
+    script.result.aliases = aliases_;
+    working_ = true;
     lock.unlock();
-    Compile();
+    Compile(script);
     lock.lock();
-    busy_ = false;
+    script.state = State::kDone;
+    working_ = false;
     wake_.notify_all();
   }
+  thread_running_ = false;
+  wake_.notify_all();
 }
 
-// Compiles job_.path in ahead_ as the conversion would in its main phase.
-void AheadCompiler::Compile() {
+// Compiles `script` in ahead_ as the conversion would in its main phase.
+void AheadCompiler::Compile(Script& script) {
   KCSystem& sys = ahead_;
+  Result& result = script.result;
   sys.Objects.clear();
   sys.LoadedSources.clear();
   sys.ClearDefinitions();
@@ -130,28 +153,30 @@ void AheadCompiler::Compile() {
   sys.currentObject = nullptr;
   sys.setupPhase = false;
   sys.converting = true;
-  job_.compiled = false;
-  job_.reports.clear();
-  sys.log.set_recorder(&job_.reports);
+  sys.log.set_recorder(&result.reports);
 
   KCCommand command(sys);
   command.InitCommandTable();
   command.DeleteSetupCommands();
-  command.SetAliases(job_.aliases);
+  command.SetAliases(*result.aliases);
   KCFuncSet funcs(sys, command);
   StatementHandlers handlers(sys, command, funcs);
   Dispatcher dispatcher(sys, command, funcs, handlers);
   CommandReader reader(sys, command, dispatcher);
-  if (!RegisterChecked(sys, job_.path) || !NextScript(sys)) return;
-  reader.RunMainPhase();
+  if (RegisterChecked(sys, script.path) && NextScript(sys)) reader.RunMainPhase();
   ReleaseSources(sys);
+  sys.log.set_recorder(nullptr);
 
-  job_.errors = 0;
-  for (const Diagnostics::Report& report : job_.reports) {
-    job_.errors += report.kind == Diagnostics::Kind::kError;
+  for (const Diagnostics::Report& report : result.reports) {
+    result.errors += report.kind == Diagnostics::Kind::kError;
   }
-  job_.aliases_after = command.Aliases();
-  job_.compiled = sys.Objects.at(job_.path)->keptCode.data() != nullptr;
+  result.aliases_after = command.Aliases();
+  result.labels.swap(sys.LabelDefinitions);
+  result.functions.swap(sys.FunctionDefinitions);
+  result.uses.swap(sys.NameUses);
+  const auto object = sys.Objects.find(script.path);
+  if (object != sys.Objects.end()) result.code = object->second->keptCode;
+  result.compiled = result.code.data() != nullptr;
 }
 
 }  // namespace kv
