@@ -50,10 +50,7 @@ void AheadCompiler::Started() {
   // follow in the order NextScript takes them.
   for (auto it = sys_.Objects.upper_bound(sys_.nextScriptScan); it != sys_.Objects.end(); ++it) {
     if (it->second->HasCode()) continue;
-    // Every other one, starting with the next, is compiled ahead: each
-    // thread goes through the scripts in their order without waiting for
-    // the other, and the conversion, which takes them over in order, finds
-    // one of every two already done.
+    // Every other one, starting with the next, is compiled ahead.
     const State state = scripts_.size() % 2 == 0 ? State::kAhead : State::kHere;
     index_.emplace(it->first, scripts_.size());
     scripts_.push_back({it->first, state, {}});
@@ -88,11 +85,9 @@ void AheadCompiler::TakeReady(std::set<const KCFile*>* finished) {
     if (script.state == State::kHere) return;
     // A script left by a stopped thread is compiled here as well.
     wake_.wait(lock, [&] { return script.state == State::kDone || !thread_running_; });
-    if (script.state != State::kDone) {
-      script.state = State::kHere;
-      return;
-    }
+    const bool done = script.state == State::kDone;
     script.state = State::kHere;
+    if (!done) return;
     Result result = std::move(script.result);
     if (!result.compiled || sys_.setupPhase || command_.Aliases().size() != result.aliases->size() ||
         sys_.log.errorsSinceLimit + result.errors >= Diagnostics::kErrorLimit) {

@@ -78,17 +78,13 @@ bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute) 
   return true;
 }
 
-bool AddScript(KCSystem& sys, const std::string& path) {
-  std::string absolute;
-  if (!ResolvePath(sys, path, &absolute)) return false;
-  KCFile* source = LoadSource(sys, absolute, false);
-  if (source == nullptr) return false;
-  // Checked now, so its errors stand where the search finds it; its text is
-  // read again when it is converted.
-  SetSourceAside(sys, *source);
-  if (sys.Objects.count(absolute)) return true;
+namespace {
+
+// Creates the temporary object of the script at `absolute`. A name the file
+// layer refuses is reported, and the object is kept, closed.
+bool AddObject(KCSystem& sys, const std::string& absolute) {
   auto object = std::make_unique<KCFile>(sys.fs);
-  std::string object_name = absolute + kObjectSuffix;
+  const std::string object_name = absolute + kObjectSuffix;
   if (!object->FileOpen(object_name, kObjectMode)) {
     sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(object_name)});
   }
@@ -99,16 +95,23 @@ bool AddScript(KCSystem& sys, const std::string& path) {
   return true;
 }
 
+}  // namespace
+
+bool AddScript(KCSystem& sys, const std::string& path) {
+  std::string absolute;
+  if (!ResolvePath(sys, path, &absolute)) return false;
+  KCFile* source = LoadSource(sys, absolute, false);
+  if (source == nullptr) return false;
+  // Checked now, so its errors stand where the search finds it; its text is
+  // read again when it is converted.
+  SetSourceAside(sys, *source);
+  if (sys.Objects.count(absolute)) return true;
+  return AddObject(sys, absolute);
+}
+
 bool RegisterChecked(KCSystem& sys, const std::string& path) {
   sys.LoadedSources.emplace(path, std::make_unique<KCFile>(sys.fs));
-  auto object = std::make_unique<KCFile>(sys.fs);
-  const std::string object_name = path + kObjectSuffix;
-  if (!object->FileOpen(object_name, kObjectMode)) {
-    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(object_name)});
-    return false;
-  }
-  sys.Objects.emplace(path, std::move(object));
-  return true;
+  return AddObject(sys, path);
 }
 
 bool StartMainScript(KCSystem& sys) {
