@@ -42,23 +42,6 @@ void KCSystem::KeepCode(KCFile& object) {
   object.contents.swap(codeStorage);
 }
 
-void KCSystem::AdoptDefinitions(const std::string& script,
-                                const std::vector<DefinitionRecord>& labels,
-                                const std::vector<DefinitionRecord>& functions) {
-  if (labels.empty() && functions.empty()) return;
-  // The script has been indexed elsewhere; whatever is recorded next here
-  // belongs to another script and starts a new index.
-  label_index_.clear();
-  function_index_.clear();
-  definition_scripts_.push_back(script);
-  for (const DefinitionRecord& d : labels) {
-    LabelDefinitions.push_back({d.name, definition_scripts_.back(), d.position});
-  }
-  for (const DefinitionRecord& d : functions) {
-    FunctionDefinitions.push_back({d.name, definition_scripts_.back(), d.position});
-  }
-}
-
 void KCSystem::ClearDefinitions() {
   LabelDefinitions.clear();
   FunctionDefinitions.clear();

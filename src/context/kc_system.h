@@ -57,10 +57,6 @@ class KCSystem {
   // (only in a check: a build does not look at it).
   void RecordNameUse(NameUse::Kind kind, const std::string& name);
   void ClearDefinitions();
-  // Appends the definitions of `script`, recorded by a context that
-  // compiled it elsewhere, as if they had been recorded here now.
-  void AdoptDefinitions(const std::string& script, const std::vector<DefinitionRecord>& labels,
-                        const std::vector<DefinitionRecord>& functions);
 
   // Moves the finished code of `object` into `code`, and the object's
   // storage back to `codeStorage` for the next script. Keeps the code in the

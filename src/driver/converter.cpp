@@ -7,7 +7,6 @@
 #include "context/object_format.h"
 #include "driver/cross_reference.h"
 #include "driver/options.h"
-#include "driver/scripts_ahead.h"
 #include "language/command_reader.h"
 #include "language/kc_command.h"
 #include "output/media_archive.h"
@@ -50,14 +49,7 @@ class Conversion {
  public:
   explicit Conversion(KCSystem& sys)
       : sys_(sys), command_(sys), funcs_(sys, command_), handlers_(sys, command_, funcs_),
-        dispatcher_(sys, command_, funcs_, handlers_), reader_(sys, command_, dispatcher_) {
-    // With two threads, the script after the current one compiles on the
-    // second; a file system read from one thread only keeps to one.
-    if (sys.fs.ConcurrentReads()) {
-      ahead_ = std::make_unique<AheadCompiler>(sys, command_);
-      reader_.set_scripts_ahead(ahead_.get());
-    }
-  }
+        dispatcher_(sys, command_, funcs_, handlers_), reader_(sys, command_, dispatcher_) {}
 
   // Runs the setup phase of main.txt; true when it ended at create_window and
   // the main phase is to run, false when script conversion is over.
@@ -94,7 +86,6 @@ class Conversion {
   }
 
   bool FinishConversion() {
-    if (ahead_) ahead_->Stop();
     if (command_.InSetupPhase()) command_.DeleteSetupCommands();
     return FinishObjects(sys_);
   }
@@ -127,7 +118,6 @@ class Conversion {
   StatementHandlers handlers_;
   Dispatcher dispatcher_;
   CommandReader reader_;
-  std::unique_ptr<AheadCompiler> ahead_;
 };
 
 }  // namespace

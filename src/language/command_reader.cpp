@@ -113,9 +113,7 @@ int32_t CommandReader::FinishScript(bool abandoned) {
   // source again. A script whose object could not take its end command still
   // looks unconverted and would be chosen again and again, so it ends
   // conversion as well.
-  if (ahead_ != nullptr) ahead_->TakeReady(&finished_sources_);
   if (!NextScript(sys_) || finished_sources_.count(sys_.currentSource) != 0) return cmd::kEnd;
-  if (ahead_ != nullptr) ahead_->Started();
   return written ? CmdEndOfFile : CmdInvalid;
 }
 

@@ -149,8 +149,6 @@ class PosixFileSystem : public FileSystem {
     return LexicalAbsolutePath(CurrentDirectory(), path);
   }
 
-  bool ConcurrentReads() const override { return true; }
-
   bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
     std::unique_ptr<InputFile> in = OpenInput(path, err);
     return in && ReadWholeInput(*in, contents, err);

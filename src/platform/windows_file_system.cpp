@@ -185,8 +185,6 @@ class WindowsFileSystem : public FileSystem {
     return std::string(buffer.data(), n);
   }
 
-  bool ConcurrentReads() const override { return true; }
-
   bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
     std::unique_ptr<InputFile> in = OpenInput(path, err);
     return in && ReadWholeInput(*in, contents, err);

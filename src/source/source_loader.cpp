@@ -109,11 +109,6 @@ bool AddScript(KCSystem& sys, const std::string& path) {
   return AddObject(sys, absolute);
 }
 
-bool RegisterChecked(KCSystem& sys, const std::string& path) {
-  sys.LoadedSources.emplace(path, std::make_unique<KCFile>(sys.fs));
-  return AddObject(sys, path);
-}
-
 bool StartMainScript(KCSystem& sys) {
   auto it = sys.Objects.find(sys.engineDirectory + kMainScriptName);
   if (it == sys.Objects.end()) {
