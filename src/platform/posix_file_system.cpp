@@ -46,7 +46,7 @@ class PosixOutputFile : public OutputFile {
  public:
   PosixOutputFile(int fd, std::string temp, std::string target)
       : fd_(fd), temp_(std::move(temp)), target_(std::move(target)),
-        cleanup_slot_(RegisterTemporaryFile(temp_.c_str())) {}
+        cleanup_slot_(RegisterTemporaryFile(temp_)) {}
   ~PosixOutputFile() override {
     if (fd_ >= 0) close(fd_);
     if (!committed_) unlink(temp_.c_str());
