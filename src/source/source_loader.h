@@ -1,5 +1,5 @@
 // Loading of script sources: each is read once, its comments removed, and kept
-// in KCSystem::LoadedSources for the whole conversion.
+// in KCSystem's results.LoadedSources for the whole conversion.
 #pragma once
 
 #include <string>
