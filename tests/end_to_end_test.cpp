@@ -120,7 +120,7 @@ class VanishingDirectory : public FileSystem {
   VanishingDirectory(std::string parent, std::string victim)
       : parent_(std::move(parent)), victim_(std::move(victim)) {}
   char Separator() const override { return real_.Separator(); }
-  std::string CurrentDirectory() override { return real_.CurrentDirectory(); }
+  bool CurrentDirectory(std::string* path) override { return real_.CurrentDirectory(path); }
   bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override {
     bool ok = real_.ListDirectory(directory, entries);
     if (directory == parent_) std::filesystem::remove_all(victim_);

@@ -3,7 +3,7 @@
 // code, the labels and functions must match, and every archive must hold the
 // same files with the same bytes. Stored paths may differ only as the drive
 // letter and the separator explain: "C:\game\main.txt" stands for
-// "/game/main.txt".
+// "/game/main.txt"; both are CP932.
 //
 //   kvo_compare POSIX_DIR WINDOWS_DIR
 //
@@ -19,14 +19,21 @@
 #include <vector>
 
 #include "output/scramble.h"
+#include "platform/console.h"
 
 namespace {
 
 // The POSIX form of a Windows path: the drive letter dropped, '\' made '/'.
+// Paths are CP932, whose double-byte characters may end in a '\' byte
+// ("ソ" is 83 5C): they are stepped over whole.
 std::string PosixForm(std::string path) {
   if (path.size() >= 2 && path[1] == ':') path.erase(0, 2);
-  for (char& c : path) {
-    if (c == '\\') c = '/';
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (kv::IsCp932LeadByte(static_cast<unsigned char>(path[i]))) {
+      ++i;
+    } else if (path[i] == '\\') {
+      path[i] = '/';
+    }
   }
   return path;
 }

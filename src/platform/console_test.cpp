@@ -5,11 +5,13 @@
 namespace kv {
 namespace {
 
-TEST(Console, UsesUtf8OnlyForAConsoleOnTheUtf8CodePage) {
-  EXPECT_TRUE(ConsoleCodePageIsUtf8(true, 65001));
-  EXPECT_FALSE(ConsoleCodePageIsUtf8(true, 932));
-  EXPECT_FALSE(ConsoleCodePageIsUtf8(true, 437));
-  EXPECT_FALSE(ConsoleCodePageIsUtf8(false, 65001)) << "a file or pipe gets CP932";
+TEST(Console, ALocaleTakesUtf8WhenItsNameSaysSo) {
+  for (const char* name : {"C.UTF-8", "ja_JP.utf8", "en_US.UTF-8@euro", "de_DE.Utf-8"}) {
+    EXPECT_TRUE(LocaleNameIsUtf8(name)) << name;
+  }
+  for (const char* name : {"", "C", "POSIX", "ja_JP", "ja_JP.eucJP", "UTF-8", "x.utf16"}) {
+    EXPECT_FALSE(LocaleNameIsUtf8(name)) << name;
+  }
 }
 
 TEST(Console, ConvertsBetweenCp932AndUtf8) {
@@ -19,6 +21,34 @@ TEST(Console, ConvertsBetweenCp932AndUtf8) {
   // A lead byte at the end has no character; ASCII passes unchanged.
   EXPECT_EQ("a\xEF\xBF\xBD", Cp932ToUtf8("a\x83"));
   EXPECT_EQ("a?b", Utf8ToCp932("a\xED\x95\x9C" "b")) << "Hangul is not in CP932";
+}
+
+TEST(Console, ExactConversionsKeepOnlyWhatComesBackUnchanged) {
+  std::string out;
+  // "ソ表" ends in two 0x5C bytes.
+  ASSERT_TRUE(Utf8ToCp932Exact("ソ表.png", &out));
+  EXPECT_EQ("\x83\x5C\x95\x5C.png", out);
+  ASSERT_TRUE(Cp932ToUtf8Exact("\x83\x5C\x95\x5C.png", &out));
+  EXPECT_EQ("ソ表.png", out);
+  // CP932 holds "〜" and "¥" only as look-alikes, Hangul and emoji not at all.
+  for (const char* utf8 : {"〜", "¥", "\xED\x95\x9C", "\xF0\x9F\x98\x80", "\xFF"}) {
+    EXPECT_FALSE(Utf8ToCp932Exact(utf8, &out)) << utf8;
+  }
+  // A lone lead byte, and a code of the NEC rows that reads back as IBM's.
+  EXPECT_FALSE(Cp932ToUtf8Exact("a\x83", &out));
+  EXPECT_FALSE(Cp932ToUtf8Exact("\xED\x40", &out));
+}
+
+TEST(Console, ScriptTextConvertsUpToTheFirstCharacterWithoutACp932Form) {
+  std::string out;
+  EXPECT_EQ(10u, ConvertScriptText("〜−¢a\n\xF0\x9F\x98\x80", &out));
+  EXPECT_EQ("\x81\x60\x81\x7C\x81\x91" "a\n", out) << "look-alikes take the look-alike's code";
+  out.clear();
+  EXPECT_EQ(4u, ConvertScriptText("\xE3\x81\x82\n\xE3\x81", &out)) << "a cut-short character";
+  EXPECT_EQ("\x82\xA0\n", out);
+  EXPECT_EQ(0u, Utf8CharacterLength("\xC0\xAF")) << "overlong";
+  EXPECT_EQ(0u, Utf8CharacterLength("\xED\xA0\x80")) << "surrogate";
+  EXPECT_EQ(4u, Utf8CharacterLength("\xF0\x9F\x98\x80"));
 }
 
 }  // namespace

@@ -12,7 +12,8 @@ namespace {
 
 TEST(WindowsFileSystem, PathsCarryTheDriveAndBackslashes) {
   FileSystem& fs = RealFileSystem();
-  std::string cwd = fs.CurrentDirectory();
+  std::string cwd;
+  ASSERT_TRUE(fs.CurrentDirectory(&cwd));
   ASSERT_GE(cwd.size(), 2u);
   EXPECT_EQ(':', cwd[1]) << cwd;
   EXPECT_NE('\\', cwd.back());
