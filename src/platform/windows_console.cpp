@@ -159,9 +159,19 @@ std::string Cp932ToUtf8(std::string_view text) {
 
 std::string Utf8ToCp932(std::string_view text) {
   if (IsAscii(text)) return std::string(text);
-  // Invalid UTF-8 becomes U+FFFD, which CP932 lacks, so it too becomes '?'.
+  // Invalid UTF-8 becomes U+FFFD, which CP932 lacks, so it too becomes '?';
+  // so does a character beyond U+FFFF, once, not once per surrogate.
+  std::wstring wide = Utf8ToWide(text);
+  size_t out = 0;
+  for (size_t i = 0; i < wide.size(); ++i, ++out) {
+    const bool pair = IS_HIGH_SURROGATE(wide[i]) && i + 1 < wide.size() &&
+                      IS_LOW_SURROGATE(wide[i + 1]);
+    wide[out] = pair ? L'\xFFFD' : wide[i];
+    if (pair) ++i;
+  }
+  wide.resize(out);
   BOOL used_default = FALSE;
-  return FromWide(kCp932, WC_NO_BEST_FIT_CHARS, Utf8ToWide(text), &used_default);
+  return FromWide(kCp932, WC_NO_BEST_FIT_CHARS, wide, &used_default);
 }
 
 bool Utf8ToCp932Exact(std::string_view utf8, std::string* cp932) {
