@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace kv {
@@ -66,42 +67,61 @@ size_t Utf8CharacterLength(std::string_view text) {
   return n;
 }
 
-size_t ConvertScriptText(std::string_view utf8, std::string* cp932) {
+void ConvertScriptText(std::string_view utf8, std::string* cp932,
+                       const std::function<void(size_t offset, size_t length)>& refused) {
+  // Most texts convert whole. One that does not is taken line by line, a
+  // line that does not in pieces, and a piece that does not character by
+  // character, so a long text with a few bad characters stays cheap.
+  constexpr size_t kPiece = 256;
   std::string converted;
-  // Most texts convert whole; a text that does not is taken line by line,
-  // and a line that does not character by character.
   if (Utf8ToCp932Exact(utf8, &converted)) {
     cp932->append(converted);
-    return utf8.size();
+    return;
   }
-  size_t done = 0;
-  while (done < utf8.size()) {
-    const size_t line_feed = utf8.find('\n', done);
-    const size_t end = line_feed == std::string_view::npos ? utf8.size() : line_feed + 1;
-    if (Utf8ToCp932Exact(utf8.substr(done, end - done), &converted)) {
-      cp932->append(converted);
-      done = end;
-      continue;
-    }
-    while (done < end) {
-      const size_t n = Utf8CharacterLength(utf8.substr(done));
-      if (n == 0) return done;
-      const std::string_view character = utf8.substr(done, n);
+  auto by_character = [&](size_t begin, size_t end) {
+    while (begin < end) {
+      const size_t n = Utf8CharacterLength(utf8.substr(begin, end - begin));
+      const std::string_view character = utf8.substr(begin, n);
       const LookAlike* alike = nullptr;
       for (const LookAlike& candidate : kLookAlikes) {
-        if (candidate.utf8 == character) alike = &candidate;
+        if (n > 0 && candidate.utf8 == character) alike = &candidate;
       }
       if (alike != nullptr) {
         cp932->append(alike->cp932);
-      } else if (Utf8ToCp932Exact(character, &converted)) {
+      } else if (n > 0 && Utf8ToCp932Exact(character, &converted)) {
         cp932->append(converted);
       } else {
-        return done;
+        refused(begin, std::max<size_t>(n, 1));
       }
-      done += n;
+      begin += std::max<size_t>(n, 1);
     }
+  };
+  auto in_pieces = [&](size_t begin, size_t end) {
+    while (begin < end) {
+      size_t stop = std::min(end, begin + kPiece);
+      // A piece ends before a character, not inside one.
+      while (stop < end && stop > begin && IsContinuation(static_cast<unsigned char>(utf8[stop]))) {
+        --stop;
+      }
+      if (stop == begin) stop = std::min(end, begin + kPiece);
+      if (Utf8ToCp932Exact(utf8.substr(begin, stop - begin), &converted)) {
+        cp932->append(converted);
+      } else {
+        by_character(begin, stop);
+      }
+      begin = stop;
+    }
+  };
+  for (size_t begin = 0; begin < utf8.size();) {
+    const size_t line_feed = utf8.find('\n', begin);
+    const size_t end = line_feed == std::string_view::npos ? utf8.size() : line_feed + 1;
+    if (Utf8ToCp932Exact(utf8.substr(begin, end - begin), &converted)) {
+      cp932->append(converted);
+    } else {
+      in_pieces(begin, end);
+    }
+    begin = end;
   }
-  return done;
 }
 
 }  // namespace kv

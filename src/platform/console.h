@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -46,14 +47,15 @@ std::string Utf8ToCp932(std::string_view text);
 bool Utf8ToCp932Exact(std::string_view utf8, std::string* cp932);
 bool Cp932ToUtf8Exact(std::string_view cp932, std::string* utf8);
 
-// Converts the UTF-8 text of a script to CP932, appending to *cp932, and
-// returns how many bytes of `utf8` it converted: all of them, or those before
-// the first bytes that are not UTF-8 or the first character with no CP932
-// form. Besides the exact forms, the characters that other Japanese
-// encodings put where CP932 has a look-alike take the look-alike's code
-// ("〜" U+301C, "‖" U+2016, "−" U+2212, "—" U+2014, "¢", "£", "¬"), so that a
-// script reads the same on every system.
-size_t ConvertScriptText(std::string_view utf8, std::string* cp932);
+// Converts the UTF-8 text of a script to CP932, appending to *cp932. Besides
+// the exact forms, the characters that other Japanese encodings put where
+// CP932 has a look-alike take the look-alike's code ("〜" U+301C, "‖" U+2016,
+// "−" U+2212, "—" U+2014, "¢", "£", "¬"), so that a script reads the same on
+// every system. A byte that is not UTF-8, or a character with no CP932 form,
+// is passed to `refused` with its offset in `utf8` and its length (1 for the
+// byte), which may append what stands for it.
+void ConvertScriptText(std::string_view utf8, std::string* cp932,
+                       const std::function<void(size_t offset, size_t length)>& refused);
 
 // True when the system can convert between CP932 and UTF-8; without it the
 // conversions above return their text unchanged (the exact ones fail).

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "platform/console.h"
 
 namespace kv {
@@ -39,13 +42,20 @@ TEST(Console, ExactConversionsKeepOnlyWhatComesBackUnchanged) {
   EXPECT_FALSE(Cp932ToUtf8Exact("\xED\x40", &out));
 }
 
-TEST(Console, ScriptTextConvertsUpToTheFirstCharacterWithoutACp932Form) {
+TEST(Console, ScriptTextPassesOnWhatHasNoCp932Form) {
   std::string out;
-  EXPECT_EQ(10u, ConvertScriptText("〜−¢a\n\xF0\x9F\x98\x80", &out));
-  EXPECT_EQ("\x81\x60\x81\x7C\x81\x91" "a\n", out) << "look-alikes take the look-alike's code";
-  out.clear();
-  EXPECT_EQ(4u, ConvertScriptText("\xE3\x81\x82\n\xE3\x81", &out)) << "a cut-short character";
-  EXPECT_EQ("\x82\xA0\n", out);
+  std::vector<std::pair<size_t, size_t>> refused;
+  auto note = [&](size_t offset, size_t length) {
+    refused.emplace_back(offset, length);
+    out += '?';
+  };
+  // Look-alikes take the look-alike's code; an emoji, a stray byte and a
+  // cut-short character are refused, within a line too long for one piece.
+  const std::string long_line = std::string(300, 'a') + "\xF0\x9F\x98\x80\xFF\xE3\x81\n";
+  ConvertScriptText("〜−¢a\n" + long_line + "\xE3\x81\x82", &out, note);
+  EXPECT_EQ("\x81\x60\x81\x7C\x81\x91" "a\n" + std::string(300, 'a') + "????\n\x82\xA0", out);
+  EXPECT_EQ((std::vector<std::pair<size_t, size_t>>{{310, 4}, {314, 1}, {315, 1}, {316, 1}}),
+            refused);
   EXPECT_EQ(0u, Utf8CharacterLength("\xC0\xAF")) << "overlong";
   EXPECT_EQ(0u, Utf8CharacterLength("\xED\xA0\x80")) << "surrogate";
   EXPECT_EQ(4u, Utf8CharacterLength("\xF0\x9F\x98\x80"));

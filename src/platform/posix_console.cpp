@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/console.h"
 
@@ -55,11 +57,42 @@ std::string Convert(const char* to, const char* from, std::string_view text,
   return out;
 }
 
+// The descriptors of the exact conversions, opened once per thread: a script
+// with characters CP932 lacks is converted one character at a time around
+// them.
+class Descriptors {
+ public:
+  ~Descriptors() {
+    for (const Entry& e : entries_) iconv_close(e.cd);
+  }
+  // A descriptor in its initial state; (iconv_t)-1 when the conversion is
+  // missing.
+  iconv_t Get(const char* to, const char* from) {
+    for (const Entry& e : entries_) {
+      if (e.to == to && e.from == from) {
+        iconv(e.cd, nullptr, nullptr, nullptr, nullptr);
+        return e.cd;
+      }
+    }
+    iconv_t cd = iconv_open(to, from);
+    if (cd != reinterpret_cast<iconv_t>(-1)) entries_.push_back({to, from, cd});
+    return cd;
+  }
+
+ private:
+  struct Entry {
+    std::string to, from;
+    iconv_t cd;
+  };
+  std::vector<Entry> entries_;
+};
+
 // Converts all of `text` with iconv; false when the conversion is missing or
 // refuses a sequence or converts one only approximately.
 bool ConvertAll(const char* to, const char* from, std::string_view text, std::string* out) {
   out->clear();
-  iconv_t cd = iconv_open(to, from);
+  thread_local Descriptors descriptors;
+  iconv_t cd = descriptors.Get(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   char* in = const_cast<char*>(text.data());
   size_t in_left = text.size();
@@ -76,7 +109,6 @@ bool ConvertAll(const char* to, const char* from, std::string_view text, std::st
       ok = false;  // irreversible conversions were made
     }
   }
-  iconv_close(cd);
   return ok;
 }
 

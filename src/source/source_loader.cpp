@@ -44,25 +44,21 @@ void ConvertFromUtf8(Diagnostics& log, KCFile& file, std::string* storage) {
   converted.reserve(text.size());
   int32_t line = 1;
   int32_t reported_line = 0;
-  for (size_t done = 0; done < text.size();) {
-    const size_t n = ConvertScriptText(text.substr(done), &converted);
-    line += static_cast<int32_t>(std::count(text.begin() + done, text.begin() + done + n, '\n'));
-    done += n;
-    if (done == text.size()) break;
-    const size_t length = Utf8CharacterLength(text.substr(done));
-    if (line != reported_line) {
-      reported_line = line;
-      if (length == 0) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(text[done]));
-        log.ErrorAt(file.path, line, kMsgNotUtf8, {LogArg::Own(hex)});
-      } else {
-        log.ErrorAt(file.path, line, kMsgNoCp932Character, {LogArg::Own(text.substr(done, length))});
-      }
-    }
+  size_t counted = 0;  // line feeds are counted up to here
+  ConvertScriptText(text, &converted, [&](size_t offset, size_t length) {
+    line += static_cast<int32_t>(std::count(text.begin() + counted, text.begin() + offset, '\n'));
+    counted = offset;
     converted.push_back('?');
-    done += std::max<size_t>(length, 1);
-  }
+    if (line == reported_line) return;
+    reported_line = line;
+    if (Utf8CharacterLength(text.substr(offset, length)) == 0) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(text[offset]));
+      log.ErrorAt(file.path, line, kMsgNotUtf8, {LogArg::Own(hex)});
+    } else {
+      log.ErrorAt(file.path, line, kMsgNoCp932Character, {LogArg::Own(text.substr(offset, length))});
+    }
+  });
   file.contents.swap(converted);
 }
 
