@@ -17,8 +17,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -87,8 +87,8 @@ std::vector<uint32_t> SplitCharacters() {
   return result;
 }
 
-// Regular expressions are written for two engines: Oniguruma (TextMate, and
-// VS Code's JavaScript patterns, which read the same escapes) and Vim.
+// Regular expressions are written for three engines: Oniguruma (the TextMate
+// grammar), JavaScript (the language configuration) and Vim.
 enum class Dialect { kOniguruma, kJavaScript, kVim };
 
 // One byte inside a character class.
@@ -102,12 +102,18 @@ std::string ClassByte(char c, Dialect dialect) {
     return buffer;
   }
   switch (c) {
-    case '\t': return "\\t";
-    case '\n': return "\\n";
-    case '\r': return "\\r";
-    case '\f': return "\\f";
-    case '\v': return "\\x0B";
-    default: break;
+    case '\t':
+      return "\\t";
+    case '\n':
+      return "\\n";
+    case '\r':
+      return "\\r";
+    case '\f':
+      return "\\f";
+    case '\v':
+      return "\\x0B";
+    default:
+      break;
   }
   // A single & is literal in both engines, but && is Oniguruma's class
   // intersection: escaped there whatever stands beside it.
@@ -116,16 +122,18 @@ std::string ClassByte(char c, Dialect dialect) {
   return std::string(1, c);
 }
 
+// A code point inside a character class; those beyond U+FFFF never occur
+// (CP932 has none).
 std::string ClassCodePoint(uint32_t code_point, Dialect dialect) {
   char buffer[16];
-  std::snprintf(buffer, sizeof buffer, dialect == Dialect::kVim ? "\\u%04x" : "\\x{%04X}", code_point);
+  std::snprintf(buffer, sizeof buffer, dialect == Dialect::kOniguruma ? "\\x{%04X}" : "\\u%04x", code_point);
   return buffer;
 }
 
 // The members of a character class: the bytes of `bytes`, less those of
 // `except`, and the code points.
-std::string ClassBody(std::string_view bytes, std::string_view except, const std::vector<uint32_t>& code_points,
-                      Dialect dialect) {
+std::string ClassBody(std::string_view bytes, std::string_view except,
+                      const std::vector<uint32_t>& code_points, Dialect dialect) {
   std::string body;
   for (char c : bytes) {
     if (!Contains(except, c)) body += ClassByte(c, dialect);
@@ -164,8 +172,8 @@ Patterns MakePatterns(Dialect dialect) {
   p.split = ClassBody("", "", split, dialect);
   const std::string word_stop = ClassBody(kv::kWordStops, "", split, dialect);
   p.word_char = "^" + word_stop;
-  const std::string first_excluded =
-      ClassBody(std::string(kv::kWordStops) + std::string(kDigits) + std::string(kQuotes), "", split, dialect);
+  const std::string first_excluded = ClassBody(
+      std::string(kv::kWordStops) + std::string(kDigits) + std::string(kQuotes), "", split, dialect);
   p.word = "[^" + first_excluded + "][^" + word_stop + "]*";
   p.operators = ClassBody(kv::kOperatorBytes, "@", none, dialect);
   const std::vector<int32_t> block_ids = Ids({kBlockOpeners, kBlockMiddles, kBlockExits, kBlockClosers});
@@ -186,7 +194,7 @@ struct Json {
   std::vector<std::pair<std::string, Json>> members;
   std::vector<Json> items;
 
-  Json(const char* s) : text(s) {}  // NOLINT: strings read naturally in the tables below
+  Json(const char* s) : text(s) {}             // NOLINT: strings read naturally in the tables below
   Json(std::string s) : text(std::move(s)) {}  // NOLINT
   static Json Object(std::vector<std::pair<std::string, Json>> members) {
     Json json("");
@@ -260,8 +268,8 @@ Json TextMateGrammar() {
   // What ends a statement besides its semicolon: a label, and each syntax
   // error after which the converter reads the rest as a new statement (a
   // stray colon, a second comma, a number prefix without digits).
-  const std::string statement_end = "(;)|(" + p.word + ")(:)|(:)|(?<=,)[" + p.spaces +
-                                     "]*(,)|(0[xX](?![0-9A-Fa-f])|0[bB](?![01]))";
+  const std::string statement_end =
+      "(;)|(" + p.word + ")(:)|(:)|(?<=,)[" + p.spaces + "]*(,)|(0[xX](?![0-9A-Fa-f])|0[bB](?![01]))";
   const Json end_captures = Captures({{"1", "punctuation.terminator.statement"},
                                       {"2", "entity.name.label"},
                                       {"3", "punctuation.separator.label"},
@@ -285,24 +293,29 @@ Json TextMateGrammar() {
                                 Include("label"), Include("command-statement"), Include("statement")})},
       {"repository",
        Json::Object({
-           {"comments", Json::Object({{"patterns", Json::Array({Include("line-comment"), Include("block-comment")})}})},
-           {"line-comment", Json::Object({{"name", "comment.line.double-slash.kvscript"},
-                                          {"match", "(//).*"},
-                                          {"captures", Captures({{"1", "punctuation.definition.comment"}})}})},
-           {"block-comment", Json::Object({{"name", "comment.block.kvscript"},
-                                           {"begin", "/\\*"},
-                                           {"end", "\\*/"},
-                                           {"beginCaptures", Captures({{"0", "punctuation.definition.comment"}})},
-                                           {"endCaptures", Captures({{"0", "punctuation.definition.comment"}})}})},
-           {"leading-comma", Json::Object({{"name", "invalid.illegal.empty-parameter.kvscript"}, {"match", ","}})},
-           {"terminator", Json::Object({{"name", "punctuation.terminator.statement.kvscript"}, {"match", ";"}})},
+           {"comments",
+            Json::Object({{"patterns", Json::Array({Include("line-comment"), Include("block-comment")})}})},
+           {"line-comment",
+            Json::Object({{"name", "comment.line.double-slash.kvscript"},
+                          {"match", "(//).*"},
+                          {"captures", Captures({{"1", "punctuation.definition.comment"}})}})},
+           {"block-comment",
+            Json::Object({{"name", "comment.block.kvscript"},
+                          {"begin", "/\\*"},
+                          {"end", "\\*/"},
+                          {"beginCaptures", Captures({{"0", "punctuation.definition.comment"}})},
+                          {"endCaptures", Captures({{"0", "punctuation.definition.comment"}})}})},
+           {"leading-comma",
+            Json::Object({{"name", "invalid.illegal.empty-parameter.kvscript"}, {"match", ","}})},
+           {"terminator",
+            Json::Object({{"name", "punctuation.terminator.statement.kvscript"}, {"match", ";"}})},
            {"label", Json::Object({{"match", "(" + p.word + ")(:)"},
                                    {"captures", Captures({{"1", "entity.name.label"},
                                                           {"2", "punctuation.separator.label"}})}})},
            {"command-statement",
             Json::Object({{"begin", "(?:(" + p.block_words + ")|(" + p.commands + "))" + after_command},
-                          {"beginCaptures", Captures({{"1", "keyword.control.block"},
-                                                      {"2", "support.function.command"}})},
+                          {"beginCaptures",
+                           Captures({{"1", "keyword.control.block"}, {"2", "support.function.command"}})},
                           {"end", statement_end},
                           {"endCaptures", end_captures},
                           {"patterns", Json::Array({Include("statement-body")})}})},
@@ -311,20 +324,20 @@ Json TextMateGrammar() {
                                        {"endCaptures", end_captures},
                                        {"patterns", Json::Array({Include("statement-body")})}})},
            {"statement-body",
-            Json::Object({{"patterns", Json::Array({Include("comments"), Include("strings"), Include("numbers"),
-                                                    Include("split-character"), Include("initializer"),
-                                                    Include("operators"), Include("parameter-separator"),
-                                                    Include("word")})}})},
+            Json::Object({{"patterns", Json::Array({Include("comments"), Include("strings"),
+                                                    Include("numbers"), Include("split-character"),
+                                                    Include("initializer"), Include("operators"),
+                                                    Include("parameter-separator"), Include("word")})}})},
            {"strings", Json::Object({{"patterns", Json::Array({string_rule("\"", "double"),
                                                                string_rule("'", "single")})}})},
            {"numbers",
-            Json::Object({{"patterns",
-                           Json::Array({Json::Object({{"name", "constant.numeric.hex.kvscript"},
-                                                      {"match", "0[xX][0-9A-Fa-f]+"}}),
-                                        Json::Object({{"name", "constant.numeric.binary.kvscript"},
-                                                      {"match", "0[bB][01]+"}}),
-                                        Json::Object({{"name", "constant.numeric.decimal.kvscript"},
-                                                      {"match", "[0-9]+(?:\\.[0-9]*)?"}})})}})},
+            Json::Object(
+                {{"patterns", Json::Array({Json::Object({{"name", "constant.numeric.hex.kvscript"},
+                                                         {"match", "0[xX][0-9A-Fa-f]+"}}),
+                                           Json::Object({{"name", "constant.numeric.binary.kvscript"},
+                                                         {"match", "0[bB][01]+"}}),
+                                           Json::Object({{"name", "constant.numeric.decimal.kvscript"},
+                                                         {"match", "[0-9]+(?:\\.[0-9]*)?"}})})}})},
            {"split-character", Json::Object({{"name", "invalid.illegal.split-character.kvscript"},
                                              {"match", "[" + p.split + "]"}})},
            {"initializer", Json::Object({{"name", "keyword.operator.initializer.kvscript"}, {"match", "@"}})},
@@ -354,17 +367,17 @@ Json LanguageConfiguration() {
   return Json::Object({
       {"comments", Json::Object({{"lineComment", "//"}, {"blockComment", pair("/*", "*/")}})},
       {"brackets", Json::Array({pair("(", ")"), pair("[", "]"), pair("{", "}")})},
-      {"autoClosingPairs", Json::Array({closing("(", ")", false), closing("[", "]", false),
-                                        closing("{", "}", false), closing("\"", "\"", true),
-                                        closing("'", "'", true), closing("/*", " */", true)})},
-      {"surroundingPairs", Json::Array({pair("(", ")"), pair("[", "]"), pair("{", "}"), pair("\"", "\""),
-                                        pair("'", "'")})},
-      {"wordPattern", "[^" + ClassBody(std::string(kv::kWordStops) + std::string(kQuotes), "", {}, Dialect::kJavaScript) + "]+"},
+      {"autoClosingPairs",
+       Json::Array({closing("(", ")", false), closing("[", "]", false), closing("{", "}", false),
+                    closing("\"", "\"", true), closing("'", "'", true), closing("/*", " */", true)})},
+      {"surroundingPairs",
+       Json::Array({pair("(", ")"), pair("[", "]"), pair("{", "}"), pair("\"", "\""), pair("'", "'")})},
+      {"wordPattern",
+       "[^" + ClassBody(std::string(kv::kWordStops) + std::string(kQuotes), "", {}, Dialect::kJavaScript) +
+           "]+"},
       {"indentationRules",
-       Json::Object({{"increaseIndentPattern",
-                       BlockLine(Ids({kBlockOpeners, kBlockMiddles}), p)},
-                     {"decreaseIndentPattern",
-                       BlockLine(Ids({kBlockMiddles, kBlockClosers}), p)}})},
+       Json::Object({{"increaseIndentPattern", BlockLine(Ids({kBlockOpeners, kBlockMiddles}), p)},
+                     {"decreaseIndentPattern", BlockLine(Ids({kBlockMiddles, kBlockClosers}), p)}})},
   });
 }
 
@@ -384,19 +397,23 @@ std::string VimSyntax() {
       "syn sync fromstart\n"
       "\n"
       "\" Comments are cut out before anything else is read, inside strings too.\n"
-      "syn match kvscriptLineComment \"//.*$\" contains=@Spell\n"
-      "syn region kvscriptBlockComment start=\"/\\*\" end=\"\\*/\" contains=@Spell\n"
       "syn cluster kvscriptComment contains=kvscriptLineComment,kvscriptBlockComment\n"
       "\n"
       "\" Inside a statement. Every element is matched whole, so digits and quotes\n"
       "\" inside a word start no number and no string. Where an element and the\n"
       "\" end of the statement match at the same place, Vim takes the element: a\n"
       "\" word before a colon and a number prefix without digits are left to the end.\n"
-      "syn match kvscriptWord contained \"" + p.word + "\\%([" + p.word_char + "]\\|:\\)\\@!\"\n"
-      "syn match kvscriptOperator contained \"[" + p.operators + "]\"\n"
+      "syn match kvscriptWord contained \"" +
+      p.word + "\\%([" + p.word_char +
+      "]\\|:\\)\\@!\"\n"
+      "syn match kvscriptOperator contained \"[" +
+      p.operators +
+      "]\"\n"
       "syn match kvscriptInitializer contained \"@\"\n"
       "syn match kvscriptSeparator contained \",\"\n"
-      "syn match kvscriptSplit contained \"[" + p.split + "]\"\n"
+      "syn match kvscriptSplit contained \"[" +
+      p.split +
+      "]\"\n"
       "syn match kvscriptNumber contained \"\\%(0[xXbB]\\)\\@![0-9]\\+\\%(\\.[0-9]*\\)\\=\"\n"
       "syn match kvscriptNumber contained \"0[bB][01]\\+\"\n"
       "syn match kvscriptNumber contained \"0[xX][0-9A-Fa-f]\\+\"\n"
@@ -407,22 +424,28 @@ std::string VimSyntax() {
       "\n"
       "\" A statement ends at its semicolon, after a label, or at a syntax error\n"
       "\" after which the rest is read as a new statement.\n"
-      "let s:end = 'matchgroup=kvscriptTerminator end=\";\" matchgroup=kvscriptLabel end=\"" + p.word +
-      ":\" matchgroup=kvscriptError end=\":\" end=\"\\%(,[" + p.spaces +
+      "let s:end = 'matchgroup=kvscriptTerminator end=\";\" matchgroup=kvscriptLabel end=\"" +
+      p.word + ":\" matchgroup=kvscriptError end=\":\" end=\"\\%(,[" + p.spaces +
       "]*\\)\\@<=,\" end=\"0[xX]\\%([0-9A-Fa-f]\\)\\@!\" end=\"0[bB][01]\\@!\"'\n"
-      "exe 'syn region kvscriptStatement start=\"[^" + p.spaces + "]\\@=\" ' . s:end . ' contains=@kvscriptBody'\n"
-      "exe 'syn region kvscriptCommandStatement matchgroup=kvscriptCommand start=\"\\%(" + p.commands + "\\)" +
-      after_command + "\" ' . s:end . ' contains=@kvscriptBody'\n"
-      "exe 'syn region kvscriptCommandStatement matchgroup=kvscriptBlock start=\"\\%(" + p.block_words + "\\)" +
-      after_command + "\" ' . s:end . ' contains=@kvscriptBody'\n"
+      "exe 'syn region kvscriptStatement start=\"[^" +
+      p.spaces +
+      "]\\@=\" ' . s:end . ' contains=@kvscriptBody'\n"
+      "exe 'syn region kvscriptCommandStatement matchgroup=kvscriptCommand start=\"\\%(" +
+      p.commands + "\\)" + after_command +
+      "\" ' . s:end . ' contains=@kvscriptBody'\n"
+      "exe 'syn region kvscriptCommandStatement matchgroup=kvscriptBlock start=\"\\%(" +
+      p.block_words + "\\)" + after_command +
+      "\" ' . s:end . ' contains=@kvscriptBody'\n"
       "\n"
       "\" Between statements.\n"
-      "syn match kvscriptLabel \"" + p.word + ":\"\n"
+      "syn match kvscriptLabel \"" +
+      p.word +
+      ":\"\n"
       "syn match kvscriptTerminator \";\"\n"
       "syn match kvscriptError \",\"\n"
       "syn match kvscriptError \"0[xX][0-9A-Fa-f]\\@!\\|0[bB][01]\\@!\"\n"
       "\" Comments last: they win over a statement that would start with the same\n"
-      "\" slash.\n"
+      "\" slash, here and inside strings.\n"
       "syn match kvscriptLineComment \"//.*$\" contains=@Spell\n"
       "syn region kvscriptBlockComment start=\"/\\*\" end=\"\\*/\" contains=@Spell\n"
       "\n"
