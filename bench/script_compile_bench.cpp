@@ -38,7 +38,7 @@ void BM_ReadStatement(benchmark::State& state) {
     state.SkipWithError("the scene could not be loaded");
     return;
   }
-  sys.currentSource = source;
+  sys.script.currentSource = source;
   const size_t bytes = source->contents.size();
   for (auto _ : state) {
     source->FileSeek(0, 0);

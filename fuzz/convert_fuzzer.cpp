@@ -3,8 +3,7 @@
 // Input: one flag byte, then up to four scripts separated by kSeparator
 // (main.txt, a.txt, scenes/b.txt, scenes/deep/c.txt). Flag bit 0 puts
 // "create_window;" in front of main.txt, so the fuzzed text is read by the
-// main phase rather than the setup phase. Each game is converted twice, the
-// second time with scripts compiled ahead on a second thread.
+// main phase rather than the setup phase.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -43,16 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::sort(scripts.begin(), scripts.end());
 
-  // The same game converted with scripts compiled ahead on a second thread
-  // must read and write exactly the same.
-  MemoryFileSystem ahead_fs = fs;
-  ahead_fs.concurrent_reads = true;
   fuzz::Run run = fuzz::RunConverterOn(fs, {});
   const std::string& console = run.log.text;
-  const fuzz::Run ahead = fuzz::RunConverterOn(ahead_fs, {});
-  if (ahead.log.text != console || ahead.status != run.status || ahead_fs.Files() != fs.Files()) {
-    fuzz::Fail("compiling ahead changed the run:\n" + ahead.log.text, console);
-  }
   const int errors = fuzz::CheckRunReport(run, fs);
   for (const char* archive : {"/game/image.kvo", "/game/audio.kvo", "/game/movie.kvo"}) {
     if (fs.HasFile(archive)) fuzz::Fail("an archive was written without media", console);

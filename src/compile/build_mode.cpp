@@ -76,12 +76,12 @@ bool StatementHandlers::ReadCmdCreateWindow() {
   if (!funcs_.OutCommand(cmd::kCreateWindow, "ReadCmdCreateWindow(1)", 0, 0)) return false;
   // From the next statement on, names resolve through the full table.
   command_.DeleteSetupCommands();
-  sys_.setupPhase = false;
+  sys_.script.setupPhase = false;
   return true;
 }
 
 bool StatementHandlers::ReadCmdWindowSize() {
-  if (!sys_.setupPhase) {
+  if (!sys_.script.setupPhase) {
     sys_.log.Error(kMsgNotInMainPhase, {"window_size"});
     return false;
   }

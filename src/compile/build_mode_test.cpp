@@ -51,18 +51,18 @@ TEST_F(BuildModeTest, ReleaseOnlyRecordIsTransparent) {
 
 TEST_F(BuildModeTest, LabelsNameTheNextCommand) {
   AtLine(1);
-  sys.itemPosition = 10;
+  sys.script.itemPosition = 10;
   ASSERT_TRUE(Run(&StatementHandlers::Label, {{L("start")}}));
-  sys.itemPosition = 30;
+  sys.script.itemPosition = 30;
   ASSERT_TRUE(Run(&StatementHandlers::Label, {{L("start")}}));
   ASSERT_TRUE(Run(&StatementHandlers::Label, {{L("next")}}));
   EXPECT_EQ(Bytes(), "");
-  EXPECT_EQ(sys.itemPosition, 30u);
-  ASSERT_EQ(sys.LabelDefinitions.size(), 2u);
-  EXPECT_EQ(sys.LabelDefinitions[0].name, "start");
-  EXPECT_EQ(sys.LabelDefinitions[0].position, 10u);
-  EXPECT_EQ(sys.LabelDefinitions[1].name, "next");
-  EXPECT_EQ(sys.LabelDefinitions[1].position, 30u);
+  EXPECT_EQ(sys.script.itemPosition, 30u);
+  ASSERT_EQ(sys.results.LabelDefinitions.size(), 2u);
+  EXPECT_EQ(sys.results.LabelDefinitions[0].name, "start");
+  EXPECT_EQ(sys.results.LabelDefinitions[0].position, 10u);
+  EXPECT_EQ(sys.results.LabelDefinitions[1].name, "next");
+  EXPECT_EQ(sys.results.LabelDefinitions[1].position, 30u);
   EXPECT_FALSE(Run(&StatementHandlers::Label, {{L("a"), W("b")}}));
   EXPECT_EQ(Console(), "エラー : /game/main.txt 1 行目 文法が間違っています\n");
   EXPECT_FALSE(Run(&StatementHandlers::Label, {{L("a")}, {W("b")}}));
@@ -71,27 +71,27 @@ TEST_F(BuildModeTest, LabelsNameTheNextCommand) {
 
 TEST_F(BuildModeTest, CreateWindowEndsTheSetupPhase) {
   command.InitCommandTable();
-  sys.setupPhase = true;
+  sys.script.setupPhase = true;
   Statement({{N(640)}, {N(480)}});
   ASSERT_TRUE(handlers.ReadCmdWindowSize());
   ASSERT_TRUE(Run(&StatementHandlers::ReadCmdCreateWindow));
   EXPECT_EQ(Bytes(), kv::Bytes("01 90 01 00 00 04 02") + Ch(1) + Num(640) + Ch(1) + Num(480) +
                          kv::Bytes("01 8F 01 00 00 04 00"));
-  EXPECT_EQ(sys.itemPosition, 6u);
-  EXPECT_FALSE(sys.setupPhase);
+  EXPECT_EQ(sys.script.itemPosition, 6u);
+  EXPECT_FALSE(sys.script.setupPhase);
   EXPECT_FALSE(command.InSetupPhase());
 
   Statement({{N(640)}, {N(480)}});
   EXPECT_FALSE(handlers.ReadCmdWindowSize());
   EXPECT_EQ(Console(), "エラー : \"window_size\" メイン処理中には使用できないコマンドです\n");
-  EXPECT_EQ(sys.itemPosition, 6u);
+  EXPECT_EQ(sys.script.itemPosition, 6u);
 }
 
 TEST_F(BuildModeTest, SetupCommandsCheckTheirCounts) {
-  sys.setupPhase = true;
+  sys.script.setupPhase = true;
   EXPECT_FALSE(Run(&StatementHandlers::ReadCmdCreateWindow, {{W("a")}}));
   EXPECT_FALSE(Run(&StatementHandlers::ReadCmdWindowSize, {{N(1)}}));
-  EXPECT_TRUE(sys.setupPhase);
+  EXPECT_TRUE(sys.script.setupPhase);
   EXPECT_EQ(Bytes(), "");
   EXPECT_EQ(sys.log.errorCount, 2);
 }

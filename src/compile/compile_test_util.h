@@ -51,7 +51,7 @@ class CompileTest : public ::testing::Test {
  protected:
   CompileTest() {
     object.FileOpen("/game/main.txt*", 0x123);
-    sys.currentObject = &object;
+    sys.script.currentObject = &object;
     source.path = "/game/main.txt";
   }
 
@@ -67,7 +67,7 @@ class CompileTest : public ::testing::Test {
   }
   // Makes the script current at `line`, so messages and records carry it.
   void AtLine(int32_t line) {
-    sys.currentSource = &source;
+    sys.script.currentSource = &source;
     source.line = line;
   }
   std::string Console() {
@@ -84,7 +84,7 @@ class CompileTest : public ::testing::Test {
     fs.AddFile("/game/main.txt", text);
     KCFile* script = LoadSource(sys, "/game/main.txt");
     if (script == nullptr) return false;
-    sys.currentSource = script;
+    sys.script.currentSource = script;
     command.InitCommandTable();
     command.DeleteSetupCommands();
     Dispatcher dispatcher(sys, command, funcs, handlers);

@@ -81,8 +81,8 @@ bool StatementHandlers::IsIfChainOpener(const BlockRecord& opener) const {
 }
 
 void StatementHandlers::Push(BlockRecord record) {
-  record.line = sys_.currentSource != nullptr && sys_.currentSource->line > 0
-                    ? static_cast<uint32_t>(sys_.currentSource->line)
+  record.line = sys_.script.currentSource != nullptr && sys_.script.currentSource->line > 0
+                    ? static_cast<uint32_t>(sys_.script.currentSource->line)
                     : 0;
   command_.PushBlock(record);
 }
@@ -138,7 +138,7 @@ bool StatementHandlers::FindBlock(BlockRecord* opener, std::vector<BlockRecord>*
 }
 
 bool StatementHandlers::SetOffset(uint32_t patch_pos, uint32_t base_index) {
-  if (sys_.currentObject == nullptr) {
+  if (sys_.script.currentObject == nullptr) {
     sys_.log.InternalError(kMsgSetOffsetNoObject);
     return false;
   }
@@ -151,7 +151,7 @@ bool StatementHandlers::OutIfCmd(BlockRecord record) {
   if (!funcs_.Condition(nullptr, 0, nullptr)) return false;
   if (!funcs_.OutChar(1, "OutIfCmd(3)")) return false;
   funcs_.CommitEntries();
-  record.baseIndex = sys_.itemPosition;
+  record.baseIndex = sys_.script.itemPosition;
   if (!funcs_.OutJumpDistance(kPlaceholderDistance, "OutIfCmd(5)", &record.patchPos)) return false;
   Push(record);
   return true;
@@ -162,7 +162,7 @@ bool StatementHandlers::OutSysGotoCmd(BlockRecord* record) {
   if (!funcs_.OutChar(1, "OutSysGotoCmd(2)")) return false;
   if (!funcs_.OutChar(1, "OutSysGotoCmd(3)")) return false;
   funcs_.CommitEntries();
-  record->baseIndex = sys_.itemPosition;
+  record->baseIndex = sys_.script.itemPosition;
   return funcs_.OutJumpDistance(kPlaceholderDistance, "OutSysGotoCmd(5)", &record->patchPos);
 }
 

@@ -41,7 +41,7 @@ TEST_F(ConditionalBlocksTest, ChainPatchesEveryJump) {
   ASSERT_TRUE(EndIf());
   EXPECT_EQ(Bytes(), IfJump("a", 5) + PlainBytes() + Goto(11) + IfJump("b", 5) + PlainBytes() +
                          Goto(2) + PlainBytes());
-  EXPECT_EQ(sys.itemPosition, 20u);
+  EXPECT_EQ(sys.script.itemPosition, 20u);
   EXPECT_EQ(command.BlockDepth(), 0u);
   EXPECT_EQ(Console(), "");
 }
@@ -53,7 +53,7 @@ TEST_F(ConditionalBlocksTest, SimpleIfAndChainsOfElseIf) {
 
   object.contents.clear();
   object.position = 0;
-  sys.itemPosition = 0;
+  sys.script.itemPosition = 0;
   ASSERT_TRUE(If("a"));
   Plain();
   ASSERT_TRUE(EndIf());
@@ -62,7 +62,7 @@ TEST_F(ConditionalBlocksTest, SimpleIfAndChainsOfElseIf) {
   // if a / elseif b / elseif c / endif: every exit lands after the chain.
   object.contents.clear();
   object.position = 0;
-  sys.itemPosition = 0;
+  sys.script.itemPosition = 0;
   ASSERT_TRUE(If("a"));
   ASSERT_TRUE(ElseIf("b"));
   ASSERT_TRUE(ElseIf("c"));
@@ -148,7 +148,7 @@ TEST_F(ConditionalBlocksTest, ParameterCounts) {
 }
 
 TEST_F(ConditionalBlocksTest, JumpWritersWithoutObject) {
-  sys.currentObject = nullptr;
+  sys.script.currentObject = nullptr;
   EXPECT_FALSE(handlers.SetOffset(0, 0));
   BlockRecord record;
   EXPECT_FALSE(handlers.OutSysGotoCmd(&record));
@@ -158,7 +158,7 @@ TEST_F(ConditionalBlocksTest, JumpWritersWithoutObject) {
 
 TEST_F(ConditionalBlocksTest, SetOffsetPatchesInPlaceAndKeepsTheEnd) {
   BlockRecord record;
-  sys.itemPosition = 10;
+  sys.script.itemPosition = 10;
   ASSERT_TRUE(handlers.OutSysGotoCmd(&record));
   EXPECT_EQ(record.patchPos, 9u);
   EXPECT_EQ(record.baseIndex, 13u);
@@ -226,7 +226,7 @@ TEST_F(ConditionalBlocksTest, DeeplyNestedScriptBlocks) {
   EXPECT_FALSE(RunScript(text));
   EXPECT_EQ(Console(),
             "エラー : /game/main.txt 200001 行目 endif に対応する \"if\" が見つかりませんでした\n");
-  EXPECT_EQ(sys.itemPosition, 400000u);
+  EXPECT_EQ(sys.script.itemPosition, 400000u);
   // The innermost jump is 0, the outermost jumps over all the others.
   EXPECT_EQ(Bytes().substr(99999 * 22, 22), IfJump("a", 0));
   EXPECT_EQ(Bytes().substr(0, 22), IfJump("a", 399996));

@@ -25,7 +25,7 @@ bool StatementHandlers::NGLVariable(int32_t id) {
     return false;
   }
   if (!funcs_.OutChar(static_cast<uint8_t>(n), "NGLVariable(1)")) return false;
-  KCFile* object = sys_.currentObject;  // present: the writes above succeeded
+  KCFile* object = sys_.script.currentObject;  // present: the writes above succeeded
   for (uint32_t i = 0; i < n; ++i) {
     const uint32_t start = object->position;
     const uint32_t m = command_.GetElemSize(i);

@@ -15,13 +15,13 @@ TEST_F(DeclarationsTest, PiecesShareOnePatchedCount) {
   ASSERT_TRUE(Declare(cmd::kValue, {{W("a"), Op("@"), N(10)}}));
   EXPECT_EQ(Bytes(), kv::Bytes("01 00 00 00 00 04 01 04 03 20 01 00 00 00 61 04 10"
                          "10 00 00 00 00 00 00 24 40"));
-  EXPECT_EQ(sys.itemPosition, 3u);
+  EXPECT_EQ(sys.script.itemPosition, 3u);
 
   object.contents.clear();
   object.position = 0;
   ASSERT_TRUE(Declare(cmd::kValue, {{W("x")}}));
   EXPECT_EQ(Bytes(), kv::Bytes("01 00 00 00 00 04 01 04 01 20 01 00 00 00 78"));
-  EXPECT_EQ(sys.itemPosition, 6u);
+  EXPECT_EQ(sys.script.itemPosition, 6u);
   EXPECT_EQ(Console(), "");
 }
 
@@ -32,7 +32,7 @@ TEST_F(DeclarationsTest, SeveralParametersAndPieces) {
                                           {}}));
   EXPECT_EQ(Bytes(), Cmd(5) + Ch(3) + Ch(5) + Var("s") + Str("a") + OpItem(13) + OpItem(16) +
                          Var("t") + Ch(3) + Var("x") + Num(5) + OpItem(13) + Ch(0));
-  EXPECT_EQ(sys.itemPosition, 5u);
+  EXPECT_EQ(sys.script.itemPosition, 5u);
 }
 
 TEST_F(DeclarationsTest, Failures) {
@@ -43,7 +43,7 @@ TEST_F(DeclarationsTest, Failures) {
                        "エラー : 文法が間違っています\n");
   // The placeholder count stays where the failure left it.
   EXPECT_EQ(Bytes(), Cmd(0) + Ch(1) + Ch(0xFF));
-  EXPECT_EQ(sys.itemPosition, 0u);
+  EXPECT_EQ(sys.script.itemPosition, 0u);
 
   object.contents.clear();
   object.position = 0;

@@ -105,7 +105,8 @@ bool Dispatcher::Dispatch(int32_t id, std::string_view word) {
 
     default:
       if (id >= 0 && id < kCommandCount) {
-        if (sys_.checkOnly && (id == cmd::kFunctionCall || id == cmd::kGoto)) RecordTarget(id);
+        if (sys_.options.checkOnly && (id == cmd::kFunctionCall || id == cmd::kGoto))
+          RecordTarget(id);
         const ParamCount count = command_.GetParamCountEntry(id);
         return funcs_.OutCommand(id, kGenericContext, count.min, count.max);
       }

@@ -105,7 +105,7 @@ TEST_F(ExpressionTest, InternalFailures) {
   // A failed write leaves the entries already written.
   KCFile closed(fs);
   Statement({{W("a")}});
-  sys.currentObject = &closed;
+  sys.script.currentObject = &closed;
   EXPECT_FALSE(funcs.Condition(nullptr, 0, nullptr));
   EXPECT_EQ(Console(),
             "内部エラー : KCFuncSet::OutChar(2) QueueOut(1) char データの出力に失敗\n"

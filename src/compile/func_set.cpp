@@ -67,13 +67,14 @@ KCFuncSet::KCFuncSet(KCSystem& sys, KCCommand& command) : sys_(sys), command_(co
 bool KCFuncSet::WriteEntry(const char* bytes, size_t n, std::string_view no_object_message,
                            std::string_view write_message, const char* context) {
   // Small, so that it is inlined and each entry's fixed size reaches the copy.
-  if (sys_.currentObject != nullptr && sys_.currentObject->WriteBytes(bytes, n)) return true;
+  if (sys_.script.currentObject != nullptr && sys_.script.currentObject->WriteBytes(bytes, n))
+    return true;
   return EntryFailed(no_object_message, write_message, context);
 }
 
 bool KCFuncSet::EntryFailed(std::string_view no_object_message, std::string_view write_message,
                             const char* context) {
-  sys_.log.InternalError(sys_.currentObject == nullptr ? no_object_message : write_message,
+  sys_.log.InternalError(sys_.script.currentObject == nullptr ? no_object_message : write_message,
                          {LogArg::Own(context)});
   return false;
 }
@@ -86,7 +87,7 @@ bool KCFuncSet::WriteCounted(uint8_t specifier, std::string_view text,
   if (!WriteEntry(entry, sizeof entry, no_object_message, header_message, context)) return false;
   // All bytes are written, NUL bytes included, so the data always matches
   // the length written before it.
-  if (!text.empty() && !sys_.currentObject->WriteBytes(text.data(), text.size())) {
+  if (!text.empty() && !sys_.script.currentObject->WriteBytes(text.data(), text.size())) {
     sys_.log.InternalError(bytes_message, {LogArg::Own(context)});
     return false;
   }
@@ -142,7 +143,7 @@ bool KCFuncSet::WriteDouble(double value) {
 
 bool KCFuncSet::WriteItems(const std::vector<ExprItem>& items, bool write_count,
                            bool write_terminator) {
-  if (sys_.currentObject == nullptr) return false;
+  if (sys_.script.currentObject == nullptr) return false;
   size_t size = (write_count ? kCharEntrySize : 0) + (write_terminator ? kCharEntrySize : 0);
   for (const ExprItem& item : items) {
     switch (item.kind) {
@@ -153,7 +154,7 @@ bool KCFuncSet::WriteItems(const std::vector<ExprItem>& items, bool write_count,
       default: return false;
     }
   }
-  char* out = sys_.currentObject->AppendInPlace(size);
+  char* out = sys_.script.currentObject->AppendInPlace(size);
   if (out == nullptr) return false;
   if (write_count) out = PutCharEntry(out, static_cast<uint8_t>(items.size()));
   for (const ExprItem& item : items) {
@@ -206,19 +207,19 @@ bool KCFuncSet::OutCommand(int32_t id, const char* context, int32_t min, int32_t
 }
 
 void KCFuncSet::CommitEntries() {
-  sys_.itemPosition += pending_entries_;
+  sys_.script.itemPosition += pending_entries_;
   pending_entries_ = 0;
 }
 
 bool KCFuncSet::OutJumpDistance(int32_t distance, const char* context, uint32_t* patch_pos) {
-  if (sys_.currentObject != nullptr) *patch_pos = sys_.currentObject->position;
+  if (sys_.script.currentObject != nullptr) *patch_pos = sys_.script.currentObject->position;
   return WriteLong(distance, context);
 }
 
 bool KCFuncSet::PatchEntry(uint32_t position, const char* bytes, size_t n,
                            std::string_view no_object_message, std::string_view write_message,
                            const char* context) {
-  KCFile* object = sys_.currentObject;
+  KCFile* object = sys_.script.currentObject;
   if (object == nullptr || position > object->contents.size() ||
       n > object->contents.size() - position) {
     return EntryFailed(no_object_message, write_message, context);
@@ -230,7 +231,7 @@ bool KCFuncSet::PatchEntry(uint32_t position, const char* bytes, size_t n,
 bool KCFuncSet::PatchJump(uint32_t patch_pos, uint32_t base_index, const char* context) {
   char entry[kLongEntrySize];
   entry[0] = static_cast<char>(SpecLong);
-  EncodeFixed32(entry + 1, sys_.itemPosition - base_index);
+  EncodeFixed32(entry + 1, sys_.script.itemPosition - base_index);
   return PatchEntry(patch_pos, entry, sizeof entry, kOutLongNoObject, kOutLongWrite, context);
 }
 

@@ -49,7 +49,7 @@ TEST_F(FuncSetTest, MissingObjectOrFailedWriteIsReportedWithTheContext) {
     EXPECT_FALSE(funcs.OutVariable("a", "C5"));
     EXPECT_FALSE(funcs.OutCmdName(1, "C6"));
   };
-  sys.currentObject = nullptr;
+  sys.script.currentObject = nullptr;
   write_all();
   EXPECT_EQ(Console(),
             "内部エラー : KCFuncSet::OutString(1) C1 オブジェクトの取得に失敗\n"
@@ -62,7 +62,7 @@ TEST_F(FuncSetTest, MissingObjectOrFailedWriteIsReportedWithTheContext) {
   EXPECT_EQ(sys.log.errorsSinceLimit, 0);
 
   KCFile closed(fs);
-  sys.currentObject = &closed;
+  sys.script.currentObject = &closed;
   write_all();
   EXPECT_EQ(Console(),
             "内部エラー : KCFuncSet::OutString(2) C1 コマンド指定子の出力に失敗\n"
@@ -71,7 +71,7 @@ TEST_F(FuncSetTest, MissingObjectOrFailedWriteIsReportedWithTheContext) {
             "内部エラー : KCFuncSet::OutDouble(2) QueueOut(4) double データの出力に失敗\n"
             "内部エラー : KCFuncSet::OutVariable(2) C5 コマンド指定子の出力に失敗\n"
             "内部エラー : KCFuncSet::OutCmdName(2) C6 コマンドの出力に失敗\n");
-  sys.currentObject = nullptr;
+  sys.script.currentObject = nullptr;
 }
 
 TEST_F(FuncSetTest, ParameterCountIsCheckedAfterTheCommandCode) {
@@ -105,17 +105,17 @@ TEST_F(FuncSetTest, OpenCountMeansAtMost255) {
   command.AppendParameter({N(255)});
   EXPECT_FALSE(funcs.OutCommand(15, "t", 1, 0));
   EXPECT_EQ(Console(), "エラー : コマンドパラメータの指定数が間違っています\n");
-  EXPECT_EQ(sys.itemPosition, 0u);
+  EXPECT_EQ(sys.script.itemPosition, 0u);
 }
 
 TEST_F(FuncSetTest, GenericCommandCompilesEveryParameter) {
   // layer_show bg, 1, 2;
   Statement({{W("bg")}, {N(1)}, {N(2)}});
-  sys.itemPosition = 7;
+  sys.script.itemPosition = 7;
   EXPECT_TRUE(funcs.OutCommand(155, "ReadCommand(3)", 2, 6));
   EXPECT_EQ(Bytes(), kv::Bytes("01 9B000000 04 03 04 01 20 02000000 6267"
                          "04 01 10 000000000000F03F 04 01 10 0000000000000040"));
-  EXPECT_EQ(sys.itemPosition, 12u);
+  EXPECT_EQ(sys.script.itemPosition, 12u);
 }
 
 TEST_F(FuncSetTest, FailingParameterStopsTheCommand) {
@@ -123,7 +123,7 @@ TEST_F(FuncSetTest, FailingParameterStopsTheCommand) {
   EXPECT_FALSE(funcs.OutCommand(155, "t", 2, 6));
   EXPECT_EQ(Bytes(), kv::Bytes("01 9B000000 04 03 04 01 10 000000000000F03F"));
   EXPECT_EQ(Console(), "エラー : 文法が間違っています\n");
-  EXPECT_EQ(sys.itemPosition, 0u);
+  EXPECT_EQ(sys.script.itemPosition, 0u);
 }
 
 }  // namespace

@@ -14,14 +14,14 @@ class FunctionsTest : public CompileTest {
 
 TEST_F(FunctionsTest, FunctionIsRecordedWithItsBodyStart) {
   AtLine(3);
-  sys.itemPosition = 10;
+  sys.script.itemPosition = 10;
   ASSERT_TRUE(Run(&StatementHandlers::ReadCmdFunction, {{W("f")}}));
   EXPECT_EQ(Bytes(), kv::Bytes("01 5A 01 00 00 04 00"));
-  EXPECT_EQ(sys.itemPosition, 12u);
-  ASSERT_EQ(sys.FunctionDefinitions.size(), 1u);
-  EXPECT_EQ(sys.FunctionDefinitions[0].name, "f");
-  EXPECT_EQ(sys.FunctionDefinitions[0].script, "/game/main.txt");
-  EXPECT_EQ(sys.FunctionDefinitions[0].position, 12u);
+  EXPECT_EQ(sys.script.itemPosition, 12u);
+  ASSERT_EQ(sys.results.FunctionDefinitions.size(), 1u);
+  EXPECT_EQ(sys.results.FunctionDefinitions[0].name, "f");
+  EXPECT_EQ(sys.results.FunctionDefinitions[0].script, "/game/main.txt");
+  EXPECT_EQ(sys.results.FunctionDefinitions[0].position, 12u);
   EXPECT_EQ(command.TopBlock().flags, uint32_t{BlkFunction});
   EXPECT_EQ(command.TopBlock().line, 3u);
 }
@@ -31,7 +31,7 @@ TEST_F(FunctionsTest, ExitLandsOnFunctionEnd) {
   ASSERT_TRUE(Run(&StatementHandlers::FunctionExit));
   ASSERT_TRUE(Run(&StatementHandlers::ReadCmdFunctionEnd));
   EXPECT_EQ(Bytes(), Cmd(346) + Ch(0) + Goto(0) + kv::Bytes("01 5F 01 00 00 04 00"));
-  EXPECT_EQ(sys.itemPosition, 7u);
+  EXPECT_EQ(sys.script.itemPosition, 7u);
   EXPECT_EQ(command.BlockDepth(), 0u);
 }
 
@@ -110,12 +110,12 @@ TEST_F(FunctionsTest, ScriptFunctionWithLoopAndLabel) {
                          kv::Bytes("01 00 00 00 00 04 01 04 03 20 01 00 00 00 61 04 10"
                              "10 00 00 00 00 00 00 24 40") +
                          Cmd(cmd::kEnd) + Ch(0));
-  ASSERT_EQ(sys.FunctionDefinitions.size(), 1u);
-  EXPECT_EQ(sys.FunctionDefinitions[0].position, 2u);
-  ASSERT_EQ(sys.LabelDefinitions.size(), 1u);
-  EXPECT_EQ(sys.LabelDefinitions[0].name, "done");
-  EXPECT_EQ(sys.LabelDefinitions[0].position, 15u);  // the function_end command
-  EXPECT_EQ(sys.itemPosition, 20u);
+  ASSERT_EQ(sys.results.FunctionDefinitions.size(), 1u);
+  EXPECT_EQ(sys.results.FunctionDefinitions[0].position, 2u);
+  ASSERT_EQ(sys.results.LabelDefinitions.size(), 1u);
+  EXPECT_EQ(sys.results.LabelDefinitions[0].name, "done");
+  EXPECT_EQ(sys.results.LabelDefinitions[0].position, 15u);  // the function_end command
+  EXPECT_EQ(sys.script.itemPosition, 20u);
   EXPECT_EQ(Console(), "");
 }
 

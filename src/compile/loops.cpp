@@ -19,7 +19,7 @@ constexpr const char* kLoop = "loop";
 
 bool StatementHandlers::Loop() {
   if (!ExpectParamCount(1)) return false;
-  Push(BlockRecord{BlkLoopStart, 0, sys_.itemPosition, 0});
+  Push(BlockRecord{BlkLoopStart, 0, sys_.script.itemPosition, 0});
   return OutIfCmd(BlockRecord{BlkLoopCondition, 0, 0, 0});
 }
 
@@ -65,7 +65,7 @@ bool StatementHandlers::ReadCmdLoopEnd() {
   if (!funcs_.OutChar(1, "ReadCmdLoopEnd(4)")) return false;
   funcs_.CommitEntries();
   uint32_t unused = 0;
-  if (!funcs_.OutJumpDistance(static_cast<int32_t>(start.baseIndex - sys_.itemPosition),
+  if (!funcs_.OutJumpDistance(static_cast<int32_t>(start.baseIndex - sys_.script.itemPosition),
                               "ReadCmdLoopEnd(5)", &unused)) {
     return false;
   }

@@ -25,7 +25,7 @@ TEST_F(LoopsTest, LoopJumpsForwardAndBack) {
   ASSERT_TRUE(LoopEnd());
   EXPECT_EQ(Bytes(), IfJump("c", 5) + Cmd(500) + Ch(0) +
                          kv::Bytes("01 5E 02 00 00 04 01 04 01 08 F7 FF FF FF"));
-  EXPECT_EQ(sys.itemPosition, 9u);
+  EXPECT_EQ(sys.script.itemPosition, 9u);
   EXPECT_EQ(command.BlockDepth(), 0u);
   EXPECT_EQ(Console(), "");
 }
@@ -40,7 +40,7 @@ TEST_F(LoopsTest, ExitsLandAfterTheBackwardJump) {
   // An exit inside an if is passed over by endif and patched by loop_end.
   object.contents.clear();
   object.position = 0;
-  sys.itemPosition = 0;
+  sys.script.itemPosition = 0;
   ASSERT_TRUE(Loop("c"));
   ASSERT_TRUE(Run(&StatementHandlers::If, {{W("d")}}));
   ASSERT_TRUE(LoopExit());

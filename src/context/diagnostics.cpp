@@ -142,18 +142,8 @@ void Diagnostics::Prefixed(Kind kind, const Place* place, std::string_view forma
 }
 
 void Diagnostics::Emit(Kind kind, std::string&& text) {
-  if (recorder_ != nullptr) {
-    recorder_->push_back({kind, std::move(text)});
-    Count(kind);
-    return;
-  }
   sink_.Write(text);
   Count(kind);
-}
-
-void Diagnostics::Replay(const Report& report) {
-  sink_.Write(report.text);
-  Count(report.kind);
 }
 
 void Diagnostics::Count(Kind kind) {

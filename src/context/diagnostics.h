@@ -12,7 +12,6 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace kv {
 
@@ -81,20 +80,8 @@ class Diagnostics {
   void set_current_source(const KCFile* const* current_source) { current_source_ = current_source; }
   ConsoleEncoding encoding() const { return encoding_; }
   void set_style(DiagnosticsStyle style) { style_ = style; }
-  DiagnosticsStyle style() const { return style_; }
 
-  // A message as reported, kept to be written and counted by another log.
   enum class Kind { kMessage, kError, kWarning, kInternalError };
-  struct Report {
-    Kind kind;
-    std::string text;
-  };
-  // While set, messages are formatted and counted as always but kept in
-  // `reports` instead of being written: a script compiled ahead of its turn
-  // keeps them until the conversion reaches it. Null writes as usual.
-  void set_recorder(std::vector<Report>* reports) { recorder_ = reports; }
-  // Writes and counts a kept report as if it had been reported here.
-  void Replay(const Report& report);
 
   void Message(std::string_view format, std::initializer_list<LogArg> args = {});
   void Error(std::string_view format, std::initializer_list<LogArg> args = {});
@@ -128,7 +115,6 @@ class Diagnostics {
   ConsoleEncoding encoding_;
   DiagnosticsStyle style_ = DiagnosticsStyle::kDesigned;
   const KCFile* const* current_source_ = nullptr;
-  std::vector<Report>* recorder_ = nullptr;
 };
 
 }  // namespace kv

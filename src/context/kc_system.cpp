@@ -5,63 +5,48 @@
 namespace kv {
 KCSystem::KCSystem(FileSystem& file_system, MessageSink& sink, ConsoleEncoding encoding)
     : fs(file_system), log(sink, encoding), seedClock(ScrambleSeedTime) {
-  log.set_current_source(&currentSource);
+  log.set_current_source(&script.currentSource);
 }
 
 KCSystem::~KCSystem() = default;
 
 void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list) {
   static const std::string kNoScript;
-  const std::string& script = currentSource ? currentSource->path : kNoScript;
-  if (definition_scripts_.empty() || script != definition_scripts_.back()) {
+  const std::string& path = script.currentSource ? script.currentSource->path : kNoScript;
+  if (definition_scripts_.empty() || path != definition_scripts_.back()) {
     label_index_.clear();
     function_index_.clear();
-    definition_scripts_.push_back(script);
+    definition_scripts_.push_back(path);
   }
-  NameIndex& names = list == &LabelDefinitions ? label_index_ : function_index_;
+  const bool labels = list == &results.LabelDefinitions;
+  NameIndex& names = labels ? label_index_ : function_index_;
   auto [it, inserted] = names.try_emplace(name, list->size());
   if (!inserted) {
-    RecordNameUse(list == &LabelDefinitions ? NameUse::kSecondLabel : NameUse::kSecondFunction, name);
+    RecordNameUse(labels ? NameUse::kSecondLabel : NameUse::kSecondFunction, name);
     DefinitionRecord& record = (*list)[it->second];
-    if (itemPosition < record.position) record.position = itemPosition;
+    if (script.itemPosition < record.position) record.position = script.itemPosition;
     return;
   }
-  list->push_back({name, definition_scripts_.back(), itemPosition});
+  list->push_back({name, definition_scripts_.back(), script.itemPosition});
 }
 
 void KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name) {
-  if (!checkOnly || currentSource == nullptr) return;
-  NameUses.push_back({kind, name, currentSource->path, currentSource->line});
+  const KCFile* source = script.currentSource;
+  if (!options.checkOnly || source == nullptr) return;
+  results.NameUses.push_back({kind, name, source->path, source->line});
 }
 
 void KCSystem::KeepCode(KCFile& object) {
-  const std::string_view kept = code.Keep(object.contents);
+  const std::string_view kept = results.code.Keep(object.contents);
   if (kept.data() == nullptr) return;
   object.keptCode = kept;
   object.contents.clear();
-  object.contents.swap(codeStorage);
-}
-
-void KCSystem::AdoptDefinitions(const std::string& script,
-                                const std::vector<DefinitionRecord>& labels,
-                                const std::vector<DefinitionRecord>& functions) {
-  if (labels.empty() && functions.empty()) return;
-  // The script has been indexed elsewhere; whatever is recorded next here
-  // belongs to another script and starts a new index.
-  label_index_.clear();
-  function_index_.clear();
-  definition_scripts_.push_back(script);
-  for (const DefinitionRecord& d : labels) {
-    LabelDefinitions.push_back({d.name, definition_scripts_.back(), d.position});
-  }
-  for (const DefinitionRecord& d : functions) {
-    FunctionDefinitions.push_back({d.name, definition_scripts_.back(), d.position});
-  }
+  object.contents.swap(results.codeStorage);
 }
 
 void KCSystem::ClearDefinitions() {
-  LabelDefinitions.clear();
-  FunctionDefinitions.clear();
+  results.LabelDefinitions.clear();
+  results.FunctionDefinitions.clear();
   label_index_.clear();
   function_index_.clear();
   definition_scripts_.clear();

@@ -1,7 +1,8 @@
-// KCSystem: the one conversion-wide context of a run. It holds the settled
-// options, the diagnostics and their counters, the current script and its
-// object, the registered scripts with their temporary objects, the found media
-// files and the label and function definitions.
+// KCSystem: the one conversion-wide context of a run. It holds the
+// diagnostics and their counters, and three groups of state kept apart: the
+// run's options, where the conversion stands (the current script and its
+// object), and what the run has found and made (the registered scripts with
+// their temporary objects, the media files, the definitions).
 #pragma once
 
 #include <cstdint>
@@ -43,53 +44,31 @@ struct DefinitionRecord {
   uint32_t position;   // itemPosition at the definition
 };
 
-class KCSystem {
- public:
-  KCSystem(FileSystem& fs, MessageSink& sink, ConsoleEncoding encoding);
-  ~KCSystem();
-  KCSystem(const KCSystem&) = delete;
-  KCSystem& operator=(const KCSystem&) = delete;
-
-  void AddLabel(const std::string& name) { RecordDefinition(name, &LabelDefinitions); }
-  void AddFunction(const std::string& name) { RecordDefinition(name, &FunctionDefinitions); }
-  void RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list);
-  // Keeps a name used by the current statement for the cross-reference check
-  // (only in a check: a build does not look at it).
-  void RecordNameUse(NameUse::Kind kind, const std::string& name);
-  void ClearDefinitions();
-  // Appends the definitions of `script`, recorded by a context that
-  // compiled it elsewhere, as if they had been recorded here now.
-  void AdoptDefinitions(const std::string& script, const std::vector<DefinitionRecord>& labels,
-                        const std::vector<DefinitionRecord>& functions);
-
-  // Moves the finished code of `object` into `code`, and the object's
-  // storage back to `codeStorage` for the next script. Keeps the code in the
-  // object when there is no memory for the move.
-  void KeepCode(KCFile& object);
-
-  // Seed for the scrambling of the next object file written.
-  uint32_t ScrambleSeed() const { return seedClock(); }
-
-  FileSystem& fs;
-  Diagnostics log;
-  std::function<uint32_t()> seedClock;
-
+// What the run was asked to do: settled by the options before anything is
+// converted, read by every layer afterwards.
+struct RunOptions {
   std::string scriptObjectName = "script.kvo";
   std::string imageObjectName = "image.kvo";
   std::string audioObjectName = "audio.kvo";
   std::string movieObjectName = "movie.kvo";
   std::string engineDirectory;
+  // Converts and reports as a build does, but writes no file.
+  bool checkOnly = false;
+};
 
+// Where the conversion stands: the script being compiled and its object.
+struct ScriptState {
   uint32_t itemPosition = 0;
   KCFile* currentSource = nullptr;
   KCFile* currentObject = nullptr;
   bool converting = false;
   bool setupPhase = false;
-  // This run's script object is in place (or, in a check, would be).
-  bool scriptObjectWritten = false;
-  // Converts and reports as a build does, but writes no file.
-  bool checkOnly = false;
+  // NextScript resumes its scan of the registered scripts here.
+  std::string nextScriptScan;
+};
 
+// What the run has found and made so far.
+struct RunResults {
   std::map<std::string, std::unique_ptr<KCFile>> LoadedSources;
   // The storage of the one source text held at a time: a registered script
   // is checked when it is found and read again when it is converted, so the
@@ -104,12 +83,48 @@ class KCSystem {
   std::vector<NameUse> NameUses;
   // Absolute script path -> temporary object, in ascending byte order.
   std::map<std::string, std::unique_ptr<KCFile>> Objects;
-  // NextScript resumes its scan of Objects here.
-  std::string nextScriptScan;
+  // This run's script object is in place (or, in a check, would be).
+  bool scriptObjectWritten = false;
+};
+
+// One KCSystem is one run: a new run makes a new one, so no state passes
+// from one run into the next.
+class KCSystem {
+ public:
+  KCSystem(FileSystem& fs, MessageSink& sink, ConsoleEncoding encoding);
+  ~KCSystem();
+  KCSystem(const KCSystem&) = delete;
+  KCSystem& operator=(const KCSystem&) = delete;
+
+  void AddLabel(const std::string& name) { RecordDefinition(name, &results.LabelDefinitions); }
+  void AddFunction(const std::string& name) {
+    RecordDefinition(name, &results.FunctionDefinitions);
+  }
+  void RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list);
+  // Keeps a name used by the current statement for the cross-reference
+  // check (only in a check: a build does not look at it).
+  void RecordNameUse(NameUse::Kind kind, const std::string& name);
+  void ClearDefinitions();
+
+  // Moves the finished code of `object` into `results.code`, and the
+  // object's storage back to `results.codeStorage` for the next script.
+  // Keeps the code in the object when there is no memory for the move.
+  void KeepCode(KCFile& object);
+
+  // Seed for the scrambling of the next object file written.
+  uint32_t ScrambleSeed() const { return seedClock(); }
+
+  FileSystem& fs;
+  Diagnostics log;
+  std::function<uint32_t()> seedClock;
+
+  RunOptions options;
+  ScriptState script;
+  RunResults results;
 
  private:
-  // Per definition list: name -> index of its record, for the script in
-  // indexed_script_. A script is current once, and its definitions are
+  // Per definition list: name -> index of its record, for the last script
+  // in definition_scripts_. A script is current once, and its definitions are
   // recorded while it is, so only the current script's names are indexed:
   // a large game's definitions are never indexed all at once.
   using NameIndex = std::unordered_map<std::string, size_t>;

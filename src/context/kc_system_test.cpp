@@ -20,18 +20,18 @@ TEST(KCSystem, MainScriptFirstThenTheRestInByteOrder) {
     f.fs.AddFile(std::string("/game/") + name, "");
     ASSERT_TRUE(AddScript(f.sys, std::string("/game/") + name));
   }
-  f.sys.engineDirectory = "/game/";
+  f.sys.options.engineDirectory = "/game/";
   ASSERT_TRUE(StartMainScript(f.sys));
   std::vector<std::string> order;
   do {
-    order.push_back(f.sys.currentSource->path);
-    f.sys.currentObject->contents = "x";  // converted
-    f.sys.itemPosition = 7;
+    order.push_back(f.sys.script.currentSource->path);
+    f.sys.script.currentObject->contents = "x";  // converted
+    f.sys.script.itemPosition = 7;
   } while (NextScript(f.sys));
   EXPECT_EQ((std::vector<std::string>{"/game/main.txt", "/game/B.txt", "/game/a.txt",
                                       "/game/z/c.txt"}),
             order);
-  EXPECT_EQ(7u, f.sys.itemPosition);
+  EXPECT_EQ(7u, f.sys.script.itemPosition);
   EXPECT_EQ(
       "/game/main.txt をコンバート中...\n/game/B.txt をコンバート中...\n"
       "/game/a.txt をコンバート中...\n/game/z/c.txt をコンバート中...\n",
@@ -42,9 +42,9 @@ TEST(KCSystem, MainScriptIsLookedUpByExactPath) {
   SystemFixture f;
   f.fs.AddFile("/game/Main.txt", "");
   ASSERT_TRUE(AddScript(f.sys, "Main.txt"));
-  f.sys.engineDirectory = "/game/";
+  f.sys.options.engineDirectory = "/game/";
   EXPECT_FALSE(StartMainScript(f.sys));
-  f.sys.engineDirectory = "game/";
+  f.sys.options.engineDirectory = "game/";
   EXPECT_FALSE(StartMainScript(f.sys));
   EXPECT_EQ(
       "エラー : メインスクリプトが \"/game/\" ディレクトリに見つかりませんでした\n"
@@ -57,19 +57,19 @@ TEST(KCSystem, DefinitionsKeepTheFirstPositionPerNameAndScript) {
   KCFile a(f.fs), b(f.fs);
   a.path = "/game/a.txt";
   b.path = "/game/b.txt";
-  f.sys.currentSource = &a;
-  f.sys.itemPosition = 30;
+  f.sys.script.currentSource = &a;
+  f.sys.script.itemPosition = 30;
   f.sys.AddLabel("start");
-  f.sys.itemPosition = 10;
+  f.sys.script.itemPosition = 10;
   f.sys.AddLabel("start");
   f.sys.AddFunction("start");
-  f.sys.currentSource = &b;
+  f.sys.script.currentSource = &b;
   f.sys.AddLabel("start");
-  ASSERT_EQ(2u, f.sys.LabelDefinitions.size());
-  EXPECT_EQ(10u, f.sys.LabelDefinitions[0].position);
-  EXPECT_EQ("/game/b.txt", f.sys.LabelDefinitions[1].script);
-  ASSERT_EQ(1u, f.sys.FunctionDefinitions.size());
-  f.sys.currentSource = nullptr;
+  ASSERT_EQ(2u, f.sys.results.LabelDefinitions.size());
+  EXPECT_EQ(10u, f.sys.results.LabelDefinitions[0].position);
+  EXPECT_EQ("/game/b.txt", f.sys.results.LabelDefinitions[1].script);
+  ASSERT_EQ(1u, f.sys.results.FunctionDefinitions.size());
+  f.sys.script.currentSource = nullptr;
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include "context/object_format.h"
 #include "driver/cross_reference.h"
 #include "driver/options.h"
-#include "driver/scripts_ahead.h"
 #include "language/command_reader.h"
 #include "language/kc_command.h"
 #include "output/media_archive.h"
@@ -31,18 +30,18 @@ constexpr std::string_view kMsgPressEnter = "\nEnterキーを押してくださ�
 
 struct ArchiveKind {
   std::string_view mark;
-  std::vector<std::string> KCSystem::*files;
-  std::string KCSystem::*object_name;
+  std::vector<std::string> RunResults::*files;
+  std::string RunOptions::*object_name;
   std::string_view start_message;
   std::string_view finish_message;
 };
 
 constexpr ArchiveKind kArchives[] = {
-    {kImageArchiveMark, &KCSystem::ImageFiles, &KCSystem::imageObjectName,
+    {kImageArchiveMark, &RunResults::ImageFiles, &RunOptions::imageObjectName,
      "\nイメージファイルコンバート 開始!!\n", "イメージファイルコンバート 終了!!\n"},
-    {kAudioArchiveMark, &KCSystem::AudioFiles, &KCSystem::audioObjectName,
+    {kAudioArchiveMark, &RunResults::AudioFiles, &RunOptions::audioObjectName,
      "\nオーディオファイルコンバート 開始!!\n", "オーディオファイルコンバート 終了!!\n"},
-    {kMovieArchiveMark, &KCSystem::MovieFiles, &KCSystem::movieObjectName,
+    {kMovieArchiveMark, &RunResults::MovieFiles, &RunOptions::movieObjectName,
      "\nムービーファイルコンバート 開始!!\n", "ムービーファイルコンバート 終了!!\n"},
 };
 
@@ -50,26 +49,19 @@ class Conversion {
  public:
   explicit Conversion(KCSystem& sys)
       : sys_(sys), command_(sys), funcs_(sys, command_), handlers_(sys, command_, funcs_),
-        dispatcher_(sys, command_, funcs_, handlers_), reader_(sys, command_, dispatcher_) {
-    // With two threads, the script after the current one compiles on the
-    // second; a file system read from one thread only keeps to one.
-    if (sys.fs.ConcurrentReads()) {
-      ahead_ = std::make_unique<AheadCompiler>(sys, command_);
-      reader_.set_scripts_ahead(ahead_.get());
-    }
-  }
+        dispatcher_(sys, command_, funcs_, handlers_), reader_(sys, command_, dispatcher_) {}
 
   // Runs the setup phase of main.txt; true when it ended at create_window and
   // the main phase is to run, false when script conversion is over.
   bool StartScriptConversion() {
     sys_.log.Message(kMsgScriptStart);
-    sys_.setupPhase = true;
-    sys_.converting = true;
-    sys_.currentSource = nullptr;
+    sys_.script.setupPhase = true;
+    sys_.script.converting = true;
+    sys_.script.currentSource = nullptr;
     command_.InitCommandTable();
     if (!StartMainScript(sys_)) return false;
     for (;;) {
-      int32_t code = reader_.ReadCommand(sys_.currentSource);
+      int32_t code = reader_.ReadCommand(sys_.script.currentSource);
       if (code == CmdInvalid || code == cmd::kEnd) {
         sys_.log.Message(kMsgScriptFinish);
         // A failed setup statement leaves scripts unread, whose definitions
@@ -78,23 +70,22 @@ class Conversion {
         FinishConversion();
         return false;
       }
-      if (!sys_.setupPhase) return true;
+      if (!sys_.script.setupPhase) return true;
     }
   }
 
   void RunMainPhase() {
-    while (sys_.converting) reader_.RunMainPhase();
+    while (sys_.script.converting) reader_.RunMainPhase();
     sys_.log.Message(kMsgScriptFinish);
     CheckCrossReferences();
     FinishConversion();
   }
 
   void CheckCrossReferences() {
-    if (sys_.checkOnly) ReportCrossReferences(sys_);
+    if (sys_.options.checkOnly) ReportCrossReferences(sys_);
   }
 
   bool FinishConversion() {
-    if (ahead_) ahead_->Stop();
     if (command_.InSetupPhase()) command_.DeleteSetupCommands();
     return FinishObjects(sys_);
   }
@@ -102,20 +93,20 @@ class Conversion {
   static bool FinishObjects(KCSystem& sys) {
     ReleaseSources(sys);
     // Nothing is read any more: later reports carry no script position.
-    sys.currentSource = nullptr;
-    sys.currentObject = nullptr;
+    sys.script.currentSource = nullptr;
+    sys.script.currentObject = nullptr;
     if (!GenScrObject(sys)) return false;
     for (const ArchiveKind& kind : kArchives) {
-      if (!GenImgAdoObject(sys, kind.mark, sys.*kind.files, sys.*kind.object_name,
+      if (!GenImgAdoObject(sys, kind.mark, sys.results.*kind.files, sys.options.*kind.object_name,
                            kind.start_message, kind.finish_message)) {
         return false;
       }
     }
-    sys.Objects.clear();
-    sys.code.Clear();
-    sys.ImageFiles.clear();
-    sys.AudioFiles.clear();
-    sys.MovieFiles.clear();
+    sys.results.Objects.clear();
+    sys.results.code.Clear();
+    sys.results.ImageFiles.clear();
+    sys.results.AudioFiles.clear();
+    sys.results.MovieFiles.clear();
     sys.ClearDefinitions();
     return true;
   }
@@ -127,7 +118,6 @@ class Conversion {
   StatementHandlers handlers_;
   Dispatcher dispatcher_;
   CommandReader reader_;
-  std::unique_ptr<AheadCompiler> ahead_;
 };
 
 }  // namespace
@@ -157,8 +147,8 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
   bool success = sys.log.errorCount == 0;
   // An older script object beside fresh archives would otherwise pass for
   // this run's.
-  if (script_found && !success && !sys.scriptObjectWritten) {
-    sys.log.Message(kMsgScriptObjectKept, {LogArg::Path(sys.scriptObjectName)});
+  if (script_found && !success && !sys.results.scriptObjectWritten) {
+    sys.log.Message(kMsgScriptObjectKept, {LogArg::Path(sys.options.scriptObjectName)});
   }
   sys.log.Message(kMsgResult, {LogArg::Own(success ? kResultSuccess : kResultFailure), sys.log.errorCount,
                                sys.log.warningCount});

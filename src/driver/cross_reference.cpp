@@ -27,12 +27,13 @@ std::unordered_set<std::string> Names(const std::vector<DefinitionRecord>& list)
 }  // namespace
 
 void ReportCrossReferences(KCSystem& sys) {
-  const std::unordered_set<std::string> labels = Names(sys.LabelDefinitions);
-  const std::unordered_set<std::string> functions = Names(sys.FunctionDefinitions);
-  std::stable_sort(sys.NameUses.begin(), sys.NameUses.end(), [](const NameUse& a, const NameUse& b) {
-    return a.script != b.script ? a.script < b.script : a.line < b.line;
-  });
-  for (const NameUse& use : sys.NameUses) {
+  const std::unordered_set<std::string> labels = Names(sys.results.LabelDefinitions);
+  const std::unordered_set<std::string> functions = Names(sys.results.FunctionDefinitions);
+  std::stable_sort(sys.results.NameUses.begin(), sys.results.NameUses.end(),
+                   [](const NameUse& a, const NameUse& b) {
+                     return a.script != b.script ? a.script < b.script : a.line < b.line;
+                   });
+  for (const NameUse& use : sys.results.NameUses) {
     std::string_view message;
     switch (use.kind) {
       case NameUse::kFunctionCall:
@@ -50,7 +51,7 @@ void ReportCrossReferences(KCSystem& sys) {
     }
     if (!message.empty()) sys.log.WarningAt(use.script, use.line, message, {use.name});
   }
-  sys.NameUses.clear();
+  sys.results.NameUses.clear();
 }
 
 }  // namespace kv

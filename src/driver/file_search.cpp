@@ -20,9 +20,15 @@ bool AddMedia(KCSystem& sys, const std::string& path, std::vector<std::string>* 
   return true;
 }
 
-bool AddImage(KCSystem& sys, const std::string& path) { return AddMedia(sys, path, &sys.ImageFiles); }
-bool AddAudio(KCSystem& sys, const std::string& path) { return AddMedia(sys, path, &sys.AudioFiles); }
-bool AddMovie(KCSystem& sys, const std::string& path) { return AddMedia(sys, path, &sys.MovieFiles); }
+bool AddImage(KCSystem& sys, const std::string& path) {
+  return AddMedia(sys, path, &sys.results.ImageFiles);
+}
+bool AddAudio(KCSystem& sys, const std::string& path) {
+  return AddMedia(sys, path, &sys.results.AudioFiles);
+}
+bool AddMovie(KCSystem& sys, const std::string& path) {
+  return AddMedia(sys, path, &sys.results.MovieFiles);
+}
 
 // Registers `path` once for every extension of `extensions` it ends with
 // (a dot and the extension, compared byte for byte).

@@ -26,10 +26,10 @@ TEST(FileSearch, ExtensionsMatchCaseSensitivelyAtTheEndOnly) {
   }
   ASSERT_TRUE(f.Search({{"txt"}, {"png"}, {}, {}}));
   EXPECT_TRUE(f.found);
-  EXPECT_EQ(std::vector<std::string>{"/game/face.png"}, f.sys.ImageFiles);
-  ASSERT_EQ(2u, f.sys.Objects.size());
-  EXPECT_TRUE(f.sys.Objects.count("/game/notes.txt"));
-  EXPECT_TRUE(f.sys.LoadedSources.count("/game/x.png.txt")) << "scripts are loaded at once";
+  EXPECT_EQ(std::vector<std::string>{"/game/face.png"}, f.sys.results.ImageFiles);
+  ASSERT_EQ(2u, f.sys.results.Objects.size());
+  EXPECT_TRUE(f.sys.results.Objects.count("/game/notes.txt"));
+  EXPECT_TRUE(f.sys.results.LoadedSources.count("/game/x.png.txt")) << "scripts are loaded at once";
 }
 
 TEST(FileSearch, AnExtensionListedTwiceRegistersTwice) {
@@ -37,9 +37,9 @@ TEST(FileSearch, AnExtensionListedTwiceRegistersTwice) {
   f.fs.AddFile("/game/a.png", "");
   f.fs.AddFile("/game/main.txt", "");
   ASSERT_TRUE(f.Search({{"txt", "txt"}, {"png", "png"}, {"png"}, {}}));
-  EXPECT_EQ(2u, f.sys.ImageFiles.size());
-  EXPECT_EQ(1u, f.sys.AudioFiles.size()) << "a file may belong to several kinds";
-  EXPECT_EQ(1u, f.sys.Objects.size());
+  EXPECT_EQ(2u, f.sys.results.ImageFiles.size());
+  EXPECT_EQ(1u, f.sys.results.AudioFiles.size()) << "a file may belong to several kinds";
+  EXPECT_EQ(1u, f.sys.results.Objects.size());
   EXPECT_EQ(1, f.sys.log.warningCount);
   EXPECT_EQ("警告 : ファイル \"/game/main.txt\" は既に読み込まれています\n", f.out.text);
 }
@@ -50,7 +50,7 @@ TEST(FileSearch, DepthLimitsTheLevelsBelowTheTop) {
   f.fs.AddFile("/game/1/b.png", "");
   f.fs.AddFile("/game/1/2/c.png", "");
   ASSERT_TRUE(f.Search({{}, {"png"}, {}, {}}, 1));
-  EXPECT_EQ((std::vector<std::string>{"/game/1/b.png", "/game/a.png"}), f.sys.ImageFiles);
+  EXPECT_EQ((std::vector<std::string>{"/game/1/b.png", "/game/a.png"}), f.sys.results.ImageFiles);
 }
 
 TEST(FileSearch, MissingDirectoryCountsAsEmptyUnlistableOneStopsTheSearch) {
@@ -60,7 +60,7 @@ TEST(FileSearch, MissingDirectoryCountsAsEmptyUnlistableOneStopsTheSearch) {
   EXPECT_TRUE(SearchFiles(f.sys, "/nowhere/", 0, -1, &f.found, {{"txt"}, {"png"}, {}, {}}));
   EXPECT_EQ("", f.out.text);
   EXPECT_FALSE(f.Search({{"txt"}, {"png"}, {}, {}}));
-  EXPECT_TRUE(f.sys.ImageFiles.empty());
+  EXPECT_TRUE(f.sys.results.ImageFiles.empty());
   EXPECT_EQ("エラー : ディレクトリ \"/game/locked/\" を読み込めませんでした\n", f.out.text);
 }
 
@@ -69,7 +69,7 @@ TEST(FileSearch, AScriptThatCannotBeLoadedStopsTheSearch) {
   f.fs.AddFile("/game/a.txt", "/* never closed");
   f.fs.AddFile("/game/b.png", "");
   EXPECT_FALSE(f.Search({{"txt"}, {"png"}, {}, {}}));
-  EXPECT_TRUE(f.sys.ImageFiles.empty());
+  EXPECT_TRUE(f.sys.results.ImageFiles.empty());
   EXPECT_EQ(1, f.sys.log.errorCount);
 }
 

@@ -234,12 +234,12 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
     }
   }
 
-  sys.scriptObjectName = object_names[0];
-  sys.imageObjectName = object_names[1];
-  sys.audioObjectName = object_names[2];
-  sys.movieObjectName = object_names[3];
-  sys.engineDirectory = directories[0];
-  sys.checkOnly = check_only;
+  sys.options.scriptObjectName = object_names[0];
+  sys.options.imageObjectName = object_names[1];
+  sys.options.audioObjectName = object_names[2];
+  sys.options.movieObjectName = object_names[3];
+  sys.options.engineDirectory = directories[0];
+  sys.options.checkOnly = check_only;
 
   ExtensionLists extensions{lists[0], lists[1], lists[2], lists[3]};
   return SearchFiles(sys, directories[1], 0, depth, script_found, extensions)

@@ -25,7 +25,7 @@ class OptionsTest : public ::testing::Test {
 
   std::vector<std::string> Scripts() const {
     std::vector<std::string> names;
-    for (const auto& [path, object] : sys_.Objects) names.push_back(path);
+    for (const auto& [path, object] : sys_.results.Objects) names.push_back(path);
     return names;
   }
 
@@ -40,11 +40,11 @@ TEST_F(OptionsTest, DefaultsSearchTheCurrentDirectoryForEveryKind) {
   EXPECT_TRUE(script_found_);
   EXPECT_EQ(std::vector<std::string>{"/game/a.txt"}, Scripts());
   EXPECT_EQ((std::vector<std::string>{"/game/b.png", "/game/sub/deeper/f.png", "/game/sub/e.png"}),
-            sys_.ImageFiles);
-  EXPECT_EQ(std::vector<std::string>{"/game/c.wav"}, sys_.AudioFiles);
-  EXPECT_EQ(std::vector<std::string>{"/game/d.avi"}, sys_.MovieFiles);
-  EXPECT_EQ("/game/", sys_.engineDirectory);
-  EXPECT_EQ("script.kvo", sys_.scriptObjectName);
+            sys_.results.ImageFiles);
+  EXPECT_EQ(std::vector<std::string>{"/game/c.wav"}, sys_.results.AudioFiles);
+  EXPECT_EQ(std::vector<std::string>{"/game/d.avi"}, sys_.results.MovieFiles);
+  EXPECT_EQ("/game/", sys_.options.engineDirectory);
+  EXPECT_EQ("script.kvo", sys_.options.scriptObjectName);
   EXPECT_EQ("", out_.text);
 }
 
@@ -53,34 +53,36 @@ TEST_F(OptionsTest, ValuesRepeatUntilTheNextOptionAndLettersAreACombination) {
             Parse({"-ES", "scr", "txt", "-so", "out.kvo", "final.kvo", "-l", "1", "-ie", "png",
                    "-i", "-xd", "engine"}));
   EXPECT_EQ((std::vector<std::string>{"/game/a.scr", "/game/a.txt"}), Scripts());
-  EXPECT_TRUE(sys_.ImageFiles.empty()) << "-i empties the list although png was named";
-  EXPECT_EQ("final.kvo", sys_.scriptObjectName);
-  EXPECT_EQ("/game/engine/", sys_.engineDirectory) << "made absolute like the scripts' paths";
+  EXPECT_TRUE(sys_.results.ImageFiles.empty()) << "-i empties the list although png was named";
+  EXPECT_EQ("final.kvo", sys_.options.scriptObjectName);
+  EXPECT_EQ("/game/engine/", sys_.options.engineDirectory)
+      << "made absolute like the scripts' paths";
   ASSERT_EQ(OptionsResult::kSearched, Parse({"-xd", "sub/../x/.", "-xd", "/abs/dir", "-s"}));
-  EXPECT_EQ("/abs/dir/", sys_.engineDirectory);
+  EXPECT_EQ("/abs/dir/", sys_.options.engineDirectory);
   ASSERT_EQ(OptionsResult::kSearched, Parse({"-xd", "sub/../x/.", "-s"}));
-  EXPECT_EQ("/game/x/", sys_.engineDirectory);
+  EXPECT_EQ("/game/x/", sys_.options.engineDirectory);
 }
 
 TEST_F(OptionsTest, DepthAndSearchDirectory) {
   ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", "0", "-s"}));
-  EXPECT_EQ(std::vector<std::string>{"/game/b.png"}, sys_.ImageFiles);
+  EXPECT_EQ(std::vector<std::string>{"/game/b.png"}, sys_.results.ImageFiles);
   EXPECT_FALSE(script_found_);
-  sys_.ImageFiles.clear();
+  sys_.results.ImageFiles.clear();
   ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", "1", "-s"}));
-  EXPECT_EQ(2u, sys_.ImageFiles.size());
-  sys_.ImageFiles.clear();
+  EXPECT_EQ(2u, sys_.results.ImageFiles.size());
+  sys_.results.ImageFiles.clear();
   ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", "-1", "-l", "many", "-s"}));
-  EXPECT_EQ(3u, sys_.ImageFiles.size()) << "-1 is unlimited; a word that is no number is ignored";
+  EXPECT_EQ(3u, sys_.results.ImageFiles.size())
+      << "-1 is unlimited; a word that is no number is ignored";
   // Read as C's %d: leading white space, a sign, digits, and nothing more.
   for (const char* top_only : {" 0", "\t+0", "0x1", "0.9"}) {
-    sys_.ImageFiles.clear();
+    sys_.results.ImageFiles.clear();
     ASSERT_EQ(OptionsResult::kSearched, Parse({"-l", top_only, "-s"}));
-    EXPECT_EQ(1u, sys_.ImageFiles.size()) << top_only;
+    EXPECT_EQ(1u, sys_.results.ImageFiles.size()) << top_only;
   }
-  sys_.ImageFiles.clear();
+  sys_.results.ImageFiles.clear();
   ASSERT_EQ(OptionsResult::kSearched, Parse({"-td", "/data", "-s"}));
-  EXPECT_EQ(std::vector<std::string>{"/data/g.png"}, sys_.ImageFiles);
+  EXPECT_EQ(std::vector<std::string>{"/data/g.png"}, sys_.results.ImageFiles);
 }
 
 TEST_F(OptionsTest, InvalidOptionsAreReportedAndStopParsing) {
@@ -97,7 +99,7 @@ TEST_F(OptionsTest, InvalidOptionsAreReportedAndStopParsing) {
       "エラー : オプション \"-so\" に値が指定されていません\n",
       out_.text);
   EXPECT_EQ(5, sys_.log.errorCount);
-  EXPECT_EQ("script.kvo", sys_.scriptObjectName) << "nothing is stored after a bad option";
+  EXPECT_EQ("script.kvo", sys_.options.scriptObjectName) << "nothing is stored after a bad option";
 }
 
 TEST_F(OptionsTest, WordOptions) {
@@ -108,17 +110,17 @@ TEST_F(OptionsTest, WordOptions) {
   EXPECT_EQ(0u, out_.text.find("KVConverter Version 1.5.1 ヘルプ\n"));
   out_.text.clear();
   ASSERT_EQ(OptionsResult::kSearched, Parse({"--check", "-s"}));
-  EXPECT_TRUE(sys_.checkOnly);
+  EXPECT_TRUE(sys_.options.checkOnly);
   // Unknown words, other values and values where none is taken are option
   // errors, and nothing is searched.
-  sys_.checkOnly = false;
+  sys_.options.checkOnly = false;
   for (std::vector<std::string> words : std::vector<std::vector<std::string>>{
            {"--check", "-x"}, {"--checks"}, {"--diagnostics=msvc"}, {"--check=yes"},
            {"--check", "yes"}, {"--version=2"}, {"--"}}) {
     EXPECT_EQ(OptionsResult::kFailed, Parse(words)) << words[0];
   }
-  EXPECT_FALSE(sys_.checkOnly);
-  EXPECT_TRUE(sys_.Objects.empty());
+  EXPECT_FALSE(sys_.options.checkOnly);
+  EXPECT_TRUE(sys_.results.Objects.empty());
   EXPECT_EQ(
       "エラー : 不明なオプションです \"x\"\n"
       "エラー : 不明なオプションです \"-\"\n"
@@ -134,7 +136,7 @@ TEST_F(OptionsTest, HelpEndsParsingWhereverItStands) {
   EXPECT_EQ(OptionsResult::kHelp, Parse({"-so", "x.kvo", "-h", "-q"}));
   EXPECT_EQ(0u, out_.text.find("KVConverter Version 1.5.1 ヘルプ\n\nKVConverter [-s] [-i]"));
   EXPECT_NE(std::string::npos, out_.text.find("\nh  : ヘルプ表示\n"));
-  EXPECT_TRUE(sys_.Objects.empty());
+  EXPECT_TRUE(sys_.results.Objects.empty());
 }
 
 }  // namespace

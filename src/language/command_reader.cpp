@@ -92,14 +92,14 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
 }
 
 int32_t CommandReader::FinishScript(bool abandoned) {
-  KCFile* const ended = sys_.currentSource;
+  KCFile* const ended = sys_.script.currentSource;
   bool written = true;
   if (!abandoned) written = compiler_.WriteEndCommand();
   // Reported while the ended script is still current, so the messages carry
   // its path; the next script starts with an empty block stack.
   compiler_.CloseOpenBlocks();
   // Its code is complete: it moves out of the storage the next script uses.
-  if (sys_.currentObject != nullptr && written) sys_.KeepCode(*sys_.currentObject);
+  if (sys_.script.currentObject != nullptr && written) sys_.KeepCode(*sys_.script.currentObject);
   if (ended != nullptr) {
     finished_sources_.insert(ended);
     // An ended source is never read again: its text goes now, and the next
@@ -113,19 +113,18 @@ int32_t CommandReader::FinishScript(bool abandoned) {
   // source again. A script whose object could not take its end command still
   // looks unconverted and would be chosen again and again, so it ends
   // conversion as well.
-  if (ahead_ != nullptr) ahead_->TakeReady(&finished_sources_);
-  if (!NextScript(sys_) || finished_sources_.count(sys_.currentSource) != 0) return cmd::kEnd;
-  if (ahead_ != nullptr) ahead_->Started();
+  if (!NextScript(sys_) || finished_sources_.count(sys_.script.currentSource) != 0)
+    return cmd::kEnd;
   return written ? CmdEndOfFile : CmdInvalid;
 }
 
 void CommandReader::RunMainPhase() {
   do {
-    if (ReadCommand(sys_.currentSource) == cmd::kEnd) {
-      sys_.converting = false;
+    if (ReadCommand(sys_.script.currentSource) == cmd::kEnd) {
+      sys_.script.converting = false;
       return;
     }
-  } while (sys_.converting);
+  } while (sys_.script.converting);
 }
 
 }  // namespace kv

@@ -31,19 +31,6 @@ class StatementCompiler {
   virtual void CloseOpenBlocks() = 0;
 };
 
-// Scripts compiled ahead of their turn, elsewhere, while the current one
-// compiles; command reading asks at each change of script.
-class ScriptsAhead {
- public:
-  virtual ~ScriptsAhead() = default;
-  // The current script has ended: takes over, in order, the scripts that
-  // follow it and were compiled ahead (still valid), as if they had been
-  // compiled here now; each one taken goes into `finished`.
-  virtual void TakeReady(std::set<const KCFile*>* finished) = 0;
-  // A script has become current: the one after it may be compiled ahead.
-  virtual void Started() = 0;
-};
-
 class CommandReader {
  public:
   CommandReader(KCSystem& sys, KCCommand& command, StatementCompiler& compiler);
@@ -53,8 +40,6 @@ class CommandReader {
   int32_t ReadCommand(KCFile* source);
   // Reads statements until the end code; clears `converting`.
   void RunMainPhase();
-  // Scripts may be compiled ahead through `ahead` (null: none).
-  void set_scripts_ahead(ScriptsAhead* ahead) { ahead_ = ahead; }
 
  private:
   // ReadCommand without the final check that a failure was reported.
@@ -72,7 +57,6 @@ class CommandReader {
   std::string leading_word_;
   // Sources that have ended or were abandoned, never to be read again.
   std::set<const KCFile*> finished_sources_;
-  ScriptsAhead* ahead_ = nullptr;
 };
 
 }  // namespace kv

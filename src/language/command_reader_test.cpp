@@ -48,18 +48,20 @@ struct ReaderRig {
       fs.AddFile(kNext, next_txt);
       ASSERT_TRUE(AddScript(sys, kNext));
     }
-    sys.engineDirectory = "/game/";
-    sys.converting = true;
-    sys.setupPhase = setup_phase;
+    sys.options.engineDirectory = "/game/";
+    sys.script.converting = true;
+    sys.script.setupPhase = setup_phase;
     command.InitCommandTable();
     if (!setup_phase) command.DeleteSetupCommands();
     ASSERT_TRUE(StartMainScript(sys));
     out.text.clear();
   }
 
-  int32_t Read() { return reader.ReadCommand(sys.currentSource); }
+  int32_t Read() { return reader.ReadCommand(sys.script.currentSource); }
 
-  std::string Code(const char* script) { return Hex(std::string(sys.Objects.at(script)->Code())); }
+  std::string Code(const char* script) {
+    return Hex(std::string(sys.results.Objects.at(script)->Code()));
+  }
 
   std::string TakeOutput() {
     std::string text = out.text;
@@ -84,7 +86,7 @@ TEST_F(CommandReaderTest, EndStatementIsAnOrdinaryCommand) {
   EXPECT_EQ(Read(), CmdDone);
   EXPECT_EQ(Read(), CmdDone);
   EXPECT_EQ(Code(kMain), Hex(kEndCode + Cmd(15) + Ch(1) + Expr({Var("a")})));
-  EXPECT_EQ(sys.itemPosition, 5u);
+  EXPECT_EQ(sys.script.itemPosition, 5u);
 }
 
 TEST_F(CommandReaderTest, ImplicitStatementsBecomeCalcOrText) {
@@ -102,7 +104,7 @@ TEST_F(CommandReaderTest, ImplicitStatementsBecomeCalcOrText) {
   EXPECT_EQ(Read(), CmdDone);
   expected += Cmd(607) + Ch(1) + Expr({Num(5)});
   EXPECT_EQ(Code(kMain), Hex(expected));
-  EXPECT_EQ(sys.itemPosition, 3u + 3u + 4u + 4u + 3u);
+  EXPECT_EQ(sys.script.itemPosition, 3u + 3u + 4u + 4u + 3u);
   EXPECT_EQ(TakeOutput(), "");
 }
 
@@ -120,13 +122,13 @@ TEST_F(CommandReaderTest, LabelsDebugCommandsAndDeclarationsWriteNothing) {
   EXPECT_EQ(Read(), CmdDone);
   const std::string text_a = Hex(Cmd(15) + Ch(1) + Expr({Var("a")}));
   EXPECT_EQ(Read(), CmdDone);
-  ASSERT_EQ(sys.LabelDefinitions.size(), 1u);
-  EXPECT_EQ(sys.LabelDefinitions[0].name, "start");
-  EXPECT_EQ(sys.LabelDefinitions[0].position, 3u);
+  ASSERT_EQ(sys.results.LabelDefinitions.size(), 1u);
+  EXPECT_EQ(sys.results.LabelDefinitions[0].name, "start");
+  EXPECT_EQ(sys.results.LabelDefinitions[0].position, 3u);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(Read(), CmdDone);
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(Code(kMain), text_a);
-  EXPECT_EQ(sys.itemPosition, 3u);
+  EXPECT_EQ(sys.script.itemPosition, 3u);
   const std::string dropped =
       "デバッグコマンドはコンバート対象外です。自動的に除外されます\n";
   EXPECT_EQ(TakeOutput(), "警告 : /game/main.txt 3 行目 " + dropped +
@@ -158,7 +160,7 @@ TEST_F(CommandReaderTest, VoidAndDebugOnlyBlocksSkipEverythingUpToTheirCloser) {
         "debug_only;\ntext a;\nelse;\ndebug_only_end;\ntext b;\n");
   for (int i = 0; i < 11; ++i) EXPECT_EQ(Read(), CmdDone) << "statement " << i + 1;
   EXPECT_EQ(Code(kMain), Hex(Cmd(15) + Ch(1) + Expr({Var("b")})));
-  EXPECT_TRUE(sys.LabelDefinitions.empty());
+  EXPECT_TRUE(sys.results.LabelDefinitions.empty());
   EXPECT_EQ(command.BlockDepth(), 0u);
   EXPECT_EQ(TakeOutput(), "");
 }
@@ -168,15 +170,15 @@ TEST_F(CommandReaderTest, EndOfSourceWritesEndAndSwitchesScripts) {
   EXPECT_EQ(Read(), CmdDone);
   EXPECT_EQ(Read(), CmdEndOfFile);
   EXPECT_EQ(Code(kMain), Hex(Cmd(15) + Ch(1) + Expr({Var("a")}) + kEndCode));
-  EXPECT_EQ(sys.currentSource->path, kNext);
-  EXPECT_EQ(sys.itemPosition, 0u);
+  EXPECT_EQ(sys.script.currentSource->path, kNext);
+  EXPECT_EQ(sys.script.itemPosition, 0u);
   EXPECT_EQ(TakeOutput(), "/game/next.txt をコンバート中...\n");
   EXPECT_EQ(Read(), CmdDone);
   // The end command does not count as a code entry.
-  EXPECT_EQ(sys.itemPosition, 3u);
+  EXPECT_EQ(sys.script.itemPosition, 3u);
   EXPECT_EQ(Read(), cmd::kEnd);
   EXPECT_EQ(Code(kNext), Hex(Cmd(15) + Ch(1) + Expr({Var("b")}) + kEndCode));
-  EXPECT_EQ(sys.itemPosition, 3u);
+  EXPECT_EQ(sys.script.itemPosition, 3u);
   EXPECT_EQ(TakeOutput(), "");
 }
 
@@ -184,7 +186,7 @@ TEST_F(CommandReaderTest, UnfinishedStatementFailsTheEndCommand) {
   Start("text a,", "text b,");
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(Code(kMain), Hex(Cmd(442)));
-  EXPECT_EQ(sys.currentSource->path, kNext);
+  EXPECT_EQ(sys.script.currentSource->path, kNext);
   EXPECT_EQ(TakeOutput(),
             std::string("警告 : /game/main.txt 1 行目 ; がないためファイルの終端のコマンドを無視しました\n"
                         "エラー : /game/main.txt 1 行目 ") +
@@ -219,14 +221,14 @@ TEST_F(CommandReaderTest, ErrorLimitAbandonsTheScript) {
 
 TEST_F(CommandReaderTest, FailedErrorMarkerKeepsTheScript) {
   Start("text a;\n", "text b;\n");
-  sys.currentObject->Reset();
+  sys.script.currentObject->Reset();
   sys.log.errorsSinceLimit = 100;
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(TakeOutput(),
             "エラー数が100を超えたのでコンバートを中止します\n"
             "内部エラー : /game/main.txt 1 行目 KCFuncSet::OutString(2) "
             "KCCommand::ReadCommand(1) エラー文字列出力に失敗\n コマンド指定子の出力に失敗\n");
-  EXPECT_EQ(sys.currentSource->path, kMain);
+  EXPECT_EQ(sys.script.currentSource->path, kMain);
   EXPECT_EQ(sys.log.errorsSinceLimit, 0);
 }
 
@@ -261,7 +263,7 @@ TEST_F(CommandReaderTest, FailureWithoutItsOwnMessageIsReported) {
                           "エラー : /game/main.txt 3 行目 " + std::string(kCountError));
   EXPECT_EQ(sys.log.errorCount, 3);
   EXPECT_EQ(command.FindAliasId("x"), CmdInvalid);
-  EXPECT_TRUE(sys.FunctionDefinitions.empty());
+  EXPECT_TRUE(sys.results.FunctionDefinitions.empty());
 }
 
 // Every way a statement can fail, statement handler by statement handler:
@@ -335,7 +337,7 @@ TEST_F(CommandReaderTest, RunOfSyntaxErrorsRunsIntoTheErrorLimit) {
   // Every stray colon is one syntax error; the 101st call abandons the script.
   Start(std::string(150, ':') + " text a;\n", "text b;\n");
   reader.RunMainPhase();
-  EXPECT_FALSE(sys.converting);
+  EXPECT_FALSE(sys.script.converting);
   std::string expected;
   for (int i = 0; i < 100; ++i) expected += "エラー : /game/main.txt 1 行目 文法が間違っています\n";
   expected += "エラー数が100を超えたのでコンバートを中止します\n/game/next.txt をコンバート中...\n";
@@ -348,9 +350,9 @@ TEST_F(CommandReaderTest, ScriptWhoseObjectCannotBeWrittenEndsConversion) {
   Start("text a;\n");
   // The object no longer takes writes, so the script never gets its end
   // command and keeps looking unconverted.
-  sys.currentObject->Reset();
+  sys.script.currentObject->Reset();
   reader.RunMainPhase();
-  EXPECT_FALSE(sys.converting);
+  EXPECT_FALSE(sys.script.converting);
   EXPECT_GE(sys.log.errorCount, 2);
 }
 

@@ -220,12 +220,6 @@ bool KCCommand::AddAliasId(int32_t id, std::string_view alias) {
   return true;
 }
 
-void KCCommand::SetAliases(const std::map<int32_t, std::string>& aliases) {
-  command_aliases_ = aliases;
-  alias_ids_.clear();
-  for (const auto& [id, alias] : aliases) alias_ids_.emplace(alias, id);
-}
-
 ParamCount KCCommand::GetParamCountEntry(int32_t id) const {
   if (id < 0 || id >= kCommandCount) return ParamCount{0, 0};
   return kCommands[id].count;

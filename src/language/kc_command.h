@@ -87,10 +87,6 @@ class KCCommand {
   bool IsSetupCommandId(int32_t id) const;
   bool AddAlias(std::string_view target, std::string_view alias);
   bool AddAliasId(int32_t id, std::string_view alias);
-  // The aliases new_command has made (command id -> name). Only ever grows,
-  // so its size tells whether it has changed.
-  const std::map<int32_t, std::string>& Aliases() const { return command_aliases_; }
-  void SetAliases(const std::map<int32_t, std::string>& aliases);
   ParamCount GetParamCountEntry(int32_t id) const;
 
  private:

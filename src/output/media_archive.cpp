@@ -82,7 +82,7 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
     return false;
   }
   // A check only needs to know that every file can be read.
-  if (sys.checkOnly) return true;
+  if (sys.options.checkOnly) return true;
 
   std::string header;
   header.reserve(header_size);

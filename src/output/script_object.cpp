@@ -48,9 +48,9 @@ class HeaderWriter {
 };
 
 uint64_t HeaderSize(const KCSystem& sys) {
-  uint64_t size = kFixedHeaderSize + kScriptHeaderCounts + sys.engineDirectory.size();
-  for (const auto& [path, object] : sys.Objects) size += path.size() + kEntryOverhead;
-  for (const auto* list : {&sys.LabelDefinitions, &sys.FunctionDefinitions}) {
+  uint64_t size = kFixedHeaderSize + kScriptHeaderCounts + sys.options.engineDirectory.size();
+  for (const auto& [path, object] : sys.results.Objects) size += path.size() + kEntryOverhead;
+  for (const auto* list : {&sys.results.LabelDefinitions, &sys.results.FunctionDefinitions}) {
     for (const DefinitionRecord& d : *list) {
       size += d.name.size() + d.script.size() + kDefinitionOverhead;
     }
@@ -70,45 +70,45 @@ void WriteDefinitions(HeaderWriter* header, const std::vector<DefinitionRecord>&
 }  // namespace
 
 bool GenScrObject(KCSystem& sys) {
-  if (sys.log.errorCount != 0 || sys.Objects.empty()) return true;
+  if (sys.log.errorCount != 0 || sys.results.Objects.empty()) return true;
 
   const uint64_t header_size = HeaderSize(sys);
   uint64_t image_size = header_size;
-  for (const auto& [path, object] : sys.Objects) image_size += object->Code().size();
+  for (const auto& [path, object] : sys.results.Objects) image_size += object->Code().size();
   if (image_size > ObjectWriter::kMaxImageSize) {
     sys.log.InternalError(kTooLarge);
     return false;
   }
 
-  if (sys.checkOnly) {
+  if (sys.options.checkOnly) {
     // Everything a write needs has been checked; the run reports as if the
     // object had been written.
-    sys.scriptObjectWritten = true;
+    sys.results.scriptObjectWritten = true;
     return true;
   }
 
   // The header, then the code of every script in the order of the entries;
   // each temporary object is released as soon as its code is written.
   ObjectWriter out(image_size, MakeScrambleKey(sys.ScrambleSeed()));
-  bool written = out.Open(sys.fs, sys.scriptObjectName);
+  bool written = out.Open(sys.fs, sys.options.scriptObjectName);
   if (written) {
     HeaderWriter header(&out);
     header.Bytes(kScriptObjectMark);
     header.Fixed32(header_size);
-    header.Fixed32(sys.Objects.size());
+    header.Fixed32(sys.results.Objects.size());
     uint64_t code_offset = header_size;
-    for (const auto& [path, object] : sys.Objects) {
+    for (const auto& [path, object] : sys.results.Objects) {
       header.Text(path);
       header.Fixed32(code_offset);
       header.Fixed32(object->Code().size());
       code_offset += object->Code().size();
     }
-    WriteDefinitions(&header, sys.LabelDefinitions);
-    WriteDefinitions(&header, sys.FunctionDefinitions);
-    header.Text(sys.engineDirectory);
+    WriteDefinitions(&header, sys.results.LabelDefinitions);
+    WriteDefinitions(&header, sys.results.FunctionDefinitions);
+    header.Text(sys.options.engineDirectory);
     written = header.Flush();
   }
-  for (auto it = sys.Objects.begin(); written && it != sys.Objects.end();) {
+  for (auto it = sys.results.Objects.begin(); written && it != sys.results.Objects.end();) {
     KCFile& object = *it->second;
     written = out.Write(object.Code());
     // Closed without being written anywhere, as every temporary object is.
@@ -117,15 +117,16 @@ bool GenScrObject(KCSystem& sys) {
     } else {
       sys.log.InternalError(kMsgCloseClosedFile);
     }
-    if (sys.currentObject == &object) sys.currentObject = nullptr;
-    it = sys.Objects.erase(it);
+    if (sys.script.currentObject == &object) sys.script.currentObject = nullptr;
+    it = sys.results.Objects.erase(it);
   }
   if (!written || !out.Commit()) {
     sys.log.InternalError(kMsgCloseWriteFailed);
-    sys.log.Message(kMsgCannotWrite, {LogArg::Path(sys.scriptObjectName), LogArg::Path(out.error())});
+    sys.log.Message(kMsgCannotWrite,
+                    {LogArg::Path(sys.options.scriptObjectName), LogArg::Path(out.error())});
     return false;
   }
-  sys.scriptObjectWritten = true;
+  sys.results.scriptObjectWritten = true;
   return true;
 }
 

@@ -29,8 +29,8 @@ class ScriptObjectTest : public ::testing::Test {
  protected:
   ScriptObjectTest() {
     sys.seedClock = [] { return kSeed; };
-    sys.scriptObjectName = kObjectName;
-    sys.engineDirectory = "/game/eng/";
+    sys.options.scriptObjectName = kObjectName;
+    sys.options.engineDirectory = "/game/eng/";
   }
 
   // Registers a script with a temporary object holding `code`.
@@ -38,7 +38,7 @@ class ScriptObjectTest : public ::testing::Test {
     auto object = std::make_unique<KCFile>(fs);
     ASSERT_TRUE(object->FileOpen("*" + path, ModeRead | ModeWrite | ModeTruncate | ModeBinary));
     ASSERT_TRUE(object->WriteBytes(code.data(), code.size()));
-    sys.Objects[path] = std::move(object);
+    sys.results.Objects[path] = std::move(object);
   }
   std::string Image() {
     std::string image;
@@ -66,7 +66,7 @@ TEST_F(ScriptObjectTest, OneScriptWithoutDefinitions) {
   EXPECT_EQ(Image(), expected);
   EXPECT_EQ(fs.FileContents(kObjectName), ScrambleBytes(expected, MakeScrambleKey(kSeed)));
   EXPECT_EQ(out.text, "");
-  EXPECT_TRUE(sys.Objects.empty());
+  EXPECT_TRUE(sys.results.Objects.empty());
   EXPECT_EQ(fs.open_outputs, 0);
 }
 
@@ -76,9 +76,9 @@ TEST_F(ScriptObjectTest, ScriptsInPathOrderWithLabelsAndFunctions) {
   AddObject("/game/b.txt", code_b);
   AddObject("/game/a.txt", code_a);
   AddObject("/game/c.txt", "");
-  sys.LabelDefinitions = {{"start", "/game/b.txt", 3}, {"loop", "/game/a.txt", 0}};
-  sys.FunctionDefinitions = {{"f1", "/game/a.txt", 1}};
-  sys.currentObject = sys.Objects["/game/b.txt"].get();
+  sys.results.LabelDefinitions = {{"start", "/game/b.txt", 3}, {"loop", "/game/a.txt", 0}};
+  sys.results.FunctionDefinitions = {{"f1", "/game/a.txt", 1}};
+  sys.script.currentObject = sys.results.Objects["/game/b.txt"].get();
 
   ASSERT_TRUE(GenScrObject(sys));
 
@@ -95,8 +95,8 @@ TEST_F(ScriptObjectTest, ScriptsInPathOrderWithLabelsAndFunctions) {
       Text("/game/eng/") + code_a + code_b;
   ASSERT_EQ(expected.size(), header_size + 9);
   EXPECT_EQ(Image(), expected);
-  EXPECT_TRUE(sys.Objects.empty());
-  EXPECT_EQ(sys.currentObject, nullptr);
+  EXPECT_TRUE(sys.results.Objects.empty());
+  EXPECT_EQ(sys.script.currentObject, nullptr);
 }
 
 TEST_F(ScriptObjectTest, NothingWrittenAfterAnErrorOrWithoutScripts) {
@@ -109,7 +109,7 @@ TEST_F(ScriptObjectTest, NothingWrittenAfterAnErrorOrWithoutScripts) {
   EXPECT_TRUE(GenScrObject(sys));
   EXPECT_EQ(out.text, "");
   EXPECT_EQ(fs.FileContents(kObjectName), "old");
-  EXPECT_EQ(sys.Objects.size(), 1u);
+  EXPECT_EQ(sys.results.Objects.size(), 1u);
 }
 
 TEST_F(ScriptObjectTest, WriteFailureIsReportedAndLeavesTheOldFile) {

@@ -48,9 +48,6 @@ class FileSystem {
   // The separator this file system puts between a directory and a name:
   // '/' on POSIX, '\\' on Windows.
   virtual char Separator() const = 0;
-  // Whether ReadFile may run on several threads at once (scripts are then
-  // compiled on two).
-  virtual bool ConcurrentReads() const { return false; }
 
   // The process's current directory, without a trailing separator.
   virtual std::string CurrentDirectory() = 0;

@@ -4,8 +4,8 @@
 
 namespace kv {
 
-// Large pages were tried: with two threads compiling, the faults that clear
-// them made the compile slower and less steady than plain pages.
+// Large pages were tried: the faults that clear them made the compile slower
+// and less steady than plain pages.
 void* AllocateBulk(size_t bytes) {
   void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);

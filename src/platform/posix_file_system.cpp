@@ -46,7 +46,7 @@ class PosixOutputFile : public OutputFile {
  public:
   PosixOutputFile(int fd, std::string temp, std::string target)
       : fd_(fd), temp_(std::move(temp)), target_(std::move(target)),
-        cleanup_slot_(RegisterTemporaryFile(temp_.c_str())) {}
+        cleanup_slot_(RegisterTemporaryFile(temp_)) {}
   ~PosixOutputFile() override {
     if (fd_ >= 0) close(fd_);
     if (!committed_) unlink(temp_.c_str());
@@ -148,8 +148,6 @@ class PosixFileSystem : public FileSystem {
   std::string AbsolutePath(const std::string& path) override {
     return LexicalAbsolutePath(CurrentDirectory(), path);
   }
-
-  bool ConcurrentReads() const override { return true; }
 
   bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
     std::unique_ptr<InputFile> in = OpenInput(path, err);

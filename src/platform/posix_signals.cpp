@@ -1,7 +1,10 @@
 // Interrupt cleanup on POSIX. The handler makes only async-signal-safe calls:
-// lock-free atomic loads, unlink, sigaction and raise.
+// lock-free atomics, unlink, sigaction and raise.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <utility>
 
 #include "platform/signals.h"
 
@@ -21,7 +24,31 @@ extern "C" void RemoveTemporaryFilesAndEnd(int signal_number) {
   raise(signal_number);
 }
 
+// The interrupting signals blocked in the calling thread while alive; the
+// previous mask is restored when it goes.
+class InterruptsBlocked {
+ public:
+  InterruptsBlocked() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signal_number : kInterruptSignals) sigaddset(&blocked, signal_number);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+  }
+  ~InterruptsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  InterruptsBlocked(const InterruptsBlocked&) = delete;
+  InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 }  // namespace
+
+std::thread StartThread(std::function<void()> body) {
+  // A new thread starts with the mask of the thread that makes it.
+  InterruptsBlocked blocked;
+  return std::thread(std::move(body));
+}
 
 void InstallInterruptCleanup() {
   struct sigaction action = {};

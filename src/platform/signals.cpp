@@ -1,33 +1,57 @@
 #include "platform/signals.h"
 
 #include <atomic>
+#include <cstring>
 
 namespace kv {
 namespace {
 
 // Outputs are written one at a time; a few slots leave room to spare.
 constexpr int kSlots = 8;
-std::atomic<const char*> g_temporary_files[kSlots];
-static_assert(std::atomic<const char*>::is_always_lock_free);
+constexpr size_t kSlotPathBytes = 4096;
+
+enum SlotState : int {
+  kFree,
+  kFilling,   // being registered: its path is not complete yet
+  kReady,     // holds a temporary file to remove
+  kRemoving,  // taken by the cleanup, never to be reused
+};
+
+struct Slot {
+  std::atomic<int> state{kFree};
+  char path[kSlotPathBytes];
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+Slot g_slots[kSlots];
 
 }  // namespace
 
-int RegisterTemporaryFile(const char* path) {
-  for (int slot = 0; slot < kSlots; ++slot) {
-    const char* expected = nullptr;
-    if (g_temporary_files[slot].compare_exchange_strong(expected, path)) return slot;
+int RegisterTemporaryFile(std::string_view path) {
+  if (path.size() >= kSlotPathBytes) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    Slot& slot = g_slots[i];
+    int expected = kFree;
+    if (!slot.state.compare_exchange_strong(expected, kFilling)) continue;
+    std::memcpy(slot.path, path.data(), path.size());
+    slot.path[path.size()] = '\0';
+    slot.state.store(kReady);
+    return i;
   }
   return -1;
 }
 
 void ForgetTemporaryFile(int slot) {
-  if (slot >= 0 && slot < kSlots) g_temporary_files[slot].store(nullptr);
+  if (slot < 0 || slot >= kSlots) return;
+  // A slot the cleanup has taken stays as it is: the process is ending.
+  int expected = kReady;
+  g_slots[slot].state.compare_exchange_strong(expected, kFree);
 }
 
 void ForEachTemporaryFile(void (*remove)(const char*)) {
-  for (std::atomic<const char*>& slot : g_temporary_files) {
-    const char* path = slot.load();
-    if (path != nullptr) remove(path);
+  for (Slot& slot : g_slots) {
+    int expected = kReady;
+    if (slot.state.compare_exchange_strong(expected, kRemoving)) remove(slot.path);
   }
 }
 

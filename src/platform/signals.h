@@ -3,20 +3,31 @@
 // no half-written temporary file is left beside it.
 #pragma once
 
+#include <functional>
+#include <string_view>
+#include <thread>
+
 namespace kv {
 
 // Installs the handlers: on an interrupting signal every registered temporary
 // file is removed, then the process ends as the signal would have ended it.
 void InstallInterruptCleanup();
 
-// Registers `path` for removal by the handlers. The text must stay alive and
-// unchanged until ForgetTemporaryFile is called with the returned slot (-1
-// when every slot is taken; forgetting -1 does nothing).
-int RegisterTemporaryFile(const char* path);
+// Registers `path` for removal by the handlers. The slot keeps a copy of the
+// path, so the caller's text may change or go at any time. Returns the slot,
+// or -1 when every slot is taken or the path is too long for one; forgetting
+// -1 does nothing.
+int RegisterTemporaryFile(std::string_view path);
 void ForgetTemporaryFile(int slot);
 
-// Calls `remove` with each registered path. Safe in a signal handler: it
-// only loads lock-free atomics.
+// Calls `remove` with each registered path, each at most once. Safe in a
+// signal handler and on a thread of its own beside the program: it only
+// touches lock-free atomics and the slots' own copies. A slot taken this way
+// stays taken, so its copy is never overwritten while `remove` reads it.
 void ForEachTemporaryFile(void (*remove)(const char*));
+
+// Starts a thread that runs `body` with the interrupting signals blocked, so
+// that the cleanup handler always runs on the main thread, never beside it.
+std::thread StartThread(std::function<void()> body);
 
 }  // namespace kv

@@ -62,7 +62,7 @@ class WindowsOutputFile : public OutputFile {
   WindowsOutputFile(HANDLE file, std::string temp, std::string target, DWORD kept_attributes)
       : file_(file), temp_(std::move(temp)), target_(std::move(target)),
         kept_attributes_(kept_attributes),
-        cleanup_slot_(RegisterTemporaryFile(temp_.c_str())) {}
+        cleanup_slot_(RegisterTemporaryFile(temp_)) {}
   ~WindowsOutputFile() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
     if (!committed_) DeleteFileA(temp_.c_str());
@@ -184,8 +184,6 @@ class WindowsFileSystem : public FileSystem {
     if (n == 0 || n >= buffer.size()) return path;
     return std::string(buffer.data(), n);
   }
-
-  bool ConcurrentReads() const override { return true; }
 
   bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
     std::unique_ptr<InputFile> in = OpenInput(path, err);

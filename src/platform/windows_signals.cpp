@@ -1,9 +1,11 @@
 // Interrupt cleanup on Windows: Ctrl-C, Ctrl-Break and a closing console
 // window. The system runs the handler on a thread of its own while the
 // converter goes on writing, so the handler makes only calls that take no
-// lock of the program's: lock-free atomic loads, DeleteFileA and
+// lock of the program's: lock-free atomics, DeleteFileA and
 // TerminateProcess.
 #include <windows.h>
+
+#include <utility>
 
 #include "platform/signals.h"
 
@@ -34,5 +36,9 @@ BOOL WINAPI RemoveTemporaryFilesAndEnd(DWORD event) {
 }  // namespace
 
 void InstallInterruptCleanup() { SetConsoleCtrlHandler(RemoveTemporaryFilesAndEnd, TRUE); }
+
+// Console events reach the handler on a thread of the system's own; the
+// program's threads need nothing blocked.
+std::thread StartThread(std::function<void()> body) { return std::thread(std::move(body)); }
 
 }  // namespace kv

@@ -28,7 +28,7 @@ constexpr uint32_t kObjectMode = ModeRead | ModeWrite | ModeTruncate | ModeBinar
 // Reads `full_path` into `file`, in the shared source storage, and removes
 // its comments (or, unless `to_compile`, only checks that they end).
 bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool to_compile) {
-  file.contents.swap(sys.sourceText);
+  file.contents.swap(sys.results.sourceText);
   if (!file.FileOpen(full_path, ModeRead)) {
     sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
     sys.log.Message(kMsgCannotRead, {LogArg::Path(full_path), LogArg::Path(file.error)});
@@ -41,8 +41,8 @@ bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool 
 // has been set aside.
 bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::iterator it) {
   KCFile* source = nullptr;
-  auto loaded = sys.LoadedSources.find(it->first);
-  if (loaded != sys.LoadedSources.end()) {
+  auto loaded = sys.results.LoadedSources.find(it->first);
+  if (loaded != sys.results.LoadedSources.end()) {
     source = loaded->second.get();
     // A loaded text holds at least its NUL: an empty one was set aside.
     if (source->contents.empty() && !ReadSource(sys, *source, std::string(it->first), true)) {
@@ -52,18 +52,19 @@ bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::
     source = LoadSource(sys, it->first);
   }
   if (source == nullptr) return false;
-  sys.currentSource = source;
+  sys.script.currentSource = source;
   sys.log.Message(kMsgConverting, {LogArg::Path(source->path)});
   // Scripts are CP932: a script saved as UTF-8 with a byte-order mark would
   // silently start with a statement of garbage. It is compiled as it is.
   if (std::string_view(source->contents).starts_with(kUtf8Bom)) {
     sys.log.WarningAt(source->path, 1, kMsgUtf8Bom);
   }
-  sys.currentObject = it->second.get();
+  sys.script.currentObject = it->second.get();
   // Scripts are compiled one after another into the same storage, which
   // stays in the cache; KeepCode moves each one's code out when it ends.
-  if (sys.currentObject->contents.empty()) sys.currentObject->contents.swap(sys.codeStorage);
-  sys.currentObject->contents.reserve(2 * source->contents.size());
+  if (sys.script.currentObject->contents.empty())
+    sys.script.currentObject->contents.swap(sys.results.codeStorage);
+  sys.script.currentObject->contents.reserve(2 * source->contents.size());
   return true;
 }
 
@@ -88,7 +89,7 @@ bool AddObject(KCSystem& sys, const std::string& absolute) {
   if (!object->FileOpen(object_name, kObjectMode)) {
     sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(object_name)});
   }
-  if (!sys.Objects.emplace(absolute, std::move(object)).second) {
+  if (!sys.results.Objects.emplace(absolute, std::move(object)).second) {
     sys.log.InternalError(kMsgAddObject);
     return false;
   }
@@ -105,19 +106,14 @@ bool AddScript(KCSystem& sys, const std::string& path) {
   // Checked now, so its errors stand where the search finds it; its text is
   // read again when it is converted.
   SetSourceAside(sys, *source);
-  if (sys.Objects.count(absolute)) return true;
+  if (sys.results.Objects.count(absolute)) return true;
   return AddObject(sys, absolute);
 }
 
-bool RegisterChecked(KCSystem& sys, const std::string& path) {
-  sys.LoadedSources.emplace(path, std::make_unique<KCFile>(sys.fs));
-  return AddObject(sys, path);
-}
-
 bool StartMainScript(KCSystem& sys) {
-  auto it = sys.Objects.find(sys.engineDirectory + kMainScriptName);
-  if (it == sys.Objects.end()) {
-    sys.log.Error(kMsgNoMainScript, {LogArg::Path(sys.engineDirectory)});
+  auto it = sys.results.Objects.find(sys.options.engineDirectory + kMainScriptName);
+  if (it == sys.results.Objects.end()) {
+    sys.log.Error(kMsgNoMainScript, {LogArg::Path(sys.options.engineDirectory)});
     return false;
   }
   return MakeCurrent(sys, it);
@@ -127,14 +123,15 @@ bool NextScript(KCSystem& sys) {
   // Every script made current leaves at least one byte in its object, and
   // objects are never emptied during conversion, so the scan can resume where
   // the previous one stopped.
-  for (auto it = sys.Objects.lower_bound(sys.nextScriptScan); it != sys.Objects.end(); ++it) {
+  for (auto it = sys.results.Objects.lower_bound(sys.script.nextScriptScan);
+       it != sys.results.Objects.end(); ++it) {
     if (it->second->HasCode()) continue;
-    sys.nextScriptScan = it->first;
+    sys.script.nextScriptScan = it->first;
     if (!MakeCurrent(sys, it)) return false;
-    sys.itemPosition = 0;
+    sys.script.itemPosition = 0;
     return true;
   }
-  sys.nextScriptScan.clear();
+  sys.script.nextScriptScan.clear();
   return false;
 }
 
@@ -142,8 +139,8 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
   std::string full_path;
   if (!ResolvePath(sys, name, &full_path)) return nullptr;
 
-  const auto loaded = sys.LoadedSources.find(full_path);
-  if (loaded != sys.LoadedSources.end()) {
+  const auto loaded = sys.results.LoadedSources.find(full_path);
+  if (loaded != sys.results.LoadedSources.end()) {
     sys.log.Warning(kAlreadyLoaded, {LogArg::Path(full_path)});
     return loaded->second.get();
   }
@@ -155,7 +152,7 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
   }
 
   KCFile* source = file.get();
-  sys.LoadedSources.emplace(full_path, std::move(file));
+  sys.results.LoadedSources.emplace(full_path, std::move(file));
   return source;
 }
 
@@ -256,18 +253,18 @@ bool CommentsEnd(Diagnostics& log, const KCFile& file) {
 
 void SetSourceAside(KCSystem& sys, KCFile& source) {
   source.contents.clear();
-  source.contents.swap(sys.sourceText);
+  source.contents.swap(sys.results.sourceText);
   source.position = 0;
 }
 
 void ReleaseSources(KCSystem& sys) {
-  for (auto& [full_path, source] : sys.LoadedSources) {
+  for (auto& [full_path, source] : sys.results.LoadedSources) {
     // A released source must not stay the one that prefixes diagnostics.
-    if (sys.currentSource == source.get()) sys.currentSource = nullptr;
+    if (sys.script.currentSource == source.get()) sys.script.currentSource = nullptr;
     source->Reset();
     source.reset();
   }
-  sys.LoadedSources.clear();
+  sys.results.LoadedSources.clear();
 }
 
 }  // namespace kv

@@ -1,5 +1,5 @@
 // Loading of script sources: each is read once, its comments removed, and kept
-// in KCSystem::LoadedSources for the whole conversion.
+// in KCSystem's results.LoadedSources for the whole conversion.
 #pragma once
 
 #include <string>
@@ -17,9 +17,6 @@ bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute);
 // Registers a script found by the file search: resolves and loads it and
 // gives it an empty temporary object.
 bool AddScript(KCSystem& sys, const std::string& path);
-// Registers the absolute `path`, checked by another context, to be converted
-// in `sys` without reading it now: it is read when it becomes current.
-bool RegisterChecked(KCSystem& sys, const std::string& path);
 // Makes main.txt of the engine directory the current script.
 bool StartMainScript(KCSystem& sys);
 // Makes the next unconverted script (ascending byte order of paths) current;

@@ -32,7 +32,7 @@ TEST_F(SourceLoaderTest, LoadsOnceAndWarnsOnTheSecondRequest) {
   EXPECT_EQ(source->lineCount, 2);
   EXPECT_EQ(source->position, 0u);
   EXPECT_EQ(source->line, 1);
-  EXPECT_EQ(sys.LoadedSources.size(), 1u);
+  EXPECT_EQ(sys.results.LoadedSources.size(), 1u);
   EXPECT_EQ(out.text, "");
 
   // Another name for the same file: a warning, the same object, not reloaded.
@@ -65,14 +65,14 @@ TEST_F(SourceLoaderTest, FailuresRegisterNothing) {
   KCFile* main_source = LoadSource(sys, "/game/main.txt");
   ASSERT_NE(main_source, nullptr);
   main_source->FileSeek(3, 0);
-  sys.currentSource = main_source;
+  sys.script.currentSource = main_source;
   out.text.clear();
   fs.AddFile("/game/bad.txt", "a; /* one */\n\nb; /* never closed\n*");
   EXPECT_EQ(LoadSource(sys, "bad.txt"), nullptr);
   EXPECT_EQ(out.text, "エラー : /game/bad.txt 3 行目 コメントの終端が見つかりませんでした\n");
   EXPECT_EQ(sys.log.errorCount, 2);
-  EXPECT_EQ(sys.LoadedSources.count("/game/bad.txt"), 0u);
-  EXPECT_EQ(sys.LoadedSources.size(), 1u);
+  EXPECT_EQ(sys.results.LoadedSources.count("/game/bad.txt"), 0u);
+  EXPECT_EQ(sys.results.LoadedSources.size(), 1u);
 }
 
 TEST_F(SourceLoaderTest, CommentRemoval) {
@@ -149,11 +149,11 @@ TEST_F(SourceLoaderTest, LargeCommentsLoadInOnePass) {
 TEST_F(SourceLoaderTest, ReleaseSourcesEmptiesTheRegistry) {
   fs.AddFile("/game/a.txt", "a;");
   fs.AddFile("/game/b.txt", "b;");
-  sys.currentSource = LoadSource(sys, "a.txt");
+  sys.script.currentSource = LoadSource(sys, "a.txt");
   ASSERT_NE(LoadSource(sys, "b.txt"), nullptr);
   ReleaseSources(sys);
-  EXPECT_TRUE(sys.LoadedSources.empty());
-  EXPECT_EQ(sys.currentSource, nullptr);
+  EXPECT_TRUE(sys.results.LoadedSources.empty());
+  EXPECT_EQ(sys.script.currentSource, nullptr);
   // Loading again works from scratch, without a warning.
   ASSERT_NE(LoadSource(sys, "a.txt"), nullptr);
   EXPECT_EQ(out.text, "");

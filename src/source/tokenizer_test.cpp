@@ -63,7 +63,7 @@ class TokenizerTest : public ::testing::Test {
   KCFile& Source(const std::string& text) {
     fs.AddFile("/game/main.txt", text);
     EXPECT_TRUE(source.FileOpen("/game/main.txt", ModeRead));
-    sys.currentSource = &source;
+    sys.script.currentSource = &source;
     return source;
   }
   uint8_t Read() { return ReadStatement(sys.log, command.statement(), source); }

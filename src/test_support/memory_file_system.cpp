@@ -172,7 +172,6 @@ bool MemoryFileSystem::ReadFile(const std::string& path, std::string* contents,
                                 std::string* err) {
   std::string abs = AbsolutePath(path);
   if (before_read) before_read(abs);
-  if (std::this_thread::get_id() != owner_) ++reads_on_other_threads.n;
   auto it = files_.find(abs);
   if (it == files_.end()) return Fail(ENOENT, err);
   if (unreadable.count(abs)) return Fail(EACCES, err);

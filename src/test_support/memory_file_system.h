@@ -2,13 +2,11 @@
 // lives in a map, with failures that can be switched on per path.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "platform/file_system.h"
 
@@ -51,24 +49,8 @@ class MemoryFileSystem : public FileSystem {
   std::function<void(const std::string&)> after_list;
   // Number of temporary outputs not yet committed or discarded.
   int open_outputs = 0;
-  // Lets ReadFile run on two threads, as the real file systems do: for tests
-  // that read the tree only (no callback, no switch changed meanwhile).
-  bool concurrent_reads = false;
-  // Files read by ReadFile on a thread other than the one that made this
-  // file system (copied with it, as a plain number).
-  struct ThreadCount {
-    ThreadCount() = default;
-    ThreadCount(const ThreadCount& other) : n(other.n.load()) {}
-    ThreadCount& operator=(const ThreadCount& other) {
-      n = other.n.load();
-      return *this;
-    }
-    operator int() const { return n.load(); }
-    std::atomic<int> n{0};
-  } reads_on_other_threads;
 
   char Separator() const override { return '/'; }
-  bool ConcurrentReads() const override { return concurrent_reads; }
   std::string CurrentDirectory() override { return cwd_; }
   bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override;
   bool DirectoryKey(const std::string& directory, std::string* key) override;
@@ -84,7 +66,6 @@ class MemoryFileSystem : public FileSystem {
   std::map<std::string, std::string> files_;
   std::map<std::string, uint64_t> huge_files_;
   std::set<std::string> directories_;
-  std::thread::id owner_ = std::this_thread::get_id();
 };
 
 }  // namespace kv
