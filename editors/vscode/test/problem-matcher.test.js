@@ -126,12 +126,9 @@ test('the Windows build under Wine: drive letters and CP932 output', async (t) =
     return;
   }
   const ownPrefix = process.env.WINEPREFIX ? undefined : fs.mkdtempSync(path.join(os.tmpdir(), 'kvscript-wine-'));
-  const saved = { WINEPREFIX: process.env.WINEPREFIX, WINEDEBUG: process.env.WINEDEBUG };
-  if (ownPrefix) process.env.WINEPREFIX = ownPrefix;
-  process.env.WINEDEBUG = '-all';
+  const env = { ...process.env, WINEDEBUG: '-all', WINEPREFIX: ownPrefix || process.env.WINEPREFIX };
   const cwd = brokenGame();
   try {
-    const env = process.env;
     const build = await runTask({ command: wine64, prefix: [exe], platform: 'win32', cwd, env });
     assert.equal(build.status, 1);
     // Wine shows the Linux root as drive Z:.
@@ -142,12 +139,8 @@ test('the Windows build under Wine: drive letters and CP932 output', async (t) =
   } finally {
     fs.rmSync(cwd, { recursive: true, force: true });
     if (ownPrefix) {
-      spawnSync(path.join(path.dirname(wine64), 'wineserver'), ['-k']);
+      spawnSync(path.join(path.dirname(wine64), 'wineserver'), ['-k'], { env });
       fs.rmSync(ownPrefix, { recursive: true, force: true });
-    }
-    for (const [name, value] of Object.entries(saved)) {
-      if (value === undefined) delete process.env[name];
-      else process.env[name] = value;
     }
   }
 });
