@@ -61,16 +61,16 @@ void ConvertScriptText(std::string_view utf8, std::string* cp932,
 // conversions above return their text unchanged (the exact ones fail).
 bool Cp932ConversionAvailable();
 
-// How WriteStdout reads the bytes it is given when standard output is a
-// Windows console, which it writes as UTF-16 (WriteConsoleW): UTF-8 (the
-// default, as ConsoleLocaleIsUtf8 says there) or CP932. Files, pipes and
-// every output on POSIX get the bytes unchanged.
+// How WriteStdout and WriteStderr read the bytes they are given when their
+// stream is a Windows console, which they write as UTF-16 (WriteConsoleW):
+// UTF-8 (the default, as ConsoleLocaleIsUtf8 says there) or CP932. Files,
+// pipes and every output on POSIX get the bytes unchanged.
 void SetConsoleTextIsUtf8(bool utf8);
 
 // Writes bytes to standard output.
 void WriteStdout(std::string_view bytes);
 void FlushStdout();
-// Writes bytes to standard error unchanged.
+// Writes bytes to standard error.
 void WriteStderr(std::string_view bytes);
 
 // True when standard input is a terminal.

@@ -69,12 +69,21 @@ bool IsAscii(std::string_view text) {
 
 bool g_console_text_is_utf8 = true;
 
+// The console that standard output or standard error is, or
+// INVALID_HANDLE_VALUE when it is a file or a pipe.
+HANDLE ConsoleOf(DWORD standard_handle) {
+  HANDLE handle = GetStdHandle(standard_handle);
+  DWORD mode;
+  return GetConsoleMode(handle, &mode) ? handle : INVALID_HANDLE_VALUE;
+}
+
 HANDLE StdoutConsole() {
-  static const HANDLE console = [] {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode;
-    return GetConsoleMode(out, &mode) ? out : INVALID_HANDLE_VALUE;
-  }();
+  static const HANDLE console = ConsoleOf(STD_OUTPUT_HANDLE);
+  return console;
+}
+
+HANDLE StderrConsole() {
+  static const HANDLE console = ConsoleOf(STD_ERROR_HANDLE);
   return console;
 }
 
@@ -200,39 +209,56 @@ bool Cp932ToUtf8Exact(std::string_view cp932, std::string* utf8) {
 
 void SetConsoleTextIsUtf8(bool utf8) { g_console_text_is_utf8 = utf8; }
 
-void WriteStdout(std::string_view bytes) {
-  const HANDLE console = StdoutConsole();
-  if (console != INVALID_HANDLE_VALUE) {
-    static std::string pending;
-    pending.append(bytes);
-    const size_t whole = WholeCharacters(pending, g_console_text_is_utf8);
-    std::wstring wide;
-    ToWide(g_console_text_is_utf8 ? CP_UTF8 : kCp932, 0, std::string_view(pending).substr(0, whole),
-           &wide);
-    pending.erase(0, whole);
-    DWORD written = 0;
-    for (size_t at = 0; at < wide.size(); at += written) {
-      if (!WriteConsoleW(console, wide.data() + at, static_cast<DWORD>(wide.size() - at),
-                         &written, nullptr) ||
-          written == 0) {
-        break;
-      }
+namespace {
+
+// Writes text to a console as UTF-16; `pending` keeps a character cut at the
+// end of one write for the next.
+void WriteToConsole(HANDLE console, std::string_view bytes, std::string* pending) {
+  pending->append(bytes);
+  const size_t whole = WholeCharacters(*pending, g_console_text_is_utf8);
+  std::wstring wide;
+  ToWide(g_console_text_is_utf8 ? CP_UTF8 : kCp932, 0, std::string_view(*pending).substr(0, whole),
+         &wide);
+  pending->erase(0, whole);
+  DWORD written = 0;
+  for (size_t at = 0; at < wide.size(); at += written) {
+    if (!WriteConsoleW(console, wide.data() + at, static_cast<DWORD>(wide.size() - at), &written,
+                       nullptr) ||
+        written == 0) {
+      break;
     }
-    return;
   }
-  // The program's line feeds are written as they are, so a file or pipe gets
-  // the same bytes as on other systems (a console shows them as line ends).
-  static const bool binary = _setmode(_fileno(stdout), _O_BINARY) != -1;
-  (void)binary;
-  fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+// Writes bytes to a file or a pipe as they are: the program's line feeds stay
+// line feeds, so the bytes are those of other systems.
+void WriteBinary(FILE* stream, std::string_view bytes, bool* binary) {
+  if (!*binary) *binary = _setmode(_fileno(stream), _O_BINARY) != -1;
+  fwrite(bytes.data(), 1, bytes.size(), stream);
+}
+
+}  // namespace
+
+void WriteStdout(std::string_view bytes) {
+  static std::string pending;
+  static bool binary = false;
+  if (StdoutConsole() != INVALID_HANDLE_VALUE) {
+    WriteToConsole(StdoutConsole(), bytes, &pending);
+  } else {
+    WriteBinary(stdout, bytes, &binary);
+  }
 }
 
 void FlushStdout() { fflush(stdout); }
 
 void WriteStderr(std::string_view bytes) {
-  static const bool binary = _setmode(_fileno(stderr), _O_BINARY) != -1;
-  (void)binary;
-  fwrite(bytes.data(), 1, bytes.size(), stderr);
+  static std::string pending;
+  static bool binary = false;
+  if (StderrConsole() != INVALID_HANDLE_VALUE) {
+    WriteToConsole(StderrConsole(), bytes, &pending);
+  } else {
+    WriteBinary(stderr, bytes, &binary);
+  }
 }
 
 bool StdinIsTerminal() {
