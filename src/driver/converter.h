@@ -30,9 +30,8 @@ struct ConverterEnvironment {
 
 // Runs the converter with `args` (args[0] is the program name, the words are
 // CP932), printing in the encoding a --console-encoding= word chooses or else
-// in env.encoding. Returns the
-// exit status: 0 when the result is success (and after the help text), 1 when
-// an error was counted.
+// in env.encoding. Returns the exit status: 0 when the result is success (and
+// after the help text), 1 when an error was counted.
 int RunConverter(const std::vector<std::string>& args, const ConverterEnvironment& env);
 
 }  // namespace kv
