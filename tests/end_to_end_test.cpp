@@ -127,8 +127,8 @@ class VanishingDirectory : public FileSystem {
     if (directory == parent_) std::filesystem::remove_all(victim_);
     return ok;
   }
-  bool DirectoryKey(const std::string& directory, std::string* key) override {
-    return real_.DirectoryKey(directory, key);
+  bool FileKey(const std::string& path, std::string* key) override {
+    return real_.FileKey(path, key);
   }
   bool Exists(const std::string& path) override { return real_.Exists(path); }
   std::string AbsolutePath(const std::string& path) override { return real_.AbsolutePath(path); }
@@ -140,6 +140,10 @@ class VanishingDirectory : public FileSystem {
   }
   std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) override {
     return real_.CreateOutput(path, err);
+  }
+  void RemoveLeftoverTemporaryFiles(const std::string& directory,
+                                    std::vector<std::string>* removed) override {
+    real_.RemoveLeftoverTemporaryFiles(directory, removed);
   }
 
  private:

@@ -1,5 +1,9 @@
 #include "driver/converter.h"
 
+#include <set>
+#include <string_view>
+#include <utility>
+
 #include "compile/dispatcher.h"
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
@@ -13,6 +17,7 @@
 #include "output/media_archive.h"
 #include "output/script_object.h"
 #include "platform/file_system.h"
+#include "platform/lexical_path.h"
 #include "source/source_loader.h"
 
 namespace kv {
@@ -28,6 +33,9 @@ constexpr std::string_view kMsgScriptObjectKept = "エラーがあるため \"%s
 constexpr std::string_view kMsgNoCp932Conversion =
     "CP932 の文字コード変換が使えないため、メッセージとスクリプトの文字は変換せずに表示します\n";
 constexpr std::string_view kMsgPressEnter = "\nEnterキーを押してください。";
+constexpr std::string_view kMsgOutputIsInput = "出力ファイル \"%s\" は入力ファイルです\n";
+constexpr std::string_view kMsgLeftoverRemoved =
+    "前回の中断で残った一時ファイル \"%s\" を削除しました\n";
 
 struct ArchiveKind {
   std::string_view mark;
@@ -45,6 +53,61 @@ constexpr ArchiveKind kArchives[] = {
     {kMovieArchiveMark, &RunResults::MovieFiles, &RunOptions::movieObjectName,
      "\nムービーファイルコンバート 開始!!\n", "ムービーファイルコンバート 終了!!\n"},
 };
+
+// The names of the object files this run is to write, in the order they
+// are written: the script object when scripts were converted without error,
+// each archive that has files.
+std::vector<const std::string*> OutputsToWrite(const KCSystem& sys) {
+  std::vector<const std::string*> names;
+  if (!sys.results.Objects.empty() && sys.log.errorCount == 0) {
+    names.push_back(&sys.options.scriptObjectName);
+  }
+  for (const ArchiveKind& kind : kArchives) {
+    if (!(sys.results.*kind.files).empty()) names.push_back(&(sys.options.*kind.object_name));
+  }
+  return names;
+}
+
+// An output that is one of the run's scripts or media files, under any name
+// or link, would replace the author's file with an object: the run fails
+// before anything is written.
+bool OutputsAreNotInputs(KCSystem& sys, const std::vector<const std::string*>& outputs) {
+  std::vector<std::pair<const std::string*, std::string>> existing;
+  std::string key;
+  for (const std::string* name : outputs) {
+    if (sys.fs.FileKey(*name, &key)) existing.emplace_back(name, key);
+  }
+  if (existing.empty()) return true;
+  std::set<std::string> inputs;
+  for (const auto& [path, object] : sys.results.Objects) {
+    if (sys.fs.FileKey(path, &key)) inputs.insert(key);
+  }
+  for (const ArchiveKind& kind : kArchives) {
+    for (const std::string& path : sys.results.*kind.files) {
+      if (sys.fs.FileKey(path, &key)) inputs.insert(key);
+    }
+  }
+  bool distinct = true;
+  for (const auto& [name, output_key] : existing) {
+    if (!inputs.count(output_key)) continue;
+    sys.log.Error(kMsgOutputIsInput, {LogArg::Path(*name)});
+    distinct = false;
+  }
+  return distinct;
+}
+
+// Removes what killed runs left beside the outputs, once per directory.
+void RemoveLeftovers(KCSystem& sys, const std::vector<const std::string*>& outputs) {
+  std::set<std::string_view> directories;
+  std::vector<std::string> removed;
+  for (const std::string* name : outputs) {
+    const std::string_view directory = DirectoryPart(*name, sys.fs.Separator());
+    if (directories.insert(directory).second) {
+      sys.fs.RemoveLeftoverTemporaryFiles(std::string(directory), &removed);
+    }
+  }
+  for (const std::string& path : removed) sys.log.Message(kMsgLeftoverRemoved, {LogArg::Path(path)});
+}
 
 class Conversion {
  public:
@@ -96,6 +159,9 @@ class Conversion {
     // Nothing is read any more: later reports carry no script position.
     sys.script.currentSource = nullptr;
     sys.script.currentObject = nullptr;
+    const std::vector<const std::string*> outputs = OutputsToWrite(sys);
+    if (!OutputsAreNotInputs(sys, outputs)) return false;
+    if (!sys.options.checkOnly) RemoveLeftovers(sys, outputs);
     if (!GenScrObject(sys)) return false;
     for (const ArchiveKind& kind : kArchives) {
       if (!GenImgAdoObject(sys, kind.mark, sys.results.*kind.files, sys.options.*kind.object_name,

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_system.h"
 #include "test_support/conversion_harness.h"
 
 namespace kv {
@@ -243,6 +244,65 @@ TEST(RunSequence, FailedSetupStatementEndsConversionButPacksMedia) {
                              "\nイメージファイルコンバート 開始!!\n"));
   EXPECT_FALSE(fs.HasFile("/game/script.kvo"));
   EXPECT_TRUE(fs.HasFile("/game/image.kvo"));
+}
+
+TEST(RunSequence, AnOutputThatIsAnInputFailsTheRunBeforeAnythingIsWritten) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  fs.AddFile("/game/img/bg.png", "png");
+  fs.AddFile("/game/image.kvo", "old");
+  fs.AddHardLink("/game/img/bg.png", "/game/link.kvo");
+  const MemoryFileSystem pristine = fs;
+  ConversionRun run = RunConversion(fs, {"-so", "main.txt"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
+                        "/game/main.txt をコンバート中...\n"
+                        "スクリプトファイルコンバート 終了!!\n"
+                        "エラー : 出力ファイル \"main.txt\" は入力ファイルです\n"
+                        "エラーがあるため \"main.txt\" は更新されていません\n"
+                        "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
+            run.console);
+  EXPECT_EQ(pristine.Files(), fs.Files()) << "nothing is written";
+  // Under another name, as a link, as media, in a check.
+  const std::vector<std::vector<std::string>> cases = {
+      {"-so", "./img/../main.txt"}, {"-io", "link.kvo"}, {"-s", "-io", "/game/img/bg.png"},
+      {"--check", "-so", "main.txt"}};
+  for (const std::vector<std::string>& args : cases) {
+    run = RunConversion(fs, args);
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.console.find("エラー : 出力ファイル \"" + args.back() +
+                                                  "\" は入力ファイルです\n"))
+        << run.console;
+    EXPECT_EQ(pristine.Files(), fs.Files()) << args.back();
+  }
+}
+
+TEST(RunSequence, LeftoversOfKilledRunsGoFromBesideTheOutputsOnly) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/bg.png", "png");
+  fs.AddFile("/game/se.wav", "wav");
+  const std::string ended = TemporaryFileName(41, 0), alive = TemporaryFileName(42, 0);
+  fs.live_processes.insert(42);
+  for (const std::string dir : {"/game/", "/out/", "/game/sub/"}) {
+    fs.AddFile(dir + ended, "left");
+    fs.AddFile(dir + alive, "writing");
+  }
+  fs.AddFile("/game/.kvtmp-41-00000", "not the program's");
+  const MemoryFileSystem pristine = fs;
+  EXPECT_EQ(0, RunConversion(fs, {"--check", "-io", "/out/image.kvo"}).status);
+  EXPECT_EQ(pristine.Files(), fs.Files()) << "a check removes nothing";
+
+  ConversionRun run = RunConversion(fs, {"-io", "/out/image.kvo"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("前回の中断で残った一時ファイル \"/out/" + ended + "\" を削除しました\n"
+            "前回の中断で残った一時ファイル \"" + ended + "\" を削除しました\n"
+            "\nイメージファイルコンバート 開始!!\n",
+            run.console.substr(0, run.console.find("/game/bg.png")));
+  EXPECT_FALSE(fs.HasFile("/out/" + ended));
+  EXPECT_FALSE(fs.HasFile("/game/" + ended));
+  EXPECT_TRUE(fs.HasFile("/game/sub/" + ended)) << "no output is written there";
+  for (const std::string dir : {"/game/", "/out/", "/game/sub/"}) EXPECT_TRUE(fs.HasFile(dir + alive));
+  EXPECT_TRUE(fs.HasFile("/game/.kvtmp-41-00000"));
 }
 
 }  // namespace

@@ -90,5 +90,29 @@ TEST(FileSearch, AScriptThatCannotBeLoadedStopsTheSearch) {
   EXPECT_EQ(1, f.sys.log.errorCount);
 }
 
+TEST(FileSearch, FifosSocketsAndDevicesAreLeftOutUnlessOneIsTheMainScript) {
+  SearchFixture f;
+  f.sys.options.engineDirectory = "/game/";
+  f.fs.AddFile("/game/a.png", "");
+  f.fs.AddSpecialFile("/game/fifo.png");
+  f.fs.AddSpecialFile("/game/socket");  // no content's name: nothing to say
+  f.fs.AddSpecialFile("/game/sub/main.txt");
+  ASSERT_TRUE(f.Search({{"txt"}, {"png"}, {}, {}}));
+  EXPECT_EQ(std::vector<std::string>{"/game/a.png"}, f.sys.results.ImageFiles);
+  EXPECT_TRUE(f.sys.results.Objects.empty());
+  const std::string warnings =
+      "警告 : \"/game/fifo.png\" は通常のファイルではないため読み飛ばしました\n"
+      "警告 : \"/game/sub/main.txt\" は通常のファイルではないため読み飛ばしました\n";
+  EXPECT_EQ(warnings, f.out.text);
+
+  SearchFixture g;
+  g.sys.options.engineDirectory = "/game/";
+  g.fs.AddSpecialFile("/game/main.txt");
+  g.fs.AddFile("/game/x.png", "");
+  EXPECT_FALSE(g.Search({{"txt"}, {"png"}, {}, {}}));
+  EXPECT_EQ("エラー : メインスクリプト \"/game/main.txt\" は通常のファイルではありません\n", g.out.text);
+  EXPECT_TRUE(g.sys.results.ImageFiles.empty()) << "the search stops there";
+}
+
 }  // namespace
 }  // namespace kv

@@ -30,6 +30,31 @@ TEST(LexicalPath, ASeparatorIsNeverTheSecondByteOfACharacter) {
   EXPECT_FALSE(EndsWithSeparator(""));
 }
 
+TEST(LexicalPath, DirectoryPartEndsAtTheLastSeparatorCharacter) {
+  EXPECT_EQ("out/sub/", DirectoryPart("out/sub/script.kvo", '/'));
+  EXPECT_EQ("", DirectoryPart("script.kvo", '/'));
+  EXPECT_EQ("", DirectoryPart("a\\b.kvo", '/')) << "a name on POSIX";
+  EXPECT_EQ("C:\\out/", DirectoryPart("C:\\out/a.kvo", '\\'));
+  EXPECT_EQ("C:", DirectoryPart("C:a.kvo", '\\'));
+  EXPECT_EQ("\x83\x5C\\", DirectoryPart("\x83\x5C\\\x83\x5C.kvo", '\\')) << "ソ\\ソ.kvo";
+}
+
+TEST(TemporaryFileName, IsShortAndOnlyItsExactFormIsRecognised) {
+  EXPECT_EQ(".kvtmp-4294967295-000000", TemporaryFileName(4294967295u, 0));
+  uint32_t process_id = 0;
+  ASSERT_TRUE(ParseTemporaryFileName(TemporaryFileName(4294967295u, 0), &process_id));
+  EXPECT_EQ(4294967295u, process_id);
+  const std::string made = TemporaryFileName(7, 56800235583u);  // 62^6 - 1
+  EXPECT_EQ(".kvtmp-7-zzzzzz", made);
+  ASSERT_TRUE(ParseTemporaryFileName(made, &process_id));
+  EXPECT_EQ(7u, process_id);
+  for (const char* other : {".kvtmp-0-abcdef", ".kvtmp-07-abcdef", ".kvtmp-4294967296-abcdef",
+                            ".kvtmp--abcdef", ".kvtmp-7-abcde", ".kvtmp-7-abcdefg", ".kvtmp-7_abcdef",
+                            ".kvtmp-7-abc.ef", "x.kvtmp-7-abcdef", "script.kvo.tmp-abcdef"}) {
+    EXPECT_FALSE(ParseTemporaryFileName(other, &process_id)) << other;
+  }
+}
+
 TEST(MemoryFileSystem, ListsChildrenInByteOrder) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/b.txt", "");
@@ -61,6 +86,41 @@ TEST(RealFileSystem, OutputReplacesTheTargetOnlyOnCommit) {
   EXPECT_EQ(1u, CountEntries(dir.path())) << "the temporary file must be removed";
   ASSERT_TRUE(WriteWholeFile(fs, target, std::string("a\0b", 3), nullptr));
   EXPECT_EQ(std::string("a\0b", 3), ReadTestFile(target));
+}
+
+TEST(RealFileSystem, TemporaryNamesFitWhereverTheTargetsNameFits) {
+  TempDirectory dir;
+  const std::string longest = std::string(251, 'n') + ".kvo";  // 255 bytes
+  std::string err;
+  ASSERT_TRUE(WriteWholeFile(RealFileSystem(), dir / longest, "x", &err)) << err;
+  EXPECT_EQ("x", ReadTestFile(dir / longest));
+  EXPECT_EQ(1u, CountEntries(dir.path()));
+}
+
+TEST(RealFileSystem, RemovesOnlyTheLeftoversOfEndedRuns) {
+  TempDirectory dir;
+  FileSystem& fs = RealFileSystem();
+  constexpr uint32_t kEnded = 2147483644;  // beyond the process ids of either system
+  const std::string leftover = TemporaryFileName(kEnded, 1);
+  WriteTestFile(dir / leftover, "left");
+  for (const char* other : {".kvtmp-2147483644-abcde", ".kvtmp-02147483644-abcdef", "script.kvo",
+                            "script.kvo.tmp-abcdef"}) {
+    WriteTestFile(dir / other, "kept");
+  }
+  std::filesystem::create_directories(dir / TemporaryFileName(kEnded, 2));
+  // This run's own, being written.
+  std::unique_ptr<OutputFile> live = fs.CreateOutput(dir / "out.kvo", nullptr);
+  ASSERT_TRUE(live);
+  const size_t entries = CountEntries(dir.path());
+  const std::string top = dir.path() + kNativeSeparator;
+  std::vector<std::string> removed;
+  fs.RemoveLeftoverTemporaryFiles(top, &removed);
+  EXPECT_EQ(std::vector<std::string>{top + leftover}, removed);
+  EXPECT_EQ(entries - 1, CountEntries(dir.path()));
+  EXPECT_FALSE(TestFileExists(dir / leftover));
+  ASSERT_TRUE(live->Write("new", 3, nullptr));
+  ASSERT_TRUE(live->Commit(nullptr));
+  EXPECT_EQ("new", ReadTestFile(dir / "out.kvo"));
 }
 
 // A reason as the system words it, without the line end or full stop that
@@ -142,7 +202,7 @@ TEST(RealFileSystem, NamesAreCp932AndWhatIsListedIsFoundAgain) {
   ASSERT_TRUE(fs.ReadFile(table, &contents, nullptr));
   EXPECT_EQ("so", contents);
   std::string key;
-  EXPECT_TRUE(fs.DirectoryKey(top + "\x83\x5C\x83\x74\x83\x67" + kNativeSeparator, &key));
+  EXPECT_TRUE(fs.FileKey(top + "\x83\x5C\x83\x74\x83\x67" + kNativeSeparator, &key));
 
   // A new file gets the name the system shows as "背景.png".
   ASSERT_TRUE(WriteWholeFile(fs, top + "\x94\x77\x8C\x69.png", "new", nullptr));

@@ -16,4 +16,10 @@ std::string LexicalAbsolutePath(const std::string& cwd, const std::string& name)
 // its own, not as the second byte of a double-byte character ("ソ" is 83 5C).
 bool EndsWithSeparator(std::string_view path);
 
+// The directory part of the CP932 `path`: up to and including its last '/'
+// or `separator` that stands as a character of its own; where there is none,
+// a drive ("C:") when `separator` is '\', otherwise empty (the current
+// directory).
+std::string_view DirectoryPart(std::string_view path, char separator);
+
 }  // namespace kv

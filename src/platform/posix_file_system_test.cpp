@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -51,6 +52,54 @@ TEST(PosixFileSystem, ReasonsAreWordedByTheCLibrary) {
   EXPECT_EQ("Is a directory", err);
 }
 
+TEST(PosixFileSystem, ReadsRegularFilesOnlyAndNoMoreThanTheirSizeAtOpening) {
+  // Opening a FIFO for reading would wait for a writer: a hang fails here.
+  alarm(60);
+  TempDirectory dir;
+  FileSystem& fs = RealFileSystem();
+  ASSERT_EQ(0, mkfifo((dir / "fifo.txt").c_str(), 0600));
+  ASSERT_EQ(0, symlink("/dev/zero", (dir / "zero.txt").c_str()));
+  ASSERT_EQ(0, symlink((dir / "gone").c_str(), (dir / "dangling.txt").c_str()));
+  WriteTestFile(dir / "plain.txt", "x");
+  std::vector<DirectoryEntry> entries;
+  ASSERT_TRUE(fs.ListDirectory(dir.path() + "/", &entries));
+  ASSERT_EQ(4u, entries.size());
+  EXPECT_EQ("dangling.txt", entries[0].name);
+  EXPECT_FALSE(entries[0].is_special) << "a vanished file, as the search finds out";
+  EXPECT_TRUE(entries[1].is_special);
+  EXPECT_FALSE(entries[2].is_special);
+  EXPECT_TRUE(entries[3].is_special);
+
+  std::string contents, err;
+  for (const std::string& path : {dir / "fifo.txt", dir / "zero.txt", std::string("/dev/null")}) {
+    EXPECT_FALSE(fs.OpenInput(path, &err)) << path;
+    EXPECT_EQ("Not a regular file", err);
+    EXPECT_FALSE(fs.ReadFile(path, &contents, &err)) << path;
+    EXPECT_EQ("Not a regular file", err);
+  }
+  EXPECT_FALSE(fs.ReadFile(dir.path(), &contents, &err));
+  EXPECT_EQ("Is a directory", err);
+  // The kernel's files say they are empty, whatever they hold.
+  EXPECT_FALSE(fs.ReadFile("/proc/self/status", &contents, &err));
+  EXPECT_EQ("File changed size while being read", err);
+  alarm(0);
+}
+
+TEST(PosixFileSystem, LeftoversOfLiveRunsAndLinksStay) {
+  TempDirectory dir;
+  FileSystem& fs = RealFileSystem();
+  // The parent process is alive; it holds no lock on the file.
+  const std::string live = TemporaryFileName(static_cast<uint32_t>(getppid()), 1);
+  const std::string link = TemporaryFileName(2147483644, 2);
+  WriteTestFile(dir / live, "writing");
+  WriteTestFile(dir / "target", "kept");
+  ASSERT_EQ(0, symlink((dir / "target").c_str(), (dir / link).c_str()));
+  std::vector<std::string> removed;
+  fs.RemoveLeftoverTemporaryFiles(dir.path() + "/", &removed);
+  EXPECT_TRUE(removed.empty());
+  EXPECT_EQ(3u, CountEntries(dir.path()));
+}
+
 TEST(PosixFileSystem, FollowsDirectoryLinks) {
   TempDirectory dir;
   FileSystem& fs = RealFileSystem();
@@ -62,9 +111,27 @@ TEST(PosixFileSystem, FollowsDirectoryLinks) {
   EXPECT_EQ("link", entries[0].name);
   EXPECT_TRUE(entries[0].is_directory);
   std::string a, b;
-  ASSERT_TRUE(fs.DirectoryKey(dir / "sub/", &a));
-  ASSERT_TRUE(fs.DirectoryKey(dir / "link/", &b));
+  ASSERT_TRUE(fs.FileKey(dir / "sub/", &a));
+  ASSERT_TRUE(fs.FileKey(dir / "link/", &b));
   EXPECT_EQ(a, b);
+}
+
+TEST(PosixFileSystem, FileKeysAreTheSameForEveryNameOfAFile) {
+  TempDirectory dir;
+  FileSystem& fs = RealFileSystem();
+  WriteTestFile(dir / "sub/a.txt", "a");
+  WriteTestFile(dir / "b.txt", "a");
+  ASSERT_EQ(0, link((dir / "sub/a.txt").c_str(), (dir / "hard").c_str()));
+  ASSERT_EQ(0, symlink("sub/a.txt", (dir / "soft").c_str()));
+  std::string a, other, b;
+  ASSERT_TRUE(fs.FileKey(dir / "sub/a.txt", &a));
+  for (const char* name : {"hard", "soft", "sub/../sub/./a.txt"}) {
+    ASSERT_TRUE(fs.FileKey(dir / name, &other)) << name;
+    EXPECT_EQ(a, other) << name;
+  }
+  ASSERT_TRUE(fs.FileKey(dir / "b.txt", &b));
+  EXPECT_NE(a, b);
+  EXPECT_FALSE(fs.FileKey(dir / "absent", &b));
 }
 
 }  // namespace

@@ -94,14 +94,16 @@ class WindowsInputFile : public InputFile {
   uint64_t size_;
 };
 
+// Holds its temporary file open, shared for deletion only, until it is
+// renamed into place or removed: another run cannot open it exclusively, so
+// it never takes the file for a leftover.
 class WindowsOutputFile : public OutputFile {
  public:
-  // The interrupt cleanup gets the temporary file's name in UTF-8, which it
-  // turns back into the wide name without any call that could take a lock.
-  WindowsOutputFile(HANDLE file, std::wstring temp, std::wstring target, DWORD kept_attributes)
+  // `cleanup_slot` is the interrupt cleanup's registration of `temp`.
+  WindowsOutputFile(HANDLE file, std::wstring temp, std::wstring target, DWORD kept_attributes,
+                    int cleanup_slot)
       : file_(file), temp_(std::move(temp)), target_(std::move(target)),
-        kept_attributes_(kept_attributes),
-        cleanup_slot_(RegisterTemporaryFile(WideToUtf8(temp_))) {}
+        kept_attributes_(kept_attributes), cleanup_slot_(cleanup_slot) {}
   ~WindowsOutputFile() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
     if (!committed_) DeleteFileW(temp_.c_str());
@@ -150,6 +152,34 @@ class WindowsOutputFile : public OutputFile {
   int cleanup_slot_;
   bool committed_ = false;
 };
+
+// Whether a process other than this one has the id `process_id`.
+bool OtherProcessIsAlive(uint32_t process_id) {
+  if (process_id == GetCurrentProcessId()) return false;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+  // A process that exists but may not be looked at is alive.
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return alive;
+}
+
+// Removes the regular file `path` if no process holds it open: only then
+// does an open that shares nothing succeed, and the file goes through that
+// handle, so no run can open it meanwhile.
+bool RemoveUnheldFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  const bool gone =
+      GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+      !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+      SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+  CloseHandle(file);
+  return gone;
+}
 
 class WindowsFileSystem : public FileSystem {
  public:
@@ -201,14 +231,15 @@ class WindowsFileSystem : public FileSystem {
     return true;
   }
 
-  bool DirectoryKey(const std::string& directory, std::string* key) override {
-    HANDLE dir = CreateFileW(directory.empty() ? L"." : SystemPath(directory).c_str(), 0,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (dir == INVALID_HANDLE_VALUE) return false;
+  bool FileKey(const std::string& path, std::string* key) override {
+    // Opened for no access at all, which a directory allows too.
+    HANDLE handle = CreateFileW(path.empty() ? L"." : SystemPath(path).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    bool ok = GetFileInformationByHandle(dir, &info) != 0;
-    CloseHandle(dir);
+    bool ok = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
     if (!ok) return false;
     *key = std::to_string(info.dwVolumeSerialNumber) + ":" +
            std::to_string((static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
@@ -241,6 +272,12 @@ class WindowsFileSystem : public FileSystem {
       FailWithLastError(err);
       return nullptr;
     }
+    // A device (CON, NUL, a port) or a pipe is no file to read.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+      if (err != nullptr) *err = kReasonNotRegularFile;
+      CloseHandle(file);
+      return nullptr;
+    }
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size)) {
       FailWithLastError(err);
@@ -263,24 +300,60 @@ class WindowsFileSystem : public FileSystem {
       }
       kept_attributes = existing & kKeptAttributes;
     }
-    static std::atomic<unsigned> counter{0};
+    // Named beside the target, registered for the interrupt cleanup (in
+    // UTF-8, which the cleanup turns back into the wide name without any
+    // call that could take a lock) before it exists, created only if no file
+    // has the name yet.
+    const size_t name_start = target.find_last_of(L"\\/") + 1;
+    const std::wstring directory =
+        name_start > 0 ? target.substr(0, name_start)
+                       : target.size() >= 2 && target[1] == L':' ? target.substr(0, 2) : L"";
+    static std::atomic<uint64_t> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::wstring temp = SystemPath(path + ".tmp-" + std::to_string(GetCurrentProcessId()) +
-                                     "-" + std::to_string(counter++));
+      const uint64_t unique = GetTickCount64() * 7919 + counter++;
+      std::wstring temp =
+          directory + Utf8ToWide(TemporaryFileName(GetCurrentProcessId(), unique));
+      const int slot = RegisterTemporaryFile(WideToUtf8(temp));
       // Shared for deletion, so that the interrupt cleanup can remove it
       // while it is being written.
       HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE) {
-        return std::make_unique<WindowsOutputFile>(file, std::move(temp), target, kept_attributes);
+        return std::make_unique<WindowsOutputFile>(file, std::move(temp), target, kept_attributes,
+                                                   slot);
       }
-      if (GetLastError() != ERROR_FILE_EXISTS) {
-        FailWithLastError(err);
+      const DWORD code = GetLastError();
+      ForgetTemporaryFile(slot);
+      if (code != ERROR_FILE_EXISTS) {
+        Fail(code, err);
         return nullptr;
       }
     }
     Fail(ERROR_FILE_EXISTS, err);
     return nullptr;
+  }
+
+  void RemoveLeftoverTemporaryFiles(const std::string& directory,
+                                    std::vector<std::string>* removed) override {
+    WIN32_FIND_DATAW data;
+    const std::string pattern = directory + std::string(kTemporaryFilePrefix) + "*";
+    HANDLE find = FindFirstFileW(SystemPath(pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    std::vector<std::string> names;
+    uint32_t process_id = 0;
+    do {
+      // The names are ASCII: the same in UTF-8 and in CP932.
+      const std::string name = WideToUtf8(data.cFileName);
+      if (!(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+          ParseTemporaryFileName(name, &process_id) && !OtherProcessIsAlive(process_id)) {
+        names.push_back(name);
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      if (RemoveUnheldFile(SystemPath(directory + name))) removed->push_back(directory + name);
+    }
   }
 };
 

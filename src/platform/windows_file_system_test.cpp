@@ -30,12 +30,12 @@ TEST(WindowsFileSystem, DirectoryKeysTellDirectoriesApart) {
   std::filesystem::create_directories(dir / "a");
   std::filesystem::create_directories(dir / "b");
   std::string a, a_again, b;
-  ASSERT_TRUE(fs.DirectoryKey(dir / "a\\", &a));
-  ASSERT_TRUE(fs.DirectoryKey(dir / "b\\..\\a\\", &a_again));
-  ASSERT_TRUE(fs.DirectoryKey(dir / "b\\", &b));
+  ASSERT_TRUE(fs.FileKey(dir / "a\\", &a));
+  ASSERT_TRUE(fs.FileKey(dir / "b\\..\\a\\", &a_again));
+  ASSERT_TRUE(fs.FileKey(dir / "b\\", &b));
   EXPECT_EQ(a, a_again);
   EXPECT_NE(a, b);
-  EXPECT_FALSE(fs.DirectoryKey(dir / "c\\", &b));
+  EXPECT_FALSE(fs.FileKey(dir / "c\\", &b));
 }
 
 TEST(WindowsFileSystem, ARenameRefusedForAnOpenTargetKeepsTheOldFile) {

@@ -160,8 +160,12 @@ bool AddScript(KCSystem& sys, const std::string& path) {
   return AddObject(sys, absolute);
 }
 
+std::string MainScriptPath(const KCSystem& sys) {
+  return sys.options.engineDirectory + kMainScriptName;
+}
+
 bool StartMainScript(KCSystem& sys) {
-  auto it = sys.results.Objects.find(sys.options.engineDirectory + kMainScriptName);
+  auto it = sys.results.Objects.find(MainScriptPath(sys));
   if (it == sys.results.Objects.end()) {
     sys.log.Error(kMsgNoMainScript, {LogArg::Path(sys.options.engineDirectory)});
     return false;

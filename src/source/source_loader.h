@@ -17,6 +17,8 @@ bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute);
 // Registers a script found by the file search: resolves and loads it and
 // gives it an empty temporary object.
 bool AddScript(KCSystem& sys, const std::string& path);
+// The path of the main script: main.txt in the engine directory.
+std::string MainScriptPath(const KCSystem& sys);
 // Makes main.txt of the engine directory the current script.
 bool StartMainScript(KCSystem& sys);
 // Makes the next unconverted script (ascending byte order of paths) current;
