@@ -60,6 +60,8 @@ class GameDirectory {
     std::vector<std::string> environment{utf8 ? "LC_ALL=C.UTF-8" : "LC_ALL=C"};
     if (!env.empty()) environment.push_back(env);
     ProgramRun run = RunProgram(ExecutableDirectory() + program, words, root(), environment);
+    EXPECT_FALSE(run.timed_out) << program << " " << args << " still ran after "
+                                << kProgramDeadlineSeconds << " seconds";
     *console = utf8 && !kLocaleChoosesConsoleEncoding ? Cp932ToUtf8(run.output) : run.output;
     return run.status;
   }

@@ -2,7 +2,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 
 #include "game_directory.h"
 #include "platform/coding.h"
+#include "platform/file_system.h"
 #include "test_support/conversion_harness.h"
 #include "test_support/scramble_reference.h"
 
@@ -61,31 +64,29 @@ TEST(EndToEnd, AUtf8LocaleCountsByItsNameEvenWhenNotInstalled) {
                              .output);
 }
 
-// Size of the first temporary file beside `name` in `dir`, or -1.
-long long TemporarySize(const std::string& dir, const std::string& name, std::string* path) {
-  long long size = -1;
+// The name of a temporary file of the program in `dir`, or "".
+std::string TemporaryFile(const std::string& dir) {
+  std::string found;
   DIR* d = opendir(dir.c_str());
+  uint32_t process_id = 0;
   while (dirent* e = readdir(d)) {
-    if (std::string(e->d_name).rfind(name + ".tmp-", 0) != 0) continue;
-    struct stat st;
-    *path = dir + "/" + e->d_name;
-    if (stat(path->c_str(), &st) == 0) size = st.st_size;
+    if (ParseTemporaryFileName(e->d_name, &process_id)) found = e->d_name;
   }
   closedir(d);
-  return size;
+  return found;
 }
 
-TEST(EndToEnd, InterruptedRunRemovesItsTemporaryFileAndKeepsTheOldOutput) {
+// Starts the converter over `game` and stops it (SIGSTOP) while its
+// temporary movie archive, whose name goes to *temporary, is being written:
+// a.avi is large enough for that to take a while, and a run that ends before
+// it is seen is started again. Returns the stopped process, or -1.
+pid_t StopWhileWritingTheMovies(GameDirectory& game, std::string* temporary) {
   const std::string converter = ExecutableDirectory() + KV_CONVERTER_NAME;
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(signal_number);
-    GameDirectory game;
-    game.Write("a.avi", std::string(3 << 20, 'a'));
-    game.Write("movie.kvo", "old archive");
-    const std::string fifo = game.root() + "/b.avi";
-    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  game.Write("a.avi", std::string(16 << 20, 'a'));
+  game.Write("b.avi", "b");
+  for (int attempt = 0; attempt < 20; ++attempt) {
     pid_t pid = fork();
-    ASSERT_GE(pid, 0);
+    if (pid < 0) return -1;
     if (pid == 0) {
       for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
       int null = open("/dev/null", O_RDWR);
@@ -94,34 +95,127 @@ TEST(EndToEnd, InterruptedRunRemovesItsTemporaryFileAndKeepsTheOldOutput) {
       if (chdir(game.root().c_str()) == 0) execl(converter.c_str(), "KVConverter", "-s", nullptr);
       _exit(127);
     }
-    // The movie b.avi is a pipe. The converter opens it once for its size
-    // and once, after a.avi has been copied into the temporary archive, to
-    // copy it; that copy then waits for data that never comes.
-    auto open_writer = [&] {
-      for (;;) {
-        int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0 || waitpid(pid, nullptr, WNOHANG) != 0) return fd;
-        usleep(1000);
-      }
-    };
-    int writer = open_writer();
-    ASSERT_GE(writer, 0);
-    close(writer);
-    writer = open_writer();
-    ASSERT_GE(writer, 0);
-    std::string temporary;
-    while (TemporarySize(game.root(), "movie.kvo", &temporary) < (3 << 20)) {
-      ASSERT_EQ(0, waitpid(pid, nullptr, WNOHANG)) << "the converter ended before the copy";
-      usleep(1000);
+    int status = 0;
+    bool ended = false;
+    while (TemporaryFile(game.root()).empty() && !ended) ended = waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) {
+      kill(pid, SIGSTOP);
+      ended = waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status);
     }
+    *temporary = TemporaryFile(game.root());
+    if (!ended && !temporary->empty()) return pid;
+    if (!ended) {
+      kill(pid, SIGKILL);
+      kill(pid, SIGCONT);
+      waitpid(pid, &status, 0);
+    }
+    game.Write("movie.kvo", "old archive");
+  }
+  return -1;
+}
+
+TEST(EndToEnd, InterruptedRunRemovesItsTemporaryFileAndKeepsTheOldOutput) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    GameDirectory game;
+    game.Write("movie.kvo", "old archive");
+    std::string temporary;
+    const pid_t pid = StopWhileWritingTheMovies(game, &temporary);
+    ASSERT_GT(pid, 0) << "every run ended before its temporary file was seen";
+    // Delivered when the run goes on.
     kill(pid, signal_number);
+    kill(pid, SIGCONT);
     int status = 0;
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
-    close(writer);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)
         << "ends as the signal would have ended it";
-    EXPECT_FALSE(game.Exists(temporary.substr(game.root().size() + 1)));
+    EXPECT_FALSE(game.Exists(temporary));
     EXPECT_EQ("old archive", game.Read("movie.kvo"));
+  }
+}
+
+TEST(EndToEnd, TheNextRunRemovesWhatAKilledRunLeft) {
+  GameDirectory game;
+  game.Write("movie.kvo", "old archive");
+  std::string leftover;
+  const pid_t pid = StopWhileWritingTheMovies(game, &leftover);
+  ASSERT_GT(pid, 0) << "every run ended before its temporary file was seen";
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  ASSERT_TRUE(game.Exists(leftover));
+  // Another run's file, and a file of the same form in a folder that no
+  // output goes to, stay.
+  const std::string live = TemporaryFileName(static_cast<uint32_t>(getpid()), 7);
+  game.Write(live, "writing");
+  game.Write("sub/" + leftover, "elsewhere");
+  std::string console;
+  EXPECT_EQ(0, game.Run("-s", &console));
+  EXPECT_EQ("前回の中断で残った一時ファイル \"" + leftover + "\" を削除しました\n",
+            console.substr(0, console.find('\n') + 1));
+  EXPECT_FALSE(game.Exists(leftover));
+  EXPECT_TRUE(game.Exists(live));
+  EXPECT_TRUE(game.Exists("sub/" + leftover));
+  EXPECT_NE("old archive", game.Read("movie.kvo"));
+}
+
+TEST(EndToEnd, FifosSocketsAndDevicesAreSkippedNeverWaitedForOrRead) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  game.Write("img/bg.png", "png");
+  ASSERT_EQ(0, mkfifo(game.Path("img/wait.png").c_str(), 0600));
+  ASSERT_EQ(0, mkfifo(game.Path("scene.txt").c_str(), 0600));
+  ASSERT_EQ(0, symlink("/dev/zero", game.Path("zero.txt").c_str()));
+  const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = game.Path("sock.wav");
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  socket_path.copy(address.sun_path, socket_path.size());
+  ASSERT_EQ(0, bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  const std::string skipped = " は通常のファイルではないため読み飛ばしました\n";
+  const std::string warnings = "警告 : \"" + game.Path("img/wait.png") + "\"" + skipped +
+                               "警告 : \"" + game.Path("scene.txt") + "\"" + skipped +
+                               "警告 : \"" + game.Path("sock.wav") + "\"" + skipped +
+                               "警告 : \"" + game.Path("zero.txt") + "\"" + skipped;
+  for (const char* args : {"", "--check"}) {
+    SCOPED_TRACE(args);
+    std::string console;
+    EXPECT_EQ(0, game.Run(args, &console));
+    EXPECT_EQ(warnings, console.substr(0, warnings.size()));
+    EXPECT_NE(std::string::npos, console.find("\n結果 : 成功 / エラー 0件 / 警告 4件\n")) << console;
+  }
+  close(listening);
+
+  // The main script cannot be left out.
+  GameDirectory fifo_main;
+  ASSERT_EQ(0, mkfifo(fifo_main.Path("main.txt").c_str(), 0600));
+  std::string console;
+  EXPECT_EQ(1, fifo_main.Run("--check", &console));
+  EXPECT_EQ("エラー : メインスクリプト \"" + fifo_main.Path("main.txt") +
+                "\" は通常のファイルではありません\n\n結果 : 失敗 / エラー 1件 / 警告 0件\n",
+            console);
+  EXPECT_EQ(1, game.RunTool(KV_KVDUMP_NAME, "--check scene.txt", &console));
+  EXPECT_EQ(1, game.RunTool(KV_KVDUMP_NAME, "--check /dev/zero", &console));
+}
+
+TEST(EndToEnd, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  game.Write("img/bg.png", "png");
+  ASSERT_EQ(0, link(game.Path("main.txt").c_str(), game.Path("second.kvo").c_str()));
+  for (const std::string args : {"-so main.txt", "-so ./img/../main.txt", "-so second.kvo",
+                                  "-io img/bg.png", "--check -so main.txt"}) {
+    SCOPED_TRACE(args);
+    std::string console;
+    EXPECT_EQ(1, game.Run(args, &console));
+    const std::string name = args.substr(args.rfind(' ') + 1);
+    EXPECT_NE(std::string::npos,
+              console.find("エラー : 出力ファイル \"" + name + "\" は入力ファイルです\n"))
+        << console;
+    EXPECT_EQ("create_window;\n", game.Read("main.txt"));
+    EXPECT_EQ("png", game.Read("img/bg.png"));
+    EXPECT_FALSE(game.Exists("script.kvo"));
+    EXPECT_FALSE(game.Exists("image.kvo"));
   }
 }
 

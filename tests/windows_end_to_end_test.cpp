@@ -1,5 +1,6 @@
 // End-to-end runs over paths that only the wide file functions of Windows
-// handle, and over files that other programs hold open.
+// handle, over files that other programs hold open, and over names that
+// Windows takes for the same file.
 #include <windows.h>
 
 #include <filesystem>
@@ -69,6 +70,21 @@ TEST(WindowsEndToEnd, ALockedOutputFailsTheRunAndKeepsTheOldFile) {
       << console;
   EXPECT_EQ("old archive", game.Read("image.kvo"));
   EXPECT_EQ(2u, CountEntries(game.root())) << "no temporary file is left";
+}
+
+TEST(WindowsEndToEnd, AnOutputThatIsAnInputUnderAnyNameIsRefused) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  ASSERT_TRUE(CreateHardLinkA(game.Path("second.kvo").c_str(), game.Path("main.txt").c_str(),
+                              nullptr));
+  for (const std::string name : {"MAIN.TXT", "second.kvo"}) {
+    std::string console;
+    EXPECT_EQ(1, game.Run("-so " + name, &console));
+    EXPECT_NE(std::string::npos,
+              console.find("エラー : 出力ファイル \"" + name + "\" は入力ファイルです\n"))
+        << console;
+    EXPECT_EQ("create_window;\n", game.Read("main.txt"));
+  }
 }
 
 }  // namespace

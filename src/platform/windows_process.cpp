@@ -2,6 +2,8 @@
 // After windows.h, which it needs.
 #include <psapi.h>
 
+#include <thread>
+
 #include "platform/process.h"
 #include "platform/windows_text.h"
 
@@ -69,14 +71,25 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   CloseHandle(write_end);
   if (null_in != INVALID_HANDLE_VALUE) CloseHandle(null_in);
   if (started) {
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(read_end, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-      run.output.append(buffer, n);
+    // Read beside the wait, which ends the program at the deadline; its end
+    // of the pipe then closes and the reading ends.
+    std::thread reader([&] {
+      char buffer[4096];
+      DWORD n = 0;
+      while (ReadFile(read_end, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        run.output.append(buffer, n);
+      }
+    });
+    if (WaitForSingleObject(process.hProcess, kProgramDeadlineSeconds * 1000) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 1);
+      run.timed_out = true;
+      WaitForSingleObject(process.hProcess, INFINITE);
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    reader.join();
     DWORD code = 0;
-    if (GetExitCodeProcess(process.hProcess, &code)) run.status = static_cast<int>(code);
+    if (!run.timed_out && GetExitCodeProcess(process.hProcess, &code)) {
+      run.status = static_cast<int>(code);
+    }
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
   }
