@@ -143,10 +143,12 @@ TEST(EndToEnd, TheNextRunRemovesWhatAKilledRunLeft) {
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   ASSERT_TRUE(game.Exists(leftover));
-  // Another run's file, and a file of the same form in a folder that no
-  // output goes to, stay.
+  // Another run's file, a link, and a file in a folder that no output goes
+  // to stay.
   const std::string live = TemporaryFileName(static_cast<uint32_t>(getpid()), 7);
+  const std::string link = TemporaryFileName(2147483644, 8);
   game.Write(live, "writing");
+  ASSERT_EQ(0, symlink("a.avi", game.Path(link).c_str()));
   game.Write("sub/" + leftover, "elsewhere");
   std::string console;
   EXPECT_EQ(0, game.Run("-s", &console));
@@ -154,6 +156,7 @@ TEST(EndToEnd, TheNextRunRemovesWhatAKilledRunLeft) {
             console.substr(0, console.find('\n') + 1));
   EXPECT_FALSE(game.Exists(leftover));
   EXPECT_TRUE(game.Exists(live));
+  EXPECT_TRUE(game.Exists(link));
   EXPECT_TRUE(game.Exists("sub/" + leftover));
   EXPECT_NE("old archive", game.Read("movie.kvo"));
 }
@@ -203,8 +206,9 @@ TEST(EndToEnd, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
   game.Write("main.txt", "create_window;\n");
   game.Write("img/bg.png", "png");
   ASSERT_EQ(0, link(game.Path("main.txt").c_str(), game.Path("second.kvo").c_str()));
-  for (const std::string args : {"-so main.txt", "-so ./img/../main.txt", "-so second.kvo",
-                                  "-io img/bg.png", "--check -so main.txt"}) {
+  ASSERT_EQ(0, symlink("img/bg.png", game.Path("third.kvo").c_str()));
+  for (const std::string args : {"-so ./img/../main.txt", "-so second.kvo", "-io third.kvo",
+                                  "--check -io img/bg.png"}) {
     SCOPED_TRACE(args);
     std::string console;
     EXPECT_EQ(1, game.Run(args, &console));

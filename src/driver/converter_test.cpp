@@ -250,7 +250,6 @@ TEST(RunSequence, AnOutputThatIsAnInputFailsTheRunBeforeAnythingIsWritten) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/main.txt", "create_window;\n");
   fs.AddFile("/game/img/bg.png", "png");
-  fs.AddFile("/game/image.kvo", "old");
   fs.AddHardLink("/game/img/bg.png", "/game/link.kvo");
   const MemoryFileSystem pristine = fs;
   ConversionRun run = RunConversion(fs, {"-so", "main.txt"});
@@ -263,18 +262,11 @@ TEST(RunSequence, AnOutputThatIsAnInputFailsTheRunBeforeAnythingIsWritten) {
                         "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
             run.console);
   EXPECT_EQ(pristine.Files(), fs.Files()) << "nothing is written";
-  // Under another name, as a link, as media, in a check.
-  const std::vector<std::vector<std::string>> cases = {
-      {"-so", "./img/../main.txt"}, {"-io", "link.kvo"}, {"-s", "-io", "/game/img/bg.png"},
-      {"--check", "-so", "main.txt"}};
-  for (const std::vector<std::string>& args : cases) {
-    run = RunConversion(fs, args);
-    EXPECT_EQ(1, run.status);
-    EXPECT_NE(std::string::npos, run.console.find("エラー : 出力ファイル \"" + args.back() +
-                                                  "\" は入力ファイルです\n"))
-        << run.console;
-    EXPECT_EQ(pristine.Files(), fs.Files()) << args.back();
-  }
+  // A second name of a media file, in a check.
+  run = RunConversion(fs, {"--check", "-io", "link.kvo"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.console.find("エラー : 出力ファイル \"link.kvo\" は入力ファイルです\n"))
+      << run.console;
 }
 
 TEST(RunSequence, LeftoversOfKilledRunsGoFromBesideTheOutputsOnly) {

@@ -85,21 +85,6 @@ TEST(PosixFileSystem, ReadsRegularFilesOnlyAndNoMoreThanTheirSizeAtOpening) {
   alarm(0);
 }
 
-TEST(PosixFileSystem, LeftoversOfLiveRunsAndLinksStay) {
-  TempDirectory dir;
-  FileSystem& fs = RealFileSystem();
-  // The parent process is alive; it holds no lock on the file.
-  const std::string live = TemporaryFileName(static_cast<uint32_t>(getppid()), 1);
-  const std::string link = TemporaryFileName(2147483644, 2);
-  WriteTestFile(dir / live, "writing");
-  WriteTestFile(dir / "target", "kept");
-  ASSERT_EQ(0, symlink((dir / "target").c_str(), (dir / link).c_str()));
-  std::vector<std::string> removed;
-  fs.RemoveLeftoverTemporaryFiles(dir.path() + "/", &removed);
-  EXPECT_TRUE(removed.empty());
-  EXPECT_EQ(3u, CountEntries(dir.path()));
-}
-
 TEST(PosixFileSystem, FollowsDirectoryLinks) {
   TempDirectory dir;
   FileSystem& fs = RealFileSystem();
@@ -114,24 +99,6 @@ TEST(PosixFileSystem, FollowsDirectoryLinks) {
   ASSERT_TRUE(fs.FileKey(dir / "sub/", &a));
   ASSERT_TRUE(fs.FileKey(dir / "link/", &b));
   EXPECT_EQ(a, b);
-}
-
-TEST(PosixFileSystem, FileKeysAreTheSameForEveryNameOfAFile) {
-  TempDirectory dir;
-  FileSystem& fs = RealFileSystem();
-  WriteTestFile(dir / "sub/a.txt", "a");
-  WriteTestFile(dir / "b.txt", "a");
-  ASSERT_EQ(0, link((dir / "sub/a.txt").c_str(), (dir / "hard").c_str()));
-  ASSERT_EQ(0, symlink("sub/a.txt", (dir / "soft").c_str()));
-  std::string a, other, b;
-  ASSERT_TRUE(fs.FileKey(dir / "sub/a.txt", &a));
-  for (const char* name : {"hard", "soft", "sub/../sub/./a.txt"}) {
-    ASSERT_TRUE(fs.FileKey(dir / name, &other)) << name;
-    EXPECT_EQ(a, other) << name;
-  }
-  ASSERT_TRUE(fs.FileKey(dir / "b.txt", &b));
-  EXPECT_NE(a, b);
-  EXPECT_FALSE(fs.FileKey(dir / "absent", &b));
 }
 
 }  // namespace
