@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "context/object_format.h"
+#include "context/operators.h"
 #include "language/command_table.h"
 #include "platform/console.h"
 
@@ -57,17 +58,13 @@ void AppendConverted(std::string* out, std::string_view character) {
   for (char c : character) AppendHexEscape(out, static_cast<uint8_t>(c));
 }
 
-// Operator precedence, loosest 1 (assignment) to tightest 9 ('@'); operands 10.
-constexpr int kOperandLevel = 10;
-constexpr int kAssignmentLevel = 1;
+// Operands bind tighter than every operator.
+constexpr int kOperandLevel = kTightestLevel + 1;
 
-int OperatorLevel(uint8_t code) {
-  static constexpr int kLevels[17] = {6, 6, 6, 6, 6, 6, 7, 7, 8, 8, 8, 4, 5, 1, 2, 3, 9};
-  return kLevels[code];
-}
+int OperatorLevel(uint8_t code) { return kOperators[code].level; }
 
 std::string OperatorText(uint8_t code) {
-  if (code < kOperatorSpellings.size()) return std::string(kOperatorSpellings[code]);
+  if (code < kOperatorCount) return std::string(kOperators[code].spelling);
   return "op#" + std::to_string(code);
 }
 
@@ -106,7 +103,7 @@ bool InfixText(const CodeParameter& parameter, const TextStyle& style, std::stri
       stack.push_back({ItemText(item, style), kOperandLevel});
       continue;
     }
-    if (item.byte >= kOperatorSpellings.size()) return false;
+    if (item.byte >= kOperatorCount) return false;
     const size_t operands = stack.size() - piece_start;
     if (operands == 1 && item.byte == kOperatorAt) {
       // A declaration's piece ends here; the next piece follows it.
@@ -119,7 +116,7 @@ bool InfixText(const CodeParameter& parameter, const TextStyle& style, std::stri
     Node right = std::move(stack.back());
     stack.pop_back();
     Node& left = stack.back();
-    const bool right_assoc = level == kAssignmentLevel;
+    const bool right_assoc = RightAssociative(level);
     const bool bracket_left = left.level < level || (right_assoc && left.level == level);
     const bool bracket_right = right.level < level || (!right_assoc && right.level == level);
     std::string text = bracket_left ? "(" + left.text + ")" : std::move(left.text);

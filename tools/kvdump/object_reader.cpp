@@ -1,6 +1,7 @@
 #include "kvdump/object_reader.h"
 
 #include "context/object_format.h"
+#include "context/operators.h"
 #include "language/command_table.h"
 #include "output/scramble.h"
 #include "platform/coding.h"
@@ -230,7 +231,7 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, const Command
           case SpecVariable: ok = in.Text(&item.text); break;
           case SpecChar:
             ok = in.Fixed8(&item.byte);
-            if (ok && item.byte >= kOperatorSpellings.size()) {
+            if (ok && item.byte >= kOperatorCount) {
               return Fail(problem, item.at, "unknown operator code " + std::to_string(item.byte));
             }
             break;
