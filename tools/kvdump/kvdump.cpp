@@ -34,6 +34,10 @@ constexpr std::string_view kHelp =
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
     "\n"
+    "-x writes nothing for a FILE that --check rejects, and refuses names\n"
+    "that Windows would not store as given: streams (':'), devices (CON,\n"
+    "NUL.png, COM1, ...), and trailing dots or spaces.\n"
+    "\n"
     "Offsets count bytes of the unscrambled image (what --raw writes) unless a\n"
     "message says otherwise. Script text is printed as UTF-8 under a UTF-8\n"
     "locale and as CP932 otherwise; unprintable bytes appear as \\xNN.\n"
@@ -52,6 +56,8 @@ struct Options {
   std::string raw_output;
   std::vector<std::string> files;
 };
+
+constexpr char kChooseOne[] = "choose one of --check, -x and --raw";
 
 std::string Where(const Problem& problem) {
   return "offset " + std::to_string(problem.offset) +
@@ -73,13 +79,20 @@ class Runner {
     env_.err("kvdump: " + PathText(file) + ": " + Where(problem) + ": " + problem.message + "\n");
   }
 
+  // Reads a file whole; false after reporting why it cannot be read.
+  bool Read(const std::string& file, std::string* stored) {
+    std::string reason;
+    if (!env_.fs.ReadFile(file, stored, &reason)) {
+      env_.err("kvdump: " + PathText(file) + ": cannot read the file: " + reason + "\n");
+      return false;
+    }
+    return true;
+  }
+
   // Reads and unscrambles a file; false after reporting.
   bool Load(const std::string& file, std::string* image) {
     std::string stored;
-    if (!env_.fs.ReadFile(file, &stored, nullptr)) {
-      env_.err("kvdump: " + PathText(file) + ": cannot read the file\n");
-      return false;
-    }
+    if (!Read(file, &stored)) return false;
     Problem problem;
     if (!Unscramble(stored, image, &problem)) {
       Report(file, problem);
@@ -99,16 +112,29 @@ class Runner {
     return true;
   }
 
+  // A file that --check accepts, unscrambled, and its header; false after
+  // reporting. What is written from a file stays within what it holds.
+  bool LoadSound(const std::string& file, std::string* image, ObjectHeader* header) {
+    std::string stored;
+    if (!Read(file, &stored)) return false;
+    Problem problem;
+    if (!CheckStoredObject(stored, &problem) || !Unscramble(stored, image, &problem) ||
+        !ReadHeader(*image, header, &problem)) {
+      Report(file, problem);
+      return false;
+    }
+    return true;
+  }
+
   bool List(const std::string& file, const Options& options, bool first) {
     std::string image;
     ObjectHeader header;
     if (!LoadHeader(file, &image, &header)) return false;
     Problem problem;
     TextStyle style{env_.utf8, options.postfix};
-    std::string text = first ? "" : "\n";
-    text += HeaderListing(file, image, header, style);
-    bool ok = !options.disassemble || Disassemble(image, header, style, &text, &problem);
-    env_.out(text);
+    if (!first) env_.out("\n");
+    HeaderListing(file, image, header, style, env_.out);
+    bool ok = !options.disassemble || Disassemble(image, header, style, env_.out, &problem);
     if (ok) ok = CheckImage(image, &problem);
     if (!ok) Report(file, problem);
     return ok;
@@ -116,10 +142,7 @@ class Runner {
 
   bool Check(const std::string& file) {
     std::string stored;
-    if (!env_.fs.ReadFile(file, &stored, nullptr)) {
-      env_.err("kvdump: " + PathText(file) + ": cannot read the file\n");
-      return false;
-    }
+    if (!Read(file, &stored)) return false;
     Problem problem;
     if (!CheckStoredObject(stored, &problem)) {
       Report(file, problem);
@@ -132,9 +155,10 @@ class Runner {
   bool Extract(const std::string& file, const Options& options, TreeWriter& writer) {
     std::string image;
     ObjectHeader header;
-    if (!LoadHeader(file, &image, &header)) return false;
+    if (!LoadSound(file, &image, &header)) return false;
     if (header.kind == ObjectKind::kScript) {
-      env_.err("kvdump: " + PathText(file) + ": a script object holds no files to extract\n");
+      env_.err("kvdump: " + PathText(file) +
+               ": a script object holds no files to extract\n");
       return false;
     }
     std::string written, errors;
@@ -147,8 +171,10 @@ class Runner {
   bool Raw(const Options& options) {
     std::string image;
     if (!Load(options.files[0], &image)) return false;
-    if (!WriteWholeFile(env_.fs, options.raw_output, image, nullptr)) {
-      env_.err("kvdump: " + PathText(options.raw_output) + ": cannot write the file\n");
+    std::string reason;
+    if (!WriteWholeFile(env_.fs, options.raw_output, image, &reason)) {
+      env_.err("kvdump: " + PathText(options.raw_output) + ": cannot write the file: " + reason +
+               "\n");
       return false;
     }
     return true;
@@ -185,9 +211,9 @@ class Runner {
       } else if (a == "--force") {
         options.force = true;
       } else if (a == "--check") {
-        if (!set_mode(Mode::kCheck)) return UsageError("choose one of --check, -x and --raw");
+        if (!set_mode(Mode::kCheck)) return UsageError(kChooseOne);
       } else if (a == "-x" || a == "--extract" || a.rfind("--extract=", 0) == 0) {
-        if (!set_mode(Mode::kExtract)) return UsageError("choose one of --check, -x and --raw");
+        if (!set_mode(Mode::kExtract)) return UsageError(kChooseOne);
         if (a[1] == '-' && a.size() > 9) {
           options.directory = a.substr(10);
         } else if (i + 1 < args.size()) {
@@ -197,7 +223,7 @@ class Runner {
         }
         if (options.directory.empty()) return UsageError("option " + a + " needs a directory");
       } else if (a == "--raw") {
-        if (!set_mode(Mode::kRaw)) return UsageError("choose one of --check, -x and --raw");
+        if (!set_mode(Mode::kRaw)) return UsageError(kChooseOne);
         if (i + 1 >= args.size()) return UsageError("option --raw needs an output file");
         options.raw_output = args[++i];
       } else {
@@ -254,8 +280,10 @@ bool InspectStoredObject(std::string_view stored, std::string* text, Problem* pr
   ObjectHeader header;
   if (!Unscramble(stored, &image, problem) || !ReadHeader(image, &header, problem)) return false;
   TextStyle style;
-  *text = HeaderListing("object", image, header, style);
-  if (!Disassemble(image, header, style, text, problem)) return false;
+  text->clear();
+  auto append = [text](std::string_view piece) { text->append(piece); };
+  HeaderListing("object", image, header, style, append);
+  if (!Disassemble(image, header, style, append, problem)) return false;
   return CheckStoredObject(stored, problem);
 }
 

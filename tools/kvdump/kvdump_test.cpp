@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -17,6 +19,28 @@ namespace {
 
 using namespace testing;
 
+// Files written below the directory of -x, by their place.
+class MemoryTree : public TreeWriter {
+ public:
+  MemoryTree(std::string root, std::map<std::string, std::string>* files)
+      : root_(std::move(root)), files_(files) {}
+  bool WriteFile(const std::vector<std::string>& components, std::string_view contents,
+                 bool overwrite, std::string* error) override {
+    std::string path = root_;
+    for (const std::string& c : components) path += "/" + c;
+    if (files_->count(path) && !overwrite) {
+      *error = "exists (--force overwrites)";
+      return false;
+    }
+    (*files_)[path] = contents;
+    return true;
+  }
+
+ private:
+  std::string root_;
+  std::map<std::string, std::string>* files_;
+};
+
 class KvdumpTest : public ::testing::Test {
  protected:
   int Run(const std::string& command_line) {
@@ -27,15 +51,20 @@ class KvdumpTest : public ::testing::Test {
     err.clear();
     Environment env{fs, [this](std::string_view s) { out += s; },
                     [this](std::string_view s) { err += s; }, true,
-                    [](const std::string&, std::string* error) -> std::unique_ptr<TreeWriter> {
-                      *error = "no directories here";
-                      return nullptr;
+                    [this](const std::string& root, std::string* error) -> std::unique_ptr<TreeWriter> {
+                      if (root != "tree") {
+                        *error = "no directories here";
+                        return nullptr;
+                      }
+                      return std::make_unique<MemoryTree>(root, &tree);
                     }};
     return kvdump::Run(args, env);
   }
 
   MemoryFileSystem fs{"/game"};
   std::string out, err;
+  // What -x wrote below "tree", by path ("tree/a/b").
+  std::map<std::string, std::string> tree;
 };
 
 TEST_F(KvdumpTest, UsageErrorsExitWithTwo) {
@@ -61,7 +90,7 @@ TEST_F(KvdumpTest, CheckNamesFileOffsetAndProblemAndGoesOnWithTheNextFile) {
   EXPECT_EQ("good.kvo: ok\n", out);
   EXPECT_EQ("kvdump: cut.kvo: offset 21 of the unscrambled image: the length of entry 0 (7) "
             "runs past the end of the image (49 bytes)\n"
-            "kvdump: missing.kvo: cannot read the file\n",
+            "kvdump: missing.kvo: cannot read the file: No such file or directory\n",
             err);
   EXPECT_EQ(0, Run("kvdump --check good.kvo"));
 
@@ -77,9 +106,44 @@ TEST_F(KvdumpTest, RawWritesTheUnscrambledImage) {
   EXPECT_EQ(0, Run("kvdump --raw audio.raw audio.kvo"));
   EXPECT_EQ(image, fs.FileContents("/game/audio.raw"));
   EXPECT_EQ(1, Run("kvdump --raw /nowhere/a.raw audio.kvo"));
-  EXPECT_EQ("kvdump: /nowhere/a.raw: cannot write the file\n", err);
+  EXPECT_EQ("kvdump: /nowhere/a.raw: cannot write the file: No such file or directory\n", err);
+  fs.write_budget = 3;
+  EXPECT_EQ(1, Run("kvdump --raw audio.raw audio.kvo"));
+  EXPECT_EQ("kvdump: audio.raw: cannot write the file: No space left on device\n", err);
+  EXPECT_EQ(image, fs.FileContents("/game/audio.raw")) << "the older file stays";
   EXPECT_EQ(1, Run("kvdump -x dir audio.kvo"));
   EXPECT_EQ("kvdump: no directories here\n", err);
+}
+
+// Hostile objects found by fuzzing and by hand: their size never multiplies.
+TEST_F(KvdumpTest, AnObjectNeverMakesMoreThanItHolds) {
+  // Every entry points at the same data: --check rejects it, and so does -x,
+  // before anything is written.
+  const std::string data = std::string(1000, 'x') + '\0';
+  std::string image = ArchiveImage({{"/g/a", data}, {"/g/b", ""}, {"/g/c", ""}});
+  std::string overlapping = image;
+  for (size_t entry : {1u, 2u}) {
+    const size_t at = kFixedHeaderSize + entry * (kEntryOverhead + 4) + 4 + 4;
+    std::string fields = U32(static_cast<uint32_t>(image.size() - data.size())) +
+                         U32(static_cast<uint32_t>(data.size()));
+    overlapping.replace(at, 8, fields);
+  }
+  fs.AddFile("/game/image.kvo", ScrambleBytes(overlapping, {9, 4}));
+  EXPECT_EQ(1, Run("kvdump --check image.kvo"));
+  const std::string problem = err;
+  EXPECT_EQ(1, Run("kvdump -x tree image.kvo"));
+  EXPECT_EQ(problem, err);
+  EXPECT_TRUE(tree.empty());
+
+  // Script entries that share one path, and labels that all name it: each
+  // label is listed once, so the lines stay within the entries.
+  const int n = 2000;
+  std::vector<Named> scripts(n, Named{"/game/main.txt", End()});
+  std::vector<Def> labels(n, Def{"l", "/game/main.txt", 0});
+  fs.AddFile("/game/script.kvo", ScrambleBytes(ScriptImage(scripts, labels), {9, 4}));
+  Run("kvdump -d script.kvo");
+  const size_t lines = static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
+  EXPECT_LE(lines, static_cast<size_t>(6 * n + 3));
 }
 
 // The README shows kvdump at work on the sample game: every "$ kvdump ..."

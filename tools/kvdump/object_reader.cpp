@@ -28,13 +28,6 @@ class Cursor {
   std::string_view rest_;
 };
 
-bool Fail(Problem* problem, size_t offset, std::string message) {
-  problem->message = std::move(message);
-  problem->offset = offset;
-  problem->in_stored_file = false;
-  return false;
-}
-
 // "the name of script 3", "the label count", ...
 std::string Nth(const char* what, size_t i) { return std::string(what) + " " + std::to_string(i); }
 
@@ -42,9 +35,9 @@ bool ReadText(Cursor& in, std::string_view* text, const std::string& what, Probl
   const size_t at = in.offset();
   uint32_t n;
   Cursor probe = in;
-  if (!probe.Fixed32(&n)) return Fail(problem, at, "the header ends inside the length of " + what);
+  if (!probe.Fixed32(&n)) return ProblemAt(problem, at, "the header ends inside the length of " + what);
   if (!in.Text(text)) {
-    return Fail(problem, at,
+    return ProblemAt(problem, at,
                 "the length of " + what + " (" + std::to_string(n) + ") runs past the end of the image");
   }
   return true;
@@ -52,7 +45,7 @@ bool ReadText(Cursor& in, std::string_view* text, const std::string& what, Probl
 
 bool ReadCount(Cursor& in, uint32_t* v, const std::string& what, Problem* problem) {
   const size_t at = in.offset();
-  if (!in.Fixed32(v)) return Fail(problem, at, "the header ends inside " + what);
+  if (!in.Fixed32(v)) return ProblemAt(problem, at, "the header ends inside " + what);
   return true;
 }
 
@@ -78,6 +71,13 @@ bool ReadDefinitions(Cursor& in, const char* kind, std::vector<Definition>* out,
 
 }  // namespace
 
+bool ProblemAt(Problem* problem, size_t offset, std::string message) {
+  problem->message = std::move(message);
+  problem->offset = offset;
+  problem->in_stored_file = false;
+  return false;
+}
+
 const char* KindName(ObjectKind kind) {
   switch (kind) {
     case ObjectKind::kScript: return "script object";
@@ -102,7 +102,7 @@ bool Unscramble(std::string_view stored, std::string* image, Problem* problem) {
 bool ReadHeader(std::string_view image, ObjectHeader* header, Problem* problem) {
   *header = ObjectHeader();
   if (image.size() < kFixedHeaderSize) {
-    return Fail(problem, 0,
+    return ProblemAt(problem, 0,
                 "the image is too short for a header (" + std::to_string(image.size()) +
                     " bytes, at least " + std::to_string(kFixedHeaderSize) + " needed)");
   }
@@ -116,7 +116,7 @@ bool ReadHeader(std::string_view image, ObjectHeader* header, Problem* problem) 
   } else if (header->mark == kMovieArchiveMark) {
     header->kind = ObjectKind::kMovieArchive;
   } else {
-    return Fail(problem, 0, "unknown identification mark: not an object file");
+    return ProblemAt(problem, 0, "unknown identification mark: not an object file");
   }
   header->header_size = DecodeFixed32(image.data() + kHeaderSizeOffset);
   const uint32_t count = DecodeFixed32(image.data() + kEntryCountOffset);
@@ -162,7 +162,7 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, const Command
   *out = ScriptCode();
   std::string_view code;
   if (!EntryBytes(image, script, &code)) {
-    return Fail(problem, script.at, "the code lies outside the image");
+    return ProblemAt(problem, script.at, "the code lies outside the image");
   }
   // The cursor runs over the image up to the end of the code, so its offsets
   // are image offsets.
@@ -179,47 +179,47 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, const Command
       std::string_view text;
       if (in.Text(&text) && text == kErrorMarker) {
         if (!in.empty()) {
-          return Fail(problem, in.offset(), "code follows the \"error\" marker");
+          return ProblemAt(problem, in.offset(), "code follows the \"error\" marker");
         }
         out->ends_with_error_marker = true;
         break;
       }
-      return Fail(problem, at, "a string entry stands where a command is expected");
+      return ProblemAt(problem, at, "a string entry stands where a command is expected");
     }
     if (specifier != SpecCommand) {
-      return Fail(problem, at, "entry type " + std::to_string(specifier) +
+      return ProblemAt(problem, at, "entry type " + std::to_string(specifier) +
                                    " stands where a command is expected");
     }
     command.parameters.clear();
     command.at = at;
     command.index = index;
     uint32_t id;
-    if (!in.Fixed32(&id)) return Fail(problem, at, "the code ends inside a command entry");
+    if (!in.Fixed32(&id)) return ProblemAt(problem, at, "the code ends inside a command entry");
     command.id = static_cast<int32_t>(id);
     const size_t count_at = in.offset();
     uint8_t count;
-    if (in.empty()) return Fail(problem, count_at, "the command has no parameter count");
+    if (in.empty()) return ProblemAt(problem, count_at, "the command has no parameter count");
     if (!in.Fixed8(&specifier) || specifier != SpecChar || !in.Fixed8(&count)) {
-      return Fail(problem, count_at, "the command's parameter count is missing or malformed");
+      return ProblemAt(problem, count_at, "the command's parameter count is missing or malformed");
     }
     for (uint32_t p = 0; p < count; ++p) {
       CodeParameter& parameter = command.parameters.emplace_back();
       parameter.at = in.offset();
       uint8_t items;
       if (in.empty() || in.peek() != SpecChar) {
-        return Fail(problem, parameter.at,
+        return ProblemAt(problem, parameter.at,
                     "the command announces " + std::to_string(count) + " parameters but has " +
                         std::to_string(p));
       }
       in.Fixed8(&specifier);
       if (!in.Fixed8(&items)) {
-        return Fail(problem, parameter.at, "the code ends inside an item count");
+        return ProblemAt(problem, parameter.at, "the code ends inside an item count");
       }
       for (uint32_t k = 0; k < items; ++k) {
         CodeItem item;
         item.at = in.offset();
         if (in.empty()) {
-          return Fail(problem, item.at,
+          return ProblemAt(problem, item.at,
                       "the parameter announces " + std::to_string(items) + " items but has " +
                           std::to_string(k));
         }
@@ -232,7 +232,7 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, const Command
           case SpecChar:
             ok = in.Fixed8(&item.byte);
             if (ok && item.byte >= kOperatorCount) {
-              return Fail(problem, item.at, "unknown operator code " + std::to_string(item.byte));
+              return ProblemAt(problem, item.at, "unknown operator code " + std::to_string(item.byte));
             }
             break;
           case SpecLong:
@@ -241,27 +241,27 @@ bool DecodeCode(std::string_view image, const HeaderEntry& script, const Command
             break;
           case SpecDouble: ok = in.Double(&item.number); break;
           case SpecCommand:
-            return Fail(problem, item.at,
+            return ProblemAt(problem, item.at,
                         "the parameter announces " + std::to_string(items) + " items but has " +
                             std::to_string(k));
           default:
-            return Fail(problem, item.at,
+            return ProblemAt(problem, item.at,
                         "unknown entry type " + std::to_string(item.specifier) +
                             " in a parameter");
         }
-        if (!ok) return Fail(problem, item.at, "the code ends inside an entry");
+        if (!ok) return ProblemAt(problem, item.at, "the code ends inside an entry");
         parameter.items.push_back(item);
       }
     }
     if (!in.empty() && in.peek() == SpecChar) {
-      return Fail(problem, in.offset(),
+      return ProblemAt(problem, in.offset(),
                   "the command announces " + std::to_string(count) +
                       " parameters but more follow");
     }
     for (const CodeParameter& parameter : command.parameters) {
       for (const CodeItem& item : parameter.items) {
         if (item.specifier == SpecLong && !command.IsJump()) {
-          return Fail(problem, item.at, "an integer entry outside a jump");
+          return ProblemAt(problem, item.at, "an integer entry outside a jump");
         }
       }
     }

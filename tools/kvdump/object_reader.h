@@ -23,6 +23,10 @@ struct Problem {
   bool in_stored_file = false;
 };
 
+// Stores the first problem found and returns false, for the readers and
+// checks that stop there.
+bool ProblemAt(Problem* problem, size_t offset, std::string message);
+
 enum class ObjectKind { kScript, kImageArchive, kAudioArchive, kMovieArchive };
 
 // A script entry (name, code offset and length) or an archive entry (name,
