@@ -1,6 +1,8 @@
 #include "kvdump/extractor.h"
 
+#include <algorithm>
 #include <array>
+#include <unordered_map>
 
 #include "kvdump/disassembler.h"
 
@@ -117,6 +119,50 @@ bool RelativeComponents(std::string_view stored, std::vector<std::string>* compo
   if (components->empty()) {
     *why = "the name holds no file name";
     return false;
+  }
+  return true;
+}
+
+bool ScriptPlaces(const ObjectHeader& header, char separator,
+                  std::vector<std::vector<std::string>>* places, size_t* entry, std::string* why) {
+  const size_t count = header.entries.size();
+  places->assign(count, {});
+  std::vector<std::string> joined(count);
+  for (size_t i = 0; i < count; ++i) {
+    *entry = i;
+    if (!RelativeComponents(header.entries[i].name, &(*places)[i], why)) return false;
+    joined[i] = Joined((*places)[i], separator);
+    // The converter finds a script by its extension, which -se names.
+    const std::string& file = (*places)[i].back();
+    const size_t dot = file.rfind('.');
+    if (dot == std::string::npos || dot + 1 == file.size() || file[dot + 1] == '-') {
+      *why = "the name \"" + PathText(file) + "\" has no extension that -se can name";
+      return false;
+    }
+  }
+  const std::string main = std::string(header.directory) + "main.txt";
+  std::vector<size_t> order;
+  for (size_t i = 0; i < count; ++i) {
+    if (header.entries[i].name != main) order.push_back(i);
+  }
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return header.entries[a].name < header.entries[b].name; });
+  std::unordered_map<std::string_view, size_t> taken;
+  for (size_t i = 0; i < count; ++i) {
+    const auto [other, added] = taken.emplace(joined[i], i);
+    if (!added) {
+      *entry = i;
+      *why = "its place is that of script " + std::to_string(other->second);
+      return false;
+    }
+  }
+  for (size_t k = 1; k < order.size(); ++k) {
+    if (joined[order[k - 1]] > joined[order[k]]) {
+      *entry = order[k];
+      *why = "its place sorts before that of script " + std::to_string(order[k - 1]) +
+             ", so the converter would take them in the other order";
+      return false;
+    }
   }
   return true;
 }

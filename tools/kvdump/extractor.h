@@ -1,5 +1,6 @@
 // Getting stored files back out of an object, under a directory of the
-// user's choosing, whatever the stored names hold.
+// user's choosing, whatever the stored names hold: the media of an archive
+// (-x) and the decompiled scripts of a script object (--source).
 #pragma once
 
 #include <string>
@@ -32,6 +33,17 @@ bool WindowsWouldAlter(std::string_view component, std::string* why);
 // bytes). Every name written below the extraction directory goes through
 // here; today the name is its bytes on every system.
 std::string SystemName(std::string_view component);
+
+// The places of the scripts of a script object below the directory of
+// --source: their stored paths made relative (RelativeComponents). False,
+// with the entry and the reason, when a path is refused, when a script's name
+// has no extension that -se can name, when two scripts share a place, or
+// when the places, joined by `separator`, sort otherwise
+// than the stored paths: the converter takes the scripts in that order (after
+// main.txt), and converted there they would define their labels and
+// functions in another order.
+bool ScriptPlaces(const ObjectHeader& header, char separator,
+                  std::vector<std::vector<std::string>>* places, size_t* entry, std::string* why);
 
 // The components of a place joined by `separator`.
 std::string Joined(const std::vector<std::string>& components, char separator = '/');

@@ -11,6 +11,7 @@
 
 #include "kvdump/test_objects.h"
 #include "output/scramble.h"
+#include "platform/console.h"
 #include "test_support/scramble_reference.h"
 #include "test_support/conversion_harness.h"
 
@@ -19,7 +20,7 @@ namespace {
 
 using namespace testing;
 
-// Files written below the directory of -x, by their place.
+// Files written below the directory of -x or --source, by their place.
 class MemoryTree : public TreeWriter {
  public:
   MemoryTree(std::string root, std::map<std::string, std::string>* files)
@@ -52,7 +53,7 @@ class KvdumpTest : public ::testing::Test {
     Environment env{fs, [this](std::string_view s) { out += s; },
                     [this](std::string_view s) { err += s; }, true,
                     [this](const std::string& root, std::string* error) -> std::unique_ptr<TreeWriter> {
-                      if (root != "tree") {
+                      if (root != "tree" && root != "src") {
                         *error = "no directories here";
                         return nullptr;
                       }
@@ -63,7 +64,7 @@ class KvdumpTest : public ::testing::Test {
 
   MemoryFileSystem fs{"/game"};
   std::string out, err;
-  // What -x wrote below "tree", by path ("tree/a/b").
+  // What -x and --source wrote below "tree" or "src", by path ("tree/a/b").
   std::map<std::string, std::string> tree;
 };
 
@@ -71,7 +72,9 @@ TEST_F(KvdumpTest, UsageErrorsExitWithTwo) {
   for (const char* line : {"kvdump", "kvdump --bogus a.kvo", "kvdump --raw out.bin",
                            "kvdump --raw out.bin a.kvo b.kvo", "kvdump --force a.kvo",
                            "kvdump --check -d a.kvo", "kvdump --check -x dir a.kvo",
-                           "kvdump --postfix a.kvo", "kvdump -x"}) {
+                           "kvdump --postfix a.kvo", "kvdump -x", "kvdump --source",
+                           "kvdump --source= a.kvo", "kvdump --source d a.kvo b.kvo",
+                           "kvdump --source d -x e a.kvo", "kvdump -d --source d a.kvo"}) {
     EXPECT_EQ(2, Run(line)) << line;
     EXPECT_NE(std::string::npos, err.find("Usage: kvdump")) << line;
     EXPECT_EQ("", out) << line;
@@ -115,10 +118,67 @@ TEST_F(KvdumpTest, RawWritesTheUnscrambledImage) {
   EXPECT_EQ("kvdump: no directories here\n", err);
 }
 
+TEST_F(KvdumpTest, SourceWritesScriptsThatConvertBack) {
+  fs.AddFile("/game/main.txt", "create_window;\nvalue a @ 1;\nif a; text \"x\"; endif;\n");
+  fs.AddFile("/game/s/b.txt", "b:\ngoto b;\n");
+  ASSERT_EQ(0, RunConversion(fs).status);
+  EXPECT_EQ(0, Run("kvdump --source tree script.kvo"));
+  EXPECT_EQ("game/main.txt\ngame/s/b.txt\n", out);
+  EXPECT_EQ("", err);
+  EXPECT_EQ("create_window;\nvalue a @ 1;\nif a;\n  text \"x\";\nendif;\n",
+            tree["tree/game/main.txt"]);
+  EXPECT_EQ("b:\ngoto b;\n", tree["tree/game/s/b.txt"]);
+
+  // Existing files stay unless --force is given.
+  tree["tree/game/s/b.txt"] = "older";
+  EXPECT_EQ(1, Run("kvdump --source=tree script.kvo"));
+  EXPECT_EQ("kvdump: script.kvo: script 0 \"/game/main.txt\" not written: exists (--force "
+            "overwrites)\n"
+            "kvdump: script.kvo: script 1 \"/game/s/b.txt\" not written: exists (--force "
+            "overwrites)\n",
+            err);
+  EXPECT_EQ("older", tree["tree/game/s/b.txt"]);
+  EXPECT_EQ(0, Run("kvdump --source tree --force script.kvo"));
+  EXPECT_EQ("b:\ngoto b;\n", tree["tree/game/s/b.txt"]);
+
+  // Archives hold no scripts, script objects no files.
+  fs.AddFile("/game/a.png", "png");
+  ASSERT_EQ(0, RunConversion(fs, {"-s"}).status);
+  EXPECT_EQ(1, Run("kvdump --source tree image.kvo"));
+  EXPECT_EQ("kvdump: image.kvo: an archive holds no scripts (-x writes its files)\n", err);
+  EXPECT_EQ(1, Run("kvdump -x tree script.kvo"));
+  EXPECT_EQ("kvdump: script.kvo: a script object holds no files to extract (--source writes its "
+            "scripts)\n",
+            err);
+}
+
+TEST_F(KvdumpTest, SourceRefusesCodeThatFitsNoStatementAndWritesNothing) {
+  // A jump that no block statement makes.
+  const std::string image =
+      ScriptImage({{"/game/main.txt", Cmd(399, 0) + Cmd(606, 1) + Jump(0) + End()}});
+  fs.AddFile("/game/script.kvo", ScrambleBytes(image, {3, 7}));
+  EXPECT_EQ(0, Run("kvdump --check script.kvo"));
+  EXPECT_EQ(1, Run("kvdump --source tree script.kvo"));
+  EXPECT_EQ("kvdump: script.kvo: offset 62 of the unscrambled image: script 0, entry 2: the jump "
+            "lands on entry 5, where no enclosing loop or function ends\n",
+            err);
+  EXPECT_TRUE(tree.empty());
+
+  // A script whose name Windows would not keep: no script is written.
+  const std::string devices = ScriptImage(
+      {{"/game/main.txt", Cmd(399, 0) + End()}, {"/game/nul.txt", End()}});
+  fs.AddFile("/game/script.kvo", ScrambleBytes(devices, {3, 7}));
+  EXPECT_EQ(1, Run("kvdump --source tree script.kvo"));
+  EXPECT_EQ("kvdump: script.kvo: script 1 \"/game/nul.txt\" not written: the name \"nul.txt\" is "
+            "the device NUL on Windows\n",
+            err);
+  EXPECT_TRUE(tree.empty());
+}
+
 // Hostile objects found by fuzzing and by hand: their size never multiplies.
 TEST_F(KvdumpTest, AnObjectNeverMakesMoreThanItHolds) {
-  // Every entry points at the same data: --check rejects it, and so does -x,
-  // before anything is written.
+  // Every entry points at the same data: --check rejects it, and so do -x
+  // and --source, before anything is written.
   const std::string data = std::string(1000, 'x') + '\0';
   std::string image = ArchiveImage({{"/g/a", data}, {"/g/b", ""}, {"/g/c", ""}});
   std::string overlapping = image;
@@ -144,10 +204,15 @@ TEST_F(KvdumpTest, AnObjectNeverMakesMoreThanItHolds) {
   Run("kvdump -d script.kvo");
   const size_t lines = static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
   EXPECT_LE(lines, static_cast<size_t>(6 * n + 3));
+  EXPECT_EQ(1, Run("kvdump --source tree script.kvo"));
+  EXPECT_EQ("kvdump: script.kvo: offset 37 of the unscrambled image: script 1 has the path of "
+            "script 0\n",
+            err);
 }
 
 // The README shows kvdump at work on the sample game: every "$ kvdump ..."
-// block there must be exactly what kvdump prints for the sample's objects.
+// block there must be exactly what kvdump prints for the sample's objects,
+// and every "$ iconv -f CP932 src/..." block a script that --source wrote.
 TEST_F(KvdumpTest, ReadmeShowsWhatKvdumpPrintsForTheSampleGame) {
   const std::string root = "/home/you/KVConverter/examples/sample_game";
   fs = MemoryFileSystem(root);
@@ -166,19 +231,26 @@ TEST_F(KvdumpTest, ReadmeShowsWhatKvdumpPrintsForTheSampleGame) {
   std::string line, command, expected;
   int shown = 0;
   while (std::getline(readme, line)) {
-    if (command.empty() && line.rfind("$ kvdump ", 0) == 0) {
+    if (command.empty() && (line.rfind("$ kvdump ", 0) == 0 || line.rfind("$ iconv ", 0) == 0)) {
       command = line.substr(2);
       expected.clear();
     } else if (!command.empty() && line == "```") {
-      EXPECT_EQ(0, Run(command)) << command << "\n" << err;
-      EXPECT_EQ(expected, out) << command;
+      const std::string iconv = "iconv -f CP932 ";
+      if (command.rfind(iconv, 0) == 0) {
+        const auto written = tree.find(command.substr(iconv.size()));
+        ASSERT_NE(written, tree.end()) << command;
+        EXPECT_EQ(expected, Cp932ToUtf8(written->second)) << command;
+      } else {
+        EXPECT_EQ(0, Run(command)) << command << "\n" << err;
+        EXPECT_EQ(expected, out) << command;
+      }
       command.clear();
       ++shown;
     } else if (!command.empty()) {
       expected += line + "\n";
     }
   }
-  EXPECT_GE(shown, 3);
+  EXPECT_GE(shown, 5);
 }
 
 }  // namespace
