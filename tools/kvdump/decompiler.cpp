@@ -30,13 +30,25 @@ constexpr int kMaxIndent = 32;
 // their ids never stand in compiled code.
 bool NeverWritten(int32_t id) {
   switch (id) {
-    case cmd::kElseIf: case cmd::kElse: case cmd::kEndIf:
-    case cmd::kLoop: case cmd::kLoopExit: case cmd::kLoopEnd:
-    case cmd::kFunctionDeclaration: case cmd::kFunctionExit:
-    case cmd::kNewCommand: case cmd::kVoid: case cmd::kVoidEnd:
-    case cmd::kClearNewCommand: case cmd::kDebugErrorIgnore: case cmd::kDebugErrorStop:
-    case cmd::kDebugMessage: case cmd::kDebugOnly: case cmd::kDebugOnlyEnd:
-    case cmd::kReleaseOnly: case cmd::kReleaseOnlyEnd:
+    case cmd::kElseIf:
+    case cmd::kElse:
+    case cmd::kEndIf:
+    case cmd::kLoop:
+    case cmd::kLoopExit:
+    case cmd::kLoopEnd:
+    case cmd::kFunctionDeclaration:
+    case cmd::kFunctionExit:
+    case cmd::kNewCommand:
+    case cmd::kVoid:
+    case cmd::kVoidEnd:
+    case cmd::kClearNewCommand:
+    case cmd::kDebugErrorIgnore:
+    case cmd::kDebugErrorStop:
+    case cmd::kDebugMessage:
+    case cmd::kDebugOnly:
+    case cmd::kDebugOnlyEnd:
+    case cmd::kReleaseOnly:
+    case cmd::kReleaseOnlyEnd:
       return true;
     default:
       return false;
@@ -94,8 +106,20 @@ bool NameText(std::string_view name, std::string* text) {
   return StringLiteral(name, text);
 }
 
+// What the blocks need of a command. Its parameters are decoded again
+// (DecodeCommandAt) when its statement is written, so a script of a million
+// commands costs this much for each, not its items.
+struct Command {
+  size_t at;
+  uint32_t index;
+  int32_t id;
+  size_t parameters;
+  bool jump;       // an if or a goto with its jump distance
+  int64_t target;  // the entry the jump lands on
+};
+
 struct ScriptDefinitions {
-  std::vector<const Definition*> labels;  // in the order they are recorded
+  std::vector<const Definition*> labels;                      // in the order they are recorded
   std::unordered_map<uint32_t, const Definition*> functions;  // by position
 };
 
@@ -114,9 +138,13 @@ class ScriptDecompiler {
       : number_(number), definitions_(definitions), setup_phase_(setup_phase), problem_(problem) {}
 
   bool Run(std::string_view image, const HeaderEntry& script, std::string* text) {
+    image_ = image;
+    script_ = &script;
     ScriptCode code;
-    auto keep = [this](const CodeCommand& command) {
-      commands_.push_back(command);
+    auto keep = [this](const CodeCommand& c) {
+      const bool jump = c.IsJump();
+      commands_.push_back({c.at, c.index, c.id, c.parameters.size(), jump,
+                           jump ? static_cast<int64_t>(c.NextIndex()) + c.JumpDistance() : 0});
       return true;
     };
     if (!DecodeCode(image, script, keep, &code, problem_)) return false;
@@ -128,7 +156,7 @@ class ScriptDecompiler {
     // The end command the converter writes when a script ends; an end
     // statement written in the script comes before it.
     if (commands_.empty() || commands_.back().id != cmd::kEnd ||
-        !commands_.back().parameters.empty()) {
+        commands_.back().parameters != 0) {
       return FailAt(script.offset + script.length, code.end_index,
                     "the script does not end with the end command");
     }
@@ -160,12 +188,21 @@ class ScriptDecompiler {
 
  private:
   bool FailAt(size_t offset, uint32_t entry, const std::string& message) {
-    return ProblemAt(problem_, offset,
-                     "script " + std::to_string(number_) + ", entry " + std::to_string(entry) +
-                         ": " + message);
+    return ProblemAt(
+        problem_, offset,
+        "script " + std::to_string(number_) + ", entry " + std::to_string(entry) + ": " + message);
+  }
+  bool Fail(const Command& command, const std::string& message) {
+    return FailAt(command.at, command.index, message);
   }
   bool Fail(const CodeCommand& command, const std::string& message) {
     return FailAt(command.at, command.index, message);
+  }
+
+  // The command at position i with its parameters.
+  bool Decoded(size_t i, CodeCommand* command) {
+    return DecodeCommandAt(image_, *script_, commands_[i].at, commands_[i].index, command,
+                           problem_);
   }
 
   void Line(int depth, std::string_view text) {
@@ -179,24 +216,22 @@ class ScriptDecompiler {
   size_t PositionOf(int64_t index) const {
     const auto found = std::lower_bound(
         commands_.begin(), commands_.end(), index,
-        [](const CodeCommand& c, int64_t i) { return static_cast<int64_t>(c.index) < i; });
+        [](const Command& c, int64_t i) { return static_cast<int64_t>(c.index) < i; });
     if (found == commands_.end() || static_cast<int64_t>(found->index) != index) return kNone;
     return static_cast<size_t>(found - commands_.begin());
   }
 
-  static bool IsJumpOf(const CodeCommand& c, int32_t id) { return c.id == id && c.IsJump(); }
-  static int64_t Target(const CodeCommand& c) {
-    return static_cast<int64_t>(c.NextIndex()) + c.JumpDistance();
-  }
+  static bool IsJumpOf(const Command& c, int32_t id) { return c.id == id && c.jump; }
+  static int64_t Target(const Command& c) { return c.target; }
 
   // Pairs every function command with its function_end: they nest.
   bool MatchFunctions() {
     match_.assign(commands_.size(), kNone);
     std::vector<size_t> open;
     for (size_t i = 0; i < commands_.size(); ++i) {
-      const CodeCommand& c = commands_[i];
+      const Command& c = commands_[i];
       if (c.id == cmd::kFunction || c.id == cmd::kFunctionEnd) {
-        if (!c.parameters.empty()) return Fail(c, "a function command with parameters");
+        if (c.parameters != 0) return Fail(c, "a function command with parameters");
         if (c.id == cmd::kFunction) {
           open.push_back(i);
         } else if (open.empty()) {
@@ -223,8 +258,9 @@ class ScriptDecompiler {
     for (; next_label_ < labels.size() && labels[next_label_]->position <= index; ++next_label_) {
       const Definition& d = *labels[next_label_];
       if (d.position < index) {
-        return FailAt(d.at, d.position,
-                      "label \"" + PathText(d.name) + "\" names an entry where no statement begins");
+        return FailAt(
+            d.at, d.position,
+            "label \"" + PathText(d.name) + "\" names an entry where no statement begins");
       }
       if (!ReadsAsWord(d.name)) {
         return FailAt(d.at, d.position,
@@ -237,12 +273,12 @@ class ScriptDecompiler {
 
   // What ends a block, and what follows when it has ended.
   enum class Closer {
-    kScript,        // the script's end
-    kLoop,          // loop_end: the backward jump at `last`
-    kFunction,      // function_end: the command at `last`
-    kBranch,        // a branch of an if chain left by the jump at `last`
-    kLastBranch,    // the last branch of an if chain without else
-    kElse,          // the else branch
+    kScript,      // the script's end
+    kLoop,        // loop_end: the backward jump at `last`
+    kFunction,    // function_end: the command at `last`
+    kBranch,      // a branch of an if chain left by the jump at `last`
+    kLastBranch,  // the last branch of an if chain without else
+    kElse,        // the else branch
   };
 
   // A block being written: the statements of commands [position, last).
@@ -266,7 +302,7 @@ class ScriptDecompiler {
       Frame& f = frames_.back();
       if (f.position < f.last) {
         const size_t i = f.position;
-        const CodeCommand& c = commands_[i];
+        const Command& c = commands_[i];
         if (!Labels(c.index, f.depth)) return false;
         bool ok;
         if (c.id == cmd::kIf) {
@@ -277,7 +313,7 @@ class ScriptDecompiler {
         } else if (c.id == cmd::kFunction) {
           ok = Function(i);
         } else {
-          ok = Simple(c, f.depth);
+          ok = Simple(i, f.depth);
           ++f.position;
         }
         if (!ok) return false;
@@ -315,7 +351,7 @@ class ScriptDecompiler {
         if (done.next_branch < end && ElseIfShaped(done.next_branch, done.chain_end) &&
             !LabelAt(commands_[done.next_branch].index)) {
           std::string condition;
-          if (!Condition(commands_[done.next_branch], &condition)) return false;
+          if (!Condition(done.next_branch, &condition)) return false;
           Line(outer, "elseif " + condition + ";");
           return Branch(done.next_branch, done.chain_end, done.exits, outer, nullptr);
         }
@@ -329,7 +365,7 @@ class ScriptDecompiler {
 
   // A loop: its conditional jump lands right after a backward jump to it.
   bool IsLoopAt(size_t k) const {
-    const CodeCommand& c = commands_[k];
+    const Command& c = commands_[k];
     if (!IsJumpOf(c, cmd::kIf)) return false;
     const size_t t = PositionOf(Target(c));
     return t != kNone && t >= k + 2 && IsJumpOf(commands_[t - 1], CmdSysGoto) &&
@@ -340,7 +376,7 @@ class ScriptDecompiler {
   // that ends at entry `chain_end`: it lands on the chain's end, or right
   // after a jump to it (the next elseif or else).
   bool ElseIfShaped(size_t k, int64_t chain_end) const {
-    const CodeCommand& c = commands_[k];
+    const Command& c = commands_[k];
     if (!IsJumpOf(c, cmd::kIf) || IsLoopAt(k)) return false;
     const int64_t t = Target(c);
     if (t <= c.index || t > chain_end) return false;
@@ -363,8 +399,12 @@ class ScriptDecompiler {
     return after != from.end() && *after < g;
   }
 
-  bool Condition(const CodeCommand& c, std::string* text) {
-    if (!IsJumpOf(c, cmd::kIf)) return Fail(c, "an if command that is no conditional jump");
+  bool Condition(size_t i, std::string* text) {
+    if (!IsJumpOf(commands_[i], cmd::kIf)) {
+      return Fail(commands_[i], "an if command that is no conditional jump");
+    }
+    CodeCommand c;
+    if (!Decoded(i, &c)) return false;
     Infix infix;
     if (!Expression(c, c.parameters[0], &infix)) return false;
     *text = std::move(infix.text);
@@ -379,9 +419,9 @@ class ScriptDecompiler {
     const int depth = f.depth;
     const size_t last = f.last;
     std::string condition;
-    if (!Condition(commands_[i], &condition)) return false;
+    if (!Condition(i, &condition)) return false;
     if (IsLoopAt(i)) {
-      const CodeCommand& top = commands_[i];
+      const Command& top = commands_[i];
       const size_t end = PositionOf(Target(top));
       if (end > last) return Fail(top, "the loop reaches past the block it stands in");
       Line(depth, "loop " + condition + ";");
@@ -405,7 +445,7 @@ class ScriptDecompiler {
   // (else -1); the first branch stores where the chain ends in *end_position.
   bool Branch(size_t k, int64_t chain_end, const Exits& exits, int depth, size_t* end_position) {
     const size_t last = frames_.back().last;
-    const CodeCommand& jump = commands_[k];
+    const Command& jump = commands_[k];
     const int64_t t = Target(jump);
     const size_t branch_end = t > jump.index ? PositionOf(t) : kNone;
     if (branch_end == kNone || branch_end > last) {
@@ -428,9 +468,9 @@ class ScriptDecompiler {
         leaves_chain = to == chain_end;
       } else if (to != exits.loop_end) {
         const size_t to_position = PositionOf(to);
-        leaves_chain = to_position != kNone && to_position <= last &&
-                       !(to == exits.function_end && !ElseIfShaped(branch_end, to) &&
-                         (g == k + 1 || t == to));
+        leaves_chain =
+            to_position != kNone && to_position <= last &&
+            !(to == exits.function_end && !ElseIfShaped(branch_end, to) && (g == k + 1 || t == to));
       }
     }
     if (!leaves_chain) {
@@ -451,8 +491,8 @@ class ScriptDecompiler {
     return true;
   }
 
-  bool Exit(const CodeCommand& c, const Exits& exits, int depth) {
-    if (!c.IsJump()) return Fail(c, "a jump command without its jump distance");
+  bool Exit(const Command& c, const Exits& exits, int depth) {
+    if (!c.jump) return Fail(c, "a jump command without its jump distance");
     const int64_t to = Target(c);
     if (to == exits.loop_end) {
       Line(depth, "loop_exit;");
@@ -467,7 +507,7 @@ class ScriptDecompiler {
 
   bool Function(size_t i) {
     Frame& f = frames_.back();
-    const CodeCommand& c = commands_[i];
+    const Command& c = commands_[i];
     const size_t end = match_[i];
     if (end >= f.last) return Fail(c, "the function reaches past the block it stands in");
     // The body's first entry names the function. A function defined twice in
@@ -531,7 +571,8 @@ class ScriptDecompiler {
 
   // A whole parameter as one expression.
   bool Expression(const CodeCommand& c, const CodeParameter& p, Infix* out) {
-    if (p.items.empty()) return Fail(c, "an empty parameter, which only a declaration can end with");
+    if (p.items.empty())
+      return Fail(c, "an empty parameter, which only a declaration can end with");
     return Infixed(c, p.items, out);
   }
 
@@ -541,8 +582,10 @@ class ScriptDecompiler {
     if (infix.leading == nullptr) return "(";
     switch (infix.leading->specifier) {
       case SpecVariable:
-      case SpecString: return infix.leading->text;
-      default: return std::signbit(infix.leading->number) ? "-" : "";
+      case SpecString:
+        return infix.leading->text;
+      default:
+        return std::signbit(infix.leading->number) ? "-" : "";
     }
   }
 
@@ -596,7 +639,9 @@ class ScriptDecompiler {
     return true;
   }
 
-  bool Simple(const CodeCommand& c, int depth) {
+  bool Simple(size_t i, int depth) {
+    CodeCommand c;
+    if (!Decoded(i, &c)) return false;
     std::string line;
     const size_t n = c.parameters.size();
     const bool setup = *setup_phase_;
@@ -672,7 +717,9 @@ class ScriptDecompiler {
   const ScriptDefinitions& definitions_;
   bool* setup_phase_;
   Problem* problem_;
-  std::vector<CodeCommand> commands_;
+  std::string_view image_;
+  const HeaderEntry* script_ = nullptr;
+  std::vector<Command> commands_;
   std::vector<size_t> match_;  // function command -> its function_end
   std::vector<Frame> frames_;
   // Entry -> the positions of the conditional jumps that land on it, ascending.
@@ -702,9 +749,10 @@ bool GroupDefinitions(const std::vector<Definition>& list, bool labels,
       return ProblemAt(problem, d.at, which + " names a script that the object does not list");
     }
     const size_t entry = found->second;
-    if (i > 0 && (rank[entry] < last_rank || (rank[entry] == last_rank && d.position < last_position))) {
+    if (i > 0 &&
+        (rank[entry] < last_rank || (rank[entry] == last_rank && d.position < last_position))) {
       return ProblemAt(problem, d.at,
-                  which + " stands out of the order in which the converter records them");
+                       which + " stands out of the order in which the converter records them");
     }
     last_rank = rank[entry];
     last_position = d.position;
@@ -766,8 +814,8 @@ bool DecompileScripts(std::string_view image, const ObjectHeader& header,
     const auto [found, added] = entry_of.emplace(header.entries[i].name, i);
     if (!added) {
       return ProblemAt(problem, header.entries[i].at,
-                  "script " + std::to_string(i) + " has the path of script " +
-                      std::to_string(found->second));
+                       "script " + std::to_string(i) + " has the path of script " +
+                           std::to_string(found->second));
     }
   }
   // The converter compiles main.txt of the engine directory first, then the
@@ -776,8 +824,8 @@ bool DecompileScripts(std::string_view image, const ObjectHeader& header,
   const auto main = entry_of.find(main_path);
   if (main == entry_of.end()) {
     return ProblemAt(problem, header.header_end,
-                "the object lists no main.txt in its engine directory \"" +
-                    PathText(header.directory) + "\"");
+                     "the object lists no main.txt in its engine directory \"" +
+                         PathText(header.directory) + "\"");
   }
   std::vector<size_t> order(count);
   for (size_t i = 0; i < count; ++i) order[i] = i;

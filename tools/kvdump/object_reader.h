@@ -114,4 +114,9 @@ using CommandVisitor = std::function<bool(const CodeCommand&)>;
 bool DecodeCode(std::string_view image, const HeaderEntry& script, const CommandVisitor& visit,
                 ScriptCode* out, Problem* problem);
 
+// Decodes again the command of `script` whose command entry begins at image
+// offset `at` and which is entry `index`, as DecodeCode found it.
+bool DecodeCommandAt(std::string_view image, const HeaderEntry& script, size_t at,
+                     uint32_t index, CodeCommand* command, Problem* problem);
+
 }  // namespace kv::kvdump
