@@ -35,10 +35,12 @@ std::string Text(const std::string& s) { return U32(static_cast<uint32_t>(s.size
 // A script object of `scripts` entries, each holding the end command, and one
 // label per entry, at its entry 0.
 std::string HostileObject(int n, bool one_path) {
-  const std::string end = std::string(1, kv::SpecCommand) + U32(442) + std::string(1, kv::SpecChar) +
-                          std::string(1, '\0');
+  const std::string end = std::string(1, kv::SpecCommand) + U32(442) +
+                          std::string(1, kv::SpecChar) + std::string(1, '\0');
   const std::string directory = "/game/";
-  auto path = [&](int i) { return one_path ? directory + "main.txt" : directory + "s" + std::to_string(i) + ".txt"; };
+  auto path = [&](int i) {
+    return one_path ? directory + "main.txt" : directory + "s" + std::to_string(i) + ".txt";
+  };
   size_t header = kv::kFixedHeaderSize + kv::kScriptHeaderCounts + directory.size();
   for (int i = 0; i < n; ++i) {
     header += kv::kEntryOverhead + path(i).size();
@@ -51,9 +53,9 @@ std::string HostileObject(int n, bool one_path) {
     code += end;
     labels += Text("l" + std::to_string(i)) + Text(path(i)) + U32(0);
   }
-  const std::string image = "KVS" + U32(static_cast<uint32_t>(header)) +
-                            U32(static_cast<uint32_t>(n)) + entries + U32(static_cast<uint32_t>(n)) +
-                            labels + U32(0) + Text(directory) + code;
+  const std::string image =
+      "KVS" + U32(static_cast<uint32_t>(header)) + U32(static_cast<uint32_t>(n)) + entries +
+      U32(static_cast<uint32_t>(n)) + labels + U32(0) + Text(directory) + code;
   return kv::ScrambleBytes(image, {37, 5});
 }
 
@@ -64,9 +66,11 @@ struct Measured {
 
 Measured Time(kv::MemoryFileSystem& fs, const std::vector<std::string>& args) {
   size_t lines = 0;
-  kv::kvdump::Environment env{
-      fs, [&lines](std::string_view s) { lines += static_cast<size_t>(std::count(s.begin(), s.end(), '\n')); },
-      [](std::string_view) {}, true, nullptr};
+  kv::kvdump::Environment env{fs,
+                              [&lines](std::string_view s) {
+                                lines += static_cast<size_t>(std::count(s.begin(), s.end(), '\n'));
+                              },
+                              [](std::string_view) {}, true, nullptr};
   const auto start = std::chrono::steady_clock::now();
   kv::kvdump::Run(args, env);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
@@ -84,7 +88,8 @@ int main(int argc, char** argv) {
   const int n = argc > 1 ? std::atoi(argv[1]) : 20000;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
   std::printf("kvdump over hostile script objects, N = %d, %d rounds\n", n, rounds);
-  std::printf("%-34s %9s %9s %9s %8s %8s\n", "action", "min s", "median s", "max s", "ratio", "lines");
+  std::printf("%-34s %9s %9s %9s %8s %8s\n", "action", "min s", "median s", "max s", "ratio",
+              "lines");
   double slowest = 0;
   for (const bool one_path : {false, true}) {
     kv::MemoryFileSystem fs("/work");

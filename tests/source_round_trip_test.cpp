@@ -2,6 +2,8 @@
 // game the tests convert (the sample game among them), for the large
 // generated game of the benchmarks and for generated scripts of every kind
 // of statement.
+#include "test_support/source_round_trip.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include "../bench/script_generator.h"
 #include "language/command_table.h"
 #include "test_support/conversion_harness.h"
-#include "test_support/source_round_trip.h"
 
 namespace kv {
 namespace {
@@ -70,7 +71,8 @@ class ScriptGenerator {
     const int window_in = Pick(6) == 0 ? Pick(scripts + 2) : 0;  // past the last: never
     std::vector<std::string> names = {"/game/main.txt"};
     for (int i = 0; i < scripts; ++i) {
-      names.push_back(i == 0 && Pick(2) ? "/game/a.txt" : "/game/scenes/s" + std::to_string(i) + ".txt");
+      names.push_back(i == 0 && Pick(2) ? "/game/a.txt"
+                                        : "/game/scenes/s" + std::to_string(i) + ".txt");
     }
     // Compiled main.txt first, then in byte order of the paths.
     std::sort(names.begin() + 1, names.end());
@@ -102,8 +104,8 @@ class ScriptGenerator {
   }
 
   std::string Variable() {
-    static const char* const kNames[] = {"a", "b", "count", "_x9", "\x95\xCF\x90\x94", ".5",
-                                         "x$", "ab\"c", "flag!", "hp", "\x83\x5C"};
+    static const char* const kNames[] = {"a",  "b",     "count", "_x9", "\x95\xCF\x90\x94", ".5",
+                                         "x$", "ab\"c", "flag!", "hp",  "\x83\x5C"};
     return One(kNames);
   }
   // A variable named like a command: never the first word of a statement.
@@ -113,39 +115,56 @@ class ScriptGenerator {
   }
   std::string Number() {
     static const char* const kNumbers[] = {
-        "0",          "7",           "123",        "0.3",        "12.05",     "2.675",
-        "3.14159265", "0.1",         "1.0000001",  "99999999999", "4294967295", "2147483648",
-        "0x1F",       "0xFFFFFFFF",  "0b101",      "5.",         "0.0000000001", "5.3000000000",
+        "0",          "7",           "123",       "0.3",         "12.05",        "2.675",
+        "3.14159265", "0.1",         "1.0000001", "99999999999", "4294967295",   "2147483648",
+        "0x1F",       "0xFFFFFFFF",  "0b101",     "5.",          "0.0000000001", "5.3000000000",
         "1.5e3",      "65535.99999", "1.5.3"};
     return One(kNumbers);
   }
   std::string String() {
-    static const char* const kStrings[] = {
-        "\"\"",         "\"plain\"",          "'single'",        "\"it's\"",
-        "'say \"hi\"'", "\"it's\" '\"x\"'",   "\"a/\" \"/b\"",   "\"x/\" '*y*/'",
-        "\"\x82\xA0\x82\xA2\"", "\"line\nbreak\"", "\"tab\there\"", "\"end\"",
-        "\"a\" \n \"b\""};
+    static const char* const kStrings[] = {"\"\"",
+                                           "\"plain\"",
+                                           "'single'",
+                                           "\"it's\"",
+                                           "'say \"hi\"'",
+                                           "\"it's\" '\"x\"'",
+                                           "\"a/\" \"/b\"",
+                                           "\"x/\" '*y*/'",
+                                           "\"\x82\xA0\x82\xA2\"",
+                                           "\"line\nbreak\"",
+                                           "\"tab\there\"",
+                                           "\"end\"",
+                                           "\"a\" \n \"b\""};
     return One(kStrings);
   }
   std::string Operand() {
     switch (Pick(6)) {
-      case 0: case 1: return Variable();
-      case 2: return Number();
-      case 3: return String();
-      case 4: return Pick(2) ? CommandNamedVariable() : Variable();
-      default: return Pick(2) ? "-" + Number() : "-" + Variable();
+      case 0:
+      case 1:
+        return Variable();
+      case 2:
+        return Number();
+      case 3:
+        return String();
+      case 4:
+        return Pick(2) ? CommandNamedVariable() : Variable();
+      default:
+        return Pick(2) ? "-" + Number() : "-" + Variable();
     }
   }
   std::string Expression(int depth, bool pieces = false) {
     if (depth <= 0 || Pick(3) == 0) return Operand();
-    static const char* const kOperators[] = {"==", "#", ">", ">=", "<", "<=", "+", "-", "*",
+    static const char* const kOperators[] = {"==", "#", ">", ">=", "<", "<=", "+",  "-", "*",
                                              "/",  "%", "|", "&",  "=", "||", "&&", "@"};
     static const char* const kOpen[] = {"(", "[", "{"};
     static const char* const kClose[] = {")", "]", "}"};
     switch (Pick(8)) {
-      case 0: return kOpen[Pick(3)] + Expression(depth - 1, pieces) + kClose[Pick(3)];
-      case 1: return "-(" + Expression(depth - 1, pieces) + ")";
-      case 2: return Number() + " " + (Pick(2) ? Variable() : "(" + Expression(depth - 1, pieces) + ")");
+      case 0:
+        return kOpen[Pick(3)] + Expression(depth - 1, pieces) + kClose[Pick(3)];
+      case 1:
+        return "-(" + Expression(depth - 1, pieces) + ")";
+      case 2:
+        return Number() + " " + (Pick(2) ? Variable() : "(" + Expression(depth - 1, pieces) + ")");
       default: {
         std::string op = kOperators[Pick(pieces ? 16 : 17)];
         return Expression(depth - 1, pieces) + " " + op + " " + Expression(depth - 1, pieces);
@@ -158,14 +177,16 @@ class ScriptGenerator {
     for (;;) {
       const int32_t id = setup_ ? kSetupCommandIds[Pick(kSetupCommandCount)] : Pick(kCommandCount);
       if (id <= cmd::kCalc || (id >= cmd::kGoto && id <= cmd::kLoopEnd) ||
-          (id >= cmd::kFunctionDeclaration && id <= cmd::kFunctionEnd && id != cmd::kFunctionCall) ||
+          (id >= cmd::kFunctionDeclaration && id <= cmd::kFunctionEnd &&
+           id != cmd::kFunctionCall) ||
           id == cmd::kCreateWindow || id == cmd::kNewCommand || id == cmd::kVoid ||
           id == cmd::kVoidEnd || id >= cmd::kClearNewCommand) {
         continue;
       }
       if (id == cmd::kWindowSize && !setup_) continue;
       const ParamCount count = kCommands[static_cast<size_t>(id)].count;
-      const int max = count.max == 0 ? (count.min == 0 ? 0 : count.min + 2) : std::min(count.max, count.min + 3);
+      const int max = count.max == 0 ? (count.min == 0 ? 0 : count.min + 2)
+                                     : std::min(count.max, count.min + 3);
       const int n = count.min + Pick(max - count.min + 1);
       std::string line(kCommands[static_cast<size_t>(id)].name);
       for (int p = 0; p < n; ++p) line += (p == 0 ? " " : ", ") + Expression(3);
@@ -175,7 +196,7 @@ class ScriptGenerator {
   }
 
   void Declaration(int depth) {
-    static const char* const kKinds[] = {"value", "global_value", "local_value",
+    static const char* const kKinds[] = {"value",  "global_value",  "local_value",
                                          "string", "global_string", "local_string"};
     std::string line = One(kKinds);
     const int n = 1 + Pick(3);
@@ -189,7 +210,8 @@ class ScriptGenerator {
   }
 
   std::string Name(const char* kind) {
-    static const char* const kNames[] = {"f", "g", "start", "\x8F\x49\x82\xED\x82\xE8", "end", "x_1"};
+    static const char* const kNames[] = {"f",   "g",  "start", "\x8F\x49\x82\xED\x82\xE8",
+                                         "end", "x_1"};
     return std::string(kind) + "_" + One(kNames);
   }
 
@@ -203,7 +225,9 @@ class ScriptGenerator {
   void Statement(int depth, bool in_loop, bool in_function) {
     const bool nest = depth < 4;
     switch (Pick(20)) {
-      case 0: case 1: case 2:
+      case 0:
+      case 1:
+      case 2:
         GenericCommand(depth);
         break;
       case 3:  // calc, bare and written out
@@ -218,11 +242,21 @@ class ScriptGenerator {
           Line(depth, Variable() + ";");
         } else {
           switch (Pick(5)) {
-            case 0: Line(depth, Variable() + ";"); break;
-            case 1: Line(depth, Variable() + ", " + Expression(2) + ";"); break;
-            case 2: Line(depth, String() + ";"); break;
-            case 3: Line(depth, "(" + CommandNamedVariable() + ") + 1, " + Expression(1) + ";"); break;
-            default: Line(depth, "5;"); break;
+            case 0:
+              Line(depth, Variable() + ";");
+              break;
+            case 1:
+              Line(depth, Variable() + ", " + Expression(2) + ";");
+              break;
+            case 2:
+              Line(depth, String() + ";");
+              break;
+            case 3:
+              Line(depth, "(" + CommandNamedVariable() + ") + 1, " + Expression(1) + ";");
+              break;
+            default:
+              Line(depth, "5;");
+              break;
           }
         }
         break;
@@ -303,8 +337,10 @@ class ScriptGenerator {
         Line(depth, "goto " + Name("label") + ";");
         break;
       default:
-        if (setup_) Line(depth, "window_size " + Expression(1) + ", " + Expression(1) + ";");
-        else Line(depth, "function_call " + Name("f") + ";");
+        if (setup_)
+          Line(depth, "window_size " + Expression(1) + ", " + Expression(1) + ";");
+        else
+          Line(depth, "function_call " + Name("f") + ";");
         break;
     }
   }

@@ -73,9 +73,11 @@ constexpr int OperatorCodeOf(std::string_view text) {
   return single;
 }
 
-static_assert(kOperators[kOperatorPlus].spelling == "+" && kOperators[kOperatorMinus].spelling == "-" &&
+static_assert(kOperators[kOperatorPlus].spelling == "+" &&
+              kOperators[kOperatorMinus].spelling == "-" &&
               kOperators[kOperatorTimes].spelling == "*" &&
-              kOperators[kOperatorAssign].spelling == "=" && kOperators[kOperatorAt].spelling == "@");
+              kOperators[kOperatorAssign].spelling == "=" &&
+              kOperators[kOperatorAt].spelling == "@");
 static_assert(kOperators[kOperatorAssign].level == kAssignmentLevel &&
               kOperators[kOperatorTimes].level == kMultiplicativeLevel &&
               kOperators[kOperatorAt].level == kTightestLevel);

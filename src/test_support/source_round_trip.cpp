@@ -26,7 +26,8 @@ std::string Relative(std::string_view stored) {
 
 bool Open(const std::string& stored, std::string* image, ObjectHeader* header, std::string* why) {
   kvdump::Problem problem;
-  if (!kvdump::CheckStoredObject(stored, &problem) || !kvdump::Unscramble(stored, image, &problem) ||
+  if (!kvdump::CheckStoredObject(stored, &problem) ||
+      !kvdump::Unscramble(stored, image, &problem) ||
       !kvdump::ReadHeader(*image, header, &problem)) {
     *why = problem.message + " (offset " + std::to_string(problem.offset) + ")";
     return false;
@@ -106,7 +107,8 @@ bool SameScripts(const std::string& original, const std::string& rebuilt, const 
   Comparable a, b;
   if (!Read(original, "", &a, difference) || !Read(rebuilt, prefix, &b, difference)) return false;
   if (a.code.size() != b.code.size()) {
-    *difference = std::to_string(a.code.size()) + " scripts became " + std::to_string(b.code.size());
+    *difference =
+        std::to_string(a.code.size()) + " scripts became " + std::to_string(b.code.size());
     return false;
   }
   for (const auto& [path, code] : a.code) {
@@ -148,8 +150,8 @@ bool SourceRoundTrip(const std::string& stored, std::string* difference, bool* r
   const std::string root = "/rebuilt/";
   MemoryFileSystem fs("/rebuilt");
   for (const auto& [path, text] : tree.files) fs.AddFile(root + path, text);
-  std::vector<std::string> args = {"KVConverter", "-xd", root + tree.engine_directory, "-td", root,
-                                   "-i", "-a", "-m", "-se"};
+  std::vector<std::string> args = {
+      "KVConverter", "-xd", root + tree.engine_directory, "-td", root, "-i", "-a", "-m", "-se"};
   args.insert(args.end(), tree.extensions.begin(), tree.extensions.end());
   StringSink sink;
   ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1u; }, nullptr};

@@ -12,7 +12,7 @@ namespace kv {
 struct DecompiledTree {
   // Each script's place below the directory ('/'-separated) and its text.
   std::vector<std::pair<std::string, std::string>> files;
-  std::string engine_directory;  // its place below the directory, '/'-separated, ends in '/'
+  std::string engine_directory;         // its place below the directory, '/'-separated, ends in '/'
   std::vector<std::string> extensions;  // of the scripts, for -se
 };
 

@@ -47,14 +47,14 @@ bool CheckScript(std::string_view image, const HeaderEntry& script, size_t numbe
     landings->push_back(code.end_index);
   } else if (!ends_with_end) {
     return ProblemAt(problem, script.offset + script.length,
-                which + " does not end with the end command or the \"error\" marker");
+                     which + " does not end with the end command or the \"error\" marker");
   }
   for (const Jump& jump : jumps) {
     if (!Lands(*landings, jump.target)) {
       return ProblemAt(problem, jump.at,
-                  "the jump at entry " + std::to_string(jump.index) + " of " + which +
-                      " lands on entry " + std::to_string(jump.target) +
-                      ", which is not the start of a command of its script");
+                       "the jump at entry " + std::to_string(jump.index) + " of " + which +
+                           " lands on entry " + std::to_string(jump.target) +
+                           ", which is not the start of a command of its script");
     }
   }
   return true;
@@ -72,8 +72,8 @@ bool CheckDefinitions(const std::vector<Definition>& definitions, const char* ki
     }
     if (!Lands(landings[script->second], d.position)) {
       return ProblemAt(problem, d.at,
-                  which + " points at entry " + std::to_string(d.position) +
-                      ", which is not the start of a command of its script");
+                       which + " points at entry " + std::to_string(d.position) +
+                           ", which is not the start of a command of its script");
     }
   }
   return true;
@@ -102,9 +102,9 @@ bool CheckImage(std::string_view image, Problem* problem) {
   if (!ReadHeader(image, &header, problem)) return false;
   if (header.header_size != header.header_end) {
     return ProblemAt(problem, kHeaderSizeOffset,
-                "the header size field says " + std::to_string(header.header_size) +
-                    " but the header's fields take " + std::to_string(header.header_end) +
-                    " bytes");
+                     "the header size field says " + std::to_string(header.header_size) +
+                         " but the header's fields take " + std::to_string(header.header_end) +
+                         " bytes");
   }
   uint64_t expected = header.header_size;
   for (size_t i = 0; i < header.entries.size(); ++i) {
@@ -112,27 +112,27 @@ bool CheckImage(std::string_view image, Problem* problem) {
     const size_t offset_field = e.at + 4 + e.name.size();
     if (e.offset != expected) {
       return ProblemAt(problem, offset_field,
-                  "entry " + std::to_string(i) + " starts at " + std::to_string(e.offset) +
-                      " instead of " + std::to_string(expected) +
-                      ", right after the previous one");
+                       "entry " + std::to_string(i) + " starts at " + std::to_string(e.offset) +
+                           " instead of " + std::to_string(expected) +
+                           ", right after the previous one");
     }
     std::string_view bytes;
     if (!EntryBytes(image, e, &bytes)) {
       return ProblemAt(problem, offset_field + 4,
-                  "the length of entry " + std::to_string(i) + " (" + std::to_string(e.length) +
-                      ") runs past the end of the image (" + std::to_string(image.size()) +
-                      " bytes)");
+                       "the length of entry " + std::to_string(i) + " (" +
+                           std::to_string(e.length) + ") runs past the end of the image (" +
+                           std::to_string(image.size()) + " bytes)");
     }
     if (header.kind != ObjectKind::kScript && (bytes.empty() || bytes.back() != '\0')) {
       return ProblemAt(problem, e.offset + e.length,
-                  "file " + std::to_string(i) + " is not followed by its zero byte");
+                       "file " + std::to_string(i) + " is not followed by its zero byte");
     }
     expected += e.length;
   }
   if (expected != image.size()) {
     return ProblemAt(problem, expected,
-                std::to_string(image.size() - expected) +
-                    " bytes after the last entry's contents belong to no entry");
+                     std::to_string(image.size() - expected) +
+                         " bytes after the last entry's contents belong to no entry");
   }
   if (header.kind != ObjectKind::kScript) return true;
   std::vector<std::vector<uint32_t>> landings(header.entries.size());
@@ -143,7 +143,9 @@ bool CheckImage(std::string_view image, Problem* problem) {
   // once, so a long header costs no more than its length.
   std::unordered_map<std::string_view, size_t> first_script;
   first_script.reserve(header.entries.size());
-  for (size_t i = 0; i < header.entries.size(); ++i) first_script.emplace(header.entries[i].name, i);
+  for (size_t i = 0; i < header.entries.size(); ++i) {
+    first_script.emplace(header.entries[i].name, i);
+  }
   return CheckDefinitions(header.labels, "label", first_script, landings, problem) &&
          CheckDefinitions(header.functions, "function", first_script, landings, problem);
 }

@@ -18,7 +18,8 @@ std::string Decompiled(const std::string& image) {
   ObjectHeader header;
   Problem problem;
   std::vector<ScriptSource> scripts;
-  if (!ReadHeader(image, &header, &problem) || !DecompileScripts(image, header, &scripts, &problem)) {
+  if (!ReadHeader(image, &header, &problem) ||
+      !DecompileScripts(image, header, &scripts, &problem)) {
     return "refused: " + problem.message + " @ " + std::to_string(problem.offset);
   }
   std::string out;
@@ -120,8 +121,7 @@ TEST(DecompileScripts, RefusesWhatNoScriptCompilesTo) {
        "script 0, entry 2: the jump lands on entry 5, where no enclosing loop or function ends"},
       {Main(Cmd(281, 2) + Count(1) + Var("a") + Jump(3) + Cmd(606, 1) + Jump(-3)),
        "script 0, entry 6: the jump lands on entry 6, where no enclosing loop or function ends"},
-      {Main(Cmd(281, 2) + Count(1) + Var("a") + Jump(2) + Cmd(346, 0) + text + Num(1) +
-                Cmd(351, 0),
+      {Main(Cmd(281, 2) + Count(1) + Var("a") + Jump(2) + Cmd(346, 0) + text + Num(1) + Cmd(351, 0),
             {}, {{"f", "/game/main.txt", 8}}),
        "script 0, entry 6: the function reaches past the block it stands in"},
       {Main(Cmd(281, 2) + Count(1) + Var("a") + Jump(7)),
@@ -167,7 +167,8 @@ TEST(DecompileScripts, RefusesWhatNoScriptCompilesTo) {
       {ScriptImage({{"/game/a.txt", End()}, {"/game/main.txt", End()}},
                    {{"a", "/game/a.txt", 0}, {"m", "/game/main.txt", 0}}),
        "label 1 stands out of the order in which the converter records them"},
-      {ScriptImage({{"/game/main.txt", End()}}, {{"a", "/game/main.txt", 0}, {"a", "/game/main.txt", 0}}),
+      {ScriptImage({{"/game/main.txt", End()}},
+                   {{"a", "/game/main.txt", 0}, {"a", "/game/main.txt", 0}}),
        "label 1 is recorded a second time for its script"},
   };
   for (const Case& c : cases) {

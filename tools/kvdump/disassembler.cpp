@@ -280,7 +280,9 @@ bool Disassemble(std::string_view image, const ObjectHeader& header, const TextS
   // one index of the paths; a definition of no listed script is not shown.
   std::unordered_map<std::string_view, size_t> first_script;
   first_script.reserve(header.entries.size());
-  for (size_t i = 0; i < header.entries.size(); ++i) first_script.emplace(header.entries[i].name, i);
+  for (size_t i = 0; i < header.entries.size(); ++i) {
+    first_script.emplace(header.entries[i].name, i);
+  }
   std::vector<Marker> markers;
   markers.reserve(header.labels.size() + header.functions.size());
   for (const bool label : {true, false}) {

@@ -179,7 +179,8 @@ class Runner {
     ObjectHeader header;
     if (!LoadSound(file, &image, &header)) return false;
     if (header.kind != ObjectKind::kScript) {
-      env_.err("kvdump: " + PathText(file) + ": an archive holds no scripts (-x writes its files)\n");
+      env_.err("kvdump: " + PathText(file) +
+               ": an archive holds no scripts (-x writes its files)\n");
       return false;
     }
     std::vector<ScriptSource> scripts;

@@ -52,7 +52,8 @@ class KvdumpTest : public ::testing::Test {
     err.clear();
     Environment env{fs, [this](std::string_view s) { out += s; },
                     [this](std::string_view s) { err += s; }, true,
-                    [this](const std::string& root, std::string* error) -> std::unique_ptr<TreeWriter> {
+                    [this](const std::string& root,
+                           std::string* error) -> std::unique_ptr<TreeWriter> {
                       if (root != "tree" && root != "src") {
                         *error = "no directories here";
                         return nullptr;

@@ -35,10 +35,13 @@ bool ReadText(Cursor& in, std::string_view* text, const std::string& what, Probl
   const size_t at = in.offset();
   uint32_t n;
   Cursor probe = in;
-  if (!probe.Fixed32(&n)) return ProblemAt(problem, at, "the header ends inside the length of " + what);
+  if (!probe.Fixed32(&n)) {
+    return ProblemAt(problem, at, "the header ends inside the length of " + what);
+  }
   if (!in.Text(text)) {
     return ProblemAt(problem, at,
-                     "the length of " + what + " (" + std::to_string(n) + ") runs past the end of the image");
+                     "the length of " + what + " (" + std::to_string(n) +
+                         ") runs past the end of the image");
   }
   return true;
 }
@@ -205,7 +208,8 @@ bool ReadCommand(Cursor& in, size_t at, uint32_t index, CodeCommand* command, Pr
         case SpecChar:
           ok = in.Fixed8(&item.byte);
           if (ok && item.byte >= kOperatorCount) {
-            return ProblemAt(problem, item.at, "unknown operator code " + std::to_string(item.byte));
+            return ProblemAt(problem, item.at,
+                             "unknown operator code " + std::to_string(item.byte));
           }
           break;
         case SpecLong:
