@@ -57,6 +57,14 @@ void Diagnostics::AppendLiteral(std::string* out, std::string_view utf8) const {
   }
 }
 
+void Diagnostics::AppendText(std::string* out, std::string_view cp932) const {
+  if (encoding_ == ConsoleEncoding::kUtf8) {
+    out->append(Cp932ToUtf8(cp932));
+  } else {
+    out->append(cp932);
+  }
+}
+
 void Diagnostics::AppendFormatted(std::string* out, std::string_view format,
                                   std::initializer_list<LogArg> args) const {
   const LogArg* arg = args.begin();
@@ -80,14 +88,8 @@ void Diagnostics::AppendFormatted(std::string* out, std::string_view format,
         out->push_back(static_cast<char>(a.number()));
         break;
       case LogArg::Kind::kText:
-        if (encoding_ == ConsoleEncoding::kUtf8) {
-          out->append(Cp932ToUtf8(a.text()));
-        } else {
-          out->append(a.text());
-        }
-        break;
       case LogArg::Kind::kPath:
-        out->append(a.text());
+        AppendText(out, a.text());
         break;
       case LogArg::Kind::kOwnText:
         AppendLiteral(out, a.text());
@@ -116,7 +118,7 @@ void Diagnostics::Prefixed(Kind kind, const Place* place, std::string_view forma
   std::string line;
   if (style_ == DiagnosticsStyle::kGnu) {
     if (place != nullptr) {
-      line.append(place->path);
+      AppendText(&line, place->path);
       line.push_back(':');
       line.append(std::to_string(place->line));
     } else {
@@ -131,7 +133,7 @@ void Diagnostics::Prefixed(Kind kind, const Place* place, std::string_view forma
                                                   : kLabelInternalError);
     line.append(" : ");
     if (place != nullptr) {
-      line.append(place->path);
+      AppendText(&line, place->path);
       line.push_back(' ');
       line.append(std::to_string(place->line));
       AppendLiteral(&line, kLineWord);

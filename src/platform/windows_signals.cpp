@@ -1,8 +1,8 @@
 // Interrupt cleanup on Windows: Ctrl-C, Ctrl-Break and a closing console
 // window. The system runs the handler on a thread of its own while the
 // converter goes on writing, so the handler makes only calls that take no
-// lock of the program's: lock-free atomics, DeleteFileA and
-// TerminateProcess.
+// lock of the program's: lock-free atomics, the UTF-8 conversion of a name
+// into a buffer of its own, DeleteFileW and TerminateProcess.
 #include <windows.h>
 
 #include <utility>
@@ -26,7 +26,13 @@ BOOL WINAPI RemoveTemporaryFilesAndEnd(DWORD event) {
   }
   // A file open for writing, shared for deletion, goes when the process ends
   // and its handles close.
-  ForEachTemporaryFile([](const char* path) { DeleteFileA(path); });
+  // The slots hold the wide names in UTF-8 (see windows_file_system.cpp).
+  ForEachTemporaryFile([](const char* path) {
+    wchar_t wide[4096];
+    if (MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, sizeof wide / sizeof wide[0]) > 0) {
+      DeleteFileW(wide);
+    }
+  });
   // Not ExitProcess: that would run the libraries' detach code while the
   // writing thread, stopped anywhere, may hold their locks.
   TerminateProcess(GetCurrentProcess(), kControlCExit);
