@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -220,6 +222,76 @@ TEST(EndToEnd, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ("png", game.Read("img/bg.png"));
     EXPECT_FALSE(game.Exists("script.kvo"));
     EXPECT_FALSE(game.Exists("image.kvo"));
+  }
+}
+
+// The name of a temporary file of kvdump below `dir` (its own or the output
+// layer's), or "".
+std::string KvdumpTemporary(const std::string& dir) {
+  std::string found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(".kvdump-") != std::string::npos || name.find(".tmp-") != std::string::npos) {
+      found = entry.path().string();
+    }
+  }
+  return found;
+}
+
+TEST(EndToEnd, InterruptedKvdumpRemovesItsTemporaryFiles) {
+  const std::string kvdump = ExecutableDirectory() + KV_KVDUMP_NAME;
+  GameDirectory game;
+  game.Write("mv/big.avi", std::string(32 << 20, 'm'));
+  std::string console;
+  ASSERT_EQ(0, game.Run("-s -i -a", &console));
+  struct Action {
+    std::vector<std::string> args;
+    std::string watched;  // the directory its temporary files go to
+  };
+  const Action actions[] = {
+      {{"--raw", "out/raw.bin", "movie.kvo"}, game.Path("out")},
+      {{"-x", "tree", "movie.kvo"}, game.Path("tree")},
+  };
+  ASSERT_EQ(0, mkdir(game.Path("out").c_str(), 0777));
+  for (const Action& action : actions) {
+    SCOPED_TRACE(action.args[0]);
+    bool caught = false;
+    // The process is stopped while its temporary file exists, then ended
+    // by SIGTERM; should it have finished first, the round is repeated.
+    for (int round = 0; round < 20 && !caught; ++round) {
+      std::filesystem::remove_all(game.Path("tree"));
+      std::filesystem::remove(game.Path("out/raw.bin"));
+      pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> argv{const_cast<char*>("kvdump")};
+        for (const std::string& a : action.args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (chdir(game.root().c_str()) == 0) execv(kvdump.c_str(), argv.data());
+        _exit(127);
+      }
+      int status = 0;
+      while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (!std::filesystem::exists(action.watched) || KvdumpTemporary(action.watched).empty()) {
+          continue;
+        }
+        kill(pid, SIGSTOP);
+        ASSERT_EQ(pid, waitpid(pid, &status, WUNTRACED));
+        caught = WIFSTOPPED(status) && !KvdumpTemporary(action.watched).empty();
+        if (caught) kill(pid, SIGTERM);
+        kill(pid, SIGCONT);
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        break;
+      }
+      if (!caught) continue;
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+      EXPECT_EQ("", KvdumpTemporary(action.watched));
+    }
+    EXPECT_TRUE(caught) << "kvdump never stood still with its temporary file";
   }
 }
 

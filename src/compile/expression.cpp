@@ -2,10 +2,9 @@
 // operator precedence and writes it as a flat postfix sequence of items,
 // preceded by their count.
 //
-// Nine levels of binary operators, from the loosest to the tightest binding:
-//   1 =  (right)        4 |               7 + -
-//   2 ||                5 &               8 * / %, '(' and juxtaposition
-//   3 &&                6 == # > >= < <=  9 @
+// Nine levels of binary operators (context/operators.h), from the loosest
+// (assignment, grouping to the right) to the tightest ('@'); an open bracket
+// or an operand right after an operand multiplies at the level of '*'.
 // Brackets of the three kinds are interchangeable. The levels are climbed
 // rather than descended one call each: a call parses an operand and every
 // operator of its level or a tighter one that follows, recursing only for the
@@ -19,6 +18,7 @@
 
 #include "compile/func_set.h"
 #include "context/kc_system.h"
+#include "context/operators.h"
 #include "language/kc_command.h"
 
 namespace kv {
@@ -33,58 +33,28 @@ constexpr std::string_view kMsgUnknownElement = "Monomial(2) 不明な要素\n";
 constexpr std::string_view kMsgUnknownItem = "QueueOut(6) 不明な要素タイプ : %c\n";
 
 // Operator classes: one bit each. Bits 8 to 24 are the operators, whose
-// operator code is the bit number minus 8.
+// operator code (their row in kOperators) is the bit number minus 8.
 constexpr uint32_t Bit(int n) { return uint32_t{1} << n; }
 constexpr int kFirstOperatorBit = 8;
-constexpr uint32_t kEqual = Bit(8);          // ==
-constexpr uint32_t kNotEqual = Bit(9);       // #
-constexpr uint32_t kGreater = Bit(10);       // >
-constexpr uint32_t kGreaterEqual = Bit(11);  // >=
-constexpr uint32_t kLess = Bit(12);          // <
-constexpr uint32_t kLessEqual = Bit(13);     // <=
-constexpr uint32_t kPlus = Bit(14);          // +
-constexpr uint32_t kMinus = Bit(15);         // -
-constexpr uint32_t kTimes = Bit(16);         // *
-constexpr uint32_t kDivide = Bit(17);        // /
-constexpr uint32_t kModulo = Bit(18);        // %
-constexpr uint32_t kBitOr = Bit(19);         // |
-constexpr uint32_t kBitAnd = Bit(20);        // &
-constexpr uint32_t kAssign = Bit(21);        // =
-constexpr uint32_t kOr = Bit(22);            // ||
-constexpr uint32_t kAnd = Bit(23);           // &&
-constexpr uint32_t kAt = Bit(24);            // @
+constexpr uint32_t OperatorBit(uint8_t code) { return Bit(kFirstOperatorBit + code); }
+constexpr uint32_t kTimes = OperatorBit(kOperatorTimes);
+constexpr uint32_t kAt = OperatorBit(kOperatorAt);
 constexpr uint32_t kOpenBracket = Bit(28);
 constexpr uint32_t kCloseBracket = Bit(29);
 constexpr uint32_t kOperand = Bit(30);
 constexpr uint32_t kFailure = Bit(31);
+static_assert(kFirstOperatorBit + kOperatorCount <= 28, "operator bits run into the other classes");
 
-// Operators accepted by each level (index 1 to 9).
-constexpr uint32_t kLevelSets[10] = {
-    0,
-    kAssign,
-    kOr,
-    kAnd,
-    kBitOr,
-    kBitAnd,
-    kEqual | kNotEqual | kGreater | kGreaterEqual | kLess | kLessEqual,
-    kPlus | kMinus,
-    kTimes | kDivide | kModulo | kOpenBracket,
-    kAt,
-};
-constexpr int kAssignmentLevel = 1;
-constexpr int kMultiplicativeLevel = 8;
-constexpr int kTightestLevel = 9;
-
-// The level of each operator class by bit number; an operand that follows an
-// operand multiplies (juxtaposition), so it stands at the multiplicative
-// level. Closing brackets and failures end every level (0).
+// The level of each operator class by bit number: the operators' own; an
+// open bracket or an operand that follows an operand multiplies (2 (x + 1),
+// juxtaposition), so it stands at the multiplicative level. Closing brackets
+// and failures end every level (0).
 constexpr std::array<int, 32> MakeLevelOfBit() {
   std::array<int, 32> levels{};
-  for (int bit = 0; bit < 32; ++bit) {
-    for (int level = 1; level <= kTightestLevel; ++level) {
-      if (kLevelSets[level] & Bit(bit)) levels[bit] = level;
-    }
+  for (size_t code = 0; code < kOperatorCount; ++code) {
+    levels[kFirstOperatorBit + code] = kOperators[code].level;
   }
+  levels[std::countr_zero(kOpenBracket)] = kMultiplicativeLevel;
   levels[std::countr_zero(kOperand)] = kMultiplicativeLevel;
   return levels;
 }
@@ -95,10 +65,6 @@ int OperatorLevel(uint32_t operator_class) { return kLevelOfBit[std::countr_zero
 uint8_t OperatorCode(uint32_t operator_class) {
   return static_cast<uint8_t>(std::countr_zero(operator_class) - kFirstOperatorBit);
 }
-
-constexpr uint8_t kCodeAssign = 13;
-constexpr uint8_t kCodePlus = 6;
-constexpr uint8_t kCodeMinus = 7;
 
 // Contexts of the element fetches.
 constexpr const char* kCheckOperatorContext = "CheckOperator(1)";
@@ -142,25 +108,13 @@ uint32_t KCFuncSet::CheckOperator(ExprState& state, uint32_t position) {
   const CommandElement* element = GetElementForCalc(state, position, kCheckOperatorContext);
   if (element == nullptr) return kFailure;
   if ((element->kind & ElemString) != 0 || element->text.empty()) return kOperand;
-  const char first = element->text[0];
-  const char second = element->text.size() > 1 ? element->text[1] : '\0';
-  switch (first) {
-    case '=': return second == '=' ? kEqual : kAssign;
-    case '#': return kNotEqual;
-    case '>': return second == '=' ? kGreaterEqual : kGreater;
-    case '<': return second == '=' ? kLessEqual : kLess;
-    case '+': return kPlus;
-    case '-': return kMinus;
-    case '*': return kTimes;
-    case '/': return kDivide;
-    case '%': return kModulo;
-    case '|': return second == '|' ? kOr : kBitOr;
-    case '&': return second == '&' ? kAnd : kBitAnd;
-    case '@': return kAt;
+  switch (element->text[0]) {
     case '(': case '[': case '{': return kOpenBracket;
     case ')': case ']': case '}': return kCloseBracket;
-    default: return kOperand;
+    default: break;
   }
+  const int code = OperatorCodeOf(element->text);
+  return code < 0 ? kOperand : OperatorBit(static_cast<uint8_t>(code));
 }
 
 bool KCFuncSet::Monomial(ExprState& state) {
@@ -181,7 +135,7 @@ bool KCFuncSet::Monomial(ExprState& state) {
       return false;
     }
     const double sign_value = sign == '+' ? 1.0 : -1.0;
-    const uint8_t sign_code = sign == '+' ? kCodePlus : kCodeMinus;
+    const uint8_t sign_code = sign == '+' ? kOperatorPlus : kOperatorMinus;
     const CommandElement* next = GetElementForCalc(state, state.position, kSignContext);
     if (next == nullptr) return false;
     if ((next->kind & ElemWord) != 0) {
@@ -268,7 +222,7 @@ bool KCFuncSet::ParseLevel(ExprState& state, int level) {
       state.Operator(OperatorCode(c));
     }
   }
-  for (; pending_assignments > 0; --pending_assignments) state.Operator(kCodeAssign);
+  for (; pending_assignments > 0; --pending_assignments) state.Operator(kOperatorAssign);
   return true;
 }
 

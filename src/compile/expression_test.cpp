@@ -1,4 +1,5 @@
 #include "compile/compile_test_util.h"
+#include "context/operators.h"
 
 namespace kv::testing {
 namespace {
@@ -51,12 +52,12 @@ TEST_F(ExpressionTest, PrecedenceAndAssociativity) {
 }
 
 TEST_F(ExpressionTest, EveryOperatorHasItsCode) {
-  const char* ops[] = {"==", "#", ">", ">=", "<", "<=", "+", "-", "*",
-                       "/",  "%", "|", "&",  "=", "||", "&&", "@"};
-  for (int code = 0; code < 17; ++code) {
-    EXPECT_EQ(Compile({W("a"), Op(ops[code]), W("b")}),
+  // The compiler reads each spelling of the operator table as its row.
+  for (size_t code = 0; code < kOperatorCount; ++code) {
+    const std::string spelling(kOperators[code].spelling);
+    EXPECT_EQ(Compile({W("a"), Op(spelling), W("b")}),
               Expr({Var("a"), Var("b"), OpItem(static_cast<uint8_t>(code))}))
-        << ops[code];
+        << spelling;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "context/kc_system.h"
+#include "context/operators.h"
 #include "platform/coding.h"
 #include "language/kc_command.h"
 

@@ -21,7 +21,6 @@ constexpr std::array<uint32_t, 14> kAcceptedModes = {
 
 constexpr uint8_t kLineFeed = 0x0A;
 constexpr char kCarriageReturn = 0x0D;
-constexpr uint8_t kTextEnd = 0x1A;  // ends the text of a file loaded in text mode
 
 // The line feeds among `n` bytes, eight bytes at a time. After the
 // exclusive-or a line feed is a zero byte, and the zero bytes of x are those
@@ -77,7 +76,7 @@ bool PellFile::FileOpen(const std::string& file_path, uint32_t open_mode) {
     if (!(mode & ModeBinary)) {
       // Text mode: a CR LF pair becomes LF, and the byte 0x1A ends the text.
       // The text only shrinks, so it is compacted in place.
-      const void* text_end = std::memchr(contents.data(), kTextEnd, contents.size());
+      const void* text_end = std::memchr(contents.data(), kTextModeEnd, contents.size());
       const size_t end = text_end ? static_cast<const char*>(text_end) - contents.data() : contents.size();
       char* const p = contents.data();
       size_t out = 0;

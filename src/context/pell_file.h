@@ -22,6 +22,10 @@ enum OpenMode : uint32_t {
 
 inline constexpr int EndOfData = -3;
 
+// A file loaded in text mode ends at this byte (and its CR LF pairs become
+// LF), so no script holds it.
+inline constexpr char kTextModeEnd = 0x1A;
+
 // Reports shared by every user of the file layer: a file that cannot be
 // opened under the given name, a temporary object closed twice, and an
 // object file that cannot be written.

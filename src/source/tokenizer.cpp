@@ -290,6 +290,15 @@ uint8_t StatementReader::Read() {
 
 }  // namespace
 
+bool ReadsAsWord(std::string_view text) {
+  if (text.empty() || text.size() > kWordLimit) return false;
+  if (kTables.byte_class[static_cast<uint8_t>(text[0])] != kWordStart) return false;
+  for (char c : text) {
+    if (kTables.word_stop[static_cast<uint8_t>(c)] || c == kTextModeEnd) return false;
+  }
+  return true;
+}
+
 uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source) {
   return StatementReader(log, statement, source).Read();
 }

@@ -28,6 +28,12 @@ enum StatementResult : uint8_t {
   StatementEnd = 0xFF,  // the source has no further statement
 };
 
+// Whether `text`, written in a script between white space, reads back as one
+// word element with exactly this text: it begins with a byte that begins a
+// word, holds no byte that ends one, and fits the word reader. (A word right
+// before a colon would be a label; the caller keeps them apart.)
+bool ReadsAsWord(std::string_view text);
+
 // After a syntax error the source's position is past the offending byte (the
 // second comma, the stray colon, the number prefix), so every call that does
 // not return StatementEnd moves the reader on.

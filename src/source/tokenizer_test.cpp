@@ -391,5 +391,20 @@ TEST_F(TokenizerTest, HugeSingleLines) {
   EXPECT_EQ(sys.log.errorCount, 1);
 }
 
+TEST_F(TokenizerTest, ReadsAsWordSaysWhatTheReaderTakesForOneWord) {
+  for (std::string_view word : {"a", "_x9", ".5", "x$", "ab\"c", "flag!", "\x83\x5C", "\x95\xCF"}) {
+    EXPECT_TRUE(ReadsAsWord(word)) << word;
+    Source(std::string(word) + ";");
+    ASSERT_EQ(Read(), StatementRead);
+    EXPECT_EQ(Render(command), "w:" + std::string(word));
+  }
+  for (std::string_view not_one : {"", "1a", "a b", "a,b", "a:b", "a(b", "-a", "\"a\"", "'a",
+                                   "a;", "\x81\x5B", "a\x1A"}) {
+    EXPECT_FALSE(ReadsAsWord(not_one)) << not_one;
+  }
+  EXPECT_TRUE(ReadsAsWord(std::string(511, 'w')));
+  EXPECT_FALSE(ReadsAsWord(std::string(512, 'w'))) << "the reader cuts it into two";
+}
+
 }  // namespace
 }  // namespace kv

@@ -4,9 +4,12 @@
 #include "kvdump/kvdump.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "platform/signals.h"
 #include "platform/tree_writer.h"
 
 int main(int argc, char** argv) {
+  // An interrupted --raw, -x or --source leaves no temporary file behind.
+  kv::InstallInterruptCleanup();
   std::vector<std::string> args(argv, argv + argc);
   kv::kvdump::Environment env{
       kv::RealFileSystem(),
