@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -54,13 +55,15 @@ TEST(EndToEnd, InterruptedRunRemovesItsTemporaryFileAndKeepsTheOldOutput) {
     game.Write("movie.kvo", "old archive");
     const std::string fifo = game.root() + "/b.avi";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    const std::string log = game.root() + "/log";
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
       int null = open("/dev/null", O_RDWR);
       dup2(null, 0);
-      dup2(null, 1);
+      dup2(open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+      setenv("LC_ALL", "C.UTF-8", 1);
       if (chdir(game.root().c_str()) == 0) execl(converter.c_str(), "KVConverter", "-s", nullptr);
       _exit(127);
     }
@@ -92,7 +95,50 @@ TEST(EndToEnd, InterruptedRunRemovesItsTemporaryFileAndKeepsTheOldOutput) {
         << "ends as the signal would have ended it";
     EXPECT_FALSE(game.Exists(temporary.substr(game.root().size() + 1)));
     EXPECT_EQ("old archive", game.Read("movie.kvo"));
+    // What was printed before the signal reached the log, and the log says
+    // why it ends there.
+    EXPECT_EQ("\nムービーファイルコンバート 開始!!\n" + game.Path("a.avi") + " をコンバート中...\n" +
+                  game.Path("b.avi") + " をコンバート中...\n中断しました\n",
+              game.Read("log"));
   }
+}
+
+// Runs `program` in `directory` with its standard output going to
+// `output` and its standard error to `errors`, under a UTF-8 locale.
+int RunRedirected(const std::string& program, std::vector<std::string> args,
+                  const std::string& directory, const char* output, const std::string& errors) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(open(output, O_WRONLY), 1);
+    dup2(open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (chdir(directory.c_str()) == 0) execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(EndToEnd, OutputLostToAFullDiskFailsTheRun) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  const std::string dir = ExecutableDirectory();
+  const std::string errors = game.root() + "/errors";
+  EXPECT_EQ(1, RunRedirected(dir + KV_CONVERTER_NAME, {}, game.root(), "/dev/full", errors));
+  EXPECT_EQ("標準出力に書き込めませんでした: No space left on device\n", game.Read("errors"));
+  ASSERT_TRUE(game.Exists("script.kvo")) << "the conversion itself succeeded";
+  EXPECT_EQ(1, RunRedirected(dir + KV_KVDUMP_NAME, {"script.kvo"}, game.root(), "/dev/full",
+                             errors));
+  EXPECT_EQ("kvdump: cannot write to standard output: No space left on device\n",
+            game.Read("errors"));
+  EXPECT_EQ(0, RunRedirected(dir + KV_KVDUMP_NAME, {"script.kvo"}, game.root(), "/dev/null",
+                             errors));
 }
 
 TEST(EndToEnd, AnUnreadableDirectoryFailsTheRun) {

@@ -21,6 +21,8 @@ constexpr std::string_view kGnuWarning = "warning";
 class StdoutMessageSink : public MessageSink {
  public:
   void Write(std::string_view bytes) override { WriteStdout(bytes); }
+  bool Intact(std::string* reason) const override { return StdoutIntact(reason); }
+  void WriteFailure(std::string_view bytes) override { WriteStderr(bytes); }
 };
 
 }  // namespace
@@ -97,10 +99,14 @@ void Diagnostics::AppendFormatted(std::string* out, std::string_view format,
   AppendLiteral(out, format.substr(literal_start));
 }
 
+std::string Diagnostics::Format(std::string_view format, std::initializer_list<LogArg> args) const {
+  std::string text;
+  AppendFormatted(&text, format, args);
+  return text;
+}
+
 void Diagnostics::Message(std::string_view format, std::initializer_list<LogArg> args) {
-  std::string line;
-  AppendFormatted(&line, format, args);
-  Emit(Kind::kMessage, std::move(line));
+  Emit(Kind::kMessage, Format(format, args));
 }
 
 void Diagnostics::Prefixed(Kind kind, const Place* place, std::string_view format,

@@ -45,9 +45,16 @@ class MessageSink {
  public:
   virtual ~MessageSink() = default;
   virtual void Write(std::string_view bytes) = 0;
+  // False once a write has failed, with the system's reason in *reason: what
+  // was printed may not have reached anyone.
+  virtual bool Intact(std::string* /*reason*/) const { return true; }
+  // Tells that the sink failed, somewhere else than the sink itself
+  // (standard error for standard output).
+  virtual void WriteFailure(std::string_view /*bytes*/) {}
 };
 
-// Sink for standard output.
+// Sink for standard output: each message reaches the terminal, file or pipe
+// before Write returns.
 MessageSink& StdoutSink();
 
 // A sink that keeps everything written to it (for tests).
@@ -93,6 +100,9 @@ class Diagnostics {
                std::initializer_list<LogArg> args = {});
   void WarningAt(std::string_view path, int32_t line, std::string_view format,
                  std::initializer_list<LogArg> args = {});
+
+  // A text of the program formatted for the console, as Message prints it.
+  std::string Format(std::string_view format, std::initializer_list<LogArg> args = {}) const;
 
   int32_t errorCount = 0;        // errors and internal errors
   int32_t warningCount = 0;

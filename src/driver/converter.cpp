@@ -24,6 +24,8 @@ constexpr std::string_view kMsgResult = "\n結果 : %s / エラー %d件 / 警�
 constexpr char kResultSuccess[] = "成功";
 constexpr char kResultFailure[] = "失敗";
 constexpr std::string_view kMsgScriptObjectKept = "エラーがあるため \"%s\" は更新されていません\n";
+constexpr std::string_view kMsgInterrupted = "中断しました\n";
+constexpr std::string_view kMsgStdoutLost = "標準出力に書き込めませんでした: %s\n";
 constexpr std::string_view kMsgNoCp932Conversion =
     "CP932 の文字コード変換が使えないため、メッセージとスクリプトの文字は変換せずに表示します\n";
 constexpr std::string_view kMsgPressEnter = "\nEnterキーを押してください。";
@@ -120,11 +122,21 @@ class Conversion {
   CommandReader reader_;
 };
 
+// The exit status, unless the console lost what was printed: a result that
+// reached nobody fails the run, and is told on the sink's other channel.
+int ExitStatus(const KCSystem& sys, MessageSink& sink, int status) {
+  std::string reason;
+  if (sink.Intact(&reason)) return status;
+  sink.WriteFailure(sys.log.Format(kMsgStdoutLost, {LogArg::Path(reason)}));
+  return 1;
+}
+
 }  // namespace
 
 int RunConverter(const std::vector<std::string>& args, const ConverterEnvironment& env) {
   KCSystem sys(env.fs, env.sink, env.encoding);
   if (env.seed_clock) sys.seedClock = env.seed_clock;
+  if (env.set_interrupt_line) env.set_interrupt_line(sys.log.Format(kMsgInterrupted));
 
   // Said at once: otherwise every message would come out in the wrong code.
   if (!env.cp932_conversion) sys.log.Warning(kMsgNoCp932Conversion);
@@ -132,7 +144,7 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
   bool script_found = false;
   const int32_t errors_before_search = sys.log.errorCount;
   OptionsResult parsed = ParseOptions(sys, args, &script_found);
-  if (parsed == OptionsResult::kHelp) return 0;
+  if (parsed == OptionsResult::kHelp) return ExitStatus(sys, env.sink, 0);
   if (parsed == OptionsResult::kFailed) {
     // A failure that has told its reason (an option error, a script that
     // cannot be loaded) needs no second report that blames the program.
@@ -156,7 +168,7 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
     sys.log.Message(kMsgPressEnter);
     env.wait_for_enter();
   }
-  return success ? 0 : 1;
+  return ExitStatus(sys, env.sink, success ? 0 : 1);
 }
 
 }  // namespace kv

@@ -132,6 +132,41 @@ TEST(RunSequence, CheckReportsWhatABuildReportsAndWritesNothing) {
   }
 }
 
+// A console that takes nothing: every write fails.
+class LostSink : public MessageSink {
+ public:
+  void Write(std::string_view) override {}
+  bool Intact(std::string* reason) const override {
+    *reason = "No space left on device";
+    return false;
+  }
+  void WriteFailure(std::string_view bytes) override { failure.append(bytes); }
+  std::string failure;
+};
+
+TEST(RunSequence, OutputThatReachesNobodyFailsTheRun) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  LostSink sink;
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1u; }, nullptr};
+  EXPECT_EQ(1, RunConverter({"KVConverter"}, env));
+  EXPECT_EQ("標準出力に書き込めませんでした: No space left on device\n", sink.failure);
+  EXPECT_TRUE(fs.HasFile("/game/script.kvo")) << "the conversion itself succeeded";
+  sink.failure.clear();
+  EXPECT_EQ(1, RunConverter({"KVConverter", "--help"}, env));
+  EXPECT_EQ("標準出力に書き込めませんでした: No space left on device\n", sink.failure);
+}
+
+TEST(RunSequence, InterruptLineIsGivenInTheConsolesEncoding) {
+  MemoryFileSystem fs("/game");
+  StringSink sink;
+  std::string line;
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kCp932, [] { return 1u; }, nullptr, true,
+                           [&](std::string_view bytes) { line = bytes; }};
+  RunConverter({"KVConverter", "-h"}, env);
+  EXPECT_EQ("\x92\x86\x92\x66\x82\xB5\x82\xDC\x82\xB5\x82\xBD\n", line);  // 中断しました
+}
+
 TEST(RunSequence, GnuDiagnostics) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/main.txt", "create_window;\nx = (1;\ntext a\n");

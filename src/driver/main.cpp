@@ -16,14 +16,9 @@ int main(int argc, char** argv) {
       kv::StdoutSink(),
       kv::ConsoleLocaleIsUtf8() ? kv::ConsoleEncoding::kUtf8 : kv::ConsoleEncoding::kCp932,
       kv::ScrambleSeedTime,
-      kv::StdinIsTerminal() ? std::function<void()>([] {
-        kv::FlushStdout();
-        kv::ReadOneChar();
-      })
-                            : nullptr,
+      kv::StdinIsTerminal() ? std::function<void()>(kv::ReadOneChar) : nullptr,
       kv::Cp932ConversionAvailable(),
+      kv::SetInterruptLine,
   };
-  int status = kv::RunConverter(args, env);
-  kv::FlushStdout();
-  return status;
+  return kv::RunConverter(args, env);
 }

@@ -30,9 +30,16 @@ std::string Utf8ToCp932(std::string_view text);
 // conversions above return their text unchanged.
 bool Cp932ConversionAvailable();
 
-// Writes bytes to standard output unchanged.
+// Writes bytes to standard output unchanged; they have reached the terminal,
+// file or pipe when it returns, so nothing printed is lost if the program is
+// ended from outside. A write that fails is remembered.
 void WriteStdout(std::string_view bytes);
-void FlushStdout();
+// True when every write to standard output so far has succeeded; otherwise
+// false, with the system's reason for the first failure in *reason.
+bool StdoutIntact(std::string* reason);
+// For the systems' WriteStdout: remembers a failed write (the first reason
+// stays).
+void NoteStdoutFailure(std::string_view reason);
 // Writes bytes to standard error unchanged.
 void WriteStderr(std::string_view bytes);
 

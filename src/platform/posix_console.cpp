@@ -96,9 +96,10 @@ std::string Utf8ToCp932(std::string_view text) {
   return std::string(text);
 }
 
-void WriteStdout(std::string_view bytes) { fwrite(bytes.data(), 1, bytes.size(), stdout); }
-
-void FlushStdout() { fflush(stdout); }
+void WriteStdout(std::string_view bytes) {
+  if (fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && fflush(stdout) == 0) return;
+  NoteStdoutFailure(std::strerror(errno));
+}
 
 void WriteStderr(std::string_view bytes) { fwrite(bytes.data(), 1, bytes.size(), stderr); }
 

@@ -4,7 +4,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/console.h"
 
@@ -95,10 +97,9 @@ void WriteStdout(std::string_view bytes) {
   // the same bytes as on other systems (a console shows them as line ends).
   static const bool binary = _setmode(_fileno(stdout), _O_BINARY) != -1;
   (void)binary;
-  fwrite(bytes.data(), 1, bytes.size(), stdout);
+  if (fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && fflush(stdout) == 0) return;
+  NoteStdoutFailure(std::strerror(errno));
 }
-
-void FlushStdout() { fflush(stdout); }
 
 void WriteStderr(std::string_view bytes) {
   static const bool binary = _setmode(_fileno(stderr), _O_BINARY) != -1;

@@ -1,7 +1,7 @@
 // Interrupt cleanup on Windows: Ctrl-C, Ctrl-Break and a closing console
 // window. The system runs the handler on a thread of its own while the
 // converter goes on writing, so the handler makes only calls that take no
-// lock of the program's: lock-free atomics, DeleteFileA and
+// lock of the program's: lock-free atomics, WriteFile, DeleteFileA and
 // TerminateProcess.
 #include <windows.h>
 
@@ -23,6 +23,13 @@ BOOL WINAPI RemoveTemporaryFilesAndEnd(DWORD event) {
       break;
     default:
       return FALSE;  // logoff and shutdown reach services only
+  }
+  // Said first, so whoever reads the console or the log knows why it ends.
+  const std::string_view line = InterruptLine();
+  if (!line.empty()) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+              &written, nullptr);
   }
   // A file open for writing, shared for deletion, goes when the process ends
   // and its handles close.
