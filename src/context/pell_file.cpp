@@ -175,4 +175,26 @@ bool PellFile::WriteBytesAt(const char* data, size_t n) {
   return true;
 }
 
+int32_t KCFile::LineAt(uint32_t offset) const {
+  const uint32_t from = std::min(offset, statementOffset);
+  const uint32_t to = std::min<size_t>(std::max(offset, statementOffset), contents.size());
+  const int32_t between = from < to ? CountLineFeeds(contents.data() + from, to - from) : 0;
+  return offset >= statementOffset ? statementLine + between : statementLine - between;
+}
+
+int32_t KCFile::ColumnAt(uint32_t offset) const {
+  if (offset > contents.size()) return 0;
+  const std::string_view text(contents.data(), offset);
+  const size_t line_feed = text.rfind('\n');
+  // Comments removed from the line before the byte shift it back to where it
+  // stood; those of earlier lines do not (line feeds are never removed).
+  auto shift_at = [this](size_t at) -> uint32_t {
+    auto after = std::upper_bound(shifts.begin(), shifts.end(), at,
+                                  [](size_t o, const TextShift& s) { return o < s.offset; });
+    return after == shifts.begin() ? 0 : (after - 1)->shift;
+  };
+  if (line_feed == std::string_view::npos) return static_cast<int32_t>(offset + shift_at(offset) + 1);
+  return static_cast<int32_t>(offset - line_feed + shift_at(offset) - shift_at(line_feed));
+}
+
 }  // namespace kv

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -92,10 +93,33 @@ class PellFile {
   bool WriteBytesAt(const char* data, size_t n);
 };
 
+// Comment removal moves the text after a comment to the left: from
+// `offset` of the contents on (up to the next shift), a byte stood `shift`
+// bytes further right in the file.
+struct TextShift {
+  uint32_t offset;
+  uint32_t shift;
+};
+
 // The converter's files: loaded scripts and temporary objects.
 class KCFile : public PellFile {
  public:
   using PellFile::PellFile;
+
+  // The line of byte `offset` of the contents, counted from the statement
+  // being read (so it is cheap for a byte of that statement).
+  int32_t LineAt(uint32_t offset) const;
+  // The byte column (1-based) of byte `offset` of the contents in its line,
+  // as the file has it before its comments were removed; 0 when the offset
+  // lies past the contents.
+  int32_t ColumnAt(uint32_t offset) const;
+
+  // Where the statement being read begins (the tokenizer sets it): its line,
+  // and the offset of its first byte in the contents. Line 0: none yet.
+  int32_t statementLine = 0;
+  uint32_t statementOffset = 0;
+  // In ascending order of offset; empty for a text without comments.
+  std::vector<TextShift> shifts;
 
   // A temporary object's code: kept elsewhere once its script is finished
   // (see KCSystem::KeepCode), its contents until then.

@@ -23,7 +23,8 @@ constexpr std::string_view kMsgScriptFinish = "スクリプトファイルコン
 constexpr std::string_view kMsgResult = "\n結果 : %s / エラー %d件 / 警告 %d件\n";
 constexpr char kResultSuccess[] = "成功";
 constexpr char kResultFailure[] = "失敗";
-constexpr std::string_view kMsgScriptObjectKept = "エラーがあるため \"%s\" は更新されていません\n";
+constexpr std::string_view kMsgObjectKept = "エラーがあるため \"%s\" は更新されていません\n";
+constexpr std::string_view kMsgNothingFound = "\"%s\" 以下にコンバートするファイルが見つかりませんでした\n";
 constexpr std::string_view kMsgInterrupted = "中断しました\n";
 constexpr std::string_view kMsgStdoutLost = "標準出力に書き込めませんでした: %s\n";
 constexpr std::string_view kMsgNoCp932Conversion =
@@ -99,16 +100,16 @@ class Conversion {
     sys.script.currentObject = nullptr;
     if (!GenScrObject(sys)) return false;
     for (const ArchiveKind& kind : kArchives) {
-      if (!GenImgAdoObject(sys, kind.mark, sys.results.*kind.files, sys.options.*kind.object_name,
-                           kind.start_message, kind.finish_message)) {
-        return false;
-      }
+      std::vector<std::string>& files = sys.results.*kind.files;
+      const bool written = GenImgAdoObject(sys, kind.mark, files, sys.options.*kind.object_name,
+                                           kind.start_message, kind.finish_message);
+      // Its list goes once it has been tried: the lists left tell which
+      // archives a failure kept from being written.
+      files.clear();
+      if (!written) return false;
     }
     sys.results.Objects.clear();
     sys.results.code.Clear();
-    sys.results.ImageFiles.clear();
-    sys.results.AudioFiles.clear();
-    sys.results.MovieFiles.clear();
     sys.ClearDefinitions();
     return true;
   }
@@ -121,6 +122,19 @@ class Conversion {
   Dispatcher dispatcher_;
   CommandReader reader_;
 };
+
+// The outputs a failed run leaves as they were: the script object that
+// errors kept from being written, and each archive that a failure before it
+// kept from being written (one that failed itself has said so).
+void ReportKeptOutputs(KCSystem& sys, bool script_found) {
+  if (script_found && !sys.results.scriptObjectWritten) {
+    sys.log.Message(kMsgObjectKept, {LogArg::Path(sys.options.scriptObjectName)});
+  }
+  for (const ArchiveKind& kind : kArchives) {
+    if ((sys.results.*kind.files).empty()) continue;
+    sys.log.Message(kMsgObjectKept, {LogArg::Path(sys.options.*kind.object_name)});
+  }
+}
 
 // The exit status, unless the console lost what was printed: a result that
 // reached nobody fails the run, and is told on the sink's other channel.
@@ -150,6 +164,10 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
     // cannot be loaded) needs no second report that blames the program.
     if (sys.log.errorCount == errors_before_search) sys.log.InternalError(kMsgSearchFailed);
   } else if (!script_found) {
+    const RunResults& found = sys.results;
+    if (found.ImageFiles.empty() && found.AudioFiles.empty() && found.MovieFiles.empty()) {
+      sys.log.Message(kMsgNothingFound, {LogArg::Path(sys.options.searchDirectory)});
+    }
     Conversion::FinishObjects(sys);
   } else {
     Conversion conversion(sys);
@@ -157,11 +175,8 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
   }
 
   bool success = sys.log.errorCount == 0;
-  // An older script object beside fresh archives would otherwise pass for
-  // this run's.
-  if (script_found && !success && !sys.results.scriptObjectWritten) {
-    sys.log.Message(kMsgScriptObjectKept, {LogArg::Path(sys.options.scriptObjectName)});
-  }
+  // An older object beside fresh ones would otherwise pass for this run's.
+  if (!success) ReportKeptOutputs(sys, script_found);
   sys.log.Message(kMsgResult, {LogArg::Own(success ? kResultSuccess : kResultFailure), sys.log.errorCount,
                                sys.log.warningCount});
   if (env.wait_for_enter) {

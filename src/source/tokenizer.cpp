@@ -21,6 +21,7 @@ constexpr char kEndAfterString[] =
     "コマンドの最後に;がないか、endコマンドがない可能性があります\n"
     "; もしくは文字列終端(\", ')がない可能性があります\n";
 constexpr char kLastStatementDropped[] = "; がないためファイルの終端のコマンドを無視しました\n";
+constexpr char kNoteSyntaxToken[] = "問題の字句は \"%s\" (%d 桁目) です\n";
 
 // The bytes that end a word (none of them is part of one).
 constexpr std::string_view kWordStops = " \t\v\r\n\f+-*/=#@&|%<>{[()}],:;";
@@ -91,10 +92,37 @@ class StatementReader {
     source_.line += line_feeds_;
     line_feeds_ = 0;
   }
-  uint8_t Fail(std::string_view message, uint8_t result) {
+  // Reports `message` at the byte `offset`, which stands on the line the
+  // reader has reached.
+  uint8_t FailAt(size_t offset, std::string_view message, uint8_t result) {
     Sync();
-    log_.Error(message);
+    log_.ErrorAt(PlaceAt(offset), message);
     return result;
+  }
+  uint8_t SyntaxErrorAt(size_t offset) {
+    Sync();
+    ReportSyntaxError(log_, PlaceAt(offset), std::string_view(data_ + offset, 1));
+    return StatementSyntaxError;
+  }
+  SourcePlace PlaceAt(size_t offset) const {
+    return {source_.path, source_.line, source_.ColumnAt(static_cast<uint32_t>(offset))};
+  }
+  // After Sync at the end of the text: the statement place becomes the end of
+  // the last line (the NUL appended at load and a final line feed open no
+  // line of their own), where what the end cuts short is reported.
+  SourcePlace MarkEnd() {
+    size_t end = pos_;
+    int32_t line = source_.line;
+    if (end + 1 >= size_) {
+      end = size_ > 0 && data_[size_ - 1] == '\0' ? size_ - 1 : size_;
+      if (end > 0 && data_[end - 1] == '\n' && track_lines_) {
+        --end;
+        --line;
+      }
+    }
+    source_.statementLine = line;
+    source_.statementOffset = static_cast<uint32_t>(end);
+    return Diagnostics::StatementPlace(source_);
   }
   void CountLineFeeds(size_t from, size_t to) {
     if (!track_lines_) return;
@@ -158,7 +186,7 @@ uint8_t StatementReader::ReadNumber(CommandElement* element) {
   // A number holds no line feed; a hexadecimal or binary prefix without
   // digits stays consumed.
   pos_ += consumed;
-  if (converted == 0) return Fail(kNumberFailed, StatementSyntaxError);
+  if (converted == 0) return FailAt(pos_ - consumed, kNumberFailed, StatementSyntaxError);
   element->kind = ElemNumber;
   element->number = value;
   return kContinue;
@@ -177,7 +205,11 @@ uint8_t StatementReader::ReadString(CommandElement* element) {
     element->text.append(data_ + pos_, end - pos_);
     pos_ = end;
     if (pos_ < size_) ++pos_;  // the closing quote
-    if (!SkipSpace()) return Fail(kEndAfterString, StatementEnd);
+    if (!SkipSpace()) {
+      Sync();
+      log_.ErrorAt(MarkEnd(), kEndAfterString);
+      return StatementEnd;
+    }
     if (kTables.byte_class[static_cast<uint8_t>(data_[pos_])] != kQuote) return kContinue;
   }
 }
@@ -207,7 +239,7 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
     // Only a colon can stand here (every other stop byte has its own class).
     // It is consumed so that the next statement starts behind it.
     ++pos_;
-    return Fail(kMsgSyntaxError, StatementSyntaxError);
+    return SyntaxErrorAt(start);
   }
   // Control bytes other than white space belong to words; a vertical tab or
   // form feed stops them, so no line feed is ever inside a word.
@@ -231,18 +263,25 @@ uint8_t StatementReader::Read() {
   // A comma as the first thing of a statement is an error, like a second
   // comma: the flag starts set.
   bool after_comma = true;
-  // The line where the statement begins, once anything of it has been read.
-  int32_t start_line = 0;
+  // Whether anything of the statement has been read.
+  bool started = false;
   for (;;) {
     if (!SkipSpace()) {
       statement_.DropLast();
       Sync();
       // A statement that the end of the source cuts off is dropped; its
       // author is told, since nothing else would show it is missing.
-      if (start_line != 0) log_.WarningAt(source_.path, start_line, kLastStatementDropped);
+      if (started) {
+        log_.WarningAt(Diagnostics::StatementPlace(source_), kLastStatementDropped);
+      }
+      MarkEnd();
       return StatementEnd;
     }
-    if (start_line == 0) start_line = source_.line + line_feeds_;
+    if (!started) {
+      started = true;
+      source_.statementLine = source_.line + line_feeds_;
+      source_.statementOffset = static_cast<uint32_t>(pos_);
+    }
     const ByteClass byte_class = kTables.byte_class[static_cast<uint8_t>(data_[pos_])];
     if (byte_class == kComma) {
       // The comma is consumed even when it is an error, so the next
@@ -250,7 +289,7 @@ uint8_t StatementReader::Read() {
       ++pos_;
       if (after_comma) {
         statement_.DropLast();
-        return Fail(kMsgSyntaxError, StatementSyntaxError);
+        return SyntaxErrorAt(pos_ - 1);
       }
       after_comma = true;
       parameter = &statement_.AppendEmpty();
@@ -262,6 +301,7 @@ uint8_t StatementReader::Read() {
       return StatementRead;
     }
     CommandElement& element = parameter->emplace_back();
+    element.offset = static_cast<uint32_t>(pos_);
     bool ends_statement = false;
     uint8_t result = kContinue;
     switch (byte_class) {
@@ -291,6 +331,16 @@ uint8_t StatementReader::Read() {
 }
 
 }  // namespace
+
+void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token) {
+  log.ErrorAt(place, kMsgSyntaxError);
+  NoteSyntaxToken(log, token, place.column);
+}
+
+void NoteSyntaxToken(Diagnostics& log, std::string_view token, int32_t column) {
+  // Without a script there is no column to name (compiled outside a run).
+  if (column > 0) log.Note(kNoteSyntaxToken, {token, column});
+}
 
 uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source) {
   return StatementReader(log, statement, source).Read();

@@ -15,6 +15,14 @@ class Statement;
 // expression compiler, the statement handlers and command reading.
 inline constexpr std::string_view kMsgSyntaxError = "文法が間違っています\n";
 
+struct SourcePlace;
+
+// Reports kMsgSyntaxError at `place`, with a note that names the offending
+// token (script text) and its column.
+void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token);
+// That note alone.
+void NoteSyntaxToken(Diagnostics& log, std::string_view token, int32_t column);
+
 enum StatementResult : uint8_t {
   StatementRead = 0,
   StatementSyntaxError = 1,
@@ -23,7 +31,9 @@ enum StatementResult : uint8_t {
 
 // After a syntax error the source's position is past the offending byte (the
 // second comma, the stray colon, the number prefix), so every call that does
-// not return StatementEnd moves the reader on.
+// not return StatementEnd moves the reader on. Every element gets its offset,
+// and the source the place of the statement (see KCFile::statementLine);
+// at the end of the source that place is the end of its last line.
 uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source);
 
 }  // namespace kv
