@@ -229,9 +229,8 @@ bool KCFuncSet::Primary(ExprState& state) {
   if (c == kFailure) return false;
   if (c != kOpenBracket) return Monomial(state);
   // Every nesting level costs a fixed number of stack frames.
-  const CommandElement& open = state.elements[state.position];
   if (state.bracketDepth >= kMaxBracketDepth) {
-    SyntaxErrorAt(open);
+    SyntaxErrorAt(state.elements[state.position]);
     return false;
   }
   ++state.bracketDepth;
@@ -239,10 +238,7 @@ bool KCFuncSet::Primary(ExprState& state) {
   if (!ParseLevel(state, kAssignmentLevel)) return false;
   --state.bracketDepth;
   if (state.done) return true;
-  if (CheckOperator(state, state.position) != kCloseBracket) {
-    sys_.log.ErrorAt(PlaceOf(open), kMsgNoCloseBracket);
-    return false;
-  }
+  if (CheckOperator(state, state.position) != kCloseBracket) return MissingCloseBracket(state);
   ++state.position;
   return true;
 }
@@ -314,6 +310,23 @@ bool KCFuncSet::QueueOut(ExprState& state, uint32_t* item_count, bool write_coun
   state.queue.clear();
   if (item_count != nullptr) *item_count = k + (write_terminator ? 1 : 0);
   return true;
+}
+
+bool KCFuncSet::MissingCloseBracket(ExprState& state) {
+  // Reported at the bracket left open: the brackets opened after it are all
+  // closed again, so it is the first one back that no closing one matches.
+  uint32_t open = 0;
+  for (uint32_t k = state.position, closed = 0; k-- > 0;) {
+    const uint32_t c = CheckOperator(state, k);
+    if (c == kCloseBracket) {
+      ++closed;
+    } else if (c == kOpenBracket && closed-- == 0) {
+      open = k;
+      break;
+    }
+  }
+  sys_.log.ErrorAt(PlaceOf(state.elements[open]), kMsgNoCloseBracket);
+  return false;
 }
 
 void KCFuncSet::NoteSplitWord(const ExprState& state) {

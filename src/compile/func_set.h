@@ -125,6 +125,8 @@ class KCFuncSet {
   bool Primary(ExprState& state);
   uint32_t CheckOperator(ExprState& state, uint32_t position);
   const CommandElement* GetElementForCalc(ExprState& state, uint32_t position, const char* context);
+  // Reports the closing bracket missing at the state's position; false.
+  [[gnu::cold, gnu::noinline]] bool MissingCloseBracket(ExprState& state);
   // After an expression failed: names a double-byte character the tokenizer
   // split (a bare word with "ー"), the likely cause.
   void NoteSplitWord(const ExprState& state);

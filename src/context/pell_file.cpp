@@ -176,10 +176,10 @@ bool PellFile::WriteBytesAt(const char* data, size_t n) {
 }
 
 int32_t KCFile::LineAt(uint32_t offset) const {
-  const uint32_t from = std::min(offset, statementOffset);
-  const uint32_t to = std::min<size_t>(std::max(offset, statementOffset), contents.size());
+  const uint32_t from = std::min(offset, position);
+  const uint32_t to = std::min<size_t>(std::max(offset, position), contents.size());
   const int32_t between = from < to ? CountLineFeeds(contents.data() + from, to - from) : 0;
-  return offset >= statementOffset ? statementLine + between : statementLine - between;
+  return offset >= position ? line + between : line - between;
 }
 
 int32_t KCFile::ColumnAt(uint32_t offset) const {

@@ -106,16 +106,18 @@ class KCFile : public PellFile {
  public:
   using PellFile::PellFile;
 
-  // The line of byte `offset` of the contents, counted from the statement
-  // being read (so it is cheap for a byte of that statement).
+  // The line of byte `offset` of the contents, counted from where the reader
+  // stands (`position`, whose line is `line`), so it is cheap for a byte of
+  // the statement just read.
   int32_t LineAt(uint32_t offset) const;
   // The byte column (1-based) of byte `offset` of the contents in its line,
   // as the file has it before its comments were removed; 0 when the offset
   // lies past the contents.
   int32_t ColumnAt(uint32_t offset) const;
 
-  // Where the statement being read begins (the tokenizer sets it): its line,
-  // and the offset of its first byte in the contents. Line 0: none yet.
+  // Where the statement being read begins: its line, and its offset in the
+  // contents (the tokenizer sets them when the statement is done; at the end
+  // of the text, the end of its last line). Line 0: no statement yet.
   int32_t statementLine = 0;
   uint32_t statementOffset = 0;
   // In ascending order of offset; empty for a text without comments.

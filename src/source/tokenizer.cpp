@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -69,6 +70,21 @@ constexpr Tables kTables = MakeTables();
   element->text.append(word, n);
 }
 
+// The reader's reports at byte `offset` of the source, which stands on the
+// line the reader has reached; a syntax error names the byte. Kept out of the
+// reading loop.
+[[gnu::cold, gnu::noinline]] void ReportOnLine(Diagnostics& log, const KCFile& source,
+                                               size_t offset, std::string_view message,
+                                               bool syntax_error) {
+  const SourcePlace place{source.path, source.line,
+                          source.ColumnAt(static_cast<uint32_t>(offset))};
+  if (syntax_error) {
+    ReportSyntaxError(log, place, std::string_view(source.contents).substr(offset, 1));
+  } else {
+    log.ErrorAt(place, message);
+  }
+}
+
 // Reads one statement straight from the source's contents, position and line
 // kept in step, without a call per byte.
 class StatementReader {
@@ -96,21 +112,18 @@ class StatementReader {
   // reader has reached.
   uint8_t FailAt(size_t offset, std::string_view message, uint8_t result) {
     Sync();
-    log_.ErrorAt(PlaceAt(offset), message);
+    ReportOnLine(log_, source_, offset, message, false);
     return result;
   }
   uint8_t SyntaxErrorAt(size_t offset) {
     Sync();
-    ReportSyntaxError(log_, PlaceAt(offset), std::string_view(data_ + offset, 1));
+    ReportOnLine(log_, source_, offset, kMsgSyntaxError, true);
     return StatementSyntaxError;
-  }
-  SourcePlace PlaceAt(size_t offset) const {
-    return {source_.path, source_.line, source_.ColumnAt(static_cast<uint32_t>(offset))};
   }
   // After Sync at the end of the text: the statement place becomes the end of
   // the last line (the NUL appended at load and a final line feed open no
   // line of their own), where what the end cuts short is reported.
-  SourcePlace MarkEnd() {
+  void MarkEnd() {
     size_t end = pos_;
     int32_t line = source_.line;
     if (end + 1 >= size_) {
@@ -122,7 +135,6 @@ class StatementReader {
     }
     source_.statementLine = line;
     source_.statementOffset = static_cast<uint32_t>(end);
-    return Diagnostics::StatementPlace(source_);
   }
   void CountLineFeeds(size_t from, size_t to) {
     if (!track_lines_) return;
@@ -207,7 +219,8 @@ uint8_t StatementReader::ReadString(CommandElement* element) {
     if (pos_ < size_) ++pos_;  // the closing quote
     if (!SkipSpace()) {
       Sync();
-      log_.ErrorAt(MarkEnd(), kEndAfterString);
+      MarkEnd();
+      log_.ErrorAt(Diagnostics::StatementPlace(source_), kEndAfterString);
       return StatementEnd;
     }
     if (kTables.byte_class[static_cast<uint8_t>(data_[pos_])] != kQuote) return kContinue;
@@ -263,24 +276,32 @@ uint8_t StatementReader::Read() {
   // A comma as the first thing of a statement is an error, like a second
   // comma: the flag starts set.
   bool after_comma = true;
-  // Whether anything of the statement has been read.
-  bool started = false;
+  // Where the statement begins, once anything of it has been read. It goes
+  // to the source when the statement is done, so the loop stores nothing but
+  // elements.
+  constexpr size_t kNotStarted = SIZE_MAX;
+  size_t start = kNotStarted;
+  int32_t start_line = 0;
+  auto publish_start = [&] {
+    source_.statementLine = start_line;
+    source_.statementOffset = static_cast<uint32_t>(start);
+  };
   for (;;) {
     if (!SkipSpace()) {
       statement_.DropLast();
       Sync();
       // A statement that the end of the source cuts off is dropped; its
       // author is told, since nothing else would show it is missing.
-      if (started) {
+      if (start != kNotStarted) {
+        publish_start();
         log_.WarningAt(Diagnostics::StatementPlace(source_), kLastStatementDropped);
       }
       MarkEnd();
       return StatementEnd;
     }
-    if (!started) {
-      started = true;
-      source_.statementLine = source_.line + line_feeds_;
-      source_.statementOffset = static_cast<uint32_t>(pos_);
+    if (start == kNotStarted) {
+      start = pos_;
+      start_line = source_.line + line_feeds_;
     }
     const ByteClass byte_class = kTables.byte_class[static_cast<uint8_t>(data_[pos_])];
     if (byte_class == kComma) {
@@ -289,6 +310,7 @@ uint8_t StatementReader::Read() {
       ++pos_;
       if (after_comma) {
         statement_.DropLast();
+        publish_start();
         return SyntaxErrorAt(pos_ - 1);
       }
       after_comma = true;
@@ -298,6 +320,7 @@ uint8_t StatementReader::Read() {
     if (byte_class == kSemicolon) {
       ++pos_;
       Sync();
+      publish_start();
       return StatementRead;
     }
     CommandElement& element = parameter->emplace_back();
@@ -320,11 +343,14 @@ uint8_t StatementReader::Read() {
     }
     if (result != kContinue) {
       statement_.DropLast();
+      // At the end of the text (a string left open) the place is its end.
+      if (result != StatementEnd) publish_start();
       return result;
     }
     after_comma = false;
     if (ends_statement) {
       Sync();
+      publish_start();
       return StatementRead;
     }
   }

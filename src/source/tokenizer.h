@@ -32,7 +32,7 @@ enum StatementResult : uint8_t {
 // After a syntax error the source's position is past the offending byte (the
 // second comma, the stray colon, the number prefix), so every call that does
 // not return StatementEnd moves the reader on. Every element gets its offset,
-// and the source the place of the statement (see KCFile::statementLine);
+// and the source the place of the statement (see KCFile::statementOffset);
 // at the end of the source that place is the end of its last line.
 uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source);
 
