@@ -24,8 +24,6 @@ constexpr char kEndAfterString[] =
 constexpr char kLastStatementDropped[] = "; がないためファイルの終端のコマンドを無視しました\n";
 constexpr char kNoteSyntaxToken[] = "問題の字句は \"%s\" (%d 桁目) です\n";
 
-// The bytes that end a word (none of them is part of one).
-constexpr std::string_view kWordStops = " \t\v\r\n\f+-*/=#@&|%<>{[()}],:;";
 // The word reader takes at most this many bytes at once; a longer word goes
 // on as the next element.
 constexpr size_t kWordLimit = 511;
@@ -49,7 +47,7 @@ struct Tables {
 constexpr Tables MakeTables() {
   Tables t;
   for (auto& c : t.byte_class) c = kWordStart;
-  for (char c : std::string_view("#%&()*+-/<=>@[]{|}")) t.byte_class[static_cast<uint8_t>(c)] = kOperator;
+  for (char c : kOperatorBytes) t.byte_class[static_cast<uint8_t>(c)] = kOperator;
   for (char c = '0'; c <= '9'; ++c) t.byte_class[static_cast<uint8_t>(c)] = kDigit;
   t.byte_class['"'] = kQuote;
   t.byte_class['\''] = kQuote;

@@ -15,6 +15,13 @@ class Statement;
 // expression compiler, the statement handlers and command reading.
 inline constexpr std::string_view kMsgSyntaxError = "文法が間違っています\n";
 
+// The bytes that end a word (none of them is part of one): white space, the
+// operator bytes, the comma, the colon and the semicolon.
+inline constexpr std::string_view kWordStops = " \t\v\r\n\f+-*/=#@&|%<>{[()}],:;";
+// The bytes that are an operator element of their own (or the first of a
+// two-byte one).
+inline constexpr std::string_view kOperatorBytes = "#%&()*+-/<=>@[]{|}";
+
 struct SourcePlace;
 
 // Reports kMsgSyntaxError at `place`, with a note that names the offending

@@ -1,0 +1,109 @@
+'use strict';
+// The extension's wiring, against a stand-in for the parts of the VS Code API
+// it uses: activation without a language server, game scripts turned into
+// KVScript documents, and the tasks.
+
+const assert = require('node:assert/strict');
+const Module = require('module');
+const path = require('path');
+const test = require('node:test');
+
+// A workspace /w holding the game /w/game, with a script of the game and a
+// note beside it open as plain text.
+function fakeVscode() {
+  const log = [];
+  const reopened = [];
+  const providers = {};
+  const settings = { 'kvscript.detectGameScripts': true, 'kvscript.converter.path': '/nonexistent/KVConverter',
+    'kvscript.server.path': '', 'files.encoding': 'utf8', '[kvscript].files.encoding': 'shiftjis' };
+  const disposable = { dispose() {} };
+  const event = () => disposable;
+  const uri = (fsPath) => ({ scheme: 'file', fsPath });
+  const document = (fsPath) => ({ uri: uri(fsPath), languageId: 'plaintext', encoding: 'utf8', isDirty: false });
+  class EventEmitter {
+    constructor() { this.listeners = []; this.event = (listener) => this.listeners.push(listener); }
+    fire(value) { for (const listener of this.listeners) listener(value); }
+  }
+  const vscode = {
+    log, reopened, providers,
+    EventEmitter,
+    Uri: { file: uri },
+    TaskGroup: { Build: 'build' },
+    TaskScope: { Workspace: 'workspace' },
+    Task: class {
+      constructor(definition, scope, name, source, execution, problemMatchers) {
+        Object.assign(this, { definition, scope, name, source, execution, problemMatchers });
+      }
+    },
+    CustomExecution: class { constructor(callback) { this.callback = callback; } },
+    window: {
+      createOutputChannel: () => ({
+        info: (text) => log.push(`info ${text}`), warn: (text) => log.push(`warn ${text}`),
+        error: (text) => log.push(`error ${text}`), dispose() {},
+      }),
+      showWarningMessage: (text) => log.push(`popup ${text}`),
+    },
+    workspace: {
+      workspaceFolders: [{ uri: uri('/w'), name: 'w' }],
+      textDocuments: [document('/w/game/scenes/a.txt'), document('/w/notes.txt')],
+      findFiles: async () => [uri('/w/game/main.txt')],
+      getWorkspaceFolder: () => vscode.workspace.workspaceFolders[0],
+      getConfiguration: (section, scope) => ({
+        get: (key) => settings[`${scope && scope.languageId === 'kvscript' ? '[kvscript].' : ''}${section}.${key}`]
+          ?? settings[`${section}.${key}`],
+      }),
+      createFileSystemWatcher: () => ({ onDidCreate: event, onDidDelete: event, dispose() {} }),
+      onDidChangeWorkspaceFolders: event,
+      onDidOpenTextDocument: event,
+      onDidChangeConfiguration: event,
+      openTextDocument: async (target, options) => { reopened.push(`${target.fsPath} ${options.encoding}`); },
+    },
+    languages: {
+      setTextDocumentLanguage: async (doc, languageId) => Object.assign(doc, { languageId }),
+    },
+    tasks: {
+      registerTaskProvider: (type, provider) => { providers[type] = provider; return disposable; },
+    },
+  };
+  return vscode;
+}
+
+function loadExtension(vscode) {
+  const resolve = Module._resolveFilename;
+  Module._resolveFilename = function (request, ...rest) {
+    return request === 'vscode' ? 'vscode' : resolve.call(this, request, ...rest);
+  };
+  require.cache.vscode = { id: 'vscode', filename: 'vscode', loaded: true, exports: vscode };
+  const file = require.resolve('../src/extension');
+  delete require.cache[file];
+  try {
+    return require(file);
+  } finally {
+    Module._resolveFilename = resolve;
+  }
+}
+
+test('activation: game scripts become KVScript in Shift_JIS, tasks for the game, no server said once', async () => {
+  const vscode = fakeVscode();
+  const extension = loadExtension(vscode);
+  await extension.activate({ subscriptions: [], extensionPath: path.join(__dirname, 'no-extension-here') });
+
+  assert.deepEqual(vscode.workspace.textDocuments.map((doc) => doc.languageId), ['kvscript', 'plaintext']);
+  assert.deepEqual(vscode.reopened, ['/w/game/scenes/a.txt shiftjis']);
+  assert.deepEqual(vscode.log, ['info No kvls language server for this system: colouring and the tasks work without it.']);
+
+  const tasks = vscode.providers.kvconverter.provideTasks();
+  assert.deepEqual(tasks.map((task) => [task.name, task.definition, task.problemMatchers]), [
+    ['Build game', { type: 'kvconverter', check: false, folder: '/w/game' }, ['$kvconverter', '$kvconverter-file']],
+    ['Check game', { type: 'kvconverter', check: true, folder: '/w/game' }, ['$kvconverter', '$kvconverter-file']],
+  ]);
+
+  // A converter that cannot be started fails the task with the reason.
+  const terminal = await tasks[1].execution.callback(tasks[1].definition);
+  let written = '';
+  terminal.onDidWrite((text) => { written += text; });
+  const status = await new Promise((resolve) => { terminal.onDidClose(resolve); terminal.open(); });
+  assert.equal(status, 1);
+  assert.equal(written, '/nonexistent/KVConverter: spawn /nonexistent/KVConverter ENOENT\r\n');
+  await extension.deactivate();
+});
