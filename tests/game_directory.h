@@ -29,7 +29,7 @@ class GameDirectory {
     WriteTestFile(Path(name), contents);
   }
   std::string Read(const std::string& name) const { return ReadTestFile(Path(name)); }
-  bool Exists(const std::string& name) const { return RealFileSystem().Exists(Path(name)); }
+  bool Exists(const std::string& name) const { return TestFileExists(Path(name)); }
 
   // Runs the converter in the game directory with the words of `args`;
   // returns its exit status and stores what it printed, converted to UTF-8

@@ -13,6 +13,7 @@
 
 #include "game_directory.h"
 #include "platform/coding.h"
+#include "test_support/conversion_harness.h"
 #include "test_support/scramble_reference.h"
 
 namespace kv {
@@ -26,10 +27,41 @@ TEST(EndToEnd, LinkLoopsOddNamesAndPercentSignsNeitherHangNorCrash) {
   std::string console;
   EXPECT_EQ(0, game.Run("-s", &console));
   EXPECT_NE(std::string::npos, console.find(game.root() + "/100%s/a.png をコンバート中...\n"));
+  // Not UTF-8, so taken as CP932, of which it is no character either.
   EXPECT_NE(std::string::npos,
-            console.find(game.root() + "/raw/\xFF\xFE.png をコンバート中...\n"));
+            console.find(game.root() + "/raw/\uFFFD\uFFFD.png をコンバート中...\n"));
   std::string image = Unscrambled(game.Read("image.kvo"));
   EXPECT_EQ(2, image[7]) << "each file once, although the loop leads back to the top";
+}
+
+TEST(EndToEnd, NamesThatAreNotUtf8AreCp932AndAreFoundAgain) {
+  // A tree copied from a Japanese Windows without converting its names:
+  // ソフト/表.png as CP932 bytes.
+  const std::string soft = "\x83\x5C\x83\x74\x83\x67", table = "\x95\x5C.png";
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\nlayer t, \"" + soft + "/" + table + "\";\n");
+  game.Write(soft + "/" + table, "table");
+  std::string console;
+  ASSERT_EQ(0, game.Run("", &console)) << console;
+  EXPECT_NE(std::string::npos, console.find(game.root() + "/ソフト/表.png をコンバート中...\n"));
+  EXPECT_EQ(std::string("table", 6),
+            ScriptCode(Unscrambled(game.Read("image.kvo")), game.root() + "/" + soft + "/" + table));
+}
+
+TEST(EndToEnd, AUtf8LocaleCountsByItsNameEvenWhenNotInstalled) {
+  GameDirectory game;
+  const std::string program = ExecutableDirectory() + KV_CONVERTER_NAME;
+  // LC_ALL and LC_CTYPE empty: LANG decides, then the option.
+  const std::vector<std::string> environment{"LC_ALL=", "LC_CTYPE=", "LANG=xx_XX.UTF-8"};
+  const std::string result_utf8 = "\"" + game.root() +
+                                  "/\" 以下にコンバートするファイルが見つかりませんでした\n"
+                                  "\n結果 : 成功 / エラー 0件 / 警告 0件\n";
+  EXPECT_EQ(result_utf8, RunProgram(program, {}, game.root(), environment).output);
+  EXPECT_EQ(Utf8ToCp932(result_utf8),
+            RunProgram(program, {"--console-encoding=cp932"}, game.root(), environment).output);
+  EXPECT_EQ(result_utf8, RunProgram(program, {"--console-encoding=utf-8"}, game.root(),
+                                    {"LC_ALL=C"})
+                             .output);
 }
 
 // Size of the first temporary file beside `name` in `dir`, or -1.

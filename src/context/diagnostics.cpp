@@ -61,6 +61,14 @@ void Diagnostics::AppendLiteral(std::string* out, std::string_view utf8) const {
   }
 }
 
+void Diagnostics::AppendText(std::string* out, std::string_view cp932) const {
+  if (encoding_ == ConsoleEncoding::kUtf8) {
+    out->append(Cp932ToUtf8(cp932));
+  } else {
+    out->append(cp932);
+  }
+}
+
 void Diagnostics::AppendFormatted(std::string* out, std::string_view format,
                                   std::initializer_list<LogArg> args) const {
   const LogArg* arg = args.begin();
@@ -84,14 +92,8 @@ void Diagnostics::AppendFormatted(std::string* out, std::string_view format,
         out->push_back(static_cast<char>(a.number()));
         break;
       case LogArg::Kind::kText:
-        if (encoding_ == ConsoleEncoding::kUtf8) {
-          out->append(Cp932ToUtf8(a.text()));
-        } else {
-          out->append(a.text());
-        }
-        break;
       case LogArg::Kind::kPath:
-        out->append(a.text());
+        AppendText(out, a.text());
         break;
       case LogArg::Kind::kOwnText:
         AppendLiteral(out, a.text());
@@ -135,7 +137,7 @@ void Diagnostics::AppendDesignedPrefix(std::string* line, Kind kind, const Sourc
   // a report about a file carries the current script's place, if any.
   const SourcePlace shown = place.line > 0 ? place : CurrentPlace();
   if (shown.line > 0) {
-    line->append(shown.path);
+    AppendText(line, shown.path);
     line->push_back(' ');
     line->append(std::to_string(shown.line));
     AppendLiteral(line, kLineWord);
@@ -146,7 +148,7 @@ void Diagnostics::AppendGnuPrefix(std::string* line, Kind kind, const SourcePlac
   if (place.path.empty()) {
     line->append(kGnuProgram);
   } else {
-    line->append(place.path);
+    AppendText(line, place.path);
     if (place.line > 0) {
       line->push_back(':');
       line->append(std::to_string(place.line));

@@ -4,8 +4,9 @@
 //
 // Message formats are the program's own texts, written in the code as UTF-8
 // literals with the conversions %s, %d and %c. Arguments say what they hold:
-// script text (CP932 bytes, converted for a UTF-8 console), a path (printed
-// as the file system has it), a number or a single byte.
+// script text or a path (CP932 bytes, converted for a UTF-8 console, as the
+// script paths that prefix errors and warnings are), a number or a single
+// byte.
 #pragma once
 
 #include <cstdint>
@@ -178,6 +179,7 @@ class Diagnostics {
   void AppendGnuPrefix(std::string* line, Kind kind, const SourcePlace& place) const;
   void Count(Kind kind);
   void AppendLiteral(std::string* out, std::string_view utf8) const;
+  void AppendText(std::string* out, std::string_view cp932) const;
   void AppendFormatted(std::string* out, std::string_view format,
                        std::initializer_list<LogArg> args) const;
 

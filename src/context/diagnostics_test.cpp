@@ -52,11 +52,19 @@ TEST(Diagnostics, Cp932ConsoleGetsTheProgramsBytesUnchangedScriptText) {
             out.text);
 }
 
-TEST(Diagnostics, Utf8ConsoleConvertsScriptTextButNotPaths) {
+TEST(Diagnostics, Utf8ConsoleConvertsScriptTextAndPaths) {
   StringSink out;
   Diagnostics log(out, ConsoleEncoding::kUtf8);
   log.Message("%s|%s\n", {std::string("\x83\x65\x83\x58\x83\x67\xFF"), LogArg::Path("\xFF.png")});
-  EXPECT_EQ("テスト\xEF\xBF\xBD|\xFF.png\n", out.text);
+  // The path of a script "/ソフト/表.txt", in both forms of the prefix.
+  const std::string path = "/\x83\x5C\x83\x74\x83\x67/\x95\x5C.txt";
+  log.WarningAt({path, 2}, "x\n");
+  log.set_style(DiagnosticsStyle::kGnu);
+  log.WarningAt({path, 2}, "x\n");
+  EXPECT_EQ("テスト\xEF\xBF\xBD|\xEF\xBF\xBD.png\n"
+            "警告 : /ソフト/表.txt 2 行目 x\n"
+            "/ソフト/表.txt:2: warning: x\n",
+            out.text);
 }
 
 // Keeps every record the diagnostics report, as a line of text.

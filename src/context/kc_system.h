@@ -60,6 +60,8 @@ struct RunOptions {
   std::string searchDirectory;
   // Converts and reports as a build does, but writes no file.
   bool checkOnly = false;
+  // Scripts are read as UTF-8 and converted to CP932 before they compile.
+  bool sourceIsUtf8 = false;
 };
 
 // Where the conversion stands: the script being compiled and its object.

@@ -6,6 +6,7 @@
 #include "context/kc_system.h"
 #include "context/object_format.h"
 #include "driver/cross_reference.h"
+#include "driver/file_search.h"
 #include "driver/options.h"
 #include "language/command_reader.h"
 #include "language/kc_command.h"
@@ -148,7 +149,7 @@ int ExitStatus(const KCSystem& sys, MessageSink& sink, int status) {
 }  // namespace
 
 int RunConverter(const std::vector<std::string>& args, const ConverterEnvironment& env) {
-  KCSystem sys(env.fs, env.sink, env.encoding);
+  KCSystem sys(env.fs, env.sink, ConsoleEncodingFor(args, env.encoding));
   if (env.seed_clock) sys.seedClock = env.seed_clock;
   if (env.set_interrupt_line) env.set_interrupt_line(sys.log.Format(kMsgInterrupted));
 
@@ -157,7 +158,12 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
 
   bool script_found = false;
   const int32_t errors_before_search = sys.log.errorCount;
-  OptionsResult parsed = ParseOptions(sys, args, &script_found);
+  OptionsResult parsed = OptionsResult::kFailed;
+  if (env.unconvertible_argument.empty()) {
+    parsed = ParseOptions(sys, args, &script_found);
+  } else {
+    sys.log.Error(kMsgNoCp932Name, {LogArg::Own(env.unconvertible_argument)});
+  }
   if (parsed == OptionsResult::kHelp) return ExitStatus(sys, env.sink, 0);
   if (parsed == OptionsResult::kFailed) {
     // A failure that has told its reason (an option error, a script that

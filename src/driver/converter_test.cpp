@@ -62,6 +62,23 @@ TEST(RunSequence, OptionErrorEndsAtTheSummaryWithFailure) {
   EXPECT_FALSE(fs.HasFile("/game/image.kvo"));
 }
 
+TEST(RunSequence, AWordWithoutACp932FormIsAnOptionErrorInTheChosenEncoding) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/bg.png", "png");
+  StringSink sink;
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1u; }, nullptr};
+  env.unconvertible_argument = "\xF0\x9F\x98\x80";
+  EXPECT_EQ(1, RunConverter({"KVConverter", "-td", "?", "--console-encoding=cp932"}, env));
+  // "エラー : "😀" の名前は Shift_JIS (CP932) で表せません" in CP932, the emoji
+  // as "?"; then "結果 : 失敗 / エラー 1件 / 警告 0件".
+  EXPECT_EQ("\x83\x47\x83\x89\x81\x5B : \"?\" \x82\xCC\x96\xBC\x91\x4F\x82\xCD Shift_JIS (CP932) "
+            "\x82\xC5\x95\x5C\x82\xB9\x82\xDC\x82\xB9\x82\xF1\n"
+            "\n\x8C\x8B\x89\xCA : \x8E\xB8\x94\x73 / \x83\x47\x83\x89\x81\x5B 1\x8C\x8F / "
+            "\x8C\x78\x8D\x90 0\x8C\x8F\n",
+            sink.text);
+  EXPECT_FALSE(fs.HasFile("/game/image.kvo")) << "nothing is searched or written";
+}
+
 TEST(RunSequence, SearchFailuresAreReportedOnce) {
   // A script that cannot be loaded has told why: no internal error follows,
   // and the script object it keeps from being written is named, even when
@@ -104,16 +121,48 @@ TEST(RunSequence, RelativeEngineDirectoryFindsItsMainScript) {
   EXPECT_NE(std::string::npos, ReadObject(fs, "/work/script.kvo").find("/work/game/"));
 }
 
-TEST(RunSequence, Utf8ByteOrderMarkIsNamedOnce) {
+TEST(RunSequence, Utf8ByteOrderMarkIsNamedOnceWhereTheFileBeginsWithIt) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/main.txt", "\xEF\xBB\xBF;\ncreate_window;\ntext \"\xEF\xBB\xBF\";\n");
+  // After a comment the mark is text of the script, not the file's first bytes.
+  fs.AddFile("/game/other.txt", "/*x*/\xEF\xBB\xBF;\n");
   ConversionRun run = RunConversion(fs);
   EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
                         "/game/main.txt をコンバート中...\n"
                         "警告 : /game/main.txt 1 行目 ファイルの先頭に UTF-8 の BOM があります。"
-                        "スクリプトは Shift_JIS (CP932) で保存してください\n"
+                        "スクリプトは Shift_JIS (CP932) で保存するか、--source-encoding=utf-8 "
+                        "を指定してください\n"
+                        "/game/other.txt をコンバート中...\n"
                         "スクリプトファイルコンバート 終了!!\n"
                         "\n結果 : 成功 / エラー 0件 / 警告 1件\n"),
+            run.console);
+}
+
+TEST(RunSequence, ScriptsSavedAsUtf8CompileAsTheirCp932Text) {
+  // "ゲーム〜" in CP932, "〜" taking the code of its look-alike "～".
+  const std::string cp932 = "create_window;\n\ntext \"\x83\x51\x81\x5B\x83\x80\x81\x60\";\n";
+  MemoryFileSystem cp932_fs("/game"), utf8_fs("/game");
+  cp932_fs.AddFile("/game/main.txt", cp932);
+  utf8_fs.AddFile("/game/main.txt",
+                  "\xEF\xBB\xBF" "create_window;\n// \xF0\x9F\x98\x80\ntext \"ゲーム〜\";\n");
+  ConversionRun expected = RunConversion(cp932_fs);
+  ConversionRun run = RunConversion(utf8_fs, {"--source-encoding=utf-8"});
+  ASSERT_EQ(0, run.status) << run.console;
+  EXPECT_EQ(expected.console, run.console) << "no mark warned of, no comment converted";
+  EXPECT_EQ(ScriptCode(ReadObject(cp932_fs, "/game/script.kvo"), "/game/main.txt"),
+            ScriptCode(ReadObject(utf8_fs, "/game/script.kvo"), "/game/main.txt"));
+
+  utf8_fs.AddFile("/game/main.txt",
+                  "create_window;\ntext \"\xF0\x9F\x98\x80\xED\x95\x9C\";\n\ntext \"\xFF\";\n");
+  run = RunConversion(utf8_fs, {"--source-encoding=utf-8"});
+  EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
+                        "/game/main.txt をコンバート中...\n"
+                        "エラー : /game/main.txt 2 行目 文字 \"\xF0\x9F\x98\x80\" は Shift_JIS (CP932) "
+                        "で表せません\n"
+                        "エラー : /game/main.txt 4 行目 UTF-8 として読めないバイト 0xFF があります\n"
+                        "スクリプトファイルコンバート 終了!!\n"
+                        "エラーがあるため \"script.kvo\" は更新されていません\n"
+                        "\n結果 : 失敗 / エラー 2件 / 警告 0件\n"),
             run.console);
 }
 
@@ -207,7 +256,7 @@ TEST(RunSequence, InterruptLineIsGivenInTheConsolesEncoding) {
   MemoryFileSystem fs("/game");
   StringSink sink;
   std::string line;
-  ConverterEnvironment env{fs, sink, ConsoleEncoding::kCp932, [] { return 1u; }, nullptr, true,
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kCp932, [] { return 1u; }, nullptr, true, "",
                            [&](std::string_view bytes) { line = bytes; }};
   RunConverter({"KVConverter", "-h"}, env);
   EXPECT_EQ("\x92\x86\x92\x66\x82\xB5\x82\xDC\x82\xB5\x82\xBD\n", line);  // 中断しました

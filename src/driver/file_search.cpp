@@ -3,6 +3,7 @@
 #include <set>
 
 #include "context/kc_system.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 #include "source/source_loader.h"
 
@@ -76,6 +77,12 @@ class Walk {
     }
     bool unused = false;
     for (const DirectoryEntry& entry : entries) {
+      if (!entry.system_name.empty()) {
+        // Quoted whole, as the system has it; the rest of the tree goes on.
+        sys_.log.Error(kMsgNoCp932Name,
+                       {LogArg::Own(Cp932ToUtf8(directory) + entry.system_name)});
+        continue;
+      }
       std::string path = directory + entry.name;
       if (entry.is_directory) {
         if (level + 1 > depth_) continue;

@@ -64,6 +64,23 @@ TEST(FileSearch, MissingDirectoryCountsAsEmptyUnlistableOneStopsTheSearch) {
   EXPECT_EQ("エラー : ディレクトリ \"/game/locked/\" を読み込めませんでした\n", f.out.text);
 }
 
+TEST(FileSearch, ANameWithoutACp932FormIsAnErrorAndTheRestIsSearched) {
+  SearchFixture f;
+  // As the system gives them: an emoji file, a directory named in Hangul.
+  f.fs.AddFile("/game/\xF0\x9F\x98\x80.png", "");
+  f.fs.AddFile("/game/\xED\x95\x9C/b.png", "");
+  f.fs.without_cp932_form = {"/game/\xF0\x9F\x98\x80.png", "/game/\xED\x95\x9C"};
+  // "画像/背景.png" in CP932.
+  f.fs.AddFile("/game/\x89\xE6\x91\x9C/\x94\x77\x8C\x69.png", "");
+  ASSERT_TRUE(f.Search({{}, {"png"}, {}, {}}));
+  EXPECT_EQ(std::vector<std::string>{"/game/\x89\xE6\x91\x9C/\x94\x77\x8C\x69.png"},
+            f.sys.results.ImageFiles);
+  EXPECT_EQ(2, f.sys.log.errorCount);
+  EXPECT_EQ("エラー : \"/game/\xED\x95\x9C\" の名前は Shift_JIS (CP932) で表せません\n"
+            "エラー : \"/game/\xF0\x9F\x98\x80.png\" の名前は Shift_JIS (CP932) で表せません\n",
+            f.out.text);
+}
+
 TEST(FileSearch, AScriptThatCannotBeLoadedStopsTheSearch) {
   SearchFixture f;
   f.fs.AddFile("/game/a.txt", "/* never closed");

@@ -6,6 +6,7 @@
 #include "driver/file_search.h"
 #include "context/kc_system.h"
 #include "platform/file_system.h"
+#include "platform/lexical_path.h"
 #include "platform/version.h"
 #include "source/numbers.h"
 
@@ -49,10 +50,12 @@ constexpr std::string_view kHelpText =
     "h  : ヘルプ表示\n";
 // The options added since, one line each after the text above.
 constexpr std::string_view kHelpLongOptions =
-    "--check           : ファイルを書き込まずにコンバートし、エラーと警告を表示する\n"
-    "--diagnostics=gnu : エラーと警告を PATH:LINE:COL: error: MESSAGE の形式で表示する\n"
-    "--help            : ヘルプ表示 (h と同じ)\n"
-    "--version         : バージョン表示\n";
+    "--check                        : ファイルを書き込まずにコンバートし、エラーと警告を表示する\n"
+    "--diagnostics=gnu              : エラーと警告を PATH:LINE:COL: error: MESSAGE の形式で表示する\n"
+    "--console-encoding=utf-8|cp932 : 表示の文字コード (デフォルト : ロケールまたはコンソールに合わせる)\n"
+    "--source-encoding=utf-8|cp932  : スクリプトファイルの文字コード (デフォルト : cp932)\n"
+    "--help                         : ヘルプ表示 (h と同じ)\n"
+    "--version                      : バージョン表示\n";
 constexpr std::string_view kNoteSeeHelp = "オプションの一覧は KVConverter --help で表示できます\n";
 
 // Each option letter sets one bit; the set of bits, not the order of the
@@ -119,7 +122,7 @@ std::string DirectoryValue(const std::string& value, const std::string& current,
                            char separator) {
   // An empty value names the current directory, as the default does.
   if (value.empty()) return current;
-  if (value.back() == '/' || value.back() == '\\') return value;
+  if (EndsWithSeparator(value)) return value;
   return value + separator;
 }
 
@@ -135,13 +138,27 @@ OptionsResult OptionError(KCSystem& sys, std::string_view message, std::string_v
   return OptionsResult::kFailed;
 }
 
+constexpr std::string_view kConsoleEncodingWord = "--console-encoding=";
+constexpr std::string_view kSourceEncodingWord = "--source-encoding=";
+
+// The encoding an encoding word names: "utf-8" or "cp932"; false for any
+// other value.
+bool EncodingValue(std::string_view word, std::string_view prefix, bool* utf8) {
+  if (!word.starts_with(prefix)) return false;
+  const std::string_view value = word.substr(prefix.size());
+  *utf8 = value == "utf-8";
+  return *utf8 || value == "cp932";
+}
+
 }  // namespace
 
 OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
                            bool* script_found) {
   *script_found = false;
   const char separator = sys.fs.Separator();
-  const std::string current = sys.fs.CurrentDirectory() + separator;
+  std::string current;
+  const bool current_has_cp932_form = sys.fs.CurrentDirectory(&current);
+  current += separator;
   std::string directories[2] = {current, current};
   int32_t depth = -1;
   std::vector<std::string> lists[4];
@@ -150,6 +167,7 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   std::string object_names[4] = {"script.kvo", "image.kvo", "audio.kvo", "movie.kvo"};
 
   bool check_only = false;
+  bool source_utf8 = false;
   const Option* option = nullptr;
   std::string option_word;
   size_t i = 1;
@@ -167,11 +185,16 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
         sys.log.Message(kMsgVersion, {kVersion});
         return OptionsResult::kHelp;
       }
+      bool utf8 = false;
       if (word == "--check") {
         check_only = true;
       } else if (word == "--diagnostics=gnu") {
         // Applies at once, so the option errors that follow read the same.
         sys.log.set_style(DiagnosticsStyle::kGnu);
+      } else if (EncodingValue(word, kSourceEncodingWord, &utf8)) {
+        source_utf8 = utf8;
+      } else if (EncodingValue(word, kConsoleEncodingWord, &utf8)) {
+        // Taken before the run began (ConsoleEncodingFor).
       } else {
         return OptionError(sys, kMsgUnknownOption, word);
       }
@@ -233,6 +256,13 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
     }
   }
 
+  // Every path of the run is made from the current directory's.
+  if (!current_has_cp932_form) {
+    current.pop_back();
+    sys.log.Error(kMsgNoCp932Name, {LogArg::Own(current)});
+    return OptionsResult::kFailed;
+  }
+
   for (int kind = 0; kind < 4; ++kind) {
     if (!enabled[kind]) {
       lists[kind].clear();
@@ -249,11 +279,23 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   sys.options.engineDirectory = directories[0];
   sys.options.searchDirectory = sys.fs.AbsolutePath(directories[1]);
   sys.options.checkOnly = check_only;
+  sys.options.sourceIsUtf8 = source_utf8;
 
   ExtensionLists extensions{lists[0], lists[1], lists[2], lists[3]};
   return SearchFiles(sys, directories[1], 0, depth, script_found, extensions)
              ? OptionsResult::kSearched
              : OptionsResult::kFailed;
+}
+
+ConsoleEncoding ConsoleEncodingFor(const std::vector<std::string>& args, ConsoleEncoding detected) {
+  ConsoleEncoding encoding = detected;
+  bool utf8 = false;
+  for (const std::string& word : args) {
+    if (EncodingValue(word, kConsoleEncodingWord, &utf8)) {
+      encoding = utf8 ? ConsoleEncoding::kUtf8 : ConsoleEncoding::kCp932;
+    }
+  }
+  return encoding;
 }
 
 }  // namespace kv

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "context/diagnostics.h"
+
 namespace kv {
 
 class KCSystem;
@@ -19,5 +21,10 @@ enum class OptionsResult {
 // registered.
 OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
                            bool* script_found);
+
+// The console encoding that a --console-encoding= word of `args` chooses (the
+// last one counts), or `detected` when none does. Taken before anything is
+// printed, so every line of the run, option errors included, reads alike.
+ConsoleEncoding ConsoleEncodingFor(const std::vector<std::string>& args, ConsoleEncoding detected);
 
 }  // namespace kv

@@ -2,6 +2,12 @@
 // Every directory listing, existence check, absolute path, file read and file
 // write of the program goes through a FileSystem, so tests can run the whole
 // converter over an in-memory tree and make any call fail on demand.
+//
+// Paths and names are CP932 on every system, as the scripts name files and
+// as the engine reads the stored names. Each real file system converts them
+// to and from the system's form at its boundary, in one place: UTF-8 names on
+// POSIX (a name that is not UTF-8 is taken as CP932 bytes already, and found
+// again under those bytes), the wide functions on Windows.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +18,11 @@
 namespace kv {
 
 struct DirectoryEntry {
-  std::string name;    // the entry's name, bytes as the file system has them
+  std::string name;    // the entry's name in CP932
   bool is_directory;   // a directory, or a symbolic link to one
+  // Set when the name has no CP932 form (`name` is then empty): the name as
+  // the system gives it, in UTF-8, for the message that names it.
+  std::string system_name = {};
 };
 
 // Every operation that can fail returns false (or null) and stores the
@@ -49,12 +58,14 @@ class FileSystem {
   // '/' on POSIX, '\\' on Windows.
   virtual char Separator() const = 0;
 
-  // The process's current directory, without a trailing separator.
-  virtual std::string CurrentDirectory() = 0;
+  // The process's current directory, without a trailing separator. False
+  // when a name in it has no CP932 form: *path then holds it as the system
+  // gives it, in UTF-8.
+  virtual bool CurrentDirectory(std::string* path) = 0;
 
   // Lists `directory` (which ends with a separator): its entries other than
-  // "." and "..", in ascending byte order of their names. False when the
-  // directory cannot be listed.
+  // "." and "..", in ascending byte order of their CP932 names (those without
+  // one first). False when the directory cannot be listed.
   virtual bool ListDirectory(const std::string& directory,
                              std::vector<DirectoryEntry>* entries) = 0;
 
@@ -86,6 +97,16 @@ class FileSystem {
 // The file system of the machine the program runs on, and its separator.
 FileSystem& RealFileSystem();
 extern const char kNativeSeparator;
+
+// The words of the program's command line in CP932, converted as names are
+// (on Windows from the wide command line, so that words outside the ANSI code
+// page arrive intact). False when a word after the program's name has no
+// CP932 form: *unconvertible then holds the first such word in UTF-8.
+bool CommandLineWords(int argc, char** argv, std::vector<std::string>* words,
+                      std::string* unconvertible);
+
+// Puts entries in the order ListDirectory gives them.
+void SortDirectoryEntries(std::vector<DirectoryEntry>* entries);
 
 // Reads the whole of `in` into *contents (its storage reused), including what
 // the file has grown by since it was opened. The real file systems' ReadFile.

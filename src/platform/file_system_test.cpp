@@ -20,6 +20,16 @@ TEST(LexicalAbsolutePath, JoinsAndFoldsWithoutTouchingTheDisk) {
   EXPECT_EQ("/100%/x", LexicalAbsolutePath("/100%", "x"));
 }
 
+TEST(LexicalPath, ASeparatorIsNeverTheSecondByteOfACharacter) {
+  EXPECT_TRUE(EndsWithSeparator("game/"));
+  EXPECT_TRUE(EndsWithSeparator("C:\\game\\"));
+  EXPECT_TRUE(EndsWithSeparator("\x83\x5C\\")) << "ソ and a separator";
+  EXPECT_FALSE(EndsWithSeparator("\x83\x5C")) << "ソ";
+  EXPECT_FALSE(EndsWithSeparator("a\x95\x5C")) << "a表";
+  EXPECT_TRUE(EndsWithSeparator("\x83\x83\x5C")) << "a character whose second byte is a lead byte";
+  EXPECT_FALSE(EndsWithSeparator(""));
+}
+
 TEST(MemoryFileSystem, ListsChildrenInByteOrder) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/b.txt", "");
@@ -102,6 +112,41 @@ TEST(RealFileSystem, ListsInByteOrderAndMakesAbsolutePathsWithItsSeparator) {
   const std::string sep(1, kNativeSeparator);
   EXPECT_EQ(dir / "a.png", fs.AbsolutePath(dir.path() + sep + "sub" + sep + ".." + sep + "a.png"));
   EXPECT_EQ(dir / "sub/", fs.AbsolutePath(dir / "sub/"));
+}
+
+TEST(RealFileSystem, NamesAreCp932AndWhatIsListedIsFoundAgain) {
+  TempDirectory dir;
+  FileSystem& fs = RealFileSystem();
+  WriteTestFile(dir / "ソフト/表.png", "so");
+  WriteTestFile(dir / "画像.png", "ga");
+  WriteTestFile(dir / "\xF0\x9F\x98\x80.png", "emoji");
+  const std::string top = dir.path() + kNativeSeparator;
+  std::vector<DirectoryEntry> entries;
+  ASSERT_TRUE(fs.ListDirectory(top, &entries));
+  ASSERT_EQ(3u, entries.size());
+  EXPECT_EQ("", entries[0].name) << "no CP932 form: listed first, by the system's name";
+  EXPECT_EQ("\xF0\x9F\x98\x80.png", entries[0].system_name);
+  EXPECT_EQ("\x83\x5C\x83\x74\x83\x67", entries[1].name);
+  EXPECT_TRUE(entries[1].is_directory);
+  EXPECT_EQ("\x89\xE6\x91\x9C.png", entries[2].name);
+  EXPECT_EQ("", entries[2].system_name);
+
+  // "ソフト" ends in 0x5C, and so does "表".
+  const std::string table = top + entries[1].name + kNativeSeparator + "\x95\x5C.png";
+  std::string contents;
+  ASSERT_TRUE(fs.ListDirectory(top + entries[1].name + kNativeSeparator, &entries));
+  ASSERT_EQ(1u, entries.size());
+  EXPECT_EQ("\x95\x5C.png", entries[0].name);
+  EXPECT_TRUE(fs.Exists(table));
+  EXPECT_EQ(table, fs.AbsolutePath(table));
+  ASSERT_TRUE(fs.ReadFile(table, &contents, nullptr));
+  EXPECT_EQ("so", contents);
+  std::string key;
+  EXPECT_TRUE(fs.DirectoryKey(top + "\x83\x5C\x83\x74\x83\x67" + kNativeSeparator, &key));
+
+  // A new file gets the name the system shows as "背景.png".
+  ASSERT_TRUE(WriteWholeFile(fs, top + "\x94\x77\x8C\x69.png", "new", nullptr));
+  EXPECT_EQ("new", ReadTestFile(dir / "背景.png"));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "platform/lexical_path.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/file_system.h"
 
 namespace kv {
@@ -30,6 +32,23 @@ std::string LexicalAbsolutePath(const std::string& cwd, const std::string& name)
   bool directory = !name.empty() && name.back() == '/';
   if (directory) result += '/';
   return result;
+}
+
+bool EndsWithSeparator(std::string_view path) {
+  // Characters are only known from the start: a byte may be the second of a
+  // pair whatever its value.
+  size_t last = 0;
+  for (size_t i = 0; i < path.size();) {
+    last = i;
+    i += IsCp932LeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1;
+  }
+  return !path.empty() && last == path.size() - 1 && (path[last] == '/' || path[last] == '\\');
+}
+
+void SortDirectoryEntries(std::vector<DirectoryEntry>* entries) {
+  std::sort(entries->begin(), entries->end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
+    return a.name != b.name ? a.name < b.name : a.system_name < b.system_name;
+  });
 }
 
 bool ReadWholeInput(InputFile& in, std::string* contents, std::string* err) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/lexical_path.h"
 #include "platform/signals.h"
@@ -20,6 +21,78 @@ namespace {
 bool Fail(int error_number, std::string* err) {
   if (err != nullptr) *err = std::strerror(error_number);
   return false;
+}
+
+bool IsAscii(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsUtf8(std::string_view text) {
+  for (size_t i = 0, n; i < text.size(); i += n) {
+    n = Utf8CharacterLength(text.substr(i));
+    if (n == 0) return false;
+  }
+  return true;
+}
+
+// The CP932 form of a name the system gives: UTF-8 converted exactly (false
+// when a character has no CP932 form); bytes that are not UTF-8 are taken
+// as CP932 already.
+bool ProgramName(std::string_view name, std::string* cp932) {
+  if (IsAscii(name) || !IsUtf8(name)) {
+    cp932->assign(name);
+    return true;
+  }
+  return Utf8ToCp932Exact(name, cp932);
+}
+
+// ProgramName for each name of a path.
+bool ProgramPath(std::string_view path, std::string* cp932) {
+  cp932->clear();
+  std::string name;
+  for (size_t i = 0; i <= path.size();) {
+    size_t slash = std::min(path.find('/', i), path.size());
+    if (!ProgramName(path.substr(i, slash - i), &name)) return false;
+    cp932->append(name);
+    if (slash < path.size()) cp932->push_back('/');
+    i = slash + 1;
+  }
+  return true;
+}
+
+// The system's form of a CP932 path, the one place where the program's paths
+// become the system's: each name in UTF-8 where it has a UTF-8 form. A name
+// that the system holds as CP932 bytes (listed as it is, not being UTF-8)
+// is used as it is when no file has the UTF-8 form, so what a listing gave
+// is always found again; a new file gets the UTF-8 form.
+std::string SystemPath(const std::string& path) {
+  if (IsAscii(path)) return path;
+  std::string system;
+  std::string utf8;
+  struct stat st;
+  for (size_t i = 0; i <= path.size();) {
+    const size_t slash = std::min(path.find('/', i), path.size());
+    const std::string_view name(path.data() + i, slash - i);
+    const size_t parent = system.size();
+    if (IsAscii(name) || !Cp932ToUtf8Exact(name, &utf8)) {
+      system.append(name);
+    } else {
+      system.append(utf8);
+      // A name that is UTF-8 itself was converted when it was listed; only
+      // one that is not may stand on the disk as it is.
+      if (!IsUtf8(name) && lstat(system.c_str(), &st) != 0) {
+        std::string as_is = system.substr(0, parent);
+        as_is.append(name);
+        if (lstat(as_is.c_str(), &st) == 0) system = std::move(as_is);
+      }
+    }
+    if (slash < path.size()) system.push_back('/');
+    i = slash + 1;
+  }
+  return system;
 }
 
 class PosixInputFile : public InputFile {
@@ -102,51 +175,67 @@ class PosixFileSystem : public FileSystem {
  public:
   char Separator() const override { return kNativeSeparator; }
 
-  std::string CurrentDirectory() override {
+  bool CurrentDirectory(std::string* path) override {
     std::vector<char> buffer(1024);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-      if (errno != ERANGE) return ".";
+      if (errno != ERANGE) {
+        *path = ".";
+        return true;
+      }
       buffer.resize(buffer.size() * 2);
     }
     std::string cwd(buffer.data());
     if (cwd.size() > 1 && cwd.back() == '/') cwd.pop_back();
-    return cwd == "/" ? "" : cwd;
+    if (cwd == "/") cwd.clear();
+    if (ProgramPath(cwd, path)) return true;
+    *path = std::move(cwd);
+    return false;
   }
 
   bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override {
     entries->clear();
-    DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
+    const std::string system_directory = SystemPath(directory);
+    DIR* dir = opendir(directory.empty() ? "." : system_directory.c_str());
     if (dir == nullptr) return false;
     while (dirent* e = readdir(dir)) {
-      std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
+      const std::string_view system_name = e->d_name;
+      if (system_name == "." || system_name == "..") continue;
       bool is_directory = e->d_type == DT_DIR;
       if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
         struct stat st;
-        is_directory = stat((directory + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        is_directory = stat((system_directory + e->d_name).c_str(), &st) == 0 &&
+                       S_ISDIR(st.st_mode);
       }
-      entries->push_back({std::move(name), is_directory});
+      DirectoryEntry entry{"", is_directory};
+      if (!ProgramName(system_name, &entry.name)) {
+        entry.name.clear();
+        entry.system_name = system_name;
+      }
+      entries->push_back(std::move(entry));
     }
     closedir(dir);
-    std::sort(entries->begin(), entries->end(),
-              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    SortDirectoryEntries(entries);
     return true;
   }
 
   bool DirectoryKey(const std::string& directory, std::string* key) override {
     struct stat st;
-    if (stat(directory.empty() ? "." : directory.c_str(), &st) != 0) return false;
+    if (stat(directory.empty() ? "." : SystemPath(directory).c_str(), &st) != 0) return false;
     *key = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
     return true;
   }
 
   bool Exists(const std::string& path) override {
     struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    return stat(SystemPath(path).c_str(), &st) == 0;
   }
 
   std::string AbsolutePath(const std::string& path) override {
-    return LexicalAbsolutePath(CurrentDirectory(), path);
+    // A current directory without a CP932 form has been refused by the
+    // options; its bytes stand in for it here.
+    std::string cwd;
+    CurrentDirectory(&cwd);
+    return LexicalAbsolutePath(cwd, path);
   }
 
   bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
@@ -155,7 +244,7 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(SystemPath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
       Fail(errno, err);
       return nullptr;
@@ -177,8 +266,9 @@ class PosixFileSystem : public FileSystem {
     mode_t mask = umask(0);
     umask(mask);
     mode_t mode = 0666 & ~mask;
+    const std::string target = SystemPath(path);
     struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
+    if (stat(target.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode)) {
         Fail(EISDIR, err);
         return nullptr;
@@ -189,13 +279,13 @@ class PosixFileSystem : public FileSystem {
       }
       mode = st.st_mode & 07777;
     }
-    std::string temp = path + ".tmp-XXXXXX";
+    std::string temp = target + ".tmp-XXXXXX";
     int fd = mkstemp(temp.data());
     if (fd < 0) {
       Fail(errno, err);
       return nullptr;
     }
-    auto out = std::make_unique<PosixOutputFile>(fd, temp, path);
+    auto out = std::make_unique<PosixOutputFile>(fd, temp, target);
     if (fchmod(fd, mode) != 0) {
       Fail(errno, err);
       return nullptr;
@@ -207,6 +297,22 @@ class PosixFileSystem : public FileSystem {
 }  // namespace
 
 const char kNativeSeparator = '/';
+
+bool CommandLineWords(int argc, char** argv, std::vector<std::string>* words,
+                      std::string* unconvertible) {
+  words->clear();
+  bool ok = true;
+  for (int i = 0; i < argc; ++i) {
+    std::string word;
+    // The program's own name is never looked at.
+    if (!ProgramPath(argv[i], &word) && i > 0) {
+      if (ok) *unconvertible = argv[i];
+      ok = false;
+    }
+    words->push_back(i > 0 ? std::move(word) : std::string(argv[i]));
+  }
+  return ok;
+}
 
 FileSystem& RealFileSystem() {
   static PosixFileSystem fs;

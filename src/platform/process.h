@@ -13,9 +13,9 @@ struct ProgramRun {
   std::string output;  // everything it wrote to standard output
 };
 
-// Runs `program` with `args` in `directory`, its standard input empty and its
-// standard output read through a pipe. `environment` holds NAME=value
-// settings added to the inherited environment.
+// Runs `program` with `args` in `directory` (all UTF-8), its standard input
+// empty and its standard output read through a pipe. `environment` holds
+// NAME=value settings added to the inherited environment.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::string& directory, const std::vector<std::string>& environment);
 

@@ -12,15 +12,16 @@ namespace {
 
 TEST(WindowsFileSystem, PathsCarryTheDriveAndBackslashes) {
   FileSystem& fs = RealFileSystem();
-  std::string cwd = fs.CurrentDirectory();
+  std::string cwd;
+  ASSERT_TRUE(fs.CurrentDirectory(&cwd));
   ASSERT_GE(cwd.size(), 2u);
   EXPECT_EQ(':', cwd[1]) << cwd;
   EXPECT_NE('\\', cwd.back());
   EXPECT_EQ(cwd + "\\b.txt", fs.AbsolutePath("a\\..\\b.txt"));
   EXPECT_EQ(cwd + "\\data\\x.png", fs.AbsolutePath("data/x.png"));
-  // The longest absolute path the ANSI functions take fills the buffer.
-  std::string name(MAX_PATH - 2 - cwd.size(), 'n');
-  EXPECT_EQ(cwd + "\\" + name, fs.AbsolutePath(name));
+  // Beyond MAX_PATH, and with a name ending in 0x5C ("表").
+  std::string name(MAX_PATH, 'n');
+  EXPECT_EQ(cwd + "\\" + name + "\\\x95\x5C", fs.AbsolutePath(name + "\\.\\\x95\x5C"));
 }
 
 TEST(WindowsFileSystem, DirectoryKeysTellDirectoriesApart) {

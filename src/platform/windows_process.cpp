@@ -3,6 +3,7 @@
 #include <psapi.h>
 
 #include "platform/process.h"
+#include "platform/windows_text.h"
 
 namespace kv {
 namespace {
@@ -47,17 +48,21 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     SetEnvironmentVariableA(name.c_str(), setting.substr(name.size() + 1).c_str());
   }
 
+  // The words are UTF-8, as a shell gives them, and reach the program
+  // through the wide command line whatever the ANSI code page.
   std::string command_line = Quote(program);
   for (const std::string& arg : args) command_line += " " + Quote(arg);
-  STARTUPINFOA startup{};
+  std::wstring wide_command_line = Utf8ToWide(command_line);
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = null_in;
   startup.hStdOutput = write_end;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
-  BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                                nullptr, directory.c_str(), &startup, &process);
+  BOOL started = CreateProcessW(Utf8ToWide(program).c_str(), wide_command_line.data(), nullptr,
+                                nullptr, TRUE, 0, nullptr, Utf8ToWide(directory).c_str(), &startup,
+                                &process);
   for (const auto& [name, value] : saved) {
     SetEnvironmentVariableA(name.c_str(), value == "\x01" ? nullptr : value.c_str());
   }

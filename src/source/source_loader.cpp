@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "context/kc_system.h"
 #include "context/pell_file.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 
 namespace kv {
@@ -23,22 +25,65 @@ constexpr std::string_view kNoteMainScriptCase =
 constexpr std::string_view kNoteMainScriptBelow =
     "\"%s\" にメインスクリプトがあります。-xd でこのディレクトリを指定してください\n";
 constexpr std::string_view kMsgUtf8Bom =
-    "ファイルの先頭に UTF-8 の BOM があります。スクリプトは Shift_JIS (CP932) で保存してください\n";
+    "ファイルの先頭に UTF-8 の BOM があります。スクリプトは Shift_JIS (CP932) で保存するか、"
+    "--source-encoding=utf-8 を指定してください\n";
+constexpr std::string_view kMsgNoCp932Character = "文字 \"%s\" は Shift_JIS (CP932) で表せません\n";
+constexpr std::string_view kMsgNotUtf8 = "UTF-8 として読めないバイト %s があります\n";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr char kMainScriptName[] = "main.txt";
 // Temporary objects are named after their script with this mark appended.
 constexpr char kObjectSuffix[] = "*";
 constexpr uint32_t kObjectMode = ModeRead | ModeWrite | ModeTruncate | ModeBinary;
 
+KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
+                       bool* starts_with_bom);
+
+// Converts the UTF-8 text of `file` to CP932 in place, line for line. The
+// first character of a line that cannot be converted is reported at its
+// line; it and any other on the line become '?', so the rest of the script
+// is still read.
+void ConvertFromUtf8(Diagnostics& log, KCFile& file, std::string* storage) {
+  const std::string_view text = file.contents;
+  std::string& converted = *storage;
+  converted.clear();
+  converted.reserve(text.size());
+  int32_t line = 1;
+  int32_t reported_line = 0;
+  size_t counted = 0;  // line feeds are counted up to here
+  ConvertScriptText(text, &converted, [&](size_t offset, size_t length) {
+    line += static_cast<int32_t>(std::count(text.begin() + counted, text.begin() + offset, '\n'));
+    counted = offset;
+    converted.push_back('?');
+    if (line == reported_line) return;
+    reported_line = line;
+    const SourcePlace place{file.path, line, file.ColumnAt(static_cast<uint32_t>(offset))};
+    if (Utf8CharacterLength(text.substr(offset, length)) == 0) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(text[offset]));
+      log.ErrorAt(place, kMsgNotUtf8, {LogArg::Own(hex)});
+    } else {
+      log.ErrorAt(place, kMsgNoCp932Character, {LogArg::Own(text.substr(offset, length))});
+    }
+  });
+  file.contents.swap(converted);
+}
+
 // Reads `full_path` into `file`, in the shared source storage, and removes
-// its comments (or, unless `to_compile`, only checks that they end).
-bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool to_compile) {
+// its comments (or, unless `to_compile`, only checks that they end). Scripts
+// saved as UTF-8 lose their byte-order mark here; *starts_with_bom tells
+// whether the file itself begins with one.
+bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool to_compile,
+                bool* starts_with_bom = nullptr) {
   file.contents.swap(sys.results.sourceText);
   if (!file.FileOpen(full_path, ModeRead)) {
     sys.log.ErrorAt({full_path}, kMsgNameMayBeWrong, {LogArg::Path(full_path)});
     sys.log.Message(kMsgCannotRead, {LogArg::Path(full_path), LogArg::Path(file.error)});
     return false;
   }
+  const bool bom = std::string_view(file.contents).starts_with(kUtf8Bom);
+  if (starts_with_bom != nullptr) *starts_with_bom = bom;
+  const bool utf8 = sys.options.sourceIsUtf8;
+  if (utf8 && bom) file.contents.erase(0, kUtf8Bom.size());
   return to_compile ? RemoveComments(sys.log, file) : CommentsEnd(sys.log, file);
 }
 
@@ -46,22 +91,28 @@ bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool 
 // has been set aside.
 bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::iterator it) {
   KCFile* source = nullptr;
+  bool read_now = true;
+  bool starts_with_bom = false;
   auto loaded = sys.results.LoadedSources.find(it->first);
   if (loaded != sys.results.LoadedSources.end()) {
     source = loaded->second.get();
     // A loaded text holds at least its NUL: an empty one was set aside.
-    if (source->contents.empty() && !ReadSource(sys, *source, std::string(it->first), true)) {
+    read_now = source->contents.empty();
+    if (read_now && !ReadSource(sys, *source, std::string(it->first), true, &starts_with_bom)) {
       return false;
     }
   } else {
-    source = LoadSource(sys, it->first);
+    source = LoadSourceFile(sys, it->first, true, &starts_with_bom);
   }
   if (source == nullptr) return false;
   sys.script.currentSource = source;
   sys.log.Message(kMsgConverting, {LogArg::Path(source->path)});
-  // Scripts are CP932: a script saved as UTF-8 with a byte-order mark would
-  // silently start with a statement of garbage. It is compiled as it is.
-  if (std::string_view(source->contents).starts_with(kUtf8Bom)) {
+  if (sys.options.sourceIsUtf8) {
+    // After the comments are gone, so that a comment may hold any character.
+    if (read_now) ConvertFromUtf8(sys.log, *source, &sys.results.sourceText);
+  } else if (starts_with_bom) {
+    // A script saved as UTF-8 with a byte-order mark would silently start
+    // with a statement of garbage. It is compiled as it is.
     sys.log.WarningAt({source->path, 1, 1}, kMsgUtf8Bom);
   }
   sys.script.currentObject = it->second.get();
@@ -175,6 +226,13 @@ bool NextScript(KCSystem& sys) {
 }
 
 KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
+  return LoadSourceFile(sys, name, to_compile, nullptr);
+}
+
+namespace {
+
+KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
+                       bool* starts_with_bom) {
   std::string full_path;
   if (!ResolvePath(sys, name, &full_path)) return nullptr;
 
@@ -185,7 +243,7 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
   }
 
   auto file = std::make_unique<KCFile>(sys.fs);
-  if (!ReadSource(sys, *file, full_path, to_compile)) {
+  if (!ReadSource(sys, *file, full_path, to_compile, starts_with_bom)) {
     SetSourceAside(sys, *file);
     return nullptr;
   }
@@ -194,6 +252,8 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
   sys.results.LoadedSources.emplace(full_path, std::move(file));
   return source;
 }
+
+}  // namespace
 
 // Removes, from `position` on, "//" comments up to (not including) their
 // line feed and "/* */" comments except for the line feeds inside them, so

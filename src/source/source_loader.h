@@ -26,7 +26,9 @@ bool NextScript(KCSystem& sys);
 // Loads `name` (relative or absolute); null when it cannot be loaded. A source
 // loaded before is returned unchanged, with a warning. Unless `to_compile`,
 // the text is only checked (it can be read, its comments end) and its
-// comments stay in it: the caller sets it aside at once.
+// comments stay in it: the caller sets it aside at once. A script read as
+// UTF-8 (--source-encoding=utf-8) is converted to CP932 when it becomes the
+// current script.
 KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile = true);
 // Removes "//" and "/* */" comments in place, keeping every line feed.
 bool RemoveComments(Diagnostics& log, KCFile& file);

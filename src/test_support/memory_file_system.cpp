@@ -138,16 +138,22 @@ bool MemoryFileSystem::ListDirectory(const std::string& directory,
   // Everything below the directory sorts right after its prefix, so only
   // that range is visited: listing a large tree stays proportional to it.
   auto below = [&](const std::string& path) { return path.compare(0, prefix.size(), prefix) == 0; };
+  auto add = [&](const std::string& path, bool is_directory) {
+    std::string name = child_name(path);
+    if (name.empty()) return;
+    if (without_cp932_form.count(path)) {
+      entries->push_back({"", is_directory, std::move(name)});
+    } else {
+      entries->push_back({std::move(name), is_directory});
+    }
+  };
   for (auto it = directories_.lower_bound(prefix); it != directories_.end() && below(*it); ++it) {
-    std::string name = child_name(*it);
-    if (!name.empty()) entries->push_back({name, true});
+    add(*it, true);
   }
   for (auto it = files_.lower_bound(prefix); it != files_.end() && below(it->first); ++it) {
-    std::string name = child_name(it->first);
-    if (!name.empty()) entries->push_back({name, false});
+    add(it->first, false);
   }
-  std::sort(entries->begin(), entries->end(),
-            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  SortDirectoryEntries(entries);
   if (after_list) after_list(dir);
   return true;
 }

@@ -47,11 +47,18 @@ class MemoryFileSystem : public FileSystem {
   // test can change the tree between the search and the packing.
   std::function<void(const std::string&)> before_read;
   std::function<void(const std::string&)> after_list;
+  // Paths whose names the system gives in a form with no CP932 equivalent:
+  // such a file or directory is listed with its name as added (taken as
+  // UTF-8) in `system_name`, and such a current directory is refused.
+  std::set<std::string> without_cp932_form;
   // Number of temporary outputs not yet committed or discarded.
   int open_outputs = 0;
 
   char Separator() const override { return '/'; }
-  std::string CurrentDirectory() override { return cwd_; }
+  bool CurrentDirectory(std::string* path) override {
+    *path = cwd_;
+    return without_cp932_form.count(cwd_) == 0;
+  }
   bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override;
   bool DirectoryKey(const std::string& directory, std::string* key) override;
   bool Exists(const std::string& path) override;
