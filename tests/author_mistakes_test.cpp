@@ -56,6 +56,11 @@ const Mistake kMistakes[] = {
      "/game/main.txt:2:1: error: GetElementForCalc(1) Monomial(1) 要素取得に失敗",
      "/game/main.txt:2:8: note: \"ー\" の 2 バイト目が記号 \"[\" として読まれ、語が分かれています。"
      "語を \"\" で囲んで文字列にしてください"},
+    {"two commas in a script read as UTF-8: columns count its bytes",
+     {{"main.txt", "/* 注 */ text \"日本\",,b;\n"}},
+     {"--source-encoding=utf-8"},
+     "/game/main.txt:2:25: error: 文法が間違っています",
+     "/game/main.txt:2:25: note: 問題の字句は \",\" (25 桁目) です"},
     {"a misspelt option",
      {{"main.txt", ""}},
      {"--chek"},

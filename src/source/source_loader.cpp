@@ -65,7 +65,10 @@ void ConvertFromUtf8(Diagnostics& log, KCFile& file, std::string* storage) {
       log.ErrorAt(place, kMsgNoCp932Character, {LogArg::Own(text.substr(offset, length))});
     }
   });
+  // The shifts of the comments go by line, which the conversion keeps.
+  file.ShiftsByLine();
   file.contents.swap(converted);
+  file.textFromUtf8 = true;
 }
 
 // Reads `full_path` into `file`, in the shared source storage, and removes
@@ -83,6 +86,8 @@ bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool 
   const bool bom = std::string_view(file.contents).starts_with(kUtf8Bom);
   if (starts_with_bom != nullptr) *starts_with_bom = bom;
   const bool utf8 = sys.options.sourceIsUtf8;
+  file.textFromUtf8 = false;
+  // Columns do not count the mark, as editors do not show it.
   if (utf8 && bom) file.contents.erase(0, kUtf8Bom.size());
   return to_compile ? RemoveComments(sys.log, file) : CommentsEnd(sys.log, file);
 }
@@ -271,7 +276,9 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
   // From `out` on, the kept text stands `i - out` bytes left of where the
   // file has it: recorded where that changes, for the columns of messages.
   file.shifts.clear();
-  auto shifted = [&] { file.shifts.push_back({static_cast<uint32_t>(out), static_cast<uint32_t>(i - out)}); };
+  auto shifted = [&] {
+    file.shifts.push_back({static_cast<uint32_t>(out), static_cast<uint32_t>(i - out)});
+  };
   while (i < size) {
     // Plain text up to the next slash moves in one piece.
     const void* slash = std::memchr(p + i, '/', size - i);
@@ -350,9 +357,7 @@ bool CommentsEnd(Diagnostics& log, const KCFile& file) {
       if (end == std::string_view::npos) {
         // Comments before it keep their line feeds, so the line counts the same.
         const int32_t line = 1 + static_cast<int32_t>(std::count(p, p + i, '\n'));
-        const size_t line_start = text.rfind('\n', i == 0 ? 0 : i - 1);
-        const size_t column = line_start == std::string_view::npos ? i + 1 : i - line_start;
-        log.ErrorAt({file.path, line, static_cast<int32_t>(column)}, kUnclosedComment);
+        log.ErrorAt({file.path, line, file.ColumnAt(static_cast<uint32_t>(i))}, kUnclosedComment);
         return false;
       }
       i = end + 2;
@@ -365,6 +370,8 @@ bool CommentsEnd(Diagnostics& log, const KCFile& file) {
 void SetSourceAside(KCSystem& sys, KCFile& source) {
   source.contents.clear();
   source.shifts.clear();
+  source.lineShifts.clear();
+  source.textFromUtf8 = false;
   source.contents.swap(sys.results.sourceText);
   source.position = 0;
 }
