@@ -79,9 +79,9 @@ enum class DiagnosticsStyle { kDesigned, kGnu };
 void EnableDebugChecks();
 void DebugCheck(bool holds, const char* what);
 
-// Where a diagnostic points: a file (empty: none), a line of it (0: none)
-// and the byte column in that line (1-based, 0: none), as the author's file
-// has them.
+// Where a diagnostic points: a file (its path as the program holds it, in
+// CP932; empty: none), a line of it (0: none) and the byte column in that
+// line (1-based, 0: none), as the author's file has them.
 struct SourcePlace {
   std::string_view path;
   int32_t line = 0;
