@@ -57,7 +57,9 @@ TEST(EndToEnd, AUtf8LocaleCountsByItsNameEvenWhenNotInstalled) {
   const std::string program = ExecutableDirectory() + KV_CONVERTER_NAME;
   // LC_ALL and LC_CTYPE empty: LANG decides, then the option.
   const std::vector<std::string> environment{"LC_ALL=", "LC_CTYPE=", "LANG=xx_XX.UTF-8"};
-  const std::string result_utf8 = "\n結果 : 成功 / エラー 0件 / 警告 0件\n";
+  const std::string result_utf8 = "\"" + game.root() +
+                                  "/\" 以下にコンバートするファイルが見つかりませんでした\n"
+                                  "\n結果 : 成功 / エラー 0件 / 警告 0件\n";
   EXPECT_EQ(result_utf8, RunProgram(program, {}, game.root(), environment).output);
   EXPECT_EQ(Utf8ToCp932(result_utf8),
             RunProgram(program, {"--console-encoding=cp932"}, game.root(), environment).output);
@@ -81,11 +83,13 @@ std::string TemporaryFile(const std::string& dir) {
 // Starts the converter over `game` and stops it (SIGSTOP) while its
 // temporary movie archive, whose name goes to *temporary, is being written:
 // a.avi is large enough for that to take a while, and a run that ends before
-// it is seen is started again. Returns the stopped process, or -1.
+// it is seen is started again. Its standard output goes to the file "log".
+// Returns the stopped process, or -1.
 pid_t StopWhileWritingTheMovies(GameDirectory& game, std::string* temporary) {
   const std::string converter = ExecutableDirectory() + KV_CONVERTER_NAME;
   game.Write("a.avi", std::string(16 << 20, 'a'));
   game.Write("b.avi", "b");
+  const std::string log = game.Path("log");
   for (int attempt = 0; attempt < 20; ++attempt) {
     pid_t pid = fork();
     if (pid < 0) return -1;
@@ -93,7 +97,8 @@ pid_t StopWhileWritingTheMovies(GameDirectory& game, std::string* temporary) {
       for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
       int null = open("/dev/null", O_RDWR);
       dup2(null, 0);
-      dup2(null, 1);
+      dup2(open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+      setenv("LC_ALL", "C.UTF-8", 1);
       if (chdir(game.root().c_str()) == 0) execl(converter.c_str(), "KVConverter", "-s", nullptr);
       _exit(127);
     }
@@ -133,6 +138,11 @@ TEST(EndToEnd, InterruptedRunRemovesItsTemporaryFileAndKeepsTheOldOutput) {
         << "ends as the signal would have ended it";
     EXPECT_FALSE(game.Exists(temporary));
     EXPECT_EQ("old archive", game.Read("movie.kvo"));
+    // What was printed before the signal reached the log, and the log says
+    // why it ends there.
+    EXPECT_EQ("\nムービーファイルコンバート 開始!!\n" + game.Path("a.avi") + " をコンバート中...\n" +
+                  game.Path("b.avi") + " をコンバート中...\n中断しました\n",
+              game.Read("log"));
   }
 }
 
@@ -293,6 +303,44 @@ TEST(EndToEnd, InterruptedKvdumpRemovesItsTemporaryFiles) {
     }
     EXPECT_TRUE(caught) << "kvdump never stood still with its temporary file";
   }
+}
+
+// Runs `program` in `directory` with its standard output going to
+// `output` and its standard error to `errors`, under a UTF-8 locale.
+int RunRedirected(const std::string& program, std::vector<std::string> args,
+                  const std::string& directory, const char* output, const std::string& errors) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(open(output, O_WRONLY), 1);
+    dup2(open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (chdir(directory.c_str()) == 0) execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(EndToEnd, OutputLostToAFullDiskFailsTheRun) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  const std::string dir = ExecutableDirectory();
+  const std::string errors = game.root() + "/errors";
+  EXPECT_EQ(1, RunRedirected(dir + KV_CONVERTER_NAME, {}, game.root(), "/dev/full", errors));
+  EXPECT_EQ("標準出力に書き込めませんでした: No space left on device\n", game.Read("errors"));
+  ASSERT_TRUE(game.Exists("script.kvo")) << "the conversion itself succeeded";
+  EXPECT_EQ(1, RunRedirected(dir + KV_KVDUMP_NAME, {"script.kvo"}, game.root(), "/dev/full",
+                             errors));
+  EXPECT_EQ("kvdump: cannot write to standard output: No space left on device\n",
+            game.Read("errors"));
+  EXPECT_EQ(0, RunRedirected(dir + KV_KVDUMP_NAME, {"script.kvo"}, game.root(), "/dev/null",
+                             errors));
 }
 
 TEST(EndToEnd, AnUnreadableDirectoryFailsTheRun) {

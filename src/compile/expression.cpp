@@ -31,6 +31,23 @@ constexpr std::string_view kMsgQueueOutFailed = "Condition(3) キュー出力に
 constexpr std::string_view kMsgFetchFailed = "GetElementForCalc(1) %s 要素取得に失敗\n";
 constexpr std::string_view kMsgUnknownElement = "Monomial(2) 不明な要素\n";
 constexpr std::string_view kMsgUnknownItem = "QueueOut(6) 不明な要素タイプ : %c\n";
+constexpr std::string_view kNoteSplitWord =
+    "\"%s\" の 2 バイト目が記号 \"%s\" として読まれ、語が分かれています。"
+    "語を \"\" で囲んで文字列にしてください\n";
+
+// Whether `word` ends with the first byte of a double-byte character: the
+// tokenizer stops a word at a second byte that is also a symbol (the 0x5B
+// of "ー"), and that byte starts the next element.
+bool EndsWithLeadByte(std::string_view word) {
+  for (size_t i = 0; i < word.size(); ++i) {
+    const uint8_t c = static_cast<uint8_t>(word[i]);
+    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+      if (i + 1 == word.size()) return true;
+      ++i;
+    }
+  }
+  return false;
+}
 
 // Operator classes: one bit each. Bits 8 to 24 are the operators, whose
 // operator code (their row in kOperators) is the bit number minus 8.
@@ -131,7 +148,7 @@ bool KCFuncSet::Monomial(ExprState& state) {
     // A sign before an operand.
     const char sign = element->text.empty() ? '\0' : element->text[0];
     if (sign != '+' && sign != '-') {
-      sys_.log.Error(kMsgSyntaxError);
+      SyntaxErrorAt(*element);
       return false;
     }
     const double sign_value = sign == '+' ? 1.0 : -1.0;
@@ -151,7 +168,7 @@ bool KCFuncSet::Monomial(ExprState& state) {
       // -(a + b): the bracket that follows multiplies the sign value.
       state.Number(sign_value);
     } else {
-      sys_.log.Error(kMsgSyntaxError);
+      SyntaxErrorAt(*next);
       return false;
     }
   } else {
@@ -167,7 +184,7 @@ bool KCFuncSet::Primary(ExprState& state) {
   if (c != kOpenBracket) return Monomial(state);
   // Every nesting level costs a fixed number of stack frames.
   if (state.bracketDepth >= kMaxBracketDepth) {
-    sys_.log.Error(kMsgSyntaxError);
+    SyntaxErrorAt(state.elements[state.position]);
     return false;
   }
   ++state.bracketDepth;
@@ -175,10 +192,7 @@ bool KCFuncSet::Primary(ExprState& state) {
   if (!ParseLevel(state, kAssignmentLevel)) return false;
   --state.bracketDepth;
   if (state.done) return true;
-  if (CheckOperator(state, state.position) != kCloseBracket) {
-    sys_.log.Error(kMsgNoCloseBracket);
-    return false;
-  }
+  if (CheckOperator(state, state.position) != kCloseBracket) return MissingCloseBracket(state);
   ++state.position;
   return true;
 }
@@ -205,7 +219,8 @@ bool KCFuncSet::ParseLevel(ExprState& state, int level) {
       ++state.position;
     }
     if (state.position >= state.elementCount) {
-      sys_.log.Error(kMsgSyntaxError);  // an operator may not end the expression
+      // An operator may not end the expression.
+      SyntaxErrorAt(state.elements[state.position - 1]);
       return false;
     }
     if (at_ends_piece) {
@@ -251,6 +266,39 @@ bool KCFuncSet::QueueOut(ExprState& state, uint32_t* item_count, bool write_coun
   return true;
 }
 
+bool KCFuncSet::MissingCloseBracket(ExprState& state) {
+  // Reported at the bracket left open: the brackets opened after it are all
+  // closed again, so it is the first one back that no closing one matches.
+  uint32_t open = 0;
+  for (uint32_t k = state.position, closed = 0; k-- > 0;) {
+    const uint32_t c = CheckOperator(state, k);
+    if (c == kCloseBracket) {
+      ++closed;
+    } else if (c == kOpenBracket && closed-- == 0) {
+      open = k;
+      break;
+    }
+  }
+  sys_.log.ErrorAt(PlaceOf(state.elements[open]), kMsgNoCloseBracket);
+  return false;
+}
+
+void KCFuncSet::NoteSplitWord(const ExprState& state) {
+  for (uint32_t i = 0; i + 1 < state.elementCount; ++i) {
+    const CommandElement& word = state.elements[i];
+    const CommandElement& symbol = state.elements[i + 1];
+    if (word.kind != ElemWord || symbol.kind != ElemOperator ||
+        symbol.offset != word.offset + word.text.size() || !EndsWithLeadByte(word.text)) {
+      continue;
+    }
+    const std::string character{word.text.back(), symbol.text[0]};
+    SourcePlace place = PlaceOf(symbol);
+    --place.column;  // where the character begins
+    sys_.log.NoteAt(place, kNoteSplitWord, {character, symbol.text.substr(0, 1)});
+    return;
+  }
+}
+
 bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* item_count) {
   ExprState state(queue_);
   state.parameter = parameter;
@@ -262,10 +310,13 @@ bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* i
     return false;
   }
   state.elements = command_.ElementAt(parameter, 0);
-  if (!ParseLevel(state, kAssignmentLevel)) return false;
+  if (!ParseLevel(state, kAssignmentLevel)) {
+    NoteSplitWord(state);
+    return false;
+  }
   if (!state.partial && state.position < state.elementCount) {
     const CommandElement* element = GetElementForCalc(state, state.position, kLeftOverContext);
-    if (element != nullptr) sys_.log.Error(kMsgLeftOver, {element->text});
+    if (element != nullptr) SyntaxErrorAt(*element, kMsgLeftOver);
     return false;
   }
   // The count is one byte; a longer expression is rejected, never wrapped.

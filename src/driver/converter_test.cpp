@@ -8,11 +8,13 @@
 namespace kv {
 namespace {
 
-TEST(RunSequence, EmptyDirectoryPrintsOnlyTheResult) {
+constexpr char kNothingFound[] = "\"/game/\" 以下にコンバートするファイルが見つかりませんでした\n";
+
+TEST(RunSequence, EmptyDirectoryPrintsWhereItLookedAndTheResult) {
   MemoryFileSystem fs("/game");
   ConversionRun run = RunConversion(fs);
   EXPECT_EQ(0, run.status);
-  EXPECT_EQ(std::string("\n結果 : 成功 / エラー 0件 / 警告 0件\n"), run.console);
+  EXPECT_EQ(std::string(kNothingFound) + "\n結果 : 成功 / エラー 0件 / 警告 0件\n", run.console);
 }
 
 TEST(RunSequence, ScriptsWithoutMainScriptWriteNothing) {
@@ -24,6 +26,7 @@ TEST(RunSequence, ScriptsWithoutMainScriptWriteNothing) {
   EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
                         "エラー : メインスクリプトが \"/game/\" ディレクトリに見つかりませんでした\n"
                         "エラーがあるため \"script.kvo\" は更新されていません\n"
+                        "エラーがあるため \"image.kvo\" は更新されていません\n"
                         "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
             run.console);
   EXPECT_FALSE(fs.HasFile("/game/image.kvo"));
@@ -54,6 +57,7 @@ TEST(RunSequence, OptionErrorEndsAtTheSummaryWithFailure) {
   ConversionRun run = RunConversion(fs, {"-ed", "x"});
   EXPECT_EQ(1, run.status);
   EXPECT_EQ(std::string("エラー : 不明なオプションです \"e\"\n"
+                        "備考 : オプションの一覧は KVConverter --help で表示できます\n"
                         "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
             run.console);
   EXPECT_FALSE(fs.HasFile("/game/image.kvo"));
@@ -77,11 +81,14 @@ TEST(RunSequence, AWordWithoutACp932FormIsAnOptionErrorInTheChosenEncoding) {
 }
 
 TEST(RunSequence, SearchFailuresAreReportedOnce) {
-  // A script that cannot be loaded has told why: no internal error follows.
+  // A script that cannot be loaded has told why: no internal error follows,
+  // and the script object it keeps from being written is named, even when
+  // it is the first script found.
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/main.txt", "create_window;\n\ntext a; /* never closed\n");
   ConversionRun run = RunConversion(fs);
   EXPECT_EQ(std::string("エラー : /game/main.txt 3 行目 コメントの終端が見つかりませんでした\n"
+                        "エラーがあるため \"script.kvo\" は更新されていません\n"
                         "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
             run.console);
 }
@@ -92,7 +99,8 @@ TEST(RunSequence, PromptOnlyWhenSomebodyCanPressEnter) {
   int waits = 0;
   ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1u; }, [&] { ++waits; }};
   EXPECT_EQ(0, RunConverter({"KVConverter"}, env));
-  EXPECT_EQ("\n結果 : 成功 / エラー 0件 / 警告 0件\n\nEnterキーを押してください。", sink.text);
+  EXPECT_EQ(std::string(kNothingFound) + "\n結果 : 成功 / エラー 0件 / 警告 0件\n\nEnterキーを押してください。",
+            sink.text);
   EXPECT_EQ(1, waits);
 }
 
@@ -101,8 +109,8 @@ TEST(RunSequence, MissingCodePageConversionIsReportedAtStart) {
   StringSink sink;
   ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1u; }, nullptr, false};
   EXPECT_EQ(0, RunConverter({"KVConverter"}, env));
-  EXPECT_EQ("警告 : CP932 の文字コード変換が使えないため、メッセージとスクリプトの文字は変換せずに表示します\n"
-            "\n結果 : 成功 / エラー 0件 / 警告 1件\n",
+  EXPECT_EQ("警告 : CP932 の文字コード変換が使えないため、メッセージとスクリプトの文字は変換せずに表示します\n" +
+                std::string(kNothingFound) + "\n結果 : 成功 / エラー 0件 / 警告 1件\n",
             sink.text);
 }
 
@@ -182,6 +190,79 @@ TEST(RunSequence, CheckReportsWhatABuildReportsAndWritesNothing) {
   }
 }
 
+TEST(RunSequence, CheckTriesEveryOutputAsABuildWritesIt) {
+  // An output in a folder that does not exist, and one that is a folder.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-so", "nodir/x.kvo"}, {"-io", "imgdir"}}) {
+    MemoryFileSystem build_fs("/game"), check_fs("/game");
+    for (MemoryFileSystem* fs : {&build_fs, &check_fs}) {
+      fs->AddFile("/game/main.txt", "create_window;\n");
+      fs->AddFile("/game/bg.png", "png");
+      fs->AddDirectory("/game/imgdir");
+    }
+    ConversionRun build = RunConversion(build_fs, args);
+    std::vector<std::string> check_args = args;
+    check_args.push_back("--check");
+    ConversionRun check = RunConversion(check_fs, check_args);
+    EXPECT_EQ(1, check.status);
+    EXPECT_EQ(build.console, check.console);
+    EXPECT_EQ(2u, check_fs.Files().size()) << "a check writes no file";
+    EXPECT_EQ(0, check_fs.open_outputs);
+  }
+}
+
+TEST(RunSequence, ArchivesAFailureKeptFromBeingWrittenAreNamed) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  fs.AddFile("/game/bg.png", "png");
+  fs.AddFile("/game/se.wav", "wav");
+  fs.unwritable.insert("/game/script.kvo");
+  ConversionRun run = RunConversion(fs);
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos,
+            run.console.find("\"script.kvo\" に書き込めませんでした: Permission denied\n"
+                             "エラーがあるため \"script.kvo\" は更新されていません\n"
+                             "エラーがあるため \"image.kvo\" は更新されていません\n"
+                             "エラーがあるため \"audio.kvo\" は更新されていません\n"
+                             "\n結果 : 失敗"))
+      << run.console;
+}
+
+// A console that takes nothing: every write fails.
+class LostSink : public MessageSink {
+ public:
+  void Write(std::string_view) override {}
+  bool Intact(std::string* reason) const override {
+    *reason = "No space left on device";
+    return false;
+  }
+  void WriteFailure(std::string_view bytes) override { failure.append(bytes); }
+  std::string failure;
+};
+
+TEST(RunSequence, OutputThatReachesNobodyFailsTheRun) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  LostSink sink;
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1u; }, nullptr};
+  EXPECT_EQ(1, RunConverter({"KVConverter"}, env));
+  EXPECT_EQ("標準出力に書き込めませんでした: No space left on device\n", sink.failure);
+  EXPECT_TRUE(fs.HasFile("/game/script.kvo")) << "the conversion itself succeeded";
+  sink.failure.clear();
+  EXPECT_EQ(1, RunConverter({"KVConverter", "--help"}, env));
+  EXPECT_EQ("標準出力に書き込めませんでした: No space left on device\n", sink.failure);
+}
+
+TEST(RunSequence, InterruptLineIsGivenInTheConsolesEncoding) {
+  MemoryFileSystem fs("/game");
+  StringSink sink;
+  std::string line;
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kCp932, [] { return 1u; }, nullptr, true, "",
+                           [&](std::string_view bytes) { line = bytes; }};
+  RunConverter({"KVConverter", "-h"}, env);
+  EXPECT_EQ("\x92\x86\x92\x66\x82\xB5\x82\xDC\x82\xB5\x82\xBD\n", line);  // 中断しました
+}
+
 TEST(RunSequence, GnuDiagnostics) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/main.txt", "create_window;\nx = (1;\ntext a\n");
@@ -190,20 +271,22 @@ TEST(RunSequence, GnuDiagnostics) {
   ConversionRun run = RunConversion(fs, {"--diagnostics=gnu"});
   EXPECT_EQ(std::string("\nスクリプトファイルコンバート 開始!!\n"
                         "/game/main.txt をコンバート中...\n"
-                        "/game/main.txt:2: error: ) がありません\n"
-                        "/game/main.txt:3: warning: ; がないためファイルの終端のコマンドを無視しました\n"
+                        "/game/main.txt:2:5: error: ) がありません\n"
+                        "/game/main.txt:3:1: warning: ; がないためファイルの終端のコマンドを無視しました\n"
                         "スクリプトファイルコンバート 終了!!\n"
                         "\nイメージファイルコンバート 開始!!\n"
                         "/game/bg.png をコンバート中...\n"
-                        "KVConverter: error: KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
-                        "KVConverter: error: GenImgAdoObject(6) オブジェクトの出力に失敗\n"
+                        "image.kvo: error: KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
+                        "image.kvo: error: GenImgAdoObject(6) オブジェクトの出力に失敗\n"
                         "\"image.kvo\" に書き込めませんでした: Permission denied\n"
                         "イメージファイルコンバート 終了!!\n"
                         "エラーがあるため \"script.kvo\" は更新されていません\n"
                         "\n結果 : 失敗 / エラー 3件 / 警告 1件\n"),
             run.console);
   run = RunConversion(fs, {"--diagnostics=gnu", "-q"});
-  EXPECT_EQ("KVConverter: error: 不明なオプションです \"q\"\n\n結果 : 失敗 / エラー 1件 / 警告 0件\n",
+  EXPECT_EQ("KVConverter: error: 不明なオプションです \"q\"\n"
+            "KVConverter: note: オプションの一覧は KVConverter --help で表示できます\n"
+            "\n結果 : 失敗 / エラー 1件 / 警告 0件\n",
             run.console);
 }
 
@@ -240,6 +323,8 @@ TEST(RunSequence, FailedSetupStatementEndsConversionButPacksMedia) {
   EXPECT_NE(std::string::npos,
             run.console.find("エラー : /game/main.txt 1 行目 "
                              "コマンドパラメータの指定数が間違っています\n"
+                             "備考 : /game/main.txt 1 行目 \"layer_show\" は create_window "
+                             "より前には使えないコマンドです\n"
                              "スクリプトファイルコンバート 終了!!\n"
                              "\nイメージファイルコンバート 開始!!\n"));
   EXPECT_FALSE(fs.HasFile("/game/script.kvo"));

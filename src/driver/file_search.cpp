@@ -53,8 +53,10 @@ bool MatchExtensions(KCSystem& sys, const std::string& path, Registration add,
                      const std::vector<std::string>& extensions, bool* found) {
   for (const std::string& extension : extensions) {
     if (!HasExtension(path, extension)) continue;
-    if (!add(sys, path)) return false;
+    // Found even when it cannot be registered: the run then tells that its
+    // output was not written.
     *found = true;
+    if (!add(sys, path)) return false;
   }
   return true;
 }
@@ -83,7 +85,7 @@ class Walk {
       // A directory that does not exist holds nothing to convert; one that
       // exists but cannot be read would leave its files silently out.
       if (!sys_.fs.Exists(directory)) return true;
-      sys_.log.Error(kMsgUnlistable, {LogArg::Path(directory)});
+      sys_.log.ErrorAt({directory}, kMsgUnlistable, {LogArg::Path(directory)});
       return false;
     }
     bool unused = false;

@@ -22,15 +22,10 @@ int main(int argc, char** argv) {
       kv::StdoutSink(),
       encoding,
       kv::ScrambleSeedTime,
-      kv::StdinIsTerminal() ? std::function<void()>([] {
-        kv::FlushStdout();
-        kv::ReadOneChar();
-      })
-                            : nullptr,
+      kv::StdinIsTerminal() ? std::function<void()>(kv::ReadOneChar) : nullptr,
       kv::Cp932ConversionAvailable(),
       unconvertible,
+      kv::SetInterruptLine,
   };
-  int status = kv::RunConverter(args, env);
-  kv::FlushStdout();
-  return status;
+  return kv::RunConverter(args, env);
 }

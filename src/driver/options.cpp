@@ -14,7 +14,7 @@ namespace kv {
 namespace {
 
 constexpr std::string_view kMsgVersion = "KVConverter %s\n";
-constexpr std::string_view kMsgUnknownOption = "不明なオプションです \"%c\"\n";
+constexpr std::string_view kMsgUnknownOption = "不明なオプションです \"%s\"\n";
 constexpr std::string_view kMsgMissingValue = "オプション \"%s\" に値が指定されていません\n";
 constexpr std::string_view kHelpText =
     "KVConverter Version %s ヘルプ\n"
@@ -48,6 +48,15 @@ constexpr std::string_view kHelpText =
     "mo : ムービーオブジェクトファイル名\n"
     "     デフォルト : movie.kvo\n"
     "h  : ヘルプ表示\n";
+// The options added since, one line each after the text above.
+constexpr std::string_view kHelpLongOptions =
+    "--check                        : ファイルを書き込まずにコンバートし、エラーと警告を表示する\n"
+    "--diagnostics=gnu              : エラーと警告を PATH:LINE:COL: error: MESSAGE の形式で表示する\n"
+    "--console-encoding=utf-8|cp932 : 表示の文字コード (デフォルト : ロケールまたはコンソールに合わせる)\n"
+    "--source-encoding=utf-8|cp932  : スクリプトファイルの文字コード (デフォルト : cp932)\n"
+    "--help                         : ヘルプ表示 (h と同じ)\n"
+    "--version                      : バージョン表示\n";
+constexpr std::string_view kNoteSeeHelp = "オプションの一覧は KVConverter --help で表示できます\n";
 
 // Each option letter sets one bit; the set of bits, not the order of the
 // letters, names the option.
@@ -117,6 +126,18 @@ std::string DirectoryValue(const std::string& value, const std::string& current,
   return value + separator;
 }
 
+void PrintHelp(KCSystem& sys) {
+  sys.log.Message(kHelpText, {kVersion});
+  sys.log.Message(kHelpLongOptions);
+}
+
+// An option error: the word or letter it concerns, and where to look.
+OptionsResult OptionError(KCSystem& sys, std::string_view message, std::string_view what) {
+  sys.log.Error(message, {LogArg::Path(what)});
+  sys.log.Note(kNoteSeeHelp);
+  return OptionsResult::kFailed;
+}
+
 constexpr std::string_view kConsoleEncodingWord = "--console-encoding=";
 constexpr std::string_view kSourceEncodingWord = "--source-encoding=";
 
@@ -157,7 +178,7 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
       ++i;
       option = nullptr;
       if (word == "--help") {
-        sys.log.Message(kHelpText, {kVersion});
+        PrintHelp(sys);
         return OptionsResult::kHelp;
       }
       if (word == "--version") {
@@ -175,8 +196,7 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
       } else if (EncodingValue(word, kConsoleEncodingWord, &utf8)) {
         // Taken before the run began (ConsoleEncodingFor).
       } else {
-        sys.log.Error(kMsgUnknownOption, {LogArg::Char('-')});
-        return OptionsResult::kFailed;
+        return OptionError(sys, kMsgUnknownOption, word);
       }
       continue;
     }
@@ -184,39 +204,29 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
       uint32_t bits = 0;
       for (size_t k = 1; k < word.size(); ++k) {
         uint32_t bit = LetterBit(word[k]);
-        if (bit == 0) {
-          sys.log.Error(kMsgUnknownOption, {LogArg::Char(static_cast<unsigned char>(word[k]))});
-          return OptionsResult::kFailed;
-        }
+        if (bit == 0) return OptionError(sys, kMsgUnknownOption, word.substr(k, 1));
         bits |= bit;
       }
       option = FindOption(bits);
       option_word = word;
       ++i;
       if (option == nullptr) {
-        sys.log.Error(kMsgUnknownOption,
-                      {LogArg::Char(static_cast<unsigned char>(word.size() > 1 ? word[1] : '-'))});
-        return OptionsResult::kFailed;
+        return OptionError(sys, kMsgUnknownOption, word.substr(word.size() > 1 ? 1 : 0, 1));
       }
     } else if (option == nullptr || option->kind == Kind::kDisable) {
       // A value with no option before it that takes values.
-      sys.log.Error(kMsgUnknownOption,
-                    {LogArg::Char(static_cast<unsigned char>(word.empty() ? ' ' : word[0]))});
-      return OptionsResult::kFailed;
+      return OptionError(sys, kMsgUnknownOption, word.empty() ? " " : word.substr(0, 1));
     }
 
     if (option->kind == Kind::kHelp) {
-      sys.log.Message(kHelpText, {kVersion});
+      PrintHelp(sys);
       return OptionsResult::kHelp;
     }
     if (option->kind == Kind::kDisable) {
       enabled[option->target] = false;
       continue;
     }
-    if (i >= args.size()) {
-      sys.log.Error(kMsgMissingValue, {option_word});
-      return OptionsResult::kFailed;
-    }
+    if (i >= args.size()) return OptionError(sys, kMsgMissingValue, option_word);
     const std::string& value = args[i++];
     switch (option->kind) {
       case Kind::kDirectory:
@@ -267,6 +277,7 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   sys.options.audioObjectName = object_names[2];
   sys.options.movieObjectName = object_names[3];
   sys.options.engineDirectory = directories[0];
+  sys.options.searchDirectory = sys.fs.AbsolutePath(directories[1]);
   sys.options.checkOnly = check_only;
   sys.options.sourceIsUtf8 = source_utf8;
 

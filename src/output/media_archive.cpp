@@ -53,8 +53,8 @@ CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
 }
 
 void ReportWriteFailure(KCSystem& sys, const std::string& object_name, const std::string& err) {
-  sys.log.InternalError(kMsgCloseWriteFailed);
-  sys.log.InternalError(kOutputFailed);
+  sys.log.InternalErrorAt({object_name}, kMsgCloseWriteFailed);
+  sys.log.InternalErrorAt({object_name}, kOutputFailed);
   sys.log.Message(kMsgCannotWrite, {LogArg::Path(object_name), LogArg::Path(err)});
 }
 
@@ -72,8 +72,8 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   for (const std::string& path : files) {
     std::unique_ptr<InputFile> in = sys.fs.OpenInput(path, &err);
     if (!in) {
-      sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(path)});
-      sys.log.InternalError(kOpenFailed);
+      sys.log.ErrorAt({path}, kMsgNameMayBeWrong, {LogArg::Path(path)});
+      sys.log.InternalErrorAt({path}, kOpenFailed);
       sys.log.Message(kMsgCannotRead, {LogArg::Path(path), LogArg::Path(err)});
       return false;
     }
@@ -83,11 +83,16 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
     sys.log.Message(kMsgConverting, {LogArg::Path(path)});
   }
   if (image_size > ObjectWriter::kMaxImageSize) {
-    sys.log.InternalError(kTooLarge);
+    sys.log.InternalErrorAt({object_name}, kTooLarge);
     return false;
   }
-  // A check only needs to know that every file can be read.
-  if (sys.options.checkOnly) return true;
+  // A check only needs to know that every file can be read and that the
+  // archive could be written.
+  if (sys.options.checkOnly) {
+    if (ObjectWriter::CanWrite(sys.fs, object_name, &err)) return true;
+    ReportWriteFailure(sys, object_name, err);
+    return false;
+  }
 
   std::string header;
   header.reserve(header_size);
@@ -117,8 +122,10 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
       case CopyResult::kDone:
         break;
       case CopyResult::kReadFailed:
-        sys.log.InternalError(kCopyFailed);
-        sys.log.Message(kMsgCannotRead, {LogArg::Path(files[i]), LogArg::Path(err)});
+        sys.log.InternalErrorAt({files[i]}, kCopyFailed);
+        if (!err.empty()) {
+          sys.log.Message(kMsgCannotRead, {LogArg::Path(files[i]), LogArg::Path(err)});
+        }
         return false;
       case CopyResult::kWriteFailed:
         written = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 
 namespace kv {
 namespace {
@@ -122,6 +123,27 @@ void ConvertScriptText(std::string_view utf8, std::string* cp932,
     }
     begin = end;
   }
+}
+
+namespace {
+
+// The reason for the first failed write to standard output; empty while
+// every write has succeeded.
+std::string& StdoutFailure() {
+  static std::string reason;
+  return reason;
+}
+
+}  // namespace
+
+void NoteStdoutFailure(std::string_view reason) {
+  if (StdoutFailure().empty()) StdoutFailure() = reason.empty() ? "?" : reason;
+}
+
+bool StdoutIntact(std::string* reason) {
+  if (StdoutFailure().empty()) return true;
+  *reason = StdoutFailure();
+  return false;
 }
 
 }  // namespace kv

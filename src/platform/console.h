@@ -67,9 +67,16 @@ bool Cp932ConversionAvailable();
 // pipes and every output on POSIX get the bytes unchanged.
 void SetConsoleTextIsUtf8(bool utf8);
 
-// Writes bytes to standard output.
+// Writes bytes to standard output; they have reached the terminal, file or
+// pipe when it returns, so nothing printed is lost if the program is ended
+// from outside. A write that fails is remembered.
 void WriteStdout(std::string_view bytes);
-void FlushStdout();
+// True when every write to standard output so far has succeeded; otherwise
+// false, with the system's reason for the first failure in *reason.
+bool StdoutIntact(std::string* reason);
+// For the systems' WriteStdout: remembers a failed write (the first reason
+// stays).
+void NoteStdoutFailure(std::string_view reason);
 // Writes bytes to standard error.
 void WriteStderr(std::string_view bytes);
 

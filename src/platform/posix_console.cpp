@@ -180,9 +180,10 @@ bool Cp932ToUtf8Exact(std::string_view cp932, std::string* utf8) {
 
 void SetConsoleTextIsUtf8(bool) {}
 
-void WriteStdout(std::string_view bytes) { fwrite(bytes.data(), 1, bytes.size(), stdout); }
-
-void FlushStdout() { fflush(stdout); }
+void WriteStdout(std::string_view bytes) {
+  if (fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && fflush(stdout) == 0) return;
+  NoteStdoutFailure(std::strerror(errno));
+}
 
 void WriteStderr(std::string_view bytes) { fwrite(bytes.data(), 1, bytes.size(), stderr); }
 

@@ -5,7 +5,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/console.h"
 #include "platform/windows_text.h"
@@ -209,6 +211,8 @@ bool Cp932ToUtf8Exact(std::string_view cp932, std::string* utf8) {
 
 void SetConsoleTextIsUtf8(bool utf8) { g_console_text_is_utf8 = utf8; }
 
+unsigned ConsoleTextCodePage() { return g_console_text_is_utf8 ? CP_UTF8 : kCp932; }
+
 namespace {
 
 // Writes text to a console as UTF-16; `pending` keeps a character cut at the
@@ -231,10 +235,11 @@ void WriteToConsole(HANDLE console, std::string_view bytes, std::string* pending
 }
 
 // Writes bytes to a file or a pipe as they are: the program's line feeds stay
-// line feeds, so the bytes are those of other systems.
-void WriteBinary(FILE* stream, std::string_view bytes, bool* binary) {
+// line feeds, so the bytes are those of other systems. False when not all
+// of them could be written.
+bool WriteBinary(FILE* stream, std::string_view bytes, bool* binary) {
   if (!*binary) *binary = _setmode(_fileno(stream), _O_BINARY) != -1;
-  fwrite(bytes.data(), 1, bytes.size(), stream);
+  return fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
 }
 
 }  // namespace
@@ -244,12 +249,10 @@ void WriteStdout(std::string_view bytes) {
   static bool binary = false;
   if (StdoutConsole() != INVALID_HANDLE_VALUE) {
     WriteToConsole(StdoutConsole(), bytes, &pending);
-  } else {
-    WriteBinary(stdout, bytes, &binary);
+  } else if (!WriteBinary(stdout, bytes, &binary) || fflush(stdout) != 0) {
+    NoteStdoutFailure(std::strerror(errno));
   }
 }
-
-void FlushStdout() { fflush(stdout); }
 
 void WriteStderr(std::string_view bytes) {
   static std::string pending;

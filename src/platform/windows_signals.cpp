@@ -2,12 +2,14 @@
 // window. The system runs the handler on a thread of its own while the
 // converter goes on writing, so the handler makes only calls that take no
 // lock of the program's: lock-free atomics, the UTF-8 conversion of a name
-// into a buffer of its own, DeleteFileW and TerminateProcess.
+// into a buffer of its own, WriteFile or WriteConsoleW, DeleteFileW and
+// TerminateProcess.
 #include <windows.h>
 
 #include <utility>
 
 #include "platform/signals.h"
+#include "platform/windows_text.h"
 
 namespace kv {
 namespace {
@@ -23,6 +25,22 @@ BOOL WINAPI RemoveTemporaryFilesAndEnd(DWORD event) {
       break;
     default:
       return FALSE;  // logoff and shutdown reach services only
+  }
+  // Said first, so whoever reads the console or the log knows why it ends:
+  // as UTF-16 to a console, as the program's bytes to a file or a pipe.
+  const std::string_view line = InterruptLine();
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  DWORD written = 0;
+  wchar_t wide[512];
+  if (line.empty()) {
+    // Nothing to say.
+  } else if (!GetConsoleMode(out, &mode)) {
+    WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  } else if (const int n = MultiByteToWideChar(ConsoleTextCodePage(), 0, line.data(),
+                                               static_cast<int>(line.size()), wide, 512);
+             n > 0) {
+    WriteConsoleW(out, wide, static_cast<DWORD>(n), &written, nullptr);
   }
   // A file open for writing, shared for deletion, goes when the process ends
   // and its handles close.

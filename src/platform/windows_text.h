@@ -20,4 +20,8 @@ std::string WideToCp932(std::wstring_view wide);
 std::string WideToUtf8(std::wstring_view wide);
 std::wstring Utf8ToWide(std::string_view utf8);
 
+// The code page of the bytes the console writers are given (UTF-8 or CP932,
+// see SetConsoleTextIsUtf8), for the interrupt handler's line.
+unsigned ConsoleTextCodePage();
+
 }  // namespace kv

@@ -227,6 +227,7 @@ std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& pa
                                                            std::string* err) {
   std::string abs = AbsolutePath(path);
   if (!directories_.count(Parent(abs))) return NoOutput(ENOENT, err);
+  if (directories_.count(abs)) return NoOutput(EISDIR, err);
   if (unwritable.count(abs)) return NoOutput(EACCES, err);
   return std::make_unique<MemoryOutputFile>(*this, abs);
 }

@@ -19,6 +19,11 @@ int main(int argc, char** argv) {
       kv::OpenTreeWriter,
   };
   const int status = kv::kvdump::Run(args, env);
-  kv::FlushStdout();
+  // A listing that did not reach its reader is a failure, as for cat.
+  std::string reason;
+  if (!kv::StdoutIntact(&reason)) {
+    kv::WriteStderr("kvdump: cannot write to standard output: " + reason + "\n");
+    return status == 0 ? 1 : status;
+  }
   return status;
 }
