@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/console.h"
 #include "test_support/conversion_harness.h"
 
 namespace kv {
@@ -108,6 +109,143 @@ TEST(AuthorMistakes, EachIsPlacedAndExplained) {
     }
     EXPECT_EQ(m.message.find(": error: ") != std::string::npos ? 1 : 0, run.status) << run.console;
   }
+}
+
+// The checks of --check: for each, a game where it fires (a whole line of
+// the console, GNU form) and a near miss where it stays silent. Scripts are
+// written here in UTF-8 and stored as CP932, except where a key ends in "!"
+// (stored as written).
+struct LintCase {
+  const char* check;
+  std::map<std::string, std::string> fires_in;
+  std::string line;
+  std::map<std::string, std::string> near_miss;
+  std::vector<std::string> args = {};
+};
+
+const LintCase kLintCases[] = {
+    {"unknown-command",
+     {{"main.txt", "create_window;\nlayer_shwo bg, 0, 0;\n"}},
+     "/game/main.txt:2:1: warning: \"layer_shwo\" はコマンドではないため、テキストとして書き出されます "
+     "(\"layer_show\" ではありませんか?) [unknown-command]",
+     // A declared variable, an assignment, Japanese text, a word far from
+     // every command.
+     {{"main.txt", "create_window;\nvalue layer_no @ 1;\nlayer_no * 2;\nscore = 1;\nこんにちは;\n"}}},
+    {"unknown-command",
+     {{"main.txt", "new_command show, layer_show;\ncreate_window;\nshwo bg, 0, 0;\ntxet \"あ\";\n"}},
+     "/game/main.txt:4:1: warning: \"txet\" はコマンドではないため、計算式として書き出されます "
+     "(\"text\" ではありませんか?) [unknown-command]",
+     {{"main.txt", "new_command show, layer_show;\ncreate_window;\nshow bg, 0, 0;\n"}}},
+    {"unknown-command",
+     {{"main.txt", "new_command show, layer_show;\ncreate_window;\nshwo bg, 0, 0;\n"}},
+     "/game/main.txt:3:1: warning: \"shwo\" はコマンドではないため、テキストとして書き出されます "
+     "(\"show\" ではありませんか?) [unknown-command]",
+     {{"main.txt", "create_window;\nvoid;\nshwo bg;\nvoid_end;\n"}}},
+    {"missing-semicolon",
+     {{"main.txt", "create_window;\nlayer bg, \"bg.png\"\nlayer_show bg, 0, 0;\n"}, {"bg.png", ""}},
+     "/game/main.txt:2:1: warning: ; がないため、3 行目の \"layer_show\" もこのコマンドの続きとして"
+     "書き出されます [missing-semicolon]",
+     {{"main.txt", "create_window;\nlayer_show bg,\n  0, 0;\ntext \"一\"\n  \"二\";\nvalue a @ 1\n  + text;\n"}}},
+    {"string-spans-lines",
+     {{"main.txt", "create_window;\ntext \"こんにちは;\ntext \"次\";\n"}},
+     "/game/main.txt:2:6: warning: 文字列が改行を含み、3 行目まで続いています (閉じる \" がない可能性があります)"
+     " [string-spans-lines]",
+     {{"main.txt", "create_window;\ntext \"一行目\"\n     '二行目';\n"}}},
+    {"full-width-punctuation",
+     {{"main.txt", "create_window;\ntext　\"こんにちは\";\n"}},
+     "/game/main.txt:2:5: warning: 全角スペースの 2 バイト目が記号 \"@\" として読まれます。"
+     "区切りには半角スペースを使ってください [full-width-punctuation]",
+     {{"main.txt", "create_window;\ntext \"全角の；と　は文字列の中\";\nこんにちは，世界;\n"}}},
+    {"full-width-punctuation",
+     {{"main.txt", "create_window;\ntext \"一\"；\ntext \"二\";\n"}},
+     "/game/main.txt:2:10: warning: 全角の \"；\" は記号として読まれません (半角の \";\" ではありませんか?)"
+     " [full-width-punctuation]",
+     {{"main.txt", "create_window;\ntext \"一\";\n"}}},
+    {"else-with-condition",
+     {{"main.txt", "create_window;\nvalue a @ 1;\nif a == 2;\nelse if a == 1;\nendif;\n"}},
+     "/game/main.txt:4:6: warning: else のパラメータは使われません (条件を付けるには \"elseif\" と書きます)"
+     " [else-with-condition]",
+     {{"main.txt", "create_window;\nvalue a @ 1;\nif a == 2;\nelseif a == 1;\nelse;\nendif;\n"}}},
+    {"no-create-window",
+     {{"main.txt", "window_title \"t\";\ntext \"あ\";\n"}},
+     "/game/main.txt:2:11: warning: main.txt に create_window がないため、すべてのスクリプトがウィンドウを"
+     "作る前の設定として書き出されます [no-create-window]",
+     {{"main.txt", "window_title \"t\";\ncreate_window;\ntext \"あ\";\n"}}},
+    {"split-word",
+     {{"main.txt", "create_window;\ngoto ゲームオーバー;\n"}},
+     "/game/main.txt:2:8: warning: \"ー\" の 2 バイト目が記号 \"[\" として読まれ、語が分かれています。"
+     "語を \"\" で囲んで文字列にしてください [split-word]",
+     {{"main.txt", "create_window;\ntext テスト, \"ゲームオーバー\";\n"}}},
+    {"utf8-script",
+     {{"main.txt!", "create_window;\ntext \"こんにちは\";\n"}},
+     "/game/main.txt:2:7: warning: UTF-8 で保存されたスクリプトのようです (文字列は文字化けします)。"
+     "スクリプトは Shift_JIS (CP932) で保存するか、--source-encoding=utf-8 を指定してください [utf8-script]",
+     {{"main.txt!", "create_window;\ntext \"こんにちは\";\n"}},
+     {"--source-encoding=utf-8"}},
+    {"missing-file",
+     {{"main.txt", "create_window;\nlayer bg, \"bg.PNG\";\n"}, {"img/bg.png", ""}},
+     "/game/main.txt:2:11: warning: ファイル \"bg.PNG\" はありませんが、大文字と小文字だけが違う "
+     "\"/game/img/bg.png\" があります [missing-file]",
+     // A name below a folder, a string that mentions a picture, a save file.
+     {{"main.txt", "create_window;\nlayer bg, \"img/bg.png\";\ntext \"背景は bg.png です\";\n"
+                   "save \"save1.dat\";\nscript_change \"シナリオ/一.txt\";\n"},
+      {"img/bg.png", ""}, {"シナリオ/一.txt", ""}}},
+    {"missing-file",
+     {{"main.txt", "create_window;\nscript_change \"scenes/two.txt\";\n"}, {"scenes/one.txt", ""}},
+     "/game/main.txt:2:15: warning: ファイル \"scenes/two.txt\" はゲームのどのフォルダにもありません"
+     " [missing-file]",
+     {{"main.txt", "create_window;\nscript_change \"scenes/one.txt\";\n"}, {"scenes/one.txt", ""}}},
+    {"duplicate-label",
+     {{"main.txt", "create_window;\nstart:\nscript_change \"b.txt\";\n"}, {"b.txt", "text \"x\";\nstart:\n"}},
+     "/game/main.txt:2:1: warning: ラベル \"start\" は \"/game/b.txt\" (2 行目) でも定義されています"
+     " [duplicate-label]",
+     {{"main.txt", "create_window;\nstart:\nscript_change \"b.txt\";\n"}, {"b.txt", "start2:\n"}}},
+};
+
+void AddGame(MemoryFileSystem& fs, const std::map<std::string, std::string>& files) {
+  for (const auto& [name, text] : files) {
+    const bool verbatim = name.ends_with("!");
+    const std::string path = Utf8ToCp932("/game/" + (verbatim ? name.substr(0, name.size() - 1) : name));
+    fs.AddFile(path, verbatim ? text : Utf8ToCp932(text));
+  }
+}
+
+TEST(AuthorMistakes, EachCheckFiresAndKeepsSilentAtItsNearMiss) {
+  for (const LintCase& c : kLintCases) {
+    SCOPED_TRACE(c.line);
+    const std::string tag = std::string(" [") + c.check + "]";
+    MemoryFileSystem fires("/game");
+    AddGame(fires, c.fires_in);
+    const ConversionRun check = RunConversion(fires, {"--check", "--diagnostics=gnu"});
+    EXPECT_NE(std::string::npos, check.console.find("\n" + c.line + "\n")) << check.console;
+    // A build says nothing of it.
+    const ConversionRun build = RunConversion(fires, {"--diagnostics=gnu"});
+    EXPECT_EQ(std::string::npos, build.console.find(tag)) << build.console;
+    // Switched off, it is not made.
+    const ConversionRun off = RunConversion(fires, {"--check", "--diagnostics=gnu",
+                                                    std::string("--no-warn=") + c.check});
+    EXPECT_EQ(std::string::npos, off.console.find(tag)) << off.console;
+
+    MemoryFileSystem near_miss("/game");
+    AddGame(near_miss, c.near_miss);
+    std::vector<std::string> args = {"--check", "--diagnostics=gnu"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ConversionRun silent = RunConversion(near_miss, args);
+    EXPECT_NE(std::string::npos, silent.console.find("\n結果 : 成功 / エラー 0件 / 警告 0件\n"))
+        << silent.console;
+  }
+}
+
+TEST(AuthorMistakes, WarningsFailARunUnderWerror) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\ndebug_message \"x\";\n");
+  const ConversionRun build = RunConversion(fs, {"--werror"});
+  EXPECT_EQ(1, build.status);
+  EXPECT_NE(std::string::npos, build.console.find("\n結果 : 失敗 / エラー 0件 / 警告 1件\n")) << build.console;
+  EXPECT_EQ(0, RunConversion(fs, {}).status);
+  fs.AddFile("/game/main.txt", "create_window;\nlayer_shwo bg;\n");
+  EXPECT_EQ(1, RunConversion(fs, {"--check", "--werror"}).status);
+  EXPECT_EQ(0, RunConversion(fs, {"--check", "--werror", "--no-warn=unknown-command"}).status);
 }
 
 }  // namespace

@@ -31,23 +31,6 @@ constexpr std::string_view kMsgQueueOutFailed = "Condition(3) キュー出力に
 constexpr std::string_view kMsgFetchFailed = "GetElementForCalc(1) %s 要素取得に失敗\n";
 constexpr std::string_view kMsgUnknownElement = "Monomial(2) 不明な要素\n";
 constexpr std::string_view kMsgUnknownItem = "QueueOut(6) 不明な要素タイプ : %c\n";
-constexpr std::string_view kNoteSplitWord =
-    "\"%s\" の 2 バイト目が記号 \"%s\" として読まれ、語が分かれています。"
-    "語を \"\" で囲んで文字列にしてください\n";
-
-// Whether `word` ends with the first byte of a double-byte character: the
-// tokenizer stops a word at a second byte that is also a symbol (the 0x5B
-// of "ー"), and that byte starts the next element.
-bool EndsWithLeadByte(std::string_view word) {
-  for (size_t i = 0; i < word.size(); ++i) {
-    const uint8_t c = static_cast<uint8_t>(word[i]);
-    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
-      if (i + 1 == word.size()) return true;
-      ++i;
-    }
-  }
-  return false;
-}
 
 // Operator classes: one bit each. Bits 8 to 24 are the operators, whose
 // operator code (their row in kOperators) is the bit number minus 8.
@@ -294,7 +277,7 @@ void KCFuncSet::NoteSplitWord(const ExprState& state) {
     const std::string character{word.text.back(), symbol.text[0]};
     SourcePlace place = PlaceOf(symbol);
     --place.column;  // where the character begins
-    sys_.log.NoteAt(place, kNoteSplitWord, {character, symbol.text.substr(0, 1)});
+    sys_.log.NoteAt(place, kMsgSplitWord, {character, symbol.text.substr(0, 1)});
     return;
   }
 }

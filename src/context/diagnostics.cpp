@@ -1,5 +1,6 @@
 #include "context/diagnostics.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -180,6 +181,13 @@ void Diagnostics::Report(Kind kind, const SourcePlace* given, std::string_view f
 
   if (listener_ != nullptr) {
     listener_->OnDiagnostic(Diagnostic{kind, place, message, details.check, details.related});
+  }
+
+  // The name of the check that found it ends its first line on the console,
+  // so that it can be looked up and switched off.
+  if (!details.check.empty()) {
+    const size_t end = std::min(message.find('\n'), message.size());
+    message.insert(end, " [" + std::string(details.check) + "]");
   }
 
   std::string text;

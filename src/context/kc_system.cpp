@@ -35,6 +35,9 @@ void KCSystem::RecordDefinition(const std::string& name, uint32_t offset,
     return;
   }
   list->push_back({name, definition_scripts_.back(), script.itemPosition});
+  // Where each script defines a label first, for the check of labels that
+  // two scripts define.
+  if (labels && options.checks.On(Check::kDuplicateLabel)) RecordNameUse(NameUse::kLabel, name, offset);
 }
 
 NameUse* KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name, uint32_t offset) {

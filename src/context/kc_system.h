@@ -17,6 +17,7 @@
 
 #include "context/code_arena.h"
 #include "context/diagnostics.h"
+#include "context/lint_checks.h"
 #include "context/pell_file.h"
 
 namespace kv {
@@ -26,10 +27,17 @@ class FileSystem;
 // Progress line printed for each script and media file as it is converted.
 inline constexpr std::string_view kMsgConverting = "%s をコンバート中...\n";
 
-// A name used or defined at a place of a script, kept for the cross-reference
-// check of a --check run.
+// A name used or defined at a place of a script, kept for the checks of a
+// --check run that look at the whole game.
 struct NameUse {
-  enum Kind { kFunctionCall, kGoto, kSecondLabel, kSecondFunction };
+  enum Kind {
+    kFunctionCall,
+    kGoto,
+    kSecondLabel,
+    kSecondFunction,
+    kLabel,     // the first definition of a label in its script
+    kFileName,  // a string parameter that names a file by its extension
+  };
   Kind kind;
   std::string name;
   std::string script;
@@ -62,6 +70,14 @@ struct RunOptions {
   bool checkOnly = false;
   // Scripts are read as UTF-8 and converted to CP932 before they compile.
   bool sourceIsUtf8 = false;
+  // The checks that warn of what compiles but is likely wrong: all but those
+  // switched off in a check, none in a build.
+  CheckSet checks;
+  // Warnings make the run fail.
+  bool warningsAreErrors = false;
+  // The extensions that sort files into scripts, images, sounds and movies
+  // (an emptied list: that kind is not converted).
+  std::vector<std::string> extensions[4];
 };
 
 // Where the conversion stands: the script being compiled and its object.

@@ -9,7 +9,7 @@
 #include "compile/statement_handlers.h"
 #include "context/kc_system.h"
 #include "context/object_format.h"
-#include "driver/cross_reference.h"
+#include "driver/game_lint.h"
 #include "driver/file_search.h"
 #include "driver/options.h"
 #include "language/command_reader.h"
@@ -149,7 +149,7 @@ class Conversion {
   }
 
   void CheckCrossReferences() {
-    if (sys_.options.checkOnly) ReportCrossReferences(sys_);
+    if (sys_.options.checkOnly) LintGame(sys_);
   }
 
   bool FinishConversion() {
@@ -246,7 +246,9 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
     if (conversion.StartScriptConversion()) conversion.RunMainPhase();
   }
 
-  bool success = sys.log.errorCount == 0;
+  // Under --werror a warning fails the run as an error does.
+  const bool success = sys.log.errorCount == 0 &&
+                       !(sys.options.warningsAreErrors && sys.log.warningCount > 0);
   // An older object beside fresh ones would otherwise pass for this run's.
   if (!success) ReportKeptOutputs(sys, script_found);
   sys.log.Message(kMsgResult, {LogArg::Own(success ? kResultSuccess : kResultFailure), sys.log.errorCount,

@@ -16,6 +16,7 @@ namespace {
 constexpr std::string_view kMsgVersion = "KVConverter %s\n";
 constexpr std::string_view kMsgUnknownOption = "不明なオプションです \"%s\"\n";
 constexpr std::string_view kMsgMissingValue = "オプション \"%s\" に値が指定されていません\n";
+constexpr std::string_view kMsgUnknownCheck = "--no-warn に不明な警告の名前があります \"%s\"\n";
 constexpr std::string_view kHelpText =
     "KVConverter Version %s ヘルプ\n"
     "\n"
@@ -54,6 +55,8 @@ constexpr std::string_view kHelpLongOptions =
     "--diagnostics=gnu              : エラーと警告を PATH:LINE:COL: error: MESSAGE の形式で表示する\n"
     "--console-encoding=utf-8|cp932 : 表示の文字コード (デフォルト : ロケールまたはコンソールに合わせる)\n"
     "--source-encoding=utf-8|cp932  : スクリプトファイルの文字コード (デフォルト : cp932)\n"
+    "--no-warn=NAME[,NAME...]       : 名前の警告を出さない (%s)\n"
+    "--werror                       : 警告があれば失敗とする\n"
     "--help                         : ヘルプ表示 (h と同じ)\n"
     "--version                      : バージョン表示\n";
 constexpr std::string_view kNoteSeeHelp = "オプションの一覧は KVConverter --help で表示できます\n";
@@ -128,7 +131,12 @@ std::string DirectoryValue(const std::string& value, const std::string& current,
 
 void PrintHelp(KCSystem& sys) {
   sys.log.Message(kHelpText, {kVersion});
-  sys.log.Message(kHelpLongOptions);
+  std::string names;
+  for (std::string_view name : kCheckNames) {
+    if (!names.empty()) names += ", ";
+    names += name;
+  }
+  sys.log.Message(kHelpLongOptions, {names});
 }
 
 // An option error: the word or letter it concerns, and where to look.
@@ -139,6 +147,7 @@ OptionsResult OptionError(KCSystem& sys, std::string_view message, std::string_v
 }
 
 constexpr std::string_view kConsoleEncodingWord = "--console-encoding=";
+constexpr std::string_view kNoWarnWord = "--no-warn=";
 constexpr std::string_view kSourceEncodingWord = "--source-encoding=";
 
 // The encoding an encoding word names: "utf-8" or "cp932"; false for any
@@ -168,6 +177,8 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
 
   bool check_only = false;
   bool source_utf8 = false;
+  bool werror = false;
+  CheckSet checks = CheckSet::All();
   const Option* option = nullptr;
   std::string option_word;
   size_t i = 1;
@@ -191,6 +202,21 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
       } else if (word == "--diagnostics=gnu") {
         // Applies at once, so the option errors that follow read the same.
         sys.log.set_style(DiagnosticsStyle::kGnu);
+      } else if (word == "--werror") {
+        werror = true;
+      } else if (word.starts_with(kNoWarnWord)) {
+        // Names separated by commas; each must name a check.
+        std::string_view names = std::string_view(word).substr(kNoWarnWord.size());
+        for (;;) {
+          const size_t comma = std::min(names.find(','), names.size());
+          Check check;
+          if (!FindCheck(names.substr(0, comma), &check)) {
+            return OptionError(sys, kMsgUnknownCheck, names.substr(0, comma));
+          }
+          checks.Remove(check);
+          if (comma == names.size()) break;
+          names.remove_prefix(comma + 1);
+        }
       } else if (EncodingValue(word, kSourceEncodingWord, &utf8)) {
         source_utf8 = utf8;
       } else if (EncodingValue(word, kConsoleEncodingWord, &utf8)) {
@@ -280,6 +306,10 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   sys.options.searchDirectory = sys.fs.AbsolutePath(directories[1]);
   sys.options.checkOnly = check_only;
   sys.options.sourceIsUtf8 = source_utf8;
+  // The checks of what compiles but is likely wrong run in a check only.
+  sys.options.checks = check_only ? checks : CheckSet();
+  sys.options.warningsAreErrors = werror;
+  for (int kind = 0; kind < 4; ++kind) sys.options.extensions[kind] = lists[kind];
 
   ExtensionLists extensions{lists[0], lists[1], lists[2], lists[3]};
   return SearchFiles(sys, directories[1], 0, depth, script_found, extensions)

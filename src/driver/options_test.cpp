@@ -116,6 +116,11 @@ TEST_F(OptionsTest, WordOptions) {
                 "--diagnostics=gnu              : エラーと警告を PATH:LINE:COL: error: MESSAGE の形式で表示する\n"
                 "--console-encoding=utf-8|cp932 : 表示の文字コード (デフォルト : ロケールまたはコンソールに合わせる)\n"
                 "--source-encoding=utf-8|cp932  : スクリプトファイルの文字コード (デフォルト : cp932)\n"
+                "--no-warn=NAME[,NAME...]       : 名前の警告を出さない (unknown-command, "
+                "missing-semicolon, string-spans-lines, full-width-punctuation, else-with-condition, "
+                "split-word, no-create-window, utf8-script, missing-file, duplicate-label, "
+                "duplicate-function, undefined-label, undefined-function)\n"
+                "--werror                       : 警告があれば失敗とする\n"
                 "--help                         : ヘルプ表示 (h と同じ)\n"
                 "--version                      : バージョン表示\n"))
       << out_.text;
@@ -155,6 +160,29 @@ TEST_F(OptionsTest, WordOptions) {
                                ConsoleEncoding::kUtf8));
   EXPECT_EQ(ConsoleEncoding::kCp932,
             ConsoleEncodingFor({"KVConverter", "--console-encoding=latin1"}, ConsoleEncoding::kCp932));
+}
+
+TEST_F(OptionsTest, NoWarnSwitchesNamedChecksOffAndRefusesUnknownNames) {
+  ASSERT_EQ(OptionsResult::kSearched,
+            Parse({"--no-warn=unknown-command,missing-file", "--check", "--no-warn=utf8-script", "-s"}));
+  EXPECT_FALSE(sys_.options.checks.On(Check::kUnknownCommand));
+  EXPECT_FALSE(sys_.options.checks.On(Check::kMissingFile));
+  EXPECT_FALSE(sys_.options.checks.On(Check::kUtf8Script));
+  EXPECT_TRUE(sys_.options.checks.On(Check::kMissingSemicolon));
+  EXPECT_FALSE(sys_.options.warningsAreErrors);
+  // A build makes none of the checks; --werror holds for any run.
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"--werror", "-s"}));
+  EXPECT_FALSE(sys_.options.checks.On(Check::kMissingSemicolon));
+  EXPECT_TRUE(sys_.options.warningsAreErrors);
+  EXPECT_EQ("", out_.text);
+  for (std::string word : {"--no-warn=missing-file,unknown-comand", "--no-warn=", "--no-warn=a,"}) {
+    EXPECT_EQ(OptionsResult::kFailed, Parse({"--check", word})) << word;
+  }
+  const std::string hint = "備考 : オプションの一覧は KVConverter --help で表示できます\n";
+  EXPECT_EQ("エラー : --no-warn に不明な警告の名前があります \"unknown-comand\"\n" + hint +
+                "エラー : --no-warn に不明な警告の名前があります \"\"\n" + hint +
+                "エラー : --no-warn に不明な警告の名前があります \"a\"\n" + hint,
+            out_.text);
 }
 
 TEST_F(OptionsTest, DirectoryValuesEndingInADoubleByteCharacterGetASeparator) {

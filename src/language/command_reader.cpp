@@ -4,6 +4,7 @@
 
 #include "context/kc_system.h"
 #include "language/kc_command.h"
+#include "language/statement_lint.h"
 #include "source/source_loader.h"
 #include "source/tokenizer.h"
 
@@ -17,7 +18,11 @@ constexpr char kNameFetchFailed[] = "KCCommand::ReadCommand(1) コマンド名�
 }  // namespace
 
 CommandReader::CommandReader(KCSystem& sys, KCCommand& command, StatementCompiler& compiler)
-    : sys_(sys), command_(command), compiler_(compiler) {}
+    : sys_(sys), command_(command), compiler_(compiler) {
+  if (sys.options.checks.AnyStatementCheck()) lint_ = std::make_unique<StatementLint>(sys, command);
+}
+
+CommandReader::~CommandReader() = default;
 
 int32_t CommandReader::ReadCommand(KCFile* source) {
   const int32_t errors_before = sys_.log.errorCount;
@@ -47,6 +52,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
 
   switch (ReadStatement(sys_.log, command_.statement(), *source)) {
     case StatementEnd:
+      if (lint_ != nullptr) lint_->ScriptEnded(*source);
       command_.SetStatementId(CmdEndOfFile);
       return FinishScript(false);
     case StatementSyntaxError:
@@ -56,6 +62,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     default:
       break;
   }
+  if (lint_ != nullptr) lint_->CheckStatement(*source);
 
   const CommandElement* first = command_.ElementAt(0, 0);
   if (first == nullptr) {

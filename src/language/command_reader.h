@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@ namespace kv {
 class KCCommand;
 class KCFile;
 class KCSystem;
+class StatementLint;
 
 // What command reading asks of the statement compiler, which stands on top
 // of it: the compiled form of a statement and of a script's end.
@@ -33,7 +35,10 @@ class StatementCompiler {
 
 class CommandReader {
  public:
+  // Checks each statement with a StatementLint when the run's checks ask
+  // for it.
   CommandReader(KCSystem& sys, KCCommand& command, StatementCompiler& compiler);
+  ~CommandReader();
 
   // Returns CmdDone (604), CmdEndOfFile (608), 442 (end: no script left) or
   // CmdInvalid (610, the statement failed).
@@ -52,6 +57,8 @@ class CommandReader {
   KCSystem& sys_;
   KCCommand& command_;
   StatementCompiler& compiler_;
+  // Null in a build.
+  std::unique_ptr<StatementLint> lint_;
   // The leading word of a statement whose element is removed while Dispatch
   // may still quote it (kept from one statement to the next for its storage).
   std::string leading_word_;

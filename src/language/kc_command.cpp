@@ -165,21 +165,25 @@ void KCCommand::InitCommandTable() {
 void KCCommand::DeleteSetupCommands() { setup_commands_.reset(); }
 
 int32_t KCCommand::GetCommandId(std::string_view word) {
-  if (setup_commands_ == nullptr) {
-    const int32_t id = command_table_.Find(word);
-    return id != CmdInvalid ? id : FindAliasId(word);
-  }
-
-  const int32_t id = setup_commands_->Find(word);
-  if (id != CmdInvalid) return id;
-  const int32_t alias = FindAliasId(word);
-  if (alias != CmdInvalid && IsSetupCommandId(alias)) return alias;
+  const int32_t id = PeekCommandId(word);
+  if (id != CmdInvalid || setup_commands_ == nullptr) return id;
 
   CommandElement placeholder;
   placeholder.kind = ElemString;
   placeholder.text = kSetupPlaceholder;
   InsertParameterFront(CommandParameter{std::move(placeholder)});
   return cmd::kCalc;
+}
+
+int32_t KCCommand::PeekCommandId(std::string_view word) const {
+  if (setup_commands_ == nullptr) {
+    const int32_t id = command_table_.Find(word);
+    return id != CmdInvalid ? id : FindAliasId(word);
+  }
+  const int32_t id = setup_commands_->Find(word);
+  if (id != CmdInvalid) return id;
+  const int32_t alias = FindAliasId(word);
+  return alias != CmdInvalid && IsSetupCommandId(alias) ? alias : CmdInvalid;
 }
 
 int32_t KCCommand::FindCommandId(std::string_view name) const {

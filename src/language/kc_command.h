@@ -62,6 +62,7 @@ class KCCommand {
   uint32_t GetParamCount() const { return statement_.size(); }
   // The statement itself, as the tokenizer fills it.
   Statement& statement() { return statement_; }
+  const Statement& statement() const { return statement_; }
   // What command reading identified the statement as (a command id or an
   // internal code such as CmdLabel or CmdEndOfFile), for messages about it.
   int32_t StatementId() const { return statement_id_; }
@@ -87,6 +88,15 @@ class KCCommand {
   void DeleteSetupCommands();
   bool InSetupPhase() const { return setup_commands_ != nullptr; }
   int32_t GetCommandId(std::string_view word);
+  // The id GetCommandId gives `word` now, leaving the statement as it is; a
+  // word that the setup phase compiles as calc gives CmdInvalid.
+  int32_t PeekCommandId(std::string_view word) const;
+  // Whether `word` names a command or an alias, in either phase.
+  bool NamesCommand(std::string_view word) const {
+    return command_table_.Find(word) != CmdInvalid || FindAliasId(word) != CmdInvalid;
+  }
+  // The aliases made so far: command id -> alias name.
+  const std::map<int32_t, std::string>& Aliases() const { return command_aliases_; }
   int32_t FindCommandId(std::string_view name) const;
   int32_t FindAliasId(std::string_view name) const;
   bool IsSetupCommandId(int32_t id) const;

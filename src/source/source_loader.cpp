@@ -24,9 +24,11 @@ constexpr std::string_view kNoteMainScriptCase =
     "\"%s\" があります。メインスクリプトの名前は小文字の main.txt です\n";
 constexpr std::string_view kNoteMainScriptBelow =
     "\"%s\" にメインスクリプトがあります。-xd でこのディレクトリを指定してください\n";
-constexpr std::string_view kMsgUtf8Bom =
-    "ファイルの先頭に UTF-8 の BOM があります。スクリプトは Shift_JIS (CP932) で保存するか、"
-    "--source-encoding=utf-8 を指定してください\n";
+constexpr std::string_view kMsgUtf8Bom = "ファイルの先頭に UTF-8 の BOM があります。%s\n";
+constexpr std::string_view kMsgUtf8Script =
+    "UTF-8 で保存されたスクリプトのようです (文字列は文字化けします)。%s\n";
+constexpr char kSaveAsCp932[] =
+    "スクリプトは Shift_JIS (CP932) で保存するか、--source-encoding=utf-8 を指定してください";
 constexpr std::string_view kMsgNoCp932Character = "文字 \"%s\" は Shift_JIS (CP932) で表せません\n";
 constexpr std::string_view kMsgNotUtf8 = "UTF-8 として読めないバイト %s があります\n";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -92,6 +94,25 @@ bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool 
   return to_compile ? RemoveComments(sys.log, file) : CommentsEnd(sys.log, file);
 }
 
+// Where the first character beyond ASCII of `text` begins, when the whole
+// text reads as UTF-8 and has such a character; npos otherwise. CP932 text
+// hardly ever reads so: the first bytes of its common characters (0x81 to
+// 0x9F) cannot begin a UTF-8 character.
+size_t FirstUtf8Character(std::string_view text) {
+  size_t first = std::string::npos;
+  for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const size_t length = Utf8CharacterLength(text.substr(i));
+    if (length == 0) return std::string::npos;
+    if (first == std::string::npos) first = i;
+    i += length;
+  }
+  return first;
+}
+
 // Makes the registered script `it` current, reading its source again if it
 // has been set aside.
 bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::iterator it) {
@@ -118,7 +139,13 @@ bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::
   } else if (starts_with_bom) {
     // A script saved as UTF-8 with a byte-order mark would silently start
     // with a statement of garbage. It is compiled as it is.
-    sys.log.WarningAt({source->path, 1, 1}, kMsgUtf8Bom);
+    sys.log.WarningAt({source->path, 1, 1}, kMsgUtf8Bom, {LogArg::Own(kSaveAsCp932)});
+  } else if (read_now && sys.options.checks.On(Check::kUtf8Script)) {
+    const size_t first = FirstUtf8Character(source->contents);
+    if (first != std::string::npos) {
+      sys.log.WarningAt(Diagnostics::PlaceIn(*source, static_cast<uint32_t>(first)), kMsgUtf8Script,
+                        {LogArg::Own(kSaveAsCp932)}, CheckDetails(Check::kUtf8Script));
+    }
   }
   sys.script.currentObject = it->second.get();
   // Scripts are compiled one after another into the same storage, which

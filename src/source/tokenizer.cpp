@@ -10,6 +10,7 @@
 
 #include "context/diagnostics.h"
 #include "context/pell_file.h"
+#include "platform/console.h"
 #include "source/numbers.h"
 #include "source/statement.h"
 
@@ -355,6 +356,16 @@ uint8_t StatementReader::Read() {
 }
 
 }  // namespace
+
+bool EndsWithLeadByte(std::string_view word) {
+  for (size_t i = 0; i < word.size(); ++i) {
+    if (IsCp932LeadByte(static_cast<uint8_t>(word[i]))) {
+      if (i + 1 == word.size()) return true;
+      ++i;
+    }
+  }
+  return false;
+}
 
 bool ReadsAsWord(std::string_view text) {
   if (text.empty() || text.size() > kWordLimit) return false;

@@ -22,6 +22,17 @@ inline constexpr std::string_view kWordStops = " \t\v\r\n\f+-*/=#@&|%<>{[()}],:;
 // two-byte one).
 inline constexpr std::string_view kOperatorBytes = "#%&()*+-/<=>@[]{|}";
 
+// A bare word cut by a double-byte character whose second byte is a symbol
+// (the character, the symbol).
+inline constexpr std::string_view kMsgSplitWord =
+    "\"%s\" の 2 バイト目が記号 \"%s\" として読まれ、語が分かれています。"
+    "語を \"\" で囲んで文字列にしてください\n";
+
+// Whether `word` ends with the first byte of a double-byte character: the
+// tokenizer stops a word at a second byte that is also a symbol (the 0x5B
+// of "ー"), and that byte starts the next element.
+bool EndsWithLeadByte(std::string_view word);
+
 struct SourcePlace;
 
 // Reports kMsgSyntaxError at `place`, with a note that names the offending

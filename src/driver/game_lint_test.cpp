@@ -1,4 +1,4 @@
-#include "driver/cross_reference.h"
+#include "driver/game_lint.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 namespace kv {
 namespace {
 
-TEST(CrossReference, CheckNamesUndefinedTargetsAndSecondDefinitionsInSourceOrder) {
+TEST(GameLint, CheckNamesUndefinedTargetsAndSecondDefinitionsInSourceOrder) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/main.txt",
              "create_window;\n"
@@ -39,12 +39,12 @@ TEST(CrossReference, CheckNamesUndefinedTargetsAndSecondDefinitionsInSourceOrder
   EXPECT_EQ(start + "\n結果 : 成功 / エラー 0件 / 警告 0件\n", build.console);
   ConversionRun check = RunConversion(fs, {"--check"});
   EXPECT_EQ(start +
-                "警告 : /game/main.txt 6 行目 関数 \"great\" はどのスクリプトにも定義されていません\n"
+                "警告 : /game/main.txt 6 行目 関数 \"great\" はどのスクリプトにも定義されていません [undefined-function]\n"
                 "警告 : /game/main.txt 8 行目 ラベル \"start\" はこのスクリプトで既に定義されています"
-                " (この定義は使われません)\n"
-                "警告 : /game/sub.txt 3 行目 ラベル \"nowhere\" はどのスクリプトにも定義されていません\n"
+                " (この定義は使われません) [duplicate-label]\n"
+                "警告 : /game/sub.txt 3 行目 ラベル \"nowhere\" はどのスクリプトにも定義されていません [undefined-label]\n"
                 "警告 : /game/sub.txt 8 行目 関数 \"twice\" はこのスクリプトで既に定義されています"
-                " (この定義は使われません)\n"
+                " (この定義は使われません) [duplicate-function]\n"
                 "\n結果 : 成功 / エラー 0件 / 警告 4件\n",
             check.console);
   EXPECT_EQ(0, check.status);

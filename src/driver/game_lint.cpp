@@ -1,0 +1,232 @@
+#include "driver/game_lint.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/console.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kMsgUndefinedFunction =
+    "関数 \"%s\" はどのスクリプトにも定義されていません\n";
+constexpr std::string_view kMsgUndefinedLabel =
+    "ラベル \"%s\" はどのスクリプトにも定義されていません\n";
+constexpr std::string_view kMsgSecondFunction =
+    "関数 \"%s\" はこのスクリプトで既に定義されています (この定義は使われません)\n";
+constexpr std::string_view kMsgSecondLabel =
+    "ラベル \"%s\" はこのスクリプトで既に定義されています (この定義は使われません)\n";
+constexpr std::string_view kMsgLabelInTwoScripts =
+    "ラベル \"%s\" は \"%s\" (%d 行目) でも定義されています\n";
+constexpr std::string_view kMsgMissingFile = "ファイル \"%s\" はゲームのどのフォルダにもありません\n";
+constexpr std::string_view kMsgFileCaseDiffers =
+    "ファイル \"%s\" はありませんが、大文字と小文字だけが違う \"%s\" があります\n";
+
+constexpr std::string_view kFirstDefinition = "first-definition";
+
+std::unordered_set<std::string> Names(std::span<const DefinitionRecord> list) {
+  std::unordered_set<std::string> names;
+  for (const DefinitionRecord& record : list) names.insert(record.name);
+  return names;
+}
+
+// The parts of a CP932 path between its separators ('/' and '\', never the
+// second byte of a character), without "." parts; false when it has a ".."
+// part, whose file cannot be told without the directory it is relative to.
+bool PathParts(std::string_view path, std::vector<std::string_view>* parts) {
+  parts->clear();
+  size_t start = 0;
+  for (size_t i = 0; i <= path.size();) {
+    if (i < path.size() && path[i] != '/' && path[i] != '\\') {
+      i = std::min(i + (IsCp932LeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1), path.size());
+      continue;
+    }
+    const std::string_view part = path.substr(start, i - start);
+    if (part == "..") return false;
+    if (!part.empty() && part != ".") parts->push_back(part);
+    start = ++i;
+  }
+  return true;
+}
+
+// ASCII letters in lower case; the bytes of double-byte characters as they are.
+std::string Folded(std::string_view text) {
+  std::string folded(text);
+  for (size_t i = 0; i < folded.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(folded[i]);
+    if (IsCp932LeadByte(c)) {
+      ++i;
+    } else if (c >= 'A' && c <= 'Z') {
+      folded[i] = static_cast<char>(c + ('a' - 'A'));
+    }
+  }
+  return folded;
+}
+
+bool FoldedEqual(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && Folded(a) == Folded(b);
+}
+
+// The files of one kind, by the folded last part of their path.
+class FileIndex {
+ public:
+  void Add(std::string_view path) {
+    std::vector<std::string_view> parts;
+    if (!PathParts(path, &parts) || parts.empty()) return;
+    by_name_[Folded(parts.back())].push_back({path, std::move(parts)});
+  }
+  // Whether a file's path ends with `name`'s parts; else, in *in_other_case,
+  // the first file whose path does when letter case is set aside.
+  bool Find(const std::vector<std::string_view>& name, std::string_view* in_other_case) const {
+    const auto found = by_name_.find(Folded(name.back()));
+    if (found == by_name_.end()) return false;
+    for (const Entry& entry : found->second) {
+      if (entry.parts.size() < name.size()) continue;
+      const auto tail = entry.parts.end() - static_cast<std::ptrdiff_t>(name.size());
+      if (std::equal(name.begin(), name.end(), tail)) return true;
+      if (in_other_case->empty() && std::equal(name.begin(), name.end(), tail, FoldedEqual)) {
+        *in_other_case = entry.path;
+      }
+    }
+    return false;
+  }
+
+ private:
+  struct Entry {
+    std::string_view path;
+    std::vector<std::string_view> parts;
+  };
+  std::unordered_map<std::string, std::vector<Entry>> by_name_;
+};
+
+// Decides the file-name records: which kinds a name's extension belongs to,
+// and whether a file of such a kind ends with the name.
+class FileCheck {
+ public:
+  explicit FileCheck(const GameFiles& files) : files_(files) {}
+
+  // False when the name names no file of the game; *in_other_case is then
+  // a file it names but for letter case, or empty.
+  bool Exists(std::string_view name, std::string_view* in_other_case) {
+    std::vector<std::string_view> parts;
+    if (!PathParts(name, &parts) || parts.empty()) return true;
+    const std::string last = Folded(parts.back());
+    bool checked = false;
+    for (int kind = 0; kind < 4; ++kind) {
+      if (!HasExtension(kind, last)) continue;
+      checked = true;
+      if (Index(kind).Find(parts, in_other_case)) return true;
+    }
+    return !checked;
+  }
+
+ private:
+  bool HasExtension(int kind, const std::string& folded_name) const {
+    for (const std::string& extension : files_.extensions[kind]) {
+      const std::string dotted = "." + Folded(extension);
+      if (folded_name.size() > dotted.size() && folded_name.ends_with(dotted)) return true;
+    }
+    return false;
+  }
+  const FileIndex& Index(int kind) {
+    if (!built_[kind]) {
+      built_[kind] = true;
+      if (kind == 0) {
+        for (std::string_view path : files_.scripts) indexes_[0].Add(path);
+      } else {
+        const std::span<const std::string> lists[] = {files_.images, files_.sounds, files_.movies};
+        for (const std::string& path : lists[kind - 1]) indexes_[kind].Add(path);
+      }
+    }
+    return indexes_[kind];
+  }
+
+  const GameFiles& files_;
+  FileIndex indexes_[4];
+  bool built_[4] = {};
+};
+
+}  // namespace
+
+void LintGame(Diagnostics& log, const CheckSet& checks, std::vector<NameUse>& records,
+              std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
+              const GameFiles& files) {
+  const std::unordered_set<std::string> label_names = Names(labels);
+  const std::unordered_set<std::string> function_names = Names(functions);
+  std::stable_sort(records.begin(), records.end(), [](const NameUse& a, const NameUse& b) {
+    return a.script != b.script ? a.script < b.script : a.line < b.line;
+  });
+  // The first definition of each label, in source order.
+  std::unordered_map<std::string_view, const NameUse*> first_labels;
+  for (const NameUse& use : records) {
+    if (use.kind == NameUse::kLabel) first_labels.try_emplace(use.name, &use);
+  }
+  FileCheck file_check(files);
+
+  for (const NameUse& use : records) {
+    const SourcePlace place{use.script, use.line, use.column};
+    auto warn = [&](Check check, std::string_view message, std::initializer_list<LogArg> args,
+                    const RelatedPlace* related = nullptr) {
+      if (!checks.On(check)) return;
+      log.WarningAt(place, message, args,
+                    {CheckName(check), related != nullptr ? std::span<const RelatedPlace>(related, 1)
+                                                          : std::span<const RelatedPlace>()});
+    };
+    switch (use.kind) {
+      case NameUse::kFunctionCall:
+        if (function_names.count(use.name) == 0) {
+          warn(Check::kUndefinedFunction, kMsgUndefinedFunction, {use.name});
+        }
+        break;
+      case NameUse::kGoto:
+        if (label_names.count(use.name) == 0) warn(Check::kUndefinedLabel, kMsgUndefinedLabel, {use.name});
+        break;
+      case NameUse::kSecondFunction:
+      case NameUse::kSecondLabel: {
+        const RelatedPlace first{{use.script, use.firstLine, use.firstColumn}, kFirstDefinition};
+        if (use.kind == NameUse::kSecondLabel) {
+          warn(Check::kDuplicateLabel, kMsgSecondLabel, {use.name}, &first);
+        } else {
+          warn(Check::kDuplicateFunction, kMsgSecondFunction, {use.name}, &first);
+        }
+        break;
+      }
+      case NameUse::kLabel: {
+        const NameUse& first = *first_labels.at(use.name);
+        if (&first == &use) break;
+        const RelatedPlace related{{first.script, first.line, first.column}, kFirstDefinition};
+        warn(Check::kDuplicateLabel, kMsgLabelInTwoScripts,
+             {use.name, LogArg::Path(first.script), first.line}, &related);
+        break;
+      }
+      case NameUse::kFileName: {
+        if (!checks.On(Check::kMissingFile)) break;
+        std::string_view in_other_case;
+        if (file_check.Exists(use.name, &in_other_case)) break;
+        if (in_other_case.empty()) {
+          warn(Check::kMissingFile, kMsgMissingFile, {use.name});
+        } else {
+          warn(Check::kMissingFile, kMsgFileCaseDiffers, {use.name, LogArg::Path(in_other_case)});
+        }
+        break;
+      }
+    }
+  }
+}
+
+void LintGame(KCSystem& sys) {
+  RunResults& results = sys.results;
+  GameFiles files;
+  for (const auto& [path, object] : results.Objects) files.scripts.push_back(path);
+  files.images = results.ImageFiles;
+  files.sounds = results.AudioFiles;
+  files.movies = results.MovieFiles;
+  for (int kind = 0; kind < 4; ++kind) files.extensions[kind] = sys.options.extensions[kind];
+  LintGame(sys.log, sys.options.checks, results.NameUses, results.LabelDefinitions,
+           results.FunctionDefinitions, files);
+  results.NameUses.clear();
+}
+
+}  // namespace kv

@@ -1,0 +1,46 @@
+// The checks of a --check run that look at the whole game once every script
+// has been read: a function_call or goto whose target no script defines, a
+// label or function defined twice in a script, a label defined in two
+// scripts, and a file name that names no file of the game.
+//
+// What they need is kept while each script is compiled in a check (the
+// checks of the run's options on): KCSystem::results.NameUses (function
+// calls, gotos and second definitions, the first definition of each label in
+// each script, and the string parameters that name files, each at its
+// place) and results.LabelDefinitions and FunctionDefinitions. A program
+// that compiles the scripts one by one, such as a language server, gathers
+// these of every script and calls LintGame once with them and the game's
+// files; the converter calls it after script conversion, before the
+// result line.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "context/kc_system.h"
+
+namespace kv {
+
+// The files of the game: every script and media file found (absolute paths,
+// CP932, as the search found them), and the extension lists (without the
+// dot) of scripts, images, sounds and movies; an empty list: that kind is
+// not converted, and names of it are not checked.
+struct GameFiles {
+  std::vector<std::string_view> scripts;
+  std::span<const std::string> images, sounds, movies;
+  std::span<const std::string> extensions[4];
+};
+
+// Warns of each finding, in source order (script path, then line), with the
+// check's name; `records` is sorted so. Checks that `checks` leaves out are
+// not made.
+void LintGame(Diagnostics& log, const CheckSet& checks, std::vector<NameUse>& records,
+              std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
+              const GameFiles& files);
+
+// The same over the run's results, whose records it then drops.
+void LintGame(KCSystem& sys);
+
+}  // namespace kv
