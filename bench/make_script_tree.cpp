@@ -1,7 +1,8 @@
 // Writes a game tree of scripts for the compile benchmark: a main.txt that
 // sets up the window, and many scene scripts of varied, realistic statements
 // (message text with Japanese in CP932, layers, sounds, conditions, loops,
-// functions, labels, declarations, expressions and comments).
+// functions, labels, declarations, expressions and comments), and the
+// pictures and sounds they name (a few bytes each).
 //
 //   make_script_tree DIRECTORY MEBIBYTES [FILES]
 #include <sys/stat.h>
@@ -35,6 +36,12 @@ int main(int argc, char** argv) {
   if (files < 1) files = 1;
   mkdir(dir.c_str(), 0755);
   mkdir((dir + "/scenes").c_str(), 0755);
+  mkdir((dir + "/img").c_str(), 0755);
+  mkdir((dir + "/se").c_str(), 0755);
+  // Tiny stand-ins for the pictures and sounds the scenes name.
+  for (const std::string& media : kv::bench::MediaFiles()) {
+    if (!WriteFile(dir + "/" + media, media)) return 1;
+  }
   std::mt19937 rng(42);
   if (!WriteFile(dir + "/main.txt", kv::bench::MainScript(files))) return 1;
   for (int i = 0; i < files; ++i) {

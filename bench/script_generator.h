@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 namespace kv::bench {
 
@@ -16,6 +17,10 @@ inline const char* const kJapanese[] = {
     "\x82\xB3\x82\xA0\x81\x41\x8F\x6F\x94\xAD\x82\xB5\x82\xE6\x82\xA4\x81\x49",
     "\x82\xB1\x82\xEA\x82\xCD\x83\x54\x83\x93\x83\x76\x83\x8B\x82\xC5\x82\xB7\x81\x42",
 };
+
+// How many pictures and sounds the scenes choose from.
+inline constexpr int kPictures = 50;
+inline constexpr int kSounds = 20;
 
 class SceneWriter {
  public:
@@ -57,7 +62,7 @@ class SceneWriter {
     out_ += "\";  // message\n";
   }
   void Layers() {
-    out_ += "layer bg" + std::to_string(Pick(10)) + ", \"bg" + std::to_string(Pick(50)) + ".png\";\n";
+    out_ += "layer bg" + std::to_string(Pick(10)) + ", \"bg" + std::to_string(Pick(kPictures)) + ".png\";\n";
     out_ += "layer_show bg" + std::to_string(Pick(10)) + ", " + Number() + ", " + Number() + ";\n";
     out_ += "layer_move_position chara, " + Number() + ", " + Number() + ", " + Number() + ", " +
             Number() + ", 30;\n";
@@ -89,7 +94,7 @@ class SceneWriter {
             " / 3 % 7;\n";
   }
   void Sound() {
-    out_ += "sound_play \"se" + std::to_string(Pick(20)) + ".wav\", " + std::to_string(Pick(2)) +
+    out_ += "sound_play \"se" + std::to_string(Pick(kSounds)) + ".wav\", " + std::to_string(Pick(2)) +
             ";\n/* a block comment\n   over two lines */\n";
   }
 
@@ -97,6 +102,16 @@ class SceneWriter {
   int scene_;
   std::string out_;
 };
+
+// The pictures and sounds the scenes name (bg0.png ... and se0.wav ...), as
+// paths below the game's folder: a game tree holds them, so that a check
+// finds every file its scripts name.
+inline std::vector<std::string> MediaFiles() {
+  std::vector<std::string> files;
+  for (int i = 0; i < kPictures; ++i) files.push_back("img/bg" + std::to_string(i) + ".png");
+  for (int i = 0; i < kSounds; ++i) files.push_back("se/se" + std::to_string(i) + ".wav");
+  return files;
+}
 
 // main.txt: sets up the window and loads scenes/scene0.txt ... scene<files-1>.txt.
 inline std::string MainScript(int files) {

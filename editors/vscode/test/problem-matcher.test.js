@@ -73,11 +73,11 @@ function expectedProblems(file) {
     { matcher: 'kvconverter', file: file('scenes/end.txt'), line: 2, column: 1, severity: 'warning',
       message: '; がないためファイルの終端のコマンドを無視しました' },
     { matcher: 'kvconverter', file: file('main.txt'), line: 5, column: 15, severity: 'warning',
-      message: '関数 "greeet" はどのスクリプトにも定義されていません' },
+      message: '関数 "greeet" はどのスクリプトにも定義されていません [undefined-function]' },
     { matcher: 'kvconverter', file: file('main.txt'), line: 8, column: 1, severity: 'warning',
-      message: 'ラベル "start" はこのスクリプトで既に定義されています (この定義は使われません)' },
+      message: 'ラベル "start" はこのスクリプトで既に定義されています (この定義は使われません) [duplicate-label]' },
     { matcher: 'kvconverter', file: file('scenes/end.txt'), line: 1, column: 6, severity: 'warning',
-      message: 'ラベル "ending" はどのスクリプトにも定義されていません' },
+      message: 'ラベル "ending" はどのスクリプトにも定義されていません [undefined-label]' },
   ];
 }
 
