@@ -3,9 +3,11 @@
 // Input: one flag byte, then up to four scripts separated by kSeparator
 // (main.txt, a.txt, scenes/b.txt, scenes/deep/c.txt). Flag bit 0 puts
 // "create_window;" in front of main.txt, so the fuzzed text is read by the
-// main phase rather than the setup phase. A run without errors writes a
-// script object that kvdump checks and decompiles back to scripts that
-// convert to the same code.
+// main phase rather than the setup phase; bit 1 makes it a check (--check),
+// whose checks of what compiles but is likely wrong see the fuzzed text and
+// which writes no script object. A run without errors writes a script object
+// that kvdump checks and decompiles back to scripts that convert to the same
+// code.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kv;
   if (size == 0) return 0;
   const bool main_phase = data[0] & 1;
+  const bool check = data[0] & 2;
   std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
 
   MemoryFileSystem fs("/game");
@@ -45,13 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::sort(scripts.begin(), scripts.end());
 
-  fuzz::Run run = fuzz::RunConverterOn(fs, {});
+  fuzz::Run run = fuzz::RunConverterOn(fs, check ? std::vector<std::string>{"--check"}
+                                                 : std::vector<std::string>{});
   const std::string& console = run.log.text;
   const int errors = fuzz::CheckRunReport(run, fs);
   for (const char* archive : {"/game/image.kvo", "/game/audio.kvo", "/game/movie.kvo"}) {
     if (fs.HasFile(archive)) fuzz::Fail("an archive was written without media", console);
   }
   const bool written = fs.HasFile("/game/script.kvo");
+  if (check) {
+    if (written) fuzz::Fail("a check wrote the script object", console);
+    return 0;
+  }
   if (errors != 0) {
     if (written) fuzz::Fail("a run with errors wrote the script object", console);
     return 0;
