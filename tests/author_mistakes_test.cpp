@@ -186,10 +186,11 @@ const LintCase kLintCases[] = {
      {{"main.txt", "create_window;\nlayer bg, \"bg.PNG\";\n"}, {"img/bg.png", ""}},
      "/game/main.txt:2:11: warning: ファイル \"bg.PNG\" はありませんが、大文字と小文字だけが違う "
      "\"/game/img/bg.png\" があります [missing-file]",
-     // A name below a folder, a string that mentions a picture, a save file.
-     {{"main.txt", "create_window;\nlayer bg, \"img/bg.png\";\ntext \"背景は bg.png です\";\n"
+     // A name below a folder (ソ and 表 end in the byte of '\'), a string
+     // that mentions a picture, a save file.
+     {{"main.txt", "create_window;\nlayer bg, \"ソフト/表.png\";\ntext \"背景は bg.png です\";\n"
                    "save \"save1.dat\";\nscript_change \"シナリオ/一.txt\";\n"},
-      {"img/bg.png", ""}, {"シナリオ/一.txt", ""}}},
+      {"ソフト/表.png", ""}, {"シナリオ/一.txt", ""}}},
     {"missing-file",
      {{"main.txt", "create_window;\nscript_change \"scenes/two.txt\";\n"}, {"scenes/one.txt", ""}},
      "/game/main.txt:2:15: warning: ファイル \"scenes/two.txt\" はゲームのどのフォルダにもありません"

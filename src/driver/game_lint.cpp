@@ -1,6 +1,7 @@
 #include "driver/game_lint.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
