@@ -132,8 +132,8 @@ class Conversion {
       if (code == CmdInvalid || code == cmd::kEnd) {
         sys_.log.Message(kMsgScriptFinish);
         // A failed setup statement leaves scripts unread, whose definitions
-        // the cross-reference check would miss.
-        if (code == cmd::kEnd) CheckCrossReferences();
+        // the checks of the whole game would miss.
+        if (code == cmd::kEnd) CheckWholeGame();
         FinishConversion();
         return false;
       }
@@ -144,11 +144,11 @@ class Conversion {
   void RunMainPhase() {
     while (sys_.script.converting) reader_.RunMainPhase();
     sys_.log.Message(kMsgScriptFinish);
-    CheckCrossReferences();
+    CheckWholeGame();
     FinishConversion();
   }
 
-  void CheckCrossReferences() {
+  void CheckWholeGame() {
     if (sys_.options.checkOnly) LintGame(sys_);
   }
 
