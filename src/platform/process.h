@@ -13,11 +13,12 @@ struct ProgramRun {
   std::string output;  // everything it wrote to standard output
 };
 
-// Runs `program` with `args` in `directory`, its standard input empty and its
-// standard output read through a pipe. `environment` holds NAME=value
-// settings added to the inherited environment.
+// Runs `program` with `args` in `directory`, its standard input empty (or
+// the file `input_path`) and its standard output read through a pipe.
+// `environment` holds NAME=value settings added to the inherited environment.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& directory, const std::vector<std::string>& environment);
+                      const std::string& directory, const std::vector<std::string>& environment,
+                      const std::string& input_path = "");
 
 // The directory of the running executable, ending with a separator.
 std::string ExecutableDirectory();
