@@ -1,6 +1,7 @@
 // The command line: directories, extension lists and output names.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,9 @@ enum class OptionsResult {
 // registered.
 OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
                            bool* script_found);
+
+// The extensions searched when no option names others: scripts, images,
+// audio and movies, in this order.
+const std::array<std::vector<std::string>, 4>& DefaultExtensions();
 
 }  // namespace kv
