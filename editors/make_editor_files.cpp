@@ -489,6 +489,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   kv::WriteStdout(out);
-  kv::FlushStdout();
+  std::string reason;
+  if (!kv::StdoutIntact(&reason)) {
+    std::fprintf(stderr, "make_editor_files: cannot write to standard output: %s\n", reason.c_str());
+    return 1;
+  }
   return 0;
 }

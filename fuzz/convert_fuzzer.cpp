@@ -3,7 +3,9 @@
 // Input: one flag byte, then up to four scripts separated by kSeparator
 // (main.txt, a.txt, scenes/b.txt, scenes/deep/c.txt). Flag bit 0 puts
 // "create_window;" in front of main.txt, so the fuzzed text is read by the
-// main phase rather than the setup phase.
+// main phase rather than the setup phase. A run without errors writes a
+// script object that kvdump checks and decompiles back to scripts that
+// convert to the same code.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +15,7 @@
 
 #include "run_checks.h"
 #include "test_support/object_check.h"
+#include "test_support/source_round_trip.h"
 
 namespace {
 
@@ -60,5 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Fail("the script object fails kvdump's check: " + problem, console);
   }
   if (listed != scripts) fuzz::Fail("the script object does not list every script", console);
+  // Its scripts come back from kvdump --source and convert to the same code.
+  std::string difference;
+  if (!SourceRoundTrip(fs.FileContents("/game/script.kvo"), &difference)) {
+    fuzz::Fail("script -> object -> kvdump --source -> object: " + difference, console);
+  }
   return 0;
 }

@@ -5,7 +5,8 @@
 #
 # TARGET is convert_fuzzer, tokenizer_fuzzer, options_fuzzer, kvdump_fuzzer or
 # lsp_fuzzer. New inputs are kept in build-fuzz/corpus/TARGET, so a later run
-# goes on from there; the seeds (fuzz/corpus, the sample game) are only read. A finding is written to
+# goes on from there; the seeds (fuzz/corpus, the sample game) and the corpus
+# that long runs of the target have kept (fuzz/corpus/TARGET) are only read. A finding is written to
 # build-fuzz/findings/ and makes the script exit non-zero.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -61,6 +62,8 @@ case $target in
     exit 2 ;;
 esac
 
+kept=()
+[ -d "fuzz/corpus/$target" ] && kept=("fuzz/corpus/$target")
 exec "$build/fuzz/$target" -max_total_time="$seconds" -dict="$dict" -timeout=10 \
   -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
-  "$@" "$work" "$seeds"
+  "$@" "$work" "$seeds" "${kept[@]}"

@@ -10,6 +10,8 @@
 
 #include "context/diagnostics.h"
 #include "driver/converter.h"
+#include "driver/options.h"
+#include "platform/console.h"
 #include "test_support/memory_file_system.h"
 
 namespace kv::fuzz {
@@ -49,6 +51,11 @@ inline Run RunConverterOn(MemoryFileSystem& fs, std::vector<std::string> args) {
   args.insert(args.begin(), "KVConverter");
   ConverterEnvironment env{fs, run.log, ConsoleEncoding::kUtf8, [] { return 1234567u; }, nullptr};
   run.status = RunConverter(args, env);
+  // A run told to print CP932 is judged by the same UTF-8 texts.
+  if (ConsoleEncodingFor(args, ConsoleEncoding::kUtf8) == ConsoleEncoding::kCp932) {
+    for (std::string& m : run.log.messages) m = Cp932ToUtf8(m);
+    run.log.text = Cp932ToUtf8(run.log.text);
+  }
   return run;
 }
 

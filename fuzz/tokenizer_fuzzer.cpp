@@ -2,12 +2,15 @@
 //
 // Comment removal is compared with a plain byte-by-byte remover written from
 // its rules; every statement the tokenizer reads is checked for the shape of
-// its elements, for progress, and for the line the reader reports.
+// its elements, for progress, for the line the reader reports, and for the
+// line and column each element has in the text as loaded, comments included.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "context/diagnostics.h"
 #include "context/pell_file.h"
@@ -22,14 +25,19 @@ using kv::fuzz::Fail;
 
 // The rules of comment removal, one byte at a time: "//" up to its line feed,
 // "/*" up to the first "*/" keeping the line feeds inside; false when a block
-// comment is not closed.
-bool RemoveCommentsSlowly(const std::string& in, std::string* out) {
+// comment is not closed. origin[k] is where byte k of the result stands in `in`.
+bool RemoveCommentsSlowly(const std::string& in, std::string* out, std::vector<size_t>* origin) {
   out->clear();
+  origin->clear();
+  auto keep = [&](size_t i) {
+    out->push_back(in[i]);
+    origin->push_back(i);
+  };
   size_t i = 0;
   while (i < in.size()) {
     if (in.compare(i, 2, "//") == 0) {
       while (i < in.size() && in[i] != '\n') ++i;
-      if (i < in.size()) out->push_back(in[i++]);
+      if (i < in.size()) keep(i++);
     } else if (in.compare(i, 2, "/*") == 0) {
       i += 2;
       for (;;) {
@@ -38,14 +46,28 @@ bool RemoveCommentsSlowly(const std::string& in, std::string* out) {
           i += 2;
           break;
         }
-        if (in[i] == '\n') out->push_back('\n');
+        if (in[i] == '\n') keep(i);
         ++i;
       }
     } else {
-      out->push_back(in[i++]);
+      keep(i++);
     }
   }
   return true;
+}
+
+// An element's line and column, as the file reader computes them from the
+// text without comments, against where the element stands in the text as
+// loaded.
+void CheckPlace(const kv::KCFile& file, const kv::CommandElement& e, const std::string& loaded,
+                const std::vector<size_t>& origin, const std::string& console) {
+  if (e.offset >= origin.size()) Fail("an element begins past the text", console);
+  const size_t at = origin[e.offset];
+  const size_t line_feed = at == 0 ? std::string::npos : loaded.rfind('\n', at - 1);
+  const size_t column = line_feed == std::string::npos ? at + 1 : at - line_feed;
+  const size_t line = 1 + std::count(loaded.begin(), loaded.begin() + at, '\n');
+  if (file.ColumnAt(e.offset) != static_cast<int32_t>(column)) Fail("wrong column", console);
+  if (file.LineAt(e.offset) != static_cast<int32_t>(line)) Fail("wrong line", console);
 }
 
 bool IsWordStop(char c) {
@@ -97,7 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!file.FileOpen("/game/main.txt", ModeRead)) Fail("cannot load", "");
 
   std::string expected;
-  const bool closed = RemoveCommentsSlowly(file.contents, &expected);
+  std::vector<size_t> origin;
+  const std::string loaded = file.contents;
+  const bool closed = RemoveCommentsSlowly(loaded, &expected, &origin);
   if (RemoveComments(diagnostics, file) != closed) {
     Fail("comment removal disagrees on closing", log.text);
   }
@@ -130,7 +154,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (result != StatementRead || new_errors != 0) Fail("unexpected statement result", log.text);
     for (uint32_t p = 0; p < statement.size(); ++p) {
-      for (const CommandElement& e : statement[p]) CheckElement(e, log.text);
+      for (const CommandElement& e : statement[p]) {
+        CheckElement(e, log.text);
+        CheckPlace(file, e, loaded, origin, log.text);
+      }
     }
   }
   return 0;

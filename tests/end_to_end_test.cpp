@@ -7,6 +7,7 @@
 #include "driver/converter.h"
 #include "context/diagnostics.h"
 #include "game_directory.h"
+#include "test_support/conversion_harness.h"
 
 namespace kv {
 namespace {
@@ -120,14 +121,14 @@ class VanishingDirectory : public FileSystem {
   VanishingDirectory(std::string parent, std::string victim)
       : parent_(std::move(parent)), victim_(std::move(victim)) {}
   char Separator() const override { return real_.Separator(); }
-  std::string CurrentDirectory() override { return real_.CurrentDirectory(); }
+  bool CurrentDirectory(std::string* path) override { return real_.CurrentDirectory(path); }
   bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override {
     bool ok = real_.ListDirectory(directory, entries);
     if (directory == parent_) std::filesystem::remove_all(victim_);
     return ok;
   }
-  bool DirectoryKey(const std::string& directory, std::string* key) override {
-    return real_.DirectoryKey(directory, key);
+  bool FileKey(const std::string& path, std::string* key) override {
+    return real_.FileKey(path, key);
   }
   bool Exists(const std::string& path) override { return real_.Exists(path); }
   std::string AbsolutePath(const std::string& path) override { return real_.AbsolutePath(path); }
@@ -139,6 +140,10 @@ class VanishingDirectory : public FileSystem {
   }
   std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) override {
     return real_.CreateOutput(path, err);
+  }
+  void RemoveLeftoverTemporaryFiles(const std::string& directory,
+                                    std::vector<std::string>* removed) override {
+    real_.RemoveLeftoverTemporaryFiles(directory, removed);
   }
 
  private:
@@ -176,6 +181,61 @@ TEST(EndToEnd, EngineDirectoryGetsTheSystemSeparatorAppended) {
   const uint32_t length = static_cast<uint32_t>(stored.size());
   std::string field(reinterpret_cast<const char*>(&length), 4);  // little-endian machines
   EXPECT_NE(std::string::npos, object.find(field + stored)) << "engine directory field";
+}
+
+// CP932 names joined with the system's separator.
+std::string NativePath(std::initializer_list<std::string> names) {
+  std::string path;
+  for (const std::string& name : names) {
+    if (!path.empty()) path.push_back(kNativeSeparator);
+    path += name;
+  }
+  return path;
+}
+
+TEST(EndToEnd, JapaneseNamesAreStoredAsTheScriptsNameThem) {
+  // ゲーム, シナリオ, 第一章.txt, 画像, 背景.png, and ソフト and 表.png, which
+  // end in the byte 0x5C, in CP932.
+  const std::string game_cp932 = "\x83\x51\x81\x5B\x83\x80";
+  const std::string scenario = "\x83\x56\x83\x69\x83\x8A\x83\x49";
+  const std::string chapter = "\x91\xE6\x88\xEA\x8F\xCD.txt";
+  const std::string pictures = "\x89\xE6\x91\x9C";
+  const std::string background = "\x94\x77\x8C\x69.png";
+  const std::string soft = "\x83\x5C\x83\x74\x83\x67";
+  const std::string table = "\x95\x5C.png";
+  GameDirectory game;
+  game.Write("ゲーム/main.txt", "create_window;\nlayer bg, \"" + pictures + "/" + background +
+                                  "\";\nlayer t, \"" + soft + "/" + table +
+                                  "\";\nscript_change \"" + scenario + "/" + chapter + "\";\n");
+  game.Write("ゲーム/シナリオ/第一章.txt", "text a;\n");
+  game.Write("ゲーム/画像/背景.png", "bg");
+  game.Write("ゲーム/ソフト/表.png", "table");
+  std::string console;
+  ASSERT_EQ(0, game.Run("-xd ゲーム -td ゲーム", &console)) << console;
+  EXPECT_NE(std::string::npos,
+            console.find(game.Path("ゲーム/シナリオ/第一章.txt") + " をコンバート中...\n"));
+  const std::string top = NativePath({game.root(), game_cp932});
+  const std::string script = Unscrambled(game.Read("script.kvo"));
+  EXPECT_NE("", ScriptCode(script, NativePath({top, scenario, chapter})));
+  EXPECT_NE(std::string::npos, script.find(top + kNativeSeparator)) << "engine directory";
+  const std::string image = Unscrambled(game.Read("image.kvo"));
+  EXPECT_EQ(std::string("bg", 3), ScriptCode(image, NativePath({top, pictures, background})));
+  EXPECT_EQ(std::string("table", 6), ScriptCode(image, NativePath({top, soft, table})));
+
+  // A name CP932 cannot hold is an error that names it as the search found
+  // it; the rest is packed. UTF-8 is asked for, so that the name is printed
+  // whole even where a pipe gets CP932 (Windows).
+  game.Write("ゲーム/\xF0\x9F\x98\x80.png", "emoji");
+  ProgramRun run = RunProgram(ExecutableDirectory() + KV_CONVERTER_NAME,
+                              {"-xd", "ゲーム", "-td", "ゲーム", "--console-encoding=utf-8"},
+                              game.root(), {"LC_ALL=C.UTF-8"});
+  console = run.output;
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos,
+            console.find("エラー : \"ゲーム" + std::string(1, kNativeSeparator) +
+                         "\xF0\x9F\x98\x80.png\" の名前は Shift_JIS (CP932) で表せません\n"))
+      << console;
+  EXPECT_EQ(image, Unscrambled(game.Read("image.kvo")));
 }
 
 }  // namespace

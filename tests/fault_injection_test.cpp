@@ -1,6 +1,6 @@
 // Whole conversions of a small game while the file system fails: a full disk
 // at every byte of every output, a failed rename, reads that break off, files
-// that vanish or change, a directory that cannot be read. Each run must end
+// that vanish, change size or become FIFOs, a directory that cannot be read. Each run must end
 // with its message, exit status 1, every older output as it was, and no
 // temporary file left.
 #include <gtest/gtest.h>
@@ -20,6 +20,12 @@ const std::vector<std::string> kOutputs = {"/game/script.kvo", "/game/image.kvo"
 const std::string kWriteFailed = "内部エラー : KCFile::FileClose(2) ファイルへの書き込みに失敗\n";
 const std::string kArchiveFailed = "内部エラー : GenImgAdoObject(6) オブジェクトの出力に失敗\n";
 const std::string kSearchFailed = "内部エラー : main(1) ファイル検索に失敗\n";
+
+const std::string kCopyFailed = "内部エラー : GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
+
+std::string CannotRead(const std::string& path, const std::string& reason) {
+  return "\"" + path + "\" を読み込めませんでした: " + reason + "\n";
+}
 
 std::string WrongName(const std::string& path) {
   return "エラー : \"" + path +
@@ -103,20 +109,39 @@ TEST_F(FaultInjection, ReadBreaksOffInsideAScriptOrAMediaFile) {
   for (const char* script : {"/game/main.txt", "/game/scenes/one.txt"}) {
     fs = pristine;
     fs.read_limit[script] = 5;
-    ExpectFailedRun(RunConversion(fs),
-                    WrongName(script) + "\"" + script +
-                        "\" を読み込めませんでした: Input/output error\n",
+    ExpectFailedRun(RunConversion(fs), WrongName(script) + CannotRead(script, "Input/output error"),
                     0, good);
   }
   // Media are read in the finish stage: the outputs before stand, the rest
   // are not written.
-  const std::string copy_failed = "内部エラー : GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
   fs = pristine;
   fs.read_limit["/game/img/fg.png"] = 20;
-  ExpectFailedRun(RunConversion(fs), copy_failed, 1, good);
+  ExpectFailedRun(RunConversion(fs), kCopyFailed + CannotRead("/game/img/fg.png", "Input/output error"),
+                  1, good);
   fs = pristine;
   fs.read_limit["/game/mv/op.avi"] = 99;
-  ExpectFailedRun(RunConversion(fs), copy_failed, 3, good);
+  ExpectFailedRun(RunConversion(fs), kCopyFailed + CannotRead("/game/mv/op.avi", "Input/output error"),
+                  3, good);
+}
+
+TEST_F(FaultInjection, FileGrowsOrShrinksWhileItIsRead) {
+  const std::map<std::string, std::string> good = GoodOutputs();
+  const MemoryFileSystem pristine = fs;
+  for (int64_t change : {int64_t{1}, int64_t{-1}}) {
+    SCOPED_TRACE(change);
+    fs = pristine;
+    fs.size_change_after_open["/game/scenes/one.txt"] = change;
+    ExpectFailedRun(RunConversion(fs),
+                    WrongName("/game/scenes/one.txt") +
+                        CannotRead("/game/scenes/one.txt", "File changed size while being read"),
+                    0, good);
+    fs = pristine;
+    fs.size_change_after_open["/game/se/click.wav"] = change;
+    ExpectFailedRun(RunConversion(fs),
+                    kCopyFailed +
+                        CannotRead("/game/se/click.wav", "File changed size while being read"),
+                    2, good);
+  }
 }
 
 TEST_F(FaultInjection, FileVanishesOrChangesBetweenSearchAndPacking) {
@@ -141,15 +166,24 @@ TEST_F(FaultInjection, FileVanishesOrChangesBetweenSearchAndPacking) {
                       "内部エラー : GenImgAdoObject(3) オブジェクトファイルオープンに失敗\n",
                   2, good);
 
-  // An image changes size after the archive's header took its size.
-  for (size_t size : {39u, 41u}) {
+  // An image changes size after the archive's header took its size, or
+  // becomes a FIFO.
+  for (size_t size : {39u, 41u, 0u}) {
     fs = pristine;
     int opens = 0;
     fs.before_read = [&](const std::string& path) {
-      if (path == "/game/img/fg.png" && ++opens == 2) fs.AddFile(path, std::string(size, 'j'));
+      if (path != "/game/img/fg.png" || ++opens != 2) return;
+      if (size == 0) {
+        fs.AddSpecialFile(path);
+      } else {
+        fs.AddFile(path, std::string(size, 'j'));
+      }
     };
     ExpectFailedRun(RunConversion(fs),
-                    "内部エラー : GenImgAdoObject(5) オブジェクトへの出力に失敗\n", 1, good);
+                    kCopyFailed + CannotRead("/game/img/fg.png", size == 0
+                                                                     ? "Not a regular file"
+                                                                     : "File changed size while being read"),
+                    1, good);
   }
 }
 

@@ -2,16 +2,22 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "game_directory.h"
 #include "platform/coding.h"
+#include "platform/file_system.h"
+#include "test_support/conversion_harness.h"
 #include "test_support/scramble_reference.h"
 
 namespace kv {
@@ -25,74 +31,316 @@ TEST(EndToEnd, LinkLoopsOddNamesAndPercentSignsNeitherHangNorCrash) {
   std::string console;
   EXPECT_EQ(0, game.Run("-s", &console));
   EXPECT_NE(std::string::npos, console.find(game.root() + "/100%s/a.png をコンバート中...\n"));
+  // Not UTF-8, so taken as CP932, of which it is no character either.
   EXPECT_NE(std::string::npos,
-            console.find(game.root() + "/raw/\xFF\xFE.png をコンバート中...\n"));
+            console.find(game.root() + "/raw/\uFFFD\uFFFD.png をコンバート中...\n"));
   std::string image = Unscrambled(game.Read("image.kvo"));
   EXPECT_EQ(2, image[7]) << "each file once, although the loop leads back to the top";
 }
 
-// Size of the first temporary file beside `name` in `dir`, or -1.
-long long TemporarySize(const std::string& dir, const std::string& name, std::string* path) {
-  long long size = -1;
-  DIR* d = opendir(dir.c_str());
-  while (dirent* e = readdir(d)) {
-    if (std::string(e->d_name).rfind(name + ".tmp-", 0) != 0) continue;
-    struct stat st;
-    *path = dir + "/" + e->d_name;
-    if (stat(path->c_str(), &st) == 0) size = st.st_size;
-  }
-  closedir(d);
-  return size;
+TEST(EndToEnd, NamesThatAreNotUtf8AreCp932AndAreFoundAgain) {
+  // A tree copied from a Japanese Windows without converting its names:
+  // ソフト/表.png as CP932 bytes.
+  const std::string soft = "\x83\x5C\x83\x74\x83\x67", table = "\x95\x5C.png";
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\nlayer t, \"" + soft + "/" + table + "\";\n");
+  game.Write(soft + "/" + table, "table");
+  std::string console;
+  ASSERT_EQ(0, game.Run("", &console)) << console;
+  EXPECT_NE(std::string::npos, console.find(game.root() + "/ソフト/表.png をコンバート中...\n"));
+  EXPECT_EQ(std::string("table", 6),
+            ScriptCode(Unscrambled(game.Read("image.kvo")), game.root() + "/" + soft + "/" + table));
 }
 
-TEST(EndToEnd, InterruptedRunRemovesItsTemporaryFileAndKeepsTheOldOutput) {
+TEST(EndToEnd, AUtf8LocaleCountsByItsNameEvenWhenNotInstalled) {
+  GameDirectory game;
+  const std::string program = ExecutableDirectory() + KV_CONVERTER_NAME;
+  // LC_ALL and LC_CTYPE empty: LANG decides, then the option.
+  const std::vector<std::string> environment{"LC_ALL=", "LC_CTYPE=", "LANG=xx_XX.UTF-8"};
+  const std::string result_utf8 = "\"" + game.root() +
+                                  "/\" 以下にコンバートするファイルが見つかりませんでした\n"
+                                  "\n結果 : 成功 / エラー 0件 / 警告 0件\n";
+  EXPECT_EQ(result_utf8, RunProgram(program, {}, game.root(), environment).output);
+  EXPECT_EQ(Utf8ToCp932(result_utf8),
+            RunProgram(program, {"--console-encoding=cp932"}, game.root(), environment).output);
+  EXPECT_EQ(result_utf8, RunProgram(program, {"--console-encoding=utf-8"}, game.root(),
+                                    {"LC_ALL=C"})
+                             .output);
+}
+
+// The name of a temporary file of the program in `dir`, or "".
+std::string TemporaryFile(const std::string& dir) {
+  std::string found;
+  DIR* d = opendir(dir.c_str());
+  uint32_t process_id = 0;
+  while (dirent* e = readdir(d)) {
+    if (ParseTemporaryFileName(e->d_name, &process_id)) found = e->d_name;
+  }
+  closedir(d);
+  return found;
+}
+
+// Starts the converter over `game` and stops it (SIGSTOP) while its
+// temporary movie archive, whose name goes to *temporary, is being written:
+// a.avi is large enough for that to take a while, and a run that ends before
+// it is seen is started again. Its standard output goes to the file "log".
+// Returns the stopped process, or -1.
+pid_t StopWhileWritingTheMovies(GameDirectory& game, std::string* temporary) {
   const std::string converter = ExecutableDirectory() + KV_CONVERTER_NAME;
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(signal_number);
-    GameDirectory game;
-    game.Write("a.avi", std::string(3 << 20, 'a'));
-    game.Write("movie.kvo", "old archive");
-    const std::string fifo = game.root() + "/b.avi";
-    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  game.Write("a.avi", std::string(16 << 20, 'a'));
+  game.Write("b.avi", "b");
+  const std::string log = game.Path("log");
+  for (int attempt = 0; attempt < 20; ++attempt) {
     pid_t pid = fork();
-    ASSERT_GE(pid, 0);
+    if (pid < 0) return -1;
     if (pid == 0) {
       for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
       int null = open("/dev/null", O_RDWR);
       dup2(null, 0);
-      dup2(null, 1);
+      dup2(open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+      setenv("LC_ALL", "C.UTF-8", 1);
       if (chdir(game.root().c_str()) == 0) execl(converter.c_str(), "KVConverter", "-s", nullptr);
       _exit(127);
     }
-    // The movie b.avi is a pipe. The converter opens it once for its size
-    // and once, after a.avi has been copied into the temporary archive, to
-    // copy it; that copy then waits for data that never comes.
-    auto open_writer = [&] {
-      for (;;) {
-        int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0 || waitpid(pid, nullptr, WNOHANG) != 0) return fd;
-        usleep(1000);
-      }
-    };
-    int writer = open_writer();
-    ASSERT_GE(writer, 0);
-    close(writer);
-    writer = open_writer();
-    ASSERT_GE(writer, 0);
-    std::string temporary;
-    while (TemporarySize(game.root(), "movie.kvo", &temporary) < (3 << 20)) {
-      ASSERT_EQ(0, waitpid(pid, nullptr, WNOHANG)) << "the converter ended before the copy";
-      usleep(1000);
+    int status = 0;
+    bool ended = false;
+    while (TemporaryFile(game.root()).empty() && !ended) ended = waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) {
+      kill(pid, SIGSTOP);
+      ended = waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status);
     }
+    *temporary = TemporaryFile(game.root());
+    if (!ended && !temporary->empty()) return pid;
+    if (!ended) {
+      kill(pid, SIGKILL);
+      kill(pid, SIGCONT);
+      waitpid(pid, &status, 0);
+    }
+    game.Write("movie.kvo", "old archive");
+  }
+  return -1;
+}
+
+TEST(EndToEnd, InterruptedRunRemovesItsTemporaryFileAndKeepsTheOldOutput) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    GameDirectory game;
+    game.Write("movie.kvo", "old archive");
+    std::string temporary;
+    const pid_t pid = StopWhileWritingTheMovies(game, &temporary);
+    ASSERT_GT(pid, 0) << "every run ended before its temporary file was seen";
+    // Delivered when the run goes on.
     kill(pid, signal_number);
+    kill(pid, SIGCONT);
     int status = 0;
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
-    close(writer);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)
         << "ends as the signal would have ended it";
-    EXPECT_FALSE(game.Exists(temporary.substr(game.root().size() + 1)));
+    EXPECT_FALSE(game.Exists(temporary));
     EXPECT_EQ("old archive", game.Read("movie.kvo"));
+    // What was printed before the signal reached the log, and the log says
+    // why it ends there.
+    EXPECT_EQ("\nムービーファイルコンバート 開始!!\n" + game.Path("a.avi") + " をコンバート中...\n" +
+                  game.Path("b.avi") + " をコンバート中...\n中断しました\n",
+              game.Read("log"));
   }
+}
+
+TEST(EndToEnd, TheNextRunRemovesWhatAKilledRunLeft) {
+  GameDirectory game;
+  game.Write("movie.kvo", "old archive");
+  std::string leftover;
+  const pid_t pid = StopWhileWritingTheMovies(game, &leftover);
+  ASSERT_GT(pid, 0) << "every run ended before its temporary file was seen";
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  ASSERT_TRUE(game.Exists(leftover));
+  // Another run's file, a link, and a file in a folder that no output goes
+  // to stay.
+  const std::string live = TemporaryFileName(static_cast<uint32_t>(getpid()), 7);
+  const std::string link = TemporaryFileName(2147483644, 8);
+  game.Write(live, "writing");
+  ASSERT_EQ(0, symlink("a.avi", game.Path(link).c_str()));
+  game.Write("sub/" + leftover, "elsewhere");
+  std::string console;
+  EXPECT_EQ(0, game.Run("-s", &console));
+  EXPECT_EQ("前回の中断で残った一時ファイル \"" + leftover + "\" を削除しました\n",
+            console.substr(0, console.find('\n') + 1));
+  EXPECT_FALSE(game.Exists(leftover));
+  EXPECT_TRUE(game.Exists(live));
+  EXPECT_TRUE(game.Exists(link));
+  EXPECT_TRUE(game.Exists("sub/" + leftover));
+  EXPECT_NE("old archive", game.Read("movie.kvo"));
+}
+
+TEST(EndToEnd, FifosSocketsAndDevicesAreSkippedNeverWaitedForOrRead) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  game.Write("img/bg.png", "png");
+  ASSERT_EQ(0, mkfifo(game.Path("img/wait.png").c_str(), 0600));
+  ASSERT_EQ(0, mkfifo(game.Path("scene.txt").c_str(), 0600));
+  ASSERT_EQ(0, symlink("/dev/zero", game.Path("zero.txt").c_str()));
+  const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = game.Path("sock.wav");
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  socket_path.copy(address.sun_path, socket_path.size());
+  ASSERT_EQ(0, bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  const std::string skipped = " は通常のファイルではないため読み飛ばしました\n";
+  const std::string warnings = "警告 : \"" + game.Path("img/wait.png") + "\"" + skipped +
+                               "警告 : \"" + game.Path("scene.txt") + "\"" + skipped +
+                               "警告 : \"" + game.Path("sock.wav") + "\"" + skipped +
+                               "警告 : \"" + game.Path("zero.txt") + "\"" + skipped;
+  for (const char* args : {"", "--check"}) {
+    SCOPED_TRACE(args);
+    std::string console;
+    EXPECT_EQ(0, game.Run(args, &console));
+    EXPECT_EQ(warnings, console.substr(0, warnings.size()));
+    EXPECT_NE(std::string::npos, console.find("\n結果 : 成功 / エラー 0件 / 警告 4件\n")) << console;
+  }
+  close(listening);
+
+  // The main script cannot be left out.
+  GameDirectory fifo_main;
+  ASSERT_EQ(0, mkfifo(fifo_main.Path("main.txt").c_str(), 0600));
+  std::string console;
+  EXPECT_EQ(1, fifo_main.Run("--check", &console));
+  EXPECT_EQ("エラー : メインスクリプト \"" + fifo_main.Path("main.txt") +
+                "\" は通常のファイルではありません\n\n結果 : 失敗 / エラー 1件 / 警告 0件\n",
+            console);
+  EXPECT_EQ(1, game.RunTool(KV_KVDUMP_NAME, "--check scene.txt", &console));
+  EXPECT_EQ(1, game.RunTool(KV_KVDUMP_NAME, "--check /dev/zero", &console));
+}
+
+TEST(EndToEnd, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  game.Write("img/bg.png", "png");
+  ASSERT_EQ(0, link(game.Path("main.txt").c_str(), game.Path("second.kvo").c_str()));
+  ASSERT_EQ(0, symlink("img/bg.png", game.Path("third.kvo").c_str()));
+  for (const std::string args : {"-so ./img/../main.txt", "-so second.kvo", "-io third.kvo",
+                                  "--check -io img/bg.png"}) {
+    SCOPED_TRACE(args);
+    std::string console;
+    EXPECT_EQ(1, game.Run(args, &console));
+    const std::string name = args.substr(args.rfind(' ') + 1);
+    EXPECT_NE(std::string::npos,
+              console.find("エラー : 出力ファイル \"" + name + "\" は入力ファイルです\n"))
+        << console;
+    EXPECT_EQ("create_window;\n", game.Read("main.txt"));
+    EXPECT_EQ("png", game.Read("img/bg.png"));
+    EXPECT_FALSE(game.Exists("script.kvo"));
+    EXPECT_FALSE(game.Exists("image.kvo"));
+  }
+}
+
+// The name of a temporary file of kvdump below `dir` (its own or the output
+// layer's), or "".
+std::string KvdumpTemporary(const std::string& dir) {
+  std::string found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(".kvdump-") != std::string::npos || name.find(".tmp-") != std::string::npos) {
+      found = entry.path().string();
+    }
+  }
+  return found;
+}
+
+TEST(EndToEnd, InterruptedKvdumpRemovesItsTemporaryFiles) {
+  const std::string kvdump = ExecutableDirectory() + KV_KVDUMP_NAME;
+  GameDirectory game;
+  game.Write("mv/big.avi", std::string(32 << 20, 'm'));
+  std::string console;
+  ASSERT_EQ(0, game.Run("-s -i -a", &console));
+  struct Action {
+    std::vector<std::string> args;
+    std::string watched;  // the directory its temporary files go to
+  };
+  const Action actions[] = {
+      {{"--raw", "out/raw.bin", "movie.kvo"}, game.Path("out")},
+      {{"-x", "tree", "movie.kvo"}, game.Path("tree")},
+  };
+  ASSERT_EQ(0, mkdir(game.Path("out").c_str(), 0777));
+  for (const Action& action : actions) {
+    SCOPED_TRACE(action.args[0]);
+    bool caught = false;
+    // The process is stopped while its temporary file exists, then ended
+    // by SIGTERM; should it have finished first, the round is repeated.
+    for (int round = 0; round < 20 && !caught; ++round) {
+      std::filesystem::remove_all(game.Path("tree"));
+      std::filesystem::remove(game.Path("out/raw.bin"));
+      pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> argv{const_cast<char*>("kvdump")};
+        for (const std::string& a : action.args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (chdir(game.root().c_str()) == 0) execv(kvdump.c_str(), argv.data());
+        _exit(127);
+      }
+      int status = 0;
+      while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (!std::filesystem::exists(action.watched) || KvdumpTemporary(action.watched).empty()) {
+          continue;
+        }
+        kill(pid, SIGSTOP);
+        ASSERT_EQ(pid, waitpid(pid, &status, WUNTRACED));
+        caught = WIFSTOPPED(status) && !KvdumpTemporary(action.watched).empty();
+        if (caught) kill(pid, SIGTERM);
+        kill(pid, SIGCONT);
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        break;
+      }
+      if (!caught) continue;
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+      EXPECT_EQ("", KvdumpTemporary(action.watched));
+    }
+    EXPECT_TRUE(caught) << "kvdump never stood still with its temporary file";
+  }
+}
+
+// Runs `program` in `directory` with its standard output going to
+// `output` and its standard error to `errors`, under a UTF-8 locale.
+int RunRedirected(const std::string& program, std::vector<std::string> args,
+                  const std::string& directory, const char* output, const std::string& errors) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(open(output, O_WRONLY), 1);
+    dup2(open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (chdir(directory.c_str()) == 0) execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(EndToEnd, OutputLostToAFullDiskFailsTheRun) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  const std::string dir = ExecutableDirectory();
+  const std::string errors = game.root() + "/errors";
+  EXPECT_EQ(1, RunRedirected(dir + KV_CONVERTER_NAME, {}, game.root(), "/dev/full", errors));
+  EXPECT_EQ("標準出力に書き込めませんでした: No space left on device\n", game.Read("errors"));
+  ASSERT_TRUE(game.Exists("script.kvo")) << "the conversion itself succeeded";
+  EXPECT_EQ(1, RunRedirected(dir + KV_KVDUMP_NAME, {"script.kvo"}, game.root(), "/dev/full",
+                             errors));
+  EXPECT_EQ("kvdump: cannot write to standard output: No space left on device\n",
+            game.Read("errors"));
+  EXPECT_EQ(0, RunRedirected(dir + KV_KVDUMP_NAME, {"script.kvo"}, game.root(), "/dev/null",
+                             errors));
 }
 
 TEST(EndToEnd, AnUnreadableDirectoryFailsTheRun) {

@@ -1,5 +1,6 @@
-// End-to-end runs over names and paths that the ANSI file functions of
-// Windows cannot handle.
+// End-to-end runs over paths that only the wide file functions of Windows
+// handle, over files that other programs hold open, and over names that
+// Windows takes for the same file.
 #include <windows.h>
 
 #include <filesystem>
@@ -9,50 +10,48 @@
 #include <gtest/gtest.h>
 
 #include "game_directory.h"
+#include "test_support/conversion_harness.h"
 
 namespace kv {
 namespace {
 
-constexpr char kNotFound[] = "\" が見つかりませんでした\n";
-constexpr char kSearchFailed[] = "内部エラー : main(1) ファイル検索に失敗\n";
-
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
-TEST(WindowsEndToEnd, ANameOutsideTheAnsiCodePageStopsTheSearch) {
-  if (GetACP() == CP_UTF8) GTEST_SKIP() << "every name is representable in UTF-8";
-  GameDirectory game;
-  game.Write("a.png", "a");
-  game.Write("image.kvo", "old archive");
-  // Hangul is in neither the Western nor the Japanese code page: the listing
-  // gives a substituted name, which names no file.
-  std::ofstream(std::filesystem::path(game.root()) / L"\uD55C.png") << "b";
-  std::string console;
-  EXPECT_EQ(1, game.Run("", &console));
-  EXPECT_NE(std::string::npos, console.find("ファイル \"" + game.root() + "\\")) << console;
-  EXPECT_NE(std::string::npos, console.find(kNotFound));
-  EXPECT_NE(std::string::npos, console.find(kSearchFailed));
-  EXPECT_EQ("old archive", game.Read("image.kvo"));
-}
-
-TEST(WindowsEndToEnd, APathLongerThanMaxPathStopsTheSearch) {
+TEST(WindowsEndToEnd, PathsLongerThanMaxPathAreConvertedAndWritten) {
   GameDirectory game;
   game.Write("image.kvo", "old archive");
-  // Made through the long-path form of the wide functions; the converter's
-  // ANSI functions cannot reach below it.
+  // Made through the long form of the wide functions, with a Japanese name
+  // ("背景.png") at the end.
   std::string deep = std::string(MAX_PATH - game.root().size(), 'd');
   std::wstring directory = Wide("\\\\?\\" + game.Path(deep));
-  std::wstring file = directory + L"\\x.png";
+  std::wstring file = directory + L"\\\u80CC\u666F.png";
   ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
   HANDLE created = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, created);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(created, "x", 1, &written, nullptr));
   CloseHandle(created);
+  const std::string archive = game.Path(deep + "/image.kvo");
   std::string console;
-  EXPECT_EQ(1, game.Run("", &console));
-  EXPECT_NE(std::string::npos, console.find("ファイル \"" + game.Path(deep) + kNotFound)) << console;
-  EXPECT_NE(std::string::npos, console.find(kSearchFailed));
+  ASSERT_EQ(0, game.Run("-io " + archive, &console)) << console;
+  EXPECT_NE(std::string::npos, console.find(game.Path(deep + "/背景.png") + " をコンバート中...\n"))
+      << console;
+  std::string stored;
+  HANDLE in = CreateFileW((directory + L"\\image.kvo").c_str(), GENERIC_READ, 0, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, in);
+  char buffer[4096];
+  for (DWORD n = 0; ReadFile(in, buffer, sizeof buffer, &n, nullptr) && n > 0;) {
+    stored.append(buffer, n);
+  }
+  CloseHandle(in);
+  EXPECT_EQ(std::string("x", 2),
+            ScriptCode(Unscrambled(stored), game.Path(deep) + "\\\x94\x77\x8C\x69.png"));
   EXPECT_EQ("old archive", game.Read("image.kvo"));
-  DeleteFileW(file.c_str());
+  for (const wchar_t* name : {L"\\\u80CC\u666F.png", L"\\image.kvo"}) {
+    DeleteFileW((directory + name).c_str());
+  }
   RemoveDirectoryW(directory.c_str());
 }
 
@@ -71,6 +70,21 @@ TEST(WindowsEndToEnd, ALockedOutputFailsTheRunAndKeepsTheOldFile) {
       << console;
   EXPECT_EQ("old archive", game.Read("image.kvo"));
   EXPECT_EQ(2u, CountEntries(game.root())) << "no temporary file is left";
+}
+
+TEST(WindowsEndToEnd, AnOutputThatIsAnInputUnderAnyNameIsRefused) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  ASSERT_TRUE(CreateHardLinkA(game.Path("second.kvo").c_str(), game.Path("main.txt").c_str(),
+                              nullptr));
+  for (const std::string name : {"MAIN.TXT", "second.kvo"}) {
+    std::string console;
+    EXPECT_EQ(1, game.Run("-so " + name, &console));
+    EXPECT_NE(std::string::npos,
+              console.find("エラー : 出力ファイル \"" + name + "\" は入力ファイルです\n"))
+        << console;
+    EXPECT_EQ("create_window;\n", game.Read("main.txt"));
+  }
 }
 
 }  // namespace

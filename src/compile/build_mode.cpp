@@ -67,7 +67,7 @@ bool StatementHandlers::Label() {
   const CommandElement* label = SingleElement(0);
   if (label == nullptr) return false;
   // Nothing is written: the label names the index of the next command.
-  sys_.AddLabel(label->text);
+  sys_.AddLabel(label->text, label->offset);
   return true;
 }
 

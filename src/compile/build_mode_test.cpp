@@ -5,8 +5,9 @@ namespace {
 
 class BuildModeTest : public CompileTest {
  protected:
-  bool Run(bool (StatementHandlers::*handler)(), std::initializer_list<CommandParameter> params = {}) {
-    Statement(params);
+  bool Run(bool (StatementHandlers::*handler)(), std::initializer_list<CommandParameter> params = {},
+           int32_t id = CmdInvalid) {
+    Statement(params, id);
     return (handlers.*handler)();
   }
 };
@@ -63,10 +64,12 @@ TEST_F(BuildModeTest, LabelsNameTheNextCommand) {
   EXPECT_EQ(sys.results.LabelDefinitions[0].position, 10u);
   EXPECT_EQ(sys.results.LabelDefinitions[1].name, "next");
   EXPECT_EQ(sys.results.LabelDefinitions[1].position, 30u);
-  EXPECT_FALSE(Run(&StatementHandlers::Label, {{L("a"), W("b")}}));
-  EXPECT_EQ(Console(), "エラー : /game/main.txt 1 行目 文法が間違っています\n");
-  EXPECT_FALSE(Run(&StatementHandlers::Label, {{L("a")}, {W("b")}}));
-  EXPECT_EQ(Console(), "エラー : /game/main.txt 1 行目 コマンドパラメータの指定数が間違っています\n");
+  EXPECT_FALSE(Run(&StatementHandlers::Label, {{L("a"), W("b")}}, CmdLabel));
+  EXPECT_EQ(Console(), "エラー : /game/main.txt 1 行目 文法が間違っています\n"
+                       "備考 : /game/main.txt 1 行目 問題の字句は \"b\" (1 桁目) です\n");
+  EXPECT_FALSE(Run(&StatementHandlers::Label, {{L("a")}, {W("b")}}, CmdLabel));
+  EXPECT_EQ(Console(), "エラー : /game/main.txt 1 行目 コマンドパラメータの指定数が間違っています\n"
+                       "備考 : /game/main.txt 1 行目 \"a:\" のパラメータは 2 個です (指定できる数 : 1 個)\n");
 }
 
 TEST_F(BuildModeTest, CreateWindowEndsTheSetupPhase) {

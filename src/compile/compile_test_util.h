@@ -22,11 +22,11 @@
 
 namespace kv::testing {
 
-inline CommandElement W(const std::string& word) { return {ElemWord, word, 0}; }
-inline CommandElement N(double number) { return {ElemNumber, "", number}; }
-inline CommandElement Op(const std::string& op) { return {ElemOperator, op, 0}; }
-inline CommandElement S(const std::string& text) { return {ElemString, text, 0}; }
-inline CommandElement L(const std::string& label) { return {ElemLabel, label, 0}; }
+inline CommandElement W(const std::string& word) { return {ElemWord, 0, word, 0}; }
+inline CommandElement N(double number) { return {ElemNumber, 0, "", number}; }
+inline CommandElement Op(const std::string& op) { return {ElemOperator, 0, op, 0}; }
+inline CommandElement S(const std::string& text) { return {ElemString, 0, text, 0}; }
+inline CommandElement L(const std::string& label) { return {ElemLabel, 0, label, 0}; }
 
 inline std::string Le32(uint32_t v) {
   std::string out;
@@ -55,10 +55,12 @@ class CompileTest : public ::testing::Test {
     source.path = "/game/main.txt";
   }
 
-  // Replaces the current statement (the command word already removed).
-  void Statement(std::initializer_list<CommandParameter> parameters) {
+  // Replaces the current statement (the command word already removed), as
+  // command reading identified it.
+  void Statement(std::initializer_list<CommandParameter> parameters, int32_t id = CmdInvalid) {
     command.ClearParameters();
     for (const CommandParameter& p : parameters) command.AppendParameter(p);
+    command.SetStatementId(id);
   }
   // A command without parameters (2 entries), standing for any statement.
   void Plain(int32_t id = 500) {
@@ -69,6 +71,7 @@ class CompileTest : public ::testing::Test {
   void AtLine(int32_t line) {
     sys.script.currentSource = &source;
     source.line = line;
+    source.statementLine = line;
   }
   std::string Console() {
     std::string text = out.text;

@@ -52,9 +52,11 @@ bool NamedByAnother(const std::vector<BlockRecord>& blocks, size_t index) {
   return false;
 }
 
-// The statement that opened the block a record stands for.
-const char* OpeningCommand(const std::vector<BlockRecord>& blocks, size_t index) {
-  const BlockRecord& record = blocks[index];
+constexpr std::string_view kBlockOpening = "block-opening";
+
+}  // namespace
+
+const char* StatementHandlers::OpeningCommand(const BlockRecord& record) {
   if (record.flags & (BlkLoopStart | BlkLoopCondition)) return "loop";
   if (record.flags & BlkIf) return kIf;
   if (record.flags & BlkIfEnd) return kIf;
@@ -69,7 +71,11 @@ const char* OpeningCommand(const std::vector<BlockRecord>& blocks, size_t index)
   return "?";
 }
 
-}  // namespace
+SourcePlace StatementHandlers::OpeningPlace(const BlockRecord& record) const {
+  const KCFile* source = sys_.script.currentSource;
+  if (source == nullptr) return {};
+  return {source->path, static_cast<int32_t>(record.line), source->ColumnAt(record.offset)};
+}
 
 StatementHandlers::StatementHandlers(KCSystem& sys, KCCommand& command, KCFuncSet& funcs)
     : sys_(sys), command_(command), funcs_(funcs) {}
@@ -81,9 +87,11 @@ bool StatementHandlers::IsIfChainOpener(const BlockRecord& opener) const {
 }
 
 void StatementHandlers::Push(BlockRecord record) {
-  record.line = sys_.script.currentSource != nullptr && sys_.script.currentSource->line > 0
-                    ? static_cast<uint32_t>(sys_.script.currentSource->line)
-                    : 0;
+  const KCFile* source = sys_.script.currentSource;
+  if (source != nullptr && source->statementLine > 0) {
+    record.line = static_cast<uint32_t>(source->statementLine);
+    record.offset = source->statementOffset;
+  }
   command_.PushBlock(record);
 }
 
@@ -99,15 +107,22 @@ void StatementHandlers::Restore(const BlockRecord& opener,
 
 bool StatementHandlers::ExpectParamCount(uint32_t count) {
   if (command_.GetParamCount() == count) return true;
-  sys_.log.Error(kMsgWrongParamCount);
+  funcs_.WrongParamCount(command_.StatementId(), command_.GetParamCount(),
+                         static_cast<int32_t>(count), static_cast<int32_t>(count));
   return false;
 }
 
 const CommandElement* StatementHandlers::SingleElement(uint32_t parameter) {
   if (command_.GetElemSize(parameter) != 1) {
-    // A name written as several elements ("function a b;"); a missing
-    // parameter has been reported by GetElemSize.
-    if (parameter < command_.GetParamCount()) sys_.log.Error(kMsgSyntaxError);
+    // A name written as several elements ("function a b;"): the second one
+    // is the first too many. A missing parameter has been reported by
+    // GetElemSize.
+    const CommandElement* second = command_.ElementAt(parameter, 1);
+    if (second != nullptr) {
+      funcs_.SyntaxErrorAt(*second);
+    } else if (parameter < command_.GetParamCount()) {
+      sys_.log.Error(kMsgSyntaxError);  // an empty parameter ("new_command a,;")
+    }
     return nullptr;
   }
   return command_.ElementAt(parameter, 0);
@@ -207,7 +222,7 @@ bool StatementHandlers::ElseIf() {
   PushBack(set_aside);
   // The first elseif of a chain leaves the marker that ends endif's walk.
   if (opener.flags & BlkIf) {
-    command_.PushBlock(BlockRecord{BlkIfEnd, opener.patchPos, opener.baseIndex, opener.line});
+    command_.PushBlock(BlockRecord{BlkIfEnd, opener.patchPos, opener.baseIndex, opener.line, opener.offset});
   }
   // Exit jump of the previous branch; the previous condition's false branch
   // lands just after it, on the new condition.
@@ -237,7 +252,7 @@ bool StatementHandlers::Else() {
   }
   PushBack(set_aside);
   if (opener.flags & BlkIf) {
-    command_.PushBlock(BlockRecord{BlkIfEnd, opener.patchPos, opener.baseIndex, opener.line});
+    command_.PushBlock(BlockRecord{BlkIfEnd, opener.patchPos, opener.baseIndex, opener.line, opener.offset});
   }
   BlockRecord exit{BlkElse, 0, 0, 0};
   if (!OutSysGotoCmd(&exit)) return false;
@@ -269,8 +284,13 @@ void StatementHandlers::CloseOpenBlocks() {
   const std::vector<BlockRecord>& blocks = command_.Blocks();
   for (size_t i = blocks.size(); i-- > 0;) {
     if (NamedByAnother(blocks, i)) continue;
-    sys_.log.Error(kMsgBlockNotClosed,
-                   {OpeningCommand(blocks, i), static_cast<int32_t>(blocks[i].line)});
+    // Reported where the script ends (or was abandoned).
+    const RelatedPlace opening{OpeningPlace(blocks[i]), kBlockOpening};
+    const KCFile* source = sys_.script.currentSource;
+    sys_.log.ErrorAt(source != nullptr ? Diagnostics::StatementPlace(*source) : SourcePlace{},
+                     kMsgBlockNotClosed,
+                     {OpeningCommand(blocks[i]), static_cast<int32_t>(blocks[i].line)},
+                     {{}, std::span<const RelatedPlace>(&opening, 1)});
   }
   command_.ClearBlocks();
 }

@@ -13,19 +13,19 @@ class ConditionalBlocksTest : public CompileTest {
   static std::string PlainBytes() { return Cmd(500) + Ch(0); }
 
   bool If(const std::string& v) {
-    Statement({{W(v)}});
+    Statement({{W(v)}}, cmd::kIf);
     return handlers.If();
   }
   bool ElseIf(const std::string& v) {
-    Statement({{W(v)}});
+    Statement({{W(v)}}, cmd::kElseIf);
     return handlers.ElseIf();
   }
   bool Else() {
-    Statement({});
+    Statement({}, cmd::kElse);
     return handlers.Else();
   }
   bool EndIf() {
-    Statement({});
+    Statement({}, cmd::kEndIf);
     return handlers.EndIf();
   }
 };
@@ -136,14 +136,16 @@ TEST_F(ConditionalBlocksTest, ElseTwiceAndElseIfAfterElseKeepTheChain) {
 }
 
 TEST_F(ConditionalBlocksTest, ParameterCounts) {
-  Statement({{W("a")}, {W("b")}});
+  Statement({{W("a")}, {W("b")}}, cmd::kIf);
   EXPECT_FALSE(handlers.If());
+  command.SetStatementId(cmd::kElseIf);
   EXPECT_FALSE(handlers.ElseIf());
-  Statement({{W("a")}});
+  Statement({{W("a")}}, cmd::kEndIf);
   EXPECT_FALSE(handlers.EndIf());
-  EXPECT_EQ(Console(), std::string("エラー : コマンドパラメータの指定数が間違っています\n") +
-                           "エラー : コマンドパラメータの指定数が間違っています\n" +
-                           "エラー : コマンドパラメータの指定数が間違っています\n");
+  const std::string error = "エラー : コマンドパラメータの指定数が間違っています\n";
+  EXPECT_EQ(Console(), error + "備考 : \"if\" のパラメータは 2 個です (指定できる数 : 1 個)\n" +
+                           error + "備考 : \"elseif\" のパラメータは 2 個です (指定できる数 : 1 個)\n" +
+                           error + "備考 : \"endif\" のパラメータは 1 個です (指定できる数 : 0 個)\n");
   EXPECT_EQ(Bytes(), "");
 }
 
@@ -197,8 +199,8 @@ TEST_F(ConditionalBlocksTest, AnExitWithoutItsLoopIsReportedItself) {
   // The exit's jump would stay unpatched: the script must not pass.
   EXPECT_TRUE(RunScript("if a;\nloop_exit;\nendif;\nfunction_exit;\n"));
   EXPECT_EQ(Console(),
-            "エラー : /game/main.txt 5 行目 \"function_exit\" のブロックが閉じられていません (4 行目で開始)\n"
-            "エラー : /game/main.txt 5 行目 \"loop_exit\" のブロックが閉じられていません (2 行目で開始)\n");
+            "エラー : /game/main.txt 4 行目 \"function_exit\" のブロックが閉じられていません (4 行目で開始)\n"
+            "エラー : /game/main.txt 4 行目 \"loop_exit\" のブロックが閉じられていません (2 行目で開始)\n");
 }
 
 TEST_F(ConditionalBlocksTest, ScriptChain) {
@@ -212,9 +214,9 @@ TEST_F(ConditionalBlocksTest, ScriptChain) {
 TEST_F(ConditionalBlocksTest, BlocksLeftOpenAtTheEndOfAScript) {
   EXPECT_TRUE(RunScript("if a;\nloop b;\nfunction f;\n"));
   EXPECT_EQ(Console(),
-            "エラー : /game/main.txt 4 行目 \"function\" のブロックが閉じられていません (3 行目で開始)\n"
-            "エラー : /game/main.txt 4 行目 \"loop\" のブロックが閉じられていません (2 行目で開始)\n"
-            "エラー : /game/main.txt 4 行目 \"if\" のブロックが閉じられていません (1 行目で開始)\n");
+            "エラー : /game/main.txt 3 行目 \"function\" のブロックが閉じられていません (3 行目で開始)\n"
+            "エラー : /game/main.txt 3 行目 \"loop\" のブロックが閉じられていません (2 行目で開始)\n"
+            "エラー : /game/main.txt 3 行目 \"if\" のブロックが閉じられていません (1 行目で開始)\n");
   EXPECT_EQ(command.BlockDepth(), 0u);
 }
 

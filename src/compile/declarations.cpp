@@ -15,13 +15,14 @@ constexpr uint8_t kCountPlaceholder = 0xFF;
 
 bool StatementHandlers::NGLVariable(int32_t id) {
   const uint32_t n = command_.GetParamCount();
+  constexpr int32_t kMost = static_cast<int32_t>(kMaxItemCount);
   if (n == 0) {
-    sys_.log.Error(kMsgWrongParamCount);
+    funcs_.WrongParamCount(id, n, 1, kMost);
     return false;
   }
   if (!funcs_.OutCmdName(id, "NGLVariable(1)")) return false;
   if (n > kMaxItemCount) {
-    sys_.log.Error(kMsgWrongParamCount);
+    funcs_.WrongParamCount(id, n, 1, kMost);
     return false;
   }
   if (!funcs_.OutChar(static_cast<uint8_t>(n), "NGLVariable(1)")) return false;

@@ -51,7 +51,7 @@ bool Dispatcher::Dispatch(int32_t id, std::string_view word) {
     case cmd::kFunctionDeclaration:
       // Declarations only inform the script's author; nothing is written.
       if (command_.GetParamCount() != 2) {
-        sys_.log.Error(kMsgWrongParamCount);
+        funcs_.WrongParamCount(id, command_.GetParamCount(), 2, 2);
         return false;
       }
       return true;
@@ -120,7 +120,8 @@ void Dispatcher::RecordTarget(int32_t id) {
   // anything else is computed when the game runs.
   const CommandElement* target = command_.ElementAt(0, 0);
   if (target == nullptr || target->kind != ElemWord || command_.ElementAt(0, 1) != nullptr) return;
-  sys_.RecordNameUse(id == cmd::kGoto ? NameUse::kGoto : NameUse::kFunctionCall, target->text);
+  sys_.RecordNameUse(id == cmd::kGoto ? NameUse::kGoto : NameUse::kFunctionCall, target->text,
+                     target->offset);
 }
 
 bool Dispatcher::WriteEndCommand() {

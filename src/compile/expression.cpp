@@ -2,10 +2,9 @@
 // operator precedence and writes it as a flat postfix sequence of items,
 // preceded by their count.
 //
-// Nine levels of binary operators, from the loosest to the tightest binding:
-//   1 =  (right)        4 |               7 + -
-//   2 ||                5 &               8 * / %, '(' and juxtaposition
-//   3 &&                6 == # > >= < <=  9 @
+// Nine levels of binary operators (context/operators.h), from the loosest
+// (assignment, grouping to the right) to the tightest ('@'); an open bracket
+// or an operand right after an operand multiplies at the level of '*'.
 // Brackets of the three kinds are interchangeable. The levels are climbed
 // rather than descended one call each: a call parses an operand and every
 // operator of its level or a tighter one that follows, recursing only for the
@@ -19,6 +18,7 @@
 
 #include "compile/func_set.h"
 #include "context/kc_system.h"
+#include "context/operators.h"
 #include "language/kc_command.h"
 
 namespace kv {
@@ -31,60 +31,47 @@ constexpr std::string_view kMsgQueueOutFailed = "Condition(3) キュー出力に
 constexpr std::string_view kMsgFetchFailed = "GetElementForCalc(1) %s 要素取得に失敗\n";
 constexpr std::string_view kMsgUnknownElement = "Monomial(2) 不明な要素\n";
 constexpr std::string_view kMsgUnknownItem = "QueueOut(6) 不明な要素タイプ : %c\n";
+constexpr std::string_view kNoteSplitWord =
+    "\"%s\" の 2 バイト目が記号 \"%s\" として読まれ、語が分かれています。"
+    "語を \"\" で囲んで文字列にしてください\n";
+
+// Whether `word` ends with the first byte of a double-byte character: the
+// tokenizer stops a word at a second byte that is also a symbol (the 0x5B
+// of "ー"), and that byte starts the next element.
+bool EndsWithLeadByte(std::string_view word) {
+  for (size_t i = 0; i < word.size(); ++i) {
+    const uint8_t c = static_cast<uint8_t>(word[i]);
+    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+      if (i + 1 == word.size()) return true;
+      ++i;
+    }
+  }
+  return false;
+}
 
 // Operator classes: one bit each. Bits 8 to 24 are the operators, whose
-// operator code is the bit number minus 8.
+// operator code (their row in kOperators) is the bit number minus 8.
 constexpr uint32_t Bit(int n) { return uint32_t{1} << n; }
 constexpr int kFirstOperatorBit = 8;
-constexpr uint32_t kEqual = Bit(8);          // ==
-constexpr uint32_t kNotEqual = Bit(9);       // #
-constexpr uint32_t kGreater = Bit(10);       // >
-constexpr uint32_t kGreaterEqual = Bit(11);  // >=
-constexpr uint32_t kLess = Bit(12);          // <
-constexpr uint32_t kLessEqual = Bit(13);     // <=
-constexpr uint32_t kPlus = Bit(14);          // +
-constexpr uint32_t kMinus = Bit(15);         // -
-constexpr uint32_t kTimes = Bit(16);         // *
-constexpr uint32_t kDivide = Bit(17);        // /
-constexpr uint32_t kModulo = Bit(18);        // %
-constexpr uint32_t kBitOr = Bit(19);         // |
-constexpr uint32_t kBitAnd = Bit(20);        // &
-constexpr uint32_t kAssign = Bit(21);        // =
-constexpr uint32_t kOr = Bit(22);            // ||
-constexpr uint32_t kAnd = Bit(23);           // &&
-constexpr uint32_t kAt = Bit(24);            // @
+constexpr uint32_t OperatorBit(uint8_t code) { return Bit(kFirstOperatorBit + code); }
+constexpr uint32_t kTimes = OperatorBit(kOperatorTimes);
+constexpr uint32_t kAt = OperatorBit(kOperatorAt);
 constexpr uint32_t kOpenBracket = Bit(28);
 constexpr uint32_t kCloseBracket = Bit(29);
 constexpr uint32_t kOperand = Bit(30);
 constexpr uint32_t kFailure = Bit(31);
+static_assert(kFirstOperatorBit + kOperatorCount <= 28, "operator bits run into the other classes");
 
-// Operators accepted by each level (index 1 to 9).
-constexpr uint32_t kLevelSets[10] = {
-    0,
-    kAssign,
-    kOr,
-    kAnd,
-    kBitOr,
-    kBitAnd,
-    kEqual | kNotEqual | kGreater | kGreaterEqual | kLess | kLessEqual,
-    kPlus | kMinus,
-    kTimes | kDivide | kModulo | kOpenBracket,
-    kAt,
-};
-constexpr int kAssignmentLevel = 1;
-constexpr int kMultiplicativeLevel = 8;
-constexpr int kTightestLevel = 9;
-
-// The level of each operator class by bit number; an operand that follows an
-// operand multiplies (juxtaposition), so it stands at the multiplicative
-// level. Closing brackets and failures end every level (0).
+// The level of each operator class by bit number: the operators' own; an
+// open bracket or an operand that follows an operand multiplies (2 (x + 1),
+// juxtaposition), so it stands at the multiplicative level. Closing brackets
+// and failures end every level (0).
 constexpr std::array<int, 32> MakeLevelOfBit() {
   std::array<int, 32> levels{};
-  for (int bit = 0; bit < 32; ++bit) {
-    for (int level = 1; level <= kTightestLevel; ++level) {
-      if (kLevelSets[level] & Bit(bit)) levels[bit] = level;
-    }
+  for (size_t code = 0; code < kOperatorCount; ++code) {
+    levels[kFirstOperatorBit + code] = kOperators[code].level;
   }
+  levels[std::countr_zero(kOpenBracket)] = kMultiplicativeLevel;
   levels[std::countr_zero(kOperand)] = kMultiplicativeLevel;
   return levels;
 }
@@ -95,10 +82,6 @@ int OperatorLevel(uint32_t operator_class) { return kLevelOfBit[std::countr_zero
 uint8_t OperatorCode(uint32_t operator_class) {
   return static_cast<uint8_t>(std::countr_zero(operator_class) - kFirstOperatorBit);
 }
-
-constexpr uint8_t kCodeAssign = 13;
-constexpr uint8_t kCodePlus = 6;
-constexpr uint8_t kCodeMinus = 7;
 
 // Contexts of the element fetches.
 constexpr const char* kCheckOperatorContext = "CheckOperator(1)";
@@ -142,25 +125,13 @@ uint32_t KCFuncSet::CheckOperator(ExprState& state, uint32_t position) {
   const CommandElement* element = GetElementForCalc(state, position, kCheckOperatorContext);
   if (element == nullptr) return kFailure;
   if ((element->kind & ElemString) != 0 || element->text.empty()) return kOperand;
-  const char first = element->text[0];
-  const char second = element->text.size() > 1 ? element->text[1] : '\0';
-  switch (first) {
-    case '=': return second == '=' ? kEqual : kAssign;
-    case '#': return kNotEqual;
-    case '>': return second == '=' ? kGreaterEqual : kGreater;
-    case '<': return second == '=' ? kLessEqual : kLess;
-    case '+': return kPlus;
-    case '-': return kMinus;
-    case '*': return kTimes;
-    case '/': return kDivide;
-    case '%': return kModulo;
-    case '|': return second == '|' ? kOr : kBitOr;
-    case '&': return second == '&' ? kAnd : kBitAnd;
-    case '@': return kAt;
+  switch (element->text[0]) {
     case '(': case '[': case '{': return kOpenBracket;
     case ')': case ']': case '}': return kCloseBracket;
-    default: return kOperand;
+    default: break;
   }
+  const int code = OperatorCodeOf(element->text);
+  return code < 0 ? kOperand : OperatorBit(static_cast<uint8_t>(code));
 }
 
 bool KCFuncSet::Monomial(ExprState& state) {
@@ -177,11 +148,11 @@ bool KCFuncSet::Monomial(ExprState& state) {
     // A sign before an operand.
     const char sign = element->text.empty() ? '\0' : element->text[0];
     if (sign != '+' && sign != '-') {
-      sys_.log.Error(kMsgSyntaxError);
+      SyntaxErrorAt(*element);
       return false;
     }
     const double sign_value = sign == '+' ? 1.0 : -1.0;
-    const uint8_t sign_code = sign == '+' ? kCodePlus : kCodeMinus;
+    const uint8_t sign_code = sign == '+' ? kOperatorPlus : kOperatorMinus;
     const CommandElement* next = GetElementForCalc(state, state.position, kSignContext);
     if (next == nullptr) return false;
     if ((next->kind & ElemWord) != 0) {
@@ -197,7 +168,7 @@ bool KCFuncSet::Monomial(ExprState& state) {
       // -(a + b): the bracket that follows multiplies the sign value.
       state.Number(sign_value);
     } else {
-      sys_.log.Error(kMsgSyntaxError);
+      SyntaxErrorAt(*next);
       return false;
     }
   } else {
@@ -213,7 +184,7 @@ bool KCFuncSet::Primary(ExprState& state) {
   if (c != kOpenBracket) return Monomial(state);
   // Every nesting level costs a fixed number of stack frames.
   if (state.bracketDepth >= kMaxBracketDepth) {
-    sys_.log.Error(kMsgSyntaxError);
+    SyntaxErrorAt(state.elements[state.position]);
     return false;
   }
   ++state.bracketDepth;
@@ -221,10 +192,7 @@ bool KCFuncSet::Primary(ExprState& state) {
   if (!ParseLevel(state, kAssignmentLevel)) return false;
   --state.bracketDepth;
   if (state.done) return true;
-  if (CheckOperator(state, state.position) != kCloseBracket) {
-    sys_.log.Error(kMsgNoCloseBracket);
-    return false;
-  }
+  if (CheckOperator(state, state.position) != kCloseBracket) return MissingCloseBracket(state);
   ++state.position;
   return true;
 }
@@ -251,7 +219,8 @@ bool KCFuncSet::ParseLevel(ExprState& state, int level) {
       ++state.position;
     }
     if (state.position >= state.elementCount) {
-      sys_.log.Error(kMsgSyntaxError);  // an operator may not end the expression
+      // An operator may not end the expression.
+      SyntaxErrorAt(state.elements[state.position - 1]);
       return false;
     }
     if (at_ends_piece) {
@@ -268,7 +237,7 @@ bool KCFuncSet::ParseLevel(ExprState& state, int level) {
       state.Operator(OperatorCode(c));
     }
   }
-  for (; pending_assignments > 0; --pending_assignments) state.Operator(kCodeAssign);
+  for (; pending_assignments > 0; --pending_assignments) state.Operator(kOperatorAssign);
   return true;
 }
 
@@ -297,6 +266,39 @@ bool KCFuncSet::QueueOut(ExprState& state, uint32_t* item_count, bool write_coun
   return true;
 }
 
+bool KCFuncSet::MissingCloseBracket(ExprState& state) {
+  // Reported at the bracket left open: the brackets opened after it are all
+  // closed again, so it is the first one back that no closing one matches.
+  uint32_t open = 0;
+  for (uint32_t k = state.position, closed = 0; k-- > 0;) {
+    const uint32_t c = CheckOperator(state, k);
+    if (c == kCloseBracket) {
+      ++closed;
+    } else if (c == kOpenBracket && closed-- == 0) {
+      open = k;
+      break;
+    }
+  }
+  sys_.log.ErrorAt(PlaceOf(state.elements[open]), kMsgNoCloseBracket);
+  return false;
+}
+
+void KCFuncSet::NoteSplitWord(const ExprState& state) {
+  for (uint32_t i = 0; i + 1 < state.elementCount; ++i) {
+    const CommandElement& word = state.elements[i];
+    const CommandElement& symbol = state.elements[i + 1];
+    if (word.kind != ElemWord || symbol.kind != ElemOperator ||
+        symbol.offset != word.offset + word.text.size() || !EndsWithLeadByte(word.text)) {
+      continue;
+    }
+    const std::string character{word.text.back(), symbol.text[0]};
+    SourcePlace place = PlaceOf(symbol);
+    --place.column;  // where the character begins
+    sys_.log.NoteAt(place, kNoteSplitWord, {character, symbol.text.substr(0, 1)});
+    return;
+  }
+}
+
 bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* item_count) {
   ExprState state(queue_);
   state.parameter = parameter;
@@ -308,10 +310,13 @@ bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* i
     return false;
   }
   state.elements = command_.ElementAt(parameter, 0);
-  if (!ParseLevel(state, kAssignmentLevel)) return false;
+  if (!ParseLevel(state, kAssignmentLevel)) {
+    NoteSplitWord(state);
+    return false;
+  }
   if (!state.partial && state.position < state.elementCount) {
     const CommandElement* element = GetElementForCalc(state, state.position, kLeftOverContext);
-    if (element != nullptr) sys_.log.Error(kMsgLeftOver, {element->text});
+    if (element != nullptr) SyntaxErrorAt(*element, kMsgLeftOver);
     return false;
   }
   // The count is one byte; a longer expression is rejected, never wrapped.

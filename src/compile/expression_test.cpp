@@ -1,4 +1,5 @@
 #include "compile/compile_test_util.h"
+#include "context/operators.h"
 
 namespace kv::testing {
 namespace {
@@ -51,12 +52,12 @@ TEST_F(ExpressionTest, PrecedenceAndAssociativity) {
 }
 
 TEST_F(ExpressionTest, EveryOperatorHasItsCode) {
-  const char* ops[] = {"==", "#", ">", ">=", "<", "<=", "+", "-", "*",
-                       "/",  "%", "|", "&",  "=", "||", "&&", "@"};
-  for (int code = 0; code < 17; ++code) {
-    EXPECT_EQ(Compile({W("a"), Op(ops[code]), W("b")}),
+  // The compiler reads each spelling of the operator table as its row.
+  for (size_t code = 0; code < kOperatorCount; ++code) {
+    const std::string spelling(kOperators[code].spelling);
+    EXPECT_EQ(Compile({W("a"), Op(spelling), W("b")}),
               Expr({Var("a"), Var("b"), OpItem(static_cast<uint8_t>(code))}))
-        << ops[code];
+        << spelling;
   }
 }
 
@@ -99,7 +100,7 @@ TEST_F(ExpressionTest, SyntaxErrorsWriteNothing) {
 TEST_F(ExpressionTest, InternalFailures) {
   EXPECT_EQ(Compile({}), "");
   EXPECT_EQ(Console(), "内部エラー : Condition(1) 要素数取得に失敗\n");
-  CommandElement odd{0x01, "?", 0};
+  CommandElement odd{0x01, 0, "?", 0};
   EXPECT_EQ(Compile({odd}), "");
   EXPECT_EQ(Console(), "内部エラー : Monomial(2) 不明な要素\n");
   // A failed write leaves the entries already written.
@@ -197,7 +198,8 @@ TEST_F(ExpressionTest, DeeplyNestedScriptBrackets) {
   const std::string open(100000, '(');
   const std::string close(100000, ')');
   EXPECT_FALSE(RunScript("x = " + open + "1" + close + ";\n"));
-  EXPECT_EQ(Console(), "エラー : /game/main.txt 1 行目 文法が間違っています\n");
+  EXPECT_EQ(Console(), "エラー : /game/main.txt 1 行目 文法が間違っています\n"
+                       "備考 : /game/main.txt 1 行目 問題の字句は \"(\" (261 桁目) です\n");
   EXPECT_EQ(Bytes(), Cmd(cmd::kCalc) + Ch(1) + Cmd(cmd::kEnd) + Ch(0));
 }
 

@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "context/kc_system.h"
+#include "context/operators.h"
 #include "platform/coding.h"
 #include "language/kc_command.h"
+#include "source/numbers.h"
 
 namespace kv {
 namespace {
@@ -26,6 +28,14 @@ constexpr std::string_view kOutVariableHeader = "KCFuncSet::OutVariable(2) %s �
 constexpr std::string_view kOutVariableBytes = "KCFuncSet::OutVariable(3) %s 変数名または文字列の出力に失敗\n";
 constexpr std::string_view kOutCmdNameNoObject = "KCFuncSet::OutCmdName(1) %s オブジェクトの取得に失敗\n";
 constexpr std::string_view kOutCmdNameWrite = "KCFuncSet::OutCmdName(2) %s コマンドの出力に失敗\n";
+
+constexpr std::string_view kNoteParamCount = "\"%s\" のパラメータは %d 個です (指定できる数 : %s)\n";
+constexpr std::string_view kNoteEndTookParameters =
+    "ファイルの終端の文に ; がないため、その文のパラメータが end に残っています\n";
+constexpr std::string_view kNoteNotBeforeCreateWindow =
+    "\"%s\" は create_window より前には使えないコマンドです\n";
+constexpr std::string_view kNoteCommandAsVariable =
+    "\"%s\" はコマンドの名前です。変数の名前には使えません\n";
 
 // OutDouble's only caller is the queue writer; its messages name that step.
 constexpr const char* kOutDoubleContext = "QueueOut(4)";
@@ -190,10 +200,74 @@ bool KCFuncSet::OutCmdName(int32_t id, const char* context, int32_t min, int32_t
   if (min != 0 && max == 0) max = static_cast<int32_t>(kMaxItemCount);
   if (n > kMaxItemCount || n < static_cast<uint32_t>(min < 0 ? 0 : min) ||
       static_cast<int64_t>(n) > max) {
-    sys_.log.Error(kMsgWrongParamCount);
+    WrongParamCount(id, n, min, max);
     return false;
   }
   return OutChar(static_cast<uint8_t>(n), context);
+}
+
+void KCFuncSet::WrongParamCount(int32_t id, uint32_t given, int32_t min, int32_t max) {
+  sys_.log.Error(kMsgWrongParamCount);
+  const int32_t statement = command_.StatementId();
+  if (statement == CmdEndOfFile) {
+    sys_.log.Note(kNoteEndTookParameters);
+    return;
+  }
+  const CommandElement* first = command_.ElementAt(0, 0);
+  // Before create_window, a command of the main phase is read as a calc
+  // statement with all of its words: the count of calc says nothing.
+  if (command_.InSetupPhase() && id == cmd::kCalc && first != nullptr && first->kind == ElemWord) {
+    const int32_t named = command_.FindCommandId(first->text);
+    if (named != CmdInvalid && named != cmd::kCalc && !command_.IsSetupCommandId(named)) {
+      sys_.log.Note(kNoteNotBeforeCreateWindow, {first->text});
+      return;
+    }
+  }
+  std::string name;
+  if (statement == CmdLabel && first != nullptr) {
+    name = first->text + ":";
+  } else if (id >= 0 && id < kCommandCount) {
+    name = kCommands[id].name;
+  } else if (id == CmdImplicitText) {
+    name = kCommands[cmd::kText].name;  // a line of text takes text's counts
+  } else {
+    return;  // no command to name
+  }
+  std::string allowed = std::to_string(min);
+  if (max != min) allowed += " 〜 " + std::to_string(max);
+  allowed += " 個";
+  sys_.log.Note(kNoteParamCount,
+                {name, static_cast<int32_t>(given), LogArg::Own(allowed)});
+}
+
+SourcePlace KCFuncSet::PlaceOf(const CommandElement& element) const {
+  const KCFile* source = sys_.script.currentSource;
+  return source != nullptr ? Diagnostics::PlaceIn(*source, element.offset) : SourcePlace{};
+}
+
+void KCFuncSet::SyntaxErrorAt(const CommandElement& element, std::string_view message) {
+  const SourcePlace place = PlaceOf(element);
+  sys_.log.ErrorAt(place, message, {element.text});
+  // "day = 2;" where day is a command: the command took the word, and what
+  // is left begins with an operator.
+  const int32_t id = command_.StatementId();
+  const CommandElement* first = command_.ElementAt(0, 0);
+  if (id >= 0 && id < kCommandCount && &element == first && element.kind == ElemOperator) {
+    sys_.log.NoteAt(Diagnostics::StatementPlace(*sys_.script.currentSource),
+                    kNoteCommandAsVariable, {kCommands[id].name});
+    return;
+  }
+  std::string_view token = element.text;
+  const KCFile* source = sys_.script.currentSource;
+  if (element.kind == ElemNumber && source != nullptr && element.offset < source->contents.size()) {
+    // A number's text is what its conversion read.
+    const std::string_view rest = std::string_view(source->contents).substr(element.offset);
+    double unused = 0;
+    size_t consumed = 0;
+    ReadNumberText(rest, &unused, &consumed);
+    token = rest.substr(0, consumed);
+  }
+  NoteSyntaxToken(sys_.log, token, place.column);
 }
 
 bool KCFuncSet::OutCommand(int32_t id, const char* context, int32_t min, int32_t max) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "context/diagnostics.h"
 #include "context/object_format.h"
 #include "language/command_table.h"
 #include "source/tokenizer.h"
@@ -54,6 +55,17 @@ class KCFuncSet {
   bool PatchJump(uint32_t patch_pos, uint32_t base_index, const char* context);
   // Rewrites the byte entry at `position` in place.
   bool PatchChar(uint32_t position, uint8_t value, const char* context);
+
+  // Reports that the current statement has `given` parameters where its
+  // command `id` takes `min` to `max`, with a note that names them.
+  void WrongParamCount(int32_t id, uint32_t given, int32_t min, int32_t max);
+  // Reports a syntax error (`message`, which may quote the element's text)
+  // at `element` of the current statement, with a note that names it and its
+  // column.
+  void SyntaxErrorAt(const CommandElement& element,
+                     std::string_view message = kMsgSyntaxError);
+  // The place of `element` of the current statement.
+  SourcePlace PlaceOf(const CommandElement& element) const;
 
   // Compiles parameter `parameter` of the current statement as an expression.
   // Full mode (start_index null): the whole parameter, preceded by its item
@@ -113,6 +125,11 @@ class KCFuncSet {
   bool Primary(ExprState& state);
   uint32_t CheckOperator(ExprState& state, uint32_t position);
   const CommandElement* GetElementForCalc(ExprState& state, uint32_t position, const char* context);
+  // Reports the closing bracket missing at the state's position; false.
+  [[gnu::cold, gnu::noinline]] bool MissingCloseBracket(ExprState& state);
+  // After an expression failed: names a double-byte character the tokenizer
+  // split (a bare word with "ー"), the likely cause.
+  void NoteSplitWord(const ExprState& state);
 
   KCSystem& sys_;
   KCCommand& command_;

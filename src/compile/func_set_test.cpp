@@ -85,7 +85,8 @@ TEST_F(FuncSetTest, ParameterCountIsCheckedAfterTheCommandCode) {
   Statement({{W("a")}});
   EXPECT_FALSE(funcs.OutCmdName(442, "t", 0, 0));
   EXPECT_EQ(Bytes(), kv::Bytes("01 BA010000"));
-  EXPECT_EQ(Console(), "エラー : コマンドパラメータの指定数が間違っています\n");
+  EXPECT_EQ(Console(), "エラー : コマンドパラメータの指定数が間違っています\n"
+                       "備考 : \"end\" のパラメータは 1 個です (指定できる数 : 0 個)\n");
 
   // {2,6}: one is too few, six is fine, seven too many.
   Statement({{W("a")}});
@@ -104,7 +105,8 @@ TEST_F(FuncSetTest, OpenCountMeansAtMost255) {
   EXPECT_EQ(Bytes(), kv::Bytes("01 0F000000 04 FF"));
   command.AppendParameter({N(255)});
   EXPECT_FALSE(funcs.OutCommand(15, "t", 1, 0));
-  EXPECT_EQ(Console(), "エラー : コマンドパラメータの指定数が間違っています\n");
+  EXPECT_EQ(Console(), "エラー : コマンドパラメータの指定数が間違っています\n"
+                       "備考 : \"text\" のパラメータは 256 個です (指定できる数 : 1 〜 255 個)\n");
   EXPECT_EQ(sys.script.itemPosition, 0u);
 }
 

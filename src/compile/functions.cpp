@@ -26,7 +26,7 @@ bool StatementHandlers::ReadCmdFunction() {
   if (!funcs_.OutCmdName(cmd::kFunction, "ReadCmdFunction(1)")) return false;
   if (!funcs_.OutChar(0, "ReadCmdFunction(2)")) return false;
   funcs_.CommitEntries();
-  sys_.AddFunction(name->text);
+  sys_.AddFunction(name->text, name->offset);
   Push(BlockRecord{BlkFunction, 0, 0, 0});
   return true;
 }

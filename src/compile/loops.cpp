@@ -11,6 +11,8 @@ namespace {
 constexpr std::string_view kMsgLoopExitNoLoop = "loop_exit に対応する \"%s\" が見つかりませんでした\n";
 constexpr std::string_view kMsgLoopEndNoLoop = "loop_end に対応する \"%s\" が見つかりませんでした\n";
 constexpr std::string_view kMsgNoLoopStart = "ReadCmdLoopEnd(1)";
+constexpr std::string_view kNoteCloseInnerBlock =
+    "%d 行目で開始した \"%s\" のブロックを loop_end より前に閉じてください\n";
 constexpr std::string_view kMsgLoopExitPatch = "ReadCmdLoopEnd(6)";
 constexpr std::string_view kMsgConditionPatch = "ReadCmdLoopEnd(7)";
 constexpr const char* kLoop = "loop";
@@ -55,6 +57,10 @@ bool StatementHandlers::ReadCmdLoopEnd() {
   if (command_.BlockDepth() == 0 || (command_.TopBlock().flags & BlkLoopStart) == 0) {
     Restore(condition, set_aside);
     sys_.log.InternalError(kMsgNoLoopStart);
+    // The author's mistake: a block opened after the loop (or with no loop
+    // at all) is still open.
+    sys_.log.Note(kNoteCloseInnerBlock,
+                  {static_cast<int32_t>(condition.line), OpeningCommand(condition)});
     return false;
   }
   const BlockRecord start = command_.PopBlock();

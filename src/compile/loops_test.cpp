@@ -64,10 +64,16 @@ TEST_F(LoopsTest, FunctionExitInsideALoopIsKeptForTheFunction) {
 }
 
 TEST_F(LoopsTest, UnclosedIfInsideTheLoop) {
+  AtLine(1);
   ASSERT_TRUE(Loop("c"));
+  AtLine(2);
   ASSERT_TRUE(Run(&StatementHandlers::If, {{W("d")}}));
+  AtLine(3);
   EXPECT_FALSE(LoopEnd());
-  EXPECT_EQ(Console(), "内部エラー : ReadCmdLoopEnd(1)");
+  // The internal error has a line of its own, and says what to do.
+  EXPECT_EQ(Console(), "内部エラー : /game/main.txt 3 行目 ReadCmdLoopEnd(1)\n"
+                       "備考 : /game/main.txt 3 行目 2 行目で開始した \"if\" のブロックを "
+                       "loop_end より前に閉じてください\n");
   // Nothing was lost: the endif and the loop_end that follow close both.
   ASSERT_TRUE(Run(&StatementHandlers::EndIf));
   ASSERT_TRUE(LoopEnd());
@@ -80,7 +86,8 @@ TEST_F(LoopsTest, AnIfAfterAFailedLoopIsNoLoopCondition) {
   EXPECT_FALSE(RunScript("loop a +;\nif b;\ntext x;\nendif;\n"));
   EXPECT_EQ(Console(),
             "エラー : /game/main.txt 1 行目 文法が間違っています\n"
-            "エラー : /game/main.txt 5 行目 \"loop\" のブロックが閉じられていません (1 行目で開始)\n");
+            "備考 : /game/main.txt 1 行目 問題の字句は \"+\" (8 桁目) です\n"
+            "エラー : /game/main.txt 4 行目 \"loop\" のブロックが閉じられていません (1 行目で開始)\n");
 }
 
 TEST_F(LoopsTest, LoopEndNeverPatchesARecordWithoutAJump) {

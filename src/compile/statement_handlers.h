@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "context/diagnostics.h"
 #include "language/kc_command.h"
 
 namespace kv {
@@ -53,6 +54,9 @@ class StatementHandlers {
   void CloseOpenBlocks();
 
  private:
+  // The statement that opened the block a record stands for, and its place.
+  static const char* OpeningCommand(const BlockRecord& record);
+  SourcePlace OpeningPlace(const BlockRecord& record) const;
   // Whether an opener found by FindBlock belongs to an if chain.
   bool IsIfChainOpener(const BlockRecord& opener) const;
   // Patches the pending exits of kind `exit_flag` among `set_aside` (as

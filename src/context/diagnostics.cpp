@@ -13,14 +13,18 @@ namespace {
 constexpr std::string_view kLabelError = "エラー";
 constexpr std::string_view kLabelWarning = "警告";
 constexpr std::string_view kLabelInternalError = "内部エラー";
+constexpr std::string_view kLabelNote = "備考";
 constexpr std::string_view kLineWord = " 行目 ";
 constexpr std::string_view kGnuProgram = "KVConverter";
 constexpr std::string_view kGnuError = "error";
 constexpr std::string_view kGnuWarning = "warning";
+constexpr std::string_view kGnuNote = "note";
 
 class StdoutMessageSink : public MessageSink {
  public:
   void Write(std::string_view bytes) override { WriteStdout(bytes); }
+  bool Intact(std::string* reason) const override { return StdoutIntact(reason); }
+  void WriteFailure(std::string_view bytes) override { WriteStderr(bytes); }
 };
 
 }  // namespace
@@ -57,6 +61,14 @@ void Diagnostics::AppendLiteral(std::string* out, std::string_view utf8) const {
   }
 }
 
+void Diagnostics::AppendText(std::string* out, std::string_view cp932) const {
+  if (encoding_ == ConsoleEncoding::kUtf8) {
+    out->append(Cp932ToUtf8(cp932));
+  } else {
+    out->append(cp932);
+  }
+}
+
 void Diagnostics::AppendFormatted(std::string* out, std::string_view format,
                                   std::initializer_list<LogArg> args) const {
   const LogArg* arg = args.begin();
@@ -80,14 +92,8 @@ void Diagnostics::AppendFormatted(std::string* out, std::string_view format,
         out->push_back(static_cast<char>(a.number()));
         break;
       case LogArg::Kind::kText:
-        if (encoding_ == ConsoleEncoding::kUtf8) {
-          out->append(Cp932ToUtf8(a.text()));
-        } else {
-          out->append(a.text());
-        }
-        break;
       case LogArg::Kind::kPath:
-        out->append(a.text());
+        AppendText(out, a.text());
         break;
       case LogArg::Kind::kOwnText:
         AppendLiteral(out, a.text());
@@ -97,87 +103,163 @@ void Diagnostics::AppendFormatted(std::string* out, std::string_view format,
   AppendLiteral(out, format.substr(literal_start));
 }
 
+std::string Diagnostics::Format(std::string_view format, std::initializer_list<LogArg> args) const {
+  std::string text;
+  AppendFormatted(&text, format, args);
+  return text;
+}
+
 void Diagnostics::Message(std::string_view format, std::initializer_list<LogArg> args) {
-  std::string line;
-  AppendFormatted(&line, format, args);
-  Emit(Kind::kMessage, std::move(line));
+  sink_.Write(Format(format, args));
 }
 
-void Diagnostics::Prefixed(Kind kind, const Place* place, std::string_view format,
-                           std::initializer_list<LogArg> args) {
-  Place current{};
-  if (place == nullptr) {
-    const KCFile* source = current_source_ ? *current_source_ : nullptr;
-    if (source != nullptr) {
-      current = {source->path, source->line};
-      place = &current;
-    }
+SourcePlace Diagnostics::PlaceIn(const KCFile& file, uint32_t offset) {
+  return {file.path, file.LineAt(offset), file.ColumnAt(offset)};
+}
+
+SourcePlace Diagnostics::StatementPlace(const KCFile& file) {
+  if (file.statementLine == 0) return {file.path, file.line, 0};
+  return {file.path, file.statementLine, file.ColumnAt(file.statementOffset)};
+}
+
+SourcePlace Diagnostics::CurrentPlace() const {
+  const KCFile* source = current_source_ ? *current_source_ : nullptr;
+  return source != nullptr ? StatementPlace(*source) : SourcePlace{};
+}
+
+void Diagnostics::AppendDesignedPrefix(std::string* line, Kind kind, const SourcePlace& place) const {
+  AppendLiteral(line, kind == Kind::kError     ? kLabelError
+                      : kind == Kind::kWarning ? kLabelWarning
+                      : kind == Kind::kNote    ? kLabelNote
+                                               : kLabelInternalError);
+  line->append(" : ");
+  // The program's own form shows a script and its line, never a file alone:
+  // a report about a file carries the current script's place, if any.
+  const SourcePlace shown = place.line > 0 ? place : CurrentPlace();
+  if (shown.line > 0) {
+    AppendText(line, shown.path);
+    line->push_back(' ');
+    line->append(std::to_string(shown.line));
+    AppendLiteral(line, kLineWord);
   }
-  std::string line;
-  if (style_ == DiagnosticsStyle::kGnu) {
-    if (place != nullptr) {
-      line.append(place->path);
-      line.push_back(':');
-      line.append(std::to_string(place->line));
-    } else {
-      line.append(kGnuProgram);
-    }
-    line.append(": ");
-    line.append(kind == Kind::kWarning ? kGnuWarning : kGnuError);
-    line.append(": ");
+}
+
+void Diagnostics::AppendGnuPrefix(std::string* line, Kind kind, const SourcePlace& place) const {
+  if (place.path.empty()) {
+    line->append(kGnuProgram);
   } else {
-    AppendLiteral(&line, kind == Kind::kError     ? kLabelError
-                         : kind == Kind::kWarning ? kLabelWarning
-                                                  : kLabelInternalError);
-    line.append(" : ");
-    if (place != nullptr) {
-      line.append(place->path);
-      line.push_back(' ');
-      line.append(std::to_string(place->line));
-      AppendLiteral(&line, kLineWord);
+    AppendText(line, place.path);
+    if (place.line > 0) {
+      line->push_back(':');
+      line->append(std::to_string(place.line));
+      if (place.column > 0) {
+        line->push_back(':');
+        line->append(std::to_string(place.column));
+      }
     }
   }
-  AppendFormatted(&line, format, args);
-  Emit(kind, std::move(line));
+  line->append(": ");
+  line->append(kind == Kind::kWarning ? kGnuWarning : kind == Kind::kNote ? kGnuNote : kGnuError);
+  line->append(": ");
 }
 
-void Diagnostics::Emit(Kind kind, std::string&& text) {
+void Diagnostics::Report(Kind kind, const SourcePlace* given, std::string_view format,
+                         std::initializer_list<LogArg> args, const ReportDetails& details) {
+  SourcePlace place;
+  if (given != nullptr) {
+    place = *given;
+  } else if (kind == Kind::kNote) {
+    place = last_place_;
+  } else {
+    place = CurrentPlace();
+  }
+  std::string message = Format(format, args);
+  // Every diagnostic ends with exactly one line feed of its own, whether its
+  // text has one or not.
+  if (!message.empty() && message.back() == '\n') message.pop_back();
+
+  if (listener_ != nullptr) {
+    listener_->OnDiagnostic(Diagnostic{kind, place, message, details.check, details.related});
+  }
+
+  std::string text;
+  if (style_ == DiagnosticsStyle::kGnu) {
+    // A text of several lines is one diagnostic: its first line, then the
+    // others as its notes.
+    std::string_view rest = message;
+    Kind line_kind = kind;
+    for (;;) {
+      const size_t end = std::min(rest.find('\n'), rest.size());
+      AppendGnuPrefix(&text, line_kind, place);
+      text.append(rest.substr(0, end));
+      text.push_back('\n');
+      if (end == rest.size()) break;
+      rest.remove_prefix(end + 1);
+      line_kind = Kind::kNote;
+    }
+  } else {
+    AppendDesignedPrefix(&text, kind, place);
+    text.append(message);
+    text.push_back('\n');
+  }
+  if (kind != Kind::kNote) {
+    last_path_.assign(place.path);
+    last_place_ = {last_path_, place.line, place.column};
+  }
   sink_.Write(text);
   Count(kind);
 }
 
 void Diagnostics::Count(Kind kind) {
-  if (kind == Kind::kMessage) return;
-  if (kind == Kind::kWarning) {
-    ++warningCount;
-    return;
+  switch (kind) {
+    case Kind::kNote:
+      return;
+    case Kind::kWarning:
+      ++warningCount;
+      return;
+    case Kind::kError:
+      ++errorsSinceLimit;
+      [[fallthrough]];
+    case Kind::kInternalError:
+      ++errorCount;
+      return;
   }
-  ++errorCount;
-  if (kind == Kind::kError) ++errorsSinceLimit;
 }
 
 void Diagnostics::Error(std::string_view format, std::initializer_list<LogArg> args) {
-  Prefixed(Kind::kError, nullptr, format, args);
+  Report(Kind::kError, nullptr, format, args, {});
 }
 
 void Diagnostics::Warning(std::string_view format, std::initializer_list<LogArg> args) {
-  Prefixed(Kind::kWarning, nullptr, format, args);
+  Report(Kind::kWarning, nullptr, format, args, {});
 }
 
 void Diagnostics::InternalError(std::string_view format, std::initializer_list<LogArg> args) {
-  Prefixed(Kind::kInternalError, nullptr, format, args);
+  Report(Kind::kInternalError, nullptr, format, args, {});
 }
 
-void Diagnostics::ErrorAt(std::string_view path, int32_t line, std::string_view format,
-                          std::initializer_list<LogArg> args) {
-  const Place place{path, line};
-  Prefixed(Kind::kError, &place, format, args);
+void Diagnostics::Note(std::string_view format, std::initializer_list<LogArg> args) {
+  Report(Kind::kNote, nullptr, format, args, {});
 }
 
-void Diagnostics::WarningAt(std::string_view path, int32_t line, std::string_view format,
-                            std::initializer_list<LogArg> args) {
-  const Place place{path, line};
-  Prefixed(Kind::kWarning, &place, format, args);
+void Diagnostics::ErrorAt(const SourcePlace& place, std::string_view format,
+                          std::initializer_list<LogArg> args, const ReportDetails& details) {
+  Report(Kind::kError, &place, format, args, details);
+}
+
+void Diagnostics::WarningAt(const SourcePlace& place, std::string_view format,
+                            std::initializer_list<LogArg> args, const ReportDetails& details) {
+  Report(Kind::kWarning, &place, format, args, details);
+}
+
+void Diagnostics::InternalErrorAt(const SourcePlace& place, std::string_view format,
+                                  std::initializer_list<LogArg> args) {
+  Report(Kind::kInternalError, &place, format, args, {});
+}
+
+void Diagnostics::NoteAt(const SourcePlace& place, std::string_view format,
+                         std::initializer_list<LogArg> args) {
+  Report(Kind::kNote, &place, format, args, {});
 }
 
 }  // namespace kv

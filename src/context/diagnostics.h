@@ -4,12 +4,14 @@
 //
 // Message formats are the program's own texts, written in the code as UTF-8
 // literals with the conversions %s, %d and %c. Arguments say what they hold:
-// script text (CP932 bytes, converted for a UTF-8 console), a path (printed
-// as the file system has it), a number or a single byte.
+// script text or a path (CP932 bytes, converted for a UTF-8 console, as the
+// script paths that prefix errors and warnings are), a number or a single
+// byte.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -45,9 +47,16 @@ class MessageSink {
  public:
   virtual ~MessageSink() = default;
   virtual void Write(std::string_view bytes) = 0;
+  // False once a write has failed, with the system's reason in *reason: what
+  // was printed may not have reached anyone.
+  virtual bool Intact(std::string* /*reason*/) const { return true; }
+  // Tells that the sink failed, somewhere else than the sink itself
+  // (standard error for standard output).
+  virtual void WriteFailure(std::string_view /*bytes*/) {}
 };
 
-// Sink for standard output.
+// Sink for standard output: each message reaches the terminal, file or pipe
+// before Write returns.
 MessageSink& StdoutSink();
 
 // A sink that keeps everything written to it (for tests).
@@ -61,7 +70,7 @@ enum class ConsoleEncoding { kUtf8, kCp932 };
 
 // How errors and warnings are laid out: the program's own form
 // ("エラー : PATH LINE 行目 MESSAGE") or the form that compilers, editors and
-// CI annotations read ("PATH:LINE: error: MESSAGE").
+// CI annotations read ("PATH:LINE:COL: error: MESSAGE").
 enum class DiagnosticsStyle { kDesigned, kGnu };
 
 // Checks of the program's own consistency that stop it at once with a message
@@ -70,44 +79,107 @@ enum class DiagnosticsStyle { kDesigned, kGnu };
 void EnableDebugChecks();
 void DebugCheck(bool holds, const char* what);
 
+// Where a diagnostic points: a file (its path as the program holds it, in
+// CP932; empty: none), a line of it (0: none) and the byte column in that
+// line (1-based, 0: none), as the author's file has them.
+struct SourcePlace {
+  std::string_view path;
+  int32_t line = 0;
+  int32_t column = 0;
+};
+
+// A place that belongs to a diagnostic, such as the line that opened a block
+// left open, or the first definition of a name defined twice.
+struct RelatedPlace {
+  SourcePlace place;
+  std::string_view what;  // a short key: "first-definition", "block-opening"
+};
+
+// One diagnostic as it is reported, before it is laid out for the console.
+// Its texts are valid only while the listener handles it.
+struct Diagnostic {
+  enum class Kind { kError, kWarning, kInternalError, kNote };
+  Kind kind;
+  SourcePlace place;
+  // Formatted in the diagnostics' encoding; several lines are separated by
+  // line feeds, and no line feed ends it.
+  std::string_view message;
+  // The name of the check that found it, for the checks that have one.
+  std::string_view check;
+  std::span<const RelatedPlace> related;
+};
+
+// Receives every diagnostic as it is reported. A note belongs to the error
+// or warning reported before it.
+class DiagnosticListener {
+ public:
+  virtual ~DiagnosticListener() = default;
+  virtual void OnDiagnostic(const Diagnostic& diagnostic) = 0;
+};
+
+// What a report may carry beside its place and message.
+struct ReportDetails {
+  std::string_view check;
+  std::span<const RelatedPlace> related;
+};
+
 class Diagnostics {
  public:
   static constexpr int32_t kErrorLimit = 100;
+  using Kind = Diagnostic::Kind;
 
   Diagnostics(MessageSink& sink, ConsoleEncoding encoding);
 
-  // The script whose path and line prefix errors and warnings; null when none.
+  // The script whose statement places errors and warnings; null when none.
   void set_current_source(const KCFile* const* current_source) { current_source_ = current_source; }
   ConsoleEncoding encoding() const { return encoding_; }
   void set_style(DiagnosticsStyle style) { style_ = style; }
+  void set_listener(DiagnosticListener* listener) { listener_ = listener; }
 
-  enum class Kind { kMessage, kError, kWarning, kInternalError };
-
+  // A plain line, neither labelled nor counted.
   void Message(std::string_view format, std::initializer_list<LogArg> args = {});
+  // Reports at the statement being read in the current script (its first
+  // element), or with no place when no script is current.
   void Error(std::string_view format, std::initializer_list<LogArg> args = {});
   void Warning(std::string_view format, std::initializer_list<LogArg> args = {});
   void InternalError(std::string_view format, std::initializer_list<LogArg> args = {});
-  // An error or warning about a given line of a script, whichever script is
-  // current (or none).
-  void ErrorAt(std::string_view path, int32_t line, std::string_view format,
-               std::initializer_list<LogArg> args = {});
-  void WarningAt(std::string_view path, int32_t line, std::string_view format,
-                 std::initializer_list<LogArg> args = {});
+  // Reports at a given place, whichever script is current (or none). A place
+  // without a line names the file the report is about; the program's own
+  // form then shows the current script's place, as for the reports above.
+  void ErrorAt(const SourcePlace& place, std::string_view format,
+               std::initializer_list<LogArg> args = {}, const ReportDetails& details = {});
+  void WarningAt(const SourcePlace& place, std::string_view format,
+                 std::initializer_list<LogArg> args = {}, const ReportDetails& details = {});
+  void InternalErrorAt(const SourcePlace& place, std::string_view format,
+                       std::initializer_list<LogArg> args = {});
+  // A plain line that says more about the diagnostic reported last, at its
+  // place or at a place of its own; not counted.
+  void Note(std::string_view format, std::initializer_list<LogArg> args = {});
+  void NoteAt(const SourcePlace& place, std::string_view format,
+              std::initializer_list<LogArg> args = {});
+
+  // The place of byte `offset` of `file`'s contents, and the place of the
+  // statement being read in it (where the tokenizer put it).
+  static SourcePlace PlaceIn(const KCFile& file, uint32_t offset);
+  static SourcePlace StatementPlace(const KCFile& file);
+
+  // A text of the program formatted for the console, as Message prints it.
+  std::string Format(std::string_view format, std::initializer_list<LogArg> args = {}) const;
 
   int32_t errorCount = 0;        // errors and internal errors
   int32_t warningCount = 0;
   int32_t errorsSinceLimit = 0;  // errors only; reset when the error limit fires
 
  private:
-  struct Place {
-    std::string_view path;
-    int32_t line;
-  };
-  void Prefixed(Kind kind, const Place* place, std::string_view format,
-                std::initializer_list<LogArg> args);
+  void Report(Kind kind, const SourcePlace* place, std::string_view format,
+              std::initializer_list<LogArg> args, const ReportDetails& details);
+  // The place of a report that names none: the current statement.
+  SourcePlace CurrentPlace() const;
+  void AppendDesignedPrefix(std::string* line, Kind kind, const SourcePlace& place) const;
+  void AppendGnuPrefix(std::string* line, Kind kind, const SourcePlace& place) const;
   void Count(Kind kind);
-  void Emit(Kind kind, std::string&& text);
   void AppendLiteral(std::string* out, std::string_view utf8) const;
+  void AppendText(std::string* out, std::string_view cp932) const;
   void AppendFormatted(std::string* out, std::string_view format,
                        std::initializer_list<LogArg> args) const;
 
@@ -115,6 +187,10 @@ class Diagnostics {
   ConsoleEncoding encoding_;
   DiagnosticsStyle style_ = DiagnosticsStyle::kDesigned;
   const KCFile* const* current_source_ = nullptr;
+  DiagnosticListener* listener_ = nullptr;
+  // The place of the last error or warning, where its notes stand.
+  std::string last_path_;
+  SourcePlace last_place_;
 };
 
 }  // namespace kv

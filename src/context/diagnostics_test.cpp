@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "test_support/memory_file_system.h"
 #include "context/pell_file.h"
 
@@ -49,11 +52,108 @@ TEST(Diagnostics, Cp932ConsoleGetsTheProgramsBytesUnchangedScriptText) {
             out.text);
 }
 
-TEST(Diagnostics, Utf8ConsoleConvertsScriptTextButNotPaths) {
+TEST(Diagnostics, Utf8ConsoleConvertsScriptTextAndPaths) {
   StringSink out;
   Diagnostics log(out, ConsoleEncoding::kUtf8);
   log.Message("%s|%s\n", {std::string("\x83\x65\x83\x58\x83\x67\xFF"), LogArg::Path("\xFF.png")});
-  EXPECT_EQ("テスト\xEF\xBF\xBD|\xFF.png\n", out.text);
+  // The path of a script "/ソフト/表.txt", in both forms of the prefix.
+  const std::string path = "/\x83\x5C\x83\x74\x83\x67/\x95\x5C.txt";
+  log.WarningAt({path, 2}, "x\n");
+  log.set_style(DiagnosticsStyle::kGnu);
+  log.WarningAt({path, 2}, "x\n");
+  EXPECT_EQ("テスト\xEF\xBF\xBD|\xEF\xBF\xBD.png\n"
+            "警告 : /ソフト/表.txt 2 行目 x\n"
+            "/ソフト/表.txt:2: warning: x\n",
+            out.text);
+}
+
+// Keeps every record the diagnostics report, as a line of text.
+class RecordingListener : public DiagnosticListener {
+ public:
+  void OnDiagnostic(const Diagnostic& d) override {
+    static const char* const kKinds[] = {"error", "warning", "internal", "note"};
+    std::string line = std::string(kKinds[static_cast<int>(d.kind)]) + " " + std::string(d.place.path) +
+                       ":" + std::to_string(d.place.line) + ":" + std::to_string(d.place.column) +
+                       " [" + std::string(d.check) + "] " + std::string(d.message);
+    for (const RelatedPlace& r : d.related) {
+      line += " {" + std::string(r.what) + " " + std::to_string(r.place.line) + ":" +
+              std::to_string(r.place.column) + "}";
+    }
+    records.push_back(line);
+  }
+  std::vector<std::string> records;
+};
+
+TEST(Diagnostics, GnuFormShowsColumnsFilesAndEachLineOfAMessage) {
+  StringSink out;
+  Diagnostics log(out, ConsoleEncoding::kUtf8);
+  log.set_style(DiagnosticsStyle::kGnu);
+  log.ErrorAt({"/game/main.txt", 3, 7}, "文法が間違っています\n");
+  log.Note("問題の字句は \"%s\" です\n", {","});
+  // A text of several lines is one diagnostic with notes; a text without
+  // its line feed still ends its line.
+  log.ErrorAt({"/game/main.txt", 2, 11}, "一行目\n二行目\n");
+  log.InternalErrorAt({"image.kvo"}, "GenImgAdoObject(6) x");
+  log.WarningAt({"/game/main.txt", 4}, "w\n");
+  log.Error("e\n");
+  log.NoteAt({}, "n\n");
+  EXPECT_EQ(
+      "/game/main.txt:3:7: error: 文法が間違っています\n"
+      "/game/main.txt:3:7: note: 問題の字句は \",\" です\n"
+      "/game/main.txt:2:11: error: 一行目\n"
+      "/game/main.txt:2:11: note: 二行目\n"
+      "image.kvo: error: GenImgAdoObject(6) x\n"
+      "/game/main.txt:4: warning: w\n"
+      "KVConverter: error: e\n"
+      "KVConverter: note: n\n",
+      out.text);
+  EXPECT_EQ(4, log.errorCount) << "notes are not counted";
+  EXPECT_EQ(1, log.warningCount);
+}
+
+TEST(Diagnostics, DesignedFormShowsNotesAndScriptsButNoFileAlone) {
+  StringSink out;
+  Diagnostics log(out, ConsoleEncoding::kUtf8);
+  MemoryFileSystem fs;
+  KCFile source(fs);
+  source.path = "/game/main.txt";
+  source.line = 9;
+  const KCFile* current = nullptr;
+  log.set_current_source(&current);
+  log.InternalErrorAt({"image.kvo"}, "KCFile::FileClose(2) x");
+  log.Note("n\n");
+  current = &source;
+  source.statementLine = 5;
+  log.ErrorAt({"/game/a.png"}, "a\n");
+  log.Error("ReadCmdLoopEnd(1)");
+  log.Note("n\n");
+  EXPECT_EQ(
+      "内部エラー : KCFile::FileClose(2) x\n"
+      "備考 : n\n"
+      "エラー : /game/main.txt 5 行目 a\n"
+      "エラー : /game/main.txt 5 行目 ReadCmdLoopEnd(1)\n"
+      "備考 : /game/main.txt 5 行目 n\n",
+      out.text);
+}
+
+TEST(Diagnostics, ListenerReceivesEveryRecordWithItsPlaceCheckAndRelatedPlaces) {
+  StringSink out;
+  Diagnostics log(out, ConsoleEncoding::kUtf8);
+  RecordingListener listener;
+  log.set_listener(&listener);
+  const RelatedPlace first{{"/game/main.txt", 1, 1}, "first-definition"};
+  log.WarningAt({"/game/main.txt", 4, 2}, "ラベル \"%s\" は二度目です\n", {"start"},
+                {"duplicate-label", std::span<const RelatedPlace>(&first, 1)});
+  log.Note("n");
+  log.Message("plain\n");
+  log.InternalErrorAt({"x.kvo"}, "a\nb\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "warning /game/main.txt:4:2 [duplicate-label] ラベル \"start\" は二度目です "
+                "{first-definition 1:1}",
+                "note /game/main.txt:4:2 [] n",
+                "internal x.kvo:0:0 [] a\nb",
+            }),
+            listener.records);
 }
 
 }  // namespace

@@ -10,7 +10,8 @@ KCSystem::KCSystem(FileSystem& file_system, MessageSink& sink, ConsoleEncoding e
 
 KCSystem::~KCSystem() = default;
 
-void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list) {
+void KCSystem::RecordDefinition(const std::string& name, uint32_t offset,
+                                std::vector<DefinitionRecord>* list) {
   static const std::string kNoScript;
   const std::string& path = script.currentSource ? script.currentSource->path : kNoScript;
   if (definition_scripts_.empty() || path != definition_scripts_.back()) {
@@ -20,20 +21,27 @@ void KCSystem::RecordDefinition(const std::string& name, std::vector<DefinitionR
   }
   const bool labels = list == &results.LabelDefinitions;
   NameIndex& names = labels ? label_index_ : function_index_;
-  auto [it, inserted] = names.try_emplace(name, list->size());
+  auto [it, inserted] = names.try_emplace(name, IndexedName{list->size(), offset});
   if (!inserted) {
-    RecordNameUse(labels ? NameUse::kSecondLabel : NameUse::kSecondFunction, name);
-    DefinitionRecord& record = (*list)[it->second];
+    const NameUse::Kind kind = labels ? NameUse::kSecondLabel : NameUse::kSecondFunction;
+    NameUse* second = RecordNameUse(kind, name, offset);
+    if (second != nullptr) {
+      const SourcePlace first = Diagnostics::PlaceIn(*script.currentSource, it->second.offset);
+      second->firstLine = first.line;
+      second->firstColumn = first.column;
+    }
+    DefinitionRecord& record = (*list)[it->second.index];
     if (script.itemPosition < record.position) record.position = script.itemPosition;
     return;
   }
   list->push_back({name, definition_scripts_.back(), script.itemPosition});
 }
 
-void KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name) {
+NameUse* KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name, uint32_t offset) {
   const KCFile* source = script.currentSource;
-  if (!options.checkOnly || source == nullptr) return;
-  results.NameUses.push_back({kind, name, source->path, source->line});
+  if (!options.checkOnly || source == nullptr) return nullptr;
+  const SourcePlace place = Diagnostics::PlaceIn(*source, offset);
+  return &results.NameUses.emplace_back(NameUse{kind, name, source->path, place.line, place.column});
 }
 
 void KCSystem::KeepCode(KCFile& object) {

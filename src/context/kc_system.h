@@ -34,6 +34,10 @@ struct NameUse {
   std::string name;
   std::string script;
   int32_t line;
+  int32_t column;
+  // A second definition: where the first one stands in the same script.
+  int32_t firstLine = 0;
+  int32_t firstColumn = 0;
 };
 
 struct DefinitionRecord {
@@ -52,8 +56,12 @@ struct RunOptions {
   std::string audioObjectName = "audio.kvo";
   std::string movieObjectName = "movie.kvo";
   std::string engineDirectory;
+  // The top directory of the file search, made absolute (for messages).
+  std::string searchDirectory;
   // Converts and reports as a build does, but writes no file.
   bool checkOnly = false;
+  // Scripts are read as UTF-8 and converted to CP932 before they compile.
+  bool sourceIsUtf8 = false;
 };
 
 // Where the conversion stands: the script being compiled and its object.
@@ -96,14 +104,20 @@ class KCSystem {
   KCSystem(const KCSystem&) = delete;
   KCSystem& operator=(const KCSystem&) = delete;
 
-  void AddLabel(const std::string& name) { RecordDefinition(name, &results.LabelDefinitions); }
-  void AddFunction(const std::string& name) {
-    RecordDefinition(name, &results.FunctionDefinitions);
+  // A definition of the current script, whose name stands at `offset` of
+  // the script's contents.
+  void AddLabel(const std::string& name, uint32_t offset) {
+    RecordDefinition(name, offset, &results.LabelDefinitions);
   }
-  void RecordDefinition(const std::string& name, std::vector<DefinitionRecord>* list);
-  // Keeps a name used by the current statement for the cross-reference
-  // check (only in a check: a build does not look at it).
-  void RecordNameUse(NameUse::Kind kind, const std::string& name);
+  void AddFunction(const std::string& name, uint32_t offset) {
+    RecordDefinition(name, offset, &results.FunctionDefinitions);
+  }
+  void RecordDefinition(const std::string& name, uint32_t offset,
+                        std::vector<DefinitionRecord>* list);
+  // Keeps a name used by the current statement, at `offset` of the current
+  // script's contents, for the cross-reference check (only in a check: a
+  // build does not look at it).
+  NameUse* RecordNameUse(NameUse::Kind kind, const std::string& name, uint32_t offset);
   void ClearDefinitions();
 
   // Moves the finished code of `object` into `results.code`, and the
@@ -123,11 +137,16 @@ class KCSystem {
   RunResults results;
 
  private:
-  // Per definition list: name -> index of its record, for the last script
-  // in definition_scripts_. A script is current once, and its definitions are
-  // recorded while it is, so only the current script's names are indexed:
-  // a large game's definitions are never indexed all at once.
-  using NameIndex = std::unordered_map<std::string, size_t>;
+  // Per definition list: name -> index of its record and offset of its name
+  // in the script, for the last script in definition_scripts_. A script is
+  // current once, and its definitions are recorded while it is, so only the
+  // current script's names are indexed: a large game's definitions are never
+  // indexed all at once.
+  struct IndexedName {
+    size_t index;
+    uint32_t offset;
+  };
+  using NameIndex = std::unordered_map<std::string, IndexedName>;
   NameIndex label_index_, function_index_;
   // Paths of the scripts that have definitions, each once; the last one is
   // the indexed script.

@@ -38,16 +38,21 @@ TEST(KCSystem, MainScriptFirstThenTheRestInByteOrder) {
       f.out.text);
 }
 
-TEST(KCSystem, MainScriptIsLookedUpByExactPath) {
+TEST(KCSystem, MainScriptIsLookedUpByExactPathAndOneNearbyIsNamed) {
   SystemFixture f;
   f.fs.AddFile("/game/Main.txt", "");
+  f.fs.AddFile("/game/data/a/x.txt", "");
+  f.fs.AddFile("/game/data/b/main.txt", "");
   ASSERT_TRUE(AddScript(f.sys, "Main.txt"));
-  f.sys.options.engineDirectory = "/game/";
-  EXPECT_FALSE(StartMainScript(f.sys));
-  f.sys.options.engineDirectory = "game/";
-  EXPECT_FALSE(StartMainScript(f.sys));
+  for (const char* directory : {"/game/", "/game/data/", "game/"}) {
+    f.sys.options.engineDirectory = directory;
+    EXPECT_FALSE(StartMainScript(f.sys));
+  }
   EXPECT_EQ(
       "エラー : メインスクリプトが \"/game/\" ディレクトリに見つかりませんでした\n"
+      "備考 : \"/game/Main.txt\" があります。メインスクリプトの名前は小文字の main.txt です\n"
+      "エラー : メインスクリプトが \"/game/data/\" ディレクトリに見つかりませんでした\n"
+      "備考 : \"/game/data/b/\" にメインスクリプトがあります。-xd でこのディレクトリを指定してください\n"
       "エラー : メインスクリプトが \"game/\" ディレクトリに見つかりませんでした\n",
       f.out.text);
 }
@@ -59,12 +64,12 @@ TEST(KCSystem, DefinitionsKeepTheFirstPositionPerNameAndScript) {
   b.path = "/game/b.txt";
   f.sys.script.currentSource = &a;
   f.sys.script.itemPosition = 30;
-  f.sys.AddLabel("start");
+  f.sys.AddLabel("start", 0);
   f.sys.script.itemPosition = 10;
-  f.sys.AddLabel("start");
-  f.sys.AddFunction("start");
+  f.sys.AddLabel("start", 0);
+  f.sys.AddFunction("start", 0);
   f.sys.script.currentSource = &b;
-  f.sys.AddLabel("start");
+  f.sys.AddLabel("start", 0);
   ASSERT_EQ(2u, f.sys.results.LabelDefinitions.size());
   EXPECT_EQ(10u, f.sys.results.LabelDefinitions[0].position);
   EXPECT_EQ("/game/b.txt", f.sys.results.LabelDefinitions[1].script);

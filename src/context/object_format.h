@@ -15,7 +15,6 @@
 //   the contents of every file, each followed by one zero byte
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -53,10 +52,7 @@ enum Specifier : uint8_t {
 // of the end command.
 inline constexpr std::string_view kErrorMarker = "error";
 
-// Operator codes of the expression items, with their source spelling.
-inline constexpr uint8_t kOperatorAssign = 13;
-inline constexpr uint8_t kOperatorAt = 16;
-inline constexpr std::array<std::string_view, 17> kOperatorSpellings = {
-    "==", "#", ">", ">=", "<", "<=", "+", "-", "*", "/", "%", "|", "&", "=", "||", "&&", "@"};
+// Expression items that are operators (SpecChar) hold the operator's code,
+// whose table is context/operators.h.
 
 }  // namespace kv

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -21,6 +22,10 @@ enum OpenMode : uint32_t {
 };
 
 inline constexpr int EndOfData = -3;
+
+// A file loaded in text mode ends at this byte (and its CR LF pairs become
+// LF), so no script holds it.
+inline constexpr char kTextModeEnd = 0x1A;
 
 // Reports shared by every user of the file layer: a file that cannot be
 // opened under the given name, a temporary object closed twice, and an
@@ -92,10 +97,51 @@ class PellFile {
   bool WriteBytesAt(const char* data, size_t n);
 };
 
+// Comment removal moves the text after a comment to the left: from
+// `offset` of the contents on (up to the next shift), a byte stood `shift`
+// bytes further right in the file.
+struct TextShift {
+  uint32_t offset;
+  uint32_t shift;
+};
+
+// The same by line, for a text whose offsets change after comment removal
+// (a script read as UTF-8): from `column` (counted from 0 in the line as
+// kept) on, `removed` bytes of the line stood before a byte in the file.
+struct LineShift {
+  int32_t line;
+  uint32_t column;
+  uint32_t removed;
+};
+
 // The converter's files: loaded scripts and temporary objects.
 class KCFile : public PellFile {
  public:
   using PellFile::PellFile;
+
+  // The line of byte `offset` of the contents, counted from where the reader
+  // stands (`position`, whose line is `line`), so it is cheap for a byte of
+  // the statement just read.
+  int32_t LineAt(uint32_t offset) const;
+  // The byte column (1-based) of byte `offset` of the contents in its line,
+  // as the file has it: before its comments were removed, and in UTF-8
+  // bytes for a script read as UTF-8. 0 when the offset lies past the
+  // contents.
+  int32_t ColumnAt(uint32_t offset) const;
+
+  // Where the statement being read begins: its line, and its offset in the
+  // contents (the tokenizer sets them when the statement is done; at the end
+  // of the text, the end of its last line). Line 0: no statement yet.
+  int32_t statementLine = 0;
+  uint32_t statementOffset = 0;
+  // In ascending order of offset; empty for a text without comments.
+  std::vector<TextShift> shifts;
+  // Turns `shifts` into `lineShifts`, for the text as it is now.
+  void ShiftsByLine();
+  std::vector<LineShift> lineShifts;
+  // The file is UTF-8 and its text has been converted to CP932 (its columns
+  // come from lineShifts).
+  bool textFromUtf8 = false;
 
   // A temporary object's code: kept elsewhere once its script is finished
   // (see KCSystem::KeepCode), its contents until then.

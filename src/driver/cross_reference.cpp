@@ -18,6 +18,13 @@ constexpr std::string_view kMsgSecondFunction =
 constexpr std::string_view kMsgSecondLabel =
     "ラベル \"%s\" はこのスクリプトで既に定義されています (この定義は使われません)\n";
 
+// The names of the checks, for those that read diagnostics as records.
+constexpr std::string_view kCheckUndefinedFunction = "undefined-function";
+constexpr std::string_view kCheckUndefinedLabel = "undefined-label";
+constexpr std::string_view kCheckSecondFunction = "duplicate-function";
+constexpr std::string_view kCheckSecondLabel = "duplicate-label";
+constexpr std::string_view kFirstDefinition = "first-definition";
+
 std::unordered_set<std::string> Names(const std::vector<DefinitionRecord>& list) {
   std::unordered_set<std::string> names;
   for (const DefinitionRecord& record : list) names.insert(record.name);
@@ -35,21 +42,31 @@ void ReportCrossReferences(KCSystem& sys) {
                    });
   for (const NameUse& use : sys.results.NameUses) {
     std::string_view message;
+    std::string_view check;
     switch (use.kind) {
       case NameUse::kFunctionCall:
         if (functions.count(use.name) == 0) message = kMsgUndefinedFunction;
+        check = kCheckUndefinedFunction;
         break;
       case NameUse::kGoto:
         if (labels.count(use.name) == 0) message = kMsgUndefinedLabel;
+        check = kCheckUndefinedLabel;
         break;
       case NameUse::kSecondFunction:
         message = kMsgSecondFunction;
+        check = kCheckSecondFunction;
         break;
       case NameUse::kSecondLabel:
         message = kMsgSecondLabel;
+        check = kCheckSecondLabel;
         break;
     }
-    if (!message.empty()) sys.log.WarningAt(use.script, use.line, message, {use.name});
+    if (message.empty()) continue;
+    const RelatedPlace first{{use.script, use.firstLine, use.firstColumn}, kFirstDefinition};
+    const bool second = use.firstLine > 0;
+    sys.log.WarningAt({use.script, use.line, use.column}, message, {use.name},
+                      {check, second ? std::span<const RelatedPlace>(&first, 1)
+                                     : std::span<const RelatedPlace>()});
   }
   sys.results.NameUses.clear();
 }

@@ -1,8 +1,10 @@
 #include "driver/file_search.h"
 
+#include <algorithm>
 #include <set>
 
 #include "context/kc_system.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 #include "source/source_loader.h"
 
@@ -10,6 +12,10 @@ namespace kv {
 namespace {
 
 constexpr std::string_view kMsgUnlistable = "ディレクトリ \"%s\" を読み込めませんでした\n";
+constexpr std::string_view kMsgSpecialFileSkipped =
+    "\"%s\" は通常のファイルではないため読み飛ばしました\n";
+constexpr std::string_view kMsgMainScriptNotRegular =
+    "メインスクリプト \"%s\" は通常のファイルではありません\n";
 
 using Registration = bool (*)(KCSystem&, const std::string&);
 
@@ -30,17 +36,27 @@ bool AddMovie(KCSystem& sys, const std::string& path) {
   return AddMedia(sys, path, &sys.results.MovieFiles);
 }
 
-// Registers `path` once for every extension of `extensions` it ends with
-// (a dot and the extension, compared byte for byte).
+// Whether `path` ends with a dot and `extension` (compared byte for byte).
+bool HasExtension(const std::string& path, const std::string& extension) {
+  if (path.size() < 4 || path.size() < extension.size() + 1) return false;
+  size_t dot = path.size() - extension.size() - 1;
+  return path[dot] == '.' && path.compare(dot + 1, std::string::npos, extension) == 0;
+}
+
+bool HasAnyExtension(const std::string& path, const std::vector<std::string>& extensions) {
+  return std::any_of(extensions.begin(), extensions.end(),
+                     [&](const std::string& extension) { return HasExtension(path, extension); });
+}
+
+// Registers `path` once for every extension of `extensions` it ends with.
 bool MatchExtensions(KCSystem& sys, const std::string& path, Registration add,
                      const std::vector<std::string>& extensions, bool* found) {
-  if (path.size() < 4) return true;
   for (const std::string& extension : extensions) {
-    if (path.size() < extension.size() + 1) continue;
-    size_t dot = path.size() - extension.size() - 1;
-    if (path[dot] != '.' || path.compare(dot + 1, std::string::npos, extension) != 0) continue;
-    if (!add(sys, path)) return false;
+    if (!HasExtension(path, extension)) continue;
+    // Found even when it cannot be registered: the run then tells that its
+    // output was not written.
     *found = true;
+    if (!add(sys, path)) return false;
   }
   return true;
 }
@@ -55,7 +71,7 @@ class Walk {
     // A directory already on the current walk (through a symbolic link) is
     // not entered again, so link loops end.
     std::string key;
-    bool keyed = sys_.fs.DirectoryKey(directory, &key);
+    bool keyed = sys_.fs.FileKey(directory, &key);
     if (keyed && !on_walk_.insert(key).second) return true;
     bool ok = SearchEntries(directory, level);
     if (keyed) on_walk_.erase(key);
@@ -69,12 +85,22 @@ class Walk {
       // A directory that does not exist holds nothing to convert; one that
       // exists but cannot be read would leave its files silently out.
       if (!sys_.fs.Exists(directory)) return true;
-      sys_.log.Error(kMsgUnlistable, {LogArg::Path(directory)});
+      sys_.log.ErrorAt({directory}, kMsgUnlistable, {LogArg::Path(directory)});
       return false;
     }
     bool unused = false;
     for (const DirectoryEntry& entry : entries) {
+      if (!entry.system_name.empty()) {
+        // Quoted whole, as the system has it; the rest of the tree goes on.
+        sys_.log.Error(kMsgNoCp932Name,
+                       {LogArg::Own(Cp932ToUtf8(directory) + entry.system_name)});
+        continue;
+      }
       std::string path = directory + entry.name;
+      if (entry.is_special) {
+        if (!SkipSpecialFile(path)) return false;
+        continue;
+      }
       if (entry.is_directory) {
         if (level + 1 > depth_) continue;
         // A directory that vanished since its parent was listed (or whose
@@ -92,6 +118,24 @@ class Walk {
         return false;
       }
     }
+    return true;
+  }
+
+  // A FIFO, socket or device with the name of a script or media file is
+  // never opened (a FIFO would wait for a writer, a device might never end)
+  // and is left out with a warning. As the main script it fails the search.
+  bool SkipSpecialFile(const std::string& path) {
+    const bool script = HasAnyExtension(path, extensions_.scripts);
+    if (!script && !HasAnyExtension(path, extensions_.images) &&
+        !HasAnyExtension(path, extensions_.audio) && !HasAnyExtension(path, extensions_.movies)) {
+      return true;
+    }
+    const std::string absolute = sys_.fs.AbsolutePath(path);
+    if (script && absolute == MainScriptPath(sys_)) {
+      sys_.log.Error(kMsgMainScriptNotRegular, {LogArg::Path(absolute)});
+      return false;
+    }
+    sys_.log.Warning(kMsgSpecialFileSkipped, {LogArg::Path(absolute)});
     return true;
   }
 

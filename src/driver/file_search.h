@@ -4,9 +4,16 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kv {
+
+// A name that the system gives with a character CP932 lacks: the stored
+// names are CP932, so such a file is left out and the run fails. The name is
+// quoted as the system gives it (UTF-8).
+inline constexpr std::string_view kMsgNoCp932Name =
+    "\"%s\" の名前は Shift_JIS (CP932) で表せません\n";
 
 class KCSystem;
 

@@ -64,6 +64,23 @@ TEST(FileSearch, MissingDirectoryCountsAsEmptyUnlistableOneStopsTheSearch) {
   EXPECT_EQ("エラー : ディレクトリ \"/game/locked/\" を読み込めませんでした\n", f.out.text);
 }
 
+TEST(FileSearch, ANameWithoutACp932FormIsAnErrorAndTheRestIsSearched) {
+  SearchFixture f;
+  // As the system gives them: an emoji file, a directory named in Hangul.
+  f.fs.AddFile("/game/\xF0\x9F\x98\x80.png", "");
+  f.fs.AddFile("/game/\xED\x95\x9C/b.png", "");
+  f.fs.without_cp932_form = {"/game/\xF0\x9F\x98\x80.png", "/game/\xED\x95\x9C"};
+  // "画像/背景.png" in CP932.
+  f.fs.AddFile("/game/\x89\xE6\x91\x9C/\x94\x77\x8C\x69.png", "");
+  ASSERT_TRUE(f.Search({{}, {"png"}, {}, {}}));
+  EXPECT_EQ(std::vector<std::string>{"/game/\x89\xE6\x91\x9C/\x94\x77\x8C\x69.png"},
+            f.sys.results.ImageFiles);
+  EXPECT_EQ(2, f.sys.log.errorCount);
+  EXPECT_EQ("エラー : \"/game/\xED\x95\x9C\" の名前は Shift_JIS (CP932) で表せません\n"
+            "エラー : \"/game/\xF0\x9F\x98\x80.png\" の名前は Shift_JIS (CP932) で表せません\n",
+            f.out.text);
+}
+
 TEST(FileSearch, AScriptThatCannotBeLoadedStopsTheSearch) {
   SearchFixture f;
   f.fs.AddFile("/game/a.txt", "/* never closed");
@@ -71,6 +88,30 @@ TEST(FileSearch, AScriptThatCannotBeLoadedStopsTheSearch) {
   EXPECT_FALSE(f.Search({{"txt"}, {"png"}, {}, {}}));
   EXPECT_TRUE(f.sys.results.ImageFiles.empty());
   EXPECT_EQ(1, f.sys.log.errorCount);
+}
+
+TEST(FileSearch, FifosSocketsAndDevicesAreLeftOutUnlessOneIsTheMainScript) {
+  SearchFixture f;
+  f.sys.options.engineDirectory = "/game/";
+  f.fs.AddFile("/game/a.png", "");
+  f.fs.AddSpecialFile("/game/fifo.png");
+  f.fs.AddSpecialFile("/game/socket");  // no content's name: nothing to say
+  f.fs.AddSpecialFile("/game/sub/main.txt");
+  ASSERT_TRUE(f.Search({{"txt"}, {"png"}, {}, {}}));
+  EXPECT_EQ(std::vector<std::string>{"/game/a.png"}, f.sys.results.ImageFiles);
+  EXPECT_TRUE(f.sys.results.Objects.empty());
+  const std::string warnings =
+      "警告 : \"/game/fifo.png\" は通常のファイルではないため読み飛ばしました\n"
+      "警告 : \"/game/sub/main.txt\" は通常のファイルではないため読み飛ばしました\n";
+  EXPECT_EQ(warnings, f.out.text);
+
+  SearchFixture g;
+  g.sys.options.engineDirectory = "/game/";
+  g.fs.AddSpecialFile("/game/main.txt");
+  g.fs.AddFile("/game/x.png", "");
+  EXPECT_FALSE(g.Search({{"txt"}, {"png"}, {}, {}}));
+  EXPECT_EQ("エラー : メインスクリプト \"/game/main.txt\" は通常のファイルではありません\n", g.out.text);
+  EXPECT_TRUE(g.sys.results.ImageFiles.empty()) << "the search stops there";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "driver/converter.h"
+#include "driver/options.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
@@ -10,20 +11,21 @@
 
 int main(int argc, char** argv) {
   kv::InstallInterruptCleanup();
-  std::vector<std::string> args(argv, argv + argc);
+  std::vector<std::string> args;
+  std::string unconvertible;
+  kv::CommandLineWords(argc, argv, &args, &unconvertible);
+  const kv::ConsoleEncoding encoding = kv::ConsoleEncodingFor(
+      args, kv::ConsoleLocaleIsUtf8() ? kv::ConsoleEncoding::kUtf8 : kv::ConsoleEncoding::kCp932);
+  kv::SetConsoleTextIsUtf8(encoding == kv::ConsoleEncoding::kUtf8);
   kv::ConverterEnvironment env{
       kv::RealFileSystem(),
       kv::StdoutSink(),
-      kv::ConsoleLocaleIsUtf8() ? kv::ConsoleEncoding::kUtf8 : kv::ConsoleEncoding::kCp932,
+      encoding,
       kv::ScrambleSeedTime,
-      kv::StdinIsTerminal() ? std::function<void()>([] {
-        kv::FlushStdout();
-        kv::ReadOneChar();
-      })
-                            : nullptr,
+      kv::StdinIsTerminal() ? std::function<void()>(kv::ReadOneChar) : nullptr,
       kv::Cp932ConversionAvailable(),
+      unconvertible,
+      kv::SetInterruptLine,
   };
-  int status = kv::RunConverter(args, env);
-  kv::FlushStdout();
-  return status;
+  return kv::RunConverter(args, env);
 }

@@ -6,6 +6,7 @@
 #include "driver/file_search.h"
 #include "context/kc_system.h"
 #include "platform/file_system.h"
+#include "platform/lexical_path.h"
 #include "platform/version.h"
 #include "source/numbers.h"
 
@@ -13,7 +14,7 @@ namespace kv {
 namespace {
 
 constexpr std::string_view kMsgVersion = "KVConverter %s\n";
-constexpr std::string_view kMsgUnknownOption = "不明なオプションです \"%c\"\n";
+constexpr std::string_view kMsgUnknownOption = "不明なオプションです \"%s\"\n";
 constexpr std::string_view kMsgMissingValue = "オプション \"%s\" に値が指定されていません\n";
 constexpr std::string_view kHelpText =
     "KVConverter Version %s ヘルプ\n"
@@ -47,6 +48,15 @@ constexpr std::string_view kHelpText =
     "mo : ムービーオブジェクトファイル名\n"
     "     デフォルト : movie.kvo\n"
     "h  : ヘルプ表示\n";
+// The options added since, one line each after the text above.
+constexpr std::string_view kHelpLongOptions =
+    "--check                        : ファイルを書き込まずにコンバートし、エラーと警告を表示する\n"
+    "--diagnostics=gnu              : エラーと警告を PATH:LINE:COL: error: MESSAGE の形式で表示する\n"
+    "--console-encoding=utf-8|cp932 : 表示の文字コード (デフォルト : ロケールまたはコンソールに合わせる)\n"
+    "--source-encoding=utf-8|cp932  : スクリプトファイルの文字コード (デフォルト : cp932)\n"
+    "--help                         : ヘルプ表示 (h と同じ)\n"
+    "--version                      : バージョン表示\n";
+constexpr std::string_view kNoteSeeHelp = "オプションの一覧は KVConverter --help で表示できます\n";
 
 // Each option letter sets one bit; the set of bits, not the order of the
 // letters, names the option.
@@ -106,8 +116,32 @@ std::string DirectoryValue(const std::string& value, const std::string& current,
                            char separator) {
   // An empty value names the current directory, as the default does.
   if (value.empty()) return current;
-  if (value.back() == '/' || value.back() == '\\') return value;
+  if (EndsWithSeparator(value)) return value;
   return value + separator;
+}
+
+void PrintHelp(KCSystem& sys) {
+  sys.log.Message(kHelpText, {kVersion});
+  sys.log.Message(kHelpLongOptions);
+}
+
+// An option error: the word or letter it concerns, and where to look.
+OptionsResult OptionError(KCSystem& sys, std::string_view message, std::string_view what) {
+  sys.log.Error(message, {LogArg::Path(what)});
+  sys.log.Note(kNoteSeeHelp);
+  return OptionsResult::kFailed;
+}
+
+constexpr std::string_view kConsoleEncodingWord = "--console-encoding=";
+constexpr std::string_view kSourceEncodingWord = "--source-encoding=";
+
+// The encoding an encoding word names: "utf-8" or "cp932"; false for any
+// other value.
+bool EncodingValue(std::string_view word, std::string_view prefix, bool* utf8) {
+  if (!word.starts_with(prefix)) return false;
+  const std::string_view value = word.substr(prefix.size());
+  *utf8 = value == "utf-8";
+  return *utf8 || value == "cp932";
 }
 
 }  // namespace
@@ -126,7 +160,9 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
                            bool* script_found) {
   *script_found = false;
   const char separator = sys.fs.Separator();
-  const std::string current = sys.fs.CurrentDirectory() + separator;
+  std::string current;
+  const bool current_has_cp932_form = sys.fs.CurrentDirectory(&current);
+  current += separator;
   std::string directories[2] = {current, current};
   int32_t depth = -1;
   std::vector<std::string> lists[4];
@@ -135,6 +171,7 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   std::string object_names[4] = {"script.kvo", "image.kvo", "audio.kvo", "movie.kvo"};
 
   bool check_only = false;
+  bool source_utf8 = false;
   const Option* option = nullptr;
   std::string option_word;
   size_t i = 1;
@@ -145,21 +182,25 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
       ++i;
       option = nullptr;
       if (word == "--help") {
-        sys.log.Message(kHelpText, {kVersion});
+        PrintHelp(sys);
         return OptionsResult::kHelp;
       }
       if (word == "--version") {
         sys.log.Message(kMsgVersion, {kVersion});
         return OptionsResult::kHelp;
       }
+      bool utf8 = false;
       if (word == "--check") {
         check_only = true;
       } else if (word == "--diagnostics=gnu") {
         // Applies at once, so the option errors that follow read the same.
         sys.log.set_style(DiagnosticsStyle::kGnu);
+      } else if (EncodingValue(word, kSourceEncodingWord, &utf8)) {
+        source_utf8 = utf8;
+      } else if (EncodingValue(word, kConsoleEncodingWord, &utf8)) {
+        // Taken before the run began (ConsoleEncodingFor).
       } else {
-        sys.log.Error(kMsgUnknownOption, {LogArg::Char('-')});
-        return OptionsResult::kFailed;
+        return OptionError(sys, kMsgUnknownOption, word);
       }
       continue;
     }
@@ -167,39 +208,29 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
       uint32_t bits = 0;
       for (size_t k = 1; k < word.size(); ++k) {
         uint32_t bit = LetterBit(word[k]);
-        if (bit == 0) {
-          sys.log.Error(kMsgUnknownOption, {LogArg::Char(static_cast<unsigned char>(word[k]))});
-          return OptionsResult::kFailed;
-        }
+        if (bit == 0) return OptionError(sys, kMsgUnknownOption, word.substr(k, 1));
         bits |= bit;
       }
       option = FindOption(bits);
       option_word = word;
       ++i;
       if (option == nullptr) {
-        sys.log.Error(kMsgUnknownOption,
-                      {LogArg::Char(static_cast<unsigned char>(word.size() > 1 ? word[1] : '-'))});
-        return OptionsResult::kFailed;
+        return OptionError(sys, kMsgUnknownOption, word.substr(word.size() > 1 ? 1 : 0, 1));
       }
     } else if (option == nullptr || option->kind == Kind::kDisable) {
       // A value with no option before it that takes values.
-      sys.log.Error(kMsgUnknownOption,
-                    {LogArg::Char(static_cast<unsigned char>(word.empty() ? ' ' : word[0]))});
-      return OptionsResult::kFailed;
+      return OptionError(sys, kMsgUnknownOption, word.empty() ? " " : word.substr(0, 1));
     }
 
     if (option->kind == Kind::kHelp) {
-      sys.log.Message(kHelpText, {kVersion});
+      PrintHelp(sys);
       return OptionsResult::kHelp;
     }
     if (option->kind == Kind::kDisable) {
       enabled[option->target] = false;
       continue;
     }
-    if (i >= args.size()) {
-      sys.log.Error(kMsgMissingValue, {option_word});
-      return OptionsResult::kFailed;
-    }
+    if (i >= args.size()) return OptionError(sys, kMsgMissingValue, option_word);
     const std::string& value = args[i++];
     switch (option->kind) {
       case Kind::kDirectory:
@@ -229,6 +260,13 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
     }
   }
 
+  // Every path of the run is made from the current directory's.
+  if (!current_has_cp932_form) {
+    current.pop_back();
+    sys.log.Error(kMsgNoCp932Name, {LogArg::Own(current)});
+    return OptionsResult::kFailed;
+  }
+
   for (int kind = 0; kind < 4; ++kind) {
     if (!enabled[kind]) {
       lists[kind].clear();
@@ -243,12 +281,25 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   sys.options.audioObjectName = object_names[2];
   sys.options.movieObjectName = object_names[3];
   sys.options.engineDirectory = directories[0];
+  sys.options.searchDirectory = sys.fs.AbsolutePath(directories[1]);
   sys.options.checkOnly = check_only;
+  sys.options.sourceIsUtf8 = source_utf8;
 
   ExtensionLists extensions{lists[0], lists[1], lists[2], lists[3]};
   return SearchFiles(sys, directories[1], 0, depth, script_found, extensions)
              ? OptionsResult::kSearched
              : OptionsResult::kFailed;
+}
+
+ConsoleEncoding ConsoleEncodingFor(const std::vector<std::string>& args, ConsoleEncoding detected) {
+  ConsoleEncoding encoding = detected;
+  bool utf8 = false;
+  for (const std::string& word : args) {
+    if (EncodingValue(word, kConsoleEncodingWord, &utf8)) {
+      encoding = utf8 ? ConsoleEncoding::kUtf8 : ConsoleEncoding::kCp932;
+    }
+  }
+  return encoding;
 }
 
 }  // namespace kv

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "context/diagnostics.h"
+
 namespace kv {
 
 class KCSystem;
@@ -24,5 +26,10 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
 // The extensions searched when no option names others: scripts, images,
 // audio and movies, in this order.
 const std::array<std::vector<std::string>, 4>& DefaultExtensions();
+
+// The console encoding that a --console-encoding= word of `args` chooses (the
+// last one counts), or `detected` when none does. Taken before anything is
+// printed, so every line of the run, option errors included, reads alike.
+ConsoleEncoding ConsoleEncodingFor(const std::vector<std::string>& args, ConsoleEncoding detected);
 
 }  // namespace kv

@@ -91,13 +91,13 @@ TEST_F(OptionsTest, InvalidOptionsAreReportedAndStopParsing) {
   EXPECT_EQ(OptionsResult::kFailed, Parse({"stray"}));
   EXPECT_EQ(OptionsResult::kFailed, Parse({"-s", "stray"}));
   EXPECT_EQ(OptionsResult::kFailed, Parse({"-so"}));
-  EXPECT_EQ(
-      "エラー : 不明なオプションです \"e\"\n"
-      "エラー : 不明なオプションです \"q\"\n"
-      "エラー : 不明なオプションです \"s\"\n"
-      "エラー : 不明なオプションです \"s\"\n"
-      "エラー : オプション \"-so\" に値が指定されていません\n",
-      out_.text);
+  const std::string hint = "備考 : オプションの一覧は KVConverter --help で表示できます\n";
+  EXPECT_EQ("エラー : 不明なオプションです \"e\"\n" + hint +
+                "エラー : 不明なオプションです \"q\"\n" + hint +
+                "エラー : 不明なオプションです \"s\"\n" + hint +
+                "エラー : 不明なオプションです \"s\"\n" + hint +
+                "エラー : オプション \"-so\" に値が指定されていません\n" + hint,
+            out_.text);
   EXPECT_EQ(5, sys_.log.errorCount);
   EXPECT_EQ("script.kvo", sys_.options.scriptObjectName) << "nothing is stored after a bad option";
 }
@@ -108,6 +108,17 @@ TEST_F(OptionsTest, WordOptions) {
   out_.text.clear();
   EXPECT_EQ(OptionsResult::kHelp, Parse({"--help"}));
   EXPECT_EQ(0u, out_.text.find("KVConverter Version 1.5.1 ヘルプ\n"));
+  // The options added since the designed help text follow it, one line each.
+  EXPECT_NE(std::string::npos,
+            out_.text.find(
+                "\nh  : ヘルプ表示\n"
+                "--check                        : ファイルを書き込まずにコンバートし、エラーと警告を表示する\n"
+                "--diagnostics=gnu              : エラーと警告を PATH:LINE:COL: error: MESSAGE の形式で表示する\n"
+                "--console-encoding=utf-8|cp932 : 表示の文字コード (デフォルト : ロケールまたはコンソールに合わせる)\n"
+                "--source-encoding=utf-8|cp932  : スクリプトファイルの文字コード (デフォルト : cp932)\n"
+                "--help                         : ヘルプ表示 (h と同じ)\n"
+                "--version                      : バージョン表示\n"))
+      << out_.text;
   out_.text.clear();
   ASSERT_EQ(OptionsResult::kSearched, Parse({"--check", "-s"}));
   EXPECT_TRUE(sys_.options.checkOnly);
@@ -116,20 +127,54 @@ TEST_F(OptionsTest, WordOptions) {
   sys_.options.checkOnly = false;
   for (std::vector<std::string> words : std::vector<std::vector<std::string>>{
            {"--check", "-x"}, {"--checks"}, {"--diagnostics=msvc"}, {"--check=yes"},
-           {"--check", "yes"}, {"--version=2"}, {"--"}}) {
+           {"--check", "yes"}, {"--version=2"}, {"--"}, {"--source-encoding=utf-8", "--console-encoding=utf8"},
+           {"--source-encoding=UTF-8"}}) {
     EXPECT_EQ(OptionsResult::kFailed, Parse(words)) << words[0];
   }
   EXPECT_FALSE(sys_.options.checkOnly);
+  EXPECT_FALSE(sys_.options.sourceIsUtf8);
   EXPECT_TRUE(sys_.results.Objects.empty());
-  EXPECT_EQ(
-      "エラー : 不明なオプションです \"x\"\n"
-      "エラー : 不明なオプションです \"-\"\n"
-      "エラー : 不明なオプションです \"-\"\n"
-      "エラー : 不明なオプションです \"-\"\n"
-      "エラー : 不明なオプションです \"y\"\n"
-      "エラー : 不明なオプションです \"-\"\n"
-      "エラー : 不明なオプションです \"-\"\n",
-      out_.text);
+  // A word of two hyphens is named whole.
+  const std::string hint = "備考 : オプションの一覧は KVConverter --help で表示できます\n";
+  EXPECT_EQ("エラー : 不明なオプションです \"x\"\n" + hint +
+                "エラー : 不明なオプションです \"--checks\"\n" + hint +
+                "エラー : 不明なオプションです \"--diagnostics=msvc\"\n" + hint +
+                "エラー : 不明なオプションです \"--check=yes\"\n" + hint +
+                "エラー : 不明なオプションです \"y\"\n" + hint +
+                "エラー : 不明なオプションです \"--version=2\"\n" + hint +
+                "エラー : 不明なオプションです \"--\"\n" + hint +
+                "エラー : 不明なオプションです \"--console-encoding=utf8\"\n" + hint +
+                "エラー : 不明なオプションです \"--source-encoding=UTF-8\"\n" + hint,
+            out_.text);
+  out_.text.clear();
+  ASSERT_EQ(OptionsResult::kSearched,
+            Parse({"--source-encoding=utf-8", "--console-encoding=cp932", "-s"}));
+  EXPECT_TRUE(sys_.options.sourceIsUtf8);
+  EXPECT_EQ(ConsoleEncoding::kCp932,
+            ConsoleEncodingFor({"KVConverter", "--console-encoding=utf-8", "--console-encoding=cp932"},
+                               ConsoleEncoding::kUtf8));
+  EXPECT_EQ(ConsoleEncoding::kCp932,
+            ConsoleEncodingFor({"KVConverter", "--console-encoding=latin1"}, ConsoleEncoding::kCp932));
+}
+
+TEST_F(OptionsTest, DirectoryValuesEndingInADoubleByteCharacterGetASeparator) {
+  // "ソ" is 83 5C: its second byte is no separator.
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-xd", "\x83\x5C", "-s"}));
+  EXPECT_EQ("/game/\x83\x5C/", sys_.options.engineDirectory);
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-xd", "/\x83\x5C\\", "-s"}));
+  EXPECT_EQ("/\x83\x5C\\", sys_.options.engineDirectory);
+  fs_.AddFile("/game/\x95\x5C/h.png", "");
+  sys_.results.ImageFiles.clear();
+  ASSERT_EQ(OptionsResult::kSearched, Parse({"-td", "\x95\x5C", "-s"}));
+  EXPECT_EQ(std::vector<std::string>{"/game/\x95\x5C/h.png"}, sys_.results.ImageFiles);
+}
+
+TEST_F(OptionsTest, ACurrentDirectoryWithoutACp932FormFailsTheRun) {
+  fs_.without_cp932_form.insert("/game");
+  EXPECT_EQ(OptionsResult::kFailed, Parse({}));
+  EXPECT_EQ("エラー : \"/game\" の名前は Shift_JIS (CP932) で表せません\n", out_.text);
+  EXPECT_TRUE(sys_.results.Objects.empty());
+  EXPECT_EQ(OptionsResult::kHelp, Parse({"-h"})) << "the help needs no directory";
 }
 
 TEST_F(OptionsTest, HelpEndsParsingWhereverItStands) {

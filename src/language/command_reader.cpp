@@ -47,6 +47,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
 
   switch (ReadStatement(sys_.log, command_.statement(), *source)) {
     case StatementEnd:
+      command_.SetStatementId(CmdEndOfFile);
       return FinishScript(false);
     case StatementSyntaxError:
       // Reported by the tokenizer; the next call reads on from where it
@@ -80,6 +81,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     }
   }
 
+  command_.SetStatementId(id);
   // Statements inside a void or debug_only block are skipped whole, whatever
   // they are, until the block's closer.
   if (command_.BlockDepth() != 0) {

@@ -112,7 +112,9 @@ TEST_F(CommandReaderTest, QuotedCommandNameIsLookedUpByItsText) {
   Start("\"text\";\n");
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(Code(kMain), Hex(Cmd(15)));
-  EXPECT_EQ(TakeOutput(), std::string("エラー : /game/main.txt 1 行目 ") + kCountError);
+  EXPECT_EQ(TakeOutput(), std::string("エラー : /game/main.txt 1 行目 ") + kCountError +
+                              "備考 : /game/main.txt 1 行目 \"text\" のパラメータは 0 個です "
+                              "(指定できる数 : 1 〜 255 個)\n");
   EXPECT_EQ(sys.log.errorCount, 1);
 }
 
@@ -135,7 +137,9 @@ TEST_F(CommandReaderTest, LabelsDebugCommandsAndDeclarationsWriteNothing) {
                               "警告 : /game/main.txt 4 行目 " + dropped +
                               "警告 : /game/main.txt 5 行目 " + dropped +
                               "警告 : /game/main.txt 6 行目 " + dropped +
-                              "エラー : /game/main.txt 8 行目 " + kCountError);
+                              "エラー : /game/main.txt 8 行目 " + kCountError +
+                              "備考 : /game/main.txt 8 行目 \"function_declaration\" の"
+                              "パラメータは 1 個です (指定できる数 : 2 個)\n");
 }
 
 TEST_F(CommandReaderTest, IfAndElseAreCheckedBeforeTheirHandlers) {
@@ -145,7 +149,8 @@ TEST_F(CommandReaderTest, IfAndElseAreCheckedBeforeTheirHandlers) {
   EXPECT_EQ(Code(kMain), "");
   EXPECT_EQ(TakeOutput(),
             "エラー : /game/main.txt 1 行目 else に対応する \"if\" が見つかりませんでした\n"
-            "エラー : /game/main.txt 2 行目 " + std::string(kCountError));
+            "エラー : /game/main.txt 2 行目 " + std::string(kCountError) +
+                "備考 : /game/main.txt 2 行目 \"if\" のパラメータは 2 個です (指定できる数 : 1 個)\n");
   EXPECT_EQ(Read(), CmdDone);
   EXPECT_EQ(command.BlockDepth(), 1u);
   EXPECT_EQ(command.TopBlock().flags, BlkIf);
@@ -190,7 +195,10 @@ TEST_F(CommandReaderTest, UnfinishedStatementFailsTheEndCommand) {
   EXPECT_EQ(TakeOutput(),
             std::string("警告 : /game/main.txt 1 行目 ; がないためファイルの終端のコマンドを無視しました\n"
                         "エラー : /game/main.txt 1 行目 ") +
-                kCountError + "/game/next.txt をコンバート中...\n");
+                kCountError +
+                "備考 : /game/main.txt 1 行目 ファイルの終端の文に ; がないため、"
+                "その文のパラメータが end に残っています\n"
+                "/game/next.txt をコンバート中...\n");
   // At the end of the last script conversion is over all the same: reading
   // on would only write a second end command into the ended script.
   EXPECT_EQ(Read(), cmd::kEnd);
@@ -240,7 +248,7 @@ TEST_F(CommandReaderTest, EndOfSourceInsideVoidOrDebugOnlyStillSwitchesScripts) 
   // The open block is reported while main.txt is still current, and the next
   // script starts with an empty block stack.
   EXPECT_EQ(TakeOutput(),
-            "エラー : /game/main.txt 4 行目 \"void\" のブロックが閉じられていません (2 行目で開始)\n"
+            "エラー : /game/main.txt 3 行目 \"void\" のブロックが閉じられていません (2 行目で開始)\n"
             "/game/next.txt をコンバート中...\n");
   EXPECT_EQ(command.BlockDepth(), 0u);
 
@@ -259,8 +267,12 @@ TEST_F(CommandReaderTest, FailureWithoutItsOwnMessageIsReported) {
   // A failure that reported itself gets no second message.
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(TakeOutput(), "エラー : /game/main.txt 1 行目 文法が間違っています\n"
+                          "備考 : /game/main.txt 1 行目 問題の字句は \"b\" (12 桁目) です\n"
                           "エラー : /game/main.txt 2 行目 文法が間違っています\n"
-                          "エラー : /game/main.txt 3 行目 " + std::string(kCountError));
+                          "備考 : /game/main.txt 2 行目 問題の字句は \"y\" (15 桁目) です\n"
+                          "エラー : /game/main.txt 3 行目 " + std::string(kCountError) +
+                          "備考 : /game/main.txt 3 行目 \"function_declaration\" の"
+                          "パラメータは 1 個です (指定できる数 : 2 個)\n");
   EXPECT_EQ(sys.log.errorCount, 3);
   EXPECT_EQ(command.FindAliasId("x"), CmdInvalid);
   EXPECT_TRUE(sys.results.FunctionDefinitions.empty());
@@ -316,11 +328,15 @@ TEST_F(CommandReaderTest, SetupPhaseCompilesOtherWordsAsCalc) {
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(TakeOutput(), "エラー : /game/main.txt 1 行目 文法が間違っています\n"
-                          "エラー : /game/main.txt 2 行目 文法が間違っています\n");
+                          "備考 : /game/main.txt 1 行目 問題の字句は \"b\" (12 桁目) です\n"
+                          "エラー : /game/main.txt 2 行目 文法が間違っています\n"
+                          "備考 : /game/main.txt 2 行目 問題の字句は \"y\" (15 桁目) です\n");
   // Not a setup command: calc with the statement as read, which has three
-  // parameters where calc takes one.
+  // parameters where calc takes one; the note names the real cause.
   EXPECT_EQ(Read(), CmdInvalid);
-  EXPECT_EQ(TakeOutput(), std::string("エラー : /game/main.txt 3 行目 ") + kCountError);
+  EXPECT_EQ(TakeOutput(), std::string("エラー : /game/main.txt 3 行目 ") + kCountError +
+                              "備考 : /game/main.txt 3 行目 \"layer_show\" は create_window "
+                              "より前には使えないコマンドです\n");
   EXPECT_EQ(Read(), CmdDone);
   EXPECT_EQ(Code(kMain), Hex(Cmd(7) + Cmd(7) + Ch(1) + Expr({Var("x"), Num(1), Ch(13)})));
 }
@@ -339,7 +355,11 @@ TEST_F(CommandReaderTest, RunOfSyntaxErrorsRunsIntoTheErrorLimit) {
   reader.RunMainPhase();
   EXPECT_FALSE(sys.script.converting);
   std::string expected;
-  for (int i = 0; i < 100; ++i) expected += "エラー : /game/main.txt 1 行目 文法が間違っています\n";
+  for (int i = 0; i < 100; ++i) {
+    expected += "エラー : /game/main.txt 1 行目 文法が間違っています\n"
+                "備考 : /game/main.txt 1 行目 問題の字句は \":\" (" + std::to_string(i + 1) +
+                " 桁目) です\n";
+  }
   expected += "エラー数が100を超えたのでコンバートを中止します\n/game/next.txt をコンバート中...\n";
   EXPECT_EQ(TakeOutput(), expected);
   EXPECT_EQ(Code(kMain), Hex(Str("error")));
@@ -389,6 +409,7 @@ TEST(ReadCommandRun, FailedSetupStatementFailsTheRun) {
   std::string console;
   EXPECT_EQ(CompileMain("function a b;\ncreate_window;\n", &console), "");
   EXPECT_EQ(console, std::string(kStart) + "エラー : /game/main.txt 1 行目 文法が間違っています\n" +
+                         "備考 : /game/main.txt 1 行目 問題の字句は \"b\" (12 桁目) です\n" +
                          kFinish + "エラーがあるため \"script.kvo\" は更新されていません\n"
                          "\n結果 : 失敗 / エラー 1件 / 警告 0件\n");
 }
@@ -401,8 +422,8 @@ TEST(ReadCommandRun, BlocksDoNotLeakIntoTheNextScript) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.console,
             std::string(kStart) +
-                "エラー : /game/main.txt 4 行目 \"function\" のブロックが閉じられていません (3 行目で開始)\n"
-                "エラー : /game/main.txt 4 行目 \"if\" のブロックが閉じられていません (2 行目で開始)\n"
+                "エラー : /game/main.txt 3 行目 \"function\" のブロックが閉じられていません (3 行目で開始)\n"
+                "エラー : /game/main.txt 3 行目 \"if\" のブロックが閉じられていません (2 行目で開始)\n"
                 "/game/sub.txt をコンバート中...\n"
                 "エラー : /game/sub.txt 1 行目 function_end に対応する \"function\" が見つかりませんでした\n"
                 "エラー : /game/sub.txt 2 行目 endif に対応する \"if\" が見つかりませんでした\n" +

@@ -40,6 +40,7 @@ struct BlockRecord {
   uint32_t patchPos = 0;   // byte position of a jump distance still to patch
   uint32_t baseIndex = 0;  // itemPosition just after that jump (loop start: at the loop)
   uint32_t line = 0;       // source line of the statement that opened the block
+  uint32_t offset = 0;     // where that statement begins in its source's contents
 };
 
 class KCCommand {
@@ -61,6 +62,10 @@ class KCCommand {
   uint32_t GetParamCount() const { return statement_.size(); }
   // The statement itself, as the tokenizer fills it.
   Statement& statement() { return statement_; }
+  // What command reading identified the statement as (a command id or an
+  // internal code such as CmdLabel or CmdEndOfFile), for messages about it.
+  int32_t StatementId() const { return statement_id_; }
+  void SetStatementId(int32_t id) { statement_id_ = id; }
   bool DeleteElement();
   void DeleteParameter();
   void ClearParameters() { statement_.Clear(); }
@@ -97,6 +102,7 @@ class KCCommand {
 
   KCSystem& sys_;
   Statement statement_;
+  int32_t statement_id_ = CmdInvalid;
   std::vector<BlockRecord> blocks_;
   // Every statement looks its leading word up, and words are short: their
   // length and first and last eight bytes (fewer for shorter words) are

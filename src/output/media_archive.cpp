@@ -23,33 +23,38 @@ constexpr char kTooLarge[] = "GenImgAdoObject(7) アーカイブが 2147483647 �
 enum class CopyResult { kDone, kReadFailed, kWriteFailed };
 
 // Streams one media file and its trailing zero byte into the archive. The file
-// must still have the size its entry was written with. A read that the system
-// refuses leaves its reason in *err (a file whose size changed leaves it empty).
+// must still have the size its entry was written with. A read that fails
+// leaves its reason in *err.
 CopyResult CopyMediaFile(FileSystem& fs, const std::string& path, uint64_t size,
                          ObjectWriter* out, std::string* err) {
   std::unique_ptr<InputFile> in = fs.OpenInput(path, err);
-  if (!in || in->Size() != size) return CopyResult::kReadFailed;
+  if (!in) return CopyResult::kReadFailed;
+  bool same_size = in->Size() == size;
   uint64_t copied = 0;
-  while (copied < size) {
+  while (same_size && copied < size) {
     size_t got = 0;
     bool read_failed = false;
     if (!out->WriteFrom(*in, size - copied, &got, &read_failed, err)) {
       return read_failed ? CopyResult::kReadFailed : CopyResult::kWriteFailed;
     }
-    if (got == 0) return CopyResult::kReadFailed;  // shorter than it was
+    same_size = got != 0;  // ends sooner than it did
     copied += got;
   }
   // A file that has grown since its size was taken no longer fits its entry.
   char probe;
   size_t more = 0;
-  if (!in->Read(&probe, 1, &more, err) || more != 0) return CopyResult::kReadFailed;
+  if (same_size && !in->Read(&probe, 1, &more, err)) return CopyResult::kReadFailed;
+  if (!same_size || more != 0) {
+    *err = kReasonSizeChanged;
+    return CopyResult::kReadFailed;
+  }
   const char zero = 0;
   return out->Write(&zero, 1) ? CopyResult::kDone : CopyResult::kWriteFailed;
 }
 
 void ReportWriteFailure(KCSystem& sys, const std::string& object_name, const std::string& err) {
-  sys.log.InternalError(kMsgCloseWriteFailed);
-  sys.log.InternalError(kOutputFailed);
+  sys.log.InternalErrorAt({object_name}, kMsgCloseWriteFailed);
+  sys.log.InternalErrorAt({object_name}, kOutputFailed);
   sys.log.Message(kMsgCannotWrite, {LogArg::Path(object_name), LogArg::Path(err)});
 }
 
@@ -67,8 +72,8 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
   for (const std::string& path : files) {
     std::unique_ptr<InputFile> in = sys.fs.OpenInput(path, &err);
     if (!in) {
-      sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(path)});
-      sys.log.InternalError(kOpenFailed);
+      sys.log.ErrorAt({path}, kMsgNameMayBeWrong, {LogArg::Path(path)});
+      sys.log.InternalErrorAt({path}, kOpenFailed);
       sys.log.Message(kMsgCannotRead, {LogArg::Path(path), LogArg::Path(err)});
       return false;
     }
@@ -78,11 +83,16 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
     sys.log.Message(kMsgConverting, {LogArg::Path(path)});
   }
   if (image_size > ObjectWriter::kMaxImageSize) {
-    sys.log.InternalError(kTooLarge);
+    sys.log.InternalErrorAt({object_name}, kTooLarge);
     return false;
   }
-  // A check only needs to know that every file can be read.
-  if (sys.options.checkOnly) return true;
+  // A check only needs to know that every file can be read and that the
+  // archive could be written.
+  if (sys.options.checkOnly) {
+    if (ObjectWriter::CanWrite(sys.fs, object_name, &err)) return true;
+    ReportWriteFailure(sys, object_name, err);
+    return false;
+  }
 
   std::string header;
   header.reserve(header_size);
@@ -112,7 +122,7 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
       case CopyResult::kDone:
         break;
       case CopyResult::kReadFailed:
-        sys.log.InternalError(kCopyFailed);
+        sys.log.InternalErrorAt({files[i]}, kCopyFailed);
         if (!err.empty()) {
           sys.log.Message(kMsgCannotRead, {LogArg::Path(files[i]), LogArg::Path(err)});
         }

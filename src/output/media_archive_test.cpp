@@ -207,9 +207,9 @@ TEST_F(MediaArchiveTest, FileChangedOrLostAfterItsSizeWasTaken) {
   const std::string expected =
       Progress({"/game/a.ogg", "/game/b.ogg"}) +
       "内部エラー : GenImgAdoObject(5) オブジェクトへの出力に失敗\n";
-  // Only a failure of the system has a reason to name.
   const std::string cannot_read = "\"/game/b.ogg\" を読み込めませんでした: ";
-  const std::string reasons[] = {"", "", cannot_read + "No such file or directory\n",
+  const std::string changed = cannot_read + "File changed size while being read\n";
+  const std::string reasons[] = {changed, changed, cannot_read + "No such file or directory\n",
                                  cannot_read + "Permission denied\n"};
   const std::vector<std::function<void()>> changes = {
       [&] { fs.AddFile("/game/b.ogg", "bb"); },      // shrank

@@ -27,6 +27,11 @@ bool ObjectWriter::Open(FileSystem& fs, const std::string& name) {
   return true;
 }
 
+bool ObjectWriter::CanWrite(FileSystem& fs, const std::string& name, std::string* err) {
+  // Dropped uncommitted, the temporary file goes at once.
+  return fs.CreateOutput(name, err) != nullptr;
+}
+
 // The block holds fewer than kBlockSize bytes between calls, so every piece
 // holds at least one byte and key and step always find room.
 bool ObjectWriter::Write(const char* data, size_t n) {

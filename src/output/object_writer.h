@@ -30,6 +30,10 @@ class ObjectWriter {
 
   // Starts the temporary file of `name`; false when it cannot be created.
   bool Open(FileSystem& fs, const std::string& name);
+  // Whether `name` could be written: its temporary file is created and
+  // removed again, and `name` itself is left as it is. False, with the
+  // system's reason in *err, where Open would fail.
+  static bool CanWrite(FileSystem& fs, const std::string& name, std::string* err);
   bool Write(const char* data, size_t n);
   bool Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
   // Reads at most `limit` bytes of `in` straight into the block and masks

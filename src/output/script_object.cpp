@@ -58,6 +58,11 @@ uint64_t HeaderSize(const KCSystem& sys) {
   return size;
 }
 
+void ReportWriteFailure(KCSystem& sys, const std::string& name, const std::string& err) {
+  sys.log.InternalErrorAt({name}, kMsgCloseWriteFailed);
+  sys.log.Message(kMsgCannotWrite, {LogArg::Path(name), LogArg::Path(err)});
+}
+
 void WriteDefinitions(HeaderWriter* header, const std::vector<DefinitionRecord>& list) {
   header->Fixed32(list.size());
   for (const DefinitionRecord& d : list) {
@@ -75,14 +80,20 @@ bool GenScrObject(KCSystem& sys) {
   const uint64_t header_size = HeaderSize(sys);
   uint64_t image_size = header_size;
   for (const auto& [path, object] : sys.results.Objects) image_size += object->Code().size();
+  const std::string& name = sys.options.scriptObjectName;
   if (image_size > ObjectWriter::kMaxImageSize) {
-    sys.log.InternalError(kTooLarge);
+    sys.log.InternalErrorAt({name}, kTooLarge);
     return false;
   }
 
   if (sys.options.checkOnly) {
-    // Everything a write needs has been checked; the run reports as if the
-    // object had been written.
+    // Everything a write needs has been checked once the file is known to
+    // be writable; the run then reports as if the object had been written.
+    std::string err;
+    if (!ObjectWriter::CanWrite(sys.fs, name, &err)) {
+      ReportWriteFailure(sys, name, err);
+      return false;
+    }
     sys.results.scriptObjectWritten = true;
     return true;
   }
@@ -90,7 +101,7 @@ bool GenScrObject(KCSystem& sys) {
   // The header, then the code of every script in the order of the entries;
   // each temporary object is released as soon as its code is written.
   ObjectWriter out(image_size, MakeScrambleKey(sys.ScrambleSeed()));
-  bool written = out.Open(sys.fs, sys.options.scriptObjectName);
+  bool written = out.Open(sys.fs, name);
   if (written) {
     HeaderWriter header(&out);
     header.Bytes(kScriptObjectMark);
@@ -121,9 +132,7 @@ bool GenScrObject(KCSystem& sys) {
     it = sys.results.Objects.erase(it);
   }
   if (!written || !out.Commit()) {
-    sys.log.InternalError(kMsgCloseWriteFailed);
-    sys.log.Message(kMsgCannotWrite,
-                    {LogArg::Path(sys.options.scriptObjectName), LogArg::Path(out.error())});
+    ReportWriteFailure(sys, name, out.error());
     return false;
   }
   sys.results.scriptObjectWritten = true;

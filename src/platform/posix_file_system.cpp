@@ -1,14 +1,20 @@
 // The FileSystem of a POSIX machine.
 #include <dirent.h>
+#include <signal.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <limits>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/lexical_path.h"
 #include "platform/signals.h"
@@ -20,6 +26,78 @@ namespace {
 bool Fail(int error_number, std::string* err) {
   if (err != nullptr) *err = std::strerror(error_number);
   return false;
+}
+
+bool IsAscii(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsUtf8(std::string_view text) {
+  for (size_t i = 0, n; i < text.size(); i += n) {
+    n = Utf8CharacterLength(text.substr(i));
+    if (n == 0) return false;
+  }
+  return true;
+}
+
+// The CP932 form of a name the system gives: UTF-8 converted exactly (false
+// when a character has no CP932 form); bytes that are not UTF-8 are taken
+// as CP932 already.
+bool ProgramName(std::string_view name, std::string* cp932) {
+  if (IsAscii(name) || !IsUtf8(name)) {
+    cp932->assign(name);
+    return true;
+  }
+  return Utf8ToCp932Exact(name, cp932);
+}
+
+// ProgramName for each name of a path.
+bool ProgramPath(std::string_view path, std::string* cp932) {
+  cp932->clear();
+  std::string name;
+  for (size_t i = 0; i <= path.size();) {
+    size_t slash = std::min(path.find('/', i), path.size());
+    if (!ProgramName(path.substr(i, slash - i), &name)) return false;
+    cp932->append(name);
+    if (slash < path.size()) cp932->push_back('/');
+    i = slash + 1;
+  }
+  return true;
+}
+
+// The system's form of a CP932 path, the one place where the program's paths
+// become the system's: each name in UTF-8 where it has a UTF-8 form. A name
+// that the system holds as CP932 bytes (listed as it is, not being UTF-8)
+// is used as it is when no file has the UTF-8 form, so what a listing gave
+// is always found again; a new file gets the UTF-8 form.
+std::string SystemPath(const std::string& path) {
+  if (IsAscii(path)) return path;
+  std::string system;
+  std::string utf8;
+  struct stat st;
+  for (size_t i = 0; i <= path.size();) {
+    const size_t slash = std::min(path.find('/', i), path.size());
+    const std::string_view name(path.data() + i, slash - i);
+    const size_t parent = system.size();
+    if (IsAscii(name) || !Cp932ToUtf8Exact(name, &utf8)) {
+      system.append(name);
+    } else {
+      system.append(utf8);
+      // A name that is UTF-8 itself was converted when it was listed; only
+      // one that is not may stand on the disk as it is.
+      if (!IsUtf8(name) && lstat(system.c_str(), &st) != 0) {
+        std::string as_is = system.substr(0, parent);
+        as_is.append(name);
+        if (lstat(as_is.c_str(), &st) == 0) system = std::move(as_is);
+      }
+    }
+    if (slash < path.size()) system.push_back('/');
+    i = slash + 1;
+  }
+  return system;
 }
 
 class PosixInputFile : public InputFile {
@@ -42,14 +120,17 @@ class PosixInputFile : public InputFile {
   uint64_t size_;
 };
 
+// Holds its temporary file open and locked (flock) until it is renamed into
+// place or removed: another run that finds the file locked knows it for the
+// file of a live run, not a leftover, whatever process ids it sees.
 class PosixOutputFile : public OutputFile {
  public:
-  PosixOutputFile(int fd, std::string temp, std::string target)
-      : fd_(fd), temp_(std::move(temp)), target_(std::move(target)),
-        cleanup_slot_(RegisterTemporaryFile(temp_)) {}
+  // `cleanup_slot` is the interrupt cleanup's registration of `temp`.
+  PosixOutputFile(int fd, std::string temp, std::string target, int cleanup_slot)
+      : fd_(fd), temp_(std::move(temp)), target_(std::move(target)), cleanup_slot_(cleanup_slot) {}
   ~PosixOutputFile() override {
-    if (fd_ >= 0) close(fd_);
     if (!committed_) unlink(temp_.c_str());
+    if (fd_ >= 0) close(fd_);
     ForgetTemporaryFile(cleanup_slot_);
   }
   bool Write(const char* data, size_t n, std::string* err) override {
@@ -72,18 +153,14 @@ class PosixOutputFile : public OutputFile {
     return true;
   }
   bool Commit(std::string* err) override {
-    int fd = fd_;
-    fd_ = -1;
     // The data reaches the disk before the name does, so a crash after the
-    // rename cannot leave a target that is empty or cut short.
-    if (fdatasync(fd) != 0) {
-      const int error_number = errno;
-      close(fd);
-      return Fail(error_number, err);
-    }
-    if (close(fd) != 0) return Fail(errno, err);
+    // rename cannot leave a target that is empty or cut short. The file is
+    // closed, and its lock let go, only once it has its final name.
+    if (fdatasync(fd_) != 0) return Fail(errno, err);
     if (rename(temp_.c_str(), target_.c_str()) != 0) return Fail(errno, err);
     committed_ = true;
+    close(fd_);
+    fd_ = -1;
     return true;
   }
 
@@ -98,55 +175,86 @@ class PosixOutputFile : public OutputFile {
   uint64_t flushed_ = 0;  // writeback has been started up to here
 };
 
+// Whether a process other than this one has the id `process_id`.
+bool OtherProcessIsAlive(uint32_t process_id) {
+  // No process has an id beyond pid_t's range; kill() would take one for a
+  // process group.
+  if (process_id > static_cast<uint32_t>(std::numeric_limits<pid_t>::max())) return false;
+  const pid_t pid = static_cast<pid_t>(process_id);
+  if (pid == getpid()) return false;
+  return kill(pid, 0) == 0 || errno == EPERM;
+}
+
 class PosixFileSystem : public FileSystem {
  public:
   char Separator() const override { return kNativeSeparator; }
 
-  std::string CurrentDirectory() override {
+  bool CurrentDirectory(std::string* path) override {
     std::vector<char> buffer(1024);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-      if (errno != ERANGE) return ".";
+      if (errno != ERANGE) {
+        *path = ".";
+        return true;
+      }
       buffer.resize(buffer.size() * 2);
     }
     std::string cwd(buffer.data());
     if (cwd.size() > 1 && cwd.back() == '/') cwd.pop_back();
-    return cwd == "/" ? "" : cwd;
+    if (cwd == "/") cwd.clear();
+    if (ProgramPath(cwd, path)) return true;
+    *path = std::move(cwd);
+    return false;
   }
 
   bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override {
     entries->clear();
-    DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
+    const std::string system_directory = SystemPath(directory);
+    DIR* dir = opendir(directory.empty() ? "." : system_directory.c_str());
     if (dir == nullptr) return false;
     while (dirent* e = readdir(dir)) {
-      std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
+      const std::string_view system_name = e->d_name;
+      if (system_name == "." || system_name == "..") continue;
       bool is_directory = e->d_type == DT_DIR;
+      bool is_special = e->d_type != DT_DIR && e->d_type != DT_REG;
       if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+        // What a link leads to; one that leads nowhere is a file that has
+        // vanished, as the search finds out when it resolves it.
         struct stat st;
-        is_directory = stat((directory + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        const bool found = stat((system_directory + e->d_name).c_str(), &st) == 0;
+        is_directory = found && S_ISDIR(st.st_mode);
+        is_special = found && !is_directory && !S_ISREG(st.st_mode);
       }
-      entries->push_back({std::move(name), is_directory});
+      DirectoryEntry entry{"", is_directory};
+      entry.is_special = is_special;
+      if (!ProgramName(system_name, &entry.name)) {
+        entry.name.clear();
+        entry.system_name = system_name;
+      }
+      entries->push_back(std::move(entry));
     }
     closedir(dir);
-    std::sort(entries->begin(), entries->end(),
-              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    SortDirectoryEntries(entries);
     return true;
   }
 
-  bool DirectoryKey(const std::string& directory, std::string* key) override {
+  bool FileKey(const std::string& path, std::string* key) override {
     struct stat st;
-    if (stat(directory.empty() ? "." : directory.c_str(), &st) != 0) return false;
+    if (stat(path.empty() ? "." : SystemPath(path).c_str(), &st) != 0) return false;
     *key = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
     return true;
   }
 
   bool Exists(const std::string& path) override {
     struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    return stat(SystemPath(path).c_str(), &st) == 0;
   }
 
   std::string AbsolutePath(const std::string& path) override {
-    return LexicalAbsolutePath(CurrentDirectory(), path);
+    // A current directory without a CP932 form has been refused by the
+    // options; its bytes stand in for it here.
+    std::string cwd;
+    CurrentDirectory(&cwd);
+    return LexicalAbsolutePath(cwd, path);
   }
 
   bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
@@ -155,15 +263,23 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Looked at before it is opened, so that no device is opened at all,
+    // and again after, in case the name has changed hands meanwhile. Opened
+    // without waiting: a FIFO would otherwise wait there for a writer.
+    const std::string system_path = SystemPath(path);
+    struct stat st;
+    if (stat(system_path.c_str(), &st) != 0) {
+      Fail(errno, err);
+      return nullptr;
+    }
+    if (!IsRegular(st, err)) return nullptr;
+    int fd = open(system_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
       Fail(errno, err);
       return nullptr;
     }
-    struct stat st;
-    const int error_number = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
-    if (error_number != 0) {
-      Fail(error_number, err);
+    const bool regular = fstat(fd, &st) == 0 ? IsRegular(st, err) : Fail(errno, err);
+    if (!regular) {
       close(fd);
       return nullptr;
     }
@@ -173,12 +289,14 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) override {
     // A file that is replaced passes its permission bits on; one that its
     // owner made read-only is not replaced at all. A new file gets the
-    // permissions an ordinary new file gets (mkstemp makes it private).
+    // permissions an ordinary new file gets (it is created private, and
+    // given them once it is open).
     mode_t mask = umask(0);
     umask(mask);
     mode_t mode = 0666 & ~mask;
+    const std::string target = SystemPath(path);
     struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
+    if (stat(target.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode)) {
         Fail(EISDIR, err);
         return nullptr;
@@ -189,24 +307,99 @@ class PosixFileSystem : public FileSystem {
       }
       mode = st.st_mode & 07777;
     }
-    std::string temp = path + ".tmp-XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) {
-      Fail(errno, err);
-      return nullptr;
+    // Named beside the target, registered for the interrupt cleanup before
+    // it exists, created only if no file has the name yet.
+    const std::string directory = target.substr(0, target.rfind('/') + 1);
+    static std::atomic<uint64_t> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const uint64_t unique = static_cast<uint64_t>(time(nullptr)) * 7919 + counter++;
+      std::string temp = directory + TemporaryFileName(static_cast<uint32_t>(getpid()), unique);
+      const int slot = RegisterTemporaryFile(temp);
+      const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (fd < 0) {
+        const int error_number = errno;
+        ForgetTemporaryFile(slot);
+        if (error_number == EEXIST) continue;
+        Fail(error_number, err);
+        return nullptr;
+      }
+      auto out = std::make_unique<PosixOutputFile>(fd, std::move(temp), target, slot);
+      // A file system without locks leaves the file unlocked: another run
+      // then cannot take the lock either, and leaves the file alone.
+      flock(fd, LOCK_EX | LOCK_NB);
+      if (fchmod(fd, mode) != 0) {
+        Fail(errno, err);
+        return nullptr;
+      }
+      return out;
     }
-    auto out = std::make_unique<PosixOutputFile>(fd, temp, path);
-    if (fchmod(fd, mode) != 0) {
-      Fail(errno, err);
-      return nullptr;
+    Fail(EEXIST, err);
+    return nullptr;
+  }
+
+  void RemoveLeftoverTemporaryFiles(const std::string& directory,
+                                    std::vector<std::string>* removed) override {
+    const std::string system_directory = SystemPath(directory);
+    DIR* dir = opendir(directory.empty() ? "." : system_directory.c_str());
+    if (dir == nullptr) return;
+    std::vector<std::string> names;
+    uint32_t process_id = 0;
+    while (dirent* e = readdir(dir)) {
+      if (ParseTemporaryFileName(e->d_name, &process_id) && !OtherProcessIsAlive(process_id)) {
+        names.push_back(e->d_name);
+      }
     }
-    return out;
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      // The names are ASCII: the same for the system and the program.
+      if (RemoveUnheldFile(system_directory + name)) removed->push_back(directory + name);
+    }
+  }
+
+ private:
+  static bool IsRegular(const struct stat& st, std::string* err) {
+    if (S_ISREG(st.st_mode)) return true;
+    if (err != nullptr) *err = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : kReasonNotRegularFile;
+    return false;
+  }
+
+  // Removes the regular file `path` (not a link) if no process holds its
+  // lock; the lock is taken first, so a run cannot take it meanwhile.
+  static bool RemoveUnheldFile(const std::string& path) {
+    struct stat named;
+    if (lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return false;
+    // Opened for writing: a lock emulated over the network needs that.
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat opened;
+    const bool unheld = fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev &&
+                        opened.st_ino == named.st_ino && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool gone = unheld && unlink(path.c_str()) == 0;
+    close(fd);
+    return gone;
   }
 };
 
 }  // namespace
 
 const char kNativeSeparator = '/';
+
+bool CommandLineWords(int argc, char** argv, std::vector<std::string>* words,
+                      std::string* unconvertible) {
+  words->clear();
+  bool ok = true;
+  for (int i = 0; i < argc; ++i) {
+    std::string word;
+    // The program's own name is never looked at.
+    if (!ProgramPath(argv[i], &word) && i > 0) {
+      if (ok) *unconvertible = argv[i];
+      ok = false;
+    }
+    words->push_back(i > 0 ? std::move(word) : std::string(argv[i]));
+  }
+  return ok;
+}
 
 FileSystem& RealFileSystem() {
   static PosixFileSystem fs;

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -51,6 +52,39 @@ TEST(PosixFileSystem, ReasonsAreWordedByTheCLibrary) {
   EXPECT_EQ("Is a directory", err);
 }
 
+TEST(PosixFileSystem, ReadsRegularFilesOnlyAndNoMoreThanTheirSizeAtOpening) {
+  // Opening a FIFO for reading would wait for a writer: a hang fails here.
+  alarm(60);
+  TempDirectory dir;
+  FileSystem& fs = RealFileSystem();
+  ASSERT_EQ(0, mkfifo((dir / "fifo.txt").c_str(), 0600));
+  ASSERT_EQ(0, symlink("/dev/zero", (dir / "zero.txt").c_str()));
+  ASSERT_EQ(0, symlink((dir / "gone").c_str(), (dir / "dangling.txt").c_str()));
+  WriteTestFile(dir / "plain.txt", "x");
+  std::vector<DirectoryEntry> entries;
+  ASSERT_TRUE(fs.ListDirectory(dir.path() + "/", &entries));
+  ASSERT_EQ(4u, entries.size());
+  EXPECT_EQ("dangling.txt", entries[0].name);
+  EXPECT_FALSE(entries[0].is_special) << "a vanished file, as the search finds out";
+  EXPECT_TRUE(entries[1].is_special);
+  EXPECT_FALSE(entries[2].is_special);
+  EXPECT_TRUE(entries[3].is_special);
+
+  std::string contents, err;
+  for (const std::string& path : {dir / "fifo.txt", dir / "zero.txt", std::string("/dev/null")}) {
+    EXPECT_FALSE(fs.OpenInput(path, &err)) << path;
+    EXPECT_EQ("Not a regular file", err);
+    EXPECT_FALSE(fs.ReadFile(path, &contents, &err)) << path;
+    EXPECT_EQ("Not a regular file", err);
+  }
+  EXPECT_FALSE(fs.ReadFile(dir.path(), &contents, &err));
+  EXPECT_EQ("Is a directory", err);
+  // The kernel's files say they are empty, whatever they hold.
+  EXPECT_FALSE(fs.ReadFile("/proc/self/status", &contents, &err));
+  EXPECT_EQ("File changed size while being read", err);
+  alarm(0);
+}
+
 TEST(PosixFileSystem, FollowsDirectoryLinks) {
   TempDirectory dir;
   FileSystem& fs = RealFileSystem();
@@ -62,8 +96,8 @@ TEST(PosixFileSystem, FollowsDirectoryLinks) {
   EXPECT_EQ("link", entries[0].name);
   EXPECT_TRUE(entries[0].is_directory);
   std::string a, b;
-  ASSERT_TRUE(fs.DirectoryKey(dir / "sub/", &a));
-  ASSERT_TRUE(fs.DirectoryKey(dir / "link/", &b));
+  ASSERT_TRUE(fs.FileKey(dir / "sub/", &a));
+  ASSERT_TRUE(fs.FileKey(dir / "link/", &b));
   EXPECT_EQ(a, b);
 }
 

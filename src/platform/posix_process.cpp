@@ -1,9 +1,13 @@
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 
 #include "platform/process.h"
@@ -32,8 +36,20 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     _exit(127);
   }
   close(pipe_fds[1]);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(kProgramDeadlineSeconds);
   char buffer[4096];
   for (;;) {
+    // Killed, the program closes its end of the pipe, which ends the loop.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{pipe_fds[0], POLLIN, 0};
+    const int polled = run.timed_out || pid <= 0 ? 1 : poll(&ready, 1, std::max<int>(0, left.count()));
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled == 0) {
+      kill(pid, SIGKILL);
+      run.timed_out = true;
+    }
     ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;

@@ -1,5 +1,5 @@
 // Interrupt cleanup on POSIX. The handler makes only async-signal-safe calls:
-// lock-free atomics, unlink, sigaction and raise.
+// lock-free atomics, write, unlink, sigaction and raise.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -14,6 +14,11 @@ namespace {
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void RemoveTemporaryFilesAndEnd(int signal_number) {
+  // Said first, so whoever reads the console or the log knows why it ends.
+  const std::string_view line = InterruptLine();
+  if (!line.empty() && write(STDOUT_FILENO, line.data(), line.size()) < 0) {
+    // Nothing more can be done about it here.
+  }
   ForEachTemporaryFile([](const char* path) { unlink(path); });
   // The signal is blocked while its handler runs: raised again under the
   // default action, it ends the process once the handler returns.

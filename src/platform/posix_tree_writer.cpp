@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/signals.h"
 #include "platform/tree_writer.h"
 
 namespace kv {
@@ -36,9 +37,22 @@ class Descriptor {
 
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
+// Registers a temporary file for the interrupt cleanup while it exists.
+class CleanupSlot {
+ public:
+  explicit CleanupSlot(const std::string& path) : slot_(RegisterTemporaryFile(path)) {}
+  ~CleanupSlot() { ForgetTemporaryFile(slot_); }
+  CleanupSlot(const CleanupSlot&) = delete;
+  CleanupSlot& operator=(const CleanupSlot&) = delete;
+
+ private:
+  int slot_;
+};
+
 class PosixTreeWriter : public TreeWriter {
  public:
-  explicit PosixTreeWriter(Descriptor root) : root_(std::move(root)) {}
+  PosixTreeWriter(Descriptor root, std::string root_path)
+      : root_(std::move(root)), root_path_(std::move(root_path)) {}
 
   bool WriteFile(const std::vector<std::string>& components, std::string_view contents,
                  bool overwrite, std::string* error) override {
@@ -75,6 +89,11 @@ class PosixTreeWriter : public TreeWriter {
       }
     }
     const std::string temp = "." + name + ".kvdump-" + std::to_string(getpid());
+    // The cleanup removes it by its path from the root, which the process
+    // keeps as its current directory holds it.
+    std::string temp_path = root_path_;
+    for (size_t i = 0; i + 1 < components.size(); ++i) temp_path += "/" + components[i];
+    const CleanupSlot cleanup(temp_path + "/" + temp);
     Descriptor file(openat(parent.get(), temp.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (file.get() < 0) {
@@ -109,6 +128,7 @@ class PosixTreeWriter : public TreeWriter {
 
  private:
   Descriptor root_;
+  std::string root_path_;
 };
 
 }  // namespace
@@ -123,7 +143,7 @@ std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root, std::string*
     *error = Reason("cannot open \"" + root + "\"");
     return nullptr;
   }
-  return std::make_unique<PosixTreeWriter>(std::move(fd));
+  return std::make_unique<PosixTreeWriter>(std::move(fd), root);
 }
 
 }  // namespace kv

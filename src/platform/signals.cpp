@@ -1,5 +1,6 @@
 #include "platform/signals.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -25,7 +26,21 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 Slot g_slots[kSlots];
 
+char g_interrupt_line[256];
+std::atomic<size_t> g_interrupt_line_size{0};
+static_assert(std::atomic<size_t>::is_always_lock_free);
+
 }  // namespace
+
+void SetInterruptLine(std::string_view bytes) {
+  const size_t n = std::min(bytes.size(), sizeof g_interrupt_line);
+  // Emptied first, so a handler never sees a line half written.
+  g_interrupt_line_size.store(0);
+  std::memcpy(g_interrupt_line, bytes.data(), n);
+  g_interrupt_line_size.store(n);
+}
+
+std::string_view InterruptLine() { return {g_interrupt_line, g_interrupt_line_size.load()}; }
 
 int RegisterTemporaryFile(std::string_view path) {
   if (path.size() >= kSlotPathBytes) return -1;

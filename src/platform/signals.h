@@ -13,6 +13,13 @@ namespace kv {
 // file is removed, then the process ends as the signal would have ended it.
 void InstallInterruptCleanup();
 
+// The line the handlers print on standard output before the cleanup, in the
+// console's encoding (cut short past a few hundred bytes). None until set.
+void SetInterruptLine(std::string_view bytes);
+// The line as set. Safe in a signal handler: it reads an atomic and a buffer
+// that only SetInterruptLine writes.
+std::string_view InterruptLine();
+
 // Registers `path` for removal by the handlers. The slot keeps a copy of the
 // path, so the caller's text may change or go at any time. Returns the slot,
 // or -1 when every slot is taken or the path is too long for one; forgetting

@@ -1,6 +1,10 @@
-// The FileSystem of a Windows machine, on the system's ANSI file functions:
-// paths are bytes in the ANSI code page and '\' separates their parts.
+// The FileSystem of a Windows machine, on the system's wide file functions:
+// the program's CP932 paths are converted to UTF-16 for every call and names
+// come back converted to CP932, whatever the ANSI code page; '\' separates
+// the parts of a path.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -8,28 +12,61 @@
 
 #include "platform/file_system.h"
 #include "platform/signals.h"
+#include "platform/windows_text.h"
 
 namespace kv {
 namespace {
+
+// From this length on, a path takes the long form "\\?\", which the
+// system passes on without folding it and without the MAX_PATH limit (a
+// directory's own limit is 12 characters shorter).
+constexpr size_t kLongPathFrom = MAX_PATH - 12;
+
+// The absolute form of `path` (GetFullPathNameW: joined to the current
+// directory, "." and ".." folded, '/' made '\\'); empty when the system
+// gives none.
+std::wstring FullPathName(const std::wstring& path) {
+  std::wstring full(MAX_PATH + 1, L'\0');
+  DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n >= full.size()) {
+    full.resize(n);
+    n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  if (n == 0 || n >= full.size()) return L"";
+  full.resize(n);
+  return full;
+}
+
+// The system's form of a CP932 path, the one place where the program's paths
+// become the system's.
+std::wstring SystemPath(const std::string& path) {
+  std::wstring wide = Cp932ToWide(path);
+  if (wide.size() < kLongPathFrom || wide.starts_with(L"\\\\?\\")) return wide;
+  const std::wstring full = FullPathName(wide);
+  if (full.starts_with(L"\\\\.\\") || full.starts_with(L"\\\\?\\")) return full;
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  if (full.size() >= 2 && full[1] == L':') return L"\\\\?\\" + full;
+  return wide;
+}
 
 // Stores the system's wording of `code` (in English where the system has it,
 // as the C library words it on POSIX), without the line end and full stop
 // that the system puts after it.
 bool Fail(DWORD code, std::string* err) {
   if (err == nullptr) return false;
-  char text[512];
+  wchar_t text[512];
   DWORD n = 0;
   for (DWORD language : {static_cast<DWORD>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
                          static_cast<DWORD>(0)}) {
-    n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       language, text, sizeof text, nullptr);
+    n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       language, text, sizeof text / sizeof text[0], nullptr);
     if (n > 0) break;
   }
-  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.' ||
-                   text[n - 1] == ' ')) {
+  while (n > 0 && (text[n - 1] == L'\n' || text[n - 1] == L'\r' || text[n - 1] == L'.' ||
+                   text[n - 1] == L' ')) {
     --n;
   }
-  *err = n > 0 ? std::string(text, n) : "error " + std::to_string(code);
+  *err = n > 0 ? WideToCp932(std::wstring_view(text, n)) : "error " + std::to_string(code);
   return false;
 }
 
@@ -57,15 +94,19 @@ class WindowsInputFile : public InputFile {
   uint64_t size_;
 };
 
+// Holds its temporary file open, shared for deletion only, until it is
+// renamed into place or removed: another run cannot open it exclusively, so
+// it never takes the file for a leftover.
 class WindowsOutputFile : public OutputFile {
  public:
-  WindowsOutputFile(HANDLE file, std::string temp, std::string target, DWORD kept_attributes)
+  // `cleanup_slot` is the interrupt cleanup's registration of `temp`.
+  WindowsOutputFile(HANDLE file, std::wstring temp, std::wstring target, DWORD kept_attributes,
+                    int cleanup_slot)
       : file_(file), temp_(std::move(temp)), target_(std::move(target)),
-        kept_attributes_(kept_attributes),
-        cleanup_slot_(RegisterTemporaryFile(temp_)) {}
+        kept_attributes_(kept_attributes), cleanup_slot_(cleanup_slot) {}
   ~WindowsOutputFile() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-    if (!committed_) DeleteFileA(temp_.c_str());
+    if (!committed_) DeleteFileW(temp_.c_str());
     ForgetTemporaryFile(cleanup_slot_);
   }
   bool Write(const char* data, size_t n, std::string* err) override {
@@ -90,12 +131,12 @@ class WindowsOutputFile : public OutputFile {
       return Fail(code, err);
     }
     if (!CloseHandle(file)) return FailWithLastError(err);
-    if (kept_attributes_ != 0 && !SetFileAttributesA(temp_.c_str(), kept_attributes_)) {
+    if (kept_attributes_ != 0 && !SetFileAttributesW(temp_.c_str(), kept_attributes_)) {
       return FailWithLastError(err);
     }
     // Refused while another program holds the target open: the old file then
     // stays as it was.
-    if (!MoveFileExA(temp_.c_str(), target_.c_str(),
+    if (!MoveFileExW(temp_.c_str(), target_.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       return FailWithLastError(err);
     }
@@ -105,61 +146,100 @@ class WindowsOutputFile : public OutputFile {
 
  private:
   HANDLE file_;
-  std::string temp_;
-  std::string target_;
+  std::wstring temp_;
+  std::wstring target_;
   DWORD kept_attributes_;
   int cleanup_slot_;
   bool committed_ = false;
 };
 
+// Whether a process other than this one has the id `process_id`.
+bool OtherProcessIsAlive(uint32_t process_id) {
+  if (process_id == GetCurrentProcessId()) return false;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+  // A process that exists but may not be looked at is alive.
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return alive;
+}
+
+// Removes the regular file `path` if no process holds it open: only then
+// does an open that shares nothing succeed, and the file goes through that
+// handle, so no run can open it meanwhile.
+bool RemoveUnheldFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  const bool gone =
+      GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+      !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+      SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+  CloseHandle(file);
+  return gone;
+}
+
 class WindowsFileSystem : public FileSystem {
  public:
   char Separator() const override { return kNativeSeparator; }
 
-  std::string CurrentDirectory() override {
-    std::vector<char> buffer(1024);
-    DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+  bool CurrentDirectory(std::string* path) override {
+    std::vector<wchar_t> buffer(1024);
+    DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
     if (n >= buffer.size()) {
       buffer.resize(n + 1);
-      n = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+      n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
     }
-    if (n == 0 || n >= buffer.size()) return ".";
-    std::string cwd(buffer.data(), n);
+    if (n == 0 || n >= buffer.size()) {
+      *path = ".";
+      return true;
+    }
+    std::wstring cwd(buffer.data(), n);
     // "C:\" names the root of a drive; the separator is appended by callers.
-    if (!cwd.empty() && cwd.back() == '\\') cwd.pop_back();
-    return cwd;
+    // It goes before the conversion, where no second byte can look like it.
+    if (!cwd.empty() && cwd.back() == L'\\') cwd.pop_back();
+    if (WideToCp932Exact(cwd, path)) return true;
+    *path = WideToUtf8(cwd);
+    return false;
   }
 
   bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override {
     entries->clear();
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((directory + "*").c_str(), &data);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(SystemPath(directory + "*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     bool complete;
     do {
-      std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      entries->push_back({std::move(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-    } while (FindNextFileA(find, &data));
+      const std::wstring_view name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      DirectoryEntry entry{"", (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
+      if (!WideToCp932Exact(name, &entry.name)) {
+        entry.name.clear();
+        entry.system_name = WideToUtf8(name);
+      }
+      entries->push_back(std::move(entry));
+    } while (FindNextFileW(find, &data));
     complete = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(find);
     if (!complete) {
       entries->clear();
       return false;
     }
-    std::sort(entries->begin(), entries->end(),
-              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    SortDirectoryEntries(entries);
     return true;
   }
 
-  bool DirectoryKey(const std::string& directory, std::string* key) override {
-    HANDLE dir = CreateFileA(directory.empty() ? "." : directory.c_str(), 0,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (dir == INVALID_HANDLE_VALUE) return false;
+  bool FileKey(const std::string& path, std::string* key) override {
+    // Opened for no access at all, which a directory allows too.
+    HANDLE handle = CreateFileW(path.empty() ? L"." : SystemPath(path).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    bool ok = GetFileInformationByHandle(dir, &info) != 0;
-    CloseHandle(dir);
+    bool ok = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
     if (!ok) return false;
     *key = std::to_string(info.dwVolumeSerialNumber) + ":" +
            std::to_string((static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
@@ -167,22 +247,16 @@ class WindowsFileSystem : public FileSystem {
   }
 
   bool Exists(const std::string& path) override {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
   }
 
   std::string AbsolutePath(const std::string& path) override {
-    // MAX_PATH characters and the terminator first; when the system reports
-    // that the path needs more, once more with the length it asked for.
-    std::vector<char> buffer(MAX_PATH + 1);
-    DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(),
-                               nullptr);
-    if (n >= buffer.size()) {
-      buffer.resize(n);
-      n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(),
-                           nullptr);
-    }
-    if (n == 0 || n >= buffer.size()) return path;
-    return std::string(buffer.data(), n);
+    // Only the current directory can bring a name without a CP932 form in,
+    // and the options refuse such a directory: the path then stays as given.
+    std::string absolute;
+    const std::wstring full = FullPathName(Cp932ToWide(path));
+    if (full.empty() || !WideToCp932Exact(full, &absolute)) return path;
+    return absolute;
   }
 
   bool ReadFile(const std::string& path, std::string* contents, std::string* err) override {
@@ -191,10 +265,17 @@ class WindowsFileSystem : public FileSystem {
   }
 
   std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       FailWithLastError(err);
+      return nullptr;
+    }
+    // A device (CON, NUL, a port) or a pipe is no file to read.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+      if (err != nullptr) *err = kReasonNotRegularFile;
+      CloseHandle(file);
       return nullptr;
     }
     LARGE_INTEGER size;
@@ -210,7 +291,8 @@ class WindowsFileSystem : public FileSystem {
     // A file that is replaced passes its attributes on; one with the
     // read-only attribute, or a directory, is not replaced at all.
     DWORD kept_attributes = 0;
-    const DWORD existing = GetFileAttributesA(path.c_str());
+    std::wstring target = SystemPath(path);
+    const DWORD existing = GetFileAttributesW(target.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES) {
       if (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
         Fail(ERROR_ACCESS_DENIED, err);
@@ -218,30 +300,87 @@ class WindowsFileSystem : public FileSystem {
       }
       kept_attributes = existing & kKeptAttributes;
     }
-    static std::atomic<unsigned> counter{0};
+    // Named beside the target, registered for the interrupt cleanup (in
+    // UTF-8, which the cleanup turns back into the wide name without any
+    // call that could take a lock) before it exists, created only if no file
+    // has the name yet.
+    const size_t name_start = target.find_last_of(L"\\/") + 1;
+    const std::wstring directory =
+        name_start > 0 ? target.substr(0, name_start)
+                       : target.size() >= 2 && target[1] == L':' ? target.substr(0, 2) : L"";
+    static std::atomic<uint64_t> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string temp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
-                         std::to_string(counter++);
+      const uint64_t unique = GetTickCount64() * 7919 + counter++;
+      std::wstring temp =
+          directory + Utf8ToWide(TemporaryFileName(GetCurrentProcessId(), unique));
+      const int slot = RegisterTemporaryFile(WideToUtf8(temp));
       // Shared for deletion, so that the interrupt cleanup can remove it
       // while it is being written.
-      HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+      HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE) {
-        return std::make_unique<WindowsOutputFile>(file, std::move(temp), path, kept_attributes);
+        return std::make_unique<WindowsOutputFile>(file, std::move(temp), target, kept_attributes,
+                                                   slot);
       }
-      if (GetLastError() != ERROR_FILE_EXISTS) {
-        FailWithLastError(err);
+      const DWORD code = GetLastError();
+      ForgetTemporaryFile(slot);
+      if (code != ERROR_FILE_EXISTS) {
+        Fail(code, err);
         return nullptr;
       }
     }
     Fail(ERROR_FILE_EXISTS, err);
     return nullptr;
   }
+
+  void RemoveLeftoverTemporaryFiles(const std::string& directory,
+                                    std::vector<std::string>* removed) override {
+    WIN32_FIND_DATAW data;
+    const std::string pattern = directory + std::string(kTemporaryFilePrefix) + "*";
+    HANDLE find = FindFirstFileW(SystemPath(pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    std::vector<std::string> names;
+    uint32_t process_id = 0;
+    do {
+      // The names are ASCII: the same in UTF-8 and in CP932.
+      const std::string name = WideToUtf8(data.cFileName);
+      if (!(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+          ParseTemporaryFileName(name, &process_id) && !OtherProcessIsAlive(process_id)) {
+        names.push_back(name);
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      if (RemoveUnheldFile(SystemPath(directory + name))) removed->push_back(directory + name);
+    }
+  }
 };
 
 }  // namespace
 
 const char kNativeSeparator = '\\';
+
+bool CommandLineWords(int, char**, std::vector<std::string>* words, std::string* unconvertible) {
+  // The C runtime's argv holds the words in the ANSI code page, which loses
+  // what it lacks; the wide command line has them all.
+  words->clear();
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return true;
+  bool ok = true;
+  for (int i = 0; i < count; ++i) {
+    std::string word;
+    // The program's own name is never looked at.
+    if (!WideToCp932Exact(wide[i], &word) && i > 0) {
+      if (ok) *unconvertible = WideToUtf8(wide[i]);
+      ok = false;
+    }
+    words->push_back(std::move(word));
+  }
+  LocalFree(wide);
+  return ok;
+}
 
 FileSystem& RealFileSystem() {
   static WindowsFileSystem fs;

@@ -12,15 +12,16 @@ namespace {
 
 TEST(WindowsFileSystem, PathsCarryTheDriveAndBackslashes) {
   FileSystem& fs = RealFileSystem();
-  std::string cwd = fs.CurrentDirectory();
+  std::string cwd;
+  ASSERT_TRUE(fs.CurrentDirectory(&cwd));
   ASSERT_GE(cwd.size(), 2u);
   EXPECT_EQ(':', cwd[1]) << cwd;
   EXPECT_NE('\\', cwd.back());
   EXPECT_EQ(cwd + "\\b.txt", fs.AbsolutePath("a\\..\\b.txt"));
   EXPECT_EQ(cwd + "\\data\\x.png", fs.AbsolutePath("data/x.png"));
-  // The longest absolute path the ANSI functions take fills the buffer.
-  std::string name(MAX_PATH - 2 - cwd.size(), 'n');
-  EXPECT_EQ(cwd + "\\" + name, fs.AbsolutePath(name));
+  // Beyond MAX_PATH, and with a name ending in 0x5C ("表").
+  std::string name(MAX_PATH, 'n');
+  EXPECT_EQ(cwd + "\\" + name + "\\\x95\x5C", fs.AbsolutePath(name + "\\.\\\x95\x5C"));
 }
 
 TEST(WindowsFileSystem, DirectoryKeysTellDirectoriesApart) {
@@ -29,12 +30,12 @@ TEST(WindowsFileSystem, DirectoryKeysTellDirectoriesApart) {
   std::filesystem::create_directories(dir / "a");
   std::filesystem::create_directories(dir / "b");
   std::string a, a_again, b;
-  ASSERT_TRUE(fs.DirectoryKey(dir / "a\\", &a));
-  ASSERT_TRUE(fs.DirectoryKey(dir / "b\\..\\a\\", &a_again));
-  ASSERT_TRUE(fs.DirectoryKey(dir / "b\\", &b));
+  ASSERT_TRUE(fs.FileKey(dir / "a\\", &a));
+  ASSERT_TRUE(fs.FileKey(dir / "b\\..\\a\\", &a_again));
+  ASSERT_TRUE(fs.FileKey(dir / "b\\", &b));
   EXPECT_EQ(a, a_again);
   EXPECT_NE(a, b);
-  EXPECT_FALSE(fs.DirectoryKey(dir / "c\\", &b));
+  EXPECT_FALSE(fs.FileKey(dir / "c\\", &b));
 }
 
 TEST(WindowsFileSystem, ARenameRefusedForAnOpenTargetKeepsTheOldFile) {

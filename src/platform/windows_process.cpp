@@ -2,7 +2,10 @@
 // After windows.h, which it needs.
 #include <psapi.h>
 
+#include <thread>
+
 #include "platform/process.h"
+#include "platform/windows_text.h"
 
 namespace kv {
 namespace {
@@ -49,31 +52,46 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     SetEnvironmentVariableA(name.c_str(), setting.substr(name.size() + 1).c_str());
   }
 
+  // The words are UTF-8, as a shell gives them, and reach the program
+  // through the wide command line whatever the ANSI code page.
   std::string command_line = Quote(program);
   for (const std::string& arg : args) command_line += " " + Quote(arg);
-  STARTUPINFOA startup{};
+  std::wstring wide_command_line = Utf8ToWide(command_line);
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = null_in;
   startup.hStdOutput = write_end;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
-  BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                                nullptr, directory.c_str(), &startup, &process);
+  BOOL started = CreateProcessW(Utf8ToWide(program).c_str(), wide_command_line.data(), nullptr,
+                                nullptr, TRUE, 0, nullptr, Utf8ToWide(directory).c_str(), &startup,
+                                &process);
   for (const auto& [name, value] : saved) {
     SetEnvironmentVariableA(name.c_str(), value == "\x01" ? nullptr : value.c_str());
   }
   CloseHandle(write_end);
   if (null_in != INVALID_HANDLE_VALUE) CloseHandle(null_in);
   if (started) {
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(read_end, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-      run.output.append(buffer, n);
+    // Read beside the wait, which ends the program at the deadline; its end
+    // of the pipe then closes and the reading ends.
+    std::thread reader([&] {
+      char buffer[4096];
+      DWORD n = 0;
+      while (ReadFile(read_end, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        run.output.append(buffer, n);
+      }
+    });
+    if (WaitForSingleObject(process.hProcess, kProgramDeadlineSeconds * 1000) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 1);
+      run.timed_out = true;
+      WaitForSingleObject(process.hProcess, INFINITE);
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    reader.join();
     DWORD code = 0;
-    if (GetExitCodeProcess(process.hProcess, &code)) run.status = static_cast<int>(code);
+    if (!run.timed_out && GetExitCodeProcess(process.hProcess, &code)) {
+      run.status = static_cast<int>(code);
+    }
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
   }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/signals.h"
 #include "platform/tree_writer.h"
 
 namespace kv {
@@ -61,10 +62,14 @@ class WindowsTreeWriter : public TreeWriter {
     }
     const std::string temp =
         parent + "\\." + components.back() + ".kvdump-" + std::to_string(GetCurrentProcessId());
-    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    // The interrupt cleanup deletes it while it exists; the file is shared
+    // for deletion, so that works while it is open.
+    const int cleanup_slot = RegisterTemporaryFile(temp);
+    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       *error = Reason("cannot create a temporary file");
+      ForgetTemporaryFile(cleanup_slot);
       return false;
     }
     size_t done = 0;
@@ -86,6 +91,7 @@ class WindowsTreeWriter : public TreeWriter {
       written = false;
     }
     if (!written) DeleteFileA(temp.c_str());
+    ForgetTemporaryFile(cleanup_slot);
     return written;
   }
 

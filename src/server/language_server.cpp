@@ -457,7 +457,7 @@ Json LanguageServer::DiagnosticsJson(Positions& positions, const FileDiagnostics
     json["message"] = Cp932ToUtf8(diagnostic.message);
     if (!diagnostic.related.empty()) {
       Json related = Json::array();
-      for (const RelatedPlace& place : diagnostic.related) {
+      for (const RelatedLocation& place : diagnostic.related) {
         Json item = Json::object();
         item["location"] = LocationJson(positions, place.location);
         item["message"] = Cp932ToUtf8(place.message);

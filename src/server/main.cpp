@@ -33,12 +33,10 @@ int main(int argc, char** argv) {
     const std::string_view word = argv[i];
     if (word == "--version") {
       kv::WriteStdout(std::string("kvls ") + kv::kVersion + "\n");
-      kv::FlushStdout();
       return 0;
     }
     if (word == "--help" || word == "-h") {
       kv::WriteStdout(kUsage);
-      kv::FlushStdout();
       return 0;
     }
     // Editors' clients add these; standard input and output are the only

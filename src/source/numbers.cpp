@@ -1,6 +1,8 @@
 #include "source/numbers.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace kv {
 namespace {
@@ -120,6 +122,63 @@ size_t ReadNumberText(std::string_view text, double* value, size_t* consumed) {
   *consumed = 2 + count;
   if (count > 0) *value = static_cast<double>(static_cast<int32_t>(accumulated));
   return count;
+}
+
+namespace {
+
+// Whether `text` reads back, whole, as the same bits as `value`.
+bool ReadsBackAs(const std::string& text, double value) {
+  double read = 0;
+  size_t consumed = 0;
+  if (ReadNumberText(text, &read, &consumed) == 0 || consumed != text.size()) return false;
+  return std::memcmp(&read, &value, sizeof value) == 0;
+}
+
+// The digits that wrap to `integer` in 32 bits: the number itself, or for a
+// negative one the number plus 2^32.
+std::string WrappedDigits(int32_t integer) {
+  return std::to_string(static_cast<uint32_t>(integer));
+}
+
+}  // namespace
+
+bool NumberLiteral(double value, std::string* text) {
+  if (!std::isfinite(value) || (value == 0 && std::signbit(value))) return false;
+  const double floor = std::floor(value);
+  if (floor < -2147483648.0 || floor > 2147483647.0) return false;
+  if (floor == value) {
+    *text = WrappedDigits(static_cast<int32_t>(floor));
+    return ReadsBackAs(*text, value);
+  }
+  // value = I + F * 0.1 * 0.1 ..., one 0.1 per digit of F, where I and F are
+  // the 32-bit numbers their digits wrap to (F is negative for ten digits of
+  // 2^31 or more, and I is then the integer above). The fewest digits win.
+  // Once the nearest F for k digits lies beyond 32 bits, more digits only
+  // make it larger.
+  double scale = 1;  // 10^k
+  for (int k = 1; k <= 400; ++k) {
+    scale *= 10;
+    bool within = false;
+    for (const double base : {floor, floor + 1}) {
+      if (base > 2147483647.0) continue;
+      const double nearest = std::nearbyint((value - base) * scale);
+      if (!(std::fabs(nearest) <= 2147483649.0)) continue;
+      within = true;
+      for (double f = nearest - 1; f <= nearest + 1; ++f) {
+        if (f < -2147483648.0 || f > 2147483647.0) continue;
+        const std::string fraction = WrappedDigits(static_cast<int32_t>(f));
+        if (fraction.size() > static_cast<size_t>(k)) continue;
+        std::string candidate = WrappedDigits(static_cast<int32_t>(base)) + "." +
+                                std::string(k - fraction.size(), '0') + fraction;
+        if (ReadsBackAs(candidate, value)) {
+          *text = std::move(candidate);
+          return true;
+        }
+      }
+    }
+    if (!within) return false;
+  }
+  return false;
 }
 
 bool NumberToText(char* buffer, size_t size, int fraction_digits, double value) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace kv {
@@ -27,6 +28,14 @@ size_t ReadDecimal(std::string_view text, double* value);
 // binary, characters for decimal; 0 = no number, *value untouched) and stores in
 // *consumed how many bytes to advance: a prefix without digits stays consumed.
 size_t ReadNumberText(std::string_view text, double* value, size_t* consumed);
+
+// The shortest numeric literal, without a sign, that ReadNumberText reads
+// back as exactly `value`, the same bits: digits that wrap to the integer
+// part, then a point and the fraction digits when there is a fraction. False
+// when no literal reads back to it: NaN, the infinities, -0 and every value
+// that the 32-bit integer part and the tenth-by-tenth fraction cannot give
+// (a script writes such a value with a sign, if at all).
+bool NumberLiteral(double value, std::string* text);
 
 // Decimal text of `value` with `fraction_digits` digits after the point, cut
 // rather than rounded. Always NUL-terminates when size >= 1. Returns false only

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <limits>
 #include <string>
 
@@ -86,6 +89,63 @@ std::string Text(int digits, double value, size_t size = 32) {
   char buffer[64];
   EXPECT_TRUE(NumberToText(buffer, size, digits, value));
   return buffer;
+}
+
+// What the script reader makes of a literal.
+double Read(const std::string& text) {
+  double value = 0;
+  size_t consumed = 0;
+  EXPECT_GT(ReadNumberText(text, &value, &consumed), 0u) << text;
+  EXPECT_EQ(consumed, text.size()) << text;
+  return value;
+}
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(NumberLiteralTest, TheShortestLiteralThatReadsBackBitForBit) {
+  struct Case { double value; std::string_view literal; };
+  const Case cases[] = {
+      {0, "0"},           {7, "7"},          {2147483647, "2147483647"},
+      {3 * 0.1, "0.3"},   {1.5, "1.5"},      {12.05, "12.05"},
+      {-1, "4294967295"}, {-2147483648.0, "2147483648"},
+      {-0.5, "4294967295.5"},
+  };
+  std::string text;
+  for (const Case& c : cases) {
+    ASSERT_TRUE(NumberLiteral(c.value, &text)) << c.value;
+    EXPECT_EQ(c.literal, text);
+    EXPECT_TRUE(SameBits(c.value, Read(text))) << text;
+  }
+}
+
+TEST(NumberLiteralTest, ValuesThatNoLiteralReadsAs) {
+  std::string text = "unchanged";
+  // The double nearest to 0.3 is none of them either: "0.3" reads as 3 * 0.1,
+  // and so do the longer fractions near it.
+  for (double v : {-0.0, 2147483648.0, 1e20, -3e9, std::numeric_limits<double>::infinity(),
+                   std::nan(""), 0.3}) {
+    EXPECT_FALSE(NumberLiteral(v, &text)) << v;
+  }
+  EXPECT_EQ("unchanged", text);
+}
+
+TEST(NumberLiteralTest, EveryLiteralsValueHasOne) {
+  // Literals of every shape, with integer parts and fractions that wrap.
+  std::mt19937 rng(7);
+  auto digits = [&rng](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>('0' + rng() % 10));
+    return s;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    std::string literal = digits(1 + static_cast<int>(rng() % 12));
+    if (rng() % 4 != 0) literal += "." + digits(1 + static_cast<int>(rng() % 14));
+    const double value = Read(literal);
+    std::string text;
+    ASSERT_TRUE(NumberLiteral(value, &text)) << literal;
+    EXPECT_TRUE(SameBits(value, Read(text))) << literal << " -> " << text;
+    EXPECT_LE(text.size(), std::max<size_t>(literal.size(), 12)) << literal << " -> " << text;
+  }
 }
 
 TEST(NumberToTextTest, CutsInsteadOfRounding) {

@@ -1,11 +1,14 @@
 #include "source/source_loader.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "context/kc_system.h"
 #include "context/pell_file.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 
 namespace kv {
@@ -17,23 +20,75 @@ constexpr std::string_view kMsgFileNotFound = "ファイル \"%s\" が見つか�
 constexpr std::string_view kMsgAddObject = "KCSystem::AddScript(2) オブジェクトの追加に失敗\n";
 constexpr std::string_view kMsgNoMainScript =
     "メインスクリプトが \"%s\" ディレクトリに見つかりませんでした\n";
+constexpr std::string_view kNoteMainScriptCase =
+    "\"%s\" があります。メインスクリプトの名前は小文字の main.txt です\n";
+constexpr std::string_view kNoteMainScriptBelow =
+    "\"%s\" にメインスクリプトがあります。-xd でこのディレクトリを指定してください\n";
 constexpr std::string_view kMsgUtf8Bom =
-    "ファイルの先頭に UTF-8 の BOM があります。スクリプトは Shift_JIS (CP932) で保存してください\n";
+    "ファイルの先頭に UTF-8 の BOM があります。スクリプトは Shift_JIS (CP932) で保存するか、"
+    "--source-encoding=utf-8 を指定してください\n";
+constexpr std::string_view kMsgNoCp932Character = "文字 \"%s\" は Shift_JIS (CP932) で表せません\n";
+constexpr std::string_view kMsgNotUtf8 = "UTF-8 として読めないバイト %s があります\n";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr char kMainScriptName[] = "main.txt";
 // Temporary objects are named after their script with this mark appended.
 constexpr char kObjectSuffix[] = "*";
 constexpr uint32_t kObjectMode = ModeRead | ModeWrite | ModeTruncate | ModeBinary;
 
+KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
+                       bool* starts_with_bom);
+
+// Converts the UTF-8 text of `file` to CP932 in place, line for line. The
+// first character of a line that cannot be converted is reported at its
+// line; it and any other on the line become '?', so the rest of the script
+// is still read.
+void ConvertFromUtf8(Diagnostics& log, KCFile& file, std::string* storage) {
+  const std::string_view text = file.contents;
+  std::string& converted = *storage;
+  converted.clear();
+  converted.reserve(text.size());
+  int32_t line = 1;
+  int32_t reported_line = 0;
+  size_t counted = 0;  // line feeds are counted up to here
+  ConvertScriptText(text, &converted, [&](size_t offset, size_t length) {
+    line += static_cast<int32_t>(std::count(text.begin() + counted, text.begin() + offset, '\n'));
+    counted = offset;
+    converted.push_back('?');
+    if (line == reported_line) return;
+    reported_line = line;
+    const SourcePlace place{file.path, line, file.ColumnAt(static_cast<uint32_t>(offset))};
+    if (Utf8CharacterLength(text.substr(offset, length)) == 0) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(text[offset]));
+      log.ErrorAt(place, kMsgNotUtf8, {LogArg::Own(hex)});
+    } else {
+      log.ErrorAt(place, kMsgNoCp932Character, {LogArg::Own(text.substr(offset, length))});
+    }
+  });
+  // The shifts of the comments go by line, which the conversion keeps.
+  file.ShiftsByLine();
+  file.contents.swap(converted);
+  file.textFromUtf8 = true;
+}
+
 // Reads `full_path` into `file`, in the shared source storage, and removes
-// its comments (or, unless `to_compile`, only checks that they end).
-bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool to_compile) {
+// its comments (or, unless `to_compile`, only checks that they end). Scripts
+// saved as UTF-8 lose their byte-order mark here; *starts_with_bom tells
+// whether the file itself begins with one.
+bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool to_compile,
+                bool* starts_with_bom = nullptr) {
   file.contents.swap(sys.results.sourceText);
   if (!file.FileOpen(full_path, ModeRead)) {
-    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(full_path)});
+    sys.log.ErrorAt({full_path}, kMsgNameMayBeWrong, {LogArg::Path(full_path)});
     sys.log.Message(kMsgCannotRead, {LogArg::Path(full_path), LogArg::Path(file.error)});
     return false;
   }
+  const bool bom = std::string_view(file.contents).starts_with(kUtf8Bom);
+  if (starts_with_bom != nullptr) *starts_with_bom = bom;
+  const bool utf8 = sys.options.sourceIsUtf8;
+  file.textFromUtf8 = false;
+  // Columns do not count the mark, as editors do not show it.
+  if (utf8 && bom) file.contents.erase(0, kUtf8Bom.size());
   return to_compile ? RemoveComments(sys.log, file) : CommentsEnd(sys.log, file);
 }
 
@@ -41,23 +96,29 @@ bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool 
 // has been set aside.
 bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::iterator it) {
   KCFile* source = nullptr;
+  bool read_now = true;
+  bool starts_with_bom = false;
   auto loaded = sys.results.LoadedSources.find(it->first);
   if (loaded != sys.results.LoadedSources.end()) {
     source = loaded->second.get();
     // A loaded text holds at least its NUL: an empty one was set aside.
-    if (source->contents.empty() && !ReadSource(sys, *source, std::string(it->first), true)) {
+    read_now = source->contents.empty();
+    if (read_now && !ReadSource(sys, *source, std::string(it->first), true, &starts_with_bom)) {
       return false;
     }
   } else {
-    source = LoadSource(sys, it->first);
+    source = LoadSourceFile(sys, it->first, true, &starts_with_bom);
   }
   if (source == nullptr) return false;
   sys.script.currentSource = source;
   sys.log.Message(kMsgConverting, {LogArg::Path(source->path)});
-  // Scripts are CP932: a script saved as UTF-8 with a byte-order mark would
-  // silently start with a statement of garbage. It is compiled as it is.
-  if (std::string_view(source->contents).starts_with(kUtf8Bom)) {
-    sys.log.WarningAt(source->path, 1, kMsgUtf8Bom);
+  if (sys.options.sourceIsUtf8) {
+    // After the comments are gone, so that a comment may hold any character.
+    if (read_now) ConvertFromUtf8(sys.log, *source, &sys.results.sourceText);
+  } else if (starts_with_bom) {
+    // A script saved as UTF-8 with a byte-order mark would silently start
+    // with a statement of garbage. It is compiled as it is.
+    sys.log.WarningAt({source->path, 1, 1}, kMsgUtf8Bom);
   }
   sys.script.currentObject = it->second.get();
   // Scripts are compiled one after another into the same storage, which
@@ -87,7 +148,7 @@ bool AddObject(KCSystem& sys, const std::string& absolute) {
   auto object = std::make_unique<KCFile>(sys.fs);
   const std::string object_name = absolute + kObjectSuffix;
   if (!object->FileOpen(object_name, kObjectMode)) {
-    sys.log.Error(kMsgNameMayBeWrong, {LogArg::Path(object_name)});
+    sys.log.ErrorAt({absolute}, kMsgNameMayBeWrong, {LogArg::Path(object_name)});
   }
   if (!sys.results.Objects.emplace(absolute, std::move(object)).second) {
     sys.log.InternalError(kMsgAddObject);
@@ -110,10 +171,48 @@ bool AddScript(KCSystem& sys, const std::string& path) {
   return AddObject(sys, absolute);
 }
 
+namespace {
+
+// After the main script was not found: names a main.txt that differs only in
+// the case of its letters, or else one a directory below, if there is one.
+void NoteMainScriptElsewhere(KCSystem& sys) {
+  const std::string& directory = sys.options.engineDirectory;
+  std::vector<DirectoryEntry> entries;
+  if (!sys.fs.ListDirectory(directory, &entries)) return;
+  const std::string_view expected = kMainScriptName;
+  for (const DirectoryEntry& entry : entries) {
+    const std::string& name = entry.name;
+    const bool same_but_case =
+        !entry.is_directory && name.size() == expected.size() && name != expected &&
+        std::equal(name.begin(), name.end(), expected.begin(),
+                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+    if (same_but_case) {
+      const std::string path = directory + name;
+      sys.log.NoteAt({path}, kNoteMainScriptCase, {LogArg::Path(path)});
+      return;
+    }
+  }
+  for (const DirectoryEntry& entry : entries) {
+    const std::string below = directory + entry.name + sys.fs.Separator();
+    if (entry.is_directory && sys.fs.Exists(below + kMainScriptName)) {
+      sys.log.NoteAt({below + kMainScriptName}, kNoteMainScriptBelow, {LogArg::Path(below)});
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::string MainScriptPath(const KCSystem& sys) {
+  return sys.options.engineDirectory + kMainScriptName;
+}
+
 bool StartMainScript(KCSystem& sys) {
-  auto it = sys.results.Objects.find(sys.options.engineDirectory + kMainScriptName);
+  const std::string main_script = MainScriptPath(sys);
+  auto it = sys.results.Objects.find(main_script);
   if (it == sys.results.Objects.end()) {
-    sys.log.Error(kMsgNoMainScript, {LogArg::Path(sys.options.engineDirectory)});
+    sys.log.ErrorAt({main_script}, kMsgNoMainScript, {LogArg::Path(sys.options.engineDirectory)});
+    NoteMainScriptElsewhere(sys);
     return false;
   }
   return MakeCurrent(sys, it);
@@ -136,17 +235,24 @@ bool NextScript(KCSystem& sys) {
 }
 
 KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
+  return LoadSourceFile(sys, name, to_compile, nullptr);
+}
+
+namespace {
+
+KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
+                       bool* starts_with_bom) {
   std::string full_path;
   if (!ResolvePath(sys, name, &full_path)) return nullptr;
 
   const auto loaded = sys.results.LoadedSources.find(full_path);
   if (loaded != sys.results.LoadedSources.end()) {
-    sys.log.Warning(kAlreadyLoaded, {LogArg::Path(full_path)});
+    sys.log.WarningAt({full_path}, kAlreadyLoaded, {LogArg::Path(full_path)});
     return loaded->second.get();
   }
 
   auto file = std::make_unique<KCFile>(sys.fs);
-  if (!ReadSource(sys, *file, full_path, to_compile)) {
+  if (!ReadSource(sys, *file, full_path, to_compile, starts_with_bom)) {
     SetSourceAside(sys, *file);
     return nullptr;
   }
@@ -155,6 +261,8 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
   sys.results.LoadedSources.emplace(full_path, std::move(file));
   return source;
 }
+
+}  // namespace
 
 // Removes, from `position` on, "//" comments up to (not including) their
 // line feed and "/* */" comments except for the line feeds inside them, so
@@ -169,6 +277,12 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
   char* const p = text.data();
   size_t out = file.position;
   size_t i = file.position;
+  // From `out` on, the kept text stands `i - out` bytes left of where the
+  // file has it: recorded where that changes, for the columns of messages.
+  file.shifts.clear();
+  auto shifted = [&] {
+    file.shifts.push_back({static_cast<uint32_t>(out), static_cast<uint32_t>(i - out)});
+  };
   while (i < size) {
     // Plain text up to the next slash moves in one piece.
     const void* slash = std::memchr(p + i, '/', size - i);
@@ -181,8 +295,10 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
     if (marker == '/') {
       const void* line_feed = std::memchr(p + i, '\n', size - i);
       if (line_feed == nullptr) break;
+      i = static_cast<const char*>(line_feed) - p;
+      shifted();
       p[out++] = '\n';
-      i = static_cast<const char*>(line_feed) - p + 1;
+      ++i;
     } else if (marker == '*') {
       // Every line feed before the comment is still in the text, so the
       // comment's line is counted from what has been kept.
@@ -193,6 +309,8 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
         const void* star = std::memchr(p + i, '*', size - i);
         const size_t stop = star ? static_cast<const char*>(star) - p : size;
         for (const void* lf = std::memchr(p + i, '\n', stop - i); lf != nullptr;) {
+          i = static_cast<const char*>(lf) - p;
+          shifted();
           p[out++] = '\n';
           const char* after = static_cast<const char*>(lf) + 1;
           lf = std::memchr(after, '\n', p + stop - after);
@@ -200,12 +318,14 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
         i = stop;
         if (i >= size) {
           const int32_t line = 1 + static_cast<int32_t>(std::count(p, p + comment_start, '\n'));
-          log.ErrorAt(file.path, line, kUnclosedComment);
+          log.ErrorAt({file.path, line, file.ColumnAt(static_cast<uint32_t>(comment_start))},
+                      kUnclosedComment);
           return false;
         }
         ++i;
         if (i < size && p[i] == '/') {
           ++i;
+          shifted();
           break;
         }
       }
@@ -241,7 +361,7 @@ bool CommentsEnd(Diagnostics& log, const KCFile& file) {
       if (end == std::string_view::npos) {
         // Comments before it keep their line feeds, so the line counts the same.
         const int32_t line = 1 + static_cast<int32_t>(std::count(p, p + i, '\n'));
-        log.ErrorAt(file.path, line, kUnclosedComment);
+        log.ErrorAt({file.path, line, file.ColumnAt(static_cast<uint32_t>(i))}, kUnclosedComment);
         return false;
       }
       i = end + 2;
@@ -253,6 +373,9 @@ bool CommentsEnd(Diagnostics& log, const KCFile& file) {
 
 void SetSourceAside(KCSystem& sys, KCFile& source) {
   source.contents.clear();
+  source.shifts.clear();
+  source.lineShifts.clear();
+  source.textFromUtf8 = false;
   source.contents.swap(sys.results.sourceText);
   source.position = 0;
 }

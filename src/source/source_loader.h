@@ -17,6 +17,8 @@ bool ResolvePath(KCSystem& sys, const std::string& name, std::string* absolute);
 // Registers a script found by the file search: resolves and loads it and
 // gives it an empty temporary object.
 bool AddScript(KCSystem& sys, const std::string& path);
+// The path of the main script: main.txt in the engine directory.
+std::string MainScriptPath(const KCSystem& sys);
 // Makes main.txt of the engine directory the current script.
 bool StartMainScript(KCSystem& sys);
 // Makes the next unconverted script (ascending byte order of paths) current;
@@ -26,7 +28,9 @@ bool NextScript(KCSystem& sys);
 // Loads `name` (relative or absolute); null when it cannot be loaded. A source
 // loaded before is returned unchanged, with a warning. Unless `to_compile`,
 // the text is only checked (it can be read, its comments end) and its
-// comments stay in it: the caller sets it aside at once.
+// comments stay in it: the caller sets it aside at once. A script read as
+// UTF-8 (--source-encoding=utf-8) is converted to CP932 when it becomes the
+// current script.
 KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile = true);
 // Removes "//" and "/* */" comments in place, keeping every line feed.
 bool RemoveComments(Diagnostics& log, KCFile& file);

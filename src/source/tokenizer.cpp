@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -21,6 +22,7 @@ constexpr char kEndAfterString[] =
     "コマンドの最後に;がないか、endコマンドがない可能性があります\n"
     "; もしくは文字列終端(\", ')がない可能性があります\n";
 constexpr char kLastStatementDropped[] = "; がないためファイルの終端のコマンドを無視しました\n";
+constexpr char kNoteSyntaxToken[] = "問題の字句は \"%s\" (%d 桁目) です\n";
 
 // The word reader takes at most this many bytes at once; a longer word goes
 // on as the next element.
@@ -66,6 +68,21 @@ constexpr Tables kTables = MakeTables();
   element->text.append(word, n);
 }
 
+// The reader's reports at byte `offset` of the source, which stands on the
+// line the reader has reached; a syntax error names the byte. Kept out of the
+// reading loop.
+[[gnu::cold, gnu::noinline]] void ReportOnLine(Diagnostics& log, const KCFile& source,
+                                               size_t offset, std::string_view message,
+                                               bool syntax_error) {
+  const SourcePlace place{source.path, source.line,
+                          source.ColumnAt(static_cast<uint32_t>(offset))};
+  if (syntax_error) {
+    ReportSyntaxError(log, place, std::string_view(source.contents).substr(offset, 1));
+  } else {
+    log.ErrorAt(place, message);
+  }
+}
+
 // Reads one statement straight from the source's contents, position and line
 // kept in step, without a call per byte.
 class StatementReader {
@@ -89,10 +106,33 @@ class StatementReader {
     source_.line += line_feeds_;
     line_feeds_ = 0;
   }
-  uint8_t Fail(std::string_view message, uint8_t result) {
+  // Reports `message` at the byte `offset`, which stands on the line the
+  // reader has reached.
+  uint8_t FailAt(size_t offset, std::string_view message, uint8_t result) {
     Sync();
-    log_.Error(message);
+    ReportOnLine(log_, source_, offset, message, false);
     return result;
+  }
+  uint8_t SyntaxErrorAt(size_t offset) {
+    Sync();
+    ReportOnLine(log_, source_, offset, kMsgSyntaxError, true);
+    return StatementSyntaxError;
+  }
+  // After Sync at the end of the text: the statement place becomes the end of
+  // the last line (the NUL appended at load and a final line feed open no
+  // line of their own), where what the end cuts short is reported.
+  void MarkEnd() {
+    size_t end = pos_;
+    int32_t line = source_.line;
+    if (end + 1 >= size_) {
+      end = size_ > 0 && data_[size_ - 1] == '\0' ? size_ - 1 : size_;
+      if (end > 0 && data_[end - 1] == '\n' && track_lines_) {
+        --end;
+        --line;
+      }
+    }
+    source_.statementLine = line;
+    source_.statementOffset = static_cast<uint32_t>(end);
   }
   void CountLineFeeds(size_t from, size_t to) {
     if (!track_lines_) return;
@@ -156,7 +196,7 @@ uint8_t StatementReader::ReadNumber(CommandElement* element) {
   // A number holds no line feed; a hexadecimal or binary prefix without
   // digits stays consumed.
   pos_ += consumed;
-  if (converted == 0) return Fail(kNumberFailed, StatementSyntaxError);
+  if (converted == 0) return FailAt(pos_ - consumed, kNumberFailed, StatementSyntaxError);
   element->kind = ElemNumber;
   element->number = value;
   return kContinue;
@@ -175,7 +215,12 @@ uint8_t StatementReader::ReadString(CommandElement* element) {
     element->text.append(data_ + pos_, end - pos_);
     pos_ = end;
     if (pos_ < size_) ++pos_;  // the closing quote
-    if (!SkipSpace()) return Fail(kEndAfterString, StatementEnd);
+    if (!SkipSpace()) {
+      Sync();
+      MarkEnd();
+      log_.ErrorAt(Diagnostics::StatementPlace(source_), kEndAfterString);
+      return StatementEnd;
+    }
     if (kTables.byte_class[static_cast<uint8_t>(data_[pos_])] != kQuote) return kContinue;
   }
 }
@@ -205,7 +250,7 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
     // Only a colon can stand here (every other stop byte has its own class).
     // It is consumed so that the next statement starts behind it.
     ++pos_;
-    return Fail(kMsgSyntaxError, StatementSyntaxError);
+    return SyntaxErrorAt(start);
   }
   // Control bytes other than white space belong to words; a vertical tab or
   // form feed stops them, so no line feed is ever inside a word.
@@ -229,18 +274,33 @@ uint8_t StatementReader::Read() {
   // A comma as the first thing of a statement is an error, like a second
   // comma: the flag starts set.
   bool after_comma = true;
-  // The line where the statement begins, once anything of it has been read.
+  // Where the statement begins, once anything of it has been read. It goes
+  // to the source when the statement is done, so the loop stores nothing but
+  // elements.
+  constexpr size_t kNotStarted = SIZE_MAX;
+  size_t start = kNotStarted;
   int32_t start_line = 0;
+  auto publish_start = [&] {
+    source_.statementLine = start_line;
+    source_.statementOffset = static_cast<uint32_t>(start);
+  };
   for (;;) {
     if (!SkipSpace()) {
       statement_.DropLast();
       Sync();
       // A statement that the end of the source cuts off is dropped; its
       // author is told, since nothing else would show it is missing.
-      if (start_line != 0) log_.WarningAt(source_.path, start_line, kLastStatementDropped);
+      if (start != kNotStarted) {
+        publish_start();
+        log_.WarningAt(Diagnostics::StatementPlace(source_), kLastStatementDropped);
+      }
+      MarkEnd();
       return StatementEnd;
     }
-    if (start_line == 0) start_line = source_.line + line_feeds_;
+    if (start == kNotStarted) {
+      start = pos_;
+      start_line = source_.line + line_feeds_;
+    }
     const ByteClass byte_class = kTables.byte_class[static_cast<uint8_t>(data_[pos_])];
     if (byte_class == kComma) {
       // The comma is consumed even when it is an error, so the next
@@ -248,7 +308,8 @@ uint8_t StatementReader::Read() {
       ++pos_;
       if (after_comma) {
         statement_.DropLast();
-        return Fail(kMsgSyntaxError, StatementSyntaxError);
+        publish_start();
+        return SyntaxErrorAt(pos_ - 1);
       }
       after_comma = true;
       parameter = &statement_.AppendEmpty();
@@ -257,9 +318,11 @@ uint8_t StatementReader::Read() {
     if (byte_class == kSemicolon) {
       ++pos_;
       Sync();
+      publish_start();
       return StatementRead;
     }
     CommandElement& element = parameter->emplace_back();
+    element.offset = static_cast<uint32_t>(pos_);
     bool ends_statement = false;
     uint8_t result = kContinue;
     switch (byte_class) {
@@ -278,17 +341,39 @@ uint8_t StatementReader::Read() {
     }
     if (result != kContinue) {
       statement_.DropLast();
+      // At the end of the text (a string left open) the place is its end.
+      if (result != StatementEnd) publish_start();
       return result;
     }
     after_comma = false;
     if (ends_statement) {
       Sync();
+      publish_start();
       return StatementRead;
     }
   }
 }
 
 }  // namespace
+
+bool ReadsAsWord(std::string_view text) {
+  if (text.empty() || text.size() > kWordLimit) return false;
+  if (kTables.byte_class[static_cast<uint8_t>(text[0])] != kWordStart) return false;
+  for (char c : text) {
+    if (kTables.word_stop[static_cast<uint8_t>(c)] || c == kTextModeEnd) return false;
+  }
+  return true;
+}
+
+void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token) {
+  log.ErrorAt(place, kMsgSyntaxError);
+  NoteSyntaxToken(log, token, place.column);
+}
+
+void NoteSyntaxToken(Diagnostics& log, std::string_view token, int32_t column) {
+  // Without a script there is no column to name (compiled outside a run).
+  if (column > 0) log.Note(kNoteSyntaxToken, {token, column});
+}
 
 uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source) {
   return StatementReader(log, statement, source).Read();

@@ -22,15 +22,31 @@ inline constexpr std::string_view kWordStops = " \t\v\r\n\f+-*/=#@&|%<>{[()}],:;
 // two-byte one).
 inline constexpr std::string_view kOperatorBytes = "#%&()*+-/<=>@[]{|}";
 
+struct SourcePlace;
+
+// Reports kMsgSyntaxError at `place`, with a note that names the offending
+// token (script text) and its column.
+void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token);
+// That note alone.
+void NoteSyntaxToken(Diagnostics& log, std::string_view token, int32_t column);
+
 enum StatementResult : uint8_t {
   StatementRead = 0,
   StatementSyntaxError = 1,
   StatementEnd = 0xFF,  // the source has no further statement
 };
 
+// Whether `text`, written in a script between white space, reads back as one
+// word element with exactly this text: it begins with a byte that begins a
+// word, holds no byte that ends one, and fits the word reader. (A word right
+// before a colon would be a label; the caller keeps them apart.)
+bool ReadsAsWord(std::string_view text);
+
 // After a syntax error the source's position is past the offending byte (the
 // second comma, the stray colon, the number prefix), so every call that does
-// not return StatementEnd moves the reader on.
+// not return StatementEnd moves the reader on. Every element gets its offset,
+// and the source the place of the statement (see KCFile::statementOffset);
+// at the end of the source that place is the end of its last line.
 uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source);
 
 }  // namespace kv

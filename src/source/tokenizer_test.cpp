@@ -13,6 +13,7 @@
 #include "language/kc_command.h"
 #include "context/pell_file.h"
 #include "source/numbers.h"
+#include "source/source_loader.h"
 #include "test_support/memory_file_system.h"
 
 namespace kv {
@@ -170,16 +171,17 @@ TEST_F(TokenizerTest, EndOfData) {
   EXPECT_EQ(out.text, "警告 : /game/main.txt 3 行目 ; がないためファイルの終端のコマンドを無視しました\n");
   EXPECT_EQ(sys.log.warningCount, 1);
 
-  // The end right after a string literal, closed or not, has its message.
+  // The end right after a string literal, closed or not, has its message,
+  // on the last line of the file (a final line feed opens none).
   const std::string message =
-      "エラー : /game/main.txt 2 行目 読み込み中にファイルの終端が見つかりました\n"
+      " 行目 読み込み中にファイルの終端が見つかりました\n"
       "コマンドの最後に;がないか、endコマンドがない可能性があります\n"
       "; もしくは文字列終端(\", ')がない可能性があります\n";
-  for (const char* text : {"a \"b\"\n", "a '\nb"}) {
+  for (auto [text, line] : {std::pair{"a \"b\"\n", "1"}, std::pair{"a '\nb", "2"}}) {
     Source(text);
     out.text.clear();
     EXPECT_EQ(Read(), StatementEnd) << text;
-    EXPECT_EQ(out.text, message) << text;
+    EXPECT_EQ(out.text, "エラー : /game/main.txt " + std::string(line) + message) << text;
     EXPECT_EQ(Read(), StatementEnd);
   }
   EXPECT_EQ(sys.log.errorCount, 2);
@@ -193,10 +195,18 @@ TEST_F(TokenizerTest, SyntaxErrorsAndWhereReadingResumes) {
   };
   const std::string prefix = "エラー : /game/main.txt ";
   const Case cases[] = {
-      {"a,,b;", "1 行目 文法が間違っています\n", "w:b"},
-      {"\n,a;", "2 行目 文法が間違っています\n", "w:a"},
-      {"x\n\nlabel :y;", "3 行目 文法が間違っています\n", "w:y"},
-      {": ;", "1 行目 文法が間違っています\n", ""},
+      {"a,,b;",
+       "1 行目 文法が間違っています\n備考 : /game/main.txt 1 行目 問題の字句は \",\" (3 桁目) です\n",
+       "w:b"},
+      {"\n,a;",
+       "2 行目 文法が間違っています\n備考 : /game/main.txt 2 行目 問題の字句は \",\" (1 桁目) です\n",
+       "w:a"},
+      {"x\n\nlabel :y;",
+       "3 行目 文法が間違っています\n備考 : /game/main.txt 3 行目 問題の字句は \":\" (7 桁目) です\n",
+       "w:y"},
+      {": ;",
+       "1 行目 文法が間違っています\n備考 : /game/main.txt 1 行目 問題の字句は \":\" (1 桁目) です\n",
+       ""},
       {"0x;", "1 行目 数値の取得に失敗しました\n", ""},
       {"n 0bz;", "1 行目 数値の取得に失敗しました\n", "w:z"},
   };
@@ -208,6 +218,25 @@ TEST_F(TokenizerTest, SyntaxErrorsAndWhereReadingResumes) {
     EXPECT_EQ(Read(), StatementRead) << c.source;
     EXPECT_EQ(Render(command), c.next) << c.source;
   }
+}
+
+TEST_F(TokenizerTest, ElementsKeepTheLineAndColumnTheFileGivesThem) {
+  // Columns count the bytes of the line as the file has it: comments that
+  // were removed before an element still count.
+  Source("/* c */ ab /**/cd, \"e\" // f\n\tg /* two\nlines */ h:\n");
+  ASSERT_TRUE(RemoveComments(sys.log, source));
+  ASSERT_EQ(Read(), StatementRead);
+  ASSERT_EQ(Render(command), "w:ab w:cd | s:e w:g l:h");
+  std::string places;
+  for (uint32_t p = 0; p < command.GetParamCount(); ++p) {
+    for (uint32_t e = 0; const CommandElement* element = command.ElementAt(p, e); ++e) {
+      places += std::to_string(source.LineAt(element->offset)) + ":" +
+                std::to_string(source.ColumnAt(element->offset)) + " ";
+    }
+  }
+  EXPECT_EQ(places, "1:9 1:16 1:20 2:2 3:10 ");
+  EXPECT_EQ(source.statementLine, 1);
+  EXPECT_EQ(source.ColumnAt(source.statementOffset), 9);
 }
 
 // Plain byte reads on a loaded file, each keeping position and line in step:
@@ -389,6 +418,21 @@ TEST_F(TokenizerTest, HugeSingleLines) {
   Source("\"" + std::string(10'000'000, 's'));
   EXPECT_EQ(Read(), StatementEnd);
   EXPECT_EQ(sys.log.errorCount, 1);
+}
+
+TEST_F(TokenizerTest, ReadsAsWordSaysWhatTheReaderTakesForOneWord) {
+  for (std::string_view word : {"a", "_x9", ".5", "x$", "ab\"c", "flag!", "\x83\x5C", "\x95\xCF"}) {
+    EXPECT_TRUE(ReadsAsWord(word)) << word;
+    Source(std::string(word) + ";");
+    ASSERT_EQ(Read(), StatementRead);
+    EXPECT_EQ(Render(command), "w:" + std::string(word));
+  }
+  for (std::string_view not_one : {"", "1a", "a b", "a,b", "a:b", "a(b", "-a", "\"a\"", "'a",
+                                   "a;", "\x81\x5B", "a\x1A"}) {
+    EXPECT_FALSE(ReadsAsWord(not_one)) << not_one;
+  }
+  EXPECT_TRUE(ReadsAsWord(std::string(511, 'w')));
+  EXPECT_FALSE(ReadsAsWord(std::string(512, 'w'))) << "the reader cuts it into two";
 }
 
 }  // namespace

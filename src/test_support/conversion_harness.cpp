@@ -13,15 +13,41 @@ namespace {
 // Every test runs with the debug checks on, whatever the build type.
 const bool kDebugChecksOn = (EnableDebugChecks(), true);
 
+std::function<void(const std::string&)>& Observer() {
+  static std::function<void(const std::string&)> observer;
+  return observer;
+}
+
+// The script object a run with `args` writes: the last value of -so (in any
+// case), or script.kvo.
+std::string ScriptObjectName(const std::vector<std::string>& args) {
+  std::string name = "script.kvo";
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() != 3 || a[0] != '-' || (a[1] | 0x20) != 's' || (a[2] | 0x20) != 'o') continue;
+    while (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-') name = args[++i];
+  }
+  return name;
+}
+
 }  // namespace
 
+void SetScriptObjectObserver(std::function<void(const std::string& stored)> observer) {
+  Observer() = std::move(observer);
+}
+
 ConversionRun RunConversion(MemoryFileSystem& fs, std::vector<std::string> args) {
+  const std::string object = fs.AbsolutePath(ScriptObjectName(args));
+  const std::string before = fs.HasFile(object) ? fs.FileContents(object) : "";
   StringSink sink;
   args.insert(args.begin(), "KVConverter");
   ConverterEnvironment env{fs, sink, ConsoleEncoding::kUtf8, [] { return 1234567u; }, nullptr};
   ConversionRun run;
   run.status = RunConverter(args, env);
   run.console = sink.text;
+  if (Observer() && fs.HasFile(object) && fs.FileContents(object) != before) {
+    Observer()(fs.FileContents(object));
+  }
   return run;
 }
 

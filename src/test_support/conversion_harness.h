@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct ConversionRun {
 // says otherwise) with `args` (without the program name); the scramble seed is
 // fixed.
 ConversionRun RunConversion(MemoryFileSystem& fs, std::vector<std::string> args = {});
+
+// Called with each script object that a RunConversion writes (as stored,
+// scrambled): a test binary sets it once to check every game its tests make.
+void SetScriptObjectObserver(std::function<void(const std::string& stored)> observer);
 
 // The unscrambled image of an object file written to `fs`, or "" when the
 // file does not exist.

@@ -116,7 +116,19 @@ void MemoryFileSystem::AddDirectory(const std::string& path) {
 
 void MemoryFileSystem::AddFile(const std::string& path, std::string contents) {
   AddDirectory(Parent(path));
+  special_files_.erase(path);
   files_[path] = std::move(contents);
+}
+
+void MemoryFileSystem::AddSpecialFile(const std::string& path) {
+  AddFile(path, "");
+  special_files_.insert(path);
+}
+
+void MemoryFileSystem::AddHardLink(const std::string& existing, const std::string& link) {
+  AddFile(link, files_.at(existing));
+  auto key = file_keys_.emplace(existing, existing).first;
+  file_keys_[link] = key->second;
 }
 
 void MemoryFileSystem::AddHugeFile(const std::string& path, uint64_t size) {
@@ -138,24 +150,32 @@ bool MemoryFileSystem::ListDirectory(const std::string& directory,
   // Everything below the directory sorts right after its prefix, so only
   // that range is visited: listing a large tree stays proportional to it.
   auto below = [&](const std::string& path) { return path.compare(0, prefix.size(), prefix) == 0; };
+  auto add = [&](const std::string& path, bool is_directory) {
+    std::string name = child_name(path);
+    if (name.empty()) return;
+    if (without_cp932_form.count(path)) {
+      entries->push_back({"", is_directory, std::move(name)});
+    } else {
+      entries->push_back({std::move(name), is_directory});
+    }
+    entries->back().is_special = special_files_.count(path) != 0;
+  };
   for (auto it = directories_.lower_bound(prefix); it != directories_.end() && below(*it); ++it) {
-    std::string name = child_name(*it);
-    if (!name.empty()) entries->push_back({name, true});
+    add(*it, true);
   }
   for (auto it = files_.lower_bound(prefix); it != files_.end() && below(it->first); ++it) {
-    std::string name = child_name(it->first);
-    if (!name.empty()) entries->push_back({name, false});
+    add(it->first, false);
   }
-  std::sort(entries->begin(), entries->end(),
-            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  SortDirectoryEntries(entries);
   if (after_list) after_list(dir);
   return true;
 }
 
-bool MemoryFileSystem::DirectoryKey(const std::string& directory, std::string* key) {
-  std::string dir = StripSlash(AbsolutePath(directory));
-  if (!directories_.count(dir)) return false;
-  *key = dir;
+bool MemoryFileSystem::FileKey(const std::string& path, std::string* key) {
+  std::string abs = StripSlash(AbsolutePath(path));
+  if (!directories_.count(abs) && !files_.count(abs)) return false;
+  auto shared = file_keys_.find(abs);
+  *key = shared != file_keys_.end() ? shared->second : abs;
   return true;
 }
 
@@ -170,16 +190,9 @@ std::string MemoryFileSystem::AbsolutePath(const std::string& path) {
 
 bool MemoryFileSystem::ReadFile(const std::string& path, std::string* contents,
                                 std::string* err) {
-  std::string abs = AbsolutePath(path);
-  if (before_read) before_read(abs);
-  auto it = files_.find(abs);
-  if (it == files_.end()) return Fail(ENOENT, err);
-  if (unreadable.count(abs)) return Fail(EACCES, err);
-  if (huge_files_.count(abs)) return Fail(EFBIG, err);
-  auto limit = read_limit.find(abs);
-  if (limit != read_limit.end() && it->second.size() > limit->second) return Fail(EIO, err);
-  *contents = it->second;
-  return true;
+  if (huge_files_.count(AbsolutePath(path))) return Fail(EFBIG, err);
+  std::unique_ptr<InputFile> in = OpenInput(path, err);
+  return in && ReadWholeInput(*in, contents, err);
 }
 
 std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path,
@@ -191,19 +204,52 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const std::string& path,
     Fail(it == files_.end() ? ENOENT : EACCES, err);
     return nullptr;
   }
+  if (special_files_.count(abs)) {
+    if (err != nullptr) *err = kReasonNotRegularFile;
+    return nullptr;
+  }
   auto huge = huge_files_.find(abs);
   if (huge != huge_files_.end()) return std::make_unique<HugeInputFile>(huge->second);
   auto limit = read_limit.find(abs);
-  return std::make_unique<MemoryInputFile>(
-      it->second, it->second.size(), limit == read_limit.end() ? UINT64_MAX : limit->second);
+  std::string data = it->second;
+  auto change = size_change_after_open.find(abs);
+  if (change != size_change_after_open.end()) {
+    const int64_t by = change->second;
+    data.resize(by >= 0 ? data.size() + static_cast<size_t>(by)
+                        : data.size() - std::min(data.size(), static_cast<size_t>(-by)),
+                'g');
+  }
+  return std::make_unique<MemoryInputFile>(std::move(data), it->second.size(),
+                                           limit == read_limit.end() ? UINT64_MAX : limit->second);
 }
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path,
                                                            std::string* err) {
   std::string abs = AbsolutePath(path);
   if (!directories_.count(Parent(abs))) return NoOutput(ENOENT, err);
+  if (directories_.count(abs)) return NoOutput(EISDIR, err);
   if (unwritable.count(abs)) return NoOutput(EACCES, err);
   return std::make_unique<MemoryOutputFile>(*this, abs);
+}
+
+void MemoryFileSystem::RemoveLeftoverTemporaryFiles(const std::string& directory,
+                                                    std::vector<std::string>* removed) {
+  std::string dir = StripSlash(AbsolutePath(directory.empty() ? "." : directory));
+  const std::string prefix = dir == "/" ? "/" : dir + "/";
+  std::vector<std::string> leftovers;
+  uint32_t process_id = 0;
+  for (auto it = files_.lower_bound(prefix); it != files_.end() && it->first.starts_with(prefix);
+       ++it) {
+    const std::string name = it->first.substr(prefix.size());
+    if (ParseTemporaryFileName(name, &process_id) && !special_files_.count(it->first) &&
+        !live_processes.count(process_id)) {
+      leftovers.push_back(name);
+    }
+  }
+  for (const std::string& name : leftovers) {
+    RemoveFile(prefix + name);
+    removed->push_back(directory + name);
+  }
 }
 
 }  // namespace kv

@@ -12,6 +12,15 @@ namespace kv {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Tests name files in UTF-8, on Windows too.
+fs::path TestPath(const std::string& path) {
+  return fs::path(std::u8string(path.begin(), path.end()));
+}
+
+}  // namespace
+
 TempDirectory::TempDirectory() {
   std::random_device random;
   fs::path base = fs::temp_directory_path();
@@ -38,12 +47,12 @@ std::string TempDirectory::operator/(const std::string& name) const {
 }
 
 void WriteTestFile(const std::string& path, const std::string& contents) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << contents;
+  fs::create_directories(TestPath(path).parent_path());
+  std::ofstream(TestPath(path), std::ios::binary) << contents;
 }
 
 std::string ReadTestFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(TestPath(path), std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
@@ -51,8 +60,13 @@ std::string ReadTestFile(const std::string& path) {
 
 size_t CountEntries(const std::string& directory) {
   size_t n = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(directory)) ++n;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(TestPath(directory))) ++n;
   return n;
+}
+
+bool TestFileExists(const std::string& path) {
+  std::error_code error;
+  return fs::exists(TestPath(path), error);
 }
 
 }  // namespace kv

@@ -24,11 +24,15 @@ class TempDirectory {
   std::string path_;
 };
 
+// Paths are UTF-8, on every system.
+
 // Writes a file, creating its directories first.
 void WriteTestFile(const std::string& path, const std::string& contents);
 // The whole file, or "" when it cannot be read.
 std::string ReadTestFile(const std::string& path);
 // The number of entries of a directory.
 size_t CountEntries(const std::string& directory);
+// True when a file or directory of that name exists.
+bool TestFileExists(const std::string& path);
 
 }  // namespace kv

@@ -38,7 +38,7 @@ enum class Severity { kError, kWarning, kInformation, kHint };
 
 // Another place that a diagnostic speaks of (the first definition of a name
 // defined twice, the opening line of a block left open).
-struct RelatedPlace {
+struct RelatedLocation {
   SourceLocation location;
   std::string message;
 };
@@ -48,7 +48,7 @@ struct SourceDiagnostic {
   Severity severity = Severity::kError;
   std::string code;     // the check's name, or "" where there is none
   std::string message;  // may hold several lines
-  std::vector<RelatedPlace> related;
+  std::vector<RelatedLocation> related;
 };
 
 // Every diagnostic of one script.

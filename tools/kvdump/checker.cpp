@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "context/object_format.h"
@@ -10,13 +11,6 @@
 
 namespace kv::kvdump {
 namespace {
-
-bool Fail(Problem* problem, size_t offset, std::string message) {
-  problem->message = std::move(message);
-  problem->offset = offset;
-  problem->in_stored_file = false;
-  return false;
-}
 
 bool Lands(const std::vector<uint32_t>& landings, int64_t target) {
   return target >= 0 && std::binary_search(landings.begin(), landings.end(), target);
@@ -43,7 +37,7 @@ bool CheckScript(std::string_view image, const HeaderEntry& script, size_t numbe
                        static_cast<int64_t>(command.NextIndex()) + command.JumpDistance(),
                        command.parameters.back().items[0].at});
     } else if (command.id == cmd::kIf || command.id == CmdSysGoto) {
-      return Fail(problem, command.at, "a jump command without its jump distance");
+      return ProblemAt(problem, command.at, "a jump command without its jump distance");
     }
     return true;
   };
@@ -52,35 +46,34 @@ bool CheckScript(std::string_view image, const HeaderEntry& script, size_t numbe
   if (code.ends_with_error_marker) {
     landings->push_back(code.end_index);
   } else if (!ends_with_end) {
-    return Fail(problem, script.offset + script.length,
-                which + " does not end with the end command or the \"error\" marker");
+    return ProblemAt(problem, script.offset + script.length,
+                     which + " does not end with the end command or the \"error\" marker");
   }
   for (const Jump& jump : jumps) {
     if (!Lands(*landings, jump.target)) {
-      return Fail(problem, jump.at,
-                  "the jump at entry " + std::to_string(jump.index) + " of " + which +
-                      " lands on entry " + std::to_string(jump.target) +
-                      ", which is not the start of a command of its script");
+      return ProblemAt(problem, jump.at,
+                       "the jump at entry " + std::to_string(jump.index) + " of " + which +
+                           " lands on entry " + std::to_string(jump.target) +
+                           ", which is not the start of a command of its script");
     }
   }
   return true;
 }
 
-bool CheckDefinitions(const ObjectHeader& header, const std::vector<Definition>& definitions,
-                      const char* kind, const std::vector<std::vector<uint32_t>>& landings,
-                      Problem* problem) {
+bool CheckDefinitions(const std::vector<Definition>& definitions, const char* kind,
+                      const std::unordered_map<std::string_view, size_t>& first_script,
+                      const std::vector<std::vector<uint32_t>>& landings, Problem* problem) {
   for (size_t i = 0; i < definitions.size(); ++i) {
     const Definition& d = definitions[i];
     const std::string which = std::string(kind) + " " + std::to_string(i);
-    size_t script = 0;
-    while (script < header.entries.size() && header.entries[script].name != d.script) ++script;
-    if (script == header.entries.size()) {
-      return Fail(problem, d.at, which + " names a script that the object does not list");
+    const auto script = first_script.find(d.script);
+    if (script == first_script.end()) {
+      return ProblemAt(problem, d.at, which + " names a script that the object does not list");
     }
-    if (!Lands(landings[script], d.position)) {
-      return Fail(problem, d.at,
-                  which + " points at entry " + std::to_string(d.position) +
-                      ", which is not the start of a command of its script");
+    if (!Lands(landings[script->second], d.position)) {
+      return ProblemAt(problem, d.at,
+                       which + " points at entry " + std::to_string(d.position) +
+                           ", which is not the start of a command of its script");
     }
   }
   return true;
@@ -108,46 +101,53 @@ bool CheckImage(std::string_view image, Problem* problem) {
   ObjectHeader header;
   if (!ReadHeader(image, &header, problem)) return false;
   if (header.header_size != header.header_end) {
-    return Fail(problem, kHeaderSizeOffset,
-                "the header size field says " + std::to_string(header.header_size) +
-                    " but the header's fields take " + std::to_string(header.header_end) +
-                    " bytes");
+    return ProblemAt(problem, kHeaderSizeOffset,
+                     "the header size field says " + std::to_string(header.header_size) +
+                         " but the header's fields take " + std::to_string(header.header_end) +
+                         " bytes");
   }
   uint64_t expected = header.header_size;
   for (size_t i = 0; i < header.entries.size(); ++i) {
     const HeaderEntry& e = header.entries[i];
     const size_t offset_field = e.at + 4 + e.name.size();
     if (e.offset != expected) {
-      return Fail(problem, offset_field,
-                  "entry " + std::to_string(i) + " starts at " + std::to_string(e.offset) +
-                      " instead of " + std::to_string(expected) +
-                      ", right after the previous one");
+      return ProblemAt(problem, offset_field,
+                       "entry " + std::to_string(i) + " starts at " + std::to_string(e.offset) +
+                           " instead of " + std::to_string(expected) +
+                           ", right after the previous one");
     }
     std::string_view bytes;
     if (!EntryBytes(image, e, &bytes)) {
-      return Fail(problem, offset_field + 4,
-                  "the length of entry " + std::to_string(i) + " (" + std::to_string(e.length) +
-                      ") runs past the end of the image (" + std::to_string(image.size()) +
-                      " bytes)");
+      return ProblemAt(problem, offset_field + 4,
+                       "the length of entry " + std::to_string(i) + " (" +
+                           std::to_string(e.length) + ") runs past the end of the image (" +
+                           std::to_string(image.size()) + " bytes)");
     }
     if (header.kind != ObjectKind::kScript && (bytes.empty() || bytes.back() != '\0')) {
-      return Fail(problem, e.offset + e.length,
-                  "file " + std::to_string(i) + " is not followed by its zero byte");
+      return ProblemAt(problem, e.offset + e.length,
+                       "file " + std::to_string(i) + " is not followed by its zero byte");
     }
     expected += e.length;
   }
   if (expected != image.size()) {
-    return Fail(problem, expected,
-                std::to_string(image.size() - expected) +
-                    " bytes after the last entry's contents belong to no entry");
+    return ProblemAt(problem, expected,
+                     std::to_string(image.size() - expected) +
+                         " bytes after the last entry's contents belong to no entry");
   }
   if (header.kind != ObjectKind::kScript) return true;
   std::vector<std::vector<uint32_t>> landings(header.entries.size());
   for (size_t i = 0; i < header.entries.size(); ++i) {
     if (!CheckScript(image, header.entries[i], i, &landings[i], problem)) return false;
   }
-  return CheckDefinitions(header, header.labels, "label", landings, problem) &&
-         CheckDefinitions(header, header.functions, "function", landings, problem);
+  // A definition names the first script of its path; the paths are indexed
+  // once, so a long header costs no more than its length.
+  std::unordered_map<std::string_view, size_t> first_script;
+  first_script.reserve(header.entries.size());
+  for (size_t i = 0; i < header.entries.size(); ++i) {
+    first_script.emplace(header.entries[i].name, i);
+  }
+  return CheckDefinitions(header.labels, "label", first_script, landings, problem) &&
+         CheckDefinitions(header.functions, "function", first_script, landings, problem);
 }
 
 }  // namespace kv::kvdump

@@ -1,12 +1,15 @@
 #include "kvdump/disassembler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "context/object_format.h"
+#include "context/operators.h"
+#include "kvdump/infix.h"
 #include "language/command_table.h"
 #include "platform/console.h"
 
@@ -57,17 +60,8 @@ void AppendConverted(std::string* out, std::string_view character) {
   for (char c : character) AppendHexEscape(out, static_cast<uint8_t>(c));
 }
 
-// Operator precedence, loosest 1 (assignment) to tightest 9 ('@'); operands 10.
-constexpr int kOperandLevel = 10;
-constexpr int kAssignmentLevel = 1;
-
-int OperatorLevel(uint8_t code) {
-  static constexpr int kLevels[17] = {6, 6, 6, 6, 6, 6, 7, 7, 8, 8, 8, 4, 5, 1, 2, 3, 9};
-  return kLevels[code];
-}
-
 std::string OperatorText(uint8_t code) {
-  if (code < kOperatorSpellings.size()) return std::string(kOperatorSpellings[code]);
+  if (code < kOperatorCount) return std::string(kOperators[code].spelling);
   return "op#" + std::to_string(code);
 }
 
@@ -91,68 +85,67 @@ std::string PostfixText(const CodeParameter& parameter, const TextStyle& style) 
   return out + "]";
 }
 
-struct Node {
-  std::string text;
-  int level = kOperandLevel;
-};
-
 // The infix form of a parameter's items; false when they do not form one
-// expression (or, in a declaration, pieces ended by '@').
+// expression. A declaration's parameter holds pieces, each ended by '@' (an
+// '@' after a piece of one operand), shown joined by " @ ".
 bool InfixText(const CodeParameter& parameter, const TextStyle& style, std::string* out) {
-  std::vector<Node> stack;
-  size_t piece_start = 0;  // nodes below belong to pieces already ended by '@'
-  for (const CodeItem& item : parameter.items) {
-    if (item.specifier != SpecChar) {
-      stack.push_back({ItemText(item, style), kOperandLevel});
-      continue;
-    }
-    if (item.byte >= kOperatorSpellings.size()) return false;
-    const size_t operands = stack.size() - piece_start;
-    if (operands == 1 && item.byte == kOperatorAt) {
-      // A declaration's piece ends here; the next piece follows it.
-      stack.back().text += " @";
-      piece_start = stack.size();
-      continue;
-    }
-    if (operands < 2) return false;
-    const int level = OperatorLevel(item.byte);
-    Node right = std::move(stack.back());
-    stack.pop_back();
-    Node& left = stack.back();
-    const bool right_assoc = level == kAssignmentLevel;
-    const bool bracket_left = left.level < level || (right_assoc && left.level == level);
-    const bool bracket_right = right.level < level || (!right_assoc && right.level == level);
-    std::string text = bracket_left ? "(" + left.text + ")" : std::move(left.text);
-    text += " " + OperatorText(item.byte) + " ";
-    text += bracket_right ? "(" + right.text + ")" : right.text;
-    left = {std::move(text), level};
-  }
-  if (stack.size() - piece_start > 1) return false;
-  if (stack.empty()) {
+  const std::vector<CodeItem>& items = parameter.items;
+  if (items.empty()) {
     *out = "<empty>";
     return true;
   }
+  auto operand = [&style](const CodeItem& item, std::string* text) {
+    *text = ItemText(item, style);
+    return true;
+  };
   out->clear();
-  for (size_t i = 0; i < stack.size(); ++i) {
-    if (i > 0) out->push_back(' ');
-    *out += stack[i].text;
+  size_t start = 0;
+  size_t operands = 0;  // of the piece from start
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].specifier != SpecChar) {
+      ++operands;
+      continue;
+    }
+    if (items[i].byte == kOperatorAt && operands == 1) {
+      Infix piece;
+      if (!PostfixToInfix(std::span<const CodeItem>(items).subspan(start, i - start), operand,
+                          &piece)) {
+        return false;
+      }
+      *out += piece.text + " @";
+      if (i + 1 < items.size()) *out += " ";
+      start = i + 1;
+      operands = 0;
+      continue;
+    }
+    if (operands < 2) return false;
+    --operands;
   }
+  if (start == items.size()) return true;
+  Infix last;
+  if (!PostfixToInfix(std::span<const CodeItem>(items).subspan(start), operand, &last)) {
+    return false;
+  }
+  *out += last.text;
   return true;
 }
 
-void AppendIndexed(std::string* out, uint32_t index, const std::string& text) {
+void PrintIndexed(const TextSink& out, uint32_t index, const std::string& text) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%6u  ", index);
-  *out += buffer;
-  *out += text;
-  out->push_back('\n');
+  out(buffer + text + "\n");
 }
 
-void AppendMarker(std::string* out, const std::string& text) {
-  *out += "        ";
-  *out += text;
-  out->push_back('\n');
-}
+void PrintMarker(const TextSink& out, const std::string& text) { out("        " + text + "\n"); }
+
+// A label or function line, before the entry it names.
+struct Marker {
+  size_t script;  // the first script entry of the definition's path
+  uint32_t position;
+  size_t order;   // labels before functions, each list in its order
+  const Definition* definition;
+  bool label;
+};
 
 }  // namespace
 
@@ -257,66 +250,81 @@ std::string CommandName(int32_t id) {
   return "(command " + std::to_string(id) + ")";
 }
 
-std::string HeaderListing(std::string_view file_name, std::string_view image,
-                          const ObjectHeader& header, const TextStyle& style) {
-  std::string out = PathText(file_name) + ": " + KindName(header.kind) + " \"" +
-                    std::string(header.mark) + "\", header " +
-                    std::to_string(header.header_size) + " bytes, image " +
-                    std::to_string(image.size()) + " bytes\n";
+void HeaderListing(std::string_view file_name, std::string_view image, const ObjectHeader& header,
+                   const TextStyle& style, const TextSink& out) {
+  out(PathText(file_name) + ": " + KindName(header.kind) + " \"" + std::string(header.mark) +
+      "\", header " + std::to_string(header.header_size) + " bytes, image " +
+      std::to_string(image.size()) + " bytes\n");
   const bool script = header.kind == ObjectKind::kScript;
   for (size_t i = 0; i < header.entries.size(); ++i) {
     const HeaderEntry& e = header.entries[i];
-    out += std::string("  ") + (script ? "script " : "file ") + std::to_string(i) + "  " +
-           PathText(e.name) + "  " + (script ? "code" : "data") + " at " +
-           std::to_string(e.offset) + ", " + std::to_string(e.length) + " bytes\n";
+    out(std::string("  ") + (script ? "script " : "file ") + std::to_string(i) + "  " +
+        PathText(e.name) + "  " + (script ? "code" : "data") + " at " + std::to_string(e.offset) +
+        ", " + std::to_string(e.length) + " bytes\n");
   }
-  if (!script) return out;
+  if (!script) return;
   for (const auto& [kind, list] : {std::pair{"label", &header.labels},
                                    std::pair{"function", &header.functions}}) {
     for (const Definition& d : *list) {
-      out += std::string("  ") + kind + " " + ScriptText(d.name, style.utf8, false) + "  " +
-             PathText(d.script) + "  entry " + std::to_string(d.position) + "\n";
+      out(std::string("  ") + kind + " " + ScriptText(d.name, style.utf8, false) + "  " +
+          PathText(d.script) + "  entry " + std::to_string(d.position) + "\n");
     }
   }
-  out += "  engine directory  " + PathText(header.directory) + "\n";
-  return out;
+  out("  engine directory  " + PathText(header.directory) + "\n");
 }
 
 bool Disassemble(std::string_view image, const ObjectHeader& header, const TextStyle& style,
-                 std::string* out, Problem* problem) {
+                 const TextSink& out, Problem* problem) {
   if (header.kind != ObjectKind::kScript) return true;
-  for (const HeaderEntry& script : header.entries) {
-    // The labels and functions of this script, by the entry they name.
-    std::multimap<uint32_t, std::string> markers;
-    for (const Definition& d : header.labels) {
-      if (d.script == script.name) {
-        markers.emplace(d.position, "label " + ScriptText(d.name, style.utf8, false));
+  // Each definition goes with the first script of its path, found through
+  // one index of the paths; a definition of no listed script is not shown.
+  std::unordered_map<std::string_view, size_t> first_script;
+  first_script.reserve(header.entries.size());
+  for (size_t i = 0; i < header.entries.size(); ++i) {
+    first_script.emplace(header.entries[i].name, i);
+  }
+  std::vector<Marker> markers;
+  markers.reserve(header.labels.size() + header.functions.size());
+  for (const bool label : {true, false}) {
+    for (const Definition& d : label ? header.labels : header.functions) {
+      const auto found = first_script.find(d.script);
+      if (found != first_script.end()) {
+        markers.push_back({found->second, d.position, markers.size(), &d, label});
       }
     }
-    for (const Definition& d : header.functions) {
-      if (d.script == script.name) {
-        markers.emplace(d.position, "function " + ScriptText(d.name, style.utf8, false));
-      }
-    }
-    *out += "\n" + PathText(script.name) + "\n";
-    auto marker = markers.begin();
+  }
+  std::sort(markers.begin(), markers.end(), [](const Marker& a, const Marker& b) {
+    if (a.script != b.script) return a.script < b.script;
+    if (a.position != b.position) return a.position < b.position;
+    return a.order < b.order;
+  });
+  auto marker = markers.begin();
+  auto marker_text = [&style](const Marker& m) {
+    return std::string(m.label ? "label " : "function ") +
+           ScriptText(m.definition->name, style.utf8, false);
+  };
+  for (size_t s = 0; s < header.entries.size(); ++s) {
+    const HeaderEntry& script = header.entries[s];
+    out("\n" + PathText(script.name) + "\n");
     auto visit = [&](const CodeCommand& command) {
-      for (; marker != markers.end() && marker->first <= command.index; ++marker) {
-        AppendMarker(out, marker->second);
+      for (; marker != markers.end() && marker->script == s && marker->position <= command.index;
+           ++marker) {
+        PrintMarker(out, marker_text(*marker));
       }
       std::string line = CommandName(command.id);
       for (size_t i = 0; i < command.parameters.size(); ++i) {
         line += i == 0 ? " " : ", ";
         line += ParameterText(command.parameters[i], command, style);
       }
-      AppendIndexed(out, command.index, line);
+      PrintIndexed(out, command.index, line);
       return true;
     };
     ScriptCode code;
-    const bool ok = DecodeCode(image, script, visit, &code, problem);
-    if (!ok) return false;
-    for (; marker != markers.end(); ++marker) AppendMarker(out, marker->second);
-    if (code.ends_with_error_marker) AppendIndexed(out, code.end_index, "\"error\" (abandoned)");
+    if (!DecodeCode(image, script, visit, &code, problem)) return false;
+    for (; marker != markers.end() && marker->script == s; ++marker) {
+      PrintMarker(out, marker_text(*marker));
+    }
+    if (code.ends_with_error_marker) PrintIndexed(out, code.end_index, "\"error\" (abandoned)");
   }
   return true;
 }

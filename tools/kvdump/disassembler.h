@@ -2,12 +2,16 @@
 // script object one command a line, with parameters in infix form.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "kvdump/object_reader.h"
 
 namespace kv::kvdump {
+
+// Where a listing goes, a line at a time as it is made.
+using TextSink = std::function<void(std::string_view)>;
 
 struct TextStyle {
   bool utf8 = true;      // script text converted from CP932 to UTF-8, else left as CP932
@@ -38,14 +42,17 @@ std::string CommandName(int32_t id);
 
 // The header: kind, sizes, entries, and for a script object the labels,
 // functions and engine directory.
-std::string HeaderListing(std::string_view file_name, std::string_view image,
-                          const ObjectHeader& header, const TextStyle& style);
+void HeaderListing(std::string_view file_name, std::string_view image, const ObjectHeader& header,
+                   const TextStyle& style, const TextSink& out);
 
-// Appends the code of every script of a script object to *out, one command a
-// line with its entry index, preceded by the labels and functions that name
-// it. Stops with the problem at the first script whose code is malformed,
-// after printing the commands before it.
+// The code of every script of a script object, one command a line with its
+// entry index, each label and function on a line of its own before the
+// entry it names, in the first script of its path. Stops with the problem at
+// the first script whose code is malformed, after printing the commands
+// before it. Prints a line for each command and each definition and two for
+// each script: the lines grow with the entries of the object, never with
+// pairs of them.
 bool Disassemble(std::string_view image, const ObjectHeader& header, const TextStyle& style,
-                 std::string* out, Problem* problem);
+                 const TextSink& out, Problem* problem);
 
 }  // namespace kv::kvdump

@@ -68,7 +68,8 @@ TEST(Disassemble, ShowsJumpTargetsDefinitionsAndInternalCodes) {
   Problem p;
   ASSERT_TRUE(ReadHeader(image, &h, &p));
   std::string text;
-  ASSERT_TRUE(Disassemble(image, h, TextStyle{}, &text, &p)) << p.message;
+  auto append = [&text](std::string_view piece) { text.append(piece); };
+  ASSERT_TRUE(Disassemble(image, h, TextStyle{}, append, &p)) << p.message;
   EXPECT_EQ(
       "\n/game/main.txt\n"
       "     0  create_window\n"
@@ -86,7 +87,7 @@ TEST(Disassemble, ShowsJumpTargetsDefinitionsAndInternalCodes) {
       "    31  end\n",
       text);
   text.clear();
-  ASSERT_TRUE(Disassemble(image, h, TextStyle{true, true}, &text, &p));
+  ASSERT_TRUE(Disassemble(image, h, TextStyle{true, true}, append, &p));
   EXPECT_NE(std::string::npos, text.find("    14  calc [i i 1 + =]\n"));
 }
 

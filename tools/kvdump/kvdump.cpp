@@ -1,6 +1,7 @@
 #include "kvdump/kvdump.h"
 
 #include "kvdump/checker.h"
+#include "kvdump/decompiler.h"
 #include "kvdump/disassembler.h"
 #include "kvdump/extractor.h"
 #include "platform/version.h"
@@ -12,6 +13,7 @@ constexpr std::string_view kUsage =
     "Usage: kvdump [-d [--postfix]] FILE...\n"
     "       kvdump --check FILE...\n"
     "       kvdump -x DIR [--force] ARCHIVE...\n"
+    "       kvdump --source DIR [--force] SCRIPT_OBJECT\n"
     "       kvdump --raw OUT FILE\n";
 
 constexpr std::string_view kHelp =
@@ -29,10 +31,18 @@ constexpr std::string_view kHelp =
     "                     problem with its offset\n"
     "  -x, --extract DIR  write the files of each ARCHIVE below DIR, their stored\n"
     "                     paths made relative; nothing is written outside DIR\n"
-    "  --force            with -x: replace files that exist\n"
+    "  --source DIR       write the scripts of SCRIPT_OBJECT below DIR, their\n"
+    "                     stored paths made relative, as CP932 script text that\n"
+    "                     converts back to the same code, labels and functions\n"
+    "                     (with -xd at the place of the engine directory in DIR)\n"
+    "  --force            with -x or --source: replace files that exist\n"
     "  --raw OUT FILE     write the unscrambled image of FILE to OUT\n"
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
+    "\n"
+    "-x and --source write nothing for a FILE that --check rejects, and refuse\n"
+    "names that Windows would not store as given: streams (':'), devices (CON,\n"
+    "NUL.png, COM1, ...), and trailing dots or spaces.\n"
     "\n"
     "Offsets count bytes of the unscrambled image (what --raw writes) unless a\n"
     "message says otherwise. Script text is printed as UTF-8 under a UTF-8\n"
@@ -41,17 +51,19 @@ constexpr std::string_view kHelp =
     "Exit status: 0 when every file is sound, 1 when a file is unreadable or\n"
     "malformed or an action failed, 2 for a usage error.\n";
 
-enum class Mode { kList, kCheck, kExtract, kRaw };
+enum class Mode { kList, kCheck, kExtract, kSource, kRaw };
 
 struct Options {
   Mode mode = Mode::kList;
   bool disassemble = false;
   bool postfix = false;
   bool force = false;
-  std::string directory;  // -x
+  std::string directory;  // -x, --source
   std::string raw_output;
   std::vector<std::string> files;
 };
+
+constexpr char kChooseOne[] = "choose one of --check, -x, --source and --raw";
 
 std::string Where(const Problem& problem) {
   return "offset " + std::to_string(problem.offset) +
@@ -73,13 +85,20 @@ class Runner {
     env_.err("kvdump: " + PathText(file) + ": " + Where(problem) + ": " + problem.message + "\n");
   }
 
+  // Reads a file whole; false after reporting why it cannot be read.
+  bool Read(const std::string& file, std::string* stored) {
+    std::string reason;
+    if (!env_.fs.ReadFile(file, stored, &reason)) {
+      env_.err("kvdump: " + PathText(file) + ": cannot read the file: " + reason + "\n");
+      return false;
+    }
+    return true;
+  }
+
   // Reads and unscrambles a file; false after reporting.
   bool Load(const std::string& file, std::string* image) {
     std::string stored;
-    if (!env_.fs.ReadFile(file, &stored, nullptr)) {
-      env_.err("kvdump: " + PathText(file) + ": cannot read the file\n");
-      return false;
-    }
+    if (!Read(file, &stored)) return false;
     Problem problem;
     if (!Unscramble(stored, image, &problem)) {
       Report(file, problem);
@@ -99,16 +118,29 @@ class Runner {
     return true;
   }
 
+  // A file that --check accepts, unscrambled, and its header; false after
+  // reporting. What is written from a file stays within what it holds.
+  bool LoadSound(const std::string& file, std::string* image, ObjectHeader* header) {
+    std::string stored;
+    if (!Read(file, &stored)) return false;
+    Problem problem;
+    if (!CheckStoredObject(stored, &problem) || !Unscramble(stored, image, &problem) ||
+        !ReadHeader(*image, header, &problem)) {
+      Report(file, problem);
+      return false;
+    }
+    return true;
+  }
+
   bool List(const std::string& file, const Options& options, bool first) {
     std::string image;
     ObjectHeader header;
     if (!LoadHeader(file, &image, &header)) return false;
     Problem problem;
     TextStyle style{env_.utf8, options.postfix};
-    std::string text = first ? "" : "\n";
-    text += HeaderListing(file, image, header, style);
-    bool ok = !options.disassemble || Disassemble(image, header, style, &text, &problem);
-    env_.out(text);
+    if (!first) env_.out("\n");
+    HeaderListing(file, image, header, style, env_.out);
+    bool ok = !options.disassemble || Disassemble(image, header, style, env_.out, &problem);
     if (ok) ok = CheckImage(image, &problem);
     if (!ok) Report(file, problem);
     return ok;
@@ -116,10 +148,7 @@ class Runner {
 
   bool Check(const std::string& file) {
     std::string stored;
-    if (!env_.fs.ReadFile(file, &stored, nullptr)) {
-      env_.err("kvdump: " + PathText(file) + ": cannot read the file\n");
-      return false;
-    }
+    if (!Read(file, &stored)) return false;
     Problem problem;
     if (!CheckStoredObject(stored, &problem)) {
       Report(file, problem);
@@ -132,9 +161,10 @@ class Runner {
   bool Extract(const std::string& file, const Options& options, TreeWriter& writer) {
     std::string image;
     ObjectHeader header;
-    if (!LoadHeader(file, &image, &header)) return false;
+    if (!LoadSound(file, &image, &header)) return false;
     if (header.kind == ObjectKind::kScript) {
-      env_.err("kvdump: " + PathText(file) + ": a script object holds no files to extract\n");
+      env_.err("kvdump: " + PathText(file) +
+               ": a script object holds no files to extract (--source writes its scripts)\n");
       return false;
     }
     std::string written, errors;
@@ -144,11 +174,53 @@ class Runner {
     return ok;
   }
 
+  bool Source(const std::string& file, const Options& options, TreeWriter& writer) {
+    std::string image;
+    ObjectHeader header;
+    if (!LoadSound(file, &image, &header)) return false;
+    if (header.kind != ObjectKind::kScript) {
+      env_.err("kvdump: " + PathText(file) +
+               ": an archive holds no scripts (-x writes its files)\n");
+      return false;
+    }
+    std::vector<ScriptSource> scripts;
+    Problem problem;
+    if (!DecompileScripts(image, header, &scripts, &problem)) {
+      Report(file, problem);
+      return false;
+    }
+    // Every name is checked before anything is written: a tree with a script
+    // missing would not convert to the same object.
+    std::vector<std::vector<std::string>> places;
+    size_t entry = 0;
+    std::string why;
+    if (!ScriptPlaces(header, env_.fs.Separator(), &places, &entry, &why)) {
+      env_.err("kvdump: " + PathText(file) + ": script " + std::to_string(entry) + " \"" +
+               PathText(header.entries[entry].name) + "\" not written: " + why + "\n");
+      return false;
+    }
+    bool ok = true;
+    for (const ScriptSource& script : scripts) {
+      std::string written;
+      const std::string_view name = header.entries[script.entry].name;
+      if (WriteStored(writer, name, script.text, options.force, &written, &why)) {
+        env_.out(written + "\n");
+      } else {
+        env_.err("kvdump: " + PathText(file) + ": script " + std::to_string(script.entry) +
+                 " \"" + PathText(name) + "\" not written: " + why + "\n");
+        ok = false;
+      }
+    }
+    return ok;
+  }
+
   bool Raw(const Options& options) {
     std::string image;
     if (!Load(options.files[0], &image)) return false;
-    if (!WriteWholeFile(env_.fs, options.raw_output, image, nullptr)) {
-      env_.err("kvdump: " + PathText(options.raw_output) + ": cannot write the file\n");
+    std::string reason;
+    if (!WriteWholeFile(env_.fs, options.raw_output, image, &reason)) {
+      env_.err("kvdump: " + PathText(options.raw_output) + ": cannot write the file: " + reason +
+               "\n");
       return false;
     }
     return true;
@@ -185,9 +257,9 @@ class Runner {
       } else if (a == "--force") {
         options.force = true;
       } else if (a == "--check") {
-        if (!set_mode(Mode::kCheck)) return UsageError("choose one of --check, -x and --raw");
+        if (!set_mode(Mode::kCheck)) return UsageError(kChooseOne);
       } else if (a == "-x" || a == "--extract" || a.rfind("--extract=", 0) == 0) {
-        if (!set_mode(Mode::kExtract)) return UsageError("choose one of --check, -x and --raw");
+        if (!set_mode(Mode::kExtract)) return UsageError(kChooseOne);
         if (a[1] == '-' && a.size() > 9) {
           options.directory = a.substr(10);
         } else if (i + 1 < args.size()) {
@@ -196,8 +268,18 @@ class Runner {
           return UsageError("option " + a + " needs a directory");
         }
         if (options.directory.empty()) return UsageError("option " + a + " needs a directory");
+      } else if (a == "--source" || a.rfind("--source=", 0) == 0) {
+        if (!set_mode(Mode::kSource)) return UsageError(kChooseOne);
+        if (a.size() > 8) {
+          options.directory = a.substr(9);
+        } else if (i + 1 < args.size()) {
+          options.directory = args[++i];
+        } else {
+          return UsageError("option " + a + " needs a directory");
+        }
+        if (options.directory.empty()) return UsageError("option " + a + " needs a directory");
       } else if (a == "--raw") {
-        if (!set_mode(Mode::kRaw)) return UsageError("choose one of --check, -x and --raw");
+        if (!set_mode(Mode::kRaw)) return UsageError(kChooseOne);
         if (i + 1 >= args.size()) return UsageError("option --raw needs an output file");
         options.raw_output = args[++i];
       } else {
@@ -206,10 +288,17 @@ class Runner {
     }
     if (options.files.empty()) return UsageError("no object file given");
     if ((options.disassemble || options.postfix) && options.mode != Mode::kList) {
-      return UsageError("-d and --postfix print a listing; they do not combine with --check, -x or --raw");
+      return UsageError(
+          "-d and --postfix print a listing; they do not combine with --check, -x, --source or "
+          "--raw");
     }
     if (options.postfix && !options.disassemble) return UsageError("--postfix needs -d");
-    if (options.force && options.mode != Mode::kExtract) return UsageError("--force needs -x");
+    if (options.force && options.mode != Mode::kExtract && options.mode != Mode::kSource) {
+      return UsageError("--force needs -x or --source");
+    }
+    if (options.mode == Mode::kSource && options.files.size() != 1) {
+      return UsageError("--source takes one script object");
+    }
     if (options.mode == Mode::kRaw && options.files.size() != 1) {
       return UsageError("--raw takes one output file and one object file");
     }
@@ -224,14 +313,19 @@ class Runner {
       case Mode::kCheck:
         for (const std::string& file : options.files) ok = Check(file) && ok;
         break;
-      case Mode::kExtract: {
+      case Mode::kExtract:
+      case Mode::kSource: {
         std::string error;
         std::unique_ptr<TreeWriter> writer = env_.open_tree(options.directory, &error);
         if (writer == nullptr) {
           env_.err("kvdump: " + error + "\n");
           return 1;
         }
-        for (const std::string& file : options.files) ok = Extract(file, options, *writer) && ok;
+        for (const std::string& file : options.files) {
+          ok = (options.mode == Mode::kExtract ? Extract(file, options, *writer)
+                                                : Source(file, options, *writer)) &&
+               ok;
+        }
         break;
       }
       case Mode::kRaw:
@@ -254,8 +348,10 @@ bool InspectStoredObject(std::string_view stored, std::string* text, Problem* pr
   ObjectHeader header;
   if (!Unscramble(stored, &image, problem) || !ReadHeader(image, &header, problem)) return false;
   TextStyle style;
-  *text = HeaderListing("object", image, header, style);
-  if (!Disassemble(image, header, style, text, problem)) return false;
+  text->clear();
+  auto append = [text](std::string_view piece) { text->append(piece); };
+  HeaderListing("object", image, header, style, append);
+  if (!Disassemble(image, header, style, append, problem)) return false;
   return CheckStoredObject(stored, problem);
 }
 

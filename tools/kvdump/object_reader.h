@@ -23,6 +23,10 @@ struct Problem {
   bool in_stored_file = false;
 };
 
+// Stores the first problem found and returns false, for the readers and
+// checks that stop there.
+bool ProblemAt(Problem* problem, size_t offset, std::string message);
+
 enum class ObjectKind { kScript, kImageArchive, kAudioArchive, kMovieArchive };
 
 // A script entry (name, code offset and length) or an archive entry (name,
@@ -109,5 +113,10 @@ struct ScriptCode {
 using CommandVisitor = std::function<bool(const CodeCommand&)>;
 bool DecodeCode(std::string_view image, const HeaderEntry& script, const CommandVisitor& visit,
                 ScriptCode* out, Problem* problem);
+
+// Decodes again the command of `script` whose command entry begins at image
+// offset `at` and which is entry `index`, as DecodeCode found it.
+bool DecodeCommandAt(std::string_view image, const HeaderEntry& script, size_t at,
+                     uint32_t index, CodeCommand* command, Problem* problem);
 
 }  // namespace kv::kvdump

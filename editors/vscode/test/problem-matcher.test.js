@@ -68,22 +68,27 @@ async function runTask({ command, prefix, platform, cwd, env, extraArgs = [] }) 
 
 function expectedProblems(file) {
   return [
-    { matcher: 'kvconverter', file: file('main.txt'), line: 7, column: undefined, severity: 'error',
+    { matcher: 'kvconverter', file: file('main.txt'), line: 7, column: 5, severity: 'error',
       message: ') がありません' },
-    { matcher: 'kvconverter', file: file('scenes/end.txt'), line: 2, column: undefined, severity: 'warning',
+    { matcher: 'kvconverter', file: file('scenes/end.txt'), line: 2, column: 1, severity: 'warning',
       message: '; がないためファイルの終端のコマンドを無視しました' },
-    { matcher: 'kvconverter', file: file('main.txt'), line: 5, column: undefined, severity: 'warning',
+    { matcher: 'kvconverter', file: file('main.txt'), line: 5, column: 15, severity: 'warning',
       message: '関数 "greeet" はどのスクリプトにも定義されていません' },
-    { matcher: 'kvconverter', file: file('main.txt'), line: 8, column: undefined, severity: 'warning',
+    { matcher: 'kvconverter', file: file('main.txt'), line: 8, column: 1, severity: 'warning',
       message: 'ラベル "start" はこのスクリプトで既に定義されています (この定義は使われません)' },
-    { matcher: 'kvconverter', file: file('scenes/end.txt'), line: 1, column: undefined, severity: 'warning',
+    { matcher: 'kvconverter', file: file('scenes/end.txt'), line: 1, column: 6, severity: 'warning',
       message: 'ラベル "ending" はどのスクリプトにも定義されていません' },
   ];
 }
 
-// An option error concerns no script: the program names itself.
-const optionProblem = [{ matcher: 'kvconverter-file', file: 'KVConverter', line: undefined, column: undefined,
-  severity: 'error', message: 'オプション "-l" に値が指定されていません' }];
+// An option error concerns no script: the program names itself, and a note
+// says where the help is.
+const optionProblem = [
+  { matcher: 'kvconverter-file', file: 'KVConverter', line: undefined, column: undefined,
+    severity: 'error', message: 'オプション "-l" に値が指定されていません' },
+  { matcher: 'kvconverter-file', file: 'KVConverter', line: undefined, column: undefined,
+    severity: 'note', message: 'オプションの一覧は KVConverter --help で表示できます' },
+];
 
 function program(envName, defaultPath, t) {
   const file = process.env[envName] || defaultPath;
