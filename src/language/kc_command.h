@@ -92,6 +92,8 @@ class KCCommand {
   bool IsSetupCommandId(int32_t id) const;
   bool AddAlias(std::string_view target, std::string_view alias);
   bool AddAliasId(int32_t id, std::string_view alias);
+  // Every alias made so far: command id -> alias.
+  const std::map<int32_t, std::string>& Aliases() const { return command_aliases_; }
   ParamCount GetParamCountEntry(int32_t id) const;
 
  private:
