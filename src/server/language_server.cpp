@@ -302,6 +302,9 @@ LanguageServer::Reply LanguageServer::Initialize(const Json& params) {
 }
 
 void LanguageServer::Initialized(const Json&) {
+  // The game's diagnostics are published once at the start, before any
+  // document is opened.
+  analysis_pending_ = true;
   if (!watch_registration_) return;
   Json watchers = Json::array();
   for (const std::string& pattern : GameFilePatterns()) {

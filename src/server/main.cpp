@@ -12,7 +12,7 @@
 #include "server/message_loop.h"
 #include "server/uri.h"
 #include "workspace/document_store.h"
-#include "workspace/stub_analysis.h"
+#include "workspace/game_analysis.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   StdinSource input;
   kv::MessageReader reader(input);
   kv::DocumentStore store(kv::RealFileSystem());
-  kv::StubAnalysis analysis;
+  kv::GameAnalysis analysis(kv::RealFileSystem());
   bool output_open = true;
   kv::LanguageServer server(analysis, store, kv::NativePathStyle(), [&](const kv::Json& message) {
     if (output_open) output_open = kv::WriteStdoutAll(kv::FrameMessage(message));

@@ -49,10 +49,15 @@ bool ReadBoundedFile(FileSystem& fs, const std::string& path, std::string* conte
 std::shared_ptr<const DocumentText> DocumentStore::Text(const std::string& path,
                                                         std::string* err) const {
   if (const OpenDocument* document = Find(path)) return document->text;
+  return ReadDocumentText(fs_, path, source_encoding_, err);
+}
+
+std::shared_ptr<const DocumentText> ReadDocumentText(FileSystem& fs, const std::string& path,
+                                                     SourceEncoding encoding, std::string* err) {
   std::string contents;
-  if (!ReadBoundedFile(fs_, path, &contents, err)) return nullptr;
-  return source_encoding_ == SourceEncoding::kUtf8 ? DocumentText::FromUtf8(contents)
-                                                   : DocumentText::FromCp932(contents);
+  if (!ReadBoundedFile(fs, path, &contents, err)) return nullptr;
+  return encoding == SourceEncoding::kUtf8 ? DocumentText::FromUtf8(contents)
+                                           : DocumentText::FromCp932(contents);
 }
 
 std::vector<std::string> GameFilePatterns() {

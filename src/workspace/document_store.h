@@ -46,6 +46,11 @@ class DocumentStore {
   std::map<std::string, OpenDocument> open_;
 };
 
+// The text of the file `path` as the disk has it now, read in `encoding`;
+// null when it cannot be read or holds more than 64 MiB (the reason in *err).
+std::shared_ptr<const DocumentText> ReadDocumentText(FileSystem& fs, const std::string& path,
+                                                     SourceEncoding encoding, std::string* err);
+
 // The files of a game whose changes on disk matter, as glob patterns: the
 // scripts and media files by the extensions the converter looks for.
 std::vector<std::string> GameFilePatterns();
