@@ -1,4 +1,5 @@
 // End-to-end runs of the KVConverter program over small game trees on disk.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -221,6 +222,19 @@ TEST(EndToEnd, JapaneseNamesAreStoredAsTheScriptsNameThem) {
   const std::string image = Unscrambled(game.Read("image.kvo"));
   EXPECT_EQ(std::string("bg", 3), ScriptCode(image, NativePath({top, pictures, background})));
   EXPECT_EQ(std::string("table", 6), ScriptCode(image, NativePath({top, soft, table})));
+
+  // kvdump prints the names in the console's encoding, and extracts them to
+  // the names they came from, into a folder named in Japanese.
+  ASSERT_EQ(0, game.RunTool(KV_KVDUMP_NAME, "image.kvo", &console)) << console;
+  EXPECT_NE(std::string::npos, console.find(NativePath({game.root(), "ゲーム", "ソフト", "表.png"})))
+      << console;
+  ASSERT_EQ(0, game.RunTool(KV_KVDUMP_NAME, "-x 展開 image.kvo", &console)) << console;
+  std::string below = game.root();
+  if (below.size() > 1 && below[1] == ':') below.erase(0, 2);
+  std::replace(below.begin(), below.end(), '\\', '/');
+  below = "展開" + below + "/ゲーム/";
+  EXPECT_EQ("table", game.Read(below + "ソフト/表.png"));
+  EXPECT_EQ("bg", game.Read(below + "画像/背景.png"));
 
   // A name CP932 cannot hold is an error that names it as the search found
   // it; the rest is packed. UTF-8 is asked for, so that the name is printed

@@ -241,7 +241,8 @@ std::string KvdumpTemporary(const std::string& dir) {
   std::string found;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
     const std::string name = entry.path().filename().string();
-    if (name.find(".kvdump-") != std::string::npos || name.find(".tmp-") != std::string::npos) {
+    uint32_t process_id = 0;
+    if (name.find(".kvdump-") != std::string::npos || ParseTemporaryFileName(name, &process_id)) {
       found = entry.path().string();
     }
   }

@@ -344,6 +344,7 @@ TEST(RunSequence, AnOutputThatIsAnInputFailsTheRunBeforeAnythingIsWritten) {
                         "スクリプトファイルコンバート 終了!!\n"
                         "エラー : 出力ファイル \"main.txt\" は入力ファイルです\n"
                         "エラーがあるため \"main.txt\" は更新されていません\n"
+                        "エラーがあるため \"image.kvo\" は更新されていません\n"
                         "\n結果 : 失敗 / エラー 1件 / 警告 0件\n"),
             run.console);
   EXPECT_EQ(pristine.Files(), fs.Files()) << "nothing is written";

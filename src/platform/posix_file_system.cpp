@@ -17,6 +17,7 @@
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/lexical_path.h"
+#include "platform/posix_text.h"
 #include "platform/signals.h"
 
 namespace kv {
@@ -68,37 +69,6 @@ bool ProgramPath(std::string_view path, std::string* cp932) {
   return true;
 }
 
-// The system's form of a CP932 path, the one place where the program's paths
-// become the system's: each name in UTF-8 where it has a UTF-8 form. A name
-// that the system holds as CP932 bytes (listed as it is, not being UTF-8)
-// is used as it is when no file has the UTF-8 form, so what a listing gave
-// is always found again; a new file gets the UTF-8 form.
-std::string SystemPath(const std::string& path) {
-  if (IsAscii(path)) return path;
-  std::string system;
-  std::string utf8;
-  struct stat st;
-  for (size_t i = 0; i <= path.size();) {
-    const size_t slash = std::min(path.find('/', i), path.size());
-    const std::string_view name(path.data() + i, slash - i);
-    const size_t parent = system.size();
-    if (IsAscii(name) || !Cp932ToUtf8Exact(name, &utf8)) {
-      system.append(name);
-    } else {
-      system.append(utf8);
-      // A name that is UTF-8 itself was converted when it was listed; only
-      // one that is not may stand on the disk as it is.
-      if (!IsUtf8(name) && lstat(system.c_str(), &st) != 0) {
-        std::string as_is = system.substr(0, parent);
-        as_is.append(name);
-        if (lstat(as_is.c_str(), &st) == 0) system = std::move(as_is);
-      }
-    }
-    if (slash < path.size()) system.push_back('/');
-    i = slash + 1;
-  }
-  return system;
-}
 
 class PosixInputFile : public InputFile {
  public:
@@ -382,6 +352,36 @@ class PosixFileSystem : public FileSystem {
 };
 
 }  // namespace
+
+std::string SystemName(std::string_view cp932_name) {
+  std::string utf8;
+  if (IsAscii(cp932_name) || !Cp932ToUtf8Exact(cp932_name, &utf8)) return std::string(cp932_name);
+  return utf8;
+}
+
+// The one place where the program's paths become the system's.
+std::string SystemPath(const std::string& path) {
+  if (IsAscii(path)) return path;
+  std::string system;
+  struct stat st;
+  for (size_t i = 0; i <= path.size();) {
+    const size_t slash = std::min(path.find('/', i), path.size());
+    const std::string_view name(path.data() + i, slash - i);
+    const size_t parent = system.size();
+    const std::string converted = SystemName(name);
+    system.append(converted);
+    // A name that is UTF-8 itself was converted when it was listed; only
+    // one that is not may stand on the disk as it is.
+    if (converted != name && !IsUtf8(name) && lstat(system.c_str(), &st) != 0) {
+      std::string as_is = system.substr(0, parent);
+      as_is.append(name);
+      if (lstat(as_is.c_str(), &st) == 0) system = std::move(as_is);
+    }
+    if (slash < path.size()) system.push_back('/');
+    i = slash + 1;
+  }
+  return system;
+}
 
 const char kNativeSeparator = '/';
 

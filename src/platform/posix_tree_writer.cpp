@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/posix_text.h"
 #include "platform/signals.h"
 #include "platform/tree_writer.h"
 
@@ -62,7 +63,8 @@ class PosixTreeWriter : public TreeWriter {
     }
     Descriptor parent(dup(root_.get()));
     for (size_t i = 0; i + 1 < components.size(); ++i) {
-      const char* name = components[i].c_str();
+      const std::string system_name = SystemName(components[i]);
+      const char* name = system_name.c_str();
       if (mkdirat(parent.get(), name, 0777) != 0 && errno != EEXIST) {
         *error = Reason("cannot create directory \"" + components[i] + "\"");
         return false;
@@ -76,7 +78,7 @@ class PosixTreeWriter : public TreeWriter {
       }
       parent = std::move(next);
     }
-    const std::string& name = components.back();
+    const std::string name = SystemName(components.back());
     struct stat st;
     if (fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
       if (!overwrite) {
@@ -92,7 +94,7 @@ class PosixTreeWriter : public TreeWriter {
     // The cleanup removes it by its path from the root, which the process
     // keeps as its current directory holds it.
     std::string temp_path = root_path_;
-    for (size_t i = 0; i + 1 < components.size(); ++i) temp_path += "/" + components[i];
+    for (size_t i = 0; i + 1 < components.size(); ++i) temp_path += "/" + SystemName(components[i]);
     const CleanupSlot cleanup(temp_path + "/" + temp);
     Descriptor file(openat(parent.get(), temp.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
@@ -133,14 +135,15 @@ class PosixTreeWriter : public TreeWriter {
 
 }  // namespace
 
-std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root, std::string* error) {
+std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& cp932_root, std::string* error) {
+  const std::string root = SystemPath(cp932_root);
   if (mkdir(root.c_str(), 0777) != 0 && errno != EEXIST) {
-    *error = Reason("cannot create \"" + root + "\"");
+    *error = Reason("cannot create \"" + cp932_root + "\"");
     return nullptr;
   }
   Descriptor fd(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() < 0) {
-    *error = Reason("cannot open \"" + root + "\"");
+    *error = Reason("cannot open \"" + cp932_root + "\"");
     return nullptr;
   }
   return std::make_unique<PosixTreeWriter>(std::move(fd), root);

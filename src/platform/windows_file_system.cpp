@@ -37,17 +37,6 @@ std::wstring FullPathName(const std::wstring& path) {
   return full;
 }
 
-// The system's form of a CP932 path, the one place where the program's paths
-// become the system's.
-std::wstring SystemPath(const std::string& path) {
-  std::wstring wide = Cp932ToWide(path);
-  if (wide.size() < kLongPathFrom || wide.starts_with(L"\\\\?\\")) return wide;
-  const std::wstring full = FullPathName(wide);
-  if (full.starts_with(L"\\\\.\\") || full.starts_with(L"\\\\?\\")) return full;
-  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
-  if (full.size() >= 2 && full[1] == L':') return L"\\\\?\\" + full;
-  return wide;
-}
 
 // Stores the system's wording of `code` (in English where the system has it,
 // as the C library words it on POSIX), without the line end and full stop
@@ -358,6 +347,17 @@ class WindowsFileSystem : public FileSystem {
 };
 
 }  // namespace
+
+// The one place where the program's paths become the system's.
+std::wstring SystemPath(const std::string& path, bool always_long) {
+  std::wstring wide = Cp932ToWide(path);
+  if ((wide.size() < kLongPathFrom && !always_long) || wide.starts_with(L"\\\\?\\")) return wide;
+  const std::wstring full = FullPathName(wide);
+  if (full.starts_with(L"\\\\.\\") || full.starts_with(L"\\\\?\\")) return full;
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  if (full.size() >= 2 && full[1] == L':') return L"\\\\?\\" + full;
+  return wide;
+}
 
 const char kNativeSeparator = '\\';
 

@@ -20,6 +20,10 @@ std::string WideToCp932(std::wstring_view wide);
 std::string WideToUtf8(std::wstring_view wide);
 std::wstring Utf8ToWide(std::string_view utf8);
 
+// The system's form of a CP932 path for the wide functions, with the "\\?\"
+// prefix (made absolute) when it is long enough to need it, or always.
+std::wstring SystemPath(const std::string& cp932_path, bool always_long = false);
+
 // The code page of the bytes the console writers are given (UTF-8 or CP932,
 // see SetConsoleTextIsUtf8), for the interrupt handler's line.
 unsigned ConsoleTextCodePage();

@@ -7,6 +7,7 @@
 
 #include "platform/signals.h"
 #include "platform/tree_writer.h"
+#include "platform/windows_text.h"
 
 namespace kv {
 namespace {
@@ -27,7 +28,7 @@ bool IsPlainDirectory(DWORD attributes) {
 
 class WindowsTreeWriter : public TreeWriter {
  public:
-  explicit WindowsTreeWriter(std::string root) : root_(std::move(root)) {}
+  explicit WindowsTreeWriter(std::wstring root) : root_(std::move(root)) {}
 
   bool WriteFile(const std::vector<std::string>& components, std::string_view contents,
                  bool overwrite, std::string* error) override {
@@ -35,21 +36,22 @@ class WindowsTreeWriter : public TreeWriter {
       *error = "empty name";
       return false;
     }
-    std::string parent = root_;
+    std::wstring parent = root_;
     for (size_t i = 0; i + 1 < components.size(); ++i) {
-      const std::string path = parent + "\\" + components[i];
-      if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      const std::wstring path = parent + L"\\" + Cp932ToWide(components[i]);
+      if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         *error = Reason("cannot create directory \"" + components[i] + "\"");
         return false;
       }
-      if (!IsPlainDirectory(GetFileAttributesA(path.c_str()))) {
+      if (!IsPlainDirectory(GetFileAttributesW(path.c_str()))) {
         *error = "\"" + components[i] + "\" is a symbolic link or not a directory";
         return false;
       }
       parent = path;
     }
-    const std::string target = parent + "\\" + components.back();
-    const DWORD existing = GetFileAttributesA(target.c_str());
+    const std::wstring name = Cp932ToWide(components.back());
+    const std::wstring target = parent + L"\\" + name;
+    const DWORD existing = GetFileAttributesW(target.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES) {
       if (!overwrite) {
         *error = "exists (--force overwrites)";
@@ -60,12 +62,13 @@ class WindowsTreeWriter : public TreeWriter {
         return false;
       }
     }
-    const std::string temp =
-        parent + "\\." + components.back() + ".kvdump-" + std::to_string(GetCurrentProcessId());
-    // The interrupt cleanup deletes it while it exists; the file is shared
-    // for deletion, so that works while it is open.
-    const int cleanup_slot = RegisterTemporaryFile(temp);
-    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+    const std::wstring temp =
+        parent + L"\\." + name + L".kvdump-" + std::to_wstring(GetCurrentProcessId());
+    // The interrupt cleanup deletes it while it exists (the file is shared
+    // for deletion, so that works while it is open); its slots hold names
+    // as the UTF-8 of their wide form.
+    const int cleanup_slot = RegisterTemporaryFile(WideToUtf8(temp));
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       *error = Reason("cannot create a temporary file");
@@ -83,35 +86,37 @@ class WindowsTreeWriter : public TreeWriter {
     if (!written) *error = Reason("cannot write");
     CloseHandle(file);
     // Without overwriting, the move fails when the name exists by now.
-    if (written && !MoveFileExA(temp.c_str(), target.c_str(),
+    if (written && !MoveFileExW(temp.c_str(), target.c_str(),
                                 overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) {
       *error = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS
                    ? "exists (--force overwrites)"
                    : Reason("cannot move into place");
       written = false;
     }
-    if (!written) DeleteFileA(temp.c_str());
+    if (!written) DeleteFileW(temp.c_str());
     ForgetTemporaryFile(cleanup_slot);
     return written;
   }
 
  private:
-  std::string root_;
+  std::wstring root_;  // in the system's form
 };
 
 }  // namespace
 
 std::unique_ptr<TreeWriter> OpenTreeWriter(const std::string& root, std::string* error) {
-  if (!CreateDirectoryA(root.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+  // In the long form, so that the names below it may reach any length.
+  std::wstring system_root = SystemPath(root, /*always_long=*/true);
+  if (!CreateDirectoryW(system_root.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     *error = Reason("cannot create \"" + root + "\"");
     return nullptr;
   }
-  const DWORD attributes = GetFileAttributesA(root.c_str());
+  const DWORD attributes = GetFileAttributesW(system_root.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     *error = "cannot open \"" + root + "\": not a directory";
     return nullptr;
   }
-  return std::make_unique<WindowsTreeWriter>(root);
+  return std::make_unique<WindowsTreeWriter>(std::move(system_root));
 }
 
 }  // namespace kv

@@ -202,18 +202,13 @@ std::string ScriptText(std::string_view bytes, bool utf8, bool quoted) {
   return out;
 }
 
-std::string PathText(std::string_view bytes) {
-  std::string out;
-  for (char ch : bytes) {
-    const uint8_t c = static_cast<uint8_t>(ch);
-    if (c < 0x20 || c == 0x7F) {
-      AppendHexEscape(&out, c);
-    } else {
-      out.push_back(ch);
-    }
-  }
-  return out;
-}
+namespace {
+bool path_text_utf8 = true;
+}  // namespace
+
+std::string PathText(std::string_view bytes) { return ScriptText(bytes, path_text_utf8, false); }
+
+void SetPathTextUtf8(bool utf8) { path_text_utf8 = utf8; }
 
 std::string NumberText(double value) {
   if (std::isnan(value)) return "nan";

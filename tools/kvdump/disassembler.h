@@ -24,8 +24,13 @@ struct TextStyle {
 // double quotes, with \" and \\ escaped.
 std::string ScriptText(std::string_view bytes, bool utf8, bool quoted);
 
-// A stored path, as the file system had its bytes, with control bytes escaped.
+// A stored path or name (CP932), or a path of the command line, for the
+// console: as ScriptText gives it unquoted, in the encoding that
+// SetPathTextUtf8 chose (UTF-8 unless told otherwise). One setting for the
+// whole program, since every message of a run goes to the same console;
+// kvdump's Run sets it from its environment.
 std::string PathText(std::string_view bytes);
+void SetPathTextUtf8(bool utf8);
 
 // The shortest decimal form that reads back as the same double.
 std::string NumberText(double value);

@@ -87,8 +87,6 @@ bool WindowsWouldAlter(std::string_view component, std::string* why) {
   return false;
 }
 
-std::string SystemName(std::string_view component) { return std::string(component); }
-
 bool RelativeComponents(std::string_view stored, std::vector<std::string>* components,
                         std::string* why) {
   components->clear();
@@ -167,22 +165,13 @@ bool ScriptPlaces(const ObjectHeader& header, char separator,
   return true;
 }
 
-namespace {
-
-bool WriteComponents(TreeWriter& writer, std::vector<std::string> components,
-                     std::string_view contents, bool overwrite, std::string* why) {
-  for (std::string& component : components) component = SystemName(component);
-  return writer.WriteFile(components, contents, overwrite, why);
-}
-
-}  // namespace
-
 bool WriteStored(TreeWriter& writer, std::string_view stored, std::string_view contents,
                  bool overwrite, std::string* written, std::string* why) {
   std::vector<std::string> components;
   if (!RelativeComponents(stored, &components, why)) return false;
   *written = PathText(Joined(components));
-  return WriteComponents(writer, std::move(components), contents, overwrite, why);
+  // The writer gives each CP932 name the system's form.
+  return writer.WriteFile(components, contents, overwrite, why);
 }
 
 bool ExtractArchive(std::string_view image, const ObjectHeader& header, TreeWriter& writer,
@@ -200,7 +189,7 @@ bool ExtractArchive(std::string_view image, const ObjectHeader& header, TreeWrit
     }
     if (ok) {
       if (!bytes.empty() && bytes.back() == '\0') bytes.remove_suffix(1);
-      ok = WriteComponents(writer, components, bytes, overwrite, &why);
+      ok = writer.WriteFile(components, bytes, overwrite, &why);
     }
     if (ok) {
       *out += PathText(Joined(components)) + "\n";

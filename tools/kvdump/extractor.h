@@ -29,11 +29,6 @@ bool RelativeComponents(std::string_view stored, std::vector<std::string>* compo
 // hold (< > " | ? * and control bytes). False when the name is safe.
 bool WindowsWouldAlter(std::string_view component, std::string* why);
 
-// The name the system stores for a component of a stored path (CP932
-// bytes). Every name written below the extraction directory goes through
-// here; today the name is its bytes on every system.
-std::string SystemName(std::string_view component);
-
 // The places of the scripts of a script object below the directory of
 // --source: their stored paths made relative (RelativeComponents). False,
 // with the entry and the reason, when a path is refused, when a script's name

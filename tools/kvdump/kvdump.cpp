@@ -341,7 +341,10 @@ class Runner {
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args, Environment& env) { return Runner(env).Run(args); }
+int Run(const std::vector<std::string>& args, Environment& env) {
+  SetPathTextUtf8(env.utf8);
+  return Runner(env).Run(args);
+}
 
 bool InspectStoredObject(std::string_view stored, std::string* text, Problem* problem) {
   std::string image;

@@ -19,7 +19,7 @@ struct Environment {
   FileSystem& fs;                                  // inputs, and the output of --raw
   std::function<void(std::string_view)> out;       // standard output
   std::function<void(std::string_view)> err;       // standard error
-  bool utf8 = true;                                // console encoding of script text
+  bool utf8 = true;                                // console encoding of script text and names
   // Opens the directory of --extract.
   std::function<std::unique_ptr<TreeWriter>(const std::string& root, std::string* error)>
       open_tree;

@@ -10,7 +10,15 @@
 int main(int argc, char** argv) {
   // An interrupted --raw, -x or --source leaves no temporary file behind.
   kv::InstallInterruptCleanup();
-  std::vector<std::string> args(argv, argv + argc);
+  // Paths are CP932 inside the program, as they are for the converter.
+  std::vector<std::string> args;
+  std::string unconvertible;
+  if (!kv::CommandLineWords(argc, argv, &args, &unconvertible)) {
+    kv::WriteStderr("kvdump: the argument \"" + unconvertible +
+                    "\" holds a character that CP932 lacks\n");
+    return 2;
+  }
+  kv::SetConsoleTextIsUtf8(kv::ConsoleLocaleIsUtf8());
   kv::kvdump::Environment env{
       kv::RealFileSystem(),
       kv::WriteStdout,
