@@ -219,6 +219,20 @@ TEST(GameAnalysis, NavigatesLabelsFunctionsVariablesAndAliasesAcrossScripts) {
   EXPECT_EQ(3u, analysis.WorkspaceSymbols("STA").size());
 }
 
+// A game saved as UTF-8: the converter counts the file's bytes, the editor's
+// side CP932 bytes ("あいう" is nine bytes in the file, six in CP932).
+TEST(GameAnalysis, PlacesInAUtf8GameAreCountedInCp932Bytes) {
+  MemoryFileSystem fs;
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  fs.AddFile("/game/a.txt", "text \"あいう\"; goto nowhere; goto here;\nhere:\n");
+  GameAnalysis analysis(fs);
+  analysis.Configure({{"/game"}, SourceEncoding::kUtf8});
+  EXPECT_EQ((std::vector<std::string>{
+                "/game/a.txt 1:21-1:28 W [undefined-label] ラベル \"nowhere\" はどのスクリプトにも定義されていません"}),
+            Published(analysis));
+  EXPECT_EQ("/game/a.txt 1:35-39; ", Locations(analysis.References("/game/a.txt", {2, 1}, false)));
+}
+
 std::vector<std::string> Labels(const Completion& completion) {
   std::vector<std::string> labels;
   for (const CompletionItem& item : completion.items) labels.push_back(item.label);
