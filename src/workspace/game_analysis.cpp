@@ -147,6 +147,7 @@ struct GameAnalysis::Script {
   int32_t search_errors = 0;
   std::vector<ReportedDiagnostic> search;   // reported when the search registered it
   std::vector<ReportedDiagnostic> compile;  // reported while it was compiled
+  std::vector<ReportedDiagnostic> cross;    // the cross-script checks' about it
   // What the cross-script checks read of it.
   std::vector<NameUse> uses;
   std::vector<std::string> labels, functions;
@@ -393,13 +394,16 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
     std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
       return scripts_.at(a)->index < scripts_.at(b)->index;
     });
+    recompiled_.clear();
     for (const std::string& path : changed_) {
       if (!Recompile(path)) {
         full_run_needed_ = true;
         break;
       }
     }
-    if (!full_run_needed_) CheckCrossReferences();
+    // Unless a name came to be defined or stopped being defined, only the
+    // uses in the scripts compiled again can be judged otherwise.
+    if (!full_run_needed_) CheckCrossReferences(DefinedNamesChanged() ? nullptr : &recompiled_);
   }
   if (!analysed_ || full_run_needed_) FullRun();
   changed_.clear();
@@ -414,6 +418,8 @@ void GameAnalysis::FullRun() {
   order_.clear();
   run_diagnostics_.clear();
   cross_diagnostics_.clear();
+  label_counts_.clear();
+  function_counts_.clear();
   media_files_.clear();
   create_window_line_ = 0;
   if (game_directory_.empty()) return;
@@ -495,7 +501,10 @@ void GameAnalysis::FullRun() {
       }
     }
     if (!order_.empty()) order_.back()->end = conversion.State();
-    CheckCrossReferences();
+    for (const Script* script : order_) CountNames(*script, +1);
+    label_changes_.clear();
+    function_changes_.clear();
+    CheckCrossReferences(nullptr);
   });
   if (conversion.StartScriptConversion()) conversion.RunMainPhase();
 }
@@ -532,11 +541,16 @@ bool GameAnalysis::Recompile(const std::string& path) {
     conversion.set_observer(&reader);
     conversion.ConvertScriptFrom(state);
     script->uses = std::move(sys.results.NameUses);
+    CountNames(*script, -1);
     script->labels.clear();
     script->functions.clear();
     for (const DefinitionRecord& record : sys.results.LabelDefinitions) script->labels.push_back(record.name);
     for (const DefinitionRecord& record : sys.results.FunctionDefinitions) {
       script->functions.push_back(record.name);
+    }
+    CountNames(*script, +1);
+    if (std::find(recompiled_.begin(), recompiled_.end(), script) == recompiled_.end()) {
+      recompiled_.push_back(script);
     }
     script->end = conversion.State();
 
@@ -561,19 +575,65 @@ bool GameAnalysis::Recompile(const std::string& path) {
   }
 }
 
-void GameAnalysis::CheckCrossReferences() {
-  cross_diagnostics_.clear();
+void GameAnalysis::CountNames(const Script& script, int32_t delta) {
+  for (auto [names, counts] : {std::pair{&script.labels, &label_counts_},
+                               std::pair{&script.functions, &function_counts_}}) {
+    for (const std::string& name : *names) {
+      int32_t& count = (*counts)[name];
+      count += delta;
+      // Net changes only: a name taken away and added again is no change.
+      int32_t& net = (counts == &label_counts_ ? label_changes_ : function_changes_)[name];
+      net += delta;
+    }
+  }
+}
+
+bool GameAnalysis::DefinedNamesChanged() {
+  bool changed = false;
+  for (auto [changes, counts] : {std::pair{&label_changes_, &label_counts_},
+                                 std::pair{&function_changes_, &function_counts_}}) {
+    for (const auto& [name, net] : *changes) {
+      const int32_t now = (*counts)[name];
+      if ((now == 0) != (now - net == 0)) changed = true;
+    }
+    changes->clear();
+  }
+  return changed;
+}
+
+void GameAnalysis::CheckCrossReferences(const std::vector<Script*>* only) {
   DiscardSink sink;
   KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
   sys.options = options_;
-  Collector collector([this](const Diagnostic&) { return &cross_diagnostics_; });
+  Collector collector([this](const Diagnostic& d) {
+    auto it = scripts_.find(std::string(d.place.path));
+    return it == scripts_.end() ? &cross_diagnostics_ : &it->second->cross;
+  });
   sys.log.set_listener(&collector);
-  for (const Script* script : order_) {
-    for (const std::string& name : script->labels) sys.results.LabelDefinitions.push_back({name, script->path, 0});
-    for (const std::string& name : script->functions) {
-      sys.results.FunctionDefinitions.push_back({name, script->path, 0});
+  if (only == nullptr) {
+    cross_diagnostics_.clear();
+    for (auto& [path, script] : scripts_) script->cross.clear();
+    for (const Script* script : order_) {
+      for (const std::string& name : script->labels) sys.results.LabelDefinitions.push_back({name, script->path, 0});
+      for (const std::string& name : script->functions) {
+        sys.results.FunctionDefinitions.push_back({name, script->path, 0});
+      }
+      sys.results.NameUses.insert(sys.results.NameUses.end(), script->uses.begin(), script->uses.end());
     }
-    sys.results.NameUses.insert(sys.results.NameUses.end(), script->uses.begin(), script->uses.end());
+  } else {
+    // The uses of those scripts, and of the game's definitions those that
+    // they name.
+    for (Script* script : *only) {
+      script->cross.clear();
+      for (const NameUse& use : script->uses) {
+        sys.results.NameUses.push_back(use);
+        const bool label = use.kind == NameUse::kGoto;
+        const auto& counts = label ? label_counts_ : function_counts_;
+        auto it = counts.find(use.name);
+        if (it == counts.end() || it->second == 0) continue;
+        (label ? sys.results.LabelDefinitions : sys.results.FunctionDefinitions).push_back({use.name, script->path, 0});
+      }
+    }
   }
   ReportCrossReferences(sys);
 }
@@ -619,6 +679,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish() {
   }
   for (const auto& [path, script] : scripts_) {
     if (!script->started) add(script->search);
+    add(script->cross);
   }
   add(cross_diagnostics_);
 
@@ -660,6 +721,8 @@ std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {
   for (const auto& [path, script] : scripts_) {
     if (!script->started) all.insert(all.end(), script->search.begin(), script->search.end());
   }
+  // The cross-script checks report in the order of the scripts' paths.
+  for (const auto& [path, script] : scripts_) all.insert(all.end(), script->cross.begin(), script->cross.end());
   all.insert(all.end(), cross_diagnostics_.begin(), cross_diagnostics_.end());
   return all;
 }

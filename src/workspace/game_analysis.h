@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "context/kc_system.h"
@@ -107,7 +108,15 @@ class GameAnalysis : public Analysis {
   // Compiles the changed script alone, and the ones after it whose start
   // state changes; false when only a whole run can tell.
   bool Recompile(const std::string& path);
-  void CheckCrossReferences();
+  // The cross-script checks over the names kept: of the whole game (`only`
+  // null), or of the uses in `only`.
+  void CheckCrossReferences(const std::vector<Script*>* only);
+  // Adds (+1) or takes away (-1) the definitions of a script from the
+  // counts of names.
+  void CountNames(const Script& script, int32_t delta);
+  // Whether a name came to be defined or stopped being defined by the
+  // counts made since the last call.
+  bool DefinedNamesChanged();
   std::vector<FileDiagnostics> Publish();
 
   // The editor's text of `path`, or the file's.
@@ -157,7 +166,11 @@ class GameAnalysis : public Analysis {
   std::map<std::string, std::unique_ptr<Script>> scripts_;  // by path
   std::vector<Script*> order_;  // the scripts in the order the run compiled them
   std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
-  std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks
+  std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
+  // How many scripts define each label and function name.
+  std::unordered_map<std::string, int32_t> label_counts_, function_counts_;
+  std::unordered_map<std::string, int32_t> label_changes_, function_changes_;  // since counted
+  std::vector<Script*> recompiled_;  // by the analysis under way
   std::vector<std::string> media_files_;               // absolute paths the search found
   std::string main_script_;
   int32_t create_window_line_ = 0;  // in main.txt; 0: none was compiled

@@ -145,8 +145,9 @@ TEST(GameAnalysis, AnEditCompilesItsScriptAndThoseWhoseStartItChanges) {
   analysis.SetDocument("/game/scenes/a.txt", DocumentText::FromCp932("scene_a:\ngoto start;\n"));
   std::vector<std::string> edited = Published(analysis);
   EXPECT_EQ(1, analysis.script_compiles());
-  // Without its alias, c.txt reads differently: b.txt and c.txt compile.
-  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932("function greet;\nfunction_end;\n"));
+  // Without its alias, c.txt reads differently: b.txt and c.txt compile;
+  // without its function, main.txt's call of it goes nowhere.
+  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932("function_end;\n"));
   edited = Published(analysis);
   EXPECT_EQ(3, analysis.script_compiles());
   EXPECT_EQ(1, analysis.full_runs());
@@ -154,9 +155,10 @@ TEST(GameAnalysis, AnEditCompilesItsScriptAndThoseWhoseStartItChanges) {
   MemoryFileSystem saved;
   AddGame(saved);
   saved.AddFile("/game/scenes/a.txt", "scene_a:\ngoto start;\n");
-  saved.AddFile("/game/scenes/b.txt", "function greet;\nfunction_end;\n");
+  saved.AddFile("/game/scenes/b.txt", "function_end;\n");
   GameAnalysis fresh(saved);
   EXPECT_EQ(Published(Configured(fresh)), edited);
+  EXPECT_NE(std::string::npos, edited.at(0).find("[undefined-function]")) << edited.at(0);
   EXPECT_EQ(CheckLines(saved), AnalysisLines(analysis));
 
   // main.txt starts in the setup phase: the whole game converts again.
