@@ -420,6 +420,8 @@ void GameAnalysis::FullRun() {
   cross_diagnostics_.clear();
   label_counts_.clear();
   function_counts_.clear();
+  label_changes_.clear();
+  function_changes_.clear();
   media_files_.clear();
   create_window_line_ = 0;
   if (game_directory_.empty()) return;

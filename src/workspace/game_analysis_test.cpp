@@ -34,10 +34,10 @@ void AddGame(MemoryFileSystem& fs) {
              "function greet;\n"
              "  text \"b\";\n"
              "function_end;\n"
-             "new_command show, layer_show;\n"
+             "new_command show, script_load;\n"
              "start:\n"
              "start:\n");
-  fs.AddFile("/game/scenes/c.txt", "hop start;\nshow bg;\n");
+  fs.AddFile("/game/scenes/c.txt", "hop start;\nshow;\n");
   fs.AddFile("/game/img/bg.png", "png");
 }
 
@@ -126,7 +126,7 @@ TEST(GameAnalysis, ReportsWhatCheckReportsWithRangesAndRelatedPlaces) {
                 "/game/scenes/a.txt 4:6-4:13 W [undefined-label] ラベル \"nowhere\" はどのスクリプトにも定義されていません",
                 "/game/scenes/b.txt 6:1-6:6 W [duplicate-label] ラベル \"start\" はこのスクリプトで既に定義されています (この定義は使われません) | /game/scenes/b.txt 5:1 最初の定義",
                 "/game/scenes/c.txt 2:1-2:5 E [] コマンドパラメータの指定数が間違っています\n"
-                "\"layer_show\" のパラメータは 1 個です (指定できる数 : 2 ～ 6 個)",
+                "\"script_load\" のパラメータは 0 個です (指定できる数 : 1 個)",
             }),
             published);
   EXPECT_EQ(1, analysis.full_runs());
