@@ -70,7 +70,9 @@ class GameDirectory {
     std::string console;
     ASSERT_EQ(0, RunTool(KV_KVDUMP_NAME, "--source " + source + " " + name, &console))
         << name << "\n" << console;
-    std::string args = "-xd " + (work / ("src/" + tree.engine_directory)) + " -td " + source +
+    // The engine directory is CP932, the command line UTF-8 in tests.
+    std::string args = "-xd " + (work / ("src/" + Cp932ToUtf8(tree.engine_directory))) +
+                       " -td " + source +
                        " -i -a -m -so " + (work / "rebuilt.kvo") + " -se";
     for (const std::string& extension : tree.extensions) args += " " + extension;
     ASSERT_EQ(0, RunTool(KV_CONVERTER_NAME, args, &console)) << args << "\n" << console;
