@@ -4,6 +4,7 @@
 #include <cctype>
 #include <set>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "driver/cross_reference.h"
@@ -401,9 +402,23 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
         break;
       }
     }
-    // Unless a name came to be defined or stopped being defined, only the
-    // uses in the scripts compiled again can be judged otherwise.
-    if (!full_run_needed_) CheckCrossReferences(DefinedNamesChanged() ? nullptr : &recompiled_);
+    if (!full_run_needed_) {
+      // The uses that can be judged otherwise: those of the scripts compiled
+      // again, and those of a name that came to be or stopped being defined.
+      std::set<std::string> labels, functions;
+      NamesNowOrNoLongerDefined(&labels, &functions);
+      if (!labels.empty() || !functions.empty()) {
+        for (Script* script : order_) {
+          const bool affected = std::any_of(script->uses.begin(), script->uses.end(), [&](const NameUse& use) {
+            return (use.kind == NameUse::kGoto ? labels : functions).count(use.name) != 0;
+          });
+          if (affected && std::find(recompiled_.begin(), recompiled_.end(), script) == recompiled_.end()) {
+            recompiled_.push_back(script);
+          }
+        }
+      }
+      CheckCrossReferences(&recompiled_);
+    }
   }
   if (!analysed_ || full_run_needed_) FullRun();
   changed_.clear();
@@ -590,17 +605,15 @@ void GameAnalysis::CountNames(const Script& script, int32_t delta) {
   }
 }
 
-bool GameAnalysis::DefinedNamesChanged() {
-  bool changed = false;
-  for (auto [changes, counts] : {std::pair{&label_changes_, &label_counts_},
-                                 std::pair{&function_changes_, &function_counts_}}) {
+void GameAnalysis::NamesNowOrNoLongerDefined(std::set<std::string>* labels, std::set<std::string>* functions) {
+  for (auto [changes, counts, flipped] : {std::tuple{&label_changes_, &label_counts_, labels},
+                                          std::tuple{&function_changes_, &function_counts_, functions}}) {
     for (const auto& [name, net] : *changes) {
       const int32_t now = (*counts)[name];
-      if ((now == 0) != (now - net == 0)) changed = true;
+      if ((now == 0) != (now - net == 0)) flipped->insert(name);
     }
     changes->clear();
   }
-  return changed;
 }
 
 void GameAnalysis::CheckCrossReferences(const std::vector<Script*>* only) {

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -109,14 +110,15 @@ class GameAnalysis : public Analysis {
   // state changes; false when only a whole run can tell.
   bool Recompile(const std::string& path);
   // The cross-script checks over the names kept: of the whole game (`only`
-  // null), or of the uses in `only`.
+  // null), or of the uses in the scripts `only`, whose findings replace
+  // theirs.
   void CheckCrossReferences(const std::vector<Script*>* only);
   // Adds (+1) or takes away (-1) the definitions of a script from the
   // counts of names.
   void CountNames(const Script& script, int32_t delta);
-  // Whether a name came to be defined or stopped being defined by the
+  // The names that came to be defined or stopped being defined by the
   // counts made since the last call.
-  bool DefinedNamesChanged();
+  void NamesNowOrNoLongerDefined(std::set<std::string>* labels, std::set<std::string>* functions);
   std::vector<FileDiagnostics> Publish();
 
   // The editor's text of `path`, or the file's.
