@@ -683,21 +683,23 @@ SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line, i
 }
 
 std::vector<FileDiagnostics> GameAnalysis::Publish() {
-  std::vector<const ReportedDiagnostic*> all;
-  auto add = [&](const std::vector<ReportedDiagnostic>& list) {
-    for (const ReportedDiagnostic& d : list) all.push_back(&d);
+  std::vector<ReportedDiagnostic*> all;
+  auto add = [&](std::vector<ReportedDiagnostic>& list) {
+    for (ReportedDiagnostic& d : list) all.push_back(&d);
   };
   add(run_diagnostics_);
-  for (const Script* script : order_) {
+  for (Script* script : order_) {
     add(script->search);
     add(script->compile);
   }
-  for (const auto& [path, script] : scripts_) {
+  for (auto& [path, script] : scripts_) {
     if (!script->started) add(script->search);
     add(script->cross);
   }
   add(cross_diagnostics_);
 
+  // The ranges of a report are worked out once, from the text its file has
+  // then: the file changes only with an edit, which reports it again.
   std::map<std::string, std::shared_ptr<const DocumentText>> texts;
   auto text_of = [&](const std::string& path) -> const DocumentText* {
     auto it = texts.find(path);
@@ -705,22 +707,24 @@ std::vector<FileDiagnostics> GameAnalysis::Publish() {
     return it->second.get();
   };
   std::map<std::string, FileDiagnostics> files;
-  for (const ReportedDiagnostic* reported : all) {
+  for (ReportedDiagnostic* reported : all) {
     // A report about no file in particular stands on main.txt.
     const std::string& path = reported->path.empty() ? main_script_ : reported->path;
-    SourceDiagnostic shown;
-    shown.range = ElementRange(text_of(path), reported->line, reported->column);
-    shown.severity = reported->kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
-    shown.code = reported->check;
-    shown.message = reported->message;
-    for (const ReportedDiagnostic::Related& related : reported->related) {
-      const std::string& at = related.path.empty() ? path : related.path;
-      shown.related.push_back(
-          {{at, ElementRange(text_of(at), related.line, related.column)}, related.message});
+    if (!reported->shown) {
+      SourceDiagnostic& shown = reported->shown.emplace();
+      shown.range = ElementRange(text_of(path), reported->line, reported->column);
+      shown.severity = reported->kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
+      shown.code = reported->check;
+      shown.message = reported->message;
+      for (const ReportedDiagnostic::Related& related : reported->related) {
+        const std::string& at = related.path.empty() ? path : related.path;
+        shown.related.push_back(
+            {{at, ElementRange(text_of(at), related.line, related.column)}, related.message});
+      }
     }
     FileDiagnostics& file = files[path];
     file.path = path;
-    file.diagnostics.push_back(std::move(shown));
+    file.diagnostics.push_back(*reported->shown);
   }
   std::vector<FileDiagnostics> result;
   for (auto& [path, file] : files) result.push_back(std::move(file));

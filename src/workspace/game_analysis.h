@@ -46,6 +46,8 @@ struct ReportedDiagnostic {
     std::string message;  // CP932
   };
   std::vector<Related> related;
+  // As the editor is shown it, once worked out.
+  std::optional<SourceDiagnostic> shown;
 };
 
 // A name that a statement defines or uses, where it stands: columns are
