@@ -6,7 +6,9 @@
 // reply with a null id, a notification or a reply none. Everything the
 // server sends is a well-formed message that frames and reads back as sent.
 // Positions in the open document convert both ways and land on the same
-// place again, whatever its text.
+// place again, whatever its text. The same input then goes to a server that
+// analyses a small game with the converter (the analysis kvls runs), which
+// keeps the same promises whatever the edits and the places asked about.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "test_support/byte_sources.h"
 #include "test_support/memory_file_system.h"
 #include "test_support/recording_analysis.h"
+#include "workspace/game_analysis.h"
 
 namespace {
 
@@ -138,13 +141,10 @@ void CheckPositions(const std::shared_ptr<const kv::DocumentText>& document) {
   }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  kv::MemoryFileSystem fs;
-  fs.AddFile("/game/scenes/ch1.txt", "goto \x8A\xBF;\r\n\x81\n");
-  kv::RecordingAnalysis analysis;
-  Answer(analysis);
+// Runs the input through a server over `analysis`; the positions of an open
+// main.txt are checked when `check_positions`.
+void Serve(kv::Analysis& analysis, kv::MemoryFileSystem& fs, const uint8_t* data, size_t size,
+           bool check_positions) {
   kv::DocumentStore store(fs);
   std::vector<Json> sent;
   kv::LanguageServer server(analysis, store, kv::PathStyle::kPosix,
@@ -170,7 +170,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     if (replies != (expected.expected ? 1 : 0)) Fail("not exactly one reply", message.value);
+    if (!check_positions) continue;
     if (const kv::OpenDocument* open = store.Find("/game/main.txt")) CheckPositions(open->text);
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  kv::MemoryFileSystem fs;
+  fs.AddFile("/game/scenes/ch1.txt", "goto \x8A\xBF;\r\n\x81\n");
+  kv::RecordingAnalysis analysis;
+  Answer(analysis);
+  Serve(analysis, fs, data, size, true);
+
+  fs.AddFile("/game/main.txt", "create_window;\nnew_command hop, goto;\nstart:\nhop \x8A\xBF;\n");
+  fs.AddFile("/game/img/bg.png", "png");
+  kv::GameAnalysis game(fs);
+  Serve(game, fs, data, size, false);
   return 0;
 }
