@@ -37,7 +37,7 @@ void AddGame(MemoryFileSystem& fs) {
              "new_command show, script_load;\n"
              "start:\n"
              "start:\n");
-  fs.AddFile("/game/scenes/c.txt", "hop start;\nshow;\n");
+  fs.AddFile("/game/scenes/c.txt", "hop start;\nshow;\nscript_change \"scenes/a.txt\";\n");
   fs.AddFile("/game/img/bg.png", "png");
 }
 
@@ -190,6 +190,7 @@ TEST(GameAnalysis, NavigatesLabelsFunctionsVariablesAndAliasesAcrossScripts) {
   EXPECT_EQ("/game/scenes/a.txt 1:1-8; ", Locations(analysis.Definition("/game/main.txt", {6, 8})));
   EXPECT_EQ("/game/scenes/b.txt 1:10-15; ", Locations(analysis.Definition("/game/main.txt", {7, 20})));
   EXPECT_EQ("/game/main.txt 4:7-12; ", Locations(analysis.Definition("/game/scenes/a.txt", {3, 10})));
+  EXPECT_EQ("/game/scenes/a.txt 1:1-1; ", Locations(analysis.Definition("/game/scenes/c.txt", {3, 20})));
   EXPECT_EQ("/game/main.txt 5:1-6; /game/scenes/b.txt 5:1-6; /game/scenes/b.txt 6:1-6; /game/scenes/c.txt 1:5-10; ",
             Locations(analysis.References("/game/scenes/c.txt", {1, 7}, true)));
   EXPECT_EQ("/game/main.txt 6:5-12; ", Locations(analysis.References("/game/scenes/a.txt", {1, 3}, false)));
