@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
 
   std::vector<double> edit_ms, name_ms;
   int scripts = 0;
-  while (kv::RealFileSystem().Exists(dir + "/scenes/scene" + std::to_string(scripts) + ".txt")) ++scripts;
+  while (kv::RealFileSystem().Exists(dir + "/scenes/scene" + std::to_string(scripts) + ".txt"))
+    ++scripts;
   if (scripts == 0) {
     std::fprintf(stderr, "%s holds no scenes/sceneN.txt\n", dir.c_str());
     return 1;
@@ -109,29 +110,31 @@ int main(int argc, char** argv) {
     std::string path;
     kv::UriToPath(uri, kv::NativePathStyle(), &path);
     std::string err;
-    const auto text = kv::ReadDocumentText(kv::RealFileSystem(), path, kv::SourceEncoding::kCp932, &err);
+    const auto text =
+        kv::ReadDocumentText(kv::RealFileSystem(), path, kv::SourceEncoding::kCp932, &err);
     if (!text) {
       std::fprintf(stderr, "%s: %s\n", path.c_str(), err.c_str());
       return 1;
     }
     const int lines = text->LineCount();
     if (i % 2 == 0) {
-      handle(Message("textDocument/didOpen",
-                     {{"textDocument", {{"uri", uri}, {"version", 1}, {"languageId", "kvscript"},
-                                        {"text", text->utf8()}}}}));
+      handle(Message(
+          "textDocument/didOpen",
+          {{"textDocument",
+            {{"uri", uri}, {"version", 1}, {"languageId", "kvscript"}, {"text", text->utf8()}}}}));
       server.AnalyseAndPublish();
     }
     // Even edits leave an if open at the end; odd ones take it away.
     const bool defines_name = i / 2 % 2 == 1;
-    const std::string added = defines_name ? "kvls_edit_" + std::to_string(i / 2) + ": if 1;" : "if 1;";
+    const std::string added =
+        defines_name ? "kvls_edit_" + std::to_string(i / 2) + ": if 1;" : "if 1;";
     kv::Json range = {{"start", {{"line", lines - 1}, {"character", 0}}},
                       {"end", {{"line", lines - 1}, {"character", i % 2 == 0 ? 0 : added.size()}}}};
     kv::Json change = {{"range", range}, {"text", i % 2 == 0 ? added : ""}};
     published_uri.clear();
     const Clock::time_point edited = Clock::now();
-    handle(Message("textDocument/didChange",
-                   {{"textDocument", {{"uri", uri}, {"version", i + 2}}},
-                    {"contentChanges", kv::Json::array({change})}}));
+    handle(Message("textDocument/didChange", {{"textDocument", {{"uri", uri}, {"version", i + 2}}},
+                                              {"contentChanges", kv::Json::array({change})}}));
     server.AnalyseAndPublish();
     if (published_uri != uri) {
       std::fprintf(stderr, "edit %d of %s published %s\n", i, uri.c_str(), published_uri.c_str());
@@ -151,23 +154,25 @@ int main(int argc, char** argv) {
   std::vector<double> check_ms;
   for (int round = 0; round < 7; ++round) {
     DiscardSink sink;
-    kv::ConverterEnvironment env{kv::RealFileSystem(), sink, kv::ConsoleEncoding::kCp932, [] { return 1u; },
-                                 nullptr};
+    kv::ConverterEnvironment env{kv::RealFileSystem(), sink, kv::ConsoleEncoding::kCp932,
+                                 [] { return 1u; }, nullptr};
     const Clock::time_point checked = Clock::now();
-    kv::RunConverter({"KVConverter", "--check", "-xd", dir, "-td", dir, "-so", dir + "/script.kvo"}, env);
+    kv::RunConverter({"KVConverter", "--check", "-xd", dir, "-td", dir, "-so", dir + "/script.kvo"},
+                     env);
     check_ms.push_back(Ms(Clock::now() - checked));
   }
 
   const Figures e = Summary(edit_ms);
   const Figures n = Summary(name_ms);
   const Figures c = Summary(check_ms);
-  std::printf("first analysis            %8.1f ms (%d full, %d single-script compiles in all)\n", first,
-              analysis.full_runs(), analysis.script_compiles());
-  std::printf("edit -> publish, %3zu edits min %6.2f  median %6.2f  max %6.2f ms\n", edit_ms.size(), e.min,
-              e.median, e.max);
-  std::printf("  defining names, %3zu edits min %6.2f  median %6.2f  max %6.2f ms\n", name_ms.size(), n.min,
-              n.median, n.max);
-  std::printf("whole --check, 7 rounds    min %6.2f  median %6.2f  max %6.2f ms\n", c.min, c.median, c.max);
+  std::printf("first analysis            %8.1f ms (%d full, %d single-script compiles in all)\n",
+              first, analysis.full_runs(), analysis.script_compiles());
+  std::printf("edit -> publish, %3zu edits min %6.2f  median %6.2f  max %6.2f ms\n", edit_ms.size(),
+              e.min, e.median, e.max);
+  std::printf("  defining names, %3zu edits min %6.2f  median %6.2f  max %6.2f ms\n",
+              name_ms.size(), n.min, n.median, n.max);
+  std::printf("whole --check, 7 rounds    min %6.2f  median %6.2f  max %6.2f ms\n", c.min, c.median,
+              c.max);
   std::printf("median edit / median check  %.3f (defining names %.3f)\n", e.median / c.median,
               n.median / c.median);
   std::printf("peak memory after the edits %.1f MiB\n", peak_mib);

@@ -39,7 +39,9 @@ class Conversion {
   // Replaces what is done where the cross-script checks of a --check run
   // belong: every script has been read, its definitions and names used are
   // still kept (the language server keeps them per script for later runs).
-  void set_cross_reference_step(std::function<void()> step) { cross_reference_step_ = std::move(step); }
+  void set_cross_reference_step(std::function<void()> step) {
+    cross_reference_step_ = std::move(step);
+  }
 
   // Runs the setup phase of main.txt; true when it ended at create_window and
   // the main phase is to run, false when script conversion is over.

@@ -47,9 +47,9 @@ class DiscardSink : public MessageSink {
 std::string Own(std::string_view utf8) { return Utf8ToCp932(utf8); }
 
 int32_t CountErrors(const std::vector<ReportedDiagnostic>& list) {
-  return static_cast<int32_t>(std::count_if(list.begin(), list.end(), [](const ReportedDiagnostic& d) {
-    return d.kind != Diagnostic::Kind::kWarning;
-  }));
+  return static_cast<int32_t>(std::count_if(
+      list.begin(), list.end(),
+      [](const ReportedDiagnostic& d) { return d.kind != Diagnostic::Kind::kWarning; }));
 }
 
 bool IsLead(char c) { return IsCp932LeadByte(static_cast<unsigned char>(c)); }
@@ -57,7 +57,8 @@ bool IsLead(char c) { return IsCp932LeadByte(static_cast<unsigned char>(c)); }
 // Bytes that end a word of the script (the tokenizer's stops, as far as a
 // range in an editor needs them).
 bool StopsWord(char c) {
-  return std::string_view(" \t\r\n\v\f,;:\"()+-*/%=<>!&|#@^~[]{}").find(c) != std::string_view::npos;
+  return std::string_view(" \t\r\n\v\f,;:\"()+-*/%=<>!&|#@^~[]{}").find(c) !=
+         std::string_view::npos;
 }
 
 // The end (an offset of `line`) of the element that begins at `at`.
@@ -129,8 +130,9 @@ bool IsDefinition(Mention::Kind kind) {
 }
 
 Mention::Kind DefinitionKind(Mention::Kind kind) {
-  return kind == Mention::kLabelDefinition || kind == Mention::kLabelUse ? Mention::kLabelDefinition
-                                                                          : Mention::kFunctionDefinition;
+  return kind == Mention::kLabelDefinition || kind == Mention::kLabelUse
+             ? Mention::kLabelDefinition
+             : Mention::kFunctionDefinition;
 }
 
 }  // namespace
@@ -170,7 +172,8 @@ class GameAnalysis::Collector : public DiagnosticListener {
       to.message += '\n';
       to.message += diagnostic.message;
       // A note at a place of its own is also shown there.
-      if (diagnostic.place.line > 0 && (diagnostic.place.line != to.line || diagnostic.place.path != to.path)) {
+      if (diagnostic.place.line > 0 &&
+          (diagnostic.place.line != to.line || diagnostic.place.path != to.path)) {
         to.related.push_back({std::string(diagnostic.place.path), diagnostic.place.line,
                               diagnostic.place.column, std::string(diagnostic.message)});
       }
@@ -188,8 +191,8 @@ class GameAnalysis::Collector : public DiagnosticListener {
       const std::string_view what = related.what == "first-definition" ? kRelatedFirstDefinition
                                     : related.what == "block-opening"  ? kRelatedBlockOpening
                                                                        : related.what;
-      reported.related.push_back({std::string(related.place.path), related.place.line,
-                                  related.place.column, Own(what)});
+      reported.related.push_back(
+          {std::string(related.place.path), related.place.line, related.place.column, Own(what)});
     }
     last_list_ = list;
     last_index_ = list->size() - 1;
@@ -295,7 +298,10 @@ class GameAnalysis::Reader : public ReadingObserver {
   void Add(Script* script, const KCFile& source, Mention::Kind kind, const CommandElement& element,
            int32_t command) {
     const SourcePlace place = Diagnostics::PlaceIn(source, element.offset);
-    Mention mention{kind, command, element.text, {place.line, place.column},
+    Mention mention{kind,
+                    command,
+                    element.text,
+                    {place.line, place.column},
                     static_cast<int32_t>(element.text.size())};
     if (element.kind == ElemString) mention.length += 2;
     if (sys_.options.sourceIsUtf8) {
@@ -409,10 +415,12 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
       NamesNowOrNoLongerDefined(&labels, &functions);
       if (!labels.empty() || !functions.empty()) {
         for (Script* script : order_) {
-          const bool affected = std::any_of(script->uses.begin(), script->uses.end(), [&](const NameUse& use) {
-            return (use.kind == NameUse::kGoto ? labels : functions).count(use.name) != 0;
-          });
-          if (affected && std::find(recompiled_.begin(), recompiled_.end(), script) == recompiled_.end()) {
+          const bool affected =
+              std::any_of(script->uses.begin(), script->uses.end(), [&](const NameUse& use) {
+                return (use.kind == NameUse::kGoto ? labels : functions).count(use.name) != 0;
+              });
+          if (affected &&
+              std::find(recompiled_.begin(), recompiled_.end(), script) == recompiled_.end()) {
             recompiled_.push_back(script);
           }
         }
@@ -454,8 +462,8 @@ void GameAnalysis::FullRun() {
   sys.log.set_listener(&collector);
 
   // As `KVConverter --check` run in the game folder.
-  std::vector<std::string> args = {"KVConverter", "--check", "-xd", game_directory_, "-td",
-                                   game_directory_};
+  std::vector<std::string> args = {"KVConverter",   "--check", "-xd",
+                                   game_directory_, "-td",     game_directory_};
   for (const char* option : {"-so", "-io", "-ao", "-mo"}) {
     const RunOptions defaults;
     const std::string& name = option[1] == 's'   ? defaults.scriptObjectName
@@ -475,11 +483,13 @@ void GameAnalysis::FullRun() {
   }
   for (auto& [path, list] : found) {
     auto it = scripts_.find(path);
-    std::vector<ReportedDiagnostic>& to = it == scripts_.end() ? run_diagnostics_ : it->second->search;
+    std::vector<ReportedDiagnostic>& to =
+        it == scripts_.end() ? run_diagnostics_ : it->second->search;
     to.insert(to.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
   }
   for (auto& [path, script] : scripts_) script->search_errors = CountErrors(script->search);
-  for (const auto* list : {&sys.results.ImageFiles, &sys.results.AudioFiles, &sys.results.MovieFiles}) {
+  for (const auto* list :
+       {&sys.results.ImageFiles, &sys.results.AudioFiles, &sys.results.MovieFiles}) {
     media_files_.insert(media_files_.end(), list->begin(), list->end());
   }
   if (parsed != OptionsResult::kSearched) return;
@@ -492,7 +502,8 @@ void GameAnalysis::FullRun() {
   // script being compiled, whose errors it counts.
   collector.set_route([&](const Diagnostic& d) -> std::vector<ReportedDiagnostic>* {
     auto current = scripts_.end();
-    if (sys.script.currentSource != nullptr) current = scripts_.find(sys.script.currentSource->path);
+    if (sys.script.currentSource != nullptr)
+      current = scripts_.find(sys.script.currentSource->path);
     if (current != scripts_.end() && d.kind == Diagnostic::Kind::kError) ++current->second->errors;
     auto it = scripts_.find(std::string(d.place.path));
     if (it == scripts_.end()) it = current;
@@ -507,7 +518,8 @@ void GameAnalysis::FullRun() {
   }
   conversion.set_cross_reference_step([&] {
     for (NameUse& use : sys.results.NameUses) {
-      if (auto it = scripts_.find(use.script); it != scripts_.end()) it->second->uses.push_back(std::move(use));
+      if (auto it = scripts_.find(use.script); it != scripts_.end())
+        it->second->uses.push_back(std::move(use));
     }
     sys.results.NameUses.clear();
     for (auto [list, member] : {std::pair{&sys.results.LabelDefinitions, &Script::labels},
@@ -561,7 +573,8 @@ bool GameAnalysis::Recompile(const std::string& path) {
     CountNames(*script, -1);
     script->labels.clear();
     script->functions.clear();
-    for (const DefinitionRecord& record : sys.results.LabelDefinitions) script->labels.push_back(record.name);
+    for (const DefinitionRecord& record : sys.results.LabelDefinitions)
+      script->labels.push_back(record.name);
     for (const DefinitionRecord& record : sys.results.FunctionDefinitions) {
       script->functions.push_back(record.name);
     }
@@ -605,9 +618,11 @@ void GameAnalysis::CountNames(const Script& script, int32_t delta) {
   }
 }
 
-void GameAnalysis::NamesNowOrNoLongerDefined(std::set<std::string>* labels, std::set<std::string>* functions) {
-  for (auto [changes, counts, flipped] : {std::tuple{&label_changes_, &label_counts_, labels},
-                                          std::tuple{&function_changes_, &function_counts_, functions}}) {
+void GameAnalysis::NamesNowOrNoLongerDefined(std::set<std::string>* labels,
+                                             std::set<std::string>* functions) {
+  for (auto [changes, counts, flipped] :
+       {std::tuple{&label_changes_, &label_counts_, labels},
+        std::tuple{&function_changes_, &function_counts_, functions}}) {
     for (const auto& [name, net] : *changes) {
       const int32_t now = (*counts)[name];
       if ((now == 0) != (now - net == 0)) flipped->insert(name);
@@ -629,11 +644,13 @@ void GameAnalysis::CheckCrossReferences(const std::vector<Script*>* only) {
     cross_diagnostics_.clear();
     for (auto& [path, script] : scripts_) script->cross.clear();
     for (const Script* script : order_) {
-      for (const std::string& name : script->labels) sys.results.LabelDefinitions.push_back({name, script->path, 0});
+      for (const std::string& name : script->labels)
+        sys.results.LabelDefinitions.push_back({name, script->path, 0});
       for (const std::string& name : script->functions) {
         sys.results.FunctionDefinitions.push_back({name, script->path, 0});
       }
-      sys.results.NameUses.insert(sys.results.NameUses.end(), script->uses.begin(), script->uses.end());
+      sys.results.NameUses.insert(sys.results.NameUses.end(), script->uses.begin(),
+                                  script->uses.end());
     }
   } else {
     // The uses of those scripts, and of the game's definitions those that
@@ -646,7 +663,8 @@ void GameAnalysis::CheckCrossReferences(const std::vector<Script*>* only) {
         const auto& counts = label ? label_counts_ : function_counts_;
         auto it = counts.find(use.name);
         if (it == counts.end() || it->second == 0) continue;
-        (label ? sys.results.LabelDefinitions : sys.results.FunctionDefinitions).push_back({use.name, script->path, 0});
+        (label ? sys.results.LabelDefinitions : sys.results.FunctionDefinitions)
+            .push_back({use.name, script->path, 0});
       }
     }
   }
@@ -668,14 +686,16 @@ std::shared_ptr<const DocumentText> GameAnalysis::TextOf(const std::string& path
   return ReadDocumentText(base_, path, settings_.source_encoding, &err);
 }
 
-SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line, int32_t column) const {
+SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line,
+                                       int32_t column) const {
   if (line < 1) return {{1, 1}, {1, 1}};
   if (text == nullptr) return {{line, std::max(column, 1)}, {line, std::max(column, 1)}};
   const std::string_view line_text = LineText(*text, line);
   if (column < 1) {
     // No column: the whole line, from its first non-blank byte.
     const size_t first = std::min(line_text.find_first_not_of(" \t"), line_text.size());
-    return {{line, static_cast<int32_t>(first) + 1}, {line, static_cast<int32_t>(line_text.size()) + 1}};
+    return {{line, static_cast<int32_t>(first) + 1},
+            {line, static_cast<int32_t>(line_text.size()) + 1}};
   }
   const SourcePosition start = Cp932Position(*text, line, column);
   const size_t at = std::min(static_cast<size_t>(start.column - 1), line_text.size());
@@ -713,7 +733,8 @@ std::vector<FileDiagnostics> GameAnalysis::Publish() {
     if (!reported->shown) {
       SourceDiagnostic& shown = reported->shown.emplace();
       shown.range = ElementRange(text_of(path), reported->line, reported->column);
-      shown.severity = reported->kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
+      shown.severity =
+          reported->kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
       shown.code = reported->check;
       shown.message = reported->message;
       for (const ReportedDiagnostic::Related& related : reported->related) {
@@ -741,7 +762,8 @@ std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {
     if (!script->started) all.insert(all.end(), script->search.begin(), script->search.end());
   }
   // The cross-script checks report in the order of the scripts' paths.
-  for (const auto& [path, script] : scripts_) all.insert(all.end(), script->cross.begin(), script->cross.end());
+  for (const auto& [path, script] : scripts_)
+    all.insert(all.end(), script->cross.begin(), script->cross.end());
   all.insert(all.end(), cross_diagnostics_.begin(), cross_diagnostics_.end());
   return all;
 }
@@ -764,9 +786,11 @@ SourceLocation GameAnalysis::LocationOf(const std::string& path, const Mention& 
   return {path, {mention.start, {mention.start.line, mention.start.column + mention.length}}};
 }
 
-std::vector<SourceLocation> GameAnalysis::Occurrences(Mention::Kind definition, const std::string& name,
-                                                      bool definitions, bool uses) const {
-  const Mention::Kind use = definition == Mention::kLabelDefinition ? Mention::kLabelUse : Mention::kFunctionUse;
+std::vector<SourceLocation> GameAnalysis::Occurrences(Mention::Kind definition,
+                                                      const std::string& name, bool definitions,
+                                                      bool uses) const {
+  const Mention::Kind use =
+      definition == Mention::kLabelDefinition ? Mention::kLabelUse : Mention::kFunctionUse;
   std::vector<SourceLocation> found;
   for (const Script* script : order_) {
     for (const Mention& mention : script->mentions) {
@@ -779,7 +803,8 @@ std::vector<SourceLocation> GameAnalysis::Occurrences(Mention::Kind definition, 
   return found;
 }
 
-std::string GameAnalysis::WordAt(const std::string& path, SourcePosition position, SourceRange* range) {
+std::string GameAnalysis::WordAt(const std::string& path, SourcePosition position,
+                                 SourceRange* range) {
   std::shared_ptr<const DocumentText> text = TextOf(path);
   if (!text) return {};
   const std::string_view line = LineText(*text, position.line);
@@ -795,14 +820,15 @@ std::string GameAnalysis::WordAt(const std::string& path, SourcePosition positio
   const size_t end = at < line.size() && StopsWord(line[at]) ? at : ElementEnd(line, start);
   if (end <= start) return {};
   if (range != nullptr) {
-    *range = {{position.line, static_cast<int32_t>(start) + 1}, {position.line, static_cast<int32_t>(end) + 1}};
+    *range = {{position.line, static_cast<int32_t>(start) + 1},
+              {position.line, static_cast<int32_t>(end) + 1}};
   }
   return std::string(line.substr(start, end - start));
 }
 
 std::vector<GameAnalysis::Found> GameAnalysis::Declarations(const std::string& path,
-                                                           const std::string& name,
-                                                           Mention::Kind kind) const {
+                                                            const std::string& name,
+                                                            Mention::Kind kind) const {
   std::vector<Found> found;
   for (const Script* script : order_) {
     for (const Mention& mention : script->mentions) {
@@ -814,7 +840,8 @@ std::vector<GameAnalysis::Found> GameAnalysis::Declarations(const std::string& p
   return found;
 }
 
-std::vector<SourceLocation> GameAnalysis::Definition(const std::string& path, SourcePosition position) {
+std::vector<SourceLocation> GameAnalysis::Definition(const std::string& path,
+                                                     SourcePosition position) {
   if (const Mention* mention = MentionAt(path, position)) {
     switch (mention->kind) {
       case Mention::kLabelDefinition:
@@ -824,7 +851,8 @@ std::vector<SourceLocation> GameAnalysis::Definition(const std::string& path, So
         return Occurrences(DefinitionKind(mention->kind), mention->name, true, false);
       case Mention::kFileReference: {
         std::string target = mention->name;
-        if (base_.Separator() != '/') std::replace(target.begin(), target.end(), '/', base_.Separator());
+        if (base_.Separator() != '/')
+          std::replace(target.begin(), target.end(), '/', base_.Separator());
         target = options_.engineDirectory + target;
         if (!fs_.Exists(target)) return {};
         return {{target, {{1, 1}, {1, 1}}}};
@@ -845,15 +873,17 @@ std::vector<SourceLocation> GameAnalysis::Definition(const std::string& path, So
   return {};
 }
 
-std::vector<SourceLocation> GameAnalysis::References(const std::string& path, SourcePosition position,
+std::vector<SourceLocation> GameAnalysis::References(const std::string& path,
+                                                     SourcePosition position,
                                                      bool include_definition) {
   const Mention* mention = MentionAt(path, position);
   if (mention == nullptr || mention->kind > Mention::kFunctionUse) return {};
   return Occurrences(DefinitionKind(mention->kind), mention->name, include_definition, true);
 }
 
-bool GameAnalysis::Rename(const std::string& path, SourcePosition position, const std::string& new_name,
-                          std::vector<FileEdits>* edits, std::string* refusal) {
+bool GameAnalysis::Rename(const std::string& path, SourcePosition position,
+                          const std::string& new_name, std::vector<FileEdits>* edits,
+                          std::string* refusal) {
   const Mention* mention = MentionAt(path, position);
   if (mention == nullptr || mention->kind > Mention::kFunctionUse) {
     *refusal = Own(kRefuseNothing);
@@ -867,14 +897,16 @@ bool GameAnalysis::Rename(const std::string& path, SourcePosition position, cons
   edits->clear();
   for (const SourceLocation& location :
        Occurrences(DefinitionKind(mention->kind), mention->name, true, true)) {
-    if (edits->empty() || edits->back().path != location.path) edits->push_back({location.path, {}});
+    if (edits->empty() || edits->back().path != location.path)
+      edits->push_back({location.path, {}});
     edits->back().edits.push_back({location.range, new_name});
   }
   return true;
 }
 
 std::string GameAnalysis::PlaceText(const std::string& path, SourcePosition position) const {
-  std::string shown = path.starts_with(game_directory_) ? path.substr(game_directory_.size()) : path;
+  std::string shown =
+      path.starts_with(game_directory_) ? path.substr(game_directory_.size()) : path;
   return "`" + shown + "` " + std::to_string(position.line) + Own(kHoverLine);
 }
 
@@ -883,9 +915,11 @@ std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePositi
     const SourceRange range = LocationOf(path, *mention).range;
     if (mention->kind <= Mention::kFunctionUse) {
       const Mention::Kind definition = DefinitionKind(mention->kind);
-      std::string text = Own(definition == Mention::kLabelDefinition ? kHoverLabel : kHoverFunction) +
-                         " `" + mention->name + "`\n\n";
-      const std::vector<SourceLocation> defined = Occurrences(definition, mention->name, true, false);
+      std::string text =
+          Own(definition == Mention::kLabelDefinition ? kHoverLabel : kHoverFunction) + " `" +
+          mention->name + "`\n\n";
+      const std::vector<SourceLocation> defined =
+          Occurrences(definition, mention->name, true, false);
       if (defined.empty()) text += Own(kHoverNotDefined);
       for (const SourceLocation& at : defined) {
         text += Own(kHoverDefinedAt) + PlaceText(at.path, at.range.start) + "  \n";
@@ -893,8 +927,8 @@ std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePositi
       return Hover{text, range};
     }
     if (mention->kind == Mention::kVariableDeclaration) {
-      return Hover{"`" + std::string(kCommands[mention->command].name) + " " + mention->name + "`\n\n" +
-                       Own(kHoverDeclaredAt) + PlaceText(path, mention->start),
+      return Hover{"`" + std::string(kCommands[mention->command].name) + " " + mention->name +
+                       "`\n\n" + Own(kHoverDeclaredAt) + PlaceText(path, mention->start),
                    range};
     }
   }
@@ -917,11 +951,11 @@ std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePositi
     const std::vector<Found> aliases = Declarations(path, word, Mention::kAliasDefinition);
     if (aliases.empty() || aliases[0].mention->command == CmdInvalid) return std::nullopt;
     id = aliases[0].mention->command;
-    text = "`" + word + "`: `" + std::string(kCommands[id].name) + "` " + Own(kHoverAliasOf) + " (" +
-           PlaceText(aliases[0].path, aliases[0].mention->start) + ")\n\n";
+    text = "`" + word + "`: `" + std::string(kCommands[id].name) + "` " + Own(kHoverAliasOf) +
+           " (" + PlaceText(aliases[0].path, aliases[0].mention->start) + ")\n\n";
   }
-  text += "**" + std::string(kCommands[id].name) + "** " + ParameterCounts(kCommands[id].count) + "  \n" +
-          Own(IsSetupCommand(id) ? kHoverSetup : kHoverNotSetup);
+  text += "**" + std::string(kCommands[id].name) + "** " + ParameterCounts(kCommands[id].count) +
+          "  \n" + Own(IsSetupCommand(id) ? kHoverSetup : kHoverNotSetup);
   return Hover{text, range};
 }
 
@@ -975,16 +1009,19 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
   std::vector<const Mention*> aliases;
   for (const Script* script : order_) {
     for (const Mention& mention : script->mentions) {
-      if (mention.kind == Mention::kAliasDefinition && mention.command != CmdInvalid) aliases.push_back(&mention);
+      if (mention.kind == Mention::kAliasDefinition && mention.command != CmdInvalid)
+        aliases.push_back(&mention);
     }
   }
   if (lead == std::string_view::npos) {
     // The start of a statement: commands and aliases, only those of the
     // setup phase before create_window in main.txt.
-    const bool setup = path == main_script_ && (create_window_line_ == 0 || position.line <= create_window_line_);
+    const bool setup =
+        path == main_script_ && (create_window_line_ == 0 || position.line <= create_window_line_);
     for (int32_t id = 0; id < kCommandCount; ++id) {
       if (setup && !IsSetupCommand(id)) continue;
-      AddItem(&items, &seen, std::string(kCommands[id].name), SymbolKind::kCommand, ParameterCounts(kCommands[id].count));
+      AddItem(&items, &seen, std::string(kCommands[id].name), SymbolKind::kCommand,
+              ParameterCounts(kCommands[id].count));
     }
     for (const Mention* alias : aliases) {
       if (setup && !IsSetupCommand(alias->command)) continue;
@@ -1001,7 +1038,8 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
   for (const Mention* alias : aliases) {
     if (id == CmdInvalid && alias->name == word) id = alias->command;
   }
-  const bool first_parameter = rest.find(',') == std::string_view::npos && word.size() < rest.size();
+  const bool first_parameter =
+      rest.find(',') == std::string_view::npos && word.size() < rest.size();
   Mention::Kind wanted = Mention::kVariableDeclaration;
   if (first_parameter && id == cmd::kGoto) wanted = Mention::kLabelDefinition;
   if (first_parameter && id == cmd::kFunctionCall) wanted = Mention::kFunctionDefinition;
@@ -1011,8 +1049,9 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
   for (const Script* script : order_) {
     for (const Mention& mention : script->mentions) {
       if (mention.kind != wanted) continue;
-      std::string detail = wanted == Mention::kVariableDeclaration ? std::string(kCommands[mention.command].name)
-                                                                   : PlaceText(script->path, mention.start);
+      std::string detail = wanted == Mention::kVariableDeclaration
+                               ? std::string(kCommands[mention.command].name)
+                               : PlaceText(script->path, mention.start);
       AddItem(&items, &seen, mention.name, kind, std::move(detail));
     }
   }
@@ -1036,9 +1075,10 @@ std::vector<Symbol> GameAnalysis::DocumentSymbols(const std::string& path) {
   for (const Mention& mention : it->second->mentions) {
     if (!IsDefinition(mention.kind)) continue;
     const SourceLocation location = LocationOf(path, mention);
-    symbols.push_back({mention.name,
-                       mention.kind == Mention::kLabelDefinition ? SymbolKind::kLabel : SymbolKind::kFunction,
-                       "", location, location.range});
+    symbols.push_back(
+        {mention.name,
+         mention.kind == Mention::kLabelDefinition ? SymbolKind::kLabel : SymbolKind::kFunction, "",
+         location, location.range});
   }
   return symbols;
 }

@@ -166,7 +166,7 @@ class GameAnalysis : public Analysis {
   int full_runs_ = 0;
   int script_compiles_ = 0;
 
-  RunOptions options_;  // as the last whole run settled them
+  RunOptions options_;                                      // as the last whole run settled them
   std::map<std::string, std::unique_ptr<Script>> scripts_;  // by path
   std::vector<Script*> order_;  // the scripts in the order the run compiled them
   std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
@@ -174,8 +174,8 @@ class GameAnalysis : public Analysis {
   // How many scripts define each label and function name.
   std::unordered_map<std::string, int32_t> label_counts_, function_counts_;
   std::unordered_map<std::string, int32_t> label_changes_, function_changes_;  // since counted
-  std::vector<Script*> recompiled_;  // by the analysis under way
-  std::vector<std::string> media_files_;               // absolute paths the search found
+  std::vector<Script*> recompiled_;       // by the analysis under way
+  std::vector<std::string> media_files_;  // absolute paths the search found
   std::string main_script_;
   int32_t create_window_line_ = 0;  // in main.txt; 0: none was compiled
 };

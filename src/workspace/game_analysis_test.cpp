@@ -47,8 +47,8 @@ std::string Line(Diagnostic::Kind kind, std::string_view path, int32_t line, int
                  std::string_view check, std::string_view message) {
   static const char* const kKinds[] = {"error", "warning", "internal", "note"};
   std::string text = std::string(kKinds[static_cast<int>(kind)]) + " " + std::string(path) + ":" +
-                     std::to_string(line) + ":" + std::to_string(column) + " [" + std::string(check) +
-                     "] " + Cp932ToUtf8(message);
+                     std::to_string(line) + ":" + std::to_string(column) + " [" +
+                     std::string(check) + "] " + Cp932ToUtf8(message);
   return text;
 }
 
@@ -86,11 +86,11 @@ std::vector<std::string> Published(GameAnalysis& analysis) {
   std::vector<std::string> lines;
   for (const FileDiagnostics& file : analysis.Analyse()) {
     for (const SourceDiagnostic& d : file.diagnostics) {
-      std::string line = file.path + " " + std::to_string(d.range.start.line) + ":" +
-                         std::to_string(d.range.start.column) + "-" + std::to_string(d.range.end.line) +
-                         ":" + std::to_string(d.range.end.column) + " " +
-                         (d.severity == Severity::kError ? "E" : "W") + " [" + d.code + "] " +
-                         Cp932ToUtf8(d.message);
+      std::string line =
+          file.path + " " + std::to_string(d.range.start.line) + ":" +
+          std::to_string(d.range.start.column) + "-" + std::to_string(d.range.end.line) + ":" +
+          std::to_string(d.range.end.column) + " " + (d.severity == Severity::kError ? "E" : "W") +
+          " [" + d.code + "] " + Cp932ToUtf8(d.message);
       for (const RelatedLocation& r : d.related) {
         line += " | " + r.location.path + " " + std::to_string(r.location.range.start.line) + ":" +
                 std::to_string(r.location.range.start.column) + " " + Cp932ToUtf8(r.message);
@@ -109,8 +109,8 @@ GameAnalysis& Configured(GameAnalysis& analysis) {
 std::string Locations(const std::vector<SourceLocation>& locations) {
   std::string text;
   for (const SourceLocation& l : locations) {
-    text += l.path + " " + std::to_string(l.range.start.line) + ":" + std::to_string(l.range.start.column) +
-            "-" + std::to_string(l.range.end.column) + "; ";
+    text += l.path + " " + std::to_string(l.range.start.line) + ":" +
+            std::to_string(l.range.start.column) + "-" + std::to_string(l.range.end.column) + "; ";
   }
   return text;
 }
@@ -122,9 +122,13 @@ TEST(GameAnalysis, ReportsWhatCheckReportsWithRangesAndRelatedPlaces) {
   const std::vector<std::string> published = Published(Configured(analysis));
   EXPECT_EQ(CheckLines(fs), AnalysisLines(analysis));
   EXPECT_EQ((std::vector<std::string>{
-                "/game/scenes/a.txt 5:10-5:10 E [] \"if\" のブロックが閉じられていません (5 行目で開始) | /game/scenes/a.txt 5:1 ブロックの開始",
-                "/game/scenes/a.txt 4:6-4:13 W [undefined-label] ラベル \"nowhere\" はどのスクリプトにも定義されていません",
-                "/game/scenes/b.txt 6:1-6:6 W [duplicate-label] ラベル \"start\" はこのスクリプトで既に定義されています (この定義は使われません) | /game/scenes/b.txt 5:1 最初の定義",
+                "/game/scenes/a.txt 5:10-5:10 E [] \"if\" のブロックが閉じられていません (5 "
+                "行目で開始) | /game/scenes/a.txt 5:1 ブロックの開始",
+                "/game/scenes/a.txt 4:6-4:13 W [undefined-label] ラベル \"nowhere\" "
+                "はどのスクリプトにも定義されていません",
+                "/game/scenes/b.txt 6:1-6:6 W [duplicate-label] ラベル \"start\" "
+                "はこのスクリプトで既に定義されています (この定義は使われません) | "
+                "/game/scenes/b.txt 5:1 最初の定義",
                 "/game/scenes/c.txt 2:1-2:5 E [] コマンドパラメータの指定数が間違っています\n"
                 "\"script_load\" のパラメータは 0 個です (指定できる数 : 1 個)",
             }),
@@ -188,12 +192,18 @@ TEST(GameAnalysis, NavigatesLabelsFunctionsVariablesAndAliasesAcrossScripts) {
   Published(Configured(analysis));
   // From a use through an alias to the definition in another script.
   EXPECT_EQ("/game/scenes/a.txt 1:1-8; ", Locations(analysis.Definition("/game/main.txt", {6, 8})));
-  EXPECT_EQ("/game/scenes/b.txt 1:10-15; ", Locations(analysis.Definition("/game/main.txt", {7, 20})));
-  EXPECT_EQ("/game/main.txt 4:7-12; ", Locations(analysis.Definition("/game/scenes/a.txt", {3, 10})));
-  EXPECT_EQ("/game/scenes/a.txt 1:1-1; ", Locations(analysis.Definition("/game/scenes/c.txt", {3, 20})));
-  EXPECT_EQ("/game/main.txt 5:1-6; /game/scenes/b.txt 5:1-6; /game/scenes/b.txt 6:1-6; /game/scenes/c.txt 1:5-10; ",
-            Locations(analysis.References("/game/scenes/c.txt", {1, 7}, true)));
-  EXPECT_EQ("/game/main.txt 6:5-12; ", Locations(analysis.References("/game/scenes/a.txt", {1, 3}, false)));
+  EXPECT_EQ("/game/scenes/b.txt 1:10-15; ",
+            Locations(analysis.Definition("/game/main.txt", {7, 20})));
+  EXPECT_EQ("/game/main.txt 4:7-12; ",
+            Locations(analysis.Definition("/game/scenes/a.txt", {3, 10})));
+  EXPECT_EQ("/game/scenes/a.txt 1:1-1; ",
+            Locations(analysis.Definition("/game/scenes/c.txt", {3, 20})));
+  EXPECT_EQ(
+      "/game/main.txt 5:1-6; /game/scenes/b.txt 5:1-6; /game/scenes/b.txt 6:1-6; "
+      "/game/scenes/c.txt 1:5-10; ",
+      Locations(analysis.References("/game/scenes/c.txt", {1, 7}, true)));
+  EXPECT_EQ("/game/main.txt 6:5-12; ",
+            Locations(analysis.References("/game/scenes/a.txt", {1, 3}, false)));
 
   std::vector<FileEdits> edits;
   std::string refusal;
@@ -207,8 +217,10 @@ TEST(GameAnalysis, NavigatesLabelsFunctionsVariablesAndAliasesAcrossScripts) {
   EXPECT_EQ("\"1st\" はラベルや関数の名前になりません", Cp932ToUtf8(refusal));
   EXPECT_FALSE(analysis.Rename("/game/scenes/a.txt", {2, 1}, "x", &edits, &refusal));
 
-  EXPECT_EQ("`hop`: `goto` の別名 (`main.txt` 2 行目)\n\n**goto** パラメータ 1 個  \ncreate_window の前にも使えます",
-            Cp932ToUtf8(analysis.HoverAt("/game/main.txt", {6, 2})->markdown));
+  EXPECT_EQ(
+      "`hop`: `goto` の別名 (`main.txt` 2 行目)\n\n**goto** パラメータ 1 個  \ncreate_window "
+      "の前にも使えます",
+      Cp932ToUtf8(analysis.HoverAt("/game/main.txt", {6, 2})->markdown));
   EXPECT_EQ("`value count` 宣言: `main.txt` 4 行目  \n",
             Cp932ToUtf8(analysis.HoverAt("/game/scenes/a.txt", {3, 1})->markdown));
   EXPECT_EQ("関数 `greet`\n\n定義: `scenes/b.txt` 1 行目  \n",
@@ -230,8 +242,8 @@ TEST(GameAnalysis, PlacesInAUtf8GameAreCountedInCp932Bytes) {
   fs.AddFile("/game/a.txt", "text \"あいう\"; goto nowhere; goto here;\nhere:\n");
   GameAnalysis analysis(fs);
   analysis.Configure({{"/game"}, SourceEncoding::kUtf8});
-  EXPECT_EQ((std::vector<std::string>{
-                "/game/a.txt 1:21-1:28 W [undefined-label] ラベル \"nowhere\" はどのスクリプトにも定義されていません"}),
+  EXPECT_EQ((std::vector<std::string>{"/game/a.txt 1:21-1:28 W [undefined-label] ラベル "
+                                      "\"nowhere\" はどのスクリプトにも定義されていません"}),
             Published(analysis));
   EXPECT_EQ("/game/a.txt 1:35-39; ", Locations(analysis.References("/game/a.txt", {2, 1}, false)));
 }
@@ -252,8 +264,9 @@ TEST(GameAnalysis, CompletesByWhatThePositionTakes) {
   AddGame(fs);
   GameAnalysis analysis(fs);
   Published(Configured(analysis));
-  analysis.SetDocument("/game/scenes/c.txt",
-                       DocumentText::FromCp932("layer_s\ngoto st\nfunction_call g\nlayer bg, \"im\nx = c\n"));
+  analysis.SetDocument(
+      "/game/scenes/c.txt",
+      DocumentText::FromCp932("layer_s\ngoto st\nfunction_call g\nlayer bg, \"im\nx = c\n"));
   analysis.Analyse();
   const Completion commands = analysis.CompleteAt("/game/scenes/c.txt", {1, 8});
   EXPECT_TRUE(Offers(commands, "layer_show"));
@@ -263,10 +276,13 @@ TEST(GameAnalysis, CompletesByWhatThePositionTakes) {
   const Completion setup = analysis.CompleteAt("/game/main.txt", {1, 1});
   EXPECT_TRUE(Offers(setup, "window_size"));
   EXPECT_FALSE(Offers(setup, "layer_show"));
-  EXPECT_EQ((std::vector<std::string>{"start", "scene_a"}), Labels(analysis.CompleteAt("/game/scenes/c.txt", {2, 8})));
-  EXPECT_EQ((std::vector<std::string>{"greet"}), Labels(analysis.CompleteAt("/game/scenes/c.txt", {3, 16})));
+  EXPECT_EQ((std::vector<std::string>{"start", "scene_a"}),
+            Labels(analysis.CompleteAt("/game/scenes/c.txt", {2, 8})));
+  EXPECT_EQ((std::vector<std::string>{"greet"}),
+            Labels(analysis.CompleteAt("/game/scenes/c.txt", {3, 16})));
   EXPECT_TRUE(Offers(analysis.CompleteAt("/game/scenes/c.txt", {4, 14}), "img/bg.png"));
-  EXPECT_EQ((std::vector<std::string>{"count"}), Labels(analysis.CompleteAt("/game/scenes/c.txt", {5, 6})));
+  EXPECT_EQ((std::vector<std::string>{"count"}),
+            Labels(analysis.CompleteAt("/game/scenes/c.txt", {5, 6})));
 }
 
 }  // namespace

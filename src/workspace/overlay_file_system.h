@@ -21,7 +21,9 @@ class OverlayFileSystem : public FileSystem {
 
   // Files read from now on get the editor's text of `path`, in the encoding
   // the converter reads scripts in.
-  void Set(const std::string& path, std::shared_ptr<const DocumentText> text) { texts_[path] = std::move(text); }
+  void Set(const std::string& path, std::shared_ptr<const DocumentText> text) {
+    texts_[path] = std::move(text);
+  }
   void Clear(const std::string& path) { texts_.erase(path); }
   void set_source_encoding(SourceEncoding encoding) { encoding_ = encoding; }
 
