@@ -3,10 +3,10 @@
 #
 #   fuzz/run.sh TARGET SECONDS [more libFuzzer options]
 #
-# TARGET is convert_fuzzer, tokenizer_fuzzer, options_fuzzer or kvdump_fuzzer. New inputs
-# are kept in build-fuzz/corpus/TARGET, so a later run goes on from there; the
-# seeds (fuzz/corpus, the sample game) and the corpus that long runs of the
-# target have kept (fuzz/corpus/TARGET) are only read. A finding is written to
+# TARGET is convert_fuzzer, tokenizer_fuzzer, options_fuzzer, kvdump_fuzzer or
+# lsp_fuzzer. New inputs are kept in build-fuzz/corpus/TARGET, so a later run
+# goes on from there; the seeds (fuzz/corpus, the sample game) and the corpus
+# that long runs of the target have kept (fuzz/corpus/TARGET) are only read. A finding is written to
 # build-fuzz/findings/ and makes the script exit non-zero.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -53,6 +53,10 @@ case $target in
       { printf '\001'; cat "$game/$name.image"; } > "$seeds/image-$name"
     done
     dict=$build/fuzz/script.dict ;;
+  lsp_fuzzer)
+    # Sessions of an editor with the server, as they come on standard input.
+    cp fuzz/corpus/lsp/* "$seeds/"
+    dict=fuzz/lsp.dict ;;
   *)
     echo "unknown fuzz target: $target" >&2
     exit 2 ;;

@@ -4,16 +4,12 @@
 #include <string_view>
 #include <utility>
 
-#include "compile/dispatcher.h"
-#include "compile/func_set.h"
-#include "compile/statement_handlers.h"
 #include "context/kc_system.h"
 #include "context/object_format.h"
-#include "driver/game_lint.h"
+#include "driver/conversion.h"
 #include "driver/file_search.h"
+#include "driver/game_lint.h"
 #include "driver/options.h"
-#include "language/command_reader.h"
-#include "language/kc_command.h"
 #include "output/media_archive.h"
 #include "output/script_object.h"
 #include "platform/file_system.h"
@@ -112,84 +108,6 @@ void RemoveLeftovers(KCSystem& sys, const std::vector<const std::string*>& outpu
   for (const std::string& path : removed) sys.log.Message(kMsgLeftoverRemoved, {LogArg::Path(path)});
 }
 
-class Conversion {
- public:
-  explicit Conversion(KCSystem& sys)
-      : sys_(sys), command_(sys), funcs_(sys, command_), handlers_(sys, command_, funcs_),
-        dispatcher_(sys, command_, funcs_, handlers_), reader_(sys, command_, dispatcher_) {}
-
-  // Runs the setup phase of main.txt; true when it ended at create_window and
-  // the main phase is to run, false when script conversion is over.
-  bool StartScriptConversion() {
-    sys_.log.Message(kMsgScriptStart);
-    sys_.script.setupPhase = true;
-    sys_.script.converting = true;
-    sys_.script.currentSource = nullptr;
-    command_.InitCommandTable();
-    if (!StartMainScript(sys_)) return false;
-    for (;;) {
-      int32_t code = reader_.ReadCommand(sys_.script.currentSource);
-      if (code == CmdInvalid || code == cmd::kEnd) {
-        sys_.log.Message(kMsgScriptFinish);
-        // A failed setup statement leaves scripts unread, whose definitions
-        // the checks of the whole game would miss.
-        if (code == cmd::kEnd) CheckWholeGame();
-        FinishConversion();
-        return false;
-      }
-      if (!sys_.script.setupPhase) return true;
-    }
-  }
-
-  void RunMainPhase() {
-    while (sys_.script.converting) reader_.RunMainPhase();
-    sys_.log.Message(kMsgScriptFinish);
-    CheckWholeGame();
-    FinishConversion();
-  }
-
-  void CheckWholeGame() {
-    if (sys_.options.checkOnly) LintGame(sys_);
-  }
-
-  bool FinishConversion() {
-    if (command_.InSetupPhase()) command_.DeleteSetupCommands();
-    return FinishObjects(sys_);
-  }
-
-  static bool FinishObjects(KCSystem& sys) {
-    ReleaseSources(sys);
-    // Nothing is read any more: later reports carry no script position.
-    sys.script.currentSource = nullptr;
-    sys.script.currentObject = nullptr;
-    const std::vector<const std::string*> outputs = OutputsToWrite(sys);
-    if (!OutputsAreNotInputs(sys, outputs)) return false;
-    if (!sys.options.checkOnly) RemoveLeftovers(sys, outputs);
-    if (!GenScrObject(sys)) return false;
-    for (const ArchiveKind& kind : kArchives) {
-      std::vector<std::string>& files = sys.results.*kind.files;
-      const bool written = GenImgAdoObject(sys, kind.mark, files, sys.options.*kind.object_name,
-                                           kind.start_message, kind.finish_message);
-      // Its list goes once it has been tried: the lists left tell which
-      // archives a failure kept from being written.
-      files.clear();
-      if (!written) return false;
-    }
-    sys.results.Objects.clear();
-    sys.results.code.Clear();
-    sys.ClearDefinitions();
-    return true;
-  }
-
- private:
-  KCSystem& sys_;
-  KCCommand command_;
-  KCFuncSet funcs_;
-  StatementHandlers handlers_;
-  Dispatcher dispatcher_;
-  CommandReader reader_;
-};
-
 // The outputs a failed run leaves as they were: the script object that
 // errors kept from being written, and each archive that a failure before it
 // kept from being written (one that failed itself has said so).
@@ -214,9 +132,96 @@ int ExitStatus(const KCSystem& sys, MessageSink& sink, int status) {
 
 }  // namespace
 
+Conversion::Conversion(KCSystem& sys)
+    : sys_(sys), command_(sys), funcs_(sys, command_), handlers_(sys, command_, funcs_),
+      dispatcher_(sys, command_, funcs_, handlers_), reader_(sys, command_, dispatcher_) {}
+
+bool Conversion::StartScriptConversion() {
+  sys_.log.Message(kMsgScriptStart);
+  sys_.script.setupPhase = true;
+  sys_.script.converting = true;
+  sys_.script.currentSource = nullptr;
+  command_.InitCommandTable();
+  if (!StartMainScript(sys_)) return false;
+  for (;;) {
+    int32_t code = reader_.ReadCommand(sys_.script.currentSource);
+    if (code == CmdInvalid || code == cmd::kEnd) {
+      sys_.log.Message(kMsgScriptFinish);
+      // A failed setup statement leaves scripts unread, whose definitions
+      // the checks of the whole game would miss.
+      if (code == cmd::kEnd) CheckCrossReferences();
+      FinishConversion();
+      return false;
+    }
+    if (!sys_.script.setupPhase) return true;
+  }
+}
+
+void Conversion::RunMainPhase() {
+  while (sys_.script.converting) reader_.RunMainPhase();
+  sys_.log.Message(kMsgScriptFinish);
+  CheckCrossReferences();
+  FinishConversion();
+}
+
+void Conversion::ConvertScriptFrom(const ScriptStartState& start) {
+  sys_.script.setupPhase = false;
+  sys_.script.converting = true;
+  sys_.script.currentSource = nullptr;
+  command_.InitCommandTable();
+  command_.DeleteSetupCommands();
+  for (const auto& [id, alias] : start.aliases) command_.AddAliasId(id, alias);
+  sys_.log.errorsSinceLimit = start.errors_since_limit;
+  if (!NextScript(sys_)) return;
+  while (sys_.script.converting) reader_.RunMainPhase();
+}
+
+ScriptStartState Conversion::State() const {
+  return ScriptStartState{command_.Aliases(), sys_.log.errorsSinceLimit};
+}
+
+void Conversion::CheckCrossReferences() {
+  if (!sys_.options.checkOnly) return;
+  if (cross_reference_step_) {
+    cross_reference_step_();
+  } else {
+    LintGame(sys_);
+  }
+}
+
+bool Conversion::FinishConversion() {
+  if (command_.InSetupPhase()) command_.DeleteSetupCommands();
+  return FinishObjects(sys_);
+}
+
+bool Conversion::FinishObjects(KCSystem& sys) {
+  ReleaseSources(sys);
+  // Nothing is read any more: later reports carry no script position.
+  sys.script.currentSource = nullptr;
+  sys.script.currentObject = nullptr;
+  const std::vector<const std::string*> outputs = OutputsToWrite(sys);
+  if (!OutputsAreNotInputs(sys, outputs)) return false;
+  if (!sys.options.checkOnly) RemoveLeftovers(sys, outputs);
+  if (!GenScrObject(sys)) return false;
+  for (const ArchiveKind& kind : kArchives) {
+    std::vector<std::string>& files = sys.results.*kind.files;
+    const bool written = GenImgAdoObject(sys, kind.mark, files, sys.options.*kind.object_name,
+                                         kind.start_message, kind.finish_message);
+    // Its list goes once it has been tried: the lists left tell which
+    // archives a failure kept from being written.
+    files.clear();
+    if (!written) return false;
+  }
+  sys.results.Objects.clear();
+  sys.results.code.Clear();
+  sys.ClearDefinitions();
+  return true;
+}
+
 int RunConverter(const std::vector<std::string>& args, const ConverterEnvironment& env) {
   KCSystem sys(env.fs, env.sink, ConsoleEncodingFor(args, env.encoding));
   if (env.seed_clock) sys.seedClock = env.seed_clock;
+  sys.log.set_listener(env.listener);
   if (env.set_interrupt_line) env.set_interrupt_line(sys.log.Format(kMsgInterrupted));
 
   // Said at once: otherwise every message would come out in the wrong code.

@@ -30,6 +30,8 @@ struct ConverterEnvironment {
   // Takes the line printed when the run is interrupted, in the console's
   // encoding; null when nothing handles interruptions.
   std::function<void(std::string_view)> set_interrupt_line = nullptr;
+  // Also receives every diagnostic as a record; null: none.
+  DiagnosticListener* listener = nullptr;
 };
 
 // Runs the converter with `args` (args[0] is the program name, the words are

@@ -221,11 +221,16 @@ void LintGame(KCSystem& sys) {
   RunResults& results = sys.results;
   GameFiles files;
   for (const auto& [path, object] : results.Objects) files.scripts.push_back(path);
+  // A KCSystem that registered no script (one made only to check the names
+  // that scripts compiled before left) knows no file of the game to compare
+  // file names with.
+  CheckSet checks = sys.options.checks;
+  if (results.Objects.empty()) checks.Remove(Check::kMissingFile);
   files.images = results.ImageFiles;
   files.sounds = results.AudioFiles;
   files.movies = results.MovieFiles;
   for (int kind = 0; kind < 4; ++kind) files.extensions[kind] = sys.options.extensions[kind];
-  LintGame(sys.log, sys.options.checks, results.NameUses, results.LabelDefinitions,
+  LintGame(sys.log, checks, results.NameUses, results.LabelDefinitions,
            results.FunctionDefinitions, files);
   results.NameUses.clear();
 }

@@ -40,7 +40,9 @@ void LintGame(Diagnostics& log, const CheckSet& checks, std::vector<NameUse>& re
               std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
               const GameFiles& files);
 
-// The same over the run's results, whose records it then drops.
+// The same over the run's results, whose records it then drops; without
+// missing-file when the KCSystem registered no script (it has no files of
+// the game to compare with).
 void LintGame(KCSystem& sys);
 
 }  // namespace kv

@@ -114,12 +114,6 @@ const Option* FindOption(uint32_t bits) {
   return nullptr;
 }
 
-const std::vector<std::string> kDefaultExtensions[4] = {
-    {"txt"},
-    {"bmp", "jpg", "gif", "png"},
-    {"wav", "mp3", "wma", "mid", "mpa", "ogg"},
-    {"avi", "mpg", "mpeg", "mpv", "dat", "mov", "wmv"},
-};
 
 std::string DirectoryValue(const std::string& value, const std::string& current,
                            char separator) {
@@ -160,6 +154,16 @@ bool EncodingValue(std::string_view word, std::string_view prefix, bool* utf8) {
 }
 
 }  // namespace
+
+const std::array<std::vector<std::string>, 4>& DefaultExtensions() {
+  static const std::array<std::vector<std::string>, 4> extensions = {{
+      {"txt"},
+      {"bmp", "jpg", "gif", "png"},
+      {"wav", "mp3", "wma", "mid", "mpa", "ogg"},
+      {"avi", "mpg", "mpeg", "mpv", "dat", "mov", "wmv"},
+  }};
+  return extensions;
+}
 
 OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
                            bool* script_found) {
@@ -293,8 +297,8 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
     if (!enabled[kind]) {
       lists[kind].clear();
     } else if (!explicit_list[kind]) {
-      lists[kind].insert(lists[kind].end(), kDefaultExtensions[kind].begin(),
-                         kDefaultExtensions[kind].end());
+      lists[kind].insert(lists[kind].end(), DefaultExtensions()[kind].begin(),
+                         DefaultExtensions()[kind].end());
     }
   }
 

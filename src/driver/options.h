@@ -1,6 +1,7 @@
 // The command line: directories, extension lists and output names.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ enum class OptionsResult {
 // registered.
 OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
                            bool* script_found);
+
+// The extensions searched when no option names others: scripts, images,
+// audio and movies, in this order.
+const std::array<std::vector<std::string>, 4>& DefaultExtensions();
 
 // The console encoding that a --console-encoding= word of `args` chooses (the
 // last one counts), or `detected` when none does. Taken before anything is

@@ -72,22 +72,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     return CmdInvalid;
   }
   std::string_view word = first->text;
-  int32_t id;
-  if (first->kind & 0x10) {
-    id = CmdLabel;
-  } else {
-    id = command_.GetCommandId(word);
-    if (id != CmdInvalid) {
-      // The command id replaces the word's element. Dispatch quotes the word
-      // only for an id outside the table, so only such a word is kept.
-      if (id < 0 || id >= kCommandCount) {
-        leading_word_.assign(word);
-        word = leading_word_;
-      }
-      command_.DeleteElement();
-    }
-  }
-
+  const int32_t id = (first->kind & 0x10) ? CmdLabel : command_.GetCommandId(word);
   command_.SetStatementId(id);
   // Statements inside a void or debug_only block are skipped whole, whatever
   // they are, until the block's closer.
@@ -96,7 +81,17 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     if ((flags & BlkVoid) && id != cmd::kVoidEnd) return CmdDone;
     if ((flags & BlkDebugOnly) && id != cmd::kDebugOnlyEnd) return CmdDone;
   }
+  if (observer_ != nullptr) observer_->OnStatement(*source, id, command_.statement());
 
+  if (id != CmdLabel && id != CmdInvalid) {
+    // The command id replaces the word's element. Dispatch quotes the word
+    // only for an id outside the table, so only such a word is kept.
+    if (id < 0 || id >= kCommandCount) {
+      leading_word_.assign(word);
+      word = leading_word_;
+    }
+    command_.DeleteElement();
+  }
   return compiler_.Dispatch(id, word) ? CmdDone : CmdInvalid;
 }
 
@@ -124,6 +119,7 @@ int32_t CommandReader::FinishScript(bool abandoned) {
   // conversion as well.
   if (!NextScript(sys_) || finished_sources_.count(sys_.script.currentSource) != 0)
     return cmd::kEnd;
+  if (observer_ != nullptr) observer_->OnScriptStart(*sys_.script.currentSource);
   return written ? CmdEndOfFile : CmdInvalid;
 }
 

@@ -14,6 +14,7 @@ namespace kv {
 class KCCommand;
 class KCFile;
 class KCSystem;
+class Statement;
 class StatementLint;
 
 // What command reading asks of the statement compiler, which stands on top
@@ -33,12 +34,28 @@ class StatementCompiler {
   virtual void CloseOpenBlocks() = 0;
 };
 
+// Sees what command reading does, for those who want more of a script than
+// its code (the language server): each statement handed to the compiler, and
+// each script made current after the one before it ended.
+class ReadingObserver {
+ public:
+  virtual ~ReadingObserver() = default;
+  // `statement` is about to be compiled as `id` (a command id or CmdLabel or
+  // CmdInvalid); it still holds its leading word as element 0 of parameter 0.
+  virtual void OnStatement(const KCFile& source, int32_t id, const Statement& statement) = 0;
+  // `source` has become current after the script before it ended or was
+  // abandoned; nothing of it has been read yet.
+  virtual void OnScriptStart(const KCFile& source) = 0;
+};
+
 class CommandReader {
  public:
   // Checks each statement with a StatementLint when the run's checks ask
   // for it.
   CommandReader(KCSystem& sys, KCCommand& command, StatementCompiler& compiler);
   ~CommandReader();
+
+  void set_observer(ReadingObserver* observer) { observer_ = observer; }
 
   // Returns CmdDone (604), CmdEndOfFile (608), 442 (end: no script left) or
   // CmdInvalid (610, the statement failed).
@@ -64,6 +81,7 @@ class CommandReader {
   std::string leading_word_;
   // Sources that have ended or were abandoned, never to be read again.
   std::set<const KCFile*> finished_sources_;
+  ReadingObserver* observer_ = nullptr;
 };
 
 }  // namespace kv

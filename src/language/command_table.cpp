@@ -710,6 +710,8 @@ constexpr bool NamedIdsMatch() {
       {cmd::kCalc, "calc"},
       {cmd::kText, "text"},
       {cmd::kGoto, "goto"},
+      {cmd::kScriptLoad, "script_load"},
+      {cmd::kScriptChange, "script_change"},
       {cmd::kIf, "if"},
       {cmd::kElseIf, "elseif"},
       {cmd::kElse, "else"},

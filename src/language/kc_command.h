@@ -95,13 +95,14 @@ class KCCommand {
   bool NamesCommand(std::string_view word) const {
     return command_table_.Find(word) != CmdInvalid || FindAliasId(word) != CmdInvalid;
   }
-  // The aliases made so far: command id -> alias name.
-  const std::map<int32_t, std::string>& Aliases() const { return command_aliases_; }
+
   int32_t FindCommandId(std::string_view name) const;
   int32_t FindAliasId(std::string_view name) const;
   bool IsSetupCommandId(int32_t id) const;
   bool AddAlias(std::string_view target, std::string_view alias);
   bool AddAliasId(int32_t id, std::string_view alias);
+  // Every alias made so far: command id -> alias.
+  const std::map<int32_t, std::string>& Aliases() const { return command_aliases_; }
   ParamCount GetParamCountEntry(int32_t id) const;
 
  private:

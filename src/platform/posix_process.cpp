@@ -15,13 +15,14 @@
 namespace kv {
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& directory, const std::vector<std::string>& environment) {
+                      const std::string& directory, const std::vector<std::string>& environment,
+                      const std::string& input_path) {
   ProgramRun run;
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) return run;
   pid_t pid = fork();
   if (pid == 0) {
-    int null_fd = open("/dev/null", O_RDONLY);
+    int null_fd = open(input_path.empty() ? "/dev/null" : input_path.c_str(), O_RDONLY);
     if (null_fd < 0 || dup2(null_fd, STDIN_FILENO) < 0 || dup2(pipe_fds[1], STDOUT_FILENO) < 0 ||
         chdir(directory.c_str()) != 0) {
       _exit(127);

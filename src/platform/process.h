@@ -19,11 +19,12 @@ struct ProgramRun {
 inline constexpr int kProgramDeadlineSeconds = 120;
 
 // Runs `program` with `args` in `directory` (all UTF-8), its standard input
-// empty and its standard output read through a pipe, and kills it when it
-// is still running at the deadline. `environment` holds NAME=value settings
-// added to the inherited environment.
+// empty (or the file `input_path`) and its standard output read through a
+// pipe, and kills it when it is still running at the deadline. `environment`
+// holds NAME=value settings added to the inherited environment.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& directory, const std::vector<std::string>& environment);
+                      const std::string& directory, const std::vector<std::string>& environment,
+                      const std::string& input_path = "");
 
 // The directory of the running executable, ending with a separator.
 std::string ExecutableDirectory();

@@ -30,14 +30,16 @@ std::string Quote(const std::string& word) {
 }  // namespace
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& directory, const std::vector<std::string>& environment) {
+                      const std::string& directory, const std::vector<std::string>& environment,
+                      const std::string& input_path) {
   ProgramRun run;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE read_end, write_end;
   if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return run;
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-  HANDLE null_in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               OPEN_EXISTING, 0, nullptr);
+  HANDLE null_in = CreateFileA(input_path.empty() ? "NUL" : input_path.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                               nullptr);
 
   // The child inherits the environment; the settings are made for the
   // moment of its creation and then undone.

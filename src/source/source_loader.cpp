@@ -32,7 +32,6 @@ constexpr char kSaveAsCp932[] =
 constexpr std::string_view kMsgNoCp932Character = "文字 \"%s\" は Shift_JIS (CP932) で表せません\n";
 constexpr std::string_view kMsgNotUtf8 = "UTF-8 として読めないバイト %s があります\n";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-constexpr char kMainScriptName[] = "main.txt";
 // Temporary objects are named after their script with this mark appended.
 constexpr char kObjectSuffix[] = "*";
 constexpr uint32_t kObjectMode = ModeRead | ModeWrite | ModeTruncate | ModeBinary;

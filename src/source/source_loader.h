@@ -6,6 +6,9 @@
 
 namespace kv {
 
+// The script every game starts with, in the engine directory.
+inline constexpr char kMainScriptName[] = "main.txt";
+
 class Diagnostics;
 class KCFile;
 class KCSystem;

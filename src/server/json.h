@@ -1,0 +1,33 @@
+// JSON through nlohmann/json, used without exceptions: parsing reports
+// failure, reading a member checks its type, writing replaces what is not
+// UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+using Json = nlohmann::json;
+
+// Parses `text`. False when it is not JSON, or nests arrays and objects
+// deeper than the protocol ever needs (a bound that keeps every later walk
+// over the value shallow).
+bool ParseJson(std::string_view text, Json* value);
+
+// The compact text of `value`; bytes of strings that are not UTF-8 become
+// U+FFFD.
+std::string SerializeJson(const Json& value);
+
+// The member `key` of `object`, or null when `object` is no object or has
+// no such member.
+const Json* Member(const Json& object, std::string_view key);
+// The member as a string, an integer or a boolean; false when it is missing
+// or of another type (an integer must have no fraction).
+bool StringMember(const Json& object, std::string_view key, std::string* value);
+bool IntegerMember(const Json& object, std::string_view key, int64_t* value);
+bool BoolMember(const Json& object, std::string_view key, bool* value);
+
+}  // namespace kv

@@ -1,0 +1,682 @@
+#include "server/language_server.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/console.h"
+#include "platform/version.h"
+
+namespace kv {
+namespace {
+
+// The protocol's numbers for the analysis' kinds, in the order of
+// SymbolKind: command, alias, label, function, variable, file. No symbol
+// kind stands for a label; Key reads as a name to go to.
+// Symbols: Function, Function, Key, Function, Variable, File.
+constexpr int kLspSymbolKinds[] = {12, 12, 20, 12, 13, 1};
+// Completions: Keyword, Keyword, Reference, Function, Variable, File.
+constexpr int kLspCompletionKinds[] = {14, 14, 18, 3, 6, 17};
+int LspSymbolKind(SymbolKind kind) { return kLspSymbolKinds[static_cast<int>(kind)]; }
+int LspCompletionKind(SymbolKind kind) { return kLspCompletionKinds[static_cast<int>(kind)]; }
+// Error 1, Warning 2, Information 3, Hint 4, as Severity orders them.
+int LspSeverity(Severity severity) { return static_cast<int>(severity) + 1; }
+
+bool ContainsString(const Json* array, std::string_view value) {
+  if (array == nullptr || !array->is_array()) return false;
+  return std::any_of(array->begin(), array->end(), [&](const Json& item) {
+    return item.is_string() && item.get_ref<const std::string&>() == value;
+  });
+}
+
+// The member at a path of keys, or null.
+const Json* Find(const Json& value, std::initializer_list<std::string_view> keys) {
+  const Json* here = &value;
+  for (std::string_view key : keys) {
+    here = Member(*here, key);
+    if (here == nullptr) return nullptr;
+  }
+  return here;
+}
+
+// A boolean member of a capability object, false when it is missing.
+bool Flag(const Json* object, std::string_view key) {
+  bool value = false;
+  return object != nullptr && BoolMember(*object, key, &value) && value;
+}
+
+bool ReadPosition(const Json* value, LspPosition* position) {
+  return value != nullptr && IntegerMember(*value, "line", &position->line) &&
+         IntegerMember(*value, "character", &position->character) && position->line >= 0 &&
+         position->character >= 0;
+}
+
+Json LspPositionJson(LspPosition position) {
+  Json json = Json::object();
+  json["line"] = position.line;
+  json["character"] = position.character;
+  return json;
+}
+
+}  // namespace
+
+bool IsExitNotification(const IncomingMessage& message) {
+  const Json& json = message.value;
+  std::string version, method;
+  const Json* params = Member(json, "params");
+  return message.kind == IncomingMessage::Kind::kMessage && Member(json, "id") == nullptr &&
+         StringMember(json, "jsonrpc", &version) && version == "2.0" &&
+         StringMember(json, "method", &method) && method == "exit" &&
+         (params == nullptr || params->is_null() || params->is_object() || params->is_array());
+}
+
+// Position maps of the files one answer speaks of, each made once.
+class LanguageServer::Positions {
+ public:
+  Positions(const DocumentStore& store, PositionEncoding encoding)
+      : store_(store), encoding_(encoding) {}
+
+  const PositionMap& Of(const std::string& path) {
+    auto it = maps_.find(path);
+    if (it == maps_.end()) {
+      std::string err;
+      it = maps_.emplace(path, PositionMap(store_.Text(path, &err), encoding_)).first;
+    }
+    return it->second;
+  }
+
+ private:
+  const DocumentStore& store_;
+  PositionEncoding encoding_;
+  std::map<std::string, PositionMap> maps_;
+};
+
+const LanguageServer::Method LanguageServer::kMethods[] = {
+    {"initialize", &LanguageServer::Initialize, nullptr, false},
+    {"shutdown", &LanguageServer::Shutdown, nullptr, false},
+    {"textDocument/definition", &LanguageServer::Definition, nullptr, true},
+    {"textDocument/references", &LanguageServer::References, nullptr, true},
+    {"textDocument/rename", &LanguageServer::Rename, nullptr, true},
+    {"textDocument/hover", &LanguageServer::HoverRequest, nullptr, true},
+    {"textDocument/completion", &LanguageServer::Completion, nullptr, true},
+    {"textDocument/documentSymbol", &LanguageServer::DocumentSymbols, nullptr, true},
+    {"workspace/symbol", &LanguageServer::WorkspaceSymbols, nullptr, true},
+    {"initialized", nullptr, &LanguageServer::Initialized, false},
+    {"textDocument/didOpen", nullptr, &LanguageServer::DidOpen, false},
+    {"textDocument/didChange", nullptr, &LanguageServer::DidChange, false},
+    {"textDocument/didClose", nullptr, &LanguageServer::DidClose, false},
+    {"workspace/didChangeWatchedFiles", nullptr, &LanguageServer::DidChangeWatchedFiles, false},
+    {"$/cancelRequest", nullptr, &LanguageServer::CancelRequest, false},
+};
+
+LanguageServer::LanguageServer(Analysis& analysis, DocumentStore& store, PathStyle path_style,
+                               Send send)
+    : analysis_(analysis),
+      store_(store),
+      path_style_(path_style),
+      send_(std::move(send)),
+      features_(analysis.Features()) {}
+
+LanguageServer::Reply LanguageServer::Error(int code, std::string message) {
+  Reply reply;
+  reply.code = code;
+  reply.message = std::move(message);
+  return reply;
+}
+
+void LanguageServer::Handle(const IncomingMessage& message) {
+  if (state_ == State::kExited) return;
+  if (IsExitNotification(message)) {
+    InputEnded();  // an exit ends the server as the end of its input does
+    return;
+  }
+  if (message.kind == IncomingMessage::Kind::kParseError) {
+    SendReply(nullptr, Error(kParseError, message.error));
+    return;
+  }
+  if (message.kind != IncomingMessage::Kind::kMessage) return;
+  const Json& json = message.value;
+  if (!json.is_object()) {
+    SendReply(nullptr, Error(kInvalidRequest, "a message must be a JSON object"));
+    return;
+  }
+  const Json* id = Member(json, "id");
+  const bool valid_id = id != nullptr && (id->is_string() || id->is_number());
+  const Json reply_id = valid_id ? *id : Json(nullptr);
+  const Json* method = Member(json, "method");
+  if (method == nullptr) {
+    // A reply (to a request of the server's, or the client's report of one
+    // it could not read): nothing waits for it, and a reply is never
+    // answered.
+    if (Member(json, "result") || Member(json, "error")) return;
+    SendReply(reply_id, Error(kInvalidRequest, "a message without a method"));
+    return;
+  }
+  if (id != nullptr && !valid_id) {
+    SendReply(nullptr, Error(kInvalidRequest, "an id must be a number or a string"));
+    return;
+  }
+  std::string version;
+  // Some clients send null where a method takes no parameters.
+  const Json* params = Member(json, "params");
+  if (params != nullptr && params->is_null()) params = nullptr;
+  if (!method->is_string() || !StringMember(json, "jsonrpc", &version) || version != "2.0" ||
+      (params != nullptr && !params->is_object() && !params->is_array())) {
+    if (id != nullptr) SendReply(reply_id, Error(kInvalidRequest, "not a JSON-RPC 2.0 request"));
+    return;
+  }
+  static const Json kNoParams = Json::object();
+  const std::string& name = method->get_ref<const std::string&>();
+  if (id != nullptr) {
+    HandleRequest(*id, name, params ? *params : kNoParams);
+  } else {
+    HandleNotification(name, params ? *params : kNoParams);
+  }
+}
+
+void LanguageServer::HandleRequest(const Json& id, const std::string& name, const Json& params) {
+  if (state_ == State::kStarting && name != "initialize") {
+    SendReply(id, Error(kServerNotInitialized, "the server is not initialized"));
+    return;
+  }
+  if (state_ == State::kShutDown) {
+    SendReply(id, Error(kInvalidRequest, "the server is shut down"));
+    return;
+  }
+  for (const Method& method : kMethods) {
+    if (method.request == nullptr || name != method.name) continue;
+    if (method.needs_analysis && analysis_pending_) AnalyseAndPublish();
+    SendReply(id, (this->*method.request)(params));
+    return;
+  }
+  SendReply(id, Error(kMethodNotFound, "unknown method: " + name));
+}
+
+void LanguageServer::InputEnded() {
+  if (state_ == State::kExited) return;
+  exit_status_ = state_ == State::kShutDown ? 0 : 1;
+  state_ = State::kExited;
+}
+
+void LanguageServer::HandleNotification(const std::string& name, const Json& params) {
+  if (state_ != State::kRunning) return;
+  for (const Method& method : kMethods) {
+    if (method.notification != nullptr && name == method.name) {
+      (this->*method.notification)(params);
+      return;
+    }
+  }
+}
+
+void LanguageServer::SendReply(const Json& id, const Reply& reply) {
+  Json message = Json::object();
+  message["jsonrpc"] = "2.0";
+  message["id"] = id;
+  if (reply.code == 0) {
+    message["result"] = reply.result;
+  } else {
+    Json error = Json::object();
+    error["code"] = reply.code;
+    error["message"] = reply.message;
+    message["error"] = std::move(error);
+  }
+  send_(message);
+}
+
+void LanguageServer::Notify(const char* method, Json params) {
+  Json message = Json::object();
+  message["jsonrpc"] = "2.0";
+  message["method"] = method;
+  message["params"] = std::move(params);
+  send_(message);
+}
+
+// Lifecycle.
+
+LanguageServer::Reply LanguageServer::Initialize(const Json& params) {
+  if (state_ != State::kStarting) return Error(kInvalidRequest, "initialize came twice");
+  encoding_ =
+      ContainsString(Find(params, {"capabilities", "general", "positionEncodings"}), "utf-8")
+          ? PositionEncoding::kUtf8
+          : PositionEncoding::kUtf16;
+  watch_registration_ = Flag(Find(params, {"capabilities", "workspace", "didChangeWatchedFiles"}),
+                             "dynamicRegistration");
+  markdown_ = ContainsString(
+      Find(params, {"capabilities", "textDocument", "hover", "contentFormat"}), "markdown");
+  hierarchical_symbols_ = Flag(Find(params, {"capabilities", "textDocument", "documentSymbol"}),
+                               "hierarchicalDocumentSymbolSupport");
+
+  WorkspaceSettings settings;
+  std::string path, text;
+  if (const Json* folders = Member(params, "workspaceFolders"); folders && folders->is_array()) {
+    for (const Json& folder : *folders) {
+      if (StringMember(folder, "uri", &text) && PathOf(text, &path))
+        settings.folders.push_back(path);
+    }
+  } else if (StringMember(params, "rootUri", &text) && PathOf(text, &path)) {
+    settings.folders.push_back(path);
+  } else if (StringMember(params, "rootPath", &text) && text.find('\0') == std::string::npos &&
+             Utf8ToCp932Exactly(text, &path)) {
+    settings.folders.push_back(path);
+  }
+  if (const Json* options = Member(params, "initializationOptions");
+      options && StringMember(*options, "sourceEncoding", &text)) {
+    if (text == "utf-8") {
+      settings.source_encoding = SourceEncoding::kUtf8;
+    } else if (text != "cp932") {
+      Json message = Json::object();
+      message["type"] = 2;  // Warning
+      message["message"] = "kvls: sourceEncoding \"" + text +
+                           "\" is neither \"cp932\" nor \"utf-8\"; the files are read as CP932";
+      Notify("window/logMessage", std::move(message));
+    }
+  }
+  store_.set_source_encoding(settings.source_encoding);
+  analysis_.Configure(settings);
+  state_ = State::kRunning;
+
+  Json capabilities = Json::object();
+  capabilities["positionEncoding"] = encoding_ == PositionEncoding::kUtf8 ? "utf-8" : "utf-16";
+  Json sync = Json::object();
+  sync["openClose"] = true;
+  sync["change"] = 2;  // Incremental
+  capabilities["textDocumentSync"] = std::move(sync);
+  if (features_.definition) capabilities["definitionProvider"] = true;
+  if (features_.references) capabilities["referencesProvider"] = true;
+  if (features_.rename) capabilities["renameProvider"] = true;
+  if (features_.hover) capabilities["hoverProvider"] = true;
+  if (features_.completion) {
+    Json completion = Json::object();
+    completion["triggerCharacters"] = features_.completion_triggers;
+    capabilities["completionProvider"] = std::move(completion);
+  }
+  if (features_.document_symbols) capabilities["documentSymbolProvider"] = true;
+  if (features_.workspace_symbols) capabilities["workspaceSymbolProvider"] = true;
+  Reply reply;
+  reply.result = Json::object();
+  reply.result["capabilities"] = std::move(capabilities);
+  Json info = Json::object();
+  info["name"] = "kvls";
+  info["version"] = kVersion;
+  reply.result["serverInfo"] = std::move(info);
+  return reply;
+}
+
+void LanguageServer::Initialized(const Json&) {
+  // The game's diagnostics are published once at the start, before any
+  // document is opened.
+  analysis_pending_ = true;
+  if (!watch_registration_) return;
+  Json watchers = Json::array();
+  for (const std::string& pattern : GameFilePatterns()) {
+    Json watcher = Json::object();
+    watcher["globPattern"] = pattern;
+    watchers.push_back(std::move(watcher));
+  }
+  Json registration = Json::object();
+  registration["id"] = "kvls-watched-files";
+  registration["method"] = "workspace/didChangeWatchedFiles";
+  registration["registerOptions"] = Json::object();
+  registration["registerOptions"]["watchers"] = std::move(watchers);
+  Json message = Json::object();
+  message["jsonrpc"] = "2.0";
+  message["id"] = "kvls-" + std::to_string(next_request_id_++);
+  message["method"] = "client/registerCapability";
+  message["params"] = Json::object();
+  message["params"]["registrations"] = Json::array({std::move(registration)});
+  send_(message);
+}
+
+LanguageServer::Reply LanguageServer::Shutdown(const Json&) {
+  state_ = State::kShutDown;
+  return Reply{};
+}
+
+// Every request is answered as soon as it is read, so by the time a
+// cancellation arrives there is nothing left to cancel.
+void LanguageServer::CancelRequest(const Json&) {}
+
+// Documents.
+
+bool LanguageServer::PathOf(const std::string& uri, std::string* path) {
+  if (!UriToPath(uri, path_style_, path)) return false;
+  client_uris_.emplace(*path, uri);
+  return true;
+}
+
+bool LanguageServer::DocumentPath(const Json& params, std::string* path) {
+  std::string uri;
+  const Json* document = Member(params, "textDocument");
+  return document != nullptr && StringMember(*document, "uri", &uri) && PathOf(uri, path);
+}
+
+std::string LanguageServer::UriOf(const std::string& path) const {
+  auto it = client_uris_.find(path);
+  return it != client_uris_.end() ? it->second : PathToUri(path, path_style_);
+}
+
+void LanguageServer::DidOpen(const Json& params) {
+  std::string path, text;
+  int64_t version = 0;
+  const Json* document = Member(params, "textDocument");
+  if (!DocumentPath(params, &path) || !StringMember(*document, "text", &text)) return;
+  IntegerMember(*document, "version", &version);
+  // The URI the editor opened the document with names it from now on.
+  StringMember(*document, "uri", &client_uris_[path]);
+  analysis_.SetDocument(path, store_.Set(path, version, text).text);
+  analysis_pending_ = true;
+}
+
+void LanguageServer::DidChange(const Json& params) {
+  std::string path;
+  const OpenDocument* open = nullptr;
+  const Json* changes = Member(params, "contentChanges");
+  if (!DocumentPath(params, &path) || (open = store_.Find(path)) == nullptr || !changes ||
+      !changes->is_array()) {
+    return;
+  }
+  // The changes apply one after the other, each to the text the one before
+  // left; a change that cannot be read drops the whole notification, so the
+  // text never holds half of it.
+  std::string text = open->text->utf8();
+  for (const Json& change : *changes) {
+    std::string replacement;
+    if (!StringMember(change, "text", &replacement)) return;
+    const Json* range = Member(change, "range");
+    if (range == nullptr) {
+      text = std::move(replacement);
+      continue;
+    }
+    LspPosition start, end;
+    if (!ReadPosition(Member(*range, "start"), &start) ||
+        !ReadPosition(Member(*range, "end"), &end)) {
+      return;
+    }
+    const LineIndex lines(text);
+    size_t from = lines.Offset(start, encoding_);
+    size_t to = lines.Offset(end, encoding_);
+    if (to < from) std::swap(from, to);
+    text.replace(from, to - from, replacement);
+  }
+  int64_t version = open->version;
+  IntegerMember(*Member(params, "textDocument"), "version", &version);
+  analysis_.SetDocument(path, store_.Set(path, version, text).text);
+  analysis_pending_ = true;
+}
+
+void LanguageServer::DidClose(const Json& params) {
+  std::string path;
+  if (!DocumentPath(params, &path) || store_.Find(path) == nullptr) return;
+  store_.Close(path);
+  analysis_.ClearDocument(path);
+  analysis_pending_ = true;
+}
+
+void LanguageServer::DidChangeWatchedFiles(const Json& params) {
+  const Json* changes = Member(params, "changes");
+  if (changes == nullptr || !changes->is_array()) return;
+  std::vector<FileChange> files;
+  for (const Json& change : *changes) {
+    std::string uri, path;
+    int64_t type = 0;
+    if (!StringMember(change, "uri", &uri) || !IntegerMember(change, "type", &type) || type < 1 ||
+        type > 3 || !PathOf(uri, &path)) {
+      continue;
+    }
+    files.push_back(FileChange{path, type == 1   ? FileChangeKind::kCreated
+                                     : type == 2 ? FileChangeKind::kChanged
+                                                 : FileChangeKind::kDeleted});
+  }
+  if (files.empty()) return;
+  analysis_.FilesChanged(files);
+  analysis_pending_ = true;
+}
+
+// Diagnostics.
+
+Json LanguageServer::RangeJson(Positions& positions, const std::string& path,
+                               const SourceRange& range) {
+  const PositionMap& map = positions.Of(path);
+  Json json = Json::object();
+  json["start"] = LspPositionJson(map.ToLsp(range.start));
+  json["end"] = LspPositionJson(map.ToLsp(range.end));
+  return json;
+}
+
+Json LanguageServer::LocationJson(Positions& positions, const SourceLocation& location) {
+  Json json = Json::object();
+  json["uri"] = UriOf(location.path);
+  json["range"] = RangeJson(positions, location.path, location.range);
+  return json;
+}
+
+Json LanguageServer::DiagnosticsJson(Positions& positions, const FileDiagnostics& file) {
+  Json list = Json::array();
+  for (const SourceDiagnostic& diagnostic : file.diagnostics) {
+    Json json = Json::object();
+    json["range"] = RangeJson(positions, file.path, diagnostic.range);
+    json["severity"] = LspSeverity(diagnostic.severity);
+    if (!diagnostic.code.empty()) json["code"] = Cp932ToUtf8(diagnostic.code);
+    json["source"] = "KVConverter";
+    json["message"] = Cp932ToUtf8(diagnostic.message);
+    if (!diagnostic.related.empty()) {
+      Json related = Json::array();
+      for (const RelatedLocation& place : diagnostic.related) {
+        Json item = Json::object();
+        item["location"] = LocationJson(positions, place.location);
+        item["message"] = Cp932ToUtf8(place.message);
+        related.push_back(std::move(item));
+      }
+      json["relatedInformation"] = std::move(related);
+    }
+    list.push_back(std::move(json));
+  }
+  return list;
+}
+
+void LanguageServer::AnalyseAndPublish() {
+  analysis_pending_ = false;
+  const std::vector<FileDiagnostics> results = analysis_.Analyse();
+  Positions positions(store_, encoding_);
+  std::map<std::string, Json> lists;
+  for (const FileDiagnostics& file : results) {
+    Json list = DiagnosticsJson(positions, file);
+    Json& all = lists.try_emplace(file.path, Json::array()).first->second;
+    for (Json& item : list) all.push_back(std::move(item));
+  }
+  std::map<std::string, std::string> published;
+  auto publish = [&](const std::string& path, Json list) {
+    Json params = Json::object();
+    params["uri"] = UriOf(path);
+    if (const OpenDocument* open = store_.Find(path)) params["version"] = open->version;
+    params["diagnostics"] = std::move(list);
+    Notify("textDocument/publishDiagnostics", std::move(params));
+  };
+  for (auto& [path, list] : lists) {
+    if (list.empty()) continue;
+    std::string text = SerializeJson(list);
+    auto old = published_.find(path);
+    if (old == published_.end() || old->second != text) publish(path, std::move(list));
+    published.emplace(path, std::move(text));
+  }
+  for (const auto& [path, text] : published_) {
+    if (published.count(path) == 0) publish(path, Json::array());
+  }
+  published_ = std::move(published);
+}
+
+// Queries.
+
+// A query at a place of a document: the document, the place in the
+// converter's terms, and the positions of every file the answer speaks of.
+struct LanguageServer::Query {
+  Query(const DocumentStore& store, PositionEncoding encoding) : positions(store, encoding) {}
+  Positions positions;
+  std::string path;
+  SourcePosition position;
+};
+
+bool LanguageServer::ReadQuery(const Json& params, Query* query) {
+  LspPosition lsp;
+  if (!DocumentPath(params, &query->path) || !ReadPosition(Member(params, "position"), &lsp)) {
+    return false;
+  }
+  query->position = query->positions.Of(query->path).ToSource(lsp);
+  return true;
+}
+
+LanguageServer::Reply LanguageServer::Result(Json result) {
+  Reply reply;
+  reply.result = std::move(result);
+  return reply;
+}
+
+LanguageServer::Reply LanguageServer::NoPosition() {
+  return Error(kInvalidParams, "no document position");
+}
+
+Json LanguageServer::LocationsJson(Positions& positions,
+                                   const std::vector<SourceLocation>& locations) {
+  Json json = Json::array();
+  for (const SourceLocation& location : locations) {
+    json.push_back(LocationJson(positions, location));
+  }
+  return json;
+}
+
+LanguageServer::Reply LanguageServer::Definition(const Json& params) {
+  Query query(store_, encoding_);
+  if (!ReadQuery(params, &query)) return NoPosition();
+  return Result(LocationsJson(query.positions, analysis_.Definition(query.path, query.position)));
+}
+
+LanguageServer::Reply LanguageServer::References(const Json& params) {
+  Query query(store_, encoding_);
+  if (!ReadQuery(params, &query)) return NoPosition();
+  bool include_definition = false;
+  if (const Json* context = Member(params, "context")) {
+    BoolMember(*context, "includeDeclaration", &include_definition);
+  }
+  return Result(LocationsJson(
+      query.positions, analysis_.References(query.path, query.position, include_definition)));
+}
+
+LanguageServer::Reply LanguageServer::Rename(const Json& params) {
+  Query query(store_, encoding_);
+  std::string new_name_utf8, new_name;
+  if (!ReadQuery(params, &query) || !StringMember(params, "newName", &new_name_utf8)) {
+    return Error(kInvalidParams, "no document position or new name");
+  }
+  if (!Utf8ToCp932Exactly(new_name_utf8, &new_name)) {
+    return Error(kRequestFailed, "the new name has a character that CP932 lacks");
+  }
+  std::vector<FileEdits> files;
+  std::string refusal;
+  if (!analysis_.Rename(query.path, query.position, new_name, &files, &refusal)) {
+    return Error(kRequestFailed, Cp932ToUtf8(refusal));
+  }
+  Json changes = Json::object();
+  for (const FileEdits& file : files) {
+    Json& edits = changes[UriOf(file.path)];
+    if (!edits.is_array()) edits = Json::array();
+    for (const TextEdit& edit : file.edits) {
+      Json json = Json::object();
+      json["range"] = RangeJson(query.positions, file.path, edit.range);
+      json["newText"] = Cp932ToUtf8(edit.new_text);
+      edits.push_back(std::move(json));
+    }
+  }
+  Json result = Json::object();
+  result["changes"] = std::move(changes);
+  return Result(std::move(result));
+}
+
+LanguageServer::Reply LanguageServer::HoverRequest(const Json& params) {
+  Query query(store_, encoding_);
+  if (!ReadQuery(params, &query)) return NoPosition();
+  std::optional<Hover> hover = analysis_.HoverAt(query.path, query.position);
+  if (!hover) return Result(nullptr);
+  Json result = Json::object();
+  Json contents = Json::object();
+  contents["kind"] = markdown_ ? "markdown" : "plaintext";
+  contents["value"] = Cp932ToUtf8(hover->markdown);
+  result["contents"] = std::move(contents);
+  if (hover->range) result["range"] = RangeJson(query.positions, query.path, *hover->range);
+  return Result(std::move(result));
+}
+
+LanguageServer::Reply LanguageServer::Completion(const Json& params) {
+  Query query(store_, encoding_);
+  if (!ReadQuery(params, &query)) return NoPosition();
+  const kv::Completion completion = analysis_.CompleteAt(query.path, query.position);
+  Json replace;
+  if (completion.replace) replace = RangeJson(query.positions, query.path, *completion.replace);
+  Json items = Json::array();
+  for (const CompletionItem& item : completion.items) {
+    Json json = Json::object();
+    json["label"] = Cp932ToUtf8(item.label);
+    json["kind"] = LspCompletionKind(item.kind);
+    if (!item.detail.empty()) json["detail"] = Cp932ToUtf8(item.detail);
+    if (!item.documentation.empty()) {
+      Json documentation = Json::object();
+      documentation["kind"] = "markdown";
+      documentation["value"] = Cp932ToUtf8(item.documentation);
+      json["documentation"] = std::move(documentation);
+    }
+    const std::string text = Cp932ToUtf8(item.insert_text.empty() ? item.label : item.insert_text);
+    if (completion.replace) {
+      Json edit = Json::object();
+      edit["range"] = replace;
+      edit["newText"] = text;
+      json["textEdit"] = std::move(edit);
+    } else if (!item.insert_text.empty()) {
+      json["insertText"] = text;
+    }
+    items.push_back(std::move(json));
+  }
+  Json result = Json::object();
+  result["isIncomplete"] = false;
+  result["items"] = std::move(items);
+  return Result(std::move(result));
+}
+
+LanguageServer::Reply LanguageServer::DocumentSymbols(const Json& params) {
+  std::string path;
+  if (!DocumentPath(params, &path)) return Error(kInvalidParams, "no document");
+  Positions positions(store_, encoding_);
+  Reply reply;
+  reply.result = Json::array();
+  for (const Symbol& symbol : analysis_.DocumentSymbols(path)) {
+    Json json = Json::object();
+    json["name"] = Cp932ToUtf8(symbol.name);
+    json["kind"] = LspSymbolKind(symbol.kind);
+    if (hierarchical_symbols_) {
+      if (!symbol.detail.empty()) json["detail"] = Cp932ToUtf8(symbol.detail);
+      json["range"] = RangeJson(positions, symbol.location.path, symbol.location.range);
+      json["selectionRange"] = RangeJson(positions, symbol.location.path, symbol.name_range);
+    } else {
+      json["location"] = LocationJson(positions, symbol.location);
+    }
+    reply.result.push_back(std::move(json));
+  }
+  return reply;
+}
+
+LanguageServer::Reply LanguageServer::WorkspaceSymbols(const Json& params) {
+  std::string query_utf8, query;
+  StringMember(params, "query", &query_utf8);
+  Reply reply;
+  reply.result = Json::array();
+  // A query that CP932 cannot write matches no name.
+  if (!Utf8ToCp932Exactly(query_utf8, &query)) return reply;
+  Positions positions(store_, encoding_);
+  for (const Symbol& symbol : analysis_.WorkspaceSymbols(query)) {
+    Json json = Json::object();
+    json["name"] = Cp932ToUtf8(symbol.name);
+    json["kind"] = LspSymbolKind(symbol.kind);
+    json["location"] = LocationJson(positions, symbol.location);
+    reply.result.push_back(std::move(json));
+  }
+  return reply;
+}
+
+}  // namespace kv

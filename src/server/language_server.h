@@ -1,0 +1,139 @@
+// The protocol side of kvls: JSON-RPC messages of the Language Server
+// Protocol turned into calls of the analysis and its answers turned back
+// into JSON, with the positions, paths and texts converted at this edge.
+// One thread calls it; what it sends goes out through `send` in order.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "server/framing.h"
+#include "server/json.h"
+#include "server/positions.h"
+#include "server/uri.h"
+#include "workspace/analysis.h"
+#include "workspace/document_store.h"
+
+namespace kv {
+
+// The protocol's error codes.
+enum ErrorCode : int {
+  kParseError = -32700,
+  kInvalidRequest = -32600,
+  kMethodNotFound = -32601,
+  kInvalidParams = -32602,
+  kServerNotInitialized = -32002,
+  kRequestFailed = -32803,
+};
+
+// True for a well-formed exit notification: the last message that a server
+// reads.
+bool IsExitNotification(const IncomingMessage& message);
+
+class LanguageServer {
+ public:
+  using Send = std::function<void(const Json& message)>;
+
+  LanguageServer(Analysis& analysis, DocumentStore& store, PathStyle path_style, Send send);
+
+  // Handles one message or parse error of the reader. Every request gets
+  // exactly one reply; a notification none. After exit, nothing is done.
+  void Handle(const IncomingMessage& message);
+
+  // True when documents or files changed since the last analysis.
+  bool analysis_pending() const { return analysis_pending_; }
+  // Analyses now and publishes the diagnostics of every file whose
+  // diagnostics changed (an empty list for a file that has none left).
+  void AnalyseAndPublish();
+
+  // The input ended without an exit notification: the server ends as if
+  // one had come.
+  void InputEnded();
+
+  bool exited() const { return state_ == State::kExited; }
+  // 0 when exit (or the end of the input) came after shutdown, 1 otherwise.
+  int exit_status() const { return exit_status_; }
+
+ private:
+  enum class State { kStarting, kRunning, kShutDown, kExited };
+
+  // A request's answer: its result, or an error when `code` is not 0.
+  struct Reply {
+    Json result;
+    int code = 0;
+    std::string message;
+  };
+  static Reply Error(int code, std::string message);
+
+  struct Method {
+    const char* name;
+    Reply (LanguageServer::*request)(const Json& params);
+    void (LanguageServer::*notification)(const Json& params);
+    bool needs_analysis;  // a query, answered from a fresh analysis
+  };
+  static const Method kMethods[];
+
+  void HandleRequest(const Json& id, const std::string& method, const Json& params);
+  void HandleNotification(const std::string& method, const Json& params);
+  void SendReply(const Json& id, const Reply& reply);
+  void Notify(const char* method, Json params);
+
+  Reply Initialize(const Json& params);
+  Reply Shutdown(const Json& params);
+  Reply Definition(const Json& params);
+  Reply References(const Json& params);
+  Reply Rename(const Json& params);
+  Reply HoverRequest(const Json& params);
+  Reply Completion(const Json& params);
+  Reply DocumentSymbols(const Json& params);
+  Reply WorkspaceSymbols(const Json& params);
+  void Initialized(const Json& params);
+  void DidOpen(const Json& params);
+  void DidChange(const Json& params);
+  void DidClose(const Json& params);
+  void DidChangeWatchedFiles(const Json& params);
+  void CancelRequest(const Json& params);
+
+  // Paths and URIs: the client's own spelling of a URI is kept and used
+  // again for its path.
+  bool PathOf(const std::string& uri, std::string* path);
+  bool DocumentPath(const Json& params, std::string* path);
+  std::string UriOf(const std::string& path) const;
+
+  // Converts positions of many files within one answer, each file's text
+  // read once.
+  class Positions;
+  struct Query;
+  // False when the parameters name no document position.
+  bool ReadQuery(const Json& params, Query* query);
+  static Reply Result(Json result);
+  static Reply NoPosition();
+  Json LocationJson(Positions& positions, const SourceLocation& location);
+  Json LocationsJson(Positions& positions, const std::vector<SourceLocation>& locations);
+  Json RangeJson(Positions& positions, const std::string& path, const SourceRange& range);
+  Json DiagnosticsJson(Positions& positions, const FileDiagnostics& file);
+
+  Analysis& analysis_;
+  DocumentStore& store_;
+  const PathStyle path_style_;
+  Send send_;
+  const AnalysisFeatures features_;
+
+  State state_ = State::kStarting;
+  int exit_status_ = 1;
+  bool analysis_pending_ = false;
+  int64_t next_request_id_ = 1;
+
+  // What initialize settled for the session.
+  PositionEncoding encoding_ = PositionEncoding::kUtf16;
+  bool watch_registration_ = false;
+  bool markdown_ = false;
+  bool hierarchical_symbols_ = false;
+
+  std::map<std::string, std::string> client_uris_;  // path -> URI
+  std::map<std::string, std::string> published_;    // path -> diagnostics as last sent
+};
+
+}  // namespace kv

@@ -1,0 +1,25 @@
+// The server's two threads: a reader that takes messages off the input as
+// they come and queues them, and this thread, which handles them in order
+// and analyses once the input has been quiet for a moment, so that changes
+// in quick succession lead to one analysis.
+#pragma once
+
+#include <chrono>
+
+#include "server/framing.h"
+#include "server/language_server.h"
+
+namespace kv {
+
+// How long the input must be quiet after a change before the analysis runs.
+inline constexpr std::chrono::milliseconds kQuietPause{30};
+
+// Runs `server` over the messages of `reader` until exit or the end of the
+// input (which counts as an exit); returns the exit status, 0 when shutdown
+// came first. The reader runs
+// on a thread of its own (started with StartThread), which has stopped when
+// this returns.
+int RunMessageLoop(MessageReader& reader, LanguageServer& server,
+                   std::chrono::milliseconds quiet_pause = kQuietPause);
+
+}  // namespace kv

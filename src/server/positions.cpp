@@ -1,0 +1,99 @@
+#include "server/positions.h"
+
+#include <algorithm>
+
+namespace kv {
+namespace {
+
+// The bytes of the UTF-8 character that begins with `c` (1 for a byte that
+// begins none, so that any text is walked to its end).
+size_t CharacterBytes(unsigned char c) {
+  return c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? (c <= 0xEF ? 3 : 1) : c >= 0xC2 ? 2 : 1;
+}
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+}  // namespace
+
+LineIndex::LineIndex(std::string_view utf8) : text_(utf8), starts_{0} {
+  for (size_t i = 0; i < text_.size(); ++i) {
+    if (text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n') ++i;
+    if (text_[i] == '\r' || text_[i] == '\n') starts_.push_back(i + 1);
+  }
+}
+
+size_t LineIndex::ContentEnd(size_t line) const {
+  if (line + 1 >= starts_.size()) return text_.size();
+  const size_t next = starts_[line + 1];
+  return next >= 2 && text_[next - 2] == '\r' && text_[next - 1] == '\n' ? next - 2 : next - 1;
+}
+
+size_t LineIndex::Offset(LspPosition position, PositionEncoding encoding) const {
+  if (position.line < 0) return 0;
+  if (static_cast<uint64_t>(position.line) >= starts_.size()) return text_.size();
+  const size_t line = static_cast<size_t>(position.line);
+  const size_t start = starts_[line];
+  const size_t end = ContentEnd(line);
+  const uint64_t column = position.character < 0 ? 0 : static_cast<uint64_t>(position.character);
+  if (encoding == PositionEncoding::kUtf8) {
+    size_t offset = start + static_cast<size_t>(std::min<uint64_t>(column, end - start));
+    while (offset > start && offset < text_.size() && IsContinuationByte(text_[offset])) --offset;
+    return offset;
+  }
+  size_t offset = start;
+  uint64_t units = 0;
+  while (offset < end) {
+    const size_t bytes =
+        std::min(CharacterBytes(static_cast<unsigned char>(text_[offset])), end - offset);
+    const uint64_t width = bytes == 4 ? 2 : 1;  // beyond U+FFFF: a surrogate pair
+    if (units + width > column) break;
+    units += width;
+    offset += bytes;
+  }
+  return offset;
+}
+
+LspPosition LineIndex::Position(size_t offset, PositionEncoding encoding) const {
+  offset = std::min(offset, text_.size());
+  const size_t line = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) -
+                                          starts_.begin()) -
+                      1;
+  const size_t start = starts_[line];
+  offset = std::min(offset, ContentEnd(line));
+  while (offset > start && IsContinuationByte(text_[offset])) --offset;
+  if (encoding == PositionEncoding::kUtf8) {
+    return LspPosition{static_cast<int64_t>(line), static_cast<int64_t>(offset - start)};
+  }
+  int64_t units = 0;
+  for (size_t i = start; i < offset;) {
+    const size_t bytes = CharacterBytes(static_cast<unsigned char>(text_[i]));
+    units += bytes == 4 ? 2 : 1;
+    i += bytes;
+  }
+  return LspPosition{static_cast<int64_t>(line), units};
+}
+
+PositionMap::PositionMap(std::shared_ptr<const DocumentText> text, PositionEncoding encoding)
+    : text_(std::move(text)),
+      lines_(text_ ? std::string_view(text_->utf8()) : std::string_view()),
+      encoding_(encoding) {}
+
+SourcePosition PositionMap::ToSource(LspPosition position) const {
+  if (!text_) {
+    auto base1 = [](int64_t n) {
+      return static_cast<int32_t>(std::clamp<int64_t>(n, 0, INT32_MAX - 1) + 1);
+    };
+    return SourcePosition{base1(position.line), base1(position.character)};
+  }
+  return text_->PositionAt(text_->Cp932OffsetOf(lines_.Offset(position, encoding_)));
+}
+
+LspPosition PositionMap::ToLsp(SourcePosition position) const {
+  if (!text_) {
+    return LspPosition{std::max<int64_t>(position.line - 1, 0),
+                       std::max<int64_t>(position.column - 1, 0)};
+  }
+  return lines_.Position(text_->Utf8OffsetOf(text_->Cp932Offset(position)), encoding_);
+}
+
+}  // namespace kv

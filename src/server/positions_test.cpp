@@ -1,0 +1,60 @@
+#include "server/positions.h"
+
+#include <gtest/gtest.h>
+
+namespace kv {
+namespace {
+
+constexpr PositionEncoding kUtf16 = PositionEncoding::kUtf16;
+constexpr PositionEncoding kUtf8 = PositionEncoding::kUtf8;
+
+TEST(LineIndex, CountsUtf16UnitsOrUtf8BytesAndClamps) {
+  // Line 1: a, あ (1 unit, 3 bytes), 😀 (2 units, 4 bytes), b. CR, CR LF and
+  // LF all end lines.
+  const std::string text =
+      "a\xE3\x81\x82\xF0\x9F\x98\x80"
+      "b\r\rx\r\ny";
+  const LineIndex lines(text);
+  EXPECT_EQ(8u, lines.Offset({0, 4}, kUtf16));
+  EXPECT_EQ(8u, lines.Offset({0, 8}, kUtf8));
+  EXPECT_EQ((LspPosition{0, 4}), lines.Position(8, kUtf16));
+  EXPECT_EQ((LspPosition{0, 8}), lines.Position(8, kUtf8));
+  // Inside a surrogate pair or a UTF-8 sequence: the character's start.
+  EXPECT_EQ(4u, lines.Offset({0, 3}, kUtf16));
+  EXPECT_EQ(1u, lines.Offset({0, 2}, kUtf8));
+  EXPECT_EQ((LspPosition{0, 2}), lines.Position(6, kUtf16));
+  // Past the end of a line: before its line break; past the last line: the end.
+  EXPECT_EQ(9u, lines.Offset({0, 99}, kUtf16));
+  EXPECT_EQ(10u, lines.Offset({1, 5}, kUtf8));
+  EXPECT_EQ(12u, lines.Offset({2, 5}, kUtf16));
+  EXPECT_EQ((LspPosition{2, 1}), lines.Position(13, kUtf16));
+  EXPECT_EQ((LspPosition{3, 0}), lines.Position(14, kUtf8));
+  EXPECT_EQ(15u, lines.Offset({9, 0}, kUtf16));
+}
+
+TEST(PositionMap, ConvertsBetweenTheProtocolAndCp932Columns) {
+  // "  text "漢字";" then a line that the converter joins to it: a lone CR
+  // ends a line for the editor, not for the converter.
+  auto text = DocumentText::FromUtf8("text \"漢字\" x;\r\ny\rz;");
+  const PositionMap utf16(text, kUtf16);
+  const PositionMap utf8(text, kUtf8);
+  // x: character 10 in UTF-16, byte 14 in UTF-8, column 13 in CP932.
+  EXPECT_EQ((SourcePosition{1, 13}), utf16.ToSource({0, 10}));
+  EXPECT_EQ((SourcePosition{1, 13}), utf8.ToSource({0, 14}));
+  EXPECT_EQ((LspPosition{0, 10}), utf16.ToLsp({1, 13}));
+  EXPECT_EQ((LspPosition{0, 14}), utf8.ToLsp({1, 13}));
+  // 字's second byte counts as its first.
+  EXPECT_EQ((LspPosition{0, 7}), utf16.ToLsp({1, 10}));
+  // z stands on the editor's line 3 and the converter's line 2.
+  EXPECT_EQ((SourcePosition{2, 3}), utf16.ToSource({2, 0}));
+  EXPECT_EQ((LspPosition{2, 0}), utf16.ToLsp({2, 3}));
+  EXPECT_EQ((LspPosition{2, 2}), utf16.ToLsp({7, 1}));
+
+  // A file that cannot be read: the numbers change their base only.
+  const PositionMap none(nullptr, kUtf16);
+  EXPECT_EQ((SourcePosition{3, 5}), none.ToSource({2, 4}));
+  EXPECT_EQ((LspPosition{2, 4}), none.ToLsp({3, 5}));
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,58 @@
+// The scripts that the editor holds open, over the files on disk: each open
+// document's text as the editor gave it (UTF-8) and as the converter reads
+// it (CP932), and the text of any other file read from the disk.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "workspace/analysis.h"
+#include "workspace/document_text.h"
+
+namespace kv {
+
+class FileSystem;
+
+struct OpenDocument {
+  int64_t version = 0;
+  std::shared_ptr<const DocumentText> text;
+};
+
+class DocumentStore {
+ public:
+  explicit DocumentStore(FileSystem& fs) : fs_(fs) {}
+
+  void set_source_encoding(SourceEncoding encoding) { source_encoding_ = encoding; }
+
+  // Opens `path` with the editor's text, or replaces the text of an open one.
+  const OpenDocument& Set(const std::string& path, int64_t version, std::string_view utf8);
+  // Forgets an open document: the file on disk counts again.
+  void Close(const std::string& path) { open_.erase(path); }
+  // The open document, or null.
+  const OpenDocument* Find(const std::string& path) const;
+
+  // The text of `path`: the editor's when it is open, otherwise the file's
+  // as the disk has it now, read in the source encoding. Null when the file
+  // cannot be read or holds more than 64 MiB (the reason in *err).
+  std::shared_ptr<const DocumentText> Text(const std::string& path, std::string* err) const;
+
+ private:
+  FileSystem& fs_;
+  SourceEncoding source_encoding_ = SourceEncoding::kCp932;
+  std::map<std::string, OpenDocument> open_;
+};
+
+// The text of the file `path` as the disk has it now, read in `encoding`;
+// null when it cannot be read or holds more than 64 MiB (the reason in *err).
+std::shared_ptr<const DocumentText> ReadDocumentText(FileSystem& fs, const std::string& path,
+                                                     SourceEncoding encoding, std::string* err);
+
+// The files of a game whose changes on disk matter, as glob patterns: the
+// scripts and media files by the extensions the converter looks for.
+std::vector<std::string> GameFilePatterns();
+
+}  // namespace kv

@@ -1,0 +1,315 @@
+#include "workspace/document_text.h"
+
+#include <algorithm>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/console.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+// Offsets are 32 bits; a longer text is cut here (even its UTF-8 form, at
+// three bytes for each CP932 byte, stays below 4 GiB).
+constexpr size_t kMaxTextBytes = size_t{1} << 30;
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
+
+// The length of the UTF-8 character at the start of `text`, or 0 when none
+// starts there (a stray or cut-short sequence, an overlong form, a surrogate).
+size_t Utf8Length(std::string_view text) {
+  if (text.empty()) return 0;
+  const unsigned char c = static_cast<unsigned char>(text[0]);
+  if (c < 0x80) return 1;
+  const size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                   : c >= 0xE0 && c <= 0xEF ? 3
+                   : c >= 0xF0 && c <= 0xF4 ? 4
+                                            : 0;
+  if (n == 0 || text.size() < n) return 0;
+  char32_t code = c & (0x7F >> n);
+  for (size_t k = 1; k < n; ++k) {
+    const unsigned char b = static_cast<unsigned char>(text[k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (b & 0x3F);
+  }
+  if ((n == 3 && code < 0x800) || (n == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+      (code >= 0xD800 && code <= 0xDFFF)) {
+    return 0;
+  }
+  return n;
+}
+
+bool IsUtf8(std::string_view text) {
+  while (!text.empty()) {
+    const size_t n = Utf8Length(text);
+    if (n == 0) return false;
+    text.remove_prefix(n);
+  }
+  return true;
+}
+
+// The length of the CP932 character at the start of `text`: a lead byte and
+// a trail byte, or one byte.
+size_t Cp932Length(std::string_view text) {
+  return text.size() >= 2 && IsLeadByte(static_cast<unsigned char>(text[0])) &&
+                 IsTrailByte(static_cast<unsigned char>(text[1]))
+             ? 2
+             : 1;
+}
+
+// One CP932 character: a single byte, or a lead byte and a trail byte.
+bool IsOneCp932Character(std::string_view piece) {
+  if (piece.size() == 1) return piece[0] != '\n';
+  return piece.size() == 2 && Cp932Length(piece) == 2;
+}
+
+uint32_t Key(std::string_view character) {
+  uint32_t key = 0;
+  for (unsigned char c : character) key = (key << 8) | c;
+  return key;
+}
+
+// The conversions of single characters, each made once per process. Texts
+// are converted character by character through it, so that each
+// character's form on the other side is known exactly: the system's
+// converter is asked once for all characters not seen before, one per line.
+class CharacterTable {
+ public:
+  CharacterTable(std::string (*convert)(std::string_view), bool (*valid)(std::string_view))
+      : convert_(convert), valid_(valid) {}
+
+  // Learns the characters of `pending` not yet known. An answer that is not
+  // one character is kept as "" (no form).
+  void Learn(const std::vector<std::string_view>& pending) {
+    if (pending.empty()) return;
+    std::string joined;
+    for (std::string_view character : pending) {
+      joined.append(character);
+      joined.push_back('\n');
+    }
+    const std::string converted = convert_(joined);
+    std::vector<std::string_view> pieces;
+    std::string_view rest = converted;
+    for (size_t end; (end = rest.find('\n')) != std::string_view::npos;) {
+      pieces.push_back(rest.substr(0, end));
+      rest.remove_prefix(end + 1);
+    }
+    if (pieces.size() != pending.size() || !rest.empty()) {
+      // The answer does not line up: ask for each character alone.
+      for (std::string_view character : pending) Keep(character, convert_(character));
+      return;
+    }
+    for (size_t i = 0; i < pending.size(); ++i) Keep(pending[i], pieces[i]);
+  }
+
+  const std::string* Find(std::string_view character) const {
+    auto it = table_.find(Key(character));
+    return it == table_.end() ? nullptr : &it->second;
+  }
+
+  std::mutex mutex;
+
+ private:
+  void Keep(std::string_view character, std::string_view piece) {
+    table_[Key(character)] = valid_(piece) ? std::string(piece) : std::string();
+  }
+
+  std::string (*convert_)(std::string_view);
+  bool (*valid_)(std::string_view);
+  std::unordered_map<uint32_t, std::string> table_;
+};
+
+// UTF-8 characters to CP932; "" for a character that CP932 lacks, whose
+// conversion gives '?'.
+CharacterTable& EncodeTable() {
+  static CharacterTable table(
+      [](std::string_view utf8) { return Utf8ToCp932(utf8); },
+      [](std::string_view piece) { return IsOneCp932Character(piece) && piece != "?"; });
+  return table;
+}
+
+// CP932 characters to UTF-8; "" where the answer is no UTF-8.
+CharacterTable& DecodeTable() {
+  static CharacterTable table(
+      [](std::string_view cp932) { return Cp932ToUtf8(cp932); },
+      [](std::string_view piece) { return !piece.empty() && IsUtf8(piece); });
+  return table;
+}
+
+// Calls `ascii(c)` for each ASCII byte of `text` and `each(character)` for
+// every other character, as long as `length` says; a byte where `length`
+// finds no character (0) comes as an empty view.
+template <typename Ascii, typename Each>
+void ForEachCharacter(std::string_view text, size_t (*length)(std::string_view), Ascii ascii,
+                      Each each) {
+  size_t i = 0;
+  while (i < text.size()) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ascii(text[i]);
+      ++i;
+      continue;
+    }
+    const size_t n = length(text.substr(i));
+    each(n == 0 ? std::string_view() : text.substr(i, n));
+    i += n == 0 ? 1 : n;
+  }
+}
+
+// The characters that `table` does not know yet, each once, of a text that
+// `for_each(ascii, each)` goes through.
+template <typename ForEach>
+std::vector<std::string_view> Unknown(const CharacterTable& table, ForEach for_each) {
+  std::vector<std::string_view> pending;
+  std::unordered_map<uint32_t, bool> seen;
+  for_each([](char) {},
+           [&](std::string_view character) {
+             if (!character.empty() && !table.Find(character) &&
+                 seen.emplace(Key(character), true).second) {
+               pending.push_back(character);
+             }
+           });
+  return pending;
+}
+
+}  // namespace
+
+// Goes through `input` character by character (`length` says how long each
+// is): ASCII stands the same in both forms, and `add(text, character, other)`
+// adds each other character, `other` being its form in the other encoding
+// from `table` ("" for none).
+template <typename Table, typename Add>
+std::shared_ptr<const DocumentText> DocumentText::Build(std::string_view input, Table& table,
+                                                        size_t (*length)(std::string_view),
+                                                        Add add) {
+  input = input.substr(0, kMaxTextBytes);
+  auto text = std::make_shared<DocumentText>();
+  text->utf8_.reserve(input.size());
+  text->cp932_.reserve(input.size());
+  std::lock_guard<std::mutex> lock(table.mutex);
+  table.Learn(
+      Unknown(table, [&](auto ascii, auto each) { ForEachCharacter(input, length, ascii, each); }));
+  ForEachCharacter(
+      input, length,
+      [&](char c) {
+        text->utf8_.push_back(c);
+        text->cp932_.push_back(c);
+      },
+      [&](std::string_view character) {
+        const std::string* other = character.empty() ? nullptr : table.Find(character);
+        add(*text, character, other ? std::string_view(*other) : std::string_view());
+      });
+  text->IndexLines();
+  return text;
+}
+
+std::shared_ptr<const DocumentText> DocumentText::FromUtf8(std::string_view utf8) {
+  return Build(utf8, EncodeTable(), Utf8Length,
+               [](DocumentText& text, std::string_view character, std::string_view cp932) {
+                 // A byte that is no UTF-8 comes as an empty character.
+                 text.AddUnit(character.empty() ? kReplacementCharacter : character,
+                              cp932.empty() ? std::string_view("?") : cp932);
+               });
+}
+
+std::shared_ptr<const DocumentText> DocumentText::FromCp932(std::string_view cp932) {
+  return Build(cp932, DecodeTable(), Cp932Length,
+               [](DocumentText& text, std::string_view character, std::string_view utf8) {
+                 text.AddUnit(utf8.empty() ? kReplacementCharacter : utf8, character);
+               });
+}
+
+void DocumentText::AddUnit(std::string_view utf8, std::string_view cp932) {
+  units_.push_back(Unit{static_cast<uint32_t>(utf8_.size()), static_cast<uint32_t>(cp932_.size()),
+                        static_cast<uint8_t>(utf8.size()), static_cast<uint8_t>(cp932.size())});
+  utf8_.append(utf8);
+  cp932_.append(cp932);
+}
+
+void DocumentText::IndexLines() {
+  line_starts_.assign(1, 0);
+  for (size_t i = 0; i < cp932_.size(); ++i) {
+    if (cp932_[i] == '\n') line_starts_.push_back(static_cast<uint32_t>(i + 1));
+  }
+}
+
+size_t DocumentText::LineStart(int32_t line) const {
+  if (line < 1) return 0;
+  if (line > LineCount()) return cp932_.size();
+  return line_starts_[static_cast<size_t>(line) - 1];
+}
+
+size_t DocumentText::LineEnd(size_t index) const {
+  if (index + 1 >= line_starts_.size()) return cp932_.size();
+  size_t end = line_starts_[index + 1] - 1;  // the LF
+  if (end > line_starts_[index] && cp932_[end - 1] == '\r') --end;
+  return end;
+}
+
+size_t DocumentText::Cp932Offset(SourcePosition position) const {
+  if (position.line < 1) return 0;
+  if (position.line > LineCount()) return cp932_.size();
+  const size_t index = static_cast<size_t>(position.line) - 1;
+  const size_t start = line_starts_[index];
+  const size_t column = position.column < 1 ? 0 : static_cast<size_t>(position.column) - 1;
+  const size_t offset = start + std::min(column, LineEnd(index) - start);
+  return Cp932OffsetOf(Utf8OffsetOf(offset));  // the first byte of its character
+}
+
+SourcePosition DocumentText::PositionAt(size_t cp932_offset) const {
+  cp932_offset = std::min(cp932_offset, cp932_.size());
+  const size_t index =
+      static_cast<size_t>(std::upper_bound(line_starts_.begin(), line_starts_.end(), cp932_offset) -
+                          line_starts_.begin()) -
+      1;
+  const size_t offset = std::min(cp932_offset, LineEnd(index));
+  return SourcePosition{static_cast<int32_t>(index + 1),
+                        static_cast<int32_t>(offset - line_starts_[index] + 1)};
+}
+
+namespace {
+
+// Maps an offset of one form to the other through the units, which stand in
+// the same order in both; the bytes between units are the same in both.
+template <typename From>
+size_t MapOffset(const std::vector<From>& units, size_t offset, size_t size, size_t other_size,
+                 uint32_t From::*from_offset, uint8_t From::*from_length, uint32_t From::*to_offset,
+                 uint8_t From::*to_length) {
+  if (offset >= size) return other_size;
+  auto after =
+      std::upper_bound(units.begin(), units.end(), offset,
+                       [&](size_t value, const From& unit) { return value < unit.*from_offset; });
+  if (after == units.begin()) return offset;
+  const From& unit = *(after - 1);
+  const size_t unit_end = unit.*from_offset + unit.*from_length;
+  if (offset < unit_end) return unit.*to_offset;
+  return unit.*to_offset + unit.*to_length + (offset - unit_end);
+}
+
+}  // namespace
+
+size_t DocumentText::Utf8OffsetOf(size_t cp932_offset) const {
+  return MapOffset(units_, cp932_offset, cp932_.size(), utf8_.size(), &Unit::cp932_offset,
+                   &Unit::cp932_length, &Unit::utf8_offset, &Unit::utf8_length);
+}
+
+size_t DocumentText::Cp932OffsetOf(size_t utf8_offset) const {
+  return MapOffset(units_, utf8_offset, utf8_.size(), cp932_.size(), &Unit::utf8_offset,
+                   &Unit::utf8_length, &Unit::cp932_offset, &Unit::cp932_length);
+}
+
+bool Utf8ToCp932Exactly(std::string_view utf8, std::string* cp932) {
+  if (!IsUtf8(utf8)) return false;
+  std::shared_ptr<const DocumentText> text = DocumentText::FromUtf8(utf8);
+  // Only '?' stands for a missing form, so a '?' more than the original has
+  // means one.
+  if (std::count(text->cp932().begin(), text->cp932().end(), '?') !=
+      std::count(utf8.begin(), utf8.end(), '?')) {
+    return false;
+  }
+  *cp932 = text->cp932();
+  return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,84 @@
+// The text of one script as an editor holds it (UTF-8) and as the converter
+// reads it (CP932), with the exact correspondence between the two, so that
+// a place found by the converter can be shown in the editor and the other
+// way round.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv {
+
+// A place in a script as the converter counts it: the line (1-based; lines
+// end at line feeds) and the byte column in the line's CP932 text (1-based).
+struct SourcePosition {
+  int32_t line = 1;
+  int32_t column = 1;
+  bool operator==(const SourcePosition&) const = default;
+};
+
+class DocumentText {
+ public:
+  // The editor's text. A character that has no CP932 form becomes '?' for
+  // the converter (one byte), and so does a byte that is not UTF-8, which
+  // becomes U+FFFD on the editor's side.
+  static std::shared_ptr<const DocumentText> FromUtf8(std::string_view utf8);
+  // A file as the converter reads it. A byte that begins no CP932 character
+  // reads as U+FFFD on the editor's side.
+  static std::shared_ptr<const DocumentText> FromCp932(std::string_view cp932);
+
+  // Always valid UTF-8.
+  const std::string& utf8() const { return utf8_; }
+  const std::string& cp932() const { return cp932_; }
+
+  int32_t LineCount() const { return static_cast<int32_t>(line_starts_.size()); }
+  // The CP932 offset where a line begins (1-based; clamped to the text).
+  size_t LineStart(int32_t line) const;
+
+  // The CP932 offset of `position`, clamped: before line 1 is the start, past
+  // the last line the end of the text, a column past the end of its line
+  // the line's end (before its LF or CR LF), and a column inside a
+  // double-byte character that character's first byte.
+  size_t Cp932Offset(SourcePosition position) const;
+  // The position of a CP932 offset (clamped as above).
+  SourcePosition PositionAt(size_t cp932_offset) const;
+
+  // The offset in the other encoding where the character at an offset
+  // begins; an offset inside a character counts as its first byte, one
+  // past the end of the text maps to the other text's end.
+  size_t Utf8OffsetOf(size_t cp932_offset) const;
+  size_t Cp932OffsetOf(size_t utf8_offset) const;
+
+ private:
+  // A character whose two forms are not the same single byte: every
+  // character but ASCII, in the order of the text.
+  struct Unit {
+    uint32_t utf8_offset;
+    uint32_t cp932_offset;
+    uint8_t utf8_length;
+    uint8_t cp932_length;
+  };
+
+  // Builds a text from its form in one encoding, character by character.
+  template <typename Table, typename Add>
+  static std::shared_ptr<const DocumentText> Build(std::string_view input, Table& table,
+                                                   size_t (*length)(std::string_view), Add add);
+  void AddUnit(std::string_view utf8, std::string_view cp932);
+  void IndexLines();
+  size_t LineEnd(size_t index) const;  // 0-based line: offset before its LF
+
+  std::string utf8_;
+  std::string cp932_;
+  std::vector<Unit> units_;
+  std::vector<uint32_t> line_starts_ = {0};  // CP932 offsets
+};
+
+// Converts UTF-8 text to CP932 the way DocumentText does; false when a
+// character has no CP932 form or the text is not UTF-8.
+bool Utf8ToCp932Exactly(std::string_view utf8, std::string* cp932);
+
+}  // namespace kv

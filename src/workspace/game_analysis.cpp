@@ -1,0 +1,1099 @@
+#include "workspace/game_analysis.h"
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string_view>
+#include <tuple>
+#include <utility>
+
+#include "driver/game_lint.h"
+#include "driver/options.h"
+#include "language/command_table.h"
+#include "platform/console.h"
+#include "source/source_loader.h"
+#include "source/statement.h"
+#include "workspace/document_store.h"
+
+namespace kv {
+namespace {
+
+// Texts of the analysis, in the program's own words (UTF-8 here, CP932 in
+// what the analysis returns).
+constexpr std::string_view kRelatedFirstDefinition = "最初の定義";
+constexpr std::string_view kRelatedBlockOpening = "ブロックの開始";
+constexpr std::string_view kRefuseNothing = "ここには名前を変えられるラベルも関数もありません";
+constexpr std::string_view kRefuseBadName = "\"%s\" はラベルや関数の名前になりません";
+constexpr std::string_view kHoverLabel = "ラベル";
+constexpr std::string_view kHoverFunction = "関数";
+constexpr std::string_view kHoverDefinedAt = "定義: ";
+constexpr std::string_view kHoverNotDefined = "どのスクリプトにも定義されていません";
+constexpr std::string_view kHoverDeclaredAt = "宣言: ";
+constexpr std::string_view kHoverLine = " 行目";
+constexpr std::string_view kHoverNoParameters = "パラメータなし";
+constexpr std::string_view kHoverParameters = "パラメータ ";
+constexpr std::string_view kHoverParametersUnit = " 個";
+constexpr std::string_view kHoverSetup = "create_window の前にも使えます";
+constexpr std::string_view kHoverNotSetup = "create_window の後でだけ使えます";
+constexpr std::string_view kHoverAliasOf = "の別名";
+
+// Console lines of the checks are not shown: what they report reaches the
+// analysis as records.
+class DiscardSink : public MessageSink {
+ public:
+  void Write(std::string_view) override {}
+};
+
+std::string Own(std::string_view utf8) { return Utf8ToCp932(utf8); }
+
+int32_t CountErrors(const std::vector<ReportedDiagnostic>& list) {
+  return static_cast<int32_t>(std::count_if(
+      list.begin(), list.end(),
+      [](const ReportedDiagnostic& d) { return d.kind != Diagnostic::Kind::kWarning; }));
+}
+
+bool IsLead(char c) { return IsCp932LeadByte(static_cast<unsigned char>(c)); }
+
+// Bytes that end a word of the script (the tokenizer's stops, as far as a
+// range in an editor needs them).
+bool StopsWord(char c) {
+  return std::string_view(" \t\r\n\v\f,;:\"()+-*/%=<>!&|#@^~[]{}").find(c) !=
+         std::string_view::npos;
+}
+
+// The end (an offset of `line`) of the element that begins at `at`.
+size_t ElementEnd(std::string_view line, size_t at) {
+  if (at >= line.size()) return at;
+  if (line[at] == '"') {
+    const size_t close = line.find('"', at + 1);
+    return close == std::string_view::npos ? line.size() : close + 1;
+  }
+  size_t end = at;
+  while (end < line.size() && !StopsWord(line[end])) end += IsLead(line[end]) ? 2 : 1;
+  if (end == at) end = at + (IsLead(line[at]) ? 2 : 1);
+  return std::min(end, line.size());
+}
+
+// The text of a line without its line end.
+std::string_view LineText(const DocumentText& text, int32_t line) {
+  if (line < 1 || line > text.LineCount()) return {};
+  const size_t start = text.LineStart(line);
+  const std::string& all = text.cp932();
+  size_t end = all.find('\n', start);
+  if (end == std::string::npos) end = all.size();
+  if (end > start && all[end - 1] == '\r') --end;
+  return std::string_view(all).substr(start, end - start);
+}
+
+bool ValidName(std::string_view name) {
+  if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (IsCp932LeadByte(c)) {
+      if (++i >= name.size()) return false;
+    } else if (!std::isalnum(c) && c != '_') {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+int32_t CommandIdOf(std::string_view name) {
+  for (int32_t id = 0; id < kCommandCount; ++id) {
+    if (kCommands[id].name == name) return id;
+  }
+  return CmdInvalid;
+}
+
+bool IsSetupCommand(int32_t id) {
+  return std::binary_search(kSetupCommandIds.begin(), kSetupCommandIds.end(), id);
+}
+
+// "2", "1 - 3", "1 - 255" or "none", as the command table allows.
+std::string ParameterCounts(ParamCount count) {
+  if (count.min == 0 && count.max == 0) return Own(kHoverNoParameters);
+  std::string counts = Own(kHoverParameters);
+  const int32_t max = count.max == 0 ? 255 : count.max;
+  counts += std::to_string(count.min);
+  if (max != count.min) counts += " - " + std::to_string(max);
+  return counts + Own(kHoverParametersUnit);
+}
+
+bool IsDefinition(Mention::Kind kind) {
+  return kind == Mention::kLabelDefinition || kind == Mention::kFunctionDefinition;
+}
+
+Mention::Kind DefinitionKind(Mention::Kind kind) {
+  return kind == Mention::kLabelDefinition || kind == Mention::kLabelUse
+             ? Mention::kLabelDefinition
+             : Mention::kFunctionDefinition;
+}
+
+}  // namespace
+
+struct GameAnalysis::Script {
+  std::string path;
+  size_t index = 0;         // in order_
+  bool started = false;     // compiled by the last whole run
+  bool from_state = false;  // began in the main phase: can be compiled alone
+  // The state it began and ended in, and the errors counted while it was
+  // compiled: when the count of the start plus those is the count of the
+  // end, the error limit did not fire in it.
+  ScriptStartState start, end;
+  int32_t errors = 0;
+  int32_t search_errors = 0;
+  std::vector<ReportedDiagnostic> search;   // reported when the search registered it
+  std::vector<ReportedDiagnostic> compile;  // reported while it was compiled
+  std::vector<ReportedDiagnostic> cross;    // the cross-script checks' about it
+  // What the cross-script checks read of it.
+  std::vector<NameUse> uses;
+  std::vector<std::string> labels, functions;
+  std::vector<Mention> mentions;  // in the order they stand
+};
+
+// Receives the diagnostics of a run and keeps each in the list that `route`
+// chooses for it; a note joins the diagnostic before it.
+class GameAnalysis::Collector : public DiagnosticListener {
+ public:
+  using Route = std::function<std::vector<ReportedDiagnostic>*(const Diagnostic&)>;
+  explicit Collector(Route route) : route_(std::move(route)) {}
+  void set_route(Route route) { route_ = std::move(route); }
+
+  void OnDiagnostic(const Diagnostic& diagnostic) override {
+    if (diagnostic.kind == Diagnostic::Kind::kNote) {
+      if (last_list_ == nullptr) return;
+      ReportedDiagnostic& to = (*last_list_)[last_index_];
+      to.message += '\n';
+      to.message += diagnostic.message;
+      // A note at a place of its own is also shown there.
+      if (diagnostic.place.line > 0 &&
+          (diagnostic.place.line != to.line || diagnostic.place.path != to.path)) {
+        to.related.push_back({std::string(diagnostic.place.path), diagnostic.place.line,
+                              diagnostic.place.column, std::string(diagnostic.message)});
+      }
+      return;
+    }
+    std::vector<ReportedDiagnostic>* list = route_(diagnostic);
+    ReportedDiagnostic& reported = list->emplace_back();
+    reported.kind = diagnostic.kind;
+    reported.path = diagnostic.place.path;
+    reported.line = diagnostic.place.line;
+    reported.column = diagnostic.place.column;
+    reported.message = diagnostic.message;
+    reported.check = diagnostic.check;
+    for (const RelatedPlace& related : diagnostic.related) {
+      const std::string_view what = related.what == "first-definition" ? kRelatedFirstDefinition
+                                    : related.what == "block-opening"  ? kRelatedBlockOpening
+                                                                       : related.what;
+      reported.related.push_back(
+          {std::string(related.place.path), related.place.line, related.place.column, Own(what)});
+    }
+    last_list_ = list;
+    last_index_ = list->size() - 1;
+  }
+
+ private:
+  Route route_;
+  std::vector<ReportedDiagnostic>* last_list_ = nullptr;
+  size_t last_index_ = 0;
+};
+
+// Keeps what each statement defines and uses, and where each script began.
+class GameAnalysis::Reader : public ReadingObserver {
+ public:
+  Reader(GameAnalysis& analysis, KCSystem& sys, Conversion& conversion)
+      : analysis_(analysis), sys_(sys), conversion_(conversion) {}
+
+  void OnScriptStart(const KCFile& source) override {
+    Script* script = ScriptOf(source);
+    if (script == nullptr || script->started) return;
+    script->started = true;
+    script->from_state = !sys_.script.setupPhase;
+    script->start = conversion_.State();
+    if (!analysis_.order_.empty()) analysis_.order_.back()->end = script->start;
+    script->index = analysis_.order_.size();
+    analysis_.order_.push_back(script);
+  }
+
+  void OnStatement(const KCFile& source, int32_t id, const Statement& statement) override {
+    if (statement.size() == 0 || statement[0].empty()) return;
+    Script* script = ScriptOf(source);
+    if (script == nullptr) return;
+    const CommandParameter& first = statement[0];
+    if (id == CmdLabel) {
+      Add(script, source, Mention::kLabelDefinition, first[0], 0);
+      return;
+    }
+    if (first[0].kind != ElemWord) return;  // the setup phase's stand-in of a word
+    auto word_at = [&](uint32_t parameter, uint32_t element) -> const CommandElement* {
+      if (parameter >= statement.size() || element >= statement[parameter].size()) return nullptr;
+      const CommandElement* e = &statement[parameter][element];
+      return e->kind == ElemWord ? e : nullptr;
+    };
+    switch (id) {
+      case cmd::kFunction:
+        if (const CommandElement* name = word_at(0, 1)) {
+          Add(script, source, Mention::kFunctionDefinition, *name, id);
+        }
+        break;
+      case cmd::kGoto:
+      case cmd::kFunctionCall:
+        // Only a target written as one plain word names a label or function.
+        if (const CommandElement* target = word_at(0, 1); target && first.size() == 2) {
+          Add(script, source, id == cmd::kGoto ? Mention::kLabelUse : Mention::kFunctionUse,
+              *target, id);
+        }
+        break;
+      case cmd::kValue:
+      case cmd::kGlobalValue:
+      case cmd::kLocalValue:
+      case cmd::kString:
+      case cmd::kGlobalString:
+      case cmd::kLocalString:
+        for (uint32_t i = 0; i < statement.size(); ++i) {
+          if (const CommandElement* name = word_at(i, i == 0 ? 1 : 0)) {
+            Add(script, source, Mention::kVariableDeclaration, *name, id);
+          }
+        }
+        break;
+      case cmd::kNewCommand: {
+        const CommandElement* alias = word_at(0, 1);
+        const CommandElement* target = word_at(1, 0);
+        if (alias && target) {
+          Add(script, source, Mention::kAliasDefinition, *alias, CommandIdOf(target->text));
+        }
+        break;
+      }
+      case cmd::kScriptLoad:
+      case cmd::kScriptChange:
+        if (first.size() == 2 && first[1].kind == ElemString) {
+          Add(script, source, Mention::kFileReference, first[1], id);
+        }
+        break;
+      case cmd::kCreateWindow:
+        if (source.path == analysis_.main_script_ && analysis_.create_window_line_ == 0) {
+          analysis_.create_window_line_ = Diagnostics::PlaceIn(source, first[0].offset).line;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+ private:
+  Script* ScriptOf(const KCFile& source) {
+    if (current_ != nullptr && current_->path == source.path) return current_;
+    auto it = analysis_.scripts_.find(source.path);
+    current_ = it == analysis_.scripts_.end() ? nullptr : it->second.get();
+    text_.reset();
+    return current_;
+  }
+
+  void Add(Script* script, const KCFile& source, Mention::Kind kind, const CommandElement& element,
+           int32_t command) {
+    const SourcePlace place = Diagnostics::PlaceIn(source, element.offset);
+    Mention mention{kind,
+                    command,
+                    element.text,
+                    {place.line, place.column},
+                    static_cast<int32_t>(element.text.size())};
+    if (element.kind == ElemString) mention.length += 2;
+    if (sys_.options.sourceIsUtf8) {
+      // The converter counts the bytes of the UTF-8 file; the analysis
+      // counts CP932 bytes.
+      if (!text_) text_ = analysis_.TextOf(source.path);
+      if (text_) mention.start = analysis_.Cp932Position(*text_, place.line, place.column);
+    }
+    script->mentions.push_back(std::move(mention));
+  }
+
+  GameAnalysis& analysis_;
+  KCSystem& sys_;
+  Conversion& conversion_;
+  Script* current_ = nullptr;
+  std::shared_ptr<const DocumentText> text_;
+};
+
+GameAnalysis::GameAnalysis(FileSystem& fs) : base_(fs), fs_(fs) {}
+GameAnalysis::~GameAnalysis() = default;
+
+AnalysisFeatures GameAnalysis::Features() const {
+  AnalysisFeatures features;
+  features.diagnostics = true;
+  features.definition = true;
+  features.references = true;
+  features.rename = true;
+  features.hover = true;
+  features.completion = true;
+  features.document_symbols = true;
+  features.workspace_symbols = true;
+  features.completion_triggers = {"\""};
+  return features;
+}
+
+void GameAnalysis::Configure(const WorkspaceSettings& settings) {
+  settings_ = settings;
+  fs_.set_source_encoding(settings.source_encoding);
+  game_directory_.clear();
+  const char separator = base_.Separator();
+  for (const std::string& folder : settings.folders) {
+    std::string directory = folder;
+    if (directory.empty()) continue;
+    if (directory.back() != separator) directory += separator;
+    if (game_directory_.empty()) game_directory_ = directory;  // reports the missing main.txt
+    if (base_.Exists(directory + kMainScriptName)) {
+      game_directory_ = directory;
+      break;
+    }
+  }
+  full_run_needed_ = true;
+}
+
+namespace {
+
+bool IsGameFile(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string extension = Lower(std::string_view(path).substr(dot + 1));
+  for (const std::vector<std::string>& list : DefaultExtensions()) {
+    if (std::find(list.begin(), list.end(), extension) != list.end()) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void GameAnalysis::SetDocument(const std::string& path, std::shared_ptr<const DocumentText> text) {
+  documents_[path] = text;
+  fs_.Set(path, std::move(text));
+  FilesChanged({{path, FileChangeKind::kChanged}});
+}
+
+void GameAnalysis::ClearDocument(const std::string& path) {
+  documents_.erase(path);
+  fs_.Clear(path);
+  FilesChanged({{path, FileChangeKind::kChanged}});
+}
+
+void GameAnalysis::FilesChanged(const std::vector<FileChange>& changes) {
+  for (const FileChange& change : changes) {
+    if (game_directory_.empty() || !change.path.starts_with(game_directory_)) continue;
+    auto it = scripts_.find(change.path);
+    const bool compiled_alone = it != scripts_.end() && it->second->from_state;
+    if (change.kind == FileChangeKind::kChanged && compiled_alone) {
+      if (std::find(changed_.begin(), changed_.end(), change.path) == changed_.end()) {
+        changed_.push_back(change.path);
+      }
+    } else if (it != scripts_.end() || IsGameFile(change.path)) {
+      full_run_needed_ = true;
+    }
+  }
+}
+
+std::vector<FileDiagnostics> GameAnalysis::Analyse() {
+  if (analysed_ && !full_run_needed_ && !changed_.empty()) {
+    std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
+      return scripts_.at(a)->index < scripts_.at(b)->index;
+    });
+    recompiled_.clear();
+    for (const std::string& path : changed_) {
+      if (!Recompile(path)) {
+        full_run_needed_ = true;
+        break;
+      }
+    }
+    if (!full_run_needed_) {
+      // The uses that can be judged otherwise: those of the scripts compiled
+      // again, and those of a name that came to be or stopped being defined.
+      std::set<std::string> labels, functions;
+      NamesNowOrNoLongerDefined(&labels, &functions);
+      if (!labels.empty() || !functions.empty()) {
+        for (Script* script : order_) {
+          const bool affected =
+              std::any_of(script->uses.begin(), script->uses.end(), [&](const NameUse& use) {
+                return (use.kind == NameUse::kGoto ? labels : functions).count(use.name) != 0;
+              });
+          if (affected &&
+              std::find(recompiled_.begin(), recompiled_.end(), script) == recompiled_.end()) {
+            recompiled_.push_back(script);
+          }
+        }
+      }
+      CheckCrossReferences(&recompiled_);
+    }
+  }
+  if (!analysed_ || full_run_needed_) FullRun();
+  changed_.clear();
+  full_run_needed_ = false;
+  analysed_ = true;
+  return Publish();
+}
+
+void GameAnalysis::FullRun() {
+  ++full_runs_;
+  scripts_.clear();
+  order_.clear();
+  run_diagnostics_.clear();
+  cross_diagnostics_.clear();
+  label_counts_.clear();
+  function_counts_.clear();
+  label_changes_.clear();
+  function_changes_.clear();
+  media_files_.clear();
+  create_window_line_ = 0;
+  if (game_directory_.empty()) return;
+  main_script_ = game_directory_ + kMainScriptName;
+
+  DiscardSink sink;
+  KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
+  // While the search registers scripts, what it reports about one belongs
+  // to that script.
+  std::map<std::string, std::vector<ReportedDiagnostic>> found;
+  Collector collector([&](const Diagnostic& d) -> std::vector<ReportedDiagnostic>* {
+    if (d.place.path.empty()) return &run_diagnostics_;
+    return &found[std::string(d.place.path)];
+  });
+  sys.log.set_listener(&collector);
+
+  // As `KVConverter --check` run in the game folder.
+  std::vector<std::string> args = {"KVConverter",   "--check", "-xd",
+                                   game_directory_, "-td",     game_directory_};
+  for (const char* option : {"-so", "-io", "-ao", "-mo"}) {
+    const RunOptions defaults;
+    const std::string& name = option[1] == 's'   ? defaults.scriptObjectName
+                              : option[1] == 'i' ? defaults.imageObjectName
+                              : option[1] == 'a' ? defaults.audioObjectName
+                                                 : defaults.movieObjectName;
+    args.insert(args.end(), {option, game_directory_ + name});
+  }
+  if (settings_.source_encoding == SourceEncoding::kUtf8) args.push_back("--source-encoding=utf-8");
+  bool script_found = false;
+  const OptionsResult parsed = ParseOptions(sys, args, &script_found);
+  options_ = sys.options;
+  for (const auto& [path, object] : sys.results.Objects) {
+    auto script = std::make_unique<Script>();
+    script->path = path;
+    scripts_.emplace(path, std::move(script));
+  }
+  for (auto& [path, list] : found) {
+    auto it = scripts_.find(path);
+    std::vector<ReportedDiagnostic>& to =
+        it == scripts_.end() ? run_diagnostics_ : it->second->search;
+    to.insert(to.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
+  }
+  for (auto& [path, script] : scripts_) script->search_errors = CountErrors(script->search);
+  for (const auto* list :
+       {&sys.results.ImageFiles, &sys.results.AudioFiles, &sys.results.MovieFiles}) {
+    media_files_.insert(media_files_.end(), list->begin(), list->end());
+  }
+  if (parsed != OptionsResult::kSearched) return;
+  if (!script_found) {
+    Conversion::FinishObjects(sys);
+    return;
+  }
+
+  // A report about a script goes to that script; one without a place to the
+  // script being compiled, whose errors it counts.
+  collector.set_route([&](const Diagnostic& d) -> std::vector<ReportedDiagnostic>* {
+    auto current = scripts_.end();
+    if (sys.script.currentSource != nullptr)
+      current = scripts_.find(sys.script.currentSource->path);
+    if (current != scripts_.end() && d.kind == Diagnostic::Kind::kError) ++current->second->errors;
+    auto it = scripts_.find(std::string(d.place.path));
+    if (it == scripts_.end()) it = current;
+    return it == scripts_.end() ? &run_diagnostics_ : &it->second->compile;
+  });
+  Conversion conversion(sys);
+  Reader reader(*this, sys, conversion);
+  conversion.set_observer(&reader);
+  if (auto it = scripts_.find(main_script_); it != scripts_.end()) {
+    it->second->started = true;
+    order_.push_back(it->second.get());
+  }
+  conversion.set_cross_reference_step([&] {
+    for (NameUse& use : sys.results.NameUses) {
+      if (auto it = scripts_.find(use.script); it != scripts_.end())
+        it->second->uses.push_back(std::move(use));
+    }
+    sys.results.NameUses.clear();
+    for (auto [list, member] : {std::pair{&sys.results.LabelDefinitions, &Script::labels},
+                                std::pair{&sys.results.FunctionDefinitions, &Script::functions}}) {
+      for (const DefinitionRecord& record : *list) {
+        auto it = scripts_.find(std::string(record.script));
+        if (it != scripts_.end()) (it->second.get()->*member).push_back(record.name);
+      }
+    }
+    if (!order_.empty()) order_.back()->end = conversion.State();
+    for (const Script* script : order_) CountNames(*script, +1);
+    label_changes_.clear();
+    function_changes_.clear();
+    CheckCrossReferences(nullptr);
+  });
+  if (conversion.StartScriptConversion()) conversion.RunMainPhase();
+}
+
+bool GameAnalysis::Recompile(const std::string& path) {
+  Script* script = scripts_.at(path).get();
+  if (!script->from_state) return false;
+  ScriptStartState state = script->start;
+  for (bool first = true;; first = false) {
+    ++script_compiles_;
+    DiscardSink sink;
+    KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
+    sys.options = options_;
+    std::vector<ReportedDiagnostic> search;
+    Collector collector([&](const Diagnostic&) { return &search; });
+    sys.log.set_listener(&collector);
+    if (!AddScript(sys, script->path)) return false;
+    if (first) {
+      // Errors found when the search registers a script count towards the
+      // error limit before main.txt is compiled.
+      if (CountErrors(search) != script->search_errors) return false;
+      script->search = std::move(search);
+    }
+    script->start = state;
+    script->errors = 0;
+    script->compile.clear();
+    script->mentions.clear();
+    collector.set_route([&](const Diagnostic& d) {
+      if (d.kind == Diagnostic::Kind::kError) ++script->errors;
+      return &script->compile;
+    });
+    Conversion conversion(sys);
+    Reader reader(*this, sys, conversion);
+    conversion.set_observer(&reader);
+    conversion.ConvertScriptFrom(state);
+    script->uses = std::move(sys.results.NameUses);
+    CountNames(*script, -1);
+    script->labels.clear();
+    script->functions.clear();
+    for (const DefinitionRecord& record : sys.results.LabelDefinitions)
+      script->labels.push_back(record.name);
+    for (const DefinitionRecord& record : sys.results.FunctionDefinitions) {
+      script->functions.push_back(record.name);
+    }
+    CountNames(*script, +1);
+    if (std::find(recompiled_.begin(), recompiled_.end(), script) == recompiled_.end()) {
+      recompiled_.push_back(script);
+    }
+    script->end = conversion.State();
+
+    // The scripts after it begin where it ended now. One that begins with
+    // the same aliases, and reaches the error limit neither from its old
+    // count nor from the new one, compiles as before: only its counts move.
+    ScriptStartState end = script->end;
+    for (;;) {
+      if (script->index + 1 >= order_.size()) return true;
+      Script* next = order_[script->index + 1];
+      if (next->start == end) return true;
+      const bool limit_untouched =
+          next->start.errors_since_limit + next->errors == next->end.errors_since_limit &&
+          end.errors_since_limit + next->errors < Diagnostics::kErrorLimit;
+      script = next;
+      if (next->start.aliases != end.aliases || !limit_untouched) break;
+      next->start.errors_since_limit = end.errors_since_limit;
+      next->end.errors_since_limit = end.errors_since_limit + next->errors;
+      end = next->end;
+    }
+    state = end;
+  }
+}
+
+void GameAnalysis::CountNames(const Script& script, int32_t delta) {
+  for (auto [names, counts] : {std::pair{&script.labels, &label_counts_},
+                               std::pair{&script.functions, &function_counts_}}) {
+    for (const std::string& name : *names) {
+      int32_t& count = (*counts)[name];
+      count += delta;
+      // Net changes only: a name taken away and added again is no change.
+      int32_t& net = (counts == &label_counts_ ? label_changes_ : function_changes_)[name];
+      net += delta;
+    }
+  }
+}
+
+void GameAnalysis::NamesNowOrNoLongerDefined(std::set<std::string>* labels,
+                                             std::set<std::string>* functions) {
+  for (auto [changes, counts, flipped] :
+       {std::tuple{&label_changes_, &label_counts_, labels},
+        std::tuple{&function_changes_, &function_counts_, functions}}) {
+    for (const auto& [name, net] : *changes) {
+      const int32_t now = (*counts)[name];
+      if ((now == 0) != (now - net == 0)) flipped->insert(name);
+    }
+    changes->clear();
+  }
+}
+
+void GameAnalysis::CheckCrossReferences(const std::vector<Script*>* only) {
+  DiscardSink sink;
+  KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
+  sys.options = options_;
+  Collector collector([this](const Diagnostic& d) {
+    auto it = scripts_.find(std::string(d.place.path));
+    return it == scripts_.end() ? &cross_diagnostics_ : &it->second->cross;
+  });
+  sys.log.set_listener(&collector);
+  if (only == nullptr) {
+    cross_diagnostics_.clear();
+    for (auto& [path, script] : scripts_) script->cross.clear();
+    for (const Script* script : order_) {
+      for (const std::string& name : script->labels)
+        sys.results.LabelDefinitions.push_back({name, script->path, 0});
+      for (const std::string& name : script->functions) {
+        sys.results.FunctionDefinitions.push_back({name, script->path, 0});
+      }
+      sys.results.NameUses.insert(sys.results.NameUses.end(), script->uses.begin(),
+                                  script->uses.end());
+    }
+  } else {
+    // The uses of those scripts, and of the game's definitions those that
+    // they name.
+    for (Script* script : *only) {
+      script->cross.clear();
+      for (const NameUse& use : script->uses) {
+        sys.results.NameUses.push_back(use);
+        const bool label = use.kind == NameUse::kGoto;
+        const auto& counts = label ? label_counts_ : function_counts_;
+        auto it = counts.find(use.name);
+        if (it == counts.end() || it->second == 0) continue;
+        (label ? sys.results.LabelDefinitions : sys.results.FunctionDefinitions)
+            .push_back({use.name, script->path, 0});
+      }
+    }
+  }
+  LintGame(sys);
+}
+
+SourcePosition GameAnalysis::Cp932Position(const DocumentText& text, int32_t line,
+                                           int32_t column) const {
+  if (settings_.source_encoding != SourceEncoding::kUtf8 || line < 1 || column < 1) {
+    return {line, column};
+  }
+  const size_t utf8_start = text.Utf8OffsetOf(text.LineStart(line));
+  return text.PositionAt(text.Cp932OffsetOf(utf8_start + static_cast<size_t>(column - 1)));
+}
+
+std::shared_ptr<const DocumentText> GameAnalysis::TextOf(const std::string& path) {
+  if (auto it = documents_.find(path); it != documents_.end()) return it->second;
+  std::string err;
+  return ReadDocumentText(base_, path, settings_.source_encoding, &err);
+}
+
+SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line,
+                                       int32_t column) const {
+  if (line < 1) return {{1, 1}, {1, 1}};
+  if (text == nullptr) return {{line, std::max(column, 1)}, {line, std::max(column, 1)}};
+  const std::string_view line_text = LineText(*text, line);
+  if (column < 1) {
+    // No column: the whole line, from its first non-blank byte.
+    const size_t first = std::min(line_text.find_first_not_of(" \t"), line_text.size());
+    return {{line, static_cast<int32_t>(first) + 1},
+            {line, static_cast<int32_t>(line_text.size()) + 1}};
+  }
+  const SourcePosition start = Cp932Position(*text, line, column);
+  const size_t at = std::min(static_cast<size_t>(start.column - 1), line_text.size());
+  return {start, {start.line, static_cast<int32_t>(ElementEnd(line_text, at)) + 1}};
+}
+
+std::vector<FileDiagnostics> GameAnalysis::Publish() {
+  std::vector<ReportedDiagnostic*> all;
+  auto add = [&](std::vector<ReportedDiagnostic>& list) {
+    for (ReportedDiagnostic& d : list) all.push_back(&d);
+  };
+  add(run_diagnostics_);
+  for (Script* script : order_) {
+    add(script->search);
+    add(script->compile);
+  }
+  for (auto& [path, script] : scripts_) {
+    if (!script->started) add(script->search);
+    add(script->cross);
+  }
+  add(cross_diagnostics_);
+
+  // The ranges of a report are worked out once, from the text its file has
+  // then: the file changes only with an edit, which reports it again.
+  std::map<std::string, std::shared_ptr<const DocumentText>> texts;
+  auto text_of = [&](const std::string& path) -> const DocumentText* {
+    auto it = texts.find(path);
+    if (it == texts.end()) it = texts.emplace(path, TextOf(path)).first;
+    return it->second.get();
+  };
+  std::map<std::string, FileDiagnostics> files;
+  for (ReportedDiagnostic* reported : all) {
+    // A report about no file in particular stands on main.txt.
+    const std::string& path = reported->path.empty() ? main_script_ : reported->path;
+    if (!reported->shown) {
+      SourceDiagnostic& shown = reported->shown.emplace();
+      shown.range = ElementRange(text_of(path), reported->line, reported->column);
+      shown.severity =
+          reported->kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
+      shown.code = reported->check;
+      shown.message = reported->message;
+      for (const ReportedDiagnostic::Related& related : reported->related) {
+        const std::string& at = related.path.empty() ? path : related.path;
+        shown.related.push_back(
+            {{at, ElementRange(text_of(at), related.line, related.column)}, related.message});
+      }
+    }
+    FileDiagnostics& file = files[path];
+    file.path = path;
+    file.diagnostics.push_back(*reported->shown);
+  }
+  std::vector<FileDiagnostics> result;
+  for (auto& [path, file] : files) result.push_back(std::move(file));
+  return result;
+}
+
+std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {
+  std::vector<ReportedDiagnostic> all = run_diagnostics_;
+  for (const Script* script : order_) {
+    all.insert(all.end(), script->search.begin(), script->search.end());
+    all.insert(all.end(), script->compile.begin(), script->compile.end());
+  }
+  for (const auto& [path, script] : scripts_) {
+    if (!script->started) all.insert(all.end(), script->search.begin(), script->search.end());
+  }
+  // The cross-script checks report in the order of the scripts' paths.
+  for (const auto& [path, script] : scripts_)
+    all.insert(all.end(), script->cross.begin(), script->cross.end());
+  all.insert(all.end(), cross_diagnostics_.begin(), cross_diagnostics_.end());
+  return all;
+}
+
+// Queries.
+
+const Mention* GameAnalysis::MentionAt(const std::string& path, SourcePosition position) {
+  auto it = scripts_.find(path);
+  if (it == scripts_.end()) return nullptr;
+  for (const Mention& mention : it->second->mentions) {
+    if (mention.start.line == position.line && mention.start.column <= position.column &&
+        position.column <= mention.start.column + mention.length) {
+      return &mention;
+    }
+  }
+  return nullptr;
+}
+
+SourceLocation GameAnalysis::LocationOf(const std::string& path, const Mention& mention) {
+  return {path, {mention.start, {mention.start.line, mention.start.column + mention.length}}};
+}
+
+std::vector<SourceLocation> GameAnalysis::Occurrences(Mention::Kind definition,
+                                                      const std::string& name, bool definitions,
+                                                      bool uses) const {
+  const Mention::Kind use =
+      definition == Mention::kLabelDefinition ? Mention::kLabelUse : Mention::kFunctionUse;
+  std::vector<SourceLocation> found;
+  for (const Script* script : order_) {
+    for (const Mention& mention : script->mentions) {
+      if (mention.name != name) continue;
+      if ((definitions && mention.kind == definition) || (uses && mention.kind == use)) {
+        found.push_back(LocationOf(script->path, mention));
+      }
+    }
+  }
+  return found;
+}
+
+std::string GameAnalysis::WordAt(const std::string& path, SourcePosition position,
+                                 SourceRange* range) {
+  std::shared_ptr<const DocumentText> text = TextOf(path);
+  if (!text) return {};
+  const std::string_view line = LineText(*text, position.line);
+  size_t at = std::min(static_cast<size_t>(std::max(position.column, 1) - 1), line.size());
+  // The word the position is in or right after.
+  size_t start = 0;
+  for (size_t i = 0; i < at;) {
+    const size_t next = i + (IsLead(line[i]) ? 2 : 1);
+    if (StopsWord(line[i])) start = next;
+    i = next;
+  }
+  if (start > at) return {};
+  const size_t end = at < line.size() && StopsWord(line[at]) ? at : ElementEnd(line, start);
+  if (end <= start) return {};
+  if (range != nullptr) {
+    *range = {{position.line, static_cast<int32_t>(start) + 1},
+              {position.line, static_cast<int32_t>(end) + 1}};
+  }
+  return std::string(line.substr(start, end - start));
+}
+
+std::vector<GameAnalysis::Found> GameAnalysis::Declarations(const std::string& path,
+                                                            const std::string& name,
+                                                            Mention::Kind kind) const {
+  std::vector<Found> found;
+  for (const Script* script : order_) {
+    for (const Mention& mention : script->mentions) {
+      if (mention.kind == kind && mention.name == name) found.push_back({script->path, &mention});
+    }
+  }
+  // Those of the script itself come first.
+  std::stable_partition(found.begin(), found.end(), [&](const Found& f) { return f.path == path; });
+  return found;
+}
+
+std::vector<SourceLocation> GameAnalysis::Definition(const std::string& path,
+                                                     SourcePosition position) {
+  if (const Mention* mention = MentionAt(path, position)) {
+    switch (mention->kind) {
+      case Mention::kLabelDefinition:
+      case Mention::kLabelUse:
+      case Mention::kFunctionDefinition:
+      case Mention::kFunctionUse:
+        return Occurrences(DefinitionKind(mention->kind), mention->name, true, false);
+      case Mention::kFileReference: {
+        std::string target = mention->name;
+        if (base_.Separator() != '/')
+          std::replace(target.begin(), target.end(), '/', base_.Separator());
+        target = options_.engineDirectory + target;
+        if (!fs_.Exists(target)) return {};
+        return {{target, {{1, 1}, {1, 1}}}};
+      }
+      default:
+        return {LocationOf(path, *mention)};
+    }
+  }
+  const std::string word = WordAt(path, position, nullptr);
+  if (word.empty()) return {};
+  for (Mention::Kind kind : {Mention::kVariableDeclaration, Mention::kAliasDefinition}) {
+    std::vector<SourceLocation> locations;
+    for (const Found& found : Declarations(path, word, kind)) {
+      locations.push_back(LocationOf(found.path, *found.mention));
+    }
+    if (!locations.empty()) return locations;
+  }
+  return {};
+}
+
+std::vector<SourceLocation> GameAnalysis::References(const std::string& path,
+                                                     SourcePosition position,
+                                                     bool include_definition) {
+  const Mention* mention = MentionAt(path, position);
+  if (mention == nullptr || mention->kind > Mention::kFunctionUse) return {};
+  return Occurrences(DefinitionKind(mention->kind), mention->name, include_definition, true);
+}
+
+bool GameAnalysis::Rename(const std::string& path, SourcePosition position,
+                          const std::string& new_name, std::vector<FileEdits>* edits,
+                          std::string* refusal) {
+  const Mention* mention = MentionAt(path, position);
+  if (mention == nullptr || mention->kind > Mention::kFunctionUse) {
+    *refusal = Own(kRefuseNothing);
+    return false;
+  }
+  if (!ValidName(new_name)) {
+    *refusal = Own(kRefuseBadName);
+    refusal->replace(refusal->find("%s"), 2, new_name);
+    return false;
+  }
+  edits->clear();
+  for (const SourceLocation& location :
+       Occurrences(DefinitionKind(mention->kind), mention->name, true, true)) {
+    if (edits->empty() || edits->back().path != location.path)
+      edits->push_back({location.path, {}});
+    edits->back().edits.push_back({location.range, new_name});
+  }
+  return true;
+}
+
+std::string GameAnalysis::PlaceText(const std::string& path, SourcePosition position) const {
+  std::string shown =
+      path.starts_with(game_directory_) ? path.substr(game_directory_.size()) : path;
+  return "`" + shown + "` " + std::to_string(position.line) + Own(kHoverLine);
+}
+
+std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePosition position) {
+  if (const Mention* mention = MentionAt(path, position)) {
+    const SourceRange range = LocationOf(path, *mention).range;
+    if (mention->kind <= Mention::kFunctionUse) {
+      const Mention::Kind definition = DefinitionKind(mention->kind);
+      std::string text =
+          Own(definition == Mention::kLabelDefinition ? kHoverLabel : kHoverFunction) + " `" +
+          mention->name + "`\n\n";
+      const std::vector<SourceLocation> defined =
+          Occurrences(definition, mention->name, true, false);
+      if (defined.empty()) text += Own(kHoverNotDefined);
+      for (const SourceLocation& at : defined) {
+        text += Own(kHoverDefinedAt) + PlaceText(at.path, at.range.start) + "  \n";
+      }
+      return Hover{text, range};
+    }
+    if (mention->kind == Mention::kVariableDeclaration) {
+      return Hover{"`" + std::string(kCommands[mention->command].name) + " " + mention->name +
+                       "`\n\n" + Own(kHoverDeclaredAt) + PlaceText(path, mention->start),
+                   range};
+    }
+  }
+  SourceRange range;
+  const std::string word = WordAt(path, position, &range);
+  if (word.empty()) return std::nullopt;
+  const std::vector<Found> declared = Declarations(path, word, Mention::kVariableDeclaration);
+  if (!declared.empty()) {
+    std::string text;
+    for (const Found& found : declared) {
+      text += "`" + std::string(kCommands[found.mention->command].name) + " " + word + "` " +
+              Own(kHoverDeclaredAt) + PlaceText(found.path, found.mention->start) + "  \n";
+    }
+    return Hover{text, range};
+  }
+  // A command or alias.
+  int32_t id = CommandIdOf(word);
+  std::string text;
+  if (id == CmdInvalid) {
+    const std::vector<Found> aliases = Declarations(path, word, Mention::kAliasDefinition);
+    if (aliases.empty() || aliases[0].mention->command == CmdInvalid) return std::nullopt;
+    id = aliases[0].mention->command;
+    text = "`" + word + "`: `" + std::string(kCommands[id].name) + "` " + Own(kHoverAliasOf) +
+           " (" + PlaceText(aliases[0].path, aliases[0].mention->start) + ")\n\n";
+  }
+  text += "**" + std::string(kCommands[id].name) + "** " + ParameterCounts(kCommands[id].count) +
+          "  \n" + Own(IsSetupCommand(id) ? kHoverSetup : kHoverNotSetup);
+  return Hover{text, range};
+}
+
+namespace {
+
+void AddItem(std::vector<CompletionItem>* items, std::set<std::string>* seen, std::string label,
+             SymbolKind kind, std::string detail) {
+  if (!seen->insert(label).second) return;
+  items->push_back({std::move(label), kind, std::move(detail), "", ""});
+}
+
+}  // namespace
+
+Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition position) {
+  Completion completion;
+  std::shared_ptr<const DocumentText> text = TextOf(path);
+  if (!text) return completion;
+  const std::string_view line = LineText(*text, position.line);
+  const size_t at = std::min(static_cast<size_t>(std::max(position.column, 1) - 1), line.size());
+  // The statement up to the position: from the last ';' or ':' outside a
+  // string on this line.
+  size_t statement = 0;
+  bool in_string = false;
+  size_t string_start = 0;
+  for (size_t i = 0; i < at; i += IsLead(line[i]) ? 2 : 1) {
+    if (line[i] == '"') {
+      in_string = !in_string;
+      string_start = i + 1;
+    } else if (!in_string && (line[i] == ';' || line[i] == ':')) {
+      statement = i + 1;
+    }
+  }
+  std::set<std::string> seen;
+  std::vector<CompletionItem>& items = completion.items;
+  if (in_string) {
+    // File names of the game, as a script names them from the game folder.
+    completion.replace = SourceRange{{position.line, static_cast<int32_t>(string_start) + 1},
+                                     {position.line, static_cast<int32_t>(at) + 1}};
+    for (std::string name : GameFiles()) {
+      if (base_.Separator() != '/') std::replace(name.begin(), name.end(), base_.Separator(), '/');
+      AddItem(&items, &seen, std::move(name), SymbolKind::kFile, "");
+    }
+    return completion;
+  }
+  size_t word_start = at;
+  while (word_start > statement && !StopsWord(line[word_start - 1])) --word_start;
+  completion.replace = SourceRange{{position.line, static_cast<int32_t>(word_start) + 1},
+                                   {position.line, static_cast<int32_t>(at) + 1}};
+  const std::string_view before = line.substr(statement, word_start - statement);
+  const size_t lead = before.find_first_not_of(" \t");
+  std::vector<const Mention*> aliases;
+  for (const Script* script : order_) {
+    for (const Mention& mention : script->mentions) {
+      if (mention.kind == Mention::kAliasDefinition && mention.command != CmdInvalid)
+        aliases.push_back(&mention);
+    }
+  }
+  if (lead == std::string_view::npos) {
+    // The start of a statement: commands and aliases, only those of the
+    // setup phase before create_window in main.txt.
+    const bool setup =
+        path == main_script_ && (create_window_line_ == 0 || position.line <= create_window_line_);
+    for (int32_t id = 0; id < kCommandCount; ++id) {
+      if (setup && !IsSetupCommand(id)) continue;
+      AddItem(&items, &seen, std::string(kCommands[id].name), SymbolKind::kCommand,
+              ParameterCounts(kCommands[id].count));
+    }
+    for (const Mention* alias : aliases) {
+      if (setup && !IsSetupCommand(alias->command)) continue;
+      AddItem(&items, &seen, alias->name, SymbolKind::kAlias,
+              std::string(kCommands[alias->command].name) + " " + Own(kHoverAliasOf));
+    }
+    return completion;
+  }
+  // The statement's command, and whether the position is in its first
+  // parameter.
+  const std::string_view rest = before.substr(lead);
+  const std::string_view word = rest.substr(0, std::min(rest.find_first_of(" \t,"), rest.size()));
+  int32_t id = CommandIdOf(word);
+  for (const Mention* alias : aliases) {
+    if (id == CmdInvalid && alias->name == word) id = alias->command;
+  }
+  const bool first_parameter =
+      rest.find(',') == std::string_view::npos && word.size() < rest.size();
+  Mention::Kind wanted = Mention::kVariableDeclaration;
+  if (first_parameter && id == cmd::kGoto) wanted = Mention::kLabelDefinition;
+  if (first_parameter && id == cmd::kFunctionCall) wanted = Mention::kFunctionDefinition;
+  const SymbolKind kind = wanted == Mention::kLabelDefinition      ? SymbolKind::kLabel
+                          : wanted == Mention::kFunctionDefinition ? SymbolKind::kFunction
+                                                                   : SymbolKind::kVariable;
+  for (const Script* script : order_) {
+    for (const Mention& mention : script->mentions) {
+      if (mention.kind != wanted) continue;
+      std::string detail = wanted == Mention::kVariableDeclaration
+                               ? std::string(kCommands[mention.command].name)
+                               : PlaceText(script->path, mention.start);
+      AddItem(&items, &seen, mention.name, kind, std::move(detail));
+    }
+  }
+  return completion;
+}
+
+std::vector<std::string> GameAnalysis::GameFiles() const {
+  std::vector<std::string> names;
+  auto add = [&](const std::string& path) {
+    if (path.starts_with(game_directory_)) names.push_back(path.substr(game_directory_.size()));
+  };
+  for (const auto& [path, script] : scripts_) add(path);
+  for (const std::string& path : media_files_) add(path);
+  return names;
+}
+
+std::vector<Symbol> GameAnalysis::DocumentSymbols(const std::string& path) {
+  std::vector<Symbol> symbols;
+  auto it = scripts_.find(path);
+  if (it == scripts_.end()) return symbols;
+  for (const Mention& mention : it->second->mentions) {
+    if (!IsDefinition(mention.kind)) continue;
+    const SourceLocation location = LocationOf(path, mention);
+    symbols.push_back(
+        {mention.name,
+         mention.kind == Mention::kLabelDefinition ? SymbolKind::kLabel : SymbolKind::kFunction, "",
+         location, location.range});
+  }
+  return symbols;
+}
+
+std::vector<Symbol> GameAnalysis::WorkspaceSymbols(const std::string& query) {
+  const std::string wanted = Lower(query);
+  std::vector<Symbol> symbols;
+  for (const Script* script : order_) {
+    for (const Symbol& symbol : DocumentSymbols(script->path)) {
+      if (Lower(symbol.name).find(wanted) == std::string::npos) continue;
+      symbols.push_back(symbol);
+      symbols.back().detail = PlaceText(script->path, symbol.name_range.start);
+    }
+  }
+  return symbols;
+}
+
+}  // namespace kv

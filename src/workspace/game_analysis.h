@@ -1,0 +1,183 @@
+// The analysis of a game by the converter itself: the workspace folder that
+// holds main.txt is converted as `KVConverter --check` converts it, over the
+// files on disk with the editor's texts in their place, and what the
+// conversion reports and reads becomes diagnostics, definitions, references,
+// hovers, completions and symbols.
+//
+// After the first conversion an edit costs one script's compile: each
+// script's compile depends only on its text and on the state the run stood
+// in where it began (the aliases made before it, the errors counted towards
+// the error limit), which is kept per script. An edited script is compiled
+// alone from its state; the scripts after it only when the state it ends in
+// differs from theirs. The cross-script checks run again over the names
+// kept per script. Anything else (main.txt, a file added or removed, a
+// change to whether a script's comments end) converts the whole game again.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "context/kc_system.h"
+#include "driver/conversion.h"
+#include "workspace/analysis.h"
+#include "workspace/overlay_file_system.h"
+
+namespace kv {
+
+// A diagnostic as the converter reported it, its notes folded in.
+struct ReportedDiagnostic {
+  Diagnostic::Kind kind = Diagnostic::Kind::kError;
+  std::string path;
+  int32_t line = 0;
+  int32_t column = 0;
+  std::string message;  // CP932
+  std::string check;
+  struct Related {
+    std::string path;
+    int32_t line = 0;
+    int32_t column = 0;
+    std::string message;  // CP932
+  };
+  std::vector<Related> related;
+  // As the editor is shown it, once worked out.
+  std::optional<SourceDiagnostic> shown;
+};
+
+// A name that a statement defines or uses, where it stands: columns are
+// CP932 byte columns of the author's file.
+struct Mention {
+  enum Kind : uint8_t {
+    kLabelDefinition,
+    kFunctionDefinition,
+    kLabelUse,
+    kFunctionUse,
+    kVariableDeclaration,
+    kAliasDefinition,
+    kFileReference,
+  };
+  Kind kind;
+  int32_t command = 0;  // the declaring command (variables), the aliased one (aliases)
+  std::string name;     // CP932
+  SourcePosition start;
+  int32_t length = 0;  // CP932 bytes
+};
+
+class GameAnalysis : public Analysis {
+ public:
+  explicit GameAnalysis(FileSystem& fs);
+  ~GameAnalysis() override;
+
+  AnalysisFeatures Features() const override;
+  void Configure(const WorkspaceSettings& settings) override;
+  void SetDocument(const std::string& path, std::shared_ptr<const DocumentText> text) override;
+  void ClearDocument(const std::string& path) override;
+  void FilesChanged(const std::vector<FileChange>& changes) override;
+  std::vector<FileDiagnostics> Analyse() override;
+
+  std::vector<SourceLocation> Definition(const std::string& path, SourcePosition position) override;
+  std::vector<SourceLocation> References(const std::string& path, SourcePosition position,
+                                         bool include_definition) override;
+  bool Rename(const std::string& path, SourcePosition position, const std::string& new_name,
+              std::vector<FileEdits>* edits, std::string* refusal) override;
+  std::optional<Hover> HoverAt(const std::string& path, SourcePosition position) override;
+  Completion CompleteAt(const std::string& path, SourcePosition position) override;
+  std::vector<Symbol> DocumentSymbols(const std::string& path) override;
+  std::vector<Symbol> WorkspaceSymbols(const std::string& query) override;
+
+  // The game folder (ending with a separator), "" when no folder holds
+  // main.txt.
+  const std::string& game_directory() const { return game_directory_; }
+  // How many whole conversions and single-script compiles have run.
+  int full_runs() const { return full_runs_; }
+  int script_compiles() const { return script_compiles_; }
+  // Everything the last analysis reported, in report order per script.
+  std::vector<ReportedDiagnostic> ReportedDiagnostics() const;
+
+  // What is kept of a script between analyses.
+  struct Script;
+
+ private:
+  class Collector;
+  class Reader;
+
+  void FullRun();
+  // Compiles the changed script alone, and the ones after it whose start
+  // state changes; false when only a whole run can tell.
+  bool Recompile(const std::string& path);
+  // The cross-script checks over the names kept: of the whole game (`only`
+  // null), or of the uses in the scripts `only`, whose findings replace
+  // theirs.
+  void CheckCrossReferences(const std::vector<Script*>* only);
+  // Adds (+1) or takes away (-1) the definitions of a script from the
+  // counts of names.
+  void CountNames(const Script& script, int32_t delta);
+  // The names that came to be defined or stopped being defined by the
+  // counts made since the last call.
+  void NamesNowOrNoLongerDefined(std::set<std::string>* labels, std::set<std::string>* functions);
+  std::vector<FileDiagnostics> Publish();
+
+  // The editor's text of `path`, or the file's.
+  std::shared_ptr<const DocumentText> TextOf(const std::string& path);
+  // A place as the converter gives it (its columns count the file's bytes,
+  // UTF-8 ones for a UTF-8 game) as a place in CP932 bytes.
+  SourcePosition Cp932Position(const DocumentText& text, int32_t line, int32_t column) const;
+  // What an editor marks for a report at a place: the element that begins
+  // there, the whole line when there is no column, the file's start when
+  // there is no line.
+  SourceRange ElementRange(const DocumentText* text, int32_t line, int32_t column) const;
+
+  const Mention* MentionAt(const std::string& path, SourcePosition position);
+  static SourceLocation LocationOf(const std::string& path, const Mention& mention);
+  // Every definition (with `definitions`) and use (with `uses`) of a label
+  // or function, in the order of the run.
+  std::vector<SourceLocation> Occurrences(Mention::Kind definition, const std::string& name,
+                                          bool definitions, bool uses) const;
+  struct Found {
+    std::string path;
+    const Mention* mention;
+  };
+  // The declarations of a variable, or definitions of an alias, named
+  // `name`: those of `path` first.
+  std::vector<Found> Declarations(const std::string& path, const std::string& name,
+                                  Mention::Kind kind) const;
+  // The word at a place of a document, and its range.
+  std::string WordAt(const std::string& path, SourcePosition position, SourceRange* range);
+  // "`scenes/a.txt` 12 行目": a place for a hover, from the game folder.
+  std::string PlaceText(const std::string& path, SourcePosition position) const;
+  // The scripts and media files of the game, from the game folder.
+  std::vector<std::string> GameFiles() const;
+
+  FileSystem& base_;
+  OverlayFileSystem fs_;
+  WorkspaceSettings settings_;
+  std::string game_directory_;
+  std::map<std::string, std::shared_ptr<const DocumentText>> documents_;
+
+  bool analysed_ = false;
+  bool full_run_needed_ = true;
+  std::vector<std::string> changed_;  // scripts edited since the last analysis
+  int full_runs_ = 0;
+  int script_compiles_ = 0;
+
+  RunOptions options_;                                      // as the last whole run settled them
+  std::map<std::string, std::unique_ptr<Script>> scripts_;  // by path
+  std::vector<Script*> order_;  // the scripts in the order the run compiled them
+  std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
+  std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
+  // How many scripts define each label and function name.
+  std::unordered_map<std::string, int32_t> label_counts_, function_counts_;
+  std::unordered_map<std::string, int32_t> label_changes_, function_changes_;  // since counted
+  std::vector<Script*> recompiled_;       // by the analysis under way
+  std::vector<std::string> media_files_;  // absolute paths the search found
+  std::string main_script_;
+  int32_t create_window_line_ = 0;  // in main.txt; 0: none was compiled
+};
+
+}  // namespace kv

@@ -1,0 +1,292 @@
+#include "workspace/game_analysis.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/converter.h"
+#include "platform/console.h"
+#include "test_support/memory_file_system.h"
+
+namespace kv {
+namespace {
+
+// A game whose scripts lean on each other: an alias made in main.txt used in
+// a scene, one made in b.txt used in c.txt (compiled after it), labels and
+// functions defined in one script and used in others, and a few mistakes.
+void AddGame(MemoryFileSystem& fs) {
+  fs.AddFile("/game/main.txt",
+             "window_size 640, 480;\n"
+             "new_command hop, goto;\n"
+             "create_window;\n"
+             "value count @ 0;\n"
+             "start:\n"
+             "hop scene_a;\n"
+             "function_call greet;\n");
+  fs.AddFile("/game/scenes/a.txt",
+             "scene_a:\n"
+             "text \"\x82\xA0\";\n"
+             "count = count + 1;\n"
+             "goto nowhere;\n"
+             "if count;\n");
+  fs.AddFile("/game/scenes/b.txt",
+             "function greet;\n"
+             "  text \"b\";\n"
+             "function_end;\n"
+             "new_command show, script_load;\n"
+             "start:\n"
+             "start:\n");
+  fs.AddFile("/game/scenes/c.txt", "hop start;\nshow;\nscript_change \"scenes/a.txt\";\n");
+  fs.AddFile("/game/img/bg.png", "png");
+}
+
+// A diagnostic as one line: "KIND PATH:LINE:COL [CHECK] MESSAGE", notes
+// folded into the message as the analysis folds them.
+std::string Line(Diagnostic::Kind kind, std::string_view path, int32_t line, int32_t column,
+                 std::string_view check, std::string_view message) {
+  static const char* const kKinds[] = {"error", "warning", "internal", "note"};
+  std::string text = std::string(kKinds[static_cast<int>(kind)]) + " " + std::string(path) + ":" +
+                     std::to_string(line) + ":" + std::to_string(column) + " [" +
+                     std::string(check) + "] " + Cp932ToUtf8(message);
+  return text;
+}
+
+class Lines : public DiagnosticListener {
+ public:
+  void OnDiagnostic(const Diagnostic& d) override {
+    if (d.kind == Diagnostic::Kind::kNote && !lines.empty()) {
+      lines.back() += "\n" + Cp932ToUtf8(d.message);
+      return;
+    }
+    lines.push_back(Line(d.kind, d.place.path, d.place.line, d.place.column, d.check, d.message));
+  }
+  std::vector<std::string> lines;
+};
+
+std::vector<std::string> CheckLines(MemoryFileSystem& fs) {
+  StringSink sink;
+  Lines lines;
+  ConverterEnvironment env{fs, sink, ConsoleEncoding::kCp932, [] { return 1u; }, nullptr};
+  env.listener = &lines;
+  RunConverter({"KVConverter", "--check"}, env);
+  return lines.lines;
+}
+
+std::vector<std::string> AnalysisLines(const GameAnalysis& analysis) {
+  std::vector<std::string> lines;
+  for (const ReportedDiagnostic& d : analysis.ReportedDiagnostics()) {
+    lines.push_back(Line(d.kind, d.path, d.line, d.column, d.check, d.message));
+  }
+  return lines;
+}
+
+// Every diagnostic as the server gets it, one line each.
+std::vector<std::string> Published(GameAnalysis& analysis) {
+  std::vector<std::string> lines;
+  for (const FileDiagnostics& file : analysis.Analyse()) {
+    for (const SourceDiagnostic& d : file.diagnostics) {
+      std::string line =
+          file.path + " " + std::to_string(d.range.start.line) + ":" +
+          std::to_string(d.range.start.column) + "-" + std::to_string(d.range.end.line) + ":" +
+          std::to_string(d.range.end.column) + " " + (d.severity == Severity::kError ? "E" : "W") +
+          " [" + d.code + "] " + Cp932ToUtf8(d.message);
+      for (const RelatedLocation& r : d.related) {
+        line += " | " + r.location.path + " " + std::to_string(r.location.range.start.line) + ":" +
+                std::to_string(r.location.range.start.column) + " " + Cp932ToUtf8(r.message);
+      }
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+GameAnalysis& Configured(GameAnalysis& analysis) {
+  analysis.Configure({{"/game"}, SourceEncoding::kCp932});
+  return analysis;
+}
+
+std::string Locations(const std::vector<SourceLocation>& locations) {
+  std::string text;
+  for (const SourceLocation& l : locations) {
+    text += l.path + " " + std::to_string(l.range.start.line) + ":" +
+            std::to_string(l.range.start.column) + "-" + std::to_string(l.range.end.column) + "; ";
+  }
+  return text;
+}
+
+TEST(GameAnalysis, ReportsWhatCheckReportsWithRangesAndRelatedPlaces) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  GameAnalysis analysis(fs);
+  const std::vector<std::string> published = Published(Configured(analysis));
+  EXPECT_EQ(CheckLines(fs), AnalysisLines(analysis));
+  EXPECT_EQ((std::vector<std::string>{
+                "/game/scenes/a.txt 5:10-5:10 E [] \"if\" のブロックが閉じられていません (5 "
+                "行目で開始) | /game/scenes/a.txt 5:1 ブロックの開始",
+                "/game/scenes/a.txt 4:6-4:13 W [undefined-label] ラベル \"nowhere\" "
+                "はどのスクリプトにも定義されていません",
+                // A label that main.txt defines too.
+                "/game/scenes/b.txt 5:1-5:6 W [duplicate-label] ラベル \"start\" は "
+                "\"/game/main.txt\" (5 行目) でも定義されています | /game/main.txt 5:1 最初の定義",
+                "/game/scenes/b.txt 6:1-6:6 W [duplicate-label] ラベル \"start\" "
+                "はこのスクリプトで既に定義されています (この定義は使われません) | "
+                "/game/scenes/b.txt 5:1 最初の定義",
+                "/game/scenes/c.txt 2:1-2:5 E [] コマンドパラメータの指定数が間違っています\n"
+                "\"script_load\" のパラメータは 0 個です (指定できる数 : 1 個)",
+            }),
+            published);
+  EXPECT_EQ(1, analysis.full_runs());
+  // The server never writes: not even the check's trial of the outputs.
+  EXPECT_EQ(0, fs.open_outputs);
+  EXPECT_FALSE(fs.HasFile("/game/script.kvo"));
+}
+
+TEST(GameAnalysis, AnEditCompilesItsScriptAndThoseWhoseStartItChanges) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+
+  // Nothing that a later script depends on changes: one compile.
+  analysis.SetDocument("/game/scenes/a.txt", DocumentText::FromCp932("scene_a:\ngoto start;\n"));
+  std::vector<std::string> edited = Published(analysis);
+  EXPECT_EQ(1, analysis.script_compiles());
+  // Without its alias, c.txt reads differently: b.txt and c.txt compile;
+  // without its function, main.txt's call of it goes nowhere.
+  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932("function_end;\n"));
+  edited = Published(analysis);
+  EXPECT_EQ(3, analysis.script_compiles());
+  EXPECT_EQ(1, analysis.full_runs());
+
+  MemoryFileSystem saved;
+  AddGame(saved);
+  saved.AddFile("/game/scenes/a.txt", "scene_a:\ngoto start;\n");
+  saved.AddFile("/game/scenes/b.txt", "function_end;\n");
+  GameAnalysis fresh(saved);
+  EXPECT_EQ(Published(Configured(fresh)), edited);
+  EXPECT_NE(std::string::npos, edited.at(0).find("[undefined-function]")) << edited.at(0);
+  EXPECT_EQ(CheckLines(saved), AnalysisLines(analysis));
+
+  // main.txt starts in the setup phase: the whole game converts again.
+  analysis.SetDocument("/game/main.txt", DocumentText::FromCp932("create_window;\n"));
+  Published(analysis);
+  EXPECT_EQ(2, analysis.full_runs());
+}
+
+TEST(GameAnalysis, SameResultsFromEveryRunInOneProcess) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  const std::vector<std::string> first = CheckLines(fs);
+  GameAnalysis analysis(fs);
+  const std::vector<std::string> published = Published(Configured(analysis));
+  for (int run = 0; run < 100; ++run) {
+    ASSERT_EQ(first, CheckLines(fs)) << run;
+    analysis.FilesChanged({{"/game/img/bg.png", FileChangeKind::kChanged}});
+    ASSERT_EQ(published, Published(analysis)) << run;
+  }
+  EXPECT_EQ(101, analysis.full_runs());
+}
+
+TEST(GameAnalysis, NavigatesLabelsFunctionsVariablesAndAliasesAcrossScripts) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+  // From a use through an alias to the definition in another script.
+  EXPECT_EQ("/game/scenes/a.txt 1:1-8; ", Locations(analysis.Definition("/game/main.txt", {6, 8})));
+  EXPECT_EQ("/game/scenes/b.txt 1:10-15; ",
+            Locations(analysis.Definition("/game/main.txt", {7, 20})));
+  EXPECT_EQ("/game/main.txt 4:7-12; ",
+            Locations(analysis.Definition("/game/scenes/a.txt", {3, 10})));
+  EXPECT_EQ("/game/scenes/a.txt 1:1-1; ",
+            Locations(analysis.Definition("/game/scenes/c.txt", {3, 20})));
+  EXPECT_EQ(
+      "/game/main.txt 5:1-6; /game/scenes/b.txt 5:1-6; /game/scenes/b.txt 6:1-6; "
+      "/game/scenes/c.txt 1:5-10; ",
+      Locations(analysis.References("/game/scenes/c.txt", {1, 7}, true)));
+  EXPECT_EQ("/game/main.txt 6:5-12; ",
+            Locations(analysis.References("/game/scenes/a.txt", {1, 3}, false)));
+
+  std::vector<FileEdits> edits;
+  std::string refusal;
+  ASSERT_TRUE(analysis.Rename("/game/scenes/a.txt", {1, 1}, "opening", &edits, &refusal));
+  ASSERT_EQ(2u, edits.size());
+  EXPECT_EQ("/game/main.txt", edits[0].path);
+  EXPECT_EQ((SourceRange{{6, 5}, {6, 12}}), edits[0].edits.at(0).range);
+  EXPECT_EQ("/game/scenes/a.txt", edits[1].path);
+  EXPECT_EQ((SourceRange{{1, 1}, {1, 8}}), edits[1].edits.at(0).range);
+  EXPECT_FALSE(analysis.Rename("/game/scenes/a.txt", {1, 1}, "1st", &edits, &refusal));
+  EXPECT_EQ("\"1st\" はラベルや関数の名前になりません", Cp932ToUtf8(refusal));
+  EXPECT_FALSE(analysis.Rename("/game/scenes/a.txt", {2, 1}, "x", &edits, &refusal));
+
+  EXPECT_EQ(
+      "`hop`: `goto` の別名 (`main.txt` 2 行目)\n\n**goto** パラメータ 1 個  \ncreate_window "
+      "の前にも使えます",
+      Cp932ToUtf8(analysis.HoverAt("/game/main.txt", {6, 2})->markdown));
+  EXPECT_EQ("`value count` 宣言: `main.txt` 4 行目  \n",
+            Cp932ToUtf8(analysis.HoverAt("/game/scenes/a.txt", {3, 1})->markdown));
+  EXPECT_EQ("関数 `greet`\n\n定義: `scenes/b.txt` 1 行目  \n",
+            Cp932ToUtf8(analysis.HoverAt("/game/main.txt", {7, 16})->markdown));
+
+  const std::vector<Symbol> symbols = analysis.DocumentSymbols("/game/scenes/b.txt");
+  ASSERT_EQ(3u, symbols.size());
+  EXPECT_EQ("greet", symbols[0].name);
+  EXPECT_EQ(SymbolKind::kFunction, symbols[0].kind);
+  EXPECT_EQ("start", symbols[1].name);
+  EXPECT_EQ(3u, analysis.WorkspaceSymbols("STA").size());
+}
+
+// A game saved as UTF-8: the converter counts the file's bytes, the editor's
+// side CP932 bytes ("あいう" is nine bytes in the file, six in CP932).
+TEST(GameAnalysis, PlacesInAUtf8GameAreCountedInCp932Bytes) {
+  MemoryFileSystem fs;
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  fs.AddFile("/game/a.txt", "text \"あいう\"; goto nowhere; goto here;\nhere:\n");
+  GameAnalysis analysis(fs);
+  analysis.Configure({{"/game"}, SourceEncoding::kUtf8});
+  EXPECT_EQ((std::vector<std::string>{"/game/a.txt 1:21-1:28 W [undefined-label] ラベル "
+                                      "\"nowhere\" はどのスクリプトにも定義されていません"}),
+            Published(analysis));
+  EXPECT_EQ("/game/a.txt 1:35-39; ", Locations(analysis.References("/game/a.txt", {2, 1}, false)));
+}
+
+std::vector<std::string> Labels(const Completion& completion) {
+  std::vector<std::string> labels;
+  for (const CompletionItem& item : completion.items) labels.push_back(item.label);
+  return labels;
+}
+
+bool Offers(const Completion& completion, const std::string& label) {
+  const std::vector<std::string> labels = Labels(completion);
+  return std::find(labels.begin(), labels.end(), label) != labels.end();
+}
+
+TEST(GameAnalysis, CompletesByWhatThePositionTakes) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+  analysis.SetDocument(
+      "/game/scenes/c.txt",
+      DocumentText::FromCp932("layer_s\ngoto st\nfunction_call g\nlayer bg, \"im\nx = c\n"));
+  analysis.Analyse();
+  const Completion commands = analysis.CompleteAt("/game/scenes/c.txt", {1, 8});
+  EXPECT_TRUE(Offers(commands, "layer_show"));
+  EXPECT_TRUE(Offers(commands, "hop"));
+  EXPECT_EQ((SourceRange{{1, 1}, {1, 8}}), commands.replace);
+  // Before create_window only the setup phase's commands.
+  const Completion setup = analysis.CompleteAt("/game/main.txt", {1, 1});
+  EXPECT_TRUE(Offers(setup, "window_size"));
+  EXPECT_FALSE(Offers(setup, "layer_show"));
+  EXPECT_EQ((std::vector<std::string>{"start", "scene_a"}),
+            Labels(analysis.CompleteAt("/game/scenes/c.txt", {2, 8})));
+  EXPECT_EQ((std::vector<std::string>{"greet"}),
+            Labels(analysis.CompleteAt("/game/scenes/c.txt", {3, 16})));
+  EXPECT_TRUE(Offers(analysis.CompleteAt("/game/scenes/c.txt", {4, 14}), "img/bg.png"));
+  EXPECT_EQ((std::vector<std::string>{"count"}),
+            Labels(analysis.CompleteAt("/game/scenes/c.txt", {5, 6})));
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,54 @@
+// The file system the language server converts a game over: the real one,
+// with the texts that the editor holds in place of those files' contents.
+// It writes nothing: an output can be started (a check asks no more, and is
+// told that its objects could be written) but never reaches the disk.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "workspace/analysis.h"
+#include "workspace/document_text.h"
+
+namespace kv {
+
+class OverlayFileSystem : public FileSystem {
+ public:
+  explicit OverlayFileSystem(FileSystem& base) : base_(base) {}
+
+  // Files read from now on get the editor's text of `path`, in the encoding
+  // the converter reads scripts in.
+  void Set(const std::string& path, std::shared_ptr<const DocumentText> text) {
+    texts_[path] = std::move(text);
+  }
+  void Clear(const std::string& path) { texts_.erase(path); }
+  void set_source_encoding(SourceEncoding encoding) { encoding_ = encoding; }
+
+  char Separator() const override { return base_.Separator(); }
+  bool CurrentDirectory(std::string* path) override { return base_.CurrentDirectory(path); }
+  bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override {
+    return base_.ListDirectory(directory, entries);
+  }
+  bool FileKey(const std::string& path, std::string* key) override;
+  bool Exists(const std::string& path) override {
+    return texts_.count(path) != 0 || base_.Exists(path);
+  }
+  std::string AbsolutePath(const std::string& path) override { return base_.AbsolutePath(path); }
+  bool ReadFile(const std::string& path, std::string* contents, std::string* err) override;
+  std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override;
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) override;
+  void RemoveLeftoverTemporaryFiles(const std::string&, std::vector<std::string>*) override {}
+
+ private:
+  // The editor's text of `path` in the converter's encoding, or null.
+  const std::string* Overlaid(const std::string& path) const;
+
+  FileSystem& base_;
+  SourceEncoding encoding_ = SourceEncoding::kCp932;
+  std::map<std::string, std::shared_ptr<const DocumentText>> texts_;
+};
+
+}  // namespace kv
