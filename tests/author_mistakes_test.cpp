@@ -25,7 +25,7 @@ const Mistake kMistakes[] = {
      {{"main.txt", "layer_show bg;\n"}},
      {},
      "/game/main.txt:2:1: error: コマンドパラメータの指定数が間違っています",
-     "/game/main.txt:2:1: note: \"layer_show\" のパラメータは 1 個です (指定できる数 : 2 〜 6 個)"},
+     "/game/main.txt:2:1: note: \"layer_show\" のパラメータは 1 個です (指定できる数 : 2 ～ 6 個)"},
     {"two commas, after a comment on the same line",
      {{"main.txt", "/* say */ text a,,b;\n"}},
      {},

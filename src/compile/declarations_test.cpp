@@ -40,7 +40,7 @@ TEST_F(DeclarationsTest, Failures) {
   EXPECT_EQ(Bytes(), "");
   EXPECT_FALSE(Declare(cmd::kValue, {{W("a"), Op("@")}}));
   EXPECT_EQ(Console(), "エラー : コマンドパラメータの指定数が間違っています\n"
-                       "備考 : \"value\" のパラメータは 0 個です (指定できる数 : 1 〜 255 個)\n"
+                       "備考 : \"value\" のパラメータは 0 個です (指定できる数 : 1 ～ 255 個)\n"
                        "エラー : 文法が間違っています\n");
   // The placeholder count stays where the failure left it.
   EXPECT_EQ(Bytes(), Cmd(0) + Ch(1) + Ch(0xFF));
@@ -53,7 +53,7 @@ TEST_F(DeclarationsTest, Failures) {
   EXPECT_FALSE(handlers.NGLVariable(cmd::kGlobalValue));
   EXPECT_EQ(Bytes(), Cmd(1));
   EXPECT_EQ(Console(), "エラー : コマンドパラメータの指定数が間違っています\n"
-                       "備考 : \"global_value\" のパラメータは 256 個です (指定できる数 : 1 〜 255 個)\n");
+                       "備考 : \"global_value\" のパラメータは 256 個です (指定できる数 : 1 ～ 255 個)\n");
 }
 
 TEST_F(DeclarationsTest, PiecesTogetherMayNotExceed255Items) {

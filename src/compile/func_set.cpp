@@ -234,7 +234,7 @@ void KCFuncSet::WrongParamCount(int32_t id, uint32_t given, int32_t min, int32_t
     return;  // no command to name
   }
   std::string allowed = std::to_string(min);
-  if (max != min) allowed += " 〜 " + std::to_string(max);
+  if (max != min) allowed += " ～ " + std::to_string(max);
   allowed += " 個";
   sys_.log.Note(kNoteParamCount,
                 {name, static_cast<int32_t>(given), LogArg::Own(allowed)});

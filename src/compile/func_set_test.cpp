@@ -106,7 +106,7 @@ TEST_F(FuncSetTest, OpenCountMeansAtMost255) {
   command.AppendParameter({N(255)});
   EXPECT_FALSE(funcs.OutCommand(15, "t", 1, 0));
   EXPECT_EQ(Console(), "エラー : コマンドパラメータの指定数が間違っています\n"
-                       "備考 : \"text\" のパラメータは 256 個です (指定できる数 : 1 〜 255 個)\n");
+                       "備考 : \"text\" のパラメータは 256 個です (指定できる数 : 1 ～ 255 個)\n");
   EXPECT_EQ(sys.script.itemPosition, 0u);
 }
 

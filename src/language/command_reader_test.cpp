@@ -114,7 +114,7 @@ TEST_F(CommandReaderTest, QuotedCommandNameIsLookedUpByItsText) {
   EXPECT_EQ(Code(kMain), Hex(Cmd(15)));
   EXPECT_EQ(TakeOutput(), std::string("エラー : /game/main.txt 1 行目 ") + kCountError +
                               "備考 : /game/main.txt 1 行目 \"text\" のパラメータは 0 個です "
-                              "(指定できる数 : 1 〜 255 個)\n");
+                              "(指定できる数 : 1 ～ 255 個)\n");
   EXPECT_EQ(sys.log.errorCount, 1);
 }
 
