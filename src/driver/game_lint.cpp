@@ -151,67 +151,77 @@ class FileCheck {
 
 }  // namespace
 
-void LintGame(Diagnostics& log, const CheckSet& checks, std::vector<NameUse>& records,
+void SortNameUses(std::vector<NameUse>& records) {
+  std::stable_sort(records.begin(), records.end(), [](const NameUse& a, const NameUse& b) {
+    return a.script != b.script ? a.script < b.script : a.line < b.line;
+  });
+}
+
+void LintGame(Diagnostics& log, const CheckSet& checks,
+              std::span<const std::span<const NameUse>> records,
               std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
               const GameFiles& files) {
   const std::unordered_set<std::string> label_names = Names(labels);
   const std::unordered_set<std::string> function_names = Names(functions);
-  std::stable_sort(records.begin(), records.end(), [](const NameUse& a, const NameUse& b) {
-    return a.script != b.script ? a.script < b.script : a.line < b.line;
-  });
   // The first definition of each label, in source order.
   std::unordered_map<std::string_view, const NameUse*> first_labels;
-  for (const NameUse& use : records) {
-    if (use.kind == NameUse::kLabel) first_labels.try_emplace(use.name, &use);
+  for (std::span<const NameUse> group : records) {
+    for (const NameUse& use : group) {
+      if (use.kind == NameUse::kLabel) first_labels.try_emplace(use.name, &use);
+    }
   }
   FileCheck file_check(files);
 
-  for (const NameUse& use : records) {
-    const SourcePlace place{use.script, use.line, use.column};
-    auto warn = [&](Check check, std::string_view message, std::initializer_list<LogArg> args,
-                    const RelatedPlace* related = nullptr) {
-      if (!checks.On(check)) return;
-      log.WarningAt(place, message, args,
-                    {CheckName(check), related != nullptr ? std::span<const RelatedPlace>(related, 1)
-                                                          : std::span<const RelatedPlace>()});
-    };
-    switch (use.kind) {
-      case NameUse::kFunctionCall:
-        if (function_names.count(use.name) == 0) {
-          warn(Check::kUndefinedFunction, kMsgUndefinedFunction, {use.name});
+  for (std::span<const NameUse> group : records) {
+    for (const NameUse& use : group) {
+      const SourcePlace place{use.script, use.line, use.column};
+      auto warn = [&](Check check, std::string_view message, std::initializer_list<LogArg> args,
+                      const RelatedPlace* related = nullptr) {
+        if (!checks.On(check)) return;
+        std::span<const RelatedPlace> places;
+        if (related != nullptr) places = {related, 1};
+        log.WarningAt(place, message, args, {CheckName(check), places});
+      };
+      switch (use.kind) {
+        case NameUse::kFunctionCall:
+          if (function_names.count(use.name) == 0) {
+            warn(Check::kUndefinedFunction, kMsgUndefinedFunction, {use.name});
+          }
+          break;
+        case NameUse::kGoto:
+          if (label_names.count(use.name) == 0) {
+            warn(Check::kUndefinedLabel, kMsgUndefinedLabel, {use.name});
+          }
+          break;
+        case NameUse::kSecondFunction:
+        case NameUse::kSecondLabel: {
+          const RelatedPlace first{{use.script, use.firstLine, use.firstColumn}, kFirstDefinition};
+          if (use.kind == NameUse::kSecondLabel) {
+            warn(Check::kDuplicateLabel, kMsgSecondLabel, {use.name}, &first);
+          } else {
+            warn(Check::kDuplicateFunction, kMsgSecondFunction, {use.name}, &first);
+          }
+          break;
         }
-        break;
-      case NameUse::kGoto:
-        if (label_names.count(use.name) == 0) warn(Check::kUndefinedLabel, kMsgUndefinedLabel, {use.name});
-        break;
-      case NameUse::kSecondFunction:
-      case NameUse::kSecondLabel: {
-        const RelatedPlace first{{use.script, use.firstLine, use.firstColumn}, kFirstDefinition};
-        if (use.kind == NameUse::kSecondLabel) {
-          warn(Check::kDuplicateLabel, kMsgSecondLabel, {use.name}, &first);
-        } else {
-          warn(Check::kDuplicateFunction, kMsgSecondFunction, {use.name}, &first);
+        case NameUse::kLabel: {
+          const NameUse& first = *first_labels.at(use.name);
+          if (&first == &use) break;
+          const RelatedPlace related{{first.script, first.line, first.column}, kFirstDefinition};
+          warn(Check::kDuplicateLabel, kMsgLabelInTwoScripts,
+               {use.name, LogArg::Path(first.script), first.line}, &related);
+          break;
         }
-        break;
-      }
-      case NameUse::kLabel: {
-        const NameUse& first = *first_labels.at(use.name);
-        if (&first == &use) break;
-        const RelatedPlace related{{first.script, first.line, first.column}, kFirstDefinition};
-        warn(Check::kDuplicateLabel, kMsgLabelInTwoScripts,
-             {use.name, LogArg::Path(first.script), first.line}, &related);
-        break;
-      }
-      case NameUse::kFileName: {
-        if (!checks.On(Check::kMissingFile)) break;
-        std::string_view in_other_case;
-        if (file_check.Exists(use.name, &in_other_case)) break;
-        if (in_other_case.empty()) {
-          warn(Check::kMissingFile, kMsgMissingFile, {use.name});
-        } else {
-          warn(Check::kMissingFile, kMsgFileCaseDiffers, {use.name, LogArg::Path(in_other_case)});
+        case NameUse::kFileName: {
+          if (!checks.On(Check::kMissingFile)) break;
+          std::string_view in_other_case;
+          if (file_check.Exists(use.name, &in_other_case)) break;
+          if (in_other_case.empty()) {
+            warn(Check::kMissingFile, kMsgMissingFile, {use.name});
+          } else {
+            warn(Check::kMissingFile, kMsgFileCaseDiffers, {use.name, LogArg::Path(in_other_case)});
+          }
+          break;
         }
-        break;
       }
     }
   }
@@ -230,7 +240,9 @@ void LintGame(KCSystem& sys) {
   files.sounds = results.AudioFiles;
   files.movies = results.MovieFiles;
   for (int kind = 0; kind < 4; ++kind) files.extensions[kind] = sys.options.extensions[kind];
-  LintGame(sys.log, checks, results.NameUses, results.LabelDefinitions,
+  SortNameUses(results.NameUses);
+  const std::span<const NameUse> all(results.NameUses);
+  LintGame(sys.log, checks, std::span(&all, 1), results.LabelDefinitions,
            results.FunctionDefinitions, files);
   results.NameUses.clear();
 }

@@ -33,10 +33,16 @@ struct GameFiles {
   std::span<const std::string> extensions[4];
 };
 
+// Sorts records into source order: script path, then line.
+void SortNameUses(std::vector<NameUse>& records);
+
 // Warns of each finding, in source order (script path, then line), with the
-// check's name; `records` is sorted so. Checks that `checks` leaves out are
-// not made.
-void LintGame(Diagnostics& log, const CheckSet& checks, std::vector<NameUse>& records,
+// check's name. `records` are the game's records in groups, each in source
+// order and the groups in order of their scripts' paths: one group for the
+// whole game, or one per script. Checks that `checks` leaves out are not
+// made.
+void LintGame(Diagnostics& log, const CheckSet& checks,
+              std::span<const std::span<const NameUse>> records,
               std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
               const GameFiles& files);
 

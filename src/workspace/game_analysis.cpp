@@ -401,32 +401,15 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
     std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
       return scripts_.at(a)->index < scripts_.at(b)->index;
     });
-    recompiled_.clear();
     for (const std::string& path : changed_) {
       if (!Recompile(path)) {
         full_run_needed_ = true;
         break;
       }
     }
-    if (!full_run_needed_) {
-      // The uses that can be judged otherwise: those of the scripts compiled
-      // again, and those of a name that came to be or stopped being defined.
-      std::set<std::string> labels, functions;
-      NamesNowOrNoLongerDefined(&labels, &functions);
-      if (!labels.empty() || !functions.empty()) {
-        for (Script* script : order_) {
-          const bool affected =
-              std::any_of(script->uses.begin(), script->uses.end(), [&](const NameUse& use) {
-                return (use.kind == NameUse::kGoto ? labels : functions).count(use.name) != 0;
-              });
-          if (affected &&
-              std::find(recompiled_.begin(), recompiled_.end(), script) == recompiled_.end()) {
-            recompiled_.push_back(script);
-          }
-        }
-      }
-      CheckCrossReferences(&recompiled_);
-    }
+    // The cross-script checks look at the whole game again: a finding of
+    // one script may depend on the names and files of any other.
+    if (!full_run_needed_) CheckCrossReferences();
   }
   if (!analysed_ || full_run_needed_) FullRun();
   changed_.clear();
@@ -441,11 +424,9 @@ void GameAnalysis::FullRun() {
   order_.clear();
   run_diagnostics_.clear();
   cross_diagnostics_.clear();
-  label_counts_.clear();
-  function_counts_.clear();
-  label_changes_.clear();
-  function_changes_.clear();
-  media_files_.clear();
+  image_files_.clear();
+  audio_files_.clear();
+  movie_files_.clear();
   create_window_line_ = 0;
   if (game_directory_.empty()) return;
   main_script_ = game_directory_ + kMainScriptName;
@@ -488,10 +469,9 @@ void GameAnalysis::FullRun() {
     to.insert(to.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
   }
   for (auto& [path, script] : scripts_) script->search_errors = CountErrors(script->search);
-  for (const auto* list :
-       {&sys.results.ImageFiles, &sys.results.AudioFiles, &sys.results.MovieFiles}) {
-    media_files_.insert(media_files_.end(), list->begin(), list->end());
-  }
+  image_files_ = sys.results.ImageFiles;
+  audio_files_ = sys.results.AudioFiles;
+  movie_files_ = sys.results.MovieFiles;
   if (parsed != OptionsResult::kSearched) return;
   if (!script_found) {
     Conversion::FinishObjects(sys);
@@ -522,6 +502,7 @@ void GameAnalysis::FullRun() {
         it->second->uses.push_back(std::move(use));
     }
     sys.results.NameUses.clear();
+    for (auto& [path, script] : scripts_) SortNameUses(script->uses);
     for (auto [list, member] : {std::pair{&sys.results.LabelDefinitions, &Script::labels},
                                 std::pair{&sys.results.FunctionDefinitions, &Script::functions}}) {
       for (const DefinitionRecord& record : *list) {
@@ -530,10 +511,7 @@ void GameAnalysis::FullRun() {
       }
     }
     if (!order_.empty()) order_.back()->end = conversion.State();
-    for (const Script* script : order_) CountNames(*script, +1);
-    label_changes_.clear();
-    function_changes_.clear();
-    CheckCrossReferences(nullptr);
+    CheckCrossReferences();
   });
   if (conversion.StartScriptConversion()) conversion.RunMainPhase();
 }
@@ -570,17 +548,13 @@ bool GameAnalysis::Recompile(const std::string& path) {
     conversion.set_observer(&reader);
     conversion.ConvertScriptFrom(state);
     script->uses = std::move(sys.results.NameUses);
-    CountNames(*script, -1);
+    SortNameUses(script->uses);
     script->labels.clear();
     script->functions.clear();
     for (const DefinitionRecord& record : sys.results.LabelDefinitions)
       script->labels.push_back(record.name);
     for (const DefinitionRecord& record : sys.results.FunctionDefinitions) {
       script->functions.push_back(record.name);
-    }
-    CountNames(*script, +1);
-    if (std::find(recompiled_.begin(), recompiled_.end(), script) == recompiled_.end()) {
-      recompiled_.push_back(script);
     }
     script->end = conversion.State();
 
@@ -605,33 +579,7 @@ bool GameAnalysis::Recompile(const std::string& path) {
   }
 }
 
-void GameAnalysis::CountNames(const Script& script, int32_t delta) {
-  for (auto [names, counts] : {std::pair{&script.labels, &label_counts_},
-                               std::pair{&script.functions, &function_counts_}}) {
-    for (const std::string& name : *names) {
-      int32_t& count = (*counts)[name];
-      count += delta;
-      // Net changes only: a name taken away and added again is no change.
-      int32_t& net = (counts == &label_counts_ ? label_changes_ : function_changes_)[name];
-      net += delta;
-    }
-  }
-}
-
-void GameAnalysis::NamesNowOrNoLongerDefined(std::set<std::string>* labels,
-                                             std::set<std::string>* functions) {
-  for (auto [changes, counts, flipped] :
-       {std::tuple{&label_changes_, &label_counts_, labels},
-        std::tuple{&function_changes_, &function_counts_, functions}}) {
-    for (const auto& [name, net] : *changes) {
-      const int32_t now = (*counts)[name];
-      if ((now == 0) != (now - net == 0)) flipped->insert(name);
-    }
-    changes->clear();
-  }
-}
-
-void GameAnalysis::CheckCrossReferences(const std::vector<Script*>* only) {
+void GameAnalysis::CheckCrossReferences() {
   DiscardSink sink;
   KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
   sys.options = options_;
@@ -640,35 +588,25 @@ void GameAnalysis::CheckCrossReferences(const std::vector<Script*>* only) {
     return it == scripts_.end() ? &cross_diagnostics_ : &it->second->cross;
   });
   sys.log.set_listener(&collector);
-  if (only == nullptr) {
-    cross_diagnostics_.clear();
-    for (auto& [path, script] : scripts_) script->cross.clear();
-    for (const Script* script : order_) {
-      for (const std::string& name : script->labels)
-        sys.results.LabelDefinitions.push_back({name, script->path, 0});
-      for (const std::string& name : script->functions) {
-        sys.results.FunctionDefinitions.push_back({name, script->path, 0});
-      }
-      sys.results.NameUses.insert(sys.results.NameUses.end(), script->uses.begin(),
-                                  script->uses.end());
-    }
-  } else {
-    // The uses of those scripts, and of the game's definitions those that
-    // they name.
-    for (Script* script : *only) {
-      script->cross.clear();
-      for (const NameUse& use : script->uses) {
-        sys.results.NameUses.push_back(use);
-        const bool label = use.kind == NameUse::kGoto;
-        const auto& counts = label ? label_counts_ : function_counts_;
-        auto it = counts.find(use.name);
-        if (it == counts.end() || it->second == 0) continue;
-        (label ? sys.results.LabelDefinitions : sys.results.FunctionDefinitions)
-            .push_back({use.name, script->path, 0});
-      }
-    }
+  cross_diagnostics_.clear();
+  for (auto& [path, script] : scripts_) script->cross.clear();
+  // What the converter gathers while it compiles; each script's records are
+  // kept in source order, and the scripts are taken in the order of their
+  // paths, as the converter sorts them.
+  std::vector<std::span<const NameUse>> records;
+  std::vector<DefinitionRecord> labels, functions;
+  kv::GameFiles files;
+  for (const auto& [path, script] : scripts_) {
+    for (const std::string& name : script->labels) labels.push_back({name, path, 0});
+    for (const std::string& name : script->functions) functions.push_back({name, path, 0});
+    records.push_back(script->uses);
+    files.scripts.push_back(path);
   }
-  LintGame(sys);
+  files.images = image_files_;
+  files.sounds = audio_files_;
+  files.movies = movie_files_;
+  for (int kind = 0; kind < 4; ++kind) files.extensions[kind] = options_.extensions[kind];
+  LintGame(sys.log, options_.checks, records, labels, functions, files);
 }
 
 SourcePosition GameAnalysis::Cp932Position(const DocumentText& text, int32_t line,
@@ -1064,7 +1002,9 @@ std::vector<std::string> GameAnalysis::GameFiles() const {
     if (path.starts_with(game_directory_)) names.push_back(path.substr(game_directory_.size()));
   };
   for (const auto& [path, script] : scripts_) add(path);
-  for (const std::string& path : media_files_) add(path);
+  for (const auto* list : {&image_files_, &audio_files_, &movie_files_}) {
+    for (const std::string& path : *list) add(path);
+  }
   return names;
 }
 

@@ -18,10 +18,8 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "context/kc_system.h"
@@ -111,16 +109,9 @@ class GameAnalysis : public Analysis {
   // Compiles the changed script alone, and the ones after it whose start
   // state changes; false when only a whole run can tell.
   bool Recompile(const std::string& path);
-  // The cross-script checks over the names kept: of the whole game (`only`
-  // null), or of the uses in the scripts `only`, whose findings replace
-  // theirs.
-  void CheckCrossReferences(const std::vector<Script*>* only);
-  // Adds (+1) or takes away (-1) the definitions of a script from the
-  // counts of names.
-  void CountNames(const Script& script, int32_t delta);
-  // The names that came to be defined or stopped being defined by the
-  // counts made since the last call.
-  void NamesNowOrNoLongerDefined(std::set<std::string>* labels, std::set<std::string>* functions);
+  // The cross-script checks (LintGame) over the names and files kept of the
+  // whole game, as the converter makes them after its last script.
+  void CheckCrossReferences();
   std::vector<FileDiagnostics> Publish();
 
   // The editor's text of `path`, or the file's.
@@ -171,11 +162,8 @@ class GameAnalysis : public Analysis {
   std::vector<Script*> order_;  // the scripts in the order the run compiled them
   std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
   std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
-  // How many scripts define each label and function name.
-  std::unordered_map<std::string, int32_t> label_counts_, function_counts_;
-  std::unordered_map<std::string, int32_t> label_changes_, function_changes_;  // since counted
-  std::vector<Script*> recompiled_;       // by the analysis under way
-  std::vector<std::string> media_files_;  // absolute paths the search found
+  // The media files the search found (absolute paths), by kind.
+  std::vector<std::string> image_files_, audio_files_, movie_files_;
   std::string main_script_;
   int32_t create_window_line_ = 0;  // in main.txt; 0: none was compiled
 };

@@ -168,6 +168,19 @@ TEST(GameAnalysis, AnEditCompilesItsScriptAndThoseWhoseStartItChanges) {
   EXPECT_NE(std::string::npos, edited.at(0).find("[undefined-function]")) << edited.at(0);
   EXPECT_EQ(CheckLines(saved), AnalysisLines(analysis));
 
+  // A label main.txt defines too, and a picture the game lacks: findings
+  // that depend on other scripts and on the game's files.
+  analysis.SetDocument("/game/scenes/a.txt",
+                       DocumentText::FromCp932("start:\nlayer x, \"none.png\";\n"));
+  edited = Published(analysis);
+  saved.AddFile("/game/scenes/a.txt", "start:\nlayer x, \"none.png\";\n");
+  GameAnalysis fresh_again(saved);
+  EXPECT_EQ(Published(Configured(fresh_again)), edited);
+  EXPECT_EQ(CheckLines(saved), AnalysisLines(analysis));
+  const std::string all = testing::PrintToString(edited);
+  EXPECT_NE(std::string::npos, all.find("[missing-file]")) << all;
+  EXPECT_NE(std::string::npos, all.find("a.txt 1:1-1:6 W [duplicate-label]")) << all;
+
   // main.txt starts in the setup phase: the whole game converts again.
   analysis.SetDocument("/game/main.txt", DocumentText::FromCp932("create_window;\n"));
   Published(analysis);
