@@ -68,6 +68,9 @@ struct RunOptions {
   std::string searchDirectory;
   // Converts and reports as a build does, but writes no file.
   bool checkOnly = false;
+  // A check that writes the game's route map to this file instead (empty:
+  // none); its extension chooses the form.
+  std::string routeMapPath;
   // Scripts are read as UTF-8 and converted to CP932 before they compile.
   bool sourceIsUtf8 = false;
   // The checks that warn of what compiles but is likely wrong: all but those

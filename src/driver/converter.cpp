@@ -10,6 +10,7 @@
 #include "driver/file_search.h"
 #include "driver/game_lint.h"
 #include "driver/options.h"
+#include "driver/route_map.h"
 #include "output/media_archive.h"
 #include "output/script_object.h"
 #include "platform/file_system.h"
@@ -246,9 +247,16 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
       sys.log.Message(kMsgNothingFound, {LogArg::Path(sys.options.searchDirectory)});
     }
     Conversion::FinishObjects(sys);
-  } else {
+  } else if (sys.options.routeMapPath.empty()) {
     Conversion conversion(sys);
     if (conversion.StartScriptConversion()) conversion.RunMainPhase();
+  } else {
+    // The map is drawn from what the compiler reads while it checks.
+    Conversion conversion(sys);
+    RouteRecorder recorder(sys.options.engineDirectory);
+    conversion.set_observer(&recorder);
+    if (conversion.StartScriptConversion()) conversion.RunMainPhase();
+    WriteRouteMap(sys, recorder.Finish());
   }
 
   // Under --werror a warning fails the run as an error does.

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "driver/file_search.h"
+#include "driver/route_map.h"
 #include "context/kc_system.h"
 #include "platform/file_system.h"
 #include "platform/lexical_path.h"
@@ -57,8 +58,13 @@ constexpr std::string_view kHelpLongOptions =
     "--source-encoding=utf-8|cp932  : スクリプトファイルの文字コード (デフォルト : cp932)\n"
     "--no-warn=NAME[,NAME...]       : 名前の警告を出さない (%s)\n"
     "--werror                       : 警告があれば失敗とする\n"
+    "--route-map=FILE               : --check と同じくコンバートし、ルートマップを FILE (.dot .json .svg) に書き込む\n"
     "--help                         : ヘルプ表示 (h と同じ)\n"
     "--version                      : バージョン表示\n";
+constexpr std::string_view kMsgRouteMapExtension =
+    "--route-map のファイル名は .dot, .json, .svg のどれかで終わる必要があります \"%s\"\n";
+constexpr std::string_view kMsgRouteMapNoGraphviz =
+    "--route-map の .svg は Graphviz のライブラリ (libgraphviz-dev) を組み込んだビルドでのみ使えます \"%s\"\n";
 constexpr std::string_view kNoteSeeHelp = "オプションの一覧は KVConverter --help で表示できます\n";
 
 // Each option letter sets one bit; the set of bits, not the order of the
@@ -143,6 +149,7 @@ OptionsResult OptionError(KCSystem& sys, std::string_view message, std::string_v
 constexpr std::string_view kConsoleEncodingWord = "--console-encoding=";
 constexpr std::string_view kNoWarnWord = "--no-warn=";
 constexpr std::string_view kSourceEncodingWord = "--source-encoding=";
+constexpr std::string_view kRouteMapWord = "--route-map=";
 
 // The encoding an encoding word names: "utf-8" or "cp932"; false for any
 // other value.
@@ -182,6 +189,7 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   bool check_only = false;
   bool source_utf8 = false;
   bool werror = false;
+  std::string route_map;
   CheckSet checks = CheckSet::All();
   const Option* option = nullptr;
   std::string option_word;
@@ -208,6 +216,15 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
         sys.log.set_style(DiagnosticsStyle::kGnu);
       } else if (word == "--werror") {
         werror = true;
+      } else if (word.starts_with(kRouteMapWord)) {
+        route_map = word.substr(kRouteMapWord.size());
+        if (route_map.empty()) return OptionError(sys, kMsgMissingValue, kRouteMapWord);
+        const RouteMapFormat format = RouteMapFormatOf(route_map);
+        if (format == RouteMapFormat::kNone) return OptionError(sys, kMsgRouteMapExtension, route_map);
+        if (format == RouteMapFormat::kSvg && !RouteMapCanLayOut()) {
+          return OptionError(sys, kMsgRouteMapNoGraphviz, route_map);
+        }
+        check_only = true;
       } else if (word.starts_with(kNoWarnWord)) {
         // Names separated by commas; each must name a check.
         std::string_view names = std::string_view(word).substr(kNoWarnWord.size());
@@ -309,6 +326,7 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   sys.options.engineDirectory = directories[0];
   sys.options.searchDirectory = sys.fs.AbsolutePath(directories[1]);
   sys.options.checkOnly = check_only;
+  sys.options.routeMapPath = route_map;
   sys.options.sourceIsUtf8 = source_utf8;
   // The checks of what compiles but is likely wrong run in a check only.
   sys.options.checks = check_only ? checks : CheckSet();

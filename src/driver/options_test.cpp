@@ -121,6 +121,7 @@ TEST_F(OptionsTest, WordOptions) {
                 "split-word, no-create-window, utf8-script, missing-file, duplicate-label, "
                 "duplicate-function, undefined-label, undefined-function)\n"
                 "--werror                       : 警告があれば失敗とする\n"
+                "--route-map=FILE               : --check と同じくコンバートし、ルートマップを FILE (.dot .json .svg) に書き込む\n"
                 "--help                         : ヘルプ表示 (h と同じ)\n"
                 "--version                      : バージョン表示\n"))
       << out_.text;

@@ -1,0 +1,396 @@
+#include "driver/route_map.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <set>
+#include <utility>
+
+#include "context/diagnostics.h"
+#include "context/pell_file.h"
+#include "language/command_table.h"
+#include "platform/console.h"
+#include "source/statement.h"
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kSelectResult = "select_result";
+
+int32_t SelectId() {
+  static const int32_t id = [] {
+    for (int32_t i = 0; i < kCommandCount; ++i) {
+      if (kCommands[static_cast<size_t>(i)].name == "select") return i;
+    }
+    return -1;
+  }();
+  return id;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// A script name as script_change writes it, with '/' between its parts.
+std::string NormalName(std::string_view name) {
+  std::string normal(name);
+  for (size_t i = 0; i < normal.size(); ++i) {
+    if (IsCp932LeadByte(static_cast<unsigned char>(normal[i]))) {
+      ++i;
+    } else if (normal[i] == '\\') {
+      normal[i] = '/';
+    }
+  }
+  return normal;
+}
+
+}  // namespace
+
+const char* RouteNodeKindName(RouteNode::Kind kind) {
+  switch (kind) {
+    case RouteNode::kStart: return "start";
+    case RouteNode::kScript: return "script";
+    case RouteNode::kLabel: return "label";
+    case RouteNode::kFunction: return "function";
+    case RouteNode::kEnd: return "end";
+    case RouteNode::kUndefined: return "undefined";
+    case RouteNode::kUnknown: return "unknown";
+  }
+  return "";
+}
+
+const char* RouteEdgeKindName(RouteEdge::Kind kind) {
+  switch (kind) {
+    case RouteEdge::kStartEdge: return "start";
+    case RouteEdge::kGoto: return "goto";
+    case RouteEdge::kFunctionCall: return "function_call";
+    case RouteEdge::kScriptChange: return "script_change";
+    case RouteEdge::kScriptLoad: return "script_load";
+    case RouteEdge::kFallThrough: return "fall_through";
+    case RouteEdge::kScriptEnd: return "script_end";
+  }
+  return "";
+}
+
+RouteRecorder::RouteRecorder(std::string engine_directory)
+    : engine_directory_(std::move(engine_directory)) {
+  map_.base = engine_directory_;
+}
+
+RouteRecorder::~RouteRecorder() = default;
+
+void RouteRecorder::OnScriptStart(const KCFile& source) { StartScript(source); }
+
+void RouteRecorder::StartScript(const KCFile& source) {
+  if (current_ == &source) return;
+  EndScript();
+  current_ = &source;
+  frames_.clear();
+  choices_.clear();
+  live_ = true;
+  auto [it, added] = scripts_.try_emplace(source.path, map_.nodes.size());
+  if (added) {
+    RouteNode node{RouteNode::kScript, source.path, source.path, 1, 1};
+    node.cluster = static_cast<int32_t>(map_.nodes.size());
+    map_.nodes.push_back(std::move(node));
+    // main.txt is read first, in the setup phase: the game starts there.
+    if (map_.nodes.size() == 1) {
+      map_.nodes.push_back(RouteNode{RouteNode::kStart, "start", source.path, 1, 1});
+      map_.edges.push_back(RouteEdge{RouteEdge::kStartEdge, 1, 0, "", source.path, 1, 1});
+    }
+  }
+  script_node_ = it->second;
+  segment_ = script_node_;
+  last_line_ = 1;
+}
+
+void RouteRecorder::EndScript() {
+  if (current_ == nullptr) return;
+  // A function left open: its script's own statements end the script.
+  for (const Frame& frame : frames_) {
+    if (frame.kind == Frame::kFunction) {
+      segment_ = frame.saved_segment;
+      live_ = frame.saved_live;
+      break;
+    }
+  }
+  if (live_) {
+    const std::string& path = map_.nodes[script_node_].script;
+    RouteNode end{RouteNode::kEnd, "end", path, last_line_, 0};
+    end.cluster = static_cast<int32_t>(script_node_);
+    map_.nodes.push_back(std::move(end));
+    map_.edges.push_back(
+        RouteEdge{RouteEdge::kScriptEnd, segment_, map_.nodes.size() - 1, "", path, last_line_, 0});
+  }
+  current_ = nullptr;
+}
+
+size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string name, const KCFile& source,
+                              uint32_t offset) {
+  const SourcePlace place = Diagnostics::PlaceIn(source, offset);
+  RouteNode node{kind, std::move(name), source.path, place.line, place.column};
+  node.cluster = static_cast<int32_t>(script_node_);
+  map_.nodes.push_back(std::move(node));
+  return map_.nodes.size() - 1;
+}
+
+void RouteRecorder::AddJump(RouteEdge::Kind kind, const KCFile& source, uint32_t offset,
+                            std::string target, bool literal) {
+  const SourcePlace place = Diagnostics::PlaceIn(source, offset);
+  jumps_.push_back(Jump{RouteEdge{kind, segment_, 0, BranchLabel(), source.path, place.line, place.column},
+                        std::move(target), literal});
+}
+
+bool RouteRecorder::InBranch() const {
+  for (auto it = frames_.rbegin(); it != frames_.rend(); ++it) {
+    if (it->kind == Frame::kFunction) return false;
+    return true;
+  }
+  return false;
+}
+
+std::string RouteRecorder::BranchLabel() const {
+  size_t first = 0;
+  for (size_t i = frames_.size(); i > 0; --i) {
+    if (frames_[i - 1].kind == Frame::kFunction) {
+      first = i;
+      break;
+    }
+  }
+  std::string label;
+  for (size_t i = first; i < frames_.size(); ++i) {
+    if (frames_[i].kind != Frame::kIf || frames_[i].condition.empty()) continue;
+    if (!label.empty()) label += " / ";
+    label += frames_[i].condition;
+  }
+  return label;
+}
+
+std::string RouteRecorder::TextFrom(const KCFile& source, uint32_t offset) const {
+  // The statement has just been read: the reader stands behind it.
+  const uint32_t end = std::min<uint32_t>(source.position, static_cast<uint32_t>(source.contents.size()));
+  if (offset >= end) return "";
+  std::string_view text(source.contents.data() + offset, end - offset);
+  while (!text.empty() && (IsSpace(text.back()) || text.back() == ';')) text.remove_suffix(1);
+  std::string collapsed;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsSpace(text[i])) {
+      if (!collapsed.empty() && collapsed.back() != ' ') collapsed += ' ';
+    } else {
+      collapsed += text[i];
+    }
+  }
+  return collapsed;
+}
+
+std::string RouteRecorder::ConditionOf(const KCFile& source, const Statement& statement) const {
+  const CommandParameter& first = statement[0];
+  if (first.size() < 2) return "";
+  // `select_result == N` after a select: the choice's own text.
+  if (statement.size() == 1 && first.size() == 4 && first[2].kind == ElemOperator &&
+      first[2].text == "==") {
+    const CommandElement* number = nullptr;
+    if (first[1].kind == ElemWord && first[1].text == kSelectResult && first[3].kind == ElemNumber) {
+      number = &first[3];
+    } else if (first[3].kind == ElemWord && first[3].text == kSelectResult &&
+               first[1].kind == ElemNumber) {
+      number = &first[1];
+    }
+    if (number != nullptr && number->number >= 1 && number->number <= choices_.size() &&
+        number->number == static_cast<double>(static_cast<size_t>(number->number))) {
+      const std::string& choice = choices_[static_cast<size_t>(number->number) - 1];
+      if (!choice.empty()) return choice;
+    }
+  }
+  return TextFrom(source, first[1].offset);
+}
+
+void RouteRecorder::OnStatement(const KCFile& source, int32_t id, const Statement& statement) {
+  StartScript(source);
+  if (statement.size() == 0 || statement[0].empty()) return;
+  const CommandParameter& first = statement[0];
+  const uint32_t offset = first[0].offset;
+  last_line_ = Diagnostics::PlaceIn(source, offset).line;
+  // A jump to one plain word names its label or function; anything else is
+  // computed when the game runs.
+  const bool word_target = statement.size() == 1 && first.size() == 2 && first[1].kind == ElemWord;
+  const bool string_target = statement.size() == 1 && first.size() == 2 && first[1].kind == ElemString;
+  auto target_text = [&] { return first.size() < 2 ? std::string() : TextFrom(source, first[1].offset); };
+
+  if (id == CmdLabel) {
+    const size_t node = AddNode(RouteNode::kLabel, first[0].text, source, offset);
+    if (live_) {
+      map_.edges.push_back(RouteEdge{RouteEdge::kFallThrough, segment_, node, "", source.path,
+                                     map_.nodes[node].line, map_.nodes[node].column});
+    }
+    segment_ = node;
+    live_ = true;
+    return;
+  }
+  if (id == SelectId() && id >= 0) {
+    choices_.clear();
+    for (uint32_t i = 0; i < statement.size(); ++i) {
+      const CommandParameter& parameter = statement[i];
+      const size_t at = i == 0 ? 1 : 0;
+      const bool single = parameter.size() == at + 1 && parameter[at].kind == ElemString;
+      choices_.push_back(single ? parameter[at].text : std::string());
+    }
+    return;
+  }
+  switch (id) {
+    case cmd::kFunction: {
+      if (first.size() < 2) return;
+      const size_t node = AddNode(RouteNode::kFunction, first[1].text, source, first[1].offset);
+      frames_.push_back(Frame{Frame::kFunction, "", segment_, live_});
+      segment_ = node;
+      live_ = true;
+      return;
+    }
+    case cmd::kFunctionEnd:
+      while (!frames_.empty()) {
+        const Frame frame = frames_.back();
+        frames_.pop_back();
+        if (frame.kind == Frame::kFunction) {
+          segment_ = frame.saved_segment;
+          live_ = frame.saved_live;
+          break;
+        }
+      }
+      return;
+    case cmd::kIf:
+      frames_.push_back(Frame{Frame::kIf, ConditionOf(source, statement)});
+      return;
+    case cmd::kElseIf:
+      if (!frames_.empty() && frames_.back().kind == Frame::kIf) {
+        frames_.back().condition = ConditionOf(source, statement);
+      }
+      return;
+    case cmd::kElse:
+      if (!frames_.empty() && frames_.back().kind == Frame::kIf) frames_.back().condition = "else";
+      return;
+    case cmd::kEndIf:
+      if (!frames_.empty() && frames_.back().kind == Frame::kIf) frames_.pop_back();
+      return;
+    case cmd::kLoop:
+      frames_.push_back(Frame{Frame::kLoop, ""});
+      return;
+    case cmd::kLoopEnd:
+      if (!frames_.empty() && frames_.back().kind == Frame::kLoop) frames_.pop_back();
+      return;
+    case cmd::kGoto:
+    case cmd::kFunctionCall: {
+      const bool go = id == cmd::kGoto;
+      AddJump(go ? RouteEdge::kGoto : RouteEdge::kFunctionCall, source, offset,
+              word_target ? first[1].text : target_text(), word_target);
+      if (go && !InBranch()) live_ = false;
+      return;
+    }
+    case cmd::kScriptChange:
+    case cmd::kScriptLoad: {
+      const bool change = id == cmd::kScriptChange;
+      AddJump(change ? RouteEdge::kScriptChange : RouteEdge::kScriptLoad, source, offset,
+              string_target ? first[1].text : target_text(), string_target);
+      if (change && !InBranch()) live_ = false;
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+RouteMap RouteRecorder::Finish() {
+  EndScript();
+  // Names are looked up in the jumping script first, then in the game.
+  std::map<std::pair<std::string_view, std::string_view>, size_t> labels_by_script;
+  std::unordered_map<std::string_view, size_t> labels, functions;
+  std::map<std::string, size_t> scripts_by_name;
+  for (size_t i = 0; i < map_.nodes.size(); ++i) {
+    const RouteNode& node = map_.nodes[i];
+    if (node.kind == RouteNode::kLabel) {
+      labels_by_script.try_emplace({node.script, node.name}, i);
+      labels.try_emplace(node.name, i);
+    } else if (node.kind == RouteNode::kFunction) {
+      functions.try_emplace(node.name, i);
+    } else if (node.kind == RouteNode::kScript) {
+      std::string_view path = node.script;
+      if (path.starts_with(engine_directory_)) path.remove_prefix(engine_directory_.size());
+      scripts_by_name.try_emplace(NormalName(path), i);
+    }
+  }
+  auto find_script = [&](const std::string& name) -> const size_t* {
+    const std::string normal = NormalName(name);
+    if (auto it = scripts_by_name.find(normal); it != scripts_by_name.end()) return &it->second;
+    // Otherwise a script whose path ends with the name.
+    for (const auto& [shown, node] : scripts_by_name) {
+      if (shown.size() > normal.size() && shown.ends_with(normal) &&
+          shown[shown.size() - normal.size() - 1] == '/')
+        return &node;
+    }
+    return nullptr;
+  };
+
+  std::map<std::pair<RouteEdge::Kind, std::string>, size_t> undefined;
+  for (Jump& jump : jumps_) {
+    RouteEdge edge = std::move(jump.edge);
+    if (!jump.literal) {
+      map_.has_unknown = true;
+      RouteNode node{RouteNode::kUnknown, jump.target, edge.script, edge.line, edge.column};
+      node.cluster = map_.nodes[edge.from].cluster;
+      map_.nodes.push_back(std::move(node));
+      edge.to = map_.nodes.size() - 1;
+      map_.edges.push_back(std::move(edge));
+      continue;
+    }
+    const size_t* found = nullptr;
+    if (edge.kind == RouteEdge::kGoto) {
+      auto it = labels_by_script.find({edge.script, jump.target});
+      if (it != labels_by_script.end()) {
+        found = &it->second;
+      } else if (auto any = labels.find(jump.target); any != labels.end()) {
+        found = &any->second;
+      }
+    } else if (edge.kind == RouteEdge::kFunctionCall) {
+      if (auto it = functions.find(jump.target); it != functions.end()) found = &it->second;
+    } else {
+      found = find_script(jump.target);
+    }
+    if (found != nullptr) {
+      edge.to = *found;
+    } else {
+      // One node per missing name (a missing script: per name as written).
+      const RouteEdge::Kind key = edge.kind == RouteEdge::kScriptLoad ? RouteEdge::kScriptChange : edge.kind;
+      auto [it, added] = undefined.try_emplace({key, jump.target}, map_.nodes.size());
+      if (added) map_.nodes.push_back(RouteNode{RouteNode::kUndefined, jump.target, "", 0, 0});
+      edge.to = it->second;
+    }
+    map_.edges.push_back(std::move(edge));
+  }
+  jumps_.clear();
+
+  // Every route from the start of main.txt.
+  std::vector<std::vector<size_t>> next(map_.nodes.size());
+  for (const RouteEdge& edge : map_.edges) next[edge.from].push_back(edge.to);
+  std::deque<size_t> queue;
+  for (size_t i = 0; i < map_.nodes.size(); ++i) {
+    if (map_.nodes[i].kind == RouteNode::kStart) {
+      map_.nodes[i].reached = true;
+      queue.push_back(i);
+    }
+  }
+  while (!queue.empty()) {
+    const size_t at = queue.front();
+    queue.pop_front();
+    for (size_t to : next[at]) {
+      if (map_.nodes[to].reached) continue;
+      map_.nodes[to].reached = true;
+      queue.push_back(to);
+    }
+  }
+  for (size_t i = 0; i < map_.nodes.size(); ++i) {
+    const RouteNode& node = map_.nodes[i];
+    const bool listed = node.kind == RouteNode::kScript || node.kind == RouteNode::kLabel ||
+                        node.kind == RouteNode::kFunction;
+    if (listed && !node.reached) map_.unreached.push_back(i);
+  }
+  return std::move(map_);
+}
+
+}  // namespace kv

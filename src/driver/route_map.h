@@ -1,0 +1,148 @@
+// The route map: the game's branches as a graph, drawn from what the compiler
+// reads while it compiles. A RouteRecorder watches the statements of a run
+// (as a ReadingObserver) and keeps the scripts, labels and functions and the
+// jumps between them; Finish() resolves the names, follows the routes from
+// the start of main.txt and marks what none of them reaches.
+//
+// Texts are kept as the compiler has them (CP932); the writers turn them
+// into UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "language/command_reader.h"
+
+namespace kv {
+
+class KCSystem;
+
+struct RouteNode {
+  enum Kind {
+    kStart,      // the start of main.txt
+    kScript,     // a script, standing for its first statements
+    kLabel,
+    kFunction,
+    kEnd,        // where a script runs off its end
+    kUndefined,  // a name that nothing defines
+    kUnknown,    // a target computed when the game runs
+  };
+  Kind kind;
+  std::string name;    // label or function name, the name used, or the target as written
+  std::string script;  // the script's path as the run found it (empty for undefined names)
+  int32_t line = 0;
+  int32_t column = 0;
+  // The cluster the node is drawn in: the index of its script's node, or -1.
+  int32_t cluster = -1;
+  bool reached = false;
+};
+
+struct RouteEdge {
+  enum Kind { kStartEdge, kGoto, kFunctionCall, kScriptChange, kScriptLoad, kFallThrough, kScriptEnd };
+  Kind kind;
+  size_t from;
+  size_t to;
+  // The conditions of the if/elseif/else blocks around the jump, as written
+  // (a select's choice for a test of select_result), outermost first, joined
+  // by " / "; empty outside such blocks.
+  std::string label;
+  std::string script;
+  int32_t line = 0;
+  int32_t column = 0;
+};
+
+struct RouteMap {
+  std::vector<RouteNode> nodes;
+  std::vector<RouteEdge> edges;
+  // The engine directory: script names are shown relative to it.
+  std::string base;
+  // The scripts, labels and functions no route reaches, in node order.
+  std::vector<size_t> unreached;
+  // Whether any route goes to a target computed at run time (what seems
+  // unreached may then be reached through it).
+  bool has_unknown = false;
+};
+
+const char* RouteNodeKindName(RouteNode::Kind kind);
+const char* RouteEdgeKindName(RouteEdge::Kind kind);
+
+class RouteRecorder : public ReadingObserver {
+ public:
+  // `engine_directory` ends with a separator; main.txt stands in it, and the
+  // names of script_change and script_load are read from it.
+  explicit RouteRecorder(std::string engine_directory);
+  ~RouteRecorder() override;
+
+  void OnStatement(const KCFile& source, int32_t id, const Statement& statement) override;
+  void OnScriptStart(const KCFile& source) override;
+
+  // The map of everything recorded (the recorder is spent afterwards).
+  RouteMap Finish();
+
+ private:
+  struct Jump {
+    RouteEdge edge;  // `to` unset
+    std::string target;
+    bool literal;
+  };
+  struct Frame {
+    enum Kind { kIf, kLoop, kFunction } kind;
+    std::string condition;  // of the branch being read (kIf)
+    size_t saved_segment = 0;
+    bool saved_live = false;
+  };
+
+  void StartScript(const KCFile& source);
+  void EndScript();
+  size_t AddNode(RouteNode::Kind kind, std::string name, const KCFile& source, uint32_t offset);
+  void AddJump(RouteEdge::Kind kind, const KCFile& source, uint32_t offset, std::string target,
+               bool literal);
+  // The statement's text from `offset` to its end, as written (comments
+  // removed, white space folded).
+  std::string TextFrom(const KCFile& source, uint32_t offset) const;
+  std::string ConditionOf(const KCFile& source, const Statement& statement) const;
+  bool InBranch() const;
+  std::string BranchLabel() const;
+
+  std::string engine_directory_;
+  RouteMap map_;
+  std::vector<Jump> jumps_;
+  // Script path -> its node.
+  std::map<std::string, size_t> scripts_;
+  const KCFile* current_ = nullptr;
+  size_t script_node_ = 0;
+  // The node whose statements are being read, and whether the statement
+  // before the next one can run on into it.
+  size_t segment_ = 0;
+  bool live_ = false;
+  // The line of the last statement read of the current script.
+  int32_t last_line_ = 1;
+  std::vector<Frame> frames_;
+  // The choices of the last select of the script, by number from 1.
+  std::vector<std::string> choices_;
+};
+
+enum class RouteMapFormat { kNone, kDot, kJson, kSvg };
+// The form a file name's extension asks for (letter case aside).
+RouteMapFormat RouteMapFormatOf(std::string_view path);
+
+// Writes `map` to the run's route map file as its extension asks (through a
+// temporary file renamed into place); false, with an error counted, when it
+// cannot.
+bool WriteRouteMap(KCSystem& sys, const RouteMap& map);
+
+// The map as Graphviz DOT text (UTF-8): each script a cluster.
+std::string RouteMapDot(const RouteMap& map, char separator);
+// The map as JSON (UTF-8): nodes and edges with their files, lines and columns.
+std::string RouteMapJson(const RouteMap& map, char separator);
+
+// Whether this build lays maps out itself (with Graphviz's library).
+bool RouteMapCanLayOut();
+// Lays `dot` out and draws it as SVG; false with the reason in *err.
+bool RouteMapSvg(const std::string& dot, std::string* svg, std::string* err);
+
+}  // namespace kv

@@ -1,0 +1,175 @@
+#include "driver/route_map.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "test_support/conversion_harness.h"
+
+namespace kv {
+namespace {
+
+// A map as lines: "FROM -KIND-> TO" (with " [LABEL]" for a branch), then
+// "unreachable: ..." when something is.
+std::string Routes(const nlohmann::json& map) {
+  auto name = [&](const std::string& id) {
+    for (const auto& node : map["nodes"]) {
+      if (node["id"] != id) continue;
+      const std::string kind = node["kind"];
+      const std::string text = node["name"];
+      if (kind == "start") return text;
+      if (kind == "script") return text;
+      if (kind == "undefined" || kind == "unknown") return kind + " " + text;
+      const std::string file = node["file"];
+      if (kind == "end") return file + " end";
+      return file + (kind == "function" ? " function " : " ") + text;
+    }
+    return "?" + id;
+  };
+  std::string lines;
+  for (const auto& edge : map["edges"]) {
+    lines += name(edge["from"]) + " -" + edge["kind"].get<std::string>() + "-> " + name(edge["to"]);
+    if (edge.contains("label")) lines += " [" + edge["label"].get<std::string>() + "]";
+    lines += "\n";
+  }
+  if (!map["unreachable"].empty()) {
+    lines += "unreachable:";
+    for (const auto& id : map["unreachable"]) lines += " " + name(id);
+    lines += "\n";
+  }
+  return lines;
+}
+
+nlohmann::json MapOf(MemoryFileSystem& fs, ConversionRun* run = nullptr) {
+  ConversionRun made = RunConversion(fs, {"--route-map=/game/map.json"});
+  if (run != nullptr) *run = made;
+  if (!fs.HasFile("/game/map.json")) return nlohmann::json::object();
+  return nlohmann::json::parse(fs.FileContents("/game/map.json"));
+}
+
+TEST(RouteMap, EveryKindOfRouteWithConditionsAndChoices) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt",
+             "create_window;\n"
+             "function greet;\n"
+             "  if name == \"\";\n"
+             "    goto nowhere;\n"
+             "  endif;\n"
+             "function_end;\n"
+             "function_call greet;\n"
+             "select \"Left\", \"Right\";\n"
+             "if select_result == 1;\n"
+             "  goto left;\n"
+             "elseif 2 == select_result;\n"
+             "  script_load \"scenes/b.txt\";\n"
+             "else;\n"
+             "  if  count <\n  3;\n"
+             "    goto right;\n"
+             "  endif;\n"
+             "endif;\n"
+             "left:\n"
+             "goto right;\n"
+             "unused:\n"
+             "right:\n"
+             "script_change \"scenes/a.txt\";\n");
+  fs.AddFile("/game/scenes/a.txt", "text \"a\";\n");
+  fs.AddFile("/game/scenes/b.txt", "more:\n");
+  fs.AddFile("/game/scenes/lost.txt", "lost:\nfunction_call greet;\n");
+  ConversionRun run;
+  const nlohmann::json map = MapOf(fs, &run);
+  EXPECT_EQ(0, run.status) << run.console;
+  EXPECT_EQ(
+      "start -start-> main.txt\n"
+      "main.txt -fall_through-> main.txt left\n"
+      "main.txt unused -fall_through-> main.txt right\n"
+      "scenes/a.txt -script_end-> scenes/a.txt end\n"
+      "scenes/b.txt -fall_through-> scenes/b.txt more\n"
+      "scenes/b.txt more -script_end-> scenes/b.txt end\n"
+      "scenes/lost.txt -fall_through-> scenes/lost.txt lost\n"
+      "scenes/lost.txt lost -script_end-> scenes/lost.txt end\n"
+      "main.txt function greet -goto-> undefined nowhere [name == \"\"]\n"
+      "main.txt -function_call-> main.txt function greet\n"
+      "main.txt -goto-> main.txt left [Left]\n"
+      "main.txt -script_load-> scenes/b.txt [Right]\n"
+      "main.txt -goto-> main.txt right [else / count < 3]\n"
+      "main.txt left -goto-> main.txt right\n"
+      "main.txt right -script_change-> scenes/a.txt\n"
+      "scenes/lost.txt lost -function_call-> main.txt function greet\n"
+      "unreachable: main.txt unused scenes/lost.txt scenes/lost.txt lost\n",
+      Routes(map));
+  // Places point at the statement that jumps, and at each definition.
+  const nlohmann::json& call = map["edges"][9];
+  EXPECT_EQ("function_call", call["kind"]);
+  EXPECT_EQ("main.txt", call["file"]);
+  EXPECT_EQ(7, call["line"]);
+  EXPECT_EQ(1, call["column"]);
+  for (const auto& node : map["nodes"]) {
+    if (node["kind"] == "function") {
+      EXPECT_EQ(2, node["line"]);
+      EXPECT_EQ(10, node["column"]);
+      EXPECT_EQ("/game/main.txt", node["path"]);
+    }
+  }
+  EXPECT_FALSE(map["unknownRoutes"]);
+  // A check: no object written.
+  EXPECT_FALSE(fs.HasFile("/game/script.kvo"));
+}
+
+TEST(RouteMap, ComputedTargetsAndMissingNamesEndTheirRoutes) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt",
+             "create_window;\n"
+             "string next @ \"b.txt\";\n"
+             "script_load next;\n"
+             "goto \"x\" ;\n"
+             "function_call missing;\n"
+             "script_change \"nofile.txt\";\n");
+  fs.AddFile("/game/b.txt", "b:\n");
+  const nlohmann::json map = MapOf(fs);
+  EXPECT_EQ(
+      "start -start-> main.txt\n"
+      "b.txt -fall_through-> b.txt b\n"
+      "b.txt b -script_end-> b.txt end\n"
+      "main.txt -script_load-> unknown next\n"
+      "main.txt -goto-> unknown \"x\"\n"
+      "main.txt -function_call-> undefined missing\n"
+      "main.txt -script_change-> undefined nofile.txt\n"
+      "unreachable: b.txt b.txt b\n",
+      Routes(map));
+  EXPECT_TRUE(map["unknownRoutes"]);
+}
+
+TEST(RouteMap, DotHasClustersAndListsWhatNoRouteReaches) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\ngoto \"a\\\"b\";\n");
+  fs.AddFile("/game/island.txt", "alone:\n");
+  ConversionRun run = RunConversion(fs, {"--route-map=/game/map.DOT"});
+  EXPECT_EQ(0, run.status) << run.console;
+  const std::string dot = fs.FileContents("/game/map.DOT");
+  EXPECT_NE(std::string::npos, dot.find("subgraph cluster_n0 {\n    label=\"main.txt\";")) << dot;
+  EXPECT_NE(std::string::npos, dot.find("label=\"unknown\\n\\\"a\\\\\\\"b\\\"\"")) << dot;
+  EXPECT_NE(std::string::npos, dot.find("label=\"unreachable:\\lisland.txt\\lisland.txt alone:\\l"))
+      << dot;
+}
+
+TEST(RouteMap, OptionErrorsAndWriteFailure) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  ConversionRun run = RunConversion(fs, {"--route-map=map.png"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos,
+            run.console.find("エラー : --route-map のファイル名は .dot, .json, .svg のどれかで終わる必要があります \"map.png\"\n"))
+      << run.console;
+  run = RunConversion(fs, {"--route-map="});
+  EXPECT_NE(std::string::npos, run.console.find("オプション \"--route-map=\" に値が指定されていません\n"))
+      << run.console;
+  fs.fail_on_commit.insert("/game/map.json");
+  run = RunConversion(fs, {"--route-map=/game/map.json"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.console.find("エラー : ルートマップ \"/game/map.json\" を書き込めませんでした: "))
+      << run.console;
+  EXPECT_FALSE(fs.HasFile("/game/map.json"));
+}
+
+}  // namespace
+}  // namespace kv
