@@ -1,5 +1,9 @@
 #include "driver/route_map.h"
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -169,6 +173,43 @@ TEST(RouteMap, OptionErrorsAndWriteFailure) {
   EXPECT_NE(std::string::npos, run.console.find("エラー : ルートマップ \"/game/map.json\" を書き込めませんでした: "))
       << run.console;
   EXPECT_FALSE(fs.HasFile("/game/map.json"));
+}
+
+std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The README shows the sample game's map: the DOT text the build makes of it
+// now, and the picture laid out from that text.
+TEST(RouteMap, TheReadmePictureIsTheSampleGamesMap) {
+  const std::filesystem::path examples = std::filesystem::path(KV_SOURCE_DIR) / "examples";
+  const std::string game = "/home/you/KVConverter/examples/sample_game";
+  MemoryFileSystem fs(game);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(examples / "sample_game")) {
+    if (!entry.is_regular_file()) continue;
+    fs.AddFile(game + "/" + entry.path().lexically_relative(examples / "sample_game").generic_string(),
+               Slurp(entry.path()));
+  }
+  ConversionRun run = RunConversion(fs, {"--route-map=map.dot"});
+  ASSERT_EQ(0, run.status) << run.console;
+  const std::string dot = fs.FileContents(game + "/map.dot");
+  EXPECT_EQ(Slurp(examples / "sample_game_route_map.dot"), dot);
+  const std::string svg = Slurp(examples / "sample_game_route_map.svg");
+  size_t nodes = 0;
+  for (size_t at = dot.find(" [id=\""); at != std::string::npos; at = dot.find(" [id=\"", at + 1)) {
+    const size_t id_end = dot.find('"', at + 6);
+    const std::string id = dot.substr(at + 6, id_end - at - 6);
+    const size_t label = dot.find("label=\"", id_end) + 7;
+    const std::string text = dot.substr(label, dot.find('"', label) - label);
+    EXPECT_NE(std::string::npos, svg.find("<g id=\"" + id + "\" class=\"node\">")) << id;
+    EXPECT_NE(std::string::npos, svg.find(">" + text + "</text>")) << text;
+    ++nodes;
+  }
+  EXPECT_EQ(6u, nodes);
+  EXPECT_NE(std::string::npos, svg.find(">進む</text>"));
 }
 
 }  // namespace
