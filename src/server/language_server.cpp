@@ -100,6 +100,7 @@ const LanguageServer::Method LanguageServer::kMethods[] = {
     {"textDocument/completion", &LanguageServer::Completion, nullptr, true},
     {"textDocument/documentSymbol", &LanguageServer::DocumentSymbols, nullptr, true},
     {"workspace/symbol", &LanguageServer::WorkspaceSymbols, nullptr, true},
+    {"kvscript/routeMap", &LanguageServer::RouteMap, nullptr, true},
     {"initialized", nullptr, &LanguageServer::Initialized, false},
     {"textDocument/didOpen", nullptr, &LanguageServer::DidOpen, false},
     {"textDocument/didChange", nullptr, &LanguageServer::DidChange, false},
@@ -675,6 +676,21 @@ LanguageServer::Reply LanguageServer::WorkspaceSymbols(const Json& params) {
     json["kind"] = LspSymbolKind(symbol.kind);
     json["location"] = LocationJson(positions, symbol.location);
     reply.result.push_back(std::move(json));
+  }
+  return reply;
+}
+
+// The game's route map as --route-map=FILE.json writes it, over the texts
+// the editor holds, each file's node with its URI; null when no game is open.
+LanguageServer::Reply LanguageServer::RouteMap(const Json&) {
+  Reply reply;
+  const std::string map = analysis_.RouteMapJson();
+  if (map.empty() || !ParseJson(map, &reply.result)) return Result(nullptr);
+  for (Json& node : reply.result["nodes"]) {
+    std::string path_utf8, path;
+    if (StringMember(node, "path", &path_utf8) && Utf8ToCp932Exactly(path_utf8, &path)) {
+      node["uri"] = UriOf(path);
+    }
   }
   return reply;
 }

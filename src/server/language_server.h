@@ -89,6 +89,7 @@ class LanguageServer {
   Reply Completion(const Json& params);
   Reply DocumentSymbols(const Json& params);
   Reply WorkspaceSymbols(const Json& params);
+  Reply RouteMap(const Json& params);
   void Initialized(const Json& params);
   void DidOpen(const Json& params);
   void DidChange(const Json& params);

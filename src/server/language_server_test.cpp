@@ -187,6 +187,16 @@ TEST_F(LanguageServerTest, WatchedFilesAreRegisteredAndPassedOn) {
   EXPECT_TRUE(server.analysis_pending());
 }
 
+TEST_F(LanguageServerTest, RouteMapAnswersWithTheAnalysisMapAndEachFilesUri) {
+  Initialize("{}");
+  auto ask = [&] { return Send(R"({"jsonrpc":"2.0","id":7,"method":"kvscript/routeMap","params":{}})"); };
+  EXPECT_EQ(R"({"id":7,"jsonrpc":"2.0","result":null})" "\n", ask());
+  analysis.route_map = R"({"nodes":[{"id":"n0","path":"/game/scenes/ch1.txt"},{"id":"n1"}],"edges":[]})";
+  EXPECT_EQ(R"({"id":7,"jsonrpc":"2.0","result":{"edges":[],"nodes":[{"id":"n0","path":)"
+            R"("/game/scenes/ch1.txt","uri":"file:///game/scenes/ch1.txt"},{"id":"n1"}]}})" "\n",
+            ask());
+}
+
 TEST_F(LanguageServerTest, QueriesConvertPositionsBothWays) {
   Initialize(R"({"textDocument":{"hover":{"contentFormat":["markdown"]}}})");
   // The client's own spelling of the URI comes back to it.

@@ -25,6 +25,7 @@ class RecordingAnalysis : public Analysis {
   std::optional<Hover> hover;
   Completion completion;
   std::vector<Symbol> symbols;  // of DocumentSymbols and WorkspaceSymbols
+  std::string route_map;        // of RouteMapJson
 
   // What it was told and asked.
   WorkspaceSettings settings;
@@ -51,6 +52,7 @@ class RecordingAnalysis : public Analysis {
   Completion CompleteAt(const std::string& path, SourcePosition position) override;
   std::vector<Symbol> DocumentSymbols(const std::string& path) override;
   std::vector<Symbol> WorkspaceSymbols(const std::string& query) override;
+  std::string RouteMapJson() override { return route_map; }
 
  private:
   void Record(const std::string& what, const std::string& path, SourcePosition position,

@@ -164,6 +164,9 @@ class Analysis {
   // The labels and functions of the game whose names match `query` ("" for
   // all).
   virtual std::vector<Symbol> WorkspaceSymbols(const std::string& query) = 0;
+  // The game's route map as JSON (UTF-8; see --route-map), over the texts
+  // the editor holds; "" when there is no game.
+  virtual std::string RouteMapJson() { return ""; }
 };
 
 }  // namespace kv

@@ -88,6 +88,8 @@ class GameAnalysis : public Analysis {
   Completion CompleteAt(const std::string& path, SourcePosition position) override;
   std::vector<Symbol> DocumentSymbols(const std::string& path) override;
   std::vector<Symbol> WorkspaceSymbols(const std::string& query) override;
+  // (route_map_analysis.cpp)
+  std::string RouteMapJson() override;
 
   // The game folder (ending with a separator), "" when no folder holds
   // main.txt.
