@@ -208,7 +208,7 @@ void RouteRecorder::OnStatement(const KCFile& source, int32_t id, const Statemen
   if (statement.size() == 0 || statement[0].empty()) return;
   const CommandParameter& first = statement[0];
   const uint32_t offset = first[0].offset;
-  last_line_ = Diagnostics::PlaceIn(source, offset).line;
+  last_line_ = source.statementLine;
   // A jump to one plain word names its label or function; anything else is
   // computed when the game runs.
   const bool word_target = statement.size() == 1 && first.size() == 2 && first[1].kind == ElemWord;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 #include <string>
 
 #include "driver/route_map.h"
@@ -35,48 +37,71 @@ std::string Shown(std::string_view path, std::string_view base, char separator) 
   return Cp932ToUtf8(shown);
 }
 
-std::string DotQuoted(std::string_view utf8) {
-  std::string quoted = "\"";
+// Appends `utf8` as a DOT string.
+void PutDotQuoted(std::string* out, std::string_view utf8) {
+  out->push_back('"');
   for (char c : utf8) {
     if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
+      out->push_back('\\');
+      out->push_back(c);
     } else if (c == '\n') {
-      quoted += "\\n";
+      out->append("\\n");
     } else {
-      quoted += c;
+      out->push_back(c);
     }
   }
-  return quoted + '"';
+  out->push_back('"');
 }
 
-std::string JsonQuoted(std::string_view utf8) {
-  std::string quoted = "\"";
+// Appends `utf8` as a JSON string.
+void PutJsonQuoted(std::string* out, std::string_view utf8) {
+  out->push_back('"');
   for (char c : utf8) {
     const unsigned char u = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
+      out->push_back('\\');
+      out->push_back(c);
     } else if (u < 0x20) {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\u%04x", u);
-      quoted += escape;
+      out->append(escape);
     } else {
-      quoted += c;
+      out->push_back(c);
     }
   }
-  return quoted + '"';
+  out->push_back('"');
 }
+
+// The shown name of each script path, made once per script.
+class ShownNames {
+ public:
+  ShownNames(const RouteMap& map, char separator) : map_(map), separator_(separator) {}
+  const std::string& Of(const std::string& path) {
+    if (last_ != nullptr && *last_key_ == path) return *last_;
+    auto [it, added] = names_.try_emplace(path);
+    if (added) it->second = Shown(path, map_.base, separator_);
+    last_key_ = &it->first;
+    last_ = &it->second;
+    return it->second;
+  }
+
+ private:
+  const RouteMap& map_;
+  char separator_;
+  std::unordered_map<std::string, std::string> names_;
+  const std::string* last_key_ = nullptr;
+  const std::string* last_ = nullptr;
+};
 
 constexpr std::string_view kMsgRouteMapNotWritten = "ルートマップ \"%s\" を書き込めませんでした: %s\n";
 
 std::string NodeId(size_t index) { return "n" + std::to_string(index); }
 
 // The text a node shows.
-std::string NodeText(const RouteNode& node, const RouteMap& map, char separator) {
+std::string NodeText(const RouteNode& node, ShownNames& shown) {
   switch (node.kind) {
     case RouteNode::kStart: return "start";
-    case RouteNode::kScript: return Shown(node.script, map.base, separator);
+    case RouteNode::kScript: return shown.Of(node.script);
     case RouteNode::kLabel: return Cp932ToUtf8(node.name) + ":";
     case RouteNode::kFunction: return "function " + Cp932ToUtf8(node.name);
     case RouteNode::kEnd: return "end";
@@ -151,6 +176,7 @@ bool WriteRouteMap(KCSystem& sys, const RouteMap& map) {
 }
 
 std::string RouteMapDot(const RouteMap& map, char separator) {
+  ShownNames shown(map, separator);
   std::string dot =
       "digraph route_map {\n"
       "  graph [charset=\"UTF-8\", rankdir=TB, fontname=\"sans-serif\", compound=true];\n"
@@ -158,95 +184,131 @@ std::string RouteMapDot(const RouteMap& map, char separator) {
       "  edge [fontname=\"sans-serif\", fontsize=9];\n";
   auto write_node = [&](size_t i, const char* indent) {
     const RouteNode& node = map.nodes[i];
-    dot += indent + NodeId(i) + " [id=" + DotQuoted(NodeId(i)) +
-           ", label=" + DotQuoted(NodeText(node, map, separator)) + ", " + NodeAttributes(node) +
-           "];\n";
+    const std::string id = NodeId(i);
+    dot.append(indent).append(id).append(" [id=");
+    PutDotQuoted(&dot, id);
+    dot.append(", label=");
+    PutDotQuoted(&dot, NodeText(node, shown));
+    dot.append(", ").append(NodeAttributes(node)).append("];\n");
   };
+  // The nodes of each script's cluster, in node order.
+  std::vector<std::vector<size_t>> members(map.nodes.size());
+  for (size_t i = 0; i < map.nodes.size(); ++i) {
+    if (map.nodes[i].cluster >= 0) members[static_cast<size_t>(map.nodes[i].cluster)].push_back(i);
+  }
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     const RouteNode& node = map.nodes[i];
     if (node.kind != RouteNode::kScript) continue;
-    dot += "  subgraph cluster_" + NodeId(i) + " {\n    label=" +
-           DotQuoted(Shown(node.script, map.base, separator)) + ";\n";
+    dot.append("  subgraph cluster_").append(NodeId(i)).append(" {\n    label=");
+    PutDotQuoted(&dot, shown.Of(node.script));
+    dot += ";\n";
     dot += node.reached ? "    style=rounded; color=gray60;\n"
                         : "    style=\"rounded,dashed,filled\"; color=gray60; fillcolor=\"#f0f0f0\";\n";
-    for (size_t k = 0; k < map.nodes.size(); ++k) {
-      if (map.nodes[k].cluster == static_cast<int32_t>(i)) write_node(k, "    ");
-    }
+    for (size_t k : members[i]) write_node(k, "    ");
     dot += "  }\n";
   }
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     if (map.nodes[i].cluster < 0) write_node(i, "  ");
   }
   for (const RouteEdge& edge : map.edges) {
-    dot += "  " + NodeId(edge.from) + " -> " + NodeId(edge.to) + " [" + EdgeAttributes(edge.kind);
-    if (!edge.label.empty()) dot += ", label=" + DotQuoted(Cp932ToUtf8(edge.label));
+    dot.append("  ").append(NodeId(edge.from)).append(" -> ").append(NodeId(edge.to)).append(" [");
+    dot.append(EdgeAttributes(edge.kind));
+    if (!edge.label.empty()) {
+      dot.append(", label=");
+      PutDotQuoted(&dot, Cp932ToUtf8(edge.label));
+    }
     dot += "];\n";
   }
   if (!map.unreached.empty() || map.has_unknown) {
-    // What no route reaches, listed beside the picture.
+    // What no route reaches, listed beside the picture, one left-aligned
+    // line each.
     std::string list;
     if (!map.unreached.empty()) {
       list = "unreachable:\n";
       for (size_t i : map.unreached) {
         const RouteNode& node = map.nodes[i];
-        list += node.kind == RouteNode::kScript
-                    ? Shown(node.script, map.base, separator)
-                    : Shown(node.script, map.base, separator) + " " + NodeText(node, map, separator);
+        list += shown.Of(node.script);
+        if (node.kind != RouteNode::kScript) list.append(" ").append(NodeText(node, shown));
         list += '\n';
       }
     }
     if (map.has_unknown) list += "routes to computed targets are unknown\n";
-    std::string left;
-    for (char c : list) left += c == '\n' ? std::string("\\l") : std::string(1, c);
-    std::string quoted = "\"";
-    for (size_t k = 0; k < left.size(); ++k) {
-      if (left[k] == '"') quoted += "\\\"";
-      else quoted += left[k];
+    dot += "  unreachable_list [id=\"unreachable\", shape=note, fontcolor=gray30, label=\"";
+    for (char c : list) {
+      if (c == '\n') {
+        dot += "\\l";
+      } else {
+        if (c == '"' || c == '\\') dot += '\\';
+        dot += c;
+      }
     }
-    dot += "  unreachable_list [id=\"unreachable\", shape=note, fontcolor=gray30, label=" + quoted +
-           "\"];\n";
+    dot += "\"];\n";
   }
   dot += "}\n";
   return dot;
 }
 
 std::string RouteMapJson(const RouteMap& map, char separator) {
+  ShownNames shown(map, separator);
   std::string json = "{\n  \"nodes\": [";
+  auto put_number = [&](const char* key, int64_t value) {
+    json.append(", \"").append(key).append("\": ").append(std::to_string(value));
+  };
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     const RouteNode& node = map.nodes[i];
     json += i == 0 ? "\n    " : ",\n    ";
-    json += "{\"id\": " + JsonQuoted(NodeId(i)) + ", \"kind\": " +
-            JsonQuoted(RouteNodeKindName(node.kind)) + ", \"name\": " +
-            JsonQuoted(node.kind == RouteNode::kScript || node.kind == RouteNode::kStart ||
-                               node.kind == RouteNode::kEnd
-                           ? NodeText(node, map, separator)
-                           : Cp932ToUtf8(node.name));
+    json += "{\"id\": ";
+    PutJsonQuoted(&json, NodeId(i));
+    json += ", \"kind\": ";
+    PutJsonQuoted(&json, RouteNodeKindName(node.kind));
+    json += ", \"name\": ";
+    const bool own_name = node.kind == RouteNode::kScript || node.kind == RouteNode::kStart ||
+                          node.kind == RouteNode::kEnd;
+    PutJsonQuoted(&json, own_name ? NodeText(node, shown) : Cp932ToUtf8(node.name));
     if (!node.script.empty()) {
-      json += ", \"file\": " + JsonQuoted(Shown(node.script, map.base, separator)) +
-              ", \"path\": " + JsonQuoted(Cp932ToUtf8(node.script)) +
-              ", \"line\": " + std::to_string(node.line) +
-              ", \"column\": " + std::to_string(node.column);
+      json += ", \"file\": ";
+      PutJsonQuoted(&json, shown.Of(node.script));
+      // The absolute path once per script: the other nodes name their
+      // script's node.
+      if (node.kind == RouteNode::kScript) {
+        json += ", \"path\": ";
+        PutJsonQuoted(&json, Cp932ToUtf8(node.script));
+      }
+      put_number("line", node.line);
+      put_number("column", node.column);
     }
-    if (node.cluster >= 0) json += ", \"script\": " + JsonQuoted(NodeId(static_cast<size_t>(node.cluster)));
-    json += std::string(", \"reachable\": ") + (node.reached ? "true" : "false") + "}";
+    if (node.cluster >= 0) {
+      json += ", \"script\": ";
+      PutJsonQuoted(&json, NodeId(static_cast<size_t>(node.cluster)));
+    }
+    json += node.reached ? ", \"reachable\": true}" : ", \"reachable\": false}";
   }
   json += "\n  ],\n  \"edges\": [";
   for (size_t i = 0; i < map.edges.size(); ++i) {
     const RouteEdge& edge = map.edges[i];
     json += i == 0 ? "\n    " : ",\n    ";
-    json += "{\"from\": " + JsonQuoted(NodeId(edge.from)) + ", \"to\": " + JsonQuoted(NodeId(edge.to)) +
-            ", \"kind\": " + JsonQuoted(RouteEdgeKindName(edge.kind));
-    if (!edge.label.empty()) json += ", \"label\": " + JsonQuoted(Cp932ToUtf8(edge.label));
-    json += ", \"file\": " + JsonQuoted(Shown(edge.script, map.base, separator)) +
-            ", \"line\": " + std::to_string(edge.line) + ", \"column\": " + std::to_string(edge.column) +
-            "}";
+    json += "{\"from\": ";
+    PutJsonQuoted(&json, NodeId(edge.from));
+    json += ", \"to\": ";
+    PutJsonQuoted(&json, NodeId(edge.to));
+    json += ", \"kind\": ";
+    PutJsonQuoted(&json, RouteEdgeKindName(edge.kind));
+    if (!edge.label.empty()) {
+      json += ", \"label\": ";
+      PutJsonQuoted(&json, Cp932ToUtf8(edge.label));
+    }
+    json += ", \"file\": ";
+    PutJsonQuoted(&json, shown.Of(edge.script));
+    put_number("line", edge.line);
+    put_number("column", edge.column);
+    json += "}";
   }
   json += "\n  ],\n  \"unreachable\": [";
   for (size_t i = 0; i < map.unreached.size(); ++i) {
     if (i != 0) json += ", ";
-    json += JsonQuoted(NodeId(map.unreached[i]));
+    PutJsonQuoted(&json, NodeId(map.unreached[i]));
   }
-  json += std::string("],\n  \"unknownRoutes\": ") + (map.has_unknown ? "true" : "false") + "\n}\n";
+  json += map.has_unknown ? "],\n  \"unknownRoutes\": true\n}\n" : "],\n  \"unknownRoutes\": false\n}\n";
   return json;
 }
 

@@ -111,6 +111,10 @@ TEST(RouteMap, EveryKindOfRouteWithConditionsAndChoices) {
     if (node["kind"] == "function") {
       EXPECT_EQ(2, node["line"]);
       EXPECT_EQ(10, node["column"]);
+      EXPECT_EQ("n0", node["script"]);
+      EXPECT_FALSE(node.contains("path"));
+    }
+    if (node["id"] == "n0") {
       EXPECT_EQ("/game/main.txt", node["path"]);
     }
   }

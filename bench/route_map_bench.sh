@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The route map of a generated game against a check of the same game, in the
+# same run: each round runs `KVConverter -i -a -m --check` and then
+# `KVConverter -i -a -m --route-map=FILE` (for each of .json and .dot) back to
+# back, and the script prints the minimum, median and maximum of each time and
+# of its ratio to the check's.
+#
+#   bench/route_map_bench.sh [ROUNDS] [SCRIPT_MIB] [SCRIPT_FILES]
+#
+# Defaults: 7 rounds, a 25 MiB game of 385 scripts. Build first:
+# cmake --preset bench && cmake --build --preset bench -j2
+set -euo pipefail
+export LC_ALL=C
+here="$(cd "$(dirname "$0")" && pwd)"
+build="${BUILD_DIR:-$here/../build-bench}"
+kv="$build/KVConverter"
+rounds="${1:-7}"
+script_mib="${2:-25}"
+script_files="${3:-385}"
+[[ -x $kv && -x $build/bench/make_script_tree ]] || {
+  echo "route_map_bench.sh: build first: cmake --preset bench && cmake --build --preset bench -j2" >&2
+  exit 2
+}
+work="$(mktemp -d "${TMPDIR:-/tmp}/kv-route-map-XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+"$build/bench/make_script_tree" "$work/game" "$script_mib" "$script_files"
+cat "$work"/game/main.txt "$work"/game/scenes/*.txt > /dev/null
+
+# seconds COMMAND...: the wall time of one run in the game folder.
+seconds() {
+  local start end
+  start=$(date +%s.%N)
+  (cd "$work/game" && "$@" < /dev/null > /dev/null) || true
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+declare -a check json dot
+for _ in $(seq 1 "$rounds"); do
+  check+=("$(seconds "$kv" -i -a -m --check)")
+  json+=("$(seconds "$kv" -i -a -m "--route-map=$work/map.json")")
+  dot+=("$(seconds "$kv" -i -a -m "--route-map=$work/map.dot")")
+done
+# stats VALUES...: minimum, median, maximum.
+stats() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.3f %.3f %.3f", v[1], v[int((NR + 1) / 2)], v[NR] }'; }
+ratios() {
+  local -n a=$1
+  for i in "${!a[@]}"; do echo "${a[$i]} / ${check[$i]}" | bc -l; done
+}
+echo "game: $(du -sh "$work/game" | cut -f1), $(ls "$work"/game/scenes | wc -l) scenes; map: $(grep -c '"kind"' "$work/map.json") nodes and edges, $(du -h "$work/map.json" | cut -f1) JSON, $(du -h "$work/map.dot" | cut -f1) DOT"
+printf '%-28s %s\n' "row (min median max)" ""
+printf '%-28s %s\n' "--check, s" "$(stats "${check[@]}")"
+printf '%-28s %s\n' "--route-map=.json, s" "$(stats "${json[@]}")"
+printf '%-28s %s\n' "--route-map=.dot, s" "$(stats "${dot[@]}")"
+printf '%-28s %s\n' ".json / --check" "$(stats $(ratios json))"
+printf '%-28s %s\n' ".dot / --check" "$(stats $(ratios dot))"
