@@ -88,16 +88,18 @@ void RouteRecorder::StartScript(const KCFile& source) {
   live_ = true;
   auto [it, added] = scripts_.try_emplace(source.path, map_.nodes.size());
   if (added) {
-    RouteNode node{RouteNode::kScript, source.path, source.path, 1, 1};
+    const std::string_view path = map_.paths.emplace_back(source.path);
+    RouteNode node{RouteNode::kScript, source.path, path, 1, 1};
     node.cluster = static_cast<int32_t>(map_.nodes.size());
     map_.nodes.push_back(std::move(node));
     // main.txt is read first, in the setup phase: the game starts there.
     if (map_.nodes.size() == 1) {
-      map_.nodes.push_back(RouteNode{RouteNode::kStart, "start", source.path, 1, 1});
-      map_.edges.push_back(RouteEdge{RouteEdge::kStartEdge, 1, 0, "", source.path, 1, 1});
+      map_.nodes.push_back(RouteNode{RouteNode::kStart, "start", path, 1, 1});
+      map_.edges.push_back(RouteEdge{RouteEdge::kStartEdge, 1, 0, "", path, 1, 1});
     }
   }
   script_node_ = it->second;
+  current_path_ = map_.nodes[script_node_].script;
   segment_ = script_node_;
   last_line_ = 1;
 }
@@ -113,7 +115,7 @@ void RouteRecorder::EndScript() {
     }
   }
   if (live_) {
-    const std::string& path = map_.nodes[script_node_].script;
+    const std::string_view path = current_path_;
     RouteNode end{RouteNode::kEnd, "end", path, last_line_, 0};
     end.cluster = static_cast<int32_t>(script_node_);
     map_.nodes.push_back(std::move(end));
@@ -126,7 +128,7 @@ void RouteRecorder::EndScript() {
 size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string name, const KCFile& source,
                               uint32_t offset) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
-  RouteNode node{kind, std::move(name), source.path, place.line, place.column};
+  RouteNode node{kind, std::move(name), current_path_, place.line, place.column};
   node.cluster = static_cast<int32_t>(script_node_);
   map_.nodes.push_back(std::move(node));
   return map_.nodes.size() - 1;
@@ -135,7 +137,7 @@ size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string name, const KCFi
 void RouteRecorder::AddJump(RouteEdge::Kind kind, const KCFile& source, uint32_t offset,
                             std::string target, bool literal) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
-  jumps_.push_back(Jump{RouteEdge{kind, segment_, 0, BranchLabel(), source.path, place.line, place.column},
+  jumps_.push_back(Jump{RouteEdge{kind, segment_, 0, BranchLabel(), current_path_, place.line, place.column},
                         std::move(target), literal});
 }
 
@@ -218,7 +220,7 @@ void RouteRecorder::OnStatement(const KCFile& source, int32_t id, const Statemen
   if (id == CmdLabel) {
     const size_t node = AddNode(RouteNode::kLabel, first[0].text, source, offset);
     if (live_) {
-      map_.edges.push_back(RouteEdge{RouteEdge::kFallThrough, segment_, node, "", source.path,
+      map_.edges.push_back(RouteEdge{RouteEdge::kFallThrough, segment_, node, "", current_path_,
                                      map_.nodes[node].line, map_.nodes[node].column});
     }
     segment_ = node;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <string_view>
@@ -32,8 +33,8 @@ struct RouteNode {
     kUnknown,    // a target computed when the game runs
   };
   Kind kind;
-  std::string name;    // label or function name, the name used, or the target as written
-  std::string script;  // the script's path as the run found it (empty for undefined names)
+  std::string name;        // label or function name, the name used, or the target as written
+  std::string_view script;  // the script's path as the run found it (empty for undefined names)
   int32_t line = 0;
   int32_t column = 0;
   // The cluster the node is drawn in: the index of its script's node, or -1.
@@ -50,12 +51,15 @@ struct RouteEdge {
   // (a select's choice for a test of select_result), outermost first, joined
   // by " / "; empty outside such blocks.
   std::string label;
-  std::string script;
+  std::string_view script;
   int32_t line = 0;
   int32_t column = 0;
 };
 
 struct RouteMap {
+  // The scripts' paths, which nodes and edges point into (a deque keeps them
+  // in place as it grows, and when the map is moved).
+  std::deque<std::string> paths;
   std::vector<RouteNode> nodes;
   std::vector<RouteEdge> edges;
   // The engine directory: script names are shown relative to it.
@@ -114,6 +118,7 @@ class RouteRecorder : public ReadingObserver {
   // Script path -> its node.
   std::map<std::string, size_t> scripts_;
   const KCFile* current_ = nullptr;
+  std::string_view current_path_;
   size_t script_node_ = 0;
   // The node whose statements are being read, and whether the statement
   // before the next one can run on into it.

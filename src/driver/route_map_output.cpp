@@ -76,11 +76,12 @@ void PutJsonQuoted(std::string* out, std::string_view utf8) {
 class ShownNames {
  public:
   ShownNames(const RouteMap& map, char separator) : map_(map), separator_(separator) {}
-  const std::string& Of(const std::string& path) {
-    if (last_ != nullptr && *last_key_ == path) return *last_;
+  const std::string& Of(std::string_view path) {
+    if (last_ != nullptr && last_key_.data() == path.data() && last_key_.size() == path.size())
+      return *last_;
     auto [it, added] = names_.try_emplace(path);
     if (added) it->second = Shown(path, map_.base, separator_);
-    last_key_ = &it->first;
+    last_key_ = path;
     last_ = &it->second;
     return it->second;
   }
@@ -88,8 +89,8 @@ class ShownNames {
  private:
   const RouteMap& map_;
   char separator_;
-  std::unordered_map<std::string, std::string> names_;
-  const std::string* last_key_ = nullptr;
+  std::unordered_map<std::string_view, std::string> names_;
+  std::string_view last_key_;
   const std::string* last_ = nullptr;
 };
 
@@ -111,29 +112,32 @@ std::string NodeText(const RouteNode& node, ShownNames& shown) {
   return "";
 }
 
-std::string NodeAttributes(const RouteNode& node) {
-  std::string shape;
+std::string_view NodeAttributes(const RouteNode& node) {
+  const bool grey = !node.reached;
   switch (node.kind) {
     case RouteNode::kStart:
       return "shape=circle, style=filled, fillcolor=\"#2e7d32\", fontcolor=white";
-    case RouteNode::kScript: shape = "shape=folder"; break;
-    case RouteNode::kLabel: shape = "shape=box, style=\"rounded,filled\""; break;
-    case RouteNode::kFunction: shape = "shape=component, style=filled"; break;
-    case RouteNode::kEnd: shape = "shape=doublecircle, fontsize=9, margin=0"; break;
+    case RouteNode::kScript:
+      return grey ? "shape=folder, style=\"dashed,filled\", fillcolor=lightgrey, color=gray50, fontcolor=gray40"
+                  : "shape=folder";
+    case RouteNode::kLabel:
+      return grey ? "shape=box, style=\"rounded,filled,dashed\", fillcolor=lightgrey, color=gray50, fontcolor=gray40"
+                  : "shape=box, style=\"rounded,filled\", fillcolor=white";
+    case RouteNode::kFunction:
+      return grey ? "shape=component, style=\"rounded,filled,dashed\", fillcolor=lightgrey, color=gray50, fontcolor=gray40"
+                  : "shape=component, style=filled, fillcolor=white";
+    case RouteNode::kEnd:
+      return grey ? "shape=doublecircle, fontsize=9, margin=0, style=\"dashed,filled\", fillcolor=lightgrey, color=gray50, fontcolor=gray40"
+                  : "shape=doublecircle, fontsize=9, margin=0";
     case RouteNode::kUndefined:
       return "shape=octagon, color=red, fontcolor=red, style=filled, fillcolor=\"#ffebee\"";
     case RouteNode::kUnknown:
       return "shape=diamond, color=orange, fontcolor=\"#e65100\"";
   }
-  if (node.kind == RouteNode::kScript || node.kind == RouteNode::kEnd) {
-    if (!node.reached) return shape + ", style=\"dashed,filled\", fillcolor=lightgrey, color=gray50, fontcolor=gray40";
-    return shape;
-  }
-  if (!node.reached) return shape + ", style=\"rounded,filled,dashed\", fillcolor=lightgrey, color=gray50, fontcolor=gray40";
-  return shape + ", fillcolor=white";
+  return "";
 }
 
-std::string EdgeAttributes(RouteEdge::Kind kind) {
+std::string_view EdgeAttributes(RouteEdge::Kind kind) {
   switch (kind) {
     case RouteEdge::kStartEdge: return "penwidth=2";
     case RouteEdge::kGoto: return "color=black";
@@ -182,6 +186,7 @@ std::string RouteMapDot(const RouteMap& map, char separator) {
       "  graph [charset=\"UTF-8\", rankdir=TB, fontname=\"sans-serif\", compound=true];\n"
       "  node [fontname=\"sans-serif\", fontsize=11];\n"
       "  edge [fontname=\"sans-serif\", fontsize=9];\n";
+  dot.reserve(map.nodes.size() * 96 + map.edges.size() * 48);
   auto write_node = [&](size_t i, const char* indent) {
     const RouteNode& node = map.nodes[i];
     const std::string id = NodeId(i);
@@ -251,6 +256,7 @@ std::string RouteMapDot(const RouteMap& map, char separator) {
 std::string RouteMapJson(const RouteMap& map, char separator) {
   ShownNames shown(map, separator);
   std::string json = "{\n  \"nodes\": [";
+  json.reserve(map.nodes.size() * 160 + map.edges.size() * 112);
   auto put_number = [&](const char* key, int64_t value) {
     json.append(", \"").append(key).append("\": ").append(std::to_string(value));
   };
