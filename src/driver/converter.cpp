@@ -247,6 +247,10 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
       sys.log.Message(kMsgNothingFound, {LogArg::Path(sys.options.searchDirectory)});
     }
     Conversion::FinishObjects(sys);
+    // Asked for, the map of a game without scripts is written too: empty.
+    if (!sys.options.routeMapPath.empty()) {
+      WriteRouteMap(sys, RouteRecorder(sys.options.engineDirectory).Finish());
+    }
   } else if (sys.options.routeMapPath.empty()) {
     Conversion conversion(sys);
     if (conversion.StartScriptConversion()) conversion.RunMainPhase();

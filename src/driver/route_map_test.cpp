@@ -171,6 +171,11 @@ TEST(RouteMap, OptionErrorsAndWriteFailure) {
   run = RunConversion(fs, {"--route-map="});
   EXPECT_NE(std::string::npos, run.console.find("オプション \"--route-map=\" に値が指定されていません\n"))
       << run.console;
+  // No script converted: the map is written, empty.
+  run = RunConversion(fs, {"-s", "--route-map=/game/empty.json"});
+  EXPECT_EQ(0, run.status) << run.console;
+  EXPECT_EQ("{\n  \"nodes\": [\n  ],\n  \"edges\": [\n  ],\n  \"unreachable\": [],\n  \"unknownRoutes\": false\n}\n",
+            fs.FileContents("/game/empty.json"));
   fs.fail_on_commit.insert("/game/map.json");
   run = RunConversion(fs, {"--route-map=/game/map.json"});
   EXPECT_EQ(1, run.status);
