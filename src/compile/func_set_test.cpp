@@ -1,6 +1,6 @@
 #include "compile/func_set.h"
 
-#include "compile/compile_test_util.h"
+#include "test_support/compile_test_util.h"
 
 namespace kv::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "compile/compile_test_util.h"
+#include "test_support/compile_test_util.h"
 
 namespace kv::testing {
 namespace {

@@ -11,7 +11,7 @@
 #include "context/kc_system.h"
 #include "language/kc_command.h"
 #include "test_support/memory_file_system.h"
-#include "compile/compile_test_util.h"
+#include "test_support/compile_test_util.h"
 #include "test_support/conversion_harness.h"
 
 namespace kv {
