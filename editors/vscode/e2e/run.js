@@ -60,6 +60,16 @@ const watchdog = setTimeout(() => {
   process.exit(1);
 }, timeoutSeconds * 1000);
 
+// Stopped from outside, it takes code-server and the browser with it.
+for (const signal of ['SIGINT', 'SIGTERM']) {
+  process.on(signal, () => {
+    console.log(`vscode-e2e: FAIL (${signal})`);
+    if (browser) browser.process()?.kill('SIGKILL');
+    stopAll();
+    process.exit(1);
+  });
+}
+
 function freePort() {
   return new Promise((resolve, reject) => {
     const server = net.createServer();
@@ -393,6 +403,16 @@ async function main() {
   console.log(`vscode-e2e: ${failed.length === 0 ? 'PASS' : 'FAIL'} (${results.length - failed.length} of ` +
     `${results.length} checks, ${((Date.now() - started) / 1000).toFixed(0)} s)`);
   await browser.close();
+  // Whether the language servers end once no window is open any more: told,
+  // not checked, as code-server keeps a window's extension host a while for
+  // the window to come back.
+  const servers = () => spawnSync('ps', ['-o', 'comm=', '-s', String(codeServer.pid)], { encoding: 'utf8' })
+    .stdout.split('\n').filter((name) => name === 'kvls').length;
+  const closed = Date.now();
+  while (servers() > 0 && Date.now() - closed < 20000) await sleep(500);
+  const left = servers();
+  console.log(left === 0 ? `kvls ended ${((Date.now() - closed) / 1000).toFixed(1)} s after the windows closed`
+    : `${left} kvls still running 20 s after the windows closed`);
   stopAll();
   fs.rmSync(temp, { recursive: true, force: true });
   return failed.length === 0;
