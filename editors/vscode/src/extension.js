@@ -8,47 +8,123 @@ const fs = require('fs');
 const path = require('path');
 const vscode = require('vscode');
 
-const { gameRoots, isGameScript, reopenEncoding } = require('./game-scripts');
+const scripts = require('./game-scripts');
 const converter = require('./converter');
-const { chooseServer } = require('./server');
+const { chooseServer, serverStatus } = require('./server');
 
-const kLanguage = 'kvscript';
+const kLanguage = scripts.kLanguage;
 const kTaskType = 'kvconverter';
 const kProblemMatchers = ['$kvconverter', '$kvconverter-file'];
 // How long a finished task's terminal stays open before it is closed: the
 // terminal hands its last lines to the problem matchers with a delay of its
 // own, and lines that arrive after the close are not matched.
 const kCloseDelayMs = 200;
+// How long a script being read again may take to close.
+const kCloseWaitMs = 5000;
+// How long kvls may take to end when asked to.
+const kStopWaitMs = 2000;
 
 let log;
 let roots = [];
 let client;
+let statusItem;
+// Scripts already closed and read again once, never twice.
+const freshlyRead = new Set();
 
 async function findRoots() {
   const found = await vscode.workspace.findFiles('**/main.txt', '**/node_modules/**');
-  roots = gameRoots(found.filter((uri) => uri.scheme === 'file').map((uri) => uri.fsPath));
+  roots = scripts.gameRoots(found.filter((uri) => uri.scheme === 'file').map((uri) => uri.fsPath));
 }
 
-// Makes a game script that opened as plain text a KVScript document, in the
-// encoding configured for KVScript.
-async function adopt(document) {
-  if (document.uri.scheme !== 'file' || document.languageId !== 'plaintext') return;
-  if (!vscode.workspace.getConfiguration('kvscript', document.uri).get('detectGameScripts')) return;
-  if (!isGameScript(document.uri.fsPath, roots)) return;
-  const uri = document.uri;
-  const plainTextDefault = vscode.workspace.getConfiguration('files', { uri, languageId: 'plaintext' }).get('encoding');
-  const scriptEncoding = vscode.workspace.getConfiguration('files', { uri, languageId: kLanguage }).get('encoding');
+function detecting() {
+  return vscode.workspace.getConfiguration('kvscript').get('detectGameScripts');
+}
+
+// Adds the `files.associations` entries that make the scripts of the games
+// found KVScript files, in the user's settings (the paths are this machine's).
+// A script opened afterwards is read in KVScript's encoding from the start.
+// Returns the games whose entry was added.
+async function associate() {
+  if (!detecting() || roots.length === 0) return [];
+  const files = vscode.workspace.getConfiguration('files');
+  const added = scripts.associationsToAdd(files.get('associations'), roots);
+  const patterns = Object.keys(added);
+  if (patterns.length === 0) return [];
+  const inspected = files.inspect('associations');
+  const user = (inspected && inspected.globalValue) || {};
   try {
-    const script = await vscode.languages.setTextDocumentLanguage(document, kLanguage);
-    const encoding = reopenEncoding({ current: script.encoding, plainTextDefault, scriptEncoding, dirty: script.isDirty });
-    if (encoding) await vscode.workspace.openTextDocument(uri, { encoding });
+    await files.update('associations', { ...user, ...added }, vscode.ConfigurationTarget.Global);
+    log.info(`Game scripts open as KVScript: ${patterns.join(', ')}`);
+  } catch (error) {
+    log.warn(`files.associations: ${error.message}`);
+    return [];
+  }
+  return roots.filter((root) => patterns.includes(scripts.associationPattern(root)));
+}
+
+function encodingsFor(uri) {
+  return {
+    plainTextDefault: vscode.workspace.getConfiguration('files', { uri, languageId: 'plaintext' }).get('encoding'),
+    scriptEncoding: vscode.workspace.getConfiguration('files', { uri, languageId: kLanguage }).get('encoding'),
+  };
+}
+
+// Waits until `uri`'s document is closed, for at most kCloseWaitMs.
+function documentClosed(uri) {
+  return new Promise((resolve) => {
+    const done = (closed) => {
+      clearTimeout(timer);
+      listener.dispose();
+      resolve(closed);
+    };
+    const listener = vscode.workspace.onDidCloseTextDocument((closed) => {
+      if (closed.uri.toString() === uri.toString()) done(true);
+    });
+    const timer = setTimeout(() => done(false), kCloseWaitMs);
+  });
+}
+
+// A game script that opened, before its game was associated, in the encoding
+// of plain text: its editors are closed and it is opened again, read from the
+// file in KVScript's encoding. Reloading it in place would be an edit that
+// undo reverts to the wrong text.
+async function readAgain(document) {
+  const uri = document.uri;
+  if (freshlyRead.has(uri.toString())) return;
+  const { plainTextDefault, scriptEncoding } = encodingsFor(uri);
+  if (!scripts.needsFreshRead({ current: document.encoding, plainTextDefault, scriptEncoding, dirty: document.isDirty })) {
+    return;
+  }
+  freshlyRead.add(uri.toString());
+  const tabs = vscode.window.tabGroups.all.flatMap((group) => group.tabs)
+    .filter((tab) => tab.input instanceof vscode.TabInputText && tab.input.uri.toString() === uri.toString());
+  if (tabs.length === 0) return;
+  const closed = documentClosed(uri);
+  try {
+    await vscode.window.tabGroups.close(tabs);
+    if (!(await closed)) {
+      log.warn(`${uri.fsPath} opened as ${document.encoding} before its game was known: close it and open it ` +
+        `again to read it as ${scriptEncoding}.`);
+    }
+    await vscode.window.showTextDocument(uri, { preview: false });
   } catch (error) {
     log.warn(`${uri.fsPath}: ${error.message}`);
   }
 }
 
-function adoptOpenDocuments() {
-  return Promise.all(vscode.workspace.textDocuments.map(adopt));
+// Associates the games found, and reads again those of `documents`, open
+// before, that belong to a game associated just now.
+async function adoptDocuments(documents) {
+  const associated = await associate();
+  const opened = documents.filter((document) => document.uri.scheme === 'file' &&
+    scripts.isGameScript(document.uri.fsPath, associated));
+  await Promise.all(opened.map(readAgain));
+}
+
+// A document that opens: its game is associated if it is not yet.
+async function adopt(document) {
+  if (document.uri.scheme !== 'file' || !detecting()) return;
+  if (scripts.isGameScript(document.uri.fsPath, roots)) await adoptDocuments([document]);
 }
 
 // A task's terminal: the converter's output, and its exit status as the
@@ -114,6 +190,21 @@ const taskProvider = {
   },
 };
 
+function showStatus(state) {
+  if (!statusItem) return;
+  const { text, tooltip } = serverStatus(state);
+  statusItem.text = text;
+  statusItem.tooltip = tooltip;
+  statusItem.show();
+}
+
+// What kvls is told at its start: the encoding of the scripts and the games'
+// folders.
+function initializationOptions() {
+  const { scriptEncoding } = encodingsFor(roots.length > 0 ? vscode.Uri.file(roots[0]) : undefined);
+  return { sourceEncoding: scripts.sourceEncoding(scriptEncoding), gameRoots: roots };
+}
+
 async function startServer(context) {
   const folder = vscode.workspace.workspaceFolders && vscode.workspace.workspaceFolders[0];
   const server = chooseServer({
@@ -130,6 +221,7 @@ async function startServer(context) {
   }
   if (server.configured && !fs.existsSync(server.path)) {
     vscode.window.showWarningMessage(`kvscript.server.path: "${server.path}" was not found.`);
+    showStatus('stopped');
     return;
   }
   // A packed extension may lose the program's execute permission.
@@ -140,34 +232,70 @@ async function startServer(context) {
       log.warn(`${server.path}: ${error.message}`);
     }
   }
-  const { LanguageClient, TransportKind } = require('vscode-languageclient/node');
-  client = new LanguageClient(kLanguage, 'KVScript language server',
+  const { LanguageClient, TransportKind, State } = require('vscode-languageclient/node');
+  const started = new LanguageClient(kLanguage, 'KVScript language server',
     { command: server.path, transport: TransportKind.stdio },
-    { documentSelector: [{ scheme: 'file', language: kLanguage }], outputChannel: log });
+    {
+      documentSelector: [{ scheme: 'file', language: kLanguage }],
+      outputChannel: log,
+      initializationOptions,
+    });
+  client = started;
+  started.onDidChangeState(({ newState }) => {
+    if (client !== started) return;
+    if (newState === State.Starting) showStatus('starting');
+    else if (newState === State.Running) showStatus('ready');
+    else showStatus('stopped');
+  });
+  // kvls says when it analyses the games and when it is done.
+  started.onNotification('kvscript/status', (params) => {
+    if (client === started && params && (params.state === 'analysing' || params.state === 'ready')) {
+      showStatus(params.state);
+    }
+  });
+  showStatus('starting');
   try {
-    await client.start();
+    await started.start();
     log.info(`Started ${server.path}`);
   } catch (error) {
     log.error(`${server.path}: ${error.message}`);
-    client = undefined;
+    if (client === started) {
+      client = undefined;
+      showStatus('stopped');
+    }
   }
 }
 
 async function stopServer() {
   const running = client;
   client = undefined;
-  if (running) await running.stop();
+  if (running) {
+    try {
+      await running.stop(kStopWaitMs);
+    } catch (error) {
+      log.warn(`kvls: ${error.message}`);
+    }
+    showStatus('stopped');
+  }
+}
+
+async function restartServer(context) {
+  await stopServer();
+  await startServer(context);
 }
 
 async function activate(context) {
   log = vscode.window.createOutputChannel('KVScript', { log: true });
-  context.subscriptions.push(log);
+  statusItem = vscode.window.createStatusBarItem('kvscript.server', vscode.StatusBarAlignment.Right, 100);
+  statusItem.name = 'KVScript language server';
+  statusItem.command = 'kvscript.showOutput';
+  context.subscriptions.push(log, statusItem);
   await findRoots();
 
   const mainScripts = vscode.workspace.createFileSystemWatcher('**/main.txt', false, true, false);
   const rootsChanged = async () => {
     await findRoots();
-    await adoptOpenDocuments();
+    await adoptDocuments([...vscode.workspace.textDocuments]);
   };
   context.subscriptions.push(
     mainScripts,
@@ -176,15 +304,15 @@ async function activate(context) {
     vscode.workspace.onDidChangeWorkspaceFolders(rootsChanged),
     vscode.workspace.onDidOpenTextDocument(adopt),
     vscode.tasks.registerTaskProvider(kTaskType, taskProvider),
+    vscode.commands.registerCommand('kvscript.restartServer', () => restartServer(context)),
+    vscode.commands.registerCommand('kvscript.showOutput', () => log.show(true)),
     vscode.workspace.onDidChangeConfiguration(async (change) => {
-      if (change.affectsConfiguration('kvscript.server.path')) {
-        await stopServer();
-        await startServer(context);
-      }
+      if (change.affectsConfiguration('kvscript.server.path')) await restartServer(context);
+      else if (change.affectsConfiguration('kvscript.detectGameScripts')) await rootsChanged();
     }),
     { dispose: () => stopServer() },
   );
-  await adoptOpenDocuments();
+  await adoptDocuments([...vscode.workspace.textDocuments]);
   await startServer(context);
 }
 

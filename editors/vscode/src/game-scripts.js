@@ -6,6 +6,7 @@
 
 const path = require('path');
 
+const kLanguage = 'kvscript';
 const kMainScript = 'main.txt';
 const kScriptExtension = '.txt';
 
@@ -48,16 +49,53 @@ function isGameScript(filePath, roots, platform = process.platform) {
   return filePath.endsWith(kScriptExtension) && gameRootOf(filePath, roots, platform) !== undefined;
 }
 
-// The encoding to reopen a game script with, after it opened as plain text
-// with `current`, or undefined to keep it. VS Code picks a file's encoding
-// before the extension can name its language, so a script first opens with
-// the encoding of plain text; it is reopened with the one configured for
-// KVScript (Shift_JIS unless the author chose otherwise) only while it still
-// has that plain-text default: an encoding that was guessed or chosen for the
-// file stays, and so do unsaved changes.
-function reopenEncoding({ current, plainTextDefault, scriptEncoding, dirty }) {
-  if (dirty || !scriptEncoding || current === scriptEncoding) return undefined;
-  return current === plainTextDefault ? scriptEncoding : undefined;
+// The `files.associations` pattern that makes the scripts of the game in
+// `root` KVScript files. VS Code chooses a file's encoding from the settings
+// of its language before it reads the file, so a script whose language is
+// known from such a pattern is decoded in the encoding configured for KVScript
+// from the start: Shift_JIS unless the author set
+// "[kvscript]": { "files.encoding": ... }. VS Code matches a pattern holding a
+// "/" against the whole path in lower case, with "/" standing for either
+// separator. A glob character in the folder's name is matched by "?", which
+// also matches the character itself.
+function associationPattern(root, platform = process.platform) {
+  const slashed = platform === 'win32' ? root.replace(/\\/g, '/') : root;
+  const trimmed = slashed.endsWith('/') ? slashed.slice(0, -1) : slashed;
+  return `${trimmed.replace(/[*?[\]{}]/g, '?')}/**/*${kScriptExtension}`;
 }
 
-module.exports = { kMainScript, gameRoots, gameRootOf, isGameScript, reopenEncoding };
+// The associations to add for `roots`, given the `files.associations` in
+// effect: one per game whose pattern is not there yet (an author's own entry
+// for the pattern wins, whatever its language).
+function associationsToAdd(associations, roots, platform = process.platform) {
+  const known = new Set(Object.keys(associations || {}).map((pattern) => pattern.toLowerCase()));
+  const added = {};
+  for (const root of roots) {
+    const pattern = associationPattern(root, platform);
+    if (!known.has(pattern.toLowerCase())) added[pattern] = kLanguage;
+  }
+  return added;
+}
+
+// True when a game script that is already open was decoded with the plain-text
+// default rather than with the encoding configured for KVScript: it opened
+// before its game's association was made. Such a document is closed and read
+// again rather than reloaded in place: VS Code keeps a reload in the undo
+// history, and an undo would bring back the wrong decoding, which saving
+// then writes to disk. An encoding that was guessed or chosen for the file
+// stays, and so do unsaved changes.
+function needsFreshRead({ current, plainTextDefault, scriptEncoding, dirty }) {
+  if (dirty || !scriptEncoding || current === scriptEncoding) return false;
+  return current === plainTextDefault;
+}
+
+// The name kvls is given for the scripts' encoding, from VS Code's name of
+// the encoding configured for KVScript.
+function sourceEncoding(filesEncoding) {
+  return filesEncoding === 'utf8' || filesEncoding === 'utf8bom' ? 'utf-8' : 'cp932';
+}
+
+module.exports = {
+  kLanguage, kMainScript, gameRoots, gameRootOf, isGameScript, associationPattern, associationsToAdd,
+  needsFreshRead, sourceEncoding,
+};

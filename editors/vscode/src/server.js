@@ -25,4 +25,18 @@ function chooseServer({ configuredPath, workspacePath, extensionPath, platform, 
   return exists(bundled) ? { path: bundled, configured: false } : undefined;
 }
 
-module.exports = { serverProgramName, bundledServerPath, chooseServer };
+// The status bar's words for the server's state: starting, analysing (the
+// games), ready or stopped.
+const kStatus = {
+  starting: { icon: '$(loading~spin)', tooltip: 'kvls is starting' },
+  analysing: { icon: '$(sync~spin)', tooltip: 'kvls is analysing the game' },
+  ready: { icon: '$(check)', tooltip: 'kvls is ready' },
+  stopped: { icon: '$(circle-slash)', tooltip: 'kvls has stopped: "KVScript: Restart Language Server" starts it again' },
+};
+
+function serverStatus(state) {
+  const { icon, tooltip } = kStatus[state] || kStatus.stopped;
+  return { text: `${icon} kvls: ${kStatus[state] ? state : 'stopped'}`, tooltip: `${tooltip}. Click for its output.` };
+}
+
+module.exports = { serverProgramName, bundledServerPath, chooseServer, serverStatus };

@@ -9,24 +9,31 @@ const path = require('path');
 const test = require('node:test');
 
 // A workspace /w holding the game /w/game, with a script of the game and a
-// note beside it open as plain text.
+// note beside it open as plain text, each in a tab.
 function fakeVscode() {
   const log = [];
   const reopened = [];
   const providers = {};
+  const registered = {};
+  const closeListeners = [];
   const settings = { 'kvscript.detectGameScripts': true, 'kvscript.converter.path': '/nonexistent/KVConverter',
     'kvscript.server.path': '', 'files.encoding': 'utf8', '[kvscript].files.encoding': 'shiftjis' };
   const disposable = { dispose() {} };
   const event = () => disposable;
-  const uri = (fsPath) => ({ scheme: 'file', fsPath });
+  const uri = (fsPath) => ({ scheme: 'file', fsPath, toString: () => `file://${fsPath}` });
   const document = (fsPath) => ({ uri: uri(fsPath), languageId: 'plaintext', encoding: 'utf8', isDirty: false });
+  class TabInputText { constructor(target) { this.uri = target; } }
+  const documents = [document('/w/game/scenes/a.txt'), document('/w/notes.txt')];
   class EventEmitter {
     constructor() { this.listeners = []; this.event = (listener) => this.listeners.push(listener); }
     fire(value) { for (const listener of this.listeners) listener(value); }
   }
   const vscode = {
-    log, reopened, providers,
+    log, reopened, providers, registered, settings,
     EventEmitter,
+    TabInputText,
+    ConfigurationTarget: { Global: 1 },
+    StatusBarAlignment: { Right: 2 },
     Uri: { file: uri },
     TaskGroup: { Build: 'build' },
     TaskScope: { Workspace: 'workspace' },
@@ -42,24 +49,40 @@ function fakeVscode() {
         error: (text) => log.push(`error ${text}`), dispose() {},
       }),
       showWarningMessage: (text) => log.push(`popup ${text}`),
+      createStatusBarItem: () => ({ show() {}, dispose() {} }),
+      tabGroups: { all: [{ tabs: documents.map((doc) => ({ input: new TabInputText(doc.uri) })) }],
+        // Closing a tab closes its document.
+        close: async (tabs) => {
+          for (const tab of tabs) {
+            reopened.push(`closed ${tab.input.uri.fsPath}`);
+            for (const listener of closeListeners) listener({ uri: tab.input.uri });
+          }
+        } },
+      showTextDocument: async (target) => { reopened.push(`opened ${target.fsPath}`); },
     },
+    commands: { registerCommand: (name, callback) => { registered[name] = callback; return disposable; } },
     workspace: {
       workspaceFolders: [{ uri: uri('/w'), name: 'w' }],
-      textDocuments: [document('/w/game/scenes/a.txt'), document('/w/notes.txt')],
+      textDocuments: documents,
       findFiles: async () => [uri('/w/game/main.txt')],
       getWorkspaceFolder: () => vscode.workspace.workspaceFolders[0],
       getConfiguration: (section, scope) => ({
         get: (key) => settings[`${scope && scope.languageId === 'kvscript' ? '[kvscript].' : ''}${section}.${key}`]
           ?? settings[`${section}.${key}`],
+        inspect: (key) => ({ globalValue: settings[`${section}.${key}`] }),
+        update: async (key, value, target) => {
+          assert.equal(target, 1);
+          settings[`${section}.${key}`] = value;
+        },
       }),
       createFileSystemWatcher: () => ({ onDidCreate: event, onDidDelete: event, dispose() {} }),
       onDidChangeWorkspaceFolders: event,
       onDidOpenTextDocument: event,
+      onDidCloseTextDocument: (listener) => {
+        closeListeners.push(listener);
+        return { dispose: () => closeListeners.splice(closeListeners.indexOf(listener), 1) };
+      },
       onDidChangeConfiguration: event,
-      openTextDocument: async (target, options) => { reopened.push(`${target.fsPath} ${options.encoding}`); },
-    },
-    languages: {
-      setTextDocumentLanguage: async (doc, languageId) => Object.assign(doc, { languageId }),
     },
     tasks: {
       registerTaskProvider: (type, provider) => { providers[type] = provider; return disposable; },
@@ -83,14 +106,18 @@ function loadExtension(vscode) {
   }
 }
 
-test('activation: game scripts become KVScript in Shift_JIS, tasks for the game, no server said once', async () => {
+test('activation: the game\'s scripts associated, one open before read again, tasks, no server said once', async () => {
   const vscode = fakeVscode();
+  vscode.settings['files.associations'] = { '*.log': 'log' };
   const extension = loadExtension(vscode);
   await extension.activate({ subscriptions: [], extensionPath: path.join(__dirname, 'no-extension-here') });
 
-  assert.deepEqual(vscode.workspace.textDocuments.map((doc) => doc.languageId), ['kvscript', 'plaintext']);
-  assert.deepEqual(vscode.reopened, ['/w/game/scenes/a.txt shiftjis']);
-  assert.deepEqual(vscode.log, ['info No kvls language server for this system: colouring and the tasks work without it.']);
+  assert.deepEqual(vscode.settings['files.associations'], { '*.log': 'log', '/w/game/**/*.txt': 'kvscript' });
+  // Never reloaded in place, which undo could revert: closed and opened anew.
+  assert.deepEqual(vscode.reopened, ['closed /w/game/scenes/a.txt', 'opened /w/game/scenes/a.txt']);
+  assert.deepEqual(Object.keys(vscode.registered), ['kvscript.restartServer', 'kvscript.showOutput']);
+  assert.deepEqual(vscode.log, ['info Game scripts open as KVScript: /w/game/**/*.txt',
+    'info No kvls language server for this system: colouring and the tasks work without it.']);
 
   const tasks = vscode.providers.kvconverter.provideTasks();
   assert.deepEqual(tasks.map((task) => [task.name, task.definition, task.problemMatchers]), [

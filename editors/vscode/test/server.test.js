@@ -5,7 +5,7 @@ const assert = require('node:assert/strict');
 const path = require('path');
 const test = require('node:test');
 
-const { chooseServer } = require('../src/server');
+const { chooseServer, serverStatus } = require('../src/server');
 
 test('a configured server wins; otherwise the bundled one for this system, if packed', () => {
   const bundled = new Set([path.join('/ext', 'server', 'linux-x64', 'kvls'),
@@ -21,4 +21,10 @@ test('a configured server wins; otherwise the bundled one for this system, if pa
     { path: path.resolve('/w', 'tools/kvls'), configured: true });
   assert.deepEqual(choose({ platform: 'linux', arch: 'arm64', configuredPath: '/opt/kvls' }),
     { path: '/opt/kvls', configured: true });
+});
+
+test('the status bar names the server\'s state; an unknown one reads as stopped', () => {
+  assert.match(serverStatus('analysing').text, /kvls: analysing$/);
+  assert.match(serverStatus('ready').text, /kvls: ready$/);
+  assert.match(serverStatus('bogus').text, /kvls: stopped$/);
 });
