@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -235,6 +236,153 @@ TEST(EndToEnd, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
   }
 }
 
+TEST(EndToEnd, AFifoOrDeviceNamedAsAnOutputIsRefusedAndStaysAsItWas) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  ASSERT_EQ(0, mkfifo(game.Path("fifo.kvo").c_str(), 0600));
+  // A link to the null device: only looked at, never written.
+  ASSERT_EQ(0, symlink("/dev/null", game.Path("null.kvo").c_str()));
+  for (const std::string args : {"-so fifo.kvo", "--check -so fifo.kvo", "-so null.kvo"}) {
+    SCOPED_TRACE(args);
+    std::string console;
+    EXPECT_EQ(1, game.Run(args, &console));
+    const std::string name = args.substr(args.rfind(' ') + 1);
+    EXPECT_NE(std::string::npos,
+              console.find("エラー : 出力ファイル \"" + name + "\" は通常のファイルではありません\n"))
+        << console;
+    EXPECT_EQ("", TemporaryFile(game.root()));
+  }
+  std::string console;
+  ASSERT_EQ(0, game.Run("", &console));
+  EXPECT_EQ(1, game.RunTool(KV_KVDUMP_NAME, "--raw fifo.kvo script.kvo", &console));
+  EXPECT_EQ(1, game.RunTool(KV_KVDUMP_NAME, "--raw null.kvo script.kvo", &console));
+  struct stat st;
+  ASSERT_EQ(0, lstat(game.Path("fifo.kvo").c_str(), &st));
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  ASSERT_EQ(0, lstat(game.Path("null.kvo").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(0, stat("/dev/null", &st));
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST(EndToEnd, LinksThatFanOutEnterEachFolderOnce) {
+  // L0 ... L18, each holding a picture and two links, a and b, to the next:
+  // 2^18 routes through 19 folders.
+  GameDirectory game;
+  for (int i = 0; i <= 18; ++i) {
+    const std::string folder = "L" + std::to_string(i);
+    game.Write(folder + "/p.png", "p");
+    if (i == 18) continue;
+    for (const char* link : {"/a", "/b"}) {
+      const std::string next = "../L" + std::to_string(i + 1);
+      ASSERT_EQ(0, symlink(next.c_str(), game.Path(folder + link).c_str()));
+    }
+  }
+  std::string console;
+  EXPECT_EQ(0, game.Run("", &console));
+  // Each folder is entered by the first route to it, and each later route
+  // says that it leads to one entered before.
+  EXPECT_NE(std::string::npos,
+            console.find("警告 : ディレクトリ \"" + game.Path("L0/b/") +
+                         "\" は別の名前で検索済みのため読み飛ばしました\n"))
+      << console;
+  EXPECT_NE(std::string::npos, console.find("\n結果 : 成功 / エラー 0件 / 警告 36件\n")) << console;
+  EXPECT_EQ(19, Unscrambled(game.Read("image.kvo"))[7]);
+  EXPECT_EQ(0, game.Run("--check", &console));
+}
+
+TEST(EndToEnd, TheFileSizeLimitFailsTheWriteAndLeavesNoTemporaryFile) {
+  GameDirectory game;
+  game.Write("big.png", std::string(1 << 20, 'b'));
+  std::string console;
+  ASSERT_EQ(0, game.Run("", &console));
+  const std::string archive = game.Read("image.kvo");
+  const std::string dir = ExecutableDirectory();
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{dir + KV_CONVERTER_NAME},
+        std::vector<std::string>{dir + KV_KVDUMP_NAME, "--raw", "raw.bin", "image.kvo"}}) {
+    SCOPED_TRACE(command[0]);
+    const std::string log = game.Path("log");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const rlimit limit{256 << 10, 256 << 10};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      dup2(open("/dev/null", O_RDONLY), 0);
+      const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, 1);
+      dup2(out, 2);
+      setenv("LC_ALL", "C.UTF-8", 1);
+      std::vector<char*> argv;
+      for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+      argv.push_back(nullptr);
+      if (chdir(game.root().c_str()) == 0) execv(argv[0], argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_NE(std::string::npos, game.Read("log").find("File too large")) << game.Read("log");
+    EXPECT_EQ("", TemporaryFile(game.root()));
+  }
+  EXPECT_EQ(archive, game.Read("image.kvo")) << "the older archive stays";
+  EXPECT_FALSE(game.Exists("raw.bin"));
+}
+
+TEST(EndToEnd, TheSearchNamesTheFileOfItsDiagnosticsInTheGnuForm) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  game.Write("\xF0\x9F\x98\x80.png", "no CP932 form");
+  ASSERT_EQ(0, mkfifo(game.Path("wait.png").c_str(), 0600));
+  std::string console;
+  EXPECT_EQ(1, game.Run("--diagnostics=gnu", &console));
+  EXPECT_NE(std::string::npos,
+            console.find(game.Path("\xF0\x9F\x98\x80.png") + ": error: \"" +
+                         game.Path("\xF0\x9F\x98\x80.png") + "\" の名前は"))
+      << console;
+  EXPECT_NE(std::string::npos, console.find(game.Path("wait.png") + ": warning: \"" +
+                                            game.Path("wait.png") + "\" は通常のファイルではない"))
+      << console;
+}
+
+// Makes the folders `names`, each in the one before, below `top`, and a
+// script in the last; or removes them again. Their paths pass the system's
+// limit, so each step is taken from the folder before.
+void DeepTree(const std::string& top, const std::vector<std::string>& names, bool make) {
+  std::vector<int> folders{open(top.c_str(), O_RDONLY | O_DIRECTORY)};
+  for (const std::string& name : names) {
+    if (make) mkdirat(folders.back(), name.c_str(), 0777);
+    folders.push_back(openat(folders.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+  }
+  if (make) close(openat(folders.back(), "s.txt", O_WRONLY | O_CREAT, 0600));
+  if (!make) unlinkat(folders.back(), "s.txt", 0);
+  for (size_t i = names.size(); i > 0; --i) {
+    close(folders[i]);
+    if (!make) unlinkat(folders[i - 1], names[i - 1].c_str(), AT_REMOVEDIR);
+  }
+  close(folders[0]);
+}
+
+TEST(EndToEnd, AScriptBelowAPathPastTheSystemsLimitFailsTheRun) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  // The deepest folder's path is 4,095 bytes: it can be looked at, but not
+  // with the separator that lists it.
+  std::vector<std::string> names;
+  size_t left = 4095 - game.root().size();
+  for (int i = 16; i > 0; --i) {
+    names.push_back(std::string(left / i - 1, 'd'));
+    left -= left / i;
+  }
+  ASSERT_EQ(0u, left);
+  DeepTree(game.root(), names, true);
+  std::string console;
+  EXPECT_EQ(1, game.Run("--check", &console));
+  DeepTree(game.root(), names, false);
+  EXPECT_NE(std::string::npos, console.find("\" が見つかりませんでした\n")) << console;
+  EXPECT_NE(std::string::npos, console.find("\n結果 : 失敗 / エラー 1件 / 警告 0件\n")) << console;
+}
+
 // The name of a temporary file of kvdump below `dir` (its own or the output
 // layer's), or "".
 std::string KvdumpTemporary(const std::string& dir) {
@@ -304,6 +452,25 @@ TEST(EndToEnd, InterruptedKvdumpRemovesItsTemporaryFiles) {
     }
     EXPECT_TRUE(caught) << "kvdump never stood still with its temporary file";
   }
+}
+
+TEST(EndToEnd, KvdumpWritesNamesAsLongAsTheSystemTakesAndRemovesLeftovers) {
+  GameDirectory game;
+  const std::string script = std::string(246, 's') + ".txt", picture = std::string(251, 'p') + ".png";
+  game.Write("main.txt", "create_window;\n");
+  game.Write(script, "text \"x\";\n");
+  game.Write(picture, "png");
+  std::string console;
+  ASSERT_EQ(0, game.Run("", &console)) << console;
+  // What a killed run left where the files go.
+  const std::string leftover = TemporaryFileName(2147483644, 9);
+  game.Write("out" + game.root() + "/" + leftover, "left");
+  ASSERT_EQ(0, game.RunTool(KV_KVDUMP_NAME, "-x out image.kvo", &console)) << console;
+  EXPECT_EQ("png", game.Read("out" + game.root() + "/" + picture));
+  EXPECT_FALSE(game.Exists("out" + game.root() + "/" + leftover));
+  ASSERT_EQ(0, game.RunTool(KV_KVDUMP_NAME, "--source src script.kvo", &console)) << console;
+  EXPECT_EQ("text \"x\";\n", game.Read("src" + game.root() + "/" + script));
+  EXPECT_EQ("", KvdumpTemporary(game.root()));
 }
 
 // Runs `program` in `directory` with its standard output going to

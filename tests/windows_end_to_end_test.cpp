@@ -87,5 +87,16 @@ TEST(WindowsEndToEnd, AnOutputThatIsAnInputUnderAnyNameIsRefused) {
   }
 }
 
+TEST(WindowsEndToEnd, ADeviceNamedAsAnOutputIsRefused) {
+  GameDirectory game;
+  game.Write("main.txt", "create_window;\n");
+  for (const std::string args : {"-so NUL", "--check -so NUL"}) {
+    std::string console;
+    EXPECT_EQ(1, game.Run(args, &console));
+    EXPECT_NE(std::string::npos, console.find("NUL\" は通常のファイルではありません\n")) << console;
+  }
+  EXPECT_EQ(1u, CountEntries(game.root())) << "no temporary file is left";
+}
+
 }  // namespace
 }  // namespace kv

@@ -149,7 +149,11 @@ void Diagnostics::AppendGnuPrefix(std::string* line, Kind kind, const SourcePlac
   if (place.path.empty()) {
     line->append(kGnuProgram);
   } else {
-    AppendText(line, place.path);
+    if (place.path_is_system) {
+      line->append(place.path);
+    } else {
+      AppendText(line, place.path);
+    }
     if (place.line > 0) {
       line->push_back(':');
       line->append(std::to_string(place.line));

@@ -86,6 +86,9 @@ struct SourcePlace {
   std::string_view path;
   int32_t line = 0;
   int32_t column = 0;
+  // Set when `path` is the system's own form (UTF-8) of a name that CP932
+  // cannot hold: it is printed as it is, so that an editor can open it.
+  bool path_is_system = false;
 };
 
 // A place that belongs to a diagnostic, such as the line that opened a block

@@ -34,6 +34,8 @@ constexpr std::string_view kMsgNoCp932Conversion =
     "CP932 の文字コード変換が使えないため、メッセージとスクリプトの文字は変換せずに表示します\n";
 constexpr std::string_view kMsgPressEnter = "\nEnterキーを押してください。";
 constexpr std::string_view kMsgOutputIsInput = "出力ファイル \"%s\" は入力ファイルです\n";
+constexpr std::string_view kMsgOutputNotRegular =
+    "出力ファイル \"%s\" は通常のファイルではありません\n";
 constexpr std::string_view kMsgLeftoverRemoved =
     "前回の中断で残った一時ファイル \"%s\" を削除しました\n";
 
@@ -94,6 +96,19 @@ bool OutputsAreNotInputs(KCSystem& sys, const std::vector<const std::string*>& o
     distinct = false;
   }
   return distinct;
+}
+
+// An output that names a FIFO or a device (-so /dev/null) would be replaced
+// by a regular file when its temporary file is renamed into place: the run
+// fails before anything is written.
+bool OutputsAreRegular(KCSystem& sys, const std::vector<const std::string*>& outputs) {
+  bool regular = true;
+  for (const std::string* name : outputs) {
+    if (!sys.fs.IsSpecialFile(*name)) continue;
+    sys.log.Error(kMsgOutputNotRegular, {LogArg::Path(*name)});
+    regular = false;
+  }
+  return regular;
 }
 
 // Removes what killed runs left beside the outputs, once per directory.
@@ -201,7 +216,7 @@ bool Conversion::FinishObjects(KCSystem& sys) {
   sys.script.currentSource = nullptr;
   sys.script.currentObject = nullptr;
   const std::vector<const std::string*> outputs = OutputsToWrite(sys);
-  if (!OutputsAreNotInputs(sys, outputs)) return false;
+  if (!OutputsAreNotInputs(sys, outputs) || !OutputsAreRegular(sys, outputs)) return false;
   if (!sys.options.checkOnly) RemoveLeftovers(sys, outputs);
   if (!GenScrObject(sys)) return false;
   for (const ArchiveKind& kind : kArchives) {

@@ -355,6 +355,30 @@ TEST(RunSequence, AnOutputThatIsAnInputFailsTheRunBeforeAnythingIsWritten) {
       << run.console;
 }
 
+TEST(RunSequence, AnOutputThatIsAFifoOrDeviceIsRefusedBeforeAnythingIsWritten) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  fs.AddFile("/game/bg.png", "png");
+  fs.AddSpecialFile("/dev/null");
+  const MemoryFileSystem pristine = fs;
+  for (const char* check : {"", "--check"}) {
+    SCOPED_TRACE(check);
+    std::vector<std::string> args{"-io", "/dev/null"};
+    if (*check != '\0') args.push_back(check);
+    ConversionRun run = RunConversion(fs, args);
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos,
+              run.console.find("スクリプトファイルコンバート 終了!!\n"
+                               "エラー : 出力ファイル \"/dev/null\" は通常のファイルではありません\n"
+                               "エラーがあるため \"script.kvo\" は更新されていません\n"))
+        << run.console;
+    EXPECT_EQ(pristine.Files(), fs.Files()) << "nothing is written, not even the script object";
+  }
+  std::string err;
+  EXPECT_EQ(nullptr, fs.CreateOutput("/dev/null", &err));
+  EXPECT_EQ(kReasonNotRegularFile, err);
+}
+
 TEST(RunSequence, LeftoversOfKilledRunsGoFromBesideTheOutputsOnly) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/bg.png", "png");

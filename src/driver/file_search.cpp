@@ -14,6 +14,8 @@ namespace {
 constexpr std::string_view kMsgUnlistable = "ディレクトリ \"%s\" を読み込めませんでした\n";
 constexpr std::string_view kMsgSpecialFileSkipped =
     "\"%s\" は通常のファイルではないため読み飛ばしました\n";
+constexpr std::string_view kMsgDirectorySearchedBefore =
+    "ディレクトリ \"%s\" は別の名前で検索済みのため読み飛ばしました\n";
 constexpr std::string_view kMsgMainScriptNotRegular =
     "メインスクリプト \"%s\" は通常のファイルではありません\n";
 
@@ -63,16 +65,26 @@ bool MatchExtensions(KCSystem& sys, const std::string& path, Registration add,
 
 class Walk {
  public:
-  Walk(KCSystem& sys, int32_t depth, bool* script_found, const ExtensionLists& extensions)
+  Walk(KCSystem& sys, int32_t depth, bool* script_found, const ExtensionLists& extensions,
+       uint32_t top_level)
       : sys_(sys), depth_(static_cast<uint32_t>(depth)), script_found_(script_found),
-        extensions_(extensions) {}
+        extensions_(extensions), top_level_(top_level) {}
 
   bool Search(const std::string& directory, uint32_t level) {
     // A directory already on the current walk (through a symbolic link) is
-    // not entered again, so link loops end.
+    // not entered again, so link loops end. Nor is one entered before under
+    // another name: links that fan out (two links in each directory to the
+    // next) would otherwise make the walk grow with the number of routes
+    // through the tree, not with the tree.
     std::string key;
-    bool keyed = sys_.fs.FileKey(directory, &key);
-    if (keyed && !on_walk_.insert(key).second) return true;
+    const bool keyed = sys_.fs.FileKey(directory, &key);
+    if (keyed && on_walk_.count(key)) return true;
+    if (keyed && !entered_.insert(key).second) {
+      const std::string absolute = sys_.fs.AbsolutePath(directory);
+      sys_.log.WarningAt({absolute}, kMsgDirectorySearchedBefore, {LogArg::Path(absolute)});
+      return true;
+    }
+    if (keyed) on_walk_.insert(key);
     bool ok = SearchEntries(directory, level);
     if (keyed) on_walk_.erase(key);
     return ok;
@@ -82,9 +94,15 @@ class Walk {
   bool SearchEntries(const std::string& directory, uint32_t level) {
     std::vector<DirectoryEntry> entries;
     if (!sys_.fs.ListDirectory(directory, &entries)) {
-      // A directory that does not exist holds nothing to convert; one that
-      // exists but cannot be read would leave its files silently out.
-      if (!sys_.fs.Exists(directory)) return true;
+      // A search directory that does not exist holds nothing to convert; one
+      // that exists but cannot be read would leave its files silently out.
+      // Below it, a directory was found when its parent was listed: one that
+      // is gone now, or whose path has grown too long for the system with
+      // its separator, stops the search as a vanished file does.
+      if (!sys_.fs.Exists(directory)) {
+        std::string absolute;
+        return level == top_level_ || ResolvePath(sys_, directory, &absolute);
+      }
       sys_.log.ErrorAt({directory}, kMsgUnlistable, {LogArg::Path(directory)});
       return false;
     }
@@ -92,8 +110,9 @@ class Walk {
     for (const DirectoryEntry& entry : entries) {
       if (!entry.system_name.empty()) {
         // Quoted whole, as the system has it; the rest of the tree goes on.
-        sys_.log.Error(kMsgNoCp932Name,
-                       {LogArg::Own(Cp932ToUtf8(directory) + entry.system_name)});
+        const std::string system_path = Cp932ToUtf8(directory) + entry.system_name;
+        sys_.log.ErrorAt({system_path, 0, 0, true}, kMsgNoCp932Name,
+                         {LogArg::Own(system_path)});
         continue;
       }
       std::string path = directory + entry.name;
@@ -135,7 +154,7 @@ class Walk {
       sys_.log.Error(kMsgMainScriptNotRegular, {LogArg::Path(absolute)});
       return false;
     }
-    sys_.log.Warning(kMsgSpecialFileSkipped, {LogArg::Path(absolute)});
+    sys_.log.WarningAt({absolute}, kMsgSpecialFileSkipped, {LogArg::Path(absolute)});
     return true;
   }
 
@@ -144,13 +163,15 @@ class Walk {
   bool* script_found_;
   const ExtensionLists& extensions_;
   std::set<std::string> on_walk_;
+  std::set<std::string> entered_;  // every directory entered in this search
+  uint32_t top_level_;              // the level of the search directory
 };
 
 }  // namespace
 
 bool SearchFiles(KCSystem& sys, const std::string& directory, uint32_t level, int32_t depth,
                  bool* script_found, const ExtensionLists& extensions) {
-  Walk walk(sys, depth, script_found, extensions);
+  Walk walk(sys, depth, script_found, extensions, level);
   return walk.Search(directory, level);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "context/kc_system.h"
+#include "test_support/conversion_harness.h"
 #include "test_support/memory_file_system.h"
 
 namespace kv {
@@ -79,6 +80,17 @@ TEST(FileSearch, ANameWithoutACp932FormIsAnErrorAndTheRestIsSearched) {
   EXPECT_EQ("エラー : \"/game/\xED\x95\x9C\" の名前は Shift_JIS (CP932) で表せません\n"
             "エラー : \"/game/\xF0\x9F\x98\x80.png\" の名前は Shift_JIS (CP932) で表せません\n",
             f.out.text);
+}
+
+TEST(FileSearch, AFolderNamedWithALoneLeadByteHoldsItsFilesUnderTheirNames) {
+  // A Windows name cut after the first byte of a character: 0x81 then '/'.
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\nlayer t, \"a.png\";\nlayer u, \"\x81/b.png\";\n");
+  fs.AddFile("/game/\x81/a.png", "a");
+  fs.AddFile("/game/\x81/b.png", "b");
+  const ConversionRun run = RunConversion(fs, {"--check"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(std::string::npos, run.console.find("警告 :")) << run.console;
 }
 
 TEST(FileSearch, AScriptThatCannotBeLoadedStopsTheSearch) {

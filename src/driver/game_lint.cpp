@@ -41,7 +41,7 @@ bool PathParts(std::string_view path, std::vector<std::string_view>* parts) {
   size_t start = 0;
   for (size_t i = 0; i <= path.size();) {
     if (i < path.size() && path[i] != '/' && path[i] != '\\') {
-      i = std::min(i + (IsCp932LeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1), path.size());
+      i += Cp932CharacterLength(path, i);
       continue;
     }
     const std::string_view part = path.substr(start, i - start);

@@ -50,7 +50,7 @@ constexpr std::string_view kHelpText =
     "mo : ムービーオブジェクトファイル名\n"
     "     デフォルト : movie.kvo\n"
     "h  : ヘルプ表示\n";
-// The options added since, one line each after the text above.
+// The long options, one line each after the text of the short ones above.
 constexpr std::string_view kHelpLongOptions =
     "--check                        : ファイルを書き込まずにコンバートし、エラーと警告を表示する\n"
     "--diagnostics=gnu              : エラーと警告を PATH:LINE:COL: error: MESSAGE の形式で表示する\n"

@@ -30,6 +30,16 @@ inline bool IsCp932LeadByte(unsigned char c) {
   return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
+// The bytes of the character at `i` of `text`: 2 for a lead byte followed
+// by a byte that may follow one (0x40 to 0x7E, 0x80 to 0xFC; '\' among
+// them), else 1. A lead byte that is not so followed stands alone (a name
+// cut in the middle of a character): never does it take a '/' with it.
+inline size_t Cp932CharacterLength(std::string_view text, size_t i) {
+  if (i + 1 >= text.size() || !IsCp932LeadByte(static_cast<unsigned char>(text[i]))) return 1;
+  const unsigned char next = static_cast<unsigned char>(text[i + 1]);
+  return (next >= 0x40 && next <= 0x7E) || (next >= 0x80 && next <= 0xFC) ? 2 : 1;
+}
+
 // The length of the UTF-8 character at the start of `text`, or 0 when none
 // starts there (an empty text, a stray or cut-short sequence, an overlong
 // form, a surrogate).

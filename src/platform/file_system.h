@@ -89,6 +89,14 @@ class FileSystem {
   // True when a file or directory of this name exists.
   virtual bool Exists(const std::string& path) = 0;
 
+  // True when `path` names a FIFO, a socket or a device (links followed):
+  // something that exists and is neither a regular file nor a directory. No
+  // output replaces one (CreateOutput refuses it).
+  virtual bool IsSpecialFile(const std::string& path) {
+    (void)path;
+    return false;
+  }
+
   // The absolute form of `path`, made lexically: relative paths are joined to
   // the current directory, "." and ".." are folded, links are not resolved.
   virtual std::string AbsolutePath(const std::string& path) = 0;
@@ -104,8 +112,10 @@ class FileSystem {
   virtual std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) = 0;
 
   // Starts writing `path` (see OutputFile); null when the temporary file
-  // cannot be created, or when `path` is a file that its owner made
-  // read-only (the read-only attribute on Windows). A replaced file's
+  // cannot be created, when `path` is a file that its owner made read-only
+  // (the read-only attribute on Windows), or when it is no regular file: a
+  // directory, or a FIFO or device (kReasonNotRegularFile), which a rename
+  // would replace by a regular file. A replaced file's
   // permission bits (its attributes on Windows) pass to its successor.
   virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path, std::string* err) = 0;
 

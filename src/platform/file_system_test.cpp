@@ -28,10 +28,12 @@ TEST(LexicalPath, ASeparatorIsNeverTheSecondByteOfACharacter) {
   EXPECT_FALSE(EndsWithSeparator("a\x95\x5C")) << "a表";
   EXPECT_TRUE(EndsWithSeparator("\x83\x83\x5C")) << "a character whose second byte is a lead byte";
   EXPECT_FALSE(EndsWithSeparator(""));
+  EXPECT_TRUE(EndsWithSeparator("cut\x81/")) << "a lead byte never takes a '/' with it";
 }
 
 TEST(LexicalPath, DirectoryPartEndsAtTheLastSeparatorCharacter) {
   EXPECT_EQ("out/sub/", DirectoryPart("out/sub/script.kvo", '/'));
+  EXPECT_EQ("cut\x81/", DirectoryPart("cut\x81/script.kvo", '/'));
   EXPECT_EQ("", DirectoryPart("script.kvo", '/'));
   EXPECT_EQ("", DirectoryPart("a\\b.kvo", '/')) << "a name on POSIX";
   EXPECT_EQ("C:\\out/", DirectoryPart("C:\\out/a.kvo", '\\'));

@@ -41,7 +41,7 @@ bool EndsWithSeparator(std::string_view path) {
   size_t last = 0;
   for (size_t i = 0; i < path.size();) {
     last = i;
-    i += IsCp932LeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1;
+    i += Cp932CharacterLength(path, i);
   }
   return !path.empty() && last == path.size() - 1 && (path[last] == '/' || path[last] == '\\');
 }
@@ -50,7 +50,7 @@ std::string_view DirectoryPart(std::string_view path, char separator) {
   size_t length = 0;
   for (size_t i = 0; i < path.size();) {
     if (path[i] == '/' || path[i] == separator) length = i + 1;
-    i += IsCp932LeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1;
+    i += Cp932CharacterLength(path, i);
   }
   if (length == 0 && separator == '\\' && path.size() >= 2 && path[1] == ':') length = 2;
   return path.substr(0, length);

@@ -219,6 +219,12 @@ class PosixFileSystem : public FileSystem {
     return stat(SystemPath(path).c_str(), &st) == 0;
   }
 
+  bool IsSpecialFile(const std::string& path) override {
+    struct stat st;
+    return stat(SystemPath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+           !S_ISDIR(st.st_mode);
+  }
+
   std::string AbsolutePath(const std::string& path) override {
     // A current directory without a CP932 form has been refused by the
     // options; its bytes stand in for it here.
@@ -267,10 +273,7 @@ class PosixFileSystem : public FileSystem {
     const std::string target = SystemPath(path);
     struct stat st;
     if (stat(target.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) {
-        Fail(EISDIR, err);
-        return nullptr;
-      }
+      if (!IsRegular(st, err)) return nullptr;
       if (!(st.st_mode & S_IWUSR)) {
         Fail(EACCES, err);
         return nullptr;

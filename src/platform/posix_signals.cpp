@@ -56,6 +56,10 @@ std::thread StartThread(std::function<void()> body) {
 }
 
 void InstallInterruptCleanup() {
+  // A write past the file-size limit (ulimit -f) then fails with EFBIG, as
+  // any failed write does: the run says so and removes its temporary file,
+  // where the signal would end it silently and leave the file behind.
+  signal(SIGXFSZ, SIG_IGN);
   struct sigaction action = {};
   action.sa_handler = RemoveTemporaryFilesAndEnd;
   sigemptyset(&action.sa_mask);

@@ -1,13 +1,17 @@
 // TreeWriter on POSIX: every step is taken relative to an open directory with
 // O_NOFOLLOW, so no link below the root, whenever it appeared, is followed.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <memory>
 
+#include "platform/file_system.h"
 #include "platform/posix_text.h"
 #include "platform/signals.h"
 #include "platform/tree_writer.h"
@@ -90,18 +94,32 @@ class PosixTreeWriter : public TreeWriter {
         return false;
       }
     }
-    const std::string temp = "." + name + ".kvdump-" + std::to_string(getpid());
-    // The cleanup removes it by its path from the root, which the process
-    // keeps as its current directory holds it.
-    std::string temp_path = root_path_;
-    for (size_t i = 0; i + 1 < components.size(); ++i) temp_path += "/" + SystemName(components[i]);
-    const CleanupSlot cleanup(temp_path + "/" + temp);
-    Descriptor file(openat(parent.get(), temp.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    // Named as every temporary output of the program (TemporaryFileName):
+    // short, so it fits wherever the target fits, held locked while it is
+    // written, and found again by the leftover cleanup should the process be
+    // killed. The interrupt cleanup removes it by its path from the root,
+    // which the process keeps as its current directory holds it.
+    std::string temp_directory = root_path_;
+    for (size_t i = 0; i + 1 < components.size(); ++i) {
+      temp_directory += "/" + SystemName(components[i]);
+    }
+    static uint64_t counter = 0;
+    std::string temp;
+    std::unique_ptr<CleanupSlot> cleanup;
+    Descriptor file;
+    for (int attempt = 0; attempt < 100 && file.get() < 0; ++attempt) {
+      temp = TemporaryFileName(static_cast<uint32_t>(getpid()),
+                               static_cast<uint64_t>(time(nullptr)) * 7919 + counter++);
+      cleanup = std::make_unique<CleanupSlot>(temp_directory + "/" + temp);
+      file = Descriptor(openat(parent.get(), temp.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+      if (file.get() < 0 && errno != EEXIST) break;
+    }
     if (file.get() < 0) {
       *error = Reason("cannot create a temporary file");
       return false;
     }
+    flock(file.get(), LOCK_EX | LOCK_NB);
     size_t done = 0;
     while (done < contents.size()) {
       const ssize_t n = write(file.get(), contents.data() + done, contents.size() - done);

@@ -11,6 +11,8 @@ namespace kv {
 
 // Installs the handlers: on an interrupting signal every registered temporary
 // file is removed, then the process ends as the signal would have ended it.
+// The signal of the file-size limit is ignored, so that such a write fails
+// as other failed writes do.
 void InstallInterruptCleanup();
 
 // The line the handlers print on standard output before the cleanup, in the

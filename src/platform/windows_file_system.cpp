@@ -239,6 +239,18 @@ class WindowsFileSystem : public FileSystem {
     return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
   }
 
+  bool IsSpecialFile(const std::string& path) override {
+    // Opened for no access at all: a device (NUL, CON, COM1, in any
+    // directory) answers to its name without being read or written.
+    HANDLE handle = CreateFileW(SystemPath(path).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool special = GetFileType(handle) != FILE_TYPE_DISK;
+    CloseHandle(handle);
+    return special;
+  }
+
   std::string AbsolutePath(const std::string& path) override {
     // Only the current directory can bring a name without a CP932 form in,
     // and the options refuse such a directory: the path then stays as given.
@@ -280,6 +292,10 @@ class WindowsFileSystem : public FileSystem {
     // A file that is replaced passes its attributes on; one with the
     // read-only attribute, or a directory, is not replaced at all.
     DWORD kept_attributes = 0;
+    if (IsSpecialFile(path)) {
+      if (err != nullptr) *err = kReasonNotRegularFile;
+      return nullptr;
+    }
     std::wstring target = SystemPath(path);
     const DWORD existing = GetFileAttributesW(target.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/file_system.h"
 #include "platform/signals.h"
 #include "platform/tree_writer.h"
 #include "platform/windows_text.h"
@@ -62,17 +63,30 @@ class WindowsTreeWriter : public TreeWriter {
         return false;
       }
     }
-    const std::wstring temp =
-        parent + L"\\." + name + L".kvdump-" + std::to_wstring(GetCurrentProcessId());
-    // The interrupt cleanup deletes it while it exists (the file is shared
-    // for deletion, so that works while it is open); its slots hold names
-    // as the UTF-8 of their wide form.
-    const int cleanup_slot = RegisterTemporaryFile(WideToUtf8(temp));
-    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Named as every temporary output of the program (TemporaryFileName):
+    // short, so it fits wherever the target fits, and found again by the
+    // leftover cleanup should the process be killed. The interrupt cleanup
+    // deletes it while it exists (the file is shared for deletion, so that
+    // works while it is open); its slots hold names as the UTF-8 of their
+    // wide form.
+    static uint64_t counter = 0;
+    std::wstring temp;
+    int cleanup_slot = -1;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+      temp = parent + L"\\" +
+             Cp932ToWide(TemporaryFileName(GetCurrentProcessId(), GetTickCount64() * 7919 + counter++));
+      cleanup_slot = RegisterTemporaryFile(WideToUtf8(temp));
+      file = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file != INVALID_HANDLE_VALUE) break;
+      const DWORD code = GetLastError();
+      ForgetTemporaryFile(cleanup_slot);
+      SetLastError(code);
+      if (code != ERROR_FILE_EXISTS) break;
+    }
     if (file == INVALID_HANDLE_VALUE) {
       *error = Reason("cannot create a temporary file");
-      ForgetTemporaryFile(cleanup_slot);
       return false;
     }
     size_t done = 0;

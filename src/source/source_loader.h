@@ -1,5 +1,7 @@
-// Loading of script sources: each is read once, its comments removed, and kept
-// in KCSystem's results.LoadedSources for the whole conversion.
+// Loading of script sources: each is read when it is found, to check it, and
+// set aside; it is read again, its comments removed, when it becomes the
+// current script, and kept in KCSystem's results.LoadedSources until the
+// conversion releases the sources.
 #pragma once
 
 #include <string>

@@ -229,6 +229,10 @@ std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& pa
   if (!directories_.count(Parent(abs))) return NoOutput(ENOENT, err);
   if (directories_.count(abs)) return NoOutput(EISDIR, err);
   if (unwritable.count(abs)) return NoOutput(EACCES, err);
+  if (special_files_.count(abs)) {
+    if (err != nullptr) *err = kReasonNotRegularFile;
+    return nullptr;
+  }
   return std::make_unique<MemoryOutputFile>(*this, abs);
 }
 

@@ -77,6 +77,9 @@ class MemoryFileSystem : public FileSystem {
   bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override;
   bool FileKey(const std::string& path, std::string* key) override;
   bool Exists(const std::string& path) override;
+  bool IsSpecialFile(const std::string& path) override {
+    return special_files_.count(AbsolutePath(path)) != 0;
+  }
   std::string AbsolutePath(const std::string& path) override;
   bool ReadFile(const std::string& path, std::string* contents, std::string* err) override;
   std::unique_ptr<InputFile> OpenInput(const std::string& path, std::string* err) override;

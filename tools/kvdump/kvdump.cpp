@@ -1,9 +1,12 @@
 #include "kvdump/kvdump.h"
 
+#include <set>
+
 #include "kvdump/checker.h"
 #include "kvdump/decompiler.h"
 #include "kvdump/disassembler.h"
 #include "kvdump/extractor.h"
+#include "platform/lexical_path.h"
 #include "platform/version.h"
 
 namespace kv::kvdump {
@@ -69,6 +72,44 @@ std::string Where(const Problem& problem) {
   return "offset " + std::to_string(problem.offset) +
          (problem.in_stored_file ? " of the file" : " of the unscrambled image");
 }
+
+// Removes what killed runs of kvdump or the converter left in `directory`
+// (empty, or ending with a separator), as the converter does beside its
+// outputs, and says so on standard error.
+void RemoveLeftovers(Environment& env, const std::string& directory) {
+  std::vector<std::string> removed;
+  env.fs.RemoveLeftoverTemporaryFiles(directory, &removed);
+  for (const std::string& path : removed) {
+    env.err("kvdump: removed \"" + PathText(path) +
+            "\", a temporary file that an interrupted run left\n");
+  }
+}
+
+// The writer of -x and --source, which first removes the leftovers of killed
+// runs from each directory that it writes a file into, once per directory.
+class CleaningTreeWriter : public TreeWriter {
+ public:
+  CleaningTreeWriter(Environment& env, std::unique_ptr<TreeWriter> writer, std::string root)
+      : env_(env), writer_(std::move(writer)), root_(std::move(root)) {
+    if (!EndsWithSeparator(root_)) root_.push_back(env_.fs.Separator());
+  }
+  bool WriteFile(const std::vector<std::string>& components, std::string_view contents,
+                 bool overwrite, std::string* error) override {
+    std::string directory = root_;
+    for (size_t i = 0; i + 1 < components.size(); ++i) {
+      directory += components[i];
+      directory.push_back(env_.fs.Separator());
+    }
+    if (cleaned_.insert(directory).second) RemoveLeftovers(env_, directory);
+    return writer_->WriteFile(components, contents, overwrite, error);
+  }
+
+ private:
+  Environment& env_;
+  std::unique_ptr<TreeWriter> writer_;
+  std::string root_;
+  std::set<std::string> cleaned_;
+};
 
 class Runner {
  public:
@@ -217,6 +258,7 @@ class Runner {
   bool Raw(const Options& options) {
     std::string image;
     if (!Load(options.files[0], &image)) return false;
+    RemoveLeftovers(env_, std::string(DirectoryPart(options.raw_output, env_.fs.Separator())));
     std::string reason;
     if (!WriteWholeFile(env_.fs, options.raw_output, image, &reason)) {
       env_.err("kvdump: " + PathText(options.raw_output) + ": cannot write the file: " + reason +
@@ -234,6 +276,18 @@ class Runner {
       if (mode_set) return false;
       options.mode = mode;
       mode_set = true;
+      return true;
+    };
+    // Moves *i to the value of the option at *i. --force may stand anywhere,
+    // even between an option and its value (-x --force DIR): it is never
+    // taken for the value. False when no value follows.
+    auto take_value = [&](size_t* i) {
+      while (*i + 1 < args.size() && !options_done && args[*i + 1] == "--force") {
+        options.force = true;
+        ++*i;
+      }
+      if (*i + 1 >= args.size()) return false;
+      ++*i;
       return true;
     };
     for (size_t i = 1; i < args.size(); ++i) {
@@ -262,8 +316,8 @@ class Runner {
         if (!set_mode(Mode::kExtract)) return UsageError(kChooseOne);
         if (a[1] == '-' && a.size() > 9) {
           options.directory = a.substr(10);
-        } else if (i + 1 < args.size()) {
-          options.directory = args[++i];
+        } else if (take_value(&i)) {
+          options.directory = args[i];
         } else {
           return UsageError("option " + a + " needs a directory");
         }
@@ -272,16 +326,16 @@ class Runner {
         if (!set_mode(Mode::kSource)) return UsageError(kChooseOne);
         if (a.size() > 8) {
           options.directory = a.substr(9);
-        } else if (i + 1 < args.size()) {
-          options.directory = args[++i];
+        } else if (take_value(&i)) {
+          options.directory = args[i];
         } else {
           return UsageError("option " + a + " needs a directory");
         }
         if (options.directory.empty()) return UsageError("option " + a + " needs a directory");
       } else if (a == "--raw") {
         if (!set_mode(Mode::kRaw)) return UsageError(kChooseOne);
-        if (i + 1 >= args.size()) return UsageError("option --raw needs an output file");
-        options.raw_output = args[++i];
+        if (!take_value(&i)) return UsageError("option --raw needs an output file");
+        options.raw_output = args[i];
       } else {
         return UsageError("unknown option " + a);
       }
@@ -316,11 +370,13 @@ class Runner {
       case Mode::kExtract:
       case Mode::kSource: {
         std::string error;
-        std::unique_ptr<TreeWriter> writer = env_.open_tree(options.directory, &error);
-        if (writer == nullptr) {
+        std::unique_ptr<TreeWriter> opened = env_.open_tree(options.directory, &error);
+        if (opened == nullptr) {
           env_.err("kvdump: " + error + "\n");
           return 1;
         }
+        CleaningTreeWriter cleaning(env_, std::move(opened), options.directory);
+        TreeWriter* writer = &cleaning;
         for (const std::string& file : options.files) {
           ok = (options.mode == Mode::kExtract ? Extract(file, options, *writer)
                                                 : Source(file, options, *writer)) &&

@@ -115,6 +115,9 @@ TEST_F(KvdumpTest, RawWritesTheUnscrambledImage) {
   EXPECT_EQ(1, Run("kvdump --raw audio.raw audio.kvo"));
   EXPECT_EQ("kvdump: audio.raw: cannot write the file: No space left on device\n", err);
   EXPECT_EQ(image, fs.FileContents("/game/audio.raw")) << "the older file stays";
+  fs.AddSpecialFile("/game/fifo.raw");
+  EXPECT_EQ(1, Run("kvdump --raw fifo.raw audio.kvo"));
+  EXPECT_EQ("kvdump: fifo.raw: cannot write the file: Not a regular file\n", err);
   EXPECT_EQ(1, Run("kvdump -x dir audio.kvo"));
   EXPECT_EQ("kvdump: no directories here\n", err);
 }
@@ -141,6 +144,15 @@ TEST_F(KvdumpTest, SourceWritesScriptsThatConvertBack) {
   EXPECT_EQ("older", tree["tree/game/s/b.txt"]);
   EXPECT_EQ(0, Run("kvdump --source tree --force script.kvo"));
   EXPECT_EQ("b:\ngoto b;\n", tree["tree/game/s/b.txt"]);
+  // --force anywhere, also between the option and its directory: never a
+  // directory named "--force".
+  for (const char* line : {"kvdump --force --source tree script.kvo",
+                           "kvdump --source --force tree script.kvo"}) {
+    tree["tree/game/s/b.txt"] = "older";
+    EXPECT_EQ(0, Run(line)) << line << err;
+    EXPECT_EQ("b:\ngoto b;\n", tree["tree/game/s/b.txt"]) << line;
+  }
+  EXPECT_EQ(2, Run("kvdump --source --force")) << "still needs a directory";
 
   // Archives hold no scripts, script objects no files.
   fs.AddFile("/game/a.png", "png");
@@ -151,6 +163,28 @@ TEST_F(KvdumpTest, SourceWritesScriptsThatConvertBack) {
   EXPECT_EQ("kvdump: script.kvo: a script object holds no files to extract (--source writes its "
             "scripts)\n",
             err);
+}
+
+TEST_F(KvdumpTest, LeftoversOfKilledRunsGoFromWhereItWrites) {
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  ASSERT_EQ(0, RunConversion(fs).status);
+  const std::string ended = TemporaryFileName(41, 0), alive = TemporaryFileName(42, 0);
+  fs.live_processes.insert(42);
+  for (const std::string dir : {"/game/tree/game/", "/game/out/", "/game/elsewhere/"}) {
+    fs.AddFile(dir + ended, "left");
+    fs.AddFile(dir + alive, "writing");
+  }
+  EXPECT_EQ(0, Run("kvdump --source tree script.kvo"));
+  const std::string removed = "\", a temporary file that an interrupted run left\n";
+  EXPECT_EQ("kvdump: removed \"tree/game/" + ended + removed, err);
+  EXPECT_EQ(0, Run("kvdump --raw out/raw.bin script.kvo"));
+  EXPECT_EQ("kvdump: removed \"out/" + ended + removed, err);
+  EXPECT_FALSE(fs.HasFile("/game/tree/game/" + ended));
+  EXPECT_FALSE(fs.HasFile("/game/out/" + ended));
+  EXPECT_TRUE(fs.HasFile("/game/elsewhere/" + ended));
+  for (const std::string dir : {"/game/tree/game/", "/game/out/"}) {
+    EXPECT_TRUE(fs.HasFile(dir + alive)) << dir;
+  }
 }
 
 TEST_F(KvdumpTest, SourceRefusesCodeThatFitsNoStatementAndWritesNothing) {
