@@ -145,7 +145,7 @@ struct GameAnalysis::Script {
   // The state it began and ended in, and the errors counted while it was
   // compiled: when the count of the start plus those is the count of the
   // end, the error limit did not fire in it.
-  ScriptStartState start, end;
+  CarriedState start, end;
   int32_t errors = 0;
   int32_t search_errors = 0;
   std::vector<ReportedDiagnostic> search;   // reported when the search registered it
@@ -519,7 +519,7 @@ void GameAnalysis::FullRun() {
 bool GameAnalysis::Recompile(const std::string& path) {
   Script* script = scripts_.at(path).get();
   if (!script->from_state) return false;
-  ScriptStartState state = script->start;
+  CarriedState state = script->start;
   for (bool first = true;; first = false) {
     ++script_compiles_;
     DiscardSink sink;
@@ -558,21 +558,24 @@ bool GameAnalysis::Recompile(const std::string& path) {
     }
     script->end = conversion.State();
 
-    // The scripts after it begin where it ended now. One that begins with
-    // the same aliases, and reaches the error limit neither from its old
-    // count nor from the new one, compiles as before: only its counts move.
-    ScriptStartState end = script->end;
+    // The scripts after it begin where it ended now. One that begins in the
+    // same state but for its error count, and reaches the error limit
+    // neither from its old count nor from the new one, compiles as before:
+    // only its counts move.
+    CarriedState end = script->end;
     for (;;) {
       if (script->index + 1 >= order_.size()) return true;
       Script* next = order_[script->index + 1];
       if (next->start == end) return true;
       const bool limit_untouched =
-          next->start.errors_since_limit + next->errors == next->end.errors_since_limit &&
-          end.errors_since_limit + next->errors < Diagnostics::kErrorLimit;
+          next->start.errorsSinceLimit + next->errors == next->end.errorsSinceLimit &&
+          end.errorsSinceLimit + next->errors < Diagnostics::kErrorLimit;
+      CarriedState same_count = end;
+      same_count.errorsSinceLimit = next->start.errorsSinceLimit;
       script = next;
-      if (next->start.aliases != end.aliases || !limit_untouched) break;
-      next->start.errors_since_limit = end.errors_since_limit;
-      next->end.errors_since_limit = end.errors_since_limit + next->errors;
+      if (!(next->start == same_count) || !limit_untouched) break;
+      next->start.errorsSinceLimit = end.errorsSinceLimit;
+      next->end.errorsSinceLimit = end.errorsSinceLimit + next->errors;
       end = next->end;
     }
     state = end;

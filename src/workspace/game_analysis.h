@@ -6,8 +6,9 @@
 //
 // After the first conversion an edit costs one script's compile: each
 // script's compile depends only on its text and on the state the run stood
-// in where it began (the aliases made before it, the errors counted towards
-// the error limit), which is kept per script. An edited script is compiled
+// in where it began (CarriedState: the aliases made and variables declared
+// before it, the errors counted towards the error limit), which is kept per
+// script. An edited script is compiled
 // alone from its state; the scripts after it only when the state it ends in
 // differs from theirs. The cross-script checks run again over the names
 // kept per script. Anything else (main.txt, a file added or removed, a
