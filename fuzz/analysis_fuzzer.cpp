@@ -195,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (at < lines.size()) lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at));
         break;
       case 3: {  // many errors at once, or none of them
-        const size_t count = 10u * (input.Next() % 8);
+        const size_t count = 10u * (input.Next() % 7);
         auto errors = std::find(lines.begin(), lines.end(), "script_load;");
         if (errors != lines.end() && count == 0) {
           lines.erase(std::remove(lines.begin(), lines.end(), "script_load;"), lines.end());

@@ -63,7 +63,9 @@ case $target in
     printf '\001\004\000' > "$seeds/blank-line"
     printf '\020\001\006\001\021\002\010\001' > "$seeds/declare-and-use"
     printf '\023\001\007\043\001\007\063\001\000' > "$seeds/error-limit"
-    dict= ;;
+    dict=
+    # Each input compiles the game three times per edit, to the error limit.
+    timeout=30 ;;
   *)
     echo "unknown fuzz target: $target" >&2
     exit 2 ;;
@@ -71,8 +73,9 @@ esac
 
 kept=()
 [ -d "fuzz/corpus/$target" ] && kept=("fuzz/corpus/$target")
+timeout=${timeout:-10}
 dict_option=()
 [ -n "$dict" ] && dict_option=(-dict="$dict")
-exec "$build/fuzz/$target" -max_total_time="$seconds" "${dict_option[@]}" -timeout=10 \
+exec "$build/fuzz/$target" -max_total_time="$seconds" "${dict_option[@]}" -timeout="$timeout" \
   -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
   "$@" "$work" "$seeds" "${kept[@]}"

@@ -167,6 +167,14 @@ class GameAnalysis : public Analysis {
   std::vector<std::string> image_files_, audio_files_, movie_files_;
   std::string main_script_;
   int32_t create_window_line_ = 0;  // in main.txt; 0: none was compiled
+  // What the last analyses returned per file: a digest of the diagnostics
+  // and their version, which changes when the digest does.
+  struct Published {
+    uint64_t digest = 0;
+    uint64_t version = 0;
+  };
+  std::map<std::string, Published> published_;
+  uint64_t last_version_ = 0;
 };
 
 }  // namespace kv

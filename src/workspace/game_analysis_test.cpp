@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -214,6 +215,30 @@ TEST(GameAnalysis, AnEditedSceneStartsFromTheVariablesDeclaredBeforeIt) {
     EXPECT_EQ(misspelt, testing::PrintToString(after).find("[unknown-command]") != std::string::npos)
         << testing::PrintToString(after);
   }
+}
+
+TEST(GameAnalysis, AFileKeepsItsDiagnosticsVersionUntilItsDiagnosticsChange) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  GameAnalysis analysis(fs);
+  Configured(analysis);
+  auto versions = [&] {
+    std::map<std::string, uint64_t> by_path;
+    for (const FileDiagnostics& file : analysis.Analyse()) {
+      by_path[file.path] = file.version;
+      EXPECT_NE(0u, file.version) << file.path;
+    }
+    return by_path;
+  };
+  const std::map<std::string, uint64_t> first = versions();
+  // a.txt's open block moves down a line; b.txt's findings stay as they were.
+  analysis.SetDocument("/game/scenes/a.txt",
+                       DocumentText::FromCp932("\n" + fs.FileContents("/game/scenes/a.txt")));
+  const std::map<std::string, uint64_t> second = versions();
+  EXPECT_NE(first.at("/game/scenes/a.txt"), second.at("/game/scenes/a.txt"));
+  EXPECT_EQ(first.at("/game/scenes/b.txt"), second.at("/game/scenes/b.txt"));
+  EXPECT_EQ(first.at("/game/scenes/c.txt"), second.at("/game/scenes/c.txt"));
+  EXPECT_EQ(second, versions());
 }
 
 TEST(GameAnalysis, SameResultsFromEveryRunInOneProcess) {
