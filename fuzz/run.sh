@@ -3,8 +3,8 @@
 #
 #   fuzz/run.sh TARGET SECONDS [more libFuzzer options]
 #
-# TARGET is convert_fuzzer, tokenizer_fuzzer, options_fuzzer, kvdump_fuzzer or
-# lsp_fuzzer. New inputs are kept in build-fuzz/corpus/TARGET, so a later run
+# TARGET is convert_fuzzer, tokenizer_fuzzer, options_fuzzer, kvdump_fuzzer,
+# lsp_fuzzer or analysis_fuzzer. New inputs are kept in build-fuzz/corpus/TARGET, so a later run
 # goes on from there; the seeds (fuzz/corpus, the sample game) and the corpus
 # that long runs of the target have kept (fuzz/corpus/TARGET) are only read. A finding is written to
 # build-fuzz/findings/ and makes the script exit non-zero.
@@ -57,6 +57,15 @@ case $target in
     # Sessions of an editor with the server, as they come on standard input.
     cp fuzz/corpus/lsp/* "$seeds/"
     dict=fuzz/lsp.dict ;;
+  analysis_fuzzer)
+    # Edit sequences: a blank line added to a scene, a declaration and its
+    # use, errors up to the limit and back.
+    printf '\001\004\000' > "$seeds/blank-line"
+    printf '\020\001\006\001\021\002\010\001' > "$seeds/declare-and-use"
+    printf '\023\001\007\043\001\007\063\001\000' > "$seeds/error-limit"
+    dict=
+    # Each input compiles the game three times per edit, to the error limit.
+    timeout=30 ;;
   *)
     echo "unknown fuzz target: $target" >&2
     exit 2 ;;
@@ -64,6 +73,9 @@ esac
 
 kept=()
 [ -d "fuzz/corpus/$target" ] && kept=("fuzz/corpus/$target")
-exec "$build/fuzz/$target" -max_total_time="$seconds" -dict="$dict" -timeout=10 \
+timeout=${timeout:-10}
+dict_option=()
+[ -n "$dict" ] && dict_option=(-dict="$dict")
+exec "$build/fuzz/$target" -max_total_time="$seconds" "${dict_option[@]}" -timeout="$timeout" \
   -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
   "$@" "$work" "$seeds" "${kept[@]}"

@@ -51,8 +51,11 @@ MessageSink& StdoutSink() {
   return sink;
 }
 
-Diagnostics::Diagnostics(MessageSink& sink, ConsoleEncoding encoding)
-    : sink_(sink), encoding_(encoding) {}
+Diagnostics::Diagnostics(MessageSink& sink, ConsoleEncoding encoding, int32_t* errors_since_limit)
+    : errorsSinceLimit(errors_since_limit != nullptr ? *errors_since_limit
+                                                     : own_errors_since_limit_),
+      sink_(sink),
+      encoding_(encoding) {}
 
 void Diagnostics::AppendLiteral(std::string* out, std::string_view utf8) const {
   if (encoding_ == ConsoleEncoding::kUtf8) {

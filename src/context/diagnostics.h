@@ -131,7 +131,12 @@ class Diagnostics {
   static constexpr int32_t kErrorLimit = 100;
   using Kind = Diagnostic::Kind;
 
-  Diagnostics(MessageSink& sink, ConsoleEncoding encoding);
+  // `errors_since_limit` (optional) is where the errors since the last
+  // error limit are counted: a run keeps that count with the rest of what
+  // one script leaves for the next.
+  Diagnostics(MessageSink& sink, ConsoleEncoding encoding, int32_t* errors_since_limit = nullptr);
+  Diagnostics(const Diagnostics&) = delete;
+  Diagnostics& operator=(const Diagnostics&) = delete;
 
   // The script whose statement places errors and warnings; null when none.
   void set_current_source(const KCFile* const* current_source) { current_source_ = current_source; }
@@ -171,7 +176,12 @@ class Diagnostics {
 
   int32_t errorCount = 0;        // errors and internal errors
   int32_t warningCount = 0;
-  int32_t errorsSinceLimit = 0;  // errors only; reset when the error limit fires
+
+ private:
+  int32_t own_errors_since_limit_ = 0;
+
+ public:
+  int32_t& errorsSinceLimit;  // errors only; reset when the error limit fires
 
  private:
   void Report(Kind kind, const SourcePlace* place, std::string_view format,

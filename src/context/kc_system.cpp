@@ -4,7 +4,7 @@
 
 namespace kv {
 KCSystem::KCSystem(FileSystem& file_system, MessageSink& sink, ConsoleEncoding encoding)
-    : fs(file_system), log(sink, encoding), seedClock(ScrambleSeedTime) {
+    : fs(file_system), log(sink, encoding, &carried.errorsSinceLimit), seedClock(ScrambleSeedTime) {
   log.set_current_source(&script.currentSource);
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -54,6 +55,19 @@ struct DefinitionRecord {
   // KCSystem once for all definitions of a script.
   std::string_view script;
   uint32_t position;   // itemPosition at the definition
+};
+
+// Everything that a script's compile and checks read of the scripts compiled
+// before it, besides its own text: the aliases made so far, the variables
+// declared so far, the errors counted towards the error limit, whether
+// main.txt has ended. The compile keeps this state here and nowhere else, so
+// that the state where any script begins can be saved and restored whole.
+struct CarriedState {
+  std::map<int32_t, std::string> aliases;  // command id -> alias
+  std::set<std::string> declaredVariables;
+  int32_t errorsSinceLimit = 0;
+  bool mainScriptEnded = false;
+  bool operator==(const CarriedState&) const = default;
 };
 
 // What the run was asked to do: settled by the options before anything is
@@ -147,6 +161,8 @@ class KCSystem {
   // Seed for the scrambling of the next object file written.
   uint32_t ScrambleSeed() const { return seedClock(); }
 
+  // Before `log`, which counts errors into it.
+  CarriedState carried;
   FileSystem& fs;
   Diagnostics log;
   std::function<uint32_t()> seedClock;

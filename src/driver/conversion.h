@@ -14,21 +14,11 @@
 #include "compile/dispatcher.h"
 #include "compile/func_set.h"
 #include "compile/statement_handlers.h"
+#include "context/kc_system.h"
 #include "language/command_reader.h"
 #include "language/kc_command.h"
 
 namespace kv {
-
-class KCSystem;
-
-// What a script's compile depends on besides its own text, as it stands
-// when the script becomes current in the main phase: the aliases made before
-// it, and the errors counted towards the error limit.
-struct ScriptStartState {
-  std::map<int32_t, std::string> aliases;  // command id -> alias
-  int32_t errors_since_limit = 0;
-  bool operator==(const ScriptStartState&) const = default;
-};
 
 class Conversion {
  public:
@@ -52,9 +42,9 @@ class Conversion {
   // main phase, from `start`, as a whole run that stood in that state where
   // the script began would compile it. Nothing is finished: the caller reads
   // what it needs and discards the KCSystem.
-  void ConvertScriptFrom(const ScriptStartState& start);
+  void ConvertScriptFrom(const CarriedState& start);
   // The state now (between two scripts: the next one's start state).
-  ScriptStartState State() const;
+  const CarriedState& State() const;
 
   // The finish stage: releases the sources and writes the objects (none in a
   // check). False when writing failed.

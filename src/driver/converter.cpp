@@ -180,21 +180,19 @@ void Conversion::RunMainPhase() {
   FinishConversion();
 }
 
-void Conversion::ConvertScriptFrom(const ScriptStartState& start) {
+void Conversion::ConvertScriptFrom(const CarriedState& start) {
   sys_.script.setupPhase = false;
   sys_.script.converting = true;
   sys_.script.currentSource = nullptr;
   command_.InitCommandTable();
   command_.DeleteSetupCommands();
-  for (const auto& [id, alias] : start.aliases) command_.AddAliasId(id, alias);
-  sys_.log.errorsSinceLimit = start.errors_since_limit;
+  sys_.carried = start;
+  command_.IndexAliases();
   if (!NextScript(sys_)) return;
   while (sys_.script.converting) reader_.RunMainPhase();
 }
 
-ScriptStartState Conversion::State() const {
-  return ScriptStartState{command_.Aliases(), sys_.log.errorsSinceLimit};
-}
+const CarriedState& Conversion::State() const { return sys_.carried; }
 
 void Conversion::CheckCrossReferences() {
   if (!sys_.options.checkOnly) return;

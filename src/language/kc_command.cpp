@@ -218,10 +218,17 @@ bool KCCommand::AddAliasId(int32_t id, std::string_view alias) {
     return false;
   }
   // An id keeps its first alias; a later one is dropped without a message.
-  if (command_aliases_.emplace(id, std::string(alias)).second) {
+  if (sys_.carried.aliases.emplace(id, std::string(alias)).second) {
     alias_ids_.emplace(std::string(alias), id);
   }
   return true;
+}
+
+const std::map<int32_t, std::string>& KCCommand::Aliases() const { return sys_.carried.aliases; }
+
+void KCCommand::IndexAliases() {
+  alias_ids_.clear();
+  for (const auto& [id, alias] : sys_.carried.aliases) alias_ids_.emplace(alias, id);
 }
 
 ParamCount KCCommand::GetParamCountEntry(int32_t id) const {

@@ -101,8 +101,11 @@ class KCCommand {
   bool IsSetupCommandId(int32_t id) const;
   bool AddAlias(std::string_view target, std::string_view alias);
   bool AddAliasId(int32_t id, std::string_view alias);
-  // Every alias made so far: command id -> alias.
-  const std::map<int32_t, std::string>& Aliases() const { return command_aliases_; }
+  // Every alias made so far: command id -> alias (kept in the run's carried
+  // state).
+  const std::map<int32_t, std::string>& Aliases() const;
+  // Looks the aliases up again after the carried state was restored.
+  void IndexAliases();
   ParamCount GetParamCountEntry(int32_t id) const;
 
  private:
@@ -168,8 +171,7 @@ class KCCommand {
   };
   NameTable command_table_;
   std::unique_ptr<NameTable> setup_commands_;
-  std::map<int32_t, std::string> command_aliases_;
-  // The same pairs keyed by alias name (an alias name belongs to one id only).
+  // The aliases keyed by name (an alias name belongs to one id only).
   std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> alias_ids_;
 };
 

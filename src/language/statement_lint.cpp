@@ -154,7 +154,11 @@ void StatementLint::CheckLeadingWord(const KCFile& source, const CommandElement&
     for (uint32_t p = 0; p < statement.size(); ++p) {
       const CommandParameter& parameter = statement[p];
       const size_t at = p == 0 ? 1 : 0;
-      if (at < parameter.size() && parameter[at].kind == ElemWord) declared_.insert(parameter[at].text);
+      // Kept for the rest of the run: a statement that begins with a
+      // declared variable is an expression, not a misspelt command.
+      if (at < parameter.size() && parameter[at].kind == ElemWord) {
+        sys_.carried.declaredVariables.insert(parameter[at].text);
+      }
     }
     return;
   }
@@ -171,7 +175,7 @@ void StatementLint::CheckLeadingWord(const KCFile& source, const CommandElement&
   // Not a command: the setup phase compiles it as calc, the main phase as
   // calc when it is one parameter of several elements, else as text. A word
   // that names a variable (declared, or assigned to) is an expression.
-  if (!IsAsciiName(first.text) || command_.NamesCommand(first.text) || declared_.count(first.text)) {
+  if (!IsAsciiName(first.text) || command_.NamesCommand(first.text) || sys_.carried.declaredVariables.count(first.text)) {
     return;
   }
   const CommandParameter& parameter = statement[0];
@@ -322,8 +326,8 @@ void StatementLint::KeepFileNames(int32_t id) {
 
 void StatementLint::ScriptEnded(const KCFile& source) {
   // main.txt ended in the setup phase: it has no create_window.
-  if (main_script_ended_ || source.path != MainScriptPath(sys_)) return;
-  main_script_ended_ = true;
+  if (sys_.carried.mainScriptEnded || source.path != MainScriptPath(sys_)) return;
+  sys_.carried.mainScriptEnded = true;
   if (!command_.InSetupPhase() || !sys_.options.checks.On(Check::kNoCreateWindow)) return;
   sys_.log.WarningAt(Diagnostics::StatementPlace(source), kMsgNoCreateWindow, {},
                      CheckDetails(Check::kNoCreateWindow));

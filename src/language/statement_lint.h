@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace kv {
@@ -47,12 +46,8 @@ class StatementLint {
 
   KCSystem& sys_;
   const KCCommand& command_;
-  // Variables declared so far in the run: a statement that begins with one
-  // is an expression, not a misspelt command.
-  std::unordered_set<std::string> declared_;
   // Lower-case extensions of the four kinds of files, with their dot.
   std::vector<std::string> extensions_;
-  bool main_script_ended_ = false;
 };
 
 }  // namespace kv

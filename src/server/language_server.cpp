@@ -83,6 +83,10 @@ class LanguageServer::Positions {
     }
     return it->second;
   }
+  // Maps the positions of `path` against `text`, which the analysis read.
+  void Use(const std::string& path, std::shared_ptr<const DocumentText> text) {
+    maps_.try_emplace(path, PositionMap(std::move(text), encoding_));
+  }
 
  private:
   const DocumentStore& store_;
@@ -479,7 +483,20 @@ void LanguageServer::AnalyseAndPublish() {
   const std::vector<FileDiagnostics> results = analysis_.Analyse();
   Positions positions(store_, encoding_);
   std::map<std::string, Json> lists;
+  std::map<std::string, uint64_t> versions;
+  std::vector<std::string> unchanged;
   for (const FileDiagnostics& file : results) {
+    // A list the client has already been sent is not converted again.
+    if (file.version != 0) {
+      versions[file.path] = file.version;
+      auto sent = published_versions_.find(file.path);
+      if (sent != published_versions_.end() && sent->second == file.version &&
+          published_.count(file.path)) {
+        unchanged.push_back(file.path);
+        continue;
+      }
+    }
+    if (file.text) positions.Use(file.path, file.text);
     Json list = DiagnosticsJson(positions, file);
     Json& all = lists.try_emplace(file.path, Json::array()).first->second;
     for (Json& item : list) all.push_back(std::move(item));
@@ -499,10 +516,12 @@ void LanguageServer::AnalyseAndPublish() {
     if (old == published_.end() || old->second != text) publish(path, std::move(list));
     published.emplace(path, std::move(text));
   }
+  for (const std::string& path : unchanged) published.emplace(path, std::move(published_[path]));
   for (const auto& [path, text] : published_) {
     if (published.count(path) == 0) publish(path, Json::array());
   }
   published_ = std::move(published);
+  published_versions_ = std::move(versions);
 }
 
 // Queries.

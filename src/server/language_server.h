@@ -135,6 +135,7 @@ class LanguageServer {
 
   std::map<std::string, std::string> client_uris_;  // path -> URI
   std::map<std::string, std::string> published_;    // path -> diagnostics as last sent
+  std::map<std::string, uint64_t> published_versions_;  // path -> their version (FileDiagnostics)
 };
 
 }  // namespace kv

@@ -55,6 +55,13 @@ struct SourceDiagnostic {
 struct FileDiagnostics {
   std::string path;
   std::vector<SourceDiagnostic> diagnostics;
+  // Changes whenever the file's diagnostics change: a list whose version
+  // has been published already is the list published then. 0: no version
+  // is kept, compare the lists.
+  uint64_t version = 0;
+  // The text the ranges were worked out against, when the analysis holds
+  // it: positions are mapped against it rather than a file read again.
+  std::shared_ptr<const DocumentText> text = nullptr;
 };
 
 enum class SymbolKind { kCommand, kAlias, kLabel, kFunction, kVariable, kFile };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <set>
 #include <string_view>
 #include <tuple>
@@ -125,6 +126,54 @@ std::string ParameterCounts(ParamCount count) {
   return counts + Own(kHoverParametersUnit);
 }
 
+bool SameReport(const ReportedDiagnostic& a, const ReportedDiagnostic& b) {
+  auto key = [](const ReportedDiagnostic& d) {
+    return std::tie(d.kind, d.path, d.line, d.column, d.message, d.check);
+  };
+  if (key(a) != key(b) || a.related.size() != b.related.size()) return false;
+  for (size_t i = 0; i < a.related.size(); ++i) {
+    const ReportedDiagnostic::Related& x = a.related[i];
+    const ReportedDiagnostic::Related& y = b.related[i];
+    if (std::tie(x.path, x.line, x.column, x.message) != std::tie(y.path, y.line, y.column, y.message))
+      return false;
+  }
+  return true;
+}
+
+// A report found again, at the same place with the same words, keeps the
+// ranges worked out for it before: the text they were worked out from has
+// not changed, or the report would not be the same.
+void KeepShown(std::vector<ReportedDiagnostic>& old, std::vector<ReportedDiagnostic>* now) {
+  if (old.size() != now->size()) return;
+  for (size_t i = 0; i < old.size(); ++i) {
+    if (!SameReport(old[i], (*now)[i])) return;
+  }
+  *now = std::move(old);
+}
+
+// Folds what an editor is shown of a diagnostic into `digest`.
+uint64_t Digest(uint64_t digest, const SourceDiagnostic& d) {
+  auto mix = [&digest](uint64_t value) {
+    digest = (digest ^ value) * 0x100000001B3u;
+    digest ^= digest >> 29;
+  };
+  auto range = [&](const SourceRange& r) {
+    for (int32_t n : {r.start.line, r.start.column, r.end.line, r.end.column}) mix(static_cast<uint32_t>(n));
+  };
+  const std::hash<std::string_view> hash;
+  range(d.range);
+  mix(static_cast<uint64_t>(d.severity));
+  mix(hash(d.code));
+  mix(hash(d.message));
+  for (const RelatedLocation& related : d.related) {
+    mix(hash(related.location.path));
+    range(related.location.range);
+    mix(hash(related.message));
+  }
+  mix(0xD1A6);  // ends the diagnostic: lists of other lengths differ
+  return digest;
+}
+
 bool IsDefinition(Mention::Kind kind) {
   return kind == Mention::kLabelDefinition || kind == Mention::kFunctionDefinition;
 }
@@ -145,7 +194,7 @@ struct GameAnalysis::Script {
   // The state it began and ended in, and the errors counted while it was
   // compiled: when the count of the start plus those is the count of the
   // end, the error limit did not fire in it.
-  ScriptStartState start, end;
+  CarriedState start, end;
   int32_t errors = 0;
   int32_t search_errors = 0;
   std::vector<ReportedDiagnostic> search;   // reported when the search registered it
@@ -519,7 +568,7 @@ void GameAnalysis::FullRun() {
 bool GameAnalysis::Recompile(const std::string& path) {
   Script* script = scripts_.at(path).get();
   if (!script->from_state) return false;
-  ScriptStartState state = script->start;
+  CarriedState state = script->start;
   for (bool first = true;; first = false) {
     ++script_compiles_;
     DiscardSink sink;
@@ -558,21 +607,24 @@ bool GameAnalysis::Recompile(const std::string& path) {
     }
     script->end = conversion.State();
 
-    // The scripts after it begin where it ended now. One that begins with
-    // the same aliases, and reaches the error limit neither from its old
-    // count nor from the new one, compiles as before: only its counts move.
-    ScriptStartState end = script->end;
+    // The scripts after it begin where it ended now. One that begins in the
+    // same state but for its error count, and reaches the error limit
+    // neither from its old count nor from the new one, compiles as before:
+    // only its counts move.
+    CarriedState end = script->end;
     for (;;) {
       if (script->index + 1 >= order_.size()) return true;
       Script* next = order_[script->index + 1];
       if (next->start == end) return true;
       const bool limit_untouched =
-          next->start.errors_since_limit + next->errors == next->end.errors_since_limit &&
-          end.errors_since_limit + next->errors < Diagnostics::kErrorLimit;
+          next->start.errorsSinceLimit + next->errors == next->end.errorsSinceLimit &&
+          end.errorsSinceLimit + next->errors < Diagnostics::kErrorLimit;
+      CarriedState same_count = end;
+      same_count.errorsSinceLimit = next->start.errorsSinceLimit;
       script = next;
-      if (next->start.aliases != end.aliases || !limit_untouched) break;
-      next->start.errors_since_limit = end.errors_since_limit;
-      next->end.errors_since_limit = end.errors_since_limit + next->errors;
+      if (!(next->start == same_count) || !limit_untouched) break;
+      next->start.errorsSinceLimit = end.errorsSinceLimit;
+      next->end.errorsSinceLimit = end.errorsSinceLimit + next->errors;
       end = next->end;
     }
     state = end;
@@ -588,8 +640,14 @@ void GameAnalysis::CheckCrossReferences() {
     return it == scripts_.end() ? &cross_diagnostics_ : &it->second->cross;
   });
   sys.log.set_listener(&collector);
+  // The findings of the last check, whose ranges are kept where they recur.
+  std::vector<ReportedDiagnostic> old_cross = std::move(cross_diagnostics_);
+  std::map<Script*, std::vector<ReportedDiagnostic>> old_lists;
   cross_diagnostics_.clear();
-  for (auto& [path, script] : scripts_) script->cross.clear();
+  for (auto& [path, script] : scripts_) {
+    if (!script->cross.empty()) old_lists[script.get()] = std::move(script->cross);
+    script->cross.clear();
+  }
   // What the converter gathers while it compiles; each script's records are
   // kept in source order, and the scripts are taken in the order of their
   // paths, as the converter sorts them.
@@ -607,6 +665,12 @@ void GameAnalysis::CheckCrossReferences() {
   files.movies = movie_files_;
   for (int kind = 0; kind < 4; ++kind) files.extensions[kind] = options_.extensions[kind];
   LintGame(sys.log, options_.checks, records, labels, functions, files);
+  KeepShown(old_cross, &cross_diagnostics_);
+  // Not in an edited script, whose text may have changed around a report.
+  for (auto& [script, list] : old_lists) {
+    if (std::find(changed_.begin(), changed_.end(), script->path) == changed_.end())
+      KeepShown(list, &script->cross);
+  }
 }
 
 SourcePosition GameAnalysis::Cp932Position(const DocumentText& text, int32_t line,
@@ -665,6 +729,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish() {
     return it->second.get();
   };
   std::map<std::string, FileDiagnostics> files;
+  std::map<std::string, uint64_t> digests;
   for (ReportedDiagnostic* reported : all) {
     // A report about no file in particular stands on main.txt.
     const std::string& path = reported->path.empty() ? main_script_ : reported->path;
@@ -684,9 +749,27 @@ std::vector<FileDiagnostics> GameAnalysis::Publish() {
     FileDiagnostics& file = files[path];
     file.path = path;
     file.diagnostics.push_back(*reported->shown);
+    uint64_t& digest = digests[path];
+    digest = Digest(digest, *reported->shown);
   }
+  std::map<std::string, Published> published;
   std::vector<FileDiagnostics> result;
-  for (auto& [path, file] : files) result.push_back(std::move(file));
+  for (auto& [path, file] : files) {
+    Published now{digests[path], 0};
+    auto before = published_.find(path);
+    now.version = before != published_.end() && before->second.digest == now.digest
+                      ? before->second.version
+                      : ++last_version_;
+    file.version = now.version;
+    if (auto text = texts.find(path); text != texts.end()) {
+      file.text = text->second;
+    } else if (auto open = documents_.find(path); open != documents_.end()) {
+      file.text = open->second;
+    }
+    published.emplace(path, now);
+    result.push_back(std::move(file));
+  }
+  published_ = std::move(published);
   return result;
 }
 

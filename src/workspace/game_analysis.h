@@ -6,8 +6,9 @@
 //
 // After the first conversion an edit costs one script's compile: each
 // script's compile depends only on its text and on the state the run stood
-// in where it began (the aliases made before it, the errors counted towards
-// the error limit), which is kept per script. An edited script is compiled
+// in where it began (CarriedState: the aliases made and variables declared
+// before it, the errors counted towards the error limit), which is kept per
+// script. An edited script is compiled
 // alone from its state; the scripts after it only when the state it ends in
 // differs from theirs. The cross-script checks run again over the names
 // kept per script. Anything else (main.txt, a file added or removed, a
@@ -168,6 +169,14 @@ class GameAnalysis : public Analysis {
   std::vector<std::string> image_files_, audio_files_, movie_files_;
   std::string main_script_;
   int32_t create_window_line_ = 0;  // in main.txt; 0: none was compiled
+  // What the last analyses returned per file: a digest of the diagnostics
+  // and their version, which changes when the digest does.
+  struct Published {
+    uint64_t digest = 0;
+    uint64_t version = 0;
+  };
+  std::map<std::string, Published> published_;
+  uint64_t last_version_ = 0;
 };
 
 }  // namespace kv

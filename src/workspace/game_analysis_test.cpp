@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,59 @@ TEST(GameAnalysis, AnEditCompilesItsScriptAndThoseWhoseStartItChanges) {
   analysis.SetDocument("/game/main.txt", DocumentText::FromCp932("create_window;\n"));
   Published(analysis);
   EXPECT_EQ(2, analysis.full_runs());
+}
+
+TEST(GameAnalysis, AnEditedSceneStartsFromTheVariablesDeclaredBeforeIt) {
+  // Statements that begin with a variable main.txt declares are expressions,
+  // whether the scene is compiled in a whole run or alone after an edit.
+  for (const char* scene : {"count;\n", "heroine;\n", "affection == affection + 1;\n",
+                            "affection += 1;\n", "cuont;\n"}) {
+    MemoryFileSystem fs;
+    fs.AddFile("/game/main.txt",
+               "create_window;\nvalue count @ 0;\nstring heroine;\nvalue affection;\n"
+               "script_change \"a.txt\";\n");
+    fs.AddFile("/game/a.txt", scene);
+    GameAnalysis analysis(fs);
+    const std::vector<std::string> before = Published(Configured(analysis));
+    const std::string edited = std::string("\n") + scene;
+    analysis.SetDocument("/game/a.txt", DocumentText::FromCp932(edited));
+    const std::vector<std::string> after = Published(analysis);
+    EXPECT_EQ(1, analysis.full_runs()) << scene;
+    fs.AddFile("/game/a.txt", edited);
+    GameAnalysis fresh(fs);
+    EXPECT_EQ(Published(Configured(fresh)), after) << scene;
+    EXPECT_EQ(CheckLines(fs), AnalysisLines(analysis)) << scene;
+    // Only the misspelt name is taken for a command, before and after the
+    // edit.
+    EXPECT_EQ(before.size(), after.size()) << scene;
+    const bool misspelt = std::string(scene) == "cuont;\n";
+    EXPECT_EQ(misspelt, testing::PrintToString(after).find("[unknown-command]") != std::string::npos)
+        << testing::PrintToString(after);
+  }
+}
+
+TEST(GameAnalysis, AFileKeepsItsDiagnosticsVersionUntilItsDiagnosticsChange) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  GameAnalysis analysis(fs);
+  Configured(analysis);
+  auto versions = [&] {
+    std::map<std::string, uint64_t> by_path;
+    for (const FileDiagnostics& file : analysis.Analyse()) {
+      by_path[file.path] = file.version;
+      EXPECT_NE(0u, file.version) << file.path;
+    }
+    return by_path;
+  };
+  const std::map<std::string, uint64_t> first = versions();
+  // a.txt's open block moves down a line; b.txt's findings stay as they were.
+  analysis.SetDocument("/game/scenes/a.txt",
+                       DocumentText::FromCp932("\n" + fs.FileContents("/game/scenes/a.txt")));
+  const std::map<std::string, uint64_t> second = versions();
+  EXPECT_NE(first.at("/game/scenes/a.txt"), second.at("/game/scenes/a.txt"));
+  EXPECT_EQ(first.at("/game/scenes/b.txt"), second.at("/game/scenes/b.txt"));
+  EXPECT_EQ(first.at("/game/scenes/c.txt"), second.at("/game/scenes/c.txt"));
+  EXPECT_EQ(second, versions());
 }
 
 TEST(GameAnalysis, SameResultsFromEveryRunInOneProcess) {
