@@ -11,6 +11,7 @@ const vscode = require('vscode');
 const { gameRoots, isGameScript, reopenEncoding } = require('./game-scripts');
 const converter = require('./converter');
 const { chooseServer } = require('./server');
+const routeMap = require('./route-map');
 
 const kLanguage = 'kvscript';
 const kTaskType = 'kvconverter';
@@ -183,6 +184,7 @@ async function activate(context) {
       }
     }),
     { dispose: () => stopServer() },
+    routeMap.register(context, () => client),
   );
   await adoptOpenDocuments();
   await startServer(context);

@@ -14,6 +14,7 @@ function fakeVscode() {
   const log = [];
   const reopened = [];
   const providers = {};
+  const commands = {};
   const settings = { 'kvscript.detectGameScripts': true, 'kvscript.converter.path': '/nonexistent/KVConverter',
     'kvscript.server.path': '', 'files.encoding': 'utf8', '[kvscript].files.encoding': 'shiftjis' };
   const disposable = { dispose() {} };
@@ -25,7 +26,7 @@ function fakeVscode() {
     fire(value) { for (const listener of this.listeners) listener(value); }
   }
   const vscode = {
-    log, reopened, providers,
+    log, reopened, providers, registered: commands,
     EventEmitter,
     Uri: { file: uri },
     TaskGroup: { Build: 'build' },
@@ -61,6 +62,9 @@ function fakeVscode() {
     languages: {
       setTextDocumentLanguage: async (doc, languageId) => Object.assign(doc, { languageId }),
     },
+    commands: {
+      registerCommand: (id, callback) => { commands[id] = callback; return disposable; },
+    },
     tasks: {
       registerTaskProvider: (type, provider) => { providers[type] = provider; return disposable; },
     },
@@ -90,6 +94,9 @@ test('activation: game scripts become KVScript in Shift_JIS, tasks for the game,
 
   assert.deepEqual(vscode.workspace.textDocuments.map((doc) => doc.languageId), ['kvscript', 'plaintext']);
   assert.deepEqual(vscode.reopened, ['/w/game/scenes/a.txt shiftjis']);
+  // Every command the package contributes is registered.
+  const contributed = require('../package.json').contributes.commands.map((command) => command.command);
+  assert.deepEqual(Object.keys(vscode.registered), contributed);
   assert.deepEqual(vscode.log, ['info No kvls language server for this system: colouring and the tasks work without it.']);
 
   const tasks = vscode.providers.kvconverter.provideTasks();
