@@ -7,6 +7,7 @@
 (function () {
   const vscode = acquireVsCodeApi();
   const kFoldAbove = 400;  // nodes beyond which scripts start folded
+  const kUnfoldForSearch = 20;  // folded scripts a search may open at once
 
   const view = document.getElementById('map');
   const status = document.getElementById('status');
@@ -195,12 +196,25 @@
   }
 
   // Marks the shown nodes whose name holds the search text; with `next`,
-  // moves to the following one.
-  function find(next) {
+  // moves to the following one. Typed text opens the folded scripts that
+  // hold what it finds (when they are few), so that folding hides no label.
+  function find(next, typed) {
+    const text = search.value.trim().toLowerCase();
+    if (typed && text && map && folded && !scope.value) {
+      const holders = new Set();
+      for (const node of map.nodes) {
+        if (node.script && node.kind !== 'script' && !unfolded.has(node.script) &&
+            node.name.toLowerCase().includes(text)) holders.add(node.script);
+      }
+      if (holders.size > 0 && holders.size <= kUnfoldForSearch) {
+        for (const id of holders) unfolded.add(id);
+        draw();  // which finds again
+        return;
+      }
+    }
     for (const element of view.querySelectorAll('g.node.found, g.node.current')) {
       element.classList.remove('found', 'current');
     }
-    const text = search.value.trim().toLowerCase();
     found = [];
     if (!text || !map) {
       foundAt = -1;
@@ -245,7 +259,7 @@
     const item = event.target.closest('li');
     if (item) open(item.dataset.node);
   });
-  search.addEventListener('input', () => find(false));
+  search.addEventListener('input', () => find(false, true));
   search.addEventListener('keydown', (event) => {
     if (event.key === 'Enter') find(true);
   });

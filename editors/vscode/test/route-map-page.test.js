@@ -145,6 +145,12 @@ test('the route map page draws, finds, marks and opens', { timeout: 240000 }, as
       assert.deepEqual(await page.evaluate(() => window.posted), []);
       await page.screenshot({ path: path.join(artifacts, 'generated.png') });
 
+      // A label of a folded script is found: its script opens.
+      const hidden = map.nodes.find((node) => node.kind === 'label' && node.script === scripts[5].id);
+      await page.type('#search', hidden.name);
+      await page.waitForSelector(`#map g.node.found[id="${hidden.id}"]`, { timeout: 60000 });
+      await page.$eval('#search', (input) => { input.value = ''; });
+
       await page.select('#scope', script.id);
       const shown = await shownIds(page);
       for (const member of members) assert.ok(shown.includes(member.id), `${member.id} in the script's view`);
