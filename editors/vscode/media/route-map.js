@@ -83,7 +83,7 @@
       if (only && from.script !== only && to.script !== only) continue;
       const a = only ? edge.from : shownAs(from);
       const b = only ? edge.to : shownAs(to);
-      if (a === b && a !== edge.from) continue;  // inside one folded script
+      if (a === b && (a !== edge.from || b !== edge.to)) continue;  // inside one folded script
       const key = a + ' ' + b + ' ' + edge.kind + ' ' + (a === edge.from && b === edge.to ? edge.label || '' : '');
       if (a !== edge.from || b !== edge.to) {
         if (seenEdges.has(key)) continue;

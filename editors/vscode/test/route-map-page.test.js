@@ -137,6 +137,9 @@ test('the route map page draws, finds, marks and opens', { timeout: 240000 }, as
       // Folded: one box a script, and the start.
       assert.deepEqual(await shownIds(page), [...scripts.map((node) => node.id), 'n1'].sort());
       assert.ok(await edgeCount(page) >= 385, 'each script is reached by some edge');
+      const loops = await page.$$eval('#map g.edge title', (titles) =>
+        titles.map((title) => title.textContent.split('->')).filter(([from, to]) => from === to));
+      assert.deepEqual(loops, [], 'no edge inside a folded script is drawn');
 
       const script = scripts[1];
       const members = map.nodes.filter((node) => node.script === script.id && node.id !== script.id);
