@@ -2,7 +2,8 @@
 // Runs before `vsce package`: bundles the extension and the npm packages it
 // uses into dist/extension.js, so that the package carries no node_modules,
 // and writes dist/THIRD-PARTY-NOTICES.txt with the licence of each npm package
-// that went into the bundle.
+// that went into the bundle. The route map view's Graphviz (a script that the
+// page loads, not the extension) is copied beside it into dist/viz/.
 
 const fs = require('fs');
 const path = require('path');
@@ -21,8 +22,11 @@ function packageOf(file) {
   return parts.slice(0, index + 1 + length).join('/');
 }
 
+const kPageLibraries = [{ dir: 'node_modules/@viz-js/viz', file: 'dist/viz-global.js', into: 'viz' }];
+
 function notices(metafile) {
-  const packages = [...new Set(Object.keys(metafile.inputs).map(packageOf).filter(Boolean))].sort();
+  const packages = [...new Set([...Object.keys(metafile.inputs).map(packageOf).filter(Boolean),
+    ...kPageLibraries.map((library) => library.dir)])].sort();
   const sections = packages.map((dir) => {
     const manifest = JSON.parse(fs.readFileSync(path.join(extensionDir, dir, 'package.json'), 'utf8'));
     const licence = fs.readdirSync(path.join(extensionDir, dir)).find((name) => /^licen[cs]e/i.test(name));
@@ -48,6 +52,11 @@ async function main() {
     metafile: true,
     logLevel: 'warning',
   });
+  for (const library of kPageLibraries) {
+    const from = path.join(extensionDir, library.dir, library.file);
+    fs.mkdirSync(path.join(dist, library.into), { recursive: true });
+    fs.copyFileSync(from, path.join(dist, library.into, path.basename(from)));
+  }
   fs.writeFileSync(path.join(dist, 'THIRD-PARTY-NOTICES.txt'), notices(result.metafile));
   console.log(`Bundled ${path.relative(extensionDir, path.join(dist, 'extension.js'))} ` +
     `(${fs.statSync(path.join(dist, 'extension.js')).size} bytes)`);

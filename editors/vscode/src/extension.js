@@ -11,6 +11,7 @@ const vscode = require('vscode');
 const scripts = require('./game-scripts');
 const converter = require('./converter');
 const { chooseServer, serverStatus } = require('./server');
+const routeMap = require('./route-map');
 
 const kLanguage = scripts.kLanguage;
 const kTaskType = 'kvconverter';
@@ -311,6 +312,7 @@ async function activate(context) {
       else if (change.affectsConfiguration('kvscript.detectGameScripts')) await rootsChanged();
     }),
     { dispose: () => stopServer() },
+    routeMap.register(context, () => client),
   );
   await adoptDocuments([...vscode.workspace.textDocuments]);
   await startServer(context);

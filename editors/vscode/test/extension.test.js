@@ -115,7 +115,9 @@ test('activation: the game\'s scripts associated, one open before read again, ta
   assert.deepEqual(vscode.settings['files.associations'], { '*.log': 'log', '/w/game/**/*.txt': 'kvscript' });
   // Never reloaded in place, which undo could revert: closed and opened anew.
   assert.deepEqual(vscode.reopened, ['closed /w/game/scenes/a.txt', 'opened /w/game/scenes/a.txt']);
-  assert.deepEqual(Object.keys(vscode.registered), ['kvscript.restartServer', 'kvscript.showOutput']);
+  // Every command the package contributes is registered.
+  const contributed = require('../package.json').contributes.commands.map((command) => command.command);
+  assert.deepEqual(Object.keys(vscode.registered).sort(), contributed.sort());
   assert.deepEqual(vscode.log, ['info Game scripts open as KVScript: /w/game/**/*.txt',
     'info No kvls language server for this system: colouring and the tasks work without it.']);
 
