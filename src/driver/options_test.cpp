@@ -118,8 +118,10 @@ TEST_F(OptionsTest, WordOptions) {
                 "--source-encoding=utf-8|cp932  : スクリプトファイルの文字コード (デフォルト : cp932)\n"
                 "--no-warn=NAME[,NAME...]       : 名前の警告を出さない (unknown-command, "
                 "missing-semicolon, string-spans-lines, full-width-punctuation, else-with-condition, "
-                "split-word, no-create-window, utf8-script, missing-file, duplicate-label, "
-                "duplicate-function, undefined-label, undefined-function)\n"
+                "split-word, no-create-window, implicit-multiplication, setup-phase-command, "
+                "assignment-in-condition, command-name-as-variable, utf8-script, missing-file, "
+                "duplicate-label, duplicate-function, undefined-label, undefined-function, "
+                "undeclared-variable, used-before-declaration, redeclared-variable)\n"
                 "--werror                       : 警告があれば失敗とする\n"
                 "--help                         : ヘルプ表示 (h と同じ)\n"
                 "--version                      : バージョン表示\n"))
