@@ -277,6 +277,20 @@ const LintCase kLintCases[] = {
      // Locals of two functions.
      {{"main.txt", "create_window;\nfunction f;\n  local_value i @ 0;\nfunction_end;\nfunction g;\n"
                    "  local_value i @ 1;\nfunction_end;\n"}}},
+    {"unreached-script",
+     {{"main.txt", "create_window;\n"}, {"メモ.txt", "買い物;\n"}},
+     "/game/メモ.txt:1:1: warning: スクリプト \"/game/メモ.txt\" はどの script_change と script_load にも書かれて"
+     "おらず、そのラベルと関数もどこからも使われていません [unreached-script]",
+     // Reached by script_load, by a function call, or maybe by a computed name.
+     {{"main.txt", "create_window;\nscript_load \"b.txt\";\nfunction_call f;\n"}, {"b.txt", "text \"x\";\n"},
+      {"c.txt", "function f;\nfunction_end;\n"}}},
+    {"unreached-script",
+     {{"main.txt", "create_window;\nscript_change \"scenes/a.txt\";\n"}, {"scenes/a.txt", ""},
+      {"scenes/b.txt", ""}},
+     "/game/scenes/b.txt:1:1: warning: スクリプト \"/game/scenes/b.txt\" はどの script_change と script_load にも"
+     "書かれておらず、そのラベルと関数もどこからも使われていません [unreached-script]",
+     {{"main.txt", "create_window;\nstring next @ \"scenes/a.txt\";\nscript_change next;\n"},
+      {"scenes/a.txt", ""}, {"scenes/b.txt", ""}}},
 };
 
 void AddGame(MemoryFileSystem& fs, const std::map<std::string, std::string>& files) {

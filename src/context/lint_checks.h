@@ -33,6 +33,7 @@ enum class Check : uint8_t {
   kUndeclaredVariable,
   kUsedBeforeDeclaration,
   kRedeclaredVariable,
+  kUnreachedScript,
   kCount,
 };
 
@@ -43,6 +44,7 @@ inline constexpr std::string_view kCheckNames[] = {
     "setup-phase-command", "assignment-in-condition", "command-name-as-variable", "utf8-script",
     "missing-file", "duplicate-label", "duplicate-function", "undefined-label",
     "undefined-function", "undeclared-variable", "used-before-declaration", "redeclared-variable",
+    "unreached-script",
 };
 static_assert(std::size(kCheckNames) == static_cast<size_t>(Check::kCount));
 
@@ -73,11 +75,11 @@ class CheckSet {
   bool On(Check check) const { return (bits_ & Bit(check)) != 0; }
   void Remove(Check check) { bits_ &= ~Bit(check); }
   // Whether a check that looks at the statements as they are compiled is on
-  // (missing-file and the checks of variables among them: they keep the
-  // file names and variable names that statements hold).
+  // (missing-file, unreached-script and the checks of variables among them:
+  // they keep the file names and variable names that statements hold).
   bool AnyStatementCheck() const {
     const uint32_t statement_checks = (Bit(Check::kUtf8Script) - 1) | Bit(Check::kMissingFile) |
-                                      AnyVariableCheckBits();
+                                      Bit(Check::kUnreachedScript) | AnyVariableCheckBits();
     return (bits_ & statement_checks) != 0;
   }
   // Whether a check of the whole game's variables is on.

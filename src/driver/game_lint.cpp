@@ -52,6 +52,13 @@ constexpr std::string_view kNoteRedeclared =
 // Values that the engine provides without a declaration.
 constexpr std::string_view kBuiltInValues[] = {"select_result"};
 
+constexpr std::string_view kMsgUnreachedScript =
+    "スクリプト \"%s\" はどの script_change と script_load にも書かれておらず、"
+    "そのラベルと関数もどこからも使われていません\n";
+constexpr std::string_view kNoteUnreachedScript =
+    "ゲームのフォルダ以下の .txt ファイルはすべてスクリプトとしてコンバートされます。"
+    "スクリプトでないファイルはフォルダの外に置いてください\n";
+
 constexpr std::string_view kFirstDefinition = "first-definition";
 constexpr std::string_view kFirstDeclaration = "first-declaration";
 
@@ -186,6 +193,10 @@ class FileCheck {
   bool built_[4] = {};
 };
 
+void LintUnreachedScripts(Diagnostics& log, std::span<const std::span<const NameUse>> records,
+                          std::span<const DefinitionRecord> labels,
+                          std::span<const DefinitionRecord> functions, const GameFiles& files);
+
 }  // namespace
 
 void SortNameUses(std::vector<NameUse>& records) {
@@ -234,11 +245,12 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
                std::end(kBuiltInValues);
   };
   auto nearest_declared = [&](std::string_view word) {
-    constexpr size_t kMaxEdits = 2;
+    // Two edits, fewer for short words (any name is near a word of two).
+    const size_t max_edits = std::min<size_t>(2, word.size() / 3);
     std::string_view nearest;
-    size_t best = kMaxEdits + 1;
+    size_t best = max_edits + 1;
     for (std::string_view name : declared_names) {
-      const size_t distance = StatementLint::EditDistance(word, name, std::min(best, kMaxEdits));
+      const size_t distance = StatementLint::EditDistance(word, name, std::min(best, max_edits));
       if (distance < best) {
         best = distance;
         nearest = name;
@@ -358,7 +370,57 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
       }
     }
   }
+  if (checks.On(Check::kUnreachedScript)) LintUnreachedScripts(log, records, labels, functions, files);
 }
+
+namespace {
+
+// Scripts other than main.txt that nothing reaches: no script_change or
+// script_load names them (by a literal name; a computed one may name any
+// script, and then none is warned of), and nothing uses their labels and
+// functions.
+void LintUnreachedScripts(Diagnostics& log, std::span<const std::span<const NameUse>> records,
+                          std::span<const DefinitionRecord> labels,
+                          std::span<const DefinitionRecord> functions, const GameFiles& files) {
+  std::vector<std::vector<std::string_view>> named;
+  std::unordered_set<std::string_view> used_labels, used_functions;
+  for (std::span<const NameUse> group : records) {
+    for (const NameUse& use : group) {
+      if (use.kind == NameUse::kGoto) used_labels.insert(use.name);
+      if (use.kind == NameUse::kFunctionCall) used_functions.insert(use.name);
+      if (use.kind != NameUse::kFileName) continue;
+      if (use.name.empty()) return;
+      std::vector<std::string_view> parts;
+      if (!PathParts(use.name, &parts)) return;  // relative to a folder: any script
+      if (!parts.empty()) named.push_back(std::move(parts));
+    }
+  }
+  std::unordered_set<std::string_view> used_scripts;
+  for (const DefinitionRecord& label : labels) {
+    if (used_labels.count(label.name)) used_scripts.insert(label.script);
+  }
+  for (const DefinitionRecord& function : functions) {
+    if (used_functions.count(function.name)) used_scripts.insert(function.script);
+  }
+  std::vector<std::string_view> scripts(files.scripts.begin(), files.scripts.end());
+  std::sort(scripts.begin(), scripts.end());
+  for (std::string_view script : scripts) {
+    std::vector<std::string_view> parts;
+    if (!PathParts(script, &parts) || parts.empty() || parts.back() == "main.txt") continue;
+    if (used_scripts.count(script)) continue;
+    const bool reached = std::any_of(named.begin(), named.end(), [&](const auto& name) {
+      return name.size() <= parts.size() && std::equal(name.begin(), name.end(), parts.end() - static_cast<std::ptrdiff_t>(name.size()));
+    });
+    if (reached) continue;
+    // At its first line: the designed form shows no file without a line.
+    const SourcePlace place{script, 1, 1};
+    log.WarningAt(place, kMsgUnreachedScript, {LogArg::Path(script)},
+                  {CheckName(Check::kUnreachedScript), {}});
+    log.NoteAt(place, kNoteUnreachedScript);
+  }
+}
+
+}  // namespace
 
 void LintGame(KCSystem& sys) {
   RunResults& results = sys.results;

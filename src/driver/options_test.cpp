@@ -121,7 +121,7 @@ TEST_F(OptionsTest, WordOptions) {
                 "split-word, no-create-window, implicit-multiplication, setup-phase-command, "
                 "assignment-in-condition, command-name-as-variable, utf8-script, missing-file, "
                 "duplicate-label, duplicate-function, undefined-label, undefined-function, "
-                "undeclared-variable, used-before-declaration, redeclared-variable)\n"
+                "undeclared-variable, used-before-declaration, redeclared-variable, unreached-script)\n"
                 "--werror                       : 警告があれば失敗とする\n"
                 "--help                         : ヘルプ表示 (h と同じ)\n"
                 "--version                      : バージョン表示\n"))

@@ -7,6 +7,7 @@
 #include "context/kc_system.h"
 #include "language/kc_command.h"
 #include "platform/console.h"
+#include "source/numbers.h"
 #include "source/source_loader.h"
 #include "source/tokenizer.h"
 
@@ -152,10 +153,12 @@ bool IsBracket(const CommandElement& element, std::string_view brackets) {
 // quotes, a string in its own (cut after about twenty bytes), a number as
 // its source text.
 std::string Written(std::string_view text, const CommandElement& element) {
-  if (element.kind == ElemNumber) {
-    size_t end = element.offset;
-    while (end < text.size() && kWordStops.find(text[end]) == std::string_view::npos) ++end;
-    return std::string(text.substr(element.offset, end - element.offset));
+  if (element.kind == ElemNumber && element.offset < text.size()) {
+    // As much of the source as the tokenizer read as the number.
+    double value = 0;
+    size_t consumed = 0;
+    ReadNumberText(text.substr(element.offset), &value, &consumed);
+    return std::string(text.substr(element.offset, consumed));
   }
   if ((element.kind & ElemString) == 0 || element.kind == ElemLabel) return '"' + element.text + '"';
   const char quote = element.offset < text.size() ? text[element.offset] : '"';
@@ -230,7 +233,10 @@ void StatementLint::CheckStatement(const KCFile& source) {
   if (checks.On(Check::kFullWidthPunctuation) || checks.On(Check::kSplitWord)) {
     CheckDoubleByteCharacters(source);
   }
-  if (checks.On(Check::kMissingFile) && id >= 0 && id < kCommandCount) KeepFileNames(id);
+  if ((checks.On(Check::kMissingFile) || checks.On(Check::kUnreachedScript)) && id >= 0 &&
+      id < kCommandCount) {
+    KeepFileNames(id);
+  }
   if (checks.On(Check::kImplicitMultiplication)) CheckOperands(source, id);
   if (checks.On(Check::kAssignmentInCondition)) CheckCondition(source, id);
   if (checks.AnyVariableCheck()) KeepVariableNames(id);
@@ -569,6 +575,11 @@ void StatementLint::KeepFileNames(int32_t id) {
     return;
   }
   const Statement& statement = command_.statement();
+  if ((id == cmd::kScriptChange || id == cmd::kScriptLoad) && statement.size() == 1 &&
+      (statement[0].size() != 2 || statement[0][1].kind != ElemString)) {
+    // A script named by a value computed when the game runs: an empty name.
+    sys_.RecordNameUse(NameUse::kFileName, std::string(), statement[0][0].offset);
+  }
   for (uint32_t p = 0; p < statement.size(); ++p) {
     // Parameter 0 still begins with the command's word.
     const size_t first = p == 0 ? 1 : 0;
