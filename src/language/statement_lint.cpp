@@ -50,6 +50,7 @@ constexpr std::string_view kNoteSetupPhaseCommand =
     "create_window の後に書くか、main.txt の create_window をこの行より前に書いてください\n";
 constexpr std::string_view kMsgAssignmentInCondition =
     "条件の中の = は代入です。値は比べられず、%s が書き換えられます\n";
+constexpr std::string_view kMsgAssignmentInConditionOnly = "条件の中の = は代入です。値は比べられません\n";
 constexpr std::string_view kNoteAssignmentInCondition = "等しいかを比べるには == と書いてください\n";
 constexpr std::string_view kMsgCommandNameAsVariable =
     "\"%s\" はコマンドの名前のため、この変数は文の先頭に書くとコマンドとして読まれます\n";
@@ -446,9 +447,14 @@ void StatementLint::CheckCondition(const KCFile& source, int32_t id) {
     if (IsBracket(element, ")]}")) --depth;
     if (depth != 0 || element.kind != ElemOperator || element.text != "=") continue;
     const SourcePlace place = Diagnostics::PlaceIn(source, element.offset);
-    const std::string target = i > 1 ? Written(source.contents, condition[i - 1]) : std::string();
-    sys_.log.WarningAt(place, kMsgAssignmentInCondition, {target},
-                       CheckDetails(Check::kAssignmentInCondition));
+    // Only a word before it is a variable that the assignment changes.
+    if (i > 1 && condition[i - 1].kind == ElemWord) {
+      sys_.log.WarningAt(place, kMsgAssignmentInCondition, {Written(source.contents, condition[i - 1])},
+                         CheckDetails(Check::kAssignmentInCondition));
+    } else {
+      sys_.log.WarningAt(place, kMsgAssignmentInConditionOnly, {},
+                         CheckDetails(Check::kAssignmentInCondition));
+    }
     sys_.log.NoteAt(place, kNoteAssignmentInCondition);
     return;
   }
