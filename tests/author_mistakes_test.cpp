@@ -135,7 +135,8 @@ const LintCase kLintCases[] = {
      {{"main.txt", "new_command show, layer_show;\ncreate_window;\nshwo bg, 0, 0;\ntxet \"あ\";\n"}},
      "/game/main.txt:4:1: warning: \"txet\" はコマンドではないため、計算式として書き出されます "
      "(\"text\" ではありませんか?) [unknown-command]",
-     {{"main.txt", "new_command show, layer_show;\ncreate_window;\nshow bg, 0, 0;\n"}}},
+     {{"main.txt", "new_command show, layer_show;\ncreate_window;\nlayer bg, \"bg.png\";\nshow bg, 0, 0;\n"},
+      {"bg.png", ""}}},
     {"unknown-command",
      {{"main.txt", "new_command show, layer_show;\ncreate_window;\nshwo bg, 0, 0;\n"}},
      "/game/main.txt:3:1: warning: \"shwo\" はコマンドではないため、テキストとして書き出されます "
@@ -145,7 +146,9 @@ const LintCase kLintCases[] = {
      {{"main.txt", "create_window;\nlayer bg, \"bg.png\"\nlayer_show bg, 0, 0;\n"}, {"bg.png", ""}},
      "/game/main.txt:2:1: warning: ; がないため、3 行目の \"layer_show\" もこのコマンドの続きとして"
      "書き出されます [missing-semicolon]",
-     {{"main.txt", "create_window;\nlayer_show bg,\n  0, 0;\ntext \"一\"\n  \"二\";\nvalue a @ 1\n  + text;\n"}}},
+     {{"main.txt", "create_window;\nlayer bg, \"bg.png\";\nlayer_show bg,\n  0, 0;\ntext \"一\"\n  \"二\";\n"
+                   "value a @ 1\n  + text;\n"},
+      {"bg.png", ""}}},
     {"string-spans-lines",
      {{"main.txt", "create_window;\ntext \"こんにちは;\ntext \"次\";\n"}},
      "/game/main.txt:2:6: warning: 文字列が改行を含み、3 行目まで続いています (閉じる \" がない可能性があります)"
@@ -201,6 +204,93 @@ const LintCase kLintCases[] = {
      "/game/main.txt:2:1: warning: ラベル \"start\" は \"/game/b.txt\" (2 行目) でも定義されています"
      " [duplicate-label]",
      {{"main.txt", "create_window;\nstart:\nscript_change \"b.txt\";\n"}, {"b.txt", "start2:\n"}}},
+    {"implicit-multiplication",
+     {{"main.txt", "create_window;\nlayer chara, \"c.png\";\nlayer_show chara 300, 100;\n"}, {"c.png", ""}},
+     "/game/main.txt:3:18: warning: \"chara\" と 300 の間に演算子がないため、掛け算として書き出されます"
+     " [implicit-multiplication]",
+     // Multiplying a bracket, adjacent strings, a word after a comma.
+     {{"main.txt", "create_window;\nvalue a @ 2;\na = 2 (a + 1) * a;\ntext \"一\"\n  \"二\";\ntext a,\n  a;\n"}}},
+    {"implicit-multiplication",
+     {{"main.txt", "create_window;\nvalue affection @ 0;\ntext \"あ\"\naffection = affection + 1;\n"}},
+     "/game/main.txt:4:1: warning: \"あ\" と次の行の \"affection\" の間に演算子がないため、掛け算として"
+     "書き出されます (3 行目で始まった文の ; か , がない可能性があります) [implicit-multiplication]",
+     {{"main.txt", "create_window;\nvalue affection @ 0;\ntext \"あ\";\naffection = affection + 1;\n"}}},
+    {"setup-phase-command",
+     {{"main.txt", "text \"読み込み中\";\ncreate_window;\n"}},
+     "/game/main.txt:1:1: warning: \"text\" は create_window より前には使えないため、計算式として"
+     "書き出されます [setup-phase-command]",
+     {{"main.txt", "window_title \"t\";\ncreate_window;\ntext \"読み込み中\";\n"}}},
+    {"assignment-in-condition",
+     {{"main.txt", "create_window;\nvalue affection @ 0;\nif affection = 3;\nendif;\n"}},
+     "/game/main.txt:3:14: warning: 条件の中の = は代入です。値は比べられず、\"affection\" が書き換えられます"
+     " [assignment-in-condition]",
+     {{"main.txt", "create_window;\nvalue a @ 0;\nif a == 3;\nelseif a >= 1;\nendif;\nloop a < 3;\n  a = a + 1;\n"
+                   "loop_end;\n"}}},
+    {"command-name-as-variable",
+     {{"main.txt", "create_window;\nvalue day @ 1;\n"}},
+     "/game/main.txt:2:7: warning: \"day\" はコマンドの名前のため、この変数は文の先頭に書くとコマンドとして"
+     "読まれます [command-name-as-variable]",
+     {{"main.txt", "create_window;\nvalue days @ 1;\ndays = days + 1;\n"}}},
+    {"undeclared-variable",
+     {{"main.txt", "create_window;\nvalue affection @ 0;\naffection = afection + 2;\n"}},
+     "/game/main.txt:3:13: warning: 変数 \"afection\" はどのスクリプトでも宣言されていません"
+     " (\"affection\" ではありませんか?) [undeclared-variable]",
+     // Names that commands make, a value of the engine, a variable named
+     // like a file, a variable declared in another script, Japanese words.
+     {{"main.txt", "create_window;\nlayer bg, \"bg.png\";\nlayer_show bg, 0, 0;\nif select_result == 1;\nendif;\n"
+                   "value bg_sea.png @ 1;\nlayer_show bg, bg_sea.png, 0;\nscript_load \"b.txt\";\n"
+                   "function_call f;\ntext テスト, \"ゲームオーバー\";\n"},
+      {"b.txt", "value later @ 0;\nfunction f;\n  later = later + 1;\nfunction_end;\n"},
+      {"bg.png", ""}}},
+    {"undeclared-variable",
+     {{"main.txt", "create_window;\nlayer bg, bg_sea.png;\n"}},
+     "/game/main.txt:2:11: warning: ファイル名 \"bg_sea.png\" が \"\" で囲まれていないため、宣言されていない"
+     "変数の名前として読まれます [undeclared-variable]",
+     {{"main.txt", "create_window;\nlayer bg, \"bg_sea.png\";\n"}, {"bg_sea.png", ""}}},
+    {"undeclared-variable",
+     {{"main.txt", "create_window;\nlayer chara, \"c.png\";\nlayer_show chara, ３００, 100;\n"}, {"c.png", ""}},
+     "/game/main.txt:3:19: warning: 全角の数字 \"３００\" は数ではなく、宣言されていない変数の名前として"
+     "読まれます [undeclared-variable]",
+     {{"main.txt", "create_window;\nlayer chara, \"c.png\";\nlayer_show chara, 300, 100;\n"}, {"c.png", ""}}},
+    {"undeclared-variable",
+     {{"main.txt", "create_window;\ntext ”夏が終わった。”;\n"}},
+     "/game/main.txt:2:6: warning: 全角の引用符は文字列を囲まないため、\"”夏が終わった。”\" は宣言されていない"
+     "変数の名前として読まれます [undeclared-variable]",
+     {{"main.txt", "create_window;\ntext \"”夏が終わった。”\";\n"}}},
+    {"undeclared-variable",
+     {{"main.txt", "create_window;\nstring heroine @ 美咲;\n"}},
+     "/game/main.txt:2:18: warning: @ の後の \"美咲\" は \"\" で囲まれていないため、文字列ではなく宣言されて"
+     "いない変数の名前として読まれます [undeclared-variable]",
+     {{"main.txt", "create_window;\nstring heroine @ \"美咲\";\n"}}},
+    {"used-before-declaration",
+     {{"main.txt", "create_window;\naffection = 5;\nvalue affection @ 0;\n"}},
+     "/game/main.txt:2:1: warning: 変数 \"affection\" は 3 行目で宣言される前に使われています"
+     " [used-before-declaration]",
+     // Declared in a script before this one.
+     {{"main.txt", "create_window;\nvalue affection @ 0;\nscript_change \"b.txt\";\n"},
+      {"b.txt", "affection = 5;\n"}}},
+    {"redeclared-variable",
+     {{"main.txt", "create_window;\nvalue affection @ 0;\nscript_change \"scenes/s.txt\";\n"},
+      {"scenes/s.txt", "value affection @ 10;\n"}},
+     "/game/scenes/s.txt:1:7: warning: 変数 \"affection\" は \"/game/main.txt\" (2 行目) で既に宣言されています"
+     " [redeclared-variable]",
+     // Locals of two functions.
+     {{"main.txt", "create_window;\nfunction f;\n  local_value i @ 0;\nfunction_end;\nfunction g;\n"
+                   "  local_value i @ 1;\nfunction_end;\n"}}},
+    {"unreached-script",
+     {{"main.txt", "create_window;\n"}, {"メモ.txt", "買い物;\n"}},
+     "/game/メモ.txt:1:1: warning: スクリプト \"/game/メモ.txt\" はどの script_change と script_load にも書かれて"
+     "おらず、そのラベルと関数もどこからも使われていません [unreached-script]",
+     // Reached by script_load, by a function call, or maybe by a computed name.
+     {{"main.txt", "create_window;\nscript_load \"b.txt\";\nfunction_call f;\n"}, {"b.txt", "text \"x\";\n"},
+      {"c.txt", "function f;\nfunction_end;\n"}}},
+    {"unreached-script",
+     {{"main.txt", "create_window;\nscript_change \"scenes/a.txt\";\n"}, {"scenes/a.txt", ""},
+      {"scenes/b.txt", ""}},
+     "/game/scenes/b.txt:1:1: warning: スクリプト \"/game/scenes/b.txt\" はどの script_change と script_load にも"
+     "書かれておらず、そのラベルと関数もどこからも使われていません [unreached-script]",
+     {{"main.txt", "create_window;\nstring next @ \"scenes/a.txt\";\nscript_change next;\n"},
+      {"scenes/a.txt", ""}, {"scenes/b.txt", ""}}},
 };
 
 void AddGame(MemoryFileSystem& fs, const std::map<std::string, std::string>& files) {
@@ -246,7 +336,8 @@ TEST(AuthorMistakes, WarningsFailARunUnderWerror) {
   EXPECT_EQ(0, RunConversion(fs, {}).status);
   fs.AddFile("/game/main.txt", "create_window;\nlayer_shwo bg;\n");
   EXPECT_EQ(1, RunConversion(fs, {"--check", "--werror"}).status);
-  EXPECT_EQ(0, RunConversion(fs, {"--check", "--werror", "--no-warn=unknown-command"}).status);
+  EXPECT_EQ(0, RunConversion(fs, {"--check", "--werror", "--no-warn=unknown-command,undeclared-variable"})
+                   .status);
 }
 
 }  // namespace

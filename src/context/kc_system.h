@@ -38,6 +38,17 @@ struct NameUse {
     kSecondFunction,
     kLabel,     // the first definition of a label in its script
     kFileName,  // a string parameter that names a file by its extension
+    // The checks of variables: a variable declared (each declaration), a
+    // word read as a variable's value (its first use in its script), the
+    // same after the @ of a declaration (where a string was likely meant),
+    // a word assigned to at the start of a statement, and a name that a
+    // command makes (a layer, a button, ...).
+    kVariableDeclaration,
+    kLocalDeclaration,
+    kVariableUse,
+    kInitialValueWord,
+    kAssignedWord,
+    kMadeName,
   };
   Kind kind;
   std::string name;

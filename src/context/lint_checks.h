@@ -19,6 +19,10 @@ enum class Check : uint8_t {
   kElseWithCondition,
   kSplitWord,
   kNoCreateWindow,
+  kImplicitMultiplication,
+  kSetupPhaseCommand,
+  kAssignmentInCondition,
+  kCommandNameAsVariable,
   kUtf8Script,
   // Decided over the whole game, once every script has been read.
   kMissingFile,
@@ -26,15 +30,21 @@ enum class Check : uint8_t {
   kDuplicateFunction,
   kUndefinedLabel,
   kUndefinedFunction,
+  kUndeclaredVariable,
+  kUsedBeforeDeclaration,
+  kRedeclaredVariable,
+  kUnreachedScript,
   kCount,
 };
 
 // The names, in the order of Check.
 inline constexpr std::string_view kCheckNames[] = {
     "unknown-command", "missing-semicolon", "string-spans-lines", "full-width-punctuation",
-    "else-with-condition", "split-word", "no-create-window", "utf8-script",
+    "else-with-condition", "split-word", "no-create-window", "implicit-multiplication",
+    "setup-phase-command", "assignment-in-condition", "command-name-as-variable", "utf8-script",
     "missing-file", "duplicate-label", "duplicate-function", "undefined-label",
-    "undefined-function",
+    "undefined-function", "undeclared-variable", "used-before-declaration", "redeclared-variable",
+    "unreached-script",
 };
 static_assert(std::size(kCheckNames) == static_cast<size_t>(Check::kCount));
 
@@ -65,14 +75,21 @@ class CheckSet {
   bool On(Check check) const { return (bits_ & Bit(check)) != 0; }
   void Remove(Check check) { bits_ &= ~Bit(check); }
   // Whether a check that looks at the statements as they are compiled is on
-  // (missing-file among them: it keeps the file names they hold).
+  // (missing-file, unreached-script and the checks of variables among them:
+  // they keep the file names and variable names that statements hold).
   bool AnyStatementCheck() const {
-    const uint32_t statement_checks =
-        (Bit(Check::kUtf8Script) - 1) | Bit(Check::kMissingFile);
+    const uint32_t statement_checks = (Bit(Check::kUtf8Script) - 1) | Bit(Check::kMissingFile) |
+                                      Bit(Check::kUnreachedScript) | AnyVariableCheckBits();
     return (bits_ & statement_checks) != 0;
   }
+  // Whether a check of the whole game's variables is on.
+  bool AnyVariableCheck() const { return (bits_ & AnyVariableCheckBits()) != 0; }
 
  private:
+  static uint32_t AnyVariableCheckBits() {
+    return Bit(Check::kUndeclaredVariable) | Bit(Check::kUsedBeforeDeclaration) |
+           Bit(Check::kRedeclaredVariable);
+  }
   static uint32_t Bit(Check check) { return uint32_t{1} << static_cast<int>(check); }
   uint32_t bits_ = 0;
 };

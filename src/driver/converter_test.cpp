@@ -171,7 +171,8 @@ TEST(RunSequence, CheckReportsWhatABuildReportsAndWritesNothing) {
   for (bool unreadable_image : {false, true}) {
     MemoryFileSystem build_fs("/game"), check_fs("/game");
     for (MemoryFileSystem* fs : {&build_fs, &check_fs}) {
-      fs->AddFile("/game/main.txt", "create_window;\nfunction f;\nfunction_end;\nx = 1;\n");
+      fs->AddFile("/game/main.txt",
+                  "create_window;\nfunction f;\nfunction_end;\nx = 1;\nscript_load \"b.txt\";\n");
       fs->AddFile("/game/b.txt", "function_call f;\ntext a\n");
       fs->AddFile("/game/bg.png", "png");
       fs->AddFile("/game/se.wav", "wav");

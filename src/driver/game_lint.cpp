@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "language/statement_lint.h"
 #include "platform/console.h"
 
 namespace kv {
@@ -25,7 +26,41 @@ constexpr std::string_view kMsgMissingFile = "ファイル \"%s\" はゲーム�
 constexpr std::string_view kMsgFileCaseDiffers =
     "ファイル \"%s\" はありませんが、大文字と小文字だけが違う \"%s\" があります\n";
 
+constexpr std::string_view kMsgUndeclared = "変数 \"%s\" はどのスクリプトでも宣言されていません\n";
+constexpr std::string_view kMsgUndeclaredNear =
+    "変数 \"%s\" はどのスクリプトでも宣言されていません (\"%s\" ではありませんか?)\n";
+constexpr std::string_view kNoteUndeclared =
+    "value か string で宣言してください。文字列のつもりなら \"\" で囲んでください\n";
+constexpr std::string_view kMsgFullWidthNumber =
+    "全角の数字 \"%s\" は数ではなく、宣言されていない変数の名前として読まれます\n";
+constexpr std::string_view kNoteFullWidthNumber = "数は半角で %s と書いてください\n";
+constexpr std::string_view kMsgImeQuotes =
+    "全角の引用符は文字列を囲まないため、\"%s\" は宣言されていない変数の名前として読まれます\n";
+constexpr std::string_view kNoteImeQuotes = "文字列は半角の \" で囲んでください\n";
+constexpr std::string_view kMsgFileWord =
+    "ファイル名 \"%s\" が \"\" で囲まれていないため、宣言されていない変数の名前として読まれます\n";
+constexpr std::string_view kNoteQuoteIt = "\"%s\" と \"\" で囲んで書いてください\n";
+constexpr std::string_view kMsgTextAfterAt =
+    "@ の後の \"%s\" は \"\" で囲まれていないため、文字列ではなく宣言されていない変数の名前として読まれます\n";
+constexpr std::string_view kMsgUsedBeforeDeclaration =
+    "変数 \"%s\" は %d 行目で宣言される前に使われています\n";
+constexpr std::string_view kNoteUsedBeforeDeclaration = "宣言をこの行より前に移してください\n";
+constexpr std::string_view kMsgRedeclared = "変数 \"%s\" は \"%s\" (%d 行目) で既に宣言されています\n";
+constexpr std::string_view kNoteRedeclared =
+    "2 度目の宣言を消すか、値を変えるだけなら %s = ... と代入にしてください\n";
+
+// Values that the engine provides without a declaration.
+constexpr std::string_view kBuiltInValues[] = {"select_result"};
+
+constexpr std::string_view kMsgUnreachedScript =
+    "スクリプト \"%s\" はどの script_change と script_load にも書かれておらず、"
+    "そのラベルと関数もどこからも使われていません\n";
+constexpr std::string_view kNoteUnreachedScript =
+    "ゲームのフォルダ以下の .txt ファイルはすべてスクリプトとしてコンバートされます。"
+    "スクリプトでないファイルはフォルダの外に置いてください\n";
+
 constexpr std::string_view kFirstDefinition = "first-definition";
+constexpr std::string_view kFirstDeclaration = "first-declaration";
 
 std::unordered_set<std::string> Names(std::span<const DefinitionRecord> list) {
   std::unordered_set<std::string> names;
@@ -110,6 +145,15 @@ class FileCheck {
 
   // False when the name names no file of the game; *in_other_case is then
   // a file it names but for letter case, or empty.
+  // Whether a word ends with an extension of one of the four kinds.
+  bool HasAnyExtension(std::string_view word) const {
+    const std::string folded = Folded(word);
+    for (int kind = 0; kind < 4; ++kind) {
+      if (HasExtension(kind, folded)) return true;
+    }
+    return false;
+  }
+
   bool Exists(std::string_view name, std::string_view* in_other_case) {
     std::vector<std::string_view> parts;
     if (!PathParts(name, &parts) || parts.empty()) return true;
@@ -149,6 +193,10 @@ class FileCheck {
   bool built_[4] = {};
 };
 
+void LintUnreachedScripts(Diagnostics& log, std::span<const std::span<const NameUse>> records,
+                          std::span<const DefinitionRecord> labels,
+                          std::span<const DefinitionRecord> functions, const GameFiles& files);
+
 }  // namespace
 
 void SortNameUses(std::vector<NameUse>& records) {
@@ -171,6 +219,45 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
     }
   }
   FileCheck file_check(files);
+  // The first declaration of each variable in source order (the order of
+  // the scripts' paths), the names declared in that order, and the names
+  // that commands make.
+  std::unordered_map<std::string_view, const NameUse*> first_declarations;
+  std::vector<std::string_view> declared_names;
+  std::unordered_set<std::string_view> made_names;
+  if (checks.AnyVariableCheck()) {
+    for (std::span<const NameUse> group : records) {
+      for (const NameUse& use : group) {
+        if (use.kind == NameUse::kVariableDeclaration || use.kind == NameUse::kLocalDeclaration) {
+          if (first_declarations.try_emplace(use.name, &use).second) declared_names.push_back(use.name);
+        } else if (use.kind == NameUse::kMadeName || use.kind == NameUse::kAssignedWord) {
+          // A word assigned to may be made by its assignment.
+          made_names.insert(use.name);
+        }
+      }
+    }
+  }
+  std::unordered_set<std::string> redeclarations_told;
+  auto known = [&](const std::string& name) {
+    return made_names.count(name) != 0 || label_names.count(name) != 0 ||
+           function_names.count(name) != 0 ||
+           std::find(std::begin(kBuiltInValues), std::end(kBuiltInValues), name) !=
+               std::end(kBuiltInValues);
+  };
+  auto nearest_declared = [&](std::string_view word) {
+    // Two edits, fewer for short words (any name is near a word of two).
+    const size_t max_edits = std::min<size_t>(2, word.size() / 3);
+    std::string_view nearest;
+    size_t best = max_edits + 1;
+    for (std::string_view name : declared_names) {
+      const size_t distance = StatementLint::EditDistance(word, name, std::min(best, max_edits));
+      if (distance < best) {
+        best = distance;
+        nearest = name;
+      }
+    }
+    return nearest;
+  };
 
   for (std::span<const NameUse> group : records) {
     for (const NameUse& use : group) {
@@ -211,6 +298,64 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
                {use.name, LogArg::Path(first.script), first.line}, &related);
           break;
         }
+        case NameUse::kVariableUse:
+        case NameUse::kInitialValueWord:
+        case NameUse::kAssignedWord: {
+          const auto declared = first_declarations.find(use.name);
+          if (declared != first_declarations.end()) {
+            const NameUse& first = *declared->second;
+            const bool later_here = first.script == use.script &&
+                                    (first.line > use.line ||
+                                     (first.line == use.line && first.column > use.column));
+            if (!later_here || !checks.On(Check::kUsedBeforeDeclaration)) break;
+            const RelatedPlace related{{first.script, first.line, first.column}, kFirstDeclaration};
+            warn(Check::kUsedBeforeDeclaration, kMsgUsedBeforeDeclaration, {use.name, first.line},
+                 &related);
+            log.NoteAt(place, kNoteUsedBeforeDeclaration);
+            break;
+          }
+          if (known(use.name) || !checks.On(Check::kUndeclaredVariable)) break;
+          const std::string& word = use.name;
+          const StatementLint::WordShape shape = StatementLint::ShapeOf(word);
+          if (use.kind == NameUse::kInitialValueWord && shape == StatementLint::WordShape::kName) {
+            warn(Check::kUndeclaredVariable, kMsgTextAfterAt, {word});
+            log.NoteAt(place, kNoteQuoteIt, {word});
+          } else if (shape == StatementLint::WordShape::kFullWidthNumber) {
+            warn(Check::kUndeclaredVariable, kMsgFullWidthNumber, {word});
+            log.NoteAt(place, kNoteFullWidthNumber, {StatementLint::AsciiDigits(word)});
+          } else if (shape == StatementLint::WordShape::kImeQuotes) {
+            warn(Check::kUndeclaredVariable, kMsgImeQuotes, {word});
+            log.NoteAt(place, kNoteImeQuotes);
+          } else if (file_check.HasAnyExtension(word)) {
+            warn(Check::kUndeclaredVariable, kMsgFileWord, {word});
+            log.NoteAt(place, kNoteQuoteIt, {word});
+          } else {
+            const std::string_view nearest = nearest_declared(word);
+            if (nearest.empty()) {
+              warn(Check::kUndeclaredVariable, kMsgUndeclared, {word});
+            } else {
+              warn(Check::kUndeclaredVariable, kMsgUndeclaredNear, {word, nearest});
+            }
+            log.NoteAt(place, kNoteUndeclared);
+          }
+          break;
+        }
+        case NameUse::kVariableDeclaration: {
+          const auto declared = first_declarations.find(use.name);
+          if (declared == first_declarations.end() || !checks.On(Check::kRedeclaredVariable)) break;
+          const NameUse& first = *declared->second;
+          if (&first == &use || first.kind != NameUse::kVariableDeclaration) break;
+          // Once per name and script: the first declaration again.
+          if (!redeclarations_told.insert(use.script + '\n' + use.name).second) break;
+          const RelatedPlace related{{first.script, first.line, first.column}, kFirstDeclaration};
+          warn(Check::kRedeclaredVariable, kMsgRedeclared,
+               {use.name, LogArg::Path(first.script), first.line}, &related);
+          log.NoteAt(place, kNoteRedeclared, {use.name});
+          break;
+        }
+        case NameUse::kLocalDeclaration:
+        case NameUse::kMadeName:
+          break;
         case NameUse::kFileName: {
           if (!checks.On(Check::kMissingFile)) break;
           std::string_view in_other_case;
@@ -225,7 +370,57 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
       }
     }
   }
+  if (checks.On(Check::kUnreachedScript)) LintUnreachedScripts(log, records, labels, functions, files);
 }
+
+namespace {
+
+// Scripts other than main.txt that nothing reaches: no script_change or
+// script_load names them (by a literal name; a computed one may name any
+// script, and then none is warned of), and nothing uses their labels and
+// functions.
+void LintUnreachedScripts(Diagnostics& log, std::span<const std::span<const NameUse>> records,
+                          std::span<const DefinitionRecord> labels,
+                          std::span<const DefinitionRecord> functions, const GameFiles& files) {
+  std::vector<std::vector<std::string_view>> named;
+  std::unordered_set<std::string_view> used_labels, used_functions;
+  for (std::span<const NameUse> group : records) {
+    for (const NameUse& use : group) {
+      if (use.kind == NameUse::kGoto) used_labels.insert(use.name);
+      if (use.kind == NameUse::kFunctionCall) used_functions.insert(use.name);
+      if (use.kind != NameUse::kFileName) continue;
+      if (use.name.empty()) return;
+      std::vector<std::string_view> parts;
+      if (!PathParts(use.name, &parts)) return;  // relative to a folder: any script
+      if (!parts.empty()) named.push_back(std::move(parts));
+    }
+  }
+  std::unordered_set<std::string_view> used_scripts;
+  for (const DefinitionRecord& label : labels) {
+    if (used_labels.count(label.name)) used_scripts.insert(label.script);
+  }
+  for (const DefinitionRecord& function : functions) {
+    if (used_functions.count(function.name)) used_scripts.insert(function.script);
+  }
+  std::vector<std::string_view> scripts(files.scripts.begin(), files.scripts.end());
+  std::sort(scripts.begin(), scripts.end());
+  for (std::string_view script : scripts) {
+    std::vector<std::string_view> parts;
+    if (!PathParts(script, &parts) || parts.empty() || parts.back() == "main.txt") continue;
+    if (used_scripts.count(script)) continue;
+    const bool reached = std::any_of(named.begin(), named.end(), [&](const auto& name) {
+      return name.size() <= parts.size() && std::equal(name.begin(), name.end(), parts.end() - static_cast<std::ptrdiff_t>(name.size()));
+    });
+    if (reached) continue;
+    // At its first line: the designed form shows no file without a line.
+    const SourcePlace place{script, 1, 1};
+    log.WarningAt(place, kMsgUnreachedScript, {LogArg::Path(script)},
+                  {CheckName(Check::kUnreachedScript), {}});
+    log.NoteAt(place, kNoteUnreachedScript);
+  }
+}
+
+}  // namespace
 
 void LintGame(KCSystem& sys) {
   RunResults& results = sys.results;

@@ -7,6 +7,7 @@
 #include "context/kc_system.h"
 #include "language/kc_command.h"
 #include "platform/console.h"
+#include "source/numbers.h"
 #include "source/source_loader.h"
 #include "source/tokenizer.h"
 
@@ -34,6 +35,53 @@ constexpr std::string_view kMsgNoCreateWindow =
     "main.txt に create_window がないため、すべてのスクリプトがウィンドウを作る前の設定として"
     "書き出されます\n";
 
+constexpr std::string_view kMsgImplicitMultiplication =
+    "%s と %s の間に演算子がないため、掛け算として書き出されます\n";
+constexpr std::string_view kNoteImplicitMultiplication =
+    "掛け算なら * を、パラメータの区切りなら , を間に書いてください\n";
+constexpr std::string_view kMsgImplicitMultiplicationAcrossLines =
+    "%s と次の行の %s の間に演算子がないため、掛け算として書き出されます"
+    " (%d 行目で始まった文の ; か , がない可能性があります)\n";
+constexpr std::string_view kNoteImplicitMultiplicationAcrossLines =
+    "文の終わりには ; を、パラメータの区切りには , を書いてください\n";
+constexpr std::string_view kMsgSetupPhaseCommand =
+    "\"%s\" は create_window より前には使えないため、計算式として書き出されます\n";
+constexpr std::string_view kNoteSetupPhaseCommand =
+    "create_window の後に書くか、main.txt の create_window をこの行より前に書いてください\n";
+constexpr std::string_view kMsgAssignmentInCondition =
+    "条件の中の = は代入です。値は比べられず、%s が書き換えられます\n";
+constexpr std::string_view kMsgAssignmentInConditionOnly = "条件の中の = は代入です。値は比べられません\n";
+constexpr std::string_view kNoteAssignmentInCondition = "等しいかを比べるには == と書いてください\n";
+constexpr std::string_view kMsgCommandNameAsVariable =
+    "\"%s\" はコマンドの名前のため、この変数は文の先頭に書くとコマンドとして読まれます\n";
+constexpr std::string_view kNoteCommandNameAsVariable =
+    "コマンドと重ならない名前 (\"%s_\" など) にしてください\n";
+
+// Commands that make a name of their own in their first parameter (a
+// layer, a text layer, a button, a sound, ...), and those whose words are
+// all names they make (the parameters of a function).
+constexpr std::string_view kNameMakingCommands[] = {
+    "layer", "rect_layer", "copy_layer", "screen_copy_layer", "animation", "animation_ex",
+    "text_layer", "bar", "button", "rect_button", "button_group", "sound", "sound_load", "movie",
+    "key_group", "time_event", "menu_main_bar", "menu_popup_bar", "menu_system_bar", "menu",
+    "menu_set", "menu_sub_set", "menu_sub_set_ex", "menu_separator_set", "menu_separator_sub_set",
+    "tool_hint", "tool_hint_balloon",
+};
+constexpr std::string_view kAllNamesCommands[] = {"function_valparam", "function_strparam"};
+
+// Commands whose parameters hold no values: names of labels, functions and
+// commands.
+constexpr int32_t kCommandsWithoutValues[] = {cmd::kFunction, cmd::kFunctionDeclaration,
+                                               cmd::kNewCommand, cmd::kGoto};
+
+// Commands whose first parameter names a label or a function.
+constexpr std::string_view kTargetCommands[] = {"jump", "function_call"};
+
+template <typename List, typename T>
+bool Contains(const List& list, const T& value) {
+  return std::find(std::begin(list), std::end(list), value) != std::end(list);
+}
+
 // Commands whose file names need not be in the game: text shows them, the
 // others name files the game writes, loads from its save folder or asks for.
 constexpr std::string_view kFileNamesNotInTheGame[] = {
@@ -53,20 +101,16 @@ constexpr char kFullWidthLead = '\x81';
 constexpr std::string_view kSplittingSymbols = "@[]{|}";
 constexpr char kFullWidthSpaceSecond = '\x40';
 
-bool IsAsciiName(std::string_view word) {
+}  // namespace
+
+bool StatementLint::IsAsciiName(std::string_view word) {
   auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
   if (word.empty() || !letter(word[0])) return false;
   return std::all_of(word.begin(), word.end(),
                      [&](char c) { return letter(c) || (c >= '0' && c <= '9'); });
 }
 
-bool IsAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
-
-// Edits from `a` to `b` (insertions, deletions, substitutions and swaps of
-// neighbours), or more than `limit` when that is more.
-size_t EditDistance(std::string_view a, std::string_view b, size_t limit) {
+size_t StatementLint::EditDistance(std::string_view a, std::string_view b, size_t limit) {
   const size_t length_difference = a.size() > b.size() ? a.size() - b.size() : b.size() - a.size();
   if (length_difference > limit) return limit + 1;
   // Three rows: two back (for swaps), the last, the current.
@@ -89,6 +133,47 @@ size_t EditDistance(std::string_view a, std::string_view b, size_t limit) {
     std::swap(last, current);
   }
   return last[b.size()];
+}
+
+namespace {
+
+bool IsAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+bool IsOperand(const CommandElement& element) {
+  return element.kind == ElemWord || element.kind == ElemNumber || (element.kind & ElemString) != 0;
+}
+
+bool IsBracket(const CommandElement& element, std::string_view brackets) {
+  return element.kind == ElemOperator && element.text.size() == 1 &&
+         brackets.find(element.text[0]) != std::string_view::npos;
+}
+
+// An element as its author wrote it, for a message: a word in double
+// quotes, a string in its own (cut after about twenty bytes), a number as
+// its source text.
+std::string Written(std::string_view text, const CommandElement& element) {
+  if (element.kind == ElemNumber && element.offset < text.size()) {
+    // As much of the source as the tokenizer read as the number.
+    double value = 0;
+    size_t consumed = 0;
+    ReadNumberText(text.substr(element.offset), &value, &consumed);
+    return std::string(text.substr(element.offset, consumed));
+  }
+  if ((element.kind & ElemString) == 0 || element.kind == ElemLabel) return '"' + element.text + '"';
+  const char quote = element.offset < text.size() ? text[element.offset] : '"';
+  constexpr size_t kShown = 20;
+  size_t cut = 0;
+  while (cut < element.text.size() && cut < kShown) {
+    cut += IsCp932LeadByte(static_cast<unsigned char>(element.text[cut])) ? 2 : 1;
+  }
+  cut = std::min(cut, element.text.size());
+  std::string written(1, quote);
+  written.append(element.text, 0, cut);
+  if (cut < element.text.size()) written += "...";
+  written += quote;
+  return written;
 }
 
 // Whether the element stands first on its line (only blanks before it).
@@ -138,13 +223,24 @@ void StatementLint::CheckStatement(const KCFile& source) {
   const CommandElement& first = statement[0][0];
   const int32_t id = (first.kind & 0x10) ? CmdLabel : command_.PeekCommandId(first.text);
   const CheckSet& checks = sys_.options.checks;
+  if (source.path != script_) {
+    script_ = source.path;
+    kept_uses_.clear();
+    kept_names_.clear();
+  }
   CheckLeadingWord(source, first, id);
   if (checks.On(Check::kMissingSemicolon)) CheckContinuedLines(source);
   if (checks.On(Check::kStringSpansLines)) CheckStrings(source);
   if (checks.On(Check::kFullWidthPunctuation) || checks.On(Check::kSplitWord)) {
     CheckDoubleByteCharacters(source);
   }
-  if (checks.On(Check::kMissingFile) && id >= 0 && id < kCommandCount) KeepFileNames(id);
+  if ((checks.On(Check::kMissingFile) || checks.On(Check::kUnreachedScript)) && id >= 0 &&
+      id < kCommandCount) {
+    KeepFileNames(id);
+  }
+  if (checks.On(Check::kImplicitMultiplication)) CheckOperands(source, id);
+  if (checks.On(Check::kAssignmentInCondition)) CheckCondition(source, id);
+  if (checks.AnyVariableCheck()) KeepVariableNames(id);
 }
 
 void StatementLint::CheckLeadingWord(const KCFile& source, const CommandElement& first, int32_t id) {
@@ -154,10 +250,14 @@ void StatementLint::CheckLeadingWord(const KCFile& source, const CommandElement&
     for (uint32_t p = 0; p < statement.size(); ++p) {
       const CommandParameter& parameter = statement[p];
       const size_t at = p == 0 ? 1 : 0;
-      // Kept for the rest of the run: a statement that begins with a
-      // declared variable is an expression, not a misspelt command.
-      if (at < parameter.size() && parameter[at].kind == ElemWord) {
-        sys_.carried.declaredVariables.insert(parameter[at].text);
+      if (at >= parameter.size() || parameter[at].kind != ElemWord) continue;
+      const CommandElement& name = parameter[at];
+      sys_.carried.declaredVariables.insert(name.text);
+      if (command_.NamesCommand(name.text) && sys_.options.checks.On(Check::kCommandNameAsVariable)) {
+        const SourcePlace place = Diagnostics::PlaceIn(source, name.offset);
+        sys_.log.WarningAt(place, kMsgCommandNameAsVariable, {name.text},
+                           CheckDetails(Check::kCommandNameAsVariable));
+        sys_.log.NoteAt(place, kNoteCommandNameAsVariable, {name.text});
       }
     }
     return;
@@ -167,6 +267,15 @@ void StatementLint::CheckLeadingWord(const KCFile& source, const CommandElement&
     sys_.log.WarningAt(Diagnostics::PlaceIn(source, statement[0].size() > 1 ? statement[0][1].offset
                                                                              : first.offset),
                        kMsgElseWithCondition, {}, CheckDetails(Check::kElseWithCondition));
+    return;
+  }
+  if (id == CmdInvalid && first.kind == ElemWord && command_.InSetupPhase() && !sys_.carried.mainScriptEnded &&
+      command_.NamesCommand(first.text) && sys_.options.checks.On(Check::kSetupPhaseCommand)) {
+    // A command of the main phase, before create_window: compiled as calc.
+    const SourcePlace place = Diagnostics::PlaceIn(source, first.offset);
+    sys_.log.WarningAt(place, kMsgSetupPhaseCommand, {first.text},
+                       CheckDetails(Check::kSetupPhaseCommand));
+    sys_.log.NoteAt(place, kNoteSetupPhaseCommand);
     return;
   }
   if (id != CmdInvalid || first.kind != ElemWord || !sys_.options.checks.On(Check::kUnknownCommand)) {
@@ -286,6 +395,165 @@ void StatementLint::CheckDoubleByteCharacters(const KCFile& source) {
   }
 }
 
+void StatementLint::CheckOperands(const KCFile& source, int32_t id) {
+  if (id == CmdLabel || Contains(kCommandsWithoutValues, id)) return;
+  const Statement& statement = command_.statement();
+  const bool is_command = id >= 0 && id < kCommandCount;
+  // A command's word that the setup phase compiles as calc is told of by
+  // setup-phase-command, a misspelt one by unknown-command.
+  const CommandElement& first = statement[0][0];
+  const bool skip_leading =
+      is_command || (first.kind == ElemWord &&
+                     (command_.NamesCommand(first.text) ||
+                      (IsAsciiName(first.text) && !sys_.carried.declaredVariables.count(first.text))));
+  const bool semicolon_check = sys_.options.checks.On(Check::kMissingSemicolon);
+  for (uint32_t p = 0; p < statement.size(); ++p) {
+    const CommandParameter& parameter = statement[p];
+    const size_t start = p == 0 && skip_leading ? 1 : 0;
+    for (size_t i = start + 1; i < parameter.size(); ++i) {
+      const CommandElement& before = parameter[i - 1];
+      const CommandElement& element = parameter[i];
+      if (!IsOperand(element) || !(IsOperand(before) || IsBracket(before, ")]}"))) continue;
+      const bool new_line = source.LineAt(before.offset) != source.LineAt(element.offset);
+      // A command's word at the start of a line is told of by missing-semicolon.
+      if (new_line && semicolon_check && element.kind == ElemWord &&
+          BeginsLine(source.contents, element.offset) && command_.NamesCommand(element.text)) {
+        return;
+      }
+      const SourcePlace place = Diagnostics::PlaceIn(source, element.offset);
+      const std::string left = Written(source.contents, before);
+      const std::string right = Written(source.contents, element);
+      const ReportDetails details = CheckDetails(Check::kImplicitMultiplication);
+      if (new_line) {
+        sys_.log.WarningAt(place, kMsgImplicitMultiplicationAcrossLines,
+                           {left, right, Diagnostics::StatementPlace(source).line}, details);
+        sys_.log.NoteAt(place, kNoteImplicitMultiplicationAcrossLines);
+      } else {
+        sys_.log.WarningAt(place, kMsgImplicitMultiplication, {left, right}, details);
+        sys_.log.NoteAt(place, kNoteImplicitMultiplication);
+      }
+      return;
+    }
+  }
+}
+
+void StatementLint::CheckCondition(const KCFile& source, int32_t id) {
+  if (id != cmd::kIf && id != cmd::kElseIf && id != cmd::kLoop) return;
+  const CommandParameter& condition = command_.statement()[0];
+  int depth = 0;
+  for (size_t i = 1; i < condition.size(); ++i) {
+    const CommandElement& element = condition[i];
+    if (IsBracket(element, "([{")) ++depth;
+    if (IsBracket(element, ")]}")) --depth;
+    if (depth != 0 || element.kind != ElemOperator || element.text != "=") continue;
+    const SourcePlace place = Diagnostics::PlaceIn(source, element.offset);
+    // Only a word before it is a variable that the assignment changes.
+    if (i > 1 && condition[i - 1].kind == ElemWord) {
+      sys_.log.WarningAt(place, kMsgAssignmentInCondition, {Written(source.contents, condition[i - 1])},
+                         CheckDetails(Check::kAssignmentInCondition));
+    } else {
+      sys_.log.WarningAt(place, kMsgAssignmentInConditionOnly, {},
+                         CheckDetails(Check::kAssignmentInCondition));
+    }
+    sys_.log.NoteAt(place, kNoteAssignmentInCondition);
+    return;
+  }
+}
+
+void StatementLint::KeepName(NameUse::Kind kind, const CommandElement& element) {
+  if (kind == NameUse::kVariableUse || kind == NameUse::kInitialValueWord ||
+      kind == NameUse::kAssignedWord) {
+    if (!kept_uses_.insert(element.text).second) return;
+  } else if (kind == NameUse::kMadeName) {
+    if (!kept_names_.insert(element.text).second) return;
+  }
+  sys_.RecordNameUse(kind, element.text, element.offset);
+}
+
+void StatementLint::KeepVariableNames(int32_t id) {
+  if (id == CmdLabel || Contains(kCommandsWithoutValues, id)) return;
+  const Statement& statement = command_.statement();
+  const bool is_command = id >= 0 && id < kCommandCount;
+  const std::string_view name = is_command ? kCommands[id].name : std::string_view();
+  const bool all_names = is_command && Contains(kAllNamesCommands, name);
+  const bool declaration = id >= cmd::kValue && id <= cmd::kLocalString;
+  const bool local = id == cmd::kLocalValue || id == cmd::kLocalString;
+  const bool makes_name = is_command && Contains(kNameMakingCommands, name);
+  const bool names_target = is_command && Contains(kTargetCommands, name);
+  for (uint32_t p = 0; p < statement.size(); ++p) {
+    const CommandParameter& parameter = statement[p];
+    size_t start = p == 0 && is_command ? 1 : 0;
+    if (p == 0 && !is_command && parameter[0].kind == ElemWord) {
+      // The leading word of a statement that is no command: kept when it is
+      // assigned to (else unknown-command tells of it).
+      const bool assigned = parameter.size() > 1 && parameter[1].kind == ElemOperator &&
+                            parameter[1].text == "=";
+      if (assigned && !command_.NamesCommand(parameter[0].text)) {
+        KeepName(NameUse::kAssignedWord, parameter[0]);
+      }
+      start = 1;
+    }
+    for (size_t i = start; i < parameter.size(); ++i) {
+      const CommandElement& element = parameter[i];
+      if (element.kind != ElemWord) continue;
+      if (all_names) {
+        KeepName(NameUse::kMadeName, element);
+        continue;
+      }
+      if (declaration && i == start) {
+        KeepName(local ? NameUse::kLocalDeclaration : NameUse::kVariableDeclaration, element);
+        continue;
+      }
+      if (p == 0 && i == start && parameter.size() == start + 1 && (makes_name || names_target)) {
+        if (makes_name) KeepName(NameUse::kMadeName, element);
+        continue;
+      }
+      const std::string& word = element.text;
+      // A command's name read as a value is an error of its own.
+      if (command_.NamesCommand(word)) continue;
+      const bool after_at = declaration && parameter[i - 1].kind == ElemOperator &&
+                            parameter[i - 1].text == "@";
+      const bool ascii = std::all_of(word.begin(), word.end(), IsAscii);
+      if (after_at && !ascii) {
+        KeepName(NameUse::kInitialValueWord, element);
+      } else if (ascii || ShapeOf(word) != WordShape::kName) {
+        KeepName(NameUse::kVariableUse, element);
+      }
+    }
+  }
+}
+
+StatementLint::WordShape StatementLint::ShapeOf(std::string_view word) {
+  // Full-width digits (and the full-width point) only, or a full-width
+  // double quote anywhere.
+  bool digits_only = true;
+  bool digit = false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(word[i]);
+    if (!IsCp932LeadByte(c) || i + 1 == word.size()) {
+      digits_only = false;
+      continue;
+    }
+    const unsigned char second = static_cast<unsigned char>(word[++i]);
+    if (c == 0x81 && (second == 0x67 || second == 0x68)) return WordShape::kImeQuotes;
+    if (c == 0x82 && second >= 0x4F && second <= 0x58) {
+      digit = true;
+    } else if (!(c == 0x81 && second == 0x44)) {
+      digits_only = false;
+    }
+  }
+  return digits_only && digit ? WordShape::kFullWidthNumber : WordShape::kName;
+}
+
+std::string StatementLint::AsciiDigits(std::string_view word) {
+  std::string ascii;
+  for (size_t i = 0; i + 1 < word.size(); i += 2) {
+    ascii.push_back(word[i] == '\x82' ? static_cast<char>('0' + (static_cast<unsigned char>(word[i + 1]) - 0x4F))
+                                      : '.');
+  }
+  return ascii;
+}
+
 bool StatementLint::NamesFile(std::string_view text) const {
   // A bare name: no blank or control byte, a stem and an extension of the
   // four lists in its last part (in any case: bg.PNG names a picture too).
@@ -313,6 +581,11 @@ void StatementLint::KeepFileNames(int32_t id) {
     return;
   }
   const Statement& statement = command_.statement();
+  if ((id == cmd::kScriptChange || id == cmd::kScriptLoad) && statement.size() == 1 &&
+      (statement[0].size() != 2 || statement[0][1].kind != ElemString)) {
+    // A script named by a value computed when the game runs: an empty name.
+    sys_.RecordNameUse(NameUse::kFileName, std::string(), statement[0][0].offset);
+  }
   for (uint32_t p = 0; p < statement.size(); ++p) {
     // Parameter 0 still begins with the command's word.
     const size_t first = p == 0 ? 1 : 0;

@@ -11,7 +11,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
+
+#include "context/kc_system.h"
 
 namespace kv {
 
@@ -36,18 +39,40 @@ class StatementLint {
   // a tie, aliases after commands; empty when none is that near.
   static std::string_view NearestCommand(std::string_view word, const KCCommand& command);
 
+  // Edits from `a` to `b` (insertions, deletions, substitutions and swaps of
+  // neighbours), or `limit` + 1 when that is more.
+  static size_t EditDistance(std::string_view a, std::string_view b, size_t limit);
+  // Whether `word` is a name of ASCII letters, digits and '_' that does not
+  // begin with a digit.
+  static bool IsAsciiName(std::string_view word);
+
+  // What a word read as a variable most likely meant: a name, a number in
+  // full-width digits, or text in the full-width quotes of an input method.
+  enum class WordShape { kName, kFullWidthNumber, kImeQuotes };
+  static WordShape ShapeOf(std::string_view word);
+  // A number written in full-width digits, in ASCII.
+  static std::string AsciiDigits(std::string_view word);
+
  private:
   void CheckLeadingWord(const KCFile& source, const CommandElement& first, int32_t id);
   void CheckContinuedLines(const KCFile& source);
   void CheckStrings(const KCFile& source);
   void CheckDoubleByteCharacters(const KCFile& source);
+  void CheckOperands(const KCFile& source, int32_t id);
+  void CheckCondition(const KCFile& source, int32_t id);
   void KeepFileNames(int32_t id);
+  void KeepVariableNames(int32_t id);
+  void KeepName(NameUse::Kind kind, const CommandElement& element);
   bool NamesFile(std::string_view text) const;
 
   KCSystem& sys_;
   const KCCommand& command_;
   // Lower-case extensions of the four kinds of files, with their dot.
   std::vector<std::string> extensions_;
+  // The script whose statements are being read, and the words it has used
+  // and named so far (a word is kept once per script).
+  std::string script_;
+  std::unordered_set<std::string> kept_uses_, kept_names_;
 };
 
 }  // namespace kv
