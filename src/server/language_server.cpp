@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/console.h"
+#include "platform/text.h"
 #include "platform/version.h"
+#include "source/source_loader.h"
 
 namespace kv {
 namespace {
@@ -255,7 +256,7 @@ LanguageServer::Reply LanguageServer::Initialize(const Json& params) {
   } else if (StringMember(params, "rootUri", &text) && PathOf(text, &path)) {
     settings.folders.push_back(path);
   } else if (StringMember(params, "rootPath", &text) && text.find('\0') == std::string::npos &&
-             Utf8ToCp932Exactly(text, &path)) {
+             Utf8ToCp932Exact(text, &path)) {
     settings.folders.push_back(path);
   }
   if (const Json* options = Member(params, "initializationOptions");
@@ -427,6 +428,7 @@ void LanguageServer::DidChangeWatchedFiles(const Json& params) {
                                                  : FileChangeKind::kDeleted});
   }
   if (files.empty()) return;
+  for (const FileChange& file : files) store_.FileChanged(file.path);
   analysis_.FilesChanged(files);
   analysis_pending_ = true;
 }
@@ -473,6 +475,65 @@ Json LanguageServer::DiagnosticsJson(Positions& positions, const FileDiagnostics
   return list;
 }
 
+namespace {
+
+// A message of the conversion with its one %s filled, without its line feed.
+std::string Fill(std::string_view format, std::string_view argument) {
+  std::string text(format.substr(0, format.find('\n')));
+  const size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, argument);
+  return text;
+}
+
+Json EditorDiagnostic(const LineIndex& lines, PositionEncoding encoding, size_t from, size_t to,
+                      Severity severity, std::string_view code, std::string message) {
+  Json json = Json::object();
+  json["range"] = Json::object();
+  json["range"]["start"] = LspPositionJson(lines.Position(from, encoding));
+  json["range"]["end"] = LspPositionJson(lines.Position(to, encoding));
+  json["severity"] = LspSeverity(severity);
+  if (!code.empty()) json["code"] = code;
+  json["source"] = "KVConverter";
+  json["message"] = std::move(message);
+  return json;
+}
+
+}  // namespace
+
+// What the analysis cannot see of an open document, since it reads the
+// editor's text as CP932: each character that CP932 cannot hold (it would be
+// lost when the file is saved), and a file on disk saved as UTF-8, which the
+// converter warns of.
+void LanguageServer::AddEditorDiagnostics(const OpenDocument& open, Json* list) const {
+  const SavedEncoding& saved = open.saved;
+  const std::vector<DocumentText::Unconverted>& unconverted = open.text->unconverted();
+  if (unconverted.empty() && !saved.bom && saved.first_utf8_character == std::string::npos) return;
+  const std::string& utf8 = open.text->utf8();
+  const LineIndex lines(utf8);
+  if (saved.bom) {
+    list->push_back(EditorDiagnostic(lines, encoding_, 0, 0, Severity::kWarning, "",
+                                     Fill(kMsgUtf8Bom, kSaveAsCp932)));
+  } else if (saved.first_utf8_character != std::string::npos) {
+    // The file's offset stands in the editor's text as long as the two agree.
+    size_t at = std::min(saved.first_utf8_character, utf8.size());
+    while (at > 0 && at < utf8.size() &&
+           IsUtf8ContinuationByte(static_cast<unsigned char>(utf8[at])))
+      --at;
+    const size_t end =
+        std::min(utf8.size(),
+                 at + std::max<size_t>(1, Utf8CharacterLength(std::string_view(utf8).substr(at))));
+    list->push_back(EditorDiagnostic(lines, encoding_, at, end, Severity::kWarning, "utf8-script",
+                                     Fill(kMsgUtf8Script, kSaveAsCp932)));
+  }
+  for (const DocumentText::Unconverted& character : unconverted) {
+    const size_t from = character.utf8_offset;
+    const size_t to = std::min<size_t>(utf8.size(), from + std::max<uint32_t>(character.length, 1));
+    list->push_back(EditorDiagnostic(
+        lines, encoding_, from, to, Severity::kError, "",
+        Fill(kMsgNoCp932Character, std::string_view(utf8).substr(from, to - from))));
+  }
+}
+
 void LanguageServer::AnalyseAndPublish() {
   analysis_pending_ = false;
   const std::vector<FileDiagnostics> results = analysis_.Analyse();
@@ -482,6 +543,9 @@ void LanguageServer::AnalyseAndPublish() {
     Json list = DiagnosticsJson(positions, file);
     Json& all = lists.try_emplace(file.path, Json::array()).first->second;
     for (Json& item : list) all.push_back(std::move(item));
+  }
+  for (const auto& [path, open] : store_.open()) {
+    AddEditorDiagnostics(open, &lists.try_emplace(path, Json::array()).first->second);
   }
   std::map<std::string, std::string> published;
   auto publish = [&](const std::string& path, Json list) {
@@ -566,7 +630,7 @@ LanguageServer::Reply LanguageServer::Rename(const Json& params) {
   if (!ReadQuery(params, &query) || !StringMember(params, "newName", &new_name_utf8)) {
     return Error(kInvalidParams, "no document position or new name");
   }
-  if (!Utf8ToCp932Exactly(new_name_utf8, &new_name)) {
+  if (!Utf8ToCp932Exact(new_name_utf8, &new_name)) {
     return Error(kRequestFailed, "the new name has a character that CP932 lacks");
   }
   std::vector<FileEdits> files;
@@ -667,7 +731,7 @@ LanguageServer::Reply LanguageServer::WorkspaceSymbols(const Json& params) {
   Reply reply;
   reply.result = Json::array();
   // A query that CP932 cannot write matches no name.
-  if (!Utf8ToCp932Exactly(query_utf8, &query)) return reply;
+  if (!Utf8ToCp932Exact(query_utf8, &query)) return reply;
   Positions positions(store_, encoding_);
   for (const Symbol& symbol : analysis_.WorkspaceSymbols(query)) {
     Json json = Json::object();

@@ -114,6 +114,7 @@ class LanguageServer {
   Json LocationsJson(Positions& positions, const std::vector<SourceLocation>& locations);
   Json RangeJson(Positions& positions, const std::string& path, const SourceRange& range);
   Json DiagnosticsJson(Positions& positions, const FileDiagnostics& file);
+  void AddEditorDiagnostics(const OpenDocument& open, Json* list) const;
 
   Analysis& analysis_;
   DocumentStore& store_;

@@ -282,5 +282,31 @@ TEST_F(LanguageServerTest, DiagnosticsArePublishedWhenTheyChange) {
             sent);
 }
 
+TEST_F(LanguageServerTest, TheEditorsTextIsCheckedForWhatCp932CannotHold) {
+  fs.AddFile("/game/u.txt", "text \"\xE3\x81\x82\";\n");  // saved as UTF-8
+  fs.AddFile("/game/b.txt", "\xEF\xBB\xBFtext;\n");
+  Initialize("{}");
+  Open("file:///game/u.txt", "text \\\"あ♥\\\";");
+  Open("file:///game/b.txt", "text;");
+  EXPECT_EQ("text \"\x82\xA0?\";", analysis.documents["/game/u.txt"]);
+  server.AnalyseAndPublish();
+  EXPECT_EQ(
+      R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)"
+      R"({"message":"ファイルの先頭に UTF-8 の BOM があります。スクリプトは Shift_JIS (CP932) で保存するか、)"
+      R"(--source-encoding=utf-8 を指定してください","range":{"end":{"character":0,"line":0},)"
+      R"("start":{"character":0,"line":0}},"severity":2,"source":"KVConverter"}],)"
+      R"("uri":"file:///game/b.txt","version":1}})"
+      "\n"
+      R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)"
+      R"({"code":"utf8-script","message":"UTF-8 で保存されたスクリプトのようです (文字列は文字化けします)。)"
+      R"(スクリプトは Shift_JIS (CP932) で保存するか、--source-encoding=utf-8 を指定してください",)"
+      R"("range":{"end":{"character":7,"line":0},"start":{"character":6,"line":0}},"severity":2,)"
+      R"("source":"KVConverter"},{"message":"文字 \"♥\" は Shift_JIS (CP932) で表せません",)"
+      R"("range":{"end":{"character":8,"line":0},"start":{"character":7,"line":0}},"severity":1,)"
+      R"("source":"KVConverter"}],"uri":"file:///game/u.txt","version":1}})"
+      "\n",
+      sent);
+}
+
 }  // namespace
 }  // namespace kv
