@@ -370,33 +370,44 @@ void LanguageServer::DidOpen(const Json& params) {
 void LanguageServer::DidChange(const Json& params) {
   std::string path;
   const OpenDocument* open = nullptr;
-  const Json* changes = Member(params, "contentChanges");
-  if (!DocumentPath(params, &path) || (open = store_.Find(path)) == nullptr || !changes ||
-      !changes->is_array()) {
-    return;
-  }
+  if (!DocumentPath(params, &path) || (open = store_.Find(path)) == nullptr) return;
   // The changes apply one after the other, each to the text the one before
-  // left; a change that cannot be read drops the whole notification, so the
-  // text never holds half of it.
+  // left. A change that cannot be read leaves the server without the
+  // editor's text: the document is set aside, so that the file on disk
+  // counts, until the editor opens it again.
+  const Json* changes = Member(params, "contentChanges");
   std::string text = open->text->utf8();
-  for (const Json& change : *changes) {
+  bool readable = changes != nullptr && changes->is_array();
+  for (size_t i = 0; readable && i < changes->size(); ++i) {
+    const Json& change = (*changes)[i];
     std::string replacement;
-    if (!StringMember(change, "text", &replacement)) return;
     const Json* range = Member(change, "range");
+    LspPosition start, end;
+    readable = StringMember(change, "text", &replacement) &&
+               (range == nullptr || (ReadPosition(Member(*range, "start"), &start) &&
+                                     ReadPosition(Member(*range, "end"), &end)));
+    if (!readable) break;
     if (range == nullptr) {
       text = std::move(replacement);
       continue;
-    }
-    LspPosition start, end;
-    if (!ReadPosition(Member(*range, "start"), &start) ||
-        !ReadPosition(Member(*range, "end"), &end)) {
-      return;
     }
     const LineIndex lines(text);
     size_t from = lines.Offset(start, encoding_);
     size_t to = lines.Offset(end, encoding_);
     if (to < from) std::swap(from, to);
     text.replace(from, to - from, replacement);
+  }
+  if (!readable) {
+    store_.Close(path);
+    analysis_.ClearDocument(path);
+    analysis_pending_ = true;
+    Json message = Json::object();
+    message["type"] = 1;  // Error
+    message["message"] = "kvls: a change to " + UriOf(path) +
+                         " could not be read; kvls reads the file on disk until the document is "
+                         "opened again";
+    Notify("window/logMessage", std::move(message));
+    return;
   }
   int64_t version = open->version;
   IntegerMember(*Member(params, "textDocument"), "version", &version);
@@ -534,8 +545,20 @@ void LanguageServer::AddEditorDiagnostics(const OpenDocument& open, Json* list) 
   }
 }
 
+namespace {
+
+Json Status(const char* state) {
+  Json params = Json::object();
+  params["state"] = state;
+  return params;
+}
+
+}  // namespace
+
 void LanguageServer::AnalyseAndPublish() {
   analysis_pending_ = false;
+  // The editor's helper shows the state of the analysis.
+  Notify("kvscript/status", Status("analysing"));
   const std::vector<FileDiagnostics> results = analysis_.Analyse();
   Positions positions(store_, encoding_);
   std::map<std::string, Json> lists;
@@ -566,6 +589,7 @@ void LanguageServer::AnalyseAndPublish() {
     if (published.count(path) == 0) publish(path, Json::array());
   }
   published_ = std::move(published);
+  Notify("kvscript/status", Status("ready"));
 }
 
 // Queries.
