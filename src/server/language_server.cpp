@@ -259,8 +259,17 @@ LanguageServer::Reply LanguageServer::Initialize(const Json& params) {
              Utf8ToCp932Exact(text, &path)) {
     settings.folders.push_back(path);
   }
-  if (const Json* options = Member(params, "initializationOptions");
-      options && StringMember(*options, "sourceEncoding", &text)) {
+  const Json* options = Member(params, "initializationOptions");
+  if (const Json* roots = options ? Member(*options, "gameRoots") : nullptr;
+      roots && roots->is_array()) {
+    for (const Json& root : *roots) {
+      if (root.is_string() && root.get_ref<const std::string&>().find('\0') == std::string::npos &&
+          Utf8ToCp932Exact(root.get_ref<const std::string&>(), &path)) {
+        settings.game_roots.push_back(path);
+      }
+    }
+  }
+  if (options && StringMember(*options, "sourceEncoding", &text)) {
     if (text == "utf-8") {
       settings.source_encoding = SourceEncoding::kUtf8;
     } else if (text != "cp932") {
