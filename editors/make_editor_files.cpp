@@ -24,6 +24,7 @@
 
 #include "language/command_table.h"
 #include "platform/console.h"
+#include "platform/text.h"
 #include "source/tokenizer.h"
 
 namespace {
@@ -56,12 +57,8 @@ std::vector<std::string_view> Names(const std::vector<int32_t>& ids) {
 
 // One Unicode code point from UTF-8 text that holds exactly one character.
 bool SingleCodePoint(std::string_view utf8, uint32_t* code_point) {
-  if (utf8.empty()) return false;
-  const auto b0 = static_cast<unsigned char>(utf8[0]);
-  size_t length = b0 < 0x80 ? 1 : b0 < 0xE0 ? 2 : b0 < 0xF0 ? 3 : 4;
-  if (utf8.size() != length) return false;
-  uint32_t value = length == 1 ? b0 : length == 2 ? b0 & 0x1F : length == 3 ? b0 & 0x0F : b0 & 0x07;
-  for (size_t i = 1; i < length; ++i) value = (value << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+  char32_t value = 0;
+  if (utf8.empty() || kv::DecodeUtf8(utf8, &value) != utf8.size()) return false;
   *code_point = value;
   return true;
 }
@@ -72,8 +69,8 @@ bool SingleCodePoint(std::string_view utf8, uint32_t* code_point) {
 // U+2212 in JIS X 0208.
 std::vector<uint32_t> SplitCharacters() {
   std::vector<uint32_t> result;
-  for (int lead = 0x81; lead <= 0xFC; ++lead) {
-    if (lead >= 0xA0 && lead <= 0xDF) continue;  // single-byte katakana
+  for (int lead = 0x80; lead <= 0xFF; ++lead) {
+    if (!kv::IsCp932LeadByte(static_cast<unsigned char>(lead))) continue;
     for (char trail : kv::kWordStops) {
       if (static_cast<unsigned char>(trail) < 0x40) continue;  // never a second byte
       const char bytes[2] = {static_cast<char>(lead), trail};

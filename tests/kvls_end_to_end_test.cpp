@@ -54,12 +54,14 @@ TEST(KvlsProgram, ASessionOverStandardInputAndOutput) {
                 R"("textDocumentSync":{"change":2,"openClose":true},)"
                 R"("workspaceSymbolProvider":true},"serverInfo":{"name":"kvls","version":")") +
             kVersion + "\"}}}") +
+          Frame(R"({"jsonrpc":"2.0","method":"kvscript/status","params":{"state":"analysing"}})") +
           Frame(
               R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":)"
               R"({"diagnostics":[{"code":"undefined-label","message":"ラベル \"nowhere\" はどのスクリプトにも定義されていません",)"
               R"("range":{"end":{"character":12,"line":2},"start":{"character":5,"line":2}},)"
               R"("severity":2,"source":"KVConverter"}],"uri":")" +
               uri + R"("}})") +
+          Frame(R"({"jsonrpc":"2.0","method":"kvscript/status","params":{"state":"ready"}})") +
           Frame(R"({"id":2,"jsonrpc":"2.0","result":[{"kind":20,"location":{"range":)"
                 R"({"end":{"character":5,"line":1},"start":{"character":0,"line":1}},"uri":")" +
                 uri + R"("},"name":"start"}]})") +

@@ -513,7 +513,7 @@ void StatementLint::KeepVariableNames(int32_t id) {
       if (command_.NamesCommand(word)) continue;
       const bool after_at = declaration && parameter[i - 1].kind == ElemOperator &&
                             parameter[i - 1].text == "@";
-      const bool ascii = std::all_of(word.begin(), word.end(), IsAscii);
+      const bool ascii = IsAscii(std::string_view(word));
       if (after_at && !ascii) {
         KeepName(NameUse::kInitialValueWord, element);
       } else if (ascii || ShapeOf(word) != WordShape::kName) {

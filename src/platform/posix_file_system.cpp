@@ -29,21 +29,6 @@ bool Fail(int error_number, std::string* err) {
   return false;
 }
 
-bool IsAscii(std::string_view text) {
-  for (unsigned char c : text) {
-    if (c >= 0x80) return false;
-  }
-  return true;
-}
-
-bool IsUtf8(std::string_view text) {
-  for (size_t i = 0, n; i < text.size(); i += n) {
-    n = Utf8CharacterLength(text.substr(i));
-    if (n == 0) return false;
-  }
-  return true;
-}
-
 // The CP932 form of a name the system gives: UTF-8 converted exactly (false
 // when a character has no CP932 form); bytes that are not UTF-8 are taken
 // as CP932 already.

@@ -90,16 +90,6 @@ void MessageReader::SkipToNextHeader() {
   }
 }
 
-bool MessageReader::Skip(size_t n) {
-  for (;;) {
-    const size_t here = std::min(n, buffer_.size() - pos_);
-    pos_ += here;
-    n -= here;
-    if (n == 0) return true;
-    if (!Fill()) return false;
-  }
-}
-
 IncomingMessage MessageReader::Next() {
   bool has_field = false;
   bool has_length = false;
@@ -140,7 +130,9 @@ IncomingMessage MessageReader::Next() {
     return ParseError("malformed header: " + problem);
   }
   if (length > max_body_bytes_) {
-    Skip(length);
+    // A length past the limit is not trusted to skip by: the reader goes on
+    // at the next header, so that a wrong length cannot swallow the input.
+    SkipToNextHeader();
     return ParseError("message too long");
   }
   while (buffer_.size() - pos_ < length) {

@@ -38,8 +38,8 @@ struct IncomingMessage {
 
 class MessageReader {
  public:
-  // Bodies longer than `max_body_bytes` are skipped and reported as parse
-  // errors.
+  // A body longer than `max_body_bytes` is reported as a parse error, and
+  // the reader goes on at the next header after it.
   static constexpr size_t kMaxBodyBytes = size_t{64} << 20;
 
   explicit MessageReader(ByteSource& source, size_t max_body_bytes = kMaxBodyBytes)
@@ -55,7 +55,6 @@ class MessageReader {
   bool Fill();
   Line ReadLine(std::string* line);
   void SkipToNextHeader();
-  bool Skip(size_t n);
 
   ByteSource& source_;
   const size_t max_body_bytes_;

@@ -58,6 +58,8 @@ TEST(MessageReader, MalformedHeadersAreReportedAndTheNextFrameIsRead) {
   MessageReader reader(source, 100);
   EXPECT_EQ("message too long", reader.Next().error);
   EXPECT_EQ(Json(7), reader.Next().value);
+  // A length far past the limit loses no later message.
+  EXPECT_EQ("error: message too long\n7\n", ReadAll("Content-Length: 999999999999\r\n\r\n" + next));
   // A message cut short by the end of the input is the end.
   EXPECT_EQ("7\n", ReadAll(next + "Content-Length: 10\r\n\r\n{}"));
 }

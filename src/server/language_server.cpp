@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/console.h"
+#include "platform/text.h"
 #include "platform/version.h"
+#include "source/source_loader.h"
 
 namespace kv {
 namespace {
@@ -260,11 +261,20 @@ LanguageServer::Reply LanguageServer::Initialize(const Json& params) {
   } else if (StringMember(params, "rootUri", &text) && PathOf(text, &path)) {
     settings.folders.push_back(path);
   } else if (StringMember(params, "rootPath", &text) && text.find('\0') == std::string::npos &&
-             Utf8ToCp932Exactly(text, &path)) {
+             Utf8ToCp932Exact(text, &path)) {
     settings.folders.push_back(path);
   }
-  if (const Json* options = Member(params, "initializationOptions");
-      options && StringMember(*options, "sourceEncoding", &text)) {
+  const Json* options = Member(params, "initializationOptions");
+  if (const Json* roots = options ? Member(*options, "gameRoots") : nullptr;
+      roots && roots->is_array()) {
+    for (const Json& root : *roots) {
+      if (root.is_string() && root.get_ref<const std::string&>().find('\0') == std::string::npos &&
+          Utf8ToCp932Exact(root.get_ref<const std::string&>(), &path)) {
+        settings.game_roots.push_back(path);
+      }
+    }
+  }
+  if (options && StringMember(*options, "sourceEncoding", &text)) {
     if (text == "utf-8") {
       settings.source_encoding = SourceEncoding::kUtf8;
     } else if (text != "cp932") {
@@ -374,33 +384,44 @@ void LanguageServer::DidOpen(const Json& params) {
 void LanguageServer::DidChange(const Json& params) {
   std::string path;
   const OpenDocument* open = nullptr;
-  const Json* changes = Member(params, "contentChanges");
-  if (!DocumentPath(params, &path) || (open = store_.Find(path)) == nullptr || !changes ||
-      !changes->is_array()) {
-    return;
-  }
+  if (!DocumentPath(params, &path) || (open = store_.Find(path)) == nullptr) return;
   // The changes apply one after the other, each to the text the one before
-  // left; a change that cannot be read drops the whole notification, so the
-  // text never holds half of it.
+  // left. A change that cannot be read leaves the server without the
+  // editor's text: the document is set aside, so that the file on disk
+  // counts, until the editor opens it again.
+  const Json* changes = Member(params, "contentChanges");
   std::string text = open->text->utf8();
-  for (const Json& change : *changes) {
+  bool readable = changes != nullptr && changes->is_array();
+  for (size_t i = 0; readable && i < changes->size(); ++i) {
+    const Json& change = (*changes)[i];
     std::string replacement;
-    if (!StringMember(change, "text", &replacement)) return;
     const Json* range = Member(change, "range");
+    LspPosition start, end;
+    readable = StringMember(change, "text", &replacement) &&
+               (range == nullptr || (ReadPosition(Member(*range, "start"), &start) &&
+                                     ReadPosition(Member(*range, "end"), &end)));
+    if (!readable) break;
     if (range == nullptr) {
       text = std::move(replacement);
       continue;
-    }
-    LspPosition start, end;
-    if (!ReadPosition(Member(*range, "start"), &start) ||
-        !ReadPosition(Member(*range, "end"), &end)) {
-      return;
     }
     const LineIndex lines(text);
     size_t from = lines.Offset(start, encoding_);
     size_t to = lines.Offset(end, encoding_);
     if (to < from) std::swap(from, to);
     text.replace(from, to - from, replacement);
+  }
+  if (!readable) {
+    store_.Close(path);
+    analysis_.ClearDocument(path);
+    analysis_pending_ = true;
+    Json message = Json::object();
+    message["type"] = 1;  // Error
+    message["message"] = "kvls: a change to " + UriOf(path) +
+                         " could not be read; kvls reads the file on disk until the document is "
+                         "opened again";
+    Notify("window/logMessage", std::move(message));
+    return;
   }
   int64_t version = open->version;
   IntegerMember(*Member(params, "textDocument"), "version", &version);
@@ -432,6 +453,7 @@ void LanguageServer::DidChangeWatchedFiles(const Json& params) {
                                                  : FileChangeKind::kDeleted});
   }
   if (files.empty()) return;
+  for (const FileChange& file : files) store_.FileChanged(file.path);
   analysis_.FilesChanged(files);
   analysis_pending_ = true;
 }
@@ -478,20 +500,93 @@ Json LanguageServer::DiagnosticsJson(Positions& positions, const FileDiagnostics
   return list;
 }
 
+namespace {
+
+// A message of the conversion with its one %s filled, without its line feed.
+std::string Fill(std::string_view format, std::string_view argument) {
+  std::string text(format.substr(0, format.find('\n')));
+  const size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, argument);
+  return text;
+}
+
+Json EditorDiagnostic(const LineIndex& lines, PositionEncoding encoding, size_t from, size_t to,
+                      Severity severity, std::string_view code, std::string message) {
+  Json json = Json::object();
+  json["range"] = Json::object();
+  json["range"]["start"] = LspPositionJson(lines.Position(from, encoding));
+  json["range"]["end"] = LspPositionJson(lines.Position(to, encoding));
+  json["severity"] = LspSeverity(severity);
+  if (!code.empty()) json["code"] = code;
+  json["source"] = "KVConverter";
+  json["message"] = std::move(message);
+  return json;
+}
+
+}  // namespace
+
+// What the analysis cannot see of an open document, since it reads the
+// editor's text as CP932: each character that CP932 cannot hold (it would be
+// lost when the file is saved), and a file on disk saved as UTF-8, which the
+// converter warns of.
+void LanguageServer::AddEditorDiagnostics(const OpenDocument& open, Json* list) const {
+  const SavedEncoding& saved = open.saved;
+  const std::vector<DocumentText::Unconverted>& unconverted = open.text->unconverted();
+  if (unconverted.empty() && !saved.bom && saved.first_utf8_character == std::string::npos) return;
+  const std::string& utf8 = open.text->utf8();
+  const LineIndex lines(utf8);
+  if (saved.bom) {
+    list->push_back(EditorDiagnostic(lines, encoding_, 0, 0, Severity::kWarning, "",
+                                     Fill(kMsgUtf8Bom, kSaveAsCp932)));
+  } else if (saved.first_utf8_character != std::string::npos) {
+    // The file's offset stands in the editor's text as long as the two agree.
+    size_t at = std::min(saved.first_utf8_character, utf8.size());
+    while (at > 0 && at < utf8.size() &&
+           IsUtf8ContinuationByte(static_cast<unsigned char>(utf8[at])))
+      --at;
+    const size_t end =
+        std::min(utf8.size(),
+                 at + std::max<size_t>(1, Utf8CharacterLength(std::string_view(utf8).substr(at))));
+    list->push_back(EditorDiagnostic(lines, encoding_, at, end, Severity::kWarning, "utf8-script",
+                                     Fill(kMsgUtf8Script, kSaveAsCp932)));
+  }
+  for (const DocumentText::Unconverted& character : unconverted) {
+    const size_t from = character.utf8_offset;
+    const size_t to = std::min<size_t>(utf8.size(), from + std::max<uint32_t>(character.length, 1));
+    list->push_back(EditorDiagnostic(
+        lines, encoding_, from, to, Severity::kError, "",
+        Fill(kMsgNoCp932Character, std::string_view(utf8).substr(from, to - from))));
+  }
+}
+
+namespace {
+
+Json Status(const char* state) {
+  Json params = Json::object();
+  params["state"] = state;
+  return params;
+}
+
+}  // namespace
+
 void LanguageServer::AnalyseAndPublish() {
   analysis_pending_ = false;
+  // The editor's helper shows the state of the analysis.
+  Notify("kvscript/status", Status("analysing"));
   const std::vector<FileDiagnostics> results = analysis_.Analyse();
   Positions positions(store_, encoding_);
   std::map<std::string, Json> lists;
   std::map<std::string, uint64_t> versions;
   std::vector<std::string> unchanged;
   for (const FileDiagnostics& file : results) {
-    // A list the client has already been sent is not converted again.
+    // A list the client has already been sent is not converted again. An
+    // open document's list is always made anew: the editor's own findings
+    // (characters CP932 cannot hold) are added to it below.
     if (file.version != 0) {
       versions[file.path] = file.version;
       auto sent = published_versions_.find(file.path);
       if (sent != published_versions_.end() && sent->second == file.version &&
-          published_.count(file.path)) {
+          published_.count(file.path) && store_.Find(file.path) == nullptr) {
         unchanged.push_back(file.path);
         continue;
       }
@@ -500,6 +595,9 @@ void LanguageServer::AnalyseAndPublish() {
     Json list = DiagnosticsJson(positions, file);
     Json& all = lists.try_emplace(file.path, Json::array()).first->second;
     for (Json& item : list) all.push_back(std::move(item));
+  }
+  for (const auto& [path, open] : store_.open()) {
+    AddEditorDiagnostics(open, &lists.try_emplace(path, Json::array()).first->second);
   }
   std::map<std::string, std::string> published;
   auto publish = [&](const std::string& path, Json list) {
@@ -522,6 +620,7 @@ void LanguageServer::AnalyseAndPublish() {
   }
   published_ = std::move(published);
   published_versions_ = std::move(versions);
+  Notify("kvscript/status", Status("ready"));
 }
 
 // Queries.
@@ -586,7 +685,7 @@ LanguageServer::Reply LanguageServer::Rename(const Json& params) {
   if (!ReadQuery(params, &query) || !StringMember(params, "newName", &new_name_utf8)) {
     return Error(kInvalidParams, "no document position or new name");
   }
-  if (!Utf8ToCp932Exactly(new_name_utf8, &new_name)) {
+  if (!Utf8ToCp932Exact(new_name_utf8, &new_name)) {
     return Error(kRequestFailed, "the new name has a character that CP932 lacks");
   }
   std::vector<FileEdits> files;
@@ -687,7 +786,7 @@ LanguageServer::Reply LanguageServer::WorkspaceSymbols(const Json& params) {
   Reply reply;
   reply.result = Json::array();
   // A query that CP932 cannot write matches no name.
-  if (!Utf8ToCp932Exactly(query_utf8, &query)) return reply;
+  if (!Utf8ToCp932Exact(query_utf8, &query)) return reply;
   Positions positions(store_, encoding_);
   for (const Symbol& symbol : analysis_.WorkspaceSymbols(query)) {
     Json json = Json::object();
@@ -707,7 +806,7 @@ LanguageServer::Reply LanguageServer::RouteMap(const Json&) {
   if (map.empty() || !ParseJson(map, &reply.result)) return Result(nullptr);
   for (Json& node : reply.result["nodes"]) {
     std::string path_utf8, path;
-    if (StringMember(node, "path", &path_utf8) && Utf8ToCp932Exactly(path_utf8, &path)) {
+    if (StringMember(node, "path", &path_utf8) && Utf8ToCp932Exact(path_utf8, &path)) {
       node["uri"] = UriOf(path);
     }
   }

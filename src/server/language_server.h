@@ -45,7 +45,9 @@ class LanguageServer {
   // True when documents or files changed since the last analysis.
   bool analysis_pending() const { return analysis_pending_; }
   // Analyses now and publishes the diagnostics of every file whose
-  // diagnostics changed (an empty list for a file that has none left).
+  // diagnostics changed (an empty list for a file that has none left),
+  // between the notifications kvscript/status {"state":"analysing"} and
+  // {"state":"ready"}.
   void AnalyseAndPublish();
 
   // The input ended without an exit notification: the server ends as if
@@ -115,6 +117,7 @@ class LanguageServer {
   Json LocationsJson(Positions& positions, const std::vector<SourceLocation>& locations);
   Json RangeJson(Positions& positions, const std::string& path, const SourceRange& range);
   Json DiagnosticsJson(Positions& positions, const FileDiagnostics& file);
+  void AddEditorDiagnostics(const OpenDocument& open, Json* list) const;
 
   Analysis& analysis_;
   DocumentStore& store_;

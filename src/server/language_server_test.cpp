@@ -33,6 +33,13 @@ class StubAnalysis : public Analysis {
   std::vector<Symbol> DocumentSymbols(const std::string&) override { return {}; }
   std::vector<Symbol> WorkspaceSymbols(const std::string&) override { return {}; }
 };
+// What the server says around each analysis.
+constexpr char kAnalysing[] =
+    R"({"jsonrpc":"2.0","method":"kvscript/status","params":{"state":"analysing"}})"
+    "\n";
+constexpr char kReady[] =
+    R"({"jsonrpc":"2.0","method":"kvscript/status","params":{"state":"ready"}})"
+    "\n";
 
 class LanguageServerTest : public ::testing::Test {
  protected:
@@ -179,10 +186,19 @@ TEST_F(LanguageServerTest, DocumentsFollowTheEditorsEdits) {
                    R"("text":"😀漢"},)"
                    R"({"range":{"start":{"line":0,"character":9},"end":{"line":0,"character":9}},)"
                    R"("text":"x"})"));
-  EXPECT_EQ("text \"?\x8A\xBFx\";\n", change(R"({"text":"lost"},{"range":{}})"))
-      << "a change that cannot be read drops the notification";
   EXPECT_EQ("a\nb", change(R"({"text":"a\nb"})"));
   EXPECT_EQ(2, store.Find("/game/main.txt")->version);
+  // A change that cannot be read is said, and the file on disk counts again.
+  sent.clear();
+  EXPECT_EQ("", change(R"({"text":"lost"},{"range":{}})"));
+  EXPECT_EQ(
+      R"({"jsonrpc":"2.0","method":"window/logMessage","params":{"message":"kvls: a change to )"
+      R"(file:///game/main.txt could not be read; kvls reads the file on disk until the )"
+      R"(document is opened again","type":1}})"
+      "\n",
+      sent);
+  EXPECT_EQ(nullptr, store.Find("/game/main.txt"));
+  Open("file:///game/main.txt", "x");
 
   Send(R"({"jsonrpc":"2.0","method":"textDocument/didClose","params":{"textDocument":)"
        R"({"uri":"file:///game/main.txt"}}})");
@@ -214,7 +230,8 @@ TEST_F(LanguageServerTest, WatchedFilesAreRegisteredAndPassedOn) {
 TEST_F(LanguageServerTest, RouteMapAnswersWithTheAnalysisMapAndEachFilesUri) {
   Initialize("{}");
   auto ask = [&] { return Send(R"({"jsonrpc":"2.0","id":7,"method":"kvscript/routeMap","params":{}})"); };
-  EXPECT_EQ(R"({"id":7,"jsonrpc":"2.0","result":null})" "\n", ask());
+  EXPECT_EQ(kAnalysing + std::string(kReady) + R"({"id":7,"jsonrpc":"2.0","result":null})" "\n",
+            ask());
   analysis.route_map = R"({"nodes":[{"id":"n0","path":"/game/scenes/ch1.txt"},{"id":"n1"}],"edges":[]})";
   EXPECT_EQ(R"({"id":7,"jsonrpc":"2.0","result":{"edges":[],"nodes":[{"id":"n0","path":)"
             R"("/game/scenes/ch1.txt","uri":"file:///game/scenes/ch1.txt"},{"id":"n1"}]}})" "\n",
@@ -230,6 +247,7 @@ TEST_F(LanguageServerTest, QueriesConvertPositionsBothWays) {
   analysis.locations = {{"/game/scenes/ch1.txt", {{1, 6}, {1, 8}}},
                         {"/game/main.txt", {{1, 1}, {1, 5}}}};
   EXPECT_EQ(
+      kAnalysing + std::string(kReady) +
       R"({"id":5,"jsonrpc":"2.0","result":[{"range":{"end":{"character":6,"line":0},"start":)"
       R"({"character":5,"line":0}},"uri":"file:///game/scenes/ch1.txt"},{"range":{"end":)"
       R"({"character":4,"line":0},"start":{"character":0,"line":0}},"uri":"file:///game/m%61in.txt"}]})"
@@ -297,23 +315,59 @@ TEST_F(LanguageServerTest, DiagnosticsArePublishedWhenTheyChange) {
   analysis.diagnostics = {{"/game/main.txt", {diagnostic}}};
   server.AnalyseAndPublish();
   EXPECT_EQ(
-      R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)"
-      R"({"code":"undefined-label","message":"ラベル","range":{"end":{"character":7,"line":0},)"
-      R"("start":{"character":5,"line":0}},"relatedInformation":[{"location":{"range":{"end":)"
-      R"({"character":6,"line":0},"start":{"character":5,"line":0}},"uri":"file:///game/scenes/ch1.txt"},)"
-      R"("message":"x"}],"severity":2,"source":"KVConverter"}],"uri":"file:///game/main.txt","version":1}})"
-      "\n",
+      kAnalysing +
+          std::string(
+              R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)") +
+          R"({"code":"undefined-label","message":"ラベル","range":{"end":{"character":7,"line":0},)"
+          R"("start":{"character":5,"line":0}},"relatedInformation":[{"location":{"range":{"end":)"
+          R"({"character":6,"line":0},"start":{"character":5,"line":0}},"uri":"file:///game/scenes/ch1.txt"},)"
+          R"("message":"x"}],"severity":2,"source":"KVConverter"}],"uri":"file:///game/main.txt","version":1}})"
+          "\n" +
+          kReady,
       sent);
   EXPECT_FALSE(server.analysis_pending());
   sent.clear();
   server.AnalyseAndPublish();
-  EXPECT_EQ("", sent) << "unchanged diagnostics are not sent again";
+  EXPECT_EQ(kAnalysing + std::string(kReady), sent) << "unchanged diagnostics are not sent again";
   analysis.diagnostics.clear();
+  sent.clear();
   server.AnalyseAndPublish();
-  EXPECT_EQ(R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":)"
-            R"({"diagnostics":[],"uri":"file:///game/main.txt","version":1}})"
-            "\n",
-            sent);
+  EXPECT_EQ(
+      kAnalysing +
+          std::string(R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":)"
+                      R"({"diagnostics":[],"uri":"file:///game/main.txt","version":1}})"
+                      "\n") +
+          kReady,
+      sent);
+}
+
+TEST_F(LanguageServerTest, TheEditorsTextIsCheckedForWhatCp932CannotHold) {
+  fs.AddFile("/game/u.txt", "text \"\xE3\x81\x82\";\n");  // saved as UTF-8
+  fs.AddFile("/game/b.txt", "\xEF\xBB\xBFtext;\n");
+  Initialize("{}");
+  Open("file:///game/u.txt", "text \\\"あ♥\\\";");
+  Open("file:///game/b.txt", "text;");
+  EXPECT_EQ("text \"\x82\xA0?\";", analysis.documents["/game/u.txt"]);
+  server.AnalyseAndPublish();
+  EXPECT_EQ(
+      kAnalysing +
+          std::string(
+              R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)") +
+          R"({"message":"ファイルの先頭に UTF-8 の BOM があります。スクリプトは Shift_JIS (CP932) で保存するか、)"
+          R"(--source-encoding=utf-8 を指定してください","range":{"end":{"character":0,"line":0},)"
+          R"("start":{"character":0,"line":0}},"severity":2,"source":"KVConverter"}],)"
+          R"("uri":"file:///game/b.txt","version":1}})"
+          "\n"
+          R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)"
+          R"({"code":"utf8-script","message":"UTF-8 で保存されたスクリプトのようです (文字列は文字化けします)。)"
+          R"(スクリプトは Shift_JIS (CP932) で保存するか、--source-encoding=utf-8 を指定してください",)"
+          R"("range":{"end":{"character":7,"line":0},"start":{"character":6,"line":0}},"severity":2,)"
+          R"("source":"KVConverter"},{"message":"文字 \"♥\" は Shift_JIS (CP932) で表せません",)"
+          R"("range":{"end":{"character":8,"line":0},"start":{"character":7,"line":0}},"severity":1,)"
+          R"("source":"KVConverter"}],"uri":"file:///game/u.txt","version":1}})"
+          "\n" +
+          kReady,
+      sent);
 }
 
 }  // namespace

@@ -2,19 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/text.h"
+
 namespace kv {
-namespace {
-
-// The bytes of the UTF-8 character that begins with `c` (1 for a byte that
-// begins none, so that any text is walked to its end).
-size_t CharacterBytes(unsigned char c) {
-  return c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? (c <= 0xEF ? 3 : 1) : c >= 0xC2 ? 2 : 1;
-}
-
-bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-}  // namespace
-
 LineIndex::LineIndex(std::string_view utf8) : text_(utf8), starts_{0} {
   for (size_t i = 0; i < text_.size(); ++i) {
     if (text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n') ++i;
@@ -37,14 +27,14 @@ size_t LineIndex::Offset(LspPosition position, PositionEncoding encoding) const 
   const uint64_t column = position.character < 0 ? 0 : static_cast<uint64_t>(position.character);
   if (encoding == PositionEncoding::kUtf8) {
     size_t offset = start + static_cast<size_t>(std::min<uint64_t>(column, end - start));
-    while (offset > start && offset < text_.size() && IsContinuationByte(text_[offset])) --offset;
+    while (offset > start && offset < text_.size() && IsUtf8ContinuationByte(static_cast<unsigned char>(text_[offset]))) --offset;
     return offset;
   }
   size_t offset = start;
   uint64_t units = 0;
   while (offset < end) {
     const size_t bytes =
-        std::min(CharacterBytes(static_cast<unsigned char>(text_[offset])), end - offset);
+        std::min(Utf8ClaimedLength(static_cast<unsigned char>(text_[offset])), end - offset);
     const uint64_t width = bytes == 4 ? 2 : 1;  // beyond U+FFFF: a surrogate pair
     if (units + width > column) break;
     units += width;
@@ -60,13 +50,13 @@ LspPosition LineIndex::Position(size_t offset, PositionEncoding encoding) const 
                       1;
   const size_t start = starts_[line];
   offset = std::min(offset, ContentEnd(line));
-  while (offset > start && IsContinuationByte(text_[offset])) --offset;
+  while (offset > start && IsUtf8ContinuationByte(static_cast<unsigned char>(text_[offset]))) --offset;
   if (encoding == PositionEncoding::kUtf8) {
     return LspPosition{static_cast<int64_t>(line), static_cast<int64_t>(offset - start)};
   }
   int64_t units = 0;
   for (size_t i = start; i < offset;) {
-    const size_t bytes = CharacterBytes(static_cast<unsigned char>(text_[i]));
+    const size_t bytes = Utf8ClaimedLength(static_cast<unsigned char>(text_[i]));
     units += bytes == 4 ? 2 : 1;
     i += bytes;
   }

@@ -2,9 +2,8 @@
 
 #include <vector>
 
-#include "platform/console.h"
 #include "platform/file_system.h"
-#include "workspace/document_text.h"
+#include "platform/text.h"
 
 namespace kv {
 namespace {
@@ -129,7 +128,7 @@ bool UriToPath(std::string_view uri, PathStyle style, std::string* path) {
       if (c == '/') c = '\\';
     }
   }
-  return Utf8ToCp932Exactly(utf8, path);
+  return Utf8ToCp932Exact(utf8, path);
 }
 
 std::string PathToUri(std::string_view path, PathStyle style) {

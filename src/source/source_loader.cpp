@@ -24,12 +24,6 @@ constexpr std::string_view kNoteMainScriptCase =
     "\"%s\" があります。メインスクリプトの名前は小文字の main.txt です\n";
 constexpr std::string_view kNoteMainScriptBelow =
     "\"%s\" にメインスクリプトがあります。-xd でこのディレクトリを指定してください\n";
-constexpr std::string_view kMsgUtf8Bom = "ファイルの先頭に UTF-8 の BOM があります。%s\n";
-constexpr std::string_view kMsgUtf8Script =
-    "UTF-8 で保存されたスクリプトのようです (文字列は文字化けします)。%s\n";
-constexpr char kSaveAsCp932[] =
-    "スクリプトは Shift_JIS (CP932) で保存するか、--source-encoding=utf-8 を指定してください";
-constexpr std::string_view kMsgNoCp932Character = "文字 \"%s\" は Shift_JIS (CP932) で表せません\n";
 constexpr std::string_view kMsgNotUtf8 = "UTF-8 として読めないバイト %s があります\n";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // Temporary objects are named after their script with this mark appended.
@@ -91,25 +85,6 @@ bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool 
   // Columns do not count the mark, as editors do not show it.
   if (utf8 && bom) file.contents.erase(0, kUtf8Bom.size());
   return to_compile ? RemoveComments(sys.log, file) : CommentsEnd(sys.log, file);
-}
-
-// Where the first character beyond ASCII of `text` begins, when the whole
-// text reads as UTF-8 and has such a character; npos otherwise. CP932 text
-// hardly ever reads so: the first bytes of its common characters (0x81 to
-// 0x9F) cannot begin a UTF-8 character.
-size_t FirstUtf8Character(std::string_view text) {
-  size_t first = std::string::npos;
-  for (size_t i = 0; i < text.size();) {
-    if (static_cast<unsigned char>(text[i]) < 0x80) {
-      ++i;
-      continue;
-    }
-    const size_t length = Utf8CharacterLength(text.substr(i));
-    if (length == 0) return std::string::npos;
-    if (first == std::string::npos) first = i;
-    i += length;
-  }
-  return first;
 }
 
 // Makes the registered script `it` current, reading its source again if it
@@ -414,6 +389,21 @@ void ReleaseSources(KCSystem& sys) {
     source.reset();
   }
   sys.results.LoadedSources.clear();
+}
+
+size_t FirstUtf8Character(std::string_view text) {
+  size_t first = std::string::npos;
+  for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const size_t length = Utf8CharacterLength(text.substr(i));
+    if (length == 0) return std::string::npos;
+    if (first == std::string::npos) first = i;
+    i += length;
+  }
+  return first;
 }
 
 }  // namespace kv

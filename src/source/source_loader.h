@@ -4,12 +4,29 @@
 // conversion releases the sources.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace kv {
 
 // The script every game starts with, in the engine directory.
 inline constexpr char kMainScriptName[] = "main.txt";
+
+// How a script is saved, as the conversion words it (format texts with one
+// %s: kSaveAsCp932, or the character).
+inline constexpr std::string_view kMsgUtf8Bom = "ファイルの先頭に UTF-8 の BOM があります。%s\n";
+inline constexpr std::string_view kMsgUtf8Script =
+    "UTF-8 で保存されたスクリプトのようです (文字列は文字化けします)。%s\n";
+inline constexpr char kSaveAsCp932[] =
+    "スクリプトは Shift_JIS (CP932) で保存するか、--source-encoding=utf-8 を指定してください";
+inline constexpr std::string_view kMsgNoCp932Character = "文字 \"%s\" は Shift_JIS (CP932) で表せません\n";
+
+// Where the first character beyond ASCII of `text` begins, when the whole
+// text reads as UTF-8 and has such a character; npos otherwise. CP932 text
+// hardly ever reads so: the first bytes of its common characters (0x81 to
+// 0x9F) cannot begin a UTF-8 character.
+size_t FirstUtf8Character(std::string_view text);
 
 class Diagnostics;
 class KCFile;

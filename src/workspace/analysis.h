@@ -118,6 +118,9 @@ enum class SourceEncoding { kCp932, kUtf8 };
 struct WorkspaceSettings {
   std::vector<std::string> folders;  // the workspace folders (or the root), in order
   SourceEncoding source_encoding = SourceEncoding::kCp932;  // of the files on disk
+  // The game's folders as the editor's settings name them; none: the game is
+  // found below the workspace folders (see FindGameDirectory).
+  std::vector<std::string> game_roots = {};
 };
 
 // The questions an analysis can answer; the server offers the editor only

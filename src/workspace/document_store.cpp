@@ -4,15 +4,23 @@
 
 #include "driver/options.h"
 #include "platform/file_system.h"
+#include "source/source_loader.h"
 
 namespace kv {
 
 const OpenDocument& DocumentStore::Set(const std::string& path, int64_t version,
                                        std::string_view utf8) {
-  OpenDocument& document = open_[path];
+  auto [it, opened] = open_.try_emplace(path);
+  OpenDocument& document = it->second;
+  if (opened) document.saved = ReadSavedEncoding(path);
   document.version = version;
   document.text = DocumentText::FromUtf8(utf8);
   return document;
+}
+
+void DocumentStore::FileChanged(const std::string& path) {
+  auto it = open_.find(path);
+  if (it != open_.end()) it->second.saved = ReadSavedEncoding(path);
 }
 
 const OpenDocument* DocumentStore::Find(const std::string& path) const {
@@ -45,6 +53,19 @@ bool ReadBoundedFile(FileSystem& fs, const std::string& path, std::string* conte
 }
 
 }  // namespace
+
+SavedEncoding DocumentStore::ReadSavedEncoding(const std::string& path) const {
+  SavedEncoding saved;
+  std::string contents, err;
+  // A script read as UTF-8 may be saved so; a file that cannot be read is
+  // reported by the analysis.
+  if (source_encoding_ == SourceEncoding::kUtf8 || !ReadBoundedFile(fs_, path, &contents, &err)) {
+    return saved;
+  }
+  saved.bom = std::string_view(contents).starts_with("\xEF\xBB\xBF");
+  if (!saved.bom) saved.first_utf8_character = FirstUtf8Character(contents);
+  return saved;
+}
 
 std::shared_ptr<const DocumentText> DocumentStore::Text(const std::string& path,
                                                         std::string* err) const {

@@ -3,6 +3,7 @@
 // it (CP932), and the text of any other file read from the disk.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,9 +18,19 @@ namespace kv {
 
 class FileSystem;
 
+// How the file of an open document is saved on disk, as far as the
+// converter's warnings go, when scripts are read as CP932.
+struct SavedEncoding {
+  bool bom = false;  // it begins with a UTF-8 byte-order mark
+  // The UTF-8 offset of its first character beyond ASCII when the whole file
+  // reads as UTF-8 (a script saved as UTF-8); npos otherwise.
+  size_t first_utf8_character = std::string::npos;
+};
+
 struct OpenDocument {
   int64_t version = 0;
   std::shared_ptr<const DocumentText> text;
+  SavedEncoding saved;  // read when the document is opened or its file changes
 };
 
 class DocumentStore {
@@ -30,10 +41,16 @@ class DocumentStore {
 
   // Opens `path` with the editor's text, or replaces the text of an open one.
   const OpenDocument& Set(const std::string& path, int64_t version, std::string_view utf8);
+  // Reads again how the file of an open document is saved (it changed on
+  // disk); nothing for a document that is not open.
+  void FileChanged(const std::string& path);
   // Forgets an open document: the file on disk counts again.
   void Close(const std::string& path) { open_.erase(path); }
   // The open document, or null.
   const OpenDocument* Find(const std::string& path) const;
+
+  // Every open document, by path.
+  const std::map<std::string, OpenDocument>& open() const { return open_; }
 
   // The text of `path`: the editor's when it is open, otherwise the file's
   // as the disk has it now, read in the source encoding. Null when the file
@@ -41,6 +58,8 @@ class DocumentStore {
   std::shared_ptr<const DocumentText> Text(const std::string& path, std::string* err) const;
 
  private:
+  SavedEncoding ReadSavedEncoding(const std::string& path) const;
+
   FileSystem& fs_;
   SourceEncoding source_encoding_ = SourceEncoding::kCp932;
   std::map<std::string, OpenDocument> open_;

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/console.h"
+#include "platform/text.h"
 
 namespace kv {
 namespace {
@@ -14,50 +14,8 @@ constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 // three bytes for each CP932 byte, stays below 4 GiB).
 constexpr size_t kMaxTextBytes = size_t{1} << 30;
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
-
-// The length of the UTF-8 character at the start of `text`, or 0 when none
-// starts there (a stray or cut-short sequence, an overlong form, a surrogate).
-size_t Utf8Length(std::string_view text) {
-  if (text.empty()) return 0;
-  const unsigned char c = static_cast<unsigned char>(text[0]);
-  if (c < 0x80) return 1;
-  const size_t n = c >= 0xC2 && c <= 0xDF   ? 2
-                   : c >= 0xE0 && c <= 0xEF ? 3
-                   : c >= 0xF0 && c <= 0xF4 ? 4
-                                            : 0;
-  if (n == 0 || text.size() < n) return 0;
-  char32_t code = c & (0x7F >> n);
-  for (size_t k = 1; k < n; ++k) {
-    const unsigned char b = static_cast<unsigned char>(text[k]);
-    if ((b & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (b & 0x3F);
-  }
-  if ((n == 3 && code < 0x800) || (n == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-      (code >= 0xD800 && code <= 0xDFFF)) {
-    return 0;
-  }
-  return n;
-}
-
-bool IsUtf8(std::string_view text) {
-  while (!text.empty()) {
-    const size_t n = Utf8Length(text);
-    if (n == 0) return false;
-    text.remove_prefix(n);
-  }
-  return true;
-}
-
-// The length of the CP932 character at the start of `text`: a lead byte and
-// a trail byte, or one byte.
-size_t Cp932Length(std::string_view text) {
-  return text.size() >= 2 && IsLeadByte(static_cast<unsigned char>(text[0])) &&
-                 IsTrailByte(static_cast<unsigned char>(text[1]))
-             ? 2
-             : 1;
-}
+// The length of the CP932 character at the start of `text`.
+size_t Cp932Length(std::string_view text) { return Cp932CharacterLength(text); }
 
 // One CP932 character: a single byte, or a lead byte and a trail byte.
 bool IsOneCp932Character(std::string_view piece) {
@@ -121,11 +79,16 @@ class CharacterTable {
   std::unordered_map<uint32_t, std::string> table_;
 };
 
-// UTF-8 characters to CP932; "" for a character that CP932 lacks, whose
-// conversion gives '?'.
+// UTF-8 characters to CP932 as scripts saved as UTF-8 are converted (the
+// look-alikes of other Japanese encodings included); "" for a character that
+// CP932 lacks.
 CharacterTable& EncodeTable() {
   static CharacterTable table(
-      [](std::string_view utf8) { return Utf8ToCp932(utf8); },
+      [](std::string_view utf8) {
+        std::string cp932;
+        ConvertScriptText(utf8, &cp932, [&](size_t, size_t) { cp932.push_back('?'); });
+        return cp932;
+      },
       [](std::string_view piece) { return IsOneCp932Character(piece) && piece != "?"; });
   return table;
 }
@@ -205,9 +168,14 @@ std::shared_ptr<const DocumentText> DocumentText::Build(std::string_view input, 
 }
 
 std::shared_ptr<const DocumentText> DocumentText::FromUtf8(std::string_view utf8) {
-  return Build(utf8, EncodeTable(), Utf8Length,
+  return Build(utf8, EncodeTable(), Utf8CharacterLength,
                [](DocumentText& text, std::string_view character, std::string_view cp932) {
                  // A byte that is no UTF-8 comes as an empty character.
+                 if (cp932.empty()) {
+                   text.unconverted_.push_back(
+                       {static_cast<uint32_t>(text.utf8_.size()),
+                        static_cast<uint32_t>(character.empty() ? 1 : character.size())});
+                 }
                  text.AddUnit(character.empty() ? kReplacementCharacter : character,
                               cp932.empty() ? std::string_view("?") : cp932);
                });
@@ -297,19 +265,6 @@ size_t DocumentText::Utf8OffsetOf(size_t cp932_offset) const {
 size_t DocumentText::Cp932OffsetOf(size_t utf8_offset) const {
   return MapOffset(units_, utf8_offset, utf8_.size(), cp932_.size(), &Unit::utf8_offset,
                    &Unit::utf8_length, &Unit::cp932_offset, &Unit::cp932_length);
-}
-
-bool Utf8ToCp932Exactly(std::string_view utf8, std::string* cp932) {
-  if (!IsUtf8(utf8)) return false;
-  std::shared_ptr<const DocumentText> text = DocumentText::FromUtf8(utf8);
-  // Only '?' stands for a missing form, so a '?' more than the original has
-  // means one.
-  if (std::count(text->cp932().begin(), text->cp932().end(), '?') !=
-      std::count(utf8.begin(), utf8.end(), '?')) {
-    return false;
-  }
-  *cp932 = text->cp932();
-  return true;
 }
 
 }  // namespace kv

@@ -23,13 +23,24 @@ struct SourcePosition {
 
 class DocumentText {
  public:
-  // The editor's text. A character that has no CP932 form becomes '?' for
-  // the converter (one byte), and so does a byte that is not UTF-8, which
-  // becomes U+FFFD on the editor's side.
+  // The editor's text, converted as a script saved as UTF-8 is. A character
+  // that has no CP932 form becomes '?' for the converter (one byte), and so
+  // does a byte that is not UTF-8, which becomes U+FFFD on the editor's side;
+  // both are listed in unconverted().
   static std::shared_ptr<const DocumentText> FromUtf8(std::string_view utf8);
   // A file as the converter reads it. A byte that begins no CP932 character
   // reads as U+FFFD on the editor's side.
   static std::shared_ptr<const DocumentText> FromCp932(std::string_view cp932);
+
+  // A stretch of the editor's text that CP932 cannot hold: its UTF-8 offset
+  // and length in the text the editor gave (which has U+FFFD for a byte that
+  // is no UTF-8, so the length counts the byte, 1).
+  struct Unconverted {
+    uint32_t utf8_offset;
+    uint32_t length;
+  };
+  // In the order of the text; empty for texts read as CP932.
+  const std::vector<Unconverted>& unconverted() const { return unconverted_; }
 
   // Always valid UTF-8.
   const std::string& utf8() const { return utf8_; }
@@ -75,10 +86,7 @@ class DocumentText {
   std::string cp932_;
   std::vector<Unit> units_;
   std::vector<uint32_t> line_starts_ = {0};  // CP932 offsets
+  std::vector<Unconverted> unconverted_;
 };
-
-// Converts UTF-8 text to CP932 the way DocumentText does; false when a
-// character has no CP932 form or the text is not UTF-8.
-bool Utf8ToCp932Exactly(std::string_view utf8, std::string* cp932);
 
 }  // namespace kv

@@ -34,11 +34,20 @@ TEST(DocumentText, CharactersWithoutACp932FormBecomeOneQuestionMark) {
   EXPECT_EQ("\xF0\x9F\x98\x80=\xC3\xA9;\xEF\xBF\xBD", text->utf8());
   EXPECT_EQ(4u, text->Utf8OffsetOf(1));
   EXPECT_EQ(3u, text->Cp932OffsetOf(7));
-  std::string cp932;
-  EXPECT_FALSE(Utf8ToCp932Exactly("\xC3\xA9", &cp932));
-  EXPECT_FALSE(Utf8ToCp932Exactly("a\xFF", &cp932));
-  ASSERT_TRUE(Utf8ToCp932Exactly("漢?", &cp932));
-  EXPECT_EQ("\x8A\xBF?", cp932);
+  ASSERT_EQ(3u, text->unconverted().size());
+  EXPECT_EQ(0u, text->unconverted()[0].utf8_offset);
+  EXPECT_EQ(4u, text->unconverted()[0].length);
+  EXPECT_EQ(5u, text->unconverted()[1].utf8_offset);
+  EXPECT_EQ(1u, text->unconverted()[2].length) << "the stray byte";
+}
+
+TEST(DocumentText, EditorTextIsConvertedAsScriptFilesAre) {
+  // Look-alikes take CP932's code, as in a script saved as UTF-8; "♥" has none.
+  auto text = DocumentText::FromUtf8("〜−\xE2\x99\xA5");
+  EXPECT_EQ("\x81\x60\x81\x7C?", text->cp932());
+  ASSERT_EQ(1u, text->unconverted().size());
+  EXPECT_EQ(6u, text->unconverted()[0].utf8_offset);
+  EXPECT_TRUE(DocumentText::FromCp932("\x81\x60")->unconverted().empty());
 }
 
 TEST(DocumentText, Cp932BytesThatAreNoCharacterReadAsReplacements) {

@@ -15,6 +15,7 @@
 #include "source/source_loader.h"
 #include "source/statement.h"
 #include "workspace/document_store.h"
+#include "workspace/game_root.h"
 
 namespace kv {
 namespace {
@@ -389,18 +390,7 @@ AnalysisFeatures GameAnalysis::Features() const {
 void GameAnalysis::Configure(const WorkspaceSettings& settings) {
   settings_ = settings;
   fs_.set_source_encoding(settings.source_encoding);
-  game_directory_.clear();
-  const char separator = base_.Separator();
-  for (const std::string& folder : settings.folders) {
-    std::string directory = folder;
-    if (directory.empty()) continue;
-    if (directory.back() != separator) directory += separator;
-    if (game_directory_.empty()) game_directory_ = directory;  // reports the missing main.txt
-    if (base_.Exists(directory + kMainScriptName)) {
-      game_directory_ = directory;
-      break;
-    }
-  }
+  game_directory_ = FindGameDirectory(base_, settings.folders, settings.game_roots);
   full_run_needed_ = true;
 }
 

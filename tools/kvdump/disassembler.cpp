@@ -11,7 +11,7 @@
 #include "context/operators.h"
 #include "kvdump/infix.h"
 #include "language/command_table.h"
-#include "platform/console.h"
+#include "platform/text.h"
 
 namespace kv::kvdump {
 namespace {
@@ -45,9 +45,6 @@ bool AppendControlEscape(std::string* out, uint8_t c, bool quoted) {
       return false;
   }
 }
-
-bool IsLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-bool IsTrailByte(uint8_t c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 
 // A CP932 character of one or two bytes, as UTF-8; escapes when it has no
 // mapping.
@@ -180,8 +177,7 @@ std::string ScriptText(std::string_view bytes, bool utf8, bool quoted) {
     size_t length = 0;
     if (c >= 0xA1 && c <= 0xDF) {
       length = 1;  // half-width katakana
-    } else if (IsLeadByte(c) && i + 1 < bytes.size() &&
-               IsTrailByte(static_cast<uint8_t>(bytes[i + 1]))) {
+    } else if (Cp932CharacterLength(bytes, i) == 2) {
       length = 2;
     }
     if (length > 0) {

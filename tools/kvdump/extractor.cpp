@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "kvdump/disassembler.h"
+#include "platform/text.h"
 
 namespace kv::kvdump {
 namespace {
@@ -13,19 +14,6 @@ namespace {
 bool StartsWithDrive(std::string_view name) {
   return name.size() >= 2 && name[1] == ':' &&
          ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
-}
-
-// A CP932 lead byte takes the byte after it into one character when that
-// byte may follow a lead byte.
-bool IsLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-bool IsTrailByte(uint8_t c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
-
-// The length of the character at `i`: 2 for a double-byte character.
-size_t CharacterLength(std::string_view s, size_t i) {
-  return IsLeadByte(static_cast<uint8_t>(s[i])) && i + 1 < s.size() &&
-                 IsTrailByte(static_cast<uint8_t>(s[i + 1]))
-             ? 2
-             : 1;
 }
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -55,9 +43,9 @@ std::string Joined(const std::vector<std::string>& components, char separator) {
 }
 
 bool WindowsWouldAlter(std::string_view component, std::string* why) {
-  for (size_t i = 0; i < component.size(); i += CharacterLength(component, i)) {
+  for (size_t i = 0; i < component.size(); i += Cp932CharacterLength(component, i)) {
     const auto c = static_cast<uint8_t>(component[i]);
-    if (CharacterLength(component, i) == 2) continue;
+    if (Cp932CharacterLength(component, i) == 2) continue;
     if (c == ':') {
       *why = "the name \"" + PathText(component) +
              "\" holds ':', which names an alternate data stream on Windows";
@@ -99,7 +87,7 @@ bool RelativeComponents(std::string_view stored, std::vector<std::string>* compo
   while (start <= stored.size()) {
     size_t end = start;
     while (end < stored.size() && stored[end] != '/' && stored[end] != '\\') {
-      end += CharacterLength(stored, end);
+      end += Cp932CharacterLength(stored, end);
     }
     std::string_view name = stored.substr(start, end - start);
     if (first && StartsWithDrive(name)) name.remove_prefix(2);
