@@ -341,6 +341,25 @@ TEST_F(LanguageServerTest, DiagnosticsArePublishedWhenTheyChange) {
       sent);
 }
 
+TEST_F(LanguageServerTest, AnOpenDocumentKeepsItsAnalysisDiagnosticsBesideTheEditorsOwn) {
+  Initialize("{}");
+  Open("file:///game/main.txt", "goto ♥;");
+  SourceDiagnostic diagnostic;
+  diagnostic.range = {{1, 6}, {1, 7}};
+  diagnostic.severity = Severity::kWarning;
+  diagnostic.code = "undefined-label";
+  diagnostic.message = "x";
+  analysis.diagnostics = {{"/game/main.txt", {diagnostic}, 7}};
+  server.AnalyseAndPublish();
+  EXPECT_NE(std::string::npos, sent.find("undefined-label")) << sent;
+  EXPECT_NE(std::string::npos, sent.find("♥")) << sent;
+  // The same version again: nothing changed, so nothing is sent, and above
+  // all not the editor's findings alone.
+  sent.clear();
+  server.AnalyseAndPublish();
+  EXPECT_EQ(kAnalysing + std::string(kReady), sent);
+}
+
 TEST_F(LanguageServerTest, TheEditorsTextIsCheckedForWhatCp932CannotHold) {
   fs.AddFile("/game/u.txt", "text \"\xE3\x81\x82\";\n");  // saved as UTF-8
   fs.AddFile("/game/b.txt", "\xEF\xBB\xBFtext;\n");
