@@ -78,6 +78,12 @@ function expectedProblems(file) {
       message: 'ラベル "start" はこのスクリプトで既に定義されています (この定義は使われません) [duplicate-label]' },
     { matcher: 'kvconverter', file: file('scenes/end.txt'), line: 1, column: 6, severity: 'warning',
       message: 'ラベル "ending" はどのスクリプトにも定義されていません [undefined-label]' },
+    { matcher: 'kvconverter', file: file('scenes/end.txt'), line: 1, column: 1, severity: 'warning',
+      message: `スクリプト "${file('scenes/end.txt')}" はどの script_change と script_load にも書かれておらず、` +
+        'そのラベルと関数もどこからも使われていません [unreached-script]' },
+    { matcher: 'kvconverter', file: file('scenes/end.txt'), line: 1, column: 1, severity: 'note',
+      message: 'ゲームのフォルダ以下の .txt ファイルはすべてスクリプトとしてコンバートされます。' +
+        'スクリプトでないファイルはフォルダの外に置いてください' },
   ];
 }
 
