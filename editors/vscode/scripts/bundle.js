@@ -24,14 +24,26 @@ function packageOf(file) {
 
 const kPageLibraries = [{ dir: 'node_modules/@viz-js/viz', file: 'dist/viz-global.js', into: 'viz' }];
 
+// A page library that ships no licence file carries its notice at the top of
+// the script that is copied (a /*! … */ comment); that comment is quoted.
+function pageLibraryNotice(dir) {
+  const library = kPageLibraries.find((candidate) => candidate.dir === dir);
+  if (!library) return undefined;
+  const script = fs.readFileSync(path.join(extensionDir, library.dir, library.file), 'utf8');
+  const header = /^\/\*!([\s\S]*?)\*\//.exec(script);
+  return header ? `${header[1].trim()}\n\n(the notice at the top of dist/${library.into}/` +
+    `${path.basename(library.file)}, which is copied unchanged)` : undefined;
+}
+
 function notices(metafile) {
   const packages = [...new Set([...Object.keys(metafile.inputs).map(packageOf).filter(Boolean),
     ...kPageLibraries.map((library) => library.dir)])].sort();
   const sections = packages.map((dir) => {
     const manifest = JSON.parse(fs.readFileSync(path.join(extensionDir, dir, 'package.json'), 'utf8'));
     const licence = fs.readdirSync(path.join(extensionDir, dir)).find((name) => /^licen[cs]e/i.test(name));
-    if (!licence) throw new Error(`${dir} has no licence file to carry`);
-    const text = fs.readFileSync(path.join(extensionDir, dir, licence), 'utf8').trim();
+    const text = licence ? fs.readFileSync(path.join(extensionDir, dir, licence), 'utf8').trim()
+      : pageLibraryNotice(dir);
+    if (!text) throw new Error(`${dir} has no licence file to carry`);
     return `${manifest.name} ${manifest.version} (${manifest.license})\n\n${text}\n`;
   });
   return 'The extension bundles these npm packages, under these licences.\n\n' +
