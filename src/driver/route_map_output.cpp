@@ -1,7 +1,9 @@
 // The route map's outputs: DOT text, JSON, and SVG laid out by Graphviz's
 // library where the build has it.
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -72,6 +74,70 @@ void PutJsonQuoted(std::string* out, std::string_view utf8) {
   out->push_back('"');
 }
 
+// The same for CP932 text: most names are ASCII, whose bytes are their UTF-8
+// form, and need no converted copy.
+void PutDotQuotedCp932(std::string* out, std::string_view cp932) {
+  if (IsAscii(cp932)) {
+    PutDotQuoted(out, cp932);
+  } else {
+    PutDotQuoted(out, Cp932ToUtf8(cp932));
+  }
+}
+void PutJsonQuotedCp932(std::string* out, std::string_view cp932) {
+  if (IsAscii(cp932)) {
+    PutJsonQuoted(out, cp932);
+  } else {
+    PutJsonQuoted(out, Cp932ToUtf8(cp932));
+  }
+}
+
+void PutNumber(std::string* out, int64_t value) {
+  char digits[24];
+  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+  out->append(digits, static_cast<size_t>(end - digits));
+}
+
+// A node's id, "n" and its index; quoted, "\"n12\"".
+void PutNodeId(std::string* out, size_t index) {
+  out->push_back('n');
+  PutNumber(out, static_cast<int64_t>(index));
+}
+void PutQuotedNodeId(std::string* out, size_t index) {
+  out->push_back('"');
+  PutNodeId(out, index);
+  out->push_back('"');
+}
+
+// The text of a map as it is made: kept whole, or handed on in pieces of
+// about kPiece bytes so that the text of a large map is never all in memory.
+class MapText {
+ public:
+  using Sink = std::function<bool(std::string_view)>;
+  explicit MapText(Sink sink = nullptr) : sink_(std::move(sink)) {
+    if (sink_) text_.reserve(kPiece + kPiece / 4);
+  }
+  std::string* text() { return &text_; }
+  // Called between elements: hands on what has been made once it is large.
+  void Piece() {
+    if (sink_ && text_.size() >= kPiece) Hand();
+  }
+  // Hands on the rest; false when the sink refused a piece.
+  bool End() {
+    if (sink_) Hand();
+    return ok_;
+  }
+
+ private:
+  static constexpr size_t kPiece = size_t{1} << 20;
+  void Hand() {
+    if (ok_ && !text_.empty()) ok_ = sink_(text_);
+    text_.clear();
+  }
+  Sink sink_;
+  std::string text_;
+  bool ok_ = true;
+};
+
 // The shown name of each script path, made once per script.
 class ShownNames {
  public:
@@ -96,9 +162,31 @@ class ShownNames {
 
 constexpr std::string_view kMsgRouteMapNotWritten = "ルートマップ \"%s\" を書き込めませんでした: %s\n";
 
-std::string NodeId(size_t index) { return "n" + std::to_string(index); }
+// Appends the text a node shows, as a DOT or JSON string.
+template <void (*Put)(std::string*, std::string_view)>
+void PutNodeText(std::string* out, const RouteNode& node, ShownNames& shown) {
+  switch (node.kind) {
+    case RouteNode::kStart: Put(out, "start"); return;
+    case RouteNode::kScript: Put(out, shown.Of(node.script)); return;
+    case RouteNode::kEnd: Put(out, "end"); return;
+    default: break;
+  }
+  std::string_view prefix, suffix;
+  if (node.kind == RouteNode::kLabel) suffix = ":";
+  if (node.kind == RouteNode::kFunction) prefix = "function ";
+  if (node.kind == RouteNode::kUndefined) prefix = "undefined\n";
+  if (node.kind == RouteNode::kUnknown) prefix = "unknown\n";
+  std::string text(prefix);
+  if (IsAscii(node.name)) {
+    text += node.name;
+  } else {
+    text += Cp932ToUtf8(node.name);
+  }
+  text += suffix;
+  Put(out, text);
+}
 
-// The text a node shows.
+// The text a node shows (the list of what no route reaches).
 std::string NodeText(const RouteNode& node, ShownNames& shown) {
   switch (node.kind) {
     case RouteNode::kStart: return "start";
@@ -161,40 +249,26 @@ RouteMapFormat RouteMapFormatOf(std::string_view path) {
   return RouteMapFormat::kNone;
 }
 
-bool WriteRouteMap(KCSystem& sys, const RouteMap& map) {
-  const std::string& name = sys.options.routeMapPath;
-  const char separator = sys.fs.Separator();
-  std::string text, err;
-  bool made = true;
-  switch (RouteMapFormatOf(name)) {
-    case RouteMapFormat::kJson: text = RouteMapJson(map, separator); break;
-    case RouteMapFormat::kSvg: made = RouteMapSvg(RouteMapDot(map, separator), &text, &err); break;
-    default: text = RouteMapDot(map, separator); break;
-  }
-  if (made) {
-    std::unique_ptr<OutputFile> out = sys.fs.CreateOutput(name, &err);
-    made = out != nullptr && out->Write(text.data(), text.size(), &err) && out->Commit(&err);
-  }
-  if (!made) sys.log.Error(kMsgRouteMapNotWritten, {LogArg::Path(name), LogArg::Path(err)});
-  return made;
-}
+namespace {
 
-std::string RouteMapDot(const RouteMap& map, char separator) {
+void MakeDot(const RouteMap& map, char separator, MapText& text) {
   ShownNames shown(map, separator);
-  std::string dot =
+  std::string& dot = *text.text();
+  dot +=
       "digraph route_map {\n"
       "  graph [charset=\"UTF-8\", rankdir=TB, fontname=\"sans-serif\", compound=true];\n"
       "  node [fontname=\"sans-serif\", fontsize=11];\n"
       "  edge [fontname=\"sans-serif\", fontsize=9];\n";
-  dot.reserve(map.nodes.size() * 96 + map.edges.size() * 48);
-  auto write_node = [&](size_t i, const char* indent) {
+  auto write_node = [&](size_t i, std::string_view indent) {
     const RouteNode& node = map.nodes[i];
-    const std::string id = NodeId(i);
-    dot.append(indent).append(id).append(" [id=");
-    PutDotQuoted(&dot, id);
+    dot.append(indent);
+    PutNodeId(&dot, i);
+    dot.append(" [id=");
+    PutQuotedNodeId(&dot, i);
     dot.append(", label=");
-    PutDotQuoted(&dot, NodeText(node, shown));
+    PutNodeText<PutDotQuoted>(&dot, node, shown);
     dot.append(", ").append(NodeAttributes(node)).append("];\n");
+    text.Piece();
   };
   // The nodes of each script's cluster, in node order.
   std::vector<std::vector<size_t>> members(map.nodes.size());
@@ -204,7 +278,9 @@ std::string RouteMapDot(const RouteMap& map, char separator) {
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     const RouteNode& node = map.nodes[i];
     if (node.kind != RouteNode::kScript) continue;
-    dot.append("  subgraph cluster_").append(NodeId(i)).append(" {\n    label=");
+    dot.append("  subgraph cluster_");
+    PutNodeId(&dot, i);
+    dot.append(" {\n    label=");
     PutDotQuoted(&dot, shown.Of(node.script));
     dot += ";\n";
     dot += node.reached ? "    style=rounded; color=gray60;\n"
@@ -212,17 +288,23 @@ std::string RouteMapDot(const RouteMap& map, char separator) {
     for (size_t k : members[i]) write_node(k, "    ");
     dot += "  }\n";
   }
+  members = {};
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     if (map.nodes[i].cluster < 0) write_node(i, "  ");
   }
   for (const RouteEdge& edge : map.edges) {
-    dot.append("  ").append(NodeId(edge.from)).append(" -> ").append(NodeId(edge.to)).append(" [");
+    dot.append("  ");
+    PutNodeId(&dot, edge.from);
+    dot.append(" -> ");
+    PutNodeId(&dot, edge.to);
+    dot.append(" [");
     dot.append(EdgeAttributes(edge.kind));
     if (!edge.label.empty()) {
       dot.append(", label=");
-      PutDotQuoted(&dot, Cp932ToUtf8(edge.label));
+      PutDotQuotedCp932(&dot, edge.label);
     }
     dot += "];\n";
+    text.Piece();
   }
   if (!map.unreached.empty() || map.has_unknown) {
     // What no route reaches, listed beside the picture, one left-aligned
@@ -250,27 +332,31 @@ std::string RouteMapDot(const RouteMap& map, char separator) {
     dot += "\"];\n";
   }
   dot += "}\n";
-  return dot;
 }
 
-std::string RouteMapJson(const RouteMap& map, char separator) {
+void MakeJson(const RouteMap& map, char separator, MapText& text) {
   ShownNames shown(map, separator);
-  std::string json = "{\n  \"nodes\": [";
-  json.reserve(map.nodes.size() * 160 + map.edges.size() * 112);
-  auto put_number = [&](const char* key, int64_t value) {
-    json.append(", \"").append(key).append("\": ").append(std::to_string(value));
+  std::string& json = *text.text();
+  json += "{\n  \"nodes\": [";
+  auto put_number = [&](std::string_view key, int64_t value) {
+    json.append(", \"").append(key).append("\": ");
+    PutNumber(&json, value);
   };
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     const RouteNode& node = map.nodes[i];
     json += i == 0 ? "\n    " : ",\n    ";
     json += "{\"id\": ";
-    PutJsonQuoted(&json, NodeId(i));
+    PutQuotedNodeId(&json, i);
     json += ", \"kind\": ";
     PutJsonQuoted(&json, RouteNodeKindName(node.kind));
     json += ", \"name\": ";
     const bool own_name = node.kind == RouteNode::kScript || node.kind == RouteNode::kStart ||
                           node.kind == RouteNode::kEnd;
-    PutJsonQuoted(&json, own_name ? NodeText(node, shown) : Cp932ToUtf8(node.name));
+    if (own_name) {
+      PutNodeText<PutJsonQuoted>(&json, node, shown);
+    } else {
+      PutJsonQuotedCp932(&json, node.name);
+    }
     if (!node.script.empty()) {
       json += ", \"file\": ";
       PutJsonQuoted(&json, shown.Of(node.script));
@@ -278,44 +364,87 @@ std::string RouteMapJson(const RouteMap& map, char separator) {
       // script's node.
       if (node.kind == RouteNode::kScript) {
         json += ", \"path\": ";
-        PutJsonQuoted(&json, Cp932ToUtf8(node.script));
+        PutJsonQuotedCp932(&json, node.script);
       }
       put_number("line", node.line);
       put_number("column", node.column);
     }
     if (node.cluster >= 0) {
       json += ", \"script\": ";
-      PutJsonQuoted(&json, NodeId(static_cast<size_t>(node.cluster)));
+      PutQuotedNodeId(&json, static_cast<size_t>(node.cluster));
     }
     json += node.reached ? ", \"reachable\": true}" : ", \"reachable\": false}";
+    text.Piece();
   }
   json += "\n  ],\n  \"edges\": [";
   for (size_t i = 0; i < map.edges.size(); ++i) {
     const RouteEdge& edge = map.edges[i];
     json += i == 0 ? "\n    " : ",\n    ";
     json += "{\"from\": ";
-    PutJsonQuoted(&json, NodeId(edge.from));
+    PutQuotedNodeId(&json, edge.from);
     json += ", \"to\": ";
-    PutJsonQuoted(&json, NodeId(edge.to));
+    PutQuotedNodeId(&json, edge.to);
     json += ", \"kind\": ";
     PutJsonQuoted(&json, RouteEdgeKindName(edge.kind));
     if (!edge.label.empty()) {
       json += ", \"label\": ";
-      PutJsonQuoted(&json, Cp932ToUtf8(edge.label));
+      PutJsonQuotedCp932(&json, edge.label);
     }
     json += ", \"file\": ";
     PutJsonQuoted(&json, shown.Of(edge.script));
     put_number("line", edge.line);
     put_number("column", edge.column);
     json += "}";
+    text.Piece();
   }
   json += "\n  ],\n  \"unreachable\": [";
   for (size_t i = 0; i < map.unreached.size(); ++i) {
     if (i != 0) json += ", ";
-    PutJsonQuoted(&json, NodeId(map.unreached[i]));
+    PutQuotedNodeId(&json, map.unreached[i]);
   }
   json += map.has_unknown ? "],\n  \"unknownRoutes\": true\n}\n" : "],\n  \"unknownRoutes\": false\n}\n";
-  return json;
+}
+
+}  // namespace
+
+bool WriteRouteMap(KCSystem& sys, const RouteMap& map) {
+  const std::string& name = sys.options.routeMapPath;
+  const char separator = sys.fs.Separator();
+  const RouteMapFormat format = RouteMapFormatOf(name);
+  std::string svg, err;
+  bool made = true;
+  if (format == RouteMapFormat::kSvg) made = RouteMapSvg(RouteMapDot(map, separator), &svg, &err);
+  std::unique_ptr<OutputFile> out;
+  if (made) {
+    out = sys.fs.CreateOutput(name, &err);
+    made = out != nullptr;
+  }
+  if (made) {
+    // DOT and JSON go to the file piece by piece as they are made.
+    MapText text([&](std::string_view piece) { return out->Write(piece.data(), piece.size(), &err); });
+    if (format == RouteMapFormat::kSvg) {
+      text.text()->swap(svg);
+    } else if (format == RouteMapFormat::kJson) {
+      MakeJson(map, separator, text);
+    } else {
+      MakeDot(map, separator, text);
+    }
+    made = text.End() && out->Commit(&err);
+  }
+  if (!made) sys.log.Error(kMsgRouteMapNotWritten, {LogArg::Path(name), LogArg::Path(err)});
+  return made;
+}
+
+std::string RouteMapDot(const RouteMap& map, char separator) {
+  MapText text;
+  MakeDot(map, separator, text);
+  return std::move(*text.text());
+}
+
+std::string RouteMapJson(const RouteMap& map, char separator) {
+  MapText text;
+  MakeJson(map, separator, text);
+  return std::move(*text.text());
 }
 
 #ifdef KV_HAVE_GRAPHVIZ
