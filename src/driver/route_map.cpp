@@ -44,6 +44,19 @@ std::string NormalName(std::string_view name) {
 
 }  // namespace
 
+std::string_view TextStore::Keep(std::string_view text) {
+  if (text.empty()) return {};
+  if (size_ - used_ < text.size()) {
+    size_ = std::max(kBlockSize, text.size());
+    blocks_.push_back(std::make_unique<char[]>(size_));
+    used_ = 0;
+  }
+  char* at = blocks_.back().get() + used_;
+  std::copy(text.begin(), text.end(), at);
+  used_ += text.size();
+  return {at, text.size()};
+}
+
 const char* RouteNodeKindName(RouteNode::Kind kind) {
   switch (kind) {
     case RouteNode::kStart: return "start";
@@ -89,7 +102,7 @@ void RouteRecorder::StartScript(const KCFile& source) {
   auto [it, added] = scripts_.try_emplace(source.path, map_.nodes.size());
   if (added) {
     const std::string_view path = map_.paths.emplace_back(source.path);
-    RouteNode node{RouteNode::kScript, source.path, path, 1, 1};
+    RouteNode node{RouteNode::kScript, path, path, 1, 1};
     node.cluster = static_cast<int32_t>(map_.nodes.size());
     map_.nodes.push_back(std::move(node));
     // main.txt is read first, in the setup phase: the game starts there.
@@ -125,20 +138,20 @@ void RouteRecorder::EndScript() {
   current_ = nullptr;
 }
 
-size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string name, const KCFile& source,
+size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string_view name, const KCFile& source,
                               uint32_t offset) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
-  RouteNode node{kind, std::move(name), current_path_, place.line, place.column};
+  RouteNode node{kind, map_.texts.Keep(name), current_path_, place.line, place.column};
   node.cluster = static_cast<int32_t>(script_node_);
   map_.nodes.push_back(std::move(node));
   return map_.nodes.size() - 1;
 }
 
 void RouteRecorder::AddJump(RouteEdge::Kind kind, const KCFile& source, uint32_t offset,
-                            std::string target, bool literal) {
+                            std::string_view target, bool literal) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
   jumps_.push_back(Jump{RouteEdge{kind, segment_, 0, BranchLabel(), current_path_, place.line, place.column},
-                        std::move(target), literal});
+                        map_.texts.Keep(target), literal});
 }
 
 bool RouteRecorder::InBranch() const {
@@ -149,7 +162,7 @@ bool RouteRecorder::InBranch() const {
   return false;
 }
 
-std::string RouteRecorder::BranchLabel() const {
+std::string_view RouteRecorder::BranchLabel() {
   size_t first = 0;
   for (size_t i = frames_.size(); i > 0; --i) {
     if (frames_[i - 1].kind == Frame::kFunction) {
@@ -163,7 +176,7 @@ std::string RouteRecorder::BranchLabel() const {
     if (!label.empty()) label += " / ";
     label += frames_[i].condition;
   }
-  return label;
+  return map_.texts.Keep(label);
 }
 
 std::string RouteRecorder::TextFrom(const KCFile& source, uint32_t offset) const {
@@ -300,24 +313,33 @@ void RouteRecorder::OnStatement(const KCFile& source, int32_t id, const Statemen
 
 RouteMap RouteRecorder::Finish() {
   EndScript();
-  // Names are looked up in the jumping script first, then in the game.
+  // Names are looked up in the jumping script first, then in the game. Only
+  // the names some jump looks for are indexed: a game may define tens of
+  // thousands of labels and functions and jump to few of them.
+  bool goes_to_labels = false, calls_functions = false;
+  for (const Jump& jump : jumps_) {
+    if (!jump.literal) continue;
+    goes_to_labels |= jump.edge.kind == RouteEdge::kGoto;
+    calls_functions |= jump.edge.kind == RouteEdge::kFunctionCall;
+  }
   std::map<std::pair<std::string_view, std::string_view>, size_t> labels_by_script;
   std::unordered_map<std::string_view, size_t> labels, functions;
   std::map<std::string, size_t> scripts_by_name;
   for (size_t i = 0; i < map_.nodes.size(); ++i) {
     const RouteNode& node = map_.nodes[i];
     if (node.kind == RouteNode::kLabel) {
+      if (!goes_to_labels) continue;
       labels_by_script.try_emplace({node.script, node.name}, i);
       labels.try_emplace(node.name, i);
     } else if (node.kind == RouteNode::kFunction) {
-      functions.try_emplace(node.name, i);
+      if (calls_functions) functions.try_emplace(node.name, i);
     } else if (node.kind == RouteNode::kScript) {
       std::string_view path = node.script;
       if (path.starts_with(engine_directory_)) path.remove_prefix(engine_directory_.size());
       scripts_by_name.try_emplace(NormalName(path), i);
     }
   }
-  auto find_script = [&](const std::string& name) -> const size_t* {
+  auto find_script = [&](std::string_view name) -> const size_t* {
     const std::string normal = NormalName(name);
     if (auto it = scripts_by_name.find(normal); it != scripts_by_name.end()) return &it->second;
     // Otherwise a script whose path ends with the name.
@@ -329,9 +351,9 @@ RouteMap RouteRecorder::Finish() {
     return nullptr;
   };
 
-  std::map<std::pair<RouteEdge::Kind, std::string>, size_t> undefined;
+  std::map<std::pair<RouteEdge::Kind, std::string_view>, size_t> undefined;
   for (Jump& jump : jumps_) {
-    RouteEdge edge = std::move(jump.edge);
+    RouteEdge edge = jump.edge;
     if (!jump.literal) {
       map_.has_unknown = true;
       RouteNode node{RouteNode::kUnknown, jump.target, edge.script, edge.line, edge.column};
@@ -368,8 +390,14 @@ RouteMap RouteRecorder::Finish() {
   jumps_.clear();
 
   // Every route from the start of main.txt.
-  std::vector<std::vector<size_t>> next(map_.nodes.size());
-  for (const RouteEdge& edge : map_.edges) next[edge.from].push_back(edge.to);
+  // The edges from each node: next[first[i]] up to next[first[i + 1]].
+  std::vector<size_t> first(map_.nodes.size() + 1, 0), next(map_.edges.size());
+  for (const RouteEdge& edge : map_.edges) ++first[edge.from + 1];
+  for (size_t i = 1; i < first.size(); ++i) first[i] += first[i - 1];
+  {
+    std::vector<size_t> fill(first.begin(), first.end() - 1);
+    for (const RouteEdge& edge : map_.edges) next[fill[edge.from]++] = edge.to;
+  }
   std::deque<size_t> queue;
   for (size_t i = 0; i < map_.nodes.size(); ++i) {
     if (map_.nodes[i].kind == RouteNode::kStart) {
@@ -380,7 +408,8 @@ RouteMap RouteRecorder::Finish() {
   while (!queue.empty()) {
     const size_t at = queue.front();
     queue.pop_front();
-    for (size_t to : next[at]) {
+    for (size_t k = first[at]; k < first[at + 1]; ++k) {
+      const size_t to = next[k];
       if (map_.nodes[to].reached) continue;
       map_.nodes[to].reached = true;
       queue.push_back(to);

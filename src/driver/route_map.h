@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -33,7 +34,7 @@ struct RouteNode {
     kUnknown,    // a target computed when the game runs
   };
   Kind kind;
-  std::string name;        // label or function name, the name used, or the target as written
+  std::string_view name;    // label or function name, the name used, or the target as written
   std::string_view script;  // the script's path as the run found it (empty for undefined names)
   int32_t line = 0;
   int32_t column = 0;
@@ -50,18 +51,35 @@ struct RouteEdge {
   // The conditions of the if/elseif/else blocks around the jump, as written
   // (a select's choice for a test of select_result), outermost first, joined
   // by " / "; empty outside such blocks.
-  std::string label;
+  std::string_view label;
   std::string_view script;
   int32_t line = 0;
   int32_t column = 0;
+};
+
+// Copies of texts that stay in place until the store goes (also when it is
+// moved): the names and labels of a map, kept in large blocks instead of a
+// string each.
+class TextStore {
+ public:
+  std::string_view Keep(std::string_view text);
+
+ private:
+  static constexpr size_t kBlockSize = size_t{64} << 10;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t used_ = 0;
+  size_t size_ = 0;
 };
 
 struct RouteMap {
   // The scripts' paths, which nodes and edges point into (a deque keeps them
   // in place as it grows, and when the map is moved).
   std::deque<std::string> paths;
-  std::vector<RouteNode> nodes;
-  std::vector<RouteEdge> edges;
+  // The names and labels of nodes and edges.
+  TextStore texts;
+  // Deques: a large map grows without moving what it holds.
+  std::deque<RouteNode> nodes;
+  std::deque<RouteEdge> edges;
   // The engine directory: script names are shown relative to it.
   std::string base;
   // The scripts, labels and functions no route reaches, in node order.
@@ -90,7 +108,7 @@ class RouteRecorder : public ReadingObserver {
  private:
   struct Jump {
     RouteEdge edge;  // `to` unset
-    std::string target;
+    std::string_view target;  // kept in the map's texts
     bool literal;
   };
   struct Frame {
@@ -102,19 +120,20 @@ class RouteRecorder : public ReadingObserver {
 
   void StartScript(const KCFile& source);
   void EndScript();
-  size_t AddNode(RouteNode::Kind kind, std::string name, const KCFile& source, uint32_t offset);
-  void AddJump(RouteEdge::Kind kind, const KCFile& source, uint32_t offset, std::string target,
+  size_t AddNode(RouteNode::Kind kind, std::string_view name, const KCFile& source, uint32_t offset);
+  void AddJump(RouteEdge::Kind kind, const KCFile& source, uint32_t offset, std::string_view target,
                bool literal);
   // The statement's text from `offset` to its end, as written (comments
   // removed, white space folded).
   std::string TextFrom(const KCFile& source, uint32_t offset) const;
   std::string ConditionOf(const KCFile& source, const Statement& statement) const;
   bool InBranch() const;
-  std::string BranchLabel() const;
+  // Kept in the map's texts.
+  std::string_view BranchLabel();
 
   std::string engine_directory_;
   RouteMap map_;
-  std::vector<Jump> jumps_;
+  std::deque<Jump> jumps_;
   // Script path -> its node.
   std::map<std::string, size_t> scripts_;
   const KCFile* current_ = nullptr;
