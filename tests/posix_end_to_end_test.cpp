@@ -18,6 +18,7 @@
 #include "game_directory.h"
 #include "platform/coding.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 #include "test_support/conversion_harness.h"
 #include "test_support/scramble_reference.h"
 
@@ -564,6 +565,60 @@ TEST(EndToEnd, KvdumpExtractsAnArchiveAndNeverWritesOutsideItsDirectory) {
   EXPECT_FALSE(game.Exists("outside/escaped"));
   EXPECT_FALSE(game.Exists("escaped"));
   EXPECT_FALSE(game.Exists("../escaped"));
+}
+
+// kvls ends when its client's process has gone, although its input stays
+// open: the client named by initialize's processId, or by the
+// --clientProcessId argument that editors' clients add.
+TEST(EndToEnd, KvlsEndsWhenItsClientsProcessHasGone) {
+  const std::string kvls = ExecutableDirectory() + KV_KVLS_NAME;
+  for (const bool by_initialize : {true, false}) {
+    SCOPED_TRACE(by_initialize ? "processId" : "--clientProcessId");
+    const pid_t client = fork();
+    if (client == 0) {
+      usleep(300 * 1000);
+      _exit(0);
+    }
+    ASSERT_GT(client, 0);
+    int input[2];
+    ASSERT_EQ(0, pipe(input));
+    const std::string argument = "--clientProcessId=" + std::to_string(client);
+    const pid_t server = fork();
+    if (server == 0) {
+      const int null_fd = open("/dev/null", O_WRONLY);
+      if (dup2(input[0], STDIN_FILENO) < 0 || dup2(null_fd, STDOUT_FILENO) < 0) _exit(127);
+      close(input[1]);
+      if (by_initialize) {
+        execl(kvls.c_str(), kvls.c_str(), "--stdio", static_cast<char*>(nullptr));
+      } else {
+        execl(kvls.c_str(), kvls.c_str(), "--stdio", argument.c_str(), static_cast<char*>(nullptr));
+      }
+      _exit(127);
+    }
+    ASSERT_GT(server, 0);
+    close(input[0]);
+    if (by_initialize) {
+      const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"processId":)" +
+                               std::to_string(client) + R"(,"capabilities":{}}})";
+      const std::string message = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+      ASSERT_EQ(static_cast<ssize_t>(message.size()), write(input[1], message.data(), message.size()));
+    }
+    int status = 0;
+    ASSERT_EQ(client, waitpid(client, &status, 0));
+    // The input stays open all along; the server looks once a second.
+    pid_t ended = 0;
+    for (int i = 0; i < 100 && ended == 0; ++i) {
+      usleep(100 * 1000);
+      ended = waitpid(server, &status, WNOHANG);
+    }
+    if (ended == 0) {
+      kill(server, SIGKILL);
+      waitpid(server, &status, 0);
+    }
+    close(input[1]);
+    EXPECT_EQ(server, ended) << "still running 10 s after its client ended";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "ends as an exit without shutdown";
+  }
 }
 
 }  // namespace

@@ -250,6 +250,8 @@ LanguageServer::Reply LanguageServer::Initialize(const Json& params) {
       Find(params, {"capabilities", "textDocument", "hover", "contentFormat"}), "markdown");
   hierarchical_symbols_ = Flag(Find(params, {"capabilities", "textDocument", "documentSymbol"}),
                                "hierarchicalDocumentSymbolSupport");
+  if (int64_t process_id = 0; IntegerMember(params, "processId", &process_id) && process_id > 0)
+    client_process_id_ = process_id;
 
   WorkspaceSettings settings;
   std::string path, text;

@@ -4,6 +4,7 @@
 // One thread calls it; what it sends goes out through `send` in order.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -55,6 +56,9 @@ class LanguageServer {
   void InputEnded();
 
   bool exited() const { return state_ == State::kExited; }
+  // The client's process as initialize named it (processId), or 0: the
+  // server ends when that process has gone. Read from any thread.
+  int64_t client_process_id() const { return client_process_id_.load(); }
   // 0 when exit (or the end of the input) came after shutdown, 1 otherwise.
   int exit_status() const { return exit_status_; }
 
@@ -135,6 +139,7 @@ class LanguageServer {
   bool watch_registration_ = false;
   bool markdown_ = false;
   bool hierarchical_symbols_ = false;
+  std::atomic<int64_t> client_process_id_{0};
 
   std::map<std::string, std::string> client_uris_;  // path -> URI
   std::map<std::string, std::string> published_;    // path -> diagnostics as last sent

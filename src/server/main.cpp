@@ -1,11 +1,17 @@
 // kvls: the language server of the script language, over standard input and
 // output.
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "platform/byte_stream.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "platform/process_liveness.h"
+#include "platform/signals.h"
 #include "platform/version.h"
 #include "server/framing.h"
 #include "server/language_server.h"
@@ -26,11 +32,46 @@ constexpr std::string_view kUsage =
     "The language server of KVConverter's scripts: it speaks the Language Server\n"
     "Protocol over standard input and output, started by an editor.\n";
 
+// How often the watcher looks whether the client's process still runs.
+constexpr std::chrono::seconds kClientCheckInterval{1};
+
+// The client's process, as --clientProcessId=N names it; 0 when none does
+// (and for a value that is not a process id).
+int64_t ClientProcessArgument(std::string_view word) {
+  constexpr std::string_view kWord = "--clientProcessId=";
+  if (!word.starts_with(kWord)) return 0;
+  word.remove_prefix(kWord.size());
+  int64_t id = 0;
+  for (char c : word) {
+    if (c < '0' || c > '9' || id > (int64_t{1} << 40)) return 0;
+    id = id * 10 + (c - '0');
+  }
+  return id;
+}
+
+// Ends the server when its client has gone without closing the channel (an
+// editor window killed, a remote session left): a client may keep the pipe
+// open long after it stopped reading, and the server would run on for
+// nothing. The id that initialize gives counts once it has come.
+void WatchClient(const kv::LanguageServer& server, int64_t argument_id) {
+  kv::StartThread([&server, argument_id] {
+    for (;;) {
+      std::this_thread::sleep_for(kClientCheckInterval);
+      const int64_t id = server.client_process_id() != 0 ? server.client_process_id() : argument_id;
+      // Nothing is written that a sudden end could cut short: every message
+      // goes out whole as soon as it is made.
+      if (id != 0 && !kv::ProcessIsRunning(id)) std::_Exit(1);
+    }
+  }).detach();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  int64_t client_id = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string_view word = argv[i];
+    if (const int64_t id = ClientProcessArgument(word); id != 0) client_id = id;
     if (word == "--version") {
       kv::WriteStdout(std::string("kvls ") + kv::kVersion + "\n");
       return 0;
@@ -40,7 +81,8 @@ int main(int argc, char** argv) {
       return 0;
     }
     // Editors' clients add these; standard input and output are the only
-    // channel there is, and the server ends when its input does.
+    // channel there is, and the server ends when its input does, or when the
+    // client's process has gone.
     if (word == "--stdio" || word.starts_with("--clientProcessId")) continue;
     kv::WriteStderr("kvls: unknown option " + std::string(word) + "\n" + std::string(kUsage));
     return 1;
@@ -54,5 +96,6 @@ int main(int argc, char** argv) {
   kv::LanguageServer server(analysis, store, kv::NativePathStyle(), [&](const kv::Json& message) {
     if (output_open) output_open = kv::WriteStdoutAll(kv::FrameMessage(message));
   });
+  WatchClient(server, client_id);
   return kv::RunMessageLoop(reader, server);
 }
