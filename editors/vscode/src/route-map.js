@@ -19,12 +19,21 @@ function register(context, getClient) {
   let map = null;
   let timer;
   let asked = 0;
+  // The map as the page last got it (its JSON text), or null when the page
+  // holds none: a refresh that finds the same map sends nothing, so that a
+  // large game's map is neither sent nor laid out again for each keystroke.
+  let sent = null;
+
+  function postError(text) {
+    sent = null;
+    panel.webview.postMessage({ type: 'error', text });
+  }
 
   async function refresh() {
     if (!panel) return;
     const client = getClient();
     if (!client) {
-      panel.webview.postMessage({ type: 'error', text: 'The route map needs the kvls language server, which is not running.' });
+      postError('The route map needs the kvls language server, which is not running.');
       return;
     }
     const ask = ++asked;
@@ -32,9 +41,12 @@ function register(context, getClient) {
       const answer = await client.sendRequest('kvscript/routeMap', {});
       if (ask !== asked || !panel) return;  // a later request answers instead
       map = answer || null;
+      const text = JSON.stringify(map);
+      if (text === sent) return;
+      sent = text;
       panel.webview.postMessage({ type: 'map', map });
     } catch (error) {
-      if (ask === asked && panel) panel.webview.postMessage({ type: 'error', text: `Route map: ${error.message}` });
+      if (ask === asked && panel) postError(`Route map: ${error.message}`);
     }
   }
 
@@ -80,7 +92,11 @@ function register(context, getClient) {
     const listeners = [
       webview.onDidReceiveMessage((message) => {
         if (!message) return;
-        if (message.type === 'ready') refresh();
+        // A page that (re)starts holds no map yet.
+        if (message.type === 'ready') {
+          sent = null;
+          refresh();
+        }
         if (message.type === 'open') openNode(message.node).catch((error) => vscode.window.showErrorMessage(error.message));
       }),
       vscode.languages.onDidChangeDiagnostics(refreshSoon),
@@ -94,6 +110,7 @@ function register(context, getClient) {
       for (const listener of listeners) listener.dispose();
       panel = undefined;
       map = null;
+      sent = null;
     });
   }
 

@@ -81,9 +81,10 @@ function loadRouteMap(vscode) {
 
 const settle = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-test('the view asks kvls for the map, follows edits once after a pause, and opens clicked nodes', async () => {
+test('the view asks kvls for the map, follows edits once after a pause, sends only a changed map, and opens clicked nodes', async () => {
   const vscode = fakeVscode();
-  let client = { sendRequest: async (method) => { vscode.requests += 1; assert.equal(method, 'kvscript/routeMap'); return kMap; } };
+  let answer = kMap;
+  let client = { sendRequest: async (method) => { vscode.requests += 1; assert.equal(method, 'kvscript/routeMap'); return JSON.parse(JSON.stringify(answer)); } };
   const registration = loadRouteMap(vscode).register({ extensionUri: { text: '/ext' } }, () => client);
   vscode.handlers['kvscript.showRouteMap']();
   assert.deepEqual(vscode.calls, [['panel', 'kvscript.routeMap', ['/ext/media', '/ext/dist/viz']]]);
@@ -101,6 +102,16 @@ test('the view asks kvls for the map, follows edits once after a pause, and open
   assert.equal(vscode.requests, 1);
   await settle(600);
   assert.equal(vscode.requests, 2);
+  // The same map again: the page keeps the one it has.
+  assert.equal(vscode.posted.length, 1);
+  // A changed map is sent; a page that starts again gets the map anew.
+  answer = { ...kMap, edges: [{ from: 'n1', to: 'n0', kind: 'start' }] };
+  edit('kvscript');
+  await settle(600);
+  assert.deepEqual(vscode.posted.slice(1), [{ type: 'map', map: answer }]);
+  vscode.handlers.message({ type: 'ready' });
+  await settle(0);
+  assert.deepEqual(vscode.posted.slice(1), [{ type: 'map', map: answer }, { type: 'map', map: answer }]);
 
   vscode.handlers.message({ type: 'open', node: 'n2', uri: 'file:///elsewhere' });
   vscode.handlers.message({ type: 'open', node: 'n3' });
