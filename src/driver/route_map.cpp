@@ -172,18 +172,28 @@ std::string_view RouteRecorder::BranchLabel() {
   }
   std::string label;
   for (size_t i = first; i < frames_.size(); ++i) {
-    if (frames_[i].kind != Frame::kIf || frames_[i].condition.empty()) continue;
+    const Frame& frame = frames_[i];
+    if (frame.kind != Frame::kIf) continue;
+    // The frames are those of the current script, whose text is still there.
+    const std::string text = !frame.condition.empty() || current_ == nullptr
+                                 ? frame.condition
+                                 : TextBetween(*current_, frame.condition_from, frame.condition_to);
+    if (text.empty()) continue;
     if (!label.empty()) label += " / ";
-    label += frames_[i].condition;
+    label += text;
   }
   return map_.texts.Keep(label);
 }
 
 std::string RouteRecorder::TextFrom(const KCFile& source, uint32_t offset) const {
   // The statement has just been read: the reader stands behind it.
-  const uint32_t end = std::min<uint32_t>(source.position, static_cast<uint32_t>(source.contents.size()));
-  if (offset >= end) return "";
-  std::string_view text(source.contents.data() + offset, end - offset);
+  return TextBetween(source, offset, source.position);
+}
+
+std::string RouteRecorder::TextBetween(const KCFile& source, uint32_t from, uint32_t to) {
+  const uint32_t end = std::min<uint32_t>(to, static_cast<uint32_t>(source.contents.size()));
+  if (from >= end) return "";
+  std::string_view text(source.contents.data() + from, end - from);
   while (!text.empty() && (IsSpace(text.back()) || text.back() == ';')) text.remove_suffix(1);
   std::string collapsed;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -196,9 +206,11 @@ std::string RouteRecorder::TextFrom(const KCFile& source, uint32_t offset) const
   return collapsed;
 }
 
-std::string RouteRecorder::ConditionOf(const KCFile& source, const Statement& statement) const {
+void RouteRecorder::SetCondition(Frame* frame, const KCFile& source, const Statement& statement) const {
+  frame->condition.clear();
+  frame->condition_from = frame->condition_to = 0;
   const CommandParameter& first = statement[0];
-  if (first.size() < 2) return "";
+  if (first.size() < 2) return;
   // `select_result == N` after a select: the choice's own text.
   if (statement.size() == 1 && first.size() == 4 && first[2].kind == ElemOperator &&
       first[2].text == "==") {
@@ -212,10 +224,15 @@ std::string RouteRecorder::ConditionOf(const KCFile& source, const Statement& st
     if (number != nullptr && number->number >= 1 && number->number <= choices_.size() &&
         number->number == static_cast<double>(static_cast<size_t>(number->number))) {
       const std::string& choice = choices_[static_cast<size_t>(number->number) - 1];
-      if (!choice.empty()) return choice;
+      if (!choice.empty()) {
+        frame->condition = choice;
+        return;
+      }
     }
   }
-  return TextFrom(source, first[1].offset);
+  // The statement has just been read: the reader stands behind it.
+  frame->condition_from = first[1].offset;
+  frame->condition_to = source.position;
 }
 
 void RouteRecorder::OnStatement(const KCFile& source, int32_t id, const Statement& statement) {
@@ -271,15 +288,19 @@ void RouteRecorder::OnStatement(const KCFile& source, int32_t id, const Statemen
       }
       return;
     case cmd::kIf:
-      frames_.push_back(Frame{Frame::kIf, ConditionOf(source, statement)});
+      frames_.push_back(Frame{Frame::kIf, ""});
+      SetCondition(&frames_.back(), source, statement);
       return;
     case cmd::kElseIf:
       if (!frames_.empty() && frames_.back().kind == Frame::kIf) {
-        frames_.back().condition = ConditionOf(source, statement);
+        SetCondition(&frames_.back(), source, statement);
       }
       return;
     case cmd::kElse:
-      if (!frames_.empty() && frames_.back().kind == Frame::kIf) frames_.back().condition = "else";
+      if (!frames_.empty() && frames_.back().kind == Frame::kIf) {
+        frames_.back().condition = "else";
+        frames_.back().condition_from = frames_.back().condition_to = 0;
+      }
       return;
     case cmd::kEndIf:
       if (!frames_.empty() && frames_.back().kind == Frame::kIf) frames_.pop_back();

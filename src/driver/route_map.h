@@ -113,9 +113,14 @@ class RouteRecorder : public ReadingObserver {
   };
   struct Frame {
     enum Kind { kIf, kLoop, kFunction } kind;
-    std::string condition;  // of the branch being read (kIf)
+    // The condition of the branch being read (kIf): its text, or where it
+    // stands in the script (condition_from, condition_to), made into text
+    // only when a jump needs it.
+    std::string condition;
     size_t saved_segment = 0;
     bool saved_live = false;
+    uint32_t condition_from = 0;
+    uint32_t condition_to = 0;
   };
 
   void StartScript(const KCFile& source);
@@ -126,7 +131,9 @@ class RouteRecorder : public ReadingObserver {
   // The statement's text from `offset` to its end, as written (comments
   // removed, white space folded).
   std::string TextFrom(const KCFile& source, uint32_t offset) const;
-  std::string ConditionOf(const KCFile& source, const Statement& statement) const;
+  static std::string TextBetween(const KCFile& source, uint32_t from, uint32_t to);
+  // The condition of an if or elseif into `frame`.
+  void SetCondition(Frame* frame, const KCFile& source, const Statement& statement) const;
   bool InBranch() const;
   // Kept in the map's texts.
   std::string_view BranchLabel();
