@@ -3,7 +3,7 @@
 # same run: each round runs `KVConverter -i -a -m --check` and then
 # `KVConverter -i -a -m --route-map=FILE` (for each of .json and .dot) back to
 # back, and the script prints the minimum, median and maximum of each time and
-# of its ratio to the check's.
+# of its ratio to the check's, in wall time and in processor time.
 #
 #   bench/route_map_bench.sh [ROUNDS] [SCRIPT_MIB] [SCRIPT_FILES]
 #
@@ -17,6 +17,7 @@ kv="$build/KVConverter"
 rounds="${1:-7}"
 script_mib="${2:-25}"
 script_files="${3:-385}"
+[[ -x /usr/bin/time ]] || { echo "route_map_bench.sh: needs /usr/bin/time (Debian package time)" >&2; exit 2; }
 [[ -x $kv && -x $build/bench/make_script_tree ]] || {
   echo "route_map_bench.sh: build first: cmake --preset bench && cmake --build --preset bench -j2" >&2
   exit 2
@@ -26,30 +27,36 @@ trap 'rm -rf "$work"' EXIT
 "$build/bench/make_script_tree" "$work/game" "$script_mib" "$script_files"
 cat "$work"/game/main.txt "$work"/game/scenes/*.txt > /dev/null
 
-# seconds COMMAND...: the wall time of one run in the game folder.
+# seconds COMMAND...: the wall time of one run in the game folder and the
+# processor time it took (user and system), as "WALL CPU". The processor time
+# is the steadier figure on a machine that other work shares.
 seconds() {
-  local start end
-  start=$(date +%s.%N)
-  (cd "$work/game" && "$@" < /dev/null > /dev/null) || true
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
+  local times
+  times=$(cd "$work/game" && /usr/bin/time -f '%e %U %S' "$@" 2>&1 < /dev/null > /dev/null | tail -n 1) || true
+  echo "$times" | awk '{ printf "%s %.2f\n", $1, $2 + $3 }'
 }
-declare -a check json dot
+declare -a check json dot check_cpu json_cpu dot_cpu
 for _ in $(seq 1 "$rounds"); do
-  check+=("$(seconds "$kv" -i -a -m --check)")
-  json+=("$(seconds "$kv" -i -a -m "--route-map=$work/map.json")")
-  dot+=("$(seconds "$kv" -i -a -m "--route-map=$work/map.dot")")
+  read -r wall cpu < <(seconds "$kv" -i -a -m --check); check+=("$wall"); check_cpu+=("$cpu")
+  read -r wall cpu < <(seconds "$kv" -i -a -m "--route-map=$work/map.json"); json+=("$wall"); json_cpu+=("$cpu")
+  read -r wall cpu < <(seconds "$kv" -i -a -m "--route-map=$work/map.dot"); dot+=("$wall"); dot_cpu+=("$cpu")
 done
 # stats VALUES...: minimum, median, maximum.
 stats() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.3f %.3f %.3f", v[1], v[int((NR + 1) / 2)], v[NR] }'; }
+# ratios A B: each A[i] / B[i].
 ratios() {
-  local -n a=$1
-  for i in "${!a[@]}"; do echo "${a[$i]} / ${check[$i]}" | bc -l; done
+  local -n a=$1 b=$2
+  for i in "${!a[@]}"; do echo "${a[$i]} / ${b[$i]}" | bc -l; done
 }
 echo "game: $(du -sh "$work/game" | cut -f1), $(ls "$work"/game/scenes | wc -l) scenes; map: $(grep -c '"kind"' "$work/map.json") nodes and edges, $(du -h "$work/map.json" | cut -f1) JSON, $(du -h "$work/map.dot" | cut -f1) DOT"
 printf '%-28s %s\n' "row (min median max)" ""
 printf '%-28s %s\n' "--check, s" "$(stats "${check[@]}")"
 printf '%-28s %s\n' "--route-map=.json, s" "$(stats "${json[@]}")"
 printf '%-28s %s\n' "--route-map=.dot, s" "$(stats "${dot[@]}")"
-printf '%-28s %s\n' ".json / --check" "$(stats $(ratios json))"
-printf '%-28s %s\n' ".dot / --check" "$(stats $(ratios dot))"
+printf '%-28s %s\n' ".json / --check" "$(stats $(ratios json check))"
+printf '%-28s %s\n' ".dot / --check" "$(stats $(ratios dot check))"
+printf '%-28s %s\n' "--check, CPU s" "$(stats "${check_cpu[@]}")"
+printf '%-28s %s\n' "--route-map=.json, CPU s" "$(stats "${json_cpu[@]}")"
+printf '%-28s %s\n' "--route-map=.dot, CPU s" "$(stats "${dot_cpu[@]}")"
+printf '%-28s %s\n' ".json / --check, CPU" "$(stats $(ratios json_cpu check_cpu))"
+printf '%-28s %s\n' ".dot / --check, CPU" "$(stats $(ratios dot_cpu check_cpu))"
