@@ -1,8 +1,9 @@
 // kvls: the language server of the script language, over standard input and
 // output.
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -52,18 +53,39 @@ int64_t ClientProcessArgument(std::string_view word) {
 // Ends the server when its client has gone without closing the channel (an
 // editor window killed, a remote session left): a client may keep the pipe
 // open long after it stopped reading, and the server would run on for
-// nothing. The id that initialize gives counts once it has come.
-void WatchClient(const kv::LanguageServer& server, int64_t argument_id) {
-  kv::StartThread([&server, argument_id] {
-    for (;;) {
-      std::this_thread::sleep_for(kClientCheckInterval);
-      const int64_t id = server.client_process_id() != 0 ? server.client_process_id() : argument_id;
-      // Nothing is written that a sudden end could cut short: every message
-      // goes out whole as soon as it is made.
+// nothing. The id that initialize gives counts once it has come. The watch
+// stops, and its thread is joined, before the server it reads goes.
+class ClientWatch {
+ public:
+  ClientWatch(const kv::LanguageServer& server, int64_t argument_id)
+      : server_(server), argument_id_(argument_id), thread_(kv::StartThread([this] { Run(); })) {}
+  ~ClientWatch() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopped_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!wake_.wait_for(lock, kClientCheckInterval, [this] { return stopped_; })) {
+      const int64_t id = server_.client_process_id() != 0 ? server_.client_process_id() : argument_id_;
+      // Whoever would read the rest of the output has gone: ending at once
+      // loses nothing.
       if (id != 0 && !kv::ProcessIsRunning(id)) std::_Exit(1);
     }
-  }).detach();
-}
+  }
+
+  const kv::LanguageServer& server_;
+  const int64_t argument_id_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopped_ = false;
+  std::thread thread_;
+};
 
 }  // namespace
 
@@ -96,6 +118,6 @@ int main(int argc, char** argv) {
   kv::LanguageServer server(analysis, store, kv::NativePathStyle(), [&](const kv::Json& message) {
     if (output_open) output_open = kv::WriteStdoutAll(kv::FrameMessage(message));
   });
-  WatchClient(server, client_id);
+  ClientWatch watch(server, client_id);
   return kv::RunMessageLoop(reader, server);
 }
