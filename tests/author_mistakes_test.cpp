@@ -185,6 +185,18 @@ const LintCase kLintCases[] = {
      "スクリプトは Shift_JIS (CP932) で保存するか、--source-encoding=utf-8 を指定してください [utf8-script]",
      {{"main.txt!", "create_window;\ntext \"こんにちは\";\n"}},
      {"--source-encoding=utf-8"}},
+    {"comment-in-string",
+     {{"main.txt", "create_window;\ntext \"公式サイト http://example.jp を見てね\";\ntext \"次\";\n"}},
+     "/game/main.txt:2:23: warning: 文字列の中の // から行の終わりまでがコメントとして取り除かれます"
+     " (閉じる \" も取り除かれます) [comment-in-string]",
+     // A comment after the string, a quote inside a comment or a word, a
+     // string split at the slashes.
+     {{"main.txt", "create_window;\ntext \"b\"; // see \"http://x\"\n/* \"a */ text 'c';\n"
+                   "string it's @ \"d\";\ntext it's; // e\ntext \"http:/\" \"/example.jp\";\n"}}},
+    {"comment-in-string",
+     {{"main.txt", "create_window;\ntext 'a /* b */ c';\n"}},
+     "/game/main.txt:2:9: warning: 文字列の中の /* から */ までがコメントとして取り除かれます [comment-in-string]",
+     {{"main.txt", "create_window;\ntext 'a' /* b */, 'c';\n"}}},
     {"missing-file",
      {{"main.txt", "create_window;\nlayer bg, \"bg.PNG\";\n"}, {"img/bg.png", ""}},
      "/game/main.txt:2:11: warning: ファイル \"bg.PNG\" はありませんが、大文字と小文字だけが違う "

@@ -151,8 +151,8 @@ bool IsBracket(const CommandElement& element, std::string_view brackets) {
 }
 
 // An element as its author wrote it, for a message: a word in double
-// quotes, a string in its own (cut after about twenty bytes), a number as
-// its source text.
+// quotes, a string in its own (cut after about twenty bytes or at its first
+// line feed), a number as its source text.
 std::string Written(std::string_view text, const CommandElement& element) {
   if (element.kind == ElemNumber && element.offset < text.size()) {
     // As much of the source as the tokenizer read as the number.
@@ -165,7 +165,8 @@ std::string Written(std::string_view text, const CommandElement& element) {
   const char quote = element.offset < text.size() ? text[element.offset] : '"';
   constexpr size_t kShown = 20;
   size_t cut = 0;
-  while (cut < element.text.size() && cut < kShown) {
+  // A message is one line: a string that runs over a line feed is cut there.
+  while (cut < element.text.size() && cut < kShown && element.text[cut] != '\n') {
     cut += IsCp932LeadByte(static_cast<unsigned char>(element.text[cut])) ? 2 : 1;
   }
   cut = std::min(cut, element.text.size());
