@@ -339,6 +339,25 @@ TEST(AuthorMistakes, EachCheckFiresAndKeepsSilentAtItsNearMiss) {
   }
 }
 
+TEST(AuthorMistakes, AMissingCreateWindowIsToldBeforeTheErrorItCauses) {
+  // The failed statement ends the conversion before main.txt's end.
+  MemoryFileSystem fs("/game");
+  AddGame(fs, {{"main.txt", "window_title \"t\";\nlayer bg, \"bg.png\";\ntext \"あ\";\n"}});
+  const std::string console = RunConversion(fs, {"--check", "--diagnostics=gnu"}).console;
+  const size_t no_window = console.find(
+      "/game/main.txt:3:11: warning: main.txt に create_window がないため、すべてのスクリプトがウィンドウを"
+      "作る前の設定として書き出されます [no-create-window]\n");
+  const size_t setup = console.find(
+      "/game/main.txt:2:1: warning: \"layer\" は create_window より前には使えないため、計算式として"
+      "書き出されます [setup-phase-command]\n/game/main.txt:2:1: note: main.txt には create_window が"
+      "ありません。設定のコマンドの後に create_window; を書き、このコマンドはその後に書いてください\n");
+  const size_t error = console.find("/game/main.txt:2:1: error: コマンドパラメータの指定数が間違っています\n");
+  ASSERT_NE(std::string::npos, error) << console;
+  EXPECT_LT(no_window, setup) << console;
+  EXPECT_LT(setup, error) << console;
+  EXPECT_EQ(console.find("[no-create-window]"), console.rfind("[no-create-window]")) << console;
+}
+
 TEST(AuthorMistakes, WarningsFailARunUnderWerror) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/main.txt", "create_window;\ndebug_message \"x\";\n");
