@@ -57,6 +57,40 @@ const Mistake kMistakes[] = {
      "/game/main.txt:2:1: error: GetElementForCalc(1) Monomial(1) 要素取得に失敗",
      "/game/main.txt:2:8: note: \"ー\" の 2 バイト目が記号 \"[\" として読まれ、語が分かれています。"
      "語を \"\" で囲んで文字列にしてください"},
+    {"a colon after a label's name where it is used",
+     {{"main.txt", "goto chapter1:;\nchapter1:\n"}},
+     {},
+     "/game/main.txt:2:15: error: KCCommand::ReadCommand(1) コマンド名取得に失敗",
+     "/game/main.txt:2:15: note: \"chapter1:\" の : でラベルの定義として文が終わり、; だけの空の文が"
+     "残っています。ラベルの名前の後に : を書くのは、ラベルを定義する行だけです"},
+    {"a semicolon too many",
+     {{"main.txt", "text \"a\";;\n"}},
+     {},
+     "/game/main.txt:2:10: error: KCCommand::ReadCommand(1) コマンド名取得に失敗",
+     "/game/main.txt:2:10: note: ; の前に文がありません (; が余分です)"},
+    {"a label's name with the long vowel mark",
+     {{"main.txt", "goto \x83\x51\x81\x5B;\n"}},
+     {},
+     "/game/main.txt:2:8: note: \"ー\" の 2 バイト目が記号 \"[\" として読まれ、語が分かれています。"
+     "語を \"\" で囲んで文字列にしてください",
+     "/game/main.txt:2:1: note: ラベルの名前は 1 語です。2 バイト目が記号になる文字を含む名前は、"
+     "ラベルの名前に使えません"},
+    {"a label's name of two words",
+     {{"main.txt", "chapter 1:\n"}},
+     {},
+     "/game/main.txt:2:10: note: 問題の字句は \":\" (10 桁目) です",
+     "/game/main.txt:2:10: note: ラベルの名前は 1 語です。\"chapter 1\" のように空白を含む名前は使えません"
+     " (\"_\" でつなぐなどしてください)"},
+    {"an empty parameter",
+     {{"main.txt", "text a,;\n"}},
+     {},
+     "/game/main.txt:2:1: error: Condition(1) 要素数取得に失敗",
+     "/game/main.txt:2:1: note: 2 番目のパラメータが空です (\",\" の前か後ろに値がありません)"},
+    {"an expression that ends at an operator",
+     {{"main.txt", "text (;\n"}},
+     {},
+     "/game/main.txt:2:1: error: GetElementForCalc(1) Monomial(1) 要素取得に失敗",
+     "/game/main.txt:2:6: note: 式が \"(\" で終わっていて、その後に値がありません"},
     {"two commas in a script read as UTF-8: columns count its bytes",
      {{"main.txt", "/* 注 */ text \"日本\",,b;\n"}},
      {"--source-encoding=utf-8"},
@@ -107,7 +141,10 @@ TEST(AuthorMistakes, EachIsPlacedAndExplained) {
     if (m.next.empty()) {
       EXPECT_EQ(std::string::npos, run.console.find(": note: ", at)) << run.console;
     }
-    EXPECT_EQ(m.message.find(": error: ") != std::string::npos ? 1 : 0, run.status) << run.console;
+    // A note stands under an error.
+    const bool failed = m.message.find(": error: ") != std::string::npos ||
+                        m.message.find(": note: ") != std::string::npos;
+    EXPECT_EQ(failed ? 1 : 0, run.status) << run.console;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "language/command_reader.h"
 
+#include <algorithm>
 #include <string>
 
 #include "context/kc_system.h"
@@ -14,6 +15,31 @@ namespace {
 
 constexpr char kErrorLimitReached[] = "エラー数が%dを超えたのでコンバートを中止します\n";
 constexpr char kNameFetchFailed[] = "KCCommand::ReadCommand(1) コマンド名取得に失敗\n";
+constexpr std::string_view kNoteColonEndsLabel =
+    "\"%s:\" の : でラベルの定義として文が終わり、; だけの空の文が残っています。"
+    "ラベルの名前の後に : を書くのは、ラベルを定義する行だけです\n";
+constexpr std::string_view kNoteEmptyStatement = "; の前に文がありません (; が余分です)\n";
+
+// After an empty statement (a ';' alone): a ':' before it on its line ended
+// the statement before as a label (goto chapter1:;).
+void NoteEmptyStatement(Diagnostics& log, const KCFile& source) {
+  const std::string_view text = source.contents;
+  size_t at = std::min<size_t>(source.statementOffset, text.size());
+  while (at > 0 && (text[at - 1] == ' ' || text[at - 1] == '\t' || text[at - 1] == '\r')) --at;
+  if (at > 0 && text[at - 1] == ':') {
+    const size_t colon = at - 1;
+    size_t start = colon;
+    while (start > 0 && kWordStops.find(text[start - 1]) == std::string_view::npos) --start;
+    // A word's first byte: a string or a number before it is no label.
+    const bool word = start < colon && text[start] != '"' && text[start] != '\'' &&
+                      (text[start] < '0' || text[start] > '9');
+    if (word) {
+      log.Note(kNoteColonEndsLabel, {text.substr(start, colon - start)});
+      return;
+    }
+  }
+  log.Note(kNoteEmptyStatement);
+}
 
 }  // namespace
 
@@ -69,6 +95,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     CommandElement unused;
     command_.GetElement(0, 0, &unused);  // reports why
     sys_.log.InternalError(kNameFetchFailed);
+    NoteEmptyStatement(sys_.log, *source);
     return CmdInvalid;
   }
   std::string_view word = first->text;

@@ -24,6 +24,9 @@ constexpr char kEndAfterString[] =
     "; もしくは文字列終端(\", ')がない可能性があります\n";
 constexpr char kLastStatementDropped[] = "; がないためファイルの終端のコマンドを無視しました\n";
 constexpr char kNoteSyntaxToken[] = "問題の字句は \"%s\" (%d 桁目) です\n";
+constexpr std::string_view kNoteLabelWithSpace =
+    "ラベルの名前は 1 語です。\"%s\" のように空白を含む名前は使えません (\"_\" でつなぐなどしてください)\n";
+constexpr std::string_view kNoteColonAfterName = ": はラベルの名前の直後に書いて、ラベルを定義します\n";
 
 // The word reader takes at most this many bytes at once; a longer word goes
 // on as the next element.
@@ -113,6 +116,22 @@ class StatementReader {
     Sync();
     ReportOnLine(log_, source_, offset, message, false);
     return result;
+  }
+  // A colon that follows no word: the end of a label whose name is not one
+  // word (chapter 1:), or a colon where no label can be.
+  [[gnu::cold, gnu::noinline]] void NoteStrayColon(size_t colon) {
+    const std::string_view text(data_, size_);
+    size_t start = colon;
+    while (start > 0 && text[start - 1] != '\n' && text[start - 1] != ';') --start;
+    std::string_view before = text.substr(start, colon - start);
+    while (!before.empty() && (before.front() == ' ' || before.front() == '\t')) before.remove_prefix(1);
+    while (!before.empty() && (before.back() == ' ' || before.back() == '\t')) before.remove_suffix(1);
+    const bool words_only = before.find_first_of("\"'(),=+-*/@[]{}<>") == std::string_view::npos;
+    if (!before.empty() && words_only && before.find_first_of(" \t") != std::string_view::npos) {
+      log_.Note(kNoteLabelWithSpace, {before});
+    } else {
+      log_.Note(kNoteColonAfterName);
+    }
   }
   uint8_t SyntaxErrorAt(size_t offset) {
     Sync();
@@ -251,7 +270,9 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
     // Only a colon can stand here (every other stop byte has its own class).
     // It is consumed so that the next statement starts behind it.
     ++pos_;
-    return SyntaxErrorAt(start);
+    const uint8_t result = SyntaxErrorAt(start);
+    NoteStrayColon(start);
+    return result;
   }
   // Control bytes other than white space belong to words; a vertical tab or
   // form feed stops them, so no line feed is ever inside a word.
