@@ -360,6 +360,32 @@ bool RemoveComments(Diagnostics& log, KCFile& file, std::vector<CommentStart>* s
   return true;
 }
 
+namespace {
+
+// Strings as the tokenizer reads them, byte by byte: a quote where an element
+// begins opens one (inside a word it is part of the word), and the next byte
+// equal to it closes it, over line feeds.
+struct Reading {
+  char quote = 0;  // of the string being read
+  bool in_word = false;
+  void Step(char c) {
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (in_word) {
+      in_word = kWordStops.find(c) == std::string_view::npos;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else {
+      // Digits begin a number, which a quote may follow at once.
+      in_word = kWordStops.find(c) == std::string_view::npos &&
+                kOperatorBytes.find(c) == std::string_view::npos && (c < '0' || c > '9') &&
+                c != ';' && c != ',' && c != '\0';
+    }
+  }
+};
+
+}  // namespace
+
 void WarnOfCommentsInStrings(Diagnostics& log, const KCFile& file,
                              const std::vector<CommentStart>& starts) {
   // Strings as the tokenizer reads them: a quote where an element begins
@@ -367,24 +393,6 @@ void WarnOfCommentsInStrings(Diagnostics& log, const KCFile& file,
   // to it closes it, over line feeds. A comment is told of only when the
   // string it stands in was also opened on its own line, so that a string
   // left open lines before does not make every later comment suspect.
-  struct Reading {
-    char quote = 0;  // of the string being read
-    bool in_word = false;
-    void Step(char c) {
-      if (quote != 0) {
-        if (c == quote) quote = 0;
-      } else if (in_word) {
-        in_word = kWordStops.find(c) == std::string_view::npos;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else {
-        // Digits begin a number, which a quote may follow at once.
-        in_word = kWordStops.find(c) == std::string_view::npos &&
-                  kOperatorBytes.find(c) == std::string_view::npos && (c < '0' || c > '9') &&
-                  c != ';' && c != ',' && c != '\0';
-      }
-    }
-  };
   const std::string_view text = file.contents;
   Reading whole, line;  // from the start of the text, and of the line
   size_t at = 0;
@@ -415,6 +423,40 @@ void WarnOfCommentsInStrings(Diagnostics& log, const KCFile& file,
     }
     log.NoteAt(place, kNoteCommentInString, {quote, quote, quote, marker, quote, marker});
   }
+}
+
+size_t StringThatSwallowsStatements(std::string_view text, size_t end, std::string_view word) {
+  auto holds_word = [&](size_t from, size_t to) {
+    const std::string_view body = text.substr(from, to - from);
+    for (size_t at = body.find(word); at != std::string_view::npos; at = body.find(word, at + 1)) {
+      const size_t after = at + word.size();
+      const bool starts = at == 0 || kWordStops.find(body[at - 1]) != std::string_view::npos;
+      if (starts && (after == body.size() || kWordStops.find(body[after]) != std::string_view::npos)) {
+        return true;
+      }
+    }
+    return false;
+  };
+  Reading reading;
+  size_t opened = 0;
+  bool line_feed = false, semicolon = false;
+  for (size_t at = 0; at < end && at < text.size(); ++at) {
+    const char c = text[at];
+    const bool in_string = reading.quote != 0;
+    reading.Step(c);
+    if (!in_string) {
+      if (reading.quote != 0) {
+        opened = at;
+        line_feed = semicolon = false;
+      }
+      continue;
+    }
+    line_feed = line_feed || c == '\n';
+    semicolon = semicolon || (c == ';' && !line_feed);
+    const bool closes = reading.quote == 0 || at + 1 == end || at + 1 == text.size();
+    if (closes && line_feed && semicolon && holds_word(opened + 1, at + 1)) return opened;
+  }
+  return std::string_view::npos;
 }
 
 bool CommentsEnd(Diagnostics& log, const KCFile& file) {

@@ -71,6 +71,12 @@ bool RemoveComments(Diagnostics& log, KCFile& file, std::vector<CommentStart>* s
 // strings: its author meant the slashes as text.
 void WarnOfCommentsInStrings(Diagnostics& log, const KCFile& file,
                              const std::vector<CommentStart>& starts);
+// Where the first string literal before `end` of `text` (a script's text
+// as compiled) opens that holds a ';' and then a line feed, as a string left
+// open does when it runs on over the statements that follow, and `word` as a
+// word of its own (such as the block command whose absence an error tells
+// of); npos when none.
+size_t StringThatSwallowsStatements(std::string_view text, size_t end, std::string_view word);
 // Whether every "/*" of the text finds its "*/", as RemoveComments sees
 // them; reports the first that does not as RemoveComments does. The text
 // does not change.
