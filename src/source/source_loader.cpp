@@ -388,11 +388,9 @@ struct Reading {
 
 void WarnOfCommentsInStrings(Diagnostics& log, const KCFile& file,
                              const std::vector<CommentStart>& starts) {
-  // Strings as the tokenizer reads them: a quote where an element begins
-  // opens one (inside a word it is part of the word), and the next byte equal
-  // to it closes it, over line feeds. A comment is told of only when the
-  // string it stands in was also opened on its own line, so that a string
-  // left open lines before does not make every later comment suspect.
+  // A comment is told of only when the string it stands in was also opened
+  // on its own line, so that a string left open lines before does not make
+  // every later comment suspect.
   const std::string_view text = file.contents;
   Reading whole, line;  // from the start of the text, and of the line
   size_t at = 0;
