@@ -83,9 +83,13 @@ class SceneWriter {
     Expression();
     out_ += "  function_exit;\nfunction_end;\n";
   }
+  // Variables of the scene's own (main.txt declares the shared ones once):
+  // the random draws are those of declaring the shared names, so the rest
+  // of the scene stays as it was.
   void Declarations() {
-    out_ += "value " + Var() + " @ " + Number() + ", " + Var() + ";\n";
-    out_ += "string title @ \"";
+    const std::string own = "_" + std::to_string(scene_) + "_" + std::to_string(declarations_++);
+    out_ += "value " + Var() + own + " @ " + Number() + ", " + Var() + own + "b;\n";
+    out_ += "string title" + own + " @ \"";
     out_ += kJapanese[Pick(4)];
     out_ += "\";\n";
   }
@@ -100,6 +104,7 @@ class SceneWriter {
 
   std::mt19937& rng_;
   int scene_;
+  int declarations_ = 0;
   std::string out_;
 };
 
@@ -113,9 +118,13 @@ inline std::vector<std::string> MediaFiles() {
   return files;
 }
 
-// main.txt: sets up the window and loads scenes/scene0.txt ... scene<files-1>.txt.
+// main.txt: sets up the window, declares the variables and makes the layer
+// that every scene uses, and loads scenes/scene0.txt ... scene<files-1>.txt.
 inline std::string MainScript(int files) {
-  std::string main_txt = "window_title \"bench\";\nwindow_size 800, 600;\ncreate_window;\n";
+  std::string main_txt =
+      "window_title \"bench\";\nwindow_size 800, 600;\ncreate_window;\n"
+      "value count @ 0, flag @ 0, score @ 0, hp @ 0, mp @ 0, gold @ 0, turn @ 0;\n"
+      "layer chara, \"img/bg0.png\";\n";
   for (int i = 0; i < files; ++i) {
     main_txt += "script_load \"scenes/scene" + std::to_string(i) + ".txt\";\n";
   }

@@ -57,11 +57,67 @@ const Mistake kMistakes[] = {
      "/game/main.txt:2:1: error: GetElementForCalc(1) Monomial(1) 要素取得に失敗",
      "/game/main.txt:2:8: note: \"ー\" の 2 バイト目が記号 \"[\" として読まれ、語が分かれています。"
      "語を \"\" で囲んで文字列にしてください"},
-    {"two commas in a script read as UTF-8: columns count its bytes",
+    {"a colon after a label's name where it is used",
+     {{"main.txt", "goto chapter1:;\nchapter1:\n"}},
+     {},
+     "/game/main.txt:2:15: error: KCCommand::ReadCommand(1) コマンド名取得に失敗",
+     "/game/main.txt:2:15: note: \"chapter1:\" の : でラベルの定義として文が終わり、; だけの空の文が"
+     "残っています。ラベルの名前の後に : を書くのは、ラベルを定義する行だけです"},
+    {"a semicolon too many",
+     {{"main.txt", "text \"a\";;\n"}},
+     {},
+     "/game/main.txt:2:10: error: KCCommand::ReadCommand(1) コマンド名取得に失敗",
+     "/game/main.txt:2:10: note: ; の前に文がありません (; が余分です)"},
+    {"a label's name with the long vowel mark",
+     {{"main.txt", "goto \x83\x51\x81\x5B;\n"}},
+     {},
+     "/game/main.txt:2:8: note: \"ー\" の 2 バイト目が記号 \"[\" として読まれ、語が分かれています。"
+     "語を \"\" で囲んで文字列にしてください",
+     "/game/main.txt:2:1: note: ラベルの名前は 1 語です。2 バイト目が記号になる文字を含む名前は、"
+     "ラベルの名前に使えません"},
+    {"a label's name of two words",
+     {{"main.txt", "chapter 1:\n"}},
+     {},
+     "/game/main.txt:2:10: note: 問題の字句は \":\" (10 桁目) です",
+     "/game/main.txt:2:10: note: ラベルの名前は 1 語です。\"chapter 1\" のように空白を含む名前は使えません"
+     " (\"_\" でつなぐなどしてください)"},
+    {"an empty parameter",
+     {{"main.txt", "text a,;\n"}},
+     {},
+     "/game/main.txt:2:1: error: Condition(1) 要素数取得に失敗",
+     "/game/main.txt:2:1: note: 2 番目のパラメータが空です (\",\" の前か後ろに値がありません)"},
+    {"an expression that ends at an operator",
+     {{"main.txt", "text (;\n"}},
+     {},
+     "/game/main.txt:2:1: error: GetElementForCalc(1) Monomial(1) 要素取得に失敗",
+     "/game/main.txt:2:6: note: 式が \"(\" で終わっていて、その後に値がありません"},
+    {"an else after an if whose condition failed",
+     {{"main.txt", "value affection @ 0;\nif affection => 3;\nelse;\nendif;\n"}},
+     {},
+     "/game/main.txt:4:1: error: else に対応する \"if\" が見つかりませんでした",
+     "/game/main.txt:4:1: note: 3 行目の \"if\" がエラーになったため、そのブロックは開かれていません"
+     " (先にそのエラーを直してください)"},
+    {"a string left open over the end of a loop",
+     {{"main.txt", "value a @ 0;\nloop a < 3;\n  text \"abc;\n  a = a + 1;\nloop_end;\ntext \"x\";\n"}},
+     {},
+     "/game/main.txt:7:10: error: \"loop\" のブロックが閉じられていません (3 行目で開始)",
+     "/game/main.txt:7:10: note: 4 行目で始まった文字列が閉じられず、その後の文を含んで続いている可能性が"
+     "あります (閉じる \" または ' を確かめてください)"},
+    {"a loop_end without its loop after a string that holds a statement",
+     {{"main.txt", "text \"a;\nb\";\nloop_end;\n"}},
+     {},
+     "/game/main.txt:4:1: error: loop_end に対応する \"loop\" が見つかりませんでした",
+     ""},
+    {"two commas in a script read as UTF-8: columns count its bytes, the note its characters too",
      {{"main.txt", "/* 注 */ text \"日本\",,b;\n"}},
      {"--source-encoding=utf-8"},
      "/game/main.txt:2:25: error: 文法が間違っています",
-     "/game/main.txt:2:25: note: 問題の字句は \",\" (25 桁目) です"},
+     "/game/main.txt:2:25: note: 問題の字句は \",\" (19 文字目、25 バイト目) です"},
+    {"two commas after Japanese in CP932",
+     {{"main.txt", "/* \x92\x8D */ text \"\x93\xFA\x96\x7B\",,b;\n"}},
+     {},
+     "/game/main.txt:2:22: error: 文法が間違っています",
+     "/game/main.txt:2:22: note: 問題の字句は \",\" (19 文字目、22 バイト目) です"},
     {"a misspelt option",
      {{"main.txt", ""}},
      {"--chek"},
@@ -107,7 +163,10 @@ TEST(AuthorMistakes, EachIsPlacedAndExplained) {
     if (m.next.empty()) {
       EXPECT_EQ(std::string::npos, run.console.find(": note: ", at)) << run.console;
     }
-    EXPECT_EQ(m.message.find(": error: ") != std::string::npos ? 1 : 0, run.status) << run.console;
+    // A note stands under an error.
+    const bool failed = m.message.find(": error: ") != std::string::npos ||
+                        m.message.find(": note: ") != std::string::npos;
+    EXPECT_EQ(failed ? 1 : 0, run.status) << run.console;
   }
 }
 
@@ -185,6 +244,18 @@ const LintCase kLintCases[] = {
      "スクリプトは Shift_JIS (CP932) で保存するか、--source-encoding=utf-8 を指定してください [utf8-script]",
      {{"main.txt!", "create_window;\ntext \"こんにちは\";\n"}},
      {"--source-encoding=utf-8"}},
+    {"comment-in-string",
+     {{"main.txt", "create_window;\ntext \"公式サイト http://example.jp を見てね\";\ntext \"次\";\n"}},
+     "/game/main.txt:2:23: warning: 文字列の中の // から行の終わりまでがコメントとして取り除かれます"
+     " (閉じる \" も取り除かれます) [comment-in-string]",
+     // A comment after the string, a quote inside a comment or a word, a
+     // string split at the slashes.
+     {{"main.txt", "create_window;\ntext \"b\"; // see \"http://x\"\n/* \"a */ text 'c';\n"
+                   "string it's @ \"d\";\ntext it's; // e\ntext \"http:/\" \"/example.jp\";\n"}}},
+    {"comment-in-string",
+     {{"main.txt", "create_window;\ntext 'a /* b */ c';\n"}},
+     "/game/main.txt:2:9: warning: 文字列の中の /* から */ までがコメントとして取り除かれます [comment-in-string]",
+     {{"main.txt", "create_window;\ntext 'a' /* b */, 'c';\n"}}},
     {"missing-file",
      {{"main.txt", "create_window;\nlayer bg, \"bg.PNG\";\n"}, {"img/bg.png", ""}},
      "/game/main.txt:2:11: warning: ファイル \"bg.PNG\" はありませんが、大文字と小文字だけが違う "
@@ -325,6 +396,25 @@ TEST(AuthorMistakes, EachCheckFiresAndKeepsSilentAtItsNearMiss) {
     EXPECT_NE(std::string::npos, silent.console.find("\n結果 : 成功 / エラー 0件 / 警告 0件\n"))
         << silent.console;
   }
+}
+
+TEST(AuthorMistakes, AMissingCreateWindowIsToldBeforeTheErrorItCauses) {
+  // The failed statement ends the conversion before main.txt's end.
+  MemoryFileSystem fs("/game");
+  AddGame(fs, {{"main.txt", "window_title \"t\";\nlayer bg, \"bg.png\";\ntext \"あ\";\n"}});
+  const std::string console = RunConversion(fs, {"--check", "--diagnostics=gnu"}).console;
+  const size_t no_window = console.find(
+      "/game/main.txt:3:11: warning: main.txt に create_window がないため、すべてのスクリプトがウィンドウを"
+      "作る前の設定として書き出されます [no-create-window]\n");
+  const size_t setup = console.find(
+      "/game/main.txt:2:1: warning: \"layer\" は create_window より前には使えないため、計算式として"
+      "書き出されます [setup-phase-command]\n/game/main.txt:2:1: note: main.txt には create_window が"
+      "ありません。設定のコマンドの後に create_window; を書き、このコマンドはその後に書いてください\n");
+  const size_t error = console.find("/game/main.txt:2:1: error: コマンドパラメータの指定数が間違っています\n");
+  ASSERT_NE(std::string::npos, error) << console;
+  EXPECT_LT(no_window, setup) << console;
+  EXPECT_LT(setup, error) << console;
+  EXPECT_EQ(console.find("[no-create-window]"), console.rfind("[no-create-window]")) << console;
 }
 
 TEST(AuthorMistakes, WarningsFailARunUnderWerror) {

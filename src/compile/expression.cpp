@@ -27,6 +27,13 @@ namespace {
 constexpr std::string_view kMsgLeftOver = "\"%s\" 文法が間違っています\n";
 constexpr std::string_view kMsgNoCloseBracket = ") がありません\n";
 constexpr std::string_view kMsgNoElements = "Condition(1) 要素数取得に失敗\n";
+// Notes that say, in the author's words, what the internal texts above mean.
+constexpr std::string_view kNoteEmptyParameter =
+    "%d 番目のパラメータが空です (\",\" の前か後ろに値がありません)\n";
+constexpr std::string_view kNoteExpressionEnds =
+    "式が \"%s\" で終わっていて、その後に値がありません\n";
+constexpr std::string_view kNoteLabelOneWord =
+    "ラベルの名前は 1 語です。2 バイト目が記号になる文字を含む名前は、ラベルの名前に使えません\n";
 constexpr std::string_view kMsgQueueOutFailed = "Condition(3) キュー出力に失敗\n";
 constexpr std::string_view kMsgFetchFailed = "GetElementForCalc(1) %s 要素取得に失敗\n";
 constexpr std::string_view kMsgUnknownElement = "Monomial(2) 不明な要素\n";
@@ -87,6 +94,8 @@ struct KCFuncSet::ExprState {
   bool partial = false;
   bool done = false;
   bool terminated = false;
+  // An operand was looked for past the parameter's last element.
+  bool ranOut = false;
 
   void Variable(std::string_view name) { queue.push_back({ExprItem::kVariable, 0, 0, name}); }
   void Number(double value) { queue.push_back({ExprItem::kNumber, 0, value, {}}); }
@@ -97,6 +106,7 @@ struct KCFuncSet::ExprState {
 const CommandElement* KCFuncSet::GetElementForCalc(ExprState& state, uint32_t position,
                                                    const char* context) {
   if (position < state.elementCount) return &state.elements[position];
+  state.ranOut = true;
   CommandElement unused;
   command_.GetElement(state.parameter, position, &unused);  // reports why
   sys_.log.InternalError(kMsgFetchFailed, {LogArg::Own(context)});
@@ -266,7 +276,7 @@ bool KCFuncSet::MissingCloseBracket(ExprState& state) {
   return false;
 }
 
-void KCFuncSet::NoteSplitWord(const ExprState& state) {
+bool KCFuncSet::NoteSplitWord(const ExprState& state) {
   for (uint32_t i = 0; i + 1 < state.elementCount; ++i) {
     const CommandElement& word = state.elements[i];
     const CommandElement& symbol = state.elements[i + 1];
@@ -278,8 +288,9 @@ void KCFuncSet::NoteSplitWord(const ExprState& state) {
     SourcePlace place = PlaceOf(symbol);
     --place.column;  // where the character begins
     sys_.log.NoteAt(place, kMsgSplitWord, {character, symbol.text.substr(0, 1)});
-    return;
+    return true;
   }
+  return false;
 }
 
 bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* item_count) {
@@ -290,11 +301,20 @@ bool KCFuncSet::Condition(uint32_t* start_index, uint32_t parameter, uint32_t* i
   state.elementCount = command_.GetElemSize(parameter);
   if (state.elementCount == 0) {
     sys_.log.InternalError(kMsgNoElements);
+    sys_.log.Note(kNoteEmptyParameter, {static_cast<int32_t>(parameter + 1)});
     return false;
   }
   state.elements = command_.ElementAt(parameter, 0);
   if (!ParseLevel(state, kAssignmentLevel)) {
-    NoteSplitWord(state);
+    if (NoteSplitWord(state)) {
+      const int32_t id = command_.StatementId();
+      if (id == cmd::kGoto || id == cmd::kFunctionCall) {
+        sys_.log.Note(kNoteLabelOneWord);
+      }
+    } else if (state.ranOut) {
+      const CommandElement& last = state.elements[state.elementCount - 1];
+      sys_.log.NoteAt(PlaceOf(last), kNoteExpressionEnds, {last.text});
+    }
     return false;
   }
   if (!state.partial && state.position < state.elementCount) {

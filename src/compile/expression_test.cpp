@@ -99,7 +99,8 @@ TEST_F(ExpressionTest, SyntaxErrorsWriteNothing) {
 
 TEST_F(ExpressionTest, InternalFailures) {
   EXPECT_EQ(Compile({}), "");
-  EXPECT_EQ(Console(), "内部エラー : Condition(1) 要素数取得に失敗\n");
+  EXPECT_EQ(Console(), "内部エラー : Condition(1) 要素数取得に失敗\n"
+                       "備考 : 1 番目のパラメータが空です (\",\" の前か後ろに値がありません)\n");
   CommandElement odd{0x01, 0, "?", 0};
   EXPECT_EQ(Compile({odd}), "");
   EXPECT_EQ(Console(), "内部エラー : Monomial(2) 不明な要素\n");

@@ -267,7 +267,7 @@ void KCFuncSet::SyntaxErrorAt(const CommandElement& element, std::string_view me
     ReadNumberText(rest, &unused, &consumed);
     token = rest.substr(0, consumed);
   }
-  NoteSyntaxToken(sys_.log, token, place.column);
+  NoteSyntaxToken(sys_.log, token, place, source);
 }
 
 bool KCFuncSet::OutCommand(int32_t id, const char* context, int32_t min, int32_t max) {

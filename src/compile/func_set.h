@@ -128,8 +128,8 @@ class KCFuncSet {
   // Reports the closing bracket missing at the state's position; false.
   [[gnu::cold, gnu::noinline]] bool MissingCloseBracket(ExprState& state);
   // After an expression failed: names a double-byte character the tokenizer
-  // split (a bare word with "ー"), the likely cause.
-  void NoteSplitWord(const ExprState& state);
+  // split (a bare word with "ー"), the likely cause; false when none.
+  bool NoteSplitWord(const ExprState& state);
 
   KCSystem& sys_;
   KCCommand& command_;

@@ -24,6 +24,8 @@ enum class Check : uint8_t {
   kAssignmentInCondition,
   kCommandNameAsVariable,
   kUtf8Script,
+  // Found when a script's comments are removed.
+  kCommentInString,
   // Decided over the whole game, once every script has been read.
   kMissingFile,
   kDuplicateLabel,
@@ -42,7 +44,7 @@ inline constexpr std::string_view kCheckNames[] = {
     "unknown-command", "missing-semicolon", "string-spans-lines", "full-width-punctuation",
     "else-with-condition", "split-word", "no-create-window", "implicit-multiplication",
     "setup-phase-command", "assignment-in-condition", "command-name-as-variable", "utf8-script",
-    "missing-file", "duplicate-label", "duplicate-function", "undefined-label",
+    "comment-in-string", "missing-file", "duplicate-label", "duplicate-function", "undefined-label",
     "undefined-function", "undeclared-variable", "used-before-declaration", "redeclared-variable",
     "unreached-script",
 };

@@ -119,7 +119,7 @@ TEST_F(OptionsTest, WordOptions) {
                 "--no-warn=NAME[,NAME...]       : 名前の警告を出さない (unknown-command, "
                 "missing-semicolon, string-spans-lines, full-width-punctuation, else-with-condition, "
                 "split-word, no-create-window, implicit-multiplication, setup-phase-command, "
-                "assignment-in-condition, command-name-as-variable, utf8-script, missing-file, "
+                "assignment-in-condition, command-name-as-variable, utf8-script, comment-in-string, missing-file, "
                 "duplicate-label, duplicate-function, undefined-label, undefined-function, "
                 "undeclared-variable, used-before-declaration, redeclared-variable, unreached-script)\n"
                 "--werror                       : 警告があれば失敗とする\n"

@@ -1,8 +1,10 @@
 #include "language/command_reader.h"
 
+#include <algorithm>
 #include <string>
 
 #include "context/kc_system.h"
+#include "language/command_table.h"
 #include "language/kc_command.h"
 #include "language/statement_lint.h"
 #include "source/source_loader.h"
@@ -14,6 +16,50 @@ namespace {
 
 constexpr char kErrorLimitReached[] = "エラー数が%dを超えたのでコンバートを中止します\n";
 constexpr char kNameFetchFailed[] = "KCCommand::ReadCommand(1) コマンド名取得に失敗\n";
+constexpr std::string_view kNoteColonEndsLabel =
+    "\"%s:\" の : でラベルの定義として文が終わり、; だけの空の文が残っています。"
+    "ラベルの名前の後に : を書くのは、ラベルを定義する行だけです\n";
+constexpr std::string_view kNoteEmptyStatement = "; の前に文がありません (; が余分です)\n";
+
+constexpr std::string_view kNoteAfterFailedOpener =
+    "%d 行目の \"%s\" がエラーになったため、そのブロックは開かれていません (先にそのエラーを直してください)\n";
+constexpr std::string_view kNoteAfterOpenString =
+    "%d 行目で始まった文字列が閉じられず、その後の文を含んで続いている可能性があります"
+    " (閉じる \" または ' を確かめてください)\n";
+
+// The opener of the block that a closer (or else, elseif) closes; -1 for
+// other commands.
+int32_t OpenerOf(int32_t id) {
+  switch (id) {
+    case cmd::kElseIf: case cmd::kElse: case cmd::kEndIf: return cmd::kIf;
+    case cmd::kLoopEnd: return cmd::kLoop;
+    case cmd::kFunctionEnd: return cmd::kFunction;
+    case cmd::kVoidEnd: return cmd::kVoid;
+    case cmd::kDebugOnlyEnd: return cmd::kDebugOnly;
+    default: return -1;
+  }
+}
+
+// After an empty statement (a ';' alone): a ':' before it on its line ended
+// the statement before as a label (goto chapter1:;).
+void NoteEmptyStatement(Diagnostics& log, const KCFile& source) {
+  const std::string_view text = source.contents;
+  size_t at = std::min<size_t>(source.statementOffset, text.size());
+  while (at > 0 && (text[at - 1] == ' ' || text[at - 1] == '\t' || text[at - 1] == '\r')) --at;
+  if (at > 0 && text[at - 1] == ':') {
+    const size_t colon = at - 1;
+    size_t start = colon;
+    while (start > 0 && kWordStops.find(text[start - 1]) == std::string_view::npos) --start;
+    // A word's first byte: a string or a number before it is no label.
+    const bool word = start < colon && text[start] != '"' && text[start] != '\'' &&
+                      (text[start] < '0' || text[start] > '9');
+    if (word) {
+      log.Note(kNoteColonEndsLabel, {text.substr(start, colon - start)});
+      return;
+    }
+  }
+  log.Note(kNoteEmptyStatement);
+}
 
 }  // namespace
 
@@ -69,6 +115,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     CommandElement unused;
     command_.GetElement(0, 0, &unused);  // reports why
     sys_.log.InternalError(kNameFetchFailed);
+    NoteEmptyStatement(sys_.log, *source);
     return CmdInvalid;
   }
   std::string_view word = first->text;
@@ -92,7 +139,36 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     }
     command_.DeleteElement();
   }
-  return compiler_.Dispatch(id, word) ? CmdDone : CmdInvalid;
+  const int32_t errors_before = sys_.log.errorCount;
+  if (compiler_.Dispatch(id, word)) return CmdDone;
+  if (sys_.log.errorCount != errors_before) NoteFirstCause(*source, id);
+  return CmdInvalid;
+}
+
+void CommandReader::NoteFirstCause(const KCFile& source, int32_t id) {
+  if (failed_opener_script_ != &source) failed_opener_script_ = nullptr;
+  const bool opener = id == cmd::kIf || id == cmd::kLoop || id == cmd::kFunction ||
+                      id == cmd::kVoid || id == cmd::kDebugOnly;
+  if (opener) {
+    if (failed_opener_script_ == nullptr) {
+      failed_opener_script_ = &source;
+      failed_opener_line_ = source.statementLine;
+      failed_opener_id_ = id;
+    }
+    return;
+  }
+  const int32_t opened_by = OpenerOf(id);
+  if (opened_by < 0) return;
+  if (failed_opener_script_ != nullptr && failed_opener_id_ == opened_by) {
+    sys_.log.Note(kNoteAfterFailedOpener,
+                  {failed_opener_line_, kCommands[static_cast<size_t>(opened_by)].name});
+    return;
+  }
+  const size_t string = StringThatSwallowsStatements(
+      source.contents, source.statementOffset, kCommands[static_cast<size_t>(opened_by)].name);
+  if (string != std::string_view::npos) {
+    sys_.log.Note(kNoteAfterOpenString, {source.LineAt(static_cast<uint32_t>(string))});
+  }
 }
 
 int32_t CommandReader::FinishScript(bool abandoned) {
@@ -101,7 +177,21 @@ int32_t CommandReader::FinishScript(bool abandoned) {
   if (!abandoned) written = compiler_.WriteEndCommand();
   // Reported while the ended script is still current, so the messages carry
   // its path; the next script starts with an empty block stack.
+  const int32_t errors_before = sys_.log.errorCount;
   compiler_.CloseOpenBlocks();
+  if (sys_.log.errorCount != errors_before && ended != nullptr) {
+    // A block left open at the end: its closer may stand inside a string.
+    size_t string = std::string_view::npos;
+    for (const int32_t closer : {cmd::kEndIf, cmd::kLoopEnd, cmd::kFunctionEnd, cmd::kVoidEnd,
+                                 cmd::kDebugOnlyEnd}) {
+      string = std::min(string, StringThatSwallowsStatements(ended->contents, ended->contents.size(),
+                                                             kCommands[static_cast<size_t>(closer)].name));
+    }
+    if (string != std::string_view::npos) {
+      sys_.log.Note(kNoteAfterOpenString, {ended->LineAt(static_cast<uint32_t>(string))});
+    }
+  }
+  failed_opener_script_ = nullptr;
   // Its code is complete: it moves out of the storage the next script uses.
   if (sys_.script.currentObject != nullptr && written) sys_.KeepCode(*sys_.script.currentObject);
   if (ended != nullptr) {

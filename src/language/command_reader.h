@@ -71,11 +71,20 @@ class CommandReader {
   // script current. Returns CmdEndOfFile, the end code when no script is
   // left, or CmdInvalid when the end command could not be written.
   int32_t FinishScript(bool abandoned);
+  // After statement `id` of `source` failed: keeps a block opener that failed
+  // as the likely first cause of the errors of its closers, and notes that
+  // cause, or a string left open before, under the error of a closer.
+  void NoteFirstCause(const KCFile& source, int32_t id);
   KCSystem& sys_;
   KCCommand& command_;
   StatementCompiler& compiler_;
   // Null in a build.
   std::unique_ptr<StatementLint> lint_;
+  // The first block opener of the current script that failed (so opened no
+  // block): its script, line and command.
+  const KCFile* failed_opener_script_ = nullptr;
+  int32_t failed_opener_line_ = 0;
+  int32_t failed_opener_id_ = 0;
   // The leading word of a statement whose element is removed while Dispatch
   // may still quote it (kept from one statement to the next for its storage).
   std::string leading_word_;

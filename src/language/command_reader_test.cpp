@@ -346,7 +346,8 @@ TEST_F(CommandReaderTest, EmptyStatementHasNoCommandName) {
   EXPECT_EQ(Read(), CmdInvalid);
   EXPECT_EQ(TakeOutput(),
             "内部エラー : /game/main.txt 1 行目 KCCommand::GetElement(2) 要素取得位置が最大数を超えた\n"
-            "内部エラー : /game/main.txt 1 行目 KCCommand::ReadCommand(1) コマンド名取得に失敗\n");
+            "内部エラー : /game/main.txt 1 行目 KCCommand::ReadCommand(1) コマンド名取得に失敗\n"
+            "備考 : /game/main.txt 1 行目 ; の前に文がありません (; が余分です)\n");
 }
 
 TEST_F(CommandReaderTest, RunOfSyntaxErrorsRunsIntoTheErrorLimit) {
@@ -358,7 +359,7 @@ TEST_F(CommandReaderTest, RunOfSyntaxErrorsRunsIntoTheErrorLimit) {
   for (int i = 0; i < 100; ++i) {
     expected += "エラー : /game/main.txt 1 行目 文法が間違っています\n"
                 "備考 : /game/main.txt 1 行目 問題の字句は \":\" (" + std::to_string(i + 1) +
-                " 桁目) です\n";
+                " 桁目) です\n備考 : /game/main.txt 1 行目 : はラベルの名前の直後に書いて、ラベルを定義します\n";
   }
   expected += "エラー数が100を超えたのでコンバートを中止します\n/game/next.txt をコンバート中...\n";
   EXPECT_EQ(TakeOutput(), expected);

@@ -44,6 +44,9 @@ constexpr std::string_view kMsgImplicitMultiplicationAcrossLines =
     " (%d 行目で始まった文の ; か , がない可能性があります)\n";
 constexpr std::string_view kNoteImplicitMultiplicationAcrossLines =
     "文の終わりには ; を、パラメータの区切りには , を書いてください\n";
+constexpr std::string_view kNoteSetupPhaseNoWindow =
+    "main.txt には create_window がありません。設定のコマンドの後に create_window; を書き、"
+    "このコマンドはその後に書いてください\n";
 constexpr std::string_view kMsgSetupPhaseCommand =
     "\"%s\" は create_window より前には使えないため、計算式として書き出されます\n";
 constexpr std::string_view kNoteSetupPhaseCommand =
@@ -151,8 +154,8 @@ bool IsBracket(const CommandElement& element, std::string_view brackets) {
 }
 
 // An element as its author wrote it, for a message: a word in double
-// quotes, a string in its own (cut after about twenty bytes), a number as
-// its source text.
+// quotes, a string in its own (cut after about twenty bytes or at its first
+// line feed), a number as its source text.
 std::string Written(std::string_view text, const CommandElement& element) {
   if (element.kind == ElemNumber && element.offset < text.size()) {
     // As much of the source as the tokenizer read as the number.
@@ -165,7 +168,8 @@ std::string Written(std::string_view text, const CommandElement& element) {
   const char quote = element.offset < text.size() ? text[element.offset] : '"';
   constexpr size_t kShown = 20;
   size_t cut = 0;
-  while (cut < element.text.size() && cut < kShown) {
+  // A message is one line: a string that runs over a line feed is cut there.
+  while (cut < element.text.size() && cut < kShown && element.text[cut] != '\n') {
     cut += IsCp932LeadByte(static_cast<unsigned char>(element.text[cut])) ? 2 : 1;
   }
   cut = std::min(cut, element.text.size());
@@ -228,6 +232,13 @@ void StatementLint::CheckStatement(const KCFile& source) {
     kept_uses_.clear();
     kept_names_.clear();
   }
+  if (command_.InSetupPhase() && !sys_.carried.mainScriptEnded && !window_checked_) {
+    // Said at the first statement, before any error of the setup phase (a
+    // failed statement there ends the conversion, and main.txt's end with it).
+    window_checked_ = true;
+    window_missing_ = source.path == MainScriptPath(sys_) && !MentionsCreateWindow(source.contents);
+    if (window_missing_) WarnNoCreateWindow(source);
+  }
   CheckLeadingWord(source, first, id);
   if (checks.On(Check::kMissingSemicolon)) CheckContinuedLines(source);
   if (checks.On(Check::kStringSpansLines)) CheckStrings(source);
@@ -275,7 +286,7 @@ void StatementLint::CheckLeadingWord(const KCFile& source, const CommandElement&
     const SourcePlace place = Diagnostics::PlaceIn(source, first.offset);
     sys_.log.WarningAt(place, kMsgSetupPhaseCommand, {first.text},
                        CheckDetails(Check::kSetupPhaseCommand));
-    sys_.log.NoteAt(place, kNoteSetupPhaseCommand);
+    sys_.log.NoteAt(place, window_missing_ ? kNoteSetupPhaseNoWindow : kNoteSetupPhaseCommand);
     return;
   }
   if (id != CmdInvalid || first.kind != ElemWord || !sys_.options.checks.On(Check::kUnknownCommand)) {
@@ -601,9 +612,30 @@ void StatementLint::ScriptEnded(const KCFile& source) {
   // main.txt ended in the setup phase: it has no create_window.
   if (sys_.carried.mainScriptEnded || source.path != MainScriptPath(sys_)) return;
   sys_.carried.mainScriptEnded = true;
-  if (!command_.InSetupPhase() || !sys_.options.checks.On(Check::kNoCreateWindow)) return;
-  sys_.log.WarningAt(Diagnostics::StatementPlace(source), kMsgNoCreateWindow, {},
-                     CheckDetails(Check::kNoCreateWindow));
+  if (!command_.InSetupPhase() || window_missing_) return;
+  WarnNoCreateWindow(source);
+}
+
+void StatementLint::WarnNoCreateWindow(const KCFile& source) {
+  if (!sys_.options.checks.On(Check::kNoCreateWindow)) return;
+  // At the end of the script's last line, where the tokenizer puts its end.
+  std::string_view text = source.contents;
+  if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+  if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  sys_.log.WarningAt(Diagnostics::PlaceIn(source, static_cast<uint32_t>(text.size())), kMsgNoCreateWindow,
+                     {}, CheckDetails(Check::kNoCreateWindow));
+}
+
+bool StatementLint::MentionsCreateWindow(std::string_view text) {
+  constexpr std::string_view kWord = "create_window";
+  for (size_t at = text.find(kWord); at != std::string_view::npos; at = text.find(kWord, at + 1)) {
+    const size_t end = at + kWord.size();
+    const bool starts = at == 0 || kWordStops.find(text[at - 1]) != std::string_view::npos;
+    const bool ends = end == text.size() || kWordStops.find(text[end]) != std::string_view::npos ||
+                      text[end] == '\0';
+    if (starts && ends) return true;
+  }
+  return false;
 }
 
 }  // namespace kv

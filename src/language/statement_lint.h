@@ -61,6 +61,9 @@ class StatementLint {
   void CheckOperands(const KCFile& source, int32_t id);
   void CheckCondition(const KCFile& source, int32_t id);
   void KeepFileNames(int32_t id);
+  void WarnNoCreateWindow(const KCFile& source);
+  // Whether `create_window` stands in `text` as a word of its own.
+  static bool MentionsCreateWindow(std::string_view text);
   void KeepVariableNames(int32_t id);
   void KeepName(NameUse::Kind kind, const CommandElement& element);
   bool NamesFile(std::string_view text) const;
@@ -73,6 +76,10 @@ class StatementLint {
   // and named so far (a word is kept once per script).
   std::string script_;
   std::unordered_set<std::string> kept_uses_, kept_names_;
+  // Whether main.txt has been looked at for create_window, and found
+  // without it (no-create-window has then been said).
+  bool window_checked_ = false;
+  bool window_missing_ = false;
 };
 
 }  // namespace kv

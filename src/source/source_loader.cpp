@@ -10,6 +10,7 @@
 #include "context/pell_file.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "source/tokenizer.h"
 
 namespace kv {
 namespace {
@@ -26,12 +27,19 @@ constexpr std::string_view kNoteMainScriptBelow =
     "\"%s\" にメインスクリプトがあります。-xd でこのディレクトリを指定してください\n";
 constexpr std::string_view kMsgNotUtf8 = "UTF-8 として読めないバイト %s があります\n";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kMsgLineCommentInString =
+    "文字列の中の // から行の終わりまでがコメントとして取り除かれます (閉じる %c も取り除かれます)\n";
+constexpr std::string_view kMsgBlockCommentInString =
+    "文字列の中の /* から */ までがコメントとして取り除かれます\n";
+constexpr std::string_view kNoteCommentInString =
+    "%c…/%c %c%c…%c と 2 つの文字列に分けて書けば、並べた文字列は 1 つにつながります"
+    " (または / と %c の間を空けて書いてください)\n";
 // Temporary objects are named after their script with this mark appended.
 constexpr char kObjectSuffix[] = "*";
 constexpr uint32_t kObjectMode = ModeRead | ModeWrite | ModeTruncate | ModeBinary;
 
 KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
-                       bool* starts_with_bom);
+                       bool* starts_with_bom, std::vector<CommentStart>* comments = nullptr);
 
 // Converts the UTF-8 text of `file` to CP932 in place, line for line. The
 // first character of a line that cannot be converted is reported at its
@@ -71,7 +79,7 @@ void ConvertFromUtf8(Diagnostics& log, KCFile& file, std::string* storage) {
 // saved as UTF-8 lose their byte-order mark here; *starts_with_bom tells
 // whether the file itself begins with one.
 bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool to_compile,
-                bool* starts_with_bom = nullptr) {
+                bool* starts_with_bom = nullptr, std::vector<CommentStart>* comments = nullptr) {
   file.contents.swap(sys.results.sourceText);
   if (!file.FileOpen(full_path, ModeRead)) {
     sys.log.ErrorAt({full_path}, kMsgNameMayBeWrong, {LogArg::Path(full_path)});
@@ -84,7 +92,7 @@ bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool 
   file.textFromUtf8 = false;
   // Columns do not count the mark, as editors do not show it.
   if (utf8 && bom) file.contents.erase(0, kUtf8Bom.size());
-  return to_compile ? RemoveComments(sys.log, file) : CommentsEnd(sys.log, file);
+  return to_compile ? RemoveComments(sys.log, file, comments) : CommentsEnd(sys.log, file);
 }
 
 // Makes the registered script `it` current, reading its source again if it
@@ -93,20 +101,27 @@ bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::
   KCFile* source = nullptr;
   bool read_now = true;
   bool starts_with_bom = false;
+  // Where the comments began, kept only for the check that needs them.
+  std::vector<CommentStart> comments;
+  std::vector<CommentStart>* const comment_starts =
+      sys.options.checks.On(Check::kCommentInString) ? &comments : nullptr;
   auto loaded = sys.results.LoadedSources.find(it->first);
   if (loaded != sys.results.LoadedSources.end()) {
     source = loaded->second.get();
     // A loaded text holds at least its NUL: an empty one was set aside.
     read_now = source->contents.empty();
-    if (read_now && !ReadSource(sys, *source, std::string(it->first), true, &starts_with_bom)) {
+    if (read_now && !ReadSource(sys, *source, std::string(it->first), true, &starts_with_bom,
+                                comment_starts)) {
       return false;
     }
   } else {
-    source = LoadSourceFile(sys, it->first, true, &starts_with_bom);
+    source = LoadSourceFile(sys, it->first, true, &starts_with_bom, comment_starts);
   }
   if (source == nullptr) return false;
   sys.script.currentSource = source;
   sys.log.Message(kMsgConverting, {LogArg::Path(source->path)});
+  // Before a UTF-8 text is converted: the offsets are those of its text now.
+  if (read_now && !comments.empty()) WarnOfCommentsInStrings(sys.log, *source, comments);
   if (sys.options.sourceIsUtf8) {
     // After the comments are gone, so that a comment may hold any character.
     if (read_now) ConvertFromUtf8(sys.log, *source, &sys.results.sourceText);
@@ -242,7 +257,7 @@ KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
 namespace {
 
 KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
-                       bool* starts_with_bom) {
+                       bool* starts_with_bom, std::vector<CommentStart>* comments) {
   std::string full_path;
   if (!ResolvePath(sys, name, &full_path)) return nullptr;
 
@@ -253,7 +268,7 @@ KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
   }
 
   auto file = std::make_unique<KCFile>(sys.fs);
-  if (!ReadSource(sys, *file, full_path, to_compile, starts_with_bom)) {
+  if (!ReadSource(sys, *file, full_path, to_compile, starts_with_bom, comments)) {
     SetSourceAside(sys, *file);
     return nullptr;
   }
@@ -272,7 +287,7 @@ KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
 // found byte-wise, also inside string literals; block comments do not nest.
 // The text only shrinks, so it is compacted in place (the write cursor never
 // passes the read cursor); a source that fails is not kept.
-bool RemoveComments(Diagnostics& log, KCFile& file) {
+bool RemoveComments(Diagnostics& log, KCFile& file, std::vector<CommentStart>* starts) {
   std::string& text = file.contents;
   const size_t size = text.size();
   char* const p = text.data();
@@ -293,6 +308,9 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
     i = next;
     if (i >= size) break;
     const char marker = i + 1 < size ? p[i + 1] : '\0';
+    if (starts != nullptr && (marker == '/' || marker == '*')) {
+      starts->push_back({static_cast<uint32_t>(out), marker});
+    }
     if (marker == '/') {
       const void* line_feed = std::memchr(p + i, '\n', size - i);
       if (line_feed == nullptr) break;
@@ -340,6 +358,103 @@ bool RemoveComments(Diagnostics& log, KCFile& file) {
   file.position = 0;
   file.line = 1;
   return true;
+}
+
+namespace {
+
+// Strings as the tokenizer reads them, byte by byte: a quote where an element
+// begins opens one (inside a word it is part of the word), and the next byte
+// equal to it closes it, over line feeds.
+struct Reading {
+  char quote = 0;  // of the string being read
+  bool in_word = false;
+  void Step(char c) {
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (in_word) {
+      in_word = kWordStops.find(c) == std::string_view::npos;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else {
+      // Digits begin a number, which a quote may follow at once.
+      in_word = kWordStops.find(c) == std::string_view::npos &&
+                kOperatorBytes.find(c) == std::string_view::npos && (c < '0' || c > '9') &&
+                c != ';' && c != ',' && c != '\0';
+    }
+  }
+};
+
+}  // namespace
+
+void WarnOfCommentsInStrings(Diagnostics& log, const KCFile& file,
+                             const std::vector<CommentStart>& starts) {
+  // A comment is told of only when the string it stands in was also opened
+  // on its own line, so that a string left open lines before does not make
+  // every later comment suspect.
+  const std::string_view text = file.contents;
+  Reading whole, line;  // from the start of the text, and of the line
+  size_t at = 0;
+  for (const CommentStart& comment : starts) {
+    for (; at < comment.offset && at < text.size(); ++at) {
+      whole.Step(text[at]);
+      if (text[at] == '\n') {
+        line = Reading();
+      } else {
+        line.Step(text[at]);
+      }
+    }
+    const char open = whole.quote;
+    if (open == 0 || line.quote != open || comment.offset == 0) continue;
+    // The comment's own column: the byte before it is the line's, and the
+    // offset itself already stands where the comment ended.
+    SourcePlace place = Diagnostics::PlaceIn(file, comment.offset - 1);
+    ++place.column;
+    const LogArg quote = LogArg::Char(open);
+    const LogArg marker = LogArg::Char(comment.marker);
+    const ReportDetails details = CheckDetails(Check::kCommentInString);
+    if (comment.marker == '/') {
+      log.WarningAt(place, kMsgLineCommentInString, {quote}, details);
+      // The author's string ended on this line.
+      whole = line = Reading();
+    } else {
+      log.WarningAt(place, kMsgBlockCommentInString, {}, details);
+    }
+    log.NoteAt(place, kNoteCommentInString, {quote, quote, quote, marker, quote, marker});
+  }
+}
+
+size_t StringThatSwallowsStatements(std::string_view text, size_t end, std::string_view word) {
+  auto holds_word = [&](size_t from, size_t to) {
+    const std::string_view body = text.substr(from, to - from);
+    for (size_t at = body.find(word); at != std::string_view::npos; at = body.find(word, at + 1)) {
+      const size_t after = at + word.size();
+      const bool starts = at == 0 || kWordStops.find(body[at - 1]) != std::string_view::npos;
+      if (starts && (after == body.size() || kWordStops.find(body[after]) != std::string_view::npos)) {
+        return true;
+      }
+    }
+    return false;
+  };
+  Reading reading;
+  size_t opened = 0;
+  bool line_feed = false, semicolon = false;
+  for (size_t at = 0; at < end && at < text.size(); ++at) {
+    const char c = text[at];
+    const bool in_string = reading.quote != 0;
+    reading.Step(c);
+    if (!in_string) {
+      if (reading.quote != 0) {
+        opened = at;
+        line_feed = semicolon = false;
+      }
+      continue;
+    }
+    line_feed = line_feed || c == '\n';
+    semicolon = semicolon || (c == ';' && !line_feed);
+    const bool closes = reading.quote == 0 || at + 1 == end || at + 1 == text.size();
+    if (closes && line_feed && semicolon && holds_word(opened + 1, at + 1)) return opened;
+  }
+  return std::string_view::npos;
 }
 
 bool CommentsEnd(Diagnostics& log, const KCFile& file) {

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -54,8 +56,27 @@ bool NextScript(KCSystem& sys);
 // UTF-8 (--source-encoding=utf-8) is converted to CP932 when it becomes the
 // current script.
 KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile = true);
-// Removes "//" and "/* */" comments in place, keeping every line feed.
-bool RemoveComments(Diagnostics& log, KCFile& file);
+// Where a comment began, in the text as it is after comment removal, and
+// its marker's second byte ('/' or '*').
+struct CommentStart {
+  uint32_t offset;
+  char marker;
+};
+
+// Removes "//" and "/* */" comments in place, keeping every line feed; with
+// `starts`, appends where each comment began.
+bool RemoveComments(Diagnostics& log, KCFile& file, std::vector<CommentStart>* starts = nullptr);
+// Warns of each comment of `starts` (of `file`, its comments just removed)
+// that begins inside a string on its own line, as the tokenizer reads
+// strings: its author meant the slashes as text.
+void WarnOfCommentsInStrings(Diagnostics& log, const KCFile& file,
+                             const std::vector<CommentStart>& starts);
+// Where the first string literal before `end` of `text` (a script's text
+// as compiled) opens that holds a ';' and then a line feed, as a string left
+// open does when it runs on over the statements that follow, and `word` as a
+// word of its own (such as the block command whose absence an error tells
+// of); npos when none.
+size_t StringThatSwallowsStatements(std::string_view text, size_t end, std::string_view word);
 // Whether every "/*" of the text finds its "*/", as RemoveComments sees
 // them; reports the first that does not as RemoveComments does. The text
 // does not change.

@@ -5,12 +5,15 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <utility>
 
 #include "context/diagnostics.h"
 #include "context/pell_file.h"
 #include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
 #include "source/numbers.h"
 #include "source/statement.h"
 
@@ -24,6 +27,10 @@ constexpr char kEndAfterString[] =
     "; もしくは文字列終端(\", ')がない可能性があります\n";
 constexpr char kLastStatementDropped[] = "; がないためファイルの終端のコマンドを無視しました\n";
 constexpr char kNoteSyntaxToken[] = "問題の字句は \"%s\" (%d 桁目) です\n";
+constexpr char kNoteSyntaxTokenInCharacters[] = "問題の字句は \"%s\" (%d 文字目、%d バイト目) です\n";
+constexpr std::string_view kNoteLabelWithSpace =
+    "ラベルの名前は 1 語です。\"%s\" のように空白を含む名前は使えません (\"_\" でつなぐなどしてください)\n";
+constexpr std::string_view kNoteColonAfterName = ": はラベルの名前の直後に書いて、ラベルを定義します\n";
 
 // The word reader takes at most this many bytes at once; a longer word goes
 // on as the next element.
@@ -78,7 +85,7 @@ constexpr Tables kTables = MakeTables();
   const SourcePlace place{source.path, source.line,
                           source.ColumnAt(static_cast<uint32_t>(offset))};
   if (syntax_error) {
-    ReportSyntaxError(log, place, std::string_view(source.contents).substr(offset, 1));
+    ReportSyntaxError(log, place, std::string_view(source.contents).substr(offset, 1), &source);
   } else {
     log.ErrorAt(place, message);
   }
@@ -113,6 +120,22 @@ class StatementReader {
     Sync();
     ReportOnLine(log_, source_, offset, message, false);
     return result;
+  }
+  // A colon that follows no word: the end of a label whose name is not one
+  // word (chapter 1:), or a colon where no label can be.
+  [[gnu::cold, gnu::noinline]] void NoteStrayColon(size_t colon) {
+    const std::string_view text(data_, size_);
+    size_t start = colon;
+    while (start > 0 && text[start - 1] != '\n' && text[start - 1] != ';') --start;
+    std::string_view before = text.substr(start, colon - start);
+    while (!before.empty() && (before.front() == ' ' || before.front() == '\t')) before.remove_prefix(1);
+    while (!before.empty() && (before.back() == ' ' || before.back() == '\t')) before.remove_suffix(1);
+    const bool words_only = before.find_first_of("\"'(),=+-*/@[]{}<>") == std::string_view::npos;
+    if (!before.empty() && words_only && before.find_first_of(" \t") != std::string_view::npos) {
+      log_.Note(kNoteLabelWithSpace, {before});
+    } else {
+      log_.Note(kNoteColonAfterName);
+    }
   }
   uint8_t SyntaxErrorAt(size_t offset) {
     Sync();
@@ -251,7 +274,9 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
     // Only a colon can stand here (every other stop byte has its own class).
     // It is consumed so that the next statement starts behind it.
     ++pos_;
-    return SyntaxErrorAt(start);
+    const uint8_t result = SyntaxErrorAt(start);
+    NoteStrayColon(start);
+    return result;
   }
   // Control bytes other than white space belong to words; a vertical tab or
   // form feed stops them, so no line feed is ever inside a word.
@@ -376,14 +401,49 @@ bool ReadsAsWord(std::string_view text) {
   return true;
 }
 
-void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token) {
+void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token,
+                       const KCFile* source) {
   log.ErrorAt(place, kMsgSyntaxError);
-  NoteSyntaxToken(log, token, place.column);
+  NoteSyntaxToken(log, token, place, source);
 }
 
-void NoteSyntaxToken(Diagnostics& log, std::string_view token, int32_t column) {
+int32_t CharacterColumn(const KCFile& source, int32_t line, int32_t byte_column) {
+  // The file is read again: the text in memory has lost its comments, and a
+  // script read as UTF-8 its own bytes. Only for a report, so seldom.
+  std::string raw, error;
+  if (line <= 0 || byte_column <= 0 || !source.fs.ReadFile(source.path, &raw, &error)) return 0;
+  size_t at = 0;
+  // Columns do not count a UTF-8 script's byte-order mark.
+  if (source.textFromUtf8 && std::string_view(raw).starts_with("\xEF\xBB\xBF")) at = 3;
+  for (int32_t l = 1; l < line; ++l) {
+    at = raw.find('\n', at);
+    if (at == std::string::npos) return 0;
+    ++at;
+  }
+  const size_t end = std::min(raw.size(), at + static_cast<size_t>(byte_column) - 1);
+  int32_t column = 1;
+  for (size_t i = at; i < end; ++column) {
+    if (source.textFromUtf8) {
+      const size_t length = Utf8CharacterLength(std::string_view(raw).substr(i));
+      i += length != 0 ? length : 1;
+    } else {
+      i += Cp932CharacterLength(raw, i);
+    }
+  }
+  return column;
+}
+
+void NoteSyntaxToken(Diagnostics& log, std::string_view token, const SourcePlace& place,
+                     const KCFile* source) {
   // Without a script there is no column to name (compiled outside a run).
-  if (column > 0) log.Note(kNoteSyntaxToken, {token, column});
+  if (place.column <= 0) return;
+  const int32_t characters =
+      source != nullptr ? CharacterColumn(*source, place.line, place.column) : 0;
+  if (characters > 0 && characters != place.column) {
+    log.Note(kNoteSyntaxTokenInCharacters, {token, characters, place.column});
+  } else {
+    log.Note(kNoteSyntaxToken, {token, place.column});
+  }
 }
 
 uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source) {

@@ -36,10 +36,16 @@ bool EndsWithLeadByte(std::string_view word);
 struct SourcePlace;
 
 // Reports kMsgSyntaxError at `place`, with a note that names the offending
-// token (script text) and its column.
-void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token);
+// token (script text) and its column: in characters too, as an editor counts
+// them, when `source` (the script of `place`) says they differ from bytes.
+void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token,
+                       const KCFile* source = nullptr);
 // That note alone.
-void NoteSyntaxToken(Diagnostics& log, std::string_view token, int32_t column);
+void NoteSyntaxToken(Diagnostics& log, std::string_view token, const SourcePlace& place,
+                     const KCFile* source = nullptr);
+// The character column (1-based) of the byte column `byte_column` of line
+// `line` of `source`'s file; 0 when the file cannot be read.
+int32_t CharacterColumn(const KCFile& source, int32_t line, int32_t byte_column);
 
 enum StatementResult : uint8_t {
   StatementRead = 0,
