@@ -275,7 +275,7 @@ TEST_F(LanguageServerTest, QueriesConvertPositionsBothWays) {
             "\n",
             Ask("textDocument/rename", 0, 5, R"(,"newName":"x")"));
 
-  analysis.hover = Hover{"**\x8A\xBF**", SourceRange{{1, 6}, {1, 10}}};
+  analysis.hover = Hover{"**\x8A\xBF**", SourceRange{{1, 6}, {1, 10}}, "\x8A\xBF"};
   EXPECT_EQ(R"({"id":5,"jsonrpc":"2.0","result":{"contents":{"kind":"markdown","value":"**漢**"},)"
             R"("range":{"end":{"character":7,"line":0},"start":{"character":5,"line":0}}}})"
             "\n",
