@@ -303,6 +303,21 @@ TEST_F(LanguageServerTest, QueriesConvertPositionsBothWays) {
   EXPECT_EQ(1, analysis.analyses);
 }
 
+TEST_F(LanguageServerTest, AClientWithoutMarkdownGetsPlainHoversAndACutListSaysSo) {
+  Initialize("{}");
+  Open("file:///game/main.txt", "goto x;");
+  analysis.hover = Hover{"**goto**  \n`x`", std::nullopt, "goto\nx"};
+  EXPECT_EQ(kAnalysing + std::string(kReady) +
+                R"({"id":5,"jsonrpc":"2.0","result":{"contents":{"kind":"plaintext","value":"goto\nx"}}})"
+                "\n",
+            Ask("textDocument/hover", 0, 1));
+  analysis.completion.items = {{"a.png", SymbolKind::kFile, "", "", ""}};
+  analysis.completion.incomplete = true;
+  EXPECT_EQ(R"({"id":5,"jsonrpc":"2.0","result":{"isIncomplete":true,"items":[{"kind":17,"label":"a.png"}]}})"
+            "\n",
+            Ask("textDocument/completion", 0, 1));
+}
+
 TEST_F(LanguageServerTest, DiagnosticsArePublishedWhenTheyChange) {
   Initialize("{}");
   Open("file:///game/main.txt", "goto 漢字;");
