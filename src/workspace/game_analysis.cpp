@@ -244,8 +244,18 @@ class GameAnalysis::Reader : public ReadingObserver {
     Script* script = ScriptOf(source);
     if (script == nullptr) return;
     for (const NameEntry& entry : names) {
-      script->mentions.push_back({entry.kind, entry.definition, entry.command, entry.name,
-                                  Place(source, entry.offset), Place(source, entry.end)});
+      const SourcePosition start = Place(source, entry.offset);
+      // No comment stands inside an element: on one line, it spans its
+      // bytes (a comment removed right behind it would move a place taken
+      // from its end).
+      const std::string_view bytes =
+          std::string_view(source.contents).substr(entry.offset, entry.end - entry.offset);
+      const SourcePosition end =
+          bytes.find('\n') == std::string_view::npos
+              ? SourcePosition{start.line, start.column + static_cast<int32_t>(bytes.size())}
+              : Place(source, entry.end);
+      script->mentions.push_back(
+          {entry.kind, entry.definition, entry.command, entry.name, start, end});
     }
   }
 

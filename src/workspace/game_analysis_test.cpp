@@ -364,7 +364,7 @@ TEST(GameAnalysis, NamesAreTheWordsTheTokenizerReads) {
   fs.AddFile("/game/main.txt",
              "create_window;\n"
              "value score @ 0;\n"
-             "goto no~where;\n"
+             "goto no~where/* a comment */;\n"
              "start:\n"
              "ending:\n"
              "function hello;\nfunction_end;\n"
