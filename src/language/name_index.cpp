@@ -7,7 +7,6 @@
 #include "language/command_table.h"
 #include "language/kc_command.h"
 #include "language/statement_lint.h"
-#include "source/statement.h"
 
 namespace kv {
 namespace {
@@ -33,6 +32,11 @@ const CommandElement* WordAt(const Statement& statement, uint32_t parameter, uin
 
 }  // namespace
 
+const CommandElement* PlainTarget(const CommandParameter& first, size_t at) {
+  if (first.size() != at + 1 || first[at].kind != ElemWord) return nullptr;
+  return &first[at];
+}
+
 void IndexStatement(const KCCommand& command, int32_t id, const Statement& statement,
                     std::vector<NameEntry>* names) {
   if (statement.size() == 0 || statement[0].empty()) return;
@@ -51,8 +55,7 @@ void IndexStatement(const KCCommand& command, int32_t id, const Statement& state
       break;
     case cmd::kGoto:
     case cmd::kFunctionCall:
-      // Only a target written as one plain word names a label or function.
-      if (const CommandElement* target = WordAt(statement, 0, 1); target && first.size() == 2) {
+      if (const CommandElement* target = PlainTarget(first, 1)) {
         Add(names, id == cmd::kGoto ? NameEntry::kLabel : NameEntry::kFunction, false, id, *target);
       }
       break;

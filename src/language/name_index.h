@@ -11,10 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "source/statement.h"
+
 namespace kv {
 
 class KCCommand;
-class Statement;
 
 struct NameEntry {
   enum Kind : uint8_t {
@@ -38,6 +39,11 @@ struct NameEntry {
   uint32_t offset = 0;
   uint32_t end = 0;
 };
+
+// The target of a goto or function_call when it is written as one plain
+// word, the element `at` of the statement's first parameter with nothing
+// after it (anything else is computed when the game runs); null otherwise.
+const CommandElement* PlainTarget(const CommandParameter& first, size_t at);
 
 // Appends what the statement, about to be compiled as `id` (a command id,
 // CmdLabel or CmdInvalid, its leading word still element 0 of parameter 0),
