@@ -216,7 +216,9 @@ class GameAnalysis::Collector : public DiagnosticListener {
 class GameAnalysis::Reader : public ReadingObserver {
  public:
   Reader(GameAnalysis& analysis, KCSystem& sys, Conversion& conversion)
-      : analysis_(analysis), sys_(sys), conversion_(conversion) {}
+      : analysis_(analysis), sys_(sys), conversion_(conversion) {
+    ++analysis_.names_version_;  // the names it reads replace some kept ones
+  }
 
   void OnScriptStart(const KCFile& source) override {
     Script* script = ScriptOf(source);
@@ -792,8 +794,16 @@ SourceLocation GameAnalysis::LocationOf(const std::string& path, const Mention& 
 }
 
 std::vector<SourceLocation> GameAnalysis::Occurrences(NameEntry::Kind kind, const std::string& name,
-                                                      bool definitions, bool uses) const {
+                                                      bool definitions, bool uses) {
   std::vector<SourceLocation> found;
+  if (!uses) {
+    for (const Defined& defined : Definitions()) {
+      const Mention& mention = *defined.mention;
+      if (mention.kind == kind && mention.definition && mention.name == name)
+        found.push_back(LocationOf(defined.script->path, mention));
+    }
+    return found;
+  }
   for (const Script* script : order_) {
     for (const Mention& mention : script->mentions) {
       if (mention.kind != kind || mention.name != name) continue;
@@ -803,15 +813,28 @@ std::vector<SourceLocation> GameAnalysis::Occurrences(NameEntry::Kind kind, cons
   return found;
 }
 
-std::vector<GameAnalysis::Found> GameAnalysis::Declarations(const std::string& path,
-                                                            const std::string& name,
-                                                            NameEntry::Kind kind) const {
-  std::vector<Found> found;
+const std::vector<GameAnalysis::Defined>& GameAnalysis::Definitions() {
+  const std::tuple<uint64_t, int, int> key{names_version_, full_runs_, script_compiles_};
+  if (definitions_key_ == key) return definitions_;
+  definitions_.clear();
   for (const Script* script : order_) {
     for (const Mention& mention : script->mentions) {
-      if (mention.kind == kind && mention.definition && mention.name == name)
-        found.push_back({script->path, &mention});
+      if (mention.definition || mention.kind == NameEntry::kFolder)
+        definitions_.push_back({script, &mention});
     }
+  }
+  definitions_key_ = key;
+  return definitions_;
+}
+
+std::vector<GameAnalysis::Found> GameAnalysis::Declarations(const std::string& path,
+                                                            const std::string& name,
+                                                            NameEntry::Kind kind) {
+  std::vector<Found> found;
+  for (const Defined& defined : Definitions()) {
+    const Mention& mention = *defined.mention;
+    if (mention.kind == kind && mention.definition && mention.name == name)
+      found.push_back({defined.script->path, &mention});
   }
   // Those of the script itself come first.
   std::stable_partition(found.begin(), found.end(), [&](const Found& f) { return f.path == path; });
@@ -1025,11 +1048,10 @@ const std::vector<std::string>& GameAnalysis::FileNames(FileKind kind) {
   // compiled.
   std::string folder;
   if (kind != FileKind::kScript) {
-    for (const Script* script : order_) {
-      for (const Mention& mention : script->mentions) {
-        if (mention.kind == NameEntry::kFolder && FolderKindOf(mention.command) == kind)
-          folder = mention.name;
-      }
+    for (const Defined& defined : Definitions()) {
+      const Mention& mention = *defined.mention;
+      if (mention.kind == NameEntry::kFolder && FolderKindOf(mention.command) == kind)
+        folder = mention.name;
     }
     folder = SlashSeparated(folder);
     while (folder.starts_with("./")) folder.erase(0, 2);
@@ -1110,11 +1132,9 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
   // The statement's command (or alias).
   int32_t id = CmdInvalid;
   std::vector<const Mention*> aliases;
-  for (const Script* script : order_) {
-    for (const Mention& mention : script->mentions) {
-      if (mention.kind == NameEntry::kAlias && mention.command != CmdInvalid)
-        aliases.push_back(&mention);
-    }
+  for (const Defined& defined : Definitions()) {
+    if (defined.mention->kind == NameEntry::kAlias && defined.mention->command != CmdInvalid)
+      aliases.push_back(defined.mention);
   }
   if (!elements.empty()) {
     id = CommandIdOf(elements[0]);
@@ -1171,14 +1191,13 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
   const SymbolKind kind = wanted == NameEntry::kLabel      ? SymbolKind::kLabel
                           : wanted == NameEntry::kFunction ? SymbolKind::kFunction
                                                            : SymbolKind::kVariable;
-  for (const Script* script : order_) {
-    for (const Mention& mention : script->mentions) {
-      if (mention.kind != wanted || !mention.definition) continue;
-      std::string detail = wanted == NameEntry::kVariable
-                               ? std::string(kCommands[mention.command].name)
-                               : PlaceText(script->path, mention.start);
-      AddItem(&items, &seen, mention.name, kind, std::move(detail));
-    }
+  for (const Defined& defined : Definitions()) {
+    const Mention& mention = *defined.mention;
+    if (mention.kind != wanted || !mention.definition) continue;
+    std::string detail = wanted == NameEntry::kVariable
+                             ? std::string(kCommands[mention.command].name)
+                             : PlaceText(defined.script->path, mention.start);
+    AddItem(&items, &seen, mention.name, kind, std::move(detail));
   }
   return completion;
 }
@@ -1203,12 +1222,14 @@ std::vector<Symbol> GameAnalysis::DocumentSymbols(const std::string& path) {
 std::vector<Symbol> GameAnalysis::WorkspaceSymbols(const std::string& query) {
   const std::string wanted = Lower(query);
   std::vector<Symbol> symbols;
-  for (const Script* script : order_) {
-    for (const Symbol& symbol : DocumentSymbols(script->path)) {
-      if (Lower(symbol.name).find(wanted) == std::string::npos) continue;
-      symbols.push_back(symbol);
-      symbols.back().detail = PlaceText(script->path, symbol.name_range.start);
-    }
+  for (const Defined& defined : Definitions()) {
+    const Mention& mention = *defined.mention;
+    if (mention.kind != NameEntry::kLabel && mention.kind != NameEntry::kFunction) continue;
+    if (Lower(mention.name).find(wanted) == std::string::npos) continue;
+    const SourceLocation location = LocationOf(defined.script->path, mention);
+    symbols.push_back({mention.name,
+                       mention.kind == NameEntry::kLabel ? SymbolKind::kLabel : SymbolKind::kFunction,
+                       PlaceText(defined.script->path, mention.start), location, location.range});
   }
   return symbols;
 }

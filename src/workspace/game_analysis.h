@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "context/kc_system.h"
@@ -128,7 +129,7 @@ class GameAnalysis : public Analysis {
   // Every definition (with `definitions`) and use (with `uses`) of a name
   // of a kind, in the order of the run.
   std::vector<SourceLocation> Occurrences(NameEntry::Kind kind, const std::string& name,
-                                          bool definitions, bool uses) const;
+                                          bool definitions, bool uses);
   struct Found {
     std::string path;
     const Mention* mention;
@@ -136,12 +137,20 @@ class GameAnalysis : public Analysis {
   // The definitions of a name of a kind (a variable's declarations, an
   // alias's new_command): those of `path` first.
   std::vector<Found> Declarations(const std::string& path, const std::string& name,
-                                  NameEntry::Kind kind) const;
+                                  NameEntry::Kind kind);
   // "`scenes/a.txt` 12 行目": a place for a hover, from the game folder.
   std::string PlaceText(const std::string& path, SourcePosition position) const;
   // The script that a script_load or script_change names, among the game's
   // scripts only; "" when it names none of them.
   std::string ScriptNamed(const std::string& name) const;
+  // The definitions, folder settings and alias definitions of the whole
+  // game in the order of the run, gathered once after each compile: a
+  // query that looks for them does not read every name of the game.
+  struct Defined {
+    const Script* script;
+    const Mention* mention;
+  };
+  const std::vector<Defined>& Definitions();
   // The names a string of a command of `kind` may hold, sorted, as the
   // game names them: relative to the folder that image_path, sound_path or
   // movie_path sets, scripts from the game folder. Made once per whole run.
@@ -183,6 +192,12 @@ class GameAnalysis : public Analysis {
     std::vector<std::string> names;
   };
   std::map<FileKind, Names> file_names_;
+  // Counts the compiles that made names (each Reader); definitions_ were
+  // gathered at this count and these numbers of runs and compiles (a whole
+  // run drops every script, even one that compiles nothing).
+  uint64_t names_version_ = 1;
+  std::tuple<uint64_t, int, int> definitions_key_{0, -1, -1};
+  std::vector<Defined> definitions_;
 };
 
 }  // namespace kv

@@ -406,6 +406,13 @@ TEST(GameAnalysis, NamesAreTheWordsTheTokenizerReads) {
   EXPECT_EQ("\"hello\" はすでに main.txt 6 行目に定義されています", Cp932ToUtf8(refusal));
   EXPECT_TRUE(analysis.Rename("/game/main.txt", {4, 1}, Utf8ToCp932("終幕"), &edits, &refusal));
   EXPECT_TRUE(analysis.Rename("/game/main.txt", {8, 10}, "bye", &edits, &refusal));
+
+  // An edit's compile replaces its script's names.
+  analysis.SetDocument("/game/a.txt", DocumentText::FromCp932("\nstring score2;\nscore = 3;\n"));
+  analysis.Analyse();
+  EXPECT_EQ("/game/main.txt 10:1-6; /game/main.txt 10:9-14; /game/a.txt 3:1-6; ",
+            Locations(analysis.References("/game/main.txt", {2, 8}, false)));
+  EXPECT_EQ("/game/a.txt 2:8-14; ", Locations(analysis.Definition("/game/a.txt", {2, 9})));
 }
 
 TEST(GameAnalysis, CompletesTheFilesOfTheCommandsKindFromTheFolderTheGameSets) {
