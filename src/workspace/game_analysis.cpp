@@ -1005,8 +1005,10 @@ std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePositi
       }
       return text.Done(range);
     }
+    case NameEntry::kAlias:
     case NameEntry::kCommand: {
       const int32_t id = mention->command;
+      if (id < 0 || id >= kCommandCount) return std::nullopt;  // an alias of no command
       if (mention->name != kCommands[id].name) {
         // An alias: the command it stands for and where it was made.
         text.Code(mention->name);

@@ -293,6 +293,8 @@ TEST(GameAnalysis, NavigatesLabelsFunctionsVariablesAndAliasesAcrossScripts) {
       Cp932ToUtf8(analysis.HoverAt("/game/main.txt", {6, 2})->markdown));
   EXPECT_EQ("hop: goto の別名 (main.txt 2 行目)\n\ngoto パラメータ 1 個\ncreate_window の前にも使えます",
             Cp932ToUtf8(analysis.HoverAt("/game/main.txt", {6, 2})->plain));
+  EXPECT_EQ(analysis.HoverAt("/game/main.txt", {6, 2})->markdown,
+            analysis.HoverAt("/game/main.txt", {2, 14})->markdown);
   EXPECT_EQ("`value count` 宣言: `main.txt` 4 行目  \n",
             Cp932ToUtf8(analysis.HoverAt("/game/scenes/a.txt", {3, 1})->markdown));
   EXPECT_EQ("関数 `greet`\n\n定義: `scenes/b.txt` 1 行目  \n",
