@@ -246,6 +246,9 @@ class GameAnalysis::Reader : public ReadingObserver {
     Script* script = ScriptOf(source);
     if (script == nullptr) return;
     for (const NameEntry& entry : names) {
+      // A command's own word needs no keeping: the word at a place tells
+      // it (an alias's word is kept, to lead to its new_command).
+      if (entry.kind == NameEntry::kCommand && entry.name == kCommands[entry.command].name) continue;
       const SourcePosition start = Place(source, entry.offset);
       // No comment stands inside an element: on one line, it spans its
       // bytes (a comment removed right behind it would move a place taken
@@ -256,14 +259,17 @@ class GameAnalysis::Reader : public ReadingObserver {
           bytes.find('\n') == std::string_view::npos
               ? SourcePosition{start.line, start.column + static_cast<int32_t>(bytes.size())}
               : Place(source, entry.end);
-      script->mentions.push_back(
-          {entry.kind, entry.definition, entry.command, entry.name, start, end});
+      script->mentions.push_back({entry.kind, entry.definition, entry.command,
+                                  &*analysis_.names_.insert(entry.name).first, start, end});
     }
   }
 
  private:
   Script* ScriptOf(const KCFile& source) {
     if (current_ != nullptr && current_->path == source.path) return current_;
+    // A script's names are complete when the next script's begin: kept
+    // without the room their growth left.
+    if (current_ != nullptr) current_->mentions.shrink_to_fit();
     auto it = analysis_.scripts_.find(source.path);
     current_ = it == analysis_.scripts_.end() ? nullptr : it->second.get();
     text_.reset();
@@ -799,14 +805,14 @@ std::vector<SourceLocation> GameAnalysis::Occurrences(NameEntry::Kind kind, cons
   if (!uses) {
     for (const Defined& defined : Definitions()) {
       const Mention& mention = *defined.mention;
-      if (mention.kind == kind && mention.definition && mention.name == name)
+      if (mention.kind == kind && mention.definition && *mention.name == name)
         found.push_back(LocationOf(defined.script->path, mention));
     }
     return found;
   }
   for (const Script* script : order_) {
     for (const Mention& mention : script->mentions) {
-      if (mention.kind != kind || mention.name != name) continue;
+      if (mention.kind != kind || *mention.name != name) continue;
       if (mention.definition ? definitions : uses) found.push_back(LocationOf(script->path, mention));
     }
   }
@@ -833,7 +839,7 @@ std::vector<GameAnalysis::Found> GameAnalysis::Declarations(const std::string& p
   std::vector<Found> found;
   for (const Defined& defined : Definitions()) {
     const Mention& mention = *defined.mention;
-    if (mention.kind == kind && mention.definition && mention.name == name)
+    if (mention.kind == kind && mention.definition && *mention.name == name)
       found.push_back({defined.script->path, &mention});
   }
   // Those of the script itself come first.
@@ -860,21 +866,21 @@ std::vector<SourceLocation> GameAnalysis::Definition(const std::string& path,
   switch (mention->kind) {
     case NameEntry::kLabel:
     case NameEntry::kFunction:
-      return Occurrences(mention->kind, mention->name, true, false);
+      return Occurrences(mention->kind, *mention->name, true, false);
     case NameEntry::kFile: {
-      const std::string target = ScriptNamed(mention->name);
+      const std::string target = ScriptNamed(*mention->name);
       if (target.empty()) return {};
       return {{target, {{1, 1}, {1, 1}}}};
     }
     case NameEntry::kVariable:
     case NameEntry::kAlias:
-      for (const Found& found : Declarations(path, mention->name, mention->kind)) {
+      for (const Found& found : Declarations(path, *mention->name, mention->kind)) {
         locations.push_back(LocationOf(found.path, *found.mention));
       }
       return locations;
     case NameEntry::kCommand:
       // An alias leads to the new_command that made it.
-      for (const Found& found : Declarations(path, mention->name, NameEntry::kAlias)) {
+      for (const Found& found : Declarations(path, *mention->name, NameEntry::kAlias)) {
         locations.push_back(LocationOf(found.path, *found.mention));
       }
       return locations;
@@ -892,14 +898,14 @@ std::vector<SourceLocation> GameAnalysis::References(const std::string& path,
     case NameEntry::kLabel:
     case NameEntry::kFunction:
     case NameEntry::kVariable:
-      return Occurrences(mention->kind, mention->name, include_definition, true);
+      return Occurrences(mention->kind, *mention->name, include_definition, true);
     case NameEntry::kAlias:
     case NameEntry::kCommand: {
       // An alias: where it is made and every statement that begins with it.
       std::vector<SourceLocation> found;
       for (const Script* script : order_) {
         for (const Mention& m : script->mentions) {
-          if (m.name != mention->name) continue;
+          if (*m.name != *mention->name) continue;
           if ((m.kind == NameEntry::kAlias && include_definition) || m.kind == NameEntry::kCommand)
             found.push_back(LocationOf(script->path, m));
         }
@@ -927,7 +933,7 @@ bool GameAnalysis::Rename(const std::string& path, SourcePosition position,
     refusal->replace(refusal->find("%s"), 2, new_name);
     return false;
   }
-  if (new_name != mention->name) {
+  if (new_name != *mention->name) {
     // Two labels or functions of one name would become one.
     const std::vector<SourceLocation> taken = Occurrences(mention->kind, new_name, true, false);
     if (!taken.empty()) {
@@ -941,7 +947,7 @@ bool GameAnalysis::Rename(const std::string& path, SourcePosition position,
     }
   }
   edits->clear();
-  for (const SourceLocation& location : Occurrences(mention->kind, mention->name, true, true)) {
+  for (const SourceLocation& location : Occurrences(mention->kind, *mention->name, true, true)) {
     if (edits->empty() || edits->back().path != location.path)
       edits->push_back({location.path, {}});
     edits->back().edits.push_back({location.range, new_name});
@@ -968,17 +974,42 @@ void AddPlace(HoverText* text, std::string_view place) {
 
 std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePosition position) {
   const Mention* mention = MentionAt(path, position);
-  if (mention == nullptr) return std::nullopt;
-  const SourceRange range = LocationOf(path, *mention).range;
   HoverText text;
+  if (mention == nullptr) {
+    // A command's own word, as the tokenizer cuts the line.
+    std::shared_ptr<const DocumentText> document = TextOf(path);
+    if (!document) return std::nullopt;
+    const std::string_view line = LineText(*document, position.line);
+    const size_t at = static_cast<size_t>(std::max(position.column, 1) - 1);
+    for (size_t i = 0; i < line.size() && i <= at;) {
+      if (IsBlank(line[i]) || line[i] == ';' || line[i] == ',' || line[i] == ':') {
+        ++i;
+        continue;
+      }
+      const size_t end = ElementEnd(line, i);
+      if (at <= end) {
+        const int32_t id = CommandIdOf(line.substr(i, end - i));
+        if (id == CmdInvalid) return std::nullopt;
+        text.Bold(kCommands[id].name);
+        text.Text(" " + ParameterCounts(kCommands[id].count));
+        text.LineBreak();
+        text.Text(Own(IsSetupCommand(id) ? kHoverSetup : kHoverNotSetup));
+        return text.Done({{position.line, static_cast<int32_t>(i) + 1},
+                          {position.line, static_cast<int32_t>(end) + 1}});
+      }
+      i = end;
+    }
+    return std::nullopt;
+  }
+  const SourceRange range = LocationOf(path, *mention).range;
   switch (mention->kind) {
     case NameEntry::kLabel:
     case NameEntry::kFunction: {
       text.Text(Own(mention->kind == NameEntry::kLabel ? kHoverLabel : kHoverFunction) + " ");
-      text.Code(mention->name);
+      text.Code(*mention->name);
       text.Text("\n\n");
       const std::vector<SourceLocation> defined =
-          Occurrences(mention->kind, mention->name, true, false);
+          Occurrences(mention->kind, *mention->name, true, false);
       if (defined.empty()) text.Text(Own(kHoverNotDefined));
       for (const SourceLocation& at : defined) {
         text.Text(Own(kHoverDefinedAt));
@@ -989,16 +1020,16 @@ std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePositi
     }
     case NameEntry::kVariable: {
       if (mention->definition) {
-        text.Code(std::string(kCommands[mention->command].name) + " " + mention->name);
+        text.Code(std::string(kCommands[mention->command].name) + " " + *mention->name);
         text.Text("\n\n" + Own(kHoverDeclaredAt));
         AddPlace(&text, PlaceText(path, mention->start));
         return text.Done(range);
       }
       const std::vector<Found> declared =
-          Declarations(path, mention->name, NameEntry::kVariable);
+          Declarations(path, *mention->name, NameEntry::kVariable);
       if (declared.empty()) return std::nullopt;
       for (const Found& found : declared) {
-        text.Code(std::string(kCommands[found.mention->command].name) + " " + mention->name);
+        text.Code(std::string(kCommands[found.mention->command].name) + " " + *mention->name);
         text.Text(" " + Own(kHoverDeclaredAt));
         AddPlace(&text, PlaceText(found.path, found.mention->start));
         text.LineBreak();
@@ -1009,13 +1040,13 @@ std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePositi
     case NameEntry::kCommand: {
       const int32_t id = mention->command;
       if (id < 0 || id >= kCommandCount) return std::nullopt;  // an alias of no command
-      if (mention->name != kCommands[id].name) {
+      if (*mention->name != kCommands[id].name) {
         // An alias: the command it stands for and where it was made.
-        text.Code(mention->name);
+        text.Code(*mention->name);
         text.Text(": ");
         text.Code(kCommands[id].name);
         text.Text(" " + Own(kHoverAliasOf));
-        const std::vector<Found> made = Declarations(path, mention->name, NameEntry::kAlias);
+        const std::vector<Found> made = Declarations(path, *mention->name, NameEntry::kAlias);
         if (!made.empty()) {
           text.Text(" (");
           AddPlace(&text, PlaceText(made[0].path, made[0].mention->start));
@@ -1053,7 +1084,7 @@ const std::vector<std::string>& GameAnalysis::FileNames(FileKind kind) {
     for (const Defined& defined : Definitions()) {
       const Mention& mention = *defined.mention;
       if (mention.kind == NameEntry::kFolder && FolderKindOf(mention.command) == kind)
-        folder = mention.name;
+        folder = *mention.name;
     }
     folder = SlashSeparated(folder);
     while (folder.starts_with("./")) folder.erase(0, 2);
@@ -1141,7 +1172,7 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
   if (!elements.empty()) {
     id = CommandIdOf(elements[0]);
     for (const Mention* alias : aliases) {
-      if (id == CmdInvalid && alias->name == elements[0]) id = alias->command;
+      if (id == CmdInvalid && *alias->name == elements[0]) id = alias->command;
     }
   }
   std::set<std::string> seen;
@@ -1180,7 +1211,7 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
     }
     for (const Mention* alias : aliases) {
       if (setup && !IsSetupCommand(alias->command)) continue;
-      AddItem(&items, &seen, alias->name, SymbolKind::kAlias,
+      AddItem(&items, &seen, *alias->name, SymbolKind::kAlias,
               std::string(kCommands[alias->command].name) + " " + Own(kHoverAliasOf));
     }
     return completion;
@@ -1199,7 +1230,7 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
     std::string detail = wanted == NameEntry::kVariable
                              ? std::string(kCommands[mention.command].name)
                              : PlaceText(defined.script->path, mention.start);
-    AddItem(&items, &seen, mention.name, kind, std::move(detail));
+    AddItem(&items, &seen, *mention.name, kind, std::move(detail));
   }
   return completion;
 }
@@ -1214,7 +1245,7 @@ std::vector<Symbol> GameAnalysis::DocumentSymbols(const std::string& path) {
       continue;
     }
     const SourceLocation location = LocationOf(path, mention);
-    symbols.push_back({mention.name,
+    symbols.push_back({*mention.name,
                        mention.kind == NameEntry::kLabel ? SymbolKind::kLabel : SymbolKind::kFunction,
                        "", location, location.range});
   }
@@ -1227,9 +1258,9 @@ std::vector<Symbol> GameAnalysis::WorkspaceSymbols(const std::string& query) {
   for (const Defined& defined : Definitions()) {
     const Mention& mention = *defined.mention;
     if (mention.kind != NameEntry::kLabel && mention.kind != NameEntry::kFunction) continue;
-    if (Lower(mention.name).find(wanted) == std::string::npos) continue;
+    if (Lower(*mention.name).find(wanted) == std::string::npos) continue;
     const SourceLocation location = LocationOf(defined.script->path, mention);
-    symbols.push_back({mention.name,
+    symbols.push_back({*mention.name,
                        mention.kind == NameEntry::kLabel ? SymbolKind::kLabel : SymbolKind::kFunction,
                        PlaceText(defined.script->path, mention.start), location, location.range});
   }

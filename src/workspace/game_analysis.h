@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <unordered_set>
 #include <vector>
 
 #include "context/kc_system.h"
@@ -57,8 +58,8 @@ struct ReportedDiagnostic {
 struct Mention {
   NameEntry::Kind kind;
   bool definition = false;
-  int32_t command = 0;  // as NameEntry::command
-  std::string name;     // CP932
+  int32_t command = 0;      // as NameEntry::command
+  const std::string* name;  // CP932, one copy per name (GameAnalysis::names_)
   SourcePosition start;
   SourcePosition end;
 };
@@ -198,6 +199,9 @@ class GameAnalysis : public Analysis {
   uint64_t names_version_ = 1;
   std::tuple<uint64_t, int, int> definitions_key_{0, -1, -1};
   std::vector<Defined> definitions_;
+  // Every name the compiles have read, once: a large game uses few names
+  // many times.
+  std::unordered_set<std::string> names_;
 };
 
 }  // namespace kv

@@ -295,6 +295,11 @@ TEST(GameAnalysis, NavigatesLabelsFunctionsVariablesAndAliasesAcrossScripts) {
             Cp932ToUtf8(analysis.HoverAt("/game/main.txt", {6, 2})->plain));
   EXPECT_EQ(analysis.HoverAt("/game/main.txt", {6, 2})->markdown,
             analysis.HoverAt("/game/main.txt", {2, 14})->markdown);
+  const std::optional<Hover> command = analysis.HoverAt("/game/main.txt", {3, 14});
+  ASSERT_TRUE(command.has_value());
+  EXPECT_EQ("**create_window** パラメータなし  \ncreate_window の前にも使えます",
+            Cp932ToUtf8(command->markdown));
+  EXPECT_EQ((SourceRange{{3, 1}, {3, 14}}), command->range);
   EXPECT_EQ("`value count` 宣言: `main.txt` 4 行目  \n",
             Cp932ToUtf8(analysis.HoverAt("/game/scenes/a.txt", {3, 1})->markdown));
   EXPECT_EQ("関数 `greet`\n\n定義: `scenes/b.txt` 1 行目  \n",
