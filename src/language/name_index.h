@@ -34,7 +34,9 @@ struct NameEntry {
   // The statement's command; an alias's definition: the command it names
   // (CmdInvalid when none); a command word: the command it stands for.
   int32_t command = 0;
-  std::string name;  // CP932, as read (a file or folder: the string's contents)
+  // CP932, as read (a file or folder: the string's contents); it points
+  // into the statement, valid while the statement is.
+  std::string_view name;
   // The element's bytes in its source's contents: [offset, end).
   uint32_t offset = 0;
   uint32_t end = 0;

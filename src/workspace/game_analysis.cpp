@@ -260,16 +260,13 @@ class GameAnalysis::Reader : public ReadingObserver {
               ? SourcePosition{start.line, start.column + static_cast<int32_t>(bytes.size())}
               : Place(source, entry.end);
       script->mentions.push_back({entry.kind, entry.definition, entry.command,
-                                  &*analysis_.names_.insert(entry.name).first, start, end});
+                                  analysis_.Interned(entry.name), start, end});
     }
   }
 
  private:
   Script* ScriptOf(const KCFile& source) {
     if (current_ != nullptr && current_->path == source.path) return current_;
-    // A script's names are complete when the next script's begin: kept
-    // without the room their growth left.
-    if (current_ != nullptr) current_->mentions.shrink_to_fit();
     auto it = analysis_.scripts_.find(source.path);
     current_ = it == analysis_.scripts_.end() ? nullptr : it->second.get();
     text_.reset();

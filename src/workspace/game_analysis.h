@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -201,7 +202,15 @@ class GameAnalysis : public Analysis {
   std::vector<Defined> definitions_;
   // Every name the compiles have read, once: a large game uses few names
   // many times.
-  std::unordered_set<std::string> names_;
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+  };
+  std::unordered_set<std::string, NameHash, std::equal_to<>> names_;
+  const std::string* Interned(std::string_view name) {
+    auto it = names_.find(name);
+    return it != names_.end() ? &*it : &*names_.emplace(name).first;
+  }
 };
 
 }  // namespace kv
