@@ -11,11 +11,9 @@
 namespace kv {
 namespace {
 
-// Commands whose strings are text or name files outside the game.
-constexpr std::string_view kNoGameFiles[] = {
-    "text", "save", "save_global", "load", "load_global", "check_file", "save_screen",
-    "release_system_log_name", "image_path", "sound_path", "movie_path", "save_path",
-    "script_path", "text_string",
+// Commands whose strings name folders or text, not files.
+constexpr std::string_view kNoFileNames[] = {
+    "image_path", "sound_path", "movie_path", "save_path", "script_path", "text_string",
 };
 
 void Add(std::vector<NameEntry>* names, NameEntry::Kind kind, bool definition, int32_t command,
@@ -115,7 +113,8 @@ FileKind FileKindOf(int32_t command) {
   if (command == cmd::kScriptLoad || command == cmd::kScriptChange) return FileKind::kScript;
   if (command < 0 || command >= kCommandCount) return FileKind::kNoFile;
   const std::string_view name = kCommands[command].name;
-  if (std::find(std::begin(kNoGameFiles), std::end(kNoGameFiles), name) != std::end(kNoGameFiles))
+  if (NamesFilesOutsideTheGame(name) ||
+      std::find(std::begin(kNoFileNames), std::end(kNoFileNames), name) != std::end(kNoFileNames))
     return FileKind::kNoFile;
   if (name.starts_with("sound")) return FileKind::kSound;
   if (name.starts_with("movie")) return FileKind::kMovie;

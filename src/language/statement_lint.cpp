@@ -483,6 +483,10 @@ void StatementLint::KeepVariableNames(int32_t id) {
       });
 }
 
+bool NamesFilesOutsideTheGame(std::string_view command) {
+  return Contains(kFileNamesNotInTheGame, command);
+}
+
 void ForEachVariableName(const KCCommand& command, int32_t id, const Statement& statement,
                          const std::function<void(NameUse::Kind, const CommandElement&)>& visit) {
   if (id == CmdLabel || Contains(kCommandsWithoutValues, id)) return;
@@ -587,11 +591,7 @@ bool StatementLint::NamesFile(std::string_view text) const {
 }
 
 void StatementLint::KeepFileNames(int32_t id) {
-  const std::string_view name = kCommands[id].name;
-  if (std::find(std::begin(kFileNamesNotInTheGame), std::end(kFileNamesNotInTheGame), name) !=
-      std::end(kFileNamesNotInTheGame)) {
-    return;
-  }
+  if (NamesFilesOutsideTheGame(kCommands[id].name)) return;
   const Statement& statement = command_.statement();
   if ((id == cmd::kScriptChange || id == cmd::kScriptLoad) && statement.size() == 1 &&
       (statement[0].size() != 2 || statement[0][1].kind != ElemString)) {

@@ -33,6 +33,11 @@ class Statement;
 void ForEachVariableName(const KCCommand& command, int32_t id, const Statement& statement,
                          const std::function<void(NameUse::Kind, const CommandElement&)>& visit);
 
+// Whether the strings of `command` name files that need not be in the game:
+// text it shows, files the game writes, loads from its save folder or asks
+// for.
+bool NamesFilesOutsideTheGame(std::string_view command);
+
 class StatementLint {
  public:
   StatementLint(KCSystem& sys, const KCCommand& command);
