@@ -112,7 +112,7 @@ void Answer(kv::RecordingAnalysis& analysis) {
                                 {path, {kPlaces[0], kPlaces[3]}},
                                 {kPlaces[4], kPlaces[5]}});
   }
-  analysis.hover = kv::Hover{"**x**", kv::SourceRange{kPlaces[1], kPlaces[6]}};
+  analysis.hover = kv::Hover{"**x**", kv::SourceRange{kPlaces[1], kPlaces[6]}, "x"};
   analysis.completion.items = {{"layer_show", kv::SymbolKind::kCommand, "2-6", "doc", ""}};
   analysis.completion.replace = kv::SourceRange{kPlaces[0], kPlaces[7]};
 }

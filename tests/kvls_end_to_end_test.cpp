@@ -75,5 +75,42 @@ TEST(KvlsProgram, ASessionOverStandardInputAndOutput) {
   EXPECT_EQ(std::string("kvls ") + kVersion + "\n", run.output);
 }
 
+// What kvls answers comes from the game's own names: a script named outside
+// the game folder leads nowhere (the file there is not read), and a rename
+// that would merge two labels is refused, naming the label already there.
+TEST(KvlsProgram, AnswersFromTheGamesNamesOnly) {
+  TempDirectory dir;
+  WriteTestFile(dir / "secret.txt", "start:\n");
+  const std::string game = dir / "game";
+  WriteTestFile(dir / "game/main.txt",
+                "create_window;\nstart:\nending:\nscript_change \"../secret.txt\";\n");
+  const std::string uri = PathToUri(dir / "game/main.txt", NativePathStyle());
+  auto ask = [&](int id, const std::string& method, int line, int character, const std::string& more) {
+    return Frame(R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":")" + method +
+                 R"(","params":{"textDocument":{"uri":")" + uri + R"("},"position":{"line":)" +
+                 std::to_string(line) + R"(,"character":)" + std::to_string(character) + "}" +
+                 more + "}}");
+  };
+  const std::string session =
+      Frame(R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"capabilities":{},"rootUri":")" +
+            PathToUri(game, NativePathStyle()) + R"("}})") +
+      Frame(R"({"jsonrpc":"2.0","method":"initialized","params":{}})") +
+      ask(2, "textDocument/definition", 3, 18, "") +
+      ask(3, "textDocument/rename", 1, 0, R"(,"newName":"ending")") +
+      Frame(R"({"jsonrpc":"2.0","id":4,"method":"shutdown"})") +
+      Frame(R"({"jsonrpc":"2.0","method":"exit"})");
+  WriteTestFile(dir / "session", session);
+  ProgramRun run = RunProgram(ExecutableDirectory() + KV_KVLS_NAME, {"--stdio"}, dir.path(), {},
+                              dir / "session");
+  EXPECT_EQ(0, run.status);
+  const std::string output = run.output;
+  EXPECT_NE(std::string::npos, output.find(Frame(R"({"id":2,"jsonrpc":"2.0","result":[]})")))
+      << output;
+  EXPECT_NE(std::string::npos,
+            output.find(Frame(R"({"error":{"code":-32803,"message":"\"ending\" はすでに main.txt 3 )"
+                              R"(行目に定義されています"},"id":3,"jsonrpc":"2.0"})")))
+      << output;
+}
+
 }  // namespace
 }  // namespace kv

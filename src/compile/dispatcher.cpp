@@ -4,6 +4,7 @@
 #include "compile/statement_handlers.h"
 #include "context/kc_system.h"
 #include "language/kc_command.h"
+#include "language/name_index.h"
 
 namespace kv {
 namespace {
@@ -116,10 +117,10 @@ bool Dispatcher::Dispatch(int32_t id, std::string_view word) {
 }
 
 void Dispatcher::RecordTarget(int32_t id) {
-  // Only a target written as one plain word names a function or label;
-  // anything else is computed when the game runs.
-  const CommandElement* target = command_.ElementAt(0, 0);
-  if (target == nullptr || target->kind != ElemWord || command_.ElementAt(0, 1) != nullptr) return;
+  // The command's word is gone: the target stands first.
+  if (command_.statement().size() == 0) return;
+  const CommandElement* target = PlainTarget(command_.statement()[0], 0);
+  if (target == nullptr) return;
   sys_.RecordNameUse(id == cmd::kGoto ? NameUse::kGoto : NameUse::kFunctionCall, target->text,
                      target->offset);
 }

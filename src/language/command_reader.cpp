@@ -128,7 +128,14 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
     if ((flags & BlkVoid) && id != cmd::kVoidEnd) return CmdDone;
     if ((flags & BlkDebugOnly) && id != cmd::kDebugOnlyEnd) return CmdDone;
   }
-  if (observer_ != nullptr) observer_->OnStatement(*source, id, command_.statement());
+  if (observer_ != nullptr) {
+    observer_->OnStatement(*source, id, command_.statement());
+    if (observer_->WantsNames()) {
+      names_.clear();
+      IndexStatement(command_, id, command_.statement(), &names_);
+      observer_->OnNames(*source, names_);
+    }
+  }
 
   if (id != CmdLabel && id != CmdInvalid) {
     // The command id replaces the word's element. Dispatch quotes the word

@@ -8,6 +8,9 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "language/name_index.h"
 
 namespace kv {
 
@@ -43,6 +46,10 @@ class ReadingObserver {
   // `statement` is about to be compiled as `id` (a command id or CmdLabel or
   // CmdInvalid); it still holds its leading word as element 0 of parameter 0.
   virtual void OnStatement(const KCFile& source, int32_t id, const Statement& statement) = 0;
+  // When WantsNames: what that statement defines and uses (see
+  // name_index.h), right after OnStatement.
+  virtual bool WantsNames() const { return false; }
+  virtual void OnNames(const KCFile& /*source*/, const std::vector<NameEntry>& /*names*/) {}
   // `source` has become current after the script before it ended or was
   // abandoned; nothing of it has been read yet.
   virtual void OnScriptStart(const KCFile& source) = 0;
@@ -91,6 +98,7 @@ class CommandReader {
   // Sources that have ended or were abandoned, never to be read again.
   std::set<const KCFile*> finished_sources_;
   ReadingObserver* observer_ = nullptr;
+  std::vector<NameEntry> names_;  // of the statement read, kept for its storage
 };
 
 }  // namespace kv

@@ -482,8 +482,25 @@ void StatementLint::KeepName(NameUse::Kind kind, const CommandElement& element) 
 }
 
 void StatementLint::KeepVariableNames(int32_t id) {
+  ForEachVariableName(command_, id, command_.statement(),
+                      [this](NameUse::Kind kind, const CommandElement& element) {
+        // A word of other characters that reads as a name is left to the
+        // author: the checks keep only what is likely a slip.
+        if (kind == NameUse::kVariableUse && !IsAscii(std::string_view(element.text)) &&
+            ShapeOf(element.text) == WordShape::kName) {
+          return;
+        }
+        KeepName(kind, element);
+      });
+}
+
+bool NamesFilesOutsideTheGame(std::string_view command) {
+  return Contains(kFileNamesNotInTheGame, command);
+}
+
+void ForEachVariableName(const KCCommand& command, int32_t id, const Statement& statement,
+                         const std::function<void(NameUse::Kind, const CommandElement&)>& visit) {
   if (id == CmdLabel || Contains(kCommandsWithoutValues, id)) return;
-  const Statement& statement = command_.statement();
   const bool is_command = id >= 0 && id < kCommandCount;
   const std::string_view name = is_command ? kCommands[id].name : std::string_view();
   const bool all_names = is_command && Contains(kAllNamesCommands, name);
@@ -499,8 +516,8 @@ void StatementLint::KeepVariableNames(int32_t id) {
       // assigned to (else unknown-command tells of it).
       const bool assigned = parameter.size() > 1 && parameter[1].kind == ElemOperator &&
                             parameter[1].text == "=";
-      if (assigned && !command_.NamesCommand(parameter[0].text)) {
-        KeepName(NameUse::kAssignedWord, parameter[0]);
+      if (assigned && !command.NamesCommand(parameter[0].text)) {
+        visit(NameUse::kAssignedWord, parameter[0]);
       }
       start = 1;
     }
@@ -508,27 +525,26 @@ void StatementLint::KeepVariableNames(int32_t id) {
       const CommandElement& element = parameter[i];
       if (element.kind != ElemWord) continue;
       if (all_names) {
-        KeepName(NameUse::kMadeName, element);
+        visit(NameUse::kMadeName, element);
         continue;
       }
       if (declaration && i == start) {
-        KeepName(local ? NameUse::kLocalDeclaration : NameUse::kVariableDeclaration, element);
+        visit(local ? NameUse::kLocalDeclaration : NameUse::kVariableDeclaration, element);
         continue;
       }
       if (p == 0 && i == start && parameter.size() == start + 1 && (makes_name || names_target)) {
-        if (makes_name) KeepName(NameUse::kMadeName, element);
+        if (makes_name) visit(NameUse::kMadeName, element);
         continue;
       }
       const std::string& word = element.text;
       // A command's name read as a value is an error of its own.
-      if (command_.NamesCommand(word)) continue;
+      if (command.NamesCommand(word)) continue;
       const bool after_at = declaration && parameter[i - 1].kind == ElemOperator &&
                             parameter[i - 1].text == "@";
-      const bool ascii = IsAscii(std::string_view(word));
-      if (after_at && !ascii) {
-        KeepName(NameUse::kInitialValueWord, element);
-      } else if (ascii || ShapeOf(word) != WordShape::kName) {
-        KeepName(NameUse::kVariableUse, element);
+      if (after_at && !IsAscii(std::string_view(word))) {
+        visit(NameUse::kInitialValueWord, element);
+      } else {
+        visit(NameUse::kVariableUse, element);
       }
     }
   }
@@ -586,11 +602,7 @@ bool StatementLint::NamesFile(std::string_view text) const {
 }
 
 void StatementLint::KeepFileNames(int32_t id) {
-  const std::string_view name = kCommands[id].name;
-  if (std::find(std::begin(kFileNamesNotInTheGame), std::end(kFileNamesNotInTheGame), name) !=
-      std::end(kFileNamesNotInTheGame)) {
-    return;
-  }
+  if (NamesFilesOutsideTheGame(kCommands[id].name)) return;
   const Statement& statement = command_.statement();
   if ((id == cmd::kScriptChange || id == cmd::kScriptLoad) && statement.size() == 1 &&
       (statement[0].size() != 2 || statement[0][1].kind != ElemString)) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -22,6 +23,20 @@ class KCCommand;
 class KCFile;
 class KCSystem;
 struct CommandElement;
+class Statement;
+
+// The words of a statement about to be compiled as `id` (its leading word
+// still element 0 of parameter 0) that name variables or things a command
+// makes, each with the kind of record the checks of variables keep of it
+// (kVariableDeclaration, kLocalDeclaration, kVariableUse, kInitialValueWord,
+// kAssignedWord, kMadeName), in the order they stand.
+void ForEachVariableName(const KCCommand& command, int32_t id, const Statement& statement,
+                         const std::function<void(NameUse::Kind, const CommandElement&)>& visit);
+
+// Whether the strings of `command` name files that need not be in the game:
+// text it shows, files the game writes, loads from its save folder or asks
+// for.
+bool NamesFilesOutsideTheGame(std::string_view command);
 
 class StatementLint {
  public:

@@ -718,8 +718,11 @@ LanguageServer::Reply LanguageServer::HoverRequest(const Json& params) {
   if (!hover) return Result(nullptr);
   Json result = Json::object();
   Json contents = Json::object();
+  // Marks shown as they are would only clutter a client that takes plain
+  // text.
+  const bool plain = !markdown_ && !hover->plain.empty();
   contents["kind"] = markdown_ ? "markdown" : "plaintext";
-  contents["value"] = Cp932ToUtf8(hover->markdown);
+  contents["value"] = Cp932ToUtf8(plain ? hover->plain : hover->markdown);
   result["contents"] = std::move(contents);
   if (hover->range) result["range"] = RangeJson(query.positions, query.path, *hover->range);
   return Result(std::move(result));
@@ -755,7 +758,7 @@ LanguageServer::Reply LanguageServer::Completion(const Json& params) {
     items.push_back(std::move(json));
   }
   Json result = Json::object();
-  result["isIncomplete"] = false;
+  result["isIncomplete"] = completion.incomplete;
   result["items"] = std::move(items);
   return Result(std::move(result));
 }

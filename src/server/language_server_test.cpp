@@ -275,7 +275,7 @@ TEST_F(LanguageServerTest, QueriesConvertPositionsBothWays) {
             "\n",
             Ask("textDocument/rename", 0, 5, R"(,"newName":"x")"));
 
-  analysis.hover = Hover{"**\x8A\xBF**", SourceRange{{1, 6}, {1, 10}}};
+  analysis.hover = Hover{"**\x8A\xBF**", SourceRange{{1, 6}, {1, 10}}, "\x8A\xBF"};
   EXPECT_EQ(R"({"id":5,"jsonrpc":"2.0","result":{"contents":{"kind":"markdown","value":"**漢**"},)"
             R"("range":{"end":{"character":7,"line":0},"start":{"character":5,"line":0}}}})"
             "\n",
@@ -301,6 +301,21 @@ TEST_F(LanguageServerTest, QueriesConvertPositionsBothWays) {
       Send(R"({"jsonrpc":"2.0","id":5,"method":"workspace/symbol","params":{"query":"漢"}})"));
   EXPECT_EQ("WorkspaceSymbols \x8A\xBF", analysis.queries.back());
   EXPECT_EQ(1, analysis.analyses);
+}
+
+TEST_F(LanguageServerTest, AClientWithoutMarkdownGetsPlainHoversAndACutListSaysSo) {
+  Initialize("{}");
+  Open("file:///game/main.txt", "goto x;");
+  analysis.hover = Hover{"**goto**  \n`x`", std::nullopt, "goto\nx"};
+  EXPECT_EQ(kAnalysing + std::string(kReady) +
+                R"({"id":5,"jsonrpc":"2.0","result":{"contents":{"kind":"plaintext","value":"goto\nx"}}})"
+                "\n",
+            Ask("textDocument/hover", 0, 1));
+  analysis.completion.items = {{"a.png", SymbolKind::kFile, "", "", ""}};
+  analysis.completion.incomplete = true;
+  EXPECT_EQ(R"({"id":5,"jsonrpc":"2.0","result":{"isIncomplete":true,"items":[{"kind":17,"label":"a.png"}]}})"
+            "\n",
+            Ask("textDocument/completion", 0, 1));
 }
 
 TEST_F(LanguageServerTest, DiagnosticsArePublishedWhenTheyChange) {

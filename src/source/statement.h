@@ -23,6 +23,9 @@ struct CommandElement {
   uint32_t offset = 0;
   std::string text;  // word, label name, operator, or string contents
   double number = 0;
+  // Where it ends: one past its last byte (a label's name without its colon;
+  // a string's last closing quote).
+  uint32_t end = 0;
 };
 
 using CommandParameter = std::vector<CommandElement>;

@@ -210,6 +210,7 @@ uint8_t StatementReader::ReadOperator(CommandElement* element) {
       element->text.push_back(c2);
     }
   }
+  element->end = static_cast<uint32_t>(pos_);
   return kContinue;
 }
 
@@ -223,6 +224,7 @@ uint8_t StatementReader::ReadNumber(CommandElement* element) {
   if (converted == 0) return FailAt(pos_ - consumed, kNumberFailed, StatementSyntaxError);
   element->kind = ElemNumber;
   element->number = value;
+  element->end = static_cast<uint32_t>(pos_);
   return kContinue;
 }
 
@@ -239,6 +241,7 @@ uint8_t StatementReader::ReadString(CommandElement* element) {
     element->text.append(data_ + pos_, end - pos_);
     pos_ = end;
     if (pos_ < size_) ++pos_;  // the closing quote
+    element->end = static_cast<uint32_t>(pos_);
     if (!SkipSpace()) {
       Sync();
       MarkEnd();
@@ -282,6 +285,7 @@ uint8_t StatementReader::ReadWord(CommandElement* element, bool* ends_statement)
   // form feed stops them, so no line feed is ever inside a word.
   pos_ += n;
   element->kind = ElemWord;
+  element->end = static_cast<uint32_t>(pos_);
   SetWord(element, data_ + start, n);
   if (pos_ < size_ && data_[pos_] == ':') {
     ++pos_;
@@ -399,6 +403,37 @@ bool ReadsAsWord(std::string_view text) {
     if (kTables.word_stop[static_cast<uint8_t>(c)] || c == kTextModeEnd) return false;
   }
   return true;
+}
+
+size_t ElementEnd(std::string_view text, size_t at) {
+  if (at >= text.size()) return at;
+  const char first = text[at];
+  switch (kTables.byte_class[static_cast<uint8_t>(first)]) {
+    case kQuote: {
+      const size_t close = text.find(first, at + 1);
+      return close == std::string_view::npos ? text.size() : close + 1;
+    }
+    case kOperator: {
+      const bool pair = at + 1 < text.size() &&
+                        ((text[at + 1] == '=' && (first == '=' || first == '<' || first == '>')) ||
+                         (text[at + 1] == '&' && first == '&') || (text[at + 1] == '|' && first == '|'));
+      return at + (pair ? 2 : 1);
+    }
+    case kDigit: {
+      size_t consumed = 0;
+      double value = 0;
+      ReadNumberText(text.substr(at), &value, &consumed);
+      return at + std::max<size_t>(consumed, 1);
+    }
+    case kWordStart: {
+      size_t end = at;
+      const size_t limit = at + std::min(text.size() - at, kWordLimit);
+      while (end < limit && !kTables.word_stop[static_cast<uint8_t>(text[end])]) ++end;
+      return std::max(end, at + 1);
+    }
+    default:
+      return at + 1;
+  }
 }
 
 void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token,

@@ -2,6 +2,7 @@
 // statement as parameters of elements.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -58,6 +59,14 @@ enum StatementResult : uint8_t {
 // word, holds no byte that ends one, and fits the word reader. (A word right
 // before a colon would be a label; the caller keeps them apart.)
 bool ReadsAsWord(std::string_view text);
+
+// Where the element that begins at byte `at` of `text` ends, by the rules
+// the reader applies (one past its last byte): a word runs to the next byte
+// that ends one (a double-byte character whose second byte is such a byte is
+// cut, as the reader cuts it), a literal to its closing quote, a number as
+// far as it reads, an operator over one or two bytes; any other byte is an
+// element of its own. A literal's joined successors are not included.
+size_t ElementEnd(std::string_view text, size_t at);
 
 // After a syntax error the source's position is past the offending byte (the
 // second comma, the stray colon, the number prefix), so every call that does

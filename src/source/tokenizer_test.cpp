@@ -439,3 +439,31 @@ TEST_F(TokenizerTest, ReadsAsWordSaysWhatTheReaderTakesForOneWord) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+TEST_F(TokenizerTest, ElementEndIsWhereTheReaderEndsEachElement) {
+  // "~" belongs to a word; the 0x5B of "ー" ends one; a label ends before
+  // its colon.
+  const std::string text = "goto no~where, \"a b\", 12.5 >= x\x81\x5By, 0x1F(z); here:";
+  Source(text);
+  std::string ends;
+  for (int statement = 0; statement < 2; ++statement) {
+    ASSERT_EQ(Read(), StatementRead);
+    for (uint32_t p = 0; p < command.GetParamCount(); ++p) {
+      for (uint32_t e = 0; const CommandElement* element = command.ElementAt(p, e); ++e) {
+        EXPECT_EQ(ElementEnd(text, element->offset), element->end) << element->text;
+        ends += text.substr(element->offset, element->end - element->offset) + "|";
+      }
+    }
+  }
+  EXPECT_EQ("goto|no~where|\"a b\"|12.5|>=|x\x81|[|y|0x1F|(|z|)|here|", ends);
+  // Joined literals end at the last one's quote.
+  Source("text \"a\"  'b' ;");
+  ASSERT_EQ(Read(), StatementRead);
+  EXPECT_EQ(13u, command.ElementAt(0, 1)->end);
+}
+
+}  // namespace
+}  // namespace kv

@@ -78,6 +78,9 @@ struct Symbol {
 struct Hover {
   std::string markdown;
   std::optional<SourceRange> range;  // what the text is about
+  // The same without the marks, for a client that shows plain text ("":
+  // the markdown as it is).
+  std::string plain;
 };
 
 struct CompletionItem {
@@ -93,6 +96,8 @@ struct Completion {
   // The text that a chosen item replaces (the word being typed); none: the
   // editor decides.
   std::optional<SourceRange> replace;
+  // The list was cut: typing on asks again.
+  bool incomplete = false;
 };
 
 struct TextEdit {

@@ -12,8 +12,10 @@
 #include "driver/options.h"
 #include "language/command_table.h"
 #include "platform/console.h"
+#include "platform/lexical_path.h"
 #include "source/source_loader.h"
 #include "source/statement.h"
+#include "source/tokenizer.h"
 #include "workspace/document_store.h"
 #include "workspace/game_root.h"
 
@@ -26,6 +28,7 @@ constexpr std::string_view kRelatedFirstDefinition = "最初の定義";
 constexpr std::string_view kRelatedBlockOpening = "ブロックの開始";
 constexpr std::string_view kRefuseNothing = "ここには名前を変えられるラベルも関数もありません";
 constexpr std::string_view kRefuseBadName = "\"%s\" はラベルや関数の名前になりません";
+constexpr std::string_view kRefuseTakenName = "\"%s\" はすでに %s %d 行目に定義されています";
 constexpr std::string_view kHoverLabel = "ラベル";
 constexpr std::string_view kHoverFunction = "関数";
 constexpr std::string_view kHoverDefinedAt = "定義: ";
@@ -54,28 +57,6 @@ int32_t CountErrors(const std::vector<ReportedDiagnostic>& list) {
       [](const ReportedDiagnostic& d) { return d.kind != Diagnostic::Kind::kWarning; }));
 }
 
-bool IsLead(char c) { return IsCp932LeadByte(static_cast<unsigned char>(c)); }
-
-// Bytes that end a word of the script (the tokenizer's stops, as far as a
-// range in an editor needs them).
-bool StopsWord(char c) {
-  return std::string_view(" \t\r\n\v\f,;:\"()+-*/%=<>!&|#@^~[]{}").find(c) !=
-         std::string_view::npos;
-}
-
-// The end (an offset of `line`) of the element that begins at `at`.
-size_t ElementEnd(std::string_view line, size_t at) {
-  if (at >= line.size()) return at;
-  if (line[at] == '"') {
-    const size_t close = line.find('"', at + 1);
-    return close == std::string_view::npos ? line.size() : close + 1;
-  }
-  size_t end = at;
-  while (end < line.size() && !StopsWord(line[end])) end += IsLead(line[end]) ? 2 : 1;
-  if (end == at) end = at + (IsLead(line[at]) ? 2 : 1);
-  return std::min(end, line.size());
-}
-
 // The text of a line without its line end.
 std::string_view LineText(const DocumentText& text, int32_t line) {
   if (line < 1 || line > text.LineCount()) return {};
@@ -85,19 +66,6 @@ std::string_view LineText(const DocumentText& text, int32_t line) {
   if (end == std::string::npos) end = all.size();
   if (end > start && all[end - 1] == '\r') --end;
   return std::string_view(all).substr(start, end - start);
-}
-
-bool ValidName(std::string_view name) {
-  if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (IsCp932LeadByte(c)) {
-      if (++i >= name.size()) return false;
-    } else if (!std::isalnum(c) && c != '_') {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::string Lower(std::string_view text) {
@@ -175,16 +143,6 @@ uint64_t Digest(uint64_t digest, const SourceDiagnostic& d) {
   return digest;
 }
 
-bool IsDefinition(Mention::Kind kind) {
-  return kind == Mention::kLabelDefinition || kind == Mention::kFunctionDefinition;
-}
-
-Mention::Kind DefinitionKind(Mention::Kind kind) {
-  return kind == Mention::kLabelDefinition || kind == Mention::kLabelUse
-             ? Mention::kLabelDefinition
-             : Mention::kFunctionDefinition;
-}
-
 }  // namespace
 
 struct GameAnalysis::Script {
@@ -258,7 +216,9 @@ class GameAnalysis::Collector : public DiagnosticListener {
 class GameAnalysis::Reader : public ReadingObserver {
  public:
   Reader(GameAnalysis& analysis, KCSystem& sys, Conversion& conversion)
-      : analysis_(analysis), sys_(sys), conversion_(conversion) {}
+      : analysis_(analysis), sys_(sys), conversion_(conversion) {
+    ++analysis_.names_version_;  // the names it reads replace some kept ones
+  }
 
   void OnScriptStart(const KCFile& source) override {
     Script* script = ScriptOf(source);
@@ -272,67 +232,35 @@ class GameAnalysis::Reader : public ReadingObserver {
   }
 
   void OnStatement(const KCFile& source, int32_t id, const Statement& statement) override {
-    if (statement.size() == 0 || statement[0].empty()) return;
-    Script* script = ScriptOf(source);
-    if (script == nullptr) return;
-    const CommandParameter& first = statement[0];
-    if (id == CmdLabel) {
-      Add(script, source, Mention::kLabelDefinition, first[0], 0);
+    if (id != cmd::kCreateWindow || source.path != analysis_.main_script_ ||
+        analysis_.create_window_line_ != 0) {
       return;
     }
-    if (first[0].kind != ElemWord) return;  // the setup phase's stand-in of a word
-    auto word_at = [&](uint32_t parameter, uint32_t element) -> const CommandElement* {
-      if (parameter >= statement.size() || element >= statement[parameter].size()) return nullptr;
-      const CommandElement* e = &statement[parameter][element];
-      return e->kind == ElemWord ? e : nullptr;
-    };
-    switch (id) {
-      case cmd::kFunction:
-        if (const CommandElement* name = word_at(0, 1)) {
-          Add(script, source, Mention::kFunctionDefinition, *name, id);
-        }
-        break;
-      case cmd::kGoto:
-      case cmd::kFunctionCall:
-        // Only a target written as one plain word names a label or function.
-        if (const CommandElement* target = word_at(0, 1); target && first.size() == 2) {
-          Add(script, source, id == cmd::kGoto ? Mention::kLabelUse : Mention::kFunctionUse,
-              *target, id);
-        }
-        break;
-      case cmd::kValue:
-      case cmd::kGlobalValue:
-      case cmd::kLocalValue:
-      case cmd::kString:
-      case cmd::kGlobalString:
-      case cmd::kLocalString:
-        for (uint32_t i = 0; i < statement.size(); ++i) {
-          if (const CommandElement* name = word_at(i, i == 0 ? 1 : 0)) {
-            Add(script, source, Mention::kVariableDeclaration, *name, id);
-          }
-        }
-        break;
-      case cmd::kNewCommand: {
-        const CommandElement* alias = word_at(0, 1);
-        const CommandElement* target = word_at(1, 0);
-        if (alias && target) {
-          Add(script, source, Mention::kAliasDefinition, *alias, CommandIdOf(target->text));
-        }
-        break;
-      }
-      case cmd::kScriptLoad:
-      case cmd::kScriptChange:
-        if (first.size() == 2 && first[1].kind == ElemString) {
-          Add(script, source, Mention::kFileReference, first[1], id);
-        }
-        break;
-      case cmd::kCreateWindow:
-        if (source.path == analysis_.main_script_ && analysis_.create_window_line_ == 0) {
-          analysis_.create_window_line_ = Diagnostics::PlaceIn(source, first[0].offset).line;
-        }
-        break;
-      default:
-        break;
+    analysis_.create_window_line_ = Diagnostics::PlaceIn(source, statement[0][0].offset).line;
+  }
+
+  bool WantsNames() const override { return true; }
+
+  void OnNames(const KCFile& source, const std::vector<NameEntry>& names) override {
+    if (names.empty()) return;
+    Script* script = ScriptOf(source);
+    if (script == nullptr) return;
+    for (const NameEntry& entry : names) {
+      // A command's own word needs no keeping: the word at a place tells
+      // it (an alias's word is kept, to lead to its new_command).
+      if (entry.kind == NameEntry::kCommand && entry.name == kCommands[entry.command].name) continue;
+      const SourcePosition start = Place(source, entry.offset);
+      // No comment stands inside an element: on one line, it spans its
+      // bytes (a comment removed right behind it would move a place taken
+      // from its end).
+      const std::string_view bytes =
+          std::string_view(source.contents).substr(entry.offset, entry.end - entry.offset);
+      const SourcePosition end =
+          bytes.find('\n') == std::string_view::npos
+              ? SourcePosition{start.line, start.column + static_cast<int32_t>(bytes.size())}
+              : Place(source, entry.end);
+      script->mentions.push_back({entry.kind, entry.definition, entry.command,
+                                  analysis_.Interned(entry.name), start, end});
     }
   }
 
@@ -345,22 +273,15 @@ class GameAnalysis::Reader : public ReadingObserver {
     return current_;
   }
 
-  void Add(Script* script, const KCFile& source, Mention::Kind kind, const CommandElement& element,
-           int32_t command) {
-    const SourcePlace place = Diagnostics::PlaceIn(source, element.offset);
-    Mention mention{kind,
-                    command,
-                    element.text,
-                    {place.line, place.column},
-                    static_cast<int32_t>(element.text.size())};
-    if (element.kind == ElemString) mention.length += 2;
-    if (sys_.options.sourceIsUtf8) {
-      // The converter counts the bytes of the UTF-8 file; the analysis
-      // counts CP932 bytes.
-      if (!text_) text_ = analysis_.TextOf(source.path);
-      if (text_) mention.start = analysis_.Cp932Position(*text_, place.line, place.column);
-    }
-    script->mentions.push_back(std::move(mention));
+  // A place of the source as the editor counts it.
+  SourcePosition Place(const KCFile& source, uint32_t offset) {
+    const SourcePlace place = Diagnostics::PlaceIn(source, offset);
+    if (!sys_.options.sourceIsUtf8) return {place.line, place.column};
+    // The converter counts the bytes of the UTF-8 file; the analysis counts
+    // CP932 bytes.
+    if (!text_) text_ = analysis_.TextOf(source.path);
+    if (!text_) return {place.line, place.column};
+    return analysis_.Cp932Position(*text_, place.line, place.column);
   }
 
   GameAnalysis& analysis_;
@@ -691,7 +612,9 @@ SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line,
   }
   const SourcePosition start = Cp932Position(*text, line, column);
   const size_t at = std::min(static_cast<size_t>(start.column - 1), line_text.size());
-  return {start, {start.line, static_cast<int32_t>(ElementEnd(line_text, at)) + 1}};
+  // The element as the tokenizer reads it, up to the line's end.
+  const size_t end = std::min(ElementEnd(line_text, at), line_text.size());
+  return {start, {start.line, static_cast<int32_t>(end) + 1}};
 }
 
 std::vector<FileDiagnostics> GameAnalysis::Publish() {
@@ -779,135 +702,249 @@ std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {
   return all;
 }
 
-// Queries.
+// Queries: every answer comes from the names the compile read (Mention),
+// and where a text must be read (what is being typed), its elements are cut
+// by the tokenizer's own rule (ElementEnd).
+
+namespace {
+
+// Builds a hover's text twice: with markdown's marks and without them.
+struct HoverText {
+  std::string markdown, plain;
+  void Text(std::string_view text) {
+    markdown += text;
+    plain += text;
+  }
+  void Code(std::string_view text) {
+    markdown += "`";
+    markdown += text;
+    markdown += "`";
+    plain += text;
+  }
+  void Bold(std::string_view text) {
+    markdown += "**";
+    markdown += text;
+    markdown += "**";
+    plain += text;
+  }
+  void LineBreak() {
+    markdown += "  \n";
+    plain += "\n";
+  }
+  Hover Done(const SourceRange& range) { return Hover{markdown, range, plain}; }
+};
+
+bool IsBlank(char c) { return std::string_view(" \t\v\f\r").find(c) != std::string_view::npos; }
+
+// `name` with its separators as '/' (a '\' that is the second byte of a
+// double-byte character stays).
+std::string SlashSeparated(std::string_view name) {
+  std::string slashed(name);
+  for (size_t i = 0; i < slashed.size(); ++i) {
+    if (IsCp932LeadByte(static_cast<unsigned char>(slashed[i]))) {
+      ++i;
+    } else if (slashed[i] == '\\') {
+      slashed[i] = '/';
+    }
+  }
+  return slashed;
+}
+
+// A relative name with "." and ".." folded; "" when it climbs out of where
+// it starts.
+std::string FoldedRelative(std::string_view name) {
+  std::string slashed = SlashSeparated(name);
+  if (slashed.empty() || slashed[0] == '/') return "";
+  int depth = 0;
+  for (size_t start = 0; start <= slashed.size();) {
+    size_t end = slashed.find('/', start);
+    if (end == std::string::npos) end = slashed.size();
+    const std::string_view part = std::string_view(slashed).substr(start, end - start);
+    if (part == "..") {
+      if (--depth < 0) return "";
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+    start = end + 1;
+  }
+  std::string folded = LexicalAbsolutePath("/", slashed);
+  return folded.size() > 1 ? folded.substr(1) : "";
+}
+
+constexpr size_t kFileCompletionLimit = 100;
+
+}  // namespace
 
 const Mention* GameAnalysis::MentionAt(const std::string& path, SourcePosition position) {
   auto it = scripts_.find(path);
   if (it == scripts_.end()) return nullptr;
-  for (const Mention& mention : it->second->mentions) {
-    if (mention.start.line == position.line && mention.start.column <= position.column &&
-        position.column <= mention.start.column + mention.length) {
-      return &mention;
-    }
-  }
-  return nullptr;
+  const std::vector<Mention>& mentions = it->second->mentions;
+  auto before = [](const SourcePosition& a, const SourcePosition& b) {
+    return std::tie(a.line, a.column) < std::tie(b.line, b.column);
+  };
+  // The last name that begins at or before the place (they stand in order
+  // and never overlap).
+  auto after = std::partition_point(mentions.begin(), mentions.end(), [&](const Mention& m) {
+    return !before(position, m.start);
+  });
+  if (after == mentions.begin()) return nullptr;
+  const Mention& mention = *(after - 1);
+  return before(mention.end, position) ? nullptr : &mention;
 }
 
 SourceLocation GameAnalysis::LocationOf(const std::string& path, const Mention& mention) {
-  return {path, {mention.start, {mention.start.line, mention.start.column + mention.length}}};
+  return {path, {mention.start, mention.end}};
 }
 
-std::vector<SourceLocation> GameAnalysis::Occurrences(Mention::Kind definition,
-                                                      const std::string& name, bool definitions,
-                                                      bool uses) const {
-  const Mention::Kind use =
-      definition == Mention::kLabelDefinition ? Mention::kLabelUse : Mention::kFunctionUse;
+std::vector<SourceLocation> GameAnalysis::Occurrences(NameEntry::Kind kind, const std::string& name,
+                                                      bool definitions, bool uses) {
   std::vector<SourceLocation> found;
+  if (!uses) {
+    for (const Defined& defined : Definitions()) {
+      const Mention& mention = *defined.mention;
+      if (mention.kind == kind && mention.definition && *mention.name == name)
+        found.push_back(LocationOf(defined.script->path, mention));
+    }
+    return found;
+  }
   for (const Script* script : order_) {
     for (const Mention& mention : script->mentions) {
-      if (mention.name != name) continue;
-      if ((definitions && mention.kind == definition) || (uses && mention.kind == use)) {
-        found.push_back(LocationOf(script->path, mention));
-      }
+      if (mention.kind != kind || *mention.name != name) continue;
+      if (mention.definition ? definitions : uses) found.push_back(LocationOf(script->path, mention));
     }
   }
   return found;
 }
 
-std::string GameAnalysis::WordAt(const std::string& path, SourcePosition position,
-                                 SourceRange* range) {
-  std::shared_ptr<const DocumentText> text = TextOf(path);
-  if (!text) return {};
-  const std::string_view line = LineText(*text, position.line);
-  size_t at = std::min(static_cast<size_t>(std::max(position.column, 1) - 1), line.size());
-  // The word the position is in or right after.
-  size_t start = 0;
-  for (size_t i = 0; i < at;) {
-    const size_t next = i + (IsLead(line[i]) ? 2 : 1);
-    if (StopsWord(line[i])) start = next;
-    i = next;
+const std::vector<GameAnalysis::Defined>& GameAnalysis::Definitions() {
+  const std::tuple<uint64_t, int, int> key{names_version_, full_runs_, script_compiles_};
+  if (definitions_key_ == key) return definitions_;
+  definitions_.clear();
+  for (const Script* script : order_) {
+    for (const Mention& mention : script->mentions) {
+      if (mention.definition || mention.kind == NameEntry::kFolder)
+        definitions_.push_back({script, &mention});
+    }
   }
-  if (start > at) return {};
-  const size_t end = at < line.size() && StopsWord(line[at]) ? at : ElementEnd(line, start);
-  if (end <= start) return {};
-  if (range != nullptr) {
-    *range = {{position.line, static_cast<int32_t>(start) + 1},
-              {position.line, static_cast<int32_t>(end) + 1}};
-  }
-  return std::string(line.substr(start, end - start));
+  definitions_key_ = key;
+  return definitions_;
 }
 
 std::vector<GameAnalysis::Found> GameAnalysis::Declarations(const std::string& path,
                                                             const std::string& name,
-                                                            Mention::Kind kind) const {
+                                                            NameEntry::Kind kind) {
   std::vector<Found> found;
-  for (const Script* script : order_) {
-    for (const Mention& mention : script->mentions) {
-      if (mention.kind == kind && mention.name == name) found.push_back({script->path, &mention});
-    }
+  for (const Defined& defined : Definitions()) {
+    const Mention& mention = *defined.mention;
+    if (mention.kind == kind && mention.definition && *mention.name == name)
+      found.push_back({defined.script->path, &mention});
   }
   // Those of the script itself come first.
   std::stable_partition(found.begin(), found.end(), [&](const Found& f) { return f.path == path; });
   return found;
 }
 
+std::string GameAnalysis::ScriptNamed(const std::string& name) const {
+  // Only a script of the game: a name that climbs out of the game folder,
+  // or names nothing the search found, is answered without reading a file.
+  std::string relative = FoldedRelative(name);
+  if (relative.empty() || game_directory_.empty()) return "";
+  if (base_.Separator() != '/')
+    std::replace(relative.begin(), relative.end(), '/', base_.Separator());
+  const std::string target = game_directory_ + relative;
+  return scripts_.count(target) != 0 ? target : "";
+}
+
 std::vector<SourceLocation> GameAnalysis::Definition(const std::string& path,
                                                      SourcePosition position) {
-  if (const Mention* mention = MentionAt(path, position)) {
-    switch (mention->kind) {
-      case Mention::kLabelDefinition:
-      case Mention::kLabelUse:
-      case Mention::kFunctionDefinition:
-      case Mention::kFunctionUse:
-        return Occurrences(DefinitionKind(mention->kind), mention->name, true, false);
-      case Mention::kFileReference: {
-        std::string target = mention->name;
-        if (base_.Separator() != '/')
-          std::replace(target.begin(), target.end(), '/', base_.Separator());
-        target = options_.engineDirectory + target;
-        if (!fs_.Exists(target)) return {};
-        return {{target, {{1, 1}, {1, 1}}}};
+  const Mention* mention = MentionAt(path, position);
+  if (mention == nullptr) return {};
+  std::vector<SourceLocation> locations;
+  switch (mention->kind) {
+    case NameEntry::kLabel:
+    case NameEntry::kFunction:
+      return Occurrences(mention->kind, *mention->name, true, false);
+    case NameEntry::kFile: {
+      const std::string target = ScriptNamed(*mention->name);
+      if (target.empty()) return {};
+      return {{target, {{1, 1}, {1, 1}}}};
+    }
+    case NameEntry::kVariable:
+    case NameEntry::kAlias:
+      for (const Found& found : Declarations(path, *mention->name, mention->kind)) {
+        locations.push_back(LocationOf(found.path, *found.mention));
       }
-      default:
-        return {LocationOf(path, *mention)};
-    }
+      return locations;
+    case NameEntry::kCommand:
+      // An alias leads to the new_command that made it.
+      for (const Found& found : Declarations(path, *mention->name, NameEntry::kAlias)) {
+        locations.push_back(LocationOf(found.path, *found.mention));
+      }
+      return locations;
+    default:
+      return {};
   }
-  const std::string word = WordAt(path, position, nullptr);
-  if (word.empty()) return {};
-  for (Mention::Kind kind : {Mention::kVariableDeclaration, Mention::kAliasDefinition}) {
-    std::vector<SourceLocation> locations;
-    for (const Found& found : Declarations(path, word, kind)) {
-      locations.push_back(LocationOf(found.path, *found.mention));
-    }
-    if (!locations.empty()) return locations;
-  }
-  return {};
 }
 
 std::vector<SourceLocation> GameAnalysis::References(const std::string& path,
                                                      SourcePosition position,
                                                      bool include_definition) {
   const Mention* mention = MentionAt(path, position);
-  if (mention == nullptr || mention->kind > Mention::kFunctionUse) return {};
-  return Occurrences(DefinitionKind(mention->kind), mention->name, include_definition, true);
+  if (mention == nullptr) return {};
+  switch (mention->kind) {
+    case NameEntry::kLabel:
+    case NameEntry::kFunction:
+    case NameEntry::kVariable:
+      return Occurrences(mention->kind, *mention->name, include_definition, true);
+    case NameEntry::kAlias:
+    case NameEntry::kCommand: {
+      // An alias: where it is made and every statement that begins with it.
+      std::vector<SourceLocation> found;
+      for (const Script* script : order_) {
+        for (const Mention& m : script->mentions) {
+          if (*m.name != *mention->name) continue;
+          if ((m.kind == NameEntry::kAlias && include_definition) || m.kind == NameEntry::kCommand)
+            found.push_back(LocationOf(script->path, m));
+        }
+      }
+      return found;
+    }
+    default:
+      return {};
+  }
 }
 
 bool GameAnalysis::Rename(const std::string& path, SourcePosition position,
                           const std::string& new_name, std::vector<FileEdits>* edits,
                           std::string* refusal) {
   const Mention* mention = MentionAt(path, position);
-  if (mention == nullptr || mention->kind > Mention::kFunctionUse) {
+  if (mention == nullptr ||
+      (mention->kind != NameEntry::kLabel && mention->kind != NameEntry::kFunction)) {
     *refusal = Own(kRefuseNothing);
     return false;
   }
-  if (!ValidName(new_name)) {
+  // The new name must read back as the one word it replaces, by the
+  // tokenizer's rule: "ゲームオーバー" would be cut at the second byte of "ー".
+  if (!ReadsAsWord(new_name) || EndsWithLeadByte(new_name)) {
     *refusal = Own(kRefuseBadName);
     refusal->replace(refusal->find("%s"), 2, new_name);
     return false;
   }
+  if (new_name != *mention->name) {
+    // Two labels or functions of one name would become one.
+    const std::vector<SourceLocation> taken = Occurrences(mention->kind, new_name, true, false);
+    if (!taken.empty()) {
+      const std::string& at = taken[0].path;
+      *refusal = Own(kRefuseTakenName);
+      refusal->replace(refusal->find("%s"), 2, new_name);
+      refusal->replace(refusal->find("%s"), 2,
+                       at.starts_with(game_directory_) ? at.substr(game_directory_.size()) : at);
+      refusal->replace(refusal->find("%d"), 2, std::to_string(taken[0].range.start.line));
+      return false;
+    }
+  }
   edits->clear();
-  for (const SourceLocation& location :
-       Occurrences(DefinitionKind(mention->kind), mention->name, true, true)) {
+  for (const SourceLocation& location : Occurrences(mention->kind, *mention->name, true, true)) {
     if (edits->empty() || edits->back().path != location.path)
       edits->push_back({location.path, {}});
     edits->back().edits.push_back({location.range, new_name});
@@ -921,53 +958,108 @@ std::string GameAnalysis::PlaceText(const std::string& path, SourcePosition posi
   return "`" + shown + "` " + std::to_string(position.line) + Own(kHoverLine);
 }
 
+namespace {
+
+// PlaceText's parts: the path as code, then the line.
+void AddPlace(HoverText* text, std::string_view place) {
+  const size_t close = place.find('`', 1);
+  text->Code(place.substr(1, close - 1));
+  text->Text(place.substr(close + 1));
+}
+
+}  // namespace
+
 std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePosition position) {
-  if (const Mention* mention = MentionAt(path, position)) {
-    const SourceRange range = LocationOf(path, *mention).range;
-    if (mention->kind <= Mention::kFunctionUse) {
-      const Mention::Kind definition = DefinitionKind(mention->kind);
-      std::string text =
-          Own(definition == Mention::kLabelDefinition ? kHoverLabel : kHoverFunction) + " `" +
-          mention->name + "`\n\n";
-      const std::vector<SourceLocation> defined =
-          Occurrences(definition, mention->name, true, false);
-      if (defined.empty()) text += Own(kHoverNotDefined);
-      for (const SourceLocation& at : defined) {
-        text += Own(kHoverDefinedAt) + PlaceText(at.path, at.range.start) + "  \n";
+  const Mention* mention = MentionAt(path, position);
+  HoverText text;
+  if (mention == nullptr) {
+    // A command's own word, as the tokenizer cuts the line.
+    std::shared_ptr<const DocumentText> document = TextOf(path);
+    if (!document) return std::nullopt;
+    const std::string_view line = LineText(*document, position.line);
+    const size_t at = static_cast<size_t>(std::max(position.column, 1) - 1);
+    for (size_t i = 0; i < line.size() && i <= at;) {
+      if (IsBlank(line[i]) || line[i] == ';' || line[i] == ',' || line[i] == ':') {
+        ++i;
+        continue;
       }
-      return Hover{text, range};
+      const size_t end = ElementEnd(line, i);
+      if (at <= end) {
+        const int32_t id = CommandIdOf(line.substr(i, end - i));
+        if (id == CmdInvalid) return std::nullopt;
+        text.Bold(kCommands[id].name);
+        text.Text(" " + ParameterCounts(kCommands[id].count));
+        text.LineBreak();
+        text.Text(Own(IsSetupCommand(id) ? kHoverSetup : kHoverNotSetup));
+        return text.Done({{position.line, static_cast<int32_t>(i) + 1},
+                          {position.line, static_cast<int32_t>(end) + 1}});
+      }
+      i = end;
     }
-    if (mention->kind == Mention::kVariableDeclaration) {
-      return Hover{"`" + std::string(kCommands[mention->command].name) + " " + mention->name +
-                       "`\n\n" + Own(kHoverDeclaredAt) + PlaceText(path, mention->start),
-                   range};
+    return std::nullopt;
+  }
+  const SourceRange range = LocationOf(path, *mention).range;
+  switch (mention->kind) {
+    case NameEntry::kLabel:
+    case NameEntry::kFunction: {
+      text.Text(Own(mention->kind == NameEntry::kLabel ? kHoverLabel : kHoverFunction) + " ");
+      text.Code(*mention->name);
+      text.Text("\n\n");
+      const std::vector<SourceLocation> defined =
+          Occurrences(mention->kind, *mention->name, true, false);
+      if (defined.empty()) text.Text(Own(kHoverNotDefined));
+      for (const SourceLocation& at : defined) {
+        text.Text(Own(kHoverDefinedAt));
+        AddPlace(&text, PlaceText(at.path, at.range.start));
+        text.LineBreak();
+      }
+      return text.Done(range);
     }
-  }
-  SourceRange range;
-  const std::string word = WordAt(path, position, &range);
-  if (word.empty()) return std::nullopt;
-  const std::vector<Found> declared = Declarations(path, word, Mention::kVariableDeclaration);
-  if (!declared.empty()) {
-    std::string text;
-    for (const Found& found : declared) {
-      text += "`" + std::string(kCommands[found.mention->command].name) + " " + word + "` " +
-              Own(kHoverDeclaredAt) + PlaceText(found.path, found.mention->start) + "  \n";
+    case NameEntry::kVariable: {
+      if (mention->definition) {
+        text.Code(std::string(kCommands[mention->command].name) + " " + *mention->name);
+        text.Text("\n\n" + Own(kHoverDeclaredAt));
+        AddPlace(&text, PlaceText(path, mention->start));
+        return text.Done(range);
+      }
+      const std::vector<Found> declared =
+          Declarations(path, *mention->name, NameEntry::kVariable);
+      if (declared.empty()) return std::nullopt;
+      for (const Found& found : declared) {
+        text.Code(std::string(kCommands[found.mention->command].name) + " " + *mention->name);
+        text.Text(" " + Own(kHoverDeclaredAt));
+        AddPlace(&text, PlaceText(found.path, found.mention->start));
+        text.LineBreak();
+      }
+      return text.Done(range);
     }
-    return Hover{text, range};
+    case NameEntry::kAlias:
+    case NameEntry::kCommand: {
+      const int32_t id = mention->command;
+      if (id < 0 || id >= kCommandCount) return std::nullopt;  // an alias of no command
+      if (*mention->name != kCommands[id].name) {
+        // An alias: the command it stands for and where it was made.
+        text.Code(*mention->name);
+        text.Text(": ");
+        text.Code(kCommands[id].name);
+        text.Text(" " + Own(kHoverAliasOf));
+        const std::vector<Found> made = Declarations(path, *mention->name, NameEntry::kAlias);
+        if (!made.empty()) {
+          text.Text(" (");
+          AddPlace(&text, PlaceText(made[0].path, made[0].mention->start));
+          text.Text(")");
+        }
+        text.Text("\n\n");
+      }
+      text.Bold(kCommands[id].name);
+      text.Text(" " + ParameterCounts(kCommands[id].count));
+      text.LineBreak();
+      text.Text(Own(IsSetupCommand(id) ? kHoverSetup : kHoverNotSetup));
+      return text.Done(range);
+    }
+    default:
+      return std::nullopt;
   }
-  // A command or alias.
-  int32_t id = CommandIdOf(word);
-  std::string text;
-  if (id == CmdInvalid) {
-    const std::vector<Found> aliases = Declarations(path, word, Mention::kAliasDefinition);
-    if (aliases.empty() || aliases[0].mention->command == CmdInvalid) return std::nullopt;
-    id = aliases[0].mention->command;
-    text = "`" + word + "`: `" + std::string(kCommands[id].name) + "` " + Own(kHoverAliasOf) +
-           " (" + PlaceText(aliases[0].path, aliases[0].mention->start) + ")\n\n";
-  }
-  text += "**" + std::string(kCommands[id].name) + "** " + ParameterCounts(kCommands[id].count) +
-          "  \n" + Own(IsSetupCommand(id) ? kHoverSetup : kHoverNotSetup);
-  return Hover{text, range};
 }
 
 namespace {
@@ -980,105 +1072,164 @@ void AddItem(std::vector<CompletionItem>* items, std::set<std::string>* seen, st
 
 }  // namespace
 
+const std::vector<std::string>& GameAnalysis::FileNames(FileKind kind) {
+  Names& cached = file_names_[kind];
+  // The folder that the game sets for the kind, the last setting the run
+  // compiled.
+  std::string folder;
+  if (kind != FileKind::kScript) {
+    for (const Defined& defined : Definitions()) {
+      const Mention& mention = *defined.mention;
+      if (mention.kind == NameEntry::kFolder && FolderKindOf(mention.command) == kind)
+        folder = *mention.name;
+    }
+    folder = SlashSeparated(folder);
+    while (folder.starts_with("./")) folder.erase(0, 2);
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+  }
+  if (cached.full_run == full_runs_ && cached.folder == folder) return cached.names;
+  cached = Names{full_runs_, folder, {}};
+  auto add = [&](const std::string& path) {
+    if (!path.starts_with(game_directory_)) return;
+    std::string name = SlashSeparated(std::string_view(path).substr(game_directory_.size()));
+    if (!name.starts_with(folder)) return;
+    cached.names.push_back(name.substr(folder.size()));
+  };
+  switch (kind) {
+    case FileKind::kScript:
+      for (const auto& [path, script] : scripts_) add(path);
+      break;
+    case FileKind::kImage:
+      for (const std::string& path : image_files_) add(path);
+      break;
+    case FileKind::kSound:
+      for (const std::string& path : audio_files_) add(path);
+      break;
+    case FileKind::kMovie:
+      for (const std::string& path : movie_files_) add(path);
+      break;
+    default:
+      break;
+  }
+  std::sort(cached.names.begin(), cached.names.end());
+  return cached.names;
+}
+
 Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition position) {
   Completion completion;
   std::shared_ptr<const DocumentText> text = TextOf(path);
   if (!text) return completion;
   const std::string_view line = LineText(*text, position.line);
   const size_t at = std::min(static_cast<size_t>(std::max(position.column, 1) - 1), line.size());
-  // The statement up to the position: from the last ';' or ':' outside a
-  // string on this line.
-  size_t statement = 0;
-  bool in_string = false;
-  size_t string_start = 0;
-  for (size_t i = 0; i < at; i += IsLead(line[i]) ? 2 : 1) {
-    if (line[i] == '"') {
-      in_string = !in_string;
-      string_start = i + 1;
-    } else if (!in_string && (line[i] == ';' || line[i] == ':')) {
-      statement = i + 1;
+  // The elements of the statement up to the position, as the tokenizer cuts
+  // them: a ';' or a label's ':' begins a new statement.
+  std::vector<std::string_view> elements;
+  size_t commas = 0;
+  size_t word_start = at;
+  std::optional<size_t> string_start;
+  for (size_t i = 0; i < at;) {
+    const char c = line[i];
+    if (IsBlank(c)) {
+      ++i;
+    } else if (c == ';' || c == ':') {
+      elements.clear();
+      commas = 0;
+      ++i;
+    } else if (c == ',') {
+      ++commas;
+      ++i;
+    } else {
+      const size_t end = ElementEnd(line, i);
+      const bool quote = c == '"' || c == '\'';
+      if (quote && (end > at || line[end - 1] != c || end == i + 1)) {
+        string_start = i + 1;  // the position is inside the literal
+        break;
+      }
+      if (end >= at) {
+        if (!quote && ReadsAsWord(line.substr(i, 1))) word_start = i;  // the word being typed
+        break;
+      }
+      if (end < line.size() && line[end] == ':' && ReadsAsWord(line.substr(i, end - i))) {
+        elements.clear();  // a label
+        commas = 0;
+        i = end + 1;
+        continue;
+      }
+      elements.push_back(line.substr(i, end - i));
+      i = end;
+    }
+  }
+  // The statement's command (or alias).
+  int32_t id = CmdInvalid;
+  std::vector<const Mention*> aliases;
+  for (const Defined& defined : Definitions()) {
+    if (defined.mention->kind == NameEntry::kAlias && defined.mention->command != CmdInvalid)
+      aliases.push_back(defined.mention);
+  }
+  if (!elements.empty()) {
+    id = CommandIdOf(elements[0]);
+    for (const Mention* alias : aliases) {
+      if (id == CmdInvalid && *alias->name == elements[0]) id = alias->command;
     }
   }
   std::set<std::string> seen;
   std::vector<CompletionItem>& items = completion.items;
-  if (in_string) {
-    // File names of the game, as a script names them from the game folder.
-    completion.replace = SourceRange{{position.line, static_cast<int32_t>(string_start) + 1},
+  if (string_start) {
+    // The game's files of the command's kind whose names begin with what is
+    // typed, as the game names them.
+    const size_t start = *string_start;
+    completion.replace = SourceRange{{position.line, static_cast<int32_t>(start) + 1},
                                      {position.line, static_cast<int32_t>(at) + 1}};
-    for (std::string name : GameFiles()) {
-      if (base_.Separator() != '/') std::replace(name.begin(), name.end(), base_.Separator(), '/');
-      AddItem(&items, &seen, std::move(name), SymbolKind::kFile, "");
+    const FileKind kind = FileKindOf(id);
+    if (kind == FileKind::kNoFile) return completion;
+    const std::string_view typed = line.substr(start, at - start);
+    const std::vector<std::string>& names = FileNames(kind);
+    for (auto it = std::lower_bound(names.begin(), names.end(), typed);
+         it != names.end() && it->starts_with(typed); ++it) {
+      if (items.size() == kFileCompletionLimit) {
+        completion.incomplete = true;
+        break;
+      }
+      items.push_back({*it, SymbolKind::kFile, "", "", ""});
     }
     return completion;
   }
-  size_t word_start = at;
-  while (word_start > statement && !StopsWord(line[word_start - 1])) --word_start;
   completion.replace = SourceRange{{position.line, static_cast<int32_t>(word_start) + 1},
                                    {position.line, static_cast<int32_t>(at) + 1}};
-  const std::string_view before = line.substr(statement, word_start - statement);
-  const size_t lead = before.find_first_not_of(" \t");
-  std::vector<const Mention*> aliases;
-  for (const Script* script : order_) {
-    for (const Mention& mention : script->mentions) {
-      if (mention.kind == Mention::kAliasDefinition && mention.command != CmdInvalid)
-        aliases.push_back(&mention);
-    }
-  }
-  if (lead == std::string_view::npos) {
+  if (elements.empty()) {
     // The start of a statement: commands and aliases, only those of the
     // setup phase before create_window in main.txt.
     const bool setup =
         path == main_script_ && (create_window_line_ == 0 || position.line <= create_window_line_);
-    for (int32_t id = 0; id < kCommandCount; ++id) {
-      if (setup && !IsSetupCommand(id)) continue;
-      AddItem(&items, &seen, std::string(kCommands[id].name), SymbolKind::kCommand,
-              ParameterCounts(kCommands[id].count));
+    for (int32_t command = 0; command < kCommandCount; ++command) {
+      if (setup && !IsSetupCommand(command)) continue;
+      AddItem(&items, &seen, std::string(kCommands[command].name), SymbolKind::kCommand,
+              ParameterCounts(kCommands[command].count));
     }
     for (const Mention* alias : aliases) {
       if (setup && !IsSetupCommand(alias->command)) continue;
-      AddItem(&items, &seen, alias->name, SymbolKind::kAlias,
+      AddItem(&items, &seen, *alias->name, SymbolKind::kAlias,
               std::string(kCommands[alias->command].name) + " " + Own(kHoverAliasOf));
     }
     return completion;
   }
-  // The statement's command, and whether the position is in its first
-  // parameter.
-  const std::string_view rest = before.substr(lead);
-  const std::string_view word = rest.substr(0, std::min(rest.find_first_of(" \t,"), rest.size()));
-  int32_t id = CommandIdOf(word);
-  for (const Mention* alias : aliases) {
-    if (id == CmdInvalid && alias->name == word) id = alias->command;
-  }
-  const bool first_parameter =
-      rest.find(',') == std::string_view::npos && word.size() < rest.size();
-  Mention::Kind wanted = Mention::kVariableDeclaration;
-  if (first_parameter && id == cmd::kGoto) wanted = Mention::kLabelDefinition;
-  if (first_parameter && id == cmd::kFunctionCall) wanted = Mention::kFunctionDefinition;
-  const SymbolKind kind = wanted == Mention::kLabelDefinition      ? SymbolKind::kLabel
-                          : wanted == Mention::kFunctionDefinition ? SymbolKind::kFunction
-                                                                   : SymbolKind::kVariable;
-  for (const Script* script : order_) {
-    for (const Mention& mention : script->mentions) {
-      if (mention.kind != wanted) continue;
-      std::string detail = wanted == Mention::kVariableDeclaration
-                               ? std::string(kCommands[mention.command].name)
-                               : PlaceText(script->path, mention.start);
-      AddItem(&items, &seen, mention.name, kind, std::move(detail));
-    }
+  // Labels after goto, functions after function_call, variables elsewhere.
+  const bool first_parameter = commas == 0 && elements.size() == 1;
+  NameEntry::Kind wanted = NameEntry::kVariable;
+  if (first_parameter && id == cmd::kGoto) wanted = NameEntry::kLabel;
+  if (first_parameter && id == cmd::kFunctionCall) wanted = NameEntry::kFunction;
+  const SymbolKind kind = wanted == NameEntry::kLabel      ? SymbolKind::kLabel
+                          : wanted == NameEntry::kFunction ? SymbolKind::kFunction
+                                                           : SymbolKind::kVariable;
+  for (const Defined& defined : Definitions()) {
+    const Mention& mention = *defined.mention;
+    if (mention.kind != wanted || !mention.definition) continue;
+    std::string detail = wanted == NameEntry::kVariable
+                             ? std::string(kCommands[mention.command].name)
+                             : PlaceText(defined.script->path, mention.start);
+    AddItem(&items, &seen, *mention.name, kind, std::move(detail));
   }
   return completion;
-}
-
-std::vector<std::string> GameAnalysis::GameFiles() const {
-  std::vector<std::string> names;
-  auto add = [&](const std::string& path) {
-    if (path.starts_with(game_directory_)) names.push_back(path.substr(game_directory_.size()));
-  };
-  for (const auto& [path, script] : scripts_) add(path);
-  for (const auto* list : {&image_files_, &audio_files_, &movie_files_}) {
-    for (const std::string& path : *list) add(path);
-  }
-  return names;
 }
 
 std::vector<Symbol> GameAnalysis::DocumentSymbols(const std::string& path) {
@@ -1086,12 +1237,14 @@ std::vector<Symbol> GameAnalysis::DocumentSymbols(const std::string& path) {
   auto it = scripts_.find(path);
   if (it == scripts_.end()) return symbols;
   for (const Mention& mention : it->second->mentions) {
-    if (!IsDefinition(mention.kind)) continue;
+    if (!mention.definition ||
+        (mention.kind != NameEntry::kLabel && mention.kind != NameEntry::kFunction)) {
+      continue;
+    }
     const SourceLocation location = LocationOf(path, mention);
-    symbols.push_back(
-        {mention.name,
-         mention.kind == Mention::kLabelDefinition ? SymbolKind::kLabel : SymbolKind::kFunction, "",
-         location, location.range});
+    symbols.push_back({*mention.name,
+                       mention.kind == NameEntry::kLabel ? SymbolKind::kLabel : SymbolKind::kFunction,
+                       "", location, location.range});
   }
   return symbols;
 }
@@ -1099,12 +1252,14 @@ std::vector<Symbol> GameAnalysis::DocumentSymbols(const std::string& path) {
 std::vector<Symbol> GameAnalysis::WorkspaceSymbols(const std::string& query) {
   const std::string wanted = Lower(query);
   std::vector<Symbol> symbols;
-  for (const Script* script : order_) {
-    for (const Symbol& symbol : DocumentSymbols(script->path)) {
-      if (Lower(symbol.name).find(wanted) == std::string::npos) continue;
-      symbols.push_back(symbol);
-      symbols.back().detail = PlaceText(script->path, symbol.name_range.start);
-    }
+  for (const Defined& defined : Definitions()) {
+    const Mention& mention = *defined.mention;
+    if (mention.kind != NameEntry::kLabel && mention.kind != NameEntry::kFunction) continue;
+    if (Lower(*mention.name).find(wanted) == std::string::npos) continue;
+    const SourceLocation location = LocationOf(defined.script->path, mention);
+    symbols.push_back({*mention.name,
+                       mention.kind == NameEntry::kLabel ? SymbolKind::kLabel : SymbolKind::kFunction,
+                       PlaceText(defined.script->path, mention.start), location, location.range});
   }
   return symbols;
 }

@@ -16,15 +16,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <unordered_set>
 #include <vector>
 
 #include "context/kc_system.h"
 #include "driver/conversion.h"
+#include "language/name_index.h"
 #include "workspace/analysis.h"
 #include "workspace/overlay_file_system.h"
 
@@ -49,23 +53,16 @@ struct ReportedDiagnostic {
   std::optional<SourceDiagnostic> shown;
 };
 
-// A name that a statement defines or uses, where it stands: columns are
-// CP932 byte columns of the author's file.
+// A name that a statement defines or uses, as the compile read it (see
+// language/name_index.h), where it stands: columns are CP932 byte columns of
+// the author's file, `end` one past its last byte.
 struct Mention {
-  enum Kind : uint8_t {
-    kLabelDefinition,
-    kFunctionDefinition,
-    kLabelUse,
-    kFunctionUse,
-    kVariableDeclaration,
-    kAliasDefinition,
-    kFileReference,
-  };
-  Kind kind;
-  int32_t command = 0;  // the declaring command (variables), the aliased one (aliases)
-  std::string name;     // CP932
+  NameEntry::Kind kind;
+  bool definition = false;
+  int32_t command = 0;      // as NameEntry::command
+  const std::string* name;  // CP932, one copy per name (GameAnalysis::names_)
   SourcePosition start;
-  int32_t length = 0;  // CP932 bytes
+  SourcePosition end;
 };
 
 class GameAnalysis : public Analysis {
@@ -127,26 +124,39 @@ class GameAnalysis : public Analysis {
   // there is no line.
   SourceRange ElementRange(const DocumentText* text, int32_t line, int32_t column) const;
 
+  // The name that stands at (or ends at) a place of a script, from the
+  // index the compile made of it.
   const Mention* MentionAt(const std::string& path, SourcePosition position);
   static SourceLocation LocationOf(const std::string& path, const Mention& mention);
-  // Every definition (with `definitions`) and use (with `uses`) of a label
-  // or function, in the order of the run.
-  std::vector<SourceLocation> Occurrences(Mention::Kind definition, const std::string& name,
-                                          bool definitions, bool uses) const;
+  // Every definition (with `definitions`) and use (with `uses`) of a name
+  // of a kind, in the order of the run.
+  std::vector<SourceLocation> Occurrences(NameEntry::Kind kind, const std::string& name,
+                                          bool definitions, bool uses);
   struct Found {
     std::string path;
     const Mention* mention;
   };
-  // The declarations of a variable, or definitions of an alias, named
-  // `name`: those of `path` first.
+  // The definitions of a name of a kind (a variable's declarations, an
+  // alias's new_command): those of `path` first.
   std::vector<Found> Declarations(const std::string& path, const std::string& name,
-                                  Mention::Kind kind) const;
-  // The word at a place of a document, and its range.
-  std::string WordAt(const std::string& path, SourcePosition position, SourceRange* range);
+                                  NameEntry::Kind kind);
   // "`scenes/a.txt` 12 行目": a place for a hover, from the game folder.
   std::string PlaceText(const std::string& path, SourcePosition position) const;
-  // The scripts and media files of the game, from the game folder.
-  std::vector<std::string> GameFiles() const;
+  // The script that a script_load or script_change names, among the game's
+  // scripts only; "" when it names none of them.
+  std::string ScriptNamed(const std::string& name) const;
+  // The definitions, folder settings and alias definitions of the whole
+  // game in the order of the run, gathered once after each compile: a
+  // query that looks for them does not read every name of the game.
+  struct Defined {
+    const Script* script;
+    const Mention* mention;
+  };
+  const std::vector<Defined>& Definitions();
+  // The names a string of a command of `kind` may hold, sorted, as the
+  // game names them: relative to the folder that image_path, sound_path or
+  // movie_path sets, scripts from the game folder. Made once per whole run.
+  const std::vector<std::string>& FileNames(FileKind kind);
 
   FileSystem& base_;
   OverlayFileSystem fs_;
@@ -177,6 +187,30 @@ class GameAnalysis : public Analysis {
   };
   std::map<std::string, Published> published_;
   uint64_t last_version_ = 0;
+  // FileNames, by kind, and the whole run and folder they were made for.
+  struct Names {
+    int full_run = -1;
+    std::string folder;
+    std::vector<std::string> names;
+  };
+  std::map<FileKind, Names> file_names_;
+  // Counts the compiles that made names (each Reader); definitions_ were
+  // gathered at this count and these numbers of runs and compiles (a whole
+  // run drops every script, even one that compiles nothing).
+  uint64_t names_version_ = 1;
+  std::tuple<uint64_t, int, int> definitions_key_{0, -1, -1};
+  std::vector<Defined> definitions_;
+  // Every name the compiles have read, once: a large game uses few names
+  // many times.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+  };
+  std::unordered_set<std::string, NameHash, std::equal_to<>> names_;
+  const std::string* Interned(std::string_view name) {
+    auto it = names_.find(name);
+    return it != names_.end() ? &*it : &*names_.emplace(name).first;
+  }
 };
 
 }  // namespace kv

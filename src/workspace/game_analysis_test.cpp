@@ -291,6 +291,15 @@ TEST(GameAnalysis, NavigatesLabelsFunctionsVariablesAndAliasesAcrossScripts) {
       "`hop`: `goto` の別名 (`main.txt` 2 行目)\n\n**goto** パラメータ 1 個  \ncreate_window "
       "の前にも使えます",
       Cp932ToUtf8(analysis.HoverAt("/game/main.txt", {6, 2})->markdown));
+  EXPECT_EQ("hop: goto の別名 (main.txt 2 行目)\n\ngoto パラメータ 1 個\ncreate_window の前にも使えます",
+            Cp932ToUtf8(analysis.HoverAt("/game/main.txt", {6, 2})->plain));
+  EXPECT_EQ(analysis.HoverAt("/game/main.txt", {6, 2})->markdown,
+            analysis.HoverAt("/game/main.txt", {2, 14})->markdown);
+  const std::optional<Hover> command = analysis.HoverAt("/game/main.txt", {3, 14});
+  ASSERT_TRUE(command.has_value());
+  EXPECT_EQ("**create_window** パラメータなし  \ncreate_window の前にも使えます",
+            Cp932ToUtf8(command->markdown));
+  EXPECT_EQ((SourceRange{{3, 1}, {3, 14}}), command->range);
   EXPECT_EQ("`value count` 宣言: `main.txt` 4 行目  \n",
             Cp932ToUtf8(analysis.HoverAt("/game/scenes/a.txt", {3, 1})->markdown));
   EXPECT_EQ("関数 `greet`\n\n定義: `scenes/b.txt` 1 行目  \n",
@@ -353,6 +362,94 @@ TEST(GameAnalysis, CompletesByWhatThePositionTakes) {
   EXPECT_TRUE(Offers(analysis.CompleteAt("/game/scenes/c.txt", {4, 14}), "img/bg.png"));
   EXPECT_EQ((std::vector<std::string>{"count"}),
             Labels(analysis.CompleteAt("/game/scenes/c.txt", {5, 6})));
+}
+
+// The names come from the compile: their ranges are the tokenizer's
+// elements, and a rename keeps every name one word of its own kind.
+TEST(GameAnalysis, NamesAreTheWordsTheTokenizerReads) {
+  MemoryFileSystem fs;
+  fs.AddFile("/game/main.txt",
+             "create_window;\n"
+             "value score @ 0;\n"
+             "goto no~where/* a comment */;\n"
+             "start:\n"
+             "ending:\n"
+             "function hello;\nfunction_end;\n"
+             "function bye;\nfunction_end;\n"
+             "score = score + 1;\n"
+             "script_load \"../../../etc/passwd\";\n"
+             "script_load \"scenes/../a.txt\";\n");
+  fs.AddFile("/game/a.txt", "score = 2;\n");
+  fs.AddFile("/etc/passwd", "root\n");
+  GameAnalysis analysis(fs);
+  const std::vector<std::string> published = Published(Configured(analysis));
+  EXPECT_NE(std::find(published.begin(), published.end(),
+                      "/game/main.txt 3:6-3:14 W [undefined-label] ラベル \"no~where\" "
+                      "はどのスクリプトにも定義されていません"),
+            published.end());
+  EXPECT_EQ("/game/main.txt 3:6-14; ", Locations(analysis.References("/game/main.txt", {3, 8}, true)));
+
+  // A variable: its declaration and every use, in every script.
+  EXPECT_EQ("/game/main.txt 2:7-12; /game/main.txt 10:1-6; /game/main.txt 10:9-14; /game/a.txt 1:1-6; ",
+            Locations(analysis.References("/game/a.txt", {1, 3}, true)));
+  EXPECT_EQ("/game/main.txt 2:7-12; ", Locations(analysis.Definition("/game/main.txt", {10, 10})));
+
+  // A script outside the game is never opened: only the game's scripts are
+  // answered.
+  std::vector<std::string> read;
+  fs.before_read = [&](const std::string& path) { read.push_back(path); };
+  EXPECT_EQ("", Locations(analysis.Definition("/game/main.txt", {11, 20})));
+  EXPECT_EQ("/game/a.txt 1:1-1; ", Locations(analysis.Definition("/game/main.txt", {12, 20})));
+  EXPECT_TRUE(read.empty()) << read[0];
+
+  std::vector<FileEdits> edits;
+  std::string refusal;
+  // The second byte of "ー" would end the word.
+  EXPECT_FALSE(analysis.Rename("/game/main.txt", {4, 1}, Utf8ToCp932("ゲームオーバー"), &edits, &refusal));
+  EXPECT_EQ("\"ゲームオーバー\" はラベルや関数の名前になりません", Cp932ToUtf8(refusal));
+  EXPECT_FALSE(analysis.Rename("/game/main.txt", {4, 1}, "ending", &edits, &refusal));
+  EXPECT_EQ("\"ending\" はすでに main.txt 5 行目に定義されています", Cp932ToUtf8(refusal));
+  EXPECT_FALSE(analysis.Rename("/game/main.txt", {8, 10}, "hello", &edits, &refusal));
+  EXPECT_EQ("\"hello\" はすでに main.txt 6 行目に定義されています", Cp932ToUtf8(refusal));
+  EXPECT_TRUE(analysis.Rename("/game/main.txt", {4, 1}, Utf8ToCp932("終幕"), &edits, &refusal));
+  EXPECT_TRUE(analysis.Rename("/game/main.txt", {8, 10}, "bye", &edits, &refusal));
+
+  // An edit's compile replaces its script's names.
+  analysis.SetDocument("/game/a.txt", DocumentText::FromCp932("\nstring score2;\nscore = 3;\n"));
+  analysis.Analyse();
+  EXPECT_EQ("/game/main.txt 10:1-6; /game/main.txt 10:9-14; /game/a.txt 3:1-6; ",
+            Locations(analysis.References("/game/main.txt", {2, 8}, false)));
+  EXPECT_EQ("/game/a.txt 2:8-14; ", Locations(analysis.Definition("/game/a.txt", {2, 9})));
+}
+
+TEST(GameAnalysis, CompletesTheFilesOfTheCommandsKindFromTheFolderTheGameSets) {
+  MemoryFileSystem fs;
+  fs.AddFile("/game/main.txt", "image_path \"img/\";\ncreate_window;\n");
+  fs.AddFile("/game/scenes/c.txt", "");
+  fs.AddFile("/game/se/click.wav", "w");
+  fs.AddFile("/game/mv/op.avi", "m");
+  for (int i = 0; i < 150; ++i) fs.AddFile("/game/img/p" + std::to_string(1000 + i) + ".png", "p");
+  fs.AddFile("/game/img/bg.png", "p");
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+  analysis.SetDocument("/game/scenes/c.txt",
+                       DocumentText::FromCp932("layer bg, \"b\";\nsound_play \"\nscript_change \"s\n"
+                                               "text \"\nlayer_show \"p\"\n"));
+  analysis.Analyse();
+  const Completion image = analysis.CompleteAt("/game/scenes/c.txt", {1, 13});
+  EXPECT_EQ((std::vector<std::string>{"bg.png"}), Labels(image));
+  EXPECT_EQ((SourceRange{{1, 12}, {1, 13}}), image.replace);
+  EXPECT_FALSE(image.incomplete);
+  EXPECT_EQ((std::vector<std::string>{"se/click.wav"}),
+            Labels(analysis.CompleteAt("/game/scenes/c.txt", {2, 13})));
+  EXPECT_EQ((std::vector<std::string>{"scenes/c.txt"}),
+            Labels(analysis.CompleteAt("/game/scenes/c.txt", {3, 17})));
+  EXPECT_TRUE(analysis.CompleteAt("/game/scenes/c.txt", {4, 7}).items.empty());
+  // A bounded list, marked as cut.
+  const Completion many = analysis.CompleteAt("/game/scenes/c.txt", {5, 14});
+  EXPECT_EQ(100u, many.items.size());
+  EXPECT_TRUE(many.incomplete);
+  EXPECT_EQ("p1000.png", many.items[0].label);
 }
 
 }  // namespace
