@@ -126,6 +126,9 @@ struct RunResults {
   // is checked when it is found and read again when it is converted, so the
   // texts of a large game are never all in memory together.
   std::string sourceText;
+  // Storage (of a text, of code) grown past this by one large script goes
+  // back when that script is done, instead of staying for the rest of the run.
+  static constexpr size_t kLargeStorage = size_t{16} << 20;
   // The finished code of the scripts, and the storage that the script being
   // compiled writes its code into (the same for every script).
   CodeArena code;
@@ -164,9 +167,10 @@ class KCSystem {
   NameUse* RecordNameUse(NameUse::Kind kind, const std::string& name, uint32_t offset);
   void ClearDefinitions();
 
-  // Moves the finished code of `object` into `results.code`, and the
-  // object's storage back to `results.codeStorage` for the next script.
-  // Keeps the code in the object when there is no memory for the move.
+  // Moves the finished code of `object` into `results.code` (a check keeps
+  // only its size), and the object's storage back to `results.codeStorage`
+  // for the next script. Keeps the code in the object when there is no
+  // memory for the move.
   void KeepCode(KCFile& object);
 
   // Seed for the scrambling of the next object file written.
@@ -183,14 +187,17 @@ class KCSystem {
   RunResults results;
 
  private:
-  // Per definition list: name -> index of its record and offset of its name
-  // in the script, for the last script in definition_scripts_. A script is
+  // Per definition list: name -> index of its record and the place of its
+  // name in the script (taken when it is defined: the text before the
+  // statement being read is not kept), for the last script in
+  // definition_scripts_. A script is
   // current once, and its definitions are recorded while it is, so only the
   // current script's names are indexed: a large game's definitions are never
   // indexed all at once.
   struct IndexedName {
     size_t index;
-    uint32_t offset;
+    int32_t line;
+    int32_t column;
   };
   using NameIndex = std::unordered_map<std::string, IndexedName>;
   NameIndex label_index_, function_index_;

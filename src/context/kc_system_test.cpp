@@ -77,5 +77,22 @@ TEST(KCSystem, DefinitionsKeepTheFirstPositionPerNameAndScript) {
   f.sys.script.currentSource = nullptr;
 }
 
+// A build keeps each finished script's code; a check, which writes no
+// object, keeps only its size. Either way the object counts as converted and
+// its storage goes back for the next script.
+TEST(KCSystem, KeepCodeKeepsTheCodeInABuildAndItsSizeInACheck) {
+  for (const bool check : {false, true}) {
+    SystemFixture f;
+    f.sys.options.checkOnly = check;
+    KCFile object(f.fs);
+    object.contents = "compiled";
+    f.sys.KeepCode(object);
+    EXPECT_TRUE(object.HasCode());
+    EXPECT_EQ(object.CodeSize(), 8u);
+    EXPECT_EQ(object.Code(), check ? "" : "compiled");
+    EXPECT_TRUE(object.contents.empty());
+  }
+}
+
 }  // namespace
 }  // namespace kv

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/bulk_memory.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 
@@ -173,6 +174,19 @@ bool PellFile::WriteBytesAt(const char* data, size_t n) {
   position += static_cast<uint32_t>(n);
   modified = true;
   return true;
+}
+
+void KCFile::DiscardTextBehind() {
+  constexpr uint32_t kStep = uint32_t{1} << 20;
+  if (position < scannedTo || position > contents.size() || position - scannedTo < kStep) return;
+  const std::string_view searched(contents.data() + scannedTo, position - scannedTo);
+  const size_t line_feed = searched.rfind('\n');
+  const uint32_t searched_from = scannedTo;
+  scannedTo = position;
+  if (line_feed == std::string_view::npos) return;
+  const uint32_t line_start = searched_from + static_cast<uint32_t>(line_feed) + 1;
+  DiscardPages(contents.data() + discardedTo, line_start - discardedTo);
+  discardedTo = line_start;
 }
 
 int32_t KCFile::LineAt(uint32_t offset) const {

@@ -143,12 +143,28 @@ class KCFile : public PellFile {
   // come from lineShifts).
   bool textFromUtf8 = false;
 
-  // A temporary object's code: kept elsewhere once its script is finished
-  // (see KCSystem::KeepCode), its contents until then.
-  std::string_view Code() const { return keptCode.data() != nullptr ? keptCode : contents; }
-  bool HasCode() const { return keptCode.data() != nullptr || !contents.empty(); }
+  // Gives the memory of the text before the line the reader stands in back
+  // to the system (the text reads as zeros there afterwards), a few MiB at a
+  // time, so that a large script and its code are not held whole together.
+  // Nothing reads that text again: the places of the statement being read
+  // lie in its own lines, and places kept for later (an open block, a
+  // definition) are taken as line and column when they are read.
+  void DiscardTextBehind();
+  // Up to here the text is discarded, and searched for line feeds; both go
+  // back to 0 whenever a text is loaded.
+  uint32_t discardedTo = 0;
+  uint32_t scannedTo = 0;
 
+  // A temporary object's code: its contents until its script is finished,
+  // then kept elsewhere (see KCSystem::KeepCode); a check, which writes no
+  // object, keeps only its size.
+  std::string_view Code() const { return codeKept ? keptCode : contents; }
+  size_t CodeSize() const { return codeKept ? keptCodeSize : contents.size(); }
+  bool HasCode() const { return codeKept || !contents.empty(); }
+
+  bool codeKept = false;
   std::string_view keptCode;
+  size_t keptCodeSize = 0;
 };
 
 }  // namespace kv

@@ -50,6 +50,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
   // Without a source there is nothing left to read.
   if (source == nullptr) return cmd::kEnd;
 
+  source->DiscardTextBehind();
   switch (ReadStatement(sys_.log, command_.statement(), *source)) {
     case StatementEnd:
       if (lint_ != nullptr) lint_->ScriptEnded(*source);

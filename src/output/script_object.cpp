@@ -8,6 +8,7 @@
 #include "context/object_format.h"
 #include "context/pell_file.h"
 #include "output/object_writer.h"
+#include "platform/bulk_memory.h"
 #include "platform/coding.h"
 
 namespace kv {
@@ -79,7 +80,7 @@ bool GenScrObject(KCSystem& sys) {
 
   const uint64_t header_size = HeaderSize(sys);
   uint64_t image_size = header_size;
-  for (const auto& [path, object] : sys.results.Objects) image_size += object->Code().size();
+  for (const auto& [path, object] : sys.results.Objects) image_size += object->CodeSize();
   const std::string& name = sys.options.scriptObjectName;
   if (image_size > ObjectWriter::kMaxImageSize) {
     sys.log.InternalErrorAt({name}, kTooLarge);
@@ -111,8 +112,8 @@ bool GenScrObject(KCSystem& sys) {
     for (const auto& [path, object] : sys.results.Objects) {
       header.Text(path);
       header.Fixed32(code_offset);
-      header.Fixed32(object->Code().size());
-      code_offset += object->Code().size();
+      header.Fixed32(object->CodeSize());
+      code_offset += object->CodeSize();
     }
     WriteDefinitions(&header, sys.results.LabelDefinitions);
     WriteDefinitions(&header, sys.results.FunctionDefinitions);
@@ -121,7 +122,11 @@ bool GenScrObject(KCSystem& sys) {
   }
   for (auto it = sys.results.Objects.begin(); written && it != sys.results.Objects.end();) {
     KCFile& object = *it->second;
-    written = out.Write(object.Code());
+    const std::string_view code = object.Code();
+    written = out.Write(code);
+    // Written code is not read again: its pages go back at once, so the
+    // writer's buffers do not come on top of the whole game's code.
+    DiscardPages(const_cast<char*>(code.data()), code.size());
     // Closed without being written anywhere, as every temporary object is.
     if (object.isOpen) {
       object.Reset();

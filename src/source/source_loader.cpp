@@ -73,6 +73,7 @@ void ConvertFromUtf8(Diagnostics& log, KCFile& file, std::string* storage) {
 bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool to_compile,
                 bool* starts_with_bom = nullptr) {
   file.contents.swap(sys.results.sourceText);
+  file.discardedTo = file.scannedTo = 0;
   if (!file.FileOpen(full_path, ModeRead)) {
     sys.log.ErrorAt({full_path}, kMsgNameMayBeWrong, {LogArg::Path(full_path)});
     sys.log.Message(kMsgCannotRead, {LogArg::Path(full_path), LogArg::Path(file.error)});
@@ -377,7 +378,9 @@ void SetSourceAside(KCSystem& sys, KCFile& source) {
   source.shifts.clear();
   source.lineShifts.clear();
   source.textFromUtf8 = false;
+  source.discardedTo = source.scannedTo = 0;
   source.contents.swap(sys.results.sourceText);
+  if (sys.results.sourceText.capacity() > RunResults::kLargeStorage) std::string().swap(sys.results.sourceText);
   source.position = 0;
 }
 
