@@ -5,6 +5,7 @@
 // their temporary objects, the media files, the definitions).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -81,6 +82,21 @@ struct CarriedState {
   bool operator==(const CarriedState&) const = default;
 };
 
+// The kinds of file a run sorts what it finds into, by their extensions.
+enum class FileKind : uint8_t { kScript, kImage, kAudio, kMovie };
+inline constexpr std::array<FileKind, 4> kFileKinds = {FileKind::kScript, FileKind::kImage,
+                                                       FileKind::kAudio, FileKind::kMovie};
+
+// One T for each kind of file, in the order of kFileKinds.
+template <typename T>
+struct PerFileKind {
+  std::array<T, kFileKinds.size()> items;
+  T& operator[](FileKind kind) { return items[static_cast<size_t>(kind)]; }
+  const T& operator[](FileKind kind) const { return items[static_cast<size_t>(kind)]; }
+  auto begin() const { return items.begin(); }
+  auto end() const { return items.end(); }
+};
+
 // What the run was asked to do: settled by the options before anything is
 // converted, read by every layer afterwards.
 struct RunOptions {
@@ -105,7 +121,7 @@ struct RunOptions {
   bool warningsAreErrors = false;
   // The extensions that sort files into scripts, images, sounds and movies
   // (an emptied list: that kind is not converted).
-  std::vector<std::string> extensions[4];
+  PerFileKind<std::vector<std::string>> extensions;
 };
 
 // Where the conversion stands: the script being compiled and its object.

@@ -653,7 +653,7 @@ void GameAnalysis::CheckCrossReferences() {
   files.images = image_files_;
   files.sounds = audio_files_;
   files.movies = movie_files_;
-  for (int kind = 0; kind < 4; ++kind) files.extensions[kind] = options_.extensions[kind];
+  files.extensions = ExtensionsOf(options_);
   LintGame(sys.log, options_.checks, records, labels, functions, files);
   KeepShown(old_cross, &cross_diagnostics_);
   // Not in an edited script, whose text may have changed around a report.
