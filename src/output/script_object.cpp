@@ -75,7 +75,7 @@ void WriteDefinitions(HeaderWriter* header, const std::vector<DefinitionRecord>&
 
 }  // namespace
 
-bool GenScrObject(KCSystem& sys) {
+bool WriteScriptObject(KCSystem& sys) {
   if (sys.log.errorCount != 0 || sys.results.Objects.empty()) return true;
 
   const uint64_t header_size = HeaderSize(sys);
