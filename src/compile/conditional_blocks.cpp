@@ -72,7 +72,7 @@ const char* StatementHandlers::OpeningCommand(const BlockRecord& record) {
 }
 
 SourcePlace StatementHandlers::OpeningPlace(const BlockRecord& record) const {
-  const KCFile* source = sys_.script.currentSource;
+  const SourceText* source = sys_.script.currentSource;
   if (source == nullptr) return {};
   return {source->path, static_cast<int32_t>(record.line),
           record.column != 0 ? record.column : source->ColumnAt(0)};
@@ -88,7 +88,7 @@ bool StatementHandlers::IsIfChainOpener(const BlockRecord& opener) const {
 }
 
 void StatementHandlers::Push(BlockRecord record) {
-  const KCFile* source = sys_.script.currentSource;
+  const SourceText* source = sys_.script.currentSource;
   if (source != nullptr && source->statementLine > 0) {
     record.line = static_cast<uint32_t>(source->statementLine);
     record.column = source->ColumnAt(source->statementOffset);
@@ -287,7 +287,7 @@ void StatementHandlers::CloseOpenBlocks() {
     if (NamedByAnother(blocks, i)) continue;
     // Reported where the script ends (or was abandoned).
     const RelatedPlace opening{OpeningPlace(blocks[i]), kBlockOpening};
-    const KCFile* source = sys_.script.currentSource;
+    const SourceText* source = sys_.script.currentSource;
     sys_.log.ErrorAt(source != nullptr ? Diagnostics::StatementPlace(*source) : SourcePlace{},
                      kMsgBlockNotClosed,
                      {OpeningCommand(blocks[i]), static_cast<int32_t>(blocks[i].line)},

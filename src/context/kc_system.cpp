@@ -45,7 +45,7 @@ void KCSystem::RecordDefinition(const std::string& name, uint32_t offset,
 }
 
 NameUse* KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name, uint32_t offset) {
-  const KCFile* source = script.currentSource;
+  const SourceText* source = script.currentSource;
   if (!options.checkOnly || source == nullptr) return nullptr;
   const SourcePlace place = Diagnostics::PlaceIn(*source, offset);
   return &results.NameUses.emplace_back(NameUse{kind, name, source->path, place.line, place.column});

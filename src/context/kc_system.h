@@ -19,8 +19,10 @@
 
 #include "context/code_arena.h"
 #include "context/diagnostics.h"
+#include "context/kc_file.h"
 #include "context/lint_checks.h"
 #include "context/pell_file.h"
+#include "context/source_text.h"
 
 namespace kv {
 
@@ -127,7 +129,7 @@ struct RunOptions {
 // Where the conversion stands: the script being compiled and its object.
 struct ScriptState {
   uint32_t itemPosition = 0;
-  KCFile* currentSource = nullptr;
+  SourceText* currentSource = nullptr;
   KCFile* currentObject = nullptr;
   bool converting = false;
   bool setupPhase = false;
@@ -137,7 +139,7 @@ struct ScriptState {
 
 // What the run has found and made so far.
 struct RunResults {
-  std::map<std::string, std::unique_ptr<KCFile>> LoadedSources;
+  std::map<std::string, std::unique_ptr<SourceText>> LoadedSources;
   // The storage of the one source text held at a time: a registered script
   // is checked when it is found and read again when it is converted, so the
   // texts of a large game are never all in memory together.

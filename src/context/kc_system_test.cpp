@@ -59,7 +59,7 @@ TEST(KCSystem, MainScriptIsLookedUpByExactPathAndOneNearbyIsNamed) {
 
 TEST(KCSystem, DefinitionsKeepTheFirstPositionPerNameAndScript) {
   SystemFixture f;
-  KCFile a(f.fs), b(f.fs);
+  SourceText a(f.fs), b(f.fs);
   a.path = "/game/a.txt";
   b.path = "/game/b.txt";
   f.sys.script.currentSource = &a;

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "context/diagnostics.h"
-#include "context/pell_file.h"
+#include "context/source_text.h"
 #include "language/command_table.h"
 #include "platform/console.h"
 #include "source/statement.h"
@@ -77,9 +77,9 @@ RouteRecorder::RouteRecorder(std::string engine_directory)
 
 RouteRecorder::~RouteRecorder() = default;
 
-void RouteRecorder::OnScriptStart(const KCFile& source) { StartScript(source); }
+void RouteRecorder::OnScriptStart(const SourceText& source) { StartScript(source); }
 
-void RouteRecorder::StartScript(const KCFile& source) {
+void RouteRecorder::StartScript(const SourceText& source) {
   if (current_ == &source) return;
   EndScript();
   current_ = &source;
@@ -125,7 +125,7 @@ void RouteRecorder::EndScript() {
   current_ = nullptr;
 }
 
-size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string name, const KCFile& source,
+size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string name, const SourceText& source,
                               uint32_t offset) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
   RouteNode node{kind, std::move(name), current_path_, place.line, place.column};
@@ -134,7 +134,7 @@ size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string name, const KCFi
   return map_.nodes.size() - 1;
 }
 
-void RouteRecorder::AddJump(RouteEdge::Kind kind, const KCFile& source, uint32_t offset,
+void RouteRecorder::AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset,
                             std::string target, bool literal) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
   jumps_.push_back(Jump{RouteEdge{kind, segment_, 0, BranchLabel(), current_path_, place.line, place.column},
@@ -166,7 +166,7 @@ std::string RouteRecorder::BranchLabel() const {
   return label;
 }
 
-std::string RouteRecorder::TextFrom(const KCFile& source, uint32_t offset) const {
+std::string RouteRecorder::TextFrom(const SourceText& source, uint32_t offset) const {
   // The statement has just been read: the reader stands behind it.
   const uint32_t end = std::min<uint32_t>(source.position, static_cast<uint32_t>(source.contents.size()));
   if (offset >= end) return "";
@@ -183,7 +183,7 @@ std::string RouteRecorder::TextFrom(const KCFile& source, uint32_t offset) const
   return collapsed;
 }
 
-std::string RouteRecorder::ConditionOf(const KCFile& source, const Statement& statement) const {
+std::string RouteRecorder::ConditionOf(const SourceText& source, const Statement& statement) const {
   const CommandParameter& first = statement[0];
   if (first.size() < 2) return "";
   // `select_result == N` after a select: the choice's own text.
@@ -205,7 +205,7 @@ std::string RouteRecorder::ConditionOf(const KCFile& source, const Statement& st
   return TextFrom(source, first[1].offset);
 }
 
-void RouteRecorder::OnStatement(const KCFile& source, int32_t id, const Statement& statement) {
+void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Statement& statement) {
   StartScript(source);
   if (statement.size() == 0 || statement[0].empty()) return;
   const CommandParameter& first = statement[0];

@@ -81,8 +81,8 @@ class RouteRecorder : public ReadingObserver {
   explicit RouteRecorder(std::string engine_directory);
   ~RouteRecorder() override;
 
-  void OnStatement(const KCFile& source, int32_t id, const Statement& statement) override;
-  void OnScriptStart(const KCFile& source) override;
+  void OnStatement(const SourceText& source, int32_t id, const Statement& statement) override;
+  void OnScriptStart(const SourceText& source) override;
 
   // The map of everything recorded (the recorder is spent afterwards).
   RouteMap Finish();
@@ -100,15 +100,15 @@ class RouteRecorder : public ReadingObserver {
     bool saved_live = false;
   };
 
-  void StartScript(const KCFile& source);
+  void StartScript(const SourceText& source);
   void EndScript();
-  size_t AddNode(RouteNode::Kind kind, std::string name, const KCFile& source, uint32_t offset);
-  void AddJump(RouteEdge::Kind kind, const KCFile& source, uint32_t offset, std::string target,
+  size_t AddNode(RouteNode::Kind kind, std::string name, const SourceText& source, uint32_t offset);
+  void AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset, std::string target,
                bool literal);
   // The statement's text from `offset` to its end, as written (comments
   // removed, white space folded).
-  std::string TextFrom(const KCFile& source, uint32_t offset) const;
-  std::string ConditionOf(const KCFile& source, const Statement& statement) const;
+  std::string TextFrom(const SourceText& source, uint32_t offset) const;
+  std::string ConditionOf(const SourceText& source, const Statement& statement) const;
   bool InBranch() const;
   std::string BranchLabel() const;
 
@@ -117,7 +117,7 @@ class RouteRecorder : public ReadingObserver {
   std::vector<Jump> jumps_;
   // Script path -> its node.
   std::map<std::string, size_t> scripts_;
-  const KCFile* current_ = nullptr;
+  const SourceText* current_ = nullptr;
   std::string_view current_path_;
   size_t script_node_ = 0;
   // The node whose statements are being read, and whether the statement

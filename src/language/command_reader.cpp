@@ -24,7 +24,7 @@ CommandReader::CommandReader(KCSystem& sys, KCCommand& command, StatementCompile
 
 CommandReader::~CommandReader() = default;
 
-int32_t CommandReader::ReadCommand(KCFile* source) {
+int32_t CommandReader::ReadCommand(SourceText* source) {
   const int32_t errors_before = sys_.log.errorCount;
   const int32_t result = ReadAndDispatch(source);
   // Every failed statement tells why: a handler that fails without a message
@@ -37,7 +37,7 @@ int32_t CommandReader::ReadCommand(KCFile* source) {
   return result;
 }
 
-int32_t CommandReader::ReadAndDispatch(KCFile* source) {
+int32_t CommandReader::ReadAndDispatch(SourceText* source) {
   if (sys_.log.errorsSinceLimit >= Diagnostics::kErrorLimit) {
     sys_.log.Message(kErrorLimitReached, {Diagnostics::kErrorLimit});
     sys_.log.errorsSinceLimit = 0;
@@ -97,7 +97,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
 }
 
 int32_t CommandReader::FinishScript(bool abandoned) {
-  KCFile* const ended = sys_.script.currentSource;
+  SourceText* const ended = sys_.script.currentSource;
   bool written = true;
   if (!abandoned) written = compiler_.WriteEndCommand();
   // Reported while the ended script is still current, so the messages carry

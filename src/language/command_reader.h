@@ -12,7 +12,7 @@
 namespace kv {
 
 class KCCommand;
-class KCFile;
+class SourceText;
 class KCSystem;
 class Statement;
 class StatementLint;
@@ -42,10 +42,10 @@ class ReadingObserver {
   virtual ~ReadingObserver() = default;
   // `statement` is about to be compiled as `id` (a command id or CmdLabel or
   // CmdInvalid); it still holds its leading word as element 0 of parameter 0.
-  virtual void OnStatement(const KCFile& source, int32_t id, const Statement& statement) = 0;
+  virtual void OnStatement(const SourceText& source, int32_t id, const Statement& statement) = 0;
   // `source` has become current after the script before it ended or was
   // abandoned; nothing of it has been read yet.
-  virtual void OnScriptStart(const KCFile& source) = 0;
+  virtual void OnScriptStart(const SourceText& source) = 0;
 };
 
 class CommandReader {
@@ -59,13 +59,13 @@ class CommandReader {
 
   // Returns CmdDone (604), CmdEndOfFile (608), 442 (end: no script left) or
   // CmdInvalid (610, the statement failed).
-  int32_t ReadCommand(KCFile* source);
+  int32_t ReadCommand(SourceText* source);
   // Reads statements until the end code; clears `converting`.
   void RunMainPhase();
 
  private:
   // ReadCommand without the final check that a failure was reported.
-  int32_t ReadAndDispatch(KCFile* source);
+  int32_t ReadAndDispatch(SourceText* source);
   // The current script has ended (its end command is written) or has been
   // abandoned at the error limit: closes its open blocks and makes the next
   // script current. Returns CmdEndOfFile, the end code when no script is
@@ -80,7 +80,7 @@ class CommandReader {
   // may still quote it (kept from one statement to the next for its storage).
   std::string leading_word_;
   // Sources that have ended or were abandoned, never to be read again.
-  std::set<const KCFile*> finished_sources_;
+  std::set<const SourceText*> finished_sources_;
   ReadingObserver* observer_ = nullptr;
 };
 

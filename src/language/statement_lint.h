@@ -19,7 +19,7 @@
 namespace kv {
 
 class KCCommand;
-class KCFile;
+class SourceText;
 class KCSystem;
 struct CommandElement;
 
@@ -30,9 +30,9 @@ class StatementLint {
   // Checks the statement just read from `source`, before command reading
   // identifies it. Statements that a void or debug_only block skips are
   // not checked.
-  void CheckStatement(const KCFile& source);
+  void CheckStatement(const SourceText& source);
   // `source` has no further statement.
-  void ScriptEnded(const KCFile& source);
+  void ScriptEnded(const SourceText& source);
 
   // The command or alias nearest to `word` within two edits (a swap of two
   // neighbouring letters is one), the first in the command table's order on
@@ -54,12 +54,12 @@ class StatementLint {
   static std::string AsciiDigits(std::string_view word);
 
  private:
-  void CheckLeadingWord(const KCFile& source, const CommandElement& first, int32_t id);
-  void CheckContinuedLines(const KCFile& source);
-  void CheckStrings(const KCFile& source);
-  void CheckDoubleByteCharacters(const KCFile& source);
-  void CheckOperands(const KCFile& source, int32_t id);
-  void CheckCondition(const KCFile& source, int32_t id);
+  void CheckLeadingWord(const SourceText& source, const CommandElement& first, int32_t id);
+  void CheckContinuedLines(const SourceText& source);
+  void CheckStrings(const SourceText& source);
+  void CheckDoubleByteCharacters(const SourceText& source);
+  void CheckOperands(const SourceText& source, int32_t id);
+  void CheckCondition(const SourceText& source, int32_t id);
   void KeepFileNames(int32_t id);
   void KeepVariableNames(int32_t id);
   void KeepName(NameUse::Kind kind, const CommandElement& element);

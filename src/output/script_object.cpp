@@ -6,7 +6,7 @@
 
 #include "context/kc_system.h"
 #include "context/object_format.h"
-#include "context/pell_file.h"
+#include "context/kc_file.h"
 #include "output/object_writer.h"
 #include "platform/bulk_memory.h"
 #include "platform/coding.h"

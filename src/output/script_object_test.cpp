@@ -10,7 +10,7 @@
 #include "platform/coding.h"
 #include "test_support/memory_file_system.h"
 #include "test_support/scramble_reference.h"
-#include "context/pell_file.h"
+#include "context/kc_file.h"
 
 namespace kv {
 namespace {

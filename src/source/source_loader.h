@@ -29,7 +29,7 @@ inline constexpr std::string_view kMsgNoCp932Character = "文字 \"%s\" は Shif
 size_t FirstUtf8Character(std::string_view text);
 
 class Diagnostics;
-class KCFile;
+class SourceText;
 class KCSystem;
 
 // True when the file exists; stores its absolute path. Prints
@@ -53,16 +53,16 @@ bool NextScript(KCSystem& sys);
 // comments stay in it: the caller sets it aside at once. A script read as
 // UTF-8 (--source-encoding=utf-8) is converted to CP932 when it becomes the
 // current script.
-KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile = true);
+SourceText* LoadSource(KCSystem& sys, const std::string& name, bool to_compile = true);
 // Removes "//" and "/* */" comments in place, keeping every line feed.
-bool RemoveComments(Diagnostics& log, KCFile& file);
+bool RemoveComments(Diagnostics& log, SourceText& file);
 // Whether every "/*" of the text finds its "*/", as RemoveComments sees
 // them; reports the first that does not as RemoveComments does. The text
 // does not change.
-bool CommentsEnd(Diagnostics& log, const KCFile& file);
+bool CommentsEnd(Diagnostics& log, const SourceText& file);
 // Gives the text of a loaded source back to the shared storage; the source
 // keeps its path, and is read again when it becomes current.
-void SetSourceAside(KCSystem& sys, KCFile& source);
+void SetSourceAside(KCSystem& sys, SourceText& source);
 void ReleaseSources(KCSystem& sys);
 
 }  // namespace kv

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "context/diagnostics.h"
-#include "context/pell_file.h"
+#include "context/source_text.h"
 #include "platform/console.h"
 #include "source/numbers.h"
 #include "source/statement.h"
@@ -72,7 +72,7 @@ constexpr Tables kTables = MakeTables();
 // The reader's reports at byte `offset` of the source, which stands on the
 // line the reader has reached; a syntax error names the byte. Kept out of the
 // reading loop.
-[[gnu::cold, gnu::noinline]] void ReportOnLine(Diagnostics& log, const KCFile& source,
+[[gnu::cold, gnu::noinline]] void ReportOnLine(Diagnostics& log, const SourceText& source,
                                                size_t offset, std::string_view message,
                                                bool syntax_error) {
   const SourcePlace place{source.path, source.line,
@@ -88,7 +88,7 @@ constexpr Tables kTables = MakeTables();
 // kept in step, without a call per byte.
 class StatementReader {
  public:
-  StatementReader(Diagnostics& log, Statement& statement, KCFile& source)
+  StatementReader(Diagnostics& log, Statement& statement, SourceText& source)
       : log_(log),
         statement_(statement),
         source_(source),
@@ -164,7 +164,7 @@ class StatementReader {
 
   Diagnostics& log_;
   Statement& statement_;
-  KCFile& source_;
+  SourceText& source_;
   const char* data_;
   size_t size_;
   size_t pos_;
@@ -386,7 +386,7 @@ void NoteSyntaxToken(Diagnostics& log, std::string_view token, int32_t column) {
   if (column > 0) log.Note(kNoteSyntaxToken, {token, column});
 }
 
-uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source) {
+uint8_t ReadStatement(Diagnostics& log, Statement& statement, SourceText& source) {
   return StatementReader(log, statement, source).Read();
 }
 

@@ -8,7 +8,7 @@
 namespace kv {
 
 class Diagnostics;
-class KCFile;
+class SourceText;
 class Statement;
 
 // The error of a statement whose form is wrong, shared by the tokenizer, the
@@ -56,8 +56,8 @@ bool ReadsAsWord(std::string_view text);
 // After a syntax error the source's position is past the offending byte (the
 // second comma, the stray colon, the number prefix), so every call that does
 // not return StatementEnd moves the reader on. Every element gets its offset,
-// and the source the place of the statement (see KCFile::statementOffset);
+// and the source the place of the statement (see SourceText::statementOffset);
 // at the end of the source that place is the end of its last line.
-uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source);
+uint8_t ReadStatement(Diagnostics& log, Statement& statement, SourceText& source);
 
 }  // namespace kv

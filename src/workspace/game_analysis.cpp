@@ -260,7 +260,7 @@ class GameAnalysis::Reader : public ReadingObserver {
   Reader(GameAnalysis& analysis, KCSystem& sys, Conversion& conversion)
       : analysis_(analysis), sys_(sys), conversion_(conversion) {}
 
-  void OnScriptStart(const KCFile& source) override {
+  void OnScriptStart(const SourceText& source) override {
     Script* script = ScriptOf(source);
     if (script == nullptr || script->started) return;
     script->started = true;
@@ -271,7 +271,7 @@ class GameAnalysis::Reader : public ReadingObserver {
     analysis_.order_.push_back(script);
   }
 
-  void OnStatement(const KCFile& source, int32_t id, const Statement& statement) override {
+  void OnStatement(const SourceText& source, int32_t id, const Statement& statement) override {
     if (statement.size() == 0 || statement[0].empty()) return;
     Script* script = ScriptOf(source);
     if (script == nullptr) return;
@@ -337,7 +337,7 @@ class GameAnalysis::Reader : public ReadingObserver {
   }
 
  private:
-  Script* ScriptOf(const KCFile& source) {
+  Script* ScriptOf(const SourceText& source) {
     if (current_ != nullptr && current_->path == source.path) return current_;
     auto it = analysis_.scripts_.find(source.path);
     current_ = it == analysis_.scripts_.end() ? nullptr : it->second.get();
@@ -345,7 +345,7 @@ class GameAnalysis::Reader : public ReadingObserver {
     return current_;
   }
 
-  void Add(Script* script, const KCFile& source, Mention::Kind kind, const CommandElement& element,
+  void Add(Script* script, const SourceText& source, Mention::Kind kind, const CommandElement& element,
            int32_t command) {
     const SourcePlace place = Diagnostics::PlaceIn(source, element.offset);
     Mention mention{kind,
