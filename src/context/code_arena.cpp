@@ -34,10 +34,13 @@ std::string_view CodeArena::Move(std::string* code) {
   if (code->empty()) return {};
   char* at = Room(code->size());
   if (at == nullptr) return {};
+  // The code of a script of ordinary size is copied whole and its storage
+  // stays warm for the next script.
+  const bool discard = code->size() > kMovePiece;
   for (size_t done = 0; done < code->size();) {
     const size_t piece = std::min(kMovePiece, code->size() - done);
     std::memcpy(at + done, code->data() + done, piece);
-    DiscardPages(code->data() + done, piece);
+    if (discard) DiscardPages(code->data() + done, piece);
     done += piece;
   }
   return {at, code->size()};
