@@ -59,6 +59,31 @@ uint64_t HeaderSize(const KCSystem& sys) {
   return size;
 }
 
+// Written code is not read again: its pages go back as the object is
+// written, so the writer's buffers do not come on top of the whole game's
+// code. The scripts' code mostly lies in the order it is written, so the
+// pages go in runs of several MiB (one call for each script's would cost
+// more than the writing).
+class WrittenCode {
+ public:
+  ~WrittenCode() { Discard(); }
+  void Add(std::string_view code) {
+    if (code.data() != end_) Discard();
+    if (begin_ == nullptr) begin_ = code.data();
+    end_ = code.data() + code.size();
+    if (static_cast<size_t>(end_ - begin_) >= kRun) Discard();
+  }
+
+ private:
+  static constexpr size_t kRun = size_t{8} << 20;
+  void Discard() {
+    if (begin_ != nullptr) DiscardPages(const_cast<char*>(begin_), static_cast<size_t>(end_ - begin_));
+    begin_ = end_ = nullptr;
+  }
+  const char* begin_ = nullptr;
+  const char* end_ = nullptr;
+};
+
 void ReportWriteFailure(KCSystem& sys, const std::string& name, const std::string& err) {
   sys.log.InternalErrorAt({name}, kMsgCloseWriteFailed);
   sys.log.Message(kMsgCannotWrite, {LogArg::Path(name), LogArg::Path(err)});
@@ -120,13 +145,13 @@ bool WriteScriptObject(KCSystem& sys) {
     header.Text(sys.options.engineDirectory);
     written = header.Flush();
   }
+  WrittenCode written_code;
   for (auto it = sys.results.Objects.begin(); written && it != sys.results.Objects.end();) {
     KCFile& object = *it->second;
     const std::string_view code = object.Code();
     written = out.Write(code);
-    // Written code is not read again: its pages go back at once, so the
-    // writer's buffers do not come on top of the whole game's code.
-    DiscardPages(const_cast<char*>(code.data()), code.size());
+    // Code that could not be moved out of its object goes with the object.
+    if (object.codeKept) written_code.Add(code);
     // Closed without being written anywhere, as every temporary object is.
     if (object.isOpen) {
       object.Reset();
