@@ -43,7 +43,7 @@ void BM_StreamScrambler(benchmark::State& state) {
 BENCHMARK(BM_StreamScrambler)->Arg(64)->Unit(benchmark::kMillisecond);
 
 // Packs `files` files of `size` bytes each into one archive.
-void BM_GenImgAdoObject(benchmark::State& state) {
+void BM_WriteMediaArchive(benchmark::State& state) {
   const int files = static_cast<int>(state.range(0));
   const size_t size = static_cast<size_t>(state.range(1));
   MemoryFileSystem fs("/game");
@@ -58,7 +58,7 @@ void BM_GenImgAdoObject(benchmark::State& state) {
   sys.seedClock = [] { return 1u; };
   for (auto _ : state) {
     sink.text.clear();
-    if (!GenImgAdoObject(sys, "KVM", paths, "/game/movie.kvo", "", "")) {
+    if (!WriteMediaArchive(sys, "KVM", paths, "/game/movie.kvo", "", "")) {
       state.SkipWithError("packing failed");
       break;
     }
@@ -66,7 +66,7 @@ void BM_GenImgAdoObject(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * files * static_cast<int64_t>(size));
 }
-BENCHMARK(BM_GenImgAdoObject)
+BENCHMARK(BM_WriteMediaArchive)
     ->Args({1000, 16 << 10})
     ->Args({8, 8 << 20})
     ->Unit(benchmark::kMillisecond);

@@ -33,7 +33,7 @@ void BM_ReadStatement(benchmark::State& state) {
   StringSink sink;
   KCSystem sys(fs, sink, ConsoleEncoding::kUtf8);
   KCCommand command(sys);
-  KCFile* source = LoadSource(sys, "/game/scene.txt");
+  SourceText* source = LoadSource(sys, "/game/scene.txt");
   if (source == nullptr) {
     state.SkipWithError("the scene could not be loaded");
     return;

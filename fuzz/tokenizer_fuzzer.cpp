@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "context/diagnostics.h"
-#include "context/pell_file.h"
+#include "context/source_text.h"
 #include "run_checks.h"
 #include "source/source_loader.h"
 #include "source/statement.h"
@@ -59,7 +59,7 @@ bool RemoveCommentsSlowly(const std::string& in, std::string* out, std::vector<s
 // An element's line and column, as the file reader computes them from the
 // text without comments, against where the element stands in the text as
 // loaded.
-void CheckPlace(const kv::KCFile& file, const kv::CommandElement& e, const std::string& loaded,
+void CheckPlace(const kv::SourceText& file, const kv::CommandElement& e, const std::string& loaded,
                 const std::vector<size_t>& origin, const std::string& console) {
   if (e.offset >= origin.size()) Fail("an element begins past the text", console);
   const size_t at = origin[e.offset];
@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::MessageLog log;
   Diagnostics diagnostics(log, ConsoleEncoding::kUtf8);
   Statement statement;
-  KCFile file(fs);
+  SourceText file(fs);
   if (!file.FileOpen("/game/main.txt", ModeRead)) Fail("cannot load", "");
 
   std::string expected;
@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (file.contents != expected) Fail("comment removal removed other bytes", log.text);
   if (file.position != 0 || file.line != 1) Fail("comment removal did not rewind", log.text);
 
-  const KCFile* current = &file;
+  const SourceText* current = &file;
   diagnostics.set_current_source(&current);
   const std::string& text = file.contents;
   uint32_t counted = 0;

@@ -72,9 +72,10 @@ const char* StatementHandlers::OpeningCommand(const BlockRecord& record) {
 }
 
 SourcePlace StatementHandlers::OpeningPlace(const BlockRecord& record) const {
-  const KCFile* source = sys_.script.currentSource;
+  const SourceText* source = sys_.script.currentSource;
   if (source == nullptr) return {};
-  return {source->path, static_cast<int32_t>(record.line), source->ColumnAt(record.offset)};
+  return {source->path, static_cast<int32_t>(record.line),
+          record.column != 0 ? record.column : source->ColumnAt(0)};
 }
 
 StatementHandlers::StatementHandlers(KCSystem& sys, KCCommand& command, KCFuncSet& funcs)
@@ -87,10 +88,10 @@ bool StatementHandlers::IsIfChainOpener(const BlockRecord& opener) const {
 }
 
 void StatementHandlers::Push(BlockRecord record) {
-  const KCFile* source = sys_.script.currentSource;
+  const SourceText* source = sys_.script.currentSource;
   if (source != nullptr && source->statementLine > 0) {
     record.line = static_cast<uint32_t>(source->statementLine);
-    record.offset = source->statementOffset;
+    record.column = source->ColumnAt(source->statementOffset);
   }
   command_.PushBlock(record);
 }
@@ -222,7 +223,7 @@ bool StatementHandlers::ElseIf() {
   PushBack(set_aside);
   // The first elseif of a chain leaves the marker that ends endif's walk.
   if (opener.flags & BlkIf) {
-    command_.PushBlock(BlockRecord{BlkIfEnd, opener.patchPos, opener.baseIndex, opener.line, opener.offset});
+    command_.PushBlock(BlockRecord{BlkIfEnd, opener.patchPos, opener.baseIndex, opener.line, opener.column});
   }
   // Exit jump of the previous branch; the previous condition's false branch
   // lands just after it, on the new condition.
@@ -252,7 +253,7 @@ bool StatementHandlers::Else() {
   }
   PushBack(set_aside);
   if (opener.flags & BlkIf) {
-    command_.PushBlock(BlockRecord{BlkIfEnd, opener.patchPos, opener.baseIndex, opener.line, opener.offset});
+    command_.PushBlock(BlockRecord{BlkIfEnd, opener.patchPos, opener.baseIndex, opener.line, opener.column});
   }
   BlockRecord exit{BlkElse, 0, 0, 0};
   if (!OutSysGotoCmd(&exit)) return false;
@@ -286,7 +287,7 @@ void StatementHandlers::CloseOpenBlocks() {
     if (NamedByAnother(blocks, i)) continue;
     // Reported where the script ends (or was abandoned).
     const RelatedPlace opening{OpeningPlace(blocks[i]), kBlockOpening};
-    const KCFile* source = sys_.script.currentSource;
+    const SourceText* source = sys_.script.currentSource;
     sys_.log.ErrorAt(source != nullptr ? Diagnostics::StatementPlace(*source) : SourcePlace{},
                      kMsgBlockNotClosed,
                      {OpeningCommand(blocks[i]), static_cast<int32_t>(blocks[i].line)},

@@ -1,3 +1,7 @@
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "test_support/compile_test_util.h"
 
 namespace kv::testing {
@@ -232,6 +236,28 @@ TEST_F(ConditionalBlocksTest, DeeplyNestedScriptBlocks) {
   // The innermost jump is 0, the outermost jumps over all the others.
   EXPECT_EQ(Bytes().substr(99999 * 22, 22), IfJump("a", 0));
   EXPECT_EQ(Bytes().substr(0, 22), IfJump("a", 399996));
+}
+
+// The text behind the statement being read is given back as the reading
+// goes on; a block opened megabytes before the end is still reported where
+// it was opened, line and column.
+TEST_F(ConditionalBlocksTest, ABlockOpenedFarBackKeepsItsPlace) {
+  struct Openings : DiagnosticListener {
+    void OnDiagnostic(const Diagnostic& d) override {
+      for (const RelatedPlace& r : d.related) places.emplace_back(r.place.line, r.place.column);
+    }
+    std::vector<std::pair<int32_t, int32_t>> places;
+  } openings;
+  sys.log.set_listener(&openings);
+  std::string text = "x;\n  /* c */ if a;\n";
+  const std::string line = "text \"" + std::string(250, 'x') + "\";\n";
+  while (text.size() < (size_t{3} << 20)) text += line;
+  EXPECT_TRUE(RunScript(text));
+  const std::string last = std::to_string(std::count(text.begin(), text.end(), '\n'));
+  EXPECT_EQ(Console(), "エラー : /game/main.txt " + last +
+                           " 行目 \"if\" のブロックが閉じられていません (2 行目で開始)\n");
+  EXPECT_EQ(openings.places, (std::vector<std::pair<int32_t, int32_t>>{{2, 11}}));
+  sys.log.set_listener(nullptr);
 }
 
 }  // namespace

@@ -241,7 +241,7 @@ void KCFuncSet::WrongParamCount(int32_t id, uint32_t given, int32_t min, int32_t
 }
 
 SourcePlace KCFuncSet::PlaceOf(const CommandElement& element) const {
-  const KCFile* source = sys_.script.currentSource;
+  const SourceText* source = sys_.script.currentSource;
   return source != nullptr ? Diagnostics::PlaceIn(*source, element.offset) : SourcePlace{};
 }
 
@@ -258,7 +258,7 @@ void KCFuncSet::SyntaxErrorAt(const CommandElement& element, std::string_view me
     return;
   }
   std::string_view token = element.text;
-  const KCFile* source = sys_.script.currentSource;
+  const SourceText* source = sys_.script.currentSource;
   if (element.kind == ElemNumber && source != nullptr && element.offset < source->contents.size()) {
     // A number's text is what its conversion read.
     const std::string_view rest = std::string_view(source->contents).substr(element.offset);

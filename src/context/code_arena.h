@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,11 +28,18 @@ class CodeArena {
   // pointer when the memory for it is refused (or `code` is empty): the
   // caller keeps its own copy then.
   std::string_view Keep(std::string_view code);
+  // The same, copying `code` piece by piece and giving each copied piece's
+  // pages back to the system (`code` holds zeros there afterwards), so that
+  // a large script's code is never held twice.
+  std::string_view Move(std::string* code);
   // Gives all memory back.
   void Clear();
 
  private:
   static constexpr size_t kDefaultBlockSize = size_t{64} << 20;
+  static constexpr size_t kMovePiece = size_t{4} << 20;
+  // Room for `size` bytes at the end of the last block; null when refused.
+  char* Room(size_t size);
   struct Block {
     char* data;
     size_t size;

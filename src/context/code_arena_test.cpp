@@ -24,5 +24,19 @@ TEST(CodeArenaTest, KeptCodeStaysIntactAcrossBlocks) {
   EXPECT_EQ(arena.Keep("again"), "again");
 }
 
+// A move copies in pieces of a few MiB and gives each copied piece back: the
+// kept code is whole and in order, whatever the pieces and the pages.
+TEST(CodeArenaTest, MovedCodeIsKeptWhole) {
+  CodeArena arena(4096);
+  std::string code;
+  for (size_t i = 0; code.size() < (size_t{9} << 20) + 123; ++i) code += std::to_string(i) + ';';
+  const std::string expected = code;
+  std::string small = "small";
+  EXPECT_EQ(arena.Move(&small), "small");
+  EXPECT_EQ(arena.Move(&code), expected);
+  std::string empty;
+  EXPECT_EQ(arena.Move(&empty).data(), nullptr);
+}
+
 }  // namespace
 }  // namespace kv

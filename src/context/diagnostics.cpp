@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/console.h"
-#include "context/pell_file.h"
+#include "context/source_text.h"
 
 namespace kv {
 namespace {
@@ -117,17 +117,17 @@ void Diagnostics::Message(std::string_view format, std::initializer_list<LogArg>
   sink_.Write(Format(format, args));
 }
 
-SourcePlace Diagnostics::PlaceIn(const KCFile& file, uint32_t offset) {
+SourcePlace Diagnostics::PlaceIn(const SourceText& file, uint32_t offset) {
   return {file.path, file.LineAt(offset), file.ColumnAt(offset)};
 }
 
-SourcePlace Diagnostics::StatementPlace(const KCFile& file) {
+SourcePlace Diagnostics::StatementPlace(const SourceText& file) {
   if (file.statementLine == 0) return {file.path, file.line, 0};
   return {file.path, file.statementLine, file.ColumnAt(file.statementOffset)};
 }
 
 SourcePlace Diagnostics::CurrentPlace() const {
-  const KCFile* source = current_source_ ? *current_source_ : nullptr;
+  const SourceText* source = current_source_ ? *current_source_ : nullptr;
   return source != nullptr ? StatementPlace(*source) : SourcePlace{};
 }
 

@@ -17,7 +17,7 @@
 
 namespace kv {
 
-class KCFile;
+class SourceText;
 
 class LogArg {
  public:
@@ -139,7 +139,7 @@ class Diagnostics {
   Diagnostics& operator=(const Diagnostics&) = delete;
 
   // The script whose statement places errors and warnings; null when none.
-  void set_current_source(const KCFile* const* current_source) { current_source_ = current_source; }
+  void set_current_source(const SourceText* const* current_source) { current_source_ = current_source; }
   ConsoleEncoding encoding() const { return encoding_; }
   void set_style(DiagnosticsStyle style) { style_ = style; }
   void set_listener(DiagnosticListener* listener) { listener_ = listener; }
@@ -168,8 +168,8 @@ class Diagnostics {
 
   // The place of byte `offset` of `file`'s contents, and the place of the
   // statement being read in it (where the tokenizer put it).
-  static SourcePlace PlaceIn(const KCFile& file, uint32_t offset);
-  static SourcePlace StatementPlace(const KCFile& file);
+  static SourcePlace PlaceIn(const SourceText& file, uint32_t offset);
+  static SourcePlace StatementPlace(const SourceText& file);
 
   // A text of the program formatted for the console, as Message prints it.
   std::string Format(std::string_view format, std::initializer_list<LogArg> args = {}) const;
@@ -199,7 +199,7 @@ class Diagnostics {
   MessageSink& sink_;
   ConsoleEncoding encoding_;
   DiagnosticsStyle style_ = DiagnosticsStyle::kDesigned;
-  const KCFile* const* current_source_ = nullptr;
+  const SourceText* const* current_source_ = nullptr;
   DiagnosticListener* listener_ = nullptr;
   // The place of the last error or warning, where its notes stand.
   std::string last_path_;

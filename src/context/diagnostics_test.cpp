@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "test_support/memory_file_system.h"
-#include "context/pell_file.h"
+#include "context/source_text.h"
 
 namespace kv {
 namespace {
@@ -15,10 +15,10 @@ TEST(Diagnostics, FormatsLabelsPathsAndLinesAndCountsByKind) {
   StringSink out;
   Diagnostics log(out, ConsoleEncoding::kUtf8);
   MemoryFileSystem fs;
-  KCFile source(fs);
+  SourceText source(fs);
   source.path = "/game/100%s.txt";
   source.line = 12;
-  const KCFile* current = nullptr;
+  const SourceText* current = nullptr;
   log.set_current_source(&current);
 
   log.Error("不明なオプションです \"%c\"\n", {LogArg::Char('q')});
@@ -115,10 +115,10 @@ TEST(Diagnostics, DesignedFormShowsNotesAndScriptsButNoFileAlone) {
   StringSink out;
   Diagnostics log(out, ConsoleEncoding::kUtf8);
   MemoryFileSystem fs;
-  KCFile source(fs);
+  SourceText source(fs);
   source.path = "/game/main.txt";
   source.line = 9;
-  const KCFile* current = nullptr;
+  const SourceText* current = nullptr;
   log.set_current_source(&current);
   log.InternalErrorAt({"image.kvo"}, "KCFile::FileClose(2) x");
   log.Note("n\n");

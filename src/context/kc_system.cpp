@@ -21,14 +21,18 @@ void KCSystem::RecordDefinition(const std::string& name, uint32_t offset,
   }
   const bool labels = list == &results.LabelDefinitions;
   NameIndex& names = labels ? label_index_ : function_index_;
-  auto [it, inserted] = names.try_emplace(name, IndexedName{list->size(), offset});
+  auto [it, inserted] = names.try_emplace(name, IndexedName{list->size(), 0, 0});
+  if (inserted && options.checkOnly && script.currentSource != nullptr) {
+    const SourcePlace place = Diagnostics::PlaceIn(*script.currentSource, offset);
+    it->second.line = place.line;
+    it->second.column = place.column;
+  }
   if (!inserted) {
     const NameUse::Kind kind = labels ? NameUse::kSecondLabel : NameUse::kSecondFunction;
     NameUse* second = RecordNameUse(kind, name, offset);
     if (second != nullptr) {
-      const SourcePlace first = Diagnostics::PlaceIn(*script.currentSource, it->second.offset);
-      second->firstLine = first.line;
-      second->firstColumn = first.column;
+      second->firstLine = it->second.line;
+      second->firstColumn = it->second.column;
     }
     DefinitionRecord& record = (*list)[it->second.index];
     if (script.itemPosition < record.position) record.position = script.itemPosition;
@@ -41,18 +45,26 @@ void KCSystem::RecordDefinition(const std::string& name, uint32_t offset,
 }
 
 NameUse* KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name, uint32_t offset) {
-  const KCFile* source = script.currentSource;
+  const SourceText* source = script.currentSource;
   if (!options.checkOnly || source == nullptr) return nullptr;
   const SourcePlace place = Diagnostics::PlaceIn(*source, offset);
   return &results.NameUses.emplace_back(NameUse{kind, name, source->path, place.line, place.column});
 }
 
 void KCSystem::KeepCode(KCFile& object) {
-  const std::string_view kept = results.code.Keep(object.contents);
-  if (kept.data() == nullptr) return;
-  object.keptCode = kept;
+  if (object.contents.empty()) return;
+  if (!options.checkOnly) {
+    const std::string_view kept = results.code.Move(&object.contents);
+    if (kept.data() == nullptr) return;
+    object.keptCode = kept;
+  }
+  object.codeKept = true;
+  object.keptCodeSize = object.contents.size();
   object.contents.clear();
   object.contents.swap(results.codeStorage);
+  // Storage grown by one large script goes back: the next scripts would
+  // keep it for the rest of the run.
+  if (results.codeStorage.capacity() > RunResults::kLargeStorage) std::string().swap(results.codeStorage);
 }
 
 void KCSystem::ClearDefinitions() {

@@ -5,6 +5,7 @@
 // their temporary objects, the media files, the definitions).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -18,8 +19,10 @@
 
 #include "context/code_arena.h"
 #include "context/diagnostics.h"
+#include "context/kc_file.h"
 #include "context/lint_checks.h"
 #include "context/pell_file.h"
+#include "context/source_text.h"
 
 namespace kv {
 
@@ -81,6 +84,21 @@ struct CarriedState {
   bool operator==(const CarriedState&) const = default;
 };
 
+// The kinds of file a run sorts what it finds into, by their extensions.
+enum class FileKind : uint8_t { kScript, kImage, kAudio, kMovie };
+inline constexpr std::array<FileKind, 4> kFileKinds = {FileKind::kScript, FileKind::kImage,
+                                                       FileKind::kAudio, FileKind::kMovie};
+
+// One T for each kind of file, in the order of kFileKinds.
+template <typename T>
+struct PerFileKind {
+  std::array<T, kFileKinds.size()> items;
+  T& operator[](FileKind kind) { return items[static_cast<size_t>(kind)]; }
+  const T& operator[](FileKind kind) const { return items[static_cast<size_t>(kind)]; }
+  auto begin() const { return items.begin(); }
+  auto end() const { return items.end(); }
+};
+
 // What the run was asked to do: settled by the options before anything is
 // converted, read by every layer afterwards.
 struct RunOptions {
@@ -105,13 +123,13 @@ struct RunOptions {
   bool warningsAreErrors = false;
   // The extensions that sort files into scripts, images, sounds and movies
   // (an emptied list: that kind is not converted).
-  std::vector<std::string> extensions[4];
+  PerFileKind<std::vector<std::string>> extensions;
 };
 
 // Where the conversion stands: the script being compiled and its object.
 struct ScriptState {
   uint32_t itemPosition = 0;
-  KCFile* currentSource = nullptr;
+  SourceText* currentSource = nullptr;
   KCFile* currentObject = nullptr;
   bool converting = false;
   bool setupPhase = false;
@@ -121,11 +139,14 @@ struct ScriptState {
 
 // What the run has found and made so far.
 struct RunResults {
-  std::map<std::string, std::unique_ptr<KCFile>> LoadedSources;
+  std::map<std::string, std::unique_ptr<SourceText>> LoadedSources;
   // The storage of the one source text held at a time: a registered script
   // is checked when it is found and read again when it is converted, so the
   // texts of a large game are never all in memory together.
   std::string sourceText;
+  // Storage (of a text, of code) grown past this by one large script goes
+  // back when that script is done, instead of staying for the rest of the run.
+  static constexpr size_t kLargeStorage = size_t{16} << 20;
   // The finished code of the scripts, and the storage that the script being
   // compiled writes its code into (the same for every script).
   CodeArena code;
@@ -164,9 +185,10 @@ class KCSystem {
   NameUse* RecordNameUse(NameUse::Kind kind, const std::string& name, uint32_t offset);
   void ClearDefinitions();
 
-  // Moves the finished code of `object` into `results.code`, and the
-  // object's storage back to `results.codeStorage` for the next script.
-  // Keeps the code in the object when there is no memory for the move.
+  // Moves the finished code of `object` into `results.code` (a check keeps
+  // only its size), and the object's storage back to `results.codeStorage`
+  // for the next script. Keeps the code in the object when there is no
+  // memory for the move.
   void KeepCode(KCFile& object);
 
   // Seed for the scrambling of the next object file written.
@@ -183,14 +205,17 @@ class KCSystem {
   RunResults results;
 
  private:
-  // Per definition list: name -> index of its record and offset of its name
-  // in the script, for the last script in definition_scripts_. A script is
+  // Per definition list: name -> index of its record and the place of its
+  // name in the script (taken when it is defined: the text before the
+  // statement being read is not kept), for the last script in
+  // definition_scripts_. A script is
   // current once, and its definitions are recorded while it is, so only the
   // current script's names are indexed: a large game's definitions are never
   // indexed all at once.
   struct IndexedName {
     size_t index;
-    uint32_t offset;
+    int32_t line;
+    int32_t column;
   };
   using NameIndex = std::unordered_map<std::string, IndexedName>;
   NameIndex label_index_, function_index_;

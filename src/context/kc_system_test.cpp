@@ -59,7 +59,7 @@ TEST(KCSystem, MainScriptIsLookedUpByExactPathAndOneNearbyIsNamed) {
 
 TEST(KCSystem, DefinitionsKeepTheFirstPositionPerNameAndScript) {
   SystemFixture f;
-  KCFile a(f.fs), b(f.fs);
+  SourceText a(f.fs), b(f.fs);
   a.path = "/game/a.txt";
   b.path = "/game/b.txt";
   f.sys.script.currentSource = &a;
@@ -75,6 +75,23 @@ TEST(KCSystem, DefinitionsKeepTheFirstPositionPerNameAndScript) {
   EXPECT_EQ("/game/b.txt", f.sys.results.LabelDefinitions[1].script);
   ASSERT_EQ(1u, f.sys.results.FunctionDefinitions.size());
   f.sys.script.currentSource = nullptr;
+}
+
+// A build keeps each finished script's code; a check, which writes no
+// object, keeps only its size. Either way the object counts as converted and
+// its storage goes back for the next script.
+TEST(KCSystem, KeepCodeKeepsTheCodeInABuildAndItsSizeInACheck) {
+  for (const bool check : {false, true}) {
+    SystemFixture f;
+    f.sys.options.checkOnly = check;
+    KCFile object(f.fs);
+    object.contents = "compiled";
+    f.sys.KeepCode(object);
+    EXPECT_TRUE(object.HasCode());
+    EXPECT_EQ(object.CodeSize(), 8u);
+    EXPECT_EQ(object.Code(), check ? "" : "compiled");
+    EXPECT_TRUE(object.contents.empty());
+  }
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ constexpr std::array<uint32_t, 14> kAcceptedModes = {
 constexpr uint8_t kLineFeed = 0x0A;
 constexpr char kCarriageReturn = 0x0D;
 
+}  // namespace
+
 // The line feeds among `n` bytes, eight bytes at a time. After the
 // exclusive-or a line feed is a zero byte, and the zero bytes of x are those
 // whose high bit stays clear in ((x & 0x7F..7F) + 0x7F..7F) | x; their high
@@ -42,8 +44,6 @@ int32_t CountLineFeeds(const char* p, size_t n) {
   for (; i < n; ++i) count += p[i] == kLineFeed;
   return static_cast<int32_t>(count);
 }
-
-}  // namespace
 
 PellFile::PellFile(FileSystem& file_system) : fs(file_system) {}
 
@@ -173,67 +173,6 @@ bool PellFile::WriteBytesAt(const char* data, size_t n) {
   position += static_cast<uint32_t>(n);
   modified = true;
   return true;
-}
-
-int32_t KCFile::LineAt(uint32_t offset) const {
-  const uint32_t from = std::min(offset, position);
-  const uint32_t to = std::min<size_t>(std::max(offset, position), contents.size());
-  const int32_t between = from < to ? CountLineFeeds(contents.data() + from, to - from) : 0;
-  return offset >= position ? line + between : line - between;
-}
-
-int32_t KCFile::ColumnAt(uint32_t offset) const {
-  if (offset > contents.size()) return 0;
-  const std::string_view before(contents.data(), offset);
-  const size_t line_feed = before.rfind('\n');
-  // What was removed from the line before the byte shifts it back to where
-  // it stood; line feeds are never removed, so other lines play no part.
-  if (!textFromUtf8) {
-    auto shift_at = [this](size_t at) -> uint32_t {
-      auto after = std::upper_bound(shifts.begin(), shifts.end(), at,
-                                    [](size_t o, const TextShift& s) { return o < s.offset; });
-      return after == shifts.begin() ? 0 : (after - 1)->shift;
-    };
-    if (line_feed == std::string_view::npos) return static_cast<int32_t>(offset + shift_at(offset) + 1);
-    return static_cast<int32_t>(offset - line_feed + shift_at(offset) - shift_at(line_feed));
-  }
-  // A script read as UTF-8 counts the bytes its file has.
-  const std::string_view in_line =
-      line_feed == std::string_view::npos ? before : before.substr(line_feed + 1);
-  size_t column = Cp932ToUtf8(in_line).size();
-  const int32_t line_number = LineAt(offset);
-  const auto after = std::upper_bound(
-      lineShifts.begin(), lineShifts.end(), std::pair{line_number, column},
-      [](const std::pair<int32_t, size_t>& at, const LineShift& s) {
-        return at.first < s.line || (at.first == s.line && at.second < s.column);
-      });
-  if (after != lineShifts.begin() && (after - 1)->line == line_number) {
-    column += (after - 1)->removed;
-  }
-  return static_cast<int32_t>(column + 1);
-}
-
-void KCFile::ShiftsByLine() {
-  lineShifts.clear();
-  int32_t line = 1;
-  size_t line_start = 0;
-  size_t counted = 0;           // line feeds are counted up to here
-  uint32_t line_base = 0;       // the shift where the line begins
-  uint32_t last_shift = 0;
-  for (const TextShift& s : shifts) {
-    const size_t to = std::min<size_t>(s.offset, contents.size());
-    if (to > counted) {
-      const int32_t line_feeds = CountLineFeeds(contents.data() + counted, to - counted);
-      if (line_feeds != 0) {
-        line += line_feeds;
-        line_start = std::string_view(contents).rfind('\n', to - 1) + 1;
-        line_base = last_shift;
-      }
-      counted = to;
-    }
-    lineShifts.push_back({line, static_cast<uint32_t>(s.offset - line_start), s.shift - line_base});
-    last_shift = s.shift;
-  }
 }
 
 }  // namespace kv

@@ -1,7 +1,8 @@
 // PellFile: a whole file in memory with a read/write cursor that also tracks
-// the line number in text mode. Scripts are loaded into one, and each
-// script's compiled code grows in one (its temporary object); object files
-// are written by the output layer, never from here.
+// the line number in text mode. A script's text is loaded into one (a
+// SourceText), and each script's compiled code grows in one (its temporary
+// object, a KCFile); object files are written by the output layer, never
+// from here.
 #pragma once
 
 #include <cstdint>
@@ -97,58 +98,7 @@ class PellFile {
   bool WriteBytesAt(const char* data, size_t n);
 };
 
-// Comment removal moves the text after a comment to the left: from
-// `offset` of the contents on (up to the next shift), a byte stood `shift`
-// bytes further right in the file.
-struct TextShift {
-  uint32_t offset;
-  uint32_t shift;
-};
-
-// The same by line, for a text whose offsets change after comment removal
-// (a script read as UTF-8): from `column` (counted from 0 in the line as
-// kept) on, `removed` bytes of the line stood before a byte in the file.
-struct LineShift {
-  int32_t line;
-  uint32_t column;
-  uint32_t removed;
-};
-
-// The converter's files: loaded scripts and temporary objects.
-class KCFile : public PellFile {
- public:
-  using PellFile::PellFile;
-
-  // The line of byte `offset` of the contents, counted from where the reader
-  // stands (`position`, whose line is `line`), so it is cheap for a byte of
-  // the statement just read.
-  int32_t LineAt(uint32_t offset) const;
-  // The byte column (1-based) of byte `offset` of the contents in its line,
-  // as the file has it: before its comments were removed, and in UTF-8
-  // bytes for a script read as UTF-8. 0 when the offset lies past the
-  // contents.
-  int32_t ColumnAt(uint32_t offset) const;
-
-  // Where the statement being read begins: its line, and its offset in the
-  // contents (the tokenizer sets them when the statement is done; at the end
-  // of the text, the end of its last line). Line 0: no statement yet.
-  int32_t statementLine = 0;
-  uint32_t statementOffset = 0;
-  // In ascending order of offset; empty for a text without comments.
-  std::vector<TextShift> shifts;
-  // Turns `shifts` into `lineShifts`, for the text as it is now.
-  void ShiftsByLine();
-  std::vector<LineShift> lineShifts;
-  // The file is UTF-8 and its text has been converted to CP932 (its columns
-  // come from lineShifts).
-  bool textFromUtf8 = false;
-
-  // A temporary object's code: kept elsewhere once its script is finished
-  // (see KCSystem::KeepCode), its contents until then.
-  std::string_view Code() const { return keptCode.data() != nullptr ? keptCode : contents; }
-  bool HasCode() const { return keptCode.data() != nullptr || !contents.empty(); }
-
-  std::string_view keptCode;
-};
+// The line feeds among `n` bytes, counted a word at a time.
+int32_t CountLineFeeds(const char* p, size_t n);
 
 }  // namespace kv

@@ -216,11 +216,11 @@ bool Conversion::FinishObjects(KCSystem& sys) {
   const std::vector<const std::string*> outputs = OutputsToWrite(sys);
   if (!OutputsAreNotInputs(sys, outputs) || !OutputsAreRegular(sys, outputs)) return false;
   if (!sys.options.checkOnly) RemoveLeftovers(sys, outputs);
-  if (!GenScrObject(sys)) return false;
+  if (!WriteScriptObject(sys)) return false;
   for (const ArchiveKind& kind : kArchives) {
     std::vector<std::string>& files = sys.results.*kind.files;
-    const bool written = GenImgAdoObject(sys, kind.mark, files, sys.options.*kind.object_name,
-                                         kind.start_message, kind.finish_message);
+    const bool written = WriteMediaArchive(sys, kind.mark, files, sys.options.*kind.object_name,
+                                           kind.start_message, kind.finish_message);
     // Its list goes once it has been tried: the lists left tell which
     // archives a failure kept from being written.
     files.clear();

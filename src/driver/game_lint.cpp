@@ -148,7 +148,7 @@ class FileCheck {
   // Whether a word ends with an extension of one of the four kinds.
   bool HasAnyExtension(std::string_view word) const {
     const std::string folded = Folded(word);
-    for (int kind = 0; kind < 4; ++kind) {
+    for (FileKind kind : kFileKinds) {
       if (HasExtension(kind, folded)) return true;
     }
     return false;
@@ -159,7 +159,7 @@ class FileCheck {
     if (!PathParts(name, &parts) || parts.empty()) return true;
     const std::string last = Folded(parts.back());
     bool checked = false;
-    for (int kind = 0; kind < 4; ++kind) {
+    for (FileKind kind : kFileKinds) {
       if (!HasExtension(kind, last)) continue;
       checked = true;
       if (Index(kind).Find(parts, in_other_case)) return true;
@@ -168,29 +168,32 @@ class FileCheck {
   }
 
  private:
-  bool HasExtension(int kind, const std::string& folded_name) const {
+  bool HasExtension(FileKind kind, const std::string& folded_name) const {
     for (const std::string& extension : files_.extensions[kind]) {
       const std::string dotted = "." + Folded(extension);
       if (folded_name.size() > dotted.size() && folded_name.ends_with(dotted)) return true;
     }
     return false;
   }
-  const FileIndex& Index(int kind) {
+  const FileIndex& Index(FileKind kind) {
+    FileIndex& index = indexes_[kind];
     if (!built_[kind]) {
       built_[kind] = true;
-      if (kind == 0) {
-        for (std::string_view path : files_.scripts) indexes_[0].Add(path);
+      if (kind == FileKind::kScript) {
+        for (std::string_view path : files_.scripts) index.Add(path);
       } else {
-        const std::span<const std::string> lists[] = {files_.images, files_.sounds, files_.movies};
-        for (const std::string& path : lists[kind - 1]) indexes_[kind].Add(path);
+        const std::span<const std::string> media = kind == FileKind::kImage   ? files_.images
+                                                   : kind == FileKind::kAudio ? files_.sounds
+                                                                              : files_.movies;
+        for (const std::string& path : media) index.Add(path);
       }
     }
-    return indexes_[kind];
+    return index;
   }
 
   const GameFiles& files_;
-  FileIndex indexes_[4];
-  bool built_[4] = {};
+  PerFileKind<FileIndex> indexes_;
+  PerFileKind<bool> built_ = {};
 };
 
 void LintUnreachedScripts(Diagnostics& log, std::span<const std::span<const NameUse>> records,
@@ -422,6 +425,12 @@ void LintUnreachedScripts(Diagnostics& log, std::span<const std::span<const Name
 
 }  // namespace
 
+PerFileKind<std::span<const std::string>> ExtensionsOf(const RunOptions& options) {
+  PerFileKind<std::span<const std::string>> lists;
+  for (FileKind kind : kFileKinds) lists[kind] = options.extensions[kind];
+  return lists;
+}
+
 void LintGame(KCSystem& sys) {
   RunResults& results = sys.results;
   GameFiles files;
@@ -434,7 +443,7 @@ void LintGame(KCSystem& sys) {
   files.images = results.ImageFiles;
   files.sounds = results.AudioFiles;
   files.movies = results.MovieFiles;
-  for (int kind = 0; kind < 4; ++kind) files.extensions[kind] = sys.options.extensions[kind];
+  files.extensions = ExtensionsOf(sys.options);
   SortNameUses(results.NameUses);
   const std::span<const NameUse> all(results.NameUses);
   LintGame(sys.log, checks, std::span(&all, 1), results.LabelDefinitions,

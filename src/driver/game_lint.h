@@ -30,8 +30,11 @@ namespace kv {
 struct GameFiles {
   std::vector<std::string_view> scripts;
   std::span<const std::string> images, sounds, movies;
-  std::span<const std::string> extensions[4];
+  PerFileKind<std::span<const std::string>> extensions;
 };
+
+// The extension lists of `options`, as GameFiles holds them.
+PerFileKind<std::span<const std::string>> ExtensionsOf(const RunOptions& options);
 
 // Sorts records into source order: script path, then line.
 void SortNameUses(std::vector<NameUse>& records);

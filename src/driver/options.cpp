@@ -331,7 +331,7 @@ OptionsResult ParseOptions(KCSystem& sys, const std::vector<std::string>& args,
   // The checks of what compiles but is likely wrong run in a check only.
   sys.options.checks = check_only ? checks : CheckSet();
   sys.options.warningsAreErrors = werror;
-  for (int kind = 0; kind < 4; ++kind) sys.options.extensions[kind] = lists[kind];
+  for (FileKind kind : kFileKinds) sys.options.extensions[kind] = lists[static_cast<size_t>(kind)];
 
   ExtensionLists extensions{lists[0], lists[1], lists[2], lists[3]};
   return SearchFiles(sys, directories[1], 0, depth, script_found, extensions)

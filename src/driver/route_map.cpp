@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "context/diagnostics.h"
-#include "context/pell_file.h"
+#include "context/source_text.h"
 #include "language/command_table.h"
 #include "platform/console.h"
 #include "source/statement.h"
@@ -90,9 +90,9 @@ RouteRecorder::RouteRecorder(std::string engine_directory)
 
 RouteRecorder::~RouteRecorder() = default;
 
-void RouteRecorder::OnScriptStart(const KCFile& source) { StartScript(source); }
+void RouteRecorder::OnScriptStart(const SourceText& source) { StartScript(source); }
 
-void RouteRecorder::StartScript(const KCFile& source) {
+void RouteRecorder::StartScript(const SourceText& source) {
   if (current_ == &source) return;
   EndScript();
   current_ = &source;
@@ -138,7 +138,7 @@ void RouteRecorder::EndScript() {
   current_ = nullptr;
 }
 
-size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string_view name, const KCFile& source,
+size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source,
                               uint32_t offset) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
   RouteNode node{kind, map_.texts.Keep(name), current_path_, place.line, place.column};
@@ -147,7 +147,7 @@ size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string_view name, const
   return map_.nodes.size() - 1;
 }
 
-void RouteRecorder::AddJump(RouteEdge::Kind kind, const KCFile& source, uint32_t offset,
+void RouteRecorder::AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset,
                             std::string_view target, bool literal) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
   jumps_.push_back(Jump{RouteEdge{kind, segment_, 0, BranchLabel(), current_path_, place.line, place.column},
@@ -185,12 +185,12 @@ std::string_view RouteRecorder::BranchLabel() {
   return map_.texts.Keep(label);
 }
 
-std::string RouteRecorder::TextFrom(const KCFile& source, uint32_t offset) const {
+std::string RouteRecorder::TextFrom(const SourceText& source, uint32_t offset) const {
   // The statement has just been read: the reader stands behind it.
   return TextBetween(source, offset, source.position);
 }
 
-std::string RouteRecorder::TextBetween(const KCFile& source, uint32_t from, uint32_t to) {
+std::string RouteRecorder::TextBetween(const SourceText& source, uint32_t from, uint32_t to) {
   const uint32_t end = std::min<uint32_t>(to, static_cast<uint32_t>(source.contents.size()));
   if (from >= end) return "";
   std::string_view text(source.contents.data() + from, end - from);
@@ -206,7 +206,7 @@ std::string RouteRecorder::TextBetween(const KCFile& source, uint32_t from, uint
   return collapsed;
 }
 
-void RouteRecorder::SetCondition(Frame* frame, const KCFile& source, const Statement& statement) const {
+void RouteRecorder::SetCondition(Frame* frame, const SourceText& source, const Statement& statement) const {
   frame->condition.clear();
   frame->condition_from = frame->condition_to = 0;
   const CommandParameter& first = statement[0];
@@ -235,7 +235,7 @@ void RouteRecorder::SetCondition(Frame* frame, const KCFile& source, const State
   frame->condition_to = source.position;
 }
 
-void RouteRecorder::OnStatement(const KCFile& source, int32_t id, const Statement& statement) {
+void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Statement& statement) {
   StartScript(source);
   if (statement.size() == 0 || statement[0].empty()) return;
   const CommandParameter& first = statement[0];

@@ -99,8 +99,10 @@ class RouteRecorder : public ReadingObserver {
   explicit RouteRecorder(std::string engine_directory);
   ~RouteRecorder() override;
 
-  void OnStatement(const KCFile& source, int32_t id, const Statement& statement) override;
-  void OnScriptStart(const KCFile& source) override;
+  void OnStatement(const SourceText& source, int32_t id, const Statement& statement) override;
+  void OnScriptStart(const SourceText& source) override;
+  // A branch's condition is made into text when a jump in it needs it.
+  bool ReadsTextBehind() const override { return true; }
 
   // The map of everything recorded (the recorder is spent afterwards).
   RouteMap Finish();
@@ -123,17 +125,17 @@ class RouteRecorder : public ReadingObserver {
     uint32_t condition_to = 0;
   };
 
-  void StartScript(const KCFile& source);
+  void StartScript(const SourceText& source);
   void EndScript();
-  size_t AddNode(RouteNode::Kind kind, std::string_view name, const KCFile& source, uint32_t offset);
-  void AddJump(RouteEdge::Kind kind, const KCFile& source, uint32_t offset, std::string_view target,
+  size_t AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source, uint32_t offset);
+  void AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset, std::string_view target,
                bool literal);
   // The statement's text from `offset` to its end, as written (comments
   // removed, white space folded).
-  std::string TextFrom(const KCFile& source, uint32_t offset) const;
-  static std::string TextBetween(const KCFile& source, uint32_t from, uint32_t to);
+  std::string TextFrom(const SourceText& source, uint32_t offset) const;
+  static std::string TextBetween(const SourceText& source, uint32_t from, uint32_t to);
   // The condition of an if or elseif into `frame`.
-  void SetCondition(Frame* frame, const KCFile& source, const Statement& statement) const;
+  void SetCondition(Frame* frame, const SourceText& source, const Statement& statement) const;
   bool InBranch() const;
   // Kept in the map's texts.
   std::string_view BranchLabel();
@@ -143,7 +145,7 @@ class RouteRecorder : public ReadingObserver {
   std::deque<Jump> jumps_;
   // Script path -> its node.
   std::map<std::string, size_t> scripts_;
-  const KCFile* current_ = nullptr;
+  const SourceText* current_ = nullptr;
   std::string_view current_path_;
   size_t script_node_ = 0;
   // The node whose statements are being read, and whether the statement

@@ -42,7 +42,7 @@ int32_t OpenerOf(int32_t id) {
 
 // After an empty statement (a ';' alone): a ':' before it on its line ended
 // the statement before as a label (goto chapter1:;).
-void NoteEmptyStatement(Diagnostics& log, const KCFile& source) {
+void NoteEmptyStatement(Diagnostics& log, const SourceText& source) {
   const std::string_view text = source.contents;
   size_t at = std::min<size_t>(source.statementOffset, text.size());
   while (at > 0 && (text[at - 1] == ' ' || text[at - 1] == '\t' || text[at - 1] == '\r')) --at;
@@ -70,7 +70,7 @@ CommandReader::CommandReader(KCSystem& sys, KCCommand& command, StatementCompile
 
 CommandReader::~CommandReader() = default;
 
-int32_t CommandReader::ReadCommand(KCFile* source) {
+int32_t CommandReader::ReadCommand(SourceText* source) {
   const int32_t errors_before = sys_.log.errorCount;
   const int32_t result = ReadAndDispatch(source);
   // Every failed statement tells why: a handler that fails without a message
@@ -83,7 +83,7 @@ int32_t CommandReader::ReadCommand(KCFile* source) {
   return result;
 }
 
-int32_t CommandReader::ReadAndDispatch(KCFile* source) {
+int32_t CommandReader::ReadAndDispatch(SourceText* source) {
   if (sys_.log.errorsSinceLimit >= Diagnostics::kErrorLimit) {
     sys_.log.Message(kErrorLimitReached, {Diagnostics::kErrorLimit});
     sys_.log.errorsSinceLimit = 0;
@@ -96,6 +96,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
   // Without a source there is nothing left to read.
   if (source == nullptr) return cmd::kEnd;
 
+  if (observer_ == nullptr || !observer_->ReadsTextBehind()) source->DiscardTextBehind();
   switch (ReadStatement(sys_.log, command_.statement(), *source)) {
     case StatementEnd:
       if (lint_ != nullptr) lint_->ScriptEnded(*source);
@@ -152,7 +153,7 @@ int32_t CommandReader::ReadAndDispatch(KCFile* source) {
   return CmdInvalid;
 }
 
-void CommandReader::NoteFirstCause(const KCFile& source, int32_t id) {
+void CommandReader::NoteFirstCause(const SourceText& source, int32_t id) {
   if (failed_opener_script_ != &source) failed_opener_script_ = nullptr;
   const bool opener = id == cmd::kIf || id == cmd::kLoop || id == cmd::kFunction ||
                       id == cmd::kVoid || id == cmd::kDebugOnly;
@@ -171,6 +172,8 @@ void CommandReader::NoteFirstCause(const KCFile& source, int32_t id) {
                   {failed_opener_line_, kCommands[static_cast<size_t>(opened_by)].name});
     return;
   }
+  // A text given back in part reads as zeros there: no string can be told.
+  if (source.discardedTo != 0) return;
   const size_t string = StringThatSwallowsStatements(
       source.contents, source.statementOffset, kCommands[static_cast<size_t>(opened_by)].name);
   if (string != std::string_view::npos) {
@@ -179,15 +182,16 @@ void CommandReader::NoteFirstCause(const KCFile& source, int32_t id) {
 }
 
 int32_t CommandReader::FinishScript(bool abandoned) {
-  KCFile* const ended = sys_.script.currentSource;
+  SourceText* const ended = sys_.script.currentSource;
   bool written = true;
   if (!abandoned) written = compiler_.WriteEndCommand();
   // Reported while the ended script is still current, so the messages carry
   // its path; the next script starts with an empty block stack.
   const int32_t errors_before = sys_.log.errorCount;
   compiler_.CloseOpenBlocks();
-  if (sys_.log.errorCount != errors_before && ended != nullptr) {
-    // A block left open at the end: its closer may stand inside a string.
+  if (sys_.log.errorCount != errors_before && ended != nullptr && ended->discardedTo == 0) {
+    // A block left open at the end: its closer may stand inside a string
+    // (unless the text has been given back in part).
     size_t string = std::string_view::npos;
     for (const int32_t closer : {cmd::kEndIf, cmd::kLoopEnd, cmd::kFunctionEnd, cmd::kVoidEnd,
                                  cmd::kDebugOnlyEnd}) {

@@ -15,7 +15,7 @@
 namespace kv {
 
 class KCCommand;
-class KCFile;
+class SourceText;
 class KCSystem;
 class Statement;
 class StatementLint;
@@ -45,14 +45,18 @@ class ReadingObserver {
   virtual ~ReadingObserver() = default;
   // `statement` is about to be compiled as `id` (a command id or CmdLabel or
   // CmdInvalid); it still holds its leading word as element 0 of parameter 0.
-  virtual void OnStatement(const KCFile& source, int32_t id, const Statement& statement) = 0;
+  virtual void OnStatement(const SourceText& source, int32_t id, const Statement& statement) = 0;
   // When WantsNames: what that statement defines and uses (see
   // name_index.h), right after OnStatement.
   virtual bool WantsNames() const { return false; }
-  virtual void OnNames(const KCFile& /*source*/, const std::vector<NameEntry>& /*names*/) {}
+  virtual void OnNames(const SourceText& /*source*/, const std::vector<NameEntry>& /*names*/) {}
+  // Whether it reads a script's text behind the statement being read (a
+  // branch's condition, read when a jump in it needs it): the text is then
+  // kept whole while the script is read, rather than given back as it goes.
+  virtual bool ReadsTextBehind() const { return false; }
   // `source` has become current after the script before it ended or was
   // abandoned; nothing of it has been read yet.
-  virtual void OnScriptStart(const KCFile& source) = 0;
+  virtual void OnScriptStart(const SourceText& source) = 0;
 };
 
 class CommandReader {
@@ -66,13 +70,13 @@ class CommandReader {
 
   // Returns CmdDone (604), CmdEndOfFile (608), 442 (end: no script left) or
   // CmdInvalid (610, the statement failed).
-  int32_t ReadCommand(KCFile* source);
+  int32_t ReadCommand(SourceText* source);
   // Reads statements until the end code; clears `converting`.
   void RunMainPhase();
 
  private:
   // ReadCommand without the final check that a failure was reported.
-  int32_t ReadAndDispatch(KCFile* source);
+  int32_t ReadAndDispatch(SourceText* source);
   // The current script has ended (its end command is written) or has been
   // abandoned at the error limit: closes its open blocks and makes the next
   // script current. Returns CmdEndOfFile, the end code when no script is
@@ -81,7 +85,7 @@ class CommandReader {
   // After statement `id` of `source` failed: keeps a block opener that failed
   // as the likely first cause of the errors of its closers, and notes that
   // cause, or a string left open before, under the error of a closer.
-  void NoteFirstCause(const KCFile& source, int32_t id);
+  void NoteFirstCause(const SourceText& source, int32_t id);
   KCSystem& sys_;
   KCCommand& command_;
   StatementCompiler& compiler_;
@@ -89,14 +93,14 @@ class CommandReader {
   std::unique_ptr<StatementLint> lint_;
   // The first block opener of the current script that failed (so opened no
   // block): its script, line and command.
-  const KCFile* failed_opener_script_ = nullptr;
+  const SourceText* failed_opener_script_ = nullptr;
   int32_t failed_opener_line_ = 0;
   int32_t failed_opener_id_ = 0;
   // The leading word of a statement whose element is removed while Dispatch
   // may still quote it (kept from one statement to the next for its storage).
   std::string leading_word_;
   // Sources that have ended or were abandoned, never to be read again.
-  std::set<const KCFile*> finished_sources_;
+  std::set<const SourceText*> finished_sources_;
   ReadingObserver* observer_ = nullptr;
   std::vector<NameEntry> names_;  // of the statement read, kept for its storage
 };

@@ -40,7 +40,9 @@ struct BlockRecord {
   uint32_t patchPos = 0;   // byte position of a jump distance still to patch
   uint32_t baseIndex = 0;  // itemPosition just after that jump (loop start: at the loop)
   uint32_t line = 0;       // source line of the statement that opened the block
-  uint32_t offset = 0;     // where that statement begins in its source's contents
+  // Its column (1-based, as the file has it), taken when the block opens:
+  // the text before the statement being read is not kept.
+  int32_t column = 0;
 };
 
 class KCCommand {

@@ -72,7 +72,7 @@ void IndexStatement(const KCCommand& command, int32_t id, const Statement& state
       }
       break;
     default:
-      if (FolderKindOf(id) != FileKind::kNoFile && first.size() == 2 &&
+      if (FolderKindOf(id).has_value() && first.size() == 2 &&
           first[1].kind == ElemString) {
         Add(names, NameEntry::kFolder, false, id, first[1]);
       }
@@ -100,25 +100,25 @@ void IndexStatement(const KCCommand& command, int32_t id, const Statement& state
                    [](const NameEntry& a, const NameEntry& b) { return a.offset < b.offset; });
 }
 
-FileKind FolderKindOf(int32_t command) {
-  if (command < 0 || command >= kCommandCount) return FileKind::kNoFile;
+std::optional<FileKind> FolderKindOf(int32_t command) {
+  if (command < 0 || command >= kCommandCount) return std::nullopt;
   const std::string_view name = kCommands[command].name;
-  return name == "image_path"   ? FileKind::kImage
-         : name == "sound_path" ? FileKind::kSound
-         : name == "movie_path" ? FileKind::kMovie
-                                : FileKind::kNoFile;
+  if (name == "image_path") return FileKind::kImage;
+  if (name == "sound_path") return FileKind::kAudio;
+  if (name == "movie_path") return FileKind::kMovie;
+  return std::nullopt;
 }
 
-FileKind FileKindOf(int32_t command) {
+std::optional<FileKind> FileKindOf(int32_t command) {
   if (command == cmd::kScriptLoad || command == cmd::kScriptChange) return FileKind::kScript;
-  if (command < 0 || command >= kCommandCount) return FileKind::kNoFile;
+  if (command < 0 || command >= kCommandCount) return std::nullopt;
   const std::string_view name = kCommands[command].name;
   if (NamesFilesOutsideTheGame(name) ||
       std::find(std::begin(kNoFileNames), std::end(kNoFileNames), name) != std::end(kNoFileNames))
-    return FileKind::kNoFile;
-  if (name.starts_with("sound")) return FileKind::kSound;
+    return std::nullopt;
+  if (name.starts_with("sound")) return FileKind::kAudio;
   if (name.starts_with("movie")) return FileKind::kMovie;
-  if (name.starts_with("script")) return FileKind::kNoFile;
+  if (name.starts_with("script")) return std::nullopt;
   return FileKind::kImage;
 }
 

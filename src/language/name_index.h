@@ -7,10 +7,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "context/kc_system.h"
 #include "source/statement.h"
 
 namespace kv {
@@ -54,11 +56,10 @@ void IndexStatement(const KCCommand& command, int32_t id, const Statement& state
                     std::vector<NameEntry>* names);
 
 // The kind of file a command's string parameters name: images, sounds,
-// movies or scripts; kNoFile for a command that names none of the game's.
-enum class FileKind : uint8_t { kNoFile, kImage, kSound, kMovie, kScript };
-FileKind FileKindOf(int32_t command);
+// movies or scripts; none for a command that names none of the game's.
+std::optional<FileKind> FileKindOf(int32_t command);
 // The kind of file whose folder a command sets (image_path, sound_path,
-// movie_path); kNoFile for any other.
-FileKind FolderKindOf(int32_t command);
+// movie_path); none for any other.
+std::optional<FileKind> FolderKindOf(int32_t command);
 
 }  // namespace kv

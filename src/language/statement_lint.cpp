@@ -218,7 +218,7 @@ std::string_view StatementLint::NearestCommand(std::string_view word, const KCCo
   return nearest;
 }
 
-void StatementLint::CheckStatement(const KCFile& source) {
+void StatementLint::CheckStatement(const SourceText& source) {
   const Statement& statement = command_.statement();
   if (statement.size() == 0 || statement[0].empty()) return;
   // The statements of a void or debug_only block are never compiled.
@@ -254,7 +254,7 @@ void StatementLint::CheckStatement(const KCFile& source) {
   if (checks.AnyVariableCheck()) KeepVariableNames(id);
 }
 
-void StatementLint::CheckLeadingWord(const KCFile& source, const CommandElement& first, int32_t id) {
+void StatementLint::CheckLeadingWord(const SourceText& source, const CommandElement& first, int32_t id) {
   const Statement& statement = command_.statement();
   if (id >= cmd::kValue && id <= cmd::kLocalString) {
     // The first word of each parameter is the variable declared.
@@ -312,7 +312,7 @@ void StatementLint::CheckLeadingWord(const KCFile& source, const CommandElement&
   }
 }
 
-void StatementLint::CheckContinuedLines(const KCFile& source) {
+void StatementLint::CheckContinuedLines(const SourceText& source) {
   const Statement& statement = command_.statement();
   for (uint32_t p = 0; p < statement.size(); ++p) {
     const CommandParameter& parameter = statement[p];
@@ -331,7 +331,7 @@ void StatementLint::CheckContinuedLines(const KCFile& source) {
   }
 }
 
-void StatementLint::CheckStrings(const KCFile& source) {
+void StatementLint::CheckStrings(const SourceText& source) {
   const std::string_view text = source.contents;
   for (uint32_t p = 0; p < command_.statement().size(); ++p) {
     for (const CommandElement& element : command_.statement()[p]) {
@@ -356,7 +356,7 @@ void StatementLint::CheckStrings(const KCFile& source) {
   }
 }
 
-void StatementLint::CheckDoubleByteCharacters(const KCFile& source) {
+void StatementLint::CheckDoubleByteCharacters(const SourceText& source) {
   const std::string_view text = source.contents;
   const CheckSet& checks = sys_.options.checks;
   bool full_width_told = !checks.On(Check::kFullWidthPunctuation);
@@ -406,7 +406,7 @@ void StatementLint::CheckDoubleByteCharacters(const KCFile& source) {
   }
 }
 
-void StatementLint::CheckOperands(const KCFile& source, int32_t id) {
+void StatementLint::CheckOperands(const SourceText& source, int32_t id) {
   if (id == CmdLabel || Contains(kCommandsWithoutValues, id)) return;
   const Statement& statement = command_.statement();
   const bool is_command = id >= 0 && id < kCommandCount;
@@ -448,7 +448,7 @@ void StatementLint::CheckOperands(const KCFile& source, int32_t id) {
   }
 }
 
-void StatementLint::CheckCondition(const KCFile& source, int32_t id) {
+void StatementLint::CheckCondition(const SourceText& source, int32_t id) {
   if (id != cmd::kIf && id != cmd::kElseIf && id != cmd::kLoop) return;
   const CommandParameter& condition = command_.statement()[0];
   int depth = 0;
@@ -620,7 +620,7 @@ void StatementLint::KeepFileNames(int32_t id) {
   }
 }
 
-void StatementLint::ScriptEnded(const KCFile& source) {
+void StatementLint::ScriptEnded(const SourceText& source) {
   // main.txt ended in the setup phase: it has no create_window.
   if (sys_.carried.mainScriptEnded || source.path != MainScriptPath(sys_)) return;
   sys_.carried.mainScriptEnded = true;
@@ -628,7 +628,7 @@ void StatementLint::ScriptEnded(const KCFile& source) {
   WarnNoCreateWindow(source);
 }
 
-void StatementLint::WarnNoCreateWindow(const KCFile& source) {
+void StatementLint::WarnNoCreateWindow(const SourceText& source) {
   if (!sys_.options.checks.On(Check::kNoCreateWindow)) return;
   // At the end of the script's last line, where the tokenizer puts its end.
   std::string_view text = source.contents;

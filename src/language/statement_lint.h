@@ -20,7 +20,7 @@
 namespace kv {
 
 class KCCommand;
-class KCFile;
+class SourceText;
 class KCSystem;
 struct CommandElement;
 class Statement;
@@ -45,9 +45,9 @@ class StatementLint {
   // Checks the statement just read from `source`, before command reading
   // identifies it. Statements that a void or debug_only block skips are
   // not checked.
-  void CheckStatement(const KCFile& source);
+  void CheckStatement(const SourceText& source);
   // `source` has no further statement.
-  void ScriptEnded(const KCFile& source);
+  void ScriptEnded(const SourceText& source);
 
   // The command or alias nearest to `word` within two edits (a swap of two
   // neighbouring letters is one), the first in the command table's order on
@@ -69,14 +69,14 @@ class StatementLint {
   static std::string AsciiDigits(std::string_view word);
 
  private:
-  void CheckLeadingWord(const KCFile& source, const CommandElement& first, int32_t id);
-  void CheckContinuedLines(const KCFile& source);
-  void CheckStrings(const KCFile& source);
-  void CheckDoubleByteCharacters(const KCFile& source);
-  void CheckOperands(const KCFile& source, int32_t id);
-  void CheckCondition(const KCFile& source, int32_t id);
+  void CheckLeadingWord(const SourceText& source, const CommandElement& first, int32_t id);
+  void CheckContinuedLines(const SourceText& source);
+  void CheckStrings(const SourceText& source);
+  void CheckDoubleByteCharacters(const SourceText& source);
+  void CheckOperands(const SourceText& source, int32_t id);
+  void CheckCondition(const SourceText& source, int32_t id);
   void KeepFileNames(int32_t id);
-  void WarnNoCreateWindow(const KCFile& source);
+  void WarnNoCreateWindow(const SourceText& source);
   // Whether `create_window` stands in `text` as a word of its own.
   static bool MentionsCreateWindow(std::string_view text);
   void KeepVariableNames(int32_t id);

@@ -141,9 +141,9 @@ bool WriteArchive(KCSystem& sys, std::string_view mark, const std::vector<std::s
 
 }  // namespace
 
-bool GenImgAdoObject(KCSystem& sys, std::string_view mark, const std::vector<std::string>& files,
-                     const std::string& object_name, std::string_view start_message,
-                     std::string_view finish_message) {
+bool WriteMediaArchive(KCSystem& sys, std::string_view mark, const std::vector<std::string>& files,
+                       const std::string& object_name, std::string_view start_message,
+                       std::string_view finish_message) {
   if (files.empty()) return true;
   sys.log.Message(start_message);
   const bool written = WriteArchive(sys, mark, files, object_name);

@@ -61,7 +61,7 @@ class MediaArchiveTest : public ::testing::Test {
   MediaArchiveTest() { sys.seedClock = [] { return kSeed; }; }
 
   bool Pack(const std::vector<std::string>& files) {
-    return GenImgAdoObject(sys, "KVI", files, kArchive, kStart, kFinish);
+    return WriteMediaArchive(sys, "KVI", files, kArchive, kStart, kFinish);
   }
   // The archive image as the engine sees it after undoing the scrambling.
   std::string Image() {

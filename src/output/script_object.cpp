@@ -6,8 +6,9 @@
 
 #include "context/kc_system.h"
 #include "context/object_format.h"
-#include "context/pell_file.h"
+#include "context/kc_file.h"
 #include "output/object_writer.h"
+#include "platform/bulk_memory.h"
 #include "platform/coding.h"
 
 namespace kv {
@@ -58,6 +59,31 @@ uint64_t HeaderSize(const KCSystem& sys) {
   return size;
 }
 
+// Written code is not read again: its pages go back as the object is
+// written, so the writer's buffers do not come on top of the whole game's
+// code. The scripts' code mostly lies in the order it is written, so the
+// pages go in runs of several MiB (one call for each script's would cost
+// more than the writing).
+class WrittenCode {
+ public:
+  ~WrittenCode() { Discard(); }
+  void Add(std::string_view code) {
+    if (code.data() != end_) Discard();
+    if (begin_ == nullptr) begin_ = code.data();
+    end_ = code.data() + code.size();
+    if (static_cast<size_t>(end_ - begin_) >= kRun) Discard();
+  }
+
+ private:
+  static constexpr size_t kRun = size_t{8} << 20;
+  void Discard() {
+    if (begin_ != nullptr) DiscardPages(const_cast<char*>(begin_), static_cast<size_t>(end_ - begin_));
+    begin_ = end_ = nullptr;
+  }
+  const char* begin_ = nullptr;
+  const char* end_ = nullptr;
+};
+
 void ReportWriteFailure(KCSystem& sys, const std::string& name, const std::string& err) {
   sys.log.InternalErrorAt({name}, kMsgCloseWriteFailed);
   sys.log.Message(kMsgCannotWrite, {LogArg::Path(name), LogArg::Path(err)});
@@ -74,12 +100,12 @@ void WriteDefinitions(HeaderWriter* header, const std::vector<DefinitionRecord>&
 
 }  // namespace
 
-bool GenScrObject(KCSystem& sys) {
+bool WriteScriptObject(KCSystem& sys) {
   if (sys.log.errorCount != 0 || sys.results.Objects.empty()) return true;
 
   const uint64_t header_size = HeaderSize(sys);
   uint64_t image_size = header_size;
-  for (const auto& [path, object] : sys.results.Objects) image_size += object->Code().size();
+  for (const auto& [path, object] : sys.results.Objects) image_size += object->CodeSize();
   const std::string& name = sys.options.scriptObjectName;
   if (image_size > ObjectWriter::kMaxImageSize) {
     sys.log.InternalErrorAt({name}, kTooLarge);
@@ -111,17 +137,21 @@ bool GenScrObject(KCSystem& sys) {
     for (const auto& [path, object] : sys.results.Objects) {
       header.Text(path);
       header.Fixed32(code_offset);
-      header.Fixed32(object->Code().size());
-      code_offset += object->Code().size();
+      header.Fixed32(object->CodeSize());
+      code_offset += object->CodeSize();
     }
     WriteDefinitions(&header, sys.results.LabelDefinitions);
     WriteDefinitions(&header, sys.results.FunctionDefinitions);
     header.Text(sys.options.engineDirectory);
     written = header.Flush();
   }
+  WrittenCode written_code;
   for (auto it = sys.results.Objects.begin(); written && it != sys.results.Objects.end();) {
     KCFile& object = *it->second;
-    written = out.Write(object.Code());
+    const std::string_view code = object.Code();
+    written = out.Write(code);
+    // Code that could not be moved out of its object goes with the object.
+    if (object.codeKept) written_code.Add(code);
     // Closed without being written anywhere, as every temporary object is.
     if (object.isOpen) {
       object.Reset();

@@ -10,7 +10,7 @@
 #include "platform/coding.h"
 #include "test_support/memory_file_system.h"
 #include "test_support/scramble_reference.h"
-#include "context/pell_file.h"
+#include "context/kc_file.h"
 
 namespace kv {
 namespace {
@@ -57,7 +57,7 @@ TEST_F(ScriptObjectTest, OneScriptWithoutDefinitions) {
   const std::string code = "0123456789abcdefghij";
   AddObject(path, code);
 
-  ASSERT_TRUE(GenScrObject(sys));
+  ASSERT_TRUE(WriteScriptObject(sys));
 
   const std::string expected = "KVS" + Fixed32(70) + Fixed32(1) + Text(path) + Fixed32(70) +
                                Fixed32(20) + Fixed32(0) + Fixed32(0) + Text("/game/eng/") + code;
@@ -80,7 +80,7 @@ TEST_F(ScriptObjectTest, ScriptsInPathOrderWithLabelsAndFunctions) {
   sys.results.FunctionDefinitions = {{"f1", "/game/a.txt", 1}};
   sys.script.currentObject = sys.results.Objects["/game/b.txt"].get();
 
-  ASSERT_TRUE(GenScrObject(sys));
+  ASSERT_TRUE(WriteScriptObject(sys));
 
   // 11 + 3 * (11 + 12) + 4 + (5 + 11 + 12) + (4 + 11 + 12) + 4 + (2 + 11 + 12) + 4 + 10
   const uint32_t header_size = 182;
@@ -101,12 +101,12 @@ TEST_F(ScriptObjectTest, ScriptsInPathOrderWithLabelsAndFunctions) {
 
 TEST_F(ScriptObjectTest, NothingWrittenAfterAnErrorOrWithoutScripts) {
   fs.AddFile(kObjectName, "old");
-  EXPECT_TRUE(GenScrObject(sys));  // no scripts
+  EXPECT_TRUE(WriteScriptObject(sys));  // no scripts
 
   AddObject("/game/main.txt", "code");
   sys.log.Error("x\n");
   out.text.clear();
-  EXPECT_TRUE(GenScrObject(sys));
+  EXPECT_TRUE(WriteScriptObject(sys));
   EXPECT_EQ(out.text, "");
   EXPECT_EQ(fs.FileContents(kObjectName), "old");
   EXPECT_EQ(sys.results.Objects.size(), 1u);
@@ -117,7 +117,7 @@ TEST_F(ScriptObjectTest, WriteFailureIsReportedAndLeavesTheOldFile) {
   AddObject("/game/main.txt", "code");
   fs.unwritable.insert(kObjectName);
 
-  EXPECT_FALSE(GenScrObject(sys));
+  EXPECT_FALSE(WriteScriptObject(sys));
   EXPECT_EQ(out.text,
             "内部エラー : KCFile::FileClose(2) ファイルへの書き込みに失敗\n"
             "\"/game/script.kvo\" に書き込めませんでした: Permission denied\n");

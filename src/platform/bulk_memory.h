@@ -13,4 +13,12 @@ void* AllocateBulk(size_t bytes);
 // `bytes` as given to AllocateBulk.
 void FreeBulk(void* block, size_t bytes);
 
+// Gives the memory of the whole pages inside [begin, begin + bytes) back to
+// the system, for data that is never read again but whose storage stays
+// allocated (a script's text behind the statement being read, code already
+// copied elsewhere). The range stays readable and writable: on POSIX it reads
+// as zeros afterwards; where the system cannot do this safely for any memory
+// (Windows), the pages stay as they were.
+void DiscardPages(void* begin, size_t bytes);
+
 }  // namespace kv

@@ -1,4 +1,7 @@
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 #include "platform/bulk_memory.h"
 
@@ -14,6 +17,16 @@ void* AllocateBulk(size_t bytes) {
 
 void FreeBulk(void* block, size_t bytes) {
   if (block != nullptr) munmap(block, bytes);
+}
+
+void DiscardPages(void* begin, size_t bytes) {
+  static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t start = reinterpret_cast<uintptr_t>(begin);
+  const uintptr_t first = (start + page - 1) & ~(page - 1);
+  const uintptr_t end = (start + bytes) & ~(page - 1);
+  // Only pages that lie wholly inside the range: the bytes around it (an
+  // allocator's bookkeeping, other data) keep their pages.
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
 }
 
 }  // namespace kv

@@ -13,4 +13,9 @@ void FreeBulk(void* block, size_t) {
   if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
 }
 
+// The system's ways of dropping pages (MEM_RESET, DiscardVirtualMemory) work
+// on whole regions of VirtualAlloc only, and heap blocks are not that: the
+// pages stay.
+void DiscardPages(void*, size_t) {}
+
 }  // namespace kv

@@ -1,10 +1,9 @@
 #include "server/message_loop.h"
 
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <thread>
 
+#include "platform/mutex.h"
 #include "platform/signals.h"
 
 namespace kv {
@@ -14,23 +13,25 @@ namespace {
 // last of them.
 class MessageQueue {
  public:
-  void Push(IncomingMessage message) {
+  void Push(IncomingMessage message) LOCKS_EXCLUDED(mutex_) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       messages_.push_back(std::move(message));
     }
-    ready_.notify_one();
+    ready_.Signal();
   }
 
   // The next message, waiting at most `wait` when it is given; false when
   // none came in that time.
-  bool Pop(IncomingMessage* message, const std::chrono::milliseconds* wait) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    auto has_message = [this] { return !messages_.empty(); };
-    if (wait == nullptr) {
-      ready_.wait(lock, has_message);
-    } else if (!ready_.wait_for(lock, *wait, has_message)) {
-      return false;
+  bool Pop(IncomingMessage* message, const std::chrono::milliseconds* wait) LOCKS_EXCLUDED(mutex_) {
+    MutexLock lock(&mutex_);
+    const auto deadline = std::chrono::steady_clock::now() + (wait ? *wait : std::chrono::milliseconds(0));
+    while (messages_.empty()) {
+      if (wait == nullptr) {
+        ready_.Wait();
+      } else if (!ready_.WaitUntil(deadline) && messages_.empty()) {
+        return false;
+      }
     }
     *message = std::move(messages_.front());
     messages_.pop_front();
@@ -38,9 +39,9 @@ class MessageQueue {
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<IncomingMessage> messages_;
+  Mutex mutex_;
+  CondVar ready_{&mutex_};
+  std::deque<IncomingMessage> messages_ GUARDED_BY(mutex_);
 };
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "context/kc_system.h"
-#include "context/pell_file.h"
+#include "context/source_text.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "source/tokenizer.h"
@@ -38,14 +38,14 @@ constexpr std::string_view kNoteCommentInString =
 constexpr char kObjectSuffix[] = "*";
 constexpr uint32_t kObjectMode = ModeRead | ModeWrite | ModeTruncate | ModeBinary;
 
-KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
+SourceText* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
                        bool* starts_with_bom, std::vector<CommentStart>* comments = nullptr);
 
 // Converts the UTF-8 text of `file` to CP932 in place, line for line. The
 // first character of a line that cannot be converted is reported at its
 // line; it and any other on the line become '?', so the rest of the script
 // is still read.
-void ConvertFromUtf8(Diagnostics& log, KCFile& file, std::string* storage) {
+void ConvertFromUtf8(Diagnostics& log, SourceText& file, std::string* storage) {
   const std::string_view text = file.contents;
   std::string& converted = *storage;
   converted.clear();
@@ -78,9 +78,10 @@ void ConvertFromUtf8(Diagnostics& log, KCFile& file, std::string* storage) {
 // its comments (or, unless `to_compile`, only checks that they end). Scripts
 // saved as UTF-8 lose their byte-order mark here; *starts_with_bom tells
 // whether the file itself begins with one.
-bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool to_compile,
+bool ReadSource(KCSystem& sys, SourceText& file, const std::string& full_path, bool to_compile,
                 bool* starts_with_bom = nullptr, std::vector<CommentStart>* comments = nullptr) {
   file.contents.swap(sys.results.sourceText);
+  file.discardedTo = file.scannedTo = 0;
   if (!file.FileOpen(full_path, ModeRead)) {
     sys.log.ErrorAt({full_path}, kMsgNameMayBeWrong, {LogArg::Path(full_path)});
     sys.log.Message(kMsgCannotRead, {LogArg::Path(full_path), LogArg::Path(file.error)});
@@ -98,7 +99,7 @@ bool ReadSource(KCSystem& sys, KCFile& file, const std::string& full_path, bool 
 // Makes the registered script `it` current, reading its source again if it
 // has been set aside.
 bool MakeCurrent(KCSystem& sys, std::map<std::string, std::unique_ptr<KCFile>>::iterator it) {
-  KCFile* source = nullptr;
+  SourceText* source = nullptr;
   bool read_now = true;
   bool starts_with_bom = false;
   // Where the comments began, kept only for the check that needs them.
@@ -178,7 +179,7 @@ bool AddObject(KCSystem& sys, const std::string& absolute) {
 bool AddScript(KCSystem& sys, const std::string& path) {
   std::string absolute;
   if (!ResolvePath(sys, path, &absolute)) return false;
-  KCFile* source = LoadSource(sys, absolute, false);
+  SourceText* source = LoadSource(sys, absolute, false);
   if (source == nullptr) return false;
   // Checked now, so its errors stand where the search finds it; its text is
   // read again when it is converted.
@@ -250,13 +251,13 @@ bool NextScript(KCSystem& sys) {
   return false;
 }
 
-KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
+SourceText* LoadSource(KCSystem& sys, const std::string& name, bool to_compile) {
   return LoadSourceFile(sys, name, to_compile, nullptr);
 }
 
 namespace {
 
-KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
+SourceText* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
                        bool* starts_with_bom, std::vector<CommentStart>* comments) {
   std::string full_path;
   if (!ResolvePath(sys, name, &full_path)) return nullptr;
@@ -267,13 +268,13 @@ KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
     return loaded->second.get();
   }
 
-  auto file = std::make_unique<KCFile>(sys.fs);
+  auto file = std::make_unique<SourceText>(sys.fs);
   if (!ReadSource(sys, *file, full_path, to_compile, starts_with_bom, comments)) {
     SetSourceAside(sys, *file);
     return nullptr;
   }
 
-  KCFile* source = file.get();
+  SourceText* source = file.get();
   sys.results.LoadedSources.emplace(full_path, std::move(file));
   return source;
 }
@@ -287,7 +288,7 @@ KCFile* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compile,
 // found byte-wise, also inside string literals; block comments do not nest.
 // The text only shrinks, so it is compacted in place (the write cursor never
 // passes the read cursor); a source that fails is not kept.
-bool RemoveComments(Diagnostics& log, KCFile& file, std::vector<CommentStart>* starts) {
+bool RemoveComments(Diagnostics& log, SourceText& file, std::vector<CommentStart>* starts) {
   std::string& text = file.contents;
   const size_t size = text.size();
   char* const p = text.data();
@@ -386,7 +387,7 @@ struct Reading {
 
 }  // namespace
 
-void WarnOfCommentsInStrings(Diagnostics& log, const KCFile& file,
+void WarnOfCommentsInStrings(Diagnostics& log, const SourceText& file,
                              const std::vector<CommentStart>& starts) {
   // A comment is told of only when the string it stands in was also opened
   // on its own line, so that a string left open lines before does not make
@@ -457,7 +458,7 @@ size_t StringThatSwallowsStatements(std::string_view text, size_t end, std::stri
   return std::string_view::npos;
 }
 
-bool CommentsEnd(Diagnostics& log, const KCFile& file) {
+bool CommentsEnd(Diagnostics& log, const SourceText& file) {
   const char* const p = file.contents.data();
   const size_t size = file.contents.size();
   const std::string_view text(p, size);
@@ -487,12 +488,14 @@ bool CommentsEnd(Diagnostics& log, const KCFile& file) {
   }
 }
 
-void SetSourceAside(KCSystem& sys, KCFile& source) {
+void SetSourceAside(KCSystem& sys, SourceText& source) {
   source.contents.clear();
   source.shifts.clear();
   source.lineShifts.clear();
   source.textFromUtf8 = false;
+  source.discardedTo = source.scannedTo = 0;
   source.contents.swap(sys.results.sourceText);
+  if (sys.results.sourceText.capacity() > RunResults::kLargeStorage) std::string().swap(sys.results.sourceText);
   source.position = 0;
 }
 

@@ -31,7 +31,7 @@ inline constexpr std::string_view kMsgNoCp932Character = "文字 \"%s\" は Shif
 size_t FirstUtf8Character(std::string_view text);
 
 class Diagnostics;
-class KCFile;
+class SourceText;
 class KCSystem;
 
 // True when the file exists; stores its absolute path. Prints
@@ -55,7 +55,7 @@ bool NextScript(KCSystem& sys);
 // comments stay in it: the caller sets it aside at once. A script read as
 // UTF-8 (--source-encoding=utf-8) is converted to CP932 when it becomes the
 // current script.
-KCFile* LoadSource(KCSystem& sys, const std::string& name, bool to_compile = true);
+SourceText* LoadSource(KCSystem& sys, const std::string& name, bool to_compile = true);
 // Where a comment began, in the text as it is after comment removal, and
 // its marker's second byte ('/' or '*').
 struct CommentStart {
@@ -65,11 +65,11 @@ struct CommentStart {
 
 // Removes "//" and "/* */" comments in place, keeping every line feed; with
 // `starts`, appends where each comment began.
-bool RemoveComments(Diagnostics& log, KCFile& file, std::vector<CommentStart>* starts = nullptr);
+bool RemoveComments(Diagnostics& log, SourceText& file, std::vector<CommentStart>* starts = nullptr);
 // Warns of each comment of `starts` (of `file`, its comments just removed)
 // that begins inside a string on its own line, as the tokenizer reads
 // strings: its author meant the slashes as text.
-void WarnOfCommentsInStrings(Diagnostics& log, const KCFile& file,
+void WarnOfCommentsInStrings(Diagnostics& log, const SourceText& file,
                              const std::vector<CommentStart>& starts);
 // Where the first string literal before `end` of `text` (a script's text
 // as compiled) opens that holds a ';' and then a line feed, as a string left
@@ -80,10 +80,10 @@ size_t StringThatSwallowsStatements(std::string_view text, size_t end, std::stri
 // Whether every "/*" of the text finds its "*/", as RemoveComments sees
 // them; reports the first that does not as RemoveComments does. The text
 // does not change.
-bool CommentsEnd(Diagnostics& log, const KCFile& file);
+bool CommentsEnd(Diagnostics& log, const SourceText& file);
 // Gives the text of a loaded source back to the shared storage; the source
 // keeps its path, and is read again when it becomes current.
-void SetSourceAside(KCSystem& sys, KCFile& source);
+void SetSourceAside(KCSystem& sys, SourceText& source);
 void ReleaseSources(KCSystem& sys);
 
 }  // namespace kv

@@ -6,7 +6,7 @@
 
 #include "context/kc_system.h"
 #include "test_support/memory_file_system.h"
-#include "context/pell_file.h"
+#include "context/source_text.h"
 
 namespace kv {
 namespace {
@@ -24,7 +24,7 @@ class SourceLoaderTest : public ::testing::Test {
 
 TEST_F(SourceLoaderTest, LoadsOnceAndWarnsOnTheSecondRequest) {
   fs.AddFile("/game/main.txt", "a;\r\nb;");
-  KCFile* source = LoadSource(sys, "main.txt");
+  SourceText* source = LoadSource(sys, "main.txt");
   ASSERT_NE(source, nullptr);
   EXPECT_EQ(source->path, "/game/main.txt");
   EXPECT_EQ(source->mode, static_cast<uint32_t>(ModeRead));
@@ -62,7 +62,7 @@ TEST_F(SourceLoaderTest, FailuresRegisterNothing) {
   // An unclosed block comment, reported with the path and line of its opening
   // marker, whichever source is current while loading.
   fs.AddFile("/game/main.txt", "\n\nload;");
-  KCFile* main_source = LoadSource(sys, "/game/main.txt");
+  SourceText* main_source = LoadSource(sys, "/game/main.txt");
   ASSERT_NE(main_source, nullptr);
   main_source->FileSeek(3, 0);
   sys.script.currentSource = main_source;
@@ -100,7 +100,7 @@ TEST_F(SourceLoaderTest, CommentRemoval) {
   for (const Case& c : cases) {
     const std::string name = "/game/c" + std::to_string(index++) + ".txt";
     fs.AddFile(name, c.file);
-    KCFile* source = LoadSource(sys, name);
+    SourceText* source = LoadSource(sys, name);
     ASSERT_NE(source, nullptr) << c.file;
     EXPECT_EQ(source->contents, c.contents) << c.file;
     EXPECT_EQ(source->position, 0u);
@@ -118,7 +118,7 @@ TEST_F(SourceLoaderTest, CheckingCommentsAgreesWithRemovingThem) {
   for (const std::string& text : texts) {
     const std::string name = "/game/k" + std::to_string(index++) + ".txt";
     fs.AddFile(name, text);
-    KCFile checked(fs), removed(fs);
+    SourceText checked(fs), removed(fs);
     ASSERT_TRUE(checked.FileOpen(name, ModeRead));
     ASSERT_TRUE(removed.FileOpen(name, ModeRead));
     StringSink checked_out, removed_out;
@@ -138,7 +138,7 @@ TEST_F(SourceLoaderTest, LargeCommentsLoadInOnePass) {
   for (; text.size() < 5'000'000; ++line_feeds) text += line;
   text += "/*" + std::string(5'000'000, '*') + "\n*/end;";
   fs.AddFile("/game/big.txt", text);
-  KCFile* source = LoadSource(sys, "big.txt");
+  SourceText* source = LoadSource(sys, "big.txt");
   ASSERT_NE(source, nullptr);
   // Compared as a flag: a failing comparison of megabytes would print them.
   EXPECT_EQ(source->contents.size(), line_feeds + 5);

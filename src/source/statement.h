@@ -19,7 +19,7 @@ enum ElementKind : uint8_t {
 
 struct CommandElement {
   uint8_t kind = 0;
-  // Where the element begins in its source's contents (see KCFile::ColumnAt).
+  // Where the element begins in its source's contents (see SourceText::ColumnAt).
   uint32_t offset = 0;
   std::string text;  // word, label name, operator, or string contents
   double number = 0;

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "context/diagnostics.h"
-#include "context/pell_file.h"
+#include "context/source_text.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
@@ -79,7 +79,7 @@ constexpr Tables kTables = MakeTables();
 // The reader's reports at byte `offset` of the source, which stands on the
 // line the reader has reached; a syntax error names the byte. Kept out of the
 // reading loop.
-[[gnu::cold, gnu::noinline]] void ReportOnLine(Diagnostics& log, const KCFile& source,
+[[gnu::cold, gnu::noinline]] void ReportOnLine(Diagnostics& log, const SourceText& source,
                                                size_t offset, std::string_view message,
                                                bool syntax_error) {
   const SourcePlace place{source.path, source.line,
@@ -95,7 +95,7 @@ constexpr Tables kTables = MakeTables();
 // kept in step, without a call per byte.
 class StatementReader {
  public:
-  StatementReader(Diagnostics& log, Statement& statement, KCFile& source)
+  StatementReader(Diagnostics& log, Statement& statement, SourceText& source)
       : log_(log),
         statement_(statement),
         source_(source),
@@ -187,7 +187,7 @@ class StatementReader {
 
   Diagnostics& log_;
   Statement& statement_;
-  KCFile& source_;
+  SourceText& source_;
   const char* data_;
   size_t size_;
   size_t pos_;
@@ -437,12 +437,12 @@ size_t ElementEnd(std::string_view text, size_t at) {
 }
 
 void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token,
-                       const KCFile* source) {
+                       const SourceText* source) {
   log.ErrorAt(place, kMsgSyntaxError);
   NoteSyntaxToken(log, token, place, source);
 }
 
-int32_t CharacterColumn(const KCFile& source, int32_t line, int32_t byte_column) {
+int32_t CharacterColumn(const SourceText& source, int32_t line, int32_t byte_column) {
   // The file is read again: the text in memory has lost its comments, and a
   // script read as UTF-8 its own bytes. Only for a report, so seldom.
   std::string raw, error;
@@ -469,7 +469,7 @@ int32_t CharacterColumn(const KCFile& source, int32_t line, int32_t byte_column)
 }
 
 void NoteSyntaxToken(Diagnostics& log, std::string_view token, const SourcePlace& place,
-                     const KCFile* source) {
+                     const SourceText* source) {
   // Without a script there is no column to name (compiled outside a run).
   if (place.column <= 0) return;
   const int32_t characters =
@@ -481,7 +481,7 @@ void NoteSyntaxToken(Diagnostics& log, std::string_view token, const SourcePlace
   }
 }
 
-uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source) {
+uint8_t ReadStatement(Diagnostics& log, Statement& statement, SourceText& source) {
   return StatementReader(log, statement, source).Read();
 }
 

@@ -9,7 +9,7 @@
 namespace kv {
 
 class Diagnostics;
-class KCFile;
+class SourceText;
 class Statement;
 
 // The error of a statement whose form is wrong, shared by the tokenizer, the
@@ -40,13 +40,13 @@ struct SourcePlace;
 // token (script text) and its column: in characters too, as an editor counts
 // them, when `source` (the script of `place`) says they differ from bytes.
 void ReportSyntaxError(Diagnostics& log, const SourcePlace& place, std::string_view token,
-                       const KCFile* source = nullptr);
+                       const SourceText* source = nullptr);
 // That note alone.
 void NoteSyntaxToken(Diagnostics& log, std::string_view token, const SourcePlace& place,
-                     const KCFile* source = nullptr);
+                     const SourceText* source = nullptr);
 // The character column (1-based) of the byte column `byte_column` of line
 // `line` of `source`'s file; 0 when the file cannot be read.
-int32_t CharacterColumn(const KCFile& source, int32_t line, int32_t byte_column);
+int32_t CharacterColumn(const SourceText& source, int32_t line, int32_t byte_column);
 
 enum StatementResult : uint8_t {
   StatementRead = 0,
@@ -71,8 +71,8 @@ size_t ElementEnd(std::string_view text, size_t at);
 // After a syntax error the source's position is past the offending byte (the
 // second comma, the stray colon, the number prefix), so every call that does
 // not return StatementEnd moves the reader on. Every element gets its offset,
-// and the source the place of the statement (see KCFile::statementOffset);
+// and the source the place of the statement (see SourceText::statementOffset);
 // at the end of the source that place is the end of its last line.
-uint8_t ReadStatement(Diagnostics& log, Statement& statement, KCFile& source);
+uint8_t ReadStatement(Diagnostics& log, Statement& statement, SourceText& source);
 
 }  // namespace kv

@@ -11,7 +11,7 @@
 
 #include "context/kc_system.h"
 #include "language/kc_command.h"
-#include "context/pell_file.h"
+#include "context/source_text.h"
 #include "source/numbers.h"
 #include "source/source_loader.h"
 #include "test_support/memory_file_system.h"
@@ -61,7 +61,7 @@ class TokenizerTest : public ::testing::Test {
 
   // Opens `text` as the current source /game/main.txt, as loaded (text mode,
   // NUL appended; comments play no part here).
-  KCFile& Source(const std::string& text) {
+  SourceText& Source(const std::string& text) {
     fs.AddFile("/game/main.txt", text);
     EXPECT_TRUE(source.FileOpen("/game/main.txt", ModeRead));
     sys.script.currentSource = &source;
@@ -73,7 +73,7 @@ class TokenizerTest : public ::testing::Test {
   StringSink out;
   KCSystem sys{fs, out, ConsoleEncoding::kUtf8};
   KCCommand command{sys};
-  KCFile source{fs};
+  SourceText source{fs};
 };
 
 TEST_F(TokenizerTest, Statements) {
@@ -243,20 +243,20 @@ TEST_F(TokenizerTest, ElementsKeepTheLineAndColumnTheFileGivesThem) {
 
 // Plain byte reads on a loaded file, each keeping position and line in step:
 // the building blocks of the reference reader below.
-bool AtEnd(const KCFile& f) { return f.position >= f.contents.size(); }
-bool PeekChar(KCFile& f, uint8_t* c) {
+bool AtEnd(const SourceText& f) { return f.position >= f.contents.size(); }
+bool PeekChar(SourceText& f, uint8_t* c) {
   if (AtEnd(f)) return false;
   *c = static_cast<uint8_t>(f.contents[f.position]);
   return true;
 }
-bool GetChar(KCFile& f, uint8_t* c) {
+bool GetChar(SourceText& f, uint8_t* c) {
   if (!PeekChar(f, c)) return false;
   if (*c == '\n') ++f.line;
   ++f.position;
   return true;
 }
 // False at the end of the text (its NUL included).
-bool SkipSpace(KCFile& f) {
+bool SkipSpace(SourceText& f) {
   uint8_t c = 0;
   while (PeekChar(f, &c) && c != '\0') {
     if (!std::isspace(c)) return true;
@@ -265,7 +265,7 @@ bool SkipSpace(KCFile& f) {
   return false;
 }
 // Reads until a byte of `stop`, the end, or width - 1 bytes (then returns width).
-int ReadUntil(KCFile& f, std::string* out, std::string_view stop, int width) {
+int ReadUntil(SourceText& f, std::string* out, std::string_view stop, int width) {
   out->clear();
   uint8_t c = 0;
   while (static_cast<int>(out->size()) < width - 1 && PeekChar(f, &c) &&
@@ -275,7 +275,7 @@ int ReadUntil(KCFile& f, std::string* out, std::string_view stop, int width) {
   }
   return static_cast<int>(out->size()) == width - 1 ? width : static_cast<int>(out->size());
 }
-size_t ReadNumber(KCFile& f, double* value) {
+size_t ReadNumber(SourceText& f, double* value) {
   size_t consumed = 0;
   const std::string_view text = std::string_view(f.contents).substr(f.position);
   const size_t count = ReadNumberText(text, value, &consumed);
@@ -287,7 +287,7 @@ size_t ReadNumber(KCFile& f, double* value) {
 // reader: both must give the same statements, results, positions and lines.
 // It follows the same choices: a leading comma is an error, the offending
 // comma or colon is consumed, a string body is read whole.
-uint8_t ReferenceRead(KCFile& f, std::vector<std::vector<std::string>>* statement) {
+uint8_t ReferenceRead(SourceText& f, std::vector<std::vector<std::string>>* statement) {
   statement->clear();
   std::vector<std::string> parameter;
   bool after_comma = true;
@@ -372,7 +372,7 @@ std::string RenderReference(const std::vector<std::vector<std::string>>& stateme
 TEST_F(TokenizerTest, MatchesTheFileLayerReadsOnRandomSources) {
   // Bytes weighted towards the ones with a meaning, plus anything at all.
   const std::string alphabet = "aZ_.:!  \n\t\r,;;\"\"''0x1b9.#<=>&&||-+[]{}@%\x81\x5B\x83\x40\xFF\x1A";
-  KCFile reference(fs);
+  SourceText reference(fs);
   uint32_t state = 7;
   auto next = [&state] { state = state * 1103515245u + 12345u; return state >> 16; };
   for (int round = 0; round < 1000; ++round) {

@@ -85,7 +85,7 @@ class CompileTest : public ::testing::Test {
   // statement failed.
   bool RunScript(const std::string& text) {
     fs.AddFile("/game/main.txt", text);
-    KCFile* script = LoadSource(sys, "/game/main.txt");
+    SourceText* script = LoadSource(sys, "/game/main.txt");
     if (script == nullptr) return false;
     sys.script.currentSource = script;
     command.InitCommandTable();
@@ -107,7 +107,7 @@ class CompileTest : public ::testing::Test {
   KCFuncSet funcs{sys, command};
   StatementHandlers handlers{sys, command, funcs};
   KCFile object{fs};
-  KCFile source{fs};
+  SourceText source{fs};
 };
 
 }  // namespace kv::testing

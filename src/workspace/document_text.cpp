@@ -1,9 +1,9 @@
 #include "workspace/document_text.h"
 
 #include <algorithm>
-#include <mutex>
 #include <unordered_map>
 
+#include "platform/mutex.h"
 #include "platform/text.h"
 
 namespace kv {
@@ -33,14 +33,34 @@ uint32_t Key(std::string_view character) {
 // are converted character by character through it, so that each
 // character's form on the other side is known exactly: the system's
 // converter is asked once for all characters not seen before, one per line.
+// Documents are converted on more than one thread: the table is locked for
+// each text's lookups.
 class CharacterTable {
  public:
   CharacterTable(std::string (*convert)(std::string_view), bool (*valid)(std::string_view))
       : convert_(convert), valid_(valid) {}
 
+  // The form on the other side of each of `characters` (distinct, none
+  // empty), learning those not yet known. A form, once kept, never changes,
+  // so the pointers stay valid.
+  std::vector<const std::string*> LookUp(const std::vector<std::string_view>& characters)
+      LOCKS_EXCLUDED(mutex_) {
+    MutexLock lock(&mutex_);
+    std::vector<std::string_view> pending;
+    for (std::string_view character : characters) {
+      if (!Find(character)) pending.push_back(character);
+    }
+    Learn(pending);
+    std::vector<const std::string*> forms;
+    forms.reserve(characters.size());
+    for (std::string_view character : characters) forms.push_back(Find(character));
+    return forms;
+  }
+
+ private:
   // Learns the characters of `pending` not yet known. An answer that is not
   // one character is kept as "" (no form).
-  void Learn(const std::vector<std::string_view>& pending) {
+  void Learn(const std::vector<std::string_view>& pending) EXCLUSIVE_LOCKS_REQUIRED(mutex_) {
     if (pending.empty()) return;
     std::string joined;
     for (std::string_view character : pending) {
@@ -62,21 +82,19 @@ class CharacterTable {
     for (size_t i = 0; i < pending.size(); ++i) Keep(pending[i], pieces[i]);
   }
 
-  const std::string* Find(std::string_view character) const {
+  const std::string* Find(std::string_view character) const EXCLUSIVE_LOCKS_REQUIRED(mutex_) {
     auto it = table_.find(Key(character));
     return it == table_.end() ? nullptr : &it->second;
   }
 
-  std::mutex mutex;
-
- private:
-  void Keep(std::string_view character, std::string_view piece) {
+  void Keep(std::string_view character, std::string_view piece) EXCLUSIVE_LOCKS_REQUIRED(mutex_) {
     table_[Key(character)] = valid_(piece) ? std::string(piece) : std::string();
   }
 
-  std::string (*convert_)(std::string_view);
-  bool (*valid_)(std::string_view);
-  std::unordered_map<uint32_t, std::string> table_;
+  std::string (*const convert_)(std::string_view);
+  bool (*const valid_)(std::string_view);
+  Mutex mutex_;
+  std::unordered_map<uint32_t, std::string> table_ GUARDED_BY(mutex_);
 };
 
 // UTF-8 characters to CP932 as scripts saved as UTF-8 are converted (the
@@ -120,22 +138,6 @@ void ForEachCharacter(std::string_view text, size_t (*length)(std::string_view),
   }
 }
 
-// The characters that `table` does not know yet, each once, of a text that
-// `for_each(ascii, each)` goes through.
-template <typename ForEach>
-std::vector<std::string_view> Unknown(const CharacterTable& table, ForEach for_each) {
-  std::vector<std::string_view> pending;
-  std::unordered_map<uint32_t, bool> seen;
-  for_each([](char) {},
-           [&](std::string_view character) {
-             if (!character.empty() && !table.Find(character) &&
-                 seen.emplace(Key(character), true).second) {
-               pending.push_back(character);
-             }
-           });
-  return pending;
-}
-
 }  // namespace
 
 // Goes through `input` character by character (`length` says how long each
@@ -150,9 +152,15 @@ std::shared_ptr<const DocumentText> DocumentText::Build(std::string_view input, 
   auto text = std::make_shared<DocumentText>();
   text->utf8_.reserve(input.size());
   text->cp932_.reserve(input.size());
-  std::lock_guard<std::mutex> lock(table.mutex);
-  table.Learn(
-      Unknown(table, [&](auto ascii, auto each) { ForEachCharacter(input, length, ascii, each); }));
+  // Each character of the text once, in the order of first appearance.
+  std::vector<std::string_view> characters;
+  std::unordered_map<uint32_t, size_t> index;
+  ForEachCharacter(input, length, [](char) {}, [&](std::string_view character) {
+    if (!character.empty() && index.emplace(Key(character), characters.size()).second) {
+      characters.push_back(character);
+    }
+  });
+  const std::vector<const std::string*> others = table.LookUp(characters);
   ForEachCharacter(
       input, length,
       [&](char c) {
@@ -160,7 +168,7 @@ std::shared_ptr<const DocumentText> DocumentText::Build(std::string_view input, 
         text->cp932_.push_back(c);
       },
       [&](std::string_view character) {
-        const std::string* other = character.empty() ? nullptr : table.Find(character);
+        const std::string* other = character.empty() ? nullptr : others[index.at(Key(character))];
         add(*text, character, other ? std::string_view(*other) : std::string_view());
       });
   text->IndexLines();

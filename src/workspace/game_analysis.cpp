@@ -220,7 +220,7 @@ class GameAnalysis::Reader : public ReadingObserver {
     ++analysis_.names_version_;  // the names it reads replace some kept ones
   }
 
-  void OnScriptStart(const KCFile& source) override {
+  void OnScriptStart(const SourceText& source) override {
     Script* script = ScriptOf(source);
     if (script == nullptr || script->started) return;
     script->started = true;
@@ -231,7 +231,7 @@ class GameAnalysis::Reader : public ReadingObserver {
     analysis_.order_.push_back(script);
   }
 
-  void OnStatement(const KCFile& source, int32_t id, const Statement& statement) override {
+  void OnStatement(const SourceText& source, int32_t id, const Statement& statement) override {
     if (id != cmd::kCreateWindow || source.path != analysis_.main_script_ ||
         analysis_.create_window_line_ != 0) {
       return;
@@ -241,7 +241,7 @@ class GameAnalysis::Reader : public ReadingObserver {
 
   bool WantsNames() const override { return true; }
 
-  void OnNames(const KCFile& source, const std::vector<NameEntry>& names) override {
+  void OnNames(const SourceText& source, const std::vector<NameEntry>& names) override {
     if (names.empty()) return;
     Script* script = ScriptOf(source);
     if (script == nullptr) return;
@@ -265,7 +265,7 @@ class GameAnalysis::Reader : public ReadingObserver {
   }
 
  private:
-  Script* ScriptOf(const KCFile& source) {
+  Script* ScriptOf(const SourceText& source) {
     if (current_ != nullptr && current_->path == source.path) return current_;
     auto it = analysis_.scripts_.find(source.path);
     current_ = it == analysis_.scripts_.end() ? nullptr : it->second.get();
@@ -274,7 +274,7 @@ class GameAnalysis::Reader : public ReadingObserver {
   }
 
   // A place of the source as the editor counts it.
-  SourcePosition Place(const KCFile& source, uint32_t offset) {
+  SourcePosition Place(const SourceText& source, uint32_t offset) {
     const SourcePlace place = Diagnostics::PlaceIn(source, offset);
     if (!sys_.options.sourceIsUtf8) return {place.line, place.column};
     // The converter counts the bytes of the UTF-8 file; the analysis counts
@@ -574,7 +574,7 @@ void GameAnalysis::CheckCrossReferences() {
   files.images = image_files_;
   files.sounds = audio_files_;
   files.movies = movie_files_;
-  for (int kind = 0; kind < 4; ++kind) files.extensions[kind] = options_.extensions[kind];
+  files.extensions = ExtensionsOf(options_);
   LintGame(sys.log, options_.checks, records, labels, functions, files);
   KeepShown(old_cross, &cross_diagnostics_);
   // Not in an edited script, whose text may have changed around a report.
@@ -1102,7 +1102,7 @@ const std::vector<std::string>& GameAnalysis::FileNames(FileKind kind) {
     case FileKind::kImage:
       for (const std::string& path : image_files_) add(path);
       break;
-    case FileKind::kSound:
+    case FileKind::kAudio:
       for (const std::string& path : audio_files_) add(path);
       break;
     case FileKind::kMovie:
@@ -1180,10 +1180,10 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
     const size_t start = *string_start;
     completion.replace = SourceRange{{position.line, static_cast<int32_t>(start) + 1},
                                      {position.line, static_cast<int32_t>(at) + 1}};
-    const FileKind kind = FileKindOf(id);
-    if (kind == FileKind::kNoFile) return completion;
+    const std::optional<FileKind> kind = FileKindOf(id);
+    if (!kind) return completion;
     const std::string_view typed = line.substr(start, at - start);
-    const std::vector<std::string>& names = FileNames(kind);
+    const std::vector<std::string>& names = FileNames(*kind);
     for (auto it = std::lower_bound(names.begin(), names.end(), typed);
          it != names.end() && it->starts_with(typed); ++it) {
       if (items.size() == kFileCompletionLimit) {

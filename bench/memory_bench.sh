@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Peak memory of the converter on a large generated game, beside the size of
+# the script object it writes: a build and a --check of the same game, each
+# against the bound of script.kvo + 16 MiB (a check writes no object, and is
+# held to the bound of the object its build writes).
+#
+#   bench/memory_bench.sh [SCRIPT_MIB] [SCRIPT_FILES]
+#
+# Defaults: a 200 MiB game in one scene script (main.txt beside it), the
+# shape in which everything that grows with the script shows most. Give
+# SCRIPT_FILES (3080, say) for the same amount spread over many scripts.
+# Build first: cmake --preset bench && cmake --build --preset bench -j2
+# Needs /usr/bin/time (Debian package `time`).
+set -euo pipefail
+export LC_ALL=C
+here="$(cd "$(dirname "$0")" && pwd)"
+build="${BUILD_DIR:-$here/../build-bench}"
+kv="$build/KVConverter"
+script_mib="${1:-200}"
+script_files="${2:-1}"
+[[ -x $kv && -x $build/bench/make_script_tree ]] || {
+  echo "memory_bench.sh: build first: cmake --preset bench && cmake --build --preset bench -j2" >&2
+  exit 2
+}
+work="$(mktemp -d "${TMPDIR:-/tmp}/kv-memory-XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+"$build/bench/make_script_tree" "$work/game" "$script_mib" "$script_files" --no-media
+script_bytes=$(cat "$work"/game/main.txt "$work"/game/scenes/*.txt | wc -c)
+
+# peak ARGS...: the peak resident memory (KiB) of one run in the game folder.
+peak() {
+  (cd "$work/game" && SOURCE_DATE_EPOCH=0 /usr/bin/time -f %M -o "$work/rss" "$kv" -i -a -m "$@" \
+     < /dev/null > /dev/null) || {
+    echo "memory_bench.sh: 'KVConverter $*' failed" >&2
+    exit 1
+  }
+  tail -n 1 "$work/rss"
+}
+build_kib=$(peak)
+object_bytes=$(stat -c %s "$work/game/script.kvo")
+rm -f "$work/game/script.kvo"
+check_kib=$(peak --check)
+bound_kib=$(( object_bytes / 1024 + 16 * 1024 ))
+
+echo "scripts: $script_bytes bytes in $(( script_files + 1 )) files; script.kvo: $object_bytes bytes"
+printf '%-10s %14s %14s %14s %8s\n' run "peak KiB" "script.kvo KiB" "bound KiB" "peak/bound"
+for row in "build $build_kib" "--check $check_kib"; do
+  read -r name kib <<< "$row"
+  printf '%-10s %14d %14d %14d %8.3f\n' "$name" "$kib" $(( object_bytes / 1024 )) "$bound_kib" \
+    "$(awk -v a="$kib" -v b="$bound_kib" 'BEGIN { print a / b }')"
+done
