@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 #include "server/framing.h"
@@ -137,8 +138,11 @@ class LanguageServer {
   bool hierarchical_symbols_ = false;
 
   std::map<std::string, std::string> client_uris_;  // path -> URI
-  std::map<std::string, std::string> published_;    // path -> diagnostics as last sent
-  std::map<std::string, uint64_t> published_versions_;  // path -> their version (FileDiagnostics)
+  // The analysis' diagnostics of each file that has any, as last returned.
+  std::map<std::string, FileDiagnostics> analysis_lists_;
+  // Open documents changed (or opened, closed) since the last publication.
+  std::set<std::string> editor_changed_;
+  std::map<std::string, size_t> published_;  // path -> a digest of the list last sent
 };
 
 }  // namespace kv

@@ -153,7 +153,9 @@ class Analysis {
   virtual void FilesChanged(const std::vector<FileChange>& changes) = 0;
 
   // Analyses the game as it stands and returns the diagnostics of every
-  // script that has any.
+  // file whose diagnostics changed since the last Analyse: its whole new
+  // list, empty for a file that has none left. The first returns every file
+  // that has any.
   virtual std::vector<FileDiagnostics> Analyse() = 0;
 
   // Where the name at a place is defined.

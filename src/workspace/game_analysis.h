@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,6 +99,9 @@ class GameAnalysis : public Analysis {
   // How many whole conversions and single-script compiles have run.
   int full_runs() const { return full_runs_; }
   int script_compiles() const { return script_compiles_; }
+  // The diagnostics of every file that has any, as the analyses so far
+  // returned them (without their texts).
+  std::vector<FileDiagnostics> CurrentDiagnostics() const;
   // Everything the last analysis reported, in report order per script.
   std::vector<ReportedDiagnostic> ReportedDiagnostics() const;
 
@@ -114,8 +118,14 @@ class GameAnalysis : public Analysis {
   bool Recompile(const std::string& path);
   // The cross-script checks (LintGame) over the names and files kept of the
   // whole game, as the converter makes them after its last script.
-  void CheckCrossReferences();
-  std::vector<FileDiagnostics> Publish();
+  // With `whole`, over every script; otherwise again over the scripts
+  // whose findings the scripts compiled again (recompiled_) may change.
+  void CheckCrossReferences(bool whole);
+  // The diagnostics of each file whose diagnostics changed: of every file
+  // with `everything`, otherwise of those the scripts in touched_ report on.
+  std::vector<FileDiagnostics> Publish(bool everything);
+  // The files other than its own that a script's reports stand on.
+  std::set<std::string> ForeignPaths(const Script& script) const;
 
   // The editor's text of `path`, or the file's.
   std::shared_ptr<const DocumentText> TextOf(const std::string& path);
@@ -165,6 +175,14 @@ class GameAnalysis : public Analysis {
   std::vector<Script*> order_;  // the scripts in the order the run compiled them
   std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
   std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
+  // The labels and functions every script defines, for the checks.
+  std::vector<DefinitionRecord> label_records_, function_records_;
+  // The scripts compiled again by this analysis, and those whose reports
+  // changed since the last Publish.
+  std::vector<Script*> recompiled_;
+  std::set<Script*> touched_;
+  // For each file, the scripts that report on it besides its own.
+  std::map<std::string, std::set<Script*>> foreign_;
   // The media files the search found (absolute paths), by kind.
   std::vector<std::string> image_files_, audio_files_, movie_files_;
   std::string main_script_;
@@ -173,7 +191,7 @@ class GameAnalysis : public Analysis {
   // and their version, which changes when the digest does.
   struct Published {
     uint64_t digest = 0;
-    uint64_t version = 0;
+    FileDiagnostics file;  // without its text
   };
   std::map<std::string, Published> published_;
   uint64_t last_version_ = 0;

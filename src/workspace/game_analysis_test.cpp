@@ -85,7 +85,8 @@ std::vector<std::string> AnalysisLines(const GameAnalysis& analysis) {
 // Every diagnostic as the server gets it, one line each.
 std::vector<std::string> Published(GameAnalysis& analysis) {
   std::vector<std::string> lines;
-  for (const FileDiagnostics& file : analysis.Analyse()) {
+  analysis.Analyse();
+  for (const FileDiagnostics& file : analysis.CurrentDiagnostics()) {
     for (const SourceDiagnostic& d : file.diagnostics) {
       std::string line =
           file.path + " " + std::to_string(d.range.start.line) + ":" +
@@ -224,7 +225,8 @@ TEST(GameAnalysis, AFileKeepsItsDiagnosticsVersionUntilItsDiagnosticsChange) {
   Configured(analysis);
   auto versions = [&] {
     std::map<std::string, uint64_t> by_path;
-    for (const FileDiagnostics& file : analysis.Analyse()) {
+    analysis.Analyse();
+    for (const FileDiagnostics& file : analysis.CurrentDiagnostics()) {
       by_path[file.path] = file.version;
       EXPECT_NE(0u, file.version) << file.path;
     }
