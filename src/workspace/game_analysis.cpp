@@ -457,6 +457,33 @@ class GameAnalysis::Reader : public ReadingObserver {
   std::shared_ptr<const DocumentText> text_;
 };
 
+void GameAnalysis::Index(Script* script, bool add) {
+  auto update = [&](std::unordered_map<std::string, std::vector<Script*>>& index,
+                    const std::string& name) {
+    std::vector<Script*>& scripts = index[name];
+    if (add) {
+      if (std::find(scripts.begin(), scripts.end(), script) == scripts.end())
+        scripts.push_back(script);
+    } else {
+      scripts.erase(std::remove(scripts.begin(), scripts.end(), script), scripts.end());
+      if (scripts.empty()) index.erase(name);
+    }
+  };
+  for (const std::string& name : script->labels) update(label_definers_, name);
+  for (const std::string& name : script->functions) update(function_definers_, name);
+  for (const NameUse& use : script->defined) {
+    update(use.kind == NameUse::kLabel ? first_labelers_
+           : IsDeclaration(use.kind)   ? declarers_
+                                       : makers_,
+           use.name);
+  }
+  for (const NameUse& use : script->reaches) {
+    int& count = reach_counts_[{use.kind, use.name}];
+    count += add ? 1 : -1;
+    if (count == 0) reach_counts_.erase({use.kind, use.name});
+  }
+}
+
 GameAnalysis::GameAnalysis(FileSystem& fs) : base_(fs), fs_(fs) {}
 GameAnalysis::~GameAnalysis() = default;
 
@@ -558,6 +585,12 @@ void GameAnalysis::FullRun() {
   recompiled_.clear();
   touched_.clear();
   foreign_.clear();
+  label_definers_.clear();
+  function_definers_.clear();
+  first_labelers_.clear();
+  declarers_.clear();
+  makers_.clear();
+  reach_counts_.clear();
   scripts_.clear();
   order_.clear();
   run_diagnostics_.clear();
@@ -649,7 +682,10 @@ void GameAnalysis::FullRun() {
       }
     }
     if (!order_.empty()) order_.back()->end = conversion.State();
-    for (auto& [path, script] : scripts_) Summarise(*script);
+    for (auto& [path, script] : scripts_) {
+      Summarise(*script);
+      Index(script.get(), true);
+    }
     CheckCrossReferences(true);
   });
   if (conversion.StartScriptConversion()) conversion.RunMainPhase();
@@ -674,6 +710,7 @@ bool GameAnalysis::Recompile(const std::string& path) {
       if (CountErrors(search) != script->search_errors) return false;
       script->search = std::move(search);
     }
+    Index(script, false);
     if (!script->recompiled) {
       script->recompiled = true;
       script->old_labels = script->labels;
@@ -705,6 +742,7 @@ bool GameAnalysis::Recompile(const std::string& path) {
       script->functions.push_back(record.name);
     }
     Summarise(*script);
+    Index(script, true);
     script->end = conversion.State();
 
     // The scripts after it begin where it ended now. One that begins in the
@@ -775,14 +813,6 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       }
     }
   }
-  if (definitions_changed) {
-    label_records_.clear();
-    function_records_.clear();
-    for (const auto& [path, script] : scripts_) {
-      for (const std::string& name : script->labels) label_records_.push_back({name, path, 0});
-      for (const std::string& name : script->functions) function_records_.push_back({name, path, 0});
-    }
-  }
   if (again.empty() && !reaches_changed) return;
 
   DiscardSink sink;
@@ -806,13 +836,59 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   });
   sys.log.set_listener(&collector);
   // The records of the scripts checked again whole, of the others what
-  // their findings depend on; each in source order, the scripts in the
-  // order of their paths, as the converter sorts them.
+  // the findings of those depend on: the first declaration of each variable
+  // (a declared name is suggested for an undeclared one), and for each name
+  // that those scripts hold, the first definition of a label so named and
+  // one making of it. Each in source order, the scripts in the order of
+  // their paths, as the converter sorts them.
+  std::unordered_set<std::string_view> wanted;
+  for (Script* script : again) wanted.insert(script->names.begin(), script->names.end());
+  std::vector<DefinitionRecord> labels, functions;
+  std::map<Script*, std::set<std::pair<int, std::string_view>>> named;
+  auto definers = [](const std::unordered_map<std::string, std::vector<Script*>>& index,
+                     std::string_view name) -> const std::vector<Script*>* {
+    auto it = index.find(std::string(name));
+    return it == index.end() ? nullptr : &it->second;
+  };
+  // The first script (by path) not checked again that holds such a record.
+  auto name_first = [&](int category, const std::vector<Script*>& scripts, std::string_view name) {
+    Script* first = nullptr;
+    for (Script* script : scripts) {
+      if (!again.count(script) && (first == nullptr || script->path < first->path)) first = script;
+    }
+    if (first != nullptr) named[first].insert({category, name});
+  };
+  auto category = [](NameUse::Kind kind) {
+    return kind == NameUse::kLabel ? 0 : IsDeclaration(kind) ? 1 : 2;
+  };
+  for (const auto& [name, scripts] : declarers_) name_first(1, scripts, name);
+  for (std::string_view name : wanted) {
+    if (const auto* list = definers(label_definers_, name)) {
+      for (Script* script : *list) labels.push_back({std::string(name), script->path, 0});
+    }
+    if (const auto* list = definers(function_definers_, name)) {
+      for (Script* script : *list) functions.push_back({std::string(name), script->path, 0});
+    }
+    if (const auto* list = definers(first_labelers_, name)) name_first(0, *list, name);
+    if (const auto* list = definers(makers_, name)) name_first(2, *list, name);
+  }
+  std::vector<std::vector<NameUse>> kept;
+  kept.reserve(scripts_.size());
   std::vector<std::span<const NameUse>> records;
   kv::GameFiles files;
   for (const auto& [path, script] : scripts_) {
-    records.push_back(again.count(script.get()) ? script->uses : script->defined);
     files.scripts.push_back(path);
+    if (again.count(script.get())) {
+      records.push_back(script->uses);
+      continue;
+    }
+    auto it = named.find(script.get());
+    if (it == named.end()) continue;
+    std::vector<NameUse>& list = kept.emplace_back();
+    for (const NameUse& use : script->defined) {
+      if (it->second.count({category(use.kind), use.name})) list.push_back(use);
+    }
+    records.push_back(list);
   }
   files.images = image_files_;
   files.sounds = audio_files_;
@@ -820,7 +896,7 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   for (int kind = 0; kind < 4; ++kind) files.extensions[kind] = options_.extensions[kind];
   CheckSet checks = options_.checks;
   checks.Remove(Check::kUnreachedScript);
-  LintGame(sys.log, checks, records, label_records_, function_records_, files);
+  LintGame(sys.log, checks, records, labels, functions, files);
   KeepShown(old_cross, &cross_diagnostics_);
   const std::string_view undeclared = CheckName(Check::kUndeclaredVariable);
   for (auto& [script, list] : old_lists) {
@@ -839,18 +915,33 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   for (int check = 0; check < static_cast<int>(Check::kCount); ++check) {
     if (check != static_cast<int>(Check::kUnreachedScript)) reach.Remove(static_cast<Check>(check));
   }
+  // What the game goes to, calls and names, each once, and the labels and
+  // functions it goes to and calls: what tells which scripts are reached.
+  std::vector<NameUse> reached;
+  labels.clear();
+  functions.clear();
+  for (const auto& [key, count] : reach_counts_) {
+    NameUse& use = reached.emplace_back();
+    use.kind = static_cast<NameUse::Kind>(key.first);
+    use.name = key.second;
+    use.line = use.column = 1;
+    if (use.kind == NameUse::kFileName) continue;
+    const bool label = use.kind == NameUse::kGoto;
+    if (const auto* list = definers(label ? label_definers_ : function_definers_, use.name)) {
+      for (Script* script : *list) (label ? labels : functions).push_back({use.name, script->path, 0});
+    }
+  }
+  records.assign(1, reached);
   std::map<Script*, std::vector<ReportedDiagnostic>> old_unreached;
-  records.clear();
   for (auto& [path, script] : scripts_) {
     old_unreached[script.get()] = std::move(script->unreached);
     script->unreached.clear();
-    records.push_back(script->reaches);
   }
   collector.set_route([&](const Diagnostic& d) {
     auto it = scripts_.find(std::string(d.place.path));
     return it == scripts_.end() ? &discarded : &it->second->unreached;
   });
-  LintGame(sys.log, reach, records, label_records_, function_records_, files);
+  LintGame(sys.log, reach, records, labels, functions, files);
   for (auto& [script, list] : old_unreached) {
     const bool same = list.size() == script->unreached.size() &&
                       std::equal(list.begin(), list.end(), script->unreached.begin(), SameReport);

@@ -22,6 +22,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "context/kc_system.h"
@@ -175,8 +176,17 @@ class GameAnalysis : public Analysis {
   std::vector<Script*> order_;  // the scripts in the order the run compiled them
   std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
   std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
-  // The labels and functions every script defines, for the checks.
-  std::vector<DefinitionRecord> label_records_, function_records_;
+  // The scripts that define each label and function, and those whose
+  // records that the checks read of them (Script::defined) first define a
+  // label, declare a variable or make a name so named.
+  std::unordered_map<std::string, std::vector<Script*>> label_definers_, function_definers_,
+      first_labelers_, declarers_, makers_;
+  // How many scripts go to, call or name as a file each name (by the
+  // record's kind).
+  std::map<std::pair<int, std::string>, int> reach_counts_;
+  // Adds a script's definitions and reaches to the indexes above, or takes
+  // them away.
+  void Index(Script* script, bool add);
   // The scripts compiled again by this analysis, and those whose reports
   // changed since the last Publish.
   std::vector<Script*> recompiled_;
