@@ -189,6 +189,10 @@ void LanguageServer::HandleRequest(const Json& id, const std::string& name, cons
     SendReply(id, Error(kInvalidRequest, "the server is shut down"));
     return;
   }
+  if (!cancelled_.empty() && cancelled_.erase(SerializeJson(id)) != 0) {
+    SendReply(id, Error(kRequestCancelled, "the request was cancelled"));
+    return;
+  }
   for (const Method& method : kMethods) {
     if (method.request == nullptr || name != method.name) continue;
     if (method.needs_analysis && analysis_pending_) AnalyseAndPublish();
@@ -347,9 +351,16 @@ LanguageServer::Reply LanguageServer::Shutdown(const Json&) {
   return Reply{};
 }
 
-// Every request is answered as soon as it is read, so by the time a
-// cancellation arrives there is nothing left to cancel.
-void LanguageServer::CancelRequest(const Json&) {}
+// The message loop tells the server of a cancellation before it hands over
+// the request (CancelPending); by the time the notification itself comes,
+// the request has been answered.
+void LanguageServer::CancelRequest(const Json& params) {
+  if (const Json* id = Member(params, "id")) cancelled_.erase(SerializeJson(*id));
+}
+
+void LanguageServer::CancelPending(const Json& id) {
+  if (id.is_string() || id.is_number()) cancelled_.insert(SerializeJson(id));
+}
 
 // Documents.
 

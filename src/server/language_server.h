@@ -27,6 +27,7 @@ enum ErrorCode : int {
   kInvalidParams = -32602,
   kServerNotInitialized = -32002,
   kRequestFailed = -32803,
+  kRequestCancelled = -32800,
 };
 
 // True for a well-formed exit notification: the last message that a server
@@ -50,6 +51,10 @@ class LanguageServer {
   // between the notifications kvscript/status {"state":"analysing"} and
   // {"state":"ready"}.
   void AnalyseAndPublish();
+
+  // The client cancelled the request `id` before the server read it: the
+  // request is answered with RequestCancelled when it comes.
+  void CancelPending(const Json& id);
 
   // The input ended without an exit notification: the server ends as if
   // one had come.
@@ -142,6 +147,7 @@ class LanguageServer {
   std::map<std::string, FileDiagnostics> analysis_lists_;
   // Open documents changed (or opened, closed) since the last publication.
   std::set<std::string> editor_changed_;
+  std::set<std::string> cancelled_;  // ids of requests cancelled, as JSON texts
   std::map<std::string, size_t> published_;  // path -> a digest of the list last sent
 };
 
