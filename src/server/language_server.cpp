@@ -290,6 +290,7 @@ LanguageServer::Reply LanguageServer::Initialize(const Json& params) {
       Notify("window/logMessage", std::move(message));
     }
   }
+  settings.client_watches_files = watch_registration_;
   store_.set_source_encoding(settings.source_encoding);
   analysis_.Configure(settings);
   state_ = State::kRunning;

@@ -121,6 +121,9 @@ struct WorkspaceSettings {
   // The game's folders as the editor's settings name them; none: the game is
   // found below the workspace folders (see FindGameDirectory).
   std::vector<std::string> game_roots = {};
+  // The editor tells of changes to the game's files on disk (FilesChanged);
+  // otherwise the analysis looks for them itself before each analysis.
+  bool client_watches_files = false;
 };
 
 // The questions an analysis can answer; the server offers the editor only

@@ -549,7 +549,51 @@ void GameAnalysis::FilesChanged(const std::vector<FileChange>& changes) {
   }
 }
 
+void GameAnalysis::StampGame() {
+  stamps_.clear();
+  if (settings_.client_watches_files || game_directory_.empty()) return;
+  auto stamp = [&](const std::string& path, bool directory) {
+    std::string now;
+    if (!base_.FileStamp(path, &now)) now.clear();
+    stamps_[path] = {now, directory};
+  };
+  std::set<std::string> folders = {game_directory_};
+  auto add = [&](const std::string& path) {
+    stamp(path, false);
+    // Every folder between the file and the game folder: a file added
+    // beside it, or a folder added in one of them, changes its entries.
+    for (size_t end = path.rfind(base_.Separator());
+         end != std::string::npos && end + 1 > game_directory_.size();
+         end = path.rfind(base_.Separator(), end - 1)) {
+      if (!folders.insert(path.substr(0, end + 1)).second || end == 0) break;
+    }
+  };
+  for (const auto& [path, script] : scripts_) add(path);
+  for (const auto* list : {&image_files_, &audio_files_, &movie_files_}) {
+    for (const std::string& path : *list) add(path);
+  }
+  for (const std::string& folder : folders) stamp(folder, true);
+}
+
+void GameAnalysis::NoticeDiskChanges() {
+  if (!analysed_ || settings_.client_watches_files) return;
+  std::vector<FileChange> changes;
+  for (auto& [path, stamp] : stamps_) {
+    std::string now;
+    if (!base_.FileStamp(path, &now)) now.clear();
+    if (now == stamp.stamp) continue;
+    stamp.stamp = now;
+    if (stamp.directory) {
+      full_run_needed_ = true;
+    } else if (documents_.count(path) == 0) {
+      changes.push_back({path, now.empty() ? FileChangeKind::kDeleted : FileChangeKind::kChanged});
+    }
+  }
+  FilesChanged(changes);
+}
+
 std::vector<FileDiagnostics> GameAnalysis::Analyse() {
+  NoticeDiskChanges();
   if (analysed_ && !full_run_needed_ && !changed_.empty()) {
     std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
       return scripts_.at(a)->index < scripts_.at(b)->index;
@@ -565,7 +609,10 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
     if (!full_run_needed_) CheckCrossReferences(false);
   }
   const bool whole = !analysed_ || full_run_needed_;
-  if (whole) FullRun();
+  if (whole) {
+    FullRun();
+    StampGame();
+  }
   for (Script* script : recompiled_) {
     script->recompiled = false;
     script->old_labels.clear();

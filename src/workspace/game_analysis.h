@@ -114,6 +114,12 @@ class GameAnalysis : public Analysis {
   class Reader;
 
   void FullRun();
+  // When the editor does not watch the game's files: the stamps of every
+  // file the last whole run found and of the folders that hold them, taken
+  // after it; and the changes since, as FilesChanged takes them (a folder
+  // whose entries changed: a whole run).
+  void StampGame();
+  void NoticeDiskChanges();
   // Compiles the changed script alone, and the ones after it whose start
   // state changes; false when only a whole run can tell.
   bool Recompile(const std::string& path);
@@ -204,6 +210,11 @@ class GameAnalysis : public Analysis {
     FileDiagnostics file;  // without its text
   };
   std::map<std::string, Published> published_;
+  struct Stamp {
+    std::string stamp;
+    bool directory = false;
+  };
+  std::map<std::string, Stamp> stamps_;
   uint64_t last_version_ = 0;
 };
 

@@ -357,5 +357,26 @@ TEST(GameAnalysis, CompletesByWhatThePositionTakes) {
             Labels(analysis.CompleteAt("/game/scenes/c.txt", {5, 6})));
 }
 
+TEST(GameAnalysis, NoticesChangesOnDiskUnlessTheEditorWatchesThem) {
+  for (const bool watched : {false, true}) {
+    MemoryFileSystem fs;
+    AddGame(fs);
+    fs.AddFile("/game/scenes/d.txt", "layer x, \"img/new.png\";\n");
+    GameAnalysis analysis(fs);
+    WorkspaceSettings settings{{"/game"}, SourceEncoding::kCp932};
+    settings.client_watches_files = watched;
+    analysis.Configure(settings);
+    auto shown = [&](const std::string& text) {
+      return testing::PrintToString(Published(analysis)).find(text) != std::string::npos;
+    };
+    EXPECT_TRUE(shown("\"img/new.png\""));
+    // The picture is added, then the scene is changed, neither in the editor.
+    fs.AddFile("/game/img/new.png", "png");
+    EXPECT_EQ(watched, shown("\"img/new.png\"")) << watched;
+    fs.AddFile("/game/scenes/d.txt", "layer x, \"img/gone.png\";\n");
+    EXPECT_EQ(!watched, shown("\"img/gone.png\"")) << watched;
+  }
+}
+
 }  // namespace
 }  // namespace kv
