@@ -260,7 +260,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--verify") == 0) {
       verify = true;
     } else if (argv[i][0] >= '0' && argv[i][0] <= '9') {
-      edits = std::max(2, std::atoi(argv[i]));
+      edits = std::max(4, std::atoi(argv[i]));  // both kinds of edit
     } else {
       dirs.push_back(kv::RealFileSystem().AbsolutePath(argv[i]));
     }
