@@ -837,6 +837,11 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     };
     for (Script* script : recompiled_) {
       again.insert(script);
+      // Its text changed: a finding that nothing reaches it, kept unless the
+      // game's reaches change, is shown anew at the script's new start.
+      if (std::find(changed_.begin(), changed_.end(), script->path) != changed_.end()) {
+        for (ReportedDiagnostic& d : script->unreached) d.shown.reset();
+      }
       DifferingNames(script->old_defined, script->defined, &names);
       DifferingNames(script->old_labels, script->labels, &names);
       DifferingNames(script->old_functions, script->functions, &names);

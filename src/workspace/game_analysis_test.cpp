@@ -378,5 +378,18 @@ TEST(GameAnalysis, NoticesChangesOnDiskUnlessTheEditorWatchesThem) {
   }
 }
 
+TEST(GameAnalysis, AnUnreachedScriptEditedAtItsStartIsShownAtItsNewStart) {
+  MemoryFileSystem fs;
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  fs.AddFile("/game/c.txt", "show;\n");
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+  const std::string edited = "layer x, 1;\n";
+  analysis.SetDocument("/game/c.txt", DocumentText::FromCp932(edited));
+  fs.AddFile("/game/c.txt", edited);
+  GameAnalysis fresh(fs);
+  EXPECT_EQ(Published(Configured(fresh)), Published(analysis));
+}
+
 }  // namespace
 }  // namespace kv
