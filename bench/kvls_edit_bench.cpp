@@ -3,10 +3,17 @@
 // `KVConverter --check` of the same game in the same run (what the server
 // would pay if it converted everything after each edit).
 //
-//   kvls_edit_bench DIRECTORY [EDITS]
+//   kvls_edit_bench [--verify] DIRECTORY... [EDITS]
 //
-// DIRECTORY is a game that make_script_tree wrote (bench/make_script_tree
-// DIR 25 385 for the large one). Each edit goes to another scene script,
+// Each DIRECTORY is a game that make_script_tree wrote (bench/make_script_tree
+// DIR 25 385 for the large one, with --no-media for the same game without its
+// pictures and sounds); each is measured in a process of its own, and the
+// figures of all are printed side by side. Three edits of main.txt (a line
+// added at its end and taken away), which convert the whole game again, are
+// timed apart. With --verify, the diagnostics after the edits (and after the
+// first edit that defines a name, with that script still open) are compared
+// with those of a fresh analysis of the same texts, and any difference is
+// printed and fails the run. Each edit goes to another scene script,
 // opened first (untimed); it adds a block left open at the script's end, or
 // takes it away again, so that every edit changes that script's
 // diagnostics. Every other pair of edits also defines a new label with the
@@ -17,11 +24,15 @@
 // milliseconds of the edits and of the whole checks, their ratio, and the
 // peak memory of the process after the edits (before the checks ran).
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,15 +73,60 @@ class DiscardSink : public kv::MessageSink {
   void Write(std::string_view) override {}
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s DIRECTORY [EDITS]\n", argv[0]);
-    return 2;
+// Every diagnostic an analysis holds, one line each.
+std::vector<std::string> Lines(const std::vector<kv::FileDiagnostics>& files) {
+  std::vector<std::string> lines;
+  for (const kv::FileDiagnostics& file : files) {
+    for (const kv::SourceDiagnostic& d : file.diagnostics) {
+      std::string line = file.path + " " + std::to_string(d.range.start.line) + ":" +
+                         std::to_string(d.range.start.column) + "-" +
+                         std::to_string(d.range.end.line) + ":" +
+                         std::to_string(d.range.end.column) + " " +
+                         std::to_string(static_cast<int>(d.severity)) + " [" + d.code + "] " +
+                         d.message;
+      for (const kv::RelatedLocation& r : d.related) {
+        line += " | " + r.location.path + " " + std::to_string(r.location.range.start.line) +
+                ":" + std::to_string(r.location.range.start.column) + " " + r.message;
+      }
+      lines.push_back(line);
+    }
   }
-  std::string dir = kv::RealFileSystem().AbsolutePath(argv[1]);
-  const int edits = argc > 2 ? std::max(1, std::atoi(argv[2])) : 100;
+  return lines;
+}
+
+// False (with the first difference on stderr) when a fresh analysis of the
+// same texts finds other diagnostics.
+bool SameAsFresh(const kv::GameAnalysis& analysis, const kv::DocumentStore& store,
+                 const std::string& dir, const char* when) {
+  kv::GameAnalysis fresh(kv::RealFileSystem());
+  fresh.Configure({{dir}, kv::SourceEncoding::kCp932});
+  for (const auto& [path, open] : store.open()) fresh.SetDocument(path, open.text);
+  fresh.Analyse();
+  const std::vector<std::string> a = Lines(analysis.CurrentDiagnostics());
+  const std::vector<std::string> b = Lines(fresh.CurrentDiagnostics());
+  if (a == b) {
+    std::fprintf(stderr, "%s: %zu diagnostics, the same as a fresh analysis's\n", when, a.size());
+    return true;
+  }
+  size_t i = 0;
+  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+  std::fprintf(stderr, "%s: %zu diagnostics against a fresh analysis's %zu; first difference:\n  %s\n  %s\n",
+               when, a.size(), b.size(), i < a.size() ? a[i].c_str() : "(none)",
+               i < b.size() ? b[i].c_str() : "(none)");
+  return false;
+}
+
+struct GameFigures {
+  double first = 0;
+  Figures edit{}, name{}, main{}, check{};
+  double peak_mib = 0;
+  int diagnostics = 0;
+  bool ok = false;
+};
+
+// Runs the edits on one game; false when the server did not answer an edit
+// as it should or, with `verify`, disagreed with a fresh analysis.
+bool Measure(const std::string& dir, int edits, bool verify, GameFigures* out) {
   const std::string root_uri = "file://" + dir;
 
   kv::DocumentStore store(kv::RealFileSystem());
@@ -94,61 +150,86 @@ int main(int argc, char** argv) {
   handle(Message("initialized", kv::Json::object()));
   const Clock::time_point start = Clock::now();
   server.AnalyseAndPublish();
-  const double first = Ms(Clock::now() - start);
+  out->first = Ms(Clock::now() - start);
+  for (const kv::FileDiagnostics& file : analysis.CurrentDiagnostics())
+    out->diagnostics += static_cast<int>(file.diagnostics.size());
 
-  std::vector<double> edit_ms, name_ms;
+  std::vector<double> edit_ms, name_ms, main_ms;
   int scripts = 0;
   while (kv::RealFileSystem().Exists(dir + "/scenes/scene" + std::to_string(scripts) + ".txt"))
     ++scripts;
   if (scripts == 0) {
     std::fprintf(stderr, "%s holds no scenes/sceneN.txt\n", dir.c_str());
-    return 1;
+    return false;
   }
-  for (int i = 0; i < edits; ++i) {
-    const int scene = (i / 2 * 37) % scripts;
-    const std::string uri = root_uri + "/scenes/scene" + std::to_string(scene) + ".txt";
-    std::string path;
+  // Replaces the end of a document's last line, as the editor tells it.
+  auto edit = [&](const std::string& uri, int version, int line, size_t removed,
+                  const std::string& added, bool published = true) {
+    kv::Json range = {{"start", {{"line", line}, {"character", 0}}},
+                      {"end", {{"line", line}, {"character", removed}}}};
+    kv::Json change = {{"range", range}, {"text", added}};
+    published_uri.clear();
+    const Clock::time_point edited = Clock::now();
+    handle(Message("textDocument/didChange", {{"textDocument", {{"uri", uri}, {"version", version}}},
+                                              {"contentChanges", kv::Json::array({change})}}));
+    server.AnalyseAndPublish();
+    // An edit that changes no diagnostics publishes nothing: it is timed to
+    // the end of its analysis.
+    if (!published) return Ms(Clock::now() - edited);
+    if (published_uri != uri) {
+      std::fprintf(stderr, "an edit of %s published %s\n", uri.c_str(), published_uri.c_str());
+      return -1.0;
+    }
+    return Ms(published_at - edited);
+  };
+  auto open = [&](const std::string& uri, int* lines) {
+    std::string path, err;
     kv::UriToPath(uri, kv::NativePathStyle(), &path);
-    std::string err;
     const auto text =
         kv::ReadDocumentText(kv::RealFileSystem(), path, kv::SourceEncoding::kCp932, &err);
     if (!text) {
       std::fprintf(stderr, "%s: %s\n", path.c_str(), err.c_str());
-      return 1;
+      return false;
     }
-    const int lines = text->LineCount();
-    if (i % 2 == 0) {
-      handle(Message(
-          "textDocument/didOpen",
-          {{"textDocument",
-            {{"uri", uri}, {"version", 1}, {"languageId", "kvscript"}, {"text", text->utf8()}}}}));
-      server.AnalyseAndPublish();
-    }
+    *lines = text->LineCount();
+    handle(Message(
+        "textDocument/didOpen",
+        {{"textDocument",
+          {{"uri", uri}, {"version", 1}, {"languageId", "kvscript"}, {"text", text->utf8()}}}}));
+    server.AnalyseAndPublish();
+    return true;
+  };
+  int lines = 0;
+  for (int i = 0; i < edits; ++i) {
+    const int scene = (i / 2 * 37) % scripts;
+    const std::string uri = root_uri + "/scenes/scene" + std::to_string(scene) + ".txt";
+    if (i % 2 == 0 && !open(uri, &lines)) return false;
     // Even edits leave an if open at the end; odd ones take it away.
     const bool defines_name = i / 2 % 2 == 1;
     const std::string added =
         defines_name ? "kvls_edit_" + std::to_string(i / 2) + ": if 1;" : "if 1;";
-    kv::Json range = {{"start", {{"line", lines - 1}, {"character", 0}}},
-                      {"end", {{"line", lines - 1}, {"character", i % 2 == 0 ? 0 : added.size()}}}};
-    kv::Json change = {{"range", range}, {"text", i % 2 == 0 ? added : ""}};
-    published_uri.clear();
-    const Clock::time_point edited = Clock::now();
-    handle(Message("textDocument/didChange", {{"textDocument", {{"uri", uri}, {"version", i + 2}}},
-                                              {"contentChanges", kv::Json::array({change})}}));
-    server.AnalyseAndPublish();
-    if (published_uri != uri) {
-      std::fprintf(stderr, "edit %d of %s published %s\n", i, uri.c_str(), published_uri.c_str());
-      return 1;
-    }
-    (defines_name ? name_ms : edit_ms).push_back(Ms(published_at - edited));
+    const double ms = edit(uri, i + 2, lines - 1, i % 2 == 0 ? 0 : added.size(),
+                           i % 2 == 0 ? added : "");
+    if (ms < 0) return false;
+    (defines_name ? name_ms : edit_ms).push_back(ms);
+    if (verify && i == 2 && !SameAsFresh(analysis, store, dir, "after a name defined")) return false;
     if (i % 2 == 1) {
       handle(Message("textDocument/didClose", {{"textDocument", {{"uri", uri}}}}));
       server.AnalyseAndPublish();
     }
   }
+  if (verify && !SameAsFresh(analysis, store, dir, "after the edits")) return false;
+  const std::string main_uri = root_uri + "/main.txt";
+  if (!open(main_uri, &lines)) return false;
+  for (int i = 0; i < 6; ++i) {
+    const std::string added = "text \"kvls\";";
+    const double ms = edit(main_uri, i + 2, lines - 1, i % 2 == 0 ? 0 : added.size(),
+                           i % 2 == 0 ? added : "", false);
+    if (i % 2 == 0) main_ms.push_back(ms);
+  }
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  const double peak_mib = usage.ru_maxrss / 1024.0;
+  out->peak_mib = usage.ru_maxrss / 1024.0;
 
   // The baseline: whole checks of the same game.
   std::vector<double> check_ms;
@@ -161,20 +242,80 @@ int main(int argc, char** argv) {
                      env);
     check_ms.push_back(Ms(Clock::now() - checked));
   }
+  out->edit = Summary(edit_ms);
+  out->name = Summary(name_ms);
+  out->main = Summary(main_ms);
+  out->check = Summary(check_ms);
+  out->ok = true;
+  return true;
+}
 
-  const Figures e = Summary(edit_ms);
-  const Figures n = Summary(name_ms);
-  const Figures c = Summary(check_ms);
-  std::printf("first analysis            %8.1f ms (%d full, %d single-script compiles in all)\n",
-              first, analysis.full_runs(), analysis.script_compiles());
-  std::printf("edit -> publish, %3zu edits min %6.2f  median %6.2f  max %6.2f ms\n", edit_ms.size(),
-              e.min, e.median, e.max);
-  std::printf("  defining names, %3zu edits min %6.2f  median %6.2f  max %6.2f ms\n",
-              name_ms.size(), n.min, n.median, n.max);
-  std::printf("whole --check, 7 rounds    min %6.2f  median %6.2f  max %6.2f ms\n", c.min, c.median,
-              c.max);
-  std::printf("median edit / median check  %.3f (defining names %.3f)\n", e.median / c.median,
-              n.median / c.median);
-  std::printf("peak memory after the edits %.1f MiB\n", peak_mib);
-  return 0;
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> dirs;
+  int edits = 100;
+  bool verify = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--verify") == 0) {
+      verify = true;
+    } else if (argv[i][0] >= '0' && argv[i][0] <= '9') {
+      edits = std::max(4, std::atoi(argv[i]));  // both kinds of edit
+    } else {
+      dirs.push_back(kv::RealFileSystem().AbsolutePath(argv[i]));
+    }
+  }
+  if (dirs.empty()) {
+    std::fprintf(stderr, "usage: %s [--verify] DIRECTORY... [EDITS]\n", argv[0]);
+    return 2;
+  }
+  // Each game in a process of its own, so that each peak is its own.
+  std::vector<GameFigures> figures(dirs.size());
+  bool ok = true;
+  for (size_t g = 0; g < dirs.size(); ++g) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return 1;
+    const pid_t child = fork();
+    if (child == 0) {
+      close(pipe_fds[0]);
+      GameFigures f;
+      Measure(dirs[g], edits, verify, &f);
+      const bool written = write(pipe_fds[1], &f, sizeof f) == static_cast<ssize_t>(sizeof f);
+      _exit(written && f.ok ? 0 : 1);
+    }
+    close(pipe_fds[1]);
+    const bool read_all =
+        read(pipe_fds[0], &figures[g], sizeof figures[g]) == static_cast<ssize_t>(sizeof figures[g]);
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!read_all || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !figures[g].ok) ok = false;
+  }
+
+  std::printf("%-36s", "game");
+  for (const std::string& dir : dirs) std::printf(" | %28.28s", dir.c_str());
+  std::printf("\n");
+  auto row = [&](const char* label, auto value) {
+    std::printf("%-36s", label);
+    for (const GameFigures& f : figures) std::printf(" | %28s", value(f).c_str());
+    std::printf("\n");
+  };
+  auto fixed = [](double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", v);
+    return std::string(text);
+  };
+  auto three = [&](const Figures& x) { return fixed(x.min) + " / " + fixed(x.median) + " / " + fixed(x.max); };
+  row("diagnostics", [&](const GameFigures& f) { return std::to_string(f.diagnostics); });
+  row("first analysis, ms", [&](const GameFigures& f) { return fixed(f.first); });
+  row("edit -> publish, ms (min/med/max)", [&](const GameFigures& f) { return three(f.edit); });
+  row("  defining names, ms", [&](const GameFigures& f) { return three(f.name); });
+  row("edit of main.txt, ms", [&](const GameFigures& f) { return three(f.main); });
+  row("whole --check, ms", [&](const GameFigures& f) { return three(f.check); });
+  row("median edit / median check", [&](const GameFigures& f) { return fixed(f.edit.median / f.check.median); });
+  row("median main.txt edit / check", [&](const GameFigures& f) { return fixed(f.main.median / f.check.median); });
+  row("peak memory, MiB", [&](const GameFigures& f) { return fixed(f.peak_mib); });
+  std::printf("(%d edits per game, half of them defining names)\n", edits);
+  std::fflush(stdout);
+  return ok ? 0 : 1;
 }

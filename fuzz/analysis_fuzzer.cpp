@@ -229,7 +229,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       analysis.SetDocument(path, kv::DocumentText::FromCp932(text));
     }
 
-    const std::vector<std::string> published = Published(analysis.Analyse());
+    analysis.Analyse();
+    const std::vector<std::string> published = Published(analysis.CurrentDiagnostics());
     kv::MemoryFileSystem saved;
     std::map<std::string, std::string> texts;
     for (const auto& [name, script_lines] : scripts) {
@@ -239,7 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     saved.AddFile("/game/img/p1.png", "png");
     kv::GameAnalysis fresh(saved);
     fresh.Configure(settings);
-    const std::vector<std::string> expected = Published(fresh.Analyse());
+    fresh.Analyse();
+    const std::vector<std::string> expected = Published(fresh.CurrentDiagnostics());
     if (published != expected) Fail("published differs from a fresh analysis", expected, published, texts);
     const std::vector<std::string> check = ByFile(CheckLines(saved));
     const std::vector<std::string> reported = ByFile(Reported(analysis));

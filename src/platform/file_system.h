@@ -86,6 +86,17 @@ class FileSystem {
   // replaces an input. False when the path cannot be examined.
   virtual bool FileKey(const std::string& path, std::string* key) = 0;
 
+  // A text that changes whenever the contents of a file, or the entries of
+  // a directory, may have changed (its size and time of last change, links
+  // followed): what tells a long-running program that something changed
+  // outside it. False when the path cannot be examined (or the file system
+  // keeps no such stamps).
+  virtual bool FileStamp(const std::string& path, std::string* stamp) {
+    (void)path;
+    (void)stamp;
+    return false;
+  }
+
   // True when a file or directory of this name exists.
   virtual bool Exists(const std::string& path) = 0;
 

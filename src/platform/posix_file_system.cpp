@@ -199,6 +199,15 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
+  bool FileStamp(const std::string& path, std::string* stamp) override {
+    struct stat st;
+    if (stat(SystemPath(path).c_str(), &st) != 0) return false;
+    *stamp = std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+             std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
+             std::to_string(st.st_ctim.tv_nsec) + ":" + std::to_string(st.st_ino);
+    return true;
+  }
+
   bool Exists(const std::string& path) override {
     struct stat st;
     return stat(SystemPath(path).c_str(), &st) == 0;

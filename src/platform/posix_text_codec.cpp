@@ -19,40 +19,9 @@ size_t Utf8Skip(const char* p, size_t left) {
 
 size_t OneByte(const char*, size_t) { return 1; }
 
-// Converts with iconv; a sequence the converter refuses is replaced by
-// `replacement` and skipped (`refused` says how many bytes), so no input
-// stalls it.
-std::string Convert(const char* to, const char* from, std::string_view text,
-                    std::string_view replacement, size_t (*refused)(const char*, size_t)) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
-  std::string out;
-  out.reserve(text.size() * 2);
-  char* in = const_cast<char*>(text.data());
-  size_t in_left = text.size();
-  char buffer[1024];
-  while (in_left > 0) {
-    char* dst = buffer;
-    size_t dst_left = sizeof buffer;
-    size_t r = iconv(cd, &in, &in_left, &dst, &dst_left);
-    out.append(buffer, dst - buffer);
-    if (r == static_cast<size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      // EILSEQ or EINVAL: an invalid or truncated sequence.
-      out.append(replacement);
-      size_t skip = refused(in, in_left);
-      in += skip;
-      in_left -= skip;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  iconv_close(cd);
-  return out;
-}
-
-// The descriptors of the exact conversions, opened once per thread: a script
-// with characters CP932 lacks is converted one character at a time around
-// them.
+// The descriptors of the conversions, opened once per thread: a script with
+// characters CP932 lacks is converted one character at a time around them,
+// and every message of a check is converted on its own.
 class Descriptors {
  public:
   ~Descriptors() {
@@ -79,6 +48,37 @@ class Descriptors {
   };
   std::vector<Entry> entries_;
 };
+
+// Converts with iconv; a sequence the converter refuses is replaced by
+// `replacement` and skipped (`refused` says how many bytes), so no input
+// stalls it.
+std::string Convert(const char* to, const char* from, std::string_view text,
+                    std::string_view replacement, size_t (*refused)(const char*, size_t)) {
+  thread_local Descriptors descriptors;
+  iconv_t cd = descriptors.Get(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
+  std::string out;
+  out.reserve(text.size() * 2);
+  char* in = const_cast<char*>(text.data());
+  size_t in_left = text.size();
+  char buffer[1024];
+  while (in_left > 0) {
+    char* dst = buffer;
+    size_t dst_left = sizeof buffer;
+    size_t r = iconv(cd, &in, &in_left, &dst, &dst_left);
+    out.append(buffer, dst - buffer);
+    if (r == static_cast<size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // EILSEQ or EINVAL: an invalid or truncated sequence.
+      out.append(replacement);
+      size_t skip = refused(in, in_left);
+      in += skip;
+      in_left -= skip;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  return out;
+}
 
 // Converts all of `text` with iconv; false when the conversion is missing or
 // refuses a sequence or converts one only approximately.

@@ -220,6 +220,16 @@ class WindowsFileSystem : public FileSystem {
     return true;
   }
 
+  bool FileStamp(const std::string& path, std::string* stamp) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return false;
+    *stamp = std::to_string((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) +
+             ":" +
+             std::to_string((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                            data.ftLastWriteTime.dwLowDateTime);
+    return true;
+  }
+
   bool FileKey(const std::string& path, std::string* key) override {
     // Opened for no access at all, which a directory allows too.
     HANDLE handle = CreateFileW(path.empty() ? L"." : SystemPath(path).c_str(), 0,

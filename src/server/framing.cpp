@@ -144,6 +144,7 @@ IncomingMessage MessageReader::Next() {
     message = ParseError("message is not JSON");
   else
     message.kind = IncomingMessage::Kind::kMessage;
+  message.bytes = length;
   pos_ += length;
   return message;
 }

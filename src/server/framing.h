@@ -34,6 +34,7 @@ struct IncomingMessage {
   Kind kind = Kind::kEnd;
   Json value;
   std::string error;
+  size_t bytes = 0;  // the length of the body
 };
 
 class MessageReader {

@@ -1,6 +1,7 @@
 #include "server/language_server.h"
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 #include "platform/text.h"
@@ -188,6 +189,10 @@ void LanguageServer::HandleRequest(const Json& id, const std::string& name, cons
     SendReply(id, Error(kInvalidRequest, "the server is shut down"));
     return;
   }
+  if (!cancelled_.empty() && cancelled_.erase(SerializeJson(id)) != 0) {
+    SendReply(id, Error(kRequestCancelled, "the request was cancelled"));
+    return;
+  }
   for (const Method& method : kMethods) {
     if (method.request == nullptr || name != method.name) continue;
     if (method.needs_analysis && analysis_pending_) AnalyseAndPublish();
@@ -287,6 +292,7 @@ LanguageServer::Reply LanguageServer::Initialize(const Json& params) {
       Notify("window/logMessage", std::move(message));
     }
   }
+  settings.client_watches_files = watch_registration_;
   store_.set_source_encoding(settings.source_encoding);
   analysis_.Configure(settings);
   state_ = State::kRunning;
@@ -348,9 +354,16 @@ LanguageServer::Reply LanguageServer::Shutdown(const Json&) {
   return Reply{};
 }
 
-// Every request is answered as soon as it is read, so by the time a
-// cancellation arrives there is nothing left to cancel.
-void LanguageServer::CancelRequest(const Json&) {}
+// The message loop tells the server of a cancellation before it hands over
+// the request (CancelPending); by the time the notification itself comes,
+// the request has been answered.
+void LanguageServer::CancelRequest(const Json& params) {
+  if (const Json* id = Member(params, "id")) cancelled_.erase(SerializeJson(*id));
+}
+
+void LanguageServer::CancelPending(const Json& id) {
+  if (id.is_string() || id.is_number()) cancelled_.insert(SerializeJson(id));
+}
 
 // Documents.
 
@@ -380,6 +393,7 @@ void LanguageServer::DidOpen(const Json& params) {
   // The URI the editor opened the document with names it from now on.
   StringMember(*document, "uri", &client_uris_[path]);
   analysis_.SetDocument(path, store_.Set(path, version, text).text);
+  editor_changed_.insert(path);
   analysis_pending_ = true;
 }
 
@@ -413,6 +427,7 @@ void LanguageServer::DidChange(const Json& params) {
     if (to < from) std::swap(from, to);
     text.replace(from, to - from, replacement);
   }
+  editor_changed_.insert(path);
   if (!readable) {
     store_.Close(path);
     analysis_.ClearDocument(path);
@@ -434,6 +449,7 @@ void LanguageServer::DidChange(const Json& params) {
 void LanguageServer::DidClose(const Json& params) {
   std::string path;
   if (!DocumentPath(params, &path) || store_.Find(path) == nullptr) return;
+  editor_changed_.insert(path);
   store_.Close(path);
   analysis_.ClearDocument(path);
   analysis_pending_ = true;
@@ -455,7 +471,10 @@ void LanguageServer::DidChangeWatchedFiles(const Json& params) {
                                                  : FileChangeKind::kDeleted});
   }
   if (files.empty()) return;
-  for (const FileChange& file : files) store_.FileChanged(file.path);
+  for (const FileChange& file : files) {
+    store_.FileChanged(file.path);
+    if (store_.Find(file.path) != nullptr) editor_changed_.insert(file.path);
+  }
   analysis_.FilesChanged(files);
   analysis_pending_ = true;
 }
@@ -575,33 +594,23 @@ void LanguageServer::AnalyseAndPublish() {
   analysis_pending_ = false;
   // The editor's helper shows the state of the analysis.
   Notify("kvscript/status", Status("analysing"));
-  const std::vector<FileDiagnostics> results = analysis_.Analyse();
+  std::vector<FileDiagnostics> results = analysis_.Analyse();
   Positions positions(store_, encoding_);
-  std::map<std::string, Json> lists;
-  std::map<std::string, uint64_t> versions;
-  std::vector<std::string> unchanged;
-  for (const FileDiagnostics& file : results) {
-    // A list the client has already been sent is not converted again. An
-    // open document's list is always made anew: the editor's own findings
-    // (characters CP932 cannot hold) are added to it below.
-    if (file.version != 0) {
-      versions[file.path] = file.version;
-      auto sent = published_versions_.find(file.path);
-      if (sent != published_versions_.end() && sent->second == file.version &&
-          published_.count(file.path) && store_.Find(file.path) == nullptr) {
-        unchanged.push_back(file.path);
-        continue;
-      }
-    }
+  // The files whose lists may have changed: those the analysis returns, and
+  // the open documents whose text the editor changed (the editor's own
+  // findings, characters CP932 cannot hold, stand beside the analysis').
+  std::set<std::string> paths = std::move(editor_changed_);
+  editor_changed_.clear();
+  for (FileDiagnostics& file : results) {
+    paths.insert(file.path);
     if (file.text) positions.Use(file.path, file.text);
-    Json list = DiagnosticsJson(positions, file);
-    Json& all = lists.try_emplace(file.path, Json::array()).first->second;
-    for (Json& item : list) all.push_back(std::move(item));
+    file.text = nullptr;
+    if (file.diagnostics.empty()) {
+      analysis_lists_.erase(file.path);
+    } else {
+      analysis_lists_[file.path] = std::move(file);
+    }
   }
-  for (const auto& [path, open] : store_.open()) {
-    AddEditorDiagnostics(open, &lists.try_emplace(path, Json::array()).first->second);
-  }
-  std::map<std::string, std::string> published;
   auto publish = [&](const std::string& path, Json list) {
     Json params = Json::object();
     params["uri"] = UriOf(path);
@@ -609,19 +618,24 @@ void LanguageServer::AnalyseAndPublish() {
     params["diagnostics"] = std::move(list);
     Notify("textDocument/publishDiagnostics", std::move(params));
   };
-  for (auto& [path, list] : lists) {
-    if (list.empty()) continue;
-    std::string text = SerializeJson(list);
+  for (const std::string& path : paths) {
+    Json list = Json::array();
+    if (auto it = analysis_lists_.find(path); it != analysis_lists_.end())
+      list = DiagnosticsJson(positions, it->second);
+    if (const OpenDocument* open = store_.Find(path)) AddEditorDiagnostics(*open, &list);
     auto old = published_.find(path);
-    if (old == published_.end() || old->second != text) publish(path, std::move(list));
-    published.emplace(path, std::move(text));
+    if (list.empty()) {
+      if (old == published_.end()) continue;
+      published_.erase(old);
+      publish(path, Json::array());
+      continue;
+    }
+    // A list the client has been sent already is not sent again.
+    const size_t digest = std::hash<std::string>{}(SerializeJson(list));
+    if (old != published_.end() && old->second == digest) continue;
+    published_[path] = digest;
+    publish(path, std::move(list));
   }
-  for (const std::string& path : unchanged) published.emplace(path, std::move(published_[path]));
-  for (const auto& [path, text] : published_) {
-    if (published.count(path) == 0) publish(path, Json::array());
-  }
-  published_ = std::move(published);
-  published_versions_ = std::move(versions);
   Notify("kvscript/status", Status("ready"));
 }
 

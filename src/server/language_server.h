@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 #include "server/framing.h"
@@ -27,6 +28,7 @@ enum ErrorCode : int {
   kInvalidParams = -32602,
   kServerNotInitialized = -32002,
   kRequestFailed = -32803,
+  kRequestCancelled = -32800,
 };
 
 // True for a well-formed exit notification: the last message that a server
@@ -50,6 +52,10 @@ class LanguageServer {
   // between the notifications kvscript/status {"state":"analysing"} and
   // {"state":"ready"}.
   void AnalyseAndPublish();
+
+  // The client cancelled the request `id` before the server read it: the
+  // request is answered with RequestCancelled when it comes.
+  void CancelPending(const Json& id);
 
   // The input ended without an exit notification: the server ends as if
   // one had come.
@@ -142,8 +148,12 @@ class LanguageServer {
   std::atomic<int64_t> client_process_id_{0};
 
   std::map<std::string, std::string> client_uris_;  // path -> URI
-  std::map<std::string, std::string> published_;    // path -> diagnostics as last sent
-  std::map<std::string, uint64_t> published_versions_;  // path -> their version (FileDiagnostics)
+  // The analysis' diagnostics of each file that has any, as last returned.
+  std::map<std::string, FileDiagnostics> analysis_lists_;
+  // Open documents changed (or opened, closed) since the last publication.
+  std::set<std::string> editor_changed_;
+  std::set<std::string> cancelled_;  // ids of requests cancelled, as JSON texts
+  std::map<std::string, size_t> published_;  // path -> a digest of the list last sent
 };
 
 }  // namespace kv

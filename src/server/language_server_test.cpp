@@ -344,7 +344,7 @@ TEST_F(LanguageServerTest, DiagnosticsArePublishedWhenTheyChange) {
   sent.clear();
   server.AnalyseAndPublish();
   EXPECT_EQ(kAnalysing + std::string(kReady), sent) << "unchanged diagnostics are not sent again";
-  analysis.diagnostics.clear();
+  analysis.diagnostics = {{"/game/main.txt", {}}};
   sent.clear();
   server.AnalyseAndPublish();
   EXPECT_EQ(
@@ -402,6 +402,22 @@ TEST_F(LanguageServerTest, TheEditorsTextIsCheckedForWhatCp932CannotHold) {
           "\n" +
           kReady,
       sent);
+}
+
+TEST_F(LanguageServerTest, ARequestCancelledBeforeItIsReadIsAnsweredAsCancelled) {
+  Initialize("{}");
+  server.CancelPending(Json("h1"));
+  EXPECT_EQ(
+      R"({"error":{"code":-32800,"message":"the request was cancelled"},"id":"h1","jsonrpc":"2.0"})"
+      "\n",
+      Send(R"({"jsonrpc":"2.0","id":"h1","method":"workspace/symbol","params":{"query":""}})"));
+  EXPECT_TRUE(analysis.queries.empty());
+  // Its cancellation comes after it, and a later request of the same id is
+  // answered.
+  EXPECT_EQ("", Send(R"({"jsonrpc":"2.0","method":"$/cancelRequest","params":{"id":"h1"}})"));
+  EXPECT_NE(std::string::npos,
+            Send(R"({"jsonrpc":"2.0","id":"h1","method":"workspace/symbol","params":{"query":""}})")
+                .find(R"("result":[])"));
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 // The server's two threads: a reader that takes messages off the input as
-// they come and queues them, and this thread, which handles them in order
-// and analyses once the input has been quiet for a moment, so that changes
-// in quick succession lead to one analysis.
+// they come and queues them (up to a bound in bytes), and this thread, which
+// handles whatever has come in order and analyses once the input has been
+// quiet for a moment, so that changes in quick succession lead to one
+// analysis. A request cancelled by a message behind it in the queue is
+// answered with RequestCancelled.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 
 #include "server/framing.h"
 #include "server/language_server.h"
@@ -19,7 +22,11 @@ inline constexpr std::chrono::milliseconds kQuietPause{30};
 // came first. The reader runs
 // on a thread of its own (started with StartThread), which has stopped when
 // this returns.
+// How many bytes of messages wait to be handled at most.
+inline constexpr size_t kMaxQueuedBytes = size_t{128} << 20;
+
 int RunMessageLoop(MessageReader& reader, LanguageServer& server,
-                   std::chrono::milliseconds quiet_pause = kQuietPause);
+                   std::chrono::milliseconds quiet_pause = kQuietPause,
+                   size_t max_queued_bytes = kMaxQueuedBytes);
 
 }  // namespace kv

@@ -89,5 +89,18 @@ TEST_F(MessageLoopTest, TheEndOfTheInputEndsTheServerWithFailure) {
   EXPECT_NE(std::string::npos, out.find(R"({"id":1,"jsonrpc":"2.0","result":)"));
 }
 
+TEST_F(MessageLoopTest, AQueueBoundSmallerThanAMessageStillPassesEveryMessage) {
+  const std::string hover = R"({"jsonrpc":"2.0","id":2,"method":"textDocument/hover","params":)"
+                            R"({"textDocument":{"uri":"file:///game/main.txt"},)"
+                            R"("position":{"line":0,"character":0}}})";
+  StringSource input(Frames({kInitialize, R"({"jsonrpc":"2.0","method":"initialized","params":{}})",
+                             Change(2), hover, R"({"jsonrpc":"2.0","id":3,"method":"shutdown"})",
+                             R"({"jsonrpc":"2.0","method":"exit"})"}));
+  MessageReader reader(input);
+  EXPECT_EQ(0, RunMessageLoop(reader, server, std::chrono::milliseconds(1), 1));
+  EXPECT_NE(std::string::npos, out.find(R"("id":2,"jsonrpc":"2.0","result":null)")) << out;
+  EXPECT_NE(std::string::npos, out.find(R"({"id":3,"jsonrpc":"2.0","result":null})"));
+}
+
 }  // namespace
 }  // namespace kv

@@ -179,6 +179,28 @@ bool MemoryFileSystem::FileKey(const std::string& path, std::string* key) {
   return true;
 }
 
+bool MemoryFileSystem::FileStamp(const std::string& path, std::string* stamp) {
+  const std::string abs = StripSlash(AbsolutePath(path));
+  if (auto file = files_.find(abs); file != files_.end()) {
+    *stamp = "file:" + file->second;
+    return true;
+  }
+  if (!directories_.count(abs)) return false;
+  *stamp = "directory:";
+  const std::string prefix = abs + "/";
+  for (const auto* names : {&directories_}) {
+    for (const std::string& name : *names) {
+      if (name.starts_with(prefix) && name.find('/', prefix.size()) == std::string::npos)
+        *stamp += name + "\n";
+    }
+  }
+  for (const auto& [name, contents] : files_) {
+    if (name.starts_with(prefix) && name.find('/', prefix.size()) == std::string::npos)
+      *stamp += name + "\n";
+  }
+  return true;
+}
+
 bool MemoryFileSystem::Exists(const std::string& path) {
   std::string abs = StripSlash(AbsolutePath(path));
   return files_.count(abs) != 0 || directories_.count(abs) != 0;

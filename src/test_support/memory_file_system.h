@@ -76,6 +76,8 @@ class MemoryFileSystem : public FileSystem {
   }
   bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* entries) override;
   bool FileKey(const std::string& path, std::string* key) override;
+  // A file's contents; a directory's entries.
+  bool FileStamp(const std::string& path, std::string* stamp) override;
   bool Exists(const std::string& path) override;
   bool IsSpecialFile(const std::string& path) override {
     return special_files_.count(AbsolutePath(path)) != 0;

@@ -126,6 +126,9 @@ struct WorkspaceSettings {
   // The game's folders as the editor's settings name them; none: the game is
   // found below the workspace folders (see FindGameDirectory).
   std::vector<std::string> game_roots = {};
+  // The editor tells of changes to the game's files on disk (FilesChanged);
+  // otherwise the analysis looks for them itself before each analysis.
+  bool client_watches_files = false;
 };
 
 // The questions an analysis can answer; the server offers the editor only
@@ -158,7 +161,9 @@ class Analysis {
   virtual void FilesChanged(const std::vector<FileChange>& changes) = 0;
 
   // Analyses the game as it stands and returns the diagnostics of every
-  // script that has any.
+  // file whose diagnostics changed since the last Analyse: its whole new
+  // list, empty for a file that has none left. The first returns every file
+  // that has any.
   virtual std::vector<FileDiagnostics> Analyse() = 0;
 
   // Where the name at a place is defined.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <functional>
+#include <iterator>
+#include <unordered_set>
 #include <set>
 #include <string_view>
 #include <tuple>
@@ -158,12 +160,97 @@ struct GameAnalysis::Script {
   int32_t search_errors = 0;
   std::vector<ReportedDiagnostic> search;   // reported when the search registered it
   std::vector<ReportedDiagnostic> compile;  // reported while it was compiled
-  std::vector<ReportedDiagnostic> cross;    // the cross-script checks' about it
+  std::vector<ReportedDiagnostic> cross;    // the cross-script checks' about its records
+  std::vector<ReportedDiagnostic> unreached;  // that nothing reaches it
   // What the cross-script checks read of it.
   std::vector<NameUse> uses;
   std::vector<std::string> labels, functions;
   std::vector<Mention> mentions;  // in the order they stand
+  // What the checks of the other scripts read of it (see Summarise): the
+  // first definition of each label, the first declaration of each variable,
+  // the first making of each name, in source order; and the names it goes
+  // to, calls and names as files, each once.
+  std::vector<NameUse> defined, reaches;
+  // Every name its records and definitions hold.
+  std::unordered_set<std::string> names;
+  bool undeclared = false;  // an undeclared-variable finding of its own
+  // While an analysis compiles it again: what it defined and reached before.
+  bool recompiled = false;
+  std::vector<std::string> old_labels, old_functions;
+  std::vector<NameUse> old_defined, old_reaches;
+  std::set<std::string> foreign;  // files other than its own that it reports on
 };
+
+namespace {
+
+bool IsDeclaration(NameUse::Kind kind) {
+  return kind == NameUse::kVariableDeclaration || kind == NameUse::kLocalDeclaration;
+}
+bool IsMaking(NameUse::Kind kind) {
+  return kind == NameUse::kMadeName || kind == NameUse::kAssignedWord;
+}
+
+// What of a script's records the findings of the other scripts depend on:
+// LintGame reads the first label definition, variable declaration and
+// making of each name in source order, and nothing else of a script whose
+// own findings are not wanted.
+void Summarise(GameAnalysis::Script& script) {
+  script.defined.clear();
+  script.reaches.clear();
+  script.names.clear();
+  std::unordered_set<std::string_view> declared, made, reached[3];
+  for (const NameUse& use : script.uses) {
+    script.names.insert(use.name);
+    if (use.kind == NameUse::kLabel || (IsDeclaration(use.kind) && declared.insert(use.name).second) ||
+        (IsMaking(use.kind) && made.insert(use.name).second)) {
+      script.defined.push_back(use);
+    }
+    const int reach = use.kind == NameUse::kGoto           ? 0
+                      : use.kind == NameUse::kFunctionCall ? 1
+                      : use.kind == NameUse::kFileName     ? 2
+                                                           : -1;
+    if (reach >= 0 && reached[reach].insert(use.name).second) script.reaches.push_back(use);
+  }
+  for (const auto* list : {&script.labels, &script.functions}) {
+    for (const std::string& name : *list) script.names.insert(name);
+  }
+}
+
+// The names whose records in `before` and `now` differ (kind or place).
+void DifferingNames(const std::vector<NameUse>& before, const std::vector<NameUse>& now,
+                    std::set<std::string>* names) {
+  using Key = std::tuple<std::string_view, int, int32_t, int32_t>;
+  auto keys = [](const std::vector<NameUse>& list) {
+    std::vector<Key> keys;
+    for (const NameUse& use : list) keys.emplace_back(use.name, use.kind, use.line, use.column);
+    std::sort(keys.begin(), keys.end());
+    return keys;
+  };
+  const std::vector<Key> a = keys(before), b = keys(now);
+  std::vector<Key> differ;
+  std::set_symmetric_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(differ));
+  for (const Key& key : differ) names->emplace(std::get<0>(key));
+}
+
+void DifferingNames(std::vector<std::string> before, std::vector<std::string> now,
+                    std::set<std::string>* names) {
+  std::sort(before.begin(), before.end());
+  std::sort(now.begin(), now.end());
+  std::set_symmetric_difference(before.begin(), before.end(), now.begin(), now.end(),
+                                std::inserter(*names, names->end()));
+}
+
+// The variables a script declares first, in order: the order in which the
+// checks suggest a declared name for an undeclared one.
+std::vector<std::string_view> DeclaredNames(const std::vector<NameUse>& defined) {
+  std::vector<std::string_view> names;
+  for (const NameUse& use : defined) {
+    if (IsDeclaration(use.kind)) names.push_back(use.name);
+  }
+  return names;
+}
+
+}  // namespace
 
 // Receives the diagnostics of a run and keeps each in the list that `route`
 // chooses for it; a note joins the diagnostic before it.
@@ -291,6 +378,33 @@ class GameAnalysis::Reader : public ReadingObserver {
   std::shared_ptr<const DocumentText> text_;
 };
 
+void GameAnalysis::Index(Script* script, bool add) {
+  auto update = [&](std::unordered_map<std::string, std::vector<Script*>>& index,
+                    const std::string& name) {
+    std::vector<Script*>& scripts = index[name];
+    if (add) {
+      if (std::find(scripts.begin(), scripts.end(), script) == scripts.end())
+        scripts.push_back(script);
+    } else {
+      scripts.erase(std::remove(scripts.begin(), scripts.end(), script), scripts.end());
+      if (scripts.empty()) index.erase(name);
+    }
+  };
+  for (const std::string& name : script->labels) update(label_definers_, name);
+  for (const std::string& name : script->functions) update(function_definers_, name);
+  for (const NameUse& use : script->defined) {
+    update(use.kind == NameUse::kLabel ? first_labelers_
+           : IsDeclaration(use.kind)   ? declarers_
+                                       : makers_,
+           use.name);
+  }
+  for (const NameUse& use : script->reaches) {
+    int& count = reach_counts_[{use.kind, use.name}];
+    count += add ? 1 : -1;
+    if (count == 0) reach_counts_.erase({use.kind, use.name});
+  }
+}
+
 GameAnalysis::GameAnalysis(FileSystem& fs) : base_(fs), fs_(fs) {}
 GameAnalysis::~GameAnalysis() = default;
 
@@ -356,7 +470,51 @@ void GameAnalysis::FilesChanged(const std::vector<FileChange>& changes) {
   }
 }
 
+void GameAnalysis::StampGame() {
+  stamps_.clear();
+  if (settings_.client_watches_files || game_directory_.empty()) return;
+  auto stamp = [&](const std::string& path, bool directory) {
+    std::string now;
+    if (!base_.FileStamp(path, &now)) now.clear();
+    stamps_[path] = {now, directory};
+  };
+  std::set<std::string> folders = {game_directory_};
+  auto add = [&](const std::string& path) {
+    stamp(path, false);
+    // Every folder between the file and the game folder: a file added
+    // beside it, or a folder added in one of them, changes its entries.
+    for (size_t end = path.rfind(base_.Separator());
+         end != std::string::npos && end + 1 > game_directory_.size();
+         end = path.rfind(base_.Separator(), end - 1)) {
+      if (!folders.insert(path.substr(0, end + 1)).second || end == 0) break;
+    }
+  };
+  for (const auto& [path, script] : scripts_) add(path);
+  for (const auto* list : {&image_files_, &audio_files_, &movie_files_}) {
+    for (const std::string& path : *list) add(path);
+  }
+  for (const std::string& folder : folders) stamp(folder, true);
+}
+
+void GameAnalysis::NoticeDiskChanges() {
+  if (!analysed_ || settings_.client_watches_files) return;
+  std::vector<FileChange> changes;
+  for (auto& [path, stamp] : stamps_) {
+    std::string now;
+    if (!base_.FileStamp(path, &now)) now.clear();
+    if (now == stamp.stamp) continue;
+    stamp.stamp = now;
+    if (stamp.directory) {
+      full_run_needed_ = true;
+    } else if (documents_.count(path) == 0) {
+      changes.push_back({path, now.empty() ? FileChangeKind::kDeleted : FileChangeKind::kChanged});
+    }
+  }
+  FilesChanged(changes);
+}
+
 std::vector<FileDiagnostics> GameAnalysis::Analyse() {
+  NoticeDiskChanges();
   if (analysed_ && !full_run_needed_ && !changed_.empty()) {
     std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
       return scripts_.at(a)->index < scripts_.at(b)->index;
@@ -367,19 +525,40 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
         break;
       }
     }
-    // The cross-script checks look at the whole game again: a finding of
-    // one script may depend on the names and files of any other.
-    if (!full_run_needed_) CheckCrossReferences();
+    // The cross-script checks look again at the scripts whose findings the
+    // changed ones may change.
+    if (!full_run_needed_) CheckCrossReferences(false);
   }
-  if (!analysed_ || full_run_needed_) FullRun();
+  const bool whole = !analysed_ || full_run_needed_;
+  if (whole) {
+    FullRun();
+    StampGame();
+  }
+  for (Script* script : recompiled_) {
+    script->recompiled = false;
+    script->old_labels.clear();
+    script->old_functions.clear();
+    script->old_defined.clear();
+    script->old_reaches.clear();
+  }
+  recompiled_.clear();
   changed_.clear();
   full_run_needed_ = false;
   analysed_ = true;
-  return Publish();
+  return Publish(whole);
 }
 
 void GameAnalysis::FullRun() {
   ++full_runs_;
+  recompiled_.clear();
+  touched_.clear();
+  foreign_.clear();
+  label_definers_.clear();
+  function_definers_.clear();
+  first_labelers_.clear();
+  declarers_.clear();
+  makers_.clear();
+  reach_counts_.clear();
   scripts_.clear();
   order_.clear();
   run_diagnostics_.clear();
@@ -471,7 +650,11 @@ void GameAnalysis::FullRun() {
       }
     }
     if (!order_.empty()) order_.back()->end = conversion.State();
-    CheckCrossReferences();
+    for (auto& [path, script] : scripts_) {
+      Summarise(*script);
+      Index(script.get(), true);
+    }
+    CheckCrossReferences(true);
   });
   if (conversion.StartScriptConversion()) conversion.RunMainPhase();
 }
@@ -495,6 +678,16 @@ bool GameAnalysis::Recompile(const std::string& path) {
       if (CountErrors(search) != script->search_errors) return false;
       script->search = std::move(search);
     }
+    Index(script, false);
+    if (!script->recompiled) {
+      script->recompiled = true;
+      script->old_labels = script->labels;
+      script->old_functions = script->functions;
+      script->old_defined = std::move(script->defined);
+      script->old_reaches = std::move(script->reaches);
+      recompiled_.push_back(script);
+    }
+    touched_.insert(script);
     script->start = state;
     script->errors = 0;
     script->compile.clear();
@@ -516,6 +709,8 @@ bool GameAnalysis::Recompile(const std::string& path) {
     for (const DefinitionRecord& record : sys.results.FunctionDefinitions) {
       script->functions.push_back(record.name);
     }
+    Summarise(*script);
+    Index(script, true);
     script->end = conversion.State();
 
     // The scripts after it begin where it ended now. One that begins in the
@@ -542,45 +737,190 @@ bool GameAnalysis::Recompile(const std::string& path) {
   }
 }
 
-void GameAnalysis::CheckCrossReferences() {
+void GameAnalysis::CheckCrossReferences(bool whole) {
+  // The scripts whose findings are made again: every one, or those compiled
+  // again and those whose records name what these defined, declared or made
+  // before or define now (and, when the declared names change, those that
+  // use a name nothing declares: the checks suggest a declared one).
+  std::set<Script*> again;
+  bool reaches_changed = whole;
+  bool definitions_changed = whole;
+  if (whole) {
+    for (auto& [path, script] : scripts_) again.insert(script.get());
+  } else {
+    std::set<std::string> names;
+    bool declared_changed = false;
+    auto same_reaches = [](const std::vector<NameUse>& a, const std::vector<NameUse>& b) {
+      return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                        [](const NameUse& x, const NameUse& y) {
+                          return x.kind == y.kind && x.name == y.name;
+                        });
+    };
+    for (Script* script : recompiled_) {
+      again.insert(script);
+      // Its text changed: a finding that nothing reaches it, kept unless the
+      // game's reaches change, is shown anew at the script's new start.
+      if (std::find(changed_.begin(), changed_.end(), script->path) != changed_.end()) {
+        for (ReportedDiagnostic& d : script->unreached) d.shown.reset();
+      }
+      DifferingNames(script->old_defined, script->defined, &names);
+      DifferingNames(script->old_labels, script->labels, &names);
+      DifferingNames(script->old_functions, script->functions, &names);
+      if (DeclaredNames(script->old_defined) != DeclaredNames(script->defined))
+        declared_changed = true;
+      if (script->old_labels != script->labels || script->old_functions != script->functions)
+        definitions_changed = true;
+      if (!same_reaches(script->old_reaches, script->reaches)) reaches_changed = true;
+    }
+    reaches_changed = reaches_changed || definitions_changed;
+    for (auto& [path, script] : scripts_) {
+      if (declared_changed && script->undeclared) {
+        again.insert(script.get());
+        continue;
+      }
+      for (const std::string& name : names) {
+        if (script->names.count(name)) {
+          again.insert(script.get());
+          break;
+        }
+      }
+    }
+  }
+  if (again.empty() && !reaches_changed) return;
+
   DiscardSink sink;
   KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
   sys.options = options_;
-  Collector collector([this](const Diagnostic& d) {
-    auto it = scripts_.find(std::string(d.place.path));
-    return it == scripts_.end() ? &cross_diagnostics_ : &it->second->cross;
-  });
-  sys.log.set_listener(&collector);
-  // The findings of the last check, whose ranges are kept where they recur.
-  std::vector<ReportedDiagnostic> old_cross = std::move(cross_diagnostics_);
+  // Findings about the scripts not checked again were made before and are
+  // kept as they were.
+  std::vector<ReportedDiagnostic> discarded;
   std::map<Script*, std::vector<ReportedDiagnostic>> old_lists;
-  cross_diagnostics_.clear();
-  for (auto& [path, script] : scripts_) {
-    if (!script->cross.empty()) old_lists[script.get()] = std::move(script->cross);
+  for (Script* script : again) {
+    old_lists[script] = std::move(script->cross);
     script->cross.clear();
   }
-  // What the converter gathers while it compiles; each script's records are
-  // kept in source order, and the scripts are taken in the order of their
-  // paths, as the converter sorts them.
-  std::vector<std::span<const NameUse>> records;
+  std::vector<ReportedDiagnostic> old_cross;
+  if (whole) old_cross = std::move(cross_diagnostics_);
+  cross_diagnostics_.clear();
+  Collector collector([&](const Diagnostic& d) {
+    auto it = scripts_.find(std::string(d.place.path));
+    if (it == scripts_.end()) return whole ? &cross_diagnostics_ : &discarded;
+    return again.count(it->second.get()) ? &it->second->cross : &discarded;
+  });
+  sys.log.set_listener(&collector);
+  // The records of the scripts checked again whole, of the others what
+  // the findings of those depend on: the first declaration of each variable
+  // (a declared name is suggested for an undeclared one), and for each name
+  // that those scripts hold, the first definition of a label so named and
+  // one making of it. Each in source order, the scripts in the order of
+  // their paths, as the converter sorts them.
+  std::unordered_set<std::string_view> wanted;
+  for (Script* script : again) wanted.insert(script->names.begin(), script->names.end());
   std::vector<DefinitionRecord> labels, functions;
+  std::map<Script*, std::set<std::pair<int, std::string_view>>> named;
+  auto definers = [](const std::unordered_map<std::string, std::vector<Script*>>& index,
+                     std::string_view name) -> const std::vector<Script*>* {
+    auto it = index.find(std::string(name));
+    return it == index.end() ? nullptr : &it->second;
+  };
+  // The first script (by path) not checked again that holds such a record.
+  auto name_first = [&](int category, const std::vector<Script*>& scripts, std::string_view name) {
+    Script* first = nullptr;
+    for (Script* script : scripts) {
+      if (!again.count(script) && (first == nullptr || script->path < first->path)) first = script;
+    }
+    if (first != nullptr) named[first].insert({category, name});
+  };
+  auto category = [](NameUse::Kind kind) {
+    return kind == NameUse::kLabel ? 0 : IsDeclaration(kind) ? 1 : 2;
+  };
+  for (const auto& [name, scripts] : declarers_) name_first(1, scripts, name);
+  for (std::string_view name : wanted) {
+    if (const auto* list = definers(label_definers_, name)) {
+      for (Script* script : *list) labels.push_back({std::string(name), script->path, 0});
+    }
+    if (const auto* list = definers(function_definers_, name)) {
+      for (Script* script : *list) functions.push_back({std::string(name), script->path, 0});
+    }
+    if (const auto* list = definers(first_labelers_, name)) name_first(0, *list, name);
+    if (const auto* list = definers(makers_, name)) name_first(2, *list, name);
+  }
+  std::vector<std::vector<NameUse>> kept;
+  kept.reserve(scripts_.size());
+  std::vector<std::span<const NameUse>> records;
   kv::GameFiles files;
   for (const auto& [path, script] : scripts_) {
-    for (const std::string& name : script->labels) labels.push_back({name, path, 0});
-    for (const std::string& name : script->functions) functions.push_back({name, path, 0});
-    records.push_back(script->uses);
     files.scripts.push_back(path);
+    if (again.count(script.get())) {
+      records.push_back(script->uses);
+      continue;
+    }
+    auto it = named.find(script.get());
+    if (it == named.end()) continue;
+    std::vector<NameUse>& list = kept.emplace_back();
+    for (const NameUse& use : script->defined) {
+      if (it->second.count({category(use.kind), use.name})) list.push_back(use);
+    }
+    records.push_back(list);
   }
   files.images = image_files_;
   files.sounds = audio_files_;
   files.movies = movie_files_;
   files.extensions = ExtensionsOf(options_);
-  LintGame(sys.log, options_.checks, records, labels, functions, files);
+  CheckSet checks = options_.checks;
+  checks.Remove(Check::kUnreachedScript);
+  LintGame(sys.log, checks, records, labels, functions, files);
   KeepShown(old_cross, &cross_diagnostics_);
-  // Not in an edited script, whose text may have changed around a report.
+  const std::string_view undeclared = CheckName(Check::kUndeclaredVariable);
   for (auto& [script, list] : old_lists) {
+    // Not in an edited script, whose text may have changed around a report.
     if (std::find(changed_.begin(), changed_.end(), script->path) == changed_.end())
       KeepShown(list, &script->cross);
+    script->undeclared = std::any_of(script->cross.begin(), script->cross.end(),
+                                     [&](const ReportedDiagnostic& d) { return d.check == undeclared; });
+    touched_.insert(script);
+  }
+
+  // Whether anything reaches each script: from what every script goes to,
+  // calls and names, and the names each defines.
+  if (!reaches_changed || !options_.checks.On(Check::kUnreachedScript)) return;
+  CheckSet reach = options_.checks;
+  for (int check = 0; check < static_cast<int>(Check::kCount); ++check) {
+    if (check != static_cast<int>(Check::kUnreachedScript)) reach.Remove(static_cast<Check>(check));
+  }
+  // What the game goes to, calls and names, each once, and the labels and
+  // functions it goes to and calls: what tells which scripts are reached.
+  std::vector<NameUse> reached;
+  labels.clear();
+  functions.clear();
+  for (const auto& [key, count] : reach_counts_) {
+    NameUse& use = reached.emplace_back();
+    use.kind = static_cast<NameUse::Kind>(key.first);
+    use.name = key.second;
+    use.line = use.column = 1;
+    if (use.kind == NameUse::kFileName) continue;
+    const bool label = use.kind == NameUse::kGoto;
+    if (const auto* list = definers(label ? label_definers_ : function_definers_, use.name)) {
+      for (Script* script : *list) (label ? labels : functions).push_back({use.name, script->path, 0});
+    }
+  }
+  records.assign(1, reached);
+  std::map<Script*, std::vector<ReportedDiagnostic>> old_unreached;
+  for (auto& [path, script] : scripts_) {
+    old_unreached[script.get()] = std::move(script->unreached);
+    script->unreached.clear();
+  }
+  collector.set_route([&](const Diagnostic& d) {
+    auto it = scripts_.find(std::string(d.place.path));
+    return it == scripts_.end() ? &discarded : &it->second->unreached;
+  });
+  LintGame(sys.log, reach, records, labels, functions, files);
+  for (auto& [script, list] : old_unreached) {
+    const bool same = list.size() == script->unreached.size() &&
+                      std::equal(list.begin(), list.end(), script->unreached.begin(), SameReport);
+    if (std::find(changed_.begin(), changed_.end(), script->path) == changed_.end())
+      KeepShown(list, &script->unreached);
+    if (!same) touched_.insert(script);
   }
 }
 
@@ -617,73 +957,142 @@ SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line,
   return {start, {start.line, static_cast<int32_t>(end) + 1}};
 }
 
-std::vector<FileDiagnostics> GameAnalysis::Publish() {
-  std::vector<ReportedDiagnostic*> all;
-  auto add = [&](std::vector<ReportedDiagnostic>& list) {
-    for (ReportedDiagnostic& d : list) all.push_back(&d);
-  };
-  add(run_diagnostics_);
-  for (Script* script : order_) {
-    add(script->search);
-    add(script->compile);
+std::set<std::string> GameAnalysis::ForeignPaths(const Script& script) const {
+  std::set<std::string> paths;
+  for (const auto* list : {&script.search, &script.compile, &script.cross, &script.unreached}) {
+    for (const ReportedDiagnostic& d : *list) {
+      const std::string& path = d.path.empty() ? main_script_ : d.path;
+      if (path != script.path) paths.insert(path);
+    }
   }
-  for (auto& [path, script] : scripts_) {
-    if (!script->started) add(script->search);
-    add(script->cross);
-  }
-  add(cross_diagnostics_);
+  return paths;
+}
 
-  // The ranges of a report are worked out once, from the text its file has
-  // then: the file changes only with an edit, which reports it again.
-  std::map<std::string, std::shared_ptr<const DocumentText>> texts;
-  auto text_of = [&](const std::string& path) -> const DocumentText* {
-    auto it = texts.find(path);
-    if (it == texts.end()) it = texts.emplace(path, TextOf(path)).first;
-    return it->second.get();
+std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
+  // A report about no file in particular stands on main.txt.
+  auto path_of = [this](const ReportedDiagnostic& d) -> const std::string& {
+    return d.path.empty() ? main_script_ : d.path;
   };
-  std::map<std::string, FileDiagnostics> files;
-  std::map<std::string, uint64_t> digests;
-  for (ReportedDiagnostic* reported : all) {
-    // A report about no file in particular stands on main.txt.
-    const std::string& path = reported->path.empty() ? main_script_ : reported->path;
-    if (!reported->shown) {
-      SourceDiagnostic& shown = reported->shown.emplace();
-      shown.range = ElementRange(text_of(path), reported->line, reported->column);
-      shown.severity =
-          reported->kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
-      shown.code = reported->check;
-      shown.message = reported->message;
-      for (const ReportedDiagnostic::Related& related : reported->related) {
-        const std::string& at = related.path.empty() ? path : related.path;
-        shown.related.push_back(
-            {{at, ElementRange(text_of(at), related.line, related.column)}, related.message});
+  // The files whose lists are made again.
+  std::set<std::string> paths;
+  if (everything) {
+    foreign_.clear();
+    for (auto& [path, script] : scripts_) {
+      paths.insert(path);
+      script->foreign = ForeignPaths(*script);
+      for (const std::string& other : script->foreign) foreign_[other].insert(script.get());
+    }
+    for (const auto& [path, published] : published_) paths.insert(path);
+    for (const auto* list : {&run_diagnostics_, &cross_diagnostics_}) {
+      for (const ReportedDiagnostic& d : *list) paths.insert(path_of(d));
+    }
+  } else {
+    for (Script* script : touched_) {
+      paths.insert(script->path);
+      for (const std::string& other : script->foreign) {
+        paths.insert(other);
+        foreign_[other].erase(script);
+      }
+      script->foreign = ForeignPaths(*script);
+      for (const std::string& other : script->foreign) {
+        paths.insert(other);
+        foreign_[other].insert(script);
       }
     }
-    FileDiagnostics& file = files[path];
-    file.path = path;
-    file.diagnostics.push_back(*reported->shown);
-    uint64_t& digest = digests[path];
-    digest = Digest(digest, *reported->shown);
   }
-  std::map<std::string, Published> published;
+  touched_.clear();
+
   std::vector<FileDiagnostics> result;
-  for (auto& [path, file] : files) {
-    Published now{digests[path], 0};
+  for (const std::string& path : paths) {
+    // Every report on the file, in the order of the run: those outside any
+    // script, those of each script as it was compiled, then the
+    // cross-script checks' in the order of the scripts' paths.
+    std::vector<Script*> from;
+    if (auto it = scripts_.find(path); it != scripts_.end()) from.push_back(it->second.get());
+    if (auto it = foreign_.find(path); it != foreign_.end()) {
+      for (Script* script : it->second) {
+        if (script->path != path) from.push_back(script);
+      }
+    }
+    std::vector<ReportedDiagnostic*> all;
+    auto add = [&](std::vector<ReportedDiagnostic>& list) {
+      for (ReportedDiagnostic& d : list) {
+        if (path_of(d) == path) all.push_back(&d);
+      }
+    };
+    add(run_diagnostics_);
+    std::sort(from.begin(), from.end(), [](const Script* a, const Script* b) {
+      return std::tie(b->started, a->index) < std::tie(a->started, b->index);
+    });
+    for (Script* script : from) {
+      if (!script->started) continue;
+      add(script->search);
+      add(script->compile);
+    }
+    std::sort(from.begin(), from.end(),
+              [](const Script* a, const Script* b) { return a->path < b->path; });
+    for (Script* script : from) {
+      if (!script->started) add(script->search);
+      add(script->cross);
+      add(script->unreached);
+    }
+    add(cross_diagnostics_);
+
+    // The ranges of a report are worked out once, from the text its file has
+    // then: the file changes only with an edit, which reports it again.
+    std::map<std::string, std::shared_ptr<const DocumentText>> texts;
+    auto text_of = [&](const std::string& at) -> const DocumentText* {
+      auto it = texts.find(at);
+      if (it == texts.end()) it = texts.emplace(at, TextOf(at)).first;
+      return it->second.get();
+    };
+    FileDiagnostics file;
+    file.path = path;
+    uint64_t digest = 0;
+    for (ReportedDiagnostic* reported : all) {
+      if (!reported->shown) {
+        SourceDiagnostic& shown = reported->shown.emplace();
+        shown.range = ElementRange(text_of(path), reported->line, reported->column);
+        shown.severity =
+            reported->kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
+        shown.code = reported->check;
+        shown.message = reported->message;
+        for (const ReportedDiagnostic::Related& related : reported->related) {
+          const std::string& at = related.path.empty() ? path : related.path;
+          shown.related.push_back(
+              {{at, ElementRange(text_of(at), related.line, related.column)}, related.message});
+        }
+      }
+      file.diagnostics.push_back(*reported->shown);
+      digest = Digest(digest, *reported->shown);
+    }
     auto before = published_.find(path);
-    now.version = before != published_.end() && before->second.digest == now.digest
-                      ? before->second.version
-                      : ++last_version_;
-    file.version = now.version;
+    if (file.diagnostics.empty()) {
+      if (before == published_.end()) continue;
+      published_.erase(before);
+      file.version = ++last_version_;
+      result.push_back(std::move(file));
+      continue;
+    }
+    if (before != published_.end() && before->second.digest == digest) continue;
+    file.version = ++last_version_;
+    Published& now = published_[path];
+    now.digest = digest;
+    now.file = file;
     if (auto text = texts.find(path); text != texts.end()) {
       file.text = text->second;
     } else if (auto open = documents_.find(path); open != documents_.end()) {
       file.text = open->second;
     }
-    published.emplace(path, now);
     result.push_back(std::move(file));
   }
-  published_ = std::move(published);
   return result;
+}
+
+std::vector<FileDiagnostics> GameAnalysis::CurrentDiagnostics() const {
+  std::vector<FileDiagnostics> all;
+  for (const auto& [path, published] : published_) all.push_back(published.file);
+  return all;
 }
 
 std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {
@@ -696,8 +1105,10 @@ std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {
     if (!script->started) all.insert(all.end(), script->search.begin(), script->search.end());
   }
   // The cross-script checks report in the order of the scripts' paths.
-  for (const auto& [path, script] : scripts_)
+  for (const auto& [path, script] : scripts_) {
     all.insert(all.end(), script->cross.begin(), script->cross.end());
+    all.insert(all.end(), script->unreached.begin(), script->unreached.end());
+  }
   all.insert(all.end(), cross_diagnostics_.begin(), cross_diagnostics_.end());
   return all;
 }

@@ -20,9 +20,11 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -95,6 +97,9 @@ class GameAnalysis : public Analysis {
   // How many whole conversions and single-script compiles have run.
   int full_runs() const { return full_runs_; }
   int script_compiles() const { return script_compiles_; }
+  // The diagnostics of every file that has any, as the analyses so far
+  // returned them (without their texts).
+  std::vector<FileDiagnostics> CurrentDiagnostics() const;
   // Everything the last analysis reported, in report order per script.
   std::vector<ReportedDiagnostic> ReportedDiagnostics() const;
 
@@ -106,13 +111,25 @@ class GameAnalysis : public Analysis {
   class Reader;
 
   void FullRun();
+  // When the editor does not watch the game's files: the stamps of every
+  // file the last whole run found and of the folders that hold them, taken
+  // after it; and the changes since, as FilesChanged takes them (a folder
+  // whose entries changed: a whole run).
+  void StampGame();
+  void NoticeDiskChanges();
   // Compiles the changed script alone, and the ones after it whose start
   // state changes; false when only a whole run can tell.
   bool Recompile(const std::string& path);
   // The cross-script checks (LintGame) over the names and files kept of the
   // whole game, as the converter makes them after its last script.
-  void CheckCrossReferences();
-  std::vector<FileDiagnostics> Publish();
+  // With `whole`, over every script; otherwise again over the scripts
+  // whose findings the scripts compiled again (recompiled_) may change.
+  void CheckCrossReferences(bool whole);
+  // The diagnostics of each file whose diagnostics changed: of every file
+  // with `everything`, otherwise of those the scripts in touched_ report on.
+  std::vector<FileDiagnostics> Publish(bool everything);
+  // The files other than its own that a script's reports stand on.
+  std::set<std::string> ForeignPaths(const Script& script) const;
 
   // The editor's text of `path`, or the file's.
   std::shared_ptr<const DocumentText> TextOf(const std::string& path);
@@ -175,6 +192,23 @@ class GameAnalysis : public Analysis {
   std::vector<Script*> order_;  // the scripts in the order the run compiled them
   std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
   std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
+  // The scripts that define each label and function, and those whose
+  // records that the checks read of them (Script::defined) first define a
+  // label, declare a variable or make a name so named.
+  std::unordered_map<std::string, std::vector<Script*>> label_definers_, function_definers_,
+      first_labelers_, declarers_, makers_;
+  // How many scripts go to, call or name as a file each name (by the
+  // record's kind).
+  std::map<std::pair<int, std::string>, int> reach_counts_;
+  // Adds a script's definitions and reaches to the indexes above, or takes
+  // them away.
+  void Index(Script* script, bool add);
+  // The scripts compiled again by this analysis, and those whose reports
+  // changed since the last Publish.
+  std::vector<Script*> recompiled_;
+  std::set<Script*> touched_;
+  // For each file, the scripts that report on it besides its own.
+  std::map<std::string, std::set<Script*>> foreign_;
   // The media files the search found (absolute paths), by kind.
   std::vector<std::string> image_files_, audio_files_, movie_files_;
   std::string main_script_;
@@ -183,9 +217,14 @@ class GameAnalysis : public Analysis {
   // and their version, which changes when the digest does.
   struct Published {
     uint64_t digest = 0;
-    uint64_t version = 0;
+    FileDiagnostics file;  // without its text
   };
   std::map<std::string, Published> published_;
+  struct Stamp {
+    std::string stamp;
+    bool directory = false;
+  };
+  std::map<std::string, Stamp> stamps_;
   uint64_t last_version_ = 0;
   // FileNames, by kind, and the whole run and folder they were made for.
   struct Names {

@@ -85,7 +85,8 @@ std::vector<std::string> AnalysisLines(const GameAnalysis& analysis) {
 // Every diagnostic as the server gets it, one line each.
 std::vector<std::string> Published(GameAnalysis& analysis) {
   std::vector<std::string> lines;
-  for (const FileDiagnostics& file : analysis.Analyse()) {
+  analysis.Analyse();
+  for (const FileDiagnostics& file : analysis.CurrentDiagnostics()) {
     for (const SourceDiagnostic& d : file.diagnostics) {
       std::string line =
           file.path + " " + std::to_string(d.range.start.line) + ":" +
@@ -224,7 +225,8 @@ TEST(GameAnalysis, AFileKeepsItsDiagnosticsVersionUntilItsDiagnosticsChange) {
   Configured(analysis);
   auto versions = [&] {
     std::map<std::string, uint64_t> by_path;
-    for (const FileDiagnostics& file : analysis.Analyse()) {
+    analysis.Analyse();
+    for (const FileDiagnostics& file : analysis.CurrentDiagnostics()) {
       by_path[file.path] = file.version;
       EXPECT_NE(0u, file.version) << file.path;
     }
@@ -450,6 +452,40 @@ TEST(GameAnalysis, CompletesTheFilesOfTheCommandsKindFromTheFolderTheGameSets) {
   EXPECT_EQ(100u, many.items.size());
   EXPECT_TRUE(many.incomplete);
   EXPECT_EQ("p1000.png", many.items[0].label);
+}
+
+TEST(GameAnalysis, NoticesChangesOnDiskUnlessTheEditorWatchesThem) {
+  for (const bool watched : {false, true}) {
+    MemoryFileSystem fs;
+    AddGame(fs);
+    fs.AddFile("/game/scenes/d.txt", "layer x, \"img/new.png\";\n");
+    GameAnalysis analysis(fs);
+    WorkspaceSettings settings{{"/game"}, SourceEncoding::kCp932};
+    settings.client_watches_files = watched;
+    analysis.Configure(settings);
+    auto shown = [&](const std::string& text) {
+      return testing::PrintToString(Published(analysis)).find(text) != std::string::npos;
+    };
+    EXPECT_TRUE(shown("\"img/new.png\""));
+    // The picture is added, then the scene is changed, neither in the editor.
+    fs.AddFile("/game/img/new.png", "png");
+    EXPECT_EQ(watched, shown("\"img/new.png\"")) << watched;
+    fs.AddFile("/game/scenes/d.txt", "layer x, \"img/gone.png\";\n");
+    EXPECT_EQ(!watched, shown("\"img/gone.png\"")) << watched;
+  }
+}
+
+TEST(GameAnalysis, AnUnreachedScriptEditedAtItsStartIsShownAtItsNewStart) {
+  MemoryFileSystem fs;
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  fs.AddFile("/game/c.txt", "show;\n");
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+  const std::string edited = "layer x, 1;\n";
+  analysis.SetDocument("/game/c.txt", DocumentText::FromCp932(edited));
+  fs.AddFile("/game/c.txt", edited);
+  GameAnalysis fresh(fs);
+  EXPECT_EQ(Published(Configured(fresh)), Published(analysis));
 }
 
 }  // namespace
