@@ -1,9 +1,7 @@
 // kvls: the language server of the script language, over standard input and
 // output.
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -11,6 +9,7 @@
 #include "platform/byte_stream.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "platform/mutex.h"
 #include "platform/process_liveness.h"
 #include "platform/signals.h"
 #include "platform/version.h"
@@ -59,19 +58,23 @@ class ClientWatch {
  public:
   ClientWatch(const kv::LanguageServer& server, int64_t argument_id)
       : server_(server), argument_id_(argument_id), thread_(kv::StartThread([this] { Run(); })) {}
-  ~ClientWatch() {
+  ~ClientWatch() LOCKS_EXCLUDED(mutex_) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kv::MutexLock lock(&mutex_);
       stopped_ = true;
     }
-    wake_.notify_one();
+    wake_.Signal();
     thread_.join();
   }
 
  private:
-  void Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, kClientCheckInterval, [this] { return stopped_; })) {
+  void Run() LOCKS_EXCLUDED(mutex_) {
+    kv::MutexLock lock(&mutex_);
+    for (;;) {
+      const auto deadline = std::chrono::steady_clock::now() + kClientCheckInterval;
+      while (!stopped_ && wake_.WaitUntil(deadline)) {
+      }
+      if (stopped_) return;
       const int64_t id = server_.client_process_id() != 0 ? server_.client_process_id() : argument_id_;
       // Whoever would read the rest of the output has gone: ending at once
       // loses nothing.
@@ -81,9 +84,9 @@ class ClientWatch {
 
   const kv::LanguageServer& server_;
   const int64_t argument_id_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stopped_ = false;
+  kv::Mutex mutex_;
+  kv::CondVar wake_{&mutex_};
+  bool stopped_ GUARDED_BY(mutex_) = false;
   std::thread thread_;
 };
 
