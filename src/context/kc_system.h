@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "context/code_arena.h"
+#include "context/declared_names.h"
 #include "context/diagnostics.h"
 #include "context/kc_file.h"
 #include "context/lint_checks.h"
@@ -78,7 +79,7 @@ struct DefinitionRecord {
 // that the state where any script begins can be saved and restored whole.
 struct CarriedState {
   std::map<int32_t, std::string> aliases;  // command id -> alias
-  std::set<std::string> declaredVariables;
+  DeclaredVariableSet declaredVariables;
   int32_t errorsSinceLimit = 0;
   bool mainScriptEnded = false;
   bool operator==(const CarriedState&) const = default;

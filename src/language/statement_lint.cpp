@@ -263,7 +263,7 @@ void StatementLint::CheckLeadingWord(const SourceText& source, const CommandElem
       const size_t at = p == 0 ? 1 : 0;
       if (at >= parameter.size() || parameter[at].kind != ElemWord) continue;
       const CommandElement& name = parameter[at];
-      sys_.carried.declaredVariables.insert(name.text);
+      sys_.carried.declaredVariables.Insert(name.text);
       if (command_.NamesCommand(name.text) && sys_.options.checks.On(Check::kCommandNameAsVariable)) {
         const SourcePlace place = Diagnostics::PlaceIn(source, name.offset);
         sys_.log.WarningAt(place, kMsgCommandNameAsVariable, {name.text},
@@ -295,7 +295,7 @@ void StatementLint::CheckLeadingWord(const SourceText& source, const CommandElem
   // Not a command: the setup phase compiles it as calc, the main phase as
   // calc when it is one parameter of several elements, else as text. A word
   // that names a variable (declared, or assigned to) is an expression.
-  if (!IsAsciiName(first.text) || command_.NamesCommand(first.text) || sys_.carried.declaredVariables.count(first.text)) {
+  if (!IsAsciiName(first.text) || command_.NamesCommand(first.text) || sys_.carried.declaredVariables.Contains(first.text)) {
     return;
   }
   const CommandParameter& parameter = statement[0];
@@ -416,7 +416,7 @@ void StatementLint::CheckOperands(const SourceText& source, int32_t id) {
   const bool skip_leading =
       is_command || (first.kind == ElemWord &&
                      (command_.NamesCommand(first.text) ||
-                      (IsAsciiName(first.text) && !sys_.carried.declaredVariables.count(first.text))));
+                      (IsAsciiName(first.text) && !sys_.carried.declaredVariables.Contains(first.text))));
   const bool semicolon_check = sys_.options.checks.On(Check::kMissingSemicolon);
   for (uint32_t p = 0; p < statement.size(); ++p) {
     const CommandParameter& parameter = statement[p];
