@@ -41,6 +41,7 @@
 #include "platform/file_system.h"
 #include "server/language_server.h"
 #include "server/uri.h"
+#include "test_support/diagnostic_lines.h"
 #include "workspace/document_store.h"
 #include "workspace/game_analysis.h"
 
@@ -73,27 +74,6 @@ class DiscardSink : public kv::MessageSink {
   void Write(std::string_view) override {}
 };
 
-// Every diagnostic an analysis holds, one line each.
-std::vector<std::string> Lines(const std::vector<kv::FileDiagnostics>& files) {
-  std::vector<std::string> lines;
-  for (const kv::FileDiagnostics& file : files) {
-    for (const kv::SourceDiagnostic& d : file.diagnostics) {
-      std::string line = file.path + " " + std::to_string(d.range.start.line) + ":" +
-                         std::to_string(d.range.start.column) + "-" +
-                         std::to_string(d.range.end.line) + ":" +
-                         std::to_string(d.range.end.column) + " " +
-                         std::to_string(static_cast<int>(d.severity)) + " [" + d.code + "] " +
-                         d.message;
-      for (const kv::RelatedLocation& r : d.related) {
-        line += " | " + r.location.path + " " + std::to_string(r.location.range.start.line) +
-                ":" + std::to_string(r.location.range.start.column) + " " + r.message;
-      }
-      lines.push_back(line);
-    }
-  }
-  return lines;
-}
-
 // False (with the first difference on stderr) when a fresh analysis of the
 // same texts finds other diagnostics.
 bool SameAsFresh(const kv::GameAnalysis& analysis, const kv::DocumentStore& store,
@@ -102,8 +82,8 @@ bool SameAsFresh(const kv::GameAnalysis& analysis, const kv::DocumentStore& stor
   fresh.Configure({{dir}, kv::SourceEncoding::kCp932});
   for (const auto& [path, open] : store.open()) fresh.SetDocument(path, open.text);
   fresh.Analyse();
-  const std::vector<std::string> a = Lines(analysis.CurrentDiagnostics());
-  const std::vector<std::string> b = Lines(fresh.CurrentDiagnostics());
+  const std::vector<std::string> a = kv::DiagnosticLines(analysis.CurrentDiagnostics());
+  const std::vector<std::string> b = kv::DiagnosticLines(fresh.CurrentDiagnostics());
   if (a == b) {
     std::fprintf(stderr, "%s: %zu diagnostics, the same as a fresh analysis's\n", when, a.size());
     return true;

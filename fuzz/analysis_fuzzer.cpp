@@ -19,6 +19,7 @@
 #include "context/diagnostics.h"
 #include "driver/converter.h"
 #include "platform/console.h"
+#include "test_support/diagnostic_lines.h"
 #include "test_support/memory_file_system.h"
 #include "workspace/game_analysis.h"
 
@@ -128,27 +129,6 @@ std::vector<std::string> Reported(const kv::GameAnalysis& analysis) {
   return lines;
 }
 
-std::vector<std::string> Published(const std::vector<kv::FileDiagnostics>& files) {
-  std::vector<std::string> lines;
-  for (const kv::FileDiagnostics& file : files) {
-    for (const kv::SourceDiagnostic& d : file.diagnostics) {
-      std::string line = file.path + " " + std::to_string(d.range.start.line) + ":" +
-                         std::to_string(d.range.start.column) + "-" +
-                         std::to_string(d.range.end.line) + ":" +
-                         std::to_string(d.range.end.column) + " " +
-                         std::to_string(static_cast<int>(d.severity)) + " [" + d.code + "] " +
-                         kv::Cp932ToUtf8(d.message);
-      for (const kv::RelatedLocation& r : d.related) {
-        line += " | " + r.location.path + " " + std::to_string(r.location.range.start.line) +
-                ":" + std::to_string(r.location.range.start.column) + "-" +
-                std::to_string(r.location.range.end.column) + " " + kv::Cp932ToUtf8(r.message);
-      }
-      lines.push_back(line);
-    }
-  }
-  return lines;
-}
-
 std::string Join(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
@@ -230,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     analysis.Analyse();
-    const std::vector<std::string> published = Published(analysis.CurrentDiagnostics());
+    const std::vector<std::string> published = kv::DiagnosticLines(analysis.CurrentDiagnostics());
     kv::MemoryFileSystem saved;
     std::map<std::string, std::string> texts;
     for (const auto& [name, script_lines] : scripts) {
@@ -241,7 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kv::GameAnalysis fresh(saved);
     fresh.Configure(settings);
     fresh.Analyse();
-    const std::vector<std::string> expected = Published(fresh.CurrentDiagnostics());
+    const std::vector<std::string> expected = kv::DiagnosticLines(fresh.CurrentDiagnostics());
     if (published != expected) Fail("published differs from a fresh analysis", expected, published, texts);
     const std::vector<std::string> check = ByFile(CheckLines(saved));
     const std::vector<std::string> reported = ByFile(Reported(analysis));
