@@ -3,10 +3,10 @@
 # word for word. Run at build time as
 #
 #   cmake -DPROGRAM=path -DNAME=kvdump -DSUMMARY="..." -DSEE_ALSO="a b"
-#         -DOUTPUT=kvdump.1 -P man_page.cmake
+#         -DOUTPUT=kvdump.1.gz -DGZIP=/bin/gzip -P man_page.cmake
 #
 # The programs print UTF-8 under a UTF-8 locale, which the page is written in.
-foreach(variable PROGRAM NAME SUMMARY OUTPUT)
+foreach(variable PROGRAM NAME SUMMARY OUTPUT GZIP)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "man_page.cmake needs -D${variable}=...")
   endif()
@@ -41,5 +41,12 @@ if(SEE_ALSO)
   list(JOIN references ",\n" references)
   string(APPEND page ".SH SEE ALSO\n${references}\n")
 endif()
-file(WRITE ${OUTPUT}.tmp "${page}")
-file(RENAME ${OUTPUT}.tmp ${OUTPUT})
+# Installed compressed, as Debian keeps manual pages: gzip -9n, with no name
+# or time in the header, so that the same page gives the same bytes.
+get_filename_component(plain ${OUTPUT} NAME_WLE)
+get_filename_component(folder ${OUTPUT} DIRECTORY)
+file(WRITE ${folder}/${plain} "${page}")
+execute_process(COMMAND ${GZIP} -9nf ${folder}/${plain} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "gzip failed on ${folder}/${plain}")
+endif()
