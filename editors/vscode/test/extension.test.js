@@ -136,3 +136,41 @@ test('activation: the game\'s scripts associated, one open before read again, ta
   assert.equal(written, '/nonexistent/KVConverter: spawn /nonexistent/KVConverter ENOENT\r\n');
   await extension.deactivate();
 });
+
+// The extension host waits for what deactivate returns before it exits: that
+// must be the language client's stop, so that kvls is told to end first.
+test('deactivate waits for the language client to stop', async () => {
+  const vscode = fakeVscode();
+  vscode.settings['kvscript.server.path'] = process.execPath;
+  const calls = [];
+  let stopped;
+  class LanguageClient {
+    constructor(id, name, server) { calls.push(`new ${server.command}`); }
+    onDidChangeState() {}
+    onNotification() {}
+    async start() { calls.push('start'); }
+    stop(timeout) {
+      calls.push(`stop ${timeout}`);
+      return new Promise((resolve) => { stopped = resolve; });
+    }
+  }
+  const clientModule = require.resolve('vscode-languageclient/node');
+  const saved = require.cache[clientModule];
+  require.cache[clientModule] = { id: clientModule, filename: clientModule, loaded: true,
+    exports: { LanguageClient, TransportKind: { stdio: 0 }, State: { Starting: 3, Running: 2, Stopped: 1 } } };
+  try {
+    const extension = loadExtension(vscode);
+    await extension.activate({ subscriptions: [], extensionPath: path.join(__dirname, 'no-extension-here') });
+    assert.deepEqual(calls, [`new ${process.execPath}`, 'start']);
+    let done = false;
+    const deactivated = Promise.resolve(extension.deactivate()).then(() => { done = true; });
+    await new Promise((resolve) => setImmediate(resolve));
+    assert.deepEqual(calls.slice(2), ['stop 2000']);
+    assert.equal(done, false, 'deactivate ended before the client stopped');
+    stopped();
+    await deactivated;
+  } finally {
+    if (saved) require.cache[clientModule] = saved;
+    else delete require.cache[clientModule];
+  }
+});
