@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -22,6 +23,7 @@
 namespace kv {
 
 class KCSystem;
+class OutputFile;
 
 struct RouteNode {
   enum Kind {
@@ -167,6 +169,50 @@ RouteMapFormat RouteMapFormatOf(std::string_view path);
 // temporary file renamed into place); false, with an error counted, when it
 // cannot.
 bool WriteRouteMap(KCSystem& sys, const RouteMap& map);
+
+// Writes the run's route map as WriteRouteMap does, but makes it on a second
+// thread while the run goes on once every statement has been read (the
+// checks of the whole game, which the map does not depend on, run meanwhile).
+// The file is created, committed and any failure reported on the calling
+// thread, in Done: the console and the file are the same as WriteRouteMap's.
+//
+// Nothing is shared while the thread runs: Start hands it the recorder and
+// the opened file, and Done takes them back after joining it.
+class RouteMapWriter {
+ public:
+  explicit RouteMapWriter(KCSystem& sys);
+  // Waits for a thread still running.
+  ~RouteMapWriter();
+  RouteMapWriter(const RouteMapWriter&) = delete;
+  RouteMapWriter& operator=(const RouteMapWriter&) = delete;
+
+  // Starts making the map of what `recorder` has seen; neither the recorder
+  // nor the run's file system's output is touched again by the caller until
+  // Done. Once only.
+  void Start(RouteRecorder* recorder);
+  // Waits for the map and writes it into place; without Start, makes it
+  // here. False, with an error counted, when it cannot be written.
+  bool Done(RouteRecorder* recorder);
+
+ private:
+  friend bool WriteRouteMap(KCSystem& sys, const RouteMap& map);
+  // Creates the file of a DOT or JSON map (an SVG map is laid out first).
+  void Open();
+  // Makes the map's text (into the file, or the SVG picture into svg_).
+  void Make(const RouteMap& map);
+  // Writes an SVG map, commits the file, reports a failure.
+  bool Close();
+
+  KCSystem& sys_;
+  RouteMapFormat format_;
+  char separator_;
+  bool started_ = false;
+  bool made_ = true;
+  std::unique_ptr<OutputFile> out_;
+  std::string svg_;
+  std::string err_;
+  std::thread thread_;
+};
 
 // The map as Graphviz DOT text (UTF-8): each script a cluster.
 std::string RouteMapDot(const RouteMap& map, char separator);

@@ -8,11 +8,13 @@
 #include <unordered_map>
 #include <vector>
 #include <string>
+#include <system_error>
 
 #include "driver/route_map.h"
 #include "context/kc_system.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "platform/signals.h"
 
 #ifdef KV_HAVE_GRAPHVIZ
 #include <graphviz/cgraph.h>
@@ -408,31 +410,80 @@ void MakeJson(const RouteMap& map, char separator, MapText& text) {
 }  // namespace
 
 bool WriteRouteMap(KCSystem& sys, const RouteMap& map) {
-  const std::string& name = sys.options.routeMapPath;
-  const char separator = sys.fs.Separator();
-  const RouteMapFormat format = RouteMapFormatOf(name);
-  std::string svg, err;
-  bool made = true;
-  if (format == RouteMapFormat::kSvg) made = RouteMapSvg(RouteMapDot(map, separator), &svg, &err);
-  std::unique_ptr<OutputFile> out;
-  if (made) {
-    out = sys.fs.CreateOutput(name, &err);
-    made = out != nullptr;
+  RouteMapWriter writer(sys);
+  writer.Open();
+  writer.Make(map);
+  return writer.Close();
+}
+
+RouteMapWriter::RouteMapWriter(KCSystem& sys)
+    : sys_(sys), format_(RouteMapFormatOf(sys.options.routeMapPath)), separator_(sys.fs.Separator()) {}
+
+RouteMapWriter::~RouteMapWriter() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void RouteMapWriter::Open() {
+  if (format_ == RouteMapFormat::kSvg) return;
+  out_ = sys_.fs.CreateOutput(sys_.options.routeMapPath, &err_);
+  made_ = out_ != nullptr;
+}
+
+void RouteMapWriter::Make(const RouteMap& map) {
+  if (!made_) return;
+  if (format_ == RouteMapFormat::kSvg) {
+    made_ = RouteMapSvg(RouteMapDot(map, separator_), &svg_, &err_);
+    return;
   }
-  if (made) {
-    // DOT and JSON go to the file piece by piece as they are made.
-    MapText text([&](std::string_view piece) { return out->Write(piece.data(), piece.size(), &err); });
-    if (format == RouteMapFormat::kSvg) {
-      text.text()->swap(svg);
-    } else if (format == RouteMapFormat::kJson) {
-      MakeJson(map, separator, text);
-    } else {
-      MakeDot(map, separator, text);
-    }
-    made = text.End() && out->Commit(&err);
+  // DOT and JSON go to the file piece by piece as they are made.
+  MapText text([&](std::string_view piece) { return out_->Write(piece.data(), piece.size(), &err_); });
+  if (format_ == RouteMapFormat::kJson) {
+    MakeJson(map, separator_, text);
+  } else {
+    MakeDot(map, separator_, text);
   }
-  if (!made) sys.log.Error(kMsgRouteMapNotWritten, {LogArg::Path(name), LogArg::Path(err)});
-  return made;
+  made_ = text.End();
+}
+
+bool RouteMapWriter::Close() {
+  if (made_ && format_ == RouteMapFormat::kSvg) {
+    out_ = sys_.fs.CreateOutput(sys_.options.routeMapPath, &err_);
+    made_ = out_ != nullptr && out_->Write(svg_.data(), svg_.size(), &err_);
+    svg_ = {};
+  }
+  made_ = made_ && out_->Commit(&err_);
+  out_.reset();
+  if (!made_) sys_.log.Error(kMsgRouteMapNotWritten, {LogArg::Path(sys_.options.routeMapPath), LogArg::Path(err_)});
+  return made_;
+}
+
+void RouteMapWriter::Start(RouteRecorder* recorder) {
+  if (started_) return;
+  started_ = true;
+  // The file is made here: creating it reads and sets what the whole
+  // process shares (the file creation mask), beside the run's own probes of
+  // its outputs.
+  Open();
+  auto make = [this, recorder] {
+    RouteMap map = recorder->Finish();
+    Make(map);
+  };
+  try {
+    thread_ = StartThread(make);
+  } catch (const std::system_error&) {
+    // No second thread to be had: the map is made here.
+    make();
+  }
+}
+
+bool RouteMapWriter::Done(RouteRecorder* recorder) {
+  if (!started_) {
+    started_ = true;
+    Open();
+    Make(recorder->Finish());
+  }
+  if (thread_.joinable()) thread_.join();
+  return Close();
 }
 
 std::string RouteMapDot(const RouteMap& map, char separator) {
