@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -59,6 +60,63 @@ struct RouteEdge {
   int32_t column = 0;
 };
 
+// A list that grows a block of elements at a time and never moves what it
+// holds (nor when it is moved): the nodes and edges of a large map, a few
+// allocations for a hundred thousand of them.
+template <typename T>
+class BlockList {
+  // Elements are never destroyed one by one.
+  static_assert(std::is_trivially_destructible_v<T>);
+
+ public:
+  static constexpr size_t kPerBlock = 1024;
+
+  template <typename Element>
+  class Iterator {
+   public:
+    Iterator(const BlockList* list, size_t at) : list_(list), at_(at) {}
+    Element& operator*() const { return const_cast<Element&>((*list_)[at_]); }
+    Element* operator->() const { return &**this; }
+    Iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+   private:
+    const BlockList* list_;
+    size_t at_;
+  };
+
+  T& operator[](size_t i) { return blocks_[i / kPerBlock].get()[i % kPerBlock]; }
+  const T& operator[](size_t i) const { return blocks_[i / kPerBlock].get()[i % kPerBlock]; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T& back() { return (*this)[size_ - 1]; }
+  void push_back(const T& value) {
+    // A block is taken as it is, without writing every element first:
+    // each is written once, when it is added.
+    if (size_ % kPerBlock == 0) blocks_.emplace_back(std::allocator<T>().allocate(kPerBlock));
+    std::construct_at(blocks_.back().get() + size_ % kPerBlock, value);
+    ++size_;
+  }
+  void clear() {
+    blocks_.clear();
+    size_ = 0;
+  }
+  Iterator<T> begin() { return {this, 0}; }
+  Iterator<T> end() { return {this, size_}; }
+  Iterator<const T> begin() const { return {this, 0}; }
+  Iterator<const T> end() const { return {this, size_}; }
+
+ private:
+  struct Free {
+    void operator()(T* block) const { std::allocator<T>().deallocate(block, kPerBlock); }
+  };
+  std::vector<std::unique_ptr<T, Free>> blocks_;
+  size_t size_ = 0;
+};
+
 // Copies of texts that stay in place until the store goes (also when it is
 // moved): the names and labels of a map, kept in large blocks instead of a
 // string each.
@@ -79,9 +137,9 @@ struct RouteMap {
   std::deque<std::string> paths;
   // The names and labels of nodes and edges.
   TextStore texts;
-  // Deques: a large map grows without moving what it holds.
-  std::deque<RouteNode> nodes;
-  std::deque<RouteEdge> edges;
+  // A large map grows without moving what it holds.
+  BlockList<RouteNode> nodes;
+  BlockList<RouteEdge> edges;
   // The engine directory: script names are shown relative to it.
   std::string base;
   // The scripts, labels and functions no route reaches, in node order.
@@ -144,7 +202,7 @@ class RouteRecorder : public ReadingObserver {
 
   std::string engine_directory_;
   RouteMap map_;
-  std::deque<Jump> jumps_;
+  BlockList<Jump> jumps_;
   // Script path -> its node.
   std::map<std::string, size_t> scripts_;
   const SourceText* current_ = nullptr;
