@@ -272,10 +272,21 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
     dot.append(", ").append(NodeAttributes(node)).append("];\n");
     text.Piece();
   };
-  // The nodes of each script's cluster, in node order.
-  std::vector<std::vector<size_t>> members(map.nodes.size());
-  for (size_t i = 0; i < map.nodes.size(); ++i) {
-    if (map.nodes[i].cluster >= 0) members[static_cast<size_t>(map.nodes[i].cluster)].push_back(i);
+  // The nodes of each script's cluster, in node order: those of cluster c
+  // are members[first[c]] up to members[first[c + 1]] (two arrays, rather
+  // than a list for every node of which a few hundred have members).
+  std::vector<size_t> first(map.nodes.size() + 1, 0), members;
+  for (const RouteNode& node : map.nodes) {
+    if (node.cluster >= 0) ++first[static_cast<size_t>(node.cluster) + 1];
+  }
+  for (size_t c = 1; c < first.size(); ++c) first[c] += first[c - 1];
+  members.resize(first.back());
+  {
+    std::vector<size_t> fill(first.begin(), first.end() - 1);
+    for (size_t i = 0; i < map.nodes.size(); ++i) {
+      const int32_t cluster = map.nodes[i].cluster;
+      if (cluster >= 0) members[fill[static_cast<size_t>(cluster)]++] = i;
+    }
   }
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     const RouteNode& node = map.nodes[i];
@@ -287,9 +298,10 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
     dot += ";\n";
     dot += node.reached ? "    style=rounded; color=gray60;\n"
                         : "    style=\"rounded,dashed,filled\"; color=gray60; fillcolor=\"#f0f0f0\";\n";
-    for (size_t k : members[i]) write_node(k, "    ");
+    for (size_t k = first[i]; k < first[i + 1]; ++k) write_node(members[k], "    ");
     dot += "  }\n";
   }
+  first = {};
   members = {};
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     if (map.nodes[i].cluster < 0) write_node(i, "  ");
