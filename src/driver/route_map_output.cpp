@@ -322,27 +322,34 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
   }
   if (!map.unreached.empty() || map.has_unknown) {
     // What no route reaches, listed beside the picture, one left-aligned
-    // line each.
-    std::string list;
-    if (!map.unreached.empty()) {
-      list = "unreachable:\n";
-      for (size_t i : map.unreached) {
-        const RouteNode& node = map.nodes[i];
-        list += shown.Of(node.script);
-        if (node.kind != RouteNode::kScript) list.append(" ").append(NodeText(node, shown));
-        list += '\n';
-      }
-    }
-    if (map.has_unknown) list += "routes to computed targets are unknown\n";
-    dot += "  unreachable_list [id=\"unreachable\", shape=note, fontcolor=gray30, label=\"";
-    for (char c : list) {
-      if (c == '\n') {
-        dot += "\\l";
-      } else {
+    // line each (a large game may list tens of thousands: the lines go to
+    // the text one by one).
+    auto put_line = [&](std::string_view line) {
+      for (char c : line) {
         if (c == '"' || c == '\\') dot += '\\';
         dot += c;
       }
+      dot += "\\l";
+      text.Piece();
+    };
+    dot += "  unreachable_list [id=\"unreachable\", shape=note, fontcolor=gray30, label=\"";
+    if (!map.unreached.empty()) {
+      put_line("unreachable:");
+      std::string line;
+      for (size_t i : map.unreached) {
+        const RouteNode& node = map.nodes[i];
+        line = shown.Of(node.script);
+        if (node.kind != RouteNode::kScript) line.append(" ").append(NodeText(node, shown));
+        // A name's own line feeds (an undefined or unknown node's) would
+        // break its line, as they did in the list.
+        size_t from = 0;
+        for (size_t at; (at = line.find('\n', from)) != std::string::npos; from = at + 1) {
+          put_line(std::string_view(line).substr(from, at - from));
+        }
+        put_line(std::string_view(line).substr(from));
+      }
     }
+    if (map.has_unknown) put_line("routes to computed targets are unknown");
     dot += "\"];\n";
   }
   dot += "}\n";
