@@ -422,6 +422,7 @@ void MakeJson(const RouteMap& map, char separator, MapText& text) {
   for (size_t i = 0; i < map.unreached.size(); ++i) {
     if (i != 0) json += ", ";
     PutQuotedNodeId(&json, map.unreached[i]);
+    text.Piece();
   }
   json += map.has_unknown ? "],\n  \"unknownRoutes\": true\n}\n" : "],\n  \"unknownRoutes\": false\n}\n";
 }
