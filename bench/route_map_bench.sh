@@ -3,7 +3,9 @@
 # same run: each round runs `KVConverter -i -a -m --check` and then
 # `KVConverter -i -a -m --route-map=FILE` (for each of .json and .dot) back to
 # back, and the script prints the minimum, median and maximum of each time and
-# of its ratio to the check's, in wall time and in processor time.
+# of its ratio to the check's, wall time and processor time side by side, and
+# whether the median ratios meet the target of the map taking no longer than
+# the check.
 #
 #   bench/route_map_bench.sh [ROUNDS] [SCRIPT_MIB] [SCRIPT_FILES]
 #
@@ -48,15 +50,20 @@ ratios() {
   local -n a=$1 b=$2
   for i in "${!a[@]}"; do echo "${a[$i]} / ${b[$i]}" | bc -l; done
 }
-echo "game: $(du -sh "$work/game" | cut -f1), $(ls "$work"/game/scenes | wc -l) scenes; map: $(grep -c '"kind"' "$work/map.json") nodes and edges, $(du -h "$work/map.json" | cut -f1) JSON, $(du -h "$work/map.dot" | cut -f1) DOT"
-printf '%-28s %s\n' "row (min median max)" ""
-printf '%-28s %s\n' "--check, s" "$(stats "${check[@]}")"
-printf '%-28s %s\n' "--route-map=.json, s" "$(stats "${json[@]}")"
-printf '%-28s %s\n' "--route-map=.dot, s" "$(stats "${dot[@]}")"
-printf '%-28s %s\n' ".json / --check" "$(stats $(ratios json check))"
-printf '%-28s %s\n' ".dot / --check" "$(stats $(ratios dot check))"
-printf '%-28s %s\n' "--check, CPU s" "$(stats "${check_cpu[@]}")"
-printf '%-28s %s\n' "--route-map=.json, CPU s" "$(stats "${json_cpu[@]}")"
-printf '%-28s %s\n' "--route-map=.dot, CPU s" "$(stats "${dot_cpu[@]}")"
-printf '%-28s %s\n' ".json / --check, CPU" "$(stats $(ratios json_cpu check_cpu))"
-printf '%-28s %s\n' ".dot / --check, CPU" "$(stats $(ratios dot_cpu check_cpu))"
+echo "game: $(du -sh "$work/game" | cut -f1), $(ls "$work"/game/scenes | wc -l) scenes; map: $(grep -c '"kind"' "$work/map.json") nodes and edges, $(du -h "$work/map.json" | cut -f1) JSON, $(du -h "$work/map.dot" | cut -f1) DOT; $rounds rounds"
+printf '%-22s %-22s %s\n' "min median max" "wall" "processor (user + system)"
+printf '%-22s %-22s %s\n' "--check, s" "$(stats "${check[@]}")" "$(stats "${check_cpu[@]}")"
+printf '%-22s %-22s %s\n' "--route-map=.json, s" "$(stats "${json[@]}")" "$(stats "${json_cpu[@]}")"
+printf '%-22s %-22s %s\n' "--route-map=.dot, s" "$(stats "${dot[@]}")" "$(stats "${dot_cpu[@]}")"
+printf '%-22s %-22s %s\n' ".json / --check" "$(stats $(ratios json check))" "$(stats $(ratios json_cpu check_cpu))"
+printf '%-22s %-22s %s\n' ".dot / --check" "$(stats $(ratios dot check))" "$(stats $(ratios dot_cpu check_cpu))"
+# The target: the map takes no longer than the check, by the median of the
+# ratios of the rounds (each map against the check run just before it).
+verdict() {
+  local median
+  median=$(stats "$@" | awk '{ print $2 }')
+  awk -v m="$median" 'BEGIN { printf "%s (%.3f)", m <= 1.0 ? "pass" : "FAIL", m }'
+}
+echo "target: the map takes no longer than --check (median ratio <= 1)"
+printf '%-22s wall %s, processor %s\n' ".json" "$(verdict $(ratios json check))" "$(verdict $(ratios json_cpu check_cpu))"
+printf '%-22s wall %s, processor %s\n' ".dot" "$(verdict $(ratios dot check))" "$(verdict $(ratios dot_cpu check_cpu))"

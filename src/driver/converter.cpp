@@ -268,12 +268,18 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
     Conversion conversion(sys);
     if (conversion.StartScriptConversion()) conversion.RunMainPhase();
   } else {
-    // The map is drawn from what the compiler reads while it checks.
+    // The map is drawn from what the compiler reads while it checks, and
+    // made on a second thread while the checks of the whole game run.
     Conversion conversion(sys);
     RouteRecorder recorder(sys.options.engineDirectory);
+    RouteMapWriter writer(sys);
     conversion.set_observer(&recorder);
+    conversion.set_cross_reference_step([&] {
+      writer.Start(&recorder);
+      LintGame(sys);
+    });
     if (conversion.StartScriptConversion()) conversion.RunMainPhase();
-    WriteRouteMap(sys, recorder.Finish());
+    writer.Done(&recorder);
   }
 
   // Under --werror a warning fails the run as an error does.

@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -22,6 +24,7 @@
 namespace kv {
 
 class KCSystem;
+class OutputFile;
 
 struct RouteNode {
   enum Kind {
@@ -57,6 +60,63 @@ struct RouteEdge {
   int32_t column = 0;
 };
 
+// A list that grows a block of elements at a time and never moves what it
+// holds (nor when it is moved): the nodes and edges of a large map, a few
+// allocations for a hundred thousand of them.
+template <typename T>
+class BlockList {
+  // Elements are never destroyed one by one.
+  static_assert(std::is_trivially_destructible_v<T>);
+
+ public:
+  static constexpr size_t kPerBlock = 1024;
+
+  template <typename Element>
+  class Iterator {
+   public:
+    Iterator(const BlockList* list, size_t at) : list_(list), at_(at) {}
+    Element& operator*() const { return const_cast<Element&>((*list_)[at_]); }
+    Element* operator->() const { return &**this; }
+    Iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+   private:
+    const BlockList* list_;
+    size_t at_;
+  };
+
+  T& operator[](size_t i) { return blocks_[i / kPerBlock].get()[i % kPerBlock]; }
+  const T& operator[](size_t i) const { return blocks_[i / kPerBlock].get()[i % kPerBlock]; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T& back() { return (*this)[size_ - 1]; }
+  void push_back(const T& value) {
+    // A block is taken as it is, without writing every element first:
+    // each is written once, when it is added.
+    if (size_ % kPerBlock == 0) blocks_.emplace_back(std::allocator<T>().allocate(kPerBlock));
+    std::construct_at(blocks_.back().get() + size_ % kPerBlock, value);
+    ++size_;
+  }
+  void clear() {
+    blocks_.clear();
+    size_ = 0;
+  }
+  Iterator<T> begin() { return {this, 0}; }
+  Iterator<T> end() { return {this, size_}; }
+  Iterator<const T> begin() const { return {this, 0}; }
+  Iterator<const T> end() const { return {this, size_}; }
+
+ private:
+  struct Free {
+    void operator()(T* block) const { std::allocator<T>().deallocate(block, kPerBlock); }
+  };
+  std::vector<std::unique_ptr<T, Free>> blocks_;
+  size_t size_ = 0;
+};
+
 // Copies of texts that stay in place until the store goes (also when it is
 // moved): the names and labels of a map, kept in large blocks instead of a
 // string each.
@@ -77,9 +137,9 @@ struct RouteMap {
   std::deque<std::string> paths;
   // The names and labels of nodes and edges.
   TextStore texts;
-  // Deques: a large map grows without moving what it holds.
-  std::deque<RouteNode> nodes;
-  std::deque<RouteEdge> edges;
+  // A large map grows without moving what it holds.
+  BlockList<RouteNode> nodes;
+  BlockList<RouteEdge> edges;
   // The engine directory: script names are shown relative to it.
   std::string base;
   // The scripts, labels and functions no route reaches, in node order.
@@ -142,7 +202,7 @@ class RouteRecorder : public ReadingObserver {
 
   std::string engine_directory_;
   RouteMap map_;
-  std::deque<Jump> jumps_;
+  BlockList<Jump> jumps_;
   // Script path -> its node.
   std::map<std::string, size_t> scripts_;
   const SourceText* current_ = nullptr;
@@ -167,6 +227,50 @@ RouteMapFormat RouteMapFormatOf(std::string_view path);
 // temporary file renamed into place); false, with an error counted, when it
 // cannot.
 bool WriteRouteMap(KCSystem& sys, const RouteMap& map);
+
+// Writes the run's route map as WriteRouteMap does, but makes it on a second
+// thread while the run goes on once every statement has been read (the
+// checks of the whole game, which the map does not depend on, run meanwhile).
+// The file is created, committed and any failure reported on the calling
+// thread, in Done: the console and the file are the same as WriteRouteMap's.
+//
+// Nothing is shared while the thread runs: Start hands it the recorder and
+// the opened file, and Done takes them back after joining it.
+class RouteMapWriter {
+ public:
+  explicit RouteMapWriter(KCSystem& sys);
+  // Waits for a thread still running.
+  ~RouteMapWriter();
+  RouteMapWriter(const RouteMapWriter&) = delete;
+  RouteMapWriter& operator=(const RouteMapWriter&) = delete;
+
+  // Starts making the map of what `recorder` has seen; neither the recorder
+  // nor the run's file system's output is touched again by the caller until
+  // Done. Once only.
+  void Start(RouteRecorder* recorder);
+  // Waits for the map and writes it into place; without Start, makes it
+  // here. False, with an error counted, when it cannot be written.
+  bool Done(RouteRecorder* recorder);
+
+ private:
+  friend bool WriteRouteMap(KCSystem& sys, const RouteMap& map);
+  // Creates the file of a DOT or JSON map (an SVG map is laid out first).
+  void Open();
+  // Makes the map's text (into the file, or the SVG picture into svg_).
+  void Make(const RouteMap& map);
+  // Writes an SVG map, commits the file, reports a failure.
+  bool Close();
+
+  KCSystem& sys_;
+  RouteMapFormat format_;
+  char separator_;
+  bool started_ = false;
+  bool made_ = true;
+  std::unique_ptr<OutputFile> out_;
+  std::string svg_;
+  std::string err_;
+  std::thread thread_;
+};
 
 // The map as Graphviz DOT text (UTF-8): each script a cluster.
 std::string RouteMapDot(const RouteMap& map, char separator);

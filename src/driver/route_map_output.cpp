@@ -8,11 +8,13 @@
 #include <unordered_map>
 #include <vector>
 #include <string>
+#include <system_error>
 
 #include "driver/route_map.h"
 #include "context/kc_system.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "platform/signals.h"
 
 #ifdef KV_HAVE_GRAPHVIZ
 #include <graphviz/cgraph.h>
@@ -270,10 +272,21 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
     dot.append(", ").append(NodeAttributes(node)).append("];\n");
     text.Piece();
   };
-  // The nodes of each script's cluster, in node order.
-  std::vector<std::vector<size_t>> members(map.nodes.size());
-  for (size_t i = 0; i < map.nodes.size(); ++i) {
-    if (map.nodes[i].cluster >= 0) members[static_cast<size_t>(map.nodes[i].cluster)].push_back(i);
+  // The nodes of each script's cluster, in node order: those of cluster c
+  // are members[first[c]] up to members[first[c + 1]] (two arrays, rather
+  // than a list for every node of which a few hundred have members).
+  std::vector<size_t> first(map.nodes.size() + 1, 0), members;
+  for (const RouteNode& node : map.nodes) {
+    if (node.cluster >= 0) ++first[static_cast<size_t>(node.cluster) + 1];
+  }
+  for (size_t c = 1; c < first.size(); ++c) first[c] += first[c - 1];
+  members.resize(first.back());
+  {
+    std::vector<size_t> fill(first.begin(), first.end() - 1);
+    for (size_t i = 0; i < map.nodes.size(); ++i) {
+      const int32_t cluster = map.nodes[i].cluster;
+      if (cluster >= 0) members[fill[static_cast<size_t>(cluster)]++] = i;
+    }
   }
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     const RouteNode& node = map.nodes[i];
@@ -285,9 +298,10 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
     dot += ";\n";
     dot += node.reached ? "    style=rounded; color=gray60;\n"
                         : "    style=\"rounded,dashed,filled\"; color=gray60; fillcolor=\"#f0f0f0\";\n";
-    for (size_t k : members[i]) write_node(k, "    ");
+    for (size_t k = first[i]; k < first[i + 1]; ++k) write_node(members[k], "    ");
     dot += "  }\n";
   }
+  first = {};
   members = {};
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     if (map.nodes[i].cluster < 0) write_node(i, "  ");
@@ -308,27 +322,34 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
   }
   if (!map.unreached.empty() || map.has_unknown) {
     // What no route reaches, listed beside the picture, one left-aligned
-    // line each.
-    std::string list;
-    if (!map.unreached.empty()) {
-      list = "unreachable:\n";
-      for (size_t i : map.unreached) {
-        const RouteNode& node = map.nodes[i];
-        list += shown.Of(node.script);
-        if (node.kind != RouteNode::kScript) list.append(" ").append(NodeText(node, shown));
-        list += '\n';
-      }
-    }
-    if (map.has_unknown) list += "routes to computed targets are unknown\n";
-    dot += "  unreachable_list [id=\"unreachable\", shape=note, fontcolor=gray30, label=\"";
-    for (char c : list) {
-      if (c == '\n') {
-        dot += "\\l";
-      } else {
+    // line each (a large game may list tens of thousands: the lines go to
+    // the text one by one).
+    auto put_line = [&](std::string_view line) {
+      for (char c : line) {
         if (c == '"' || c == '\\') dot += '\\';
         dot += c;
       }
+      dot += "\\l";
+      text.Piece();
+    };
+    dot += "  unreachable_list [id=\"unreachable\", shape=note, fontcolor=gray30, label=\"";
+    if (!map.unreached.empty()) {
+      put_line("unreachable:");
+      std::string line;
+      for (size_t i : map.unreached) {
+        const RouteNode& node = map.nodes[i];
+        line = shown.Of(node.script);
+        if (node.kind != RouteNode::kScript) line.append(" ").append(NodeText(node, shown));
+        // A name's own line feeds (an undefined or unknown node's) would
+        // break its line, as they did in the list.
+        size_t from = 0;
+        for (size_t at; (at = line.find('\n', from)) != std::string::npos; from = at + 1) {
+          put_line(std::string_view(line).substr(from, at - from));
+        }
+        put_line(std::string_view(line).substr(from));
+      }
     }
+    if (map.has_unknown) put_line("routes to computed targets are unknown");
     dot += "\"];\n";
   }
   dot += "}\n";
@@ -401,6 +422,7 @@ void MakeJson(const RouteMap& map, char separator, MapText& text) {
   for (size_t i = 0; i < map.unreached.size(); ++i) {
     if (i != 0) json += ", ";
     PutQuotedNodeId(&json, map.unreached[i]);
+    text.Piece();
   }
   json += map.has_unknown ? "],\n  \"unknownRoutes\": true\n}\n" : "],\n  \"unknownRoutes\": false\n}\n";
 }
@@ -408,31 +430,80 @@ void MakeJson(const RouteMap& map, char separator, MapText& text) {
 }  // namespace
 
 bool WriteRouteMap(KCSystem& sys, const RouteMap& map) {
-  const std::string& name = sys.options.routeMapPath;
-  const char separator = sys.fs.Separator();
-  const RouteMapFormat format = RouteMapFormatOf(name);
-  std::string svg, err;
-  bool made = true;
-  if (format == RouteMapFormat::kSvg) made = RouteMapSvg(RouteMapDot(map, separator), &svg, &err);
-  std::unique_ptr<OutputFile> out;
-  if (made) {
-    out = sys.fs.CreateOutput(name, &err);
-    made = out != nullptr;
+  RouteMapWriter writer(sys);
+  writer.Open();
+  writer.Make(map);
+  return writer.Close();
+}
+
+RouteMapWriter::RouteMapWriter(KCSystem& sys)
+    : sys_(sys), format_(RouteMapFormatOf(sys.options.routeMapPath)), separator_(sys.fs.Separator()) {}
+
+RouteMapWriter::~RouteMapWriter() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void RouteMapWriter::Open() {
+  if (format_ == RouteMapFormat::kSvg) return;
+  out_ = sys_.fs.CreateOutput(sys_.options.routeMapPath, &err_);
+  made_ = out_ != nullptr;
+}
+
+void RouteMapWriter::Make(const RouteMap& map) {
+  if (!made_) return;
+  if (format_ == RouteMapFormat::kSvg) {
+    made_ = RouteMapSvg(RouteMapDot(map, separator_), &svg_, &err_);
+    return;
   }
-  if (made) {
-    // DOT and JSON go to the file piece by piece as they are made.
-    MapText text([&](std::string_view piece) { return out->Write(piece.data(), piece.size(), &err); });
-    if (format == RouteMapFormat::kSvg) {
-      text.text()->swap(svg);
-    } else if (format == RouteMapFormat::kJson) {
-      MakeJson(map, separator, text);
-    } else {
-      MakeDot(map, separator, text);
-    }
-    made = text.End() && out->Commit(&err);
+  // DOT and JSON go to the file piece by piece as they are made.
+  MapText text([&](std::string_view piece) { return out_->Write(piece.data(), piece.size(), &err_); });
+  if (format_ == RouteMapFormat::kJson) {
+    MakeJson(map, separator_, text);
+  } else {
+    MakeDot(map, separator_, text);
   }
-  if (!made) sys.log.Error(kMsgRouteMapNotWritten, {LogArg::Path(name), LogArg::Path(err)});
-  return made;
+  made_ = text.End();
+}
+
+bool RouteMapWriter::Close() {
+  if (made_ && format_ == RouteMapFormat::kSvg) {
+    out_ = sys_.fs.CreateOutput(sys_.options.routeMapPath, &err_);
+    made_ = out_ != nullptr && out_->Write(svg_.data(), svg_.size(), &err_);
+    svg_ = {};
+  }
+  made_ = made_ && out_->Commit(&err_);
+  out_.reset();
+  if (!made_) sys_.log.Error(kMsgRouteMapNotWritten, {LogArg::Path(sys_.options.routeMapPath), LogArg::Path(err_)});
+  return made_;
+}
+
+void RouteMapWriter::Start(RouteRecorder* recorder) {
+  if (started_) return;
+  started_ = true;
+  // The file is made here: creating it reads and sets what the whole
+  // process shares (the file creation mask), beside the run's own probes of
+  // its outputs.
+  Open();
+  auto make = [this, recorder] {
+    RouteMap map = recorder->Finish();
+    Make(map);
+  };
+  try {
+    thread_ = StartThread(make);
+  } catch (const std::system_error&) {
+    // No second thread to be had: the map is made here.
+    make();
+  }
+}
+
+bool RouteMapWriter::Done(RouteRecorder* recorder) {
+  if (!started_) {
+    started_ = true;
+    Open();
+    Make(recorder->Finish());
+  }
+  if (thread_.joinable()) thread_.join();
+  return Close();
 }
 
 std::string RouteMapDot(const RouteMap& map, char separator) {

@@ -184,6 +184,31 @@ TEST(RouteMap, OptionErrorsAndWriteFailure) {
   EXPECT_FALSE(fs.HasFile("/game/map.json"));
 }
 
+// The map is made on a second thread while the checks of the whole game run:
+// the console stays the check's, with a failed write told after the checks'
+// findings, and the map is the same as when nothing fails.
+TEST(RouteMap, ConsoleIsTheChecksAndAFailedWriteComesAfterItsFindings) {
+  MemoryFileSystem fs("/game");
+  fs.AddFile("/game/main.txt", "create_window;\nscript_change \"a.txt\";\n");
+  fs.AddFile("/game/a.txt", "top:\ngoto nowhere;\nfunction_call missing;\n");
+  const ConversionRun check = RunConversion(fs, {"--check"});
+  ConversionRun map = RunConversion(fs, {"--route-map=/game/map.json"});
+  EXPECT_EQ(check.console, map.console);
+  EXPECT_EQ(check.status, map.status);
+  const std::string json = fs.FileContents("/game/map.json");
+  EXPECT_NE(std::string::npos, json.find("\"undefined\"")) << json;
+
+  fs.fail_on_write.insert("/game/map.json");
+  map = RunConversion(fs, {"--route-map=/game/map.json"});
+  EXPECT_EQ(1, map.status);
+  const std::string failure = "エラー : ルートマップ \"/game/map.json\" を書き込めませんでした: ";
+  const size_t result = check.console.rfind("\n結果 : ");
+  ASSERT_NE(std::string::npos, result) << check.console;
+  EXPECT_EQ(check.console.substr(0, result), map.console.substr(0, result)) << map.console;
+  EXPECT_EQ(result, map.console.find(failure)) << map.console;
+  EXPECT_EQ(json, fs.FileContents("/game/map.json"));
+}
+
 std::string Slurp(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
