@@ -48,7 +48,14 @@ NameUse* KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name, ui
   const SourceText* source = script.currentSource;
   if (!options.checkOnly || source == nullptr) return nullptr;
   const SourcePlace place = Diagnostics::PlaceIn(*source, offset);
-  return &results.NameUses.emplace_back(NameUse{kind, name, source->path, place.line, place.column});
+  if (name_use_script_.str() != source->path) name_use_script_ = ScriptPath(source->path);
+  return &results.NameUses.emplace_back(
+      NameUse{kind, name, name_use_script_, place.line, place.column});
+}
+
+const std::string& ScriptPath::Empty() {
+  static const std::string kEmpty;
+  return kEmpty;
 }
 
 void KCSystem::KeepCode(KCFile& object) {
