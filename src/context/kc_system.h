@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "context/code_arena.h"
@@ -239,12 +240,26 @@ class KCSystem {
   // current script's names are indexed: a large game's definitions are never
   // indexed all at once.
   struct IndexedName {
-    size_t index;
+    uint32_t index;
     int32_t line;
     int32_t column;
   };
-  using NameIndex = std::unordered_map<std::string, IndexedName>;
-  NameIndex label_index_, function_index_;
+  // Hashes and compares entries by the name in their record, so that a
+  // name is held once, in its record.
+  struct RecordName {
+    const std::vector<DefinitionRecord>* list;
+    size_t operator()(const IndexedName& entry) const noexcept {
+      return std::hash<std::string_view>{}((*list)[entry.index].name);
+    }
+    bool operator()(const IndexedName& a, const IndexedName& b) const noexcept {
+      return (*list)[a.index].name == (*list)[b.index].name;
+    }
+  };
+  using NameIndex = std::unordered_set<IndexedName, RecordName, RecordName>;
+  NameIndex label_index_{0, RecordName{&results.LabelDefinitions},
+                         RecordName{&results.LabelDefinitions}};
+  NameIndex function_index_{0, RecordName{&results.FunctionDefinitions},
+                            RecordName{&results.FunctionDefinitions}};
   // Paths of the scripts that have definitions, each once; the last one is
   // the indexed script.
   std::deque<std::string> definition_scripts_;
