@@ -71,7 +71,8 @@ Result Measure(size_t bytes, int changes) {
   init["jsonrpc"] = "2.0";
   init["id"] = 0;
   init["method"] = "initialize";
-  init["params"] = kv::Json::object({{"rootUri", "file:///game"}, {"capabilities", kv::Json::object()}});
+  init["params"] =
+      kv::Json::object({{"rootUri", "file:///game"}, {"capabilities", kv::Json::object()}});
   server.Handle(Message(init));
   server.Handle(Message(Notification("initialized", kv::Json::object())));
   size_t lines = 0;
