@@ -29,6 +29,9 @@ void DeclaredVariableSet::Freeze() const {
 }
 
 std::set<std::string, std::less<>>& DeclaredVariableSet::All() const {
+  // Until a copy makes a layer, every name is among those added: a set that
+  // is never copied (a conversion's) holds each name once.
+  if (!layers_) return added_;
   if (!all_) {
     all_ = std::make_unique<std::set<std::string, std::less<>>>(added_);
     for (const Layer* layer = layers_.get(); layer != nullptr; layer = layer->below.get()) {

@@ -21,24 +21,27 @@ void KCSystem::RecordDefinition(const std::string& name, uint32_t offset,
   }
   const bool labels = list == &results.LabelDefinitions;
   NameIndex& names = labels ? label_index_ : function_index_;
-  auto [it, inserted] = names.try_emplace(name, IndexedName{list->size(), 0, 0});
-  if (inserted && options.checkOnly && script.currentSource != nullptr) {
-    const SourcePlace place = Diagnostics::PlaceIn(*script.currentSource, offset);
-    it->second.line = place.line;
-    it->second.column = place.column;
-  }
-  if (!inserted) {
+  // The record goes in first: the index reads the names in the records.
+  list->push_back({name, definition_scripts_.back(), script.itemPosition});
+  IndexedName entry{static_cast<uint32_t>(list->size() - 1), 0, 0};
+  if (auto first = names.find(entry); first != names.end()) {
+    list->pop_back();
     const NameUse::Kind kind = labels ? NameUse::kSecondLabel : NameUse::kSecondFunction;
     NameUse* second = RecordNameUse(kind, name, offset);
     if (second != nullptr) {
-      second->firstLine = it->second.line;
-      second->firstColumn = it->second.column;
+      second->firstLine = first->line;
+      second->firstColumn = first->column;
     }
-    DefinitionRecord& record = (*list)[it->second.index];
+    DefinitionRecord& record = (*list)[first->index];
     if (script.itemPosition < record.position) record.position = script.itemPosition;
     return;
   }
-  list->push_back({name, definition_scripts_.back(), script.itemPosition});
+  if (options.checkOnly && script.currentSource != nullptr) {
+    const SourcePlace place = Diagnostics::PlaceIn(*script.currentSource, offset);
+    entry.line = place.line;
+    entry.column = place.column;
+  }
+  names.insert(entry);
   // Where each script defines a label first, for the check of labels that
   // two scripts define.
   if (labels && options.checks.On(Check::kDuplicateLabel)) RecordNameUse(NameUse::kLabel, name, offset);
@@ -48,7 +51,14 @@ NameUse* KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name, ui
   const SourceText* source = script.currentSource;
   if (!options.checkOnly || source == nullptr) return nullptr;
   const SourcePlace place = Diagnostics::PlaceIn(*source, offset);
-  return &results.NameUses.emplace_back(NameUse{kind, name, source->path, place.line, place.column});
+  if (name_use_script_.str() != source->path) name_use_script_ = ScriptPath(source->path);
+  return &results.NameUses.emplace_back(
+      NameUse{kind, name, name_use_script_, place.line, place.column});
+}
+
+const std::string& ScriptPath::Empty() {
+  static const std::string kEmpty;
+  return kEmpty;
 }
 
 void KCSystem::KeepCode(KCFile& object) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <compare>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "context/code_arena.h"
@@ -32,10 +34,34 @@ class FileSystem;
 // Progress line printed for each script and media file as it is converted.
 inline constexpr std::string_view kMsgConverting = "%s をコンバート中...\n";
 
+// The path of a script, shared by all the records made in it rather than
+// copied into each (a large script makes millions).
+class ScriptPath {
+ public:
+  ScriptPath() = default;
+  ScriptPath(std::string path) : path_(std::make_shared<const std::string>(std::move(path))) {}
+
+  const std::string& str() const { return path_ ? *path_ : Empty(); }
+  operator const std::string&() const { return str(); }
+  operator std::string_view() const { return str(); }
+
+  friend bool operator==(const ScriptPath& a, const ScriptPath& b) {
+    return a.path_ == b.path_ || a.str() == b.str();
+  }
+  friend std::strong_ordering operator<=>(const ScriptPath& a, const ScriptPath& b) {
+    if (a.path_ == b.path_) return std::strong_ordering::equal;
+    return a.str().compare(b.str()) <=> 0;
+  }
+
+ private:
+  static const std::string& Empty();
+  std::shared_ptr<const std::string> path_;
+};
+
 // A name used or defined at a place of a script, kept for the checks of a
 // --check run that look at the whole game.
 struct NameUse {
-  enum Kind {
+  enum Kind : uint8_t {
     kFunctionCall,
     kGoto,
     kSecondLabel,
@@ -56,7 +82,7 @@ struct NameUse {
   };
   Kind kind;
   std::string name;
-  std::string script;
+  ScriptPath script;
   int32_t line;
   int32_t column;
   // A second definition: where the first one stands in the same script.
@@ -214,15 +240,31 @@ class KCSystem {
   // current script's names are indexed: a large game's definitions are never
   // indexed all at once.
   struct IndexedName {
-    size_t index;
+    uint32_t index;
     int32_t line;
     int32_t column;
   };
-  using NameIndex = std::unordered_map<std::string, IndexedName>;
-  NameIndex label_index_, function_index_;
+  // Hashes and compares entries by the name in their record, so that a
+  // name is held once, in its record.
+  struct RecordName {
+    const std::vector<DefinitionRecord>* list;
+    size_t operator()(const IndexedName& entry) const noexcept {
+      return std::hash<std::string_view>{}((*list)[entry.index].name);
+    }
+    bool operator()(const IndexedName& a, const IndexedName& b) const noexcept {
+      return (*list)[a.index].name == (*list)[b.index].name;
+    }
+  };
+  using NameIndex = std::unordered_set<IndexedName, RecordName, RecordName>;
+  NameIndex label_index_{0, RecordName{&results.LabelDefinitions},
+                         RecordName{&results.LabelDefinitions}};
+  NameIndex function_index_{0, RecordName{&results.FunctionDefinitions},
+                            RecordName{&results.FunctionDefinitions}};
   // Paths of the scripts that have definitions, each once; the last one is
   // the indexed script.
   std::deque<std::string> definition_scripts_;
+  // The path the name uses of the current script share.
+  ScriptPath name_use_script_;
 };
 
 }  // namespace kv

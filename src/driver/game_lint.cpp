@@ -349,7 +349,7 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
           const NameUse& first = *declared->second;
           if (&first == &use || first.kind != NameUse::kVariableDeclaration) break;
           // Once per name and script: the first declaration again.
-          if (!redeclarations_told.insert(use.script + '\n' + use.name).second) break;
+          if (!redeclarations_told.insert(use.script.str() + '\n' + use.name).second) break;
           const RelatedPlace related{{first.script, first.line, first.column}, kFirstDeclaration};
           warn(Check::kRedeclaredVariable, kMsgRedeclared,
                {use.name, LogArg::Path(first.script), first.line}, &related);

@@ -399,14 +399,19 @@ void LanguageServer::DidOpen(const Json& params) {
 
 void LanguageServer::DidChange(const Json& params) {
   std::string path;
-  const OpenDocument* open = nullptr;
-  if (!DocumentPath(params, &path) || (open = store_.Find(path)) == nullptr) return;
+  if (!DocumentPath(params, &path)) return;
+  int64_t version = 0;
+  const bool versioned = IntegerMember(*Member(params, "textDocument"), "version", &version);
+  // Each change costs in proportion to its size: the text is converted, and
+  // handed to the analysis, once, when the analysis next runs.
+  DocumentDraft* draft = store_.Edit(path, versioned ? &version : nullptr);
+  if (draft == nullptr) return;
   // The changes apply one after the other, each to the text the one before
   // left. A change that cannot be read leaves the server without the
   // editor's text: the document is set aside, so that the file on disk
   // counts, until the editor opens it again.
   const Json* changes = Member(params, "contentChanges");
-  std::string text = open->text->utf8();
+  DocumentDraft& text = *draft;
   bool readable = changes != nullptr && changes->is_array();
   for (size_t i = 0; readable && i < changes->size(); ++i) {
     const Json& change = (*changes)[i];
@@ -418,14 +423,13 @@ void LanguageServer::DidChange(const Json& params) {
                                      ReadPosition(Member(*range, "end"), &end)));
     if (!readable) break;
     if (range == nullptr) {
-      text = std::move(replacement);
+      text = DocumentDraft(replacement);
       continue;
     }
-    const LineIndex lines(text);
-    size_t from = lines.Offset(start, encoding_);
-    size_t to = lines.Offset(end, encoding_);
+    size_t from = DraftOffset(text, start, encoding_);
+    size_t to = DraftOffset(text, end, encoding_);
     if (to < from) std::swap(from, to);
-    text.replace(from, to - from, replacement);
+    text.Replace(from, to, replacement);
   }
   editor_changed_.insert(path);
   if (!readable) {
@@ -440,9 +444,7 @@ void LanguageServer::DidChange(const Json& params) {
     Notify("window/logMessage", std::move(message));
     return;
   }
-  int64_t version = open->version;
-  IntegerMember(*Member(params, "textDocument"), "version", &version);
-  analysis_.SetDocument(path, store_.Set(path, version, text).text);
+  edited_.insert(path);
   analysis_pending_ = true;
 }
 
@@ -592,6 +594,10 @@ Json Status(const char* state) {
 
 void LanguageServer::AnalyseAndPublish() {
   analysis_pending_ = false;
+  for (const std::string& path : edited_) {
+    if (const OpenDocument* open = store_.Find(path)) analysis_.SetDocument(path, open->text);
+  }
+  edited_.clear();
   // The editor's helper shows the state of the analysis.
   Notify("kvscript/status", Status("analysing"));
   std::vector<FileDiagnostics> results = analysis_.Analyse();

@@ -152,6 +152,9 @@ class LanguageServer {
   std::map<std::string, FileDiagnostics> analysis_lists_;
   // Open documents changed (or opened, closed) since the last publication.
   std::set<std::string> editor_changed_;
+  // Open documents the editor changed since the analysis was last given
+  // their text.
+  std::set<std::string> edited_;
   std::set<std::string> cancelled_;  // ids of requests cancelled, as JSON texts
   std::map<std::string, size_t> published_;  // path -> a digest of the list last sent
 };

@@ -63,6 +63,20 @@ LspPosition LineIndex::Position(size_t offset, PositionEncoding encoding) const 
   return LspPosition{static_cast<int64_t>(line), units};
 }
 
+size_t DraftOffset(const DocumentDraft& text, LspPosition position, PositionEncoding encoding) {
+  if (position.line < 0) return 0;
+  if (static_cast<uint64_t>(position.line) >= text.LineCount()) return text.size();
+  const size_t line = static_cast<size_t>(position.line);
+  const size_t start = text.LineStart(line);
+  const size_t length = text.LineStart(line + 1) - start;
+  // A column counts at most three bytes of the line (a character below
+  // U+10000 is one UTF-16 unit), and the character after it at most four.
+  const uint64_t column = position.character < 0 ? 0 : static_cast<uint64_t>(position.character);
+  const size_t reach = column >= length ? length : std::min<size_t>(length, column * 4 + 8);
+  const std::string piece = text.Substring(start, start + reach);
+  return start + LineIndex(piece).Offset(LspPosition{0, position.character}, encoding);
+}
+
 PositionMap::PositionMap(std::shared_ptr<const DocumentText> text, PositionEncoding encoding)
     : text_(std::move(text)),
       lines_(text_ ? std::string_view(text_->utf8()) : std::string_view()),

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "workspace/document_draft.h"
 #include "workspace/document_text.h"
 
 namespace kv {
@@ -41,6 +42,11 @@ class LineIndex {
   std::string_view text_;
   std::vector<size_t> starts_;
 };
+
+// The offset of a position in a text being edited, clamped as
+// LineIndex::Offset does; it reads only the position's line, and of that
+// no more than the column needs.
+size_t DraftOffset(const DocumentDraft& text, LspPosition position, PositionEncoding encoding);
 
 // Both ways between the protocol's positions and the converter's, for one
 // document. Without a text (a file that cannot be read), lines and columns

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace kv {
 namespace {
 
@@ -54,6 +56,27 @@ TEST(PositionMap, ConvertsBetweenTheProtocolAndCp932Columns) {
   const PositionMap none(nullptr, kUtf16);
   EXPECT_EQ((SourcePosition{3, 5}), none.ToSource({2, 4}));
   EXPECT_EQ((LspPosition{2, 4}), none.ToLsp({3, 5}));
+}
+
+// A text being edited answers as the whole text's line index does, in both
+// encodings, for columns inside, at and past lines of all kinds.
+TEST(DraftOffset, AgreesWithTheLineIndexOfTheWholeText) {
+  std::mt19937 random(3);
+  const std::vector<std::string> pieces = {"a",  "\r",           "\n",           "\r\n",
+                                           "\xE3\x81\x82", "\xF0\x9F\x98\x80", "\xFF", "\xE3"};
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += pieces[random() % pieces.size()];
+  text += std::string(20000, 'b');  // a line longer than a piece of the draft
+  const DocumentDraft draft(text);
+  const LineIndex lines(text);
+  for (int probe = 0; probe < 4000; ++probe) {
+    const LspPosition position{static_cast<int64_t>(random() % 1300) - 2,
+                               static_cast<int64_t>(random() % (probe % 10 == 0 ? 30000 : 12)) - 1};
+    for (PositionEncoding encoding : {kUtf16, kUtf8}) {
+      ASSERT_EQ(lines.Offset(position, encoding), DraftOffset(draft, position, encoding))
+          << position.line << ":" << position.character;
+    }
+  }
 }
 
 }  // namespace

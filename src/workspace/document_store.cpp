@@ -15,7 +15,36 @@ const OpenDocument& DocumentStore::Set(const std::string& path, int64_t version,
   if (opened) document.saved = ReadSavedEncoding(path);
   document.version = version;
   document.text = DocumentText::FromUtf8(utf8);
+  drafts_[path] = DocumentDraft(utf8);
+  edited_.erase(path);
   return document;
+}
+
+DocumentDraft* DocumentStore::Edit(const std::string& path, const int64_t* version) {
+  auto it = open_.find(path);
+  if (it == open_.end()) return nullptr;
+  if (version != nullptr) it->second.version = *version;
+  edited_.insert(path);
+  return &drafts_[path];
+}
+
+void DocumentStore::Close(const std::string& path) {
+  open_.erase(path);
+  drafts_.erase(path);
+  edited_.erase(path);
+}
+
+void DocumentStore::Convert(const std::string& path, OpenDocument* document) const {
+  if (edited_.erase(path) == 0) return;
+  document->text = DocumentText::FromUtf8(drafts_.at(path).Text());
+}
+
+const std::map<std::string, OpenDocument>& DocumentStore::open() const {
+  while (!edited_.empty()) {
+    const std::string path = *edited_.begin();
+    Convert(path, &open_.at(path));
+  }
+  return open_;
 }
 
 void DocumentStore::FileChanged(const std::string& path) {
@@ -25,7 +54,9 @@ void DocumentStore::FileChanged(const std::string& path) {
 
 const OpenDocument* DocumentStore::Find(const std::string& path) const {
   auto it = open_.find(path);
-  return it == open_.end() ? nullptr : &it->second;
+  if (it == open_.end()) return nullptr;
+  Convert(path, &it->second);
+  return &it->second;
 }
 
 namespace {

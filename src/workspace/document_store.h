@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "workspace/analysis.h"
+#include "workspace/document_draft.h"
 #include "workspace/document_text.h"
 
 namespace kv {
@@ -29,6 +31,8 @@ struct SavedEncoding {
 
 struct OpenDocument {
   int64_t version = 0;
+  // Made again from the editor's text when the document is read after a
+  // change (DocumentStore::Edit).
   std::shared_ptr<const DocumentText> text;
   SavedEncoding saved;  // read when the document is opened or its file changes
 };
@@ -41,16 +45,21 @@ class DocumentStore {
 
   // Opens `path` with the editor's text, or replaces the text of an open one.
   const OpenDocument& Set(const std::string& path, int64_t version, std::string_view utf8);
+  // The editor's text of an open document, to change in place, now at
+  // `*version` (kept when null); null when the document is not open.
+  // Changes cost in proportion to their size: the converted text is made
+  // once, when the document is next read.
+  DocumentDraft* Edit(const std::string& path, const int64_t* version);
   // Reads again how the file of an open document is saved (it changed on
   // disk); nothing for a document that is not open.
   void FileChanged(const std::string& path);
   // Forgets an open document: the file on disk counts again.
-  void Close(const std::string& path) { open_.erase(path); }
+  void Close(const std::string& path);
   // The open document, or null.
   const OpenDocument* Find(const std::string& path) const;
 
   // Every open document, by path.
-  const std::map<std::string, OpenDocument>& open() const { return open_; }
+  const std::map<std::string, OpenDocument>& open() const;
 
   // The text of `path`: the editor's when it is open, otherwise the file's
   // as the disk has it now, read in the source encoding. Null when the file
@@ -59,10 +68,15 @@ class DocumentStore {
 
  private:
   SavedEncoding ReadSavedEncoding(const std::string& path) const;
+  // Converts the editor's text of an open document that changed since.
+  void Convert(const std::string& path, OpenDocument* document) const;
 
   FileSystem& fs_;
   SourceEncoding source_encoding_ = SourceEncoding::kCp932;
-  std::map<std::string, OpenDocument> open_;
+  // The texts are converted when read, which reading does not show.
+  mutable std::map<std::string, OpenDocument> open_;
+  std::map<std::string, DocumentDraft> drafts_;  // of each open document
+  mutable std::set<std::string> edited_;         // not converted since a change
 };
 
 // The text of the file `path` as the disk has it now, read in `encoding`;

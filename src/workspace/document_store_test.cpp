@@ -20,6 +20,16 @@ TEST(DocumentStore, OpenDocumentsStandOverTheFilesOnDisk) {
   ASSERT_NE(nullptr, store.Find("/game/main.txt"));
   EXPECT_EQ(3, store.Find("/game/main.txt")->version);
 
+  // A change is converted when the document is next read.
+  const int64_t version = 4;
+  store.Edit("/game/main.txt", &version)->Replace(0, 4, "goto");
+  EXPECT_EQ("goto \"\x82\xA2\";", store.Find("/game/main.txt")->text->cp932());
+  EXPECT_EQ(4, store.Find("/game/main.txt")->version);
+  store.Edit("/game/main.txt", nullptr)->Replace(0, 4, "");
+  EXPECT_EQ(" \"\x82\xA2\";", store.open().at("/game/main.txt").text->cp932());
+  EXPECT_EQ(4, store.Find("/game/main.txt")->version);
+  EXPECT_EQ(nullptr, store.Edit("/game/other.txt", &version));
+
   store.Close("/game/main.txt");
   EXPECT_EQ(nullptr, store.Find("/game/main.txt"));
   EXPECT_EQ("text \"\x82\xA0\";\n", store.Text("/game/main.txt", &err)->cp932());
