@@ -6,7 +6,8 @@
 // The server calls it from one thread. It tells the analysis what the
 // editor holds (SetDocument, ClearDocument) and what changed on disk
 // (FilesChanged), then calls Analyse; the queries answer from the state of
-// the last Analyse, which the server makes fresh before every query.
+// the last Analyse. The server analyses before a query about a document
+// whose text changed since; edits to other documents may wait.
 #pragma once
 
 #include <cstdint>
