@@ -1591,7 +1591,7 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
     const size_t start = *string_start;
     completion.replace = SourceRange{{position.line, static_cast<int32_t>(start) + 1},
                                      {position.line, static_cast<int32_t>(at) + 1}};
-    const std::optional<FileKind> kind = FileKindOf(id);
+    const std::optional<FileKind> kind = FileParameterKind(id, commas);
     if (!kind) return completion;
     const std::string_view typed = line.substr(start, at - start);
     const std::vector<std::string>& names = FileNames(*kind);

@@ -436,7 +436,8 @@ TEST(GameAnalysis, CompletesTheFilesOfTheCommandsKindFromTheFolderTheGameSets) {
   Published(Configured(analysis));
   analysis.SetDocument("/game/scenes/c.txt",
                        DocumentText::FromCp932("layer bg, \"b\";\nsound_play \"\nscript_change \"s\n"
-                                               "text \"\nlayer_show \"p\"\n"));
+                                               "text \"\nlayer x, \"p\"\n"
+                                               "text_font_face \"\nlayer \"\nlayer_show \"\n"));
   analysis.Analyse();
   const Completion image = analysis.CompleteAt("/game/scenes/c.txt", {1, 13});
   EXPECT_EQ((std::vector<std::string>{"bg.png"}), Labels(image));
@@ -446,9 +447,12 @@ TEST(GameAnalysis, CompletesTheFilesOfTheCommandsKindFromTheFolderTheGameSets) {
             Labels(analysis.CompleteAt("/game/scenes/c.txt", {2, 13})));
   EXPECT_EQ((std::vector<std::string>{"scenes/c.txt"}),
             Labels(analysis.CompleteAt("/game/scenes/c.txt", {3, 17})));
-  EXPECT_TRUE(analysis.CompleteAt("/game/scenes/c.txt", {4, 7}).items.empty());
+  // Only a parameter that takes a file offers files: not the text, a font's
+  // name, or a layer's.
+  for (const SourcePosition at : {SourcePosition{4, 7}, {6, 17}, {7, 8}, {8, 13}})
+    EXPECT_TRUE(analysis.CompleteAt("/game/scenes/c.txt", at).items.empty()) << at.line;
   // A bounded list, marked as cut.
-  const Completion many = analysis.CompleteAt("/game/scenes/c.txt", {5, 14});
+  const Completion many = analysis.CompleteAt("/game/scenes/c.txt", {5, 12});
   EXPECT_EQ(100u, many.items.size());
   EXPECT_TRUE(many.incomplete);
   EXPECT_EQ("p1000.png", many.items[0].label);
