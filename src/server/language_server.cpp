@@ -75,17 +75,22 @@ bool IsExitNotification(const IncomingMessage& message) {
 class LanguageServer::Positions {
  public:
   explicit Positions(const LanguageServer& server)
-      : store_(server.store_), analysed_(server.analysed_texts_), encoding_(server.encoding_) {}
+      : analysis_(server.analysis_),
+        store_(server.store_),
+        analysed_(server.analysed_texts_),
+        encoding_(server.encoding_) {}
 
-  // Against the text the last analysis read of an open document: an answer
-  // from an analysis that later edits have overtaken stands on it.
+  // Against the text the last analysis read (the editor's, or the file's as
+  // the analysis read it): an answer from an analysis that later edits have
+  // overtaken stands on it, and no file is read again.
   const PositionMap& Of(const std::string& path) {
     auto it = maps_.find(path);
     if (it == maps_.end()) {
       std::shared_ptr<const DocumentText> text;
       if (auto analysed = analysed_.find(path); analysed != analysed_.end()) {
         text = analysed->second;
-      } else {
+      } else if (!(text = analysis_.AnalysedText(path))) {
+        // Not a file the analysis read (nor one of its places).
         std::string err;
         text = store_.Text(path, &err);
       }
@@ -99,6 +104,7 @@ class LanguageServer::Positions {
   }
 
  private:
+  Analysis& analysis_;
   const DocumentStore& store_;
   const std::map<std::string, std::shared_ptr<const DocumentText>>& analysed_;
   PositionEncoding encoding_;

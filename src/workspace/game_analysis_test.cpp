@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -456,6 +457,35 @@ TEST(GameAnalysis, CompletesTheFilesOfTheCommandsKindFromTheFolderTheGameSets) {
   EXPECT_EQ(100u, many.items.size());
   EXPECT_TRUE(many.incomplete);
   EXPECT_EQ("p1000.png", many.items[0].label);
+}
+
+TEST(GameAnalysis, PlacesInClosedScriptsStandOnTheTextsTheirCompilesRead) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  GameAnalysis analysis(fs);
+  WorkspaceSettings settings{{"/game"}, SourceEncoding::kCp932};
+  settings.client_watches_files = true;
+  analysis.Configure(settings);
+  analysis.Analyse();
+  // a.txt changes on disk and nobody says so; b.txt defines the label that
+  // a.txt goes to, then no longer: the warning comes back in a.txt, shown
+  // on the text its compile read, which is not read again.
+  const std::string compiled = fs.Files().at("/game/scenes/a.txt");
+  fs.AddFile("/game/scenes/a.txt", "\n");
+  int reads = 0;
+  fs.before_read = [&](const std::string& path) { reads += path == "/game/scenes/a.txt"; };
+  const std::string b = fs.Files().at("/game/scenes/b.txt");
+  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932(b + "nowhere:\n"));
+  analysis.Analyse();
+  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932(b));
+  const std::vector<std::string> published = Published(analysis);
+  EXPECT_NE(std::find(published.begin(), published.end(),
+                      "/game/scenes/a.txt 4:6-4:13 W [undefined-label] ラベル \"nowhere\" "
+                      "はどのスクリプトにも定義されていません"),
+            published.end());
+  ASSERT_NE(nullptr, analysis.AnalysedText("/game/scenes/a.txt"));
+  EXPECT_EQ(compiled, analysis.AnalysedText("/game/scenes/a.txt")->cp932());
+  EXPECT_EQ(0, reads);
 }
 
 TEST(GameAnalysis, NoticesChangesOnDiskUnlessTheEditorWatchesThem) {
