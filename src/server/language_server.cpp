@@ -628,7 +628,10 @@ void LanguageServer::AnalyseAndPublish() {
   // The editor's helper shows the state of the analysis.
   Notify("kvscript/status", Status("analysing"));
   std::vector<FileDiagnostics> results = analysis_.Analyse();
-  Positions positions(*this);
+  // The texts the analysis gave with its lists, each let go once its file's
+  // list is sent (as is every other text the positions are mapped on): the
+  // texts of a whole game are never held at once.
+  std::map<std::string, std::shared_ptr<const DocumentText>> texts;
   // The files whose lists may have changed: those the analysis returns, and
   // the open documents whose text the editor changed (the editor's own
   // findings, characters CP932 cannot hold, stand beside the analysis').
@@ -636,7 +639,7 @@ void LanguageServer::AnalyseAndPublish() {
   editor_changed_.clear();
   for (FileDiagnostics& file : results) {
     paths.insert(file.path);
-    if (file.text) positions.Use(file.path, file.text);
+    if (file.text) texts[file.path] = std::move(file.text);
     file.text = nullptr;
     if (file.diagnostics.empty()) {
       analysis_lists_.erase(file.path);
@@ -652,6 +655,11 @@ void LanguageServer::AnalyseAndPublish() {
     Notify("textDocument/publishDiagnostics", std::move(params));
   };
   for (const std::string& path : paths) {
+    Positions positions(*this);
+    if (auto text = texts.find(path); text != texts.end()) {
+      positions.Use(path, std::move(text->second));
+      texts.erase(text);
+    }
     Json list = Json::array();
     if (auto it = analysis_lists_.find(path); it != analysis_lists_.end())
       list = DiagnosticsJson(positions, it->second);

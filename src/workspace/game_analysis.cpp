@@ -1093,11 +1093,9 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     Published& now = published_[path];
     now.digest = digest;
     now.file = file;
-    if (auto text = texts.find(path); text != texts.end()) {
-      file.text = text->second;
-    } else if (auto open = documents_.find(path); open != documents_.end()) {
-      file.text = open->second;
-    }
+    // No text goes with the list: the texts of every file published at
+    // once would be held together. The server asks for each (AnalysedText)
+    // as it sends its list.
     result.push_back(std::move(file));
   }
   return result;
