@@ -1,5 +1,7 @@
 #include "language/command_table.h"
 
+#include "context/kc_system.h"
+
 namespace kv {
 
 // One row per command, in id order: the position of a row is the command id
@@ -749,5 +751,48 @@ static_assert(NamedIdsMatch(), "a cmd:: constant does not name its command");
 }  // namespace
 
 constexpr std::array<int32_t, kSetupCommandCount> kSetupCommandIds = ExpandSetupIds();
+
+namespace {
+
+// The parameters that take a file of the game. kAnyParameter: a string in
+// any of the command's parameters names one.
+constexpr size_t kAnyParameter = ~size_t{0};
+struct FileParameter {
+  std::string_view command;
+  size_t parameter;
+  FileKind kind;
+};
+constexpr FileParameter kFileParameters[] = {
+    {"layer", 1, FileKind::kImage},
+    {"animation", kAnyParameter, FileKind::kImage},
+    {"animation_ex", kAnyParameter, FileKind::kImage},
+    {"click_wait_image", kAnyParameter, FileKind::kImage},
+    {"layer_alpha_mask", kAnyParameter, FileKind::kImage},
+    {"layer_mapping", kAnyParameter, FileKind::kImage},
+    {"screen_mapping", kAnyParameter, FileKind::kImage},
+    {"bar", kAnyParameter, FileKind::kImage},
+    {"button", kAnyParameter, FileKind::kImage},
+    {"not_selected_image", kAnyParameter, FileKind::kImage},
+    {"selected_image", kAnyParameter, FileKind::kImage},
+    {"sound", kAnyParameter, FileKind::kAudio},
+    {"sound_load", kAnyParameter, FileKind::kAudio},
+    {"sound_play", 0, FileKind::kAudio},
+    {"movie", kAnyParameter, FileKind::kMovie},
+    {"movie_play", 0, FileKind::kMovie},
+    {"script_load", 0, FileKind::kScript},
+    {"script_change", 0, FileKind::kScript},
+};
+
+}  // namespace
+
+std::optional<FileKind> FileParameterKind(int32_t id, size_t parameter) {
+  if (id < 0 || id >= kCommandCount) return std::nullopt;
+  const std::string_view name = kCommands[static_cast<size_t>(id)].name;
+  for (const FileParameter& file : kFileParameters) {
+    if (file.command == name && (file.parameter == kAnyParameter || file.parameter == parameter))
+      return file.kind;
+  }
+  return std::nullopt;
+}
 
 }  // namespace kv

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace kv {
@@ -37,6 +39,14 @@ enum : int32_t {
 // The vocabulary in id order: kCommands[id] is command `id`. Ids are written
 // into script objects and may never be renumbered.
 extern const std::array<CommandInfo, kCommandCount> kCommands;
+
+// The kinds of the game's files (context/kc_system.h).
+enum class FileKind : uint8_t;
+
+// What file a string in parameter `parameter` (0-based) of command `id`
+// names, as the command takes it: a picture, sound, movie or script; none
+// for a parameter that takes no file of the game.
+std::optional<FileKind> FileParameterKind(int32_t id, size_t parameter);
 
 // Ids accepted during the setup phase, ascending.
 extern const std::array<int32_t, kSetupCommandCount> kSetupCommandIds;

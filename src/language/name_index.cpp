@@ -11,11 +11,6 @@
 namespace kv {
 namespace {
 
-// Commands whose strings name folders or text, not files.
-constexpr std::string_view kNoFileNames[] = {
-    "image_path", "sound_path", "movie_path", "save_path", "script_path", "text_string",
-};
-
 void Add(std::vector<NameEntry>* names, NameEntry::Kind kind, bool definition, int32_t command,
          const CommandElement& element) {
   names->push_back({kind, definition, command, element.text, element.offset,
@@ -107,19 +102,6 @@ std::optional<FileKind> FolderKindOf(int32_t command) {
   if (name == "sound_path") return FileKind::kAudio;
   if (name == "movie_path") return FileKind::kMovie;
   return std::nullopt;
-}
-
-std::optional<FileKind> FileKindOf(int32_t command) {
-  if (command == cmd::kScriptLoad || command == cmd::kScriptChange) return FileKind::kScript;
-  if (command < 0 || command >= kCommandCount) return std::nullopt;
-  const std::string_view name = kCommands[command].name;
-  if (NamesFilesOutsideTheGame(name) ||
-      std::find(std::begin(kNoFileNames), std::end(kNoFileNames), name) != std::end(kNoFileNames))
-    return std::nullopt;
-  if (name.starts_with("sound")) return FileKind::kAudio;
-  if (name.starts_with("movie")) return FileKind::kMovie;
-  if (name.starts_with("script")) return std::nullopt;
-  return FileKind::kImage;
 }
 
 }  // namespace kv

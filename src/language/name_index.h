@@ -55,9 +55,6 @@ const CommandElement* PlainTarget(const CommandParameter& first, size_t at);
 void IndexStatement(const KCCommand& command, int32_t id, const Statement& statement,
                     std::vector<NameEntry>* names);
 
-// The kind of file a command's string parameters name: images, sounds,
-// movies or scripts; none for a command that names none of the game's.
-std::optional<FileKind> FileKindOf(int32_t command);
 // The kind of file whose folder a command sets (image_path, sound_path,
 // movie_path); none for any other.
 std::optional<FileKind> FolderKindOf(int32_t command);

@@ -74,14 +74,27 @@ bool IsExitNotification(const IncomingMessage& message) {
 // Position maps of the files one answer speaks of, each made once.
 class LanguageServer::Positions {
  public:
-  Positions(const DocumentStore& store, PositionEncoding encoding)
-      : store_(store), encoding_(encoding) {}
+  explicit Positions(const LanguageServer& server)
+      : analysis_(server.analysis_),
+        store_(server.store_),
+        analysed_(server.analysed_texts_),
+        encoding_(server.encoding_) {}
 
+  // Against the text the last analysis read (the editor's, or the file's as
+  // the analysis read it): an answer from an analysis that later edits have
+  // overtaken stands on it, and no file is read again.
   const PositionMap& Of(const std::string& path) {
     auto it = maps_.find(path);
     if (it == maps_.end()) {
-      std::string err;
-      it = maps_.emplace(path, PositionMap(store_.Text(path, &err), encoding_)).first;
+      std::shared_ptr<const DocumentText> text;
+      if (auto analysed = analysed_.find(path); analysed != analysed_.end()) {
+        text = analysed->second;
+      } else if (!(text = analysis_.AnalysedText(path))) {
+        // Not a file the analysis read (nor one of its places).
+        std::string err;
+        text = store_.Text(path, &err);
+      }
+      it = maps_.emplace(path, PositionMap(std::move(text), encoding_)).first;
     }
     return it->second;
   }
@@ -91,28 +104,34 @@ class LanguageServer::Positions {
   }
 
  private:
+  Analysis& analysis_;
   const DocumentStore& store_;
+  const std::map<std::string, std::shared_ptr<const DocumentText>>& analysed_;
   PositionEncoding encoding_;
   std::map<std::string, PositionMap> maps_;
 };
 
 const LanguageServer::Method LanguageServer::kMethods[] = {
-    {"initialize", &LanguageServer::Initialize, nullptr, false},
-    {"shutdown", &LanguageServer::Shutdown, nullptr, false},
-    {"textDocument/definition", &LanguageServer::Definition, nullptr, true},
-    {"textDocument/references", &LanguageServer::References, nullptr, true},
-    {"textDocument/rename", &LanguageServer::Rename, nullptr, true},
-    {"textDocument/hover", &LanguageServer::HoverRequest, nullptr, true},
-    {"textDocument/completion", &LanguageServer::Completion, nullptr, true},
-    {"textDocument/documentSymbol", &LanguageServer::DocumentSymbols, nullptr, true},
-    {"workspace/symbol", &LanguageServer::WorkspaceSymbols, nullptr, true},
-    {"kvscript/routeMap", &LanguageServer::RouteMap, nullptr, true},
-    {"initialized", nullptr, &LanguageServer::Initialized, false},
-    {"textDocument/didOpen", nullptr, &LanguageServer::DidOpen, false},
-    {"textDocument/didChange", nullptr, &LanguageServer::DidChange, false},
-    {"textDocument/didClose", nullptr, &LanguageServer::DidClose, false},
-    {"workspace/didChangeWatchedFiles", nullptr, &LanguageServer::DidChangeWatchedFiles, false},
-    {"$/cancelRequest", nullptr, &LanguageServer::CancelRequest, false},
+    // A rename's edits must stand on the texts as they are now; the other
+    // queries about a document may answer from an analysis that other
+    // documents' edits have overtaken.
+    {"initialize", &LanguageServer::Initialize, nullptr, Needs::kNothing},
+    {"shutdown", &LanguageServer::Shutdown, nullptr, Needs::kNothing},
+    {"textDocument/definition", &LanguageServer::Definition, nullptr, Needs::kDocument},
+    {"textDocument/references", &LanguageServer::References, nullptr, Needs::kDocument},
+    {"textDocument/rename", &LanguageServer::Rename, nullptr, Needs::kEverything},
+    {"textDocument/hover", &LanguageServer::HoverRequest, nullptr, Needs::kDocument},
+    {"textDocument/completion", &LanguageServer::Completion, nullptr, Needs::kDocument},
+    {"textDocument/documentSymbol", &LanguageServer::DocumentSymbols, nullptr, Needs::kDocument},
+    {"workspace/symbol", &LanguageServer::WorkspaceSymbols, nullptr, Needs::kEverything},
+    {"kvscript/routeMap", &LanguageServer::RouteMap, nullptr, Needs::kEverything},
+    {"initialized", nullptr, &LanguageServer::Initialized, Needs::kNothing},
+    {"textDocument/didOpen", nullptr, &LanguageServer::DidOpen, Needs::kNothing},
+    {"textDocument/didChange", nullptr, &LanguageServer::DidChange, Needs::kNothing},
+    {"textDocument/didClose", nullptr, &LanguageServer::DidClose, Needs::kNothing},
+    {"workspace/didChangeWatchedFiles", nullptr, &LanguageServer::DidChangeWatchedFiles,
+     Needs::kNothing},
+    {"$/cancelRequest", nullptr, &LanguageServer::CancelRequest, Needs::kNothing},
 };
 
 LanguageServer::LanguageServer(Analysis& analysis, DocumentStore& store, PathStyle path_style,
@@ -195,7 +214,13 @@ void LanguageServer::HandleRequest(const Json& id, const std::string& name, cons
   }
   for (const Method& method : kMethods) {
     if (method.request == nullptr || name != method.name) continue;
-    if (method.needs_analysis && analysis_pending_) AnalyseAndPublish();
+    if (analysis_pending_ && method.needs != Needs::kNothing) {
+      std::string path;
+      if (method.needs == Needs::kEverything || !analysed_ || !DocumentPath(params, &path) ||
+          changed_since_analysis_.count(path) != 0) {
+        AnalyseAndPublish();
+      }
+    }
     SendReply(id, (this->*method.request)(params));
     return;
   }
@@ -394,6 +419,7 @@ void LanguageServer::DidOpen(const Json& params) {
   StringMember(*document, "uri", &client_uris_[path]);
   analysis_.SetDocument(path, store_.Set(path, version, text).text);
   editor_changed_.insert(path);
+  changed_since_analysis_.insert(path);
   analysis_pending_ = true;
 }
 
@@ -432,6 +458,7 @@ void LanguageServer::DidChange(const Json& params) {
     text.Replace(from, to, replacement);
   }
   editor_changed_.insert(path);
+  changed_since_analysis_.insert(path);
   if (!readable) {
     store_.Close(path);
     analysis_.ClearDocument(path);
@@ -452,6 +479,7 @@ void LanguageServer::DidClose(const Json& params) {
   std::string path;
   if (!DocumentPath(params, &path) || store_.Find(path) == nullptr) return;
   editor_changed_.insert(path);
+  changed_since_analysis_.insert(path);
   store_.Close(path);
   analysis_.ClearDocument(path);
   analysis_pending_ = true;
@@ -474,6 +502,7 @@ void LanguageServer::DidChangeWatchedFiles(const Json& params) {
   }
   if (files.empty()) return;
   for (const FileChange& file : files) {
+    changed_since_analysis_.insert(file.path);
     store_.FileChanged(file.path);
     if (store_.Find(file.path) != nullptr) editor_changed_.insert(file.path);
   }
@@ -598,10 +627,17 @@ void LanguageServer::AnalyseAndPublish() {
     if (const OpenDocument* open = store_.Find(path)) analysis_.SetDocument(path, open->text);
   }
   edited_.clear();
+  analysed_ = true;
+  changed_since_analysis_.clear();
+  analysed_texts_.clear();
+  for (const auto& [path, open] : store_.open()) analysed_texts_.emplace(path, open.text);
   // The editor's helper shows the state of the analysis.
   Notify("kvscript/status", Status("analysing"));
   std::vector<FileDiagnostics> results = analysis_.Analyse();
-  Positions positions(store_, encoding_);
+  // The texts the analysis gave with its lists, each let go once its file's
+  // list is sent (as is every other text the positions are mapped on): the
+  // texts of a whole game are never held at once.
+  std::map<std::string, std::shared_ptr<const DocumentText>> texts;
   // The files whose lists may have changed: those the analysis returns, and
   // the open documents whose text the editor changed (the editor's own
   // findings, characters CP932 cannot hold, stand beside the analysis').
@@ -609,7 +645,7 @@ void LanguageServer::AnalyseAndPublish() {
   editor_changed_.clear();
   for (FileDiagnostics& file : results) {
     paths.insert(file.path);
-    if (file.text) positions.Use(file.path, file.text);
+    if (file.text) texts[file.path] = std::move(file.text);
     file.text = nullptr;
     if (file.diagnostics.empty()) {
       analysis_lists_.erase(file.path);
@@ -625,6 +661,11 @@ void LanguageServer::AnalyseAndPublish() {
     Notify("textDocument/publishDiagnostics", std::move(params));
   };
   for (const std::string& path : paths) {
+    Positions positions(*this);
+    if (auto text = texts.find(path); text != texts.end()) {
+      positions.Use(path, std::move(text->second));
+      texts.erase(text);
+    }
     Json list = Json::array();
     if (auto it = analysis_lists_.find(path); it != analysis_lists_.end())
       list = DiagnosticsJson(positions, it->second);
@@ -650,7 +691,7 @@ void LanguageServer::AnalyseAndPublish() {
 // A query at a place of a document: the document, the place in the
 // converter's terms, and the positions of every file the answer speaks of.
 struct LanguageServer::Query {
-  Query(const DocumentStore& store, PositionEncoding encoding) : positions(store, encoding) {}
+  explicit Query(const LanguageServer& server) : positions(server) {}
   Positions positions;
   std::string path;
   SourcePosition position;
@@ -685,13 +726,13 @@ Json LanguageServer::LocationsJson(Positions& positions,
 }
 
 LanguageServer::Reply LanguageServer::Definition(const Json& params) {
-  Query query(store_, encoding_);
+  Query query(*this);
   if (!ReadQuery(params, &query)) return NoPosition();
   return Result(LocationsJson(query.positions, analysis_.Definition(query.path, query.position)));
 }
 
 LanguageServer::Reply LanguageServer::References(const Json& params) {
-  Query query(store_, encoding_);
+  Query query(*this);
   if (!ReadQuery(params, &query)) return NoPosition();
   bool include_definition = false;
   if (const Json* context = Member(params, "context")) {
@@ -702,7 +743,7 @@ LanguageServer::Reply LanguageServer::References(const Json& params) {
 }
 
 LanguageServer::Reply LanguageServer::Rename(const Json& params) {
-  Query query(store_, encoding_);
+  Query query(*this);
   std::string new_name_utf8, new_name;
   if (!ReadQuery(params, &query) || !StringMember(params, "newName", &new_name_utf8)) {
     return Error(kInvalidParams, "no document position or new name");
@@ -732,7 +773,7 @@ LanguageServer::Reply LanguageServer::Rename(const Json& params) {
 }
 
 LanguageServer::Reply LanguageServer::HoverRequest(const Json& params) {
-  Query query(store_, encoding_);
+  Query query(*this);
   if (!ReadQuery(params, &query)) return NoPosition();
   std::optional<Hover> hover = analysis_.HoverAt(query.path, query.position);
   if (!hover) return Result(nullptr);
@@ -749,7 +790,7 @@ LanguageServer::Reply LanguageServer::HoverRequest(const Json& params) {
 }
 
 LanguageServer::Reply LanguageServer::Completion(const Json& params) {
-  Query query(store_, encoding_);
+  Query query(*this);
   if (!ReadQuery(params, &query)) return NoPosition();
   const kv::Completion completion = analysis_.CompleteAt(query.path, query.position);
   Json replace;
@@ -786,7 +827,7 @@ LanguageServer::Reply LanguageServer::Completion(const Json& params) {
 LanguageServer::Reply LanguageServer::DocumentSymbols(const Json& params) {
   std::string path;
   if (!DocumentPath(params, &path)) return Error(kInvalidParams, "no document");
-  Positions positions(store_, encoding_);
+  Positions positions(*this);
   Reply reply;
   reply.result = Json::array();
   for (const Symbol& symbol : analysis_.DocumentSymbols(path)) {
@@ -812,7 +853,7 @@ LanguageServer::Reply LanguageServer::WorkspaceSymbols(const Json& params) {
   reply.result = Json::array();
   // A query that CP932 cannot write matches no name.
   if (!Utf8ToCp932Exact(query_utf8, &query)) return reply;
-  Positions positions(store_, encoding_);
+  Positions positions(*this);
   for (const Symbol& symbol : analysis_.WorkspaceSymbols(query)) {
     Json json = Json::object();
     json["name"] = Cp932ToUtf8(symbol.name);

@@ -47,6 +47,10 @@ class LanguageServer {
 
   // True when documents or files changed since the last analysis.
   bool analysis_pending() const { return analysis_pending_; }
+  // Files whose text changed since the last analysis: a query about one of
+  // them waits for an analysis; a query about any other file is answered
+  // from the last one at once.
+  const std::set<std::string>& changed_since_analysis() const { return changed_since_analysis_; }
   // Analyses now and publishes the diagnostics of every file whose
   // diagnostics changed (an empty list for a file that has none left),
   // between the notifications kvscript/status {"state":"analysing"} and
@@ -79,11 +83,20 @@ class LanguageServer {
   };
   static Reply Error(int code, std::string message);
 
+  // What a request needs of the analysis before it is answered.
+  enum class Needs {
+    kNothing,
+    // A query about one document: an analysis that read the document's
+    // present text (edits to other documents may wait).
+    kDocument,
+    // An analysis of everything the editor and the disk hold now.
+    kEverything,
+  };
   struct Method {
     const char* name;
     Reply (LanguageServer::*request)(const Json& params);
     void (LanguageServer::*notification)(const Json& params);
-    bool needs_analysis;  // a query, answered from a fresh analysis
+    Needs needs;
   };
   static const Method kMethods[];
 
@@ -138,6 +151,11 @@ class LanguageServer {
   State state_ = State::kStarting;
   int exit_status_ = 1;
   bool analysis_pending_ = false;
+  bool analysed_ = false;  // an analysis has run
+  std::set<std::string> changed_since_analysis_;
+  // The texts of the open documents that the last analysis read: the
+  // positions of its answers are mapped against them.
+  std::map<std::string, std::shared_ptr<const DocumentText>> analysed_texts_;
   int64_t next_request_id_ = 1;
 
   // What initialize settled for the session.

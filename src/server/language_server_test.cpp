@@ -308,6 +308,42 @@ TEST_F(LanguageServerTest, QueriesConvertPositionsBothWays) {
   EXPECT_EQ(1, analysis.analyses);
 }
 
+TEST_F(LanguageServerTest, AQueryWaitsOnlyForEditsToItsOwnDocument) {
+  Initialize("{}");
+  Open("file:///game/main.txt", "goto x;");
+  Open("file:///game/b.txt", "goto 漢字;");
+  Ask("textDocument/hover", 0, 1);
+  ASSERT_EQ(1, analysis.analyses);
+
+  // b.txt changes: a query about main.txt is answered from the analysis at
+  // hand, its places in b.txt mapped against the text that analysis read.
+  Send(R"({"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":)"
+       R"({"uri":"file:///game/b.txt","version":2},"contentChanges":[{"text":"\n\nx"}]}})");
+  analysis.locations = {{"/game/b.txt", {{1, 6}, {1, 8}}}};
+  const std::string answer =
+      R"({"id":5,"jsonrpc":"2.0","result":[{"range":{"end":{"character":6,"line":0},"start":)"
+      R"({"character":5,"line":0}},"uri":"file:///game/b.txt"}]})"
+      "\n";
+  EXPECT_EQ(answer, Ask("textDocument/definition", 0, 1));
+  EXPECT_EQ(answer, Ask("textDocument/references", 0, 1));
+  EXPECT_EQ(1, analysis.analyses);
+  EXPECT_TRUE(server.analysis_pending());
+  // A rename stands on every text as it is now.
+  Ask("textDocument/rename", 0, 5, R"(,"newName":"y")");
+  EXPECT_EQ(2, analysis.analyses);
+
+  // An edit to the queried document itself: the analysis runs first, and
+  // b.txt's places stand on its new text.
+  Send(R"({"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":)"
+       R"({"uri":"file:///game/main.txt","version":2},"contentChanges":[{"text":"goto y;"}]}})");
+  EXPECT_EQ(kAnalysing + std::string(kReady) + answer.substr(0, answer.find("[{")) +
+                R"([{"range":{"end":{"character":0,"line":0},"start":{"character":0,"line":0}},)"
+                R"("uri":"file:///game/b.txt"}]})"
+                "\n",
+            Ask("textDocument/definition", 0, 1));
+  EXPECT_EQ(3, analysis.analyses);
+}
+
 TEST_F(LanguageServerTest, AClientWithoutMarkdownGetsPlainHoversAndACutListSaysSo) {
   Initialize("{}");
   Open("file:///game/main.txt", "goto x;");

@@ -6,7 +6,8 @@
 // The server calls it from one thread. It tells the analysis what the
 // editor holds (SetDocument, ClearDocument) and what changed on disk
 // (FilesChanged), then calls Analyse; the queries answer from the state of
-// the last Analyse, which the server makes fresh before every query.
+// the last Analyse. The server analyses before a query about a document
+// whose text changed since; edits to other documents may wait.
 #pragma once
 
 #include <cstdint>
@@ -184,6 +185,10 @@ class Analysis {
   // The labels and functions of the game whose names match `query` ("" for
   // all).
   virtual std::vector<Symbol> WorkspaceSymbols(const std::string& query) = 0;
+  // The text of `path` that the last analysis read, for a file the editor
+  // did not hold then: the places in its answers stand on it. Null when the
+  // analysis keeps none.
+  virtual std::shared_ptr<const DocumentText> AnalysedText(const std::string&) { return nullptr; }
   // The game's route map as JSON (UTF-8; see --route-map), over the texts
   // the editor holds; "" when there is no game.
   virtual std::string RouteMapJson() { return ""; }

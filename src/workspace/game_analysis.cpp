@@ -515,6 +515,10 @@ void GameAnalysis::NoticeDiskChanges() {
 
 std::vector<FileDiagnostics> GameAnalysis::Analyse() {
   NoticeDiskChanges();
+  // The scripts' texts as their compiles read them: the places of their
+  // reports and names are shown against those until they are compiled
+  // again (a route map's reading leaves them).
+  fs_.set_keep([this](const std::string& path) { return scripts_.count(path) != 0; });
   if (analysed_ && !full_run_needed_ && !changed_.empty()) {
     std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
       return scripts_.at(a)->index < scripts_.at(b)->index;
@@ -545,6 +549,7 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
   changed_.clear();
   full_run_needed_ = false;
   analysed_ = true;
+  fs_.set_keep(nullptr);
   return Publish(whole);
 }
 
@@ -560,6 +565,7 @@ void GameAnalysis::FullRun() {
   makers_.clear();
   reach_counts_.clear();
   scripts_.clear();
+  fs_.ForgetKept();
   order_.clear();
   run_diagnostics_.clear();
   cross_diagnostics_.clear();
@@ -933,8 +939,16 @@ SourcePosition GameAnalysis::Cp932Position(const DocumentText& text, int32_t lin
   return text.PositionAt(text.Cp932OffsetOf(utf8_start + static_cast<size_t>(column - 1)));
 }
 
+std::shared_ptr<const DocumentText> GameAnalysis::AnalysedText(const std::string& path) {
+  const std::shared_ptr<const std::string> kept = fs_.Kept(path);
+  if (!kept) return nullptr;
+  return settings_.source_encoding == SourceEncoding::kUtf8 ? DocumentText::FromUtf8(*kept)
+                                                            : DocumentText::FromCp932(*kept);
+}
+
 std::shared_ptr<const DocumentText> GameAnalysis::TextOf(const std::string& path) {
   if (auto it = documents_.find(path); it != documents_.end()) return it->second;
+  if (std::shared_ptr<const DocumentText> analysed = AnalysedText(path)) return analysed;
   std::string err;
   return ReadDocumentText(base_, path, settings_.source_encoding, &err);
 }
@@ -1079,11 +1093,9 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     Published& now = published_[path];
     now.digest = digest;
     now.file = file;
-    if (auto text = texts.find(path); text != texts.end()) {
-      file.text = text->second;
-    } else if (auto open = documents_.find(path); open != documents_.end()) {
-      file.text = open->second;
-    }
+    // No text goes with the list: the texts of every file published at
+    // once would be held together. The server asks for each (AnalysedText)
+    // as it sends its list.
     result.push_back(std::move(file));
   }
   return result;
@@ -1591,7 +1603,7 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
     const size_t start = *string_start;
     completion.replace = SourceRange{{position.line, static_cast<int32_t>(start) + 1},
                                      {position.line, static_cast<int32_t>(at) + 1}};
-    const std::optional<FileKind> kind = FileKindOf(id);
+    const std::optional<FileKind> kind = FileParameterKind(id, commas);
     if (!kind) return completion;
     const std::string_view typed = line.substr(start, at - start);
     const std::vector<std::string>& names = FileNames(*kind);

@@ -88,6 +88,7 @@ class GameAnalysis : public Analysis {
   Completion CompleteAt(const std::string& path, SourcePosition position) override;
   std::vector<Symbol> DocumentSymbols(const std::string& path) override;
   std::vector<Symbol> WorkspaceSymbols(const std::string& query) override;
+  std::shared_ptr<const DocumentText> AnalysedText(const std::string& path) override;
   // (route_map_analysis.cpp)
   std::string RouteMapJson() override;
 
@@ -131,7 +132,8 @@ class GameAnalysis : public Analysis {
   // The files other than its own that a script's reports stand on.
   std::set<std::string> ForeignPaths(const Script& script) const;
 
-  // The editor's text of `path`, or the file's.
+  // The editor's text of `path`, or the file's as the last compile of it
+  // read it (the disk's only for a file no compile read).
   std::shared_ptr<const DocumentText> TextOf(const std::string& path);
   // A place as the converter gives it (its columns count the file's bytes,
   // UTF-8 ones for a UTF-8 game) as a place in CP932 bytes.

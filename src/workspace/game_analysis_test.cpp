@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -436,7 +437,8 @@ TEST(GameAnalysis, CompletesTheFilesOfTheCommandsKindFromTheFolderTheGameSets) {
   Published(Configured(analysis));
   analysis.SetDocument("/game/scenes/c.txt",
                        DocumentText::FromCp932("layer bg, \"b\";\nsound_play \"\nscript_change \"s\n"
-                                               "text \"\nlayer_show \"p\"\n"));
+                                               "text \"\nlayer x, \"p\"\n"
+                                               "text_font_face \"\nlayer \"\nlayer_show \"\n"));
   analysis.Analyse();
   const Completion image = analysis.CompleteAt("/game/scenes/c.txt", {1, 13});
   EXPECT_EQ((std::vector<std::string>{"bg.png"}), Labels(image));
@@ -446,12 +448,44 @@ TEST(GameAnalysis, CompletesTheFilesOfTheCommandsKindFromTheFolderTheGameSets) {
             Labels(analysis.CompleteAt("/game/scenes/c.txt", {2, 13})));
   EXPECT_EQ((std::vector<std::string>{"scenes/c.txt"}),
             Labels(analysis.CompleteAt("/game/scenes/c.txt", {3, 17})));
-  EXPECT_TRUE(analysis.CompleteAt("/game/scenes/c.txt", {4, 7}).items.empty());
+  // Only a parameter that takes a file offers files: not the text, a font's
+  // name, or a layer's.
+  for (const SourcePosition at : {SourcePosition{4, 7}, {6, 17}, {7, 8}, {8, 13}})
+    EXPECT_TRUE(analysis.CompleteAt("/game/scenes/c.txt", at).items.empty()) << at.line;
   // A bounded list, marked as cut.
-  const Completion many = analysis.CompleteAt("/game/scenes/c.txt", {5, 14});
+  const Completion many = analysis.CompleteAt("/game/scenes/c.txt", {5, 12});
   EXPECT_EQ(100u, many.items.size());
   EXPECT_TRUE(many.incomplete);
   EXPECT_EQ("p1000.png", many.items[0].label);
+}
+
+TEST(GameAnalysis, PlacesInClosedScriptsStandOnTheTextsTheirCompilesRead) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  GameAnalysis analysis(fs);
+  WorkspaceSettings settings{{"/game"}, SourceEncoding::kCp932};
+  settings.client_watches_files = true;
+  analysis.Configure(settings);
+  analysis.Analyse();
+  // a.txt changes on disk and nobody says so; b.txt defines the label that
+  // a.txt goes to, then no longer: the warning comes back in a.txt, shown
+  // on the text its compile read, which is not read again.
+  const std::string compiled = fs.Files().at("/game/scenes/a.txt");
+  fs.AddFile("/game/scenes/a.txt", "\n");
+  int reads = 0;
+  fs.before_read = [&](const std::string& path) { reads += path == "/game/scenes/a.txt"; };
+  const std::string b = fs.Files().at("/game/scenes/b.txt");
+  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932(b + "nowhere:\n"));
+  analysis.Analyse();
+  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932(b));
+  const std::vector<std::string> published = Published(analysis);
+  EXPECT_NE(std::find(published.begin(), published.end(),
+                      "/game/scenes/a.txt 4:6-4:13 W [undefined-label] ラベル \"nowhere\" "
+                      "はどのスクリプトにも定義されていません"),
+            published.end());
+  ASSERT_NE(nullptr, analysis.AnalysedText("/game/scenes/a.txt"));
+  EXPECT_EQ(compiled, analysis.AnalysedText("/game/scenes/a.txt")->cp932());
+  EXPECT_EQ(0, reads);
 }
 
 TEST(GameAnalysis, NoticesChangesOnDiskUnlessTheEditorWatchesThem) {

@@ -59,7 +59,12 @@ bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
     *contents = *text;
     return true;
   }
-  return base_.ReadFile(path, contents, err);
+  if (!base_.ReadFile(path, contents, err)) {
+    kept_.erase(path);
+    return false;
+  }
+  if (keep_ && keep_(path)) kept_[path] = std::make_shared<const std::string>(*contents);
+  return true;
 }
 
 std::unique_ptr<InputFile> OverlayFileSystem::OpenInput(const std::string& path, std::string* err) {

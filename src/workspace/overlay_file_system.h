@@ -4,6 +4,7 @@
 // told that its objects could be written) but never reaches the disk.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,9 +24,21 @@ class OverlayFileSystem : public FileSystem {
   // the converter reads scripts in.
   void Set(const std::string& path, std::shared_ptr<const DocumentText> text) {
     texts_[path] = std::move(text);
+    kept_.erase(path);
   }
   void Clear(const std::string& path) { texts_.erase(path); }
   void set_source_encoding(SourceEncoding encoding) { encoding_ = encoding; }
+
+  // The contents of each file that `keep` accepts are kept as ReadFile read
+  // them from the disk, until it reads the file again or ForgetKept: the
+  // text that what was made of the file stands on, with no second reading.
+  void set_keep(std::function<bool(const std::string&)> keep) { keep_ = std::move(keep); }
+  // The contents kept of `path`, or null.
+  std::shared_ptr<const std::string> Kept(const std::string& path) const {
+    auto it = kept_.find(path);
+    return it == kept_.end() ? nullptr : it->second;
+  }
+  void ForgetKept() { kept_.clear(); }
 
   char Separator() const override { return base_.Separator(); }
   bool CurrentDirectory(std::string* path) override { return base_.CurrentDirectory(path); }
@@ -49,6 +62,8 @@ class OverlayFileSystem : public FileSystem {
   FileSystem& base_;
   SourceEncoding encoding_ = SourceEncoding::kCp932;
   std::map<std::string, std::shared_ptr<const DocumentText>> texts_;
+  std::function<bool(const std::string&)> keep_;
+  std::map<std::string, std::shared_ptr<const std::string>> kept_;
 };
 
 }  // namespace kv
