@@ -8,6 +8,7 @@ namespace kv {
 DeclaredVariableSet::DeclaredVariableSet(const DeclaredVariableSet& other) : size_(other.size_) {
   other.Freeze();
   layers_ = other.layers_;
+  if (other.local_.empty()) table_ = other.table_;
 }
 
 DeclaredVariableSet& DeclaredVariableSet::operator=(const DeclaredVariableSet& other) {
@@ -16,7 +17,8 @@ DeclaredVariableSet& DeclaredVariableSet::operator=(const DeclaredVariableSet& o
   layers_ = other.layers_;
   added_.clear();
   size_ = other.size_;
-  all_.reset();
+  local_.clear();
+  table_ = other.local_.empty() ? other.table_ : nullptr;
   return *this;
 }
 
@@ -28,21 +30,50 @@ void DeclaredVariableSet::Freeze() const {
   layers_ = std::move(layer);
 }
 
-std::set<std::string, std::less<>>& DeclaredVariableSet::All() const {
-  if (!all_) {
-    all_ = std::make_unique<std::set<std::string, std::less<>>>(added_);
-    for (const Layer* layer = layers_.get(); layer != nullptr; layer = layer->below.get()) {
-      all_->insert(layer->names.begin(), layer->names.end());
-    }
+namespace {
+
+size_t HashOf(std::string_view name) { return std::hash<std::string_view>()(name); }
+
+}  // namespace
+
+bool DeclaredVariableSet::Table::Contains(std::string_view name) const {
+  if (slots.empty()) return false;
+  const size_t mask = slots.size() - 1;
+  for (size_t i = HashOf(name) & mask;; i = (i + 1) & mask) {
+    if (slots[i].data() == nullptr) return false;
+    if (slots[i] == name) return true;
   }
-  return *all_;
 }
 
-bool DeclaredVariableSet::Contains(std::string_view name) const { return All().count(name) != 0; }
+const DeclaredVariableSet::Table& DeclaredVariableSet::Lookup() const {
+  if (!table_) {
+    Freeze();
+    auto table = std::make_shared<Table>();
+    table->layers = layers_;
+    if (size_ != 0) {
+      size_t capacity = 16;
+      while (capacity < size_ * 2) capacity *= 2;
+      table->slots.resize(capacity);
+      const size_t mask = capacity - 1;
+      for (const Layer* layer = layers_.get(); layer != nullptr; layer = layer->below.get()) {
+        for (const std::string& name : layer->names) {
+          size_t i = HashOf(name) & mask;
+          while (table->slots[i].data() != nullptr) i = (i + 1) & mask;
+          table->slots[i] = name;  // no name is in two layers
+        }
+      }
+    }
+    table_ = std::move(table);
+    local_.clear();
+  }
+  return *table_;
+}
+
+bool DeclaredVariableSet::Contains(std::string_view name) const { return Has(name); }
 
 void DeclaredVariableSet::Insert(const std::string& name) {
-  if (!All().insert(name).second) return;
-  added_.insert(name);
+  if (Has(name)) return;
+  local_.insert(*added_.insert(name).first);
   ++size_;
 }
 
