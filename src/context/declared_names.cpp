@@ -1,5 +1,6 @@
 #include "context/declared_names.h"
 
+#include <algorithm>
 #include <unordered_set>
 #include <vector>
 
@@ -81,23 +82,33 @@ bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
   if (size_ != other.size_) return false;
   // The layers below the first one both share hold the same names in both;
   // names are never in two layers of one chain, so the rest must be equal.
-  std::unordered_set<const Layer*> mine;
-  for (const Layer* layer = layers_.get(); layer != nullptr; layer = layer->below.get()) mine.insert(layer);
-  const Layer* common = nullptr;
-  std::vector<const Layer*> theirs;
-  for (const Layer* layer = other.layers_.get(); layer != nullptr; layer = layer->below.get()) {
-    if (mine.count(layer)) {
-      common = layer;
-      break;
-    }
-    theirs.push_back(layer);
+  // Chains share their lower part (a layer never changes what is below
+  // it): the first shared layer is where the two chains, walked from the
+  // same depth, meet. Nothing is allocated: the comparison runs after each
+  // script compiled alone, over chains of one layer per script.
+  auto depth = [](const Layer* layer) {
+    size_t n = 0;
+    for (; layer != nullptr; layer = layer->below.get()) ++n;
+    return n;
+  };
+  const Layer* mine = layers_.get();
+  const Layer* theirs = other.layers_.get();
+  size_t my_depth = depth(mine), their_depth = depth(theirs);
+  for (; my_depth > their_depth; --my_depth) mine = mine->below.get();
+  for (; their_depth > my_depth; --their_depth) theirs = theirs->below.get();
+  while (mine != theirs) {
+    mine = mine->below.get();
+    theirs = theirs->below.get();
   }
+  const Layer* common = mine;
+  // Views, sorted: no name is copied.
   auto above = [common](const std::shared_ptr<const Layer>& top,
                         const std::set<std::string, std::less<>>& added) {
-    std::set<std::string, std::less<>> names = added;
+    std::vector<std::string_view> names(added.begin(), added.end());
     for (const Layer* layer = top.get(); layer != common; layer = layer->below.get()) {
-      names.insert(layer->names.begin(), layer->names.end());
+      names.insert(names.end(), layer->names.begin(), layer->names.end());
     }
+    std::sort(names.begin(), names.end());
     return names;
   };
   return above(layers_, added_) == above(other.layers_, other.added_);
