@@ -1,5 +1,6 @@
 #include "context/declared_names.h"
 
+#include <algorithm>
 #include <unordered_set>
 #include <vector>
 
@@ -8,6 +9,7 @@ namespace kv {
 DeclaredVariableSet::DeclaredVariableSet(const DeclaredVariableSet& other) : size_(other.size_) {
   other.Freeze();
   layers_ = other.layers_;
+  if (other.local_.empty()) table_ = other.table_;
 }
 
 DeclaredVariableSet& DeclaredVariableSet::operator=(const DeclaredVariableSet& other) {
@@ -16,7 +18,8 @@ DeclaredVariableSet& DeclaredVariableSet::operator=(const DeclaredVariableSet& o
   layers_ = other.layers_;
   added_.clear();
   size_ = other.size_;
-  all_.reset();
+  local_.clear();
+  table_ = other.local_.empty() ? other.table_ : nullptr;
   return *this;
 }
 
@@ -28,24 +31,50 @@ void DeclaredVariableSet::Freeze() const {
   layers_ = std::move(layer);
 }
 
-std::set<std::string, std::less<>>& DeclaredVariableSet::All() const {
-  // Until a copy makes a layer, every name is among those added: a set that
-  // is never copied (a conversion's) holds each name once.
-  if (!layers_) return added_;
-  if (!all_) {
-    all_ = std::make_unique<std::set<std::string, std::less<>>>(added_);
-    for (const Layer* layer = layers_.get(); layer != nullptr; layer = layer->below.get()) {
-      all_->insert(layer->names.begin(), layer->names.end());
-    }
+namespace {
+
+size_t HashOf(std::string_view name) { return std::hash<std::string_view>()(name); }
+
+}  // namespace
+
+bool DeclaredVariableSet::Table::Contains(std::string_view name) const {
+  if (slots.empty()) return false;
+  const size_t mask = slots.size() - 1;
+  for (size_t i = HashOf(name) & mask;; i = (i + 1) & mask) {
+    if (slots[i].data() == nullptr) return false;
+    if (slots[i] == name) return true;
   }
-  return *all_;
 }
 
-bool DeclaredVariableSet::Contains(std::string_view name) const { return All().count(name) != 0; }
+const DeclaredVariableSet::Table& DeclaredVariableSet::Lookup() const {
+  if (!table_) {
+    Freeze();
+    auto table = std::make_shared<Table>();
+    table->layers = layers_;
+    if (size_ != 0) {
+      size_t capacity = 16;
+      while (capacity < size_ * 2) capacity *= 2;
+      table->slots.resize(capacity);
+      const size_t mask = capacity - 1;
+      for (const Layer* layer = layers_.get(); layer != nullptr; layer = layer->below.get()) {
+        for (const std::string& name : layer->names) {
+          size_t i = HashOf(name) & mask;
+          while (table->slots[i].data() != nullptr) i = (i + 1) & mask;
+          table->slots[i] = name;  // no name is in two layers
+        }
+      }
+    }
+    table_ = std::move(table);
+    local_.clear();
+  }
+  return *table_;
+}
+
+bool DeclaredVariableSet::Contains(std::string_view name) const { return Has(name); }
 
 void DeclaredVariableSet::Insert(const std::string& name) {
-  if (!All().insert(name).second) return;
-  added_.insert(name);
+  if (Has(name)) return;
+  local_.insert(*added_.insert(name).first);
   ++size_;
 }
 
@@ -53,23 +82,33 @@ bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
   if (size_ != other.size_) return false;
   // The layers below the first one both share hold the same names in both;
   // names are never in two layers of one chain, so the rest must be equal.
-  std::unordered_set<const Layer*> mine;
-  for (const Layer* layer = layers_.get(); layer != nullptr; layer = layer->below.get()) mine.insert(layer);
-  const Layer* common = nullptr;
-  std::vector<const Layer*> theirs;
-  for (const Layer* layer = other.layers_.get(); layer != nullptr; layer = layer->below.get()) {
-    if (mine.count(layer)) {
-      common = layer;
-      break;
-    }
-    theirs.push_back(layer);
+  // Chains share their lower part (a layer never changes what is below
+  // it): the first shared layer is where the two chains, walked from the
+  // same depth, meet. Nothing is allocated: the comparison runs after each
+  // script compiled alone, over chains of one layer per script.
+  auto depth = [](const Layer* layer) {
+    size_t n = 0;
+    for (; layer != nullptr; layer = layer->below.get()) ++n;
+    return n;
+  };
+  const Layer* mine = layers_.get();
+  const Layer* theirs = other.layers_.get();
+  size_t my_depth = depth(mine), their_depth = depth(theirs);
+  for (; my_depth > their_depth; --my_depth) mine = mine->below.get();
+  for (; their_depth > my_depth; --their_depth) theirs = theirs->below.get();
+  while (mine != theirs) {
+    mine = mine->below.get();
+    theirs = theirs->below.get();
   }
+  const Layer* common = mine;
+  // Views, sorted: no name is copied.
   auto above = [common](const std::shared_ptr<const Layer>& top,
                         const std::set<std::string, std::less<>>& added) {
-    std::set<std::string, std::less<>> names = added;
+    std::vector<std::string_view> names(added.begin(), added.end());
     for (const Layer* layer = top.get(); layer != common; layer = layer->below.get()) {
-      names.insert(layer->names.begin(), layer->names.end());
+      names.insert(names.end(), layer->names.begin(), layer->names.end());
     }
+    std::sort(names.begin(), names.end());
     return names;
   };
   return above(layers_, added_) == above(other.layers_, other.added_);

@@ -4,9 +4,11 @@
 // whole game's names once per script.
 //
 // The names are kept in immutable layers shared between copies (one layer
-// for each stretch of declarations between two copies, newest first), and a
-// state that looks names up builds one set of them all the first time it
-// needs it; a copy does not carry that set.
+// for each stretch of declarations between two copies, newest first). A
+// state that looks names up builds one table of them all the first time it
+// needs it, viewing the names where the layers hold them; a copy shares that
+// table while no name has been added to the state it copies (a server that
+// compiles one script again and again from where it begins builds it once).
 #pragma once
 
 #include <cstddef>
@@ -14,6 +16,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 namespace kv {
 
@@ -34,22 +38,44 @@ class DeclaredVariableSet {
   // The same names, whatever the layers.
   bool operator==(const DeclaredVariableSet& other) const;
 
+  // Builds the table of every name now, for the copies made from this set
+  // to share; and gives it back.
+  void KeepLookup() const { Lookup(); }
+  void DropLookup() const {
+    table_.reset();
+    local_.clear();
+  }
+
  private:
   struct Layer {
     std::set<std::string, std::less<>> names;  // none of them in `below`
     std::shared_ptr<const Layer> below;
   };
 
+  // Every name of some layers in one open-addressed table of views (a
+  // state late in a large game starts with a hundred thousand names: one
+  // allocation instead of one per name). It holds the layers it views.
+  struct Table {
+    std::shared_ptr<const Layer> layers;
+    std::vector<std::string_view> slots;  // a power of two; empty: no data
+    bool Contains(std::string_view name) const;
+  };
+
   // Makes the names added since the last copy a layer.
   void Freeze() const;
-  // Every name (built on the first call); lookups and inserts keep it.
-  std::set<std::string, std::less<>>& All() const;
+  // The table of every name but those added since it was built (which
+  // `local_` holds), built on the first call.
+  const Table& Lookup() const;
+  bool Has(std::string_view name) const { return Lookup().Contains(name) || local_.count(name) != 0; }
 
   mutable std::shared_ptr<const Layer> layers_;
   mutable std::set<std::string, std::less<>> added_;  // not in layers_
   size_t size_ = 0;
-  // Every name, once a lookup has asked (null until then).
-  mutable std::unique_ptr<std::set<std::string, std::less<>>> all_;
+  // Null until a lookup asks; then every name when it was built, and the
+  // names added since (views of their nodes in `added_` or in the layers
+  // these were frozen into, which never move).
+  mutable std::shared_ptr<const Table> table_;
+  mutable std::unordered_set<std::string_view> local_;
 };
 
 }  // namespace kv

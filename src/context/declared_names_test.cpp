@@ -37,5 +37,27 @@ TEST(DeclaredVariableSet, CopiesKeepTheirMomentAndCompareByTheirNames) {
   EXPECT_FALSE(fresh == first);
 }
 
+// The table that a state builds for its lookups is shared by the copies
+// made while nothing is added to it; a name added to a copy is the copy's.
+TEST(DeclaredVariableSet, CopiesShareTheLookupTableButNotWhatTheyAdd) {
+  DeclaredVariableSet start;
+  for (const char* name : {"a", "b", "c"}) start.Insert(name);
+  start.KeepLookup();
+  DeclaredVariableSet compile = start;
+  compile.Insert("d");
+  EXPECT_TRUE(compile.Contains("a") && compile.Contains("d"));
+  EXPECT_FALSE(start.Contains("d"));
+  DeclaredVariableSet again;
+  again = start;
+  EXPECT_FALSE(again.Contains("d"));
+  EXPECT_TRUE(again.Contains("c"));
+  const DeclaredVariableSet after = compile;  // holds d
+  start.DropLookup();
+  compile.DropLookup();
+  EXPECT_TRUE(start.Contains("b") && !start.Contains("d"));
+  EXPECT_TRUE(compile.Contains("d") && after.Contains("d"));
+  EXPECT_EQ(4u, after.size());
+}
+
 }  // namespace
 }  // namespace kv

@@ -555,6 +555,7 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
 
 void GameAnalysis::FullRun() {
   ++full_runs_;
+  lookup_kept_ = nullptr;
   recompiled_.clear();
   touched_.clear();
   foreign_.clear();
@@ -668,6 +669,14 @@ void GameAnalysis::FullRun() {
 bool GameAnalysis::Recompile(const std::string& path) {
   Script* script = scripts_.at(path).get();
   if (!script->from_state) return false;
+  // The table of the variables declared before the script, built once for
+  // the script edited last and shared by each compile of it: a late script
+  // of a large game starts with every name the game declared before it.
+  if (lookup_kept_ != script) {
+    if (lookup_kept_ != nullptr) lookup_kept_->start.declaredVariables.DropLookup();
+    script->start.declaredVariables.KeepLookup();
+    lookup_kept_ = script;
+  }
   CarriedState state = script->start;
   for (bool first = true;; first = false) {
     ++script_compiles_;
@@ -815,13 +824,13 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   });
   sys.log.set_listener(&collector);
   // The records of the scripts checked again whole, of the others what
-  // the findings of those depend on: the first declaration of each variable
-  // (a declared name is suggested for an undeclared one), and for each name
-  // that those scripts hold, the first definition of a label so named and
-  // one making of it. Each in source order, the scripts in the order of
-  // their paths, as the converter sorts them.
-  std::unordered_set<std::string_view> wanted;
-  for (Script* script : again) wanted.insert(script->names.begin(), script->names.end());
+  // the findings of those depend on: for each name that those scripts hold,
+  // the first declaration of a variable, the first definition of a label so
+  // named and one making of it (and the first declaration of every variable
+  // when a declared name may be suggested for an undeclared one). Each in
+  // source order, the scripts in the order of their paths, as the converter
+  // sorts them. The checks read the definitions of labels and functions as
+  // sets of names.
   std::vector<DefinitionRecord> labels, functions;
   std::map<Script*, std::set<std::pair<int, std::string_view>>> named;
   auto definers = [](const std::unordered_map<std::string, std::vector<Script*>>& index,
@@ -840,16 +849,45 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   auto category = [](NameUse::Kind kind) {
     return kind == NameUse::kLabel ? 0 : IsDeclaration(kind) ? 1 : 2;
   };
-  for (const auto& [name, scripts] : declarers_) name_first(1, scripts, name);
-  for (std::string_view name : wanted) {
-    if (const auto* list = definers(label_definers_, name)) {
-      for (Script* script : *list) labels.push_back({std::string(name), script->path, 0});
+  if (whole) {
+    // Every script's records are read: every definition is wanted.
+    for (auto [index, to] :
+         {std::pair{&label_definers_, &labels}, std::pair{&function_definers_, &functions}}) {
+      for (const auto& [name, scripts] : *index) {
+        for (Script* script : scripts) to->push_back({name, script->path, 0});
+      }
     }
-    if (const auto* list = definers(function_definers_, name)) {
-      for (Script* script : *list) functions.push_back({std::string(name), script->path, 0});
+  } else {
+    std::unordered_set<std::string_view> wanted;
+    for (Script* script : again) wanted.insert(script->names.begin(), script->names.end());
+    // Every variable's first declaration is read only when a script checked
+    // again uses a variable that no script declares and nothing else names
+    // (a made name, a label, a function): the checks then suggest the
+    // nearest declared name, in the order of declaration.
+    const bool suggests = std::any_of(again.begin(), again.end(), [&](const Script* script) {
+      return std::any_of(script->uses.begin(), script->uses.end(), [&](const NameUse& use) {
+        return (use.kind == NameUse::kVariableUse || use.kind == NameUse::kInitialValueWord ||
+                use.kind == NameUse::kAssignedWord) &&
+               declarers_.count(use.name) == 0 && makers_.count(use.name) == 0 &&
+               label_definers_.count(use.name) == 0 && function_definers_.count(use.name) == 0;
+      });
+    });
+    if (suggests) {
+      for (const auto& [name, scripts] : declarers_) name_first(1, scripts, name);
     }
-    if (const auto* list = definers(first_labelers_, name)) name_first(0, *list, name);
-    if (const auto* list = definers(makers_, name)) name_first(2, *list, name);
+    for (std::string_view name : wanted) {
+      if (!suggests) {
+        if (const auto* list = definers(declarers_, name)) name_first(1, *list, name);
+      }
+      if (const auto* list = definers(label_definers_, name)) {
+        for (Script* script : *list) labels.push_back({std::string(name), script->path, 0});
+      }
+      if (const auto* list = definers(function_definers_, name)) {
+        for (Script* script : *list) functions.push_back({std::string(name), script->path, 0});
+      }
+      if (const auto* list = definers(first_labelers_, name)) name_first(0, *list, name);
+      if (const auto* list = definers(makers_, name)) name_first(2, *list, name);
+    }
   }
   std::vector<std::vector<NameUse>> kept;
   kept.reserve(scripts_.size());

@@ -192,6 +192,7 @@ class GameAnalysis : public Analysis {
   RunOptions options_;                                      // as the last whole run settled them
   std::map<std::string, std::unique_ptr<Script>> scripts_;  // by path
   std::vector<Script*> order_;  // the scripts in the order the run compiled them
+  Script* lookup_kept_ = nullptr;  // whose start keeps its declared names' table
   std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
   std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
   // The scripts that define each label and function, and those whose

@@ -219,6 +219,29 @@ TEST(GameAnalysis, AnEditedSceneStartsFromTheVariablesDeclaredBeforeIt) {
   }
 }
 
+TEST(GameAnalysis, EditsUsingNamesOfOtherScriptsAreCheckedAsAFreshAnalysisChecksThem) {
+  // Declared, misspelt (a declared name is suggested), made by a command,
+  // declared later in the edited scene itself: each edit of one scene
+  // against a fresh analysis of the same texts.
+  MemoryFileSystem fs;
+  fs.AddFile("/game/main.txt",
+             "create_window;\nvalue alpha_count;\nscript_change \"a.txt\";\n");
+  fs.AddFile("/game/a.txt", "alpha_count = 1;\nscript_change \"b.txt\";\n");
+  fs.AddFile("/game/b.txt", "value beta_total @ 2;\nlayer bgx, \"bg.png\";\n");
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+  for (const char* scene : {"beta_total = 1;\n", "beta_totl = 1;\n", "layer_show bgx, 1, 1;\n",
+                            "gamma = 1;\nvalue gamma;\n", "alpha_count = beta_total;\n"}) {
+    analysis.SetDocument("/game/a.txt", DocumentText::FromCp932(scene));
+    const std::vector<std::string> edited = Published(analysis);
+    fs.AddFile("/game/a.txt", scene);
+    GameAnalysis fresh(fs);
+    EXPECT_EQ(Published(Configured(fresh)), edited) << scene;
+    EXPECT_EQ(CheckLines(fs), AnalysisLines(analysis)) << scene;
+  }
+  EXPECT_EQ(1, analysis.full_runs());
+}
+
 TEST(GameAnalysis, AFileKeepsItsDiagnosticsVersionUntilItsDiagnosticsChange) {
   MemoryFileSystem fs;
   AddGame(fs);
