@@ -643,16 +643,23 @@ void LanguageServer::AnalyseAndPublish() {
   // findings, characters CP932 cannot hold, stand beside the analysis').
   std::set<std::string> paths = std::move(editor_changed_);
   editor_changed_.clear();
+  // An analysis that keeps its lists is asked for a list again rather than
+  // having it held twice: the lists it returned now are held only until
+  // they are sent.
+  const bool kept = analysis_.KeepsDiagnostics();
+  std::map<std::string, FileDiagnostics> returned;
+  std::map<std::string, FileDiagnostics>& lists = kept ? returned : analysis_lists_;
   for (FileDiagnostics& file : results) {
     paths.insert(file.path);
     if (file.text) texts[file.path] = std::move(file.text);
     file.text = nullptr;
     if (file.diagnostics.empty()) {
-      analysis_lists_.erase(file.path);
+      lists.erase(file.path);
     } else {
-      analysis_lists_[file.path] = std::move(file);
+      lists[file.path] = std::move(file);
     }
   }
+  std::vector<FileDiagnostics>().swap(results);
   auto publish = [&](const std::string& path, Json list) {
     Json params = Json::object();
     params["uri"] = UriOf(path);
@@ -667,8 +674,13 @@ void LanguageServer::AnalyseAndPublish() {
       texts.erase(text);
     }
     Json list = Json::array();
-    if (auto it = analysis_lists_.find(path); it != analysis_lists_.end())
+    if (auto it = lists.find(path); it != lists.end()) {
       list = DiagnosticsJson(positions, it->second);
+      if (kept) lists.erase(it);
+    } else if (kept) {
+      const FileDiagnostics file = analysis_.DiagnosticsOf(path);
+      if (!file.diagnostics.empty()) list = DiagnosticsJson(positions, file);
+    }
     if (const OpenDocument* open = store_.Find(path)) AddEditorDiagnostics(*open, &list);
     auto old = published_.find(path);
     if (list.empty()) {

@@ -166,7 +166,8 @@ class LanguageServer {
   std::atomic<int64_t> client_process_id_{0};
 
   std::map<std::string, std::string> client_uris_;  // path -> URI
-  // The analysis' diagnostics of each file that has any, as last returned.
+  // The analysis' diagnostics of each file that has any, as last returned,
+  // for an analysis that does not keep them itself.
   std::map<std::string, FileDiagnostics> analysis_lists_;
   // Open documents changed (or opened, closed) since the last publication.
   std::set<std::string> editor_changed_;

@@ -166,6 +166,16 @@ class Analysis {
   // list, empty for a file that has none left. The first returns every file
   // that has any.
   virtual std::vector<FileDiagnostics> Analyse() = 0;
+  // True when the analysis keeps the lists Analyse returned: then
+  // DiagnosticsOf gives the list of a file again, and whoever publishes them
+  // need keep no copy of their own.
+  virtual bool KeepsDiagnostics() const { return false; }
+  // The list of `path` as the last Analyse left it (empty when it has none).
+  virtual FileDiagnostics DiagnosticsOf(const std::string& path) const {
+    FileDiagnostics file;
+    file.path = path;
+    return file;
+  }
 
   // Where the name at a place is defined.
   virtual std::vector<SourceLocation> Definition(const std::string& path,

@@ -1020,6 +1020,46 @@ std::set<std::string> GameAnalysis::ForeignPaths(const Script& script) const {
   return paths;
 }
 
+std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string& path) const {
+  // A report about no file in particular stands on main.txt.
+  auto path_of = [this](const ReportedDiagnostic& d) -> const std::string& {
+    return d.path.empty() ? main_script_ : d.path;
+  };
+  // Those outside any script, those of each script as it was compiled, then
+  // the cross-script checks' in the order of the scripts' paths.
+  std::vector<Script*> from;
+  if (auto it = scripts_.find(path); it != scripts_.end()) from.push_back(it->second.get());
+  if (auto it = foreign_.find(path); it != foreign_.end()) {
+    for (Script* script : it->second) {
+      if (script->path != path) from.push_back(script);
+    }
+  }
+  std::vector<const ReportedDiagnostic*> all;
+  auto add = [&](const std::vector<ReportedDiagnostic>& list) {
+    for (const ReportedDiagnostic& d : list) {
+      if (path_of(d) == path) all.push_back(&d);
+    }
+  };
+  add(run_diagnostics_);
+  std::sort(from.begin(), from.end(), [](const Script* a, const Script* b) {
+    return std::tie(b->started, a->index) < std::tie(a->started, b->index);
+  });
+  for (const Script* script : from) {
+    if (!script->started) continue;
+    add(script->search);
+    add(script->compile);
+  }
+  std::sort(from.begin(), from.end(),
+            [](const Script* a, const Script* b) { return a->path < b->path; });
+  for (const Script* script : from) {
+    if (!script->started) add(script->search);
+    add(script->cross);
+    add(script->unreached);
+  }
+  add(cross_diagnostics_);
+  return all;
+}
+
 std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
   // A report about no file in particular stands on main.txt.
   auto path_of = [this](const ReportedDiagnostic& d) -> const std::string& {
@@ -1056,40 +1096,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
 
   std::vector<FileDiagnostics> result;
   for (const std::string& path : paths) {
-    // Every report on the file, in the order of the run: those outside any
-    // script, those of each script as it was compiled, then the
-    // cross-script checks' in the order of the scripts' paths.
-    std::vector<Script*> from;
-    if (auto it = scripts_.find(path); it != scripts_.end()) from.push_back(it->second.get());
-    if (auto it = foreign_.find(path); it != foreign_.end()) {
-      for (Script* script : it->second) {
-        if (script->path != path) from.push_back(script);
-      }
-    }
-    std::vector<ReportedDiagnostic*> all;
-    auto add = [&](std::vector<ReportedDiagnostic>& list) {
-      for (ReportedDiagnostic& d : list) {
-        if (path_of(d) == path) all.push_back(&d);
-      }
-    };
-    add(run_diagnostics_);
-    std::sort(from.begin(), from.end(), [](const Script* a, const Script* b) {
-      return std::tie(b->started, a->index) < std::tie(a->started, b->index);
-    });
-    for (Script* script : from) {
-      if (!script->started) continue;
-      add(script->search);
-      add(script->compile);
-    }
-    std::sort(from.begin(), from.end(),
-              [](const Script* a, const Script* b) { return a->path < b->path; });
-    for (Script* script : from) {
-      if (!script->started) add(script->search);
-      add(script->cross);
-      add(script->unreached);
-    }
-    add(cross_diagnostics_);
-
+    const std::vector<const ReportedDiagnostic*> all = ReportsOn(path);
     // The ranges of a report are worked out once, from the text its file has
     // then: the file changes only with an edit, which reports it again.
     std::map<std::string, std::shared_ptr<const DocumentText>> texts;
@@ -1101,7 +1108,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     FileDiagnostics file;
     file.path = path;
     uint64_t digest = 0;
-    for (ReportedDiagnostic* reported : all) {
+    for (const ReportedDiagnostic* reported : all) {
       if (!reported->shown) {
         SourceDiagnostic& shown = reported->shown.emplace();
         shown.range = ElementRange(text_of(path), reported->line, reported->column);
@@ -1130,7 +1137,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     file.version = ++last_version_;
     Published& now = published_[path];
     now.digest = digest;
-    now.file = file;
+    now.version = file.version;
     // No text goes with the list: the texts of every file published at
     // once would be held together. The server asks for each (AnalysedText)
     // as it sends its list.
@@ -1141,8 +1148,21 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
 
 std::vector<FileDiagnostics> GameAnalysis::CurrentDiagnostics() const {
   std::vector<FileDiagnostics> all;
-  for (const auto& [path, published] : published_) all.push_back(published.file);
+  for (const auto& [path, published] : published_) all.push_back(DiagnosticsOf(path));
   return all;
+}
+
+FileDiagnostics GameAnalysis::DiagnosticsOf(const std::string& path) const {
+  FileDiagnostics file;
+  file.path = path;
+  auto published = published_.find(path);
+  if (published == published_.end()) return file;
+  file.version = published->second.version;
+  // Every report on a published file has been shown: its list is theirs.
+  for (const ReportedDiagnostic* reported : ReportsOn(path)) {
+    if (reported->shown) file.diagnostics.push_back(*reported->shown);
+  }
+  return file;
 }
 
 std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {

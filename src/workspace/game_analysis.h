@@ -51,8 +51,9 @@ struct ReportedDiagnostic {
     std::string message;  // CP932
   };
   std::vector<Related> related;
-  // As the editor is shown it, once worked out.
-  std::optional<SourceDiagnostic> shown;
+  // As the editor is shown it, once worked out (a cache kept beside the
+  // report's own fields).
+  mutable std::optional<SourceDiagnostic> shown;
 };
 
 // A name that a statement defines or uses, as the compile read it (see
@@ -101,6 +102,8 @@ class GameAnalysis : public Analysis {
   // The diagnostics of every file that has any, as the analyses so far
   // returned them (without their texts).
   std::vector<FileDiagnostics> CurrentDiagnostics() const;
+  bool KeepsDiagnostics() const override { return true; }
+  FileDiagnostics DiagnosticsOf(const std::string& path) const override;
   // Everything the last analysis reported, in report order per script.
   std::vector<ReportedDiagnostic> ReportedDiagnostics() const;
 
@@ -129,6 +132,8 @@ class GameAnalysis : public Analysis {
   // The diagnostics of each file whose diagnostics changed: of every file
   // with `everything`, otherwise of those the scripts in touched_ report on.
   std::vector<FileDiagnostics> Publish(bool everything);
+  // Every report on the file, in the order of the run.
+  std::vector<const ReportedDiagnostic*> ReportsOn(const std::string& path) const;
   // The files other than its own that a script's reports stand on.
   std::set<std::string> ForeignPaths(const Script& script) const;
 
@@ -217,10 +222,11 @@ class GameAnalysis : public Analysis {
   std::string main_script_;
   int32_t create_window_line_ = 0;  // in main.txt; 0: none was compiled
   // What the last analyses returned per file: a digest of the diagnostics
-  // and their version, which changes when the digest does.
+  // and their version, which changes when the digest does. The lists
+  // themselves are not kept twice: they are the reports' `shown`.
   struct Published {
     uint64_t digest = 0;
-    FileDiagnostics file;  // without its text
+    uint64_t version = 0;
   };
   std::map<std::string, Published> published_;
   struct Stamp {

@@ -267,6 +267,46 @@ TEST(GameAnalysis, AFileKeepsItsDiagnosticsVersionUntilItsDiagnosticsChange) {
   EXPECT_EQ(second, versions());
 }
 
+TEST(GameAnalysis, GivesAgainTheListsItReturnedWithoutKeepingACopy) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  GameAnalysis analysis(fs);
+  Configured(analysis);
+  ASSERT_TRUE(analysis.KeepsDiagnostics());
+  auto same_as_returned = [&](const std::vector<FileDiagnostics>& returned) {
+    for (const FileDiagnostics& file : returned) {
+      const FileDiagnostics again = analysis.DiagnosticsOf(file.path);
+      EXPECT_EQ(file.version, again.version) << file.path;
+      ASSERT_EQ(file.diagnostics.size(), again.diagnostics.size()) << file.path;
+      for (size_t i = 0; i < file.diagnostics.size(); ++i) {
+        const SourceDiagnostic& a = file.diagnostics[i];
+        const SourceDiagnostic& b = again.diagnostics[i];
+        EXPECT_EQ(a.range, b.range);
+        EXPECT_EQ(a.message, b.message);
+        EXPECT_EQ(a.code, b.code);
+        ASSERT_EQ(a.related.size(), b.related.size());
+        for (size_t r = 0; r < a.related.size(); ++r) {
+          EXPECT_EQ(a.related[r].location.path, b.related[r].location.path);
+          EXPECT_EQ(a.related[r].location.range, b.related[r].location.range);
+          EXPECT_EQ(a.related[r].message, b.related[r].message);
+        }
+      }
+    }
+  };
+  const std::vector<FileDiagnostics> first = analysis.Analyse();
+  EXPECT_EQ(3u, first.size());
+  same_as_returned(first);
+  // a.txt's findings move down a line; it is returned again, the others not.
+  analysis.SetDocument("/game/scenes/a.txt",
+                       DocumentText::FromCp932("\n" + fs.FileContents("/game/scenes/a.txt")));
+  const std::vector<FileDiagnostics> second = analysis.Analyse();
+  ASSERT_EQ(1u, second.size());
+  EXPECT_EQ(6, second[0].diagnostics[0].range.start.line);
+  same_as_returned(second);
+  same_as_returned({first[1], first[2]});
+  EXPECT_TRUE(analysis.DiagnosticsOf("/game/main.txt").diagnostics.empty());
+}
+
 TEST(GameAnalysis, SameResultsFromEveryRunInOneProcess) {
   MemoryFileSystem fs;
   AddGame(fs);
