@@ -26,6 +26,9 @@ const kCloseWaitMs = 5000;
 const kStopWaitMs = 2000;
 
 let log;
+// Where messages go once the window has closed the output channel: a client
+// that fails to stop after that has no one left to tell.
+const kClosedLog = { info() {}, warn() {}, error() {}, show() {} };
 let roots = [];
 let client;
 let statusItem;
@@ -286,11 +289,12 @@ async function restartServer(context) {
 }
 
 async function activate(context) {
-  log = vscode.window.createOutputChannel('KVScript', { log: true });
+  const channel = vscode.window.createOutputChannel('KVScript', { log: true });
+  log = channel;
   statusItem = vscode.window.createStatusBarItem('kvscript.server', vscode.StatusBarAlignment.Right, 100);
   statusItem.name = 'KVScript language server';
   statusItem.command = 'kvscript.showOutput';
-  context.subscriptions.push(log, statusItem);
+  context.subscriptions.push({ dispose() { log = kClosedLog; channel.dispose(); } }, statusItem);
   await findRoots();
 
   const mainScripts = vscode.workspace.createFileSystemWatcher('**/main.txt', false, true, false);

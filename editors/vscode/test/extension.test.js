@@ -44,10 +44,15 @@ function fakeVscode() {
     },
     CustomExecution: class { constructor(callback) { this.callback = callback; } },
     window: {
-      createOutputChannel: () => ({
-        info: (text) => log.push(`info ${text}`), warn: (text) => log.push(`warn ${text}`),
-        error: (text) => log.push(`error ${text}`), dispose() {},
-      }),
+      // A closed channel throws, as VS Code's does.
+      createOutputChannel: () => {
+        let open = true;
+        const write = (level) => (text) => {
+          if (!open) throw new Error('Channel has been closed');
+          log.push(`${level} ${text}`);
+        };
+        return { info: write('info'), warn: write('warn'), error: write('error'), dispose() { open = false; } };
+      },
       showWarningMessage: (text) => log.push(`popup ${text}`),
       createStatusBarItem: () => ({ show() {}, dispose() {} }),
       tabGroups: { all: [{ tabs: documents.map((doc) => ({ input: new TabInputText(doc.uri) })) }],
@@ -151,7 +156,7 @@ test('deactivate waits for the language client to stop', async () => {
     async start() { calls.push('start'); }
     stop(timeout) {
       calls.push(`stop ${timeout}`);
-      return new Promise((resolve) => { stopped = resolve; });
+      return new Promise((resolve, reject) => { stopped = { resolve, reject }; });
     }
   }
   const clientModule = require.resolve('vscode-languageclient/node');
@@ -160,15 +165,25 @@ test('deactivate waits for the language client to stop', async () => {
     exports: { LanguageClient, TransportKind: { stdio: 0 }, State: { Starting: 3, Running: 2, Stopped: 1 } } };
   try {
     const extension = loadExtension(vscode);
-    await extension.activate({ subscriptions: [], extensionPath: path.join(__dirname, 'no-extension-here') });
+    const context = { subscriptions: [], extensionPath: path.join(__dirname, 'no-extension-here') };
+    await extension.activate(context);
     assert.deepEqual(calls, [`new ${process.execPath}`, 'start']);
     let done = false;
     const deactivated = Promise.resolve(extension.deactivate()).then(() => { done = true; });
     await new Promise((resolve) => setImmediate(resolve));
     assert.deepEqual(calls.slice(2), ['stop 2000']);
     assert.equal(done, false, 'deactivate ended before the client stopped');
-    stopped();
+    stopped.resolve();
     await deactivated;
+
+    // A host that stops waiting closes the output channel before the client
+    // has stopped: a failed stop then ends quietly, not with a throw.
+    await extension.activate(context);
+    const late = extension.deactivate();
+    for (const item of context.subscriptions) item.dispose();
+    stopped.reject(new Error('Stopping the server timed out'));
+    await late;
+    assert.deepEqual(vscode.log.filter((line) => line.startsWith('warn')), []);
   } finally {
     if (saved) require.cache[clientModule] = saved;
     else delete require.cache[clientModule];
