@@ -48,7 +48,7 @@ std::string_view TextStore::Keep(std::string_view text) {
   if (text.empty()) return {};
   if (size_ - used_ < text.size()) {
     size_ = std::max(kBlockSize, text.size());
-    blocks_.push_back(std::make_unique<char[]>(size_));
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size_));
     used_ = 0;
   }
   char* at = blocks_.back().get() + used_;
@@ -99,20 +99,20 @@ void RouteRecorder::StartScript(const SourceText& source) {
   frames_.clear();
   choices_.clear();
   live_ = true;
-  auto [it, added] = scripts_.try_emplace(source.path, map_.nodes.size());
+  auto [it, added] = scripts_.try_emplace(source.path, marks_.size());
   if (added) {
     const std::string_view path = map_.paths.emplace_back(source.path);
-    RouteNode node{RouteNode::kScript, path, path, 1, 1};
-    node.cluster = static_cast<int32_t>(map_.nodes.size());
-    map_.nodes.push_back(std::move(node));
+    const size_t node = marks_.size();
+    AddMark(RouteNode::kScript, path, static_cast<uint32_t>(node), static_cast<int32_t>(node), 1, 1);
     // main.txt is read first, in the setup phase: the game starts there.
-    if (map_.nodes.size() == 1) {
-      map_.nodes.push_back(RouteNode{RouteNode::kStart, "start", path, 1, 1});
-      map_.edges.push_back(RouteEdge{RouteEdge::kStartEdge, 1, 0, "", path, 1, 1});
+    if (node == 0) {
+      AddMark(RouteNode::kStart, "start", 0, -1, 1, 1);
+      AddLink(RouteEdge::kStartEdge, 1, 0, 1, 1);
     }
   }
   script_node_ = it->second;
-  current_path_ = map_.nodes[script_node_].script;
+  const Mark& script = marks_[script_node_];
+  current_path_ = {script.name, script.name_size};
   segment_ = script_node_;
   last_line_ = 1;
 }
@@ -128,30 +128,39 @@ void RouteRecorder::EndScript() {
     }
   }
   if (live_) {
-    const std::string_view path = current_path_;
-    RouteNode end{RouteNode::kEnd, "end", path, last_line_, 0};
-    end.cluster = static_cast<int32_t>(script_node_);
-    map_.nodes.push_back(std::move(end));
-    map_.edges.push_back(
-        RouteEdge{RouteEdge::kScriptEnd, segment_, map_.nodes.size() - 1, "", path, last_line_, 0});
+    const size_t end = AddMark(RouteNode::kEnd, "end", static_cast<uint32_t>(script_node_),
+                               static_cast<int32_t>(script_node_), last_line_, 0);
+    AddLink(RouteEdge::kScriptEnd, segment_, end, last_line_, 0);
   }
   current_ = nullptr;
+}
+
+size_t RouteRecorder::AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t cluster,
+                              int32_t line, int32_t column) {
+  marks_.push_back(Mark{name.data(), static_cast<uint32_t>(name.size()), script, cluster, line, column, kind});
+  return marks_.size() - 1;
 }
 
 size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source,
                               uint32_t offset) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
-  RouteNode node{kind, map_.texts.Keep(name), current_path_, place.line, place.column};
-  node.cluster = static_cast<int32_t>(script_node_);
-  map_.nodes.push_back(std::move(node));
-  return map_.nodes.size() - 1;
+  return AddMark(kind, map_.texts.Keep(name), static_cast<uint32_t>(script_node_),
+                 static_cast<int32_t>(script_node_), place.line, place.column);
+}
+
+void RouteRecorder::AddLink(RouteEdge::Kind kind, size_t from, size_t to, int32_t line, int32_t column) {
+  links_.push_back(Link{static_cast<uint32_t>(from), static_cast<uint32_t>(to),
+                        static_cast<uint32_t>(script_node_), line, column, kind});
 }
 
 void RouteRecorder::AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset,
                             std::string_view target, bool literal) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
-  jumps_.push_back(Jump{RouteEdge{kind, segment_, 0, BranchLabel(), current_path_, place.line, place.column},
-                        map_.texts.Keep(target), literal});
+  const std::string_view label = BranchLabel();
+  const std::string_view kept = map_.texts.Keep(target);
+  jumps_.push_back(Jump{kept.data(), label.data(), static_cast<uint32_t>(kept.size()),
+                        static_cast<uint32_t>(label.size()), static_cast<uint32_t>(segment_),
+                        static_cast<uint32_t>(script_node_), place.line, place.column, kind, literal});
 }
 
 bool RouteRecorder::InBranch() const {
@@ -249,10 +258,7 @@ void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Stat
 
   if (id == CmdLabel) {
     const size_t node = AddNode(RouteNode::kLabel, first[0].text, source, offset);
-    if (live_) {
-      map_.edges.push_back(RouteEdge{RouteEdge::kFallThrough, segment_, node, "", current_path_,
-                                     map_.nodes[node].line, map_.nodes[node].column});
-    }
+    if (live_) AddLink(RouteEdge::kFallThrough, segment_, node, marks_[node].line, marks_[node].column);
     segment_ = node;
     live_ = true;
     return;
@@ -334,14 +340,28 @@ void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Stat
 
 RouteMap RouteRecorder::Finish() {
   EndScript();
+  // The nodes and edges of what was recorded, in the order recorded.
+  auto path_of = [&](uint32_t script) {
+    const Mark& mark = marks_[script];
+    return std::string_view(mark.name, mark.name_size);
+  };
+  for (const Mark& mark : marks_) {
+    RouteNode node{mark.kind, {mark.name, mark.name_size}, path_of(mark.script), mark.line, mark.column};
+    node.cluster = mark.cluster;
+    map_.nodes.push_back(node);
+  }
+  for (const Link& link : links_) {
+    map_.edges.push_back(
+        RouteEdge{link.kind, link.from, link.to, "", path_of(link.script), link.line, link.column});
+  }
   // Names are looked up in the jumping script first, then in the game. Only
   // the names some jump looks for are indexed: a game may define tens of
   // thousands of labels and functions and jump to few of them.
   bool goes_to_labels = false, calls_functions = false;
   for (const Jump& jump : jumps_) {
     if (!jump.literal) continue;
-    goes_to_labels |= jump.edge.kind == RouteEdge::kGoto;
-    calls_functions |= jump.edge.kind == RouteEdge::kFunctionCall;
+    goes_to_labels |= jump.kind == RouteEdge::kGoto;
+    calls_functions |= jump.kind == RouteEdge::kFunctionCall;
   }
   std::map<std::pair<std::string_view, std::string_view>, size_t> labels_by_script;
   std::unordered_map<std::string_view, size_t> labels, functions;
@@ -373,11 +393,13 @@ RouteMap RouteRecorder::Finish() {
   };
 
   std::map<std::pair<RouteEdge::Kind, std::string_view>, size_t> undefined;
-  for (Jump& jump : jumps_) {
-    RouteEdge edge = jump.edge;
+  for (const Jump& jump : jumps_) {
+    const std::string_view target(jump.target, jump.target_size);
+    RouteEdge edge{jump.kind, jump.from, 0, {jump.label, jump.label_size}, path_of(jump.script), jump.line,
+                   jump.column};
     if (!jump.literal) {
       map_.has_unknown = true;
-      RouteNode node{RouteNode::kUnknown, jump.target, edge.script, edge.line, edge.column};
+      RouteNode node{RouteNode::kUnknown, target, edge.script, edge.line, edge.column};
       node.cluster = map_.nodes[edge.from].cluster;
       map_.nodes.push_back(std::move(node));
       edge.to = map_.nodes.size() - 1;
@@ -386,29 +408,31 @@ RouteMap RouteRecorder::Finish() {
     }
     const size_t* found = nullptr;
     if (edge.kind == RouteEdge::kGoto) {
-      auto it = labels_by_script.find({edge.script, jump.target});
+      auto it = labels_by_script.find({edge.script, target});
       if (it != labels_by_script.end()) {
         found = &it->second;
-      } else if (auto any = labels.find(jump.target); any != labels.end()) {
+      } else if (auto any = labels.find(target); any != labels.end()) {
         found = &any->second;
       }
     } else if (edge.kind == RouteEdge::kFunctionCall) {
-      if (auto it = functions.find(jump.target); it != functions.end()) found = &it->second;
+      if (auto it = functions.find(target); it != functions.end()) found = &it->second;
     } else {
-      found = find_script(jump.target);
+      found = find_script(target);
     }
     if (found != nullptr) {
       edge.to = *found;
     } else {
       // One node per missing name (a missing script: per name as written).
       const RouteEdge::Kind key = edge.kind == RouteEdge::kScriptLoad ? RouteEdge::kScriptChange : edge.kind;
-      auto [it, added] = undefined.try_emplace({key, jump.target}, map_.nodes.size());
-      if (added) map_.nodes.push_back(RouteNode{RouteNode::kUndefined, jump.target, "", 0, 0});
+      auto [it, added] = undefined.try_emplace({key, target}, map_.nodes.size());
+      if (added) map_.nodes.push_back(RouteNode{RouteNode::kUndefined, target, "", 0, 0});
       edge.to = it->second;
     }
     map_.edges.push_back(std::move(edge));
   }
   jumps_.clear();
+  marks_.clear();
+  links_.clear();
 
   // Every route from the start of main.txt.
   // The edges from each node: next[first[i]] up to next[first[i + 1]].

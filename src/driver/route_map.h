@@ -168,9 +168,40 @@ class RouteRecorder : public ReadingObserver {
   RouteMap Finish();
 
  private:
+  // What is recorded while the scripts are read is kept small (the nodes
+  // and edges of a large game are tens of thousands, and writing them is
+  // the recording's main cost); Finish makes the map's nodes and edges of it.
+  // Texts are kept in the map's texts, or are literals; a script's own mark
+  // names its path.
+  struct Mark {
+    const char* name;
+    uint32_t name_size;
+    uint32_t script;  // the mark of its script
+    int32_t cluster;
+    int32_t line;
+    int32_t column;
+    RouteNode::Kind kind;
+  };
+  // An edge between marks: from the start, falling through, a script's end.
+  struct Link {
+    uint32_t from;
+    uint32_t to;
+    uint32_t script;
+    int32_t line;
+    int32_t column;
+    RouteEdge::Kind kind;
+  };
+  // An edge whose target is resolved by name in Finish.
   struct Jump {
-    RouteEdge edge;  // `to` unset
-    std::string_view target;  // kept in the map's texts
+    const char* target;
+    const char* label;
+    uint32_t target_size;
+    uint32_t label_size;
+    uint32_t from;
+    uint32_t script;
+    int32_t line;
+    int32_t column;
+    RouteEdge::Kind kind;
     bool literal;
   };
   struct Frame {
@@ -187,7 +218,10 @@ class RouteRecorder : public ReadingObserver {
 
   void StartScript(const SourceText& source);
   void EndScript();
+  size_t AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t cluster, int32_t line,
+                 int32_t column);
   size_t AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source, uint32_t offset);
+  void AddLink(RouteEdge::Kind kind, size_t from, size_t to, int32_t line, int32_t column);
   void AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset, std::string_view target,
                bool literal);
   // The statement's text from `offset` to its end, as written (comments
@@ -202,6 +236,8 @@ class RouteRecorder : public ReadingObserver {
 
   std::string engine_directory_;
   RouteMap map_;
+  BlockList<Mark> marks_;
+  BlockList<Link> links_;
   BlockList<Jump> jumps_;
   // Script path -> its node.
   std::map<std::string, size_t> scripts_;

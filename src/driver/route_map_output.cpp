@@ -487,6 +487,9 @@ void RouteMapWriter::Start(RouteRecorder* recorder) {
   auto make = [this, recorder] {
     RouteMap map = recorder->Finish();
     Make(map);
+    // The wait for the disk is spent here too, beside the run's last checks,
+    // rather than when the file is committed.
+    if (made_ && out_ != nullptr) made_ = out_->Flush(&err_);
   };
   try {
     thread_ = StartThread(make);

@@ -207,6 +207,15 @@ TEST(RouteMap, ConsoleIsTheChecksAndAFailedWriteComesAfterItsFindings) {
   EXPECT_EQ(check.console.substr(0, result), map.console.substr(0, result)) << map.console;
   EXPECT_EQ(result, map.console.find(failure)) << map.console;
   EXPECT_EQ(json, fs.FileContents("/game/map.json"));
+
+  // A flush that fails on the map's thread is told there too, and the older
+  // map stays.
+  fs.fail_on_write.clear();
+  fs.fail_on_flush.insert("/game/map.json");
+  map = RunConversion(fs, {"--route-map=/game/map.json"});
+  EXPECT_EQ(1, map.status);
+  EXPECT_EQ(result, map.console.find(failure)) << map.console;
+  EXPECT_EQ(json, fs.FileContents("/game/map.json"));
 }
 
 std::string Slurp(const std::filesystem::path& path) {

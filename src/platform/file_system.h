@@ -58,6 +58,14 @@ class OutputFile {
  public:
   virtual ~OutputFile() = default;
   virtual bool Write(const char* data, size_t n, std::string* err) = 0;
+  // Makes what has been written so far reach the disk, as Commit() does
+  // before the rename, so that a later Commit() has little left to wait for
+  // (a writer on a second thread flushes there, and commits on the first).
+  // More may be written afterwards.
+  virtual bool Flush(std::string* err) {
+    (void)err;
+    return true;
+  }
   virtual bool Commit(std::string* err) = 0;
 };
 

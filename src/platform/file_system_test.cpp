@@ -83,9 +83,19 @@ TEST(RealFileSystem, OutputReplacesTheTargetOnlyOnCommit) {
     std::unique_ptr<OutputFile> out = fs.CreateOutput(target, nullptr);
     ASSERT_TRUE(out);
     ASSERT_TRUE(out->Write("new but abandoned", 17, nullptr));
+    // Flushed to the disk, it is still not in place.
+    ASSERT_TRUE(out->Flush(nullptr));
   }
   EXPECT_EQ("old", ReadTestFile(target));
   EXPECT_EQ(1u, CountEntries(dir.path())) << "the temporary file must be removed";
+  {
+    // What is written after a flush is kept too.
+    std::unique_ptr<OutputFile> out = fs.CreateOutput(target, nullptr);
+    ASSERT_TRUE(out && out->Write("flushed ", 8, nullptr) && out->Flush(nullptr));
+    EXPECT_EQ("old", ReadTestFile(target));
+    ASSERT_TRUE(out->Write("and more", 8, nullptr) && out->Commit(nullptr));
+  }
+  EXPECT_EQ("flushed and more", ReadTestFile(target));
   ASSERT_TRUE(WriteWholeFile(fs, target, std::string("a\0b", 3), nullptr));
   EXPECT_EQ(std::string("a\0b", 3), ReadTestFile(target));
 }

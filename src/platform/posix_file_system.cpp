@@ -107,6 +107,11 @@ class PosixOutputFile : public OutputFile {
     }
     return true;
   }
+  bool Flush(std::string* err) override {
+    if (fdatasync(fd_) != 0) return Fail(errno, err);
+    flushed_ = written_;
+    return true;
+  }
   bool Commit(std::string* err) override {
     // The data reaches the disk before the name does, so a crash after the
     // rename cannot leave a target that is empty or cut short. The file is

@@ -109,6 +109,10 @@ class WindowsOutputFile : public OutputFile {
     }
     return true;
   }
+  bool Flush(std::string* err) override {
+    if (!FlushFileBuffers(file_)) return FailWithLastError(err);
+    return true;
+  }
   bool Commit(std::string* err) override {
     HANDLE file = file_;
     file_ = INVALID_HANDLE_VALUE;

@@ -88,6 +88,10 @@ class MemoryOutputFile : public OutputFile {
     data_.append(data, n);
     return true;
   }
+  bool Flush(std::string* err) override {
+    if (fs_.fail_on_flush.count(target_)) return Fail(EIO, err);
+    return true;
+  }
   bool Commit(std::string* err) override {
     if (fs_.directories_.count(target_)) return Fail(EISDIR, err);
     if (fs_.fail_on_commit.count(target_)) return Fail(EXDEV, err);

@@ -43,6 +43,7 @@ class MemoryFileSystem : public FileSystem {
   std::set<std::string> unlistable;     // ListDirectory fails
   std::set<std::string> fail_on_write;  // OutputFile::Write fails: No space left on device
   std::set<std::string> fail_on_commit; // OutputFile::Commit (the rename) fails: Invalid cross-device link
+  std::set<std::string> fail_on_flush;  // OutputFile::Flush fails: Input/output error
   // Bytes that all outputs together may still write (a disk that fills up);
   // a Write that does not fit fails: No space left on device. Negative: no
   // limit.
