@@ -49,11 +49,19 @@ struct ReportedDiagnostic {
     int32_t line = 0;
     int32_t column = 0;
     std::string message;  // CP932
+    // Its range as the editor is shown it, once worked out (see `shown`).
+    mutable SourceRange range = {};
   };
   std::vector<Related> related;
-  // As the editor is shown it, once worked out (a cache kept beside the
-  // report's own fields).
-  mutable std::optional<SourceDiagnostic> shown;
+  // The ranges of the report and of its related places as the editor is
+  // shown them have been worked out (a cache kept beside the report's own
+  // fields; the rest of what is shown is the report's own words, not held
+  // twice).
+  mutable bool shown = false;
+  mutable SourceRange range = {};
+  // What the editor is shown of it, from the ranges worked out; `path` is
+  // the file it stands on (main.txt for a report on no file).
+  SourceDiagnostic Shown(const std::string& path) const;
 };
 
 // A name that a statement defines or uses, as the compile read it (see
