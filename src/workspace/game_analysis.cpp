@@ -322,6 +322,10 @@ class GameAnalysis::Reader : public ReadingObserver {
   void OnScriptStart(const SourceText& source) override {
     Script* script = ScriptOf(source);
     if (script == nullptr || script->started) return;
+    // A whole run: the records of the scripts read so far go to them now,
+    // so that the run's list holds one script's at a time, never the
+    // whole game's.
+    analysis_.KeepNameUses(&sys_.results.NameUses);
     script->started = true;
     script->from_state = !sys_.script.setupPhase;
     script->start = conversion_.State();
@@ -358,8 +362,8 @@ class GameAnalysis::Reader : public ReadingObserver {
           bytes.find('\n') == std::string_view::npos
               ? SourcePosition{start.line, start.column + static_cast<int32_t>(bytes.size())}
               : Place(source, entry.end);
-      pending_.push_back({entry.kind, entry.definition, entry.command,
-                          analysis_.Interned(entry.name), start, end});
+      pending_.emplace_back(entry.kind, entry.definition, entry.command,
+                            analysis_.Interned(entry.name), start, end);
     }
   }
 
@@ -406,6 +410,29 @@ class GameAnalysis::Reader : public ReadingObserver {
   std::vector<Mention> pending_;  // of current_, not yet kept
   std::shared_ptr<const DocumentText> text_;
 };
+
+void GameAnalysis::KeepNameUses(std::vector<NameUse>* records) {
+  // A script's records share one path and mostly stand together.
+  const std::string* last_path = nullptr;
+  Script* last_script = nullptr;
+  auto script_of = [&](const NameUse& use) {
+    if (&use.script.str() != last_path) {
+      last_path = &use.script.str();
+      auto it = scripts_.find(use.script);
+      last_script = it == scripts_.end() ? nullptr : it->second.get();
+    }
+    return last_script;
+  };
+  std::unordered_map<Script*, size_t> counts;
+  for (const NameUse& use : *records) {
+    if (Script* script = script_of(use)) ++counts[script];
+  }
+  for (auto& [script, count] : counts) script->uses.reserve(script->uses.size() + count);
+  for (NameUse& use : *records) {
+    if (Script* script = script_of(use)) script->uses.push_back(std::move(use));
+  }
+  records->clear();
+}
 
 void GameAnalysis::Index(Script* script, bool add) {
   auto update = [&](std::unordered_map<std::string, std::vector<Script*>>& index,
@@ -672,27 +699,9 @@ void GameAnalysis::FullRun() {
     order_.push_back(it->second.get());
   }
   conversion.set_cross_reference_step([&] {
-    // Each script's records in a list of its exact size; the run's list is
-    // given back at once, before the checks of the whole game run.
-    // (A script's records share one path and mostly stand together.)
-    const std::string* last_path = nullptr;
-    Script* last_script = nullptr;
-    auto script_of = [&](const NameUse& use) {
-      if (&use.script.str() != last_path) {
-        last_path = &use.script.str();
-        auto it = scripts_.find(use.script);
-        last_script = it == scripts_.end() ? nullptr : it->second.get();
-      }
-      return last_script;
-    };
-    std::unordered_map<Script*, size_t> counts;
-    for (const NameUse& use : sys.results.NameUses) {
-      if (Script* script = script_of(use)) ++counts[script];
-    }
-    for (auto& [script, count] : counts) script->uses.reserve(script->uses.size() + count);
-    for (NameUse& use : sys.results.NameUses) {
-      if (Script* script = script_of(use)) script->uses.push_back(std::move(use));
-    }
+    // The last script's records; the run's list is given back before the
+    // checks of the whole game run.
+    KeepNameUses(&sys.results.NameUses);
     std::vector<NameUse>().swap(sys.results.NameUses);
     for (auto& [path, script] : scripts_) SortNameUses(script->uses);
     for (auto [list, member] : {std::pair{&sys.results.LabelDefinitions, &Script::labels},
@@ -1311,11 +1320,11 @@ const Mention* GameAnalysis::MentionAt(const std::string& path, SourcePosition p
   });
   if (after == mentions.begin()) return nullptr;
   const Mention& mention = *(after - 1);
-  return before(mention.end, position) ? nullptr : &mention;
+  return before(mention.end(), position) ? nullptr : &mention;
 }
 
 SourceLocation GameAnalysis::LocationOf(const std::string& path, const Mention& mention) {
-  return {path, {mention.start, mention.end}};
+  return {path, {mention.start, mention.end()}};
 }
 
 std::vector<SourceLocation> GameAnalysis::Occurrences(NameEntry::Kind kind, const std::string& name,
