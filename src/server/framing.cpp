@@ -149,9 +149,13 @@ IncomingMessage MessageReader::Next() {
   return message;
 }
 
+std::string FrameHeader(size_t body_bytes) {
+  return "Content-Length: " + std::to_string(body_bytes) + "\r\n\r\n";
+}
+
 std::string FrameMessage(const Json& message) {
   const std::string body = SerializeJson(message);
-  return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  return FrameHeader(body.size()) + body;
 }
 
 }  // namespace kv

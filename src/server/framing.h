@@ -66,5 +66,9 @@ class MessageReader {
 
 // The message with its header, as it is written.
 std::string FrameMessage(const Json& message);
+// The header that goes before a serialized message of `body_bytes` bytes:
+// a large message is written as its header and then its body, never copied
+// into one string with it.
+std::string FrameHeader(size_t body_bytes);
 
 }  // namespace kv

@@ -689,8 +689,10 @@ void LanguageServer::AnalyseAndPublish() {
       publish(path, Json::array());
       continue;
     }
-    // A list the client has been sent already is not sent again.
-    const size_t digest = std::hash<std::string>{}(SerializeJson(list));
+    // A list the client has been sent already is not sent again (the digest
+    // is taken over the list's values, not a serialized copy of it: the
+    // list of one large script runs to a hundred megabytes).
+    const size_t digest = std::hash<Json>{}(list);
     if (old != published_.end() && old->second == digest) continue;
     published_[path] = digest;
     publish(path, std::move(list));

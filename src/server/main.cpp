@@ -119,7 +119,9 @@ int main(int argc, char** argv) {
   kv::GameAnalysis analysis(kv::RealFileSystem());
   bool output_open = true;
   kv::LanguageServer server(analysis, store, kv::NativePathStyle(), [&](const kv::Json& message) {
-    if (output_open) output_open = kv::WriteStdoutAll(kv::FrameMessage(message));
+    if (!output_open) return;
+    const std::string body = kv::SerializeJson(message);
+    output_open = kv::WriteStdoutAll(kv::FrameHeader(body.size())) && kv::WriteStdoutAll(body);
   });
   ClientWatch watch(server, client_id);
   return kv::RunMessageLoop(reader, server);

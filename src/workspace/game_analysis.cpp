@@ -147,6 +147,18 @@ uint64_t Digest(uint64_t digest, const SourceDiagnostic& d) {
 
 }  // namespace
 
+SourceDiagnostic ReportedDiagnostic::Shown(const std::string& on) const {
+  SourceDiagnostic shown_as;
+  shown_as.range = range;
+  shown_as.severity = kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
+  shown_as.code = check;
+  shown_as.message = message;
+  for (const Related& place : related) {
+    shown_as.related.push_back({{place.path.empty() ? on : place.path, place.range}, place.message});
+  }
+  return shown_as;
+}
+
 struct GameAnalysis::Script {
   std::string path;
   size_t index = 0;         // in order_
@@ -310,6 +322,10 @@ class GameAnalysis::Reader : public ReadingObserver {
   void OnScriptStart(const SourceText& source) override {
     Script* script = ScriptOf(source);
     if (script == nullptr || script->started) return;
+    // A whole run: the records of the scripts read so far go to them now,
+    // so that the run's list holds one script's at a time, never the
+    // whole game's.
+    analysis_.KeepNameUses(&sys_.results.NameUses);
     script->started = true;
     script->from_state = !sys_.script.setupPhase;
     script->start = conversion_.State();
@@ -346,14 +362,30 @@ class GameAnalysis::Reader : public ReadingObserver {
           bytes.find('\n') == std::string_view::npos
               ? SourcePosition{start.line, start.column + static_cast<int32_t>(bytes.size())}
               : Place(source, entry.end);
-      script->mentions.push_back({entry.kind, entry.definition, entry.command,
-                                  analysis_.Interned(entry.name), start, end});
+      pending_.emplace_back(entry.kind, entry.definition, entry.command,
+                            analysis_.Interned(entry.name), start, end);
     }
   }
 
+  // The names of the script read last go to it.
+  ~Reader() override { Flush(); }
+
  private:
+  // A script's names are gathered in one list reused from script to script
+  // and kept in a list of their exact size: the lists kept of a whole game
+  // hold no room to grow, nor leave behind the storage they grew out of.
+  void Flush() {
+    if (current_ != nullptr && !pending_.empty()) {
+      std::vector<Mention>& kept = current_->mentions;
+      kept.reserve(kept.size() + pending_.size());
+      kept.insert(kept.end(), pending_.begin(), pending_.end());
+    }
+    pending_.clear();
+  }
+
   Script* ScriptOf(const SourceText& source) {
     if (current_ != nullptr && current_->path == source.path) return current_;
+    Flush();
     auto it = analysis_.scripts_.find(source.path);
     current_ = it == analysis_.scripts_.end() ? nullptr : it->second.get();
     text_.reset();
@@ -375,8 +407,32 @@ class GameAnalysis::Reader : public ReadingObserver {
   KCSystem& sys_;
   Conversion& conversion_;
   Script* current_ = nullptr;
+  std::vector<Mention> pending_;  // of current_, not yet kept
   std::shared_ptr<const DocumentText> text_;
 };
+
+void GameAnalysis::KeepNameUses(std::vector<NameUse>* records) {
+  // A script's records share one path and mostly stand together.
+  const std::string* last_path = nullptr;
+  Script* last_script = nullptr;
+  auto script_of = [&](const NameUse& use) {
+    if (&use.script.str() != last_path) {
+      last_path = &use.script.str();
+      auto it = scripts_.find(use.script);
+      last_script = it == scripts_.end() ? nullptr : it->second.get();
+    }
+    return last_script;
+  };
+  std::unordered_map<Script*, size_t> counts;
+  for (const NameUse& use : *records) {
+    if (Script* script = script_of(use)) ++counts[script];
+  }
+  for (auto& [script, count] : counts) script->uses.reserve(script->uses.size() + count);
+  for (NameUse& use : *records) {
+    if (Script* script = script_of(use)) script->uses.push_back(std::move(use));
+  }
+  records->clear();
+}
 
 void GameAnalysis::Index(Script* script, bool add) {
   auto update = [&](std::unordered_map<std::string, std::vector<Script*>>& index,
@@ -643,11 +699,10 @@ void GameAnalysis::FullRun() {
     order_.push_back(it->second.get());
   }
   conversion.set_cross_reference_step([&] {
-    for (NameUse& use : sys.results.NameUses) {
-      if (auto it = scripts_.find(use.script); it != scripts_.end())
-        it->second->uses.push_back(std::move(use));
-    }
-    sys.results.NameUses.clear();
+    // The last script's records; the run's list is given back before the
+    // checks of the whole game run.
+    KeepNameUses(&sys.results.NameUses);
+    std::vector<NameUse>().swap(sys.results.NameUses);
     for (auto& [path, script] : scripts_) SortNameUses(script->uses);
     for (auto [list, member] : {std::pair{&sys.results.LabelDefinitions, &Script::labels},
                                 std::pair{&sys.results.FunctionDefinitions, &Script::functions}}) {
@@ -776,7 +831,7 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       // Its text changed: a finding that nothing reaches it, kept unless the
       // game's reaches change, is shown anew at the script's new start.
       if (std::find(changed_.begin(), changed_.end(), script->path) != changed_.end()) {
-        for (ReportedDiagnostic& d : script->unreached) d.shown.reset();
+        for (ReportedDiagnostic& d : script->unreached) d.shown = false;
       }
       DifferingNames(script->old_defined, script->defined, &names);
       DifferingNames(script->old_labels, script->labels, &names);
@@ -1110,20 +1165,15 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     uint64_t digest = 0;
     for (const ReportedDiagnostic* reported : all) {
       if (!reported->shown) {
-        SourceDiagnostic& shown = reported->shown.emplace();
-        shown.range = ElementRange(text_of(path), reported->line, reported->column);
-        shown.severity =
-            reported->kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
-        shown.code = reported->check;
-        shown.message = reported->message;
+        reported->shown = true;
+        reported->range = ElementRange(text_of(path), reported->line, reported->column);
         for (const ReportedDiagnostic::Related& related : reported->related) {
           const std::string& at = related.path.empty() ? path : related.path;
-          shown.related.push_back(
-              {{at, ElementRange(text_of(at), related.line, related.column)}, related.message});
+          related.range = ElementRange(text_of(at), related.line, related.column);
         }
       }
-      file.diagnostics.push_back(*reported->shown);
-      digest = Digest(digest, *reported->shown);
+      file.diagnostics.push_back(reported->Shown(path));
+      digest = Digest(digest, file.diagnostics.back());
     }
     auto before = published_.find(path);
     if (file.diagnostics.empty()) {
@@ -1160,7 +1210,7 @@ FileDiagnostics GameAnalysis::DiagnosticsOf(const std::string& path) const {
   file.version = published->second.version;
   // Every report on a published file has been shown: its list is theirs.
   for (const ReportedDiagnostic* reported : ReportsOn(path)) {
-    if (reported->shown) file.diagnostics.push_back(*reported->shown);
+    if (reported->shown) file.diagnostics.push_back(reported->Shown(path));
   }
   return file;
 }
@@ -1270,11 +1320,11 @@ const Mention* GameAnalysis::MentionAt(const std::string& path, SourcePosition p
   });
   if (after == mentions.begin()) return nullptr;
   const Mention& mention = *(after - 1);
-  return before(mention.end, position) ? nullptr : &mention;
+  return before(mention.end(), position) ? nullptr : &mention;
 }
 
 SourceLocation GameAnalysis::LocationOf(const std::string& path, const Mention& mention) {
-  return {path, {mention.start, mention.end}};
+  return {path, {mention.start, mention.end()}};
 }
 
 std::vector<SourceLocation> GameAnalysis::Occurrences(NameEntry::Kind kind, const std::string& name,

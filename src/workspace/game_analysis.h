@@ -15,6 +15,7 @@
 // change to whether a script's comments end) converts the whole game again.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -49,24 +50,54 @@ struct ReportedDiagnostic {
     int32_t line = 0;
     int32_t column = 0;
     std::string message;  // CP932
+    // Its range as the editor is shown it, once worked out (see `shown`).
+    mutable SourceRange range = {};
   };
   std::vector<Related> related;
-  // As the editor is shown it, once worked out (a cache kept beside the
-  // report's own fields).
-  mutable std::optional<SourceDiagnostic> shown;
+  // The ranges of the report and of its related places as the editor is
+  // shown them have been worked out (a cache kept beside the report's own
+  // fields; the rest of what is shown is the report's own words, not held
+  // twice).
+  mutable bool shown = false;
+  mutable SourceRange range = {};
+  // What the editor is shown of it, from the ranges worked out; `path` is
+  // the file it stands on (main.txt for a report on no file).
+  SourceDiagnostic Shown(const std::string& path) const;
 };
 
 // A name that a statement defines or uses, as the compile read it (see
 // language/name_index.h), where it stands: columns are CP932 byte columns of
 // the author's file, `end` one past its last byte.
+// A large game holds millions: the fields are packed into 24 bytes.
 struct Mention {
-  NameEntry::Kind kind;
-  bool definition = false;
-  int32_t command = 0;      // as NameEntry::command
+  Mention(NameEntry::Kind kind, bool definition, int32_t command, const std::string* name,
+          SourcePosition start, SourcePosition end)
+      : name(name),
+        start(start),
+        kind(kind),
+        definition(definition),
+        command(static_cast<int16_t>(command)),
+        end_lines(static_cast<uint32_t>(std::clamp(end.line - start.line, 0, kMaxEndLines))),
+        end_column(static_cast<uint32_t>(std::clamp(end.column, 0, kMaxEndColumn))) {}
+
   const std::string* name;  // CP932, one copy per name (GameAnalysis::names_)
   SourcePosition start;
-  SourcePosition end;
+  NameEntry::Kind kind;
+  bool definition = false;
+  int16_t command = 0;  // as NameEntry::command
+  SourcePosition end() const {
+    return {start.line + static_cast<int32_t>(end_lines), static_cast<int32_t>(end_column)};
+  }
+
+ private:
+  // An element spanning more lines, or ending further into a line, than
+  // these ends where they do, as far as the places kept tell.
+  static constexpr int32_t kMaxEndLines = (1 << 8) - 1;
+  static constexpr int32_t kMaxEndColumn = (1 << 24) - 1;
+  uint32_t end_lines : 8;
+  uint32_t end_column : 24;
 };
+static_assert(sizeof(Mention) <= 24);
 
 class GameAnalysis : public Analysis {
  public:
@@ -208,6 +239,10 @@ class GameAnalysis : public Analysis {
   // How many scripts go to, call or name as a file each name (by the
   // record's kind).
   std::map<std::pair<int, std::string>, int> reach_counts_;
+  // Moves name-use records of a whole run to the scripts they stand in,
+  // each script's in a list of its exact size when it has one stretch of
+  // them, and empties `records` (keeping its storage).
+  void KeepNameUses(std::vector<NameUse>* records);
   // Adds a script's definitions and reaches to the indexes above, or takes
   // them away.
   void Index(Script* script, bool add);

@@ -313,10 +313,20 @@ TEST(GameAnalysis, SameResultsFromEveryRunInOneProcess) {
   const std::vector<std::string> first = CheckLines(fs);
   GameAnalysis analysis(fs);
   const std::vector<std::string> published = Published(Configured(analysis));
+  // The names of every script, the last one read too, stay with it.
+  auto names = [&] {
+    return Locations(analysis.Definition("/game/main.txt", {6, 8})) +
+           Locations(analysis.References("/game/scenes/c.txt", {1, 6}, true));
+  };
+  const std::string first_names = names();
+  EXPECT_EQ("/game/scenes/a.txt 1:1-8; /game/main.txt 5:1-6; /game/scenes/b.txt 5:1-6; "
+            "/game/scenes/b.txt 6:1-6; /game/scenes/c.txt 1:5-10; ",
+            first_names);
   for (int run = 0; run < 100; ++run) {
     ASSERT_EQ(first, CheckLines(fs)) << run;
     analysis.FilesChanged({{"/game/img/bg.png", FileChangeKind::kChanged}});
     ASSERT_EQ(published, Published(analysis)) << run;
+    ASSERT_EQ(first_names, names()) << run;
   }
   EXPECT_EQ(101, analysis.full_runs());
 }
