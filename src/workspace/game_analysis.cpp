@@ -200,7 +200,7 @@ void Summarise(GameAnalysis::Script& script) {
   script.names.clear();
   std::unordered_set<std::string_view> declared, made, reached[3];
   for (const NameUse& use : script.uses) {
-    script.names.insert(use.name);
+    script.names.insert(use.name.str());
     if (use.kind == NameUse::kLabel || (IsDeclaration(use.kind) && declared.insert(use.name).second) ||
         (IsMaking(use.kind) && made.insert(use.name).second)) {
       script.defined.push_back(use);
@@ -396,12 +396,13 @@ void GameAnalysis::Index(Script* script, bool add) {
     update(use.kind == NameUse::kLabel ? first_labelers_
            : IsDeclaration(use.kind)   ? declarers_
                                        : makers_,
-           use.name);
+           use.name.str());
   }
   for (const NameUse& use : script->reaches) {
-    int& count = reach_counts_[{use.kind, use.name}];
+    const std::pair<int, std::string> key{use.kind, use.name.str()};
+    int& count = reach_counts_[key];
     count += add ? 1 : -1;
-    if (count == 0) reach_counts_.erase({use.kind, use.name});
+    if (count == 0) reach_counts_.erase(key);
   }
 }
 
@@ -643,11 +644,11 @@ void GameAnalysis::FullRun() {
     order_.push_back(it->second.get());
   }
   conversion.set_cross_reference_step([&] {
-    for (NameUse& use : sys.results.NameUses) {
+    sys.results.NameUses.ForEach([&](NameUse& use) {
       if (auto it = scripts_.find(use.script); it != scripts_.end())
         it->second->uses.push_back(std::move(use));
-    }
-    sys.results.NameUses.clear();
+    });
+    sys.results.NameUses.Clear();
     for (auto& [path, script] : scripts_) SortNameUses(script->uses);
     for (auto [list, member] : {std::pair{&sys.results.LabelDefinitions, &Script::labels},
                                 std::pair{&sys.results.FunctionDefinitions, &Script::functions}}) {
@@ -715,8 +716,11 @@ bool GameAnalysis::Recompile(const std::string& path) {
     Reader reader(*this, sys, conversion);
     conversion.set_observer(&reader);
     conversion.ConvertScriptFrom(state);
-    script->uses = std::move(sys.results.NameUses);
-    SortNameUses(script->uses);
+    script->uses.clear();
+    for (std::span<const NameUse> records : sys.results.NameUses.InSourceOrder()) {
+      script->uses.insert(script->uses.end(), records.begin(), records.end());
+    }
+    sys.results.NameUses.Clear();
     script->labels.clear();
     script->functions.clear();
     for (const DefinitionRecord& record : sys.results.LabelDefinitions)
@@ -868,8 +872,9 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       return std::any_of(script->uses.begin(), script->uses.end(), [&](const NameUse& use) {
         return (use.kind == NameUse::kVariableUse || use.kind == NameUse::kInitialValueWord ||
                 use.kind == NameUse::kAssignedWord) &&
-               declarers_.count(use.name) == 0 && makers_.count(use.name) == 0 &&
-               label_definers_.count(use.name) == 0 && function_definers_.count(use.name) == 0;
+               declarers_.count(use.name.str()) == 0 && makers_.count(use.name.str()) == 0 &&
+               label_definers_.count(use.name.str()) == 0 &&
+               function_definers_.count(use.name.str()) == 0;
       });
     });
     if (suggests) {
@@ -945,7 +950,9 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     if (use.kind == NameUse::kFileName) continue;
     const bool label = use.kind == NameUse::kGoto;
     if (const auto* list = definers(label ? label_definers_ : function_definers_, use.name)) {
-      for (Script* script : *list) (label ? labels : functions).push_back({use.name, script->path, 0});
+      for (Script* script : *list) {
+        (label ? labels : functions).push_back({use.name.str(), script->path, 0});
+      }
     }
   }
   records.assign(1, reached);
