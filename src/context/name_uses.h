@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace kv {
@@ -101,7 +102,12 @@ class NameText {
   bool empty() const { return view().empty(); }
   size_t size() const { return view().size(); }
 
-  friend bool operator==(const NameText& a, std::string_view b) { return a.view() == b; }
+  friend bool operator==(const NameText& a, const NameText& b) { return a.view() == b.view(); }
+  template <typename Text>
+    requires std::is_convertible_v<const Text&, std::string_view>
+  friend bool operator==(const NameText& a, const Text& b) {
+    return a.view() == std::string_view(b);
+  }
   friend std::string operator+(std::string a, const NameText& b) { return a.append(b.view()); }
 
  private:
@@ -110,7 +116,7 @@ class NameText {
   bool OnHeap() const { return bytes_[kTag] == kOnHeap; }
   void Set(std::string_view text) {
     if (text.size() < kTag) {
-      std::memcpy(bytes_, text.data(), text.size());
+      if (!text.empty()) std::memcpy(bytes_, text.data(), text.size());
       bytes_[kTag] = static_cast<char>(text.size());
       return;
     }
