@@ -52,13 +52,8 @@ NameUse* KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name, ui
   if (!options.checkOnly || source == nullptr) return nullptr;
   const SourcePlace place = Diagnostics::PlaceIn(*source, offset);
   if (name_use_script_.str() != source->path) name_use_script_ = ScriptPath(source->path);
-  return &results.NameUses.emplace_back(
-      NameUse{kind, name, name_use_script_, place.line, place.column});
-}
-
-const std::string& ScriptPath::Empty() {
-  static const std::string kEmpty;
-  return kEmpty;
+  return &results.NameUses.Add(
+      NameUse{.name = name, .script = name_use_script_, .line = place.line, .column = place.column, .kind = kind});
 }
 
 void KCSystem::KeepCode(KCFile& object) {

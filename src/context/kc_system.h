@@ -24,6 +24,7 @@
 #include "context/diagnostics.h"
 #include "context/kc_file.h"
 #include "context/lint_checks.h"
+#include "context/name_uses.h"
 #include "context/pell_file.h"
 #include "context/source_text.h"
 
@@ -33,62 +34,6 @@ class FileSystem;
 
 // Progress line printed for each script and media file as it is converted.
 inline constexpr std::string_view kMsgConverting = "%s をコンバート中...\n";
-
-// The path of a script, shared by all the records made in it rather than
-// copied into each (a large script makes millions).
-class ScriptPath {
- public:
-  ScriptPath() = default;
-  ScriptPath(std::string path) : path_(std::make_shared<const std::string>(std::move(path))) {}
-
-  const std::string& str() const { return path_ ? *path_ : Empty(); }
-  operator const std::string&() const { return str(); }
-  operator std::string_view() const { return str(); }
-
-  friend bool operator==(const ScriptPath& a, const ScriptPath& b) {
-    return a.path_ == b.path_ || a.str() == b.str();
-  }
-  friend std::strong_ordering operator<=>(const ScriptPath& a, const ScriptPath& b) {
-    if (a.path_ == b.path_) return std::strong_ordering::equal;
-    return a.str().compare(b.str()) <=> 0;
-  }
-
- private:
-  static const std::string& Empty();
-  std::shared_ptr<const std::string> path_;
-};
-
-// A name used or defined at a place of a script, kept for the checks of a
-// --check run that look at the whole game.
-struct NameUse {
-  enum Kind : uint8_t {
-    kFunctionCall,
-    kGoto,
-    kSecondLabel,
-    kSecondFunction,
-    kLabel,     // the first definition of a label in its script
-    kFileName,  // a string parameter that names a file by its extension
-    // The checks of variables: a variable declared (each declaration), a
-    // word read as a variable's value (its first use in its script), the
-    // same after the @ of a declaration (where a string was likely meant),
-    // a word assigned to at the start of a statement, and a name that a
-    // command makes (a layer, a button, ...).
-    kVariableDeclaration,
-    kLocalDeclaration,
-    kVariableUse,
-    kInitialValueWord,
-    kAssignedWord,
-    kMadeName,
-  };
-  Kind kind;
-  std::string name;
-  ScriptPath script;
-  int32_t line;
-  int32_t column;
-  // A second definition: where the first one stands in the same script.
-  int32_t firstLine = 0;
-  int32_t firstColumn = 0;
-};
 
 struct DefinitionRecord {
   std::string name;
@@ -180,7 +125,7 @@ struct RunResults {
   std::string codeStorage;
   std::vector<std::string> ImageFiles, AudioFiles, MovieFiles;
   std::vector<DefinitionRecord> LabelDefinitions, FunctionDefinitions;
-  std::vector<NameUse> NameUses;
+  NameUseLog NameUses;
   // Absolute script path -> temporary object, in ascending byte order.
   std::map<std::string, std::unique_ptr<KCFile>> Objects;
   // This run's script object is in place (or, in a check, would be).

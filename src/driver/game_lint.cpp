@@ -62,8 +62,8 @@ constexpr std::string_view kNoteUnreachedScript =
 constexpr std::string_view kFirstDefinition = "first-definition";
 constexpr std::string_view kFirstDeclaration = "first-declaration";
 
-std::unordered_set<std::string> Names(std::span<const DefinitionRecord> list) {
-  std::unordered_set<std::string> names;
+std::unordered_set<std::string_view> Names(std::span<const DefinitionRecord> list) {
+  std::unordered_set<std::string_view> names;
   for (const DefinitionRecord& record : list) names.insert(record.name);
   return names;
 }
@@ -212,8 +212,8 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
               std::span<const std::span<const NameUse>> records,
               std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
               const GameFiles& files) {
-  const std::unordered_set<std::string> label_names = Names(labels);
-  const std::unordered_set<std::string> function_names = Names(functions);
+  const std::unordered_set<std::string_view> label_names = Names(labels);
+  const std::unordered_set<std::string_view> function_names = Names(functions);
   // The first definition of each label, in source order.
   std::unordered_map<std::string_view, const NameUse*> first_labels;
   for (std::span<const NameUse> group : records) {
@@ -241,7 +241,7 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
     }
   }
   std::unordered_set<std::string> redeclarations_told;
-  auto known = [&](const std::string& name) {
+  auto known = [&](std::string_view name) {
     return made_names.count(name) != 0 || label_names.count(name) != 0 ||
            function_names.count(name) != 0 ||
            std::find(std::begin(kBuiltInValues), std::end(kBuiltInValues), name) !=
@@ -264,6 +264,7 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
 
   for (std::span<const NameUse> group : records) {
     for (const NameUse& use : group) {
+      const std::string_view name = use.name;
       const SourcePlace place{use.script, use.line, use.column};
       auto warn = [&](Check check, std::string_view message, std::initializer_list<LogArg> args,
                       const RelatedPlace* related = nullptr) {
@@ -274,37 +275,37 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
       };
       switch (use.kind) {
         case NameUse::kFunctionCall:
-          if (function_names.count(use.name) == 0) {
-            warn(Check::kUndefinedFunction, kMsgUndefinedFunction, {use.name});
+          if (function_names.count(name) == 0) {
+            warn(Check::kUndefinedFunction, kMsgUndefinedFunction, {name});
           }
           break;
         case NameUse::kGoto:
-          if (label_names.count(use.name) == 0) {
-            warn(Check::kUndefinedLabel, kMsgUndefinedLabel, {use.name});
+          if (label_names.count(name) == 0) {
+            warn(Check::kUndefinedLabel, kMsgUndefinedLabel, {name});
           }
           break;
         case NameUse::kSecondFunction:
         case NameUse::kSecondLabel: {
           const RelatedPlace first{{use.script, use.firstLine, use.firstColumn}, kFirstDefinition};
           if (use.kind == NameUse::kSecondLabel) {
-            warn(Check::kDuplicateLabel, kMsgSecondLabel, {use.name}, &first);
+            warn(Check::kDuplicateLabel, kMsgSecondLabel, {name}, &first);
           } else {
-            warn(Check::kDuplicateFunction, kMsgSecondFunction, {use.name}, &first);
+            warn(Check::kDuplicateFunction, kMsgSecondFunction, {name}, &first);
           }
           break;
         }
         case NameUse::kLabel: {
-          const NameUse& first = *first_labels.at(use.name);
+          const NameUse& first = *first_labels.at(name);
           if (&first == &use) break;
           const RelatedPlace related{{first.script, first.line, first.column}, kFirstDefinition};
           warn(Check::kDuplicateLabel, kMsgLabelInTwoScripts,
-               {use.name, LogArg::Path(first.script), first.line}, &related);
+               {name, LogArg::Path(first.script), first.line}, &related);
           break;
         }
         case NameUse::kVariableUse:
         case NameUse::kInitialValueWord:
         case NameUse::kAssignedWord: {
-          const auto declared = first_declarations.find(use.name);
+          const auto declared = first_declarations.find(name);
           if (declared != first_declarations.end()) {
             const NameUse& first = *declared->second;
             const bool later_here = first.script == use.script &&
@@ -312,13 +313,13 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
                                      (first.line == use.line && first.column > use.column));
             if (!later_here || !checks.On(Check::kUsedBeforeDeclaration)) break;
             const RelatedPlace related{{first.script, first.line, first.column}, kFirstDeclaration};
-            warn(Check::kUsedBeforeDeclaration, kMsgUsedBeforeDeclaration, {use.name, first.line},
+            warn(Check::kUsedBeforeDeclaration, kMsgUsedBeforeDeclaration, {name, first.line},
                  &related);
             log.NoteAt(place, kNoteUsedBeforeDeclaration);
             break;
           }
-          if (known(use.name) || !checks.On(Check::kUndeclaredVariable)) break;
-          const std::string& word = use.name;
+          if (known(name) || !checks.On(Check::kUndeclaredVariable)) break;
+          const std::string_view word = name;
           const StatementLint::WordShape shape = StatementLint::ShapeOf(word);
           if (use.kind == NameUse::kInitialValueWord && shape == StatementLint::WordShape::kName) {
             warn(Check::kUndeclaredVariable, kMsgTextAfterAt, {word});
@@ -344,16 +345,16 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
           break;
         }
         case NameUse::kVariableDeclaration: {
-          const auto declared = first_declarations.find(use.name);
+          const auto declared = first_declarations.find(name);
           if (declared == first_declarations.end() || !checks.On(Check::kRedeclaredVariable)) break;
           const NameUse& first = *declared->second;
           if (&first == &use || first.kind != NameUse::kVariableDeclaration) break;
           // Once per name and script: the first declaration again.
-          if (!redeclarations_told.insert(use.script.str() + '\n' + use.name).second) break;
+          if (!redeclarations_told.insert(use.script.str() + '\n' + std::string(name)).second) break;
           const RelatedPlace related{{first.script, first.line, first.column}, kFirstDeclaration};
           warn(Check::kRedeclaredVariable, kMsgRedeclared,
-               {use.name, LogArg::Path(first.script), first.line}, &related);
-          log.NoteAt(place, kNoteRedeclared, {use.name});
+               {name, LogArg::Path(first.script), first.line}, &related);
+          log.NoteAt(place, kNoteRedeclared, {name});
           break;
         }
         case NameUse::kLocalDeclaration:
@@ -362,11 +363,11 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
         case NameUse::kFileName: {
           if (!checks.On(Check::kMissingFile)) break;
           std::string_view in_other_case;
-          if (file_check.Exists(use.name, &in_other_case)) break;
+          if (file_check.Exists(name, &in_other_case)) break;
           if (in_other_case.empty()) {
-            warn(Check::kMissingFile, kMsgMissingFile, {use.name});
+            warn(Check::kMissingFile, kMsgMissingFile, {name});
           } else {
-            warn(Check::kMissingFile, kMsgFileCaseDiffers, {use.name, LogArg::Path(in_other_case)});
+            warn(Check::kMissingFile, kMsgFileCaseDiffers, {name, LogArg::Path(in_other_case)});
           }
           break;
         }
@@ -444,11 +445,9 @@ void LintGame(KCSystem& sys) {
   files.sounds = results.AudioFiles;
   files.movies = results.MovieFiles;
   files.extensions = ExtensionsOf(sys.options);
-  SortNameUses(results.NameUses);
-  const std::span<const NameUse> all(results.NameUses);
-  LintGame(sys.log, checks, std::span(&all, 1), results.LabelDefinitions,
-           results.FunctionDefinitions, files);
-  results.NameUses.clear();
+  const std::vector<std::span<const NameUse>> records = results.NameUses.InSourceOrder();
+  LintGame(sys.log, checks, records, results.LabelDefinitions, results.FunctionDefinitions, files);
+  results.NameUses.Clear();
 }
 
 }  // namespace kv

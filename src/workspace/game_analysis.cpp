@@ -212,7 +212,7 @@ void Summarise(GameAnalysis::Script& script) {
   script.names.clear();
   std::unordered_set<std::string_view> declared, made, reached[3];
   for (const NameUse& use : script.uses) {
-    script.names.insert(use.name);
+    script.names.insert(use.name.str());
     if (use.kind == NameUse::kLabel || (IsDeclaration(use.kind) && declared.insert(use.name).second) ||
         (IsMaking(use.kind) && made.insert(use.name).second)) {
       script.defined.push_back(use);
@@ -411,7 +411,7 @@ class GameAnalysis::Reader : public ReadingObserver {
   std::shared_ptr<const DocumentText> text_;
 };
 
-void GameAnalysis::KeepNameUses(std::vector<NameUse>* records) {
+void GameAnalysis::KeepNameUses(NameUseLog* records) {
   // A script's records share one path and mostly stand together.
   const std::string* last_path = nullptr;
   Script* last_script = nullptr;
@@ -424,14 +424,14 @@ void GameAnalysis::KeepNameUses(std::vector<NameUse>* records) {
     return last_script;
   };
   std::unordered_map<Script*, size_t> counts;
-  for (const NameUse& use : *records) {
+  records->ForEach([&](const NameUse& use) {
     if (Script* script = script_of(use)) ++counts[script];
-  }
+  });
   for (auto& [script, count] : counts) script->uses.reserve(script->uses.size() + count);
-  for (NameUse& use : *records) {
+  records->ForEach([&](NameUse& use) {
     if (Script* script = script_of(use)) script->uses.push_back(std::move(use));
-  }
-  records->clear();
+  });
+  records->Clear();
 }
 
 void GameAnalysis::Index(Script* script, bool add) {
@@ -452,12 +452,13 @@ void GameAnalysis::Index(Script* script, bool add) {
     update(use.kind == NameUse::kLabel ? first_labelers_
            : IsDeclaration(use.kind)   ? declarers_
                                        : makers_,
-           use.name);
+           use.name.str());
   }
   for (const NameUse& use : script->reaches) {
-    int& count = reach_counts_[{use.kind, use.name}];
+    const std::pair<int, std::string> key{use.kind, use.name.str()};
+    int& count = reach_counts_[key];
     count += add ? 1 : -1;
-    if (count == 0) reach_counts_.erase({use.kind, use.name});
+    if (count == 0) reach_counts_.erase(key);
   }
 }
 
@@ -702,7 +703,6 @@ void GameAnalysis::FullRun() {
     // The last script's records; the run's list is given back before the
     // checks of the whole game run.
     KeepNameUses(&sys.results.NameUses);
-    std::vector<NameUse>().swap(sys.results.NameUses);
     for (auto& [path, script] : scripts_) SortNameUses(script->uses);
     for (auto [list, member] : {std::pair{&sys.results.LabelDefinitions, &Script::labels},
                                 std::pair{&sys.results.FunctionDefinitions, &Script::functions}}) {
@@ -770,8 +770,11 @@ bool GameAnalysis::Recompile(const std::string& path) {
     Reader reader(*this, sys, conversion);
     conversion.set_observer(&reader);
     conversion.ConvertScriptFrom(state);
-    script->uses = std::move(sys.results.NameUses);
-    SortNameUses(script->uses);
+    script->uses.clear();
+    for (std::span<const NameUse> records : sys.results.NameUses.InSourceOrder()) {
+      script->uses.insert(script->uses.end(), records.begin(), records.end());
+    }
+    sys.results.NameUses.Clear();
     script->labels.clear();
     script->functions.clear();
     for (const DefinitionRecord& record : sys.results.LabelDefinitions)
@@ -923,8 +926,9 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       return std::any_of(script->uses.begin(), script->uses.end(), [&](const NameUse& use) {
         return (use.kind == NameUse::kVariableUse || use.kind == NameUse::kInitialValueWord ||
                 use.kind == NameUse::kAssignedWord) &&
-               declarers_.count(use.name) == 0 && makers_.count(use.name) == 0 &&
-               label_definers_.count(use.name) == 0 && function_definers_.count(use.name) == 0;
+               declarers_.count(use.name.str()) == 0 && makers_.count(use.name.str()) == 0 &&
+               label_definers_.count(use.name.str()) == 0 &&
+               function_definers_.count(use.name.str()) == 0;
       });
     });
     if (suggests) {
@@ -1000,7 +1004,9 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     if (use.kind == NameUse::kFileName) continue;
     const bool label = use.kind == NameUse::kGoto;
     if (const auto* list = definers(label ? label_definers_ : function_definers_, use.name)) {
-      for (Script* script : *list) (label ? labels : functions).push_back({use.name, script->path, 0});
+      for (Script* script : *list) {
+        (label ? labels : functions).push_back({use.name.str(), script->path, 0});
+      }
     }
   }
   records.assign(1, reached);

@@ -241,8 +241,8 @@ class GameAnalysis : public Analysis {
   std::map<std::pair<int, std::string>, int> reach_counts_;
   // Moves name-use records of a whole run to the scripts they stand in,
   // each script's in a list of its exact size when it has one stretch of
-  // them, and empties `records` (keeping its storage).
-  void KeepNameUses(std::vector<NameUse>* records);
+  // them, and empties `records`.
+  void KeepNameUses(NameUseLog* records);
   // Adds a script's definitions and reaches to the indexes above, or takes
   // them away.
   void Index(Script* script, bool add);
