@@ -13,15 +13,10 @@ KCSystem::~KCSystem() = default;
 void KCSystem::RecordDefinition(const std::string& name, uint32_t offset, DefinitionList* list) {
   static const std::string kNoScript;
   const std::string& path = script.currentSource ? script.currentSource->path : kNoScript;
-  if (definition_scripts_.empty() || path != definition_scripts_.back()) {
-    results.LabelDefinitions.ClearIndex();
-    results.FunctionDefinitions.ClearIndex();
-    for (auto [places, kept] : {std::pair{&label_places_, &results.LabelDefinitions},
-                                std::pair{&function_places_, &results.FunctionDefinitions}}) {
-      places->first = kept->size();
-      places->at.clear();
-    }
+  if (!definitions_indexed_ || definition_scripts_.empty() || path != definition_scripts_.back()) {
+    EndDefinitionIndex();
     definition_scripts_.push_back(path);
+    definitions_indexed_ = true;
   }
   const bool labels = list == &results.LabelDefinitions;
   DefinitionPlaces& places = labels ? label_places_ : function_places_;
@@ -62,7 +57,20 @@ const std::string& ScriptPath::Empty() {
   return kEmpty;
 }
 
+void KCSystem::EndDefinitionIndex() {
+  results.LabelDefinitions.ClearIndex();
+  results.FunctionDefinitions.ClearIndex();
+  for (auto [places, kept] : {std::pair{&label_places_, &results.LabelDefinitions},
+                              std::pair{&function_places_, &results.FunctionDefinitions}}) {
+    places->first = kept->size();
+    std::vector<std::pair<int32_t, int32_t>>().swap(places->at);
+  }
+  definitions_indexed_ = false;
+}
+
 void KCSystem::KeepCode(KCFile& object) {
+  // The script is done: the index of its names goes before its code moves.
+  EndDefinitionIndex();
   if (object.contents.empty()) return;
   if (!options.checkOnly) {
     const std::string_view kept = results.code.Move(&object.contents);

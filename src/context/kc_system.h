@@ -207,7 +207,8 @@ class KCSystem {
   // Moves the finished code of `object` into `results.code` (a check keeps
   // only its size), and the object's storage back to `results.codeStorage`
   // for the next script. Keeps the code in the object when there is no
-  // memory for the move.
+  // memory for the move. The script is done: the index of its definitions'
+  // names goes first.
   void KeepCode(KCFile& object);
 
   // Seed for the scrambling of the next object file written.
@@ -235,6 +236,10 @@ class KCSystem {
     std::vector<std::pair<int32_t, int32_t>> at;
   };
   DefinitionPlaces label_places_, function_places_;
+  // The names of the last script in definition_scripts_ are indexed (until
+  // its code is kept: it is done then).
+  bool definitions_indexed_ = false;
+  void EndDefinitionIndex();
   // Paths of the scripts that have definitions, each once; the last one is
   // the indexed script.
   std::deque<std::string> definition_scripts_;
