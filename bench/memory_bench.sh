@@ -2,7 +2,8 @@
 # Peak memory of the converter on a large generated game, beside the size of
 # the script object it writes: a build and a --check of the same game, each
 # against the bound of script.kvo + 16 MiB (a check writes no object, and is
-# held to the bound of the object its build writes).
+# held to the bound of the object its build writes); each row ends in PASS
+# when its peak is within the bound, FAIL when not.
 #
 #   bench/memory_bench.sh [SCRIPT_MIB] [SCRIPT_FILES]
 #
@@ -43,9 +44,11 @@ check_kib=$(peak --check)
 bound_kib=$(( object_bytes / 1024 + 16 * 1024 ))
 
 echo "scripts: $script_bytes bytes in $(( script_files + 1 )) files; script.kvo: $object_bytes bytes"
-printf '%-10s %14s %14s %14s %8s\n' run "peak KiB" "script.kvo KiB" "bound KiB" "peak/bound"
+printf '%-10s %14s %14s %14s %10s %6s\n' run "peak KiB" "script.kvo KiB" "bound KiB" "peak/bound" bound
 for row in "build $build_kib" "--check $check_kib"; do
   read -r name kib <<< "$row"
-  printf '%-10s %14d %14d %14d %8.3f\n' "$name" "$kib" $(( object_bytes / 1024 )) "$bound_kib" \
-    "$(awk -v a="$kib" -v b="$bound_kib" 'BEGIN { print a / b }')"
+  verdict=PASS
+  (( kib <= bound_kib )) || verdict=FAIL
+  printf '%-10s %14d %14d %14d %10.3f %6s\n' "$name" "$kib" $(( object_bytes / 1024 )) "$bound_kib" \
+    "$(awk -v a="$kib" -v b="$bound_kib" 'BEGIN { print a / b }')" "$verdict"
 done

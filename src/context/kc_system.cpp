@@ -10,38 +10,34 @@ KCSystem::KCSystem(FileSystem& file_system, MessageSink& sink, ConsoleEncoding e
 
 KCSystem::~KCSystem() = default;
 
-void KCSystem::RecordDefinition(const std::string& name, uint32_t offset,
-                                std::vector<DefinitionRecord>* list) {
+void KCSystem::RecordDefinition(const std::string& name, uint32_t offset, DefinitionList* list) {
   static const std::string kNoScript;
   const std::string& path = script.currentSource ? script.currentSource->path : kNoScript;
-  if (definition_scripts_.empty() || path != definition_scripts_.back()) {
-    label_index_.clear();
-    function_index_.clear();
+  if (!definitions_indexed_ || definition_scripts_.empty() || path != definition_scripts_.back()) {
+    EndDefinitionIndex();
     definition_scripts_.push_back(path);
+    definitions_indexed_ = true;
   }
   const bool labels = list == &results.LabelDefinitions;
-  NameIndex& names = labels ? label_index_ : function_index_;
-  // The record goes in first: the index reads the names in the records.
-  list->push_back({name, definition_scripts_.back(), script.itemPosition});
-  IndexedName entry{static_cast<uint32_t>(list->size() - 1), 0, 0};
-  if (auto first = names.find(entry); first != names.end()) {
-    list->pop_back();
+  DefinitionPlaces& places = labels ? label_places_ : function_places_;
+  if (const int64_t first = list->Find(name); first >= 0) {
     const NameUse::Kind kind = labels ? NameUse::kSecondLabel : NameUse::kSecondFunction;
     NameUse* second = RecordNameUse(kind, name, offset);
-    if (second != nullptr) {
-      second->firstLine = first->line;
-      second->firstColumn = first->column;
+    const size_t placed = static_cast<size_t>(first) - places.first;
+    if (second != nullptr && placed < places.at.size()) {
+      second->firstLine = places.at[placed].first;
+      second->firstColumn = places.at[placed].second;
     }
-    DefinitionRecord& record = (*list)[first->index];
+    DefinitionRecord& record = (*list)[static_cast<size_t>(first)];
     if (script.itemPosition < record.position) record.position = script.itemPosition;
     return;
   }
-  if (options.checkOnly && script.currentSource != nullptr) {
-    const SourcePlace place = Diagnostics::PlaceIn(*script.currentSource, offset);
-    entry.line = place.line;
-    entry.column = place.column;
+  list->Add(name, &definition_scripts_.back(), script.itemPosition);
+  if (options.checkOnly) {
+    SourcePlace place{};
+    if (script.currentSource != nullptr) place = Diagnostics::PlaceIn(*script.currentSource, offset);
+    places.at.emplace_back(place.line, place.column);
   }
-  names.insert(entry);
   // Where each script defines a label first, for the check of labels that
   // two scripts define.
   if (labels && options.checks.On(Check::kDuplicateLabel)) RecordNameUse(NameUse::kLabel, name, offset);
@@ -56,7 +52,20 @@ NameUse* KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name, ui
       NameUse{.name = name, .script = name_use_script_, .line = place.line, .column = place.column, .kind = kind});
 }
 
+void KCSystem::EndDefinitionIndex() {
+  results.LabelDefinitions.ClearIndex();
+  results.FunctionDefinitions.ClearIndex();
+  for (auto [places, kept] : {std::pair{&label_places_, &results.LabelDefinitions},
+                              std::pair{&function_places_, &results.FunctionDefinitions}}) {
+    places->first = kept->size();
+    std::vector<std::pair<int32_t, int32_t>>().swap(places->at);
+  }
+  definitions_indexed_ = false;
+}
+
 void KCSystem::KeepCode(KCFile& object) {
+  // The script is done: the index of its names goes before its code moves.
+  EndDefinitionIndex();
   if (object.contents.empty()) return;
   if (!options.checkOnly) {
     const std::string_view kept = results.code.Move(&object.contents);
@@ -75,8 +84,8 @@ void KCSystem::KeepCode(KCFile& object) {
 void KCSystem::ClearDefinitions() {
   results.LabelDefinitions.clear();
   results.FunctionDefinitions.clear();
-  label_index_.clear();
-  function_index_.clear();
+  label_places_ = {};
+  function_places_ = {};
   definition_scripts_.clear();
 }
 

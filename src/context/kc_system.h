@@ -21,6 +21,7 @@
 
 #include "context/code_arena.h"
 #include "context/declared_names.h"
+#include "context/definition_list.h"
 #include "context/diagnostics.h"
 #include "context/kc_file.h"
 #include "context/lint_checks.h"
@@ -34,14 +35,6 @@ class FileSystem;
 
 // Progress line printed for each script and media file as it is converted.
 inline constexpr std::string_view kMsgConverting = "%s をコンバート中...\n";
-
-struct DefinitionRecord {
-  std::string name;
-  // Path of the source in which the definition stands; the text is kept by
-  // KCSystem once for all definitions of a script.
-  std::string_view script;
-  uint32_t position;   // itemPosition at the definition
-};
 
 // Everything that a script's compile and checks read of the scripts compiled
 // before it, besides its own text: the aliases made so far, the variables
@@ -124,7 +117,7 @@ struct RunResults {
   CodeArena code;
   std::string codeStorage;
   std::vector<std::string> ImageFiles, AudioFiles, MovieFiles;
-  std::vector<DefinitionRecord> LabelDefinitions, FunctionDefinitions;
+  DefinitionList LabelDefinitions, FunctionDefinitions;
   NameUseLog NameUses;
   // Absolute script path -> temporary object, in ascending byte order.
   std::map<std::string, std::unique_ptr<KCFile>> Objects;
@@ -149,8 +142,7 @@ class KCSystem {
   void AddFunction(const std::string& name, uint32_t offset) {
     RecordDefinition(name, offset, &results.FunctionDefinitions);
   }
-  void RecordDefinition(const std::string& name, uint32_t offset,
-                        std::vector<DefinitionRecord>* list);
+  void RecordDefinition(const std::string& name, uint32_t offset, DefinitionList* list);
   // Keeps a name used by the current statement, at `offset` of the current
   // script's contents, for the cross-reference check (only in a check: a
   // build does not look at it).
@@ -160,7 +152,8 @@ class KCSystem {
   // Moves the finished code of `object` into `results.code` (a check keeps
   // only its size), and the object's storage back to `results.codeStorage`
   // for the next script. Keeps the code in the object when there is no
-  // memory for the move.
+  // memory for the move. The script is done: the index of its definitions'
+  // names goes first.
   void KeepCode(KCFile& object);
 
   // Seed for the scrambling of the next object file written.
@@ -177,34 +170,21 @@ class KCSystem {
   RunResults results;
 
  private:
-  // Per definition list: name -> index of its record and the place of its
-  // name in the script (taken when it is defined: the text before the
-  // statement being read is not kept), for the last script in
-  // definition_scripts_. A script is
-  // current once, and its definitions are recorded while it is, so only the
-  // current script's names are indexed: a large game's definitions are never
-  // indexed all at once.
-  struct IndexedName {
-    uint32_t index;
-    int32_t line;
-    int32_t column;
+  // Per definition list, in a check: where each name of the current script
+  // is defined (taken when it is defined: the text before the statement
+  // being read is not kept), by its record's number from `first`. A script
+  // is current once, and its definitions are recorded while it is, so only
+  // the current script's names are indexed (in the lists) and placed here: a
+  // large game's definitions are never indexed all at once.
+  struct DefinitionPlaces {
+    size_t first = 0;
+    std::vector<std::pair<int32_t, int32_t>> at;
   };
-  // Hashes and compares entries by the name in their record, so that a
-  // name is held once, in its record.
-  struct RecordName {
-    const std::vector<DefinitionRecord>* list;
-    size_t operator()(const IndexedName& entry) const noexcept {
-      return std::hash<std::string_view>{}((*list)[entry.index].name);
-    }
-    bool operator()(const IndexedName& a, const IndexedName& b) const noexcept {
-      return (*list)[a.index].name == (*list)[b.index].name;
-    }
-  };
-  using NameIndex = std::unordered_set<IndexedName, RecordName, RecordName>;
-  NameIndex label_index_{0, RecordName{&results.LabelDefinitions},
-                         RecordName{&results.LabelDefinitions}};
-  NameIndex function_index_{0, RecordName{&results.FunctionDefinitions},
-                            RecordName{&results.FunctionDefinitions}};
+  DefinitionPlaces label_places_, function_places_;
+  // The names of the last script in definition_scripts_ are indexed (until
+  // its code is kept: it is done then).
+  bool definitions_indexed_ = false;
+  void EndDefinitionIndex();
   // Paths of the scripts that have definitions, each once; the last one is
   // the indexed script.
   std::deque<std::string> definition_scripts_;

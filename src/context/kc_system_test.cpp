@@ -77,6 +77,39 @@ TEST(KCSystem, DefinitionsKeepTheFirstPositionPerNameAndScript) {
   f.sys.script.currentSource = nullptr;
 }
 
+// In a check a second definition tells where the first one stands in its
+// script, also in a script after others whose names went with their code.
+TEST(KCSystem, SecondDefinitionTellsTheFirstPlaceInItsScript) {
+  SystemFixture f;
+  f.sys.options.checkOnly = true;
+  SourceText a(f.fs), b(f.fs);
+  a.path = "/game/a.txt";
+  b.path = "/game/b.txt";
+  b.contents = "x\n  start\nend\nstart\n";
+  b.line = 1;
+  KCFile object(f.fs);
+  f.sys.script.currentSource = &a;
+  f.sys.AddLabel("start", 0);
+  f.sys.AddLabel("end", 0);
+  object.contents = "code";
+  f.sys.KeepCode(object);
+  f.sys.script.currentSource = &b;
+  f.sys.AddLabel("end", 12);
+  f.sys.AddLabel("start", 4);
+  f.sys.AddLabel("start", 16);
+  f.sys.script.currentSource = nullptr;
+  ASSERT_EQ(4u, f.sys.results.LabelDefinitions.size());
+  std::vector<const NameUse*> seconds;
+  f.sys.results.NameUses.ForEach([&](const NameUse& use) {
+    if (use.kind == NameUse::kSecondLabel) seconds.push_back(&use);
+  });
+  ASSERT_EQ(1u, seconds.size());
+  EXPECT_EQ("start", seconds[0]->name);
+  EXPECT_EQ(4, seconds[0]->line);
+  EXPECT_EQ(2, seconds[0]->firstLine);
+  EXPECT_EQ(3, seconds[0]->firstColumn);
+}
+
 // A build keeps each finished script's code; a check, which writes no
 // object, keeps only its size. Either way the object counts as converted and
 // its storage goes back for the next script.

@@ -203,15 +203,16 @@ int32_t CommandReader::FinishScript(bool abandoned) {
     }
   }
   failed_opener_script_ = nullptr;
-  // Its code is complete: it moves out of the storage the next script uses.
-  if (sys_.script.currentObject != nullptr && written) sys_.KeepCode(*sys_.script.currentObject);
   if (ended != nullptr) {
     finished_sources_.insert(ended);
-    // An ended source is never read again: its text goes now, and the next
+    // An ended source is never read again: its text goes now (before its
+    // code is moved, so that the two are not held together), and the next
     // source is read into the same storage. The file itself (its path names
     // it in messages) is released with the others at the finish stage.
     SetSourceAside(sys_, *ended);
   }
+  // Its code is complete: it moves out of the storage the next script uses.
+  if (sys_.script.currentObject != nullptr && written) sys_.KeepCode(*sys_.script.currentObject);
 
   // With no script left, conversion is over even when the end command failed
   // (that failure has been reported): another call would only read the ended

@@ -89,7 +89,7 @@ void ReportWriteFailure(KCSystem& sys, const std::string& name, const std::strin
   sys.log.Message(kMsgCannotWrite, {LogArg::Path(name), LogArg::Path(err)});
 }
 
-void WriteDefinitions(HeaderWriter* header, const std::vector<DefinitionRecord>& list) {
+void WriteDefinitions(HeaderWriter* header, const DefinitionList& list) {
   header->Fixed32(list.size());
   for (const DefinitionRecord& d : list) {
     header->Text(d.name);

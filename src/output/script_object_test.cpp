@@ -76,8 +76,10 @@ TEST_F(ScriptObjectTest, ScriptsInPathOrderWithLabelsAndFunctions) {
   AddObject("/game/b.txt", code_b);
   AddObject("/game/a.txt", code_a);
   AddObject("/game/c.txt", "");
-  sys.results.LabelDefinitions = {{"start", "/game/b.txt", 3}, {"loop", "/game/a.txt", 0}};
-  sys.results.FunctionDefinitions = {{"f1", "/game/a.txt", 1}};
+  const std::string path_a = "/game/a.txt", path_b = "/game/b.txt";
+  sys.results.LabelDefinitions.Add("start", &path_b, 3);
+  sys.results.LabelDefinitions.Add("loop", &path_a, 0);
+  sys.results.FunctionDefinitions.Add("f1", &path_a, 1);
   sys.script.currentObject = sys.results.Objects["/game/b.txt"].get();
 
   ASSERT_TRUE(WriteScriptObject(sys));

@@ -8,12 +8,17 @@
 
 #include "context/kc_system.h"
 #include "context/source_text.h"
+#include "platform/bulk_memory.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "source/tokenizer.h"
 
 namespace kv {
 namespace {
+
+// Less than this (removed from a text, or in the places of its comments)
+// keeps its storage: the next script is read into the same.
+constexpr size_t kDiscardedTail = size_t{1} << 20;
 
 constexpr char kAlreadyLoaded[] = "ファイル \"%s\" は既に読み込まれています\n";
 constexpr char kUnclosedComment[] = "コメントの終端が見つかりませんでした\n";
@@ -356,6 +361,9 @@ bool RemoveComments(Diagnostics& log, SourceText& file, std::vector<CommentStart
   }
 
   text.resize(out);
+  // The text read past its new end is never read again: a script with many
+  // comments would otherwise hold their megabytes until it is done.
+  if (size - out > kDiscardedTail) DiscardPages(p + out + 1, size - out - 1);
   file.position = 0;
   file.line = 1;
   return true;
@@ -492,6 +500,14 @@ void SetSourceAside(KCSystem& sys, SourceText& source) {
   source.contents.clear();
   source.shifts.clear();
   source.lineShifts.clear();
+  // The places of a large script's comments go too: the next scripts would
+  // keep their storage for the rest of the run.
+  if (source.shifts.capacity() * sizeof(TextShift) > kDiscardedTail) {
+    std::vector<TextShift>().swap(source.shifts);
+  }
+  if (source.lineShifts.capacity() * sizeof(LineShift) > kDiscardedTail) {
+    std::vector<LineShift>().swap(source.lineShifts);
+  }
   source.textFromUtf8 = false;
   source.discardedTo = source.scannedTo = 0;
   source.contents.swap(sys.results.sourceText);

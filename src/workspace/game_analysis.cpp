@@ -889,7 +889,7 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   // source order, the scripts in the order of their paths, as the converter
   // sorts them. The checks read the definitions of labels and functions as
   // sets of names.
-  std::vector<DefinitionRecord> labels, functions;
+  DefinitionList labels, functions;
   std::map<Script*, std::set<std::pair<int, std::string_view>>> named;
   auto definers = [](const std::unordered_map<std::string, std::vector<Script*>>& index,
                      std::string_view name) -> const std::vector<Script*>* {
@@ -912,7 +912,7 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     for (auto [index, to] :
          {std::pair{&label_definers_, &labels}, std::pair{&function_definers_, &functions}}) {
       for (const auto& [name, scripts] : *index) {
-        for (Script* script : scripts) to->push_back({name, script->path, 0});
+        for (Script* script : scripts) to->Add(name, &script->path, 0);
       }
     }
   } else {
@@ -939,10 +939,10 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
         if (const auto* list = definers(declarers_, name)) name_first(1, *list, name);
       }
       if (const auto* list = definers(label_definers_, name)) {
-        for (Script* script : *list) labels.push_back({std::string(name), script->path, 0});
+        for (Script* script : *list) labels.Add(name, &script->path, 0);
       }
       if (const auto* list = definers(function_definers_, name)) {
-        for (Script* script : *list) functions.push_back({std::string(name), script->path, 0});
+        for (Script* script : *list) functions.Add(name, &script->path, 0);
       }
       if (const auto* list = definers(first_labelers_, name)) name_first(0, *list, name);
       if (const auto* list = definers(makers_, name)) name_first(2, *list, name);
@@ -1004,9 +1004,7 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     if (use.kind == NameUse::kFileName) continue;
     const bool label = use.kind == NameUse::kGoto;
     if (const auto* list = definers(label ? label_definers_ : function_definers_, use.name)) {
-      for (Script* script : *list) {
-        (label ? labels : functions).push_back({use.name.str(), script->path, 0});
-      }
+      for (Script* script : *list) (label ? labels : functions).Add(use.name, &script->path, 0);
     }
   }
   records.assign(1, reached);
