@@ -151,7 +151,9 @@ struct GameAnalysis::Script {
   std::string path;
   size_t index = 0;         // in order_
   bool started = false;     // compiled by the last whole run
-  bool from_state = false;  // began in the main phase: can be compiled alone
+  // Can be compiled alone: began in the main phase, or is main.txt and its
+  // setup phase ended in it, at create_window.
+  bool from_state = false;
   // The state it began and ended in, and the errors counted while it was
   // compiled: when the count of the start plus those is the count of the
   // end, the error limit did not fire in it.
@@ -638,9 +640,12 @@ void GameAnalysis::FullRun() {
   Conversion conversion(sys);
   Reader reader(*this, sys, conversion);
   conversion.set_observer(&reader);
+  Script* main_script = nullptr;
   if (auto it = scripts_.find(main_script_); it != scripts_.end()) {
-    it->second->started = true;
-    order_.push_back(it->second.get());
+    main_script = it->second.get();
+    main_script->started = true;
+    main_script->start = conversion.State();
+    order_.push_back(main_script);
   }
   conversion.set_cross_reference_step([&] {
     for (NameUse& use : sys.results.NameUses) {
@@ -663,7 +668,13 @@ void GameAnalysis::FullRun() {
     }
     CheckCrossReferences(true);
   });
-  if (conversion.StartScriptConversion()) conversion.RunMainPhase();
+  if (conversion.StartScriptConversion()) {
+    if (main_script != nullptr && sys.script.currentSource != nullptr &&
+        sys.script.currentSource->path == main_script_) {
+      main_script->from_state = true;
+    }
+    conversion.RunMainPhase();
+  }
 }
 
 bool GameAnalysis::Recompile(const std::string& path) {
@@ -714,7 +725,14 @@ bool GameAnalysis::Recompile(const std::string& path) {
     Conversion conversion(sys);
     Reader reader(*this, sys, conversion);
     conversion.set_observer(&reader);
-    conversion.ConvertScriptFrom(state);
+    if (script->path != main_script_) {
+      conversion.ConvertScriptFrom(state);
+    } else {
+      create_window_line_ = 0;
+      // Its setup phase must end in it, as it did before: otherwise the
+      // other scripts compile in another phase.
+      if (!conversion.ConvertMainScriptFrom(state)) return false;
+    }
     script->uses = std::move(sys.results.NameUses);
     SortNameUses(script->uses);
     script->labels.clear();
@@ -732,6 +750,7 @@ bool GameAnalysis::Recompile(const std::string& path) {
     // same state but for its error count, and reaches the error limit
     // neither from its old count nor from the new one, compiles as before:
     // only its counts move.
+    const bool main_compiled = script->path == main_script_;
     CarriedState end = script->end;
     for (;;) {
       if (script->index + 1 >= order_.size()) return true;
@@ -743,7 +762,12 @@ bool GameAnalysis::Recompile(const std::string& path) {
       CarriedState same_count = end;
       same_count.errorsSinceLimit = next->start.errorsSinceLimit;
       script = next;
-      if (!(next->start == same_count) || !limit_untouched) break;
+      if (!(next->start == same_count) || !limit_untouched) {
+        // What main.txt hands on reaches every script after it: a whole run
+        // compiles them sooner than one compile each.
+        if (main_compiled) return false;
+        break;
+      }
       next->start.errorsSinceLimit = end.errorsSinceLimit;
       next->end.errorsSinceLimit = end.errorsSinceLimit + next->errors;
       end = next->end;

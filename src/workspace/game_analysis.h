@@ -10,9 +10,12 @@
 // before it, the errors counted towards the error limit), which is kept per
 // script. An edited script is compiled
 // alone from its state; the scripts after it only when the state it ends in
-// differs from theirs. The cross-script checks run again over the names
-// kept per script. Anything else (main.txt, a file added or removed, a
-// change to whether a script's comments end) converts the whole game again.
+// differs from theirs. main.txt is compiled alone too, from its setup phase,
+// when that phase ended in it before and does again; when the state it
+// hands on changes, the whole game converts again. The cross-script checks
+// run again over the names kept per script. Anything else (a file added or
+// removed, a change to whether a script's comments end) converts the whole
+// game again.
 #pragma once
 
 #include <cstdint>
