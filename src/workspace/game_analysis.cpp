@@ -429,6 +429,7 @@ void GameAnalysis::Configure(const WorkspaceSettings& settings) {
   fs_.set_source_encoding(settings.source_encoding);
   game_directory_ = FindGameDirectory(base_, settings.folders, settings.game_roots);
   full_run_needed_ = true;
+  ranges_.clear();
 }
 
 namespace {
@@ -459,6 +460,7 @@ void GameAnalysis::ClearDocument(const std::string& path) {
 
 void GameAnalysis::FilesChanged(const std::vector<FileChange>& changes) {
   for (const FileChange& change : changes) {
+    ranges_.erase(change.path);
     if (game_directory_.empty() || !change.path.starts_with(game_directory_)) continue;
     auto it = scripts_.find(change.path);
     const bool compiled_alone = it != scripts_.end() && it->second->from_state;
@@ -1124,10 +1126,16 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     // The ranges of a report are worked out once, from the text its file has
     // then: the file changes only with an edit, which reports it again.
     std::map<std::string, std::shared_ptr<const DocumentText>> texts;
-    auto text_of = [&](const std::string& at) -> const DocumentText* {
+    auto range_of = [&](const std::string& at, int32_t line, int32_t column) {
+      const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(line)) << 32) |
+                           static_cast<uint32_t>(column);
+      auto& ranges = ranges_[at];
+      if (auto kept = ranges.find(key); kept != ranges.end()) return kept->second;
       auto it = texts.find(at);
       if (it == texts.end()) it = texts.emplace(at, TextOf(at)).first;
-      return it->second.get();
+      const SourceRange range = ElementRange(it->second.get(), line, column);
+      if (it->second) ranges.emplace(key, range);
+      return range;
     };
     FileDiagnostics file;
     file.path = path;
@@ -1135,7 +1143,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     for (const ReportedDiagnostic* reported : all) {
       if (!reported->shown) {
         SourceDiagnostic& shown = reported->shown.emplace();
-        shown.range = ElementRange(text_of(path), reported->line, reported->column);
+        shown.range = range_of(path, reported->line, reported->column);
         shown.severity =
             reported->kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
         shown.code = reported->check;
@@ -1143,14 +1151,13 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         for (const ReportedDiagnostic::Related& related : reported->related) {
           const std::string& at = related.path.empty() ? path : related.path;
           shown.related.push_back(
-              {{at, ElementRange(text_of(at), related.line, related.column)}, related.message});
+              {{at, range_of(at, related.line, related.column)}, related.message});
         }
       }
-      file.diagnostics.push_back(*reported->shown);
       digest = Digest(digest, *reported->shown);
     }
     auto before = published_.find(path);
-    if (file.diagnostics.empty()) {
+    if (all.empty()) {
       if (before == published_.end()) continue;
       published_.erase(before);
       file.version = ++last_version_;
@@ -1158,6 +1165,9 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
       continue;
     }
     if (before != published_.end() && before->second.digest == digest) continue;
+    // Only a list that changed is copied out.
+    file.diagnostics.reserve(all.size());
+    for (const ReportedDiagnostic* reported : all) file.diagnostics.push_back(*reported->shown);
     file.version = ++last_version_;
     Published& now = published_[path];
     now.digest = digest;

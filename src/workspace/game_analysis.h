@@ -194,6 +194,10 @@ class GameAnalysis : public Analysis {
   bool analysed_ = false;
   bool full_run_needed_ = true;
   std::vector<std::string> changed_;  // scripts edited since the last analysis
+  // The ranges of the elements at the places reports stood on, per file, by
+  // line and column: worked out from the file's text alone, they are kept
+  // until the file changes (a whole run finds most reports again).
+  std::unordered_map<std::string, std::unordered_map<uint64_t, SourceRange>> ranges_;
   int full_runs_ = 0;
   int script_compiles_ = 0;
 

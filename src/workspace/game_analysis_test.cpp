@@ -630,5 +630,27 @@ TEST(GameAnalysis, AnUnreachedScriptEditedAtItsStartIsShownAtItsNewStart) {
   EXPECT_EQ(Published(Configured(fresh)), Published(analysis));
 }
 
+TEST(GameAnalysis, AWholeRunShowsTheReportsOfAnEditedScriptAgainstItsNewText) {
+  // A declaration in main.txt converts the whole game again. The scripts
+  // not edited keep the ranges shown before; the report that nothing
+  // reaches c.txt, the same but for the line it covers, is shown anew.
+  MemoryFileSystem fs;
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  fs.AddFile("/game/b.txt", "show;\n");
+  fs.AddFile("/game/c.txt", "show;\n");
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+  const int runs = analysis.full_runs();
+  for (const auto& [path, text] : {std::pair{"/game/main.txt", "create_window;\nstring heroine;\n"},
+                                   std::pair{"/game/c.txt", "layer x, 1;\n"}}) {
+    analysis.SetDocument(path, DocumentText::FromCp932(text));
+    fs.AddFile(path, text);
+  }
+  const std::vector<std::string> edited = Published(analysis);
+  EXPECT_EQ(runs + 1, analysis.full_runs());
+  GameAnalysis fresh(fs);
+  EXPECT_EQ(Published(Configured(fresh)), edited);
+}
+
 }  // namespace
 }  // namespace kv
