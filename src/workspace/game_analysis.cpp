@@ -1126,15 +1126,21 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     // The ranges of a report are worked out once, from the text its file has
     // then: the file changes only with an edit, which reports it again.
     std::map<std::string, std::shared_ptr<const DocumentText>> texts;
+    // Those worked out now join the kept ones after the file's list.
+    std::map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> found;
     auto range_of = [&](const std::string& at, int32_t line, int32_t column) {
       const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(line)) << 32) |
                            static_cast<uint32_t>(column);
-      auto& ranges = ranges_[at];
-      if (auto kept = ranges.find(key); kept != ranges.end()) return kept->second;
+      if (auto kept = ranges_.find(at); kept != ranges_.end()) {
+        auto& ranges = kept->second;
+        auto it = std::lower_bound(ranges.begin(), ranges.end(), std::pair{key, SourceRange{}},
+                                   [](const auto& a, const auto& b) { return a.first < b.first; });
+        if (it != ranges.end() && it->first == key) return it->second;
+      }
       auto it = texts.find(at);
       if (it == texts.end()) it = texts.emplace(at, TextOf(at)).first;
       const SourceRange range = ElementRange(it->second.get(), line, column);
-      if (it->second) ranges.emplace(key, range);
+      if (it->second) found[at].push_back({key, range});
       return range;
     };
     FileDiagnostics file;
@@ -1155,6 +1161,18 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         }
       }
       digest = Digest(digest, *reported->shown);
+    }
+    for (auto& [at, list] : found) {
+      auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
+      std::sort(list.begin(), list.end(), by_key);
+      list.erase(std::unique(list.begin(), list.end(),
+                             [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 list.end());
+      auto& ranges = ranges_[at];
+      const size_t middle = ranges.size();
+      ranges.insert(ranges.end(), list.begin(), list.end());
+      std::inplace_merge(ranges.begin(), ranges.begin() + static_cast<std::ptrdiff_t>(middle),
+                         ranges.end(), by_key);
     }
     auto before = published_.find(path);
     if (all.empty()) {

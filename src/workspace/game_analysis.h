@@ -197,7 +197,8 @@ class GameAnalysis : public Analysis {
   // The ranges of the elements at the places reports stood on, per file, by
   // line and column: worked out from the file's text alone, they are kept
   // until the file changes (a whole run finds most reports again).
-  std::unordered_map<std::string, std::unordered_map<uint64_t, SourceRange>> ranges_;
+  // Each file's sorted by line and column.
+  std::unordered_map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> ranges_;
   int full_runs_ = 0;
   int script_compiles_ = 0;
 
