@@ -8,12 +8,16 @@
 // Each DIRECTORY is a game that make_script_tree wrote (bench/make_script_tree
 // DIR 25 385 for the large one, with --no-media for the same game without its
 // pictures and sounds); each is measured in a process of its own, and the
-// figures of all are printed side by side. Three edits of main.txt (a line
-// added at its end and taken away), which convert the whole game again, are
-// timed apart. With --verify, the diagnostics after the edits (and after the
-// first edit that defines a name, with that script still open) are compared
-// with those of a fresh analysis of the same texts, and any difference is
-// printed and fails the run. Each edit goes to another scene script,
+// figures of all are printed side by side. Edits of main.txt are timed
+// apart, of two kinds: three that add a text statement before its last line
+// (and three that take it away again), which change nothing that main.txt
+// hands on to the scripts after it; and three that add a variable's
+// declaration there (and take it away), which change the state every other
+// script starts from. With --verify, the diagnostics after the edits (after
+// the first edit that defines a name, with that script still open, and after
+// the first edit of main.txt of each kind) are compared with those of a
+// fresh analysis of the same texts, and any difference is printed and fails
+// the run. Each edit goes to another scene script,
 // opened first (untimed); it adds a block left open at the script's end, or
 // takes it away again, so that every edit changes that script's
 // diagnostics. Every other pair of edits also defines a new label with the
@@ -98,7 +102,7 @@ bool SameAsFresh(const kv::GameAnalysis& analysis, const kv::DocumentStore& stor
 
 struct GameFigures {
   double first = 0;
-  Figures edit{}, name{}, main{}, check{};
+  Figures edit{}, name{}, main{}, main_state{}, check{};
   double peak_mib = 0;
   int diagnostics = 0;
   bool ok = false;
@@ -134,7 +138,7 @@ bool Measure(const std::string& dir, int edits, bool verify, GameFigures* out) {
   for (const kv::FileDiagnostics& file : analysis.CurrentDiagnostics())
     out->diagnostics += static_cast<int>(file.diagnostics.size());
 
-  std::vector<double> edit_ms, name_ms, main_ms;
+  std::vector<double> edit_ms, name_ms, main_ms, main_state_ms;
   int scripts = 0;
   while (kv::RealFileSystem().Exists(dir + "/scenes/scene" + std::to_string(scripts) + ".txt"))
     ++scripts;
@@ -201,11 +205,17 @@ bool Measure(const std::string& dir, int edits, bool verify, GameFigures* out) {
   if (verify && !SameAsFresh(analysis, store, dir, "after the edits")) return false;
   const std::string main_uri = root_uri + "/main.txt";
   if (!open(main_uri, &lines)) return false;
-  for (int i = 0; i < 6; ++i) {
-    const std::string added = "text \"kvls\";";
+  for (int i = 0; i < 12; ++i) {
+    const bool hands_on = i >= 6;
+    const std::string added = hands_on ? "value kvls_main @ 0;" : "text \"kvls\";";
     const double ms = edit(main_uri, i + 2, lines - 1, i % 2 == 0 ? 0 : added.size(),
                            i % 2 == 0 ? added : "", false);
-    if (i % 2 == 0) main_ms.push_back(ms);
+    if (i % 2 == 0) (hands_on ? main_state_ms : main_ms).push_back(ms);
+    if (verify && i % 6 == 0 &&
+        !SameAsFresh(analysis, store, dir, hands_on ? "after main.txt declared a variable"
+                                                    : "after a text added to main.txt")) {
+      return false;
+    }
   }
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -225,6 +235,7 @@ bool Measure(const std::string& dir, int edits, bool verify, GameFigures* out) {
   out->edit = Summary(edit_ms);
   out->name = Summary(name_ms);
   out->main = Summary(main_ms);
+  out->main_state = Summary(main_state_ms);
   out->check = Summary(check_ms);
   out->ok = true;
   return true;
@@ -291,9 +302,11 @@ int main(int argc, char** argv) {
   row("edit -> publish, ms (min/med/max)", [&](const GameFigures& f) { return three(f.edit); });
   row("  defining names, ms", [&](const GameFigures& f) { return three(f.name); });
   row("edit of main.txt, ms", [&](const GameFigures& f) { return three(f.main); });
+  row("  changing what it hands on, ms", [&](const GameFigures& f) { return three(f.main_state); });
   row("whole --check, ms", [&](const GameFigures& f) { return three(f.check); });
   row("median edit / median check", [&](const GameFigures& f) { return fixed(f.edit.median / f.check.median); });
   row("median main.txt edit / check", [&](const GameFigures& f) { return fixed(f.main.median / f.check.median); });
+  row("  changing what it hands on", [&](const GameFigures& f) { return fixed(f.main_state.median / f.check.median); });
   row("peak memory, MiB", [&](const GameFigures& f) { return fixed(f.peak_mib); });
   std::printf("(%d edits per game, half of them defining names)\n", edits);
   std::fflush(stdout);

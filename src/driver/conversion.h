@@ -43,6 +43,10 @@ class Conversion {
   // the script began would compile it. Nothing is finished: the caller reads
   // what it needs and discards the KCSystem.
   void ConvertScriptFrom(const CarriedState& start);
+  // The same for main.txt, registered alone: its setup phase, then its main
+  // phase up to its end. False when the setup phase does not end at
+  // create_window (a whole run would then compile no other script).
+  bool ConvertMainScriptFrom(const CarriedState& start);
   // The state now (between two scripts: the next one's start state).
   const CarriedState& State() const;
 

@@ -192,6 +192,22 @@ void Conversion::ConvertScriptFrom(const CarriedState& start) {
   while (sys_.script.converting) reader_.RunMainPhase();
 }
 
+bool Conversion::ConvertMainScriptFrom(const CarriedState& start) {
+  sys_.script.setupPhase = true;
+  sys_.script.converting = true;
+  sys_.script.currentSource = nullptr;
+  command_.InitCommandTable();
+  sys_.carried = start;
+  command_.IndexAliases();
+  if (!StartMainScript(sys_)) return false;
+  while (sys_.script.setupPhase) {
+    const int32_t code = reader_.ReadCommand(sys_.script.currentSource);
+    if (code == CmdInvalid || code == cmd::kEnd) return false;
+  }
+  while (sys_.script.converting) reader_.RunMainPhase();
+  return true;
+}
+
 const CarriedState& Conversion::State() const { return sys_.carried; }
 
 void Conversion::CheckCrossReferences() {

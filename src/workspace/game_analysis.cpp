@@ -163,7 +163,9 @@ struct GameAnalysis::Script {
   std::string path;
   size_t index = 0;         // in order_
   bool started = false;     // compiled by the last whole run
-  bool from_state = false;  // began in the main phase: can be compiled alone
+  // Can be compiled alone: began in the main phase, or is main.txt and its
+  // setup phase ended in it, at create_window.
+  bool from_state = false;
   // The state it began and ended in, and the errors counted while it was
   // compiled: when the count of the start plus those is the count of the
   // end, the error limit did not fire in it.
@@ -484,6 +486,7 @@ void GameAnalysis::Configure(const WorkspaceSettings& settings) {
   fs_.set_source_encoding(settings.source_encoding);
   game_directory_ = FindGameDirectory(base_, settings.folders, settings.game_roots);
   full_run_needed_ = true;
+  ranges_.clear();
 }
 
 namespace {
@@ -514,6 +517,7 @@ void GameAnalysis::ClearDocument(const std::string& path) {
 
 void GameAnalysis::FilesChanged(const std::vector<FileChange>& changes) {
   for (const FileChange& change : changes) {
+    ranges_.erase(change.path);
     if (game_directory_.empty() || !change.path.starts_with(game_directory_)) continue;
     auto it = scripts_.find(change.path);
     const bool compiled_alone = it != scripts_.end() && it->second->from_state;
@@ -695,9 +699,12 @@ void GameAnalysis::FullRun() {
   Conversion conversion(sys);
   Reader reader(*this, sys, conversion);
   conversion.set_observer(&reader);
+  Script* main_script = nullptr;
   if (auto it = scripts_.find(main_script_); it != scripts_.end()) {
-    it->second->started = true;
-    order_.push_back(it->second.get());
+    main_script = it->second.get();
+    main_script->started = true;
+    main_script->start = conversion.State();
+    order_.push_back(main_script);
   }
   conversion.set_cross_reference_step([&] {
     // The last script's records; the run's list is given back before the
@@ -718,7 +725,13 @@ void GameAnalysis::FullRun() {
     }
     CheckCrossReferences(true);
   });
-  if (conversion.StartScriptConversion()) conversion.RunMainPhase();
+  if (conversion.StartScriptConversion()) {
+    if (main_script != nullptr && sys.script.currentSource != nullptr &&
+        sys.script.currentSource->path == main_script_) {
+      main_script->from_state = true;
+    }
+    conversion.RunMainPhase();
+  }
 }
 
 bool GameAnalysis::Recompile(const std::string& path) {
@@ -769,7 +782,14 @@ bool GameAnalysis::Recompile(const std::string& path) {
     Conversion conversion(sys);
     Reader reader(*this, sys, conversion);
     conversion.set_observer(&reader);
-    conversion.ConvertScriptFrom(state);
+    if (script->path != main_script_) {
+      conversion.ConvertScriptFrom(state);
+    } else {
+      create_window_line_ = 0;
+      // Its setup phase must end in it, as it did before: otherwise the
+      // other scripts compile in another phase.
+      if (!conversion.ConvertMainScriptFrom(state)) return false;
+    }
     script->uses.clear();
     for (std::span<const NameUse> records : sys.results.NameUses.InSourceOrder()) {
       script->uses.insert(script->uses.end(), records.begin(), records.end());
@@ -790,6 +810,7 @@ bool GameAnalysis::Recompile(const std::string& path) {
     // same state but for its error count, and reaches the error limit
     // neither from its old count nor from the new one, compiles as before:
     // only its counts move.
+    const bool main_compiled = script->path == main_script_;
     CarriedState end = script->end;
     for (;;) {
       if (script->index + 1 >= order_.size()) return true;
@@ -801,7 +822,12 @@ bool GameAnalysis::Recompile(const std::string& path) {
       CarriedState same_count = end;
       same_count.errorsSinceLimit = next->start.errorsSinceLimit;
       script = next;
-      if (!(next->start == same_count) || !limit_untouched) break;
+      if (!(next->start == same_count) || !limit_untouched) {
+        // What main.txt hands on reaches every script after it: a whole run
+        // compiles them sooner than one compile each.
+        if (main_compiled) return false;
+        break;
+      }
       next->start.errorsSinceLimit = end.errorsSinceLimit;
       next->end.errorsSinceLimit = end.errorsSinceLimit + next->errors;
       end = next->end;
@@ -1159,10 +1185,22 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     // The ranges of a report are worked out once, from the text its file has
     // then: the file changes only with an edit, which reports it again.
     std::map<std::string, std::shared_ptr<const DocumentText>> texts;
-    auto text_of = [&](const std::string& at) -> const DocumentText* {
+    // Those worked out now join the kept ones after the file's list.
+    std::map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> found;
+    auto range_of = [&](const std::string& at, int32_t line, int32_t column) {
+      const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(line)) << 32) |
+                           static_cast<uint32_t>(column);
+      if (auto kept = ranges_.find(at); kept != ranges_.end()) {
+        auto& ranges = kept->second;
+        auto it = std::lower_bound(ranges.begin(), ranges.end(), std::pair{key, SourceRange{}},
+                                   [](const auto& a, const auto& b) { return a.first < b.first; });
+        if (it != ranges.end() && it->first == key) return it->second;
+      }
       auto it = texts.find(at);
       if (it == texts.end()) it = texts.emplace(at, TextOf(at)).first;
-      return it->second.get();
+      const SourceRange range = ElementRange(it->second.get(), line, column);
+      if (it->second) found[at].push_back({key, range});
+      return range;
     };
     FileDiagnostics file;
     file.path = path;
@@ -1170,17 +1208,28 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     for (const ReportedDiagnostic* reported : all) {
       if (!reported->shown) {
         reported->shown = true;
-        reported->range = ElementRange(text_of(path), reported->line, reported->column);
+        reported->range = range_of(path, reported->line, reported->column);
         for (const ReportedDiagnostic::Related& related : reported->related) {
           const std::string& at = related.path.empty() ? path : related.path;
-          related.range = ElementRange(text_of(at), related.line, related.column);
+          related.range = range_of(at, related.line, related.column);
         }
       }
-      file.diagnostics.push_back(reported->Shown(path));
-      digest = Digest(digest, file.diagnostics.back());
+      digest = Digest(digest, reported->Shown(path));
+    }
+    for (auto& [at, list] : found) {
+      auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
+      std::sort(list.begin(), list.end(), by_key);
+      list.erase(std::unique(list.begin(), list.end(),
+                             [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 list.end());
+      auto& ranges = ranges_[at];
+      const size_t middle = ranges.size();
+      ranges.insert(ranges.end(), list.begin(), list.end());
+      std::inplace_merge(ranges.begin(), ranges.begin() + static_cast<std::ptrdiff_t>(middle),
+                         ranges.end(), by_key);
     }
     auto before = published_.find(path);
-    if (file.diagnostics.empty()) {
+    if (all.empty()) {
       if (before == published_.end()) continue;
       published_.erase(before);
       file.version = ++last_version_;
@@ -1188,6 +1237,9 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
       continue;
     }
     if (before != published_.end() && before->second.digest == digest) continue;
+    // Only a list that changed is copied out.
+    file.diagnostics.reserve(all.size());
+    for (const ReportedDiagnostic* reported : all) file.diagnostics.push_back(reported->Shown(path));
     file.version = ++last_version_;
     Published& now = published_[path];
     now.digest = digest;

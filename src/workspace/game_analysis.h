@@ -10,9 +10,12 @@
 // before it, the errors counted towards the error limit), which is kept per
 // script. An edited script is compiled
 // alone from its state; the scripts after it only when the state it ends in
-// differs from theirs. The cross-script checks run again over the names
-// kept per script. Anything else (main.txt, a file added or removed, a
-// change to whether a script's comments end) converts the whole game again.
+// differs from theirs. main.txt is compiled alone too, from its setup phase,
+// when that phase ended in it before and does again; when the state it
+// hands on changes, the whole game converts again. The cross-script checks
+// run again over the names kept per script. Anything else (a file added or
+// removed, a change to whether a script's comments end) converts the whole
+// game again.
 #pragma once
 
 #include <algorithm>
@@ -222,6 +225,11 @@ class GameAnalysis : public Analysis {
   bool analysed_ = false;
   bool full_run_needed_ = true;
   std::vector<std::string> changed_;  // scripts edited since the last analysis
+  // The ranges of the elements at the places reports stood on, per file, by
+  // line and column: worked out from the file's text alone, they are kept
+  // until the file changes (a whole run finds most reports again).
+  // Each file's sorted by line and column.
+  std::unordered_map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> ranges_;
   int full_runs_ = 0;
   int script_compiles_ = 0;
 

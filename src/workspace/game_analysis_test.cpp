@@ -184,7 +184,8 @@ TEST(GameAnalysis, AnEditCompilesItsScriptAndThoseWhoseStartItChanges) {
   EXPECT_NE(std::string::npos, all.find("[missing-file]")) << all;
   EXPECT_NE(std::string::npos, all.find("a.txt 1:1-1:6 W [duplicate-label]")) << all;
 
-  // main.txt starts in the setup phase: the whole game converts again.
+  // main.txt no longer makes the alias nor declares the variable that the
+  // scenes read: the whole game converts again.
   analysis.SetDocument("/game/main.txt", DocumentText::FromCp932("create_window;\n"));
   Published(analysis);
   EXPECT_EQ(2, analysis.full_runs());
@@ -240,6 +241,50 @@ TEST(GameAnalysis, EditsUsingNamesOfOtherScriptsAreCheckedAsAFreshAnalysisChecks
     EXPECT_EQ(CheckLines(fs), AnalysisLines(analysis)) << scene;
   }
   EXPECT_EQ(1, analysis.full_runs());
+}
+
+TEST(GameAnalysis, AnEditOfMainTxtIsCheckedAsAFreshAnalysisChecksIt) {
+  // Edits that change nothing main.txt hands on to the scripts after it (a
+  // line moved, the picture folder) compile it alone; a declaration that a
+  // scene reads, or a setup phase that no longer ends in main.txt, changes
+  // how the scenes compile. Each against a fresh analysis and --check.
+  const std::string body = "create_window;\nvalue count @ 0;\nscript_change \"a.txt\";\n";
+  MemoryFileSystem fs;
+  fs.AddFile("/game/main.txt", "image_path \"img/\";\n" + body);
+  fs.AddFile("/game/a.txt", "count = count + 1;\nheroine;\nlayer x, \"none.png\";\n");
+  fs.AddFile("/game/pics/p.png", "png");
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+  struct Edit {
+    std::string text;
+    bool alone;  // main.txt compiles alone; otherwise the whole game again
+  };
+  const Edit edits[] = {
+      {"\nimage_path \"img/\";\n" + body, true},
+      {"image_path \"pics/\";\n" + body, true},
+      {"image_path \"pics/\";\n" + body + "string heroine;\n", false},
+      {"image_path \"pics/\";\nvalue count @ 0;\n", false},
+      {"image_path \"pics/\";\n" + body, false},
+  };
+  for (const Edit& edit : edits) {
+    const int compiles = analysis.script_compiles();
+    const int runs = analysis.full_runs();
+    analysis.SetDocument("/game/main.txt", DocumentText::FromCp932(edit.text));
+    const std::vector<std::string> edited = Published(analysis);
+    EXPECT_EQ(runs + (edit.alone ? 0 : 1), analysis.full_runs()) << edit.text;
+    if (edit.alone) {
+      EXPECT_EQ(compiles + 1, analysis.script_compiles()) << edit.text;
+    }
+    // Pictures are offered from the folder main.txt now sets.
+    std::string offered;
+    for (const CompletionItem& item : analysis.CompleteAt("/game/a.txt", {3, 11}).items)
+      offered += item.label + ";";
+    EXPECT_EQ(edit.text.find("pics/") != std::string::npos ? "p.png;" : "", offered) << edit.text;
+    fs.AddFile("/game/main.txt", edit.text);
+    GameAnalysis fresh(fs);
+    EXPECT_EQ(Published(Configured(fresh)), edited) << edit.text;
+    EXPECT_EQ(CheckLines(fs), AnalysisLines(analysis)) << edit.text;
+  }
 }
 
 TEST(GameAnalysis, AFileKeepsItsDiagnosticsVersionUntilItsDiagnosticsChange) {
@@ -593,6 +638,28 @@ TEST(GameAnalysis, AnUnreachedScriptEditedAtItsStartIsShownAtItsNewStart) {
   fs.AddFile("/game/c.txt", edited);
   GameAnalysis fresh(fs);
   EXPECT_EQ(Published(Configured(fresh)), Published(analysis));
+}
+
+TEST(GameAnalysis, AWholeRunShowsTheReportsOfAnEditedScriptAgainstItsNewText) {
+  // A declaration in main.txt converts the whole game again. The scripts
+  // not edited keep the ranges shown before; the report that nothing
+  // reaches c.txt, the same but for the line it covers, is shown anew.
+  MemoryFileSystem fs;
+  fs.AddFile("/game/main.txt", "create_window;\n");
+  fs.AddFile("/game/b.txt", "show;\n");
+  fs.AddFile("/game/c.txt", "show;\n");
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+  const int runs = analysis.full_runs();
+  for (const auto& [path, text] : {std::pair{"/game/main.txt", "create_window;\nstring heroine;\n"},
+                                   std::pair{"/game/c.txt", "layer x, 1;\n"}}) {
+    analysis.SetDocument(path, DocumentText::FromCp932(text));
+    fs.AddFile(path, text);
+  }
+  const std::vector<std::string> edited = Published(analysis);
+  EXPECT_EQ(runs + 1, analysis.full_runs());
+  GameAnalysis fresh(fs);
+  EXPECT_EQ(Published(Configured(fresh)), edited);
 }
 
 }  // namespace
