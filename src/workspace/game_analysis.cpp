@@ -950,11 +950,13 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     // nearest declared name, in the order of declaration.
     const bool suggests = std::any_of(again.begin(), again.end(), [&](const Script* script) {
       return std::any_of(script->uses.begin(), script->uses.end(), [&](const NameUse& use) {
-        return (use.kind == NameUse::kVariableUse || use.kind == NameUse::kInitialValueWord ||
-                use.kind == NameUse::kAssignedWord) &&
-               declarers_.count(use.name.str()) == 0 && makers_.count(use.name.str()) == 0 &&
-               label_definers_.count(use.name.str()) == 0 &&
-               function_definers_.count(use.name.str()) == 0;
+        if (use.kind != NameUse::kVariableUse && use.kind != NameUse::kInitialValueWord &&
+            use.kind != NameUse::kAssignedWord) {
+          return false;
+        }
+        const std::string name = use.name.str();
+        return declarers_.count(name) == 0 && makers_.count(name) == 0 &&
+               label_definers_.count(name) == 0 && function_definers_.count(name) == 0;
       });
     });
     if (suggests) {
@@ -1105,11 +1107,12 @@ std::set<std::string> GameAnalysis::ForeignPaths(const Script& script) const {
   return paths;
 }
 
-std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string& path) const {
+const std::string& GameAnalysis::PathOf(const ReportedDiagnostic& d) const {
   // A report about no file in particular stands on main.txt.
-  auto path_of = [this](const ReportedDiagnostic& d) -> const std::string& {
-    return d.path.empty() ? main_script_ : d.path;
-  };
+  return d.path.empty() ? main_script_ : d.path;
+}
+
+std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string& path) const {
   // Those outside any script, those of each script as it was compiled, then
   // the cross-script checks' in the order of the scripts' paths.
   std::vector<Script*> from;
@@ -1122,7 +1125,7 @@ std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string
   std::vector<const ReportedDiagnostic*> all;
   auto add = [&](const std::vector<ReportedDiagnostic>& list) {
     for (const ReportedDiagnostic& d : list) {
-      if (path_of(d) == path) all.push_back(&d);
+      if (PathOf(d) == path) all.push_back(&d);
     }
   };
   add(run_diagnostics_);
@@ -1146,10 +1149,6 @@ std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string
 }
 
 std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
-  // A report about no file in particular stands on main.txt.
-  auto path_of = [this](const ReportedDiagnostic& d) -> const std::string& {
-    return d.path.empty() ? main_script_ : d.path;
-  };
   // The files whose lists are made again.
   std::set<std::string> paths;
   if (everything) {
@@ -1161,7 +1160,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     }
     for (const auto& [path, published] : published_) paths.insert(path);
     for (const auto* list : {&run_diagnostics_, &cross_diagnostics_}) {
-      for (const ReportedDiagnostic& d : *list) paths.insert(path_of(d));
+      for (const ReportedDiagnostic& d : *list) paths.insert(PathOf(d));
     }
   } else {
     for (Script* script : touched_) {
