@@ -4,7 +4,6 @@
 #include "compile/statement_handlers.h"
 #include "context/kc_system.h"
 #include "language/kc_command.h"
-#include "language/name_index.h"
 
 namespace kv {
 namespace {
@@ -106,23 +105,12 @@ bool Dispatcher::Dispatch(int32_t id, std::string_view word) {
 
     default:
       if (id >= 0 && id < kCommandCount) {
-        if (sys_.options.checkOnly && (id == cmd::kFunctionCall || id == cmd::kGoto))
-          RecordTarget(id);
         const ParamCount count = command_.GetParamCountEntry(id);
         return funcs_.OutCommand(id, kGenericContext, count.min, count.max);
       }
       sys_.log.InternalError(kUnknownCommand, {word});
       return false;
   }
-}
-
-void Dispatcher::RecordTarget(int32_t id) {
-  // The command's word is gone: the target stands first.
-  if (command_.statement().size() == 0) return;
-  const CommandElement* target = PlainTarget(command_.statement()[0], 0);
-  if (target == nullptr) return;
-  sys_.RecordNameUse(id == cmd::kGoto ? NameUse::kGoto : NameUse::kFunctionCall, target->text,
-                     target->offset);
 }
 
 bool Dispatcher::WriteEndCommand() {

@@ -26,9 +26,6 @@ class Dispatcher : public StatementCompiler {
   void CloseOpenBlocks() override;
 
  private:
-  // Keeps the target of a function_call or goto for the cross-reference check.
-  void RecordTarget(int32_t id);
-
   KCSystem& sys_;
   KCCommand& command_;
   KCFuncSet& funcs_;

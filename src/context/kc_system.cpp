@@ -20,13 +20,13 @@ void KCSystem::RecordDefinition(const std::string& name, uint32_t offset, Defini
   }
   const bool labels = list == &results.LabelDefinitions;
   DefinitionPlaces& places = labels ? label_places_ : function_places_;
+  lastDefinition = {.recorded = true};
   if (const int64_t first = list->Find(name); first >= 0) {
-    const NameUse::Kind kind = labels ? NameUse::kSecondLabel : NameUse::kSecondFunction;
-    NameUse* second = RecordNameUse(kind, name, offset);
+    lastDefinition.second = true;
     const size_t placed = static_cast<size_t>(first) - places.first;
-    if (second != nullptr && placed < places.at.size()) {
-      second->firstLine = places.at[placed].first;
-      second->firstColumn = places.at[placed].second;
+    if (placed < places.at.size()) {
+      lastDefinition.firstLine = places.at[placed].first;
+      lastDefinition.firstColumn = places.at[placed].second;
     }
     DefinitionRecord& record = (*list)[static_cast<size_t>(first)];
     if (script.itemPosition < record.position) record.position = script.itemPosition;
@@ -38,18 +38,6 @@ void KCSystem::RecordDefinition(const std::string& name, uint32_t offset, Defini
     if (script.currentSource != nullptr) place = Diagnostics::PlaceIn(*script.currentSource, offset);
     places.at.emplace_back(place.line, place.column);
   }
-  // Where each script defines a label first, for the check of labels that
-  // two scripts define.
-  if (labels && options.checks.On(Check::kDuplicateLabel)) RecordNameUse(NameUse::kLabel, name, offset);
-}
-
-NameUse* KCSystem::RecordNameUse(NameUse::Kind kind, const std::string& name, uint32_t offset) {
-  const SourceText* source = script.currentSource;
-  if (!options.checkOnly || source == nullptr) return nullptr;
-  const SourcePlace place = Diagnostics::PlaceIn(*source, offset);
-  if (name_use_script_.str() != source->path) name_use_script_ = ScriptPath(source->path);
-  return &results.NameUses.Add(
-      NameUse{.name = name, .script = name_use_script_, .line = place.line, .column = place.column, .kind = kind});
 }
 
 void KCSystem::EndDefinitionIndex() {

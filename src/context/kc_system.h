@@ -143,10 +143,16 @@ class KCSystem {
     RecordDefinition(name, offset, &results.FunctionDefinitions);
   }
   void RecordDefinition(const std::string& name, uint32_t offset, DefinitionList* list);
-  // Keeps a name used by the current statement, at `offset` of the current
-  // script's contents, for the cross-reference check (only in a check: a
-  // build does not look at it).
-  NameUse* RecordNameUse(NameUse::Kind kind, const std::string& name, uint32_t offset);
+  // What the last RecordDefinition found: whether the name was defined
+  // before in the same script, and then (in a check) where. Command reading
+  // clears it before each statement and makes the statement's records from it.
+  struct DefinitionOutcome {
+    bool recorded = false;
+    bool second = false;
+    int32_t firstLine = 0;
+    int32_t firstColumn = 0;
+  };
+  DefinitionOutcome lastDefinition;
   void ClearDefinitions();
 
   // Moves the finished code of `object` into `results.code` (a check keeps
@@ -188,8 +194,6 @@ class KCSystem {
   // Paths of the scripts that have definitions, each once; the last one is
   // the indexed script.
   std::deque<std::string> definition_scripts_;
-  // The path the name uses of the current script share.
-  ScriptPath name_use_script_;
 };
 
 }  // namespace kv

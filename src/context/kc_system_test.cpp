@@ -95,19 +95,16 @@ TEST(KCSystem, SecondDefinitionTellsTheFirstPlaceInItsScript) {
   f.sys.KeepCode(object);
   f.sys.script.currentSource = &b;
   f.sys.AddLabel("end", 12);
+  EXPECT_FALSE(f.sys.lastDefinition.second);
   f.sys.AddLabel("start", 4);
+  EXPECT_TRUE(f.sys.lastDefinition.recorded);
+  EXPECT_FALSE(f.sys.lastDefinition.second);
   f.sys.AddLabel("start", 16);
   f.sys.script.currentSource = nullptr;
   ASSERT_EQ(4u, f.sys.results.LabelDefinitions.size());
-  std::vector<const NameUse*> seconds;
-  f.sys.results.NameUses.ForEach([&](const NameUse& use) {
-    if (use.kind == NameUse::kSecondLabel) seconds.push_back(&use);
-  });
-  ASSERT_EQ(1u, seconds.size());
-  EXPECT_EQ("start", seconds[0]->name);
-  EXPECT_EQ(4, seconds[0]->line);
-  EXPECT_EQ(2, seconds[0]->firstLine);
-  EXPECT_EQ(3, seconds[0]->firstColumn);
+  EXPECT_TRUE(f.sys.lastDefinition.second);
+  EXPECT_EQ(2, f.sys.lastDefinition.firstLine);
+  EXPECT_EQ(3, f.sys.lastDefinition.firstColumn);
 }
 
 // A build keeps each finished script's code; a check, which writes no

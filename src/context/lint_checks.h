@@ -78,7 +78,7 @@ class CheckSet {
   void Remove(Check check) { bits_ &= ~Bit(check); }
   // Whether a check that looks at the statements as they are compiled is on
   // (missing-file, unreached-script and the checks of variables among them:
-  // they keep the file names and variable names that statements hold).
+  // they read the file names and variable names that statements hold).
   bool AnyStatementCheck() const {
     const uint32_t statement_checks = (Bit(Check::kUtf8Script) - 1) | Bit(Check::kMissingFile) |
                                       Bit(Check::kUnreachedScript) | AnyVariableCheckBits();

@@ -4,10 +4,11 @@
 // scripts, and a file name that names no file of the game.
 //
 // What they need is kept while each script is compiled in a check (the
-// checks of the run's options on): KCSystem::results.NameUses (function
+// checks of the run's options on): KCSystem::results.NameUses, made from the
+// compiler's index of each statement's names (language/name_index.h: function
 // calls, gotos and second definitions, the first definition of each label in
-// each script, and the string parameters that name files, each at its
-// place) and results.LabelDefinitions and FunctionDefinitions. A program
+// each script, the string parameters that name files and the variables, each
+// at its place) and results.LabelDefinitions and FunctionDefinitions. A program
 // that compiles the scripts one by one, such as a language server, gathers
 // these of every script and calls LintGame once with them and the game's
 // files; the converter calls it after script conversion, before the

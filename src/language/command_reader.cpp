@@ -64,7 +64,7 @@ void NoteEmptyStatement(Diagnostics& log, const SourceText& source) {
 }  // namespace
 
 CommandReader::CommandReader(KCSystem& sys, KCCommand& command, StatementCompiler& compiler)
-    : sys_(sys), command_(command), compiler_(compiler) {
+    : sys_(sys), command_(command), compiler_(compiler), records_(sys) {
   if (sys.options.checks.AnyStatementCheck()) lint_ = std::make_unique<StatementLint>(sys, command);
 }
 
@@ -120,23 +120,32 @@ int32_t CommandReader::ReadAndDispatch(SourceText* source) {
     return CmdInvalid;
   }
   std::string_view word = first->text;
-  const int32_t id = (first->kind & 0x10) ? CmdLabel : command_.GetCommandId(word);
-  command_.SetStatementId(id);
+  int32_t id = (first->kind & 0x10) ? CmdLabel : command_.PeekCommandId(word);
   // Statements inside a void or debug_only block are skipped whole, whatever
-  // they are, until the block's closer.
+  // they are, until the block's closer; the statement checks skip the closer
+  // too.
+  bool skipped = false;
+  bool checked = true;
   if (command_.BlockDepth() != 0) {
     const uint32_t flags = command_.TopBlock().flags;
-    if ((flags & BlkVoid) && id != cmd::kVoidEnd) return CmdDone;
-    if ((flags & BlkDebugOnly) && id != cmd::kDebugOnlyEnd) return CmdDone;
+    checked = (flags & (BlkVoid | BlkDebugOnly)) == 0;
+    skipped = ((flags & BlkVoid) && id != cmd::kVoidEnd) ||
+              ((flags & BlkDebugOnly) && id != cmd::kDebugOnlyEnd);
   }
+  const bool observed_names = observer_ != nullptr && observer_->WantsNames();
+  if (!skipped && (observed_names || records_.On())) {
+    // As written: before the setup phase puts its stand-in in front.
+    names_.clear();
+    IndexStatement(command_, id, command_.statement(), &names_);
+  }
+  if (id == CmdInvalid && command_.InSetupPhase()) id = command_.GetCommandId(word);
+  command_.SetStatementId(id);
+  if (skipped) return CmdDone;
   if (observer_ != nullptr) {
     observer_->OnStatement(*source, id, command_.statement());
-    if (observer_->WantsNames()) {
-      names_.clear();
-      IndexStatement(command_, id, command_.statement(), &names_);
-      observer_->OnNames(*source, names_);
-    }
+    if (observed_names) observer_->OnNames(*source, names_);
   }
+  records_.Keep(names_, checked);
 
   if (id != CmdLabel && id != CmdInvalid) {
     // The command id replaces the word's element. Dispatch quotes the word
@@ -148,7 +157,9 @@ int32_t CommandReader::ReadAndDispatch(SourceText* source) {
     command_.DeleteElement();
   }
   const int32_t errors_before = sys_.log.errorCount;
-  if (compiler_.Dispatch(id, word)) return CmdDone;
+  const bool compiled = compiler_.Dispatch(id, word);
+  records_.KeepDefinition();
+  if (compiled) return CmdDone;
   if (sys_.log.errorCount != errors_before) NoteFirstCause(*source, id);
   return CmdInvalid;
 }

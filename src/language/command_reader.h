@@ -103,6 +103,8 @@ class CommandReader {
   std::set<const SourceText*> finished_sources_;
   ReadingObserver* observer_ = nullptr;
   std::vector<NameEntry> names_;  // of the statement read, kept for its storage
+  // The records of the names for the checks of the whole game (in a check).
+  NameUseRecorder records_;
 };
 
 }  // namespace kv

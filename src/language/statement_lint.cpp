@@ -142,8 +142,6 @@ namespace {
 
 bool IsAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
-
 bool IsOperand(const CommandElement& element) {
   return element.kind == ElemWord || element.kind == ElemNumber || (element.kind & ElemString) != 0;
 }
@@ -192,15 +190,7 @@ bool BeginsLine(std::string_view text, uint32_t offset) {
 
 }  // namespace
 
-StatementLint::StatementLint(KCSystem& sys, const KCCommand& command) : sys_(sys), command_(command) {
-  for (const std::vector<std::string>& list : sys.options.extensions) {
-    for (const std::string& extension : list) {
-      std::string dotted = "." + extension;
-      std::transform(dotted.begin(), dotted.end(), dotted.begin(), AsciiLower);
-      extensions_.push_back(std::move(dotted));
-    }
-  }
-}
+StatementLint::StatementLint(KCSystem& sys, const KCCommand& command) : sys_(sys), command_(command) {}
 
 std::string_view StatementLint::NearestCommand(std::string_view word, const KCCommand& command) {
   constexpr size_t kMaxEdits = 2;
@@ -227,11 +217,6 @@ void StatementLint::CheckStatement(const SourceText& source) {
   const CommandElement& first = statement[0][0];
   const int32_t id = (first.kind & 0x10) ? CmdLabel : command_.PeekCommandId(first.text);
   const CheckSet& checks = sys_.options.checks;
-  if (source.path != script_) {
-    script_ = source.path;
-    kept_uses_.clear();
-    kept_names_.clear();
-  }
   if (command_.InSetupPhase() && !sys_.carried.mainScriptEnded && !window_checked_) {
     // Said at the first statement, before any error of the setup phase (a
     // failed statement there ends the conversion, and main.txt's end with it).
@@ -245,13 +230,8 @@ void StatementLint::CheckStatement(const SourceText& source) {
   if (checks.On(Check::kFullWidthPunctuation) || checks.On(Check::kSplitWord)) {
     CheckDoubleByteCharacters(source);
   }
-  if ((checks.On(Check::kMissingFile) || checks.On(Check::kUnreachedScript)) && id >= 0 &&
-      id < kCommandCount) {
-    KeepFileNames(id);
-  }
   if (checks.On(Check::kImplicitMultiplication)) CheckOperands(source, id);
   if (checks.On(Check::kAssignmentInCondition)) CheckCondition(source, id);
-  if (checks.AnyVariableCheck()) KeepVariableNames(id);
 }
 
 void StatementLint::CheckLeadingWord(const SourceText& source, const CommandElement& first, int32_t id) {
@@ -471,29 +451,6 @@ void StatementLint::CheckCondition(const SourceText& source, int32_t id) {
   }
 }
 
-void StatementLint::KeepName(NameUse::Kind kind, const CommandElement& element) {
-  if (kind == NameUse::kVariableUse || kind == NameUse::kInitialValueWord ||
-      kind == NameUse::kAssignedWord) {
-    if (!kept_uses_.insert(element.text).second) return;
-  } else if (kind == NameUse::kMadeName) {
-    if (!kept_names_.insert(element.text).second) return;
-  }
-  sys_.RecordNameUse(kind, element.text, element.offset);
-}
-
-void StatementLint::KeepVariableNames(int32_t id) {
-  ForEachVariableName(command_, id, command_.statement(),
-                      [this](NameUse::Kind kind, const CommandElement& element) {
-        // A word of other characters that reads as a name is left to the
-        // author: the checks keep only what is likely a slip.
-        if (kind == NameUse::kVariableUse && !IsAscii(std::string_view(element.text)) &&
-            ShapeOf(element.text) == WordShape::kName) {
-          return;
-        }
-        KeepName(kind, element);
-      });
-}
-
 bool NamesFilesOutsideTheGame(std::string_view command) {
   return Contains(kFileNamesNotInTheGame, command);
 }
@@ -579,45 +536,6 @@ std::string StatementLint::AsciiDigits(std::string_view word) {
                                       : '.');
   }
   return ascii;
-}
-
-bool StatementLint::NamesFile(std::string_view text) const {
-  // A bare name: no blank or control byte, a stem and an extension of the
-  // four lists in its last part (in any case: bg.PNG names a picture too).
-  if (text.empty() || text.back() == '/' || text.back() == '\\') return false;
-  if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; })) {
-    return false;
-  }
-  for (const std::string& extension : extensions_) {
-    if (text.size() <= extension.size()) continue;
-    const std::string_view tail = text.substr(text.size() - extension.size());
-    const char before = text[text.size() - extension.size() - 1];
-    if (before == '/' || before == '\\') continue;
-    if (std::equal(tail.begin(), tail.end(), extension.begin(),
-                   [](char a, char b) { return AsciiLower(a) == b; })) {
-      return true;
-    }
-  }
-  return false;
-}
-
-void StatementLint::KeepFileNames(int32_t id) {
-  if (NamesFilesOutsideTheGame(kCommands[id].name)) return;
-  const Statement& statement = command_.statement();
-  if ((id == cmd::kScriptChange || id == cmd::kScriptLoad) && statement.size() == 1 &&
-      (statement[0].size() != 2 || statement[0][1].kind != ElemString)) {
-    // A script named by a value computed when the game runs: an empty name.
-    sys_.RecordNameUse(NameUse::kFileName, std::string(), statement[0][0].offset);
-  }
-  for (uint32_t p = 0; p < statement.size(); ++p) {
-    // Parameter 0 still begins with the command's word.
-    const size_t first = p == 0 ? 1 : 0;
-    const CommandParameter& parameter = statement[p];
-    if (parameter.size() != first + 1) continue;
-    const CommandElement& element = parameter[first];
-    if (element.kind != ElemString || !NamesFile(element.text)) continue;
-    sys_.RecordNameUse(NameUse::kFileName, element.text, element.offset);
-  }
 }
 
 void StatementLint::ScriptEnded(const SourceText& source) {

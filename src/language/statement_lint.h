@@ -2,9 +2,9 @@
 // what compiles but is almost certainly not what its author meant (a
 // misspelt command, a missing ';', a string left open, full-width
 // punctuation, an else with a condition, a word cut by a double-byte
-// character, a main.txt without create_window). It also keeps the file
-// names that statements hold, for the check of the whole game (see
-// driver/game_lint.h). A build makes none of these checks and creates no
+// character, a main.txt without create_window). The names that the checks
+// of the whole game read are kept from the statement's index instead (see
+// language/name_index.h). A build makes none of these checks and creates no
 // StatementLint.
 #pragma once
 
@@ -12,7 +12,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "context/kc_system.h"
@@ -75,22 +74,12 @@ class StatementLint {
   void CheckDoubleByteCharacters(const SourceText& source);
   void CheckOperands(const SourceText& source, int32_t id);
   void CheckCondition(const SourceText& source, int32_t id);
-  void KeepFileNames(int32_t id);
   void WarnNoCreateWindow(const SourceText& source);
   // Whether `create_window` stands in `text` as a word of its own.
   static bool MentionsCreateWindow(std::string_view text);
-  void KeepVariableNames(int32_t id);
-  void KeepName(NameUse::Kind kind, const CommandElement& element);
-  bool NamesFile(std::string_view text) const;
 
   KCSystem& sys_;
   const KCCommand& command_;
-  // Lower-case extensions of the four kinds of files, with their dot.
-  std::vector<std::string> extensions_;
-  // The script whose statements are being read, and the words it has used
-  // and named so far (a word is kept once per script).
-  std::string script_;
-  std::unordered_set<std::string> kept_uses_, kept_names_;
   // Whether main.txt has been looked at for create_window, and found
   // without it (no-create-window has then been said).
   bool window_checked_ = false;

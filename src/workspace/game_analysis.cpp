@@ -351,6 +351,7 @@ class GameAnalysis::Reader : public ReadingObserver {
     Script* script = ScriptOf(source);
     if (script == nullptr) return;
     for (const NameEntry& entry : names) {
+      if (entry.ForChecksOnly()) continue;
       // A command's own word needs no keeping: the word at a place tells
       // it (an alias's word is kept, to lead to its new_command).
       if (entry.kind == NameEntry::kCommand && entry.name == kCommands[entry.command].name) continue;
