@@ -267,8 +267,11 @@ bool WriteRouteMap(KCSystem& sys, const RouteMap& map);
 // Writes the run's route map as WriteRouteMap does, but makes it on a second
 // thread while the run goes on once every statement has been read (the
 // checks of the whole game, which the map does not depend on, run meanwhile).
-// The file is created, committed and any failure reported on the calling
-// thread, in Done: the console and the file are the same as WriteRouteMap's.
+// The file is created on the calling thread; a DOT or JSON map is committed
+// on the second thread as soon as it is made (an SVG map on the calling
+// thread, which creates its file once it is laid out). Any failure is
+// reported on the calling thread, in Done: the console and the file are the
+// same as WriteRouteMap's.
 //
 // Nothing is shared while the thread runs: Start hands it the recorder and
 // the opened file, and Done takes them back after joining it.
@@ -294,7 +297,9 @@ class RouteMapWriter {
   void Open();
   // Makes the map's text (into the file, or the SVG picture into svg_).
   void Make(const RouteMap& map);
-  // Writes an SVG map, commits the file, reports a failure.
+  // Writes an SVG map and commits the file (once).
+  bool Commit();
+  // Commits the file if that is still to be done, reports a failure.
   bool Close();
 
   KCSystem& sys_;
@@ -302,6 +307,7 @@ class RouteMapWriter {
   char separator_;
   bool started_ = false;
   bool made_ = true;
+  bool committed_ = false;
   std::unique_ptr<OutputFile> out_;
   std::string svg_;
   std::string err_;
