@@ -8,6 +8,7 @@
 // into UTF-8.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "language/command_reader.h"
+#include "language/command_table.h"
 
 namespace kv {
 
@@ -173,23 +175,20 @@ class RouteRecorder : public ReadingObserver {
   // the recording's main cost); Finish makes the map's nodes and edges of it.
   // Texts are kept in the map's texts, or are literals; a script's own mark
   // names its path.
+  //
+  // The edges between marks are recorded with the mark they come with, at
+  // its place: the start's into main.txt (`linked` names the script), and
+  // those from the node before (`linked`) into a script's end or a label
+  // that the statements before it run on into.
+  static constexpr uint32_t kNoLink = UINT32_MAX;
   struct Mark {
     const char* name;
     uint32_t name_size;
     uint32_t script;  // the mark of its script
-    int32_t cluster;
+    uint32_t linked;
     int32_t line;
     int32_t column;
     RouteNode::Kind kind;
-  };
-  // An edge between marks: from the start, falling through, a script's end.
-  struct Link {
-    uint32_t from;
-    uint32_t to;
-    uint32_t script;
-    int32_t line;
-    int32_t column;
-    RouteEdge::Kind kind;
   };
   // An edge whose target is resolved by name in Finish.
   struct Jump {
@@ -218,10 +217,10 @@ class RouteRecorder : public ReadingObserver {
 
   void StartScript(const SourceText& source);
   void EndScript();
-  size_t AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t cluster, int32_t line,
-                 int32_t column);
-  size_t AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source, uint32_t offset);
-  void AddLink(RouteEdge::Kind kind, size_t from, size_t to, int32_t line, int32_t column);
+  size_t AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t line, int32_t column,
+                 uint32_t linked = kNoLink);
+  size_t AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source, uint32_t offset,
+                 uint32_t linked);
   void AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset, std::string_view target,
                bool literal);
   // The statement's text from `offset` to its end, as written (comments
@@ -235,9 +234,11 @@ class RouteRecorder : public ReadingObserver {
   std::string_view BranchLabel();
 
   std::string engine_directory_;
+  // The statements the map is drawn from, beside labels, by command id.
+  const int32_t select_id_;
+  std::array<bool, kCommandCount> watched_{};
   RouteMap map_;
   BlockList<Mark> marks_;
-  BlockList<Link> links_;
   BlockList<Jump> jumps_;
   // Script path -> its node.
   std::map<std::string, size_t> scripts_;
