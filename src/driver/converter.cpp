@@ -288,7 +288,6 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
     // made on a second thread while the checks of the whole game run.
     Conversion conversion(sys);
     RouteRecorder recorder(sys.options.engineDirectory);
-    recorder.RecordOnSecondThread();
     RouteMapWriter writer(sys);
     conversion.set_observer(&recorder);
     conversion.set_cross_reference_step([&] {

@@ -1,11 +1,7 @@
 #include "driver/route_map.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <system_error>
 #include <deque>
 #include <set>
 #include <utility>
@@ -14,7 +10,6 @@
 #include "context/source_text.h"
 #include "language/command_table.h"
 #include "platform/console.h"
-#include "platform/signals.h"
 #include "source/statement.h"
 
 namespace kv {
@@ -98,171 +93,7 @@ RouteRecorder::RouteRecorder(std::string engine_directory)
   }
 }
 
-// The records of the recording on their way to the thread that keeps them:
-// a ring of bytes that one thread writes and another reads. The writer's
-// pages are the ring's, written over again and again; the records' own
-// pages are written on the reading thread.
-class RouteRecorder::Pipe {
- public:
-  // What a record is, by its first byte.
-  enum Type : uint8_t { kWrap, kEnd, kMarkRecord, kJumpRecord };
-  static constexpr size_t kSize = size_t{512} << 10;
-
-  explicit Pipe(RouteRecorder* recorder)
-      : recorder_(recorder), ring_(std::make_unique_for_overwrite<char[]>(kSize)) {}
-  ~Pipe() { Close(); }
-
-  // Starts the reading thread; false when there is none to be had.
-  bool Start() {
-    try {
-      thread_ = StartThread([this] { Read(); });
-    } catch (const std::system_error&) {
-      return false;
-    }
-    return true;
-  }
-
-  // Room for a record of `bytes` (a multiple of 8, well below kSize), where
-  // the reader has read everything; the record is passed on by Put.
-  char* Reserve(size_t bytes) {
-    size_t at = head_.load(std::memory_order_relaxed);
-    const size_t to_end = kSize - at % kSize;
-    if (to_end < bytes) {
-      // Records never run over the ring's end: the rest of it is skipped.
-      WaitForRoom(at, to_end);
-      ring_[at % kSize] = kWrap;
-      at += to_end;
-      head_.store(at, std::memory_order_release);
-    }
-    WaitForRoom(at, bytes);
-    return ring_.get() + at % kSize;
-  }
-  void Put(size_t bytes) {
-    head_.store(head_.load(std::memory_order_relaxed) + bytes, std::memory_order_release);
-  }
-
-  // Ends the records and waits until the reader has kept them all.
-  void Close() {
-    if (!thread_.joinable()) return;
-    *Reserve(8) = kEnd;
-    Put(8);
-    thread_.join();
-  }
-
- private:
-  void WaitForRoom(size_t at, size_t bytes) {
-    while (kSize - (at - tail_.load(std::memory_order_acquire)) < bytes) {
-      std::this_thread::sleep_for(std::chrono::microseconds(50));
-    }
-  }
-
-  void Read() {
-    size_t tail = 0;
-    for (;;) {
-      const size_t head = head_.load(std::memory_order_acquire);
-      if (tail == head) {
-        // The records come a few at a time: the reader looks again a little
-        // later rather than being woken for each.
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-        continue;
-      }
-      while (tail != head) {
-        const char* at = ring_.get() + tail % kSize;
-        switch (static_cast<Type>(*at)) {
-          case kWrap:
-            tail += kSize - tail % kSize;
-            break;
-          case kEnd:
-            tail_.store(tail + 8, std::memory_order_release);
-            return;
-          default:
-            tail += recorder_->Keep(at);
-            break;
-        }
-      }
-      tail_.store(tail, std::memory_order_release);
-    }
-  }
-
-  RouteRecorder* recorder_;
-  std::unique_ptr<char[]> ring_;
-  // Bytes written and read since the start (their place in the ring is
-  // modulo its size), each written by one thread only.
-  alignas(64) std::atomic<size_t> head_{0};
-  alignas(64) std::atomic<size_t> tail_{0};
-  std::thread thread_;
-};
-
-namespace {
-
-// The fixed part of a record of a mark or a jump; the texts to keep follow it.
-struct MarkHead {
-  uint8_t type;
-  bool copy;  // the name follows (otherwise `name` stays where it is)
-  RouteNode::Kind kind;
-  const char* name;
-  uint32_t name_size;
-  uint32_t script;
-  uint32_t linked;
-  int32_t line;
-  int32_t column;
-};
-struct JumpHead {
-  uint8_t type;
-  bool literal;
-  RouteEdge::Kind kind;
-  uint32_t target_size;
-  uint32_t label_size;
-  uint32_t from;
-  uint32_t script;
-  int32_t line;
-  int32_t column;
-};
-
-constexpr size_t RecordSize(size_t head, size_t texts) { return (head + texts + 7) & ~size_t{7}; }
-
-}  // namespace
-
 RouteRecorder::~RouteRecorder() = default;
-
-void RouteRecorder::RecordOnSecondThread() {
-  if (pipe_ != nullptr || mark_count_ != 0) return;
-  pipe_ = std::make_unique<Pipe>(this);
-  if (!pipe_->Start()) pipe_.reset();
-}
-
-size_t RouteRecorder::Keep(const char* record) {
-  if (static_cast<Pipe::Type>(*record) == Pipe::kMarkRecord) {
-    MarkHead head;
-    std::memcpy(&head, record, sizeof head);
-    std::string_view name(head.name, head.name_size);
-    if (head.copy) name = map_.texts.Keep({record + sizeof head, head.name_size});
-    marks_.push_back(Mark{name.data(), head.name_size, head.script, head.linked, head.line, head.column, head.kind});
-    return RecordSize(sizeof head, head.copy ? head.name_size : 0);
-  }
-  JumpHead head;
-  std::memcpy(&head, record, sizeof head);
-  const char* texts = record + sizeof head;
-  const std::string_view target = map_.texts.Keep({texts, head.target_size});
-  const std::string_view label = map_.texts.Keep({texts + head.target_size, head.label_size});
-  jumps_.push_back(Jump{target.data(), label.data(), head.target_size, head.label_size, head.from, head.script,
-                        head.line, head.column, head.kind, head.literal});
-  return RecordSize(sizeof head, size_t{head.target_size} + head.label_size);
-}
-
-char* RouteRecorder::Reserve(size_t bytes) {
-  if (pipe_ != nullptr) return pipe_->Reserve(bytes);
-  if (record_.size() < bytes) record_.resize(bytes);
-  return record_.data();
-}
-
-void RouteRecorder::Put(const char* record, size_t bytes) {
-  if (pipe_ != nullptr) {
-    pipe_->Put(bytes);
-  } else {
-    Keep(record);
-  }
-}
 
 void RouteRecorder::OnScriptStart(const SourceText& source) { StartScript(source); }
 
@@ -273,16 +104,18 @@ void RouteRecorder::StartScript(const SourceText& source) {
   frames_.clear();
   choices_.clear();
   live_ = true;
-  auto [it, added] = scripts_.try_emplace(source.path, mark_count_);
+  auto [it, added] = scripts_.try_emplace(source.path, marks_.size());
   if (added) {
     const std::string_view path = map_.paths.emplace_back(source.path);
-    const size_t node = mark_count_;
+    const size_t node = marks_.size();
     AddMark(RouteNode::kScript, path, static_cast<uint32_t>(node), 1, 1);
     // main.txt is read first, in the setup phase: the game starts there,
     // and its start leads into the script.
     if (node == 0) AddMark(RouteNode::kStart, "start", 0, 1, 1, 0);
   }
   script_node_ = it->second;
+  const Mark& script = marks_[script_node_];
+  current_path_ = {script.name, script.name_size};
   segment_ = script_node_;
   last_line_ = 1;
 }
@@ -305,36 +138,26 @@ void RouteRecorder::EndScript() {
 }
 
 size_t RouteRecorder::AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t line,
-                              int32_t column, uint32_t linked, bool copy) {
-  const MarkHead head{Pipe::kMarkRecord, copy, kind, name.data(), static_cast<uint32_t>(name.size()),
-                      script, linked, line, column};
-  const size_t bytes = RecordSize(sizeof head, copy ? name.size() : 0);
-  char* record = Reserve(bytes);
-  std::memcpy(record, &head, sizeof head);
-  if (copy) std::memcpy(record + sizeof head, name.data(), name.size());
-  Put(record, bytes);
-  return mark_count_++;
+                              int32_t column, uint32_t linked) {
+  marks_.push_back(Mark{name.data(), static_cast<uint32_t>(name.size()), script, linked, line, column, kind});
+  return marks_.size() - 1;
 }
 
 size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source,
                               uint32_t offset, uint32_t linked) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
-  return AddMark(kind, name, static_cast<uint32_t>(script_node_), place.line, place.column, linked, true);
+  return AddMark(kind, map_.texts.Keep(name), static_cast<uint32_t>(script_node_), place.line, place.column,
+                 linked);
 }
 
 void RouteRecorder::AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset,
                             std::string_view target, bool literal) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
   const std::string_view label = BranchLabel();
-  const JumpHead head{Pipe::kJumpRecord, literal, kind, static_cast<uint32_t>(target.size()),
-                      static_cast<uint32_t>(label.size()), static_cast<uint32_t>(segment_),
-                      static_cast<uint32_t>(script_node_), place.line, place.column};
-  const size_t bytes = RecordSize(sizeof head, target.size() + label.size());
-  char* record = Reserve(bytes);
-  std::memcpy(record, &head, sizeof head);
-  std::memcpy(record + sizeof head, target.data(), target.size());
-  std::memcpy(record + sizeof head + target.size(), label.data(), label.size());
-  Put(record, bytes);
+  const std::string_view kept = map_.texts.Keep(target);
+  jumps_.push_back(Jump{kept.data(), label.data(), static_cast<uint32_t>(kept.size()),
+                        static_cast<uint32_t>(label.size()), static_cast<uint32_t>(segment_),
+                        static_cast<uint32_t>(script_node_), place.line, place.column, kind, literal});
 }
 
 bool RouteRecorder::InBranch() const {
@@ -353,8 +176,7 @@ std::string_view RouteRecorder::BranchLabel() {
       break;
     }
   }
-  std::string& label = label_;
-  label.clear();
+  std::string label;
   for (size_t i = first; i < frames_.size(); ++i) {
     const Frame& frame = frames_[i];
     if (frame.kind != Frame::kIf) continue;
@@ -366,7 +188,7 @@ std::string_view RouteRecorder::BranchLabel() {
     if (!label.empty()) label += " / ";
     label += text;
   }
-  return label;
+  return map_.texts.Keep(label);
 }
 
 std::string RouteRecorder::TextFrom(const SourceText& source, uint32_t offset) const {
@@ -518,8 +340,6 @@ void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Stat
 
 RouteMap RouteRecorder::Finish() {
   EndScript();
-  // Every record kept.
-  pipe_.reset();
   // The nodes and edges of what was recorded, in the order recorded.
   auto path_of = [&](uint32_t script) {
     const Mark& mark = marks_[script];

@@ -166,16 +166,7 @@ class RouteRecorder : public ReadingObserver {
   // A branch's condition is made into text when a jump in it needs it.
   bool ReadsTextBehind() const override { return true; }
 
-  // Keeps what is recorded on a second thread, from here on (before the
-  // first statement): the thread that reads the statements only hands each
-  // record on, through a ring of memory it reuses, and the pages that hold
-  // the records are written on the other thread. Without a second thread,
-  // the records are kept as they come.
-  void RecordOnSecondThread();
-
-  // The map of everything recorded (the recorder is spent afterwards). May
-  // be called on another thread than the one that recorded, once that one
-  // has let go of the recorder.
+  // The map of everything recorded (the recorder is spent afterwards).
   RouteMap Finish();
 
  private:
@@ -226,16 +217,8 @@ class RouteRecorder : public ReadingObserver {
 
   void StartScript(const SourceText& source);
   void EndScript();
-  class Pipe;
-  // A record's room, and its passing on to be kept.
-  char* Reserve(size_t bytes);
-  void Put(const char* record, size_t bytes);
-  // Keeps the record at `record` (a mark or a jump); its size in bytes.
-  size_t Keep(const char* record);
-
-  // `copy`: the name is kept in the map's texts (otherwise it stays where it is).
   size_t AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t line, int32_t column,
-                 uint32_t linked = kNoLink, bool copy = false);
+                 uint32_t linked = kNoLink);
   size_t AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source, uint32_t offset,
                  uint32_t linked);
   void AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset, std::string_view target,
@@ -247,7 +230,7 @@ class RouteRecorder : public ReadingObserver {
   // The condition of an if or elseif into `frame`.
   void SetCondition(Frame* frame, const SourceText& source, const Statement& statement) const;
   bool InBranch() const;
-  // Valid until the next call.
+  // Kept in the map's texts.
   std::string_view BranchLabel();
 
   std::string engine_directory_;
@@ -255,18 +238,12 @@ class RouteRecorder : public ReadingObserver {
   const int32_t select_id_;
   std::array<bool, kCommandCount> watched_{};
   RouteMap map_;
-  // Kept by the thread that keeps the records.
   BlockList<Mark> marks_;
   BlockList<Jump> jumps_;
-  // The number of marks recorded.
-  size_t mark_count_ = 0;
-  std::unique_ptr<Pipe> pipe_;
-  // A record, without a second thread; the label of a jump.
-  std::vector<char> record_;
-  std::string label_;
   // Script path -> its node.
   std::map<std::string, size_t> scripts_;
   const SourceText* current_ = nullptr;
+  std::string_view current_path_;
   size_t script_node_ = 0;
   // The node whose statements are being read, and whether the statement
   // before the next one can run on into it.

@@ -123,41 +123,6 @@ TEST(RouteMap, EveryKindOfRouteWithConditionsAndChoices) {
   EXPECT_FALSE(fs.HasFile("/game/script.kvo"));
 }
 
-// The records of a large game pass from the thread that reads the scripts to
-// the one that keeps them through a ring they go round many times: none is
-// lost, cut or moved, however long its texts.
-TEST(RouteMap, ALargeGameKeepsEveryRecordInOrder) {
-  MemoryFileSystem fs("/game");
-  std::string main = "create_window;\n";
-  constexpr int kLabels = 4000;
-  for (int i = 0; i < kLabels; ++i) {
-    const std::string name = "label_" + std::to_string(i) + std::string(static_cast<size_t>(i % 300), 'x');
-    main += name + ":\n";
-    // Every third label is jumped to from inside a branch; the rest fall through.
-    if (i % 3 == 0) main += "if a == " + std::to_string(i) + std::string(static_cast<size_t>(i % 200), ' ') +
-                            ";\n  goto " + name + ";\nendif;\n";
-  }
-  fs.AddFile("/game/main.txt", main);
-  const nlohmann::json map = MapOf(fs);
-  ASSERT_EQ(size_t{kLabels + 3}, map["nodes"].size());
-  int line = 2;
-  for (int i = 0; i < kLabels; ++i) {
-    const nlohmann::json& node = map["nodes"][static_cast<size_t>(i + 2)];
-    const std::string name = "label_" + std::to_string(i) + std::string(static_cast<size_t>(i % 300), 'x');
-    ASSERT_EQ(name, node["name"]) << i;
-    ASSERT_EQ(line, node["line"]) << i;
-    line += i % 3 == 0 ? 4 : 1;
-  }
-  size_t gotos = 0;
-  for (const auto& edge : map["edges"]) {
-    if (edge["kind"] != "goto") continue;
-    const int i = static_cast<int>(3 * gotos++);
-    EXPECT_EQ("a == " + std::to_string(i), edge["label"]) << i;
-    EXPECT_EQ("n" + std::to_string(i + 2), edge["to"]) << i;
-  }
-  EXPECT_EQ(size_t{(kLabels + 2) / 3}, gotos);
-}
-
 TEST(RouteMap, ComputedTargetsAndMissingNamesEndTheirRoutes) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/main.txt",
