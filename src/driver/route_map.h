@@ -275,7 +275,9 @@ bool WriteRouteMap(KCSystem& sys, const RouteMap& map);
 // same as WriteRouteMap's.
 //
 // Nothing is shared while the thread runs: Start hands it the recorder and
-// the opened file, and Done takes them back after joining it.
+// the opened file, and Join or Done takes them back. Since the thread renames
+// the file into place, the caller leaves the file system alone until it has
+// joined it.
 class RouteMapWriter {
  public:
   explicit RouteMapWriter(KCSystem& sys);
@@ -285,9 +287,11 @@ class RouteMapWriter {
   RouteMapWriter& operator=(const RouteMapWriter&) = delete;
 
   // Starts making the map of what `recorder` has seen; neither the recorder
-  // nor the run's file system's output is touched again by the caller until
+  // nor the run's file system is touched again by the caller until Join or
   // Done. Once only.
   void Start(RouteRecorder* recorder);
+  // Waits for the map's thread, if it runs (it commits the file it made).
+  void Join();
   // Waits for the map and writes it into place; without Start, makes it
   // here. False, with an error counted, when it cannot be written.
   bool Done(RouteRecorder* recorder);

@@ -508,13 +508,17 @@ void RouteMapWriter::Start(RouteRecorder* recorder) {
   }
 }
 
+void RouteMapWriter::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
 bool RouteMapWriter::Done(RouteRecorder* recorder) {
   if (!started_) {
     started_ = true;
     Open();
     Make(recorder->Finish());
   }
-  if (thread_.joinable()) thread_.join();
+  Join();
   return Close();
 }
 
