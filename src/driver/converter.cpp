@@ -293,6 +293,9 @@ int RunConverter(const std::vector<std::string>& args, const ConverterEnvironmen
     conversion.set_cross_reference_step([&] {
       writer.Start(&recorder);
       LintGame(sys);
+      // The map's thread commits its file: it is joined before the run
+      // looks at its own outputs in the file system.
+      writer.Join();
     });
     if (conversion.StartScriptConversion()) conversion.RunMainPhase();
     writer.Done(&recorder);

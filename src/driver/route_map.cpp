@@ -84,8 +84,13 @@ const char* RouteEdgeKindName(RouteEdge::Kind kind) {
 }
 
 RouteRecorder::RouteRecorder(std::string engine_directory)
-    : engine_directory_(std::move(engine_directory)) {
+    : engine_directory_(std::move(engine_directory)), select_id_(SelectId()) {
   map_.base = engine_directory_;
+  for (const int32_t id : {cmd::kFunction, cmd::kFunctionEnd, cmd::kIf, cmd::kElseIf, cmd::kElse, cmd::kEndIf,
+                           cmd::kLoop, cmd::kLoopEnd, cmd::kGoto, cmd::kFunctionCall, cmd::kScriptChange,
+                           cmd::kScriptLoad, select_id_}) {
+    if (id >= 0 && id < kCommandCount) watched_[static_cast<size_t>(id)] = true;
+  }
 }
 
 RouteRecorder::~RouteRecorder() = default;
@@ -103,12 +108,10 @@ void RouteRecorder::StartScript(const SourceText& source) {
   if (added) {
     const std::string_view path = map_.paths.emplace_back(source.path);
     const size_t node = marks_.size();
-    AddMark(RouteNode::kScript, path, static_cast<uint32_t>(node), static_cast<int32_t>(node), 1, 1);
-    // main.txt is read first, in the setup phase: the game starts there.
-    if (node == 0) {
-      AddMark(RouteNode::kStart, "start", 0, -1, 1, 1);
-      AddLink(RouteEdge::kStartEdge, 1, 0, 1, 1);
-    }
+    AddMark(RouteNode::kScript, path, static_cast<uint32_t>(node), 1, 1);
+    // main.txt is read first, in the setup phase: the game starts there,
+    // and its start leads into the script.
+    if (node == 0) AddMark(RouteNode::kStart, "start", 0, 1, 1, 0);
   }
   script_node_ = it->second;
   const Mark& script = marks_[script_node_];
@@ -128,29 +131,23 @@ void RouteRecorder::EndScript() {
     }
   }
   if (live_) {
-    const size_t end = AddMark(RouteNode::kEnd, "end", static_cast<uint32_t>(script_node_),
-                               static_cast<int32_t>(script_node_), last_line_, 0);
-    AddLink(RouteEdge::kScriptEnd, segment_, end, last_line_, 0);
+    AddMark(RouteNode::kEnd, "end", static_cast<uint32_t>(script_node_), last_line_, 0,
+            static_cast<uint32_t>(segment_));
   }
   current_ = nullptr;
 }
 
-size_t RouteRecorder::AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t cluster,
-                              int32_t line, int32_t column) {
-  marks_.push_back(Mark{name.data(), static_cast<uint32_t>(name.size()), script, cluster, line, column, kind});
+size_t RouteRecorder::AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t line,
+                              int32_t column, uint32_t linked) {
+  marks_.push_back(Mark{name.data(), static_cast<uint32_t>(name.size()), script, linked, line, column, kind});
   return marks_.size() - 1;
 }
 
 size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source,
-                              uint32_t offset) {
+                              uint32_t offset, uint32_t linked) {
   const SourcePlace place = Diagnostics::PlaceIn(source, offset);
-  return AddMark(kind, map_.texts.Keep(name), static_cast<uint32_t>(script_node_),
-                 static_cast<int32_t>(script_node_), place.line, place.column);
-}
-
-void RouteRecorder::AddLink(RouteEdge::Kind kind, size_t from, size_t to, int32_t line, int32_t column) {
-  links_.push_back(Link{static_cast<uint32_t>(from), static_cast<uint32_t>(to),
-                        static_cast<uint32_t>(script_node_), line, column, kind});
+  return AddMark(kind, map_.texts.Keep(name), static_cast<uint32_t>(script_node_), place.line, place.column,
+                 linked);
 }
 
 void RouteRecorder::AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset,
@@ -247,9 +244,11 @@ void RouteRecorder::SetCondition(Frame* frame, const SourceText& source, const S
 void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Statement& statement) {
   StartScript(source);
   if (statement.size() == 0 || statement[0].empty()) return;
+  last_line_ = source.statementLine;
+  // Most statements are none of those the map is drawn from.
+  if (id != CmdLabel && (id < 0 || id >= kCommandCount || !watched_[static_cast<size_t>(id)])) return;
   const CommandParameter& first = statement[0];
   const uint32_t offset = first[0].offset;
-  last_line_ = source.statementLine;
   // A jump to one plain word names its label or function; anything else is
   // computed when the game runs.
   const bool word_target = statement.size() == 1 && first.size() == 2 && first[1].kind == ElemWord;
@@ -257,13 +256,14 @@ void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Stat
   auto target_text = [&] { return first.size() < 2 ? std::string() : TextFrom(source, first[1].offset); };
 
   if (id == CmdLabel) {
-    const size_t node = AddNode(RouteNode::kLabel, first[0].text, source, offset);
-    if (live_) AddLink(RouteEdge::kFallThrough, segment_, node, marks_[node].line, marks_[node].column);
+    // Falling through into it from the statements before, if they run on.
+    const size_t node =
+        AddNode(RouteNode::kLabel, first[0].text, source, offset, live_ ? static_cast<uint32_t>(segment_) : kNoLink);
     segment_ = node;
     live_ = true;
     return;
   }
-  if (id == SelectId() && id >= 0) {
+  if (id == select_id_) {
     choices_.clear();
     for (uint32_t i = 0; i < statement.size(); ++i) {
       const CommandParameter& parameter = statement[i];
@@ -276,7 +276,7 @@ void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Stat
   switch (id) {
     case cmd::kFunction: {
       if (first.size() < 2) return;
-      const size_t node = AddNode(RouteNode::kFunction, first[1].text, source, first[1].offset);
+      const size_t node = AddNode(RouteNode::kFunction, first[1].text, source, first[1].offset, kNoLink);
       frames_.push_back(Frame{Frame::kFunction, "", segment_, live_});
       segment_ = node;
       live_ = true;
@@ -347,12 +347,24 @@ RouteMap RouteRecorder::Finish() {
   };
   for (const Mark& mark : marks_) {
     RouteNode node{mark.kind, {mark.name, mark.name_size}, path_of(mark.script), mark.line, mark.column};
-    node.cluster = mark.cluster;
+    // A script is its own cluster; the start stands outside them.
+    node.cluster = mark.kind == RouteNode::kStart ? -1 : static_cast<int32_t>(mark.script);
     map_.nodes.push_back(node);
   }
-  for (const Link& link : links_) {
-    map_.edges.push_back(
-        RouteEdge{link.kind, link.from, link.to, "", path_of(link.script), link.line, link.column});
+  // The edges between marks, each recorded with the mark it was added with:
+  // the start leads into main.txt; an end, and a label fallen into, are
+  // reached from the node before.
+  for (size_t i = 0; i < marks_.size(); ++i) {
+    const Mark& mark = marks_[i];
+    if (mark.linked == kNoLink) continue;
+    RouteEdge edge{RouteEdge::kFallThrough, mark.linked, i, "", path_of(mark.script), mark.line, mark.column};
+    if (mark.kind == RouteNode::kStart) {
+      edge.kind = RouteEdge::kStartEdge;
+      std::swap(edge.from, edge.to);
+    } else if (mark.kind == RouteNode::kEnd) {
+      edge.kind = RouteEdge::kScriptEnd;
+    }
+    map_.edges.push_back(edge);
   }
   // Names are looked up in the jumping script first, then in the game. Only
   // the names some jump looks for are indexed: a game may define tens of
@@ -432,7 +444,6 @@ RouteMap RouteRecorder::Finish() {
   }
   jumps_.clear();
   marks_.clear();
-  links_.clear();
 
   // Every route from the start of main.txt.
   // The edges from each node: next[first[i]] up to next[first[i + 1]].

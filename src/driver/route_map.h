@@ -8,6 +8,7 @@
 // into UTF-8.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "language/command_reader.h"
+#include "language/command_table.h"
 
 namespace kv {
 
@@ -173,23 +175,20 @@ class RouteRecorder : public ReadingObserver {
   // the recording's main cost); Finish makes the map's nodes and edges of it.
   // Texts are kept in the map's texts, or are literals; a script's own mark
   // names its path.
+  //
+  // The edges between marks are recorded with the mark they come with, at
+  // its place: the start's into main.txt (`linked` names the script), and
+  // those from the node before (`linked`) into a script's end or a label
+  // that the statements before it run on into.
+  static constexpr uint32_t kNoLink = UINT32_MAX;
   struct Mark {
     const char* name;
     uint32_t name_size;
     uint32_t script;  // the mark of its script
-    int32_t cluster;
+    uint32_t linked;
     int32_t line;
     int32_t column;
     RouteNode::Kind kind;
-  };
-  // An edge between marks: from the start, falling through, a script's end.
-  struct Link {
-    uint32_t from;
-    uint32_t to;
-    uint32_t script;
-    int32_t line;
-    int32_t column;
-    RouteEdge::Kind kind;
   };
   // An edge whose target is resolved by name in Finish.
   struct Jump {
@@ -218,10 +217,10 @@ class RouteRecorder : public ReadingObserver {
 
   void StartScript(const SourceText& source);
   void EndScript();
-  size_t AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t cluster, int32_t line,
-                 int32_t column);
-  size_t AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source, uint32_t offset);
-  void AddLink(RouteEdge::Kind kind, size_t from, size_t to, int32_t line, int32_t column);
+  size_t AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t line, int32_t column,
+                 uint32_t linked = kNoLink);
+  size_t AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source, uint32_t offset,
+                 uint32_t linked);
   void AddJump(RouteEdge::Kind kind, const SourceText& source, uint32_t offset, std::string_view target,
                bool literal);
   // The statement's text from `offset` to its end, as written (comments
@@ -235,9 +234,11 @@ class RouteRecorder : public ReadingObserver {
   std::string_view BranchLabel();
 
   std::string engine_directory_;
+  // The statements the map is drawn from, beside labels, by command id.
+  const int32_t select_id_;
+  std::array<bool, kCommandCount> watched_{};
   RouteMap map_;
   BlockList<Mark> marks_;
-  BlockList<Link> links_;
   BlockList<Jump> jumps_;
   // Script path -> its node.
   std::map<std::string, size_t> scripts_;
@@ -267,11 +268,16 @@ bool WriteRouteMap(KCSystem& sys, const RouteMap& map);
 // Writes the run's route map as WriteRouteMap does, but makes it on a second
 // thread while the run goes on once every statement has been read (the
 // checks of the whole game, which the map does not depend on, run meanwhile).
-// The file is created, committed and any failure reported on the calling
-// thread, in Done: the console and the file are the same as WriteRouteMap's.
+// The file is created on the calling thread; a DOT or JSON map is committed
+// on the second thread as soon as it is made (an SVG map on the calling
+// thread, which creates its file once it is laid out). Any failure is
+// reported on the calling thread, in Done: the console and the file are the
+// same as WriteRouteMap's.
 //
 // Nothing is shared while the thread runs: Start hands it the recorder and
-// the opened file, and Done takes them back after joining it.
+// the opened file, and Join or Done takes them back. Since the thread renames
+// the file into place, the caller leaves the file system alone until it has
+// joined it.
 class RouteMapWriter {
  public:
   explicit RouteMapWriter(KCSystem& sys);
@@ -281,9 +287,11 @@ class RouteMapWriter {
   RouteMapWriter& operator=(const RouteMapWriter&) = delete;
 
   // Starts making the map of what `recorder` has seen; neither the recorder
-  // nor the run's file system's output is touched again by the caller until
+  // nor the run's file system is touched again by the caller until Join or
   // Done. Once only.
   void Start(RouteRecorder* recorder);
+  // Waits for the map's thread, if it runs (it commits the file it made).
+  void Join();
   // Waits for the map and writes it into place; without Start, makes it
   // here. False, with an error counted, when it cannot be written.
   bool Done(RouteRecorder* recorder);
@@ -294,7 +302,9 @@ class RouteMapWriter {
   void Open();
   // Makes the map's text (into the file, or the SVG picture into svg_).
   void Make(const RouteMap& map);
-  // Writes an SVG map, commits the file, reports a failure.
+  // Writes an SVG map and commits the file (once).
+  bool Commit();
+  // Commits the file if that is still to be done, reports a failure.
   bool Close();
 
   KCSystem& sys_;
@@ -302,6 +312,7 @@ class RouteMapWriter {
   char separator_;
   bool started_ = false;
   bool made_ = true;
+  bool committed_ = false;
   std::unique_ptr<OutputFile> out_;
   std::string svg_;
   std::string err_;

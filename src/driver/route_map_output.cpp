@@ -465,13 +465,19 @@ void RouteMapWriter::Make(const RouteMap& map) {
   made_ = text.End();
 }
 
-bool RouteMapWriter::Close() {
+bool RouteMapWriter::Commit() {
   if (made_ && format_ == RouteMapFormat::kSvg) {
     out_ = sys_.fs.CreateOutput(sys_.options.routeMapPath, &err_);
     made_ = out_ != nullptr && out_->Write(svg_.data(), svg_.size(), &err_);
     svg_ = {};
   }
   made_ = made_ && out_->Commit(&err_);
+  committed_ = true;
+  return made_;
+}
+
+bool RouteMapWriter::Close() {
+  if (!committed_) Commit();
   out_.reset();
   if (!made_) sys_.log.Error(kMsgRouteMapNotWritten, {LogArg::Path(sys_.options.routeMapPath), LogArg::Path(err_)});
   return made_;
@@ -487,9 +493,12 @@ void RouteMapWriter::Start(RouteRecorder* recorder) {
   auto make = [this, recorder] {
     RouteMap map = recorder->Finish();
     Make(map);
-    // The wait for the disk is spent here too, beside the run's last checks,
-    // rather than when the file is committed.
+    // The wait for the disk and the rename into place (which lets go of a
+    // map the file replaces) are spent here too, beside the run's last
+    // checks. An SVG map's file is created, and committed, by the caller.
+    if (format_ == RouteMapFormat::kSvg) return;
     if (made_ && out_ != nullptr) made_ = out_->Flush(&err_);
+    Commit();
   };
   try {
     thread_ = StartThread(make);
@@ -499,13 +508,17 @@ void RouteMapWriter::Start(RouteRecorder* recorder) {
   }
 }
 
+void RouteMapWriter::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
 bool RouteMapWriter::Done(RouteRecorder* recorder) {
   if (!started_) {
     started_ = true;
     Open();
     Make(recorder->Finish());
   }
-  if (thread_.joinable()) thread_.join();
+  Join();
   return Close();
 }
 
