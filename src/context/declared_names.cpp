@@ -28,6 +28,7 @@ void DeclaredVariableSet::Freeze() const {
   auto layer = std::make_shared<Layer>();
   layer->names.swap(added_);
   layer->below = std::move(layers_);
+  if (layer->below) layer->depth = layer->below->depth + 1;
   layers_ = std::move(layer);
 }
 
@@ -80,17 +81,17 @@ void DeclaredVariableSet::Insert(const std::string& name) {
 
 bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
   if (size_ != other.size_) return false;
+  // Copies of one state share all their layers: the comparison that runs
+  // for each script after the one compiled alone, where only the error
+  // count moved, walks nothing.
+  if (layers_ == other.layers_) return added_ == other.added_;
   // The layers below the first one both share hold the same names in both;
   // names are never in two layers of one chain, so the rest must be equal.
   // Chains share their lower part (a layer never changes what is below
   // it): the first shared layer is where the two chains, walked from the
   // same depth, meet. Nothing is allocated: the comparison runs after each
   // script compiled alone, over chains of one layer per script.
-  auto depth = [](const Layer* layer) {
-    size_t n = 0;
-    for (; layer != nullptr; layer = layer->below.get()) ++n;
-    return n;
-  };
+  auto depth = [](const Layer* layer) { return layer == nullptr ? size_t{0} : layer->depth; };
   const Layer* mine = layers_.get();
   const Layer* theirs = other.layers_.get();
   size_t my_depth = depth(mine), their_depth = depth(theirs);
