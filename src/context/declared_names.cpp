@@ -102,6 +102,22 @@ bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
     theirs = theirs->below.get();
   }
   const Layer* common = mine;
+  // The sets of names above it on each side (those of one script, as a
+  // rule, in one set): with one set on each side, the sets themselves are
+  // compared, in their order.
+  auto only_set = [common](const std::shared_ptr<const Layer>& top,
+                           const std::set<std::string, std::less<>>& added) {
+    const std::set<std::string, std::less<>>* only = added.empty() ? nullptr : &added;
+    for (const Layer* layer = top.get(); layer != common; layer = layer->below.get()) {
+      if (layer->names.empty()) continue;
+      if (only != nullptr) return static_cast<decltype(only)>(nullptr);
+      only = &layer->names;
+    }
+    return only;
+  };
+  const auto* my_set = only_set(layers_, added_);
+  const auto* their_set = only_set(other.layers_, other.added_);
+  if (my_set != nullptr && their_set != nullptr) return *my_set == *their_set;
   // Views, sorted: no name is copied.
   auto above = [common](const std::shared_ptr<const Layer>& top,
                         const std::set<std::string, std::less<>>& added) {
