@@ -28,6 +28,7 @@ void DeclaredVariableSet::Freeze() const {
   auto layer = std::make_shared<Layer>();
   layer->names.swap(added_);
   layer->below = std::move(layers_);
+  if (layer->below) layer->depth = layer->below->depth + 1;
   layers_ = std::move(layer);
 }
 
@@ -80,17 +81,17 @@ void DeclaredVariableSet::Insert(const std::string& name) {
 
 bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
   if (size_ != other.size_) return false;
+  // Copies of one state share all their layers: the comparison that runs
+  // for each script after the one compiled alone, where only the error
+  // count moved, walks nothing.
+  if (layers_ == other.layers_) return added_ == other.added_;
   // The layers below the first one both share hold the same names in both;
   // names are never in two layers of one chain, so the rest must be equal.
   // Chains share their lower part (a layer never changes what is below
   // it): the first shared layer is where the two chains, walked from the
   // same depth, meet. Nothing is allocated: the comparison runs after each
   // script compiled alone, over chains of one layer per script.
-  auto depth = [](const Layer* layer) {
-    size_t n = 0;
-    for (; layer != nullptr; layer = layer->below.get()) ++n;
-    return n;
-  };
+  auto depth = [](const Layer* layer) { return layer == nullptr ? size_t{0} : layer->depth; };
   const Layer* mine = layers_.get();
   const Layer* theirs = other.layers_.get();
   size_t my_depth = depth(mine), their_depth = depth(theirs);
@@ -101,6 +102,22 @@ bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
     theirs = theirs->below.get();
   }
   const Layer* common = mine;
+  // The sets of names above it on each side (those of one script, as a
+  // rule, in one set): with one set on each side, the sets themselves are
+  // compared, in their order.
+  auto only_set = [common](const std::shared_ptr<const Layer>& top,
+                           const std::set<std::string, std::less<>>& added) {
+    const std::set<std::string, std::less<>>* only = added.empty() ? nullptr : &added;
+    for (const Layer* layer = top.get(); layer != common; layer = layer->below.get()) {
+      if (layer->names.empty()) continue;
+      if (only != nullptr) return static_cast<decltype(only)>(nullptr);
+      only = &layer->names;
+    }
+    return only;
+  };
+  const auto* my_set = only_set(layers_, added_);
+  const auto* their_set = only_set(other.layers_, other.added_);
+  if (my_set != nullptr && their_set != nullptr) return *my_set == *their_set;
   // Views, sorted: no name is copied.
   auto above = [common](const std::shared_ptr<const Layer>& top,
                         const std::set<std::string, std::less<>>& added) {

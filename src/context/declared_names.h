@@ -50,6 +50,7 @@ class DeclaredVariableSet {
   struct Layer {
     std::set<std::string, std::less<>> names;  // none of them in `below`
     std::shared_ptr<const Layer> below;
+    size_t depth = 1;  // the layers down to the first, this one included
   };
 
   // Every name of some layers in one open-addressed table of views (a

@@ -35,6 +35,23 @@ TEST(DeclaredVariableSet, CopiesKeepTheirMomentAndCompareByTheirNames) {
   EXPECT_EQ(fresh, live);
   EXPECT_EQ(DeclaredVariableSet(), DeclaredVariableSet());
   EXPECT_FALSE(fresh == first);
+
+  // Copies of one state that each add a name of their own; and the same
+  // names, one layer per name, against all of them in one layer.
+  DeclaredVariableSet x = second, y = second;
+  x.Insert("x");
+  y.Insert("y");
+  EXPECT_FALSE(x == y);
+  y = second;
+  y.Insert("x");
+  EXPECT_EQ(x, y);
+  DeclaredVariableSet layered;
+  for (const char* name : {"b", "x", "a"}) {
+    layered.Insert(name);
+    const DeclaredVariableSet copy = layered;
+  }
+  EXPECT_EQ(layered, x);
+  EXPECT_EQ(x, layered);
 }
 
 // The table that a state builds for its lookups is shared by the copies

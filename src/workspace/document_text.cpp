@@ -119,24 +119,45 @@ CharacterTable& DecodeTable() {
   return table;
 }
 
-// Calls `ascii(c)` for each ASCII byte of `text` and `each(character)` for
-// every other character, as long as `length` says; a byte where `length`
-// finds no character (0) comes as an empty view.
-template <typename Ascii, typename Each>
-void ForEachCharacter(std::string_view text, size_t (*length)(std::string_view), Ascii ascii,
-                      Each each) {
-  size_t i = 0;
-  while (i < text.size()) {
-    if (static_cast<unsigned char>(text[i]) < 0x80) {
-      ascii(text[i]);
-      ++i;
-      continue;
+// The places of distinct characters in a list, by their keys (never 0: a
+// character that is not ASCII begins with a byte of 0x80 or above): one
+// open-addressed table, as a text holds thousands of characters.
+class CharacterIndex {
+ public:
+  // The place of `key`; `next` (and `key` kept there) when it is new.
+  uint32_t Find(uint32_t key, uint32_t next) {
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = Slot(key, mask);; i = (i + 1) & mask) {
+      if (slots_[i].first == key) return slots_[i].second;
+      if (slots_[i].first == 0) {
+        slots_[i] = {key, next};
+        ++count_;
+        return next;
+      }
     }
-    const size_t n = length(text.substr(i));
-    each(n == 0 ? std::string_view() : text.substr(i, n));
-    i += n == 0 ? 1 : n;
   }
-}
+
+ private:
+  static size_t Slot(uint32_t key, size_t mask) {
+    return static_cast<size_t>((key * uint64_t{0x9E3779B97F4A7C15}) >> 32) & mask;
+  }
+
+  void Grow() {
+    std::vector<std::pair<uint32_t, uint32_t>> old(std::max<size_t>(64, slots_.size() * 2));
+    old.swap(slots_);
+    const size_t mask = slots_.size() - 1;
+    for (const auto& slot : old) {
+      if (slot.first == 0) continue;
+      size_t i = Slot(slot.first, mask);
+      while (slots_[i].first != 0) i = (i + 1) & mask;
+      slots_[i] = slot;
+    }
+  }
+
+  std::vector<std::pair<uint32_t, uint32_t>> slots_;
+  size_t count_ = 0;
+};
 
 }  // namespace
 
@@ -152,25 +173,49 @@ std::shared_ptr<const DocumentText> DocumentText::Build(std::string_view input, 
   auto text = std::make_shared<DocumentText>();
   text->utf8_.reserve(input.size());
   text->cp932_.reserve(input.size());
-  // Each character of the text once, in the order of first appearance.
+  // Each character of the text once, in the order of first appearance; and
+  // each character that is not ASCII where it stands, with its place in
+  // that list (a byte that begins no character has length 0). The text is
+  // read once, and each character looked up in the list once.
+  struct Found {
+    uint32_t offset;
+    uint32_t length;
+    uint32_t distinct;
+  };
   std::vector<std::string_view> characters;
-  std::unordered_map<uint32_t, size_t> index;
-  ForEachCharacter(input, length, [](char) {}, [&](std::string_view character) {
-    if (!character.empty() && index.emplace(Key(character), characters.size()).second) {
-      characters.push_back(character);
+  std::vector<Found> found;
+  CharacterIndex index;
+  for (size_t i = 0; i < input.size();) {
+    if (static_cast<unsigned char>(input[i]) < 0x80) {
+      ++i;
+      continue;
     }
-  });
+    const size_t n = std::min(length(input.substr(i)), input.size() - i);
+    uint32_t distinct = 0;
+    if (n != 0) {
+      const std::string_view character = input.substr(i, n);
+      distinct = index.Find(Key(character), static_cast<uint32_t>(characters.size()));
+      if (distinct == characters.size()) characters.push_back(character);
+    }
+    found.push_back({static_cast<uint32_t>(i), static_cast<uint32_t>(n), distinct});
+    i += n == 0 ? 1 : n;
+  }
   const std::vector<const std::string*> others = table.LookUp(characters);
-  ForEachCharacter(
-      input, length,
-      [&](char c) {
-        text->utf8_.push_back(c);
-        text->cp932_.push_back(c);
-      },
-      [&](std::string_view character) {
-        const std::string* other = character.empty() ? nullptr : others[index.at(Key(character))];
-        add(*text, character, other ? std::string_view(*other) : std::string_view());
-      });
+  text->units_.reserve(found.size());
+  size_t done = 0;
+  for (const Found& at : found) {
+    // The ASCII bytes before it stand the same in both forms.
+    const std::string_view ascii = input.substr(done, at.offset - done);
+    text->utf8_.append(ascii);
+    text->cp932_.append(ascii);
+    const std::string* other = at.length == 0 ? nullptr : others[at.distinct];
+    add(*text, input.substr(at.offset, at.length),
+        other ? std::string_view(*other) : std::string_view());
+    done = at.offset + (at.length == 0 ? 1 : at.length);
+  }
+  const std::string_view ascii = input.substr(done);
+  text->utf8_.append(ascii);
+  text->cp932_.append(ascii);
   text->IndexLines();
   return text;
 }

@@ -919,8 +919,8 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   DefinitionList labels, functions;
   std::map<Script*, std::set<std::pair<int, std::string_view>>> named;
   auto definers = [](const std::unordered_map<std::string, std::vector<Script*>>& index,
-                     std::string_view name) -> const std::vector<Script*>* {
-    auto it = index.find(std::string(name));
+                     const std::string& name) -> const std::vector<Script*>* {
+    auto it = index.find(name);
     return it == index.end() ? nullptr : &it->second;
   };
   // The first script (by path) not checked again that holds such a record.
@@ -963,18 +963,22 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     if (suggests) {
       for (const auto& [name, scripts] : declarers_) name_first(1, scripts, name);
     }
-    for (std::string_view name : wanted) {
+    // Each name is looked up in five indexes; what is kept of it views the
+    // script's own copy.
+    std::string name;
+    for (std::string_view wanted_name : wanted) {
+      name.assign(wanted_name);
       if (!suggests) {
-        if (const auto* list = definers(declarers_, name)) name_first(1, *list, name);
+        if (const auto* list = definers(declarers_, name)) name_first(1, *list, wanted_name);
       }
       if (const auto* list = definers(label_definers_, name)) {
-        for (Script* script : *list) labels.Add(name, &script->path, 0);
+        for (Script* script : *list) labels.Add(wanted_name, &script->path, 0);
       }
       if (const auto* list = definers(function_definers_, name)) {
-        for (Script* script : *list) functions.Add(name, &script->path, 0);
+        for (Script* script : *list) functions.Add(wanted_name, &script->path, 0);
       }
-      if (const auto* list = definers(first_labelers_, name)) name_first(0, *list, name);
-      if (const auto* list = definers(makers_, name)) name_first(2, *list, name);
+      if (const auto* list = definers(first_labelers_, name)) name_first(0, *list, wanted_name);
+      if (const auto* list = definers(makers_, name)) name_first(2, *list, wanted_name);
     }
   }
   std::vector<std::vector<NameUse>> kept;
@@ -1032,7 +1036,7 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     use.line = use.column = 1;
     if (use.kind == NameUse::kFileName) continue;
     const bool label = use.kind == NameUse::kGoto;
-    if (const auto* list = definers(label ? label_definers_ : function_definers_, use.name)) {
+    if (const auto* list = definers(label ? label_definers_ : function_definers_, key.second)) {
       for (Script* script : *list) (label ? labels : functions).Add(use.name, &script->path, 0);
     }
   }
