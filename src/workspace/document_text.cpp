@@ -150,17 +150,37 @@ std::shared_ptr<const DocumentText> DocumentText::Build(std::string_view input, 
                                                         Add add) {
   input = input.substr(0, kMaxTextBytes);
   auto text = std::make_shared<DocumentText>();
-  text->utf8_.reserve(input.size());
-  text->cp932_.reserve(input.size());
-  // Each character of the text once, in the order of first appearance.
+  // Each character of the text once, in the order of first appearance, and
+  // how often each stands there.
   std::vector<std::string_view> characters;
+  std::vector<size_t> counts;
   std::unordered_map<uint32_t, size_t> index;
-  ForEachCharacter(input, length, [](char) {}, [&](std::string_view character) {
-    if (!character.empty() && index.emplace(Key(character), characters.size()).second) {
-      characters.push_back(character);
+  size_t ascii = 0, unreadable = 0;
+  ForEachCharacter(input, length, [&](char) { ++ascii; }, [&](std::string_view character) {
+    if (character.empty()) {
+      ++unreadable;
+      return;
     }
+    auto [it, added] = index.emplace(Key(character), characters.size());
+    if (added) {
+      characters.push_back(character);
+      counts.push_back(0);
+    }
+    ++counts[it->second];
   });
   const std::vector<const std::string*> others = table.LookUp(characters);
+  // Room for both forms and the units from the start: a large text's forms
+  // are never copied as they grow. A character takes at most the longer of
+  // its two forms, or the three bytes of U+FFFD, in either.
+  size_t units = unreadable, longest = ascii + unreadable * kReplacementCharacter.size();
+  for (size_t i = 0; i < characters.size(); ++i) {
+    units += counts[i];
+    longest += counts[i] * std::max({characters[i].size(), others[i] ? others[i]->size() : 0,
+                                     kReplacementCharacter.size()});
+  }
+  text->utf8_.reserve(longest);
+  text->cp932_.reserve(longest);
+  text->units_.reserve(units);
   ForEachCharacter(
       input, length,
       [&](char c) {
