@@ -89,6 +89,10 @@ class LanguageServer::Positions {
       std::shared_ptr<const DocumentText> text;
       if (auto analysed = analysed_.find(path); analysed != analysed_.end()) {
         text = analysed->second;
+      } else if (std::shared_ptr<const std::string> bytes = analysis_.AnalysedCp932(path)) {
+        // A file's bytes as read: a large script's text is not converted
+        // whole to place its diagnostics.
+        return maps_.emplace(path, PositionMap(std::move(bytes), encoding_)).first->second;
       } else if (!(text = analysis_.AnalysedText(path))) {
         // Not a file the analysis read (nor one of its places).
         std::string err;

@@ -12,7 +12,7 @@ namespace {
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 // Offsets are 32 bits; a longer text is cut here (even its UTF-8 form, at
 // three bytes for each CP932 byte, stays below 4 GiB).
-constexpr size_t kMaxTextBytes = size_t{1} << 30;
+constexpr size_t kMaxTextBytes = DocumentText::kMaxBytes;
 
 // The length of the CP932 character at the start of `text`.
 size_t Cp932Length(std::string_view text) { return Cp932CharacterLength(text); }
@@ -40,8 +40,8 @@ class CharacterTable {
   CharacterTable(std::string (*convert)(std::string_view), bool (*valid)(std::string_view))
       : convert_(convert), valid_(valid) {}
 
-  // The form on the other side of each of `characters` (distinct, none
-  // empty), learning those not yet known. A form, once kept, never changes,
+  // The form on the other side of each of `characters` (none empty; one
+  // may come more than once), learning those not yet known. A form, once kept, never changes,
   // so the pointers stay valid.
   std::vector<const std::string*> LookUp(const std::vector<std::string_view>& characters)
       LOCKS_EXCLUDED(mutex_) {
@@ -193,6 +193,26 @@ std::shared_ptr<const DocumentText> DocumentText::Build(std::string_view input, 
       });
   text->IndexLines();
   return text;
+}
+
+DocumentText::EditorLength DocumentText::Cp932EditorLength(std::string_view cp932) {
+  EditorLength length;
+  std::vector<std::string_view> characters;
+  ForEachCharacter(cp932, Cp932Length, [&](char) { ++length.utf8, ++length.utf16; },
+                   [&](std::string_view character) { characters.push_back(character); });
+  if (characters.empty()) return length;
+  const std::vector<const std::string*> forms = DecodeTable().LookUp(characters);
+  for (const std::string* form : forms) {
+    if (form == nullptr || form->empty()) {
+      length.utf8 += kReplacementCharacter.size();
+      ++length.utf16;
+      continue;
+    }
+    length.utf8 += form->size();
+    for (size_t i = 0; i < form->size(); i += Utf8ClaimedLength(static_cast<unsigned char>((*form)[i])))
+      length.utf16 += Utf8ClaimedLength(static_cast<unsigned char>((*form)[i])) == 4 ? 2 : 1;
+  }
+  return length;
 }
 
 std::shared_ptr<const DocumentText> DocumentText::FromUtf8(std::string_view utf8) {

@@ -1071,6 +1071,11 @@ std::shared_ptr<const DocumentText> GameAnalysis::AnalysedText(const std::string
                                                             : DocumentText::FromCp932(*kept);
 }
 
+std::shared_ptr<const std::string> GameAnalysis::AnalysedCp932(const std::string& path) {
+  if (settings_.source_encoding != SourceEncoding::kCp932) return nullptr;
+  return fs_.Kept(path);
+}
+
 std::shared_ptr<const DocumentText> GameAnalysis::TextOf(const std::string& path) {
   if (auto it = documents_.find(path); it != documents_.end()) return it->second;
   if (std::shared_ptr<const DocumentText> analysed = AnalysedText(path)) return analysed;
@@ -1078,22 +1083,55 @@ std::shared_ptr<const DocumentText> GameAnalysis::TextOf(const std::string& path
   return ReadDocumentText(base_, path, settings_.source_encoding, &err);
 }
 
-SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line,
-                                       int32_t column) const {
-  if (line < 1) return {{1, 1}, {1, 1}};
-  if (text == nullptr) return {{line, std::max(column, 1)}, {line, std::max(column, 1)}};
-  const std::string_view line_text = LineText(*text, line);
+namespace {
+
+// The element at a place of a line whose text is `line_text` (`start`: the
+// place in CP932 bytes), as ElementRange makes it.
+SourceRange LineElementRange(std::string_view line_text, int32_t line, int32_t column,
+                             SourcePosition start) {
   if (column < 1) {
     // No column: the whole line, from its first non-blank byte.
     const size_t first = std::min(line_text.find_first_not_of(" \t"), line_text.size());
     return {{line, static_cast<int32_t>(first) + 1},
             {line, static_cast<int32_t>(line_text.size()) + 1}};
   }
-  const SourcePosition start = Cp932Position(*text, line, column);
   const size_t at = std::min(static_cast<size_t>(start.column - 1), line_text.size());
   // The element as the tokenizer reads it, up to the line's end.
   const size_t end = std::min(ElementEnd(line_text, at), line_text.size());
   return {start, {start.line, static_cast<int32_t>(end) + 1}};
+}
+
+// The lines of a file's bytes as a compile read them, for a game read as
+// CP932: the ranges of its reports need no converted text.
+struct Cp932Lines {
+  explicit Cp932Lines(std::shared_ptr<const std::string> read)
+      : bytes(std::move(read)), text(std::string_view(*bytes).substr(0, DocumentText::kMaxBytes)) {
+    for (size_t at = 0; (at = text.find('\n', at)) != std::string_view::npos; ++at)
+      ends.push_back(static_cast<uint32_t>(at));
+  }
+  // As LineText reads a DocumentText.
+  std::string_view Line(int32_t line) const {
+    if (line < 1 || static_cast<size_t>(line) > ends.size() + 1) return {};
+    const size_t index = static_cast<size_t>(line) - 1;
+    const size_t start = index == 0 ? 0 : ends[index - 1] + 1;
+    size_t end = index < ends.size() ? ends[index] : text.size();
+    if (end > start && text[end - 1] == '\r') --end;
+    return text.substr(start, end - start);
+  }
+  std::shared_ptr<const std::string> bytes;
+  std::string_view text;  // as much as a DocumentText holds
+  std::vector<uint32_t> ends;  // of each line but the last: its LF
+};
+
+}  // namespace
+
+SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line,
+                                       int32_t column) const {
+  if (line < 1) return {{1, 1}, {1, 1}};
+  if (text == nullptr) return {{line, std::max(column, 1)}, {line, std::max(column, 1)}};
+  const std::string_view line_text = LineText(*text, line);
+  if (column < 1) return LineElementRange(line_text, line, column, {});
+  return LineElementRange(line_text, line, column, Cp932Position(*text, line, column));
 }
 
 std::set<std::string> GameAnalysis::ForeignPaths(const Script& script) const {
@@ -1184,6 +1222,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     // The ranges of a report are worked out once, from the text its file has
     // then: the file changes only with an edit, which reports it again.
     std::map<std::string, std::shared_ptr<const DocumentText>> texts;
+    std::map<std::string, Cp932Lines> cp932_lines;
     // Those worked out now join the kept ones after the file's list.
     std::map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> found;
     auto range_of = [&](const std::string& at, int32_t line, int32_t column) {
@@ -1194,6 +1233,22 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         auto it = std::lower_bound(ranges.begin(), ranges.end(), std::pair{key, SourceRange{}},
                                    [](const auto& a, const auto& b) { return a.first < b.first; });
         if (it != ranges.end() && it->first == key) return it->second;
+      }
+      // A CP932 game's file as its compile read it is read by its lines
+      // alone: a large script's text is not converted whole for its ranges.
+      if (settings_.source_encoding == SourceEncoding::kCp932 && documents_.count(at) == 0) {
+        auto lines = cp932_lines.find(at);
+        if (lines == cp932_lines.end()) {
+          if (std::shared_ptr<const std::string> bytes = fs_.Kept(at))
+            lines = cp932_lines.emplace(at, Cp932Lines(std::move(bytes))).first;
+        }
+        if (lines != cp932_lines.end()) {
+          const SourceRange range =
+              line < 1 ? SourceRange{{1, 1}, {1, 1}}
+                       : LineElementRange(lines->second.Line(line), line, column, {line, column});
+          found[at].push_back({key, range});
+          return range;
+        }
       }
       auto it = texts.find(at);
       if (it == texts.end()) it = texts.emplace(at, TextOf(at)).first;
