@@ -4,6 +4,7 @@
 #include <cctype>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <unordered_set>
 #include <set>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "driver/game_lint.h"
 #include "driver/options.h"
 #include "language/command_table.h"
+#include "platform/bulk_memory.h"
 #include "platform/console.h"
 #include "platform/lexical_path.h"
 #include "source/source_loader.h"
@@ -364,7 +366,7 @@ class GameAnalysis::Reader : public ReadingObserver {
           bytes.find('\n') == std::string_view::npos
               ? SourcePosition{start.line, start.column + static_cast<int32_t>(bytes.size())}
               : Place(source, entry.end);
-      pending_.emplace_back(entry.kind, entry.definition, entry.command,
+      pending_.Add(entry.kind, entry.definition, entry.command,
                             analysis_.Interned(entry.name), start, end);
     }
   }
@@ -373,17 +375,57 @@ class GameAnalysis::Reader : public ReadingObserver {
   ~Reader() override { Flush(); }
 
  private:
-  // A script's names are gathered in one list reused from script to script
-  // and kept in a list of their exact size: the lists kept of a whole game
-  // hold no room to grow, nor leave behind the storage they grew out of.
+  // A script's names are gathered in blocks (PendingMentions) and kept in a
+  // list of their exact size: the lists kept of a whole game hold no room
+  // to grow, nor leave behind the storage they grew out of.
   void Flush() {
-    if (current_ != nullptr && !pending_.empty()) {
-      std::vector<Mention>& kept = current_->mentions;
-      kept.reserve(kept.size() + pending_.size());
-      kept.insert(kept.end(), pending_.begin(), pending_.end());
-    }
-    pending_.clear();
+    if (current_ != nullptr) pending_.MoveTo(&current_->mentions);
+    pending_.Clear();
   }
+
+  // A script's names as they come, in blocks taken from the system: growing
+  // never copies them (a large script reads millions), and each block goes
+  // back to the system as soon as it is copied into the script's list, so
+  // that the names are never held twice over.
+  class PendingMentions {
+   public:
+    PendingMentions() = default;
+    PendingMentions(const PendingMentions&) = delete;
+    PendingMentions& operator=(const PendingMentions&) = delete;
+    ~PendingMentions() { Clear(); }
+
+    template <typename... Args>
+    void Add(Args&&... args) {
+      if (used_ == kBlock) {
+        void* block = AllocateBulk(kBlock * sizeof(Mention));
+        if (block == nullptr) throw std::bad_alloc();
+        blocks_.push_back(static_cast<Mention*>(block));
+        used_ = 0;
+      }
+      new (blocks_.back() + used_++) Mention(std::forward<Args>(args)...);
+    }
+    void MoveTo(std::vector<Mention>* kept) {
+      if (blocks_.empty()) return;
+      kept->reserve(kept->size() + (blocks_.size() - 1) * kBlock + used_);
+      for (size_t i = 0; i < blocks_.size(); ++i) {
+        const size_t count = i + 1 == blocks_.size() ? used_ : kBlock;
+        kept->insert(kept->end(), blocks_[i], blocks_[i] + count);
+        FreeBulk(blocks_[i], kBlock * sizeof(Mention));
+      }
+      blocks_.clear();
+      used_ = kBlock;
+    }
+    void Clear() {
+      for (Mention* block : blocks_) FreeBulk(block, kBlock * sizeof(Mention));
+      blocks_.clear();
+      used_ = kBlock;
+    }
+
+   private:
+    static constexpr size_t kBlock = size_t{1} << 15;
+    std::vector<Mention*> blocks_;
+    size_t used_ = kBlock;  // in the last block
+  };
 
   Script* ScriptOf(const SourceText& source) {
     if (current_ != nullptr && current_->path == source.path) return current_;
@@ -409,7 +451,7 @@ class GameAnalysis::Reader : public ReadingObserver {
   KCSystem& sys_;
   Conversion& conversion_;
   Script* current_ = nullptr;
-  std::vector<Mention> pending_;  // of current_, not yet kept
+  PendingMentions pending_;  // of current_, not yet kept
   std::shared_ptr<const DocumentText> text_;
 };
 
