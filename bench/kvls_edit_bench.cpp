@@ -117,13 +117,26 @@ bool Measure(const std::string& dir, int edits, bool verify, GameFigures* out) {
   kv::GameAnalysis analysis(kv::RealFileSystem());
   std::string published_uri;
   Clock::time_point published_at;
-  kv::LanguageServer server(analysis, store, kv::NativePathStyle(), [&](const kv::Json& message) {
+  auto sent = [&](const kv::Json& message, Clock::time_point at) {
     const kv::Json* method = kv::Member(message, "method");
     if (method && *method == "textDocument/publishDiagnostics" && published_uri.empty()) {
       published_uri = message["params"]["uri"];
-      published_at = Clock::now();
+      published_at = at;
     }
-  });
+  };
+  // Diagnostics come as text, written as kvls writes them to its output: a
+  // publication is timed once its text is written (not read back).
+  kv::LanguageServer server(
+      analysis, store, kv::NativePathStyle(),
+      [&](const kv::Json& message) { sent(message, Clock::now()); },
+      [&](size_t bytes, const kv::LanguageServer::Body& body) {
+        std::string text;
+        text.reserve(bytes);
+        body([&](std::string_view piece) { text.append(piece); });
+        const Clock::time_point at = Clock::now();
+        kv::Json message;
+        if (kv::ParseJson(text, &message)) sent(message, at);
+      });
   auto handle = [&](kv::Json message) {
     kv::IncomingMessage incoming;
     incoming.kind = kv::IncomingMessage::Kind::kMessage;

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Peak memory of the converter on a large generated game, beside the size of
-# the script object it writes: a build and a --check of the same game, each
-# against the bound of script.kvo + 16 MiB (a check writes no object, and is
-# held to the bound of the object its build writes); each row ends in PASS
-# when its peak is within the bound, FAIL when not.
+# the script object it writes: a build and a --check of the same game, and
+# kvls's first analysis of it (initialize, one workspace/symbol request,
+# shutdown), each against the bound of script.kvo + 16 MiB (a check and kvls
+# write no object, and are held to the bound of the object the build
+# writes); each row ends in PASS when its peak is within the bound, FAIL
+# when not.
 #
 #   bench/memory_bench.sh [SCRIPT_MIB] [SCRIPT_FILES]
 #
@@ -19,7 +21,7 @@ build="${BUILD_DIR:-$here/../build-bench}"
 kv="$build/KVConverter"
 script_mib="${1:-200}"
 script_files="${2:-1}"
-[[ -x $kv && -x $build/bench/make_script_tree ]] || {
+[[ -x $kv && -x $build/kvls && -x $build/bench/make_script_tree ]] || {
   echo "memory_bench.sh: build first: cmake --preset bench && cmake --build --preset bench -j2" >&2
   exit 2
 }
@@ -41,11 +43,28 @@ build_kib=$(peak)
 object_bytes=$(stat -c %s "$work/game/script.kvo")
 rm -f "$work/game/script.kvo"
 check_kib=$(peak --check)
+
+# kvls over standard input: its first analysis publishes the game's
+# diagnostics (every picture the game names is missing) before the request
+# is answered.
+lsp_message() { printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"; }
+{
+  lsp_message '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"processId":null,"rootUri":"file://'"$work/game"'","capabilities":{}}}'
+  lsp_message '{"jsonrpc":"2.0","method":"initialized","params":{}}'
+  lsp_message '{"jsonrpc":"2.0","id":2,"method":"workspace/symbol","params":{"query":"zzzz"}}'
+  lsp_message '{"jsonrpc":"2.0","id":3,"method":"shutdown"}'
+  lsp_message '{"jsonrpc":"2.0","method":"exit"}'
+} > "$work/lsp.in"
+kvls_kib=$( (cd "$work/game" && /usr/bin/time -f %M -o "$work/rss" "$build/kvls" --stdio \
+               < "$work/lsp.in" > /dev/null) && tail -n 1 "$work/rss") || {
+  echo "memory_bench.sh: kvls failed" >&2
+  exit 1
+}
 bound_kib=$(( object_bytes / 1024 + 16 * 1024 ))
 
 echo "scripts: $script_bytes bytes in $(( script_files + 1 )) files; script.kvo: $object_bytes bytes"
 printf '%-10s %14s %14s %14s %10s %6s\n' run "peak KiB" "script.kvo KiB" "bound KiB" "peak/bound" bound
-for row in "build $build_kib" "--check $check_kib"; do
+for row in "build $build_kib" "--check $check_kib" "kvls $kvls_kib"; do
   read -r name kib <<< "$row"
   verdict=PASS
   (( kib <= bound_kib )) || verdict=FAIL

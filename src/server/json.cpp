@@ -1,5 +1,7 @@
 #include "server/json.h"
 
+#include <charconv>
+
 namespace kv {
 namespace {
 
@@ -47,6 +49,25 @@ bool ParseJson(std::string_view text, Json* value) {
 
 std::string SerializeJson(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+JsonTextWriter::JsonTextWriter(std::string* out)
+    : out_(out),
+      scratch_(std::string()),
+      serializer_(std::make_unique<nlohmann::detail::serializer<Json>>(
+          nlohmann::detail::output_adapter<char>(*out), ' ', Json::error_handler_t::replace)) {}
+
+JsonTextWriter::~JsonTextWriter() = default;
+
+void JsonTextWriter::String(std::string_view text) {
+  scratch_.get_ref<std::string&>().assign(text);
+  serializer_->dump(scratch_, false, false, 0);
+}
+
+void JsonTextWriter::Integer(int64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out_->append(digits, end);
 }
 
 const Json* Member(const Json& object, std::string_view key) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -20,6 +21,27 @@ bool ParseJson(std::string_view text, Json* value);
 // The compact text of `value`; bytes of strings that are not UTF-8 become
 // U+FFFD.
 std::string SerializeJson(const Json& value);
+
+// Appends JSON text to a string piece by piece, for a value too large to be
+// built as a tree first: the caller writes the punctuation and the keys, and
+// strings are escaped as SerializeJson escapes them (bytes that are not UTF-8
+// become U+FFFD).
+class JsonTextWriter {
+ public:
+  explicit JsonTextWriter(std::string* out);
+  ~JsonTextWriter();
+  JsonTextWriter(const JsonTextWriter&) = delete;
+  JsonTextWriter& operator=(const JsonTextWriter&) = delete;
+
+  void Raw(std::string_view text) { out_->append(text); }
+  void String(std::string_view text);  // quoted and escaped
+  void Integer(int64_t value);
+
+ private:
+  std::string* out_;
+  Json scratch_;  // each string goes through the library's own escaping
+  std::unique_ptr<nlohmann::detail::serializer<Json>> serializer_;
+};
 
 // The member `key` of `object`, or null when `object` is no object or has
 // no such member.

@@ -89,6 +89,10 @@ class LanguageServer::Positions {
       std::shared_ptr<const DocumentText> text;
       if (auto analysed = analysed_.find(path); analysed != analysed_.end()) {
         text = analysed->second;
+      } else if (std::shared_ptr<const std::string> bytes = analysis_.AnalysedCp932(path)) {
+        // A file's bytes as read: a large script's text is not converted
+        // whole to place its diagnostics.
+        return maps_.emplace(path, PositionMap(std::move(bytes), encoding_)).first->second;
       } else if (!(text = analysis_.AnalysedText(path))) {
         // Not a file the analysis read (nor one of its places).
         std::string err;
@@ -135,11 +139,12 @@ const LanguageServer::Method LanguageServer::kMethods[] = {
 };
 
 LanguageServer::LanguageServer(Analysis& analysis, DocumentStore& store, PathStyle path_style,
-                               Send send)
+                               Send send, SendText send_text)
     : analysis_(analysis),
       store_(store),
       path_style_(path_style),
       send_(std::move(send)),
+      send_text_(std::move(send_text)),
       features_(analysis.Features()) {}
 
 LanguageServer::Reply LanguageServer::Error(int code, std::string message) {
@@ -528,31 +533,55 @@ Json LanguageServer::LocationJson(Positions& positions, const SourceLocation& lo
   return json;
 }
 
-Json LanguageServer::DiagnosticsJson(Positions& positions, const FileDiagnostics& file) {
-  Json list = Json::array();
-  for (const SourceDiagnostic& diagnostic : file.diagnostics) {
-    Json json = Json::object();
-    json["range"] = RangeJson(positions, file.path, diagnostic.range);
-    json["severity"] = LspSeverity(diagnostic.severity);
-    if (!diagnostic.code.empty()) json["code"] = Cp932ToUtf8(diagnostic.code);
-    json["source"] = "KVConverter";
-    json["message"] = Cp932ToUtf8(diagnostic.message);
-    if (!diagnostic.related.empty()) {
-      Json related = Json::array();
-      for (const RelatedLocation& place : diagnostic.related) {
-        Json item = Json::object();
-        item["location"] = LocationJson(positions, place.location);
-        item["message"] = Cp932ToUtf8(place.message);
-        related.push_back(std::move(item));
-      }
-      json["relatedInformation"] = std::move(related);
-    }
-    list.push_back(std::move(json));
-  }
-  return list;
+namespace {
+
+// A list is sent in pieces of about this size (each piece ends a
+// diagnostic), and kept as text for sending only up to kKeptListBytes; a
+// longer one is written twice, once to learn its length and digest and once
+// to send it.
+constexpr size_t kPieceBytes = size_t{64} << 10;
+constexpr size_t kKeptListBytes = size_t{4} << 20;
+
+void WritePosition(JsonTextWriter& out, LspPosition position) {
+  out.Raw("{\"character\":");
+  out.Integer(position.character);
+  out.Raw(",\"line\":");
+  out.Integer(position.line);
+  out.Raw("}");
 }
 
-namespace {
+void WriteRange(JsonTextWriter& out, LspPosition start, LspPosition end) {
+  out.Raw("{\"end\":");
+  WritePosition(out, end);
+  out.Raw(",\"start\":");
+  WritePosition(out, start);
+  out.Raw("}");
+}
+
+// One diagnostic object, its members in the order of their names (as the
+// JSON values of the other messages are written); `related` writes the
+// array of its related places, or nothing.
+void WriteDiagnostic(JsonTextWriter& out, LspPosition start, LspPosition end, Severity severity,
+                     std::string_view code, std::string_view message,
+                     const std::function<void()>& related = nullptr) {
+  out.Raw("{");
+  if (!code.empty()) {
+    out.Raw("\"code\":");
+    out.String(code);
+    out.Raw(",");
+  }
+  out.Raw("\"message\":");
+  out.String(message);
+  out.Raw(",\"range\":");
+  WriteRange(out, start, end);
+  if (related) {
+    out.Raw(",\"relatedInformation\":");
+    related();
+  }
+  out.Raw(",\"severity\":");
+  out.Integer(LspSeverity(severity));
+  out.Raw(",\"source\":\"KVConverter\"}");
+}
 
 // A message of the conversion with its one %s filled, without its line feed.
 std::string Fill(std::string_view format, std::string_view argument) {
@@ -562,34 +591,76 @@ std::string Fill(std::string_view format, std::string_view argument) {
   return text;
 }
 
-Json EditorDiagnostic(const LineIndex& lines, PositionEncoding encoding, size_t from, size_t to,
-                      Severity severity, std::string_view code, std::string message) {
-  Json json = Json::object();
-  json["range"] = Json::object();
-  json["range"]["start"] = LspPositionJson(lines.Position(from, encoding));
-  json["range"]["end"] = LspPositionJson(lines.Position(to, encoding));
-  json["severity"] = LspSeverity(severity);
-  if (!code.empty()) json["code"] = code;
-  json["source"] = "KVConverter";
-  json["message"] = std::move(message);
-  return json;
-}
-
 }  // namespace
+
+size_t LanguageServer::WriteDiagnostics(Positions& positions, const std::string& path,
+                                        const FileDiagnostics* file, const OpenDocument* open,
+                                        const Piece& piece) const {
+  std::string text;
+  JsonTextWriter out(&text);
+  size_t count = 0;
+  // Before each diagnostic: the comma, and the piece so far once it is large.
+  auto next = [&] {
+    if (count++ != 0) out.Raw(",");
+    if (text.size() >= kPieceBytes) {
+      piece(text);
+      text.clear();
+    }
+  };
+  out.Raw("[");
+  if (file != nullptr) {
+    const PositionMap& map = positions.Of(path);
+    for (const SourceDiagnostic& diagnostic : file->diagnostics) {
+      next();
+      std::function<void()> related;
+      if (!diagnostic.related.empty()) {
+        related = [&] {
+          out.Raw("[");
+          for (size_t i = 0; i < diagnostic.related.size(); ++i) {
+            const RelatedLocation& place = diagnostic.related[i];
+            const PositionMap& at = positions.Of(place.location.path);
+            out.Raw(i == 0 ? "{\"location\":{\"range\":" : ",{\"location\":{\"range\":");
+            WriteRange(out, at.ToLsp(place.location.range.start),
+                       at.ToLsp(place.location.range.end));
+            out.Raw(",\"uri\":");
+            out.String(UriOf(place.location.path));
+            out.Raw("},\"message\":");
+            out.String(Cp932ToUtf8(place.message));
+            out.Raw("}");
+          }
+          out.Raw("]");
+        };
+      }
+      WriteDiagnostic(out, map.ToLsp(diagnostic.range.start), map.ToLsp(diagnostic.range.end),
+                      diagnostic.severity, Cp932ToUtf8(diagnostic.code),
+                      Cp932ToUtf8(diagnostic.message), related);
+    }
+  }
+  if (open != nullptr) WriteEditorDiagnostics(*open, out, next);
+  out.Raw("]");
+  piece(text);
+  return count;
+}
 
 // What the analysis cannot see of an open document, since it reads the
 // editor's text as CP932: each character that CP932 cannot hold (it would be
 // lost when the file is saved), and a file on disk saved as UTF-8, which the
 // converter warns of.
-void LanguageServer::AddEditorDiagnostics(const OpenDocument& open, Json* list) const {
+void LanguageServer::WriteEditorDiagnostics(const OpenDocument& open, JsonTextWriter& out,
+                                            const std::function<void()>& next) const {
   const SavedEncoding& saved = open.saved;
   const std::vector<DocumentText::Unconverted>& unconverted = open.text->unconverted();
   if (unconverted.empty() && !saved.bom && saved.first_utf8_character == std::string::npos) return;
   const std::string& utf8 = open.text->utf8();
   const LineIndex lines(utf8);
+  auto write = [&](size_t from, size_t to, Severity severity, std::string_view code,
+                   std::string_view message) {
+    next();
+    WriteDiagnostic(out, lines.Position(from, encoding_), lines.Position(to, encoding_), severity,
+                    code, message);
+  };
   if (saved.bom) {
-    list->push_back(EditorDiagnostic(lines, encoding_, 0, 0, Severity::kWarning, "",
-                                     Fill(kMsgUtf8Bom, kSaveAsCp932)));
+    write(0, 0, Severity::kWarning, "", Fill(kMsgUtf8Bom, kSaveAsCp932));
   } else if (saved.first_utf8_character != std::string::npos) {
     // The file's offset stands in the editor's text as long as the two agree.
     size_t at = std::min(saved.first_utf8_character, utf8.size());
@@ -599,16 +670,49 @@ void LanguageServer::AddEditorDiagnostics(const OpenDocument& open, Json* list) 
     const size_t end =
         std::min(utf8.size(),
                  at + std::max<size_t>(1, Utf8CharacterLength(std::string_view(utf8).substr(at))));
-    list->push_back(EditorDiagnostic(lines, encoding_, at, end, Severity::kWarning, "utf8-script",
-                                     Fill(kMsgUtf8Script, kSaveAsCp932)));
+    write(at, end, Severity::kWarning, "utf8-script", Fill(kMsgUtf8Script, kSaveAsCp932));
   }
   for (const DocumentText::Unconverted& character : unconverted) {
     const size_t from = character.utf8_offset;
     const size_t to = std::min<size_t>(utf8.size(), from + std::max<uint32_t>(character.length, 1));
-    list->push_back(EditorDiagnostic(
-        lines, encoding_, from, to, Severity::kError, "",
-        Fill(kMsgNoCp932Character, std::string_view(utf8).substr(from, to - from))));
+    write(from, to, Severity::kError, "",
+          Fill(kMsgNoCp932Character, std::string_view(utf8).substr(from, to - from)));
   }
+}
+
+void LanguageServer::SendBody(size_t bytes, const Body& body) {
+  if (send_text_) {
+    send_text_(bytes, body);
+    return;
+  }
+  std::string text;
+  text.reserve(bytes);
+  body([&](std::string_view piece) { text.append(piece); });
+  Json message;
+  ParseJson(text, &message);
+  send_(message);
+}
+
+void LanguageServer::PublishDiagnostics(const std::string& path, size_t list_bytes,
+                                        const std::function<void(const Piece&)>& list) {
+  // As the message would be serialized: its members, and those of its
+  // parameters, in the order of their names.
+  const std::string head =
+      R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":)";
+  std::string tail;
+  JsonTextWriter out(&tail);
+  out.Raw(",\"uri\":");
+  out.String(UriOf(path));
+  if (const OpenDocument* open = store_.Find(path)) {
+    out.Raw(",\"version\":");
+    out.Integer(open->version);
+  }
+  out.Raw("}}");
+  SendBody(head.size() + list_bytes + tail.size(), [&](const Piece& piece) {
+    piece(head);
+    list(piece);
+    piece(tail);
+  });
 }
 
 namespace {
@@ -618,6 +722,17 @@ Json Status(const char* state) {
   params["state"] = state;
   return params;
 }
+
+// A digest of a list's text, taken piece by piece (the pieces of a list
+// fall where its text decides, so that the same list gives the same digest).
+struct TextDigest {
+  size_t value = 0xCBF29CE484222325;
+  size_t bytes = 0;
+  void Add(std::string_view piece) {
+    value = (value ^ std::hash<std::string_view>{}(piece)) * 0x100000001B3;
+    bytes += piece.size();
+  }
+};
 
 }  // namespace
 
@@ -660,42 +775,58 @@ void LanguageServer::AnalyseAndPublish() {
     }
   }
   std::vector<FileDiagnostics>().swap(results);
-  auto publish = [&](const std::string& path, Json list) {
-    Json params = Json::object();
-    params["uri"] = UriOf(path);
-    if (const OpenDocument* open = store_.Find(path)) params["version"] = open->version;
-    params["diagnostics"] = std::move(list);
-    Notify("textDocument/publishDiagnostics", std::move(params));
-  };
   for (const std::string& path : paths) {
     Positions positions(*this);
     if (auto text = texts.find(path); text != texts.end()) {
       positions.Use(path, std::move(text->second));
       texts.erase(text);
     }
-    Json list = Json::array();
-    if (auto it = lists.find(path); it != lists.end()) {
-      list = DiagnosticsJson(positions, it->second);
-      if (kept) lists.erase(it);
+    FileDiagnostics asked;
+    const FileDiagnostics* file = nullptr;
+    auto listed = lists.find(path);
+    if (listed != lists.end()) {
+      file = &listed->second;
     } else if (kept) {
-      const FileDiagnostics file = analysis_.DiagnosticsOf(path);
-      if (!file.diagnostics.empty()) list = DiagnosticsJson(positions, file);
+      asked = analysis_.DiagnosticsOf(path);
+      if (!asked.diagnostics.empty()) file = &asked;
     }
-    if (const OpenDocument* open = store_.Find(path)) AddEditorDiagnostics(*open, &list);
+    const OpenDocument* open = store_.Find(path);
+    // The list is written once for its digest, and kept as text while it is
+    // short; a long one is written again as it is sent.
+    TextDigest digest;
+    std::string text;
+    bool whole = true;
+    const size_t count = WriteDiagnostics(positions, path, file, open, [&](std::string_view piece) {
+      digest.Add(piece);
+      if (!whole) return;
+      if (text.size() + piece.size() > kKeptListBytes) {
+        whole = false;
+        std::string().swap(text);
+        return;
+      }
+      text.append(piece);
+    });
     auto old = published_.find(path);
-    if (list.empty()) {
+    if (count == 0) {
       if (old == published_.end()) continue;
       published_.erase(old);
-      publish(path, Json::array());
+      PublishDiagnostics(path, 2, [](const Piece& piece) { piece("[]"); });
       continue;
     }
     // A list the client has been sent already is not sent again (the digest
-    // is taken over the list's values, not a serialized copy of it: the
-    // list of one large script runs to a hundred megabytes).
-    const size_t digest = std::hash<Json>{}(list);
-    if (old != published_.end() && old->second == digest) continue;
-    published_[path] = digest;
-    publish(path, std::move(list));
+    // is taken over the list's text as it is written, never over a copy of
+    // the whole: the list of one large script runs to a hundred megabytes).
+    if (old == published_.end() || old->second != digest.value) {
+      published_[path] = digest.value;
+      PublishDiagnostics(path, digest.bytes, [&](const Piece& piece) {
+        if (whole) {
+          piece(text);
+        } else {
+          WriteDiagnostics(positions, path, file, open, piece);
+        }
+      });
+    }
+    if (kept && listed != lists.end()) lists.erase(listed);
   }
   Notify("kvscript/status", Status("ready"));
 }

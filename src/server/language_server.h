@@ -38,8 +38,18 @@ bool IsExitNotification(const IncomingMessage& message);
 class LanguageServer {
  public:
   using Send = std::function<void(const Json& message)>;
+  // Hands a message's serialized body over in pieces, in order, to `piece`.
+  using Piece = std::function<void(std::string_view piece)>;
+  using Body = std::function<void(const Piece& piece)>;
+  // Sends a message given as its serialized body of `bytes` bytes, which
+  // `body` writes: a large message (the diagnostics of a large script) is
+  // written as it is made, never held whole as JSON values or as text.
+  using SendText = std::function<void(size_t bytes, const Body& body)>;
 
-  LanguageServer(Analysis& analysis, DocumentStore& store, PathStyle path_style, Send send);
+  // Without `send_text`, such a message is read back into JSON and sent
+  // through `send`.
+  LanguageServer(Analysis& analysis, DocumentStore& store, PathStyle path_style, Send send,
+                 SendText send_text = nullptr);
 
   // Handles one message or parse error of the reader. Every request gets
   // exactly one reply; a notification none. After exit, nothing is done.
@@ -104,6 +114,7 @@ class LanguageServer {
   void HandleNotification(const std::string& method, const Json& params);
   void SendReply(const Json& id, const Reply& reply);
   void Notify(const char* method, Json params);
+  void SendBody(size_t bytes, const Body& body);
 
   Reply Initialize(const Json& params);
   Reply Shutdown(const Json& params);
@@ -139,13 +150,23 @@ class LanguageServer {
   Json LocationJson(Positions& positions, const SourceLocation& location);
   Json LocationsJson(Positions& positions, const std::vector<SourceLocation>& locations);
   Json RangeJson(Positions& positions, const std::string& path, const SourceRange& range);
-  Json DiagnosticsJson(Positions& positions, const FileDiagnostics& file);
-  void AddEditorDiagnostics(const OpenDocument& open, Json* list) const;
+  // Writes the list of diagnostics of `path` as JSON text, in pieces of
+  // about kPieceBytes: those of the analysis (`file`, or none) and, for an
+  // open document, the editor's own; returns how many it wrote.
+  size_t WriteDiagnostics(Positions& positions, const std::string& path,
+                          const FileDiagnostics* file, const OpenDocument* open,
+                          const Piece& piece) const;
+  void WriteEditorDiagnostics(const OpenDocument& open, JsonTextWriter& out,
+                              const std::function<void()>& next) const;
+  // Sends the publishDiagnostics of `path` with the list `list` writes.
+  void PublishDiagnostics(const std::string& path, size_t list_bytes,
+                          const std::function<void(const Piece&)>& list);
 
   Analysis& analysis_;
   DocumentStore& store_;
   const PathStyle path_style_;
   Send send_;
+  SendText send_text_;
   const AnalysisFeatures features_;
 
   State state_ = State::kStarting;

@@ -397,6 +397,61 @@ TEST_F(LanguageServerTest, DiagnosticsArePublishedWhenTheyChange) {
       sent);
 }
 
+TEST_F(LanguageServerTest, ALongListIsWrittenInPiecesAsItWouldBeSerialized) {
+  std::vector<std::string> bodies;
+  size_t pieces = 0, largest = 0;
+  LanguageServer streaming{analysis, store, PathStyle::kPosix, [](const Json&) {},
+                           [&](size_t bytes, const LanguageServer::Body& body) {
+                             std::string text;
+                             body([&](std::string_view piece) {
+                               ++pieces;
+                               largest = std::max(largest, piece.size());
+                               text.append(piece);
+                             });
+                             EXPECT_EQ(bytes, text.size());
+                             bodies.push_back(text);
+                           }};
+  auto handle = [&](const std::string& text) {
+    IncomingMessage message;
+    message.kind = IncomingMessage::Kind::kMessage;
+    ASSERT_TRUE(ParseJson(text, &message.value));
+    streaming.Handle(message);
+  };
+  handle(R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"rootUri":"file:///game","capabilities":{}}})");
+  handle(R"({"jsonrpc":"2.0","method":"initialized","params":{}})");
+  // Past the length kept as text: written once for its digest, then again
+  // as it is sent.
+  SourceDiagnostic diagnostic;
+  diagnostic.code = "undefined-label";
+  diagnostic.message = "\x83\x89\x83\x78\x83\x8B \"quoted\\\" \t" + std::string(1000, 'x');
+  diagnostic.related = {{{"/game/scenes/ch1.txt", {{1, 1}, {1, 2}}}, "y"}};
+  FileDiagnostics file{"/game/main.txt", {}};
+  for (int i = 1; i <= 5000; ++i) {
+    diagnostic.range = {{i, 1}, {i, 3}};
+    file.diagnostics.push_back(diagnostic);
+  }
+  analysis.diagnostics = {file};
+  bodies.clear();
+  streaming.AnalyseAndPublish();
+  ASSERT_EQ(1u, bodies.size());
+  Json message;
+  ASSERT_TRUE(ParseJson(bodies[0], &message));
+  EXPECT_EQ(SerializeJson(message), bodies[0]);
+  EXPECT_EQ(5000u, message["params"]["diagnostics"].size());
+  EXPECT_EQ("ラベル \"quoted\\\" \t" + std::string(1000, 'x'),
+            message["params"]["diagnostics"][4999]["message"]);
+  EXPECT_LT(largest, size_t{80} << 10);
+  EXPECT_GT(pieces, 50u);
+
+  bodies.clear();
+  streaming.AnalyseAndPublish();
+  EXPECT_EQ(0u, bodies.size()) << "the same long list is not sent again";
+  analysis.diagnostics[0].diagnostics.back().message = "z";
+  bodies.clear();
+  streaming.AnalyseAndPublish();
+  EXPECT_EQ(1u, bodies.size()) << "one diagnostic changed";
+}
+
 TEST_F(LanguageServerTest, AnOpenDocumentKeepsItsAnalysisDiagnosticsBesideTheEditorsOwn) {
   Initialize("{}");
   Open("file:///game/main.txt", "goto ♥;");

@@ -118,11 +118,20 @@ int main(int argc, char** argv) {
   kv::DocumentStore store(kv::RealFileSystem());
   kv::GameAnalysis analysis(kv::RealFileSystem());
   bool output_open = true;
-  kv::LanguageServer server(analysis, store, kv::NativePathStyle(), [&](const kv::Json& message) {
-    if (!output_open) return;
-    const std::string body = kv::SerializeJson(message);
-    output_open = kv::WriteStdoutAll(kv::FrameHeader(body.size())) && kv::WriteStdoutAll(body);
-  });
+  kv::LanguageServer server(
+      analysis, store, kv::NativePathStyle(),
+      [&](const kv::Json& message) {
+        if (!output_open) return;
+        const std::string body = kv::SerializeJson(message);
+        output_open = kv::WriteStdoutAll(kv::FrameHeader(body.size())) && kv::WriteStdoutAll(body);
+      },
+      [&](size_t bytes, const kv::LanguageServer::Body& body) {
+        if (!output_open) return;
+        output_open = kv::WriteStdoutAll(kv::FrameHeader(bytes));
+        body([&](std::string_view piece) {
+          if (output_open) output_open = kv::WriteStdoutAll(piece);
+        });
+      });
   ClientWatch watch(server, client_id);
   return kv::RunMessageLoop(reader, server);
 }

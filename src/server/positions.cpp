@@ -82,7 +82,91 @@ PositionMap::PositionMap(std::shared_ptr<const DocumentText> text, PositionEncod
       lines_(text_ ? std::string_view(text_->utf8()) : std::string_view()),
       encoding_(encoding) {}
 
+PositionMap::PositionMap(std::shared_ptr<const std::string> cp932, PositionEncoding encoding)
+    : lines_(std::string_view()),
+      encoding_(encoding),
+      cp932_(std::move(cp932)),
+      bytes_(std::string_view(*cp932_).substr(0, DocumentText::kMaxBytes)) {
+  source_starts_.push_back(0);
+  for (size_t i = 0; i < bytes_.size(); ++i) {
+    if (bytes_[i] == '\n') {
+      source_starts_.push_back(static_cast<uint32_t>(i + 1));
+    } else if (bytes_[i] == '\r' && (i + 1 == bytes_.size() || bytes_[i + 1] != '\n')) {
+      lone_cr_ = true;
+    }
+  }
+  if (lone_cr_) lines_ = LineIndex(bytes_);
+}
+
+PositionMap::~PositionMap() = default;
+
+size_t LineIndex::LineOf(size_t offset) const {
+  return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) -
+                             starts_.begin()) -
+         1;
+}
+
+// As the map over a whole text converts: the place's offset clamped to its
+// line (DocumentText::Cp932Offset), at the start of the character that
+// holds it, then its column on the protocol's line (LineIndex::Position);
+// a CP932 line break never stands inside a character.
+LspPosition PositionMap::Cp932ToLsp(SourcePosition position) const {
+  const size_t lines = source_starts_.size();
+  size_t offset = 0;
+  if (position.line > static_cast<int64_t>(lines)) {
+    offset = bytes_.size();
+  } else if (position.line >= 1) {
+    const size_t index = static_cast<size_t>(position.line) - 1;
+    const size_t start = source_starts_[index];
+    size_t end = bytes_.size();
+    if (index + 1 < lines) {
+      end = source_starts_[index + 1] - 1;
+      if (end > start && bytes_[end - 1] == '\r') --end;
+    }
+    const size_t column = position.column < 1 ? 0 : static_cast<size_t>(position.column) - 1;
+    offset = start + std::min(column, end - start);
+  }
+  size_t line, line_start, content_end;
+  if (lone_cr_) {
+    line = lines_.LineOf(offset);
+    line_start = lines_.Start(line);
+    content_end = lines_.ContentEnd(line);
+  } else {
+    line = static_cast<size_t>(
+               std::upper_bound(source_starts_.begin(), source_starts_.end(), offset) -
+               source_starts_.begin()) -
+           1;
+    line_start = source_starts_[line];
+    content_end = bytes_.size();
+    if (line + 1 < lines) {
+      content_end = source_starts_[line + 1] - 1;
+      if (content_end > line_start && bytes_[content_end - 1] == '\r') --content_end;
+    }
+  }
+  offset = std::min(offset, content_end);
+  Cursor& cursor = cursor_;
+  if (cursor.line_start != line_start || cursor.offset > offset) cursor = Cursor{line_start, line_start, {}};
+  size_t at = cursor.offset;
+  while (at < offset) {
+    const size_t length = Cp932CharacterLength(bytes_, at);
+    if (at + length > offset) break;
+    at += length;
+  }
+  const DocumentText::EditorLength more =
+      DocumentText::Cp932EditorLength(bytes_.substr(cursor.offset, at - cursor.offset));
+  cursor.length.utf8 += more.utf8;
+  cursor.length.utf16 += more.utf16;
+  cursor.offset = at;
+  return LspPosition{static_cast<int64_t>(line),
+                     static_cast<int64_t>(encoding_ == PositionEncoding::kUtf8 ? cursor.length.utf8
+                                                                               : cursor.length.utf16)};
+}
+
 SourcePosition PositionMap::ToSource(LspPosition position) const {
+  if (cp932_) {
+    if (!whole_) whole_ = std::make_unique<PositionMap>(DocumentText::FromCp932(bytes_), encoding_);
+    return whole_->ToSource(position);
+  }
   if (!text_) {
     auto base1 = [](int64_t n) {
       return static_cast<int32_t>(std::clamp<int64_t>(n, 0, INT32_MAX - 1) + 1);
@@ -93,6 +177,7 @@ SourcePosition PositionMap::ToSource(LspPosition position) const {
 }
 
 LspPosition PositionMap::ToLsp(SourcePosition position) const {
+  if (cp932_) return Cp932ToLsp(position);
   if (!text_) {
     return LspPosition{std::max<int64_t>(position.line - 1, 0),
                        std::max<int64_t>(position.column - 1, 0)};

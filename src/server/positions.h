@@ -36,8 +36,13 @@ class LineIndex {
   // counts as the line's end or the character's start).
   LspPosition Position(size_t offset, PositionEncoding encoding) const;
 
- private:
+  // The line holding an offset, where it starts, and where its content ends
+  // (before its line break).
+  size_t LineOf(size_t offset) const;
+  size_t Start(size_t line) const { return starts_[line]; }
   size_t ContentEnd(size_t line) const;
+
+ private:
 
   std::string_view text_;
   std::vector<size_t> starts_;
@@ -54,14 +59,39 @@ size_t DraftOffset(const DocumentDraft& text, LspPosition position, PositionEnco
 class PositionMap {
  public:
   PositionMap(std::shared_ptr<const DocumentText> text, PositionEncoding encoding);
+  // Over a file's bytes as a compile read them as CP932, without converting
+  // the whole text: a place is converted from its line alone (a text is
+  // made only for a position the editor gives).
+  PositionMap(std::shared_ptr<const std::string> cp932, PositionEncoding encoding);
+  PositionMap(PositionMap&&) = default;
+  ~PositionMap();
 
   SourcePosition ToSource(LspPosition position) const;
   LspPosition ToLsp(SourcePosition position) const;
 
  private:
+  LspPosition Cp932ToLsp(SourcePosition position) const;
+
   std::shared_ptr<const DocumentText> text_;
   LineIndex lines_;
   PositionEncoding encoding_;
+  // Over CP932 bytes alone: the bytes, their lines as the converter counts
+  // them (the offsets after each LF), the map made from a whole text when
+  // a position must go the other way, and where the last place converted
+  // stands (places come mostly in order: a long line is read once).
+  std::shared_ptr<const std::string> cp932_;
+  std::string_view bytes_;
+  std::vector<uint32_t> source_starts_;
+  // A CR alone ends a line for the protocol but not for the converter:
+  // only then are the protocol's lines indexed apart (lines_).
+  bool lone_cr_ = false;
+  mutable std::unique_ptr<PositionMap> whole_;
+  struct Cursor {
+    size_t line_start = SIZE_MAX;
+    size_t offset = 0;
+    DocumentText::EditorLength length;
+  };
+  mutable Cursor cursor_;
 };
 
 }  // namespace kv

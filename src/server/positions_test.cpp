@@ -53,13 +53,45 @@ TEST(PositionMap, ConvertsBetweenTheProtocolAndCp932Columns) {
   EXPECT_EQ((LspPosition{2, 2}), utf16.ToLsp({7, 1}));
 
   // A file that cannot be read: the numbers change their base only.
-  const PositionMap none(nullptr, kUtf16);
+  const PositionMap none(std::shared_ptr<const DocumentText>(), kUtf16);
   EXPECT_EQ((SourcePosition{3, 5}), none.ToSource({2, 4}));
   EXPECT_EQ((LspPosition{2, 4}), none.ToLsp({3, 5}));
 }
 
 // A text being edited answers as the whole text's line index does, in both
 // encodings, for columns inside, at and past lines of all kinds.
+TEST(PositionMap, OverCp932BytesAgreesWithTheMapOverTheWholeText) {
+  // Pieces with every way a line or a character can end: line breaks of
+  // each kind, double-byte characters (one with '\\' second), half-width
+  // kana, a lead byte cut by a line break or by a byte that is no trail,
+  // and bytes that begin no character.
+  const std::string pieces[] = {"a",        "\n",       "\r",   "\r\n",   "\x82\xA0", "\x83\x5C",
+                                "\xB1",     "\x82\n",   "\x82\r", "\x81\x7F", "\x80",    "\xFF",
+                                "\xEF\x40", "\x87\x40", "\t"};
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % 24);
+    for (int i = 0; i < length; ++i) text += pieces[random() % std::size(pieces)];
+    for (PositionEncoding encoding : {kUtf16, kUtf8}) {
+      const PositionMap whole(DocumentText::FromCp932(text), encoding);
+      const PositionMap bytes(std::make_shared<const std::string>(text), encoding);
+      // In order and out of order: the map reads on from the last place.
+      for (int pass = 0; pass < 2; ++pass) {
+        for (int32_t line = 0; line <= length + 2; ++line) {
+          for (int32_t column = pass == 0 ? 0 : 60; column <= 60 && column >= 0;
+               column += pass == 0 ? 1 : -3) {
+            const SourcePosition place{line, column};
+            ASSERT_EQ(whole.ToLsp(place), bytes.ToLsp(place))
+                << "line " << line << " column " << column << " of " << ::testing::PrintToString(text);
+          }
+        }
+      }
+      EXPECT_EQ(whole.ToSource({1, 2}), bytes.ToSource({1, 2}));
+    }
+  }
+}
+
 TEST(DraftOffset, AgreesWithTheLineIndexOfTheWholeText) {
   std::mt19937 random(3);
   const std::vector<std::string> pieces = {"a",  "\r",           "\n",           "\r\n",

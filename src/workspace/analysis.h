@@ -199,6 +199,10 @@ class Analysis {
   // did not hold then: the places in its answers stand on it. Null when the
   // analysis keeps none.
   virtual std::shared_ptr<const DocumentText> AnalysedText(const std::string&) { return nullptr; }
+  // The same as the file's bytes, when the analysis read it as CP932 (null
+  // otherwise): places can be converted from these alone, without the
+  // whole text converted (see PositionMap).
+  virtual std::shared_ptr<const std::string> AnalysedCp932(const std::string&) { return nullptr; }
   // The game's route map as JSON (UTF-8; see --route-map), over the texts
   // the editor holds; "" when there is no game.
   virtual std::string RouteMapJson() { return ""; }

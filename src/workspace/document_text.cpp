@@ -12,7 +12,7 @@ namespace {
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 // Offsets are 32 bits; a longer text is cut here (even its UTF-8 form, at
 // three bytes for each CP932 byte, stays below 4 GiB).
-constexpr size_t kMaxTextBytes = size_t{1} << 30;
+constexpr size_t kMaxTextBytes = DocumentText::kMaxBytes;
 
 // The length of the CP932 character at the start of `text`.
 size_t Cp932Length(std::string_view text) { return Cp932CharacterLength(text); }
@@ -40,8 +40,8 @@ class CharacterTable {
   CharacterTable(std::string (*convert)(std::string_view), bool (*valid)(std::string_view))
       : convert_(convert), valid_(valid) {}
 
-  // The form on the other side of each of `characters` (distinct, none
-  // empty), learning those not yet known. A form, once kept, never changes,
+  // The form on the other side of each of `characters` (none empty; one
+  // may come more than once), learning those not yet known. A form, once kept, never changes,
   // so the pointers stay valid.
   std::vector<const std::string*> LookUp(const std::vector<std::string_view>& characters)
       LOCKS_EXCLUDED(mutex_) {
@@ -171,8 +171,6 @@ std::shared_ptr<const DocumentText> DocumentText::Build(std::string_view input, 
                                                         Add add) {
   input = input.substr(0, kMaxTextBytes);
   auto text = std::make_shared<DocumentText>();
-  text->utf8_.reserve(input.size());
-  text->cp932_.reserve(input.size());
   // Each character of the text once, in the order of first appearance; and
   // each character that is not ASCII where it stands, with its place in
   // that list (a byte that begins no character has length 0). The text is
@@ -201,6 +199,17 @@ std::shared_ptr<const DocumentText> DocumentText::Build(std::string_view input, 
     i += n == 0 ? 1 : n;
   }
   const std::vector<const std::string*> others = table.LookUp(characters);
+  // Room for both forms and the units from the start: a large text's forms
+  // are never copied as they grow. A character takes at most the longer of
+  // its two forms, or the three bytes of U+FFFD, in either.
+  size_t longest = input.size();
+  for (const Found& at : found) {
+    const std::string* other = at.length == 0 ? nullptr : others[at.distinct];
+    longest += std::max({size_t{at.length}, other ? other->size() : 0, kReplacementCharacter.size()}) -
+               std::max<size_t>(at.length, 1);
+  }
+  text->utf8_.reserve(longest);
+  text->cp932_.reserve(longest);
   text->units_.reserve(found.size());
   size_t done = 0;
   for (const Found& at : found) {
@@ -218,6 +227,39 @@ std::shared_ptr<const DocumentText> DocumentText::Build(std::string_view input, 
   text->cp932_.append(ascii);
   text->IndexLines();
   return text;
+}
+
+DocumentText::EditorLength DocumentText::Cp932EditorLength(std::string_view cp932) {
+  EditorLength length;
+  std::vector<std::string_view> characters;
+  for (size_t i = 0; i < cp932.size();) {
+    if (static_cast<unsigned char>(cp932[i]) < 0x80) {
+      ++length.utf8, ++length.utf16, ++i;
+      continue;
+    }
+    // A byte that begins no character is shown as U+FFFD.
+    const size_t n = std::min(Cp932Length(cp932.substr(i)), cp932.size() - i);
+    if (n == 0) {
+      length.utf8 += kReplacementCharacter.size();
+      ++length.utf16, ++i;
+      continue;
+    }
+    characters.push_back(cp932.substr(i, n));
+    i += n;
+  }
+  if (characters.empty()) return length;
+  const std::vector<const std::string*> forms = DecodeTable().LookUp(characters);
+  for (const std::string* form : forms) {
+    if (form == nullptr || form->empty()) {
+      length.utf8 += kReplacementCharacter.size();
+      ++length.utf16;
+      continue;
+    }
+    length.utf8 += form->size();
+    for (size_t i = 0; i < form->size(); i += Utf8ClaimedLength(static_cast<unsigned char>((*form)[i])))
+      length.utf16 += Utf8ClaimedLength(static_cast<unsigned char>((*form)[i])) == 4 ? 2 : 1;
+  }
+  return length;
 }
 
 std::shared_ptr<const DocumentText> DocumentText::FromUtf8(std::string_view utf8) {

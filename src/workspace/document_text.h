@@ -39,6 +39,18 @@ class DocumentText {
     uint32_t utf8_offset;
     uint32_t length;
   };
+  // The length of the editor's form of a stretch of CP932 text, as
+  // FromCp932 converts it, in UTF-8 bytes and in UTF-16 units: the columns
+  // of a place worked out from its line alone, without converting the whole
+  // text. `cp932` must begin at a character's first byte.
+  struct EditorLength {
+    size_t utf8 = 0;
+    size_t utf16 = 0;
+  };
+  static EditorLength Cp932EditorLength(std::string_view cp932);
+  // The most of a text that is converted (the rest is left out).
+  static constexpr size_t kMaxBytes = size_t{1} << 30;
+
   // In the order of the text; empty for texts read as CP932.
   const std::vector<Unconverted>& unconverted() const { return unconverted_; }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <unordered_set>
 #include <set>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "driver/game_lint.h"
 #include "driver/options.h"
 #include "language/command_table.h"
+#include "platform/bulk_memory.h"
 #include "platform/console.h"
 #include "platform/lexical_path.h"
 #include "source/source_loader.h"
@@ -365,7 +367,7 @@ class GameAnalysis::Reader : public ReadingObserver {
           bytes.find('\n') == std::string_view::npos
               ? SourcePosition{start.line, start.column + static_cast<int32_t>(bytes.size())}
               : Place(source, entry.end);
-      pending_.emplace_back(entry.kind, entry.definition, entry.command,
+      pending_.Add(entry.kind, entry.definition, entry.command,
                             analysis_.Interned(entry.name), start, end);
     }
   }
@@ -374,17 +376,57 @@ class GameAnalysis::Reader : public ReadingObserver {
   ~Reader() override { Flush(); }
 
  private:
-  // A script's names are gathered in one list reused from script to script
-  // and kept in a list of their exact size: the lists kept of a whole game
-  // hold no room to grow, nor leave behind the storage they grew out of.
+  // A script's names are gathered in blocks (PendingMentions) and kept in a
+  // list of their exact size: the lists kept of a whole game hold no room
+  // to grow, nor leave behind the storage they grew out of.
   void Flush() {
-    if (current_ != nullptr && !pending_.empty()) {
-      std::vector<Mention>& kept = current_->mentions;
-      kept.reserve(kept.size() + pending_.size());
-      kept.insert(kept.end(), pending_.begin(), pending_.end());
-    }
-    pending_.clear();
+    if (current_ != nullptr) pending_.MoveTo(&current_->mentions);
+    pending_.Clear();
   }
+
+  // A script's names as they come, in blocks taken from the system: growing
+  // never copies them (a large script reads millions), and each block goes
+  // back to the system as soon as it is copied into the script's list, so
+  // that the names are never held twice over.
+  class PendingMentions {
+   public:
+    PendingMentions() = default;
+    PendingMentions(const PendingMentions&) = delete;
+    PendingMentions& operator=(const PendingMentions&) = delete;
+    ~PendingMentions() { Clear(); }
+
+    template <typename... Args>
+    void Add(Args&&... args) {
+      if (used_ == kBlock) {
+        void* block = AllocateBulk(kBlock * sizeof(Mention));
+        if (block == nullptr) throw std::bad_alloc();
+        blocks_.push_back(static_cast<Mention*>(block));
+        used_ = 0;
+      }
+      new (blocks_.back() + used_++) Mention(std::forward<Args>(args)...);
+    }
+    void MoveTo(std::vector<Mention>* kept) {
+      if (blocks_.empty()) return;
+      kept->reserve(kept->size() + (blocks_.size() - 1) * kBlock + used_);
+      for (size_t i = 0; i < blocks_.size(); ++i) {
+        const size_t count = i + 1 == blocks_.size() ? used_ : kBlock;
+        kept->insert(kept->end(), blocks_[i], blocks_[i] + count);
+        FreeBulk(blocks_[i], kBlock * sizeof(Mention));
+      }
+      blocks_.clear();
+      used_ = kBlock;
+    }
+    void Clear() {
+      for (Mention* block : blocks_) FreeBulk(block, kBlock * sizeof(Mention));
+      blocks_.clear();
+      used_ = kBlock;
+    }
+
+   private:
+    static constexpr size_t kBlock = size_t{1} << 15;
+    std::vector<Mention*> blocks_;
+    size_t used_ = kBlock;  // in the last block
+  };
 
   Script* ScriptOf(const SourceText& source) {
     if (current_ != nullptr && current_->path == source.path) return current_;
@@ -410,7 +452,7 @@ class GameAnalysis::Reader : public ReadingObserver {
   KCSystem& sys_;
   Conversion& conversion_;
   Script* current_ = nullptr;
-  std::vector<Mention> pending_;  // of current_, not yet kept
+  PendingMentions pending_;  // of current_, not yet kept
   std::shared_ptr<const DocumentText> text_;
 };
 
@@ -1076,6 +1118,11 @@ std::shared_ptr<const DocumentText> GameAnalysis::AnalysedText(const std::string
                                                             : DocumentText::FromCp932(*kept);
 }
 
+std::shared_ptr<const std::string> GameAnalysis::AnalysedCp932(const std::string& path) {
+  if (settings_.source_encoding != SourceEncoding::kCp932) return nullptr;
+  return fs_.Kept(path);
+}
+
 std::shared_ptr<const DocumentText> GameAnalysis::TextOf(const std::string& path) {
   if (auto it = documents_.find(path); it != documents_.end()) return it->second;
   if (std::shared_ptr<const DocumentText> analysed = AnalysedText(path)) return analysed;
@@ -1083,22 +1130,55 @@ std::shared_ptr<const DocumentText> GameAnalysis::TextOf(const std::string& path
   return ReadDocumentText(base_, path, settings_.source_encoding, &err);
 }
 
-SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line,
-                                       int32_t column) const {
-  if (line < 1) return {{1, 1}, {1, 1}};
-  if (text == nullptr) return {{line, std::max(column, 1)}, {line, std::max(column, 1)}};
-  const std::string_view line_text = LineText(*text, line);
+namespace {
+
+// The element at a place of a line whose text is `line_text` (`start`: the
+// place in CP932 bytes), as ElementRange makes it.
+SourceRange LineElementRange(std::string_view line_text, int32_t line, int32_t column,
+                             SourcePosition start) {
   if (column < 1) {
     // No column: the whole line, from its first non-blank byte.
     const size_t first = std::min(line_text.find_first_not_of(" \t"), line_text.size());
     return {{line, static_cast<int32_t>(first) + 1},
             {line, static_cast<int32_t>(line_text.size()) + 1}};
   }
-  const SourcePosition start = Cp932Position(*text, line, column);
   const size_t at = std::min(static_cast<size_t>(start.column - 1), line_text.size());
   // The element as the tokenizer reads it, up to the line's end.
   const size_t end = std::min(ElementEnd(line_text, at), line_text.size());
   return {start, {start.line, static_cast<int32_t>(end) + 1}};
+}
+
+// The lines of a file's bytes as a compile read them, for a game read as
+// CP932: the ranges of its reports need no converted text.
+struct Cp932Lines {
+  explicit Cp932Lines(std::shared_ptr<const std::string> read)
+      : bytes(std::move(read)), text(std::string_view(*bytes).substr(0, DocumentText::kMaxBytes)) {
+    for (size_t at = 0; (at = text.find('\n', at)) != std::string_view::npos; ++at)
+      ends.push_back(static_cast<uint32_t>(at));
+  }
+  // As LineText reads a DocumentText.
+  std::string_view Line(int32_t line) const {
+    if (line < 1 || static_cast<size_t>(line) > ends.size() + 1) return {};
+    const size_t index = static_cast<size_t>(line) - 1;
+    const size_t start = index == 0 ? 0 : ends[index - 1] + 1;
+    size_t end = index < ends.size() ? ends[index] : text.size();
+    if (end > start && text[end - 1] == '\r') --end;
+    return text.substr(start, end - start);
+  }
+  std::shared_ptr<const std::string> bytes;
+  std::string_view text;  // as much as a DocumentText holds
+  std::vector<uint32_t> ends;  // of each line but the last: its LF
+};
+
+}  // namespace
+
+SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line,
+                                       int32_t column) const {
+  if (line < 1) return {{1, 1}, {1, 1}};
+  if (text == nullptr) return {{line, std::max(column, 1)}, {line, std::max(column, 1)}};
+  const std::string_view line_text = LineText(*text, line);
+  if (column < 1) return LineElementRange(line_text, line, column, {});
+  return LineElementRange(line_text, line, column, Cp932Position(*text, line, column));
 }
 
 std::set<std::string> GameAnalysis::ForeignPaths(const Script& script) const {
@@ -1189,6 +1269,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     // The ranges of a report are worked out once, from the text its file has
     // then: the file changes only with an edit, which reports it again.
     std::map<std::string, std::shared_ptr<const DocumentText>> texts;
+    std::map<std::string, Cp932Lines> cp932_lines;
     // Those worked out now join the kept ones after the file's list.
     std::map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> found;
     auto range_of = [&](const std::string& at, int32_t line, int32_t column) {
@@ -1199,6 +1280,22 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         auto it = std::lower_bound(ranges.begin(), ranges.end(), std::pair{key, SourceRange{}},
                                    [](const auto& a, const auto& b) { return a.first < b.first; });
         if (it != ranges.end() && it->first == key) return it->second;
+      }
+      // A CP932 game's file as its compile read it is read by its lines
+      // alone: a large script's text is not converted whole for its ranges.
+      if (settings_.source_encoding == SourceEncoding::kCp932 && documents_.count(at) == 0) {
+        auto lines = cp932_lines.find(at);
+        if (lines == cp932_lines.end()) {
+          if (std::shared_ptr<const std::string> bytes = fs_.Kept(at))
+            lines = cp932_lines.emplace(at, Cp932Lines(std::move(bytes))).first;
+        }
+        if (lines != cp932_lines.end()) {
+          const SourceRange range =
+              line < 1 ? SourceRange{{1, 1}, {1, 1}}
+                       : LineElementRange(lines->second.Line(line), line, column, {line, column});
+          found[at].push_back({key, range});
+          return range;
+        }
       }
       auto it = texts.find(at);
       if (it == texts.end()) it = texts.emplace(at, TextOf(at)).first;

@@ -124,6 +124,7 @@ class GameAnalysis : public Analysis {
   std::vector<Symbol> DocumentSymbols(const std::string& path) override;
   std::vector<Symbol> WorkspaceSymbols(const std::string& query) override;
   std::shared_ptr<const DocumentText> AnalysedText(const std::string& path) override;
+  std::shared_ptr<const std::string> AnalysedCp932(const std::string& path) override;
   // (route_map_analysis.cpp)
   std::string RouteMapJson() override;
 
