@@ -59,6 +59,7 @@ const char* const kLines[] = {
     "window_size 640, 480;",
     "create_window;",
     "L#:\nL#:",
+    "v# = #;",
 };
 constexpr size_t kLineCount = sizeof(kLines) / sizeof(kLines[0]);
 

@@ -1,6 +1,7 @@
 #include "context/declared_names.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_set>
 #include <vector>
 
@@ -78,14 +79,20 @@ void DeclaredVariableSet::Insert(const std::string& name) {
   ++size_;
 }
 
-bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
-  if (size_ != other.size_) return false;
+void DeclaredVariableSet::InsertNew(const std::string& name) {
+  local_.insert(*added_.insert(name).first);
+  ++size_;
+}
+
+void DeclaredVariableSet::NamesAboveShared(const DeclaredVariableSet& other,
+                                           std::vector<std::string_view>* mine_names,
+                                           std::vector<std::string_view>* their_names) const {
   // The layers below the first one both share hold the same names in both;
-  // names are never in two layers of one chain, so the rest must be equal.
-  // Chains share their lower part (a layer never changes what is below
-  // it): the first shared layer is where the two chains, walked from the
-  // same depth, meet. Nothing is allocated: the comparison runs after each
-  // script compiled alone, over chains of one layer per script.
+  // names are never in two layers of one chain. Chains share their lower
+  // part (a layer never changes what is below it): the first shared layer
+  // is where the two chains, walked from the same depth, meet. Nothing but
+  // views is allocated: this runs after each script compiled alone, over
+  // chains of one layer per script.
   auto depth = [](const Layer* layer) {
     size_t n = 0;
     for (; layer != nullptr; layer = layer->below.get()) ++n;
@@ -101,17 +108,90 @@ bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
     theirs = theirs->below.get();
   }
   const Layer* common = mine;
-  // Views, sorted: no name is copied.
   auto above = [common](const std::shared_ptr<const Layer>& top,
-                        const std::set<std::string, std::less<>>& added) {
-    std::vector<std::string_view> names(added.begin(), added.end());
+                        const std::set<std::string, std::less<>>& added,
+                        std::vector<std::string_view>* names) {
+    names->assign(added.begin(), added.end());
     for (const Layer* layer = top.get(); layer != common; layer = layer->below.get()) {
-      names.insert(names.end(), layer->names.begin(), layer->names.end());
+      names->insert(names->end(), layer->names.begin(), layer->names.end());
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    std::sort(names->begin(), names->end());
   };
-  return above(layers_, added_) == above(other.layers_, other.added_);
+  above(layers_, added_, mine_names);
+  above(other.layers_, other.added_, their_names);
+}
+
+bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
+  if (size_ != other.size_) return false;
+  std::vector<std::string_view> mine, theirs;
+  NamesAboveShared(other, &mine, &theirs);
+  return mine == theirs;
+}
+
+void DeclaredVariableSet::DifferencesFrom(const DeclaredVariableSet& before,
+                                          std::vector<std::string>* added,
+                                          std::vector<std::string>* removed) const {
+  std::vector<std::string_view> mine, theirs, differ;
+  NamesAboveShared(before, &mine, &theirs);
+  std::set_difference(mine.begin(), mine.end(), theirs.begin(), theirs.end(),
+                      std::back_inserter(differ));
+  added->assign(differ.begin(), differ.end());
+  differ.clear();
+  std::set_difference(theirs.begin(), theirs.end(), mine.begin(), mine.end(),
+                      std::back_inserter(differ));
+  removed->assign(differ.begin(), differ.end());
+}
+
+DeclaredVariableSet::Eraser::Eraser(std::vector<std::string> names) : names_(std::move(names)) {}
+
+size_t DeclaredVariableSet::Eraser::EraseNames(std::set<std::string, std::less<>>* names) const {
+  size_t erased = 0;
+  for (const std::string& name : names_) erased += names->erase(name);
+  return erased;
+}
+
+DeclaredVariableSet::Eraser::Rebuilt DeclaredVariableSet::Eraser::Rebuild(
+    const std::shared_ptr<const Layer>& layer) {
+  if (!layer) return {};
+  if (auto it = rebuilt_.find(layer.get()); it != rebuilt_.end()) return it->second;
+  // The chain is walked down first, then rebuilt upwards: a late state
+  // stands on one layer per script, too deep to recurse through safely.
+  std::vector<const std::shared_ptr<const Layer>*> chain;
+  Rebuilt below;
+  for (const std::shared_ptr<const Layer>* at = &layer; *at; at = &(*at)->below) {
+    if (auto it = rebuilt_.find(at->get()); it != rebuilt_.end()) {
+      below = it->second;
+      break;
+    }
+    chain.push_back(at);
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const std::shared_ptr<const Layer>& old = **it;
+    size_t erased = 0;
+    for (const std::string& name : names_) erased += old->names.count(name);
+    Rebuilt now;
+    if (erased == 0 && below.layer == old->below) {
+      now = {old, below.removed};
+    } else {
+      auto copy = std::make_shared<Layer>();
+      copy->names = old->names;
+      EraseNames(&copy->names);
+      copy->below = below.layer;
+      now = {std::move(copy), below.removed + erased};
+    }
+    rebuilt_[old.get()] = now;
+    below = std::move(now);
+  }
+  return below;
+}
+
+void DeclaredVariableSet::Eraser::EraseFrom(DeclaredVariableSet* set) {
+  const size_t erased = EraseNames(&set->added_);
+  const Rebuilt rebuilt = Rebuild(set->layers_);
+  set->layers_ = rebuilt.layer;
+  set->size_ -= erased + rebuilt.removed;
+  set->table_.reset();
+  set->local_.clear();
 }
 
 }  // namespace kv

@@ -180,6 +180,11 @@ struct GameAnalysis::Script {
   std::vector<NameUse> uses;
   std::vector<std::string> labels, functions;
   std::vector<Mention> mentions;  // in the order they stand
+  // Where its compile reads or changes the variables declared so far: the
+  // leading words of its statements that no command compiles (whether each
+  // names a declared variable changes what is said of it) and the names it
+  // declares.
+  std::vector<const std::string*> asked, declared_names;
   // What the checks of the other scripts read of it (see Summarise): the
   // first definition of each label, the first declaration of each variable,
   // the first making of each name, in source order; and the names it goes
@@ -337,11 +342,27 @@ class GameAnalysis::Reader : public ReadingObserver {
   }
 
   void OnStatement(const SourceText& source, int32_t id, const Statement& statement) override {
-    if (id != cmd::kCreateWindow || source.path != analysis_.main_script_ ||
-        analysis_.create_window_line_ != 0) {
-      return;
+    if (id == cmd::kCreateWindow && source.path == analysis_.main_script_ &&
+        analysis_.create_window_line_ == 0) {
+      analysis_.create_window_line_ = Diagnostics::PlaceIn(source, statement[0][0].offset).line;
     }
-    analysis_.create_window_line_ = Diagnostics::PlaceIn(source, statement[0][0].offset).line;
+    if (statement.size() == 0 || statement[0].empty()) return;
+    const CommandParameter& first = statement[0];
+    const bool declares = id >= cmd::kValue && id <= cmd::kLocalString;
+    // A word assigned to ("x = 1") is told of alike whether it was declared.
+    const bool asks = (id < 0 || id >= kCommandCount) && first[0].kind == ElemWord &&
+                      !(first.size() > 1 && first[1].kind == ElemOperator && first[1].text == "=");
+    if (!declares && !asks) return;
+    Script* script = ScriptOf(source);
+    if (script == nullptr) return;
+    if (asks) script->asked.push_back(analysis_.Interned(first[0].text));
+    if (!declares) return;
+    // The first word of each parameter, behind the command's own.
+    for (uint32_t p = 0; p < statement.size(); ++p) {
+      const size_t at = p == 0 ? 1 : 0;
+      if (at < statement[p].size() && statement[p][at].kind == ElemWord)
+        script->declared_names.push_back(analysis_.Interned(statement[p][at].text));
+    }
   }
 
   bool WantsNames() const override { return true; }
@@ -735,6 +756,78 @@ void GameAnalysis::FullRun() {
 }
 
 bool GameAnalysis::Recompile(const std::string& path) {
+  std::vector<Script*> asking;
+  if (!CompileOnward(path, &asking)) return false;
+  for (Script* script : asking) {
+    if (!CompileOnward(script->path, nullptr)) return false;
+  }
+  return true;
+}
+
+bool GameAnalysis::HandOnDeclared(const CarriedState& end, size_t from,
+                                  std::vector<Script*>* asking) {
+  const CarriedState& before = order_[from]->start;
+  if (end.aliases != before.aliases || end.mainScriptEnded != before.mainScriptEnded) return false;
+  std::vector<std::string> added, removed;
+  end.declaredVariables.DifferencesFrom(before.declaredVariables, &added, &removed);
+  if (added.empty() && removed.empty()) return false;
+  for (size_t k = from; k < order_.size(); ++k) {
+    if (!order_[k]->from_state) return false;
+  }
+  // Each name that main.txt declares now or no longer, and whether the
+  // states as they were held it (a name added) or the new ones hold it (a
+  // name taken away) anyway: from the first script that declares it on.
+  struct Changed {
+    const std::string* name;
+    bool added;
+    bool declared_since = false;
+  };
+  std::vector<Changed> changed;
+  for (const std::string& name : added) changed.push_back({&name, true});
+  for (const std::string& name : removed) changed.push_back({&name, false});
+  std::sort(changed.begin(), changed.end(),
+            [](const Changed& a, const Changed& b) { return *a.name < *b.name; });
+  auto find = [&](const std::string* name) -> Changed* {
+    auto it = std::lower_bound(changed.begin(), changed.end(), *name,
+                               [](const Changed& c, const std::string& n) { return *c.name < n; });
+    return it != changed.end() && *it->name == *name ? &*it : nullptr;
+  };
+  // Names taken away: one eraser while the same names go, so that states
+  // sharing layers share the rebuilt ones.
+  std::unique_ptr<DeclaredVariableSet::Eraser> eraser;
+  auto update = [&](DeclaredVariableSet* set) {
+    for (const Changed& c : changed) {
+      if (c.added && !c.declared_since) set->InsertNew(*c.name);
+    }
+    if (!eraser) {
+      std::vector<std::string> gone;
+      for (const Changed& c : changed) {
+        if (!c.added && !c.declared_since) gone.push_back(*c.name);
+      }
+      if (gone.empty()) return;
+      eraser = std::make_unique<DeclaredVariableSet::Eraser>(std::move(gone));
+    }
+    eraser->EraseFrom(set);
+  };
+  for (size_t k = from; k < order_.size(); ++k) {
+    Script* script = order_[k];
+    update(&script->start.declaredVariables);
+    bool asks = false;
+    for (const std::string* name : script->asked) asks = asks || find(name) != nullptr;
+    for (const std::string* name : script->declared_names) {
+      if (Changed* c = find(name)) {
+        asks = true;
+        if (!c->declared_since && !c->added) eraser.reset();
+        c->declared_since = true;
+      }
+    }
+    update(&script->end.declaredVariables);
+    if (asks) asking->push_back(script);
+  }
+  return true;
+}
+
+bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* asking) {
   Script* script = scripts_.at(path).get();
   if (!script->from_state) return false;
   // The table of the variables declared before the script, built once for
@@ -775,6 +868,8 @@ bool GameAnalysis::Recompile(const std::string& path) {
     script->errors = 0;
     script->compile.clear();
     script->mentions.clear();
+    script->asked.clear();
+    script->declared_names.clear();
     collector.set_route([&](const Diagnostic& d) {
       if (d.kind == Diagnostic::Kind::kError) ++script->errors;
       return &script->compile;
@@ -816,6 +911,14 @@ bool GameAnalysis::Recompile(const std::string& path) {
       if (script->index + 1 >= order_.size()) return true;
       Script* next = order_[script->index + 1];
       if (next->start == end) return true;
+      // Variables that main.txt declares now or no longer reach every
+      // script after it, but change the compile only of those that ask
+      // about or declare them: the others' states take the change in, and
+      // those scripts compile again after this one.
+      if (main_compiled && asking != nullptr && HandOnDeclared(end, next->index, asking)) {
+        asking = nullptr;
+        continue;
+      }
       const bool limit_untouched =
           next->start.errorsSinceLimit + next->errors == next->end.errorsSinceLimit &&
           end.errorsSinceLimit + next->errors < Diagnostics::kErrorLimit;

@@ -12,10 +12,12 @@
 // alone from its state; the scripts after it only when the state it ends in
 // differs from theirs. main.txt is compiled alone too, from its setup phase,
 // when that phase ended in it before and does again; when the state it
-// hands on changes, the whole game converts again. The cross-script checks
-// run again over the names kept per script. Anything else (a file added or
-// removed, a change to whether a script's comments end) converts the whole
-// game again.
+// hands on changes only by the variables it declares, the scripts after it
+// take the change into their states, and those whose compile it may change
+// compile again; when it changes otherwise, the whole game converts again.
+// The cross-script checks run again over the names kept per script.
+// Anything else (a file added or removed, a change to whether a script's
+// comments end) converts the whole game again.
 #pragma once
 
 #include <algorithm>
@@ -158,6 +160,18 @@ class GameAnalysis : public Analysis {
   // Compiles the changed script alone, and the ones after it whose start
   // state changes; false when only a whole run can tell.
   bool Recompile(const std::string& path);
+  // Compiles the script alone, and the ones after it whose start state
+  // changes. After main.txt, when what it hands on differs only by the
+  // variables it declares, the scripts after it take the change into their
+  // states instead, and those whose compile it may change are put in
+  // `asking`.
+  bool CompileOnward(const std::string& path, std::vector<Script*>* asking);
+  // Makes the variables that `end` declares and the start of the script at
+  // `from` does not, and those that start declares and `end` does not, so
+  // in the states of that script and every one after it, and puts those
+  // that ask about or declare one of them in `asking`; false (nothing
+  // changed) when `end` differs otherwise, or not at all.
+  bool HandOnDeclared(const CarriedState& end, size_t from, std::vector<Script*>* asking);
   // The cross-script checks (LintGame) over the names and files kept of the
   // whole game, as the converter makes them after its last script.
   // With `whole`, over every script; otherwise again over the scripts
