@@ -12,8 +12,9 @@
 // apart, of two kinds: three that add a text statement before its last line
 // (and three that take it away again), which change nothing that main.txt
 // hands on to the scripts after it; and three that add a variable's
-// declaration there (and three that take it away, timed apart), which
-// change the state every other script starts from. With --verify, the diagnostics after the edits (after
+// declaration there (and three that take it away, timed apart), and three
+// that make an alias there (and take it away, timed apart), which change
+// the state every other script starts from. With --verify, the diagnostics after the edits (after
 // the first edit that defines a name, with that script still open, and after
 // the first edit of main.txt of each kind) are compared with those of a
 // fresh analysis of the same texts, and any difference is printed and fails
@@ -104,7 +105,8 @@ bool SameAsFresh(const kv::GameAnalysis& analysis, const kv::DocumentStore& stor
 
 struct GameFigures {
   double first = 0;
-  Figures edit{}, name{}, main{}, main_state{}, main_state_back{}, check{};
+  Figures edit{}, name{}, main{}, main_state{}, main_state_back{}, main_alias{}, main_alias_back{},
+      check{};
   double peak_mib = 0;
   int diagnostics = 0;
   bool ok = false;
@@ -141,6 +143,7 @@ bool Measure(const std::string& dir, int edits, bool verify, bool main_only, Gam
     out->diagnostics += static_cast<int>(file.diagnostics.size());
 
   std::vector<double> edit_ms, name_ms, main_ms, main_state_ms, main_state_back_ms;
+  std::vector<double> main_alias_ms, main_alias_back_ms;
   int scripts = 0;
   while (kv::RealFileSystem().Exists(dir + "/scenes/scene" + std::to_string(scripts) + ".txt"))
     ++scripts;
@@ -207,16 +210,24 @@ bool Measure(const std::string& dir, int edits, bool verify, bool main_only, Gam
   if (verify && !SameAsFresh(analysis, store, dir, "after the edits")) return false;
   const std::string main_uri = root_uri + "/main.txt";
   if (!open(main_uri, &lines)) return false;
-  for (int i = 0; i < 12; ++i) {
-    const bool hands_on = i >= 6;
-    const std::string added = hands_on ? "value kvls_main @ 0;" : "text \"kvls\";";
+  for (int i = 0; i < 18; ++i) {
+    const int kind = i / 6;  // a text, a declaration, an alias
+    const bool hands_on = kind != 0;
+    const std::string added = kind == 2   ? "new_command kvls_say, text;"
+                              : hands_on ? "value kvls_main @ 0;"
+                                         : "text \"kvls\";";
     const double ms = edit(main_uri, i + 2, lines - 1, i % 2 == 0 ? 0 : added.size(),
                            i % 2 == 0 ? added : "", false);
-    if (i % 2 == 0) (hands_on ? main_state_ms : main_ms).push_back(ms);
-    if (i % 2 == 1 && hands_on) main_state_back_ms.push_back(ms);
+    if (kind == 2) {
+      (i % 2 == 0 ? main_alias_ms : main_alias_back_ms).push_back(ms);
+    } else {
+      if (i % 2 == 0) (hands_on ? main_state_ms : main_ms).push_back(ms);
+      if (i % 2 == 1 && hands_on) main_state_back_ms.push_back(ms);
+    }
     if (verify && i % 6 == 0 &&
-        !SameAsFresh(analysis, store, dir, hands_on ? "after main.txt declared a variable"
-                                                    : "after a text added to main.txt")) {
+        !SameAsFresh(analysis, store, dir, kind == 2   ? "after main.txt made an alias"
+                                           : hands_on ? "after main.txt declared a variable"
+                                                      : "after a text added to main.txt")) {
       return false;
     }
   }
@@ -241,6 +252,8 @@ bool Measure(const std::string& dir, int edits, bool verify, bool main_only, Gam
   out->main = Summary(main_ms);
   out->main_state = Summary(main_state_ms);
   out->main_state_back = Summary(main_state_back_ms);
+  out->main_alias = Summary(main_alias_ms);
+  out->main_alias_back = Summary(main_alias_back_ms);
   out->check = Summary(check_ms);
   out->ok = true;
   return true;
@@ -312,11 +325,15 @@ int main(int argc, char** argv) {
   row("edit of main.txt, ms", [&](const GameFigures& f) { return three(f.main); });
   row("  changing what it hands on, ms", [&](const GameFigures& f) { return three(f.main_state); });
   row("  and changing it back, ms", [&](const GameFigures& f) { return three(f.main_state_back); });
+  row("  making an alias, ms", [&](const GameFigures& f) { return three(f.main_alias); });
+  row("  and taking it away, ms", [&](const GameFigures& f) { return three(f.main_alias_back); });
   row("whole --check, ms", [&](const GameFigures& f) { return three(f.check); });
   row("median edit / median check", [&](const GameFigures& f) { return fixed(f.edit.median / f.check.median); });
   row("median main.txt edit / check", [&](const GameFigures& f) { return fixed(f.main.median / f.check.median); });
   row("  changing what it hands on", [&](const GameFigures& f) { return fixed(f.main_state.median / f.check.median); });
   row("  and changing it back", [&](const GameFigures& f) { return fixed(f.main_state_back.median / f.check.median); });
+  row("  making an alias", [&](const GameFigures& f) { return fixed(f.main_alias.median / f.check.median); });
+  row("  and taking it away", [&](const GameFigures& f) { return fixed(f.main_alias_back.median / f.check.median); });
   row("peak memory, MiB", [&](const GameFigures& f) { return fixed(f.peak_mib); });
   std::printf("(%d edits per game, half of them defining names)\n", edits);
   std::fflush(stdout);

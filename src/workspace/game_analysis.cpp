@@ -185,6 +185,14 @@ struct GameAnalysis::Script {
   // names a declared variable changes what is said of it) and the names it
   // declares.
   std::vector<const std::string*> asked, declared_names;
+  // What its compile reads of the aliases made before it: a hash of each
+  // name it looked up among them (kept sorted and unique now and then; a
+  // name that shares another's hash only makes it compile again when it
+  // need not), and whether it read them all or made one.
+  std::vector<uint32_t> alias_reads;
+  size_t alias_reads_sorted = 0;
+  bool reads_all_aliases = false;
+  int compiled_at = 0;  // the count of compiles when it compiled alone last
   // What the checks of the other scripts read of it (see Summarise): the
   // first definition of each label, the first declaration of each variable,
   // the first making of each name, in source order; and the names it goes
@@ -318,8 +326,15 @@ class GameAnalysis::Collector : public DiagnosticListener {
   size_t last_index_ = 0;
 };
 
+namespace {
+// What a script keeps of a name it looked up among the aliases.
+uint32_t AliasHash(std::string_view name) {
+  return static_cast<uint32_t>(std::hash<std::string_view>{}(name));
+}
+}  // namespace
+
 // Keeps what each statement defines and uses, and where each script began.
-class GameAnalysis::Reader : public ReadingObserver {
+class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
  public:
   Reader(GameAnalysis& analysis, KCSystem& sys, Conversion& conversion)
       : analysis_(analysis), sys_(sys), conversion_(conversion) {
@@ -365,6 +380,24 @@ class GameAnalysis::Reader : public ReadingObserver {
     }
   }
 
+  AliasReadObserver* AliasReads() override { return this; }
+
+  void OnAliasLookup(std::string_view name) override {
+    Script* script = AliasReader();
+    if (script == nullptr) return;
+    std::vector<uint32_t>& reads = script->alias_reads;
+    reads.push_back(AliasHash(name));
+    if (reads.size() >= 2 * script->alias_reads_sorted + 64) {
+      std::sort(reads.begin(), reads.end());
+      reads.erase(std::unique(reads.begin(), reads.end()), reads.end());
+      script->alias_reads_sorted = reads.size();
+    }
+  }
+
+  void OnAllAliasesRead() override {
+    if (Script* script = AliasReader()) script->reads_all_aliases = true;
+  }
+
   bool WantsNames() const override { return true; }
 
   void OnNames(const SourceText& source, const std::vector<NameEntry>& names) override {
@@ -404,6 +437,14 @@ class GameAnalysis::Reader : public ReadingObserver {
       kept.insert(kept.end(), pending_.begin(), pending_.end());
     }
     pending_.clear();
+  }
+
+  // The script being compiled, whose compile reads the aliases; a read with
+  // none marks the analysis, whose alias changes then take a whole run.
+  Script* AliasReader() {
+    Script* script = sys_.script.currentSource != nullptr ? ScriptOf(*sys_.script.currentSource) : nullptr;
+    if (script == nullptr) analysis_.aliases_read_elsewhere_ = true;
+    return script;
   }
 
   Script* ScriptOf(const SourceText& source) {
@@ -638,6 +679,7 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
 void GameAnalysis::FullRun() {
   ++full_runs_;
   lookup_kept_ = nullptr;
+  aliases_read_elsewhere_ = false;
   recompiled_.clear();
   touched_.clear();
   foreign_.clear();
@@ -758,7 +800,11 @@ void GameAnalysis::FullRun() {
 bool GameAnalysis::Recompile(const std::string& path) {
   std::vector<Script*> asking;
   if (!CompileOnward(path, &asking)) return false;
+  // One compiled already, as the state before it changed, began where the
+  // ones before it now end.
+  const int since = script_compiles_;
   for (Script* script : asking) {
+    if (script->compiled_at > since) continue;
     if (!CompileOnward(script->path, nullptr)) return false;
   }
   return true;
@@ -827,6 +873,59 @@ bool GameAnalysis::HandOnDeclared(const CarriedState& end, size_t from,
   return true;
 }
 
+bool GameAnalysis::HandOnAliases(const CarriedState& end, size_t from,
+                                 std::vector<Script*>* asking) {
+  const CarriedState& before = order_[from]->start;
+  if (aliases_read_elsewhere_ || end.aliases == before.aliases ||
+      end.mainScriptEnded != before.mainScriptEnded ||
+      !(end.declaredVariables == before.declaredVariables)) {
+    return false;
+  }
+  for (size_t k = from; k < order_.size(); ++k) {
+    if (!order_[k]->from_state) return false;
+  }
+  // The aliases main.txt made and makes no more, those it makes now, and
+  // the hashes of their names: what a compile looks up by name.
+  std::vector<std::pair<int32_t, std::string>> gone, made;
+  std::vector<uint32_t> names;
+  for (const auto& entry : before.aliases) {
+    auto it = end.aliases.find(entry.first);
+    if (it == end.aliases.end() || it->second != entry.second) gone.push_back(entry);
+  }
+  for (const auto& entry : end.aliases) {
+    auto it = before.aliases.find(entry.first);
+    if (it == before.aliases.end() || it->second != entry.second) made.push_back(entry);
+  }
+  for (const auto* list : {&gone, &made}) {
+    for (const auto& [id, name] : *list) names.push_back(AliasHash(name));
+  }
+  std::sort(names.begin(), names.end());
+  auto update = [&](std::map<int32_t, std::string>* aliases) {
+    for (const auto& [id, name] : gone) {
+      auto it = aliases->find(id);
+      if (it != aliases->end() && it->second == name) aliases->erase(it);
+    }
+    for (const auto& entry : made) aliases->insert(entry);
+  };
+  // A script that looks none of these names up, reads not all the aliases
+  // and makes none compiles as before, and ends with the aliases it began
+  // with. One that does compiles again after this, in order, from the
+  // state the ones before it hand on; where what it ends with then differs
+  // from what the next one begins with, those after it compile again too.
+  for (size_t k = from; k < order_.size(); ++k) {
+    Script* script = order_[k];
+    update(&script->start.aliases);
+    bool asks = script->reads_all_aliases;
+    for (uint32_t hash : script->alias_reads) {
+      if (asks) break;
+      asks = std::binary_search(names.begin(), names.end(), hash);
+    }
+    update(&script->end.aliases);
+    if (asks) asking->push_back(script);
+  }
+  return true;
+}
+
 bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* asking) {
   Script* script = scripts_.at(path).get();
   if (!script->from_state) return false;
@@ -841,6 +940,7 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
   CarriedState state = script->start;
   for (bool first = true;; first = false) {
     ++script_compiles_;
+    script->compiled_at = script_compiles_;
     DiscardSink sink;
     KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
     sys.options = options_;
@@ -870,6 +970,9 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
     script->mentions.clear();
     script->asked.clear();
     script->declared_names.clear();
+    script->alias_reads.clear();
+    script->alias_reads_sorted = 0;
+    script->reads_all_aliases = false;
     collector.set_route([&](const Diagnostic& d) {
       if (d.kind == Diagnostic::Kind::kError) ++script->errors;
       return &script->compile;
@@ -915,7 +1018,8 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
       // script after it, but change the compile only of those that ask
       // about or declare them: the others' states take the change in, and
       // those scripts compile again after this one.
-      if (main_compiled && asking != nullptr && HandOnDeclared(end, next->index, asking)) {
+      if (main_compiled && asking != nullptr &&
+          (HandOnDeclared(end, next->index, asking) || HandOnAliases(end, next->index, asking))) {
         asking = nullptr;
         continue;
       }

@@ -12,9 +12,9 @@
 // alone from its state; the scripts after it only when the state it ends in
 // differs from theirs. main.txt is compiled alone too, from its setup phase,
 // when that phase ended in it before and does again; when the state it
-// hands on changes only by the variables it declares, the scripts after it
-// take the change into their states, and those whose compile it may change
-// compile again; when it changes otherwise, the whole game converts again.
+// hands on changes only by the variables it declares, or only by the
+// aliases it makes, the scripts after it take the change into their states,
+// and those whose compile it may change compile again; when it changes otherwise, the whole game converts again.
 // The cross-script checks run again over the names kept per script.
 // Anything else (a file added or removed, a change to whether a script's
 // comments end) converts the whole game again.
@@ -172,6 +172,13 @@ class GameAnalysis : public Analysis {
   // that ask about or declare one of them in `asking`; false (nothing
   // changed) when `end` differs otherwise, or not at all.
   bool HandOnDeclared(const CarriedState& end, size_t from, std::vector<Script*>* asking);
+  // The same for the aliases: makes those that `end` makes and the start of
+  // the script at `from` does not so, and takes away those it makes no
+  // more, in the states of that script and every one after it, and puts
+  // those that look up such a name, read every alias or make one in
+  // `asking`; false (nothing changed) when `end` differs otherwise, or not
+  // at all.
+  bool HandOnAliases(const CarriedState& end, size_t from, std::vector<Script*>* asking);
   // The cross-script checks (LintGame) over the names and files kept of the
   // whole game, as the converter makes them after its last script.
   // With `whole`, over every script; otherwise again over the scripts
@@ -248,6 +255,9 @@ class GameAnalysis : public Analysis {
   std::unordered_map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> ranges_;
   int full_runs_ = 0;
   int script_compiles_ = 0;
+  // A compile read the aliases where no script was current: a change to
+  // them takes a whole run.
+  bool aliases_read_elsewhere_ = false;
 
   RunOptions options_;                                      // as the last whole run settled them
   std::map<std::string, std::unique_ptr<Script>> scripts_;  // by path
