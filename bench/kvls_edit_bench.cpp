@@ -3,7 +3,7 @@
 // `KVConverter --check` of the same game in the same run (what the server
 // would pay if it converted everything after each edit).
 //
-//   kvls_edit_bench [--verify] DIRECTORY... [EDITS]
+//   kvls_edit_bench [--verify] [--main-only] DIRECTORY... [EDITS]
 //
 // Each DIRECTORY is a game that make_script_tree wrote (bench/make_script_tree
 // DIR 25 385 for the large one, with --no-media for the same game without its
@@ -12,8 +12,9 @@
 // apart, of two kinds: three that add a text statement before its last line
 // (and three that take it away again), which change nothing that main.txt
 // hands on to the scripts after it; and three that add a variable's
-// declaration there (and take it away), which change the state every other
-// script starts from. With --verify, the diagnostics after the edits (after
+// declaration there (and three that take it away, timed apart), and three
+// that make an alias there (and take it away, timed apart), which change
+// the state every other script starts from. With --verify, the diagnostics after the edits (after
 // the first edit that defines a name, with that script still open, and after
 // the first edit of main.txt of each kind) are compared with those of a
 // fresh analysis of the same texts, and any difference is printed and fails
@@ -27,6 +28,7 @@
 // which it gathers quick changes. Prints the minimum, median and maximum
 // milliseconds of the edits and of the whole checks, their ratio, and the
 // peak memory of the process after the edits (before the checks ran).
+// --main-only times the edits of main.txt alone (the others show zeros).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +62,7 @@ struct Figures {
 };
 
 Figures Summary(std::vector<double> values) {
+  if (values.empty()) return {0, 0, 0};
   std::sort(values.begin(), values.end());
   return {values.front(), values[values.size() / 2], values.back()};
 }
@@ -102,7 +105,8 @@ bool SameAsFresh(const kv::GameAnalysis& analysis, const kv::DocumentStore& stor
 
 struct GameFigures {
   double first = 0;
-  Figures edit{}, name{}, main{}, main_state{}, check{};
+  Figures edit{}, name{}, main{}, main_state{}, main_state_back{}, main_alias{}, main_alias_back{},
+      check{};
   double peak_mib = 0;
   int diagnostics = 0;
   bool ok = false;
@@ -110,7 +114,7 @@ struct GameFigures {
 
 // Runs the edits on one game; false when the server did not answer an edit
 // as it should or, with `verify`, disagreed with a fresh analysis.
-bool Measure(const std::string& dir, int edits, bool verify, GameFigures* out) {
+bool Measure(const std::string& dir, int edits, bool verify, bool main_only, GameFigures* out) {
   const std::string root_uri = "file://" + dir;
 
   kv::DocumentStore store(kv::RealFileSystem());
@@ -151,7 +155,8 @@ bool Measure(const std::string& dir, int edits, bool verify, GameFigures* out) {
   for (const kv::FileDiagnostics& file : analysis.CurrentDiagnostics())
     out->diagnostics += static_cast<int>(file.diagnostics.size());
 
-  std::vector<double> edit_ms, name_ms, main_ms, main_state_ms;
+  std::vector<double> edit_ms, name_ms, main_ms, main_state_ms, main_state_back_ms;
+  std::vector<double> main_alias_ms, main_alias_back_ms;
   int scripts = 0;
   while (kv::RealFileSystem().Exists(dir + "/scenes/scene" + std::to_string(scripts) + ".txt"))
     ++scripts;
@@ -197,7 +202,7 @@ bool Measure(const std::string& dir, int edits, bool verify, GameFigures* out) {
     return true;
   };
   int lines = 0;
-  for (int i = 0; i < edits; ++i) {
+  for (int i = 0; i < (main_only ? 0 : edits); ++i) {
     const int scene = (i / 2 * 37) % scripts;
     const std::string uri = root_uri + "/scenes/scene" + std::to_string(scene) + ".txt";
     if (i % 2 == 0 && !open(uri, &lines)) return false;
@@ -218,18 +223,28 @@ bool Measure(const std::string& dir, int edits, bool verify, GameFigures* out) {
   if (verify && !SameAsFresh(analysis, store, dir, "after the edits")) return false;
   const std::string main_uri = root_uri + "/main.txt";
   if (!open(main_uri, &lines)) return false;
-  for (int i = 0; i < 12; ++i) {
-    const bool hands_on = i >= 6;
-    const std::string added = hands_on ? "value kvls_main @ 0;" : "text \"kvls\";";
+  for (int i = 0; i < 18; ++i) {
+    const int kind = i / 6;  // a text, a declaration, an alias
+    const bool hands_on = kind != 0;
+    const std::string added = kind == 2   ? "new_command kvls_say, text;"
+                              : hands_on ? "value kvls_main @ 0;"
+                                         : "text \"kvls\";";
     const double ms = edit(main_uri, i + 2, lines - 1, i % 2 == 0 ? 0 : added.size(),
                            i % 2 == 0 ? added : "", false);
-    if (i % 2 == 0) (hands_on ? main_state_ms : main_ms).push_back(ms);
+    if (kind == 2) {
+      (i % 2 == 0 ? main_alias_ms : main_alias_back_ms).push_back(ms);
+    } else {
+      if (i % 2 == 0) (hands_on ? main_state_ms : main_ms).push_back(ms);
+      if (i % 2 == 1 && hands_on) main_state_back_ms.push_back(ms);
+    }
     if (verify && i % 6 == 0 &&
-        !SameAsFresh(analysis, store, dir, hands_on ? "after main.txt declared a variable"
-                                                    : "after a text added to main.txt")) {
+        !SameAsFresh(analysis, store, dir, kind == 2   ? "after main.txt made an alias"
+                                           : hands_on ? "after main.txt declared a variable"
+                                                      : "after a text added to main.txt")) {
       return false;
     }
   }
+  if (verify && !SameAsFresh(analysis, store, dir, "after the edits of main.txt")) return false;
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   out->peak_mib = usage.ru_maxrss / 1024.0;
@@ -249,6 +264,9 @@ bool Measure(const std::string& dir, int edits, bool verify, GameFigures* out) {
   out->name = Summary(name_ms);
   out->main = Summary(main_ms);
   out->main_state = Summary(main_state_ms);
+  out->main_state_back = Summary(main_state_back_ms);
+  out->main_alias = Summary(main_alias_ms);
+  out->main_alias_back = Summary(main_alias_back_ms);
   out->check = Summary(check_ms);
   out->ok = true;
   return true;
@@ -260,9 +278,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> dirs;
   int edits = 100;
   bool verify = false;
+  bool main_only = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--verify") == 0) {
       verify = true;
+    } else if (std::strcmp(argv[i], "--main-only") == 0) {
+      main_only = true;
     } else if (argv[i][0] >= '0' && argv[i][0] <= '9') {
       edits = std::max(4, std::atoi(argv[i]));  // both kinds of edit
     } else {
@@ -270,7 +291,7 @@ int main(int argc, char** argv) {
     }
   }
   if (dirs.empty()) {
-    std::fprintf(stderr, "usage: %s [--verify] DIRECTORY... [EDITS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--verify] [--main-only] DIRECTORY... [EDITS]\n", argv[0]);
     return 2;
   }
   // Each game in a process of its own, so that each peak is its own.
@@ -283,7 +304,7 @@ int main(int argc, char** argv) {
     if (child == 0) {
       close(pipe_fds[0]);
       GameFigures f;
-      Measure(dirs[g], edits, verify, &f);
+      Measure(dirs[g], edits, verify, main_only, &f);
       const bool written = write(pipe_fds[1], &f, sizeof f) == static_cast<ssize_t>(sizeof f);
       _exit(written && f.ok ? 0 : 1);
     }
@@ -316,10 +337,16 @@ int main(int argc, char** argv) {
   row("  defining names, ms", [&](const GameFigures& f) { return three(f.name); });
   row("edit of main.txt, ms", [&](const GameFigures& f) { return three(f.main); });
   row("  changing what it hands on, ms", [&](const GameFigures& f) { return three(f.main_state); });
+  row("  and changing it back, ms", [&](const GameFigures& f) { return three(f.main_state_back); });
+  row("  making an alias, ms", [&](const GameFigures& f) { return three(f.main_alias); });
+  row("  and taking it away, ms", [&](const GameFigures& f) { return three(f.main_alias_back); });
   row("whole --check, ms", [&](const GameFigures& f) { return three(f.check); });
   row("median edit / median check", [&](const GameFigures& f) { return fixed(f.edit.median / f.check.median); });
   row("median main.txt edit / check", [&](const GameFigures& f) { return fixed(f.main.median / f.check.median); });
   row("  changing what it hands on", [&](const GameFigures& f) { return fixed(f.main_state.median / f.check.median); });
+  row("  and changing it back", [&](const GameFigures& f) { return fixed(f.main_state_back.median / f.check.median); });
+  row("  making an alias", [&](const GameFigures& f) { return fixed(f.main_alias.median / f.check.median); });
+  row("  and taking it away", [&](const GameFigures& f) { return fixed(f.main_alias_back.median / f.check.median); });
   row("peak memory, MiB", [&](const GameFigures& f) { return fixed(f.peak_mib); });
   std::printf("(%d edits per game, half of them defining names)\n", edits);
   std::fflush(stdout);

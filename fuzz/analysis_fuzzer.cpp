@@ -47,6 +47,11 @@ const char* const kLines[] = {
     "new_command show#, text;",
     "hop# L#;",
     "show# \"x\";",
+    // A block whose statements are skipped up to its closer, which an alias
+    // may name.
+    "void;",
+    "new_command close#, void_end;",
+    "close#;",
     "text \"#\";",
     "layer x, \"img/p#.png\";",
     "script_load;",  // an error
@@ -59,6 +64,7 @@ const char* const kLines[] = {
     "window_size 640, 480;",
     "create_window;",
     "L#:\nL#:",
+    "v# = #;",
 };
 constexpr size_t kLineCount = sizeof(kLines) / sizeof(kLines[0]);
 

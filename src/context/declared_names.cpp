@@ -1,6 +1,7 @@
 #include "context/declared_names.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_set>
 #include <vector>
 
@@ -79,18 +80,16 @@ void DeclaredVariableSet::Insert(const std::string& name) {
   ++size_;
 }
 
-bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
-  if (size_ != other.size_) return false;
-  // Copies of one state share all their layers: the comparison that runs
-  // for each script after the one compiled alone, where only the error
-  // count moved, walks nothing.
-  if (layers_ == other.layers_) return added_ == other.added_;
+void DeclaredVariableSet::InsertNew(const std::string& name) {
+  local_.insert(*added_.insert(name).first);
+  ++size_;
+}
+
+const DeclaredVariableSet::Layer* DeclaredVariableSet::FirstShared(const DeclaredVariableSet& other) const {
   // The layers below the first one both share hold the same names in both;
-  // names are never in two layers of one chain, so the rest must be equal.
-  // Chains share their lower part (a layer never changes what is below
-  // it): the first shared layer is where the two chains, walked from the
-  // same depth, meet. Nothing is allocated: the comparison runs after each
-  // script compiled alone, over chains of one layer per script.
+  // names are never in two layers of one chain. Chains share their lower
+  // part (a layer never changes what is below it): the first shared layer
+  // is where the two chains, walked from the same depth, meet.
   auto depth = [](const Layer* layer) { return layer == nullptr ? size_t{0} : layer->depth; };
   const Layer* mine = layers_.get();
   const Layer* theirs = other.layers_.get();
@@ -101,10 +100,38 @@ bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
     mine = mine->below.get();
     theirs = theirs->below.get();
   }
-  const Layer* common = mine;
-  // The sets of names above it on each side (those of one script, as a
-  // rule, in one set): with one set on each side, the sets themselves are
-  // compared, in their order.
+  return mine;
+}
+
+void DeclaredVariableSet::NamesAboveShared(const DeclaredVariableSet& other,
+                                           std::vector<std::string_view>* mine_names,
+                                           std::vector<std::string_view>* their_names) const {
+  // Nothing but views is allocated: this runs after each script compiled
+  // alone, over chains of one layer per script.
+  const Layer* common = FirstShared(other);
+  auto above = [common](const std::shared_ptr<const Layer>& top,
+                        const std::set<std::string, std::less<>>& added,
+                        std::vector<std::string_view>* names) {
+    names->assign(added.begin(), added.end());
+    for (const Layer* layer = top.get(); layer != common; layer = layer->below.get()) {
+      names->insert(names->end(), layer->names.begin(), layer->names.end());
+    }
+    std::sort(names->begin(), names->end());
+  };
+  above(layers_, added_, mine_names);
+  above(other.layers_, other.added_, their_names);
+}
+
+bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
+  if (size_ != other.size_) return false;
+  // Copies of one state share all their layers: the comparison that runs
+  // for each script after the one compiled alone, where only the error
+  // count moved, walks nothing.
+  if (layers_ == other.layers_) return added_ == other.added_;
+  // The sets of names above the first shared layer on each side (those of
+  // one script, as a rule, in one set): with one set on each side, the sets
+  // themselves are compared, in their order.
+  const Layer* common = FirstShared(other);
   auto only_set = [common](const std::shared_ptr<const Layer>& top,
                            const std::set<std::string, std::less<>>& added) {
     const std::set<std::string, std::less<>>* only = added.empty() ? nullptr : &added;
@@ -118,17 +145,76 @@ bool DeclaredVariableSet::operator==(const DeclaredVariableSet& other) const {
   const auto* my_set = only_set(layers_, added_);
   const auto* their_set = only_set(other.layers_, other.added_);
   if (my_set != nullptr && their_set != nullptr) return *my_set == *their_set;
-  // Views, sorted: no name is copied.
-  auto above = [common](const std::shared_ptr<const Layer>& top,
-                        const std::set<std::string, std::less<>>& added) {
-    std::vector<std::string_view> names(added.begin(), added.end());
-    for (const Layer* layer = top.get(); layer != common; layer = layer->below.get()) {
-      names.insert(names.end(), layer->names.begin(), layer->names.end());
+  std::vector<std::string_view> mine, theirs;
+  NamesAboveShared(other, &mine, &theirs);
+  return mine == theirs;
+}
+
+void DeclaredVariableSet::DifferencesFrom(const DeclaredVariableSet& before,
+                                          std::vector<std::string>* added,
+                                          std::vector<std::string>* removed) const {
+  std::vector<std::string_view> mine, theirs, differ;
+  NamesAboveShared(before, &mine, &theirs);
+  std::set_difference(mine.begin(), mine.end(), theirs.begin(), theirs.end(),
+                      std::back_inserter(differ));
+  added->assign(differ.begin(), differ.end());
+  differ.clear();
+  std::set_difference(theirs.begin(), theirs.end(), mine.begin(), mine.end(),
+                      std::back_inserter(differ));
+  removed->assign(differ.begin(), differ.end());
+}
+
+DeclaredVariableSet::Eraser::Eraser(std::vector<std::string> names) : names_(std::move(names)) {}
+
+size_t DeclaredVariableSet::Eraser::EraseNames(std::set<std::string, std::less<>>* names) const {
+  size_t erased = 0;
+  for (const std::string& name : names_) erased += names->erase(name);
+  return erased;
+}
+
+DeclaredVariableSet::Eraser::Rebuilt DeclaredVariableSet::Eraser::Rebuild(
+    const std::shared_ptr<const Layer>& layer) {
+  if (!layer) return {};
+  if (auto it = rebuilt_.find(layer.get()); it != rebuilt_.end()) return it->second;
+  // The chain is walked down first, then rebuilt upwards: a late state
+  // stands on one layer per script, too deep to recurse through safely.
+  std::vector<const std::shared_ptr<const Layer>*> chain;
+  Rebuilt below;
+  for (const std::shared_ptr<const Layer>* at = &layer; *at; at = &(*at)->below) {
+    if (auto it = rebuilt_.find(at->get()); it != rebuilt_.end()) {
+      below = it->second;
+      break;
     }
-    std::sort(names.begin(), names.end());
-    return names;
-  };
-  return above(layers_, added_) == above(other.layers_, other.added_);
+    chain.push_back(at);
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const std::shared_ptr<const Layer>& old = **it;
+    size_t erased = 0;
+    for (const std::string& name : names_) erased += old->names.count(name);
+    Rebuilt now;
+    if (erased == 0 && below.layer == old->below) {
+      now = {old, below.removed};
+    } else {
+      auto copy = std::make_shared<Layer>();
+      copy->names = old->names;
+      EraseNames(&copy->names);
+      copy->below = below.layer;
+      if (copy->below) copy->depth = copy->below->depth + 1;
+      now = {std::move(copy), below.removed + erased};
+    }
+    rebuilt_[old.get()] = now;
+    below = std::move(now);
+  }
+  return below;
+}
+
+void DeclaredVariableSet::Eraser::EraseFrom(DeclaredVariableSet* set) {
+  const size_t erased = EraseNames(&set->added_);
+  const Rebuilt rebuilt = Rebuild(set->layers_);
+  set->layers_ = rebuilt.layer;
+  set->size_ -= erased + rebuilt.removed;
+  set->table_.reset();
+  set->local_.clear();
 }
 
 }  // namespace kv

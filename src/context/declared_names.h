@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -33,6 +34,20 @@ class DeclaredVariableSet {
 
   bool Contains(std::string_view name) const;
   void Insert(const std::string& name);
+  // Insert for a name the caller knows is not in the set: no lookup table
+  // is built to tell.
+  void InsertNew(const std::string& name);
+  // The names this set holds that `before` does not (`added`) and those
+  // `before` holds that it does not (`removed`), each sorted. Cheap for sets
+  // that share most of their layers (a state and one taken from it a few
+  // declarations later).
+  void DifferencesFrom(const DeclaredVariableSet& before, std::vector<std::string>* added,
+                       std::vector<std::string>* removed) const;
+
+  // Takes names away from sets that share their layers: each layer that
+  // holds one of them, or stands above one that does, is rebuilt once for
+  // all the sets it serves.
+  class Eraser;
   size_t size() const { return size_; }
 
   // The same names, whatever the layers.
@@ -62,6 +77,12 @@ class DeclaredVariableSet {
     bool Contains(std::string_view name) const;
   };
 
+  // The names of this set and of `other` that the layers both share do not
+  // hold, sorted, as views.
+  // The first layer this set and `other` share (null for none).
+  const Layer* FirstShared(const DeclaredVariableSet& other) const;
+  void NamesAboveShared(const DeclaredVariableSet& other, std::vector<std::string_view>* mine,
+                        std::vector<std::string_view>* theirs) const;
   // Makes the names added since the last copy a layer.
   void Freeze() const;
   // The table of every name but those added since it was built (which
@@ -77,6 +98,23 @@ class DeclaredVariableSet {
   // these were frozen into, which never move).
   mutable std::shared_ptr<const Table> table_;
   mutable std::unordered_set<std::string_view> local_;
+};
+
+class DeclaredVariableSet::Eraser {
+ public:
+  explicit Eraser(std::vector<std::string> names);
+  void EraseFrom(DeclaredVariableSet* set);
+
+ private:
+  struct Rebuilt {
+    std::shared_ptr<const Layer> layer;
+    size_t removed = 0;  // names taken away from it and the layers below
+  };
+  Rebuilt Rebuild(const std::shared_ptr<const Layer>& layer);
+  size_t EraseNames(std::set<std::string, std::less<>>* names) const;
+
+  std::vector<std::string> names_;
+  std::unordered_map<const Layer*, Rebuilt> rebuilt_;
 };
 
 }  // namespace kv

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace kv {
 namespace {
 
@@ -74,6 +77,71 @@ TEST(DeclaredVariableSet, CopiesShareTheLookupTableButNotWhatTheyAdd) {
   EXPECT_TRUE(start.Contains("b") && !start.Contains("d"));
   EXPECT_TRUE(compile.Contains("d") && after.Contains("d"));
   EXPECT_EQ(4u, after.size());
+}
+
+// What a later state added and lost, whether the names stand in shared
+// layers, in layers of their own or not yet in any.
+TEST(DeclaredVariableSet, TellsTheNamesAddedAndLostSinceAnEarlierState) {
+  DeclaredVariableSet live;
+  for (const char* name : {"a", "b"}) live.Insert(name);
+  const DeclaredVariableSet before = live;
+  live.Insert("d");
+  const DeclaredVariableSet middle = live;
+  live.Insert("c");
+  std::vector<std::string> added, removed;
+  live.DifferencesFrom(before, &added, &removed);
+  EXPECT_EQ((std::vector<std::string>{"c", "d"}), added);
+  EXPECT_TRUE(removed.empty());
+  live.DifferencesFrom(live, &added, &removed);
+  EXPECT_TRUE(added.empty() && removed.empty());
+  before.DifferencesFrom(middle, &added, &removed);
+  EXPECT_TRUE(added.empty());
+  EXPECT_EQ(std::vector<std::string>{"d"}, removed);
+
+  // Sets built apart share no layer.
+  DeclaredVariableSet apart;
+  for (const char* name : {"b", "e", "a"}) apart.Insert(name);
+  apart.DifferencesFrom(middle, &added, &removed);
+  EXPECT_EQ(std::vector<std::string>{"e"}, added);
+  EXPECT_EQ(std::vector<std::string>{"d"}, removed);
+
+  // A name known to be new, added without a lookup, is found as any other.
+  DeclaredVariableSet copy = middle;
+  copy.InsertNew("c");
+  EXPECT_EQ(live, copy);
+  EXPECT_TRUE(copy.Contains("c"));
+  EXPECT_EQ(4u, copy.size());
+}
+
+// Names taken away from states that share layers, wherever they stand: the
+// states read as if the names had never been declared, and still compare
+// equal to states built without them.
+TEST(DeclaredVariableSet, AnEraserTakesNamesAwayFromStatesSharingLayers) {
+  DeclaredVariableSet live;
+  for (const char* name : {"a", "x"}) live.Insert(name);
+  DeclaredVariableSet first = live;
+  live.Insert("b");
+  DeclaredVariableSet second = live;
+  live.Insert("y");
+  live.Insert("c");
+  second.KeepLookup();
+  DeclaredVariableSet::Eraser eraser({"x", "y"});
+  for (DeclaredVariableSet* set : {&first, &second, &live}) eraser.EraseFrom(set);
+  DeclaredVariableSet fresh;
+  EXPECT_EQ(1u, first.size());
+  EXPECT_TRUE(first.Contains("a") && !first.Contains("x"));
+  fresh.Insert("a");
+  fresh.Insert("b");
+  EXPECT_EQ(fresh, second);
+  EXPECT_FALSE(second.Contains("x"));
+  fresh.Insert("c");
+  EXPECT_EQ(fresh, live);
+  EXPECT_EQ(3u, live.size());
+  EXPECT_FALSE(live.Contains("y") || live.Contains("x"));
+  // A name taken away can be declared again.
+  live.Insert("x");
+  EXPECT_TRUE(live.Contains("x"));
+  EXPECT_EQ(4u, live.size());
 }
 
 }  // namespace

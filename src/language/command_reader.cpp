@@ -70,6 +70,11 @@ CommandReader::CommandReader(KCSystem& sys, KCCommand& command, StatementCompile
 
 CommandReader::~CommandReader() = default;
 
+void CommandReader::set_observer(ReadingObserver* observer) {
+  observer_ = observer;
+  command_.set_alias_observer(observer != nullptr ? observer->AliasReads() : nullptr);
+}
+
 int32_t CommandReader::ReadCommand(SourceText* source) {
   const int32_t errors_before = sys_.log.errorCount;
   const int32_t result = ReadAndDispatch(source);

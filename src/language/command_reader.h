@@ -14,6 +14,7 @@
 
 namespace kv {
 
+class AliasReadObserver;
 class KCCommand;
 class SourceText;
 class KCSystem;
@@ -57,6 +58,8 @@ class ReadingObserver {
   // `source` has become current after the script before it ended or was
   // abandoned; nothing of it has been read yet.
   virtual void OnScriptStart(const SourceText& source) = 0;
+  // What is told of each read of the aliases made so far (null: nothing).
+  virtual AliasReadObserver* AliasReads() { return nullptr; }
 };
 
 class CommandReader {
@@ -66,7 +69,7 @@ class CommandReader {
   CommandReader(KCSystem& sys, KCCommand& command, StatementCompiler& compiler);
   ~CommandReader();
 
-  void set_observer(ReadingObserver* observer) { observer_ = observer; }
+  void set_observer(ReadingObserver* observer);
 
   // Returns CmdDone (604), CmdEndOfFile (608), 442 (end: no script left) or
   // CmdInvalid (610, the statement failed).

@@ -191,6 +191,7 @@ int32_t KCCommand::FindCommandId(std::string_view name) const {
 }
 
 int32_t KCCommand::FindAliasId(std::string_view name) const {
+  if (alias_observer_ != nullptr) alias_observer_->OnAliasLookup(name);
   if (alias_ids_.empty()) return CmdInvalid;  // the usual case: no new_command
   const auto found = alias_ids_.find(name);
   return found == alias_ids_.end() ? CmdInvalid : found->second;
@@ -206,6 +207,7 @@ bool KCCommand::AddAlias(std::string_view target, std::string_view alias) {
 }
 
 bool KCCommand::AddAliasId(int32_t id, std::string_view alias) {
+  if (alias_observer_ != nullptr) alias_observer_->OnAllAliasesRead();
   if (FindAliasId(alias) != CmdInvalid) {
     sys_.log.Warning(kAliasExists, {alias});
     return true;
@@ -224,7 +226,10 @@ bool KCCommand::AddAliasId(int32_t id, std::string_view alias) {
   return true;
 }
 
-const std::map<int32_t, std::string>& KCCommand::Aliases() const { return sys_.carried.aliases; }
+const std::map<int32_t, std::string>& KCCommand::Aliases() const {
+  if (alias_observer_ != nullptr) alias_observer_->OnAllAliasesRead();
+  return sys_.carried.aliases;
+}
 
 void KCCommand::IndexAliases() {
   alias_ids_.clear();

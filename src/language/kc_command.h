@@ -35,6 +35,17 @@ enum BlockFlag : uint32_t {
   BlkLoopCondition = 0x40000000,  // the conditional jump at the top of a loop
 };
 
+// Told of what a compile reads of the aliases made before it, so that a
+// caller can tell which compiles a change to them would change.
+class AliasReadObserver {
+ public:
+  virtual ~AliasReadObserver() = default;
+  // `name` was looked up among the aliases.
+  virtual void OnAliasLookup(std::string_view name) = 0;
+  // Every alias was read, or one was made (what it makes hangs on them all).
+  virtual void OnAllAliasesRead() = 0;
+};
+
 struct BlockRecord {
   uint32_t flags = 0;
   uint32_t patchPos = 0;   // byte position of a jump distance still to patch
@@ -108,6 +119,8 @@ class KCCommand {
   const std::map<int32_t, std::string>& Aliases() const;
   // Looks the aliases up again after the carried state was restored.
   void IndexAliases();
+  // Told of each read of the aliases from now on (null: none).
+  void set_alias_observer(AliasReadObserver* observer) { alias_observer_ = observer; }
   ParamCount GetParamCountEntry(int32_t id) const;
 
  private:
@@ -175,6 +188,7 @@ class KCCommand {
   std::unique_ptr<NameTable> setup_commands_;
   // The aliases keyed by name (an alias name belongs to one id only).
   std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> alias_ids_;
+  AliasReadObserver* alias_observer_ = nullptr;
 };
 
 }  // namespace kv

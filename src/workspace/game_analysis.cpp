@@ -182,6 +182,19 @@ struct GameAnalysis::Script {
   std::vector<NameUse> uses;
   std::vector<std::string> labels, functions;
   std::vector<Mention> mentions;  // in the order they stand
+  // Where its compile reads or changes the variables declared so far: the
+  // leading words of its statements that no command compiles (whether each
+  // names a declared variable changes what is said of it) and the names it
+  // declares.
+  std::vector<const std::string*> asked, declared_names;
+  // What its compile reads of the aliases made before it: a hash of each
+  // name it looked up among them (kept sorted and unique now and then; a
+  // name that shares another's hash only makes it compile again when it
+  // need not), and whether it read them all or made one.
+  std::vector<uint32_t> alias_reads;
+  size_t alias_reads_sorted = 0;
+  bool reads_all_aliases = false;
+  int compiled_at = 0;  // the count of compiles when it compiled alone last
   // What the checks of the other scripts read of it (see Summarise): the
   // first definition of each label, the first declaration of each variable,
   // the first making of each name, in source order; and the names it goes
@@ -315,8 +328,15 @@ class GameAnalysis::Collector : public DiagnosticListener {
   size_t last_index_ = 0;
 };
 
+namespace {
+// What a script keeps of a name it looked up among the aliases.
+uint32_t AliasHash(std::string_view name) {
+  return static_cast<uint32_t>(std::hash<std::string_view>{}(name));
+}
+}  // namespace
+
 // Keeps what each statement defines and uses, and where each script began.
-class GameAnalysis::Reader : public ReadingObserver {
+class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
  public:
   Reader(GameAnalysis& analysis, KCSystem& sys, Conversion& conversion)
       : analysis_(analysis), sys_(sys), conversion_(conversion) {
@@ -339,11 +359,45 @@ class GameAnalysis::Reader : public ReadingObserver {
   }
 
   void OnStatement(const SourceText& source, int32_t id, const Statement& statement) override {
-    if (id != cmd::kCreateWindow || source.path != analysis_.main_script_ ||
-        analysis_.create_window_line_ != 0) {
-      return;
+    if (id == cmd::kCreateWindow && source.path == analysis_.main_script_ &&
+        analysis_.create_window_line_ == 0) {
+      analysis_.create_window_line_ = Diagnostics::PlaceIn(source, statement[0][0].offset).line;
     }
-    analysis_.create_window_line_ = Diagnostics::PlaceIn(source, statement[0][0].offset).line;
+    if (statement.size() == 0 || statement[0].empty()) return;
+    const CommandParameter& first = statement[0];
+    const bool declares = id >= cmd::kValue && id <= cmd::kLocalString;
+    // A word assigned to ("x = 1") is told of alike whether it was declared.
+    const bool asks = (id < 0 || id >= kCommandCount) && first[0].kind == ElemWord &&
+                      !(first.size() > 1 && first[1].kind == ElemOperator && first[1].text == "=");
+    if (!declares && !asks) return;
+    Script* script = ScriptOf(source);
+    if (script == nullptr) return;
+    if (asks) script->asked.push_back(analysis_.Interned(first[0].text));
+    if (!declares) return;
+    // The first word of each parameter, behind the command's own.
+    for (uint32_t p = 0; p < statement.size(); ++p) {
+      const size_t at = p == 0 ? 1 : 0;
+      if (at < statement[p].size() && statement[p][at].kind == ElemWord)
+        script->declared_names.push_back(analysis_.Interned(statement[p][at].text));
+    }
+  }
+
+  AliasReadObserver* AliasReads() override { return this; }
+
+  void OnAliasLookup(std::string_view name) override {
+    Script* script = AliasReader();
+    if (script == nullptr) return;
+    std::vector<uint32_t>& reads = script->alias_reads;
+    reads.push_back(AliasHash(name));
+    if (reads.size() >= 2 * script->alias_reads_sorted + 64) {
+      std::sort(reads.begin(), reads.end());
+      reads.erase(std::unique(reads.begin(), reads.end()), reads.end());
+      script->alias_reads_sorted = reads.size();
+    }
+  }
+
+  void OnAllAliasesRead() override {
+    if (Script* script = AliasReader()) script->reads_all_aliases = true;
   }
 
   bool WantsNames() const override { return true; }
@@ -427,6 +481,14 @@ class GameAnalysis::Reader : public ReadingObserver {
     std::vector<Mention*> blocks_;
     size_t used_ = kBlock;  // in the last block
   };
+
+  // The script being compiled, whose compile reads the aliases; a read with
+  // none marks the analysis, whose alias changes then take a whole run.
+  Script* AliasReader() {
+    Script* script = sys_.script.currentSource != nullptr ? ScriptOf(*sys_.script.currentSource) : nullptr;
+    if (script == nullptr) analysis_.aliases_read_elsewhere_ = true;
+    return script;
+  }
 
   Script* ScriptOf(const SourceText& source) {
     if (current_ != nullptr && current_->path == source.path) return current_;
@@ -660,6 +722,7 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
 void GameAnalysis::FullRun() {
   ++full_runs_;
   lookup_kept_ = nullptr;
+  aliases_read_elsewhere_ = false;
   recompiled_.clear();
   touched_.clear();
   foreign_.clear();
@@ -778,6 +841,135 @@ void GameAnalysis::FullRun() {
 }
 
 bool GameAnalysis::Recompile(const std::string& path) {
+  std::vector<Script*> asking;
+  if (!CompileOnward(path, &asking)) return false;
+  // One compiled already, as the state before it changed, began where the
+  // ones before it now end.
+  const int since = script_compiles_;
+  for (Script* script : asking) {
+    if (script->compiled_at > since) continue;
+    if (!CompileOnward(script->path, nullptr)) return false;
+  }
+  return true;
+}
+
+bool GameAnalysis::HandOnDeclared(const CarriedState& end, size_t from,
+                                  std::vector<Script*>* asking) {
+  const CarriedState& before = order_[from]->start;
+  if (end.aliases != before.aliases || end.mainScriptEnded != before.mainScriptEnded) return false;
+  std::vector<std::string> added, removed;
+  end.declaredVariables.DifferencesFrom(before.declaredVariables, &added, &removed);
+  if (added.empty() && removed.empty()) return false;
+  for (size_t k = from; k < order_.size(); ++k) {
+    if (!order_[k]->from_state) return false;
+  }
+  // Each name that main.txt declares now or no longer, and whether the
+  // states as they were held it (a name added) or the new ones hold it (a
+  // name taken away) anyway: from the first script that declares it on.
+  struct Changed {
+    const std::string* name;
+    bool added;
+    bool declared_since = false;
+  };
+  std::vector<Changed> changed;
+  for (const std::string& name : added) changed.push_back({&name, true});
+  for (const std::string& name : removed) changed.push_back({&name, false});
+  std::sort(changed.begin(), changed.end(),
+            [](const Changed& a, const Changed& b) { return *a.name < *b.name; });
+  auto find = [&](const std::string* name) -> Changed* {
+    auto it = std::lower_bound(changed.begin(), changed.end(), *name,
+                               [](const Changed& c, const std::string& n) { return *c.name < n; });
+    return it != changed.end() && *it->name == *name ? &*it : nullptr;
+  };
+  // Names taken away: one eraser while the same names go, so that states
+  // sharing layers share the rebuilt ones.
+  std::unique_ptr<DeclaredVariableSet::Eraser> eraser;
+  auto update = [&](DeclaredVariableSet* set) {
+    for (const Changed& c : changed) {
+      if (c.added && !c.declared_since) set->InsertNew(*c.name);
+    }
+    if (!eraser) {
+      std::vector<std::string> gone;
+      for (const Changed& c : changed) {
+        if (!c.added && !c.declared_since) gone.push_back(*c.name);
+      }
+      if (gone.empty()) return;
+      eraser = std::make_unique<DeclaredVariableSet::Eraser>(std::move(gone));
+    }
+    eraser->EraseFrom(set);
+  };
+  for (size_t k = from; k < order_.size(); ++k) {
+    Script* script = order_[k];
+    update(&script->start.declaredVariables);
+    bool asks = false;
+    for (const std::string* name : script->asked) asks = asks || find(name) != nullptr;
+    for (const std::string* name : script->declared_names) {
+      if (Changed* c = find(name)) {
+        asks = true;
+        if (!c->declared_since && !c->added) eraser.reset();
+        c->declared_since = true;
+      }
+    }
+    update(&script->end.declaredVariables);
+    if (asks) asking->push_back(script);
+  }
+  return true;
+}
+
+bool GameAnalysis::HandOnAliases(const CarriedState& end, size_t from,
+                                 std::vector<Script*>* asking) {
+  const CarriedState& before = order_[from]->start;
+  if (aliases_read_elsewhere_ || end.aliases == before.aliases ||
+      end.mainScriptEnded != before.mainScriptEnded ||
+      !(end.declaredVariables == before.declaredVariables)) {
+    return false;
+  }
+  for (size_t k = from; k < order_.size(); ++k) {
+    if (!order_[k]->from_state) return false;
+  }
+  // The aliases main.txt made and makes no more, those it makes now, and
+  // the hashes of their names: what a compile looks up by name.
+  std::vector<std::pair<int32_t, std::string>> gone, made;
+  std::vector<uint32_t> names;
+  for (const auto& entry : before.aliases) {
+    auto it = end.aliases.find(entry.first);
+    if (it == end.aliases.end() || it->second != entry.second) gone.push_back(entry);
+  }
+  for (const auto& entry : end.aliases) {
+    auto it = before.aliases.find(entry.first);
+    if (it == before.aliases.end() || it->second != entry.second) made.push_back(entry);
+  }
+  for (const auto* list : {&gone, &made}) {
+    for (const auto& [id, name] : *list) names.push_back(AliasHash(name));
+  }
+  std::sort(names.begin(), names.end());
+  auto update = [&](std::map<int32_t, std::string>* aliases) {
+    for (const auto& [id, name] : gone) {
+      auto it = aliases->find(id);
+      if (it != aliases->end() && it->second == name) aliases->erase(it);
+    }
+    for (const auto& entry : made) aliases->insert(entry);
+  };
+  // A script that looks none of these names up, reads not all the aliases
+  // and makes none compiles as before, and ends with the aliases it began
+  // with. One that does compiles again after this, in order, from the
+  // state the ones before it hand on; where what it ends with then differs
+  // from what the next one begins with, those after it compile again too.
+  for (size_t k = from; k < order_.size(); ++k) {
+    Script* script = order_[k];
+    update(&script->start.aliases);
+    bool asks = script->reads_all_aliases;
+    for (uint32_t hash : script->alias_reads) {
+      if (asks) break;
+      asks = std::binary_search(names.begin(), names.end(), hash);
+    }
+    update(&script->end.aliases);
+    if (asks) asking->push_back(script);
+  }
+  return true;
+}
+
+bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* asking) {
   Script* script = scripts_.at(path).get();
   if (!script->from_state) return false;
   // The table of the variables declared before the script, built once for
@@ -791,6 +983,7 @@ bool GameAnalysis::Recompile(const std::string& path) {
   CarriedState state = script->start;
   for (bool first = true;; first = false) {
     ++script_compiles_;
+    script->compiled_at = script_compiles_;
     DiscardSink sink;
     KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
     sys.options = options_;
@@ -818,6 +1011,11 @@ bool GameAnalysis::Recompile(const std::string& path) {
     script->errors = 0;
     script->compile.clear();
     script->mentions.clear();
+    script->asked.clear();
+    script->declared_names.clear();
+    script->alias_reads.clear();
+    script->alias_reads_sorted = 0;
+    script->reads_all_aliases = false;
     collector.set_route([&](const Diagnostic& d) {
       if (d.kind == Diagnostic::Kind::kError) ++script->errors;
       return &script->compile;
@@ -859,6 +1057,15 @@ bool GameAnalysis::Recompile(const std::string& path) {
       if (script->index + 1 >= order_.size()) return true;
       Script* next = order_[script->index + 1];
       if (next->start == end) return true;
+      // Variables that main.txt declares now or no longer reach every
+      // script after it, but change the compile only of those that ask
+      // about or declare them: the others' states take the change in, and
+      // those scripts compile again after this one.
+      if (main_compiled && asking != nullptr &&
+          (HandOnDeclared(end, next->index, asking) || HandOnAliases(end, next->index, asking))) {
+        asking = nullptr;
+        continue;
+      }
       const bool limit_untouched =
           next->start.errorsSinceLimit + next->errors == next->end.errorsSinceLimit &&
           end.errorsSinceLimit + next->errors < Diagnostics::kErrorLimit;

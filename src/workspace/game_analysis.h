@@ -12,10 +12,12 @@
 // alone from its state; the scripts after it only when the state it ends in
 // differs from theirs. main.txt is compiled alone too, from its setup phase,
 // when that phase ended in it before and does again; when the state it
-// hands on changes, the whole game converts again. The cross-script checks
-// run again over the names kept per script. Anything else (a file added or
-// removed, a change to whether a script's comments end) converts the whole
-// game again.
+// hands on changes only by the variables it declares, or only by the
+// aliases it makes, the scripts after it take the change into their states,
+// and those whose compile it may change compile again; when it changes otherwise, the whole game converts again.
+// The cross-script checks run again over the names kept per script.
+// Anything else (a file added or removed, a change to whether a script's
+// comments end) converts the whole game again.
 #pragma once
 
 #include <algorithm>
@@ -159,6 +161,25 @@ class GameAnalysis : public Analysis {
   // Compiles the changed script alone, and the ones after it whose start
   // state changes; false when only a whole run can tell.
   bool Recompile(const std::string& path);
+  // Compiles the script alone, and the ones after it whose start state
+  // changes. After main.txt, when what it hands on differs only by the
+  // variables it declares, the scripts after it take the change into their
+  // states instead, and those whose compile it may change are put in
+  // `asking`.
+  bool CompileOnward(const std::string& path, std::vector<Script*>* asking);
+  // Makes the variables that `end` declares and the start of the script at
+  // `from` does not, and those that start declares and `end` does not, so
+  // in the states of that script and every one after it, and puts those
+  // that ask about or declare one of them in `asking`; false (nothing
+  // changed) when `end` differs otherwise, or not at all.
+  bool HandOnDeclared(const CarriedState& end, size_t from, std::vector<Script*>* asking);
+  // The same for the aliases: makes those that `end` makes and the start of
+  // the script at `from` does not so, and takes away those it makes no
+  // more, in the states of that script and every one after it, and puts
+  // those that look up such a name, read every alias or make one in
+  // `asking`; false (nothing changed) when `end` differs otherwise, or not
+  // at all.
+  bool HandOnAliases(const CarriedState& end, size_t from, std::vector<Script*>* asking);
   // The cross-script checks (LintGame) over the names and files kept of the
   // whole game, as the converter makes them after its last script.
   // With `whole`, over every script; otherwise again over the scripts
@@ -235,6 +256,9 @@ class GameAnalysis : public Analysis {
   std::unordered_map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> ranges_;
   int full_runs_ = 0;
   int script_compiles_ = 0;
+  // A compile read the aliases where no script was current: a change to
+  // them takes a whole run.
+  bool aliases_read_elsewhere_ = false;
 
   RunOptions options_;                                      // as the last whole run settled them
   std::map<std::string, std::unique_ptr<Script>> scripts_;  // by path

@@ -245,41 +245,93 @@ TEST(GameAnalysis, EditsUsingNamesOfOtherScriptsAreCheckedAsAFreshAnalysisChecks
 
 TEST(GameAnalysis, AnEditOfMainTxtIsCheckedAsAFreshAnalysisChecksIt) {
   // Edits that change nothing main.txt hands on to the scripts after it (a
-  // line moved, the picture folder) compile it alone; a declaration that a
-  // scene reads, or a setup phase that no longer ends in main.txt, changes
-  // how the scenes compile. Each against a fresh analysis and --check.
+  // line moved, the picture folder) compile it alone; so does one that
+  // declares a variable more or less, or makes an alias, which only the
+  // scenes that ask about it compile again for; a setup phase that no
+  // longer ends in main.txt changes how the scenes compile. Each against a
+  // fresh analysis and --check.
   const std::string body = "create_window;\nvalue count @ 0;\nscript_change \"a.txt\";\n";
+  const std::string pics = "image_path \"pics/\";\n";
   MemoryFileSystem fs;
   fs.AddFile("/game/main.txt", "image_path \"img/\";\n" + body);
-  fs.AddFile("/game/a.txt", "count = count + 1;\nheroine;\nlayer x, \"none.png\";\n");
+  fs.AddFile("/game/a.txt",
+             "count = count + 1;\nheroine;\nlayer x, \"none.png\";\nscript_change \"b.txt\";\n");
+  fs.AddFile("/game/b.txt", "value heroine;\ntext \"b\";\n");
   fs.AddFile("/game/pics/p.png", "png");
   GameAnalysis analysis(fs);
   Published(Configured(analysis));
   struct Edit {
     std::string text;
-    bool alone;  // main.txt compiles alone; otherwise the whole game again
+    int compiles;  // without a whole run; 0: the whole game again
   };
   const Edit edits[] = {
-      {"\nimage_path \"img/\";\n" + body, true},
-      {"image_path \"pics/\";\n" + body, true},
-      {"image_path \"pics/\";\n" + body + "string heroine;\n", false},
-      {"image_path \"pics/\";\nvalue count @ 0;\n", false},
-      {"image_path \"pics/\";\n" + body, false},
+      {"\nimage_path \"img/\";\n" + body, 1},
+      {pics + body, 1},
+      {pics + body + "value unused;\n", 1},
+      // a.txt takes heroine for an expression now; b.txt declares it again.
+      {pics + body + "value unused;\nstring heroine;\n", 3},
+      {pics + body + "string heroine;\n", 1},
+      {pics + body, 3},
+      {pics + body + "new_command hop, goto;\n", 2},
+      {pics + "value count @ 0;\n", 0},
+      {pics + body, 0},
   };
   for (const Edit& edit : edits) {
     const int compiles = analysis.script_compiles();
     const int runs = analysis.full_runs();
     analysis.SetDocument("/game/main.txt", DocumentText::FromCp932(edit.text));
     const std::vector<std::string> edited = Published(analysis);
-    EXPECT_EQ(runs + (edit.alone ? 0 : 1), analysis.full_runs()) << edit.text;
-    if (edit.alone) {
-      EXPECT_EQ(compiles + 1, analysis.script_compiles()) << edit.text;
+    EXPECT_EQ(runs + (edit.compiles != 0 ? 0 : 1), analysis.full_runs()) << edit.text;
+    if (edit.compiles != 0) {
+      EXPECT_EQ(compiles + edit.compiles, analysis.script_compiles()) << edit.text;
     }
     // Pictures are offered from the folder main.txt now sets.
     std::string offered;
     for (const CompletionItem& item : analysis.CompleteAt("/game/a.txt", {3, 11}).items)
       offered += item.label + ";";
     EXPECT_EQ(edit.text.find("pics/") != std::string::npos ? "p.png;" : "", offered) << edit.text;
+    fs.AddFile("/game/main.txt", edit.text);
+    GameAnalysis fresh(fs);
+    EXPECT_EQ(Published(Configured(fresh)), edited) << edit.text;
+    EXPECT_EQ(CheckLines(fs), AnalysisLines(analysis)) << edit.text;
+  }
+}
+
+TEST(GameAnalysis, AnAliasMadeInMainTxtCompilesAgainOnlyTheScenesThatReadIt) {
+  // a.txt and d.txt look "say" up (and read every alias for a near name
+  // while it is none); b.txt never does; c.txt makes an alias, which hangs
+  // on every alias made before it (the same name is refused). Each edit
+  // compiles main.txt, a.txt, c.txt and d.txt, never b.txt.
+  MemoryFileSystem fs;
+  const std::string head = "create_window;\nscript_change \"a.txt\";\n";
+  fs.AddFile("/game/main.txt", head);
+  fs.AddFile("/game/a.txt", "say \"hi\";\nscript_change \"b.txt\";\n");
+  fs.AddFile("/game/b.txt", "text \"b\";\nscript_change \"c.txt\";\n");
+  fs.AddFile("/game/c.txt", "new_command say, goto;\nscript_change \"d.txt\";\n");
+  fs.AddFile("/game/d.txt", "*top\nsay top;\ntalk;\n");
+  GameAnalysis analysis(fs);
+  Published(Configured(analysis));
+  struct Edit {
+    std::string text;
+    int compiles;  // without a whole run; 0: the whole game again
+  };
+  const Edit edits[] = {
+      {head + "new_command say, text;\n", 4},
+      {head + "new_command talk, text;\n", 4},
+      {head + "new_command talk, text;\nnew_command hop, goto;\n", 4},
+      {head, 4},
+      // A declaration beside it: the whole game again.
+      {head + "new_command talk, text;\nvalue v;\n", 0},
+  };
+  for (const Edit& edit : edits) {
+    const int compiles = analysis.script_compiles();
+    const int runs = analysis.full_runs();
+    analysis.SetDocument("/game/main.txt", DocumentText::FromCp932(edit.text));
+    const std::vector<std::string> edited = Published(analysis);
+    EXPECT_EQ(runs + (edit.compiles != 0 ? 0 : 1), analysis.full_runs()) << edit.text;
+    if (edit.compiles != 0) {
+      EXPECT_EQ(compiles + edit.compiles, analysis.script_compiles()) << edit.text;
+    }
     fs.AddFile("/game/main.txt", edit.text);
     GameAnalysis fresh(fs);
     EXPECT_EQ(Published(Configured(fresh)), edited) << edit.text;
@@ -641,7 +693,7 @@ TEST(GameAnalysis, AnUnreachedScriptEditedAtItsStartIsShownAtItsNewStart) {
 }
 
 TEST(GameAnalysis, AWholeRunShowsTheReportsOfAnEditedScriptAgainstItsNewText) {
-  // A declaration in main.txt converts the whole game again. The scripts
+  // An alias and a variable made in main.txt convert the whole game again. The scripts
   // not edited keep the ranges shown before; the report that nothing
   // reaches c.txt, the same but for the line it covers, is shown anew.
   MemoryFileSystem fs;
@@ -651,7 +703,7 @@ TEST(GameAnalysis, AWholeRunShowsTheReportsOfAnEditedScriptAgainstItsNewText) {
   GameAnalysis analysis(fs);
   Published(Configured(analysis));
   const int runs = analysis.full_runs();
-  for (const auto& [path, text] : {std::pair{"/game/main.txt", "create_window;\nstring heroine;\n"},
+  for (const auto& [path, text] : {std::pair{"/game/main.txt", "create_window;\nnew_command hop, goto;\nvalue v;\n"},
                                    std::pair{"/game/c.txt", "layer x, 1;\n"}}) {
     analysis.SetDocument(path, DocumentText::FromCp932(text));
     fs.AddFile(path, text);
