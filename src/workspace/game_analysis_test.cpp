@@ -301,12 +301,13 @@ TEST(GameAnalysis, AnAliasMadeInMainTxtCompilesAgainOnlyTheScenesThatReadIt) {
   // a.txt and d.txt look "say" up (and read every alias for a near name
   // while it is none); b.txt never does; c.txt makes an alias, which hangs
   // on every alias made before it (the same name is refused). Each edit
-  // compiles main.txt, a.txt, c.txt and d.txt, never b.txt.
+  // compiles main.txt, a.txt, c.txt and d.txt, and b.txt only for "close".
   MemoryFileSystem fs;
   const std::string head = "create_window;\nscript_change \"a.txt\";\n";
   fs.AddFile("/game/main.txt", head);
   fs.AddFile("/game/a.txt", "say \"hi\";\nscript_change \"b.txt\";\n");
-  fs.AddFile("/game/b.txt", "text \"b\";\nscript_change \"c.txt\";\n");
+  fs.AddFile("/game/b.txt",
+             "void;\nclose;\ntext \"b\";\nvoid_end;\nscript_change \"c.txt\";\n");
   fs.AddFile("/game/c.txt", "new_command say, goto;\nscript_change \"d.txt\";\n");
   fs.AddFile("/game/d.txt", "*top\nsay top;\ntalk;\n");
   GameAnalysis analysis(fs);
@@ -320,6 +321,9 @@ TEST(GameAnalysis, AnAliasMadeInMainTxtCompilesAgainOnlyTheScenesThatReadIt) {
       {head + "new_command talk, text;\n", 4},
       {head + "new_command talk, text;\nnew_command hop, goto;\n", 4},
       {head, 4},
+      // b.txt looks "close" up in its void block, which it now ends.
+      {head + "new_command close, void_end;\n", 5},
+      {head, 5},
       // A declaration beside it: the whole game again.
       {head + "new_command talk, text;\nvalue v;\n", 0},
   };
