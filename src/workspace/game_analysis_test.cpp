@@ -243,6 +243,36 @@ TEST(GameAnalysis, EditsUsingNamesOfOtherScriptsAreCheckedAsAFreshAnalysisChecks
   EXPECT_EQ(1, analysis.full_runs());
 }
 
+// An edit of main.txt in the editor, and how many scripts it compiles again
+// (0: the whole game again).
+struct MainTxtEdit {
+  std::string text;
+  int compiles;
+};
+
+// Applies `edit`, checks what it compiled, and returns what is published.
+std::vector<std::string> EditMainTxt(GameAnalysis& analysis, const MainTxtEdit& edit) {
+  const int compiles = analysis.script_compiles();
+  const int runs = analysis.full_runs();
+  analysis.SetDocument("/game/main.txt", DocumentText::FromCp932(edit.text));
+  const std::vector<std::string> edited = Published(analysis);
+  EXPECT_EQ(runs + (edit.compiles != 0 ? 0 : 1), analysis.full_runs()) << edit.text;
+  if (edit.compiles != 0) {
+    EXPECT_EQ(compiles + edit.compiles, analysis.script_compiles()) << edit.text;
+  }
+  return edited;
+}
+
+// With main.txt saved as `text`: a fresh analysis publishes `edited`, and
+// --check says what the edited analysis says.
+void ExpectAsFresh(MemoryFileSystem& fs, GameAnalysis& analysis, const std::string& text,
+                   const std::vector<std::string>& edited) {
+  fs.AddFile("/game/main.txt", text);
+  GameAnalysis fresh(fs);
+  EXPECT_EQ(Published(Configured(fresh)), edited) << text;
+  EXPECT_EQ(CheckLines(fs), AnalysisLines(analysis)) << text;
+}
+
 TEST(GameAnalysis, AnEditOfMainTxtIsCheckedAsAFreshAnalysisChecksIt) {
   // Edits that change nothing main.txt hands on to the scripts after it (a
   // line moved, the picture folder) compile it alone; so does one that
@@ -260,11 +290,7 @@ TEST(GameAnalysis, AnEditOfMainTxtIsCheckedAsAFreshAnalysisChecksIt) {
   fs.AddFile("/game/pics/p.png", "png");
   GameAnalysis analysis(fs);
   Published(Configured(analysis));
-  struct Edit {
-    std::string text;
-    int compiles;  // without a whole run; 0: the whole game again
-  };
-  const Edit edits[] = {
+  const MainTxtEdit edits[] = {
       {"\nimage_path \"img/\";\n" + body, 1},
       {pics + body, 1},
       {pics + body + "value unused;\n", 1},
@@ -276,24 +302,14 @@ TEST(GameAnalysis, AnEditOfMainTxtIsCheckedAsAFreshAnalysisChecksIt) {
       {pics + "value count @ 0;\n", 0},
       {pics + body, 0},
   };
-  for (const Edit& edit : edits) {
-    const int compiles = analysis.script_compiles();
-    const int runs = analysis.full_runs();
-    analysis.SetDocument("/game/main.txt", DocumentText::FromCp932(edit.text));
-    const std::vector<std::string> edited = Published(analysis);
-    EXPECT_EQ(runs + (edit.compiles != 0 ? 0 : 1), analysis.full_runs()) << edit.text;
-    if (edit.compiles != 0) {
-      EXPECT_EQ(compiles + edit.compiles, analysis.script_compiles()) << edit.text;
-    }
+  for (const MainTxtEdit& edit : edits) {
+    const std::vector<std::string> edited = EditMainTxt(analysis, edit);
     // Pictures are offered from the folder main.txt now sets.
     std::string offered;
     for (const CompletionItem& item : analysis.CompleteAt("/game/a.txt", {3, 11}).items)
       offered += item.label + ";";
     EXPECT_EQ(edit.text.find("pics/") != std::string::npos ? "p.png;" : "", offered) << edit.text;
-    fs.AddFile("/game/main.txt", edit.text);
-    GameAnalysis fresh(fs);
-    EXPECT_EQ(Published(Configured(fresh)), edited) << edit.text;
-    EXPECT_EQ(CheckLines(fs), AnalysisLines(analysis)) << edit.text;
+    ExpectAsFresh(fs, analysis, edit.text, edited);
   }
 }
 
@@ -312,11 +328,7 @@ TEST(GameAnalysis, AnAliasMadeInMainTxtCompilesAgainOnlyTheScenesThatReadIt) {
   fs.AddFile("/game/d.txt", "*top\nsay top;\ntalk;\n");
   GameAnalysis analysis(fs);
   Published(Configured(analysis));
-  struct Edit {
-    std::string text;
-    int compiles;  // without a whole run; 0: the whole game again
-  };
-  const Edit edits[] = {
+  const MainTxtEdit edits[] = {
       {head + "new_command say, text;\n", 4},
       {head + "new_command talk, text;\n", 4},
       {head + "new_command talk, text;\nnew_command hop, goto;\n", 4},
@@ -327,19 +339,9 @@ TEST(GameAnalysis, AnAliasMadeInMainTxtCompilesAgainOnlyTheScenesThatReadIt) {
       // A declaration beside it: the whole game again.
       {head + "new_command talk, text;\nvalue v;\n", 0},
   };
-  for (const Edit& edit : edits) {
-    const int compiles = analysis.script_compiles();
-    const int runs = analysis.full_runs();
-    analysis.SetDocument("/game/main.txt", DocumentText::FromCp932(edit.text));
-    const std::vector<std::string> edited = Published(analysis);
-    EXPECT_EQ(runs + (edit.compiles != 0 ? 0 : 1), analysis.full_runs()) << edit.text;
-    if (edit.compiles != 0) {
-      EXPECT_EQ(compiles + edit.compiles, analysis.script_compiles()) << edit.text;
-    }
-    fs.AddFile("/game/main.txt", edit.text);
-    GameAnalysis fresh(fs);
-    EXPECT_EQ(Published(Configured(fresh)), edited) << edit.text;
-    EXPECT_EQ(CheckLines(fs), AnalysisLines(analysis)) << edit.text;
+  for (const MainTxtEdit& edit : edits) {
+    const std::vector<std::string> edited = EditMainTxt(analysis, edit);
+    ExpectAsFresh(fs, analysis, edit.text, edited);
   }
 }
 
