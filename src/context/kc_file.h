@@ -23,6 +23,10 @@ class KCFile : public PellFile {
   bool codeKept = false;
   std::string_view keptCode;
   size_t keptCodeSize = 0;
+  // A check gives back the pages of the code up to here in this storage
+  // (see KCSystem::DiscardCodeBehind).
+  const char* codeDiscardedIn = nullptr;
+  size_t codeDiscardedTo = 0;
 };
 
 }  // namespace kv

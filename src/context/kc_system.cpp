@@ -1,5 +1,8 @@
 #include "context/kc_system.h"
 
+#include <algorithm>
+
+#include "platform/bulk_memory.h"
 #include "platform/clock.h"
 
 namespace kv {
@@ -67,6 +70,24 @@ void KCSystem::KeepCode(KCFile& object) {
   // Storage grown by one large script goes back: the next scripts would
   // keep it for the rest of the run.
   if (results.codeStorage.capacity() > RunResults::kLargeStorage) std::string().swap(results.codeStorage);
+}
+
+void KCSystem::DiscardCodeBehind() {
+  // Large enough that a script of ordinary size never gets here, and that
+  // the few pages patched again behind the position do not add up.
+  constexpr size_t kStep = size_t{4} << 20;
+  KCFile* object = script.currentObject;
+  if (!options.checkOnly || object == nullptr) return;
+  const size_t end = std::min<size_t>(object->position, object->contents.size());
+  // Storage that moved (grown, or taken over from another script) holds
+  // every byte again.
+  if (object->contents.data() != object->codeDiscardedIn || object->codeDiscardedTo > end) {
+    object->codeDiscardedIn = object->contents.data();
+    object->codeDiscardedTo = 0;
+  }
+  if (end - object->codeDiscardedTo < kStep) return;
+  DiscardPages(object->contents.data() + object->codeDiscardedTo, end - object->codeDiscardedTo);
+  object->codeDiscardedTo = end;
 }
 
 void KCSystem::ClearDefinitions() {

@@ -161,6 +161,13 @@ class KCSystem {
   // memory for the move. The script is done: the index of its definitions'
   // names goes first.
   void KeepCode(KCFile& object);
+  // In a check, which reads none of the code it compiles, gives back the
+  // pages of the current object's code behind its position, a few MiB at a
+  // time, so that a large script's code is never held whole: its size is
+  // all a check keeps. Bytes patched behind the position afterwards (a jump
+  // over a long block) land in pages given back as zeros. Called between
+  // statements; a build keeps every byte.
+  void DiscardCodeBehind();
 
   // Seed for the scrambling of the next object file written.
   uint32_t ScrambleSeed() const { return seedClock(); }

@@ -124,5 +124,35 @@ TEST(KCSystem, KeepCodeKeepsTheCodeInABuildAndItsSizeInACheck) {
   }
 }
 
+// A check gives back the code of a large script behind the position as it
+// compiles; a build keeps every byte, also one patched behind the position
+// afterwards. Either way the code keeps its size.
+TEST(KCSystem, DiscardCodeBehindOnlyInACheckAndKeepsTheSize) {
+  const size_t size = (size_t{9} << 20) + 5;
+  for (const bool check : {false, true}) {
+    SystemFixture f;
+    f.sys.options.checkOnly = check;
+    KCFile object(f.fs);
+    object.contents.assign(size, 'x');
+    object.position = static_cast<uint32_t>(size);
+    f.sys.script.currentObject = &object;
+    f.sys.DiscardCodeBehind();
+    object.contents[1] = 'p';
+    object.contents.push_back('y');
+    ++object.position;
+    f.sys.DiscardCodeBehind();
+    f.sys.script.currentObject = nullptr;
+    EXPECT_EQ(object.contents.size(), size + 1);
+    if (!check) {
+      std::string expected(size, 'x');
+      expected[1] = 'p';
+      EXPECT_EQ(object.contents, expected + 'y');
+    }
+    EXPECT_EQ(object.contents.substr(size - 1), "xy");
+    f.sys.KeepCode(object);
+    EXPECT_EQ(object.CodeSize(), size + 1);
+  }
+}
+
 }  // namespace
 }  // namespace kv

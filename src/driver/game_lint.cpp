@@ -433,6 +433,11 @@ PerFileKind<std::span<const std::string>> ExtensionsOf(const RunOptions& options
 }
 
 void LintGame(KCSystem& sys) {
+  // The variables declared, which the checks of each statement looked up,
+  // go first: these checks find the declarations in the records, and a
+  // game that declares names by the hundred thousand would otherwise hold
+  // them twice.
+  sys.carried.declaredVariables = DeclaredVariableSet();
   RunResults& results = sys.results;
   GameFiles files;
   for (const auto& [path, object] : results.Objects) files.scripts.push_back(path);

@@ -50,9 +50,10 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
               std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
               const GameFiles& files);
 
-// The same over the run's results, whose records it then drops; without
-// missing-file when the KCSystem registered no script (it has no files of
-// the game to compare with).
+// The same over the run's results, whose records it then drops (and the
+// variables declared, which the checks of each statement kept, before);
+// without missing-file when the KCSystem registered no script (it has no
+// files of the game to compare with).
 void LintGame(KCSystem& sys);
 
 }  // namespace kv

@@ -102,6 +102,7 @@ int32_t CommandReader::ReadAndDispatch(SourceText* source) {
   if (source == nullptr) return cmd::kEnd;
 
   if (observer_ == nullptr || !observer_->ReadsTextBehind()) source->DiscardTextBehind();
+  sys_.DiscardCodeBehind();
   switch (ReadStatement(sys_.log, command_.statement(), *source)) {
     case StatementEnd:
       if (lint_ != nullptr) lint_->ScriptEnded(*source);
