@@ -1,6 +1,7 @@
 // The route map's outputs: DOT text, JSON, and SVG laid out by Graphviz's
 // library where the build has it.
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <functional>
@@ -41,40 +42,53 @@ std::string Shown(std::string_view path, std::string_view base, char separator) 
   return Cp932ToUtf8(shown);
 }
 
-// Appends `utf8` as a DOT string.
-void PutDotQuoted(std::string* out, std::string_view utf8) {
-  out->push_back('"');
-  for (char c : utf8) {
-    if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(c);
-    } else if (c == '\n') {
-      out->append("\\n");
-    } else {
-      out->push_back(c);
-    }
+// Appends `text`, each byte for which `Escaped` is true written as `Escape`
+// writes it (and PutQuoted, between double quotes). Names rarely hold such bytes: the runs
+// between them go in whole.
+template <bool (*Escaped)(unsigned char), void (*Escape)(std::string*, char)>
+void PutEscaped(std::string* out, std::string_view text) {
+  size_t from = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!Escaped(static_cast<unsigned char>(text[i]))) continue;
+    out->append(text.data() + from, i - from);
+    Escape(out, text[i]);
+    from = i + 1;
   }
+  out->append(text.data() + from, text.size() - from);
+}
+template <bool (*Escaped)(unsigned char), void (*Escape)(std::string*, char)>
+void PutQuoted(std::string* out, std::string_view text) {
+  out->push_back('"');
+  PutEscaped<Escaped, Escape>(out, text);
   out->push_back('"');
 }
 
-// Appends `utf8` as a JSON string.
-void PutJsonQuoted(std::string* out, std::string_view utf8) {
-  out->push_back('"');
-  for (char c : utf8) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(c);
-    } else if (u < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", u);
-      out->append(escape);
-    } else {
-      out->push_back(c);
-    }
+bool DotEscaped(unsigned char c) { return c == '"' || c == '\\' || c == '\n'; }
+void DotEscape(std::string* out, char c) {
+  if (c == '\n') {
+    out->append("\\n");
+  } else {
+    out->push_back('\\');
+    out->push_back(c);
   }
-  out->push_back('"');
 }
+bool JsonEscaped(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
+void JsonEscape(std::string* out, char c) {
+  if (c == '"' || c == '\\') {
+    out->push_back('\\');
+    out->push_back(c);
+  } else {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
+    out->append(escape);
+  }
+}
+
+// Appends `utf8` as a DOT string.
+void PutDotQuoted(std::string* out, std::string_view utf8) { PutQuoted<DotEscaped, DotEscape>(out, utf8); }
+
+// Appends `utf8` as a JSON string.
+void PutJsonQuoted(std::string* out, std::string_view utf8) { PutQuoted<JsonEscaped, JsonEscape>(out, utf8); }
 
 // The same for CP932 text: most names are ASCII, whose bytes are their UTF-8
 // form, and need no converted copy.
@@ -93,21 +107,24 @@ void PutJsonQuotedCp932(std::string* out, std::string_view cp932) {
   }
 }
 
-void PutNumber(std::string* out, int64_t value) {
-  char digits[24];
-  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-  out->append(digits, static_cast<size_t>(end - digits));
+// Appends `prefix` and then `value` in decimal, in one piece (the map's
+// numbers are many and short).
+void PutNumber(std::string* out, std::string_view prefix, int64_t value, std::string_view suffix = {}) {
+  char text[64];
+  if (prefix.size() + suffix.size() > sizeof text - 24) {
+    out->append(prefix);
+    prefix = {};
+  }
+  char* at = std::copy(prefix.begin(), prefix.end(), text);
+  at = std::to_chars(at, text + sizeof text, value).ptr;
+  at = std::copy(suffix.begin(), suffix.end(), at);
+  out->append(text, static_cast<size_t>(at - text));
 }
 
-// A node's id, "n" and its index; quoted, "\"n12\"".
-void PutNodeId(std::string* out, size_t index) {
-  out->push_back('n');
-  PutNumber(out, static_cast<int64_t>(index));
-}
-void PutQuotedNodeId(std::string* out, size_t index) {
-  out->push_back('"');
-  PutNodeId(out, index);
-  out->push_back('"');
+// A node's id, "n" and its index; quoted, "\"n12\"", after `prefix`.
+void PutNodeId(std::string* out, size_t index) { PutNumber(out, "n", static_cast<int64_t>(index)); }
+void PutQuotedNodeId(std::string* out, size_t index, std::string_view prefix = "\"n") {
+  PutNumber(out, prefix, static_cast<int64_t>(index), "\"");
 }
 
 // The text of a map as it is made: kept whole, or handed on in pieces of
@@ -140,26 +157,42 @@ class MapText {
   bool ok_ = true;
 };
 
-// The shown name of each script path, made once per script.
+// The shown name of each script path, made once per script, and its DOT and
+// JSON strings, made once when first written.
 class ShownNames {
  public:
   ShownNames(const RouteMap& map, char separator) : map_(map), separator_(separator) {}
-  const std::string& Of(std::string_view path) {
-    if (last_ != nullptr && last_key_.data() == path.data() && last_key_.size() == path.size())
-      return *last_;
+  const std::string& Of(std::string_view path) { return Find(path).shown; }
+  const std::string& DotOf(std::string_view path) {
+    Names& names = Find(path);
+    if (names.dot.empty()) PutDotQuoted(&names.dot, names.shown);
+    return names.dot;
+  }
+  const std::string& JsonOf(std::string_view path) {
+    Names& names = Find(path);
+    if (names.json.empty()) PutJsonQuoted(&names.json, names.shown);
+    return names.json;
+  }
+
+ private:
+  struct Names {
+    std::string shown, dot, json;
+  };
+  Names& Find(std::string_view path) {
+    // Nodes and edges come script by script.
+    if (last_ != nullptr && last_key_.data() == path.data() && last_key_.size() == path.size()) return *last_;
     auto [it, added] = names_.try_emplace(path);
-    if (added) it->second = Shown(path, map_.base, separator_);
+    if (added) it->second.shown = Shown(path, map_.base, separator_);
     last_key_ = path;
     last_ = &it->second;
     return it->second;
   }
 
- private:
   const RouteMap& map_;
   char separator_;
-  std::unordered_map<std::string_view, std::string> names_;
+  std::unordered_map<std::string_view, Names> names_;
   std::string_view last_key_;
-  const std::string* last_ = nullptr;
+  Names* last_ = nullptr;
 };
 
 constexpr std::string_view kMsgRouteMapNotWritten = "ルートマップ \"%s\" を書き込めませんでした: %s\n";
@@ -261,14 +294,20 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
       "  graph [charset=\"UTF-8\", rankdir=TB, fontname=\"sans-serif\", compound=true];\n"
       "  node [fontname=\"sans-serif\", fontsize=11];\n"
       "  edge [fontname=\"sans-serif\", fontsize=9];\n";
-  auto write_node = [&](size_t i, std::string_view indent) {
+  auto write_node = [&](size_t i, bool in_cluster) {
     const RouteNode& node = map.nodes[i];
-    dot.append(indent);
-    PutNodeId(&dot, i);
-    dot.append(" [id=");
-    PutQuotedNodeId(&dot, i);
-    dot.append(", label=");
-    PutNodeText<PutDotQuoted>(&dot, node, shown);
+    PutNumber(&dot, in_cluster ? "    n" : "  n", static_cast<int64_t>(i), " [id=\"n");
+    PutNumber(&dot, {}, static_cast<int64_t>(i), "\", label=");
+    if (node.kind == RouteNode::kScript) {
+      dot += shown.DotOf(node.script);
+    } else if ((node.kind == RouteNode::kLabel || node.kind == RouteNode::kFunction) && IsAscii(node.name)) {
+      // Most nodes: a name in ASCII, whose bytes are its UTF-8.
+      dot += node.kind == RouteNode::kLabel ? "\"" : "\"function ";
+      PutEscaped<DotEscaped, DotEscape>(&dot, node.name);
+      dot += node.kind == RouteNode::kLabel ? ":\"" : "\"";
+    } else {
+      PutNodeText<PutDotQuoted>(&dot, node, shown);
+    }
     dot.append(", ").append(NodeAttributes(node)).append("];\n");
     text.Piece();
   };
@@ -294,24 +333,21 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
     dot.append("  subgraph cluster_");
     PutNodeId(&dot, i);
     dot.append(" {\n    label=");
-    PutDotQuoted(&dot, shown.Of(node.script));
+    dot += shown.DotOf(node.script);
     dot += ";\n";
     dot += node.reached ? "    style=rounded; color=gray60;\n"
                         : "    style=\"rounded,dashed,filled\"; color=gray60; fillcolor=\"#f0f0f0\";\n";
-    for (size_t k = first[i]; k < first[i + 1]; ++k) write_node(members[k], "    ");
+    for (size_t k = first[i]; k < first[i + 1]; ++k) write_node(members[k], true);
     dot += "  }\n";
   }
   first = {};
   members = {};
   for (size_t i = 0; i < map.nodes.size(); ++i) {
-    if (map.nodes[i].cluster < 0) write_node(i, "  ");
+    if (map.nodes[i].cluster < 0) write_node(i, false);
   }
   for (const RouteEdge& edge : map.edges) {
-    dot.append("  ");
-    PutNodeId(&dot, edge.from);
-    dot.append(" -> ");
-    PutNodeId(&dot, edge.to);
-    dot.append(" [");
+    PutNumber(&dot, "  n", static_cast<int64_t>(edge.from), " -> n");
+    PutNumber(&dot, {}, static_cast<int64_t>(edge.to), " [");
     dot.append(EdgeAttributes(edge.kind));
     if (!edge.label.empty()) {
       dot.append(", label=");
@@ -355,73 +391,70 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
   dot += "}\n";
 }
 
+// A kind's name as a JSON string, made once.
+template <typename Kind, int kCount, const char* (*Name)(Kind)>
+std::string_view JsonKind(Kind kind) {
+  static const std::array<std::string, kCount> quoted = [] {
+    std::array<std::string, kCount> all;
+    for (int i = 0; i < kCount; ++i) PutJsonQuoted(&all[static_cast<size_t>(i)], Name(static_cast<Kind>(i)));
+    return all;
+  }();
+  return quoted[static_cast<size_t>(kind)];
+}
+std::string_view JsonKind(RouteNode::Kind kind) {
+  return JsonKind<RouteNode::Kind, RouteNode::kUnknown + 1, RouteNodeKindName>(kind);
+}
+std::string_view JsonKind(RouteEdge::Kind kind) {
+  return JsonKind<RouteEdge::Kind, RouteEdge::kScriptEnd + 1, RouteEdgeKindName>(kind);
+}
+
 void MakeJson(const RouteMap& map, char separator, MapText& text) {
   ShownNames shown(map, separator);
   std::string& json = *text.text();
   json += "{\n  \"nodes\": [";
-  auto put_number = [&](std::string_view key, int64_t value) {
-    json.append(", \"").append(key).append("\": ");
-    PutNumber(&json, value);
-  };
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     const RouteNode& node = map.nodes[i];
-    json += i == 0 ? "\n    " : ",\n    ";
-    json += "{\"id\": ";
-    PutQuotedNodeId(&json, i);
-    json += ", \"kind\": ";
-    PutJsonQuoted(&json, RouteNodeKindName(node.kind));
-    json += ", \"name\": ";
-    const bool own_name = node.kind == RouteNode::kScript || node.kind == RouteNode::kStart ||
-                          node.kind == RouteNode::kEnd;
-    if (own_name) {
-      PutNodeText<PutJsonQuoted>(&json, node, shown);
-    } else {
-      PutJsonQuotedCp932(&json, node.name);
+    PutQuotedNodeId(&json, i, i == 0 ? "\n    {\"id\": \"n" : ",\n    {\"id\": \"n");
+    json.append(", \"kind\": ").append(JsonKind(node.kind)).append(", \"name\": ");
+    switch (node.kind) {
+      case RouteNode::kScript: json += shown.JsonOf(node.script); break;
+      case RouteNode::kStart: json += "\"start\""; break;
+      case RouteNode::kEnd: json += "\"end\""; break;
+      default: PutJsonQuotedCp932(&json, node.name); break;
     }
     if (!node.script.empty()) {
-      json += ", \"file\": ";
-      PutJsonQuoted(&json, shown.Of(node.script));
+      json.append(", \"file\": ").append(shown.JsonOf(node.script));
       // The absolute path once per script: the other nodes name their
       // script's node.
       if (node.kind == RouteNode::kScript) {
         json += ", \"path\": ";
         PutJsonQuotedCp932(&json, node.script);
       }
-      put_number("line", node.line);
-      put_number("column", node.column);
+      PutNumber(&json, ", \"line\": ", node.line);
+      PutNumber(&json, ", \"column\": ", node.column);
     }
-    if (node.cluster >= 0) {
-      json += ", \"script\": ";
-      PutQuotedNodeId(&json, static_cast<size_t>(node.cluster));
-    }
+    if (node.cluster >= 0) PutQuotedNodeId(&json, static_cast<size_t>(node.cluster), ", \"script\": \"n");
     json += node.reached ? ", \"reachable\": true}" : ", \"reachable\": false}";
     text.Piece();
   }
   json += "\n  ],\n  \"edges\": [";
   for (size_t i = 0; i < map.edges.size(); ++i) {
     const RouteEdge& edge = map.edges[i];
-    json += i == 0 ? "\n    " : ",\n    ";
-    json += "{\"from\": ";
-    PutQuotedNodeId(&json, edge.from);
-    json += ", \"to\": ";
-    PutQuotedNodeId(&json, edge.to);
-    json += ", \"kind\": ";
-    PutJsonQuoted(&json, RouteEdgeKindName(edge.kind));
+    PutQuotedNodeId(&json, edge.from, i == 0 ? "\n    {\"from\": \"n" : ",\n    {\"from\": \"n");
+    PutQuotedNodeId(&json, edge.to, ", \"to\": \"n");
+    json.append(", \"kind\": ").append(JsonKind(edge.kind));
     if (!edge.label.empty()) {
       json += ", \"label\": ";
       PutJsonQuotedCp932(&json, edge.label);
     }
-    json += ", \"file\": ";
-    PutJsonQuoted(&json, shown.Of(edge.script));
-    put_number("line", edge.line);
-    put_number("column", edge.column);
-    json += "}";
+    json.append(", \"file\": ").append(shown.JsonOf(edge.script));
+    PutNumber(&json, ", \"line\": ", edge.line);
+    PutNumber(&json, ", \"column\": ", edge.column, "}");
     text.Piece();
   }
   json += "\n  ],\n  \"unreachable\": [";
   for (size_t i = 0; i < map.unreached.size(); ++i) {
-    if (i != 0) json += ", ";
-    PutQuotedNodeId(&json, map.unreached[i]);
+    PutQuotedNodeId(&json, map.unreached[i], i == 0 ? "\"n" : ", \"n");
     text.Piece();
   }
   json += map.has_unknown ? "],\n  \"unknownRoutes\": true\n}\n" : "],\n  \"unknownRoutes\": false\n}\n";
