@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <unordered_map>
@@ -42,64 +43,117 @@ std::string Shown(std::string_view path, std::string_view base, char separator) 
   return Cp932ToUtf8(shown);
 }
 
+// The text being made: written in place, in a buffer that grows as needed
+// (the map's elements are many and short, made of many short pieces). It
+// offers what the writers use of std::string's own.
+class TextOut {
+ public:
+  void push_back(char c) {
+    Room(1);
+    *end_++ = c;
+  }
+  TextOut& append(const char* data, size_t size) {
+    Room(size);
+    if (size != 0) std::memcpy(end_, data, size);
+    end_ += size;
+    return *this;
+  }
+  TextOut& append(std::string_view text) { return append(text.data(), text.size()); }
+  TextOut& operator+=(std::string_view text) { return append(text); }
+  TextOut& operator+=(char c) {
+    push_back(c);
+    return *this;
+  }
+  // Room for `size` bytes more: where they go, handed back to Wrote.
+  char* Reserve(size_t size) {
+    Room(size);
+    return end_;
+  }
+  void Wrote(char* end) { end_ = end; }
+  std::string_view View() const { return {data_.get(), static_cast<size_t>(end_ - data_.get())}; }
+  size_t size() const { return static_cast<size_t>(end_ - data_.get()); }
+  void clear() { end_ = data_.get(); }
+
+ private:
+  void Room(size_t size) {
+    if (static_cast<size_t>(limit_ - end_) < size) Grow(size);
+  }
+  void Grow(size_t size) {
+    const size_t used = this->size();
+    const size_t capacity = std::max(used + size, 2 * static_cast<size_t>(limit_ - data_.get()) + 256);
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    if (used != 0) std::memcpy(grown.get(), data_.get(), used);
+    data_ = std::move(grown);
+    end_ = data_.get() + used;
+    limit_ = data_.get() + capacity;
+  }
+  std::unique_ptr<char[]> data_;
+  char* end_ = nullptr;
+  char* limit_ = nullptr;
+};
+
 // Appends `text`, each byte for which `Escaped` is true written as `Escape`
-// writes it (and PutQuoted, between double quotes). Names rarely hold such bytes: the runs
-// between them go in whole.
-template <bool (*Escaped)(unsigned char), void (*Escape)(std::string*, char)>
-void PutEscaped(std::string* out, std::string_view text) {
+// makes it (and PutQuoted, between double quotes). Names rarely hold such
+// bytes: the runs between them go in whole.
+using Escape = std::string_view (*)(char c, char (&escape)[8]);
+template <bool (*Escaped)(unsigned char), Escape Escape, typename Out>
+void PutEscaped(Out* out, std::string_view text) {
   size_t from = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     if (!Escaped(static_cast<unsigned char>(text[i]))) continue;
     out->append(text.data() + from, i - from);
-    Escape(out, text[i]);
+    char escape[8];
+    out->append(Escape(text[i], escape));
     from = i + 1;
   }
   out->append(text.data() + from, text.size() - from);
 }
-template <bool (*Escaped)(unsigned char), void (*Escape)(std::string*, char)>
-void PutQuoted(std::string* out, std::string_view text) {
+template <bool (*Escaped)(unsigned char), Escape Escape, typename Out>
+void PutQuoted(Out* out, std::string_view text) {
   out->push_back('"');
   PutEscaped<Escaped, Escape>(out, text);
   out->push_back('"');
 }
 
 bool DotEscaped(unsigned char c) { return c == '"' || c == '\\' || c == '\n'; }
-void DotEscape(std::string* out, char c) {
-  if (c == '\n') {
-    out->append("\\n");
-  } else {
-    out->push_back('\\');
-    out->push_back(c);
-  }
+std::string_view DotEscape(char c, char (&escape)[8]) {
+  escape[0] = '\\';
+  escape[1] = c == '\n' ? 'n' : c;
+  return {escape, 2};
 }
 bool JsonEscaped(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
-void JsonEscape(std::string* out, char c) {
+std::string_view JsonEscape(char c, char (&escape)[8]) {
   if (c == '"' || c == '\\') {
-    out->push_back('\\');
-    out->push_back(c);
-  } else {
-    char escape[8];
-    std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
-    out->append(escape);
+    escape[0] = '\\';
+    escape[1] = c;
+    return {escape, 2};
   }
+  std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
+  return {escape, 6};
 }
 
 // Appends `utf8` as a DOT string.
-void PutDotQuoted(std::string* out, std::string_view utf8) { PutQuoted<DotEscaped, DotEscape>(out, utf8); }
+template <typename Out>
+void PutDotQuoted(Out* out, std::string_view utf8) {
+  PutQuoted<DotEscaped, DotEscape>(out, utf8);
+}
 
 // Appends `utf8` as a JSON string.
-void PutJsonQuoted(std::string* out, std::string_view utf8) { PutQuoted<JsonEscaped, JsonEscape>(out, utf8); }
+template <typename Out>
+void PutJsonQuoted(Out* out, std::string_view utf8) {
+  PutQuoted<JsonEscaped, JsonEscape>(out, utf8);
+}
 
 // The same for CP932 text: most names are ASCII, whose bytes are their UTF-8
 // form, and need no converted copy.
-void PutDotQuotedCp932(std::string* out, std::string_view cp932) {
+void PutDotQuotedCp932(TextOut* out, std::string_view cp932) {
   if (IsAscii(cp932)) {
     PutDotQuoted(out, cp932);
   } else {
     PutDotQuoted(out, Cp932ToUtf8(cp932));
   }
 }
-void PutJsonQuotedCp932(std::string* out, std::string_view cp932) {
+void PutJsonQuotedCp932(TextOut* out, std::string_view cp932) {
   if (IsAscii(cp932)) {
     PutJsonQuoted(out, cp932);
   } else {
@@ -107,23 +161,19 @@ void PutJsonQuotedCp932(std::string* out, std::string_view cp932) {
   }
 }
 
-// Appends `prefix` and then `value` in decimal, in one piece (the map's
-// numbers are many and short).
-void PutNumber(std::string* out, std::string_view prefix, int64_t value, std::string_view suffix = {}) {
-  char text[64];
-  if (prefix.size() + suffix.size() > sizeof text - 24) {
-    out->append(prefix);
-    prefix = {};
-  }
-  char* at = std::copy(prefix.begin(), prefix.end(), text);
-  at = std::to_chars(at, text + sizeof text, value).ptr;
-  at = std::copy(suffix.begin(), suffix.end(), at);
-  out->append(text, static_cast<size_t>(at - text));
+// Appends `prefix`, `value` in decimal and `suffix`.
+void PutNumber(TextOut* out, std::string_view prefix, int64_t value, std::string_view suffix = {}) {
+  constexpr size_t kDigits = 20;
+  char* at = out->Reserve(prefix.size() + kDigits + suffix.size());
+  if (!prefix.empty()) std::memcpy(at, prefix.data(), prefix.size());
+  at = std::to_chars(at + prefix.size(), at + prefix.size() + kDigits, value).ptr;
+  if (!suffix.empty()) std::memcpy(at, suffix.data(), suffix.size());
+  out->Wrote(at + suffix.size());
 }
 
 // A node's id, "n" and its index; quoted, "\"n12\"", after `prefix`.
-void PutNodeId(std::string* out, size_t index) { PutNumber(out, "n", static_cast<int64_t>(index)); }
-void PutQuotedNodeId(std::string* out, size_t index, std::string_view prefix = "\"n") {
+void PutNodeId(TextOut* out, size_t index) { PutNumber(out, "n", static_cast<int64_t>(index)); }
+void PutQuotedNodeId(TextOut* out, size_t index, std::string_view prefix = "\"n") {
   PutNumber(out, prefix, static_cast<int64_t>(index), "\"");
 }
 
@@ -133,9 +183,9 @@ class MapText {
  public:
   using Sink = std::function<bool(std::string_view)>;
   explicit MapText(Sink sink = nullptr) : sink_(std::move(sink)) {
-    if (sink_) text_.reserve(kPiece + kPiece / 4);
+    if (sink_) text_.Reserve(kPiece + kPiece / 4);
   }
-  std::string* text() { return &text_; }
+  TextOut* text() { return &text_; }
   // Called between elements: hands on what has been made once it is large.
   void Piece() {
     if (sink_ && text_.size() >= kPiece) Hand();
@@ -149,11 +199,11 @@ class MapText {
  private:
   static constexpr size_t kPiece = size_t{1} << 20;
   void Hand() {
-    if (ok_ && !text_.empty()) ok_ = sink_(text_);
+    if (ok_ && text_.size() != 0) ok_ = sink_(text_.View());
     text_.clear();
   }
   Sink sink_;
-  std::string text_;
+  TextOut text_;
   bool ok_ = true;
 };
 
@@ -198,8 +248,8 @@ class ShownNames {
 constexpr std::string_view kMsgRouteMapNotWritten = "ルートマップ \"%s\" を書き込めませんでした: %s\n";
 
 // Appends the text a node shows, as a DOT or JSON string.
-template <void (*Put)(std::string*, std::string_view)>
-void PutNodeText(std::string* out, const RouteNode& node, ShownNames& shown) {
+template <void (*Put)(TextOut*, std::string_view)>
+void PutNodeText(TextOut* out, const RouteNode& node, ShownNames& shown) {
   switch (node.kind) {
     case RouteNode::kStart: Put(out, "start"); return;
     case RouteNode::kScript: Put(out, shown.Of(node.script)); return;
@@ -288,7 +338,7 @@ namespace {
 
 void MakeDot(const RouteMap& map, char separator, MapText& text) {
   ShownNames shown(map, separator);
-  std::string& dot = *text.text();
+  TextOut& dot = *text.text();
   dot +=
       "digraph route_map {\n"
       "  graph [charset=\"UTF-8\", rankdir=TB, fontname=\"sans-serif\", compound=true];\n"
@@ -410,7 +460,7 @@ std::string_view JsonKind(RouteEdge::Kind kind) {
 
 void MakeJson(const RouteMap& map, char separator, MapText& text) {
   ShownNames shown(map, separator);
-  std::string& json = *text.text();
+  TextOut& json = *text.text();
   json += "{\n  \"nodes\": [";
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     const RouteNode& node = map.nodes[i];
@@ -558,13 +608,13 @@ bool RouteMapWriter::Done(RouteRecorder* recorder) {
 std::string RouteMapDot(const RouteMap& map, char separator) {
   MapText text;
   MakeDot(map, separator, text);
-  return std::move(*text.text());
+  return std::string(text.text()->View());
 }
 
 std::string RouteMapJson(const RouteMap& map, char separator) {
   MapText text;
   MakeJson(map, separator, text);
-  return std::move(*text.text());
+  return std::string(text.text()->View());
 }
 
 #ifdef KV_HAVE_GRAPHVIZ
