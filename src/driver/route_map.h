@@ -207,7 +207,8 @@ class RouteRecorder : public ReadingObserver {
   // without an allocation.
   struct Frame {
     enum Kind { kIf, kLoop, kFunction };
-    explicit Frame(Kind k, bool live = false, size_t segment = 0) : kind(k), saved_live(live), saved_segment(segment) {}
+    explicit Frame(Kind k, bool live = false, size_t segment = 0)
+        : kind(k), saved_live(live), saved_segment(segment) {}
     Kind kind;
     bool saved_live = false;
     size_t saved_segment = 0;
