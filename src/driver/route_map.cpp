@@ -459,26 +459,28 @@ RouteMap RouteRecorder::Finish() {
   marks_.clear();
 
   // Every route from the start of main.txt.
-  // The edges from each node: next[first[i]] up to next[first[i + 1]].
-  std::vector<size_t> first(map_.nodes.size() + 1, 0), next(map_.edges.size());
+  // The edges from each node: next[first[i]] up to next[first[i + 1]]
+  // (32-bit numbers: these arrays are written afresh, and each page first
+  // written costs a page fault).
+  std::vector<uint32_t> first(map_.nodes.size() + 1, 0), next(map_.edges.size());
   for (const RouteEdge& edge : map_.edges) ++first[edge.from + 1];
   for (size_t i = 1; i < first.size(); ++i) first[i] += first[i - 1];
   {
-    std::vector<size_t> fill(first.begin(), first.end() - 1);
-    for (const RouteEdge& edge : map_.edges) next[fill[edge.from]++] = edge.to;
+    std::vector<uint32_t> fill(first.begin(), first.end() - 1);
+    for (const RouteEdge& edge : map_.edges) next[fill[edge.from]++] = static_cast<uint32_t>(edge.to);
   }
-  std::deque<size_t> queue;
+  std::deque<uint32_t> queue;
   for (size_t i = 0; i < map_.nodes.size(); ++i) {
     if (map_.nodes[i].kind == RouteNode::kStart) {
       map_.nodes[i].reached = true;
-      queue.push_back(i);
+      queue.push_back(static_cast<uint32_t>(i));
     }
   }
   while (!queue.empty()) {
     const size_t at = queue.front();
     queue.pop_front();
     for (size_t k = first[at]; k < first[at + 1]; ++k) {
-      const size_t to = next[k];
+      const uint32_t to = next[k];
       if (map_.nodes[to].reached) continue;
       map_.nodes[to].reached = true;
       queue.push_back(to);

@@ -366,17 +366,17 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
   // The nodes of each script's cluster, in node order: those of cluster c
   // are members[first[c]] up to members[first[c + 1]] (two arrays, rather
   // than a list for every node of which a few hundred have members).
-  std::vector<size_t> first(map.nodes.size() + 1, 0), members;
+  std::vector<uint32_t> first(map.nodes.size() + 1, 0), members;
   for (const RouteNode& node : map.nodes) {
     if (node.cluster >= 0) ++first[static_cast<size_t>(node.cluster) + 1];
   }
   for (size_t c = 1; c < first.size(); ++c) first[c] += first[c - 1];
   members.resize(first.back());
   {
-    std::vector<size_t> fill(first.begin(), first.end() - 1);
+    std::vector<uint32_t> fill(first.begin(), first.end() - 1);
     for (size_t i = 0; i < map.nodes.size(); ++i) {
       const int32_t cluster = map.nodes[i].cluster;
-      if (cluster >= 0) members[fill[static_cast<size_t>(cluster)]++] = i;
+      if (cluster >= 0) members[fill[static_cast<size_t>(cluster)]++] = static_cast<uint32_t>(i);
     }
   }
   for (size_t i = 0; i < map.nodes.size(); ++i) {
