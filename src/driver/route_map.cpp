@@ -145,8 +145,10 @@ size_t RouteRecorder::AddMark(RouteNode::Kind kind, std::string_view name, uint3
 
 size_t RouteRecorder::AddNode(RouteNode::Kind kind, std::string_view name, const SourceText& source,
                               uint32_t offset, uint32_t linked) {
-  const SourcePlace place = Diagnostics::PlaceIn(source, offset);
-  return AddMark(kind, map_.texts.Keep(name), static_cast<uint32_t>(script_node_), place.line, place.column,
+  // A label begins its statement, whose line the reader has: only the
+  // column is looked for.
+  const int32_t line = offset == source.statementOffset ? source.statementLine : source.LineAt(offset);
+  return AddMark(kind, map_.texts.Keep(name), static_cast<uint32_t>(script_node_), line, source.ColumnAt(offset),
                  linked);
 }
 
@@ -182,7 +184,7 @@ std::string_view RouteRecorder::BranchLabel() {
     if (frame.kind != Frame::kIf) continue;
     // The frames are those of the current script, whose text is still there.
     const std::string text = !frame.condition.empty() || current_ == nullptr
-                                 ? frame.condition
+                                 ? std::string(frame.condition)
                                  : TextBetween(*current_, frame.condition_from, frame.condition_to);
     if (text.empty()) continue;
     if (!label.empty()) label += " / ";
@@ -213,7 +215,7 @@ std::string RouteRecorder::TextBetween(const SourceText& source, uint32_t from, 
 }
 
 void RouteRecorder::SetCondition(Frame* frame, const SourceText& source, const Statement& statement) const {
-  frame->condition.clear();
+  frame->condition = {};
   frame->condition_from = frame->condition_to = 0;
   const CommandParameter& first = statement[0];
   if (first.size() < 2) return;
@@ -229,7 +231,7 @@ void RouteRecorder::SetCondition(Frame* frame, const SourceText& source, const S
     }
     if (number != nullptr && number->number >= 1 && number->number <= choices_.size() &&
         number->number == static_cast<double>(static_cast<size_t>(number->number))) {
-      const std::string& choice = choices_[static_cast<size_t>(number->number) - 1];
+      const std::string_view choice = choices_[static_cast<size_t>(number->number) - 1];
       if (!choice.empty()) {
         frame->condition = choice;
         return;
@@ -242,11 +244,22 @@ void RouteRecorder::SetCondition(Frame* frame, const SourceText& source, const S
 }
 
 void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Statement& statement) {
-  StartScript(source);
+  if (current_ != &source) return OnFirstStatement(source, id, statement);
   if (statement.size() == 0 || statement[0].empty()) return;
   last_line_ = source.statementLine;
-  // Most statements are none of those the map is drawn from.
+  // Most statements are none of those the map is drawn from: they are
+  // passed over here, without the recording's own work (kept apart).
   if (id != CmdLabel && (id < 0 || id >= kCommandCount || !watched_[static_cast<size_t>(id)])) return;
+  Record(source, id, statement);
+}
+
+[[gnu::cold, gnu::noinline]] void RouteRecorder::OnFirstStatement(const SourceText& source, int32_t id,
+                                                                   const Statement& statement) {
+  StartScript(source);
+  OnStatement(source, id, statement);
+}
+
+[[gnu::noinline]] void RouteRecorder::Record(const SourceText& source, int32_t id, const Statement& statement) {
   const CommandParameter& first = statement[0];
   const uint32_t offset = first[0].offset;
   // A jump to one plain word names its label or function; anything else is
@@ -269,7 +282,7 @@ void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Stat
       const CommandParameter& parameter = statement[i];
       const size_t at = i == 0 ? 1 : 0;
       const bool single = parameter.size() == at + 1 && parameter[at].kind == ElemString;
-      choices_.push_back(single ? parameter[at].text : std::string());
+      choices_.push_back(single ? map_.texts.Keep(parameter[at].text) : std::string_view());
     }
     return;
   }
@@ -277,7 +290,7 @@ void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Stat
     case cmd::kFunction: {
       if (first.size() < 2) return;
       const size_t node = AddNode(RouteNode::kFunction, first[1].text, source, first[1].offset, kNoLink);
-      frames_.push_back(Frame{Frame::kFunction, "", segment_, live_});
+      frames_.push_back(Frame{Frame::kFunction, live_, segment_});
       segment_ = node;
       live_ = true;
       return;
@@ -294,7 +307,7 @@ void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Stat
       }
       return;
     case cmd::kIf:
-      frames_.push_back(Frame{Frame::kIf, ""});
+      frames_.push_back(Frame{Frame::kIf});
       SetCondition(&frames_.back(), source, statement);
       return;
     case cmd::kElseIf:
@@ -312,7 +325,7 @@ void RouteRecorder::OnStatement(const SourceText& source, int32_t id, const Stat
       if (!frames_.empty() && frames_.back().kind == Frame::kIf) frames_.pop_back();
       return;
     case cmd::kLoop:
-      frames_.push_back(Frame{Frame::kLoop, ""});
+      frames_.push_back(Frame{Frame::kLoop});
       return;
     case cmd::kLoopEnd:
       if (!frames_.empty() && frames_.back().kind == Frame::kLoop) frames_.pop_back();
@@ -446,26 +459,28 @@ RouteMap RouteRecorder::Finish() {
   marks_.clear();
 
   // Every route from the start of main.txt.
-  // The edges from each node: next[first[i]] up to next[first[i + 1]].
-  std::vector<size_t> first(map_.nodes.size() + 1, 0), next(map_.edges.size());
+  // The edges from each node: next[first[i]] up to next[first[i + 1]]
+  // (32-bit numbers: these arrays are written afresh, and each page first
+  // written costs a page fault).
+  std::vector<uint32_t> first(map_.nodes.size() + 1, 0), next(map_.edges.size());
   for (const RouteEdge& edge : map_.edges) ++first[edge.from + 1];
   for (size_t i = 1; i < first.size(); ++i) first[i] += first[i - 1];
   {
-    std::vector<size_t> fill(first.begin(), first.end() - 1);
-    for (const RouteEdge& edge : map_.edges) next[fill[edge.from]++] = edge.to;
+    std::vector<uint32_t> fill(first.begin(), first.end() - 1);
+    for (const RouteEdge& edge : map_.edges) next[fill[edge.from]++] = static_cast<uint32_t>(edge.to);
   }
-  std::deque<size_t> queue;
+  std::deque<uint32_t> queue;
   for (size_t i = 0; i < map_.nodes.size(); ++i) {
     if (map_.nodes[i].kind == RouteNode::kStart) {
       map_.nodes[i].reached = true;
-      queue.push_back(i);
+      queue.push_back(static_cast<uint32_t>(i));
     }
   }
   while (!queue.empty()) {
     const size_t at = queue.front();
     queue.pop_front();
     for (size_t k = first[at]; k < first[at + 1]; ++k) {
-      const size_t to = next[k];
+      const uint32_t to = next[k];
       if (map_.nodes[to].reached) continue;
       map_.nodes[to].reached = true;
       queue.push_back(to);

@@ -203,19 +203,29 @@ class RouteRecorder : public ReadingObserver {
     RouteEdge::Kind kind;
     bool literal;
   };
+  // Trivially copied: an if, a loop or a function is entered and left
+  // without an allocation.
   struct Frame {
-    enum Kind { kIf, kLoop, kFunction } kind;
-    // The condition of the branch being read (kIf): its text, or where it
-    // stands in the script (condition_from, condition_to), made into text
-    // only when a jump needs it.
-    std::string condition;
-    size_t saved_segment = 0;
+    enum Kind { kIf, kLoop, kFunction };
+    explicit Frame(Kind k, bool live = false, size_t segment = 0)
+        : kind(k), saved_live(live), saved_segment(segment) {}
+    Kind kind;
     bool saved_live = false;
+    size_t saved_segment = 0;
+    // The condition of the branch being read (kIf): its text (a choice's,
+    // or "else", kept elsewhere), or where it stands in the script
+    // (condition_from, condition_to), made into text only when a jump needs
+    // it.
+    std::string_view condition;
     uint32_t condition_from = 0;
     uint32_t condition_to = 0;
   };
 
   void StartScript(const SourceText& source);
+  // The first statement read of a script after those of another.
+  void OnFirstStatement(const SourceText& source, int32_t id, const Statement& statement);
+  // A statement the map is drawn from.
+  void Record(const SourceText& source, int32_t id, const Statement& statement);
   void EndScript();
   size_t AddMark(RouteNode::Kind kind, std::string_view name, uint32_t script, int32_t line, int32_t column,
                  uint32_t linked = kNoLink);
@@ -252,8 +262,9 @@ class RouteRecorder : public ReadingObserver {
   // The line of the last statement read of the current script.
   int32_t last_line_ = 1;
   std::vector<Frame> frames_;
-  // The choices of the last select of the script, by number from 1.
-  std::vector<std::string> choices_;
+  // The choices of the last select of the script, by number from 1 (kept in
+  // the map's texts).
+  std::vector<std::string_view> choices_;
 };
 
 enum class RouteMapFormat { kNone, kDot, kJson, kSvg };

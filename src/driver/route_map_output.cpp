@@ -1,8 +1,10 @@
 // The route map's outputs: DOT text, JSON, and SVG laid out by Graphviz's
 // library where the build has it.
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <unordered_map>
@@ -41,51 +43,117 @@ std::string Shown(std::string_view path, std::string_view base, char separator) 
   return Cp932ToUtf8(shown);
 }
 
-// Appends `utf8` as a DOT string.
-void PutDotQuoted(std::string* out, std::string_view utf8) {
-  out->push_back('"');
-  for (char c : utf8) {
-    if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(c);
-    } else if (c == '\n') {
-      out->append("\\n");
-    } else {
-      out->push_back(c);
-    }
+// The text being made: written in place, in a buffer that grows as needed
+// (the map's elements are many and short, made of many short pieces). It
+// offers what the writers use of std::string's own.
+class TextOut {
+ public:
+  void push_back(char c) {
+    Room(1);
+    *end_++ = c;
   }
+  TextOut& append(const char* data, size_t size) {
+    Room(size);
+    if (size != 0) std::memcpy(end_, data, size);
+    end_ += size;
+    return *this;
+  }
+  TextOut& append(std::string_view text) { return append(text.data(), text.size()); }
+  TextOut& operator+=(std::string_view text) { return append(text); }
+  TextOut& operator+=(char c) {
+    push_back(c);
+    return *this;
+  }
+  // Room for `size` bytes more: where they go, handed back to Wrote.
+  char* Reserve(size_t size) {
+    Room(size);
+    return end_;
+  }
+  void Wrote(char* end) { end_ = end; }
+  std::string_view View() const { return {data_.get(), static_cast<size_t>(end_ - data_.get())}; }
+  size_t size() const { return static_cast<size_t>(end_ - data_.get()); }
+  void clear() { end_ = data_.get(); }
+
+ private:
+  void Room(size_t size) {
+    if (static_cast<size_t>(limit_ - end_) < size) Grow(size);
+  }
+  void Grow(size_t size) {
+    const size_t used = this->size();
+    const size_t capacity = std::max(used + size, 2 * static_cast<size_t>(limit_ - data_.get()) + 256);
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    if (used != 0) std::memcpy(grown.get(), data_.get(), used);
+    data_ = std::move(grown);
+    end_ = data_.get() + used;
+    limit_ = data_.get() + capacity;
+  }
+  std::unique_ptr<char[]> data_;
+  char* end_ = nullptr;
+  char* limit_ = nullptr;
+};
+
+// Appends `text`, each byte for which `Escaped` is true written as `Escape`
+// makes it (and PutQuoted, between double quotes). Names rarely hold such
+// bytes: the runs between them go in whole.
+using Escape = std::string_view (*)(char c, char (&escape)[8]);
+template <bool (*Escaped)(unsigned char), Escape Escape, typename Out>
+void PutEscaped(Out* out, std::string_view text) {
+  size_t from = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!Escaped(static_cast<unsigned char>(text[i]))) continue;
+    out->append(text.data() + from, i - from);
+    char escape[8];
+    out->append(Escape(text[i], escape));
+    from = i + 1;
+  }
+  out->append(text.data() + from, text.size() - from);
+}
+template <bool (*Escaped)(unsigned char), Escape Escape, typename Out>
+void PutQuoted(Out* out, std::string_view text) {
+  out->push_back('"');
+  PutEscaped<Escaped, Escape>(out, text);
   out->push_back('"');
 }
 
-// Appends `utf8` as a JSON string.
-void PutJsonQuoted(std::string* out, std::string_view utf8) {
-  out->push_back('"');
-  for (char c : utf8) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(c);
-    } else if (u < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", u);
-      out->append(escape);
-    } else {
-      out->push_back(c);
-    }
+bool DotEscaped(unsigned char c) { return c == '"' || c == '\\' || c == '\n'; }
+std::string_view DotEscape(char c, char (&escape)[8]) {
+  escape[0] = '\\';
+  escape[1] = c == '\n' ? 'n' : c;
+  return {escape, 2};
+}
+bool JsonEscaped(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
+std::string_view JsonEscape(char c, char (&escape)[8]) {
+  if (c == '"' || c == '\\') {
+    escape[0] = '\\';
+    escape[1] = c;
+    return {escape, 2};
   }
-  out->push_back('"');
+  std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
+  return {escape, 6};
+}
+
+// Appends `utf8` as a DOT string.
+template <typename Out>
+void PutDotQuoted(Out* out, std::string_view utf8) {
+  PutQuoted<DotEscaped, DotEscape>(out, utf8);
+}
+
+// Appends `utf8` as a JSON string.
+template <typename Out>
+void PutJsonQuoted(Out* out, std::string_view utf8) {
+  PutQuoted<JsonEscaped, JsonEscape>(out, utf8);
 }
 
 // The same for CP932 text: most names are ASCII, whose bytes are their UTF-8
 // form, and need no converted copy.
-void PutDotQuotedCp932(std::string* out, std::string_view cp932) {
+void PutDotQuotedCp932(TextOut* out, std::string_view cp932) {
   if (IsAscii(cp932)) {
     PutDotQuoted(out, cp932);
   } else {
     PutDotQuoted(out, Cp932ToUtf8(cp932));
   }
 }
-void PutJsonQuotedCp932(std::string* out, std::string_view cp932) {
+void PutJsonQuotedCp932(TextOut* out, std::string_view cp932) {
   if (IsAscii(cp932)) {
     PutJsonQuoted(out, cp932);
   } else {
@@ -93,32 +161,33 @@ void PutJsonQuotedCp932(std::string* out, std::string_view cp932) {
   }
 }
 
-void PutNumber(std::string* out, int64_t value) {
-  char digits[24];
-  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-  out->append(digits, static_cast<size_t>(end - digits));
+// Appends `prefix`, `value` in decimal and `suffix`.
+void PutNumber(TextOut* out, std::string_view prefix, int64_t value, std::string_view suffix = {}) {
+  constexpr size_t kDigits = 20;
+  char* at = out->Reserve(prefix.size() + kDigits + suffix.size());
+  if (!prefix.empty()) std::memcpy(at, prefix.data(), prefix.size());
+  at = std::to_chars(at + prefix.size(), at + prefix.size() + kDigits, value).ptr;
+  if (!suffix.empty()) std::memcpy(at, suffix.data(), suffix.size());
+  out->Wrote(at + suffix.size());
 }
 
-// A node's id, "n" and its index; quoted, "\"n12\"".
-void PutNodeId(std::string* out, size_t index) {
-  out->push_back('n');
-  PutNumber(out, static_cast<int64_t>(index));
-}
-void PutQuotedNodeId(std::string* out, size_t index) {
-  out->push_back('"');
-  PutNodeId(out, index);
-  out->push_back('"');
+// A node's id, "n" and its index; quoted, "\"n12\"", after `prefix`.
+void PutNodeId(TextOut* out, size_t index) { PutNumber(out, "n", static_cast<int64_t>(index)); }
+void PutQuotedNodeId(TextOut* out, size_t index, std::string_view prefix = "\"n") {
+  PutNumber(out, prefix, static_cast<int64_t>(index), "\"");
 }
 
 // The text of a map as it is made: kept whole, or handed on in pieces of
-// about kPiece bytes so that the text of a large map is never all in memory.
+// about kPiece bytes so that the text of a large map is never all in memory
+// (and its buffer stays small enough to stay in the processor's cache beside
+// the run's own work).
 class MapText {
  public:
   using Sink = std::function<bool(std::string_view)>;
   explicit MapText(Sink sink = nullptr) : sink_(std::move(sink)) {
-    if (sink_) text_.reserve(kPiece + kPiece / 4);
+    if (sink_) text_.Reserve(kPiece + kPiece / 4);
   }
-  std::string* text() { return &text_; }
+  TextOut* text() { return &text_; }
   // Called between elements: hands on what has been made once it is large.
   void Piece() {
     if (sink_ && text_.size() >= kPiece) Hand();
@@ -130,43 +199,59 @@ class MapText {
   }
 
  private:
-  static constexpr size_t kPiece = size_t{1} << 20;
+  static constexpr size_t kPiece = size_t{256} << 10;
   void Hand() {
-    if (ok_ && !text_.empty()) ok_ = sink_(text_);
+    if (ok_ && text_.size() != 0) ok_ = sink_(text_.View());
     text_.clear();
   }
   Sink sink_;
-  std::string text_;
+  TextOut text_;
   bool ok_ = true;
 };
 
-// The shown name of each script path, made once per script.
+// The shown name of each script path, made once per script, and its DOT and
+// JSON strings, made once when first written.
 class ShownNames {
  public:
   ShownNames(const RouteMap& map, char separator) : map_(map), separator_(separator) {}
-  const std::string& Of(std::string_view path) {
-    if (last_ != nullptr && last_key_.data() == path.data() && last_key_.size() == path.size())
-      return *last_;
+  const std::string& Of(std::string_view path) { return Find(path).shown; }
+  const std::string& DotOf(std::string_view path) {
+    Names& names = Find(path);
+    if (names.dot.empty()) PutDotQuoted(&names.dot, names.shown);
+    return names.dot;
+  }
+  const std::string& JsonOf(std::string_view path) {
+    Names& names = Find(path);
+    if (names.json.empty()) PutJsonQuoted(&names.json, names.shown);
+    return names.json;
+  }
+
+ private:
+  struct Names {
+    std::string shown, dot, json;
+  };
+  Names& Find(std::string_view path) {
+    // Nodes and edges come script by script.
+    if (last_ != nullptr && last_key_.data() == path.data() && last_key_.size() == path.size()) return *last_;
     auto [it, added] = names_.try_emplace(path);
-    if (added) it->second = Shown(path, map_.base, separator_);
+    if (added) it->second.shown = Shown(path, map_.base, separator_);
     last_key_ = path;
     last_ = &it->second;
     return it->second;
   }
 
- private:
   const RouteMap& map_;
   char separator_;
-  std::unordered_map<std::string_view, std::string> names_;
+  std::unordered_map<std::string_view, Names> names_;
   std::string_view last_key_;
-  const std::string* last_ = nullptr;
+  Names* last_ = nullptr;
 };
 
 constexpr std::string_view kMsgRouteMapNotWritten = "ルートマップ \"%s\" を書き込めませんでした: %s\n";
 
 // Appends the text a node shows, as a DOT or JSON string.
-template <void (*Put)(std::string*, std::string_view)>
-void PutNodeText(std::string* out, const RouteNode& node, ShownNames& shown) {
+template <void (*Put)(TextOut*, std::string_view)>
+void PutNodeText(TextOut* out, const RouteNode& node, ShownNames& shown) {
   switch (node.kind) {
     case RouteNode::kStart: Put(out, "start"); return;
     case RouteNode::kScript: Put(out, shown.Of(node.script)); return;
@@ -255,37 +340,43 @@ namespace {
 
 void MakeDot(const RouteMap& map, char separator, MapText& text) {
   ShownNames shown(map, separator);
-  std::string& dot = *text.text();
+  TextOut& dot = *text.text();
   dot +=
       "digraph route_map {\n"
       "  graph [charset=\"UTF-8\", rankdir=TB, fontname=\"sans-serif\", compound=true];\n"
       "  node [fontname=\"sans-serif\", fontsize=11];\n"
       "  edge [fontname=\"sans-serif\", fontsize=9];\n";
-  auto write_node = [&](size_t i, std::string_view indent) {
+  auto write_node = [&](size_t i, bool in_cluster) {
     const RouteNode& node = map.nodes[i];
-    dot.append(indent);
-    PutNodeId(&dot, i);
-    dot.append(" [id=");
-    PutQuotedNodeId(&dot, i);
-    dot.append(", label=");
-    PutNodeText<PutDotQuoted>(&dot, node, shown);
+    PutNumber(&dot, in_cluster ? "    n" : "  n", static_cast<int64_t>(i), " [id=\"n");
+    PutNumber(&dot, {}, static_cast<int64_t>(i), "\", label=");
+    if (node.kind == RouteNode::kScript) {
+      dot += shown.DotOf(node.script);
+    } else if ((node.kind == RouteNode::kLabel || node.kind == RouteNode::kFunction) && IsAscii(node.name)) {
+      // Most nodes: a name in ASCII, whose bytes are its UTF-8.
+      dot += node.kind == RouteNode::kLabel ? "\"" : "\"function ";
+      PutEscaped<DotEscaped, DotEscape>(&dot, node.name);
+      dot += node.kind == RouteNode::kLabel ? ":\"" : "\"";
+    } else {
+      PutNodeText<PutDotQuoted>(&dot, node, shown);
+    }
     dot.append(", ").append(NodeAttributes(node)).append("];\n");
     text.Piece();
   };
   // The nodes of each script's cluster, in node order: those of cluster c
   // are members[first[c]] up to members[first[c + 1]] (two arrays, rather
   // than a list for every node of which a few hundred have members).
-  std::vector<size_t> first(map.nodes.size() + 1, 0), members;
+  std::vector<uint32_t> first(map.nodes.size() + 1, 0), members;
   for (const RouteNode& node : map.nodes) {
     if (node.cluster >= 0) ++first[static_cast<size_t>(node.cluster) + 1];
   }
   for (size_t c = 1; c < first.size(); ++c) first[c] += first[c - 1];
   members.resize(first.back());
   {
-    std::vector<size_t> fill(first.begin(), first.end() - 1);
+    std::vector<uint32_t> fill(first.begin(), first.end() - 1);
     for (size_t i = 0; i < map.nodes.size(); ++i) {
       const int32_t cluster = map.nodes[i].cluster;
-      if (cluster >= 0) members[fill[static_cast<size_t>(cluster)]++] = i;
+      if (cluster >= 0) members[fill[static_cast<size_t>(cluster)]++] = static_cast<uint32_t>(i);
     }
   }
   for (size_t i = 0; i < map.nodes.size(); ++i) {
@@ -294,24 +385,21 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
     dot.append("  subgraph cluster_");
     PutNodeId(&dot, i);
     dot.append(" {\n    label=");
-    PutDotQuoted(&dot, shown.Of(node.script));
+    dot += shown.DotOf(node.script);
     dot += ";\n";
     dot += node.reached ? "    style=rounded; color=gray60;\n"
                         : "    style=\"rounded,dashed,filled\"; color=gray60; fillcolor=\"#f0f0f0\";\n";
-    for (size_t k = first[i]; k < first[i + 1]; ++k) write_node(members[k], "    ");
+    for (size_t k = first[i]; k < first[i + 1]; ++k) write_node(members[k], true);
     dot += "  }\n";
   }
   first = {};
   members = {};
   for (size_t i = 0; i < map.nodes.size(); ++i) {
-    if (map.nodes[i].cluster < 0) write_node(i, "  ");
+    if (map.nodes[i].cluster < 0) write_node(i, false);
   }
   for (const RouteEdge& edge : map.edges) {
-    dot.append("  ");
-    PutNodeId(&dot, edge.from);
-    dot.append(" -> ");
-    PutNodeId(&dot, edge.to);
-    dot.append(" [");
+    PutNumber(&dot, "  n", static_cast<int64_t>(edge.from), " -> n");
+    PutNumber(&dot, {}, static_cast<int64_t>(edge.to), " [");
     dot.append(EdgeAttributes(edge.kind));
     if (!edge.label.empty()) {
       dot.append(", label=");
@@ -355,73 +443,70 @@ void MakeDot(const RouteMap& map, char separator, MapText& text) {
   dot += "}\n";
 }
 
+// A kind's name as a JSON string, made once.
+template <typename Kind, int kCount, const char* (*Name)(Kind)>
+std::string_view JsonKind(Kind kind) {
+  static const std::array<std::string, kCount> quoted = [] {
+    std::array<std::string, kCount> all;
+    for (int i = 0; i < kCount; ++i) PutJsonQuoted(&all[static_cast<size_t>(i)], Name(static_cast<Kind>(i)));
+    return all;
+  }();
+  return quoted[static_cast<size_t>(kind)];
+}
+std::string_view JsonKind(RouteNode::Kind kind) {
+  return JsonKind<RouteNode::Kind, RouteNode::kUnknown + 1, RouteNodeKindName>(kind);
+}
+std::string_view JsonKind(RouteEdge::Kind kind) {
+  return JsonKind<RouteEdge::Kind, RouteEdge::kScriptEnd + 1, RouteEdgeKindName>(kind);
+}
+
 void MakeJson(const RouteMap& map, char separator, MapText& text) {
   ShownNames shown(map, separator);
-  std::string& json = *text.text();
+  TextOut& json = *text.text();
   json += "{\n  \"nodes\": [";
-  auto put_number = [&](std::string_view key, int64_t value) {
-    json.append(", \"").append(key).append("\": ");
-    PutNumber(&json, value);
-  };
   for (size_t i = 0; i < map.nodes.size(); ++i) {
     const RouteNode& node = map.nodes[i];
-    json += i == 0 ? "\n    " : ",\n    ";
-    json += "{\"id\": ";
-    PutQuotedNodeId(&json, i);
-    json += ", \"kind\": ";
-    PutJsonQuoted(&json, RouteNodeKindName(node.kind));
-    json += ", \"name\": ";
-    const bool own_name = node.kind == RouteNode::kScript || node.kind == RouteNode::kStart ||
-                          node.kind == RouteNode::kEnd;
-    if (own_name) {
-      PutNodeText<PutJsonQuoted>(&json, node, shown);
-    } else {
-      PutJsonQuotedCp932(&json, node.name);
+    PutQuotedNodeId(&json, i, i == 0 ? "\n    {\"id\": \"n" : ",\n    {\"id\": \"n");
+    json.append(", \"kind\": ").append(JsonKind(node.kind)).append(", \"name\": ");
+    switch (node.kind) {
+      case RouteNode::kScript: json += shown.JsonOf(node.script); break;
+      case RouteNode::kStart: json += "\"start\""; break;
+      case RouteNode::kEnd: json += "\"end\""; break;
+      default: PutJsonQuotedCp932(&json, node.name); break;
     }
     if (!node.script.empty()) {
-      json += ", \"file\": ";
-      PutJsonQuoted(&json, shown.Of(node.script));
+      json.append(", \"file\": ").append(shown.JsonOf(node.script));
       // The absolute path once per script: the other nodes name their
       // script's node.
       if (node.kind == RouteNode::kScript) {
         json += ", \"path\": ";
         PutJsonQuotedCp932(&json, node.script);
       }
-      put_number("line", node.line);
-      put_number("column", node.column);
+      PutNumber(&json, ", \"line\": ", node.line);
+      PutNumber(&json, ", \"column\": ", node.column);
     }
-    if (node.cluster >= 0) {
-      json += ", \"script\": ";
-      PutQuotedNodeId(&json, static_cast<size_t>(node.cluster));
-    }
+    if (node.cluster >= 0) PutQuotedNodeId(&json, static_cast<size_t>(node.cluster), ", \"script\": \"n");
     json += node.reached ? ", \"reachable\": true}" : ", \"reachable\": false}";
     text.Piece();
   }
   json += "\n  ],\n  \"edges\": [";
   for (size_t i = 0; i < map.edges.size(); ++i) {
     const RouteEdge& edge = map.edges[i];
-    json += i == 0 ? "\n    " : ",\n    ";
-    json += "{\"from\": ";
-    PutQuotedNodeId(&json, edge.from);
-    json += ", \"to\": ";
-    PutQuotedNodeId(&json, edge.to);
-    json += ", \"kind\": ";
-    PutJsonQuoted(&json, RouteEdgeKindName(edge.kind));
+    PutQuotedNodeId(&json, edge.from, i == 0 ? "\n    {\"from\": \"n" : ",\n    {\"from\": \"n");
+    PutQuotedNodeId(&json, edge.to, ", \"to\": \"n");
+    json.append(", \"kind\": ").append(JsonKind(edge.kind));
     if (!edge.label.empty()) {
       json += ", \"label\": ";
       PutJsonQuotedCp932(&json, edge.label);
     }
-    json += ", \"file\": ";
-    PutJsonQuoted(&json, shown.Of(edge.script));
-    put_number("line", edge.line);
-    put_number("column", edge.column);
-    json += "}";
+    json.append(", \"file\": ").append(shown.JsonOf(edge.script));
+    PutNumber(&json, ", \"line\": ", edge.line);
+    PutNumber(&json, ", \"column\": ", edge.column, "}");
     text.Piece();
   }
   json += "\n  ],\n  \"unreachable\": [";
   for (size_t i = 0; i < map.unreached.size(); ++i) {
-    if (i != 0) json += ", ";
-    PutQuotedNodeId(&json, map.unreached[i]);
+    PutQuotedNodeId(&json, map.unreached[i], i == 0 ? "\"n" : ", \"n");
     text.Piece();
   }
   json += map.has_unknown ? "],\n  \"unknownRoutes\": true\n}\n" : "],\n  \"unknownRoutes\": false\n}\n";
@@ -525,13 +610,13 @@ bool RouteMapWriter::Done(RouteRecorder* recorder) {
 std::string RouteMapDot(const RouteMap& map, char separator) {
   MapText text;
   MakeDot(map, separator, text);
-  return std::move(*text.text());
+  return std::string(text.text()->View());
 }
 
 std::string RouteMapJson(const RouteMap& map, char separator) {
   MapText text;
   MakeJson(map, separator, text);
-  return std::move(*text.text());
+  return std::string(text.text()->View());
 }
 
 #ifdef KV_HAVE_GRAPHVIZ

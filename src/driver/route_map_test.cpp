@@ -160,6 +160,32 @@ TEST(RouteMap, DotHasClustersAndListsWhatNoRouteReaches) {
       << dot;
 }
 
+// The writers' own escaping, on names that begin, hold and end with bytes
+// to escape, beside names that need none.
+TEST(RouteMap, WritersEscapeNamesWhole) {
+  RouteMap map;
+  map.base = "/game/";
+  const std::string_view script = map.paths.emplace_back("/game/main.txt");
+  map.nodes.push_back(RouteNode{RouteNode::kScript, script, script, 1, 1, -1, true});
+  map.nodes.push_back(RouteNode{RouteNode::kLabel, "\"a\\b\tc\n", script, 12, 3, 0, true});
+  map.nodes.push_back(RouteNode{RouteNode::kFunction, "plain", script, 2, 10, 0, false});
+  map.edges.push_back(RouteEdge{RouteEdge::kGoto, 0, 1, "x == \"\\\"", script, 1234567, 89});
+  const std::string json = RouteMapJson(map, '/');
+  EXPECT_NE(std::string::npos,
+            json.find("{\"id\": \"n1\", \"kind\": \"label\", \"name\": \"\\\"a\\\\b\\u0009c\\u000a\", "
+                      "\"file\": \"main.txt\", \"line\": 12, \"column\": 3, \"script\": \"n0\", "
+                      "\"reachable\": true}"))
+      << json;
+  EXPECT_NE(std::string::npos,
+            json.find("{\"from\": \"n0\", \"to\": \"n1\", \"kind\": \"goto\", \"label\": \"x == \\\"\\\\\\\"\", "
+                      "\"file\": \"main.txt\", \"line\": 1234567, \"column\": 89}"))
+      << json;
+  const std::string dot = RouteMapDot(map, '/');
+  EXPECT_NE(std::string::npos, dot.find("    n1 [id=\"n1\", label=\"\\\"a\\\\b\tc\\n:\", ")) << dot;
+  EXPECT_NE(std::string::npos, dot.find("    n2 [id=\"n2\", label=\"function plain\", ")) << dot;
+  EXPECT_NE(std::string::npos, dot.find("  n0 -> n1 [color=black, label=\"x == \\\"\\\\\\\"\"];\n")) << dot;
+}
+
 TEST(RouteMap, OptionErrorsAndWriteFailure) {
   MemoryFileSystem fs("/game");
   fs.AddFile("/game/main.txt", "create_window;\n");

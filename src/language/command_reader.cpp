@@ -72,6 +72,8 @@ CommandReader::~CommandReader() = default;
 
 void CommandReader::set_observer(ReadingObserver* observer) {
   observer_ = observer;
+  observer_wants_names_ = observer != nullptr && observer->WantsNames();
+  observer_reads_text_behind_ = observer != nullptr && observer->ReadsTextBehind();
   command_.set_alias_observer(observer != nullptr ? observer->AliasReads() : nullptr);
 }
 
@@ -101,7 +103,7 @@ int32_t CommandReader::ReadAndDispatch(SourceText* source) {
   // Without a source there is nothing left to read.
   if (source == nullptr) return cmd::kEnd;
 
-  if (observer_ == nullptr || !observer_->ReadsTextBehind()) source->DiscardTextBehind();
+  if (!observer_reads_text_behind_) source->DiscardTextBehind();
   sys_.DiscardCodeBehind();
   switch (ReadStatement(sys_.log, command_.statement(), *source)) {
     case StatementEnd:
@@ -138,7 +140,7 @@ int32_t CommandReader::ReadAndDispatch(SourceText* source) {
     skipped = ((flags & BlkVoid) && id != cmd::kVoidEnd) ||
               ((flags & BlkDebugOnly) && id != cmd::kDebugOnlyEnd);
   }
-  const bool observed_names = observer_ != nullptr && observer_->WantsNames();
+  const bool observed_names = observer_wants_names_;
   if (!skipped && (observed_names || records_.On())) {
     // As written: before the setup phase puts its stand-in in front.
     names_.clear();

@@ -49,6 +49,7 @@ class ReadingObserver {
   virtual void OnStatement(const SourceText& source, int32_t id, const Statement& statement) = 0;
   // When WantsNames: what that statement defines and uses (see
   // name_index.h), right after OnStatement.
+  // (Asked once, when the observer is set, as is ReadsTextBehind.)
   virtual bool WantsNames() const { return false; }
   virtual void OnNames(const SourceText& /*source*/, const std::vector<NameEntry>& /*names*/) {}
   // Whether it reads a script's text behind the statement being read (a
@@ -105,6 +106,9 @@ class CommandReader {
   // Sources that have ended or were abandoned, never to be read again.
   std::set<const SourceText*> finished_sources_;
   ReadingObserver* observer_ = nullptr;
+  // What the observer asks for, asked once when it is set.
+  bool observer_wants_names_ = false;
+  bool observer_reads_text_behind_ = false;
   std::vector<NameEntry> names_;  // of the statement read, kept for its storage
   // The records of the names for the checks of the whole game (in a check).
   NameUseRecorder records_;
