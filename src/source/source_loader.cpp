@@ -1,7 +1,9 @@
 #include "source/source_loader.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -374,21 +376,39 @@ namespace {
 // Strings as the tokenizer reads them, byte by byte: a quote where an element
 // begins opens one (inside a word it is part of the word), and the next byte
 // equal to it closes it, over line feeds.
+// Which bytes end a word, and which begin one outside a string, looked up
+// rather than searched for: the reading steps through every byte of a script.
+struct WordBytes {
+  std::array<bool, 256> stops{};
+  std::array<bool, 256> starts{};
+};
+
+constexpr WordBytes MakeWordBytes() {
+  WordBytes t;
+  for (char c : kWordStops) t.stops[static_cast<uint8_t>(c)] = true;
+  for (int c = 0; c < 256; ++c) t.starts[c] = !t.stops[c];
+  // Digits begin a number, which a quote may follow at once.
+  for (char c : kOperatorBytes) t.starts[static_cast<uint8_t>(c)] = false;
+  for (char c = '0'; c <= '9'; ++c) t.starts[static_cast<uint8_t>(c)] = false;
+  for (char c : std::string_view(";,\0", 3)) t.starts[static_cast<uint8_t>(c)] = false;
+  return t;
+}
+
+constexpr WordBytes kWordBytes = MakeWordBytes();
+
 struct Reading {
   char quote = 0;  // of the string being read
   bool in_word = false;
   void Step(char c) {
+    const auto byte = static_cast<uint8_t>(c);
     if (quote != 0) {
       if (c == quote) quote = 0;
     } else if (in_word) {
-      in_word = kWordStops.find(c) == std::string_view::npos;
+      in_word = !kWordBytes.stops[byte];
     } else if (c == '"' || c == '\'') {
       quote = c;
     } else {
-      // Digits begin a number, which a quote may follow at once.
-      in_word = kWordStops.find(c) == std::string_view::npos &&
-                kOperatorBytes.find(c) == std::string_view::npos && (c < '0' || c > '9') &&
-                c != ';' && c != ',' && c != '\0';
+      in_word = kWordBytes.starts[byte];
     }
   }
 };
