@@ -180,7 +180,7 @@ struct GameAnalysis::Script {
   std::vector<ReportedDiagnostic> unreached;  // that nothing reaches it
   // What the cross-script checks read of it.
   std::vector<NameUse> uses;
-  std::vector<std::string> labels, functions;
+  std::vector<const std::string*> labels, functions;  // interned (GameAnalysis::names_)
   std::vector<Mention> mentions;  // in the order they stand
   // Where its compile reads or changes the variables declared so far: the
   // leading words of its statements that no command compiles (whether each
@@ -195,17 +195,18 @@ struct GameAnalysis::Script {
   size_t alias_reads_sorted = 0;
   bool reads_all_aliases = false;
   int compiled_at = 0;  // the count of compiles when it compiled alone last
-  // What the checks of the other scripts read of it (see Summarise): the
-  // first definition of each label, the first declaration of each variable,
-  // the first making of each name, in source order; and the names it goes
-  // to, calls and names as files, each once.
-  std::vector<NameUse> defined, reaches;
-  // Every name its records and definitions hold.
-  std::unordered_set<std::string> names;
+  // What the checks of the other scripts read of it (see Summarise), as
+  // indexes into `uses`: the first definition of each label, the first
+  // declaration of each variable, the first making of each name, in source
+  // order; and the names it goes to, calls and names as files, each once.
+  std::vector<uint32_t> defined, reaches;
+  // Every name its records and definitions hold, interned, each once,
+  // sorted by address (see HoldsName).
+  std::vector<const std::string*> names;
   bool undeclared = false;  // an undeclared-variable finding of its own
   // While an analysis compiles it again: what it defined and reached before.
   bool recompiled = false;
-  std::vector<std::string> old_labels, old_functions;
+  std::vector<const std::string*> old_labels, old_functions;
   std::vector<NameUse> old_defined, old_reaches;
   std::set<std::string> foreign;  // files other than its own that it reports on
 };
@@ -222,27 +223,48 @@ bool IsMaking(NameUse::Kind kind) {
 // What of a script's records the findings of the other scripts depend on:
 // LintGame reads the first label definition, variable declaration and
 // making of each name in source order, and nothing else of a script whose
-// own findings are not wanted.
-void Summarise(GameAnalysis::Script& script) {
+// own findings are not wanted. `intern` gives a name's one copy.
+template <typename Intern>
+void Summarise(GameAnalysis::Script& script, Intern&& intern) {
   script.defined.clear();
   script.reaches.clear();
   script.names.clear();
   std::unordered_set<std::string_view> declared, made, reached[3];
-  for (const NameUse& use : script.uses) {
-    script.names.insert(use.name.str());
+  for (uint32_t i = 0; i < script.uses.size(); ++i) {
+    const NameUse& use = script.uses[i];
+    script.names.push_back(intern(use.name.view()));
     if (use.kind == NameUse::kLabel || (IsDeclaration(use.kind) && declared.insert(use.name).second) ||
         (IsMaking(use.kind) && made.insert(use.name).second)) {
-      script.defined.push_back(use);
+      script.defined.push_back(i);
     }
     const int reach = use.kind == NameUse::kGoto           ? 0
                       : use.kind == NameUse::kFunctionCall ? 1
                       : use.kind == NameUse::kFileName     ? 2
                                                            : -1;
-    if (reach >= 0 && reached[reach].insert(use.name).second) script.reaches.push_back(use);
+    if (reach >= 0 && reached[reach].insert(use.name).second) script.reaches.push_back(i);
   }
-  for (const auto* list : {&script.labels, &script.functions}) {
-    for (const std::string& name : *list) script.names.insert(name);
-  }
+  for (const auto* list : {&script.labels, &script.functions}) script.names.insert(script.names.end(), list->begin(), list->end());
+  std::sort(script.names.begin(), script.names.end());
+  script.names.erase(std::unique(script.names.begin(), script.names.end()), script.names.end());
+  script.names.shrink_to_fit();
+  script.defined.shrink_to_fit();
+  script.reaches.shrink_to_fit();
+}
+
+// The records of a script that `picked` indexes (Script::defined, reaches).
+std::vector<NameUse> Picked(const GameAnalysis::Script& script, const std::vector<uint32_t>& picked) {
+  std::vector<NameUse> records;
+  records.reserve(picked.size());
+  for (uint32_t i : picked) records.push_back(script.uses[i]);
+  return records;
+}
+
+// The texts of interned names.
+std::vector<std::string> Texts(const std::vector<const std::string*>& names) {
+  std::vector<std::string> texts;
+  texts.reserve(names.size());
+  for (const std::string* name : names) texts.push_back(*name);
+  return texts;
 }
 
 // The names whose records in `before` and `now` differ (kind or place).
@@ -553,15 +575,17 @@ void GameAnalysis::Index(Script* script, bool add) {
       if (scripts.empty()) index.erase(name);
     }
   };
-  for (const std::string& name : script->labels) update(label_definers_, name);
-  for (const std::string& name : script->functions) update(function_definers_, name);
-  for (const NameUse& use : script->defined) {
+  for (const std::string* name : script->labels) update(label_definers_, *name);
+  for (const std::string* name : script->functions) update(function_definers_, *name);
+  for (uint32_t i : script->defined) {
+    const NameUse& use = script->uses[i];
     update(use.kind == NameUse::kLabel ? first_labelers_
            : IsDeclaration(use.kind)   ? declarers_
                                        : makers_,
            use.name.str());
   }
-  for (const NameUse& use : script->reaches) {
+  for (uint32_t i : script->reaches) {
+    const NameUse& use = script->uses[i];
     const std::pair<int, std::string> key{use.kind, use.name.str()};
     int& count = reach_counts_[key];
     count += add ? 1 : -1;
@@ -821,12 +845,12 @@ void GameAnalysis::FullRun() {
                                 std::pair{&sys.results.FunctionDefinitions, &Script::functions}}) {
       for (const DefinitionRecord& record : *list) {
         auto it = scripts_.find(std::string(record.script));
-        if (it != scripts_.end()) (it->second.get()->*member).push_back(record.name);
+        if (it != scripts_.end()) (it->second.get()->*member).push_back(Interned(record.name.view()));
       }
     }
     if (!order_.empty()) order_.back()->end = conversion.State();
     for (auto& [path, script] : scripts_) {
-      Summarise(*script);
+      Summarise(*script, [this](std::string_view name) { return Interned(name); });
       Index(script.get(), true);
     }
     CheckCrossReferences(true);
@@ -1002,8 +1026,8 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
       script->recompiled = true;
       script->old_labels = script->labels;
       script->old_functions = script->functions;
-      script->old_defined = std::move(script->defined);
-      script->old_reaches = std::move(script->reaches);
+      script->old_defined = Picked(*script, script->defined);
+      script->old_reaches = Picked(*script, script->reaches);
       recompiled_.push_back(script);
     }
     touched_.insert(script);
@@ -1039,11 +1063,11 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
     script->labels.clear();
     script->functions.clear();
     for (const DefinitionRecord& record : sys.results.LabelDefinitions)
-      script->labels.push_back(record.name);
+      script->labels.push_back(Interned(record.name.view()));
     for (const DefinitionRecord& record : sys.results.FunctionDefinitions) {
-      script->functions.push_back(record.name);
+      script->functions.push_back(Interned(record.name.view()));
     }
-    Summarise(*script);
+    Summarise(*script, [this](std::string_view name) { return Interned(name); });
     Index(script, true);
     script->end = conversion.State();
 
@@ -1112,23 +1136,29 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       if (std::find(changed_.begin(), changed_.end(), script->path) != changed_.end()) {
         for (ReportedDiagnostic& d : script->unreached) d.shown = false;
       }
-      DifferingNames(script->old_defined, script->defined, &names);
-      DifferingNames(script->old_labels, script->labels, &names);
-      DifferingNames(script->old_functions, script->functions, &names);
-      if (DeclaredNames(script->old_defined) != DeclaredNames(script->defined))
-        declared_changed = true;
+      const std::vector<NameUse> defined = Picked(*script, script->defined);
+      DifferingNames(script->old_defined, defined, &names);
+      DifferingNames(Texts(script->old_labels), Texts(script->labels), &names);
+      DifferingNames(Texts(script->old_functions), Texts(script->functions), &names);
+      if (DeclaredNames(script->old_defined) != DeclaredNames(defined)) declared_changed = true;
       if (script->old_labels != script->labels || script->old_functions != script->functions)
         definitions_changed = true;
-      if (!same_reaches(script->old_reaches, script->reaches)) reaches_changed = true;
+      if (!same_reaches(script->old_reaches, Picked(*script, script->reaches))) reaches_changed = true;
     }
     reaches_changed = reaches_changed || definitions_changed;
+    // The changed names as the scripts hold them: a name never interned is
+    // held by none.
+    std::vector<const std::string*> changed_names;
+    for (const std::string& name : names) {
+      if (auto it = names_.find(name); it != names_.end()) changed_names.push_back(&*it);
+    }
     for (auto& [path, script] : scripts_) {
       if (declared_changed && script->undeclared) {
         again.insert(script.get());
         continue;
       }
-      for (const std::string& name : names) {
-        if (script->names.count(name)) {
+      for (const std::string* name : changed_names) {
+        if (std::binary_search(script->names.begin(), script->names.end(), name)) {
           again.insert(script.get());
           break;
         }
@@ -1193,7 +1223,9 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     }
   } else {
     std::unordered_set<std::string_view> wanted;
-    for (Script* script : again) wanted.insert(script->names.begin(), script->names.end());
+    for (Script* script : again) {
+      for (const std::string* name : script->names) wanted.insert(*name);
+    }
     // Every variable's first declaration is read only when a script checked
     // again uses a variable that no script declares and nothing else names
     // (a made name, a label, a function): the checks then suggest the
@@ -1243,7 +1275,8 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     auto it = named.find(script.get());
     if (it == named.end()) continue;
     std::vector<NameUse>& list = kept.emplace_back();
-    for (const NameUse& use : script->defined) {
+    for (uint32_t i : script->defined) {
+      const NameUse& use = script->uses[i];
       if (it->second.count({category(use.kind), use.name})) list.push_back(use);
     }
     records.push_back(list);
