@@ -563,26 +563,46 @@ void GameAnalysis::KeepNameUses(NameUseLog* records) {
   records->Clear();
 }
 
+void GameAnalysis::Holders::Add(Script* script) {
+  if (std::vector<Script*>* many = Many()) {
+    if (std::find(many->begin(), many->end(), script) == many->end()) many->push_back(script);
+  } else if (one_ == nullptr) {
+    one_ = script;
+  } else if (one_ != script) {
+    auto* list = new std::vector<Script*>{one_, script};
+    one_ = reinterpret_cast<Script*>(reinterpret_cast<uintptr_t>(list) | 1);
+  }
+}
+
+void GameAnalysis::Holders::Remove(Script* script) {
+  std::vector<Script*>* many = Many();
+  if (many == nullptr) {
+    if (one_ == script) one_ = nullptr;
+    return;
+  }
+  many->erase(std::remove(many->begin(), many->end(), script), many->end());
+  if (many->size() > 1) return;
+  one_ = many->empty() ? nullptr : many->front();
+  delete many;
+}
+
 void GameAnalysis::Index(Script* script, bool add) {
-  auto update = [&](std::unordered_map<std::string, std::vector<Script*>>& index,
-                    const std::string& name) {
-    std::vector<Script*>& scripts = index[name];
+  auto update = [&](NameIndex& index, const std::string* name) {
     if (add) {
-      if (std::find(scripts.begin(), scripts.end(), script) == scripts.end())
-        scripts.push_back(script);
-    } else {
-      scripts.erase(std::remove(scripts.begin(), scripts.end(), script), scripts.end());
-      if (scripts.empty()) index.erase(name);
+      index[name].Add(script);
+    } else if (auto it = index.find(name); it != index.end()) {
+      it->second.Remove(script);
+      if (it->second.empty()) index.erase(it);
     }
   };
-  for (const std::string* name : script->labels) update(label_definers_, *name);
-  for (const std::string* name : script->functions) update(function_definers_, *name);
+  for (const std::string* name : script->labels) update(label_definers_, name);
+  for (const std::string* name : script->functions) update(function_definers_, name);
   for (uint32_t i : script->defined) {
     const NameUse& use = script->uses[i];
     update(use.kind == NameUse::kLabel ? first_labelers_
            : IsDeclaration(use.kind)   ? declarers_
                                        : makers_,
-           use.name.str());
+           Interned(use.name.view()));
   }
   for (uint32_t i : script->reaches) {
     const NameUse& use = script->uses[i];
@@ -1197,15 +1217,10 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   // sets of names.
   DefinitionList labels, functions;
   std::map<Script*, std::set<std::pair<int, std::string_view>>> named;
-  auto definers = [](const std::unordered_map<std::string, std::vector<Script*>>& index,
-                     const std::string& name) -> const std::vector<Script*>* {
-    auto it = index.find(name);
-    return it == index.end() ? nullptr : &it->second;
-  };
   // The first script (by path) not checked again that holds such a record.
-  auto name_first = [&](int category, const std::vector<Script*>& scripts, std::string_view name) {
+  auto name_first = [&](int category, const Holders& holders, std::string_view name) {
     Script* first = nullptr;
-    for (Script* script : scripts) {
+    for (Script* script : holders.scripts()) {
       if (!again.count(script) && (first == nullptr || script->path < first->path)) first = script;
     }
     if (first != nullptr) named[first].insert({category, name});
@@ -1217,15 +1232,13 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     // Every script's records are read: every definition is wanted.
     for (auto [index, to] :
          {std::pair{&label_definers_, &labels}, std::pair{&function_definers_, &functions}}) {
-      for (const auto& [name, scripts] : *index) {
-        for (Script* script : scripts) to->Add(name, &script->path, 0);
+      for (const auto& [name, holders] : *index) {
+        for (Script* script : holders.scripts()) to->Add(*name, &script->path, 0);
       }
     }
   } else {
-    std::unordered_set<std::string_view> wanted;
-    for (Script* script : again) {
-      for (const std::string* name : script->names) wanted.insert(*name);
-    }
+    std::unordered_set<const std::string*> wanted;
+    for (Script* script : again) wanted.insert(script->names.begin(), script->names.end());
     // Every variable's first declaration is read only when a script checked
     // again uses a variable that no script declares and nothing else names
     // (a made name, a label, a function): the checks then suggest the
@@ -1236,30 +1249,32 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
             use.kind != NameUse::kAssignedWord) {
           return false;
         }
-        const std::string name = use.name.str();
-        return declarers_.count(name) == 0 && makers_.count(name) == 0 &&
-               label_definers_.count(name) == 0 && function_definers_.count(name) == 0;
+        const std::string_view name = use.name.view();
+        return HoldersOf(declarers_, name) == nullptr && HoldersOf(makers_, name) == nullptr &&
+               HoldersOf(label_definers_, name) == nullptr &&
+               HoldersOf(function_definers_, name) == nullptr;
       });
     });
     if (suggests) {
-      for (const auto& [name, scripts] : declarers_) name_first(1, scripts, name);
+      for (const auto& [name, holders] : declarers_) name_first(1, holders, *name);
     }
-    // Each name is looked up in five indexes; what is kept of it views the
-    // script's own copy.
-    std::string name;
-    for (std::string_view wanted_name : wanted) {
-      name.assign(wanted_name);
+    // Each name is looked up in five indexes.
+    auto definers = [](const NameIndex& index, const std::string* name) -> const Holders* {
+      auto it = index.find(name);
+      return it == index.end() ? nullptr : &it->second;
+    };
+    for (const std::string* name : wanted) {
       if (!suggests) {
-        if (const auto* list = definers(declarers_, name)) name_first(1, *list, wanted_name);
+        if (const Holders* list = definers(declarers_, name)) name_first(1, *list, *name);
       }
-      if (const auto* list = definers(label_definers_, name)) {
-        for (Script* script : *list) labels.Add(wanted_name, &script->path, 0);
+      if (const Holders* list = definers(label_definers_, name)) {
+        for (Script* script : list->scripts()) labels.Add(*name, &script->path, 0);
       }
-      if (const auto* list = definers(function_definers_, name)) {
-        for (Script* script : *list) functions.Add(wanted_name, &script->path, 0);
+      if (const Holders* list = definers(function_definers_, name)) {
+        for (Script* script : list->scripts()) functions.Add(*name, &script->path, 0);
       }
-      if (const auto* list = definers(first_labelers_, name)) name_first(0, *list, wanted_name);
-      if (const auto* list = definers(makers_, name)) name_first(2, *list, wanted_name);
+      if (const Holders* list = definers(first_labelers_, name)) name_first(0, *list, *name);
+      if (const Holders* list = definers(makers_, name)) name_first(2, *list, *name);
     }
   }
   std::vector<std::vector<NameUse>> kept;
@@ -1318,8 +1333,8 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     use.line = use.column = 1;
     if (use.kind == NameUse::kFileName) continue;
     const bool label = use.kind == NameUse::kGoto;
-    if (const auto* list = definers(label ? label_definers_ : function_definers_, key.second)) {
-      for (Script* script : *list) (label ? labels : functions).Add(use.name, &script->path, 0);
+    if (const Holders* list = HoldersOf(label ? label_definers_ : function_definers_, key.second)) {
+      for (Script* script : list->scripts()) (label ? labels : functions).Add(use.name, &script->path, 0);
     }
   }
   records.assign(1, reached);

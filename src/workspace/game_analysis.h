@@ -27,11 +27,13 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "context/kc_system.h"
@@ -266,11 +268,45 @@ class GameAnalysis : public Analysis {
   Script* lookup_kept_ = nullptr;  // whose start keeps its declared names' table
   std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
   std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
+  // The scripts that hold a name in one of the indexes below, in the order
+  // they came: one in place, more in a list of their own (the names of a
+  // large game are mostly held by one script each).
+  class Holders {
+   public:
+    Holders() = default;
+    Holders(Holders&& other) noexcept : one_(std::exchange(other.one_, nullptr)) {}
+    Holders& operator=(Holders&& other) noexcept {
+      std::swap(one_, other.one_);
+      return *this;
+    }
+    ~Holders() { delete Many(); }
+    std::span<Script* const> scripts() const {
+      if (const std::vector<Script*>* many = Many()) return *many;
+      return one_ == nullptr ? std::span<Script* const>() : std::span<Script* const>(&one_, 1);
+    }
+    bool empty() const { return one_ == nullptr; }
+    void Add(Script* script);  // unless it is there
+    void Remove(Script* script);
+
+   private:
+    std::vector<Script*>* Many() const {
+      const uintptr_t bits = reinterpret_cast<uintptr_t>(one_);
+      return (bits & 1) != 0 ? reinterpret_cast<std::vector<Script*>*>(bits - 1) : nullptr;
+    }
+    Script* one_ = nullptr;  // the one script, or their list with the low bit set
+  };
+  using NameIndex = std::unordered_map<const std::string*, Holders>;  // by interned name
   // The scripts that define each label and function, and those whose
   // records that the checks read of them (Script::defined) first define a
   // label, declare a variable or make a name so named.
-  std::unordered_map<std::string, std::vector<Script*>> label_definers_, function_definers_,
-      first_labelers_, declarers_, makers_;
+  NameIndex label_definers_, function_definers_, first_labelers_, declarers_, makers_;
+  // The index's holders of a name, or null.
+  const Holders* HoldersOf(const NameIndex& index, std::string_view name) const {
+    auto interned = names_.find(name);
+    if (interned == names_.end()) return nullptr;
+    auto it = index.find(&*interned);
+    return it == index.end() ? nullptr : &it->second;
+  }
   // How many scripts go to, call or name as a file each name (by the
   // record's kind).
   std::map<std::pair<int, std::string>, int> reach_counts_;
