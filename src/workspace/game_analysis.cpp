@@ -1593,9 +1593,11 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
       continue;
     }
     if (before != published_.end() && before->second.digest == digest) continue;
-    // Only a list that changed is copied out.
-    file.diagnostics.reserve(all.size());
-    for (const ReportedDiagnostic* reported : all) file.diagnostics.push_back(reported->Shown(path));
+    // Only a list that changed is copied out, and only when it is asked for.
+    if (return_lists_) {
+      file.diagnostics.reserve(all.size());
+      for (const ReportedDiagnostic* reported : all) file.diagnostics.push_back(reported->Shown(path));
+    }
     file.version = ++last_version_;
     Published& now = published_[path];
     now.digest = digest;
@@ -1620,11 +1622,17 @@ FileDiagnostics GameAnalysis::DiagnosticsOf(const std::string& path) const {
   auto published = published_.find(path);
   if (published == published_.end()) return file;
   file.version = published->second.version;
+  VisitDiagnostics(path, [&](const SourceDiagnostic& d) { file.diagnostics.push_back(d); });
+  return file;
+}
+
+void GameAnalysis::VisitDiagnostics(
+    const std::string& path, const std::function<void(const SourceDiagnostic&)>& visit) const {
+  if (published_.count(path) == 0) return;
   // Every report on a published file has been shown: its list is theirs.
   for (const ReportedDiagnostic* reported : ReportsOn(path)) {
-    if (reported->shown) file.diagnostics.push_back(reported->Shown(path));
+    if (reported->shown) visit(reported->Shown(path));
   }
-  return file;
 }
 
 std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {

@@ -143,6 +143,9 @@ class GameAnalysis : public Analysis {
   std::vector<FileDiagnostics> CurrentDiagnostics() const;
   bool KeepsDiagnostics() const override { return true; }
   FileDiagnostics DiagnosticsOf(const std::string& path) const override;
+  void VisitDiagnostics(const std::string& path,
+                        const std::function<void(const SourceDiagnostic&)>& visit) const override;
+  void ReturnNoLists() override { return_lists_ = false; }
   // Everything the last analysis reported, in report order per script.
   std::vector<ReportedDiagnostic> ReportedDiagnostics() const;
 
@@ -335,6 +338,7 @@ class GameAnalysis : public Analysis {
     uint64_t version = 0;
   };
   std::map<std::string, Published> published_;
+  bool return_lists_ = true;  // Analyse returns the changed files' lists
   struct Stamp {
     std::string stamp;
     bool directory = false;
