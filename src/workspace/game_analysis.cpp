@@ -1537,7 +1537,9 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         if (it != ranges.end() && it->first == key) return it->second;
       }
       // A CP932 game's file as its compile read it is read by its lines
-      // alone: a large script's text is not converted whole for its ranges.
+      // alone: a large script's text is not converted whole for its ranges,
+      // and they are worked out again rather than kept (a large script's
+      // ranges would be held beside the reports that hold them).
       if (settings_.source_encoding == SourceEncoding::kCp932 && documents_.count(at) == 0) {
         auto lines = cp932_lines.find(at);
         if (lines == cp932_lines.end()) {
@@ -1548,7 +1550,6 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
           const SourceRange range =
               line < 1 ? SourceRange{{1, 1}, {1, 1}}
                        : LineElementRange(lines->second.Line(line), line, column, {line, column});
-          found[at].push_back({key, range});
           return range;
         }
       }

@@ -256,7 +256,9 @@ class GameAnalysis : public Analysis {
   std::vector<std::string> changed_;  // scripts edited since the last analysis
   // The ranges of the elements at the places reports stood on, per file, by
   // line and column: worked out from the file's text alone, they are kept
-  // until the file changes (a whole run finds most reports again).
+  // until the file changes (a whole run finds most reports again). Only
+  // those worked out from a converted text (an open document, a UTF-8
+  // game's file): the bytes a compile read give theirs again cheaply.
   // Each file's sorted by line and column.
   std::unordered_map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> ranges_;
   int full_runs_ = 0;
