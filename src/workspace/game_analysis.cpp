@@ -351,6 +351,10 @@ class GameAnalysis::Collector : public DiagnosticListener {
 };
 
 namespace {
+// How many times an analysis compiles scripts that change on disk while
+// they are compiled.
+constexpr int kReadAttempts = 3;
+
 // What a script keeps of a name it looked up among the aliases.
 uint32_t AliasHash(std::string_view name) {
   return static_cast<uint32_t>(std::hash<std::string_view>{}(name));
@@ -725,41 +729,56 @@ void GameAnalysis::NoticeDiskChanges() {
 
 std::vector<FileDiagnostics> GameAnalysis::Analyse() {
   NoticeDiskChanges();
-  // The scripts' texts as their compiles read them: the places of their
-  // reports and names are shown against those until they are compiled
-  // again (a route map's reading leaves them).
-  fs_.set_keep([this](const std::string& path) { return scripts_.count(path) != 0; });
-  if (analysed_ && !full_run_needed_ && !changed_.empty()) {
-    std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
-      return scripts_.at(a)->index < scripts_.at(b)->index;
-    });
-    for (const std::string& path : changed_) {
-      if (!Recompile(path)) {
-        full_run_needed_ = true;
-        break;
+  bool whole = false;
+  for (int attempt = 1;; ++attempt) {
+    // The scripts' texts as their compiles read them: the places of their
+    // reports and names are shown against those until they are compiled
+    // again (a route map's reading leaves them). A CP932 game's are read
+    // again once compiled, rather than copied while the compile holds its
+    // own (a UTF-8 game's places are worked out from them as they come).
+    fs_.set_keep([this](const std::string& path) { return scripts_.count(path) != 0; },
+                 settings_.source_encoding == SourceEncoding::kCp932);
+    if (analysed_ && !full_run_needed_ && !changed_.empty()) {
+      std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
+        return scripts_.at(a)->index < scripts_.at(b)->index;
+      });
+      for (const std::string& path : changed_) {
+        if (!Recompile(path)) {
+          full_run_needed_ = true;
+          break;
+        }
       }
+      // The cross-script checks look again at the scripts whose findings the
+      // changed ones may change.
+      if (!full_run_needed_) CheckCrossReferences(false);
     }
-    // The cross-script checks look again at the scripts whose findings the
-    // changed ones may change.
-    if (!full_run_needed_) CheckCrossReferences(false);
+    const bool whole_run = !analysed_ || full_run_needed_;
+    if (whole_run) {
+      FullRun();
+      StampGame();
+    }
+    whole = whole || whole_run;
+    for (Script* script : recompiled_) {
+      script->recompiled = false;
+      script->old_labels.clear();
+      script->old_functions.clear();
+      script->old_defined.clear();
+      script->old_reaches.clear();
+    }
+    recompiled_.clear();
+    changed_.clear();
+    full_run_needed_ = false;
+    analysed_ = true;
+    fs_.set_keep(nullptr);
+    // A script that changed on disk since its compile read it is compiled
+    // again: what is shown stands on the text that was compiled. One that
+    // keeps changing is left to the next analysis, its places shown
+    // against the disk's text meanwhile.
+    std::vector<FileChange> moved;
+    for (std::string& path : fs_.KeepRead()) moved.push_back({std::move(path), FileChangeKind::kChanged});
+    FilesChanged(moved);
+    if (moved.empty() || attempt == kReadAttempts) break;
   }
-  const bool whole = !analysed_ || full_run_needed_;
-  if (whole) {
-    FullRun();
-    StampGame();
-  }
-  for (Script* script : recompiled_) {
-    script->recompiled = false;
-    script->old_labels.clear();
-    script->old_functions.clear();
-    script->old_defined.clear();
-    script->old_reaches.clear();
-  }
-  recompiled_.clear();
-  changed_.clear();
-  full_run_needed_ = false;
-  analysed_ = true;
-  fs_.set_keep(nullptr);
   return Publish(whole);
 }
 

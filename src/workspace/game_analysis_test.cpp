@@ -370,6 +370,27 @@ TEST(GameAnalysis, AFileKeepsItsDiagnosticsVersionUntilItsDiagnosticsChange) {
   EXPECT_EQ(second, versions());
 }
 
+// The texts of a CP932 game's scripts are read again once compiled, not
+// copied as the compile reads them: one that changed in between is compiled
+// again, and what is shown stands on the text compiled.
+TEST(GameAnalysis, AScriptThatChangesWhileItIsCompiledIsCompiledAgain) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  const std::string changed = "\n" + fs.FileContents("/game/scenes/a.txt");
+  // a.txt is read by the search, by its compile, then again to be kept.
+  int reads = 0;
+  fs.before_read = [&](const std::string& path) {
+    if (path == "/game/scenes/a.txt" && ++reads == 3) fs.AddFile(path, changed);
+  };
+  GameAnalysis analysis(fs);
+  const std::vector<std::string> published = Published(Configured(analysis));
+  EXPECT_GT(reads, 3);
+  fs.before_read = nullptr;
+  GameAnalysis fresh(fs);
+  EXPECT_EQ(Published(Configured(fresh)), published);
+  EXPECT_EQ(changed, analysis.AnalysedText("/game/scenes/a.txt")->cp932());
+}
+
 TEST(GameAnalysis, GivesAgainTheListsItReturnedWithoutKeepingACopy) {
   MemoryFileSystem fs;
   AddGame(fs);
