@@ -758,6 +758,17 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
       StampGame();
     }
     whole = whole || whole_run;
+    // The lists of reports grew as the reports came: what they hold is
+    // kept for good, without the room to grow (a large script's findings
+    // would hold nearly as much again).
+    auto fit = [](std::vector<ReportedDiagnostic>& list) {
+      if (list.capacity() - list.size() > list.size() / 8) list.shrink_to_fit();
+    };
+    for (auto* list : {&run_diagnostics_, &cross_diagnostics_}) fit(*list);
+    for (auto& [path, script] : scripts_) {
+      if (!whole_run && touched_.count(script.get()) == 0) continue;
+      for (auto* list : {&script->search, &script->compile, &script->cross, &script->unreached}) fit(*list);
+    }
     for (Script* script : recompiled_) {
       script->recompiled = false;
       script->old_labels.clear();
@@ -1427,6 +1438,7 @@ SourceRange LineElementRange(std::string_view line_text, int32_t line, int32_t c
 struct Cp932Lines {
   explicit Cp932Lines(std::shared_ptr<const std::string> read)
       : bytes(std::move(read)), text(std::string_view(*bytes).substr(0, DocumentText::kMaxBytes)) {
+    ends.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
     for (size_t at = 0; (at = text.find('\n', at)) != std::string_view::npos; ++at)
       ends.push_back(static_cast<uint32_t>(at));
   }
