@@ -429,6 +429,21 @@ TEST(GameAnalysis, GivesAgainTheListsItReturnedWithoutKeepingACopy) {
   same_as_returned(second);
   same_as_returned({first[1], first[2]});
   EXPECT_TRUE(analysis.DiagnosticsOf("/game/main.txt").diagnostics.empty());
+  // Asked for no lists, it returns the files whose lists changed without
+  // them, and gives their lists as they are visited.
+  analysis.ReturnNoLists();
+  analysis.SetDocument("/game/scenes/a.txt",
+                       DocumentText::FromCp932(fs.FileContents("/game/scenes/a.txt")));
+  const std::vector<FileDiagnostics> third = analysis.Analyse();
+  ASSERT_EQ(1u, third.size());
+  EXPECT_EQ("/game/scenes/a.txt", third[0].path);
+  EXPECT_TRUE(third[0].diagnostics.empty());
+  EXPECT_EQ(analysis.DiagnosticsOf(third[0].path).version, third[0].version);
+  std::vector<int32_t> lines;
+  analysis.VisitDiagnostics(third[0].path,
+                            [&](const SourceDiagnostic& d) { lines.push_back(d.range.start.line); });
+  ASSERT_EQ(second[0].diagnostics.size(), lines.size());
+  EXPECT_EQ(5, lines[0]);
 }
 
 TEST(GameAnalysis, SameResultsFromEveryRunInOneProcess) {
