@@ -156,7 +156,8 @@ SourceDiagnostic ReportedDiagnostic::Shown(const std::string& on) const {
   shown_as.code = check;
   shown_as.message = message;
   for (const Related& place : related) {
-    shown_as.related.push_back({{place.path.empty() ? on : place.path, place.range}, place.message});
+    const std::string& at = place.path.str().empty() ? on : place.path.str();
+    shown_as.related.push_back({{at, place.range}, place.message});
   }
   return shown_as;
 }
@@ -320,7 +321,7 @@ class GameAnalysis::Collector : public DiagnosticListener {
       // A note at a place of its own is also shown there.
       if (diagnostic.place.line > 0 &&
           (diagnostic.place.line != to.line || diagnostic.place.path != to.path)) {
-        to.related.push_back({std::string(diagnostic.place.path), diagnostic.place.line,
+        to.related.push_back({Path(diagnostic.place.path), diagnostic.place.line,
                               diagnostic.place.column, std::string(diagnostic.message)});
       }
       return;
@@ -328,7 +329,7 @@ class GameAnalysis::Collector : public DiagnosticListener {
     std::vector<ReportedDiagnostic>* list = route_(diagnostic);
     ReportedDiagnostic& reported = list->emplace_back();
     reported.kind = diagnostic.kind;
-    reported.path = diagnostic.place.path;
+    reported.path = Path(diagnostic.place.path);
     reported.line = diagnostic.place.line;
     reported.column = diagnostic.place.column;
     reported.message = diagnostic.message;
@@ -338,14 +339,26 @@ class GameAnalysis::Collector : public DiagnosticListener {
                                     : related.what == "block-opening"  ? kRelatedBlockOpening
                                                                        : related.what;
       reported.related.push_back(
-          {std::string(related.place.path), related.place.line, related.place.column, Own(what)});
+          {Path(related.place.path), related.place.line, related.place.column, Own(what)});
     }
     last_list_ = list;
     last_index_ = list->size() - 1;
   }
 
  private:
+  // The one copy of a path that this collector's reports share.
+  ScriptPath Path(std::string_view path) {
+    if (path.empty()) return {};
+    auto it = paths_.find(path);
+    if (it == paths_.end()) {
+      ScriptPath shared{std::string(path)};
+      it = paths_.emplace(shared.str(), shared).first;
+    }
+    return it->second;
+  }
+
   Route route_;
+  std::map<std::string_view, ScriptPath> paths_;  // viewing their own texts
   std::vector<ReportedDiagnostic>* last_list_ = nullptr;
   size_t last_index_ = 0;
 };
@@ -1471,7 +1484,7 @@ std::set<std::string> GameAnalysis::ForeignPaths(const Script& script) const {
   std::set<std::string> paths;
   for (const auto* list : {&script.search, &script.compile, &script.cross, &script.unreached}) {
     for (const ReportedDiagnostic& d : *list) {
-      const std::string& path = d.path.empty() ? main_script_ : d.path;
+      const std::string& path = d.path.str().empty() ? main_script_ : d.path.str();
       if (path != script.path) paths.insert(path);
     }
   }
@@ -1480,7 +1493,7 @@ std::set<std::string> GameAnalysis::ForeignPaths(const Script& script) const {
 
 const std::string& GameAnalysis::PathOf(const ReportedDiagnostic& d) const {
   // A report about no file in particular stands on main.txt.
-  return d.path.empty() ? main_script_ : d.path;
+  return d.path.str().empty() ? main_script_ : d.path.str();
 }
 
 std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string& path) const {
@@ -1598,7 +1611,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         reported->shown = true;
         reported->range = range_of(path, reported->line, reported->column);
         for (const ReportedDiagnostic::Related& related : reported->related) {
-          const std::string& at = related.path.empty() ? path : related.path;
+          const std::string& at = related.path.str().empty() ? path : related.path.str();
           related.range = range_of(at, related.line, related.column);
         }
       }

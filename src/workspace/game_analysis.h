@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "context/kc_system.h"
+#include "context/name_uses.h"
 #include "driver/conversion.h"
 #include "language/name_index.h"
 #include "workspace/analysis.h"
@@ -45,15 +46,16 @@
 namespace kv {
 
 // A diagnostic as the converter reported it, its notes folded in.
+// A large game's reports are mostly on a few files: their paths are shared.
 struct ReportedDiagnostic {
   Diagnostic::Kind kind = Diagnostic::Kind::kError;
-  std::string path;
+  ScriptPath path;
   int32_t line = 0;
   int32_t column = 0;
   std::string message;  // CP932
   std::string check;
   struct Related {
-    std::string path;
+    ScriptPath path;
     int32_t line = 0;
     int32_t column = 0;
     std::string message;  // CP932
