@@ -145,7 +145,10 @@ LanguageServer::LanguageServer(Analysis& analysis, DocumentStore& store, PathSty
       path_style_(path_style),
       send_(std::move(send)),
       send_text_(std::move(send_text)),
-      features_(analysis.Features()) {}
+      features_(analysis.Features()) {
+  // An analysis that keeps its lists gives them as they are sent.
+  if (analysis_.KeepsDiagnostics()) analysis_.ReturnNoLists();
+}
 
 LanguageServer::Reply LanguageServer::Error(int code, std::string message) {
   Reply reply;
@@ -594,7 +597,7 @@ std::string Fill(std::string_view format, std::string_view argument) {
 }  // namespace
 
 size_t LanguageServer::WriteDiagnostics(Positions& positions, const std::string& path,
-                                        const FileDiagnostics* file, const OpenDocument* open,
+                                        const DiagnosticList& list, const OpenDocument* open,
                                         const Piece& piece) const {
   std::string text;
   JsonTextWriter out(&text);
@@ -608,9 +611,11 @@ size_t LanguageServer::WriteDiagnostics(Positions& positions, const std::string&
     }
   };
   out.Raw("[");
-  if (file != nullptr) {
-    const PositionMap& map = positions.Of(path);
-    for (const SourceDiagnostic& diagnostic : file->diagnostics) {
+  if (list) {
+    const PositionMap* file_map = nullptr;
+    list([&](const SourceDiagnostic& diagnostic) {
+      if (file_map == nullptr) file_map = &positions.Of(path);
+      const PositionMap& map = *file_map;
       next();
       std::function<void()> related;
       if (!diagnostic.related.empty()) {
@@ -634,7 +639,7 @@ size_t LanguageServer::WriteDiagnostics(Positions& positions, const std::string&
       WriteDiagnostic(out, map.ToLsp(diagnostic.range.start), map.ToLsp(diagnostic.range.end),
                       diagnostic.severity, Cp932ToUtf8(diagnostic.code),
                       Cp932ToUtf8(diagnostic.message), related);
-    }
+    });
   }
   if (open != nullptr) WriteEditorDiagnostics(*open, out, next);
   out.Raw("]");
@@ -781,14 +786,18 @@ void LanguageServer::AnalyseAndPublish() {
       positions.Use(path, std::move(text->second));
       texts.erase(text);
     }
-    FileDiagnostics asked;
-    const FileDiagnostics* file = nullptr;
+    // The list as returned, or as the analysis that keeps it gives it one
+    // diagnostic at a time.
+    DiagnosticList list;
     auto listed = lists.find(path);
     if (listed != lists.end()) {
-      file = &listed->second;
+      list = [&file = listed->second](const std::function<void(const SourceDiagnostic&)>& visit) {
+        for (const SourceDiagnostic& diagnostic : file.diagnostics) visit(diagnostic);
+      };
     } else if (kept) {
-      asked = analysis_.DiagnosticsOf(path);
-      if (!asked.diagnostics.empty()) file = &asked;
+      list = [this, &path](const std::function<void(const SourceDiagnostic&)>& visit) {
+        analysis_.VisitDiagnostics(path, visit);
+      };
     }
     const OpenDocument* open = store_.Find(path);
     // The list is written once for its digest, and kept as text while it is
@@ -796,7 +805,7 @@ void LanguageServer::AnalyseAndPublish() {
     TextDigest digest;
     std::string text;
     bool whole = true;
-    const size_t count = WriteDiagnostics(positions, path, file, open, [&](std::string_view piece) {
+    const size_t count = WriteDiagnostics(positions, path, list, open, [&](std::string_view piece) {
       digest.Add(piece);
       if (!whole) return;
       if (text.size() + piece.size() > kKeptListBytes) {
@@ -822,7 +831,7 @@ void LanguageServer::AnalyseAndPublish() {
         if (whole) {
           piece(text);
         } else {
-          WriteDiagnostics(positions, path, file, open, piece);
+          WriteDiagnostics(positions, path, list, open, piece);
         }
       });
     }

@@ -150,11 +150,14 @@ class LanguageServer {
   Json LocationJson(Positions& positions, const SourceLocation& location);
   Json LocationsJson(Positions& positions, const std::vector<SourceLocation>& locations);
   Json RangeJson(Positions& positions, const std::string& path, const SourceRange& range);
+  // Visits each diagnostic of a list in turn.
+  using DiagnosticList =
+      std::function<void(const std::function<void(const SourceDiagnostic&)>& visit)>;
   // Writes the list of diagnostics of `path` as JSON text, in pieces of
-  // about kPieceBytes: those of the analysis (`file`, or none) and, for an
+  // about kPieceBytes: those of the analysis (`list`, or none) and, for an
   // open document, the editor's own; returns how many it wrote.
   size_t WriteDiagnostics(Positions& positions, const std::string& path,
-                          const FileDiagnostics* file, const OpenDocument* open,
+                          const DiagnosticList& list, const OpenDocument* open,
                           const Piece& piece) const;
   void WriteEditorDiagnostics(const OpenDocument& open, JsonTextWriter& out,
                               const std::function<void()>& next) const;

@@ -87,6 +87,8 @@ PositionMap::PositionMap(std::shared_ptr<const std::string> cp932, PositionEncod
       encoding_(encoding),
       cp932_(std::move(cp932)),
       bytes_(std::string_view(*cp932_).substr(0, DocumentText::kMaxBytes)) {
+  // At its size: a large script's lines are millions.
+  source_starts_.reserve(static_cast<size_t>(std::count(bytes_.begin(), bytes_.end(), '\n')) + 1);
   source_starts_.push_back(0);
   for (size_t i = 0; i < bytes_.size(); ++i) {
     if (bytes_[i] == '\n') {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -176,6 +177,16 @@ class Analysis {
     file.path = path;
     return file;
   }
+  // The same one diagnostic at a time, each made for the visit alone: a
+  // large game's list is never held whole.
+  virtual void VisitDiagnostics(const std::string& path,
+                                const std::function<void(const SourceDiagnostic&)>& visit) const {
+    for (const SourceDiagnostic& diagnostic : DiagnosticsOf(path).diagnostics) visit(diagnostic);
+  }
+  // For an analysis that keeps its lists: Analyse returns from now on the
+  // files whose lists changed without the lists themselves (`diagnostics`
+  // empty), for whoever publishes them to visit as it sends them.
+  virtual void ReturnNoLists() {}
 
   // Where the name at a place is defined.
   virtual std::vector<SourceLocation> Definition(const std::string& path,

@@ -156,7 +156,8 @@ SourceDiagnostic ReportedDiagnostic::Shown(const std::string& on) const {
   shown_as.code = check;
   shown_as.message = message;
   for (const Related& place : related) {
-    shown_as.related.push_back({{place.path.empty() ? on : place.path, place.range}, place.message});
+    const std::string& at = place.path.str().empty() ? on : place.path.str();
+    shown_as.related.push_back({{at, place.range}, place.message});
   }
   return shown_as;
 }
@@ -180,7 +181,7 @@ struct GameAnalysis::Script {
   std::vector<ReportedDiagnostic> unreached;  // that nothing reaches it
   // What the cross-script checks read of it.
   std::vector<NameUse> uses;
-  std::vector<std::string> labels, functions;
+  std::vector<const std::string*> labels, functions;  // interned (GameAnalysis::names_)
   std::vector<Mention> mentions;  // in the order they stand
   // Where its compile reads or changes the variables declared so far: the
   // leading words of its statements that no command compiles (whether each
@@ -195,17 +196,18 @@ struct GameAnalysis::Script {
   size_t alias_reads_sorted = 0;
   bool reads_all_aliases = false;
   int compiled_at = 0;  // the count of compiles when it compiled alone last
-  // What the checks of the other scripts read of it (see Summarise): the
-  // first definition of each label, the first declaration of each variable,
-  // the first making of each name, in source order; and the names it goes
-  // to, calls and names as files, each once.
-  std::vector<NameUse> defined, reaches;
-  // Every name its records and definitions hold.
-  std::unordered_set<std::string> names;
+  // What the checks of the other scripts read of it (see Summarise), as
+  // indexes into `uses`: the first definition of each label, the first
+  // declaration of each variable, the first making of each name, in source
+  // order; and the names it goes to, calls and names as files, each once.
+  std::vector<uint32_t> defined, reaches;
+  // Every name its records and definitions hold, interned, each once,
+  // sorted by address (see HoldsName).
+  std::vector<const std::string*> names;
   bool undeclared = false;  // an undeclared-variable finding of its own
   // While an analysis compiles it again: what it defined and reached before.
   bool recompiled = false;
-  std::vector<std::string> old_labels, old_functions;
+  std::vector<const std::string*> old_labels, old_functions;
   std::vector<NameUse> old_defined, old_reaches;
   std::set<std::string> foreign;  // files other than its own that it reports on
 };
@@ -222,27 +224,48 @@ bool IsMaking(NameUse::Kind kind) {
 // What of a script's records the findings of the other scripts depend on:
 // LintGame reads the first label definition, variable declaration and
 // making of each name in source order, and nothing else of a script whose
-// own findings are not wanted.
-void Summarise(GameAnalysis::Script& script) {
+// own findings are not wanted. `intern` gives a name's one copy.
+template <typename Intern>
+void Summarise(GameAnalysis::Script& script, Intern&& intern) {
   script.defined.clear();
   script.reaches.clear();
   script.names.clear();
   std::unordered_set<std::string_view> declared, made, reached[3];
-  for (const NameUse& use : script.uses) {
-    script.names.insert(use.name.str());
+  for (uint32_t i = 0; i < script.uses.size(); ++i) {
+    const NameUse& use = script.uses[i];
+    script.names.push_back(intern(use.name.view()));
     if (use.kind == NameUse::kLabel || (IsDeclaration(use.kind) && declared.insert(use.name).second) ||
         (IsMaking(use.kind) && made.insert(use.name).second)) {
-      script.defined.push_back(use);
+      script.defined.push_back(i);
     }
     const int reach = use.kind == NameUse::kGoto           ? 0
                       : use.kind == NameUse::kFunctionCall ? 1
                       : use.kind == NameUse::kFileName     ? 2
                                                            : -1;
-    if (reach >= 0 && reached[reach].insert(use.name).second) script.reaches.push_back(use);
+    if (reach >= 0 && reached[reach].insert(use.name).second) script.reaches.push_back(i);
   }
-  for (const auto* list : {&script.labels, &script.functions}) {
-    for (const std::string& name : *list) script.names.insert(name);
-  }
+  for (const auto* list : {&script.labels, &script.functions}) script.names.insert(script.names.end(), list->begin(), list->end());
+  std::sort(script.names.begin(), script.names.end());
+  script.names.erase(std::unique(script.names.begin(), script.names.end()), script.names.end());
+  script.names.shrink_to_fit();
+  script.defined.shrink_to_fit();
+  script.reaches.shrink_to_fit();
+}
+
+// The records of a script that `picked` indexes (Script::defined, reaches).
+std::vector<NameUse> Picked(const GameAnalysis::Script& script, const std::vector<uint32_t>& picked) {
+  std::vector<NameUse> records;
+  records.reserve(picked.size());
+  for (uint32_t i : picked) records.push_back(script.uses[i]);
+  return records;
+}
+
+// The texts of interned names.
+std::vector<std::string> Texts(const std::vector<const std::string*>& names) {
+  std::vector<std::string> texts;
+  texts.reserve(names.size());
+  for (const std::string* name : names) texts.push_back(*name);
+  return texts;
 }
 
 // The names whose records in `before` and `now` differ (kind or place).
@@ -298,7 +321,7 @@ class GameAnalysis::Collector : public DiagnosticListener {
       // A note at a place of its own is also shown there.
       if (diagnostic.place.line > 0 &&
           (diagnostic.place.line != to.line || diagnostic.place.path != to.path)) {
-        to.related.push_back({std::string(diagnostic.place.path), diagnostic.place.line,
+        to.related.push_back({Path(diagnostic.place.path), diagnostic.place.line,
                               diagnostic.place.column, std::string(diagnostic.message)});
       }
       return;
@@ -306,7 +329,7 @@ class GameAnalysis::Collector : public DiagnosticListener {
     std::vector<ReportedDiagnostic>* list = route_(diagnostic);
     ReportedDiagnostic& reported = list->emplace_back();
     reported.kind = diagnostic.kind;
-    reported.path = diagnostic.place.path;
+    reported.path = Path(diagnostic.place.path);
     reported.line = diagnostic.place.line;
     reported.column = diagnostic.place.column;
     reported.message = diagnostic.message;
@@ -316,19 +339,35 @@ class GameAnalysis::Collector : public DiagnosticListener {
                                     : related.what == "block-opening"  ? kRelatedBlockOpening
                                                                        : related.what;
       reported.related.push_back(
-          {std::string(related.place.path), related.place.line, related.place.column, Own(what)});
+          {Path(related.place.path), related.place.line, related.place.column, Own(what)});
     }
     last_list_ = list;
     last_index_ = list->size() - 1;
   }
 
  private:
+  // The one copy of a path that this collector's reports share.
+  ScriptPath Path(std::string_view path) {
+    if (path.empty()) return {};
+    auto it = paths_.find(path);
+    if (it == paths_.end()) {
+      ScriptPath shared{std::string(path)};
+      it = paths_.emplace(shared.str(), shared).first;
+    }
+    return it->second;
+  }
+
   Route route_;
+  std::map<std::string_view, ScriptPath> paths_;  // viewing their own texts
   std::vector<ReportedDiagnostic>* last_list_ = nullptr;
   size_t last_index_ = 0;
 };
 
 namespace {
+// How many times an analysis compiles scripts that change on disk while
+// they are compiled.
+constexpr int kReadAttempts = 3;
+
 // What a script keeps of a name it looked up among the aliases.
 uint32_t AliasHash(std::string_view name) {
   return static_cast<uint32_t>(std::hash<std::string_view>{}(name));
@@ -541,27 +580,49 @@ void GameAnalysis::KeepNameUses(NameUseLog* records) {
   records->Clear();
 }
 
+void GameAnalysis::Holders::Add(Script* script) {
+  if (std::vector<Script*>* many = Many()) {
+    if (std::find(many->begin(), many->end(), script) == many->end()) many->push_back(script);
+  } else if (one_ == nullptr) {
+    one_ = script;
+  } else if (one_ != script) {
+    auto* list = new std::vector<Script*>{one_, script};
+    one_ = reinterpret_cast<Script*>(reinterpret_cast<uintptr_t>(list) | 1);
+  }
+}
+
+void GameAnalysis::Holders::Remove(Script* script) {
+  std::vector<Script*>* many = Many();
+  if (many == nullptr) {
+    if (one_ == script) one_ = nullptr;
+    return;
+  }
+  many->erase(std::remove(many->begin(), many->end(), script), many->end());
+  if (many->size() > 1) return;
+  one_ = many->empty() ? nullptr : many->front();
+  delete many;
+}
+
 void GameAnalysis::Index(Script* script, bool add) {
-  auto update = [&](std::unordered_map<std::string, std::vector<Script*>>& index,
-                    const std::string& name) {
-    std::vector<Script*>& scripts = index[name];
+  auto update = [&](NameIndex& index, const std::string* name) {
     if (add) {
-      if (std::find(scripts.begin(), scripts.end(), script) == scripts.end())
-        scripts.push_back(script);
-    } else {
-      scripts.erase(std::remove(scripts.begin(), scripts.end(), script), scripts.end());
-      if (scripts.empty()) index.erase(name);
+      index[name].Add(script);
+    } else if (auto it = index.find(name); it != index.end()) {
+      it->second.Remove(script);
+      if (it->second.empty()) index.erase(it);
     }
   };
-  for (const std::string& name : script->labels) update(label_definers_, name);
-  for (const std::string& name : script->functions) update(function_definers_, name);
-  for (const NameUse& use : script->defined) {
+  for (const std::string* name : script->labels) update(label_definers_, name);
+  for (const std::string* name : script->functions) update(function_definers_, name);
+  for (uint32_t i : script->defined) {
+    const NameUse& use = script->uses[i];
     update(use.kind == NameUse::kLabel ? first_labelers_
            : IsDeclaration(use.kind)   ? declarers_
                                        : makers_,
-           use.name.str());
+           Interned(use.name.view()));
   }
-  for (const NameUse& use : script->reaches) {
+  for (uint32_t i : script->reaches) {
+    const NameUse& use = script->uses[i];
     const std::pair<int, std::string> key{use.kind, use.name.str()};
     int& count = reach_counts_[key];
     count += add ? 1 : -1;
@@ -681,41 +742,67 @@ void GameAnalysis::NoticeDiskChanges() {
 
 std::vector<FileDiagnostics> GameAnalysis::Analyse() {
   NoticeDiskChanges();
-  // The scripts' texts as their compiles read them: the places of their
-  // reports and names are shown against those until they are compiled
-  // again (a route map's reading leaves them).
-  fs_.set_keep([this](const std::string& path) { return scripts_.count(path) != 0; });
-  if (analysed_ && !full_run_needed_ && !changed_.empty()) {
-    std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
-      return scripts_.at(a)->index < scripts_.at(b)->index;
-    });
-    for (const std::string& path : changed_) {
-      if (!Recompile(path)) {
-        full_run_needed_ = true;
-        break;
+  bool whole = false;
+  for (int attempt = 1;; ++attempt) {
+    // The scripts' texts as their compiles read them: the places of their
+    // reports and names are shown against those until they are compiled
+    // again (a route map's reading leaves them). A CP932 game's are read
+    // again once compiled, rather than copied while the compile holds its
+    // own (a UTF-8 game's places are worked out from them as they come).
+    fs_.set_keep([this](const std::string& path) { return scripts_.count(path) != 0; },
+                 settings_.source_encoding == SourceEncoding::kCp932);
+    if (analysed_ && !full_run_needed_ && !changed_.empty()) {
+      std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
+        return scripts_.at(a)->index < scripts_.at(b)->index;
+      });
+      for (const std::string& path : changed_) {
+        if (!Recompile(path)) {
+          full_run_needed_ = true;
+          break;
+        }
       }
+      // The cross-script checks look again at the scripts whose findings the
+      // changed ones may change.
+      if (!full_run_needed_) CheckCrossReferences(false);
     }
-    // The cross-script checks look again at the scripts whose findings the
-    // changed ones may change.
-    if (!full_run_needed_) CheckCrossReferences(false);
+    const bool whole_run = !analysed_ || full_run_needed_;
+    if (whole_run) {
+      FullRun();
+      StampGame();
+    }
+    whole = whole || whole_run;
+    // The lists of reports grew as the reports came: what they hold is
+    // kept for good, without the room to grow (a large script's findings
+    // would hold nearly as much again).
+    auto fit = [](std::vector<ReportedDiagnostic>& list) {
+      if (list.capacity() - list.size() > list.size() / 8) list.shrink_to_fit();
+    };
+    for (auto* list : {&run_diagnostics_, &cross_diagnostics_}) fit(*list);
+    for (auto& [path, script] : scripts_) {
+      if (!whole_run && touched_.count(script.get()) == 0) continue;
+      for (auto* list : {&script->search, &script->compile, &script->cross, &script->unreached}) fit(*list);
+    }
+    for (Script* script : recompiled_) {
+      script->recompiled = false;
+      script->old_labels.clear();
+      script->old_functions.clear();
+      script->old_defined.clear();
+      script->old_reaches.clear();
+    }
+    recompiled_.clear();
+    changed_.clear();
+    full_run_needed_ = false;
+    analysed_ = true;
+    fs_.set_keep(nullptr);
+    // A script that changed on disk since its compile read it is compiled
+    // again: what is shown stands on the text that was compiled. One that
+    // keeps changing is left to the next analysis, its places shown
+    // against the disk's text meanwhile.
+    std::vector<FileChange> moved;
+    for (std::string& path : fs_.KeepRead()) moved.push_back({std::move(path), FileChangeKind::kChanged});
+    FilesChanged(moved);
+    if (moved.empty() || attempt == kReadAttempts) break;
   }
-  const bool whole = !analysed_ || full_run_needed_;
-  if (whole) {
-    FullRun();
-    StampGame();
-  }
-  for (Script* script : recompiled_) {
-    script->recompiled = false;
-    script->old_labels.clear();
-    script->old_functions.clear();
-    script->old_defined.clear();
-    script->old_reaches.clear();
-  }
-  recompiled_.clear();
-  changed_.clear();
-  full_run_needed_ = false;
-  analysed_ = true;
-  fs_.set_keep(nullptr);
   return Publish(whole);
 }
 
@@ -821,12 +908,12 @@ void GameAnalysis::FullRun() {
                                 std::pair{&sys.results.FunctionDefinitions, &Script::functions}}) {
       for (const DefinitionRecord& record : *list) {
         auto it = scripts_.find(std::string(record.script));
-        if (it != scripts_.end()) (it->second.get()->*member).push_back(record.name);
+        if (it != scripts_.end()) (it->second.get()->*member).push_back(Interned(record.name.view()));
       }
     }
     if (!order_.empty()) order_.back()->end = conversion.State();
     for (auto& [path, script] : scripts_) {
-      Summarise(*script);
+      Summarise(*script, [this](std::string_view name) { return Interned(name); });
       Index(script.get(), true);
     }
     CheckCrossReferences(true);
@@ -1002,8 +1089,8 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
       script->recompiled = true;
       script->old_labels = script->labels;
       script->old_functions = script->functions;
-      script->old_defined = std::move(script->defined);
-      script->old_reaches = std::move(script->reaches);
+      script->old_defined = Picked(*script, script->defined);
+      script->old_reaches = Picked(*script, script->reaches);
       recompiled_.push_back(script);
     }
     touched_.insert(script);
@@ -1039,11 +1126,11 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
     script->labels.clear();
     script->functions.clear();
     for (const DefinitionRecord& record : sys.results.LabelDefinitions)
-      script->labels.push_back(record.name);
+      script->labels.push_back(Interned(record.name.view()));
     for (const DefinitionRecord& record : sys.results.FunctionDefinitions) {
-      script->functions.push_back(record.name);
+      script->functions.push_back(Interned(record.name.view()));
     }
-    Summarise(*script);
+    Summarise(*script, [this](std::string_view name) { return Interned(name); });
     Index(script, true);
     script->end = conversion.State();
 
@@ -1112,23 +1199,29 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       if (std::find(changed_.begin(), changed_.end(), script->path) != changed_.end()) {
         for (ReportedDiagnostic& d : script->unreached) d.shown = false;
       }
-      DifferingNames(script->old_defined, script->defined, &names);
-      DifferingNames(script->old_labels, script->labels, &names);
-      DifferingNames(script->old_functions, script->functions, &names);
-      if (DeclaredNames(script->old_defined) != DeclaredNames(script->defined))
-        declared_changed = true;
+      const std::vector<NameUse> defined = Picked(*script, script->defined);
+      DifferingNames(script->old_defined, defined, &names);
+      DifferingNames(Texts(script->old_labels), Texts(script->labels), &names);
+      DifferingNames(Texts(script->old_functions), Texts(script->functions), &names);
+      if (DeclaredNames(script->old_defined) != DeclaredNames(defined)) declared_changed = true;
       if (script->old_labels != script->labels || script->old_functions != script->functions)
         definitions_changed = true;
-      if (!same_reaches(script->old_reaches, script->reaches)) reaches_changed = true;
+      if (!same_reaches(script->old_reaches, Picked(*script, script->reaches))) reaches_changed = true;
     }
     reaches_changed = reaches_changed || definitions_changed;
+    // The changed names as the scripts hold them: a name never interned is
+    // held by none.
+    std::vector<const std::string*> changed_names;
+    for (const std::string& name : names) {
+      if (auto it = names_.find(name); it != names_.end()) changed_names.push_back(&*it);
+    }
     for (auto& [path, script] : scripts_) {
       if (declared_changed && script->undeclared) {
         again.insert(script.get());
         continue;
       }
-      for (const std::string& name : names) {
-        if (script->names.count(name)) {
+      for (const std::string* name : changed_names) {
+        if (std::binary_search(script->names.begin(), script->names.end(), name)) {
           again.insert(script.get());
           break;
         }
@@ -1167,15 +1260,10 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   // sets of names.
   DefinitionList labels, functions;
   std::map<Script*, std::set<std::pair<int, std::string_view>>> named;
-  auto definers = [](const std::unordered_map<std::string, std::vector<Script*>>& index,
-                     const std::string& name) -> const std::vector<Script*>* {
-    auto it = index.find(name);
-    return it == index.end() ? nullptr : &it->second;
-  };
   // The first script (by path) not checked again that holds such a record.
-  auto name_first = [&](int category, const std::vector<Script*>& scripts, std::string_view name) {
+  auto name_first = [&](int category, const Holders& holders, std::string_view name) {
     Script* first = nullptr;
-    for (Script* script : scripts) {
+    for (Script* script : holders.scripts()) {
       if (!again.count(script) && (first == nullptr || script->path < first->path)) first = script;
     }
     if (first != nullptr) named[first].insert({category, name});
@@ -1187,12 +1275,12 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     // Every script's records are read: every definition is wanted.
     for (auto [index, to] :
          {std::pair{&label_definers_, &labels}, std::pair{&function_definers_, &functions}}) {
-      for (const auto& [name, scripts] : *index) {
-        for (Script* script : scripts) to->Add(name, &script->path, 0);
+      for (const auto& [name, holders] : *index) {
+        for (Script* script : holders.scripts()) to->Add(*name, &script->path, 0);
       }
     }
   } else {
-    std::unordered_set<std::string_view> wanted;
+    std::unordered_set<const std::string*> wanted;
     for (Script* script : again) wanted.insert(script->names.begin(), script->names.end());
     // Every variable's first declaration is read only when a script checked
     // again uses a variable that no script declares and nothing else names
@@ -1204,30 +1292,32 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
             use.kind != NameUse::kAssignedWord) {
           return false;
         }
-        const std::string name = use.name.str();
-        return declarers_.count(name) == 0 && makers_.count(name) == 0 &&
-               label_definers_.count(name) == 0 && function_definers_.count(name) == 0;
+        const std::string_view name = use.name.view();
+        return HoldersOf(declarers_, name) == nullptr && HoldersOf(makers_, name) == nullptr &&
+               HoldersOf(label_definers_, name) == nullptr &&
+               HoldersOf(function_definers_, name) == nullptr;
       });
     });
     if (suggests) {
-      for (const auto& [name, scripts] : declarers_) name_first(1, scripts, name);
+      for (const auto& [name, holders] : declarers_) name_first(1, holders, *name);
     }
-    // Each name is looked up in five indexes; what is kept of it views the
-    // script's own copy.
-    std::string name;
-    for (std::string_view wanted_name : wanted) {
-      name.assign(wanted_name);
+    // Each name is looked up in five indexes.
+    auto definers = [](const NameIndex& index, const std::string* name) -> const Holders* {
+      auto it = index.find(name);
+      return it == index.end() ? nullptr : &it->second;
+    };
+    for (const std::string* name : wanted) {
       if (!suggests) {
-        if (const auto* list = definers(declarers_, name)) name_first(1, *list, wanted_name);
+        if (const Holders* list = definers(declarers_, name)) name_first(1, *list, *name);
       }
-      if (const auto* list = definers(label_definers_, name)) {
-        for (Script* script : *list) labels.Add(wanted_name, &script->path, 0);
+      if (const Holders* list = definers(label_definers_, name)) {
+        for (Script* script : list->scripts()) labels.Add(*name, &script->path, 0);
       }
-      if (const auto* list = definers(function_definers_, name)) {
-        for (Script* script : *list) functions.Add(wanted_name, &script->path, 0);
+      if (const Holders* list = definers(function_definers_, name)) {
+        for (Script* script : list->scripts()) functions.Add(*name, &script->path, 0);
       }
-      if (const auto* list = definers(first_labelers_, name)) name_first(0, *list, wanted_name);
-      if (const auto* list = definers(makers_, name)) name_first(2, *list, wanted_name);
+      if (const Holders* list = definers(first_labelers_, name)) name_first(0, *list, *name);
+      if (const Holders* list = definers(makers_, name)) name_first(2, *list, *name);
     }
   }
   std::vector<std::vector<NameUse>> kept;
@@ -1243,7 +1333,8 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     auto it = named.find(script.get());
     if (it == named.end()) continue;
     std::vector<NameUse>& list = kept.emplace_back();
-    for (const NameUse& use : script->defined) {
+    for (uint32_t i : script->defined) {
+      const NameUse& use = script->uses[i];
       if (it->second.count({category(use.kind), use.name})) list.push_back(use);
     }
     records.push_back(list);
@@ -1285,8 +1376,8 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     use.line = use.column = 1;
     if (use.kind == NameUse::kFileName) continue;
     const bool label = use.kind == NameUse::kGoto;
-    if (const auto* list = definers(label ? label_definers_ : function_definers_, key.second)) {
-      for (Script* script : *list) (label ? labels : functions).Add(use.name, &script->path, 0);
+    if (const Holders* list = HoldersOf(label ? label_definers_ : function_definers_, key.second)) {
+      for (Script* script : list->scripts()) (label ? labels : functions).Add(use.name, &script->path, 0);
     }
   }
   records.assign(1, reached);
@@ -1360,6 +1451,7 @@ SourceRange LineElementRange(std::string_view line_text, int32_t line, int32_t c
 struct Cp932Lines {
   explicit Cp932Lines(std::shared_ptr<const std::string> read)
       : bytes(std::move(read)), text(std::string_view(*bytes).substr(0, DocumentText::kMaxBytes)) {
+    ends.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
     for (size_t at = 0; (at = text.find('\n', at)) != std::string_view::npos; ++at)
       ends.push_back(static_cast<uint32_t>(at));
   }
@@ -1392,7 +1484,7 @@ std::set<std::string> GameAnalysis::ForeignPaths(const Script& script) const {
   std::set<std::string> paths;
   for (const auto* list : {&script.search, &script.compile, &script.cross, &script.unreached}) {
     for (const ReportedDiagnostic& d : *list) {
-      const std::string& path = d.path.empty() ? main_script_ : d.path;
+      const std::string& path = d.path.str().empty() ? main_script_ : d.path.str();
       if (path != script.path) paths.insert(path);
     }
   }
@@ -1401,7 +1493,7 @@ std::set<std::string> GameAnalysis::ForeignPaths(const Script& script) const {
 
 const std::string& GameAnalysis::PathOf(const ReportedDiagnostic& d) const {
   // A report about no file in particular stands on main.txt.
-  return d.path.empty() ? main_script_ : d.path;
+  return d.path.str().empty() ? main_script_ : d.path.str();
 }
 
 std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string& path) const {
@@ -1489,7 +1581,9 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         if (it != ranges.end() && it->first == key) return it->second;
       }
       // A CP932 game's file as its compile read it is read by its lines
-      // alone: a large script's text is not converted whole for its ranges.
+      // alone: a large script's text is not converted whole for its ranges,
+      // and they are worked out again rather than kept (a large script's
+      // ranges would be held beside the reports that hold them).
       if (settings_.source_encoding == SourceEncoding::kCp932 && documents_.count(at) == 0) {
         auto lines = cp932_lines.find(at);
         if (lines == cp932_lines.end()) {
@@ -1500,7 +1594,6 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
           const SourceRange range =
               line < 1 ? SourceRange{{1, 1}, {1, 1}}
                        : LineElementRange(lines->second.Line(line), line, column, {line, column});
-          found[at].push_back({key, range});
           return range;
         }
       }
@@ -1518,7 +1611,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         reported->shown = true;
         reported->range = range_of(path, reported->line, reported->column);
         for (const ReportedDiagnostic::Related& related : reported->related) {
-          const std::string& at = related.path.empty() ? path : related.path;
+          const std::string& at = related.path.str().empty() ? path : related.path.str();
           related.range = range_of(at, related.line, related.column);
         }
       }
@@ -1545,9 +1638,11 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
       continue;
     }
     if (before != published_.end() && before->second.digest == digest) continue;
-    // Only a list that changed is copied out.
-    file.diagnostics.reserve(all.size());
-    for (const ReportedDiagnostic* reported : all) file.diagnostics.push_back(reported->Shown(path));
+    // Only a list that changed is copied out, and only when it is asked for.
+    if (return_lists_) {
+      file.diagnostics.reserve(all.size());
+      for (const ReportedDiagnostic* reported : all) file.diagnostics.push_back(reported->Shown(path));
+    }
     file.version = ++last_version_;
     Published& now = published_[path];
     now.digest = digest;
@@ -1572,11 +1667,17 @@ FileDiagnostics GameAnalysis::DiagnosticsOf(const std::string& path) const {
   auto published = published_.find(path);
   if (published == published_.end()) return file;
   file.version = published->second.version;
+  VisitDiagnostics(path, [&](const SourceDiagnostic& d) { file.diagnostics.push_back(d); });
+  return file;
+}
+
+void GameAnalysis::VisitDiagnostics(
+    const std::string& path, const std::function<void(const SourceDiagnostic&)>& visit) const {
+  if (published_.count(path) == 0) return;
   // Every report on a published file has been shown: its list is theirs.
   for (const ReportedDiagnostic* reported : ReportsOn(path)) {
-    if (reported->shown) file.diagnostics.push_back(reported->Shown(path));
+    if (reported->shown) visit(reported->Shown(path));
   }
-  return file;
 }
 
 std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {

@@ -27,14 +27,17 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "context/kc_system.h"
+#include "context/name_uses.h"
 #include "driver/conversion.h"
 #include "language/name_index.h"
 #include "workspace/analysis.h"
@@ -43,15 +46,16 @@
 namespace kv {
 
 // A diagnostic as the converter reported it, its notes folded in.
+// A large game's reports are mostly on a few files: their paths are shared.
 struct ReportedDiagnostic {
   Diagnostic::Kind kind = Diagnostic::Kind::kError;
-  std::string path;
+  ScriptPath path;
   int32_t line = 0;
   int32_t column = 0;
   std::string message;  // CP932
   std::string check;
   struct Related {
-    std::string path;
+    ScriptPath path;
     int32_t line = 0;
     int32_t column = 0;
     std::string message;  // CP932
@@ -141,6 +145,9 @@ class GameAnalysis : public Analysis {
   std::vector<FileDiagnostics> CurrentDiagnostics() const;
   bool KeepsDiagnostics() const override { return true; }
   FileDiagnostics DiagnosticsOf(const std::string& path) const override;
+  void VisitDiagnostics(const std::string& path,
+                        const std::function<void(const SourceDiagnostic&)>& visit) const override;
+  void ReturnNoLists() override { return_lists_ = false; }
   // Everything the last analysis reported, in report order per script.
   std::vector<ReportedDiagnostic> ReportedDiagnostics() const;
 
@@ -251,7 +258,9 @@ class GameAnalysis : public Analysis {
   std::vector<std::string> changed_;  // scripts edited since the last analysis
   // The ranges of the elements at the places reports stood on, per file, by
   // line and column: worked out from the file's text alone, they are kept
-  // until the file changes (a whole run finds most reports again).
+  // until the file changes (a whole run finds most reports again). Only
+  // those worked out from a converted text (an open document, a UTF-8
+  // game's file): the bytes a compile read give theirs again cheaply.
   // Each file's sorted by line and column.
   std::unordered_map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> ranges_;
   int full_runs_ = 0;
@@ -266,11 +275,45 @@ class GameAnalysis : public Analysis {
   Script* lookup_kept_ = nullptr;  // whose start keeps its declared names' table
   std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
   std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
+  // The scripts that hold a name in one of the indexes below, in the order
+  // they came: one in place, more in a list of their own (the names of a
+  // large game are mostly held by one script each).
+  class Holders {
+   public:
+    Holders() = default;
+    Holders(Holders&& other) noexcept : one_(std::exchange(other.one_, nullptr)) {}
+    Holders& operator=(Holders&& other) noexcept {
+      std::swap(one_, other.one_);
+      return *this;
+    }
+    ~Holders() { delete Many(); }
+    std::span<Script* const> scripts() const {
+      if (const std::vector<Script*>* many = Many()) return *many;
+      return one_ == nullptr ? std::span<Script* const>() : std::span<Script* const>(&one_, 1);
+    }
+    bool empty() const { return one_ == nullptr; }
+    void Add(Script* script);  // unless it is there
+    void Remove(Script* script);
+
+   private:
+    std::vector<Script*>* Many() const {
+      const uintptr_t bits = reinterpret_cast<uintptr_t>(one_);
+      return (bits & 1) != 0 ? reinterpret_cast<std::vector<Script*>*>(bits - 1) : nullptr;
+    }
+    Script* one_ = nullptr;  // the one script, or their list with the low bit set
+  };
+  using NameIndex = std::unordered_map<const std::string*, Holders>;  // by interned name
   // The scripts that define each label and function, and those whose
   // records that the checks read of them (Script::defined) first define a
   // label, declare a variable or make a name so named.
-  std::unordered_map<std::string, std::vector<Script*>> label_definers_, function_definers_,
-      first_labelers_, declarers_, makers_;
+  NameIndex label_definers_, function_definers_, first_labelers_, declarers_, makers_;
+  // The index's holders of a name, or null.
+  const Holders* HoldersOf(const NameIndex& index, std::string_view name) const {
+    auto interned = names_.find(name);
+    if (interned == names_.end()) return nullptr;
+    auto it = index.find(&*interned);
+    return it == index.end() ? nullptr : &it->second;
+  }
   // How many scripts go to, call or name as a file each name (by the
   // record's kind).
   std::map<std::pair<int, std::string>, int> reach_counts_;
@@ -299,6 +342,7 @@ class GameAnalysis : public Analysis {
     uint64_t version = 0;
   };
   std::map<std::string, Published> published_;
+  bool return_lists_ = true;  // Analyse returns the changed files' lists
   struct Stamp {
     std::string stamp;
     bool directory = false;

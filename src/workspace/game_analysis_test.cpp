@@ -370,6 +370,27 @@ TEST(GameAnalysis, AFileKeepsItsDiagnosticsVersionUntilItsDiagnosticsChange) {
   EXPECT_EQ(second, versions());
 }
 
+// The texts of a CP932 game's scripts are read again once compiled, not
+// copied as the compile reads them: one that changed in between is compiled
+// again, and what is shown stands on the text compiled.
+TEST(GameAnalysis, AScriptThatChangesWhileItIsCompiledIsCompiledAgain) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  const std::string changed = "\n" + fs.FileContents("/game/scenes/a.txt");
+  // a.txt is read by the search, by its compile, then again to be kept.
+  int reads = 0;
+  fs.before_read = [&](const std::string& path) {
+    if (path == "/game/scenes/a.txt" && ++reads == 3) fs.AddFile(path, changed);
+  };
+  GameAnalysis analysis(fs);
+  const std::vector<std::string> published = Published(Configured(analysis));
+  EXPECT_GT(reads, 3);
+  fs.before_read = nullptr;
+  GameAnalysis fresh(fs);
+  EXPECT_EQ(Published(Configured(fresh)), published);
+  EXPECT_EQ(changed, analysis.AnalysedText("/game/scenes/a.txt")->cp932());
+}
+
 TEST(GameAnalysis, GivesAgainTheListsItReturnedWithoutKeepingACopy) {
   MemoryFileSystem fs;
   AddGame(fs);
@@ -408,6 +429,21 @@ TEST(GameAnalysis, GivesAgainTheListsItReturnedWithoutKeepingACopy) {
   same_as_returned(second);
   same_as_returned({first[1], first[2]});
   EXPECT_TRUE(analysis.DiagnosticsOf("/game/main.txt").diagnostics.empty());
+  // Asked for no lists, it returns the files whose lists changed without
+  // them, and gives their lists as they are visited.
+  analysis.ReturnNoLists();
+  analysis.SetDocument("/game/scenes/a.txt",
+                       DocumentText::FromCp932(fs.FileContents("/game/scenes/a.txt")));
+  const std::vector<FileDiagnostics> third = analysis.Analyse();
+  ASSERT_EQ(1u, third.size());
+  EXPECT_EQ("/game/scenes/a.txt", third[0].path);
+  EXPECT_TRUE(third[0].diagnostics.empty());
+  EXPECT_EQ(analysis.DiagnosticsOf(third[0].path).version, third[0].version);
+  std::vector<int32_t> lines;
+  analysis.VisitDiagnostics(third[0].path,
+                            [&](const SourceDiagnostic& d) { lines.push_back(d.range.start.line); });
+  ASSERT_EQ(second[0].diagnostics.size(), lines.size());
+  EXPECT_EQ(5, lines[0]);
 }
 
 TEST(GameAnalysis, SameResultsFromEveryRunInOneProcess) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace kv {
 namespace {
@@ -61,10 +62,33 @@ bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
   }
   if (!base_.ReadFile(path, contents, err)) {
     kept_.erase(path);
+    read_.erase(path);
     return false;
   }
-  if (keep_ && keep_(path)) kept_[path] = std::make_shared<const std::string>(*contents);
+  if (!keep_ || !keep_(path)) return true;
+  if (keep_later_) {
+    kept_.erase(path);
+    read_[path] = {contents->size(), std::hash<std::string_view>()(*contents)};
+  } else {
+    kept_[path] = std::make_shared<const std::string>(*contents);
+  }
   return true;
+}
+
+std::vector<std::string> OverlayFileSystem::KeepRead() {
+  std::vector<std::string> changed;
+  for (const auto& [path, read] : read_) {
+    auto contents = std::make_shared<std::string>();
+    std::string err;
+    if (base_.ReadFile(path, contents.get(), &err) && contents->size() == read.size &&
+        std::hash<std::string_view>()(*contents) == read.digest) {
+      kept_[path] = std::move(contents);
+    } else {
+      changed.push_back(path);
+    }
+  }
+  read_.clear();
+  return changed;
 }
 
 std::unique_ptr<InputFile> OverlayFileSystem::OpenInput(const std::string& path, std::string* err) {

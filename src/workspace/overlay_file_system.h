@@ -25,20 +25,34 @@ class OverlayFileSystem : public FileSystem {
   void Set(const std::string& path, std::shared_ptr<const DocumentText> text) {
     texts_[path] = std::move(text);
     kept_.erase(path);
+    read_.erase(path);
   }
   void Clear(const std::string& path) { texts_.erase(path); }
   void set_source_encoding(SourceEncoding encoding) { encoding_ = encoding; }
 
   // The contents of each file that `keep` accepts are kept as ReadFile read
   // them from the disk, until it reads the file again or ForgetKept: the
-  // text that what was made of the file stands on, with no second reading.
-  void set_keep(std::function<bool(const std::string&)> keep) { keep_ = std::move(keep); }
+  // text that what was made of the file stands on. With `later`, they are
+  // not copied as they are read (the reader holds them then, and a large
+  // script would be held twice) but read again by KeepRead, which keeps
+  // them only when they are what was read before.
+  void set_keep(std::function<bool(const std::string&)> keep, bool later = false) {
+    keep_ = std::move(keep);
+    keep_later_ = later;
+  }
+  // Reads again the files read since set_keep(..., true) and keeps those
+  // whose contents are what was read then; returns the others (changed
+  // since, or unreadable now), whose contents are not kept.
+  std::vector<std::string> KeepRead();
   // The contents kept of `path`, or null.
   std::shared_ptr<const std::string> Kept(const std::string& path) const {
     auto it = kept_.find(path);
     return it == kept_.end() ? nullptr : it->second;
   }
-  void ForgetKept() { kept_.clear(); }
+  void ForgetKept() {
+    kept_.clear();
+    read_.clear();
+  }
 
   char Separator() const override { return base_.Separator(); }
   bool CurrentDirectory(std::string* path) override { return base_.CurrentDirectory(path); }
@@ -64,6 +78,13 @@ class OverlayFileSystem : public FileSystem {
   std::map<std::string, std::shared_ptr<const DocumentText>> texts_;
   std::function<bool(const std::string&)> keep_;
   std::map<std::string, std::shared_ptr<const std::string>> kept_;
+  bool keep_later_ = false;
+  // What ReadFile read of each file to keep later: its size and a digest.
+  struct Read {
+    size_t size;
+    size_t digest;
+  };
+  std::map<std::string, Read> read_;
 };
 
 }  // namespace kv
