@@ -97,7 +97,7 @@ std::vector<std::string> ByFile(std::vector<std::string> lines) {
 }
 
 std::string Line(const kv::ReportedDiagnostic& d) {
-  return std::to_string(static_cast<int>(d.kind)) + " " + d.path + ":" + std::to_string(d.line) +
+  return std::to_string(static_cast<int>(d.kind)) + " " + d.path.str() + ":" + std::to_string(d.line) +
          ":" + std::to_string(d.column) + " [" + d.check + "] " + kv::Cp932ToUtf8(d.message);
 }
 
@@ -110,7 +110,7 @@ class Lines : public kv::DiagnosticListener {
     }
     kv::ReportedDiagnostic r;
     r.kind = d.kind;
-    r.path = d.place.path;
+    r.path = kv::ScriptPath(std::string(d.place.path));
     r.line = d.place.line;
     r.column = d.place.column;
     r.check = d.check;
