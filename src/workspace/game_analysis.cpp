@@ -181,13 +181,13 @@ struct GameAnalysis::Script {
   std::vector<ReportedDiagnostic> unreached;  // that nothing reaches it
   // What the cross-script checks read of it.
   std::vector<NameUse> uses;
-  std::vector<const std::string*> labels, functions;  // interned (GameAnalysis::names_)
+  std::vector<NameStore::Id> labels, functions;  // interned (GameAnalysis::names_)
   std::vector<Mention> mentions;  // in the order they stand
   // Where its compile reads or changes the variables declared so far: the
   // leading words of its statements that no command compiles (whether each
   // names a declared variable changes what is said of it) and the names it
   // declares.
-  std::vector<const std::string*> asked, declared_names;
+  std::vector<NameStore::Id> asked, declared_names;
   // What its compile reads of the aliases made before it: a hash of each
   // name it looked up among them (kept sorted and unique now and then; a
   // name that shares another's hash only makes it compile again when it
@@ -202,12 +202,12 @@ struct GameAnalysis::Script {
   // order; and the names it goes to, calls and names as files, each once.
   std::vector<uint32_t> defined, reaches;
   // Every name its records and definitions hold, interned, each once,
-  // sorted by address (see HoldsName).
-  std::vector<const std::string*> names;
+  // sorted by number.
+  std::vector<NameStore::Id> names;
   bool undeclared = false;  // an undeclared-variable finding of its own
   // While an analysis compiles it again: what it defined and reached before.
   bool recompiled = false;
-  std::vector<const std::string*> old_labels, old_functions;
+  std::vector<NameStore::Id> old_labels, old_functions;
   std::vector<NameUse> old_defined, old_reaches;
   std::set<std::string> foreign;  // files other than its own that it reports on
 };
@@ -260,13 +260,6 @@ std::vector<NameUse> Picked(const GameAnalysis::Script& script, const std::vecto
   return records;
 }
 
-// The texts of interned names.
-std::vector<std::string> Texts(const std::vector<const std::string*>& names) {
-  std::vector<std::string> texts;
-  texts.reserve(names.size());
-  for (const std::string* name : names) texts.push_back(*name);
-  return texts;
-}
 
 // The names whose records in `before` and `now` differ (kind or place).
 void DifferingNames(const std::vector<NameUse>& before, const std::vector<NameUse>& now,
@@ -284,12 +277,13 @@ void DifferingNames(const std::vector<NameUse>& before, const std::vector<NameUs
   for (const Key& key : differ) names->emplace(std::get<0>(key));
 }
 
-void DifferingNames(std::vector<std::string> before, std::vector<std::string> now,
-                    std::set<std::string>* names) {
+// The interned names that stand in only one of `before` and `now`.
+void DifferingNames(std::vector<NameStore::Id> before, std::vector<NameStore::Id> now,
+                    std::vector<NameStore::Id>* names) {
   std::sort(before.begin(), before.end());
   std::sort(now.begin(), now.end());
   std::set_symmetric_difference(before.begin(), before.end(), now.begin(), now.end(),
-                                std::inserter(*names, names->end()));
+                                std::back_inserter(*names));
 }
 
 // The variables a script declares first, in order: the order in which the
@@ -411,13 +405,13 @@ class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
     if (!declares && !asks) return;
     Script* script = ScriptOf(source);
     if (script == nullptr) return;
-    if (asks) script->asked.push_back(analysis_.Interned(first[0].text));
+    if (asks) script->asked.push_back(analysis_.names_.Intern(first[0].text));
     if (!declares) return;
     // The first word of each parameter, behind the command's own.
     for (uint32_t p = 0; p < statement.size(); ++p) {
       const size_t at = p == 0 ? 1 : 0;
       if (at < statement[p].size() && statement[p][at].kind == ElemWord)
-        script->declared_names.push_back(analysis_.Interned(statement[p][at].text));
+        script->declared_names.push_back(analysis_.names_.Intern(statement[p][at].text));
     }
   }
 
@@ -461,7 +455,7 @@ class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
               ? SourcePosition{start.line, start.column + static_cast<int32_t>(bytes.size())}
               : Place(source, entry.end);
       pending_.Add(entry.kind, entry.definition, entry.command,
-                            analysis_.Interned(entry.name), start, end);
+                            analysis_.names_.Intern(entry.name), start, end);
     }
   }
 
@@ -603,23 +597,79 @@ void GameAnalysis::Holders::Remove(Script* script) {
   delete many;
 }
 
+NameStore::Id NameStore::Intern(std::string_view name) {
+  const uint32_t hash = static_cast<uint32_t>(std::hash<std::string_view>{}(name));
+  if (4 * (starts_.size() + 1) > 3 * slots_.size()) Grow();
+  const size_t slot = SlotOf(name, hash);
+  if (slots_[slot] != 0) return slots_[slot] - 1;
+  if (starts_.size() >= kNone - 1) throw std::length_error("too many names");
+  const uint32_t size = static_cast<uint32_t>(name.size());
+  const size_t needed = sizeof size + name.size();
+  char* at;
+  if (needed > kBlock / 4) {
+    // A long name has a block of its own; the block being filled stays.
+    blocks_.push_back(std::make_unique<char[]>(needed));
+    at = blocks_.back().get();
+  } else {
+    if (needed > left_) {
+      blocks_.push_back(std::make_unique<char[]>(kBlock));
+      free_ = blocks_.back().get();
+      left_ = kBlock;
+    }
+    at = free_;
+    free_ += needed;
+    left_ -= needed;
+  }
+  std::memcpy(at, &size, sizeof size);
+  if (!name.empty()) std::memcpy(at + sizeof size, name.data(), name.size());
+  starts_.push_back(at);
+  hashes_.push_back(hash);
+  slots_[slot] = static_cast<Id>(starts_.size());
+  return slots_[slot] - 1;
+}
+
+NameStore::Id NameStore::Find(std::string_view name) const {
+  if (slots_.empty()) return kNone;
+  const size_t slot = SlotOf(name, static_cast<uint32_t>(std::hash<std::string_view>{}(name)));
+  return slots_[slot] == 0 ? kNone : slots_[slot] - 1;
+}
+
+size_t NameStore::SlotOf(std::string_view name, uint32_t hash) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const Id held = slots_[slot];
+    if (held == 0 || (hashes_[held - 1] == hash && View(held - 1) == name)) return slot;
+  }
+}
+
+void NameStore::Grow() {
+  std::vector<Id> slots(std::max<size_t>(16, 2 * slots_.size()), 0);
+  const size_t mask = slots.size() - 1;
+  for (Id id = 0; id < starts_.size(); ++id) {
+    size_t slot = hashes_[id] & mask;
+    while (slots[slot] != 0) slot = (slot + 1) & mask;
+    slots[slot] = id + 1;
+  }
+  slots_ = std::move(slots);
+}
+
 void GameAnalysis::Index(Script* script, bool add) {
-  auto update = [&](NameIndex& index, const std::string* name) {
+  auto update = [&](NameIndex& index, NameStore::Id name) {
     if (add) {
       index[name].Add(script);
-    } else if (auto it = index.find(name); it != index.end()) {
-      it->second.Remove(script);
-      if (it->second.empty()) index.erase(it);
+    } else if (Holders* holders = index.Find(name)) {
+      holders->Remove(script);
+      if (holders->empty()) index.Erase(name);
     }
   };
-  for (const std::string* name : script->labels) update(label_definers_, name);
-  for (const std::string* name : script->functions) update(function_definers_, name);
+  for (NameStore::Id name : script->labels) update(label_definers_, name);
+  for (NameStore::Id name : script->functions) update(function_definers_, name);
   for (uint32_t i : script->defined) {
     const NameUse& use = script->uses[i];
     update(use.kind == NameUse::kLabel ? first_labelers_
            : IsDeclaration(use.kind)   ? declarers_
                                        : makers_,
-           Interned(use.name.view()));
+           names_.Intern(use.name.view()));
   }
   for (uint32_t i : script->reaches) {
     const NameUse& use = script->uses[i];
@@ -908,12 +958,12 @@ void GameAnalysis::FullRun() {
                                 std::pair{&sys.results.FunctionDefinitions, &Script::functions}}) {
       for (const DefinitionRecord& record : *list) {
         auto it = scripts_.find(std::string(record.script));
-        if (it != scripts_.end()) (it->second.get()->*member).push_back(Interned(record.name.view()));
+        if (it != scripts_.end()) (it->second.get()->*member).push_back(names_.Intern(record.name.view()));
       }
     }
     if (!order_.empty()) order_.back()->end = conversion.State();
     for (auto& [path, script] : scripts_) {
-      Summarise(*script, [this](std::string_view name) { return Interned(name); });
+      Summarise(*script, [this](std::string_view name) { return names_.Intern(name); });
       Index(script.get(), true);
     }
     CheckCrossReferences(true);
@@ -963,10 +1013,11 @@ bool GameAnalysis::HandOnDeclared(const CarriedState& end, size_t from,
   for (const std::string& name : removed) changed.push_back({&name, false});
   std::sort(changed.begin(), changed.end(),
             [](const Changed& a, const Changed& b) { return *a.name < *b.name; });
-  auto find = [&](const std::string* name) -> Changed* {
-    auto it = std::lower_bound(changed.begin(), changed.end(), *name,
-                               [](const Changed& c, const std::string& n) { return *c.name < n; });
-    return it != changed.end() && *it->name == *name ? &*it : nullptr;
+  auto find = [&](NameStore::Id id) -> Changed* {
+    const std::string_view name = Name(id);
+    auto it = std::lower_bound(changed.begin(), changed.end(), name,
+                               [](const Changed& c, std::string_view n) { return *c.name < n; });
+    return it != changed.end() && *it->name == name ? &*it : nullptr;
   };
   // Names taken away: one eraser while the same names go, so that states
   // sharing layers share the rebuilt ones.
@@ -989,8 +1040,8 @@ bool GameAnalysis::HandOnDeclared(const CarriedState& end, size_t from,
     Script* script = order_[k];
     update(&script->start.declaredVariables);
     bool asks = false;
-    for (const std::string* name : script->asked) asks = asks || find(name) != nullptr;
-    for (const std::string* name : script->declared_names) {
+    for (NameStore::Id name : script->asked) asks = asks || find(name) != nullptr;
+    for (NameStore::Id name : script->declared_names) {
       if (Changed* c = find(name)) {
         asks = true;
         if (!c->declared_since && !c->added) eraser.reset();
@@ -1126,11 +1177,11 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
     script->labels.clear();
     script->functions.clear();
     for (const DefinitionRecord& record : sys.results.LabelDefinitions)
-      script->labels.push_back(Interned(record.name.view()));
+      script->labels.push_back(names_.Intern(record.name.view()));
     for (const DefinitionRecord& record : sys.results.FunctionDefinitions) {
-      script->functions.push_back(Interned(record.name.view()));
+      script->functions.push_back(names_.Intern(record.name.view()));
     }
-    Summarise(*script, [this](std::string_view name) { return Interned(name); });
+    Summarise(*script, [this](std::string_view name) { return names_.Intern(name); });
     Index(script, true);
     script->end = conversion.State();
 
@@ -1185,6 +1236,7 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     for (auto& [path, script] : scripts_) again.insert(script.get());
   } else {
     std::set<std::string> names;
+    std::vector<NameStore::Id> changed_names;
     bool declared_changed = false;
     auto same_reaches = [](const std::vector<NameUse>& a, const std::vector<NameUse>& b) {
       return std::equal(a.begin(), a.end(), b.begin(), b.end(),
@@ -1201,8 +1253,8 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       }
       const std::vector<NameUse> defined = Picked(*script, script->defined);
       DifferingNames(script->old_defined, defined, &names);
-      DifferingNames(Texts(script->old_labels), Texts(script->labels), &names);
-      DifferingNames(Texts(script->old_functions), Texts(script->functions), &names);
+      DifferingNames(script->old_labels, script->labels, &changed_names);
+      DifferingNames(script->old_functions, script->functions, &changed_names);
       if (DeclaredNames(script->old_defined) != DeclaredNames(defined)) declared_changed = true;
       if (script->old_labels != script->labels || script->old_functions != script->functions)
         definitions_changed = true;
@@ -1211,16 +1263,17 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     reaches_changed = reaches_changed || definitions_changed;
     // The changed names as the scripts hold them: a name never interned is
     // held by none.
-    std::vector<const std::string*> changed_names;
     for (const std::string& name : names) {
-      if (auto it = names_.find(name); it != names_.end()) changed_names.push_back(&*it);
+      if (const NameStore::Id id = names_.Find(name); id != NameStore::kNone) changed_names.push_back(id);
     }
+    std::sort(changed_names.begin(), changed_names.end());
+    changed_names.erase(std::unique(changed_names.begin(), changed_names.end()), changed_names.end());
     for (auto& [path, script] : scripts_) {
       if (declared_changed && script->undeclared) {
         again.insert(script.get());
         continue;
       }
-      for (const std::string* name : changed_names) {
+      for (NameStore::Id name : changed_names) {
         if (std::binary_search(script->names.begin(), script->names.end(), name)) {
           again.insert(script.get());
           break;
@@ -1275,13 +1328,15 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     // Every script's records are read: every definition is wanted.
     for (auto [index, to] :
          {std::pair{&label_definers_, &labels}, std::pair{&function_definers_, &functions}}) {
-      for (const auto& [name, holders] : *index) {
-        for (Script* script : holders.scripts()) to->Add(*name, &script->path, 0);
-      }
+      index->ForEach([&](NameStore::Id name, const Holders& holders) {
+        for (Script* script : holders.scripts()) to->Add(Name(name), &script->path, 0);
+      });
     }
   } else {
-    std::unordered_set<const std::string*> wanted;
-    for (Script* script : again) wanted.insert(script->names.begin(), script->names.end());
+    std::vector<NameStore::Id> wanted;
+    for (Script* script : again) wanted.insert(wanted.end(), script->names.begin(), script->names.end());
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     // Every variable's first declaration is read only when a script checked
     // again uses a variable that no script declares and nothing else names
     // (a made name, a label, a function): the checks then suggest the
@@ -1299,25 +1354,23 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       });
     });
     if (suggests) {
-      for (const auto& [name, holders] : declarers_) name_first(1, holders, *name);
+      declarers_.ForEach(
+          [&](NameStore::Id name, const Holders& holders) { name_first(1, holders, Name(name)); });
     }
     // Each name is looked up in five indexes.
-    auto definers = [](const NameIndex& index, const std::string* name) -> const Holders* {
-      auto it = index.find(name);
-      return it == index.end() ? nullptr : &it->second;
-    };
-    for (const std::string* name : wanted) {
+    for (NameStore::Id id : wanted) {
+      const std::string_view name = Name(id);
       if (!suggests) {
-        if (const Holders* list = definers(declarers_, name)) name_first(1, *list, *name);
+        if (const Holders* list = declarers_.Find(id)) name_first(1, *list, name);
       }
-      if (const Holders* list = definers(label_definers_, name)) {
-        for (Script* script : list->scripts()) labels.Add(*name, &script->path, 0);
+      if (const Holders* list = label_definers_.Find(id)) {
+        for (Script* script : list->scripts()) labels.Add(name, &script->path, 0);
       }
-      if (const Holders* list = definers(function_definers_, name)) {
-        for (Script* script : list->scripts()) functions.Add(*name, &script->path, 0);
+      if (const Holders* list = function_definers_.Find(id)) {
+        for (Script* script : list->scripts()) functions.Add(name, &script->path, 0);
       }
-      if (const Holders* list = definers(first_labelers_, name)) name_first(0, *list, *name);
-      if (const Holders* list = definers(makers_, name)) name_first(2, *list, *name);
+      if (const Holders* list = first_labelers_.Find(id)) name_first(0, *list, name);
+      if (const Holders* list = makers_.Find(id)) name_first(2, *list, name);
     }
   }
   std::vector<std::vector<NameUse>> kept;
@@ -1781,7 +1834,7 @@ const Mention* GameAnalysis::MentionAt(const std::string& path, SourcePosition p
   // The last name that begins at or before the place (they stand in order
   // and never overlap).
   auto after = std::partition_point(mentions.begin(), mentions.end(), [&](const Mention& m) {
-    return !before(position, m.start);
+    return !before(position, m.start());
   });
   if (after == mentions.begin()) return nullptr;
   const Mention& mention = *(after - 1);
@@ -1789,24 +1842,27 @@ const Mention* GameAnalysis::MentionAt(const std::string& path, SourcePosition p
 }
 
 SourceLocation GameAnalysis::LocationOf(const std::string& path, const Mention& mention) {
-  return {path, {mention.start, mention.end()}};
+  return {path, {mention.start(), mention.end()}};
 }
 
-std::vector<SourceLocation> GameAnalysis::Occurrences(NameEntry::Kind kind, const std::string& name,
+std::vector<SourceLocation> GameAnalysis::Occurrences(NameEntry::Kind kind, std::string_view text,
                                                       bool definitions, bool uses) {
   std::vector<SourceLocation> found;
+  // Every name a mention holds is interned: one that is not is held by none.
+  const NameStore::Id name = names_.Find(text);
+  if (name == NameStore::kNone) return found;
   if (!uses) {
     for (const Defined& defined : Definitions()) {
       const Mention& mention = *defined.mention;
-      if (mention.kind == kind && mention.definition && *mention.name == name)
+      if (mention.kind() == kind && mention.definition() && mention.name == name)
         found.push_back(LocationOf(defined.script->path, mention));
     }
     return found;
   }
   for (const Script* script : order_) {
     for (const Mention& mention : script->mentions) {
-      if (mention.kind != kind || *mention.name != name) continue;
-      if (mention.definition ? definitions : uses) found.push_back(LocationOf(script->path, mention));
+      if (mention.kind() != kind || mention.name != name) continue;
+      if (mention.definition() ? definitions : uses) found.push_back(LocationOf(script->path, mention));
     }
   }
   return found;
@@ -1818,7 +1874,7 @@ const std::vector<GameAnalysis::Defined>& GameAnalysis::Definitions() {
   definitions_.clear();
   for (const Script* script : order_) {
     for (const Mention& mention : script->mentions) {
-      if (mention.definition || mention.kind == NameEntry::kFolder)
+      if (mention.definition() || mention.kind() == NameEntry::kFolder)
         definitions_.push_back({script, &mention});
     }
   }
@@ -1827,12 +1883,12 @@ const std::vector<GameAnalysis::Defined>& GameAnalysis::Definitions() {
 }
 
 std::vector<GameAnalysis::Found> GameAnalysis::Declarations(const std::string& path,
-                                                            const std::string& name,
+                                                            NameStore::Id name,
                                                             NameEntry::Kind kind) {
   std::vector<Found> found;
   for (const Defined& defined : Definitions()) {
     const Mention& mention = *defined.mention;
-    if (mention.kind == kind && mention.definition && *mention.name == name)
+    if (mention.kind() == kind && mention.definition() && mention.name == name)
       found.push_back({defined.script->path, &mention});
   }
   // Those of the script itself come first.
@@ -1856,24 +1912,24 @@ std::vector<SourceLocation> GameAnalysis::Definition(const std::string& path,
   const Mention* mention = MentionAt(path, position);
   if (mention == nullptr) return {};
   std::vector<SourceLocation> locations;
-  switch (mention->kind) {
+  switch (mention->kind()) {
     case NameEntry::kLabel:
     case NameEntry::kFunction:
-      return Occurrences(mention->kind, *mention->name, true, false);
+      return Occurrences(mention->kind(), Name(mention->name), true, false);
     case NameEntry::kFile: {
-      const std::string target = ScriptNamed(*mention->name);
+      const std::string target = ScriptNamed(std::string(Name(mention->name)));
       if (target.empty()) return {};
       return {{target, {{1, 1}, {1, 1}}}};
     }
     case NameEntry::kVariable:
     case NameEntry::kAlias:
-      for (const Found& found : Declarations(path, *mention->name, mention->kind)) {
+      for (const Found& found : Declarations(path, mention->name, mention->kind())) {
         locations.push_back(LocationOf(found.path, *found.mention));
       }
       return locations;
     case NameEntry::kCommand:
       // An alias leads to the new_command that made it.
-      for (const Found& found : Declarations(path, *mention->name, NameEntry::kAlias)) {
+      for (const Found& found : Declarations(path, mention->name, NameEntry::kAlias)) {
         locations.push_back(LocationOf(found.path, *found.mention));
       }
       return locations;
@@ -1887,19 +1943,19 @@ std::vector<SourceLocation> GameAnalysis::References(const std::string& path,
                                                      bool include_definition) {
   const Mention* mention = MentionAt(path, position);
   if (mention == nullptr) return {};
-  switch (mention->kind) {
+  switch (mention->kind()) {
     case NameEntry::kLabel:
     case NameEntry::kFunction:
     case NameEntry::kVariable:
-      return Occurrences(mention->kind, *mention->name, include_definition, true);
+      return Occurrences(mention->kind(), Name(mention->name), include_definition, true);
     case NameEntry::kAlias:
     case NameEntry::kCommand: {
       // An alias: where it is made and every statement that begins with it.
       std::vector<SourceLocation> found;
       for (const Script* script : order_) {
         for (const Mention& m : script->mentions) {
-          if (*m.name != *mention->name) continue;
-          if ((m.kind == NameEntry::kAlias && include_definition) || m.kind == NameEntry::kCommand)
+          if (m.name != mention->name) continue;
+          if ((m.kind() == NameEntry::kAlias && include_definition) || m.kind() == NameEntry::kCommand)
             found.push_back(LocationOf(script->path, m));
         }
       }
@@ -1915,7 +1971,7 @@ bool GameAnalysis::Rename(const std::string& path, SourcePosition position,
                           std::string* refusal) {
   const Mention* mention = MentionAt(path, position);
   if (mention == nullptr ||
-      (mention->kind != NameEntry::kLabel && mention->kind != NameEntry::kFunction)) {
+      (mention->kind() != NameEntry::kLabel && mention->kind() != NameEntry::kFunction)) {
     *refusal = Own(kRefuseNothing);
     return false;
   }
@@ -1926,9 +1982,9 @@ bool GameAnalysis::Rename(const std::string& path, SourcePosition position,
     refusal->replace(refusal->find("%s"), 2, new_name);
     return false;
   }
-  if (new_name != *mention->name) {
+  if (new_name != Name(mention->name)) {
     // Two labels or functions of one name would become one.
-    const std::vector<SourceLocation> taken = Occurrences(mention->kind, new_name, true, false);
+    const std::vector<SourceLocation> taken = Occurrences(mention->kind(), new_name, true, false);
     if (!taken.empty()) {
       const std::string& at = taken[0].path;
       *refusal = Own(kRefuseTakenName);
@@ -1940,7 +1996,7 @@ bool GameAnalysis::Rename(const std::string& path, SourcePosition position,
     }
   }
   edits->clear();
-  for (const SourceLocation& location : Occurrences(mention->kind, *mention->name, true, true)) {
+  for (const SourceLocation& location : Occurrences(mention->kind(), Name(mention->name), true, true)) {
     if (edits->empty() || edits->back().path != location.path)
       edits->push_back({location.path, {}});
     edits->back().edits.push_back({location.range, new_name});
@@ -1995,14 +2051,14 @@ std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePositi
     return std::nullopt;
   }
   const SourceRange range = LocationOf(path, *mention).range;
-  switch (mention->kind) {
+  switch (mention->kind()) {
     case NameEntry::kLabel:
     case NameEntry::kFunction: {
-      text.Text(Own(mention->kind == NameEntry::kLabel ? kHoverLabel : kHoverFunction) + " ");
-      text.Code(*mention->name);
+      text.Text(Own(mention->kind() == NameEntry::kLabel ? kHoverLabel : kHoverFunction) + " ");
+      text.Code(Name(mention->name));
       text.Text("\n\n");
       const std::vector<SourceLocation> defined =
-          Occurrences(mention->kind, *mention->name, true, false);
+          Occurrences(mention->kind(), Name(mention->name), true, false);
       if (defined.empty()) text.Text(Own(kHoverNotDefined));
       for (const SourceLocation& at : defined) {
         text.Text(Own(kHoverDefinedAt));
@@ -2012,37 +2068,37 @@ std::optional<Hover> GameAnalysis::HoverAt(const std::string& path, SourcePositi
       return text.Done(range);
     }
     case NameEntry::kVariable: {
-      if (mention->definition) {
-        text.Code(std::string(kCommands[mention->command].name) + " " + *mention->name);
+      if (mention->definition()) {
+        text.Code(std::string(kCommands[mention->command()].name) + " " + std::string(Name(mention->name)));
         text.Text("\n\n" + Own(kHoverDeclaredAt));
-        AddPlace(&text, PlaceText(path, mention->start));
+        AddPlace(&text, PlaceText(path, mention->start()));
         return text.Done(range);
       }
       const std::vector<Found> declared =
-          Declarations(path, *mention->name, NameEntry::kVariable);
+          Declarations(path, mention->name, NameEntry::kVariable);
       if (declared.empty()) return std::nullopt;
       for (const Found& found : declared) {
-        text.Code(std::string(kCommands[found.mention->command].name) + " " + *mention->name);
+        text.Code(std::string(kCommands[found.mention->command()].name) + " " + std::string(Name(mention->name)));
         text.Text(" " + Own(kHoverDeclaredAt));
-        AddPlace(&text, PlaceText(found.path, found.mention->start));
+        AddPlace(&text, PlaceText(found.path, found.mention->start()));
         text.LineBreak();
       }
       return text.Done(range);
     }
     case NameEntry::kAlias:
     case NameEntry::kCommand: {
-      const int32_t id = mention->command;
+      const int32_t id = mention->command();
       if (id < 0 || id >= kCommandCount) return std::nullopt;  // an alias of no command
-      if (*mention->name != kCommands[id].name) {
+      if (Name(mention->name) != kCommands[id].name) {
         // An alias: the command it stands for and where it was made.
-        text.Code(*mention->name);
+        text.Code(Name(mention->name));
         text.Text(": ");
         text.Code(kCommands[id].name);
         text.Text(" " + Own(kHoverAliasOf));
-        const std::vector<Found> made = Declarations(path, *mention->name, NameEntry::kAlias);
+        const std::vector<Found> made = Declarations(path, mention->name, NameEntry::kAlias);
         if (!made.empty()) {
           text.Text(" (");
-          AddPlace(&text, PlaceText(made[0].path, made[0].mention->start));
+          AddPlace(&text, PlaceText(made[0].path, made[0].mention->start()));
           text.Text(")");
         }
         text.Text("\n\n");
@@ -2076,8 +2132,8 @@ const std::vector<std::string>& GameAnalysis::FileNames(FileKind kind) {
   if (kind != FileKind::kScript) {
     for (const Defined& defined : Definitions()) {
       const Mention& mention = *defined.mention;
-      if (mention.kind == NameEntry::kFolder && FolderKindOf(mention.command) == kind)
-        folder = *mention.name;
+      if (mention.kind() == NameEntry::kFolder && FolderKindOf(mention.command()) == kind)
+        folder = Name(mention.name);
     }
     folder = SlashSeparated(folder);
     while (folder.starts_with("./")) folder.erase(0, 2);
@@ -2159,13 +2215,13 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
   int32_t id = CmdInvalid;
   std::vector<const Mention*> aliases;
   for (const Defined& defined : Definitions()) {
-    if (defined.mention->kind == NameEntry::kAlias && defined.mention->command != CmdInvalid)
+    if (defined.mention->kind() == NameEntry::kAlias && defined.mention->command() != CmdInvalid)
       aliases.push_back(defined.mention);
   }
   if (!elements.empty()) {
     id = CommandIdOf(elements[0]);
     for (const Mention* alias : aliases) {
-      if (id == CmdInvalid && *alias->name == elements[0]) id = alias->command;
+      if (id == CmdInvalid && Name(alias->name) == elements[0]) id = alias->command();
     }
   }
   std::set<std::string> seen;
@@ -2203,9 +2259,9 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
               ParameterCounts(kCommands[command].count));
     }
     for (const Mention* alias : aliases) {
-      if (setup && !IsSetupCommand(alias->command)) continue;
-      AddItem(&items, &seen, *alias->name, SymbolKind::kAlias,
-              std::string(kCommands[alias->command].name) + " " + Own(kHoverAliasOf));
+      if (setup && !IsSetupCommand(alias->command())) continue;
+      AddItem(&items, &seen, std::string(Name(alias->name)), SymbolKind::kAlias,
+              std::string(kCommands[alias->command()].name) + " " + Own(kHoverAliasOf));
     }
     return completion;
   }
@@ -2219,11 +2275,11 @@ Completion GameAnalysis::CompleteAt(const std::string& path, SourcePosition posi
                                                            : SymbolKind::kVariable;
   for (const Defined& defined : Definitions()) {
     const Mention& mention = *defined.mention;
-    if (mention.kind != wanted || !mention.definition) continue;
+    if (mention.kind() != wanted || !mention.definition()) continue;
     std::string detail = wanted == NameEntry::kVariable
-                             ? std::string(kCommands[mention.command].name)
-                             : PlaceText(defined.script->path, mention.start);
-    AddItem(&items, &seen, *mention.name, kind, std::move(detail));
+                             ? std::string(kCommands[mention.command()].name)
+                             : PlaceText(defined.script->path, mention.start());
+    AddItem(&items, &seen, std::string(Name(mention.name)), kind, std::move(detail));
   }
   return completion;
 }
@@ -2233,13 +2289,13 @@ std::vector<Symbol> GameAnalysis::DocumentSymbols(const std::string& path) {
   auto it = scripts_.find(path);
   if (it == scripts_.end()) return symbols;
   for (const Mention& mention : it->second->mentions) {
-    if (!mention.definition ||
-        (mention.kind != NameEntry::kLabel && mention.kind != NameEntry::kFunction)) {
+    if (!mention.definition() ||
+        (mention.kind() != NameEntry::kLabel && mention.kind() != NameEntry::kFunction)) {
       continue;
     }
     const SourceLocation location = LocationOf(path, mention);
-    symbols.push_back({*mention.name,
-                       mention.kind == NameEntry::kLabel ? SymbolKind::kLabel : SymbolKind::kFunction,
+    symbols.push_back({std::string(Name(mention.name)),
+                       mention.kind() == NameEntry::kLabel ? SymbolKind::kLabel : SymbolKind::kFunction,
                        "", location, location.range});
   }
   return symbols;
@@ -2250,12 +2306,12 @@ std::vector<Symbol> GameAnalysis::WorkspaceSymbols(const std::string& query) {
   std::vector<Symbol> symbols;
   for (const Defined& defined : Definitions()) {
     const Mention& mention = *defined.mention;
-    if (mention.kind != NameEntry::kLabel && mention.kind != NameEntry::kFunction) continue;
-    if (Lower(*mention.name).find(wanted) == std::string::npos) continue;
+    if (mention.kind() != NameEntry::kLabel && mention.kind() != NameEntry::kFunction) continue;
+    if (Lower(Name(mention.name)).find(wanted) == std::string::npos) continue;
     const SourceLocation location = LocationOf(defined.script->path, mention);
-    symbols.push_back({*mention.name,
-                       mention.kind == NameEntry::kLabel ? SymbolKind::kLabel : SymbolKind::kFunction,
-                       PlaceText(defined.script->path, mention.start), location, location.range});
+    symbols.push_back({std::string(Name(mention.name)),
+                       mention.kind() == NameEntry::kLabel ? SymbolKind::kLabel : SymbolKind::kFunction,
+                       PlaceText(defined.script->path, mention.start()), location, location.range});
   }
   return symbols;
 }

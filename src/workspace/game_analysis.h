@@ -21,7 +21,9 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -39,6 +41,7 @@
 #include "context/kc_system.h"
 #include "context/name_uses.h"
 #include "driver/conversion.h"
+#include "language/command_table.h"
 #include "language/name_index.h"
 #include "workspace/analysis.h"
 #include "workspace/overlay_file_system.h"
@@ -74,39 +77,178 @@ struct ReportedDiagnostic {
   SourceDiagnostic Shown(const std::string& path) const;
 };
 
-// A name that a statement defines or uses, as the compile read it (see
-// language/name_index.h), where it stands: columns are CP932 byte columns of
-// the author's file, `end` one past its last byte.
-// A large game holds millions: the fields are packed into 24 bytes.
-struct Mention {
-  Mention(NameEntry::Kind kind, bool definition, int32_t command, const std::string* name,
-          SourcePosition start, SourcePosition end)
-      : name(name),
-        start(start),
-        kind(kind),
-        definition(definition),
-        command(static_cast<int16_t>(command)),
-        end_lines(static_cast<uint32_t>(std::clamp(end.line - start.line, 0, kMaxEndLines))),
-        end_column(static_cast<uint32_t>(std::clamp(end.column, 0, kMaxEndColumn))) {}
+// Every name the analysis has read, once, numbered in the order they came:
+// a large game uses few names many times, and a number is half a pointer.
+// The bytes of the names stand in blocks that never move, so that a name's
+// view stays valid while more are added; equal names have equal numbers.
+// Names are never taken away.
+class NameStore {
+ public:
+  using Id = uint32_t;
+  static constexpr Id kNone = ~Id{0};
 
-  const std::string* name;  // CP932, one copy per name (GameAnalysis::names_)
-  SourcePosition start;
-  NameEntry::Kind kind;
-  bool definition = false;
-  int16_t command = 0;  // as NameEntry::command
-  SourcePosition end() const {
-    return {start.line + static_cast<int32_t>(end_lines), static_cast<int32_t>(end_column)};
+  NameStore() = default;
+  NameStore(const NameStore&) = delete;
+  NameStore& operator=(const NameStore&) = delete;
+
+  // The number of the name, given it now when it has none.
+  Id Intern(std::string_view name);
+  // The number of the name, or kNone when it was never interned.
+  Id Find(std::string_view name) const;
+  std::string_view View(Id id) const {
+    uint32_t size;
+    std::memcpy(&size, starts_[id], sizeof size);
+    return {starts_[id] + sizeof size, size};
+  }
+  size_t size() const { return starts_.size(); }
+
+ private:
+  static constexpr size_t kBlock = size_t{1} << 16;
+  // The slot of the table that holds the name, or the empty one it would
+  // go into.
+  size_t SlotOf(std::string_view name, uint32_t hash) const;
+  void Grow();
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* free_ = nullptr;  // in the block being filled
+  size_t left_ = 0;
+  std::vector<const char*> starts_;  // by number: the name's size, then its bytes
+  std::vector<uint32_t> hashes_;     // by number
+  std::vector<Id> slots_;            // open addressing: a number + 1, 0 for none
+};
+
+// Values by the numbers of interned names: an open-addressed table (linear
+// probing) of the numbers held, beside their values.
+template <typename Value>
+class IdTable {
+ public:
+  const Value* Find(NameStore::Id id) const {
+    if (keys_.empty()) return nullptr;
+    for (size_t slot = Home(id);; slot = (slot + 1) & (keys_.size() - 1)) {
+      if (keys_[slot] == 0) return nullptr;
+      if (keys_[slot] == id + 1) return &values_[slot];
+    }
+  }
+  Value* Find(NameStore::Id id) { return const_cast<Value*>(std::as_const(*this).Find(id)); }
+  // The id's value, a default one added when it has none.
+  Value& operator[](NameStore::Id id) {
+    if (4 * (size_ + 1) > 3 * keys_.size()) Grow();
+    size_t slot = Home(id);
+    while (keys_[slot] != 0 && keys_[slot] != id + 1) slot = (slot + 1) & (keys_.size() - 1);
+    if (keys_[slot] == 0) {
+      keys_[slot] = id + 1;
+      ++size_;
+    }
+    return values_[slot];
+  }
+  void Erase(NameStore::Id id) {
+    if (keys_.empty()) return;
+    const size_t mask = keys_.size() - 1;
+    size_t hole = Home(id);
+    while (keys_[hole] != id + 1) {
+      if (keys_[hole] == 0) return;
+      hole = (hole + 1) & mask;
+    }
+    // The entries after it that a probe would no more reach across the hole
+    // move into it.
+    for (size_t slot = (hole + 1) & mask; keys_[slot] != 0; slot = (slot + 1) & mask) {
+      const size_t home = Home(keys_[slot] - 1);
+      if (hole <= slot ? hole < home && home <= slot : hole < home || home <= slot) continue;
+      keys_[hole] = keys_[slot];
+      values_[hole] = std::move(values_[slot]);
+      hole = slot;
+    }
+    keys_[hole] = 0;
+    values_[hole] = Value();
+    --size_;
+  }
+  template <typename Visit>
+  void ForEach(Visit&& visit) const {
+    for (size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i] != 0) visit(keys_[i] - 1, values_[i]);
+    }
+  }
+  size_t size() const { return size_; }
+  void clear() {
+    keys_.clear();
+    values_.clear();
+    size_ = 0;
   }
 
  private:
-  // An element spanning more lines, or ending further into a line, than
-  // these ends where they do, as far as the places kept tell.
-  static constexpr int32_t kMaxEndLines = (1 << 8) - 1;
-  static constexpr int32_t kMaxEndColumn = (1 << 24) - 1;
-  uint32_t end_lines : 8;
-  uint32_t end_column : 24;
+  size_t Home(NameStore::Id id) const {
+    return static_cast<size_t>((uint64_t{id} * 0x9E3779B97F4A7C15u) >> shift_);
+  }
+  void Grow() {
+    std::vector<NameStore::Id> keys = std::move(keys_);
+    std::vector<Value> values = std::move(values_);
+    const size_t capacity = std::max<size_t>(16, 2 * keys.size());
+    keys_.assign(capacity, 0);
+    values_.clear();
+    values_.resize(capacity);
+    shift_ = 64 - std::countr_zero(capacity);
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i] == 0) continue;
+      size_t slot = Home(keys[i] - 1);
+      while (keys_[slot] != 0) slot = (slot + 1) & (capacity - 1);
+      keys_[slot] = keys[i];
+      values_[slot] = std::move(values[i]);
+    }
+  }
+
+  std::vector<NameStore::Id> keys_;  // an id + 1, 0 for none
+  std::vector<Value> values_;
+  size_t size_ = 0;
+  int shift_ = 64;
 };
-static_assert(sizeof(Mention) <= 24);
+
+// A name that a statement defines or uses, as the compile read it (see
+// language/name_index.h), where it stands: columns are CP932 byte columns of
+// the author's file, `end` one past its last byte.
+// A large game holds millions: the fields are packed into 16 bytes. A start
+// column beyond kMaxColumn is kept as kMaxColumn; an element ending on its
+// own line is kept by its width from the column kept, up to kMaxEnd bytes;
+// one spanning lines ends, as far as the places kept tell, at most
+// kMaxEndLines lines further, at a column of at most kMaxEnd.
+struct Mention {
+  static constexpr int32_t kMaxColumn = (1 << 24) - 1;
+  static constexpr int32_t kMaxEndLines = (1 << 8) - 1;
+  static constexpr int32_t kMaxEnd = (1 << 17) - 1;
+
+  Mention(NameEntry::Kind kind, bool definition, int32_t command, NameStore::Id name,
+          SourcePosition start, SourcePosition end)
+      : name(name),
+        line_(start.line),
+        column_(static_cast<uint32_t>(std::clamp(start.column, 0, kMaxColumn))),
+        end_lines_(static_cast<uint32_t>(std::clamp(end.line - start.line, 0, kMaxEndLines))),
+        kind_(kind),
+        definition_(definition),
+        command_(std::clamp(command, -1024, 1023)),
+        end_(static_cast<uint32_t>(std::clamp(
+            end_lines_ == 0 ? end.column - static_cast<int32_t>(column_) : end.column, 0,
+            kMaxEnd))) {}
+
+  NameStore::Id name;  // CP932 (GameAnalysis::names_)
+  SourcePosition start() const { return {line_, static_cast<int32_t>(column_)}; }
+  SourcePosition end() const {
+    return {line_ + static_cast<int32_t>(end_lines_),
+            static_cast<int32_t>(end_lines_ == 0 ? column_ + end_ : end_)};
+  }
+  NameEntry::Kind kind() const { return static_cast<NameEntry::Kind>(kind_); }
+  bool definition() const { return definition_ != 0; }
+  int32_t command() const { return command_; }  // as NameEntry::command
+
+ private:
+  int32_t line_;
+  uint32_t column_ : 24;
+  uint32_t end_lines_ : 8;
+  uint32_t kind_ : 3;
+  uint32_t definition_ : 1;
+  int32_t command_ : 11;
+  uint32_t end_ : 17;  // the width on one line, else the end's column
+};
+static_assert(sizeof(Mention) <= 16);
+static_assert(CmdInvalid <= 1023);
 
 class GameAnalysis : public Analysis {
  public:
@@ -219,7 +361,7 @@ class GameAnalysis : public Analysis {
   static SourceLocation LocationOf(const std::string& path, const Mention& mention);
   // Every definition (with `definitions`) and use (with `uses`) of a name
   // of a kind, in the order of the run.
-  std::vector<SourceLocation> Occurrences(NameEntry::Kind kind, const std::string& name,
+  std::vector<SourceLocation> Occurrences(NameEntry::Kind kind, std::string_view name,
                                           bool definitions, bool uses);
   struct Found {
     std::string path;
@@ -227,7 +369,7 @@ class GameAnalysis : public Analysis {
   };
   // The definitions of a name of a kind (a variable's declarations, an
   // alias's new_command): those of `path` first.
-  std::vector<Found> Declarations(const std::string& path, const std::string& name,
+  std::vector<Found> Declarations(const std::string& path, NameStore::Id name,
                                   NameEntry::Kind kind);
   // "`scenes/a.txt` 12 行目": a place for a hover, from the game folder.
   std::string PlaceText(const std::string& path, SourcePosition position) const;
@@ -302,17 +444,15 @@ class GameAnalysis : public Analysis {
     }
     Script* one_ = nullptr;  // the one script, or their list with the low bit set
   };
-  using NameIndex = std::unordered_map<const std::string*, Holders>;  // by interned name
+  using NameIndex = IdTable<Holders>;  // by interned name
   // The scripts that define each label and function, and those whose
   // records that the checks read of them (Script::defined) first define a
   // label, declare a variable or make a name so named.
   NameIndex label_definers_, function_definers_, first_labelers_, declarers_, makers_;
   // The index's holders of a name, or null.
   const Holders* HoldersOf(const NameIndex& index, std::string_view name) const {
-    auto interned = names_.find(name);
-    if (interned == names_.end()) return nullptr;
-    auto it = index.find(&*interned);
-    return it == index.end() ? nullptr : &it->second;
+    const NameStore::Id id = names_.Find(name);
+    return id == NameStore::kNone ? nullptr : index.Find(id);
   }
   // How many scripts go to, call or name as a file each name (by the
   // record's kind).
@@ -362,17 +502,9 @@ class GameAnalysis : public Analysis {
   uint64_t names_version_ = 1;
   std::tuple<uint64_t, int, int> definitions_key_{0, -1, -1};
   std::vector<Defined> definitions_;
-  // Every name the compiles have read, once: a large game uses few names
-  // many times.
-  struct NameHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
-  };
-  std::unordered_set<std::string, NameHash, std::equal_to<>> names_;
-  const std::string* Interned(std::string_view name) {
-    auto it = names_.find(name);
-    return it != names_.end() ? &*it : &*names_.emplace(name).first;
-  }
+  // Every name the compiles have read, once.
+  NameStore names_;
+  std::string_view Name(NameStore::Id id) const { return names_.View(id); }
 };
 
 }  // namespace kv

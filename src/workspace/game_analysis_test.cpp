@@ -756,5 +756,83 @@ TEST(GameAnalysis, AWholeRunShowsTheReportsOfAnEditedScriptAgainstItsNewText) {
   EXPECT_EQ(Published(Configured(fresh)), edited);
 }
 
+TEST(NameStore, EqualNamesShareANumberAndViewsStayValidAsItGrows) {
+  NameStore store;
+  const NameStore::Id empty = store.Intern("");
+  const std::string long_name(100000, 'x');  // longer than a block's share
+  const NameStore::Id long_id = store.Intern(long_name);
+  std::vector<std::string_view> views;
+  for (int i = 0; i < 50000; ++i) {
+    const std::string name = "name" + std::to_string(i) + std::string(i % 7, '\0');
+    ASSERT_EQ(store.Intern(name), static_cast<NameStore::Id>(i + 2));
+    views.push_back(store.View(i + 2));
+  }
+  EXPECT_EQ(store.size(), 50002u);
+  EXPECT_EQ(store.Intern(""), empty);
+  EXPECT_EQ(store.View(empty), "");
+  EXPECT_EQ(store.Intern(long_name), long_id);
+  EXPECT_EQ(store.View(long_id), long_name);
+  for (int i = 0; i < 50000; ++i) {
+    const std::string name = "name" + std::to_string(i) + std::string(i % 7, '\0');
+    ASSERT_EQ(views[i], name);  // taken before the store grew
+    ASSERT_EQ(store.Find(name), static_cast<NameStore::Id>(i + 2));
+    ASSERT_EQ(store.Intern(name), static_cast<NameStore::Id>(i + 2));
+  }
+  EXPECT_EQ(store.Find("name50000"), NameStore::kNone);
+  EXPECT_EQ(store.size(), 50002u);
+}
+
+TEST(NameStore, AnIdTableFindsWhatRemainsAfterErasures) {
+  IdTable<int> table;
+  std::map<NameStore::Id, int> expected;
+  uint32_t random = 12345;
+  for (int round = 0; round < 20000; ++round) {
+    random = random * 1103515245u + 12345u;
+    const NameStore::Id id = (random >> 8) % 3000;
+    if ((random >> 4) % 3 == 0) {
+      table.Erase(id);
+      expected.erase(id);
+    } else {
+      table[id] = round;
+      expected[id] = round;
+    }
+  }
+  EXPECT_EQ(table.size(), expected.size());
+  for (NameStore::Id id = 0; id < 3000; ++id) {
+    const int* value = table.Find(id);
+    auto it = expected.find(id);
+    ASSERT_EQ(value != nullptr, it != expected.end()) << id;
+    if (value != nullptr) {
+      ASSERT_EQ(*value, it->second) << id;
+    }
+  }
+  size_t visited = 0;
+  table.ForEach([&](NameStore::Id id, int value) {
+    ++visited;
+    EXPECT_EQ(expected.at(id), value);
+  });
+  EXPECT_EQ(visited, expected.size());
+}
+
+TEST(GameAnalysis, AMentionKeepsItsPlaceInSixteenBytes) {
+  const Mention one(NameEntry::kLabel, true, CmdInvalid, 7, {3000000, 70000}, {3000000, 70012});
+  EXPECT_EQ(one.start(), (SourcePosition{3000000, 70000}));
+  EXPECT_EQ(one.end(), (SourcePosition{3000000, 70012}));
+  EXPECT_EQ(one.kind(), NameEntry::kLabel);
+  EXPECT_TRUE(one.definition());
+  EXPECT_EQ(one.command(), CmdInvalid);
+  EXPECT_EQ(one.name, 7u);
+  // Over lines: the end's own column; past what is kept, the largest kept.
+  const Mention lines(NameEntry::kFile, false, -1, 0, {5, 9}, {7, 3});
+  EXPECT_EQ(lines.end(), (SourcePosition{7, 3}));
+  EXPECT_EQ(lines.command(), -1);
+  const Mention far(NameEntry::kFile, false, 0, 0, {5, 9}, {5 + 300, Mention::kMaxEnd + 5});
+  EXPECT_EQ(far.end(), (SourcePosition{5 + Mention::kMaxEndLines, Mention::kMaxEnd}));
+  const Mention wide(NameEntry::kVariable, false, 0, 0, {5, Mention::kMaxColumn + 9},
+                     {5, Mention::kMaxColumn + 20});
+  EXPECT_EQ(wide.start(), (SourcePosition{5, Mention::kMaxColumn}));
+  EXPECT_EQ(wide.end(), (SourcePosition{5, Mention::kMaxColumn + 20}));
+}
+
 }  // namespace
 }  // namespace kv
