@@ -208,7 +208,14 @@ struct GameAnalysis::Script {
   // While an analysis compiles it again: what it defined and reached before.
   bool recompiled = false;
   std::vector<NameStore::Id> old_labels, old_functions;
-  std::vector<NameUse> old_defined, old_reaches;
+  // A record of `defined` or `reaches` as the checks of the others read it.
+  struct Picked {
+    NameStore::Id name;
+    NameUse::Kind kind;
+    int32_t line, column;
+    auto operator<=>(const Picked&) const = default;
+  };
+  std::vector<Picked> old_defined, old_reaches;
   std::set<std::string> foreign;  // files other than its own that it reports on
 };
 
@@ -252,29 +259,31 @@ void Summarise(GameAnalysis::Script& script, Intern&& intern) {
   script.reaches.shrink_to_fit();
 }
 
-// The records of a script that `picked` indexes (Script::defined, reaches).
-std::vector<NameUse> Picked(const GameAnalysis::Script& script, const std::vector<uint32_t>& picked) {
-  std::vector<NameUse> records;
+using Picked = GameAnalysis::Script::Picked;
+
+// The records of a script that `picked` indexes (Script::defined, reaches),
+// their names as `find` numbers them.
+template <typename Find>
+std::vector<Picked> PickedOf(const GameAnalysis::Script& script, const std::vector<uint32_t>& picked,
+                             Find&& find) {
+  std::vector<Picked> records;
   records.reserve(picked.size());
-  for (uint32_t i : picked) records.push_back(script.uses[i]);
+  for (uint32_t i : picked) {
+    const NameUse& use = script.uses[i];
+    records.push_back({find(use.name.view()), use.kind, use.line, use.column});
+  }
   return records;
 }
 
-
 // The names whose records in `before` and `now` differ (kind or place).
-void DifferingNames(const std::vector<NameUse>& before, const std::vector<NameUse>& now,
-                    std::set<std::string>* names) {
-  using Key = std::tuple<std::string_view, int, int32_t, int32_t>;
-  auto keys = [](const std::vector<NameUse>& list) {
-    std::vector<Key> keys;
-    for (const NameUse& use : list) keys.emplace_back(use.name, use.kind, use.line, use.column);
-    std::sort(keys.begin(), keys.end());
-    return keys;
-  };
-  const std::vector<Key> a = keys(before), b = keys(now);
-  std::vector<Key> differ;
-  std::set_symmetric_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(differ));
-  for (const Key& key : differ) names->emplace(std::get<0>(key));
+void DifferingNames(std::vector<Picked> before, std::vector<Picked> now,
+                    std::vector<NameStore::Id>* names) {
+  std::sort(before.begin(), before.end());
+  std::sort(now.begin(), now.end());
+  std::vector<Picked> differ;
+  std::set_symmetric_difference(before.begin(), before.end(), now.begin(), now.end(),
+                                std::back_inserter(differ));
+  for (const Picked& record : differ) names->push_back(record.name);
 }
 
 // The interned names that stand in only one of `before` and `now`.
@@ -288,10 +297,10 @@ void DifferingNames(std::vector<NameStore::Id> before, std::vector<NameStore::Id
 
 // The variables a script declares first, in order: the order in which the
 // checks suggest a declared name for an undeclared one.
-std::vector<std::string_view> DeclaredNames(const std::vector<NameUse>& defined) {
-  std::vector<std::string_view> names;
-  for (const NameUse& use : defined) {
-    if (IsDeclaration(use.kind)) names.push_back(use.name);
+std::vector<NameStore::Id> DeclaredNames(const std::vector<Picked>& defined) {
+  std::vector<NameStore::Id> names;
+  for (const Picked& record : defined) {
+    if (IsDeclaration(record.kind)) names.push_back(record.name);
   }
   return names;
 }
@@ -1140,8 +1149,9 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
       script->recompiled = true;
       script->old_labels = script->labels;
       script->old_functions = script->functions;
-      script->old_defined = Picked(*script, script->defined);
-      script->old_reaches = Picked(*script, script->reaches);
+      auto find = [this](std::string_view name) { return names_.Find(name); };
+      script->old_defined = PickedOf(*script, script->defined, find);
+      script->old_reaches = PickedOf(*script, script->reaches, find);
       recompiled_.push_back(script);
     }
     touched_.insert(script);
@@ -1235,15 +1245,15 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   if (whole) {
     for (auto& [path, script] : scripts_) again.insert(script.get());
   } else {
-    std::set<std::string> names;
+    // The names whose records changed, as the scripts hold them.
     std::vector<NameStore::Id> changed_names;
     bool declared_changed = false;
-    auto same_reaches = [](const std::vector<NameUse>& a, const std::vector<NameUse>& b) {
-      return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                        [](const NameUse& x, const NameUse& y) {
-                          return x.kind == y.kind && x.name == y.name;
-                        });
+    auto same_reaches = [](const std::vector<Picked>& a, const std::vector<Picked>& b) {
+      return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Picked& x, const Picked& y) {
+        return x.kind == y.kind && x.name == y.name;
+      });
     };
+    auto find = [this](std::string_view name) { return names_.Find(name); };
     for (Script* script : recompiled_) {
       again.insert(script);
       // Its text changed: a finding that nothing reaches it, kept unless the
@@ -1251,21 +1261,17 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       if (std::find(changed_.begin(), changed_.end(), script->path) != changed_.end()) {
         for (ReportedDiagnostic& d : script->unreached) d.shown = false;
       }
-      const std::vector<NameUse> defined = Picked(*script, script->defined);
-      DifferingNames(script->old_defined, defined, &names);
+      const std::vector<Picked> defined = PickedOf(*script, script->defined, find);
+      DifferingNames(script->old_defined, defined, &changed_names);
       DifferingNames(script->old_labels, script->labels, &changed_names);
       DifferingNames(script->old_functions, script->functions, &changed_names);
       if (DeclaredNames(script->old_defined) != DeclaredNames(defined)) declared_changed = true;
       if (script->old_labels != script->labels || script->old_functions != script->functions)
         definitions_changed = true;
-      if (!same_reaches(script->old_reaches, Picked(*script, script->reaches))) reaches_changed = true;
+      if (!same_reaches(script->old_reaches, PickedOf(*script, script->reaches, find)))
+        reaches_changed = true;
     }
     reaches_changed = reaches_changed || definitions_changed;
-    // The changed names as the scripts hold them: a name never interned is
-    // held by none.
-    for (const std::string& name : names) {
-      if (const NameStore::Id id = names_.Find(name); id != NameStore::kNone) changed_names.push_back(id);
-    }
     std::sort(changed_names.begin(), changed_names.end());
     changed_names.erase(std::unique(changed_names.begin(), changed_names.end()), changed_names.end());
     for (auto& [path, script] : scripts_) {
