@@ -1332,8 +1332,9 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   };
   if (whole) {
     // Every script's records are read: every definition is wanted.
-    for (auto [index, to] :
+    for (const auto& [index, list] :
          {std::pair{&label_definers_, &labels}, std::pair{&function_definers_, &functions}}) {
+      DefinitionList* to = list;
       index->ForEach([&](NameStore::Id name, const Holders& holders) {
         for (Script* script : holders.scripts()) to->Add(Name(name), &script->path, 0);
       });
