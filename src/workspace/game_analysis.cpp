@@ -7,6 +7,7 @@
 #include <new>
 #include <unordered_set>
 #include <set>
+#include <stdexcept>
 #include <string_view>
 #include <tuple>
 #include <utility>
