@@ -68,7 +68,7 @@ class DeclaredVariableSet {
     size_t size() const { return ends.size(); }
     std::string_view Name(size_t i) const {
       const uint32_t begin = i == 0 ? 0 : ends[i - 1];
-      return std::string_view(bytes).substr(begin, ends[i] - begin);
+      return std::string_view(bytes.data() + begin, ends[i] - begin);
     }
     void Add(std::string_view name);
   };
