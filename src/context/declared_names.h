@@ -4,20 +4,21 @@
 // whole game's names once per script.
 //
 // The names are kept in immutable layers shared between copies (one layer
-// for each stretch of declarations between two copies, newest first). A
+// for each stretch of declarations between two copies, newest first), each
+// its names' bytes in one run with their ends and their sorted order. A
 // state that looks names up builds one table of them all the first time it
-// needs it, viewing the names where the layers hold them; a copy shares that
-// table while no name has been added to the state it copies (a server that
-// compiles one script again and again from where it begins builds it once).
+// needs it, referring to the names where the layers hold them; a copy
+// shares that table while no name has been added to the state it copies (a
+// server that compiles one script again and again from where it begins
+// builds it once).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace kv {
@@ -56,31 +57,64 @@ class DeclaredVariableSet {
   // Builds the table of every name now, for the copies made from this set
   // to share; and gives it back.
   void KeepLookup() const { Lookup(); }
-  void DropLookup() const {
-    table_.reset();
-    local_.clear();
-  }
+  void DropLookup() const;
 
  private:
+  // Names one after another in one run of bytes, in the order added: one
+  // allocation for all of them rather than a node and a string each.
+  struct Names {
+    std::string bytes;
+    std::vector<uint32_t> ends;  // where each name ends in `bytes`
+    size_t size() const { return ends.size(); }
+    std::string_view Name(size_t i) const {
+      const uint32_t begin = i == 0 ? 0 : ends[i - 1];
+      return std::string_view(bytes.data() + begin, ends[i] - begin);
+    }
+    void Add(std::string_view name);
+  };
+
   struct Layer {
-    std::set<std::string, std::less<>> names;  // none of them in `below`
+    Names names;                  // none of them in `below`
+    std::vector<uint32_t> order;  // the indexes of `names`, sorted by name
     std::shared_ptr<const Layer> below;
     size_t depth = 1;  // the layers down to the first, this one included
+    std::string_view Sorted(size_t i) const { return names.Name(order[i]); }
+    bool Holds(std::string_view name) const;
   };
 
-  // Every name of some layers in one open-addressed table of views (a
-  // state late in a large game starts with a hundred thousand names: one
-  // allocation instead of one per name). It holds the layers it views.
+  // A name as a table holds it: the index of a name in one of the runs the
+  // table numbers.
+  struct Ref {
+    uint32_t run = kNoRun;
+    uint32_t index = 0;
+  };
+  static constexpr uint32_t kNoRun = UINT32_MAX;
+
+  // Open addressing over references; `Resolve` gives the name of one.
+  struct RefSlots {
+    std::vector<Ref> slots;  // a power of two; empty: no data
+    size_t count = 0;
+    template <typename Resolve>
+    bool Contains(std::string_view name, size_t hash, const Resolve& resolve) const;
+    void Put(size_t hash, Ref ref);  // with room for it
+    template <typename Resolve>
+    void Add(size_t hash, Ref ref, const Resolve& resolve);  // grows as needed
+  };
+
+  // Every name of some layers in one open-addressed table (a state late in
+  // a large game starts with a hundred thousand names: one allocation
+  // instead of one per name). It holds the layers it numbers.
   struct Table {
     std::shared_ptr<const Layer> layers;
-    std::vector<std::string_view> slots;  // a power of two; empty: no data
-    bool Contains(std::string_view name) const;
+    std::vector<const Layer*> runs;  // by the run number of a reference
+    RefSlots slots;
+    bool Contains(std::string_view name, size_t hash) const;
   };
 
-  // The names of this set and of `other` that the layers both share do not
-  // hold, sorted, as views.
   // The first layer this set and `other` share (null for none).
   const Layer* FirstShared(const DeclaredVariableSet& other) const;
+  // The names of this set and of `other` that the layers both share do not
+  // hold, sorted, as views.
   void NamesAboveShared(const DeclaredVariableSet& other, std::vector<std::string_view>* mine,
                         std::vector<std::string_view>* theirs) const;
   // Makes the names added since the last copy a layer.
@@ -88,16 +122,22 @@ class DeclaredVariableSet {
   // The table of every name but those added since it was built (which
   // `local_` holds), built on the first call.
   const Table& Lookup() const;
-  bool Has(std::string_view name) const { return Lookup().Contains(name) || local_.count(name) != 0; }
+  bool Has(std::string_view name) const;
+  // The name a reference of `local_` stands for.
+  std::string_view LocalName(Ref ref) const {
+    return ref.run < local_runs_.size() ? local_runs_[ref.run]->names.Name(ref.index)
+                                        : added_.Name(ref.index);
+  }
 
   mutable std::shared_ptr<const Layer> layers_;
-  mutable std::set<std::string, std::less<>> added_;  // not in layers_
+  mutable Names added_;  // not in layers_
   size_t size_ = 0;
   // Null until a lookup asks; then every name when it was built, and the
-  // names added since (views of their nodes in `added_` or in the layers
-  // these were frozen into, which never move).
+  // names added since in `local_`: references to the layers they were
+  // frozen into since (`local_runs_`, in order) or, past those, to `added_`.
   mutable std::shared_ptr<const Table> table_;
-  mutable std::unordered_set<std::string_view> local_;
+  mutable RefSlots local_;
+  mutable std::vector<const Layer*> local_runs_;
 };
 
 class DeclaredVariableSet::Eraser {
@@ -111,9 +151,9 @@ class DeclaredVariableSet::Eraser {
     size_t removed = 0;  // names taken away from it and the layers below
   };
   Rebuilt Rebuild(const std::shared_ptr<const Layer>& layer);
-  size_t EraseNames(std::set<std::string, std::less<>>* names) const;
+  bool Erases(std::string_view name) const;
 
-  std::vector<std::string> names_;
+  std::vector<std::string> names_;  // sorted, each once
   std::unordered_map<const Layer*, Rebuilt> rebuilt_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,50 @@ TEST(DeclaredVariableSet, AnEraserTakesNamesAwayFromStatesSharingLayers) {
   live.Insert("x");
   EXPECT_TRUE(live.Contains("x"));
   EXPECT_EQ(4u, live.size());
+}
+
+// Names that begin alike, added beside a kept table across many copies (the
+// names stand in one run of bytes per layer, and the lookups refer to them
+// there as the layers grow): each state still reads its own names exactly,
+// through an erasure and a name declared again.
+TEST(DeclaredVariableSet, NamesAlikeAcrossManyLayersStayApart) {
+  auto name = [](int i) { return "n" + std::to_string(i); };
+  DeclaredVariableSet live;
+  live.KeepLookup();
+  std::vector<DeclaredVariableSet> states;
+  for (int i = 0; i < 100; ++i) {
+    live.Insert(name(i));
+    live.Insert(name(i / 2));
+    if (i % 10 == 9) states.push_back(live);
+  }
+  EXPECT_EQ(100u, live.size());
+  for (int i = 0; i < 100; ++i) EXPECT_TRUE(live.Contains(name(i))) << i;
+  for (const char* other : {"n", "n100", "n1 ", "", "n01"}) EXPECT_FALSE(live.Contains(other));
+  EXPECT_TRUE(states[2].Contains("n29") && states[2].Contains("n3"));
+  EXPECT_FALSE(states[2].Contains("n30") || states[2].Contains("n31"));
+  std::vector<std::string> added, removed;
+  states[2].DifferencesFrom(states[0], &added, &removed);
+  std::vector<std::string> expected;
+  for (int i = 10; i < 30; ++i) expected.push_back(name(i));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, added);
+  EXPECT_TRUE(removed.empty());
+
+  DeclaredVariableSet::Eraser eraser({"n1", "n15", "n1"});
+  live.Insert("extra");
+  eraser.EraseFrom(&live);
+  for (DeclaredVariableSet& state : states) eraser.EraseFrom(&state);
+  EXPECT_EQ(98u, states.back().size());
+  EXPECT_FALSE(states[1].Contains("n1") || states[1].Contains("n15"));
+  EXPECT_TRUE(states[1].Contains("n10") && states[1].Contains("n16"));
+  live.Insert("n1");
+  DeclaredVariableSet fresh;
+  for (int i = 99; i >= 0; --i) {
+    if (i != 15) fresh.Insert(name(i));
+  }
+  fresh.Insert("extra");
+  EXPECT_EQ(fresh, live);
+  EXPECT_FALSE(fresh == states.back());
 }
 
 }  // namespace
