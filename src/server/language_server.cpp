@@ -93,8 +93,10 @@ class LanguageServer::Positions {
         // A file's bytes as read: a large script's text is not converted
         // whole to place its diagnostics.
         return maps_.emplace(path, PositionMap(std::move(bytes), encoding_)).first->second;
-      } else if (!(text = analysis_.AnalysedText(path))) {
-        // Not a file the analysis read (nor one of its places).
+      } else if (!(text = analysis_.AnalysedText(path)) && !analysis_.AnalysedFile(path)) {
+        // Not a file the analysis read (nor one of its places). One it read
+        // that has changed since is mapped against no text: its places
+        // stand on the bytes that were compiled, and on no others.
         std::string err;
         text = store_.Text(path, &err);
       }
@@ -230,6 +232,7 @@ void LanguageServer::HandleRequest(const Json& id, const std::string& name, cons
       }
     }
     SendReply(id, (this->*method.request)(params));
+    AnalyseAgainIfNeeded();
     return;
   }
   SendReply(id, Error(kMethodNotFound, "unknown method: " + name));
@@ -838,6 +841,13 @@ void LanguageServer::AnalyseAndPublish() {
     if (kept && listed != lists.end()) lists.erase(listed);
   }
   Notify("kvscript/status", Status("ready"));
+  AnalyseAgainIfNeeded();
+}
+
+void LanguageServer::AnalyseAgainIfNeeded() {
+  // A file the analysis read changed on disk, as an answer found: what was
+  // made of it is made again.
+  if (state_ == State::kRunning && analysis_.NeedsAnalysis()) analysis_pending_ = true;
 }
 
 // Queries.

@@ -742,15 +742,16 @@ void GameAnalysis::NoticeDiskChanges() {
 
 std::vector<FileDiagnostics> GameAnalysis::Analyse() {
   NoticeDiskChanges();
+  changed_on_disk_ = false;
+  analysing_ = true;
   bool whole = false;
   for (int attempt = 1;; ++attempt) {
     // The scripts' texts as their compiles read them: the places of their
     // reports and names are shown against those until they are compiled
-    // again (a route map's reading leaves them). A CP932 game's are read
-    // again once compiled, rather than copied while the compile holds its
-    // own (a UTF-8 game's places are worked out from them as they come).
-    fs_.set_keep([this](const std::string& path) { return scripts_.count(path) != 0; },
-                 settings_.source_encoding == SourceEncoding::kCp932);
+    // again (a route map's reading leaves them). They are not kept but read
+    // again when places are worked out, and used only while they are what
+    // was compiled.
+    fs_.set_keep([this](const std::string& path) { return scripts_.count(path) != 0; });
     if (analysed_ && !full_run_needed_ && !changed_.empty()) {
       std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
         return scripts_.at(a)->index < scripts_.at(b)->index;
@@ -796,13 +797,14 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
     fs_.set_keep(nullptr);
     // A script that changed on disk since its compile read it is compiled
     // again: what is shown stands on the text that was compiled. One that
-    // keeps changing is left to the next analysis, its places shown
-    // against the disk's text meanwhile.
+    // keeps changing is left to the next analysis, and no place of it is
+    // shown against any text meanwhile.
     std::vector<FileChange> moved;
-    for (std::string& path : fs_.KeepRead()) moved.push_back({std::move(path), FileChangeKind::kChanged});
+    for (std::string& path : fs_.CheckRead()) moved.push_back({std::move(path), FileChangeKind::kChanged});
     FilesChanged(moved);
     if (moved.empty() || attempt == kReadAttempts) break;
   }
+  analysing_ = false;
   return Publish(whole);
 }
 
@@ -820,7 +822,7 @@ void GameAnalysis::FullRun() {
   makers_.clear();
   reach_counts_.clear();
   scripts_.clear();
-  fs_.ForgetKept();
+  fs_.ForgetRead();
   order_.clear();
   run_diagnostics_.clear();
   cross_diagnostics_.clear();
@@ -1409,21 +1411,40 @@ SourcePosition GameAnalysis::Cp932Position(const DocumentText& text, int32_t lin
   return text.PositionAt(text.Cp932OffsetOf(utf8_start + static_cast<size_t>(column - 1)));
 }
 
+std::shared_ptr<const std::string> GameAnalysis::CompiledBytes(const std::string& path) {
+  bool changed = false;
+  std::shared_ptr<const std::string> bytes = fs_.Compiled(path, &changed);
+  // Found outside an analysis (whose own check tells it): the file is
+  // compiled again by the next one.
+  if (changed && !analysing_) {
+    changed_on_disk_ = true;
+    FilesChanged({{path, FileChangeKind::kChanged}});
+  }
+  return bytes;
+}
+
 std::shared_ptr<const DocumentText> GameAnalysis::AnalysedText(const std::string& path) {
-  const std::shared_ptr<const std::string> kept = fs_.Kept(path);
-  if (!kept) return nullptr;
-  return settings_.source_encoding == SourceEncoding::kUtf8 ? DocumentText::FromUtf8(*kept)
-                                                            : DocumentText::FromCp932(*kept);
+  const std::shared_ptr<const std::string> bytes = CompiledBytes(path);
+  if (!bytes) return nullptr;
+  return settings_.source_encoding == SourceEncoding::kUtf8 ? DocumentText::FromUtf8(*bytes)
+                                                            : DocumentText::FromCp932(*bytes);
 }
 
 std::shared_ptr<const std::string> GameAnalysis::AnalysedCp932(const std::string& path) {
   if (settings_.source_encoding != SourceEncoding::kCp932) return nullptr;
-  return fs_.Kept(path);
+  return CompiledBytes(path);
+}
+
+bool GameAnalysis::AnalysedFile(const std::string& path) const {
+  return documents_.count(path) == 0 && fs_.WasRead(path);
 }
 
 std::shared_ptr<const DocumentText> GameAnalysis::TextOf(const std::string& path) {
   if (auto it = documents_.find(path); it != documents_.end()) return it->second;
   if (std::shared_ptr<const DocumentText> analysed = AnalysedText(path)) return analysed;
+  // A file a compile read that has changed since: no place of it is shown
+  // against a text that was not compiled.
+  if (fs_.WasRead(path)) return nullptr;
   std::string err;
   return ReadDocumentText(base_, path, settings_.source_encoding, &err);
 }
@@ -1450,23 +1471,20 @@ SourceRange LineElementRange(std::string_view line_text, int32_t line, int32_t c
 // CP932: the ranges of its reports need no converted text.
 struct Cp932Lines {
   explicit Cp932Lines(std::shared_ptr<const std::string> read)
-      : bytes(std::move(read)), text(std::string_view(*bytes).substr(0, DocumentText::kMaxBytes)) {
-    ends.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
-    for (size_t at = 0; (at = text.find('\n', at)) != std::string_view::npos; ++at)
-      ends.push_back(static_cast<uint32_t>(at));
-  }
+      : bytes(std::move(read)),
+        text(std::string_view(*bytes).substr(0, DocumentText::kMaxBytes)),
+        index(text) {}
   // As LineText reads a DocumentText.
   std::string_view Line(int32_t line) const {
-    if (line < 1 || static_cast<size_t>(line) > ends.size() + 1) return {};
-    const size_t index = static_cast<size_t>(line) - 1;
-    const size_t start = index == 0 ? 0 : ends[index - 1] + 1;
-    size_t end = index < ends.size() ? ends[index] : text.size();
+    if (line < 1 || static_cast<size_t>(line) > index.LineCount()) return {};
+    const size_t start = index.Start(static_cast<size_t>(line) - 1);
+    size_t end = index.End(static_cast<size_t>(line) - 1);
     if (end > start && text[end - 1] == '\r') --end;
     return text.substr(start, end - start);
   }
   std::shared_ptr<const std::string> bytes;
   std::string_view text;  // as much as a DocumentText holds
-  std::vector<uint32_t> ends;  // of each line but the last: its LF
+  Cp932LineIndex index;
 };
 
 }  // namespace
@@ -1587,7 +1605,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
       if (settings_.source_encoding == SourceEncoding::kCp932 && documents_.count(at) == 0) {
         auto lines = cp932_lines.find(at);
         if (lines == cp932_lines.end()) {
-          if (std::shared_ptr<const std::string> bytes = fs_.Kept(at))
+          if (std::shared_ptr<const std::string> bytes = CompiledBytes(at))
             lines = cp932_lines.emplace(at, Cp932Lines(std::move(bytes))).first;
         }
         if (lines != cp932_lines.end()) {

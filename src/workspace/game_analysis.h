@@ -131,6 +131,8 @@ class GameAnalysis : public Analysis {
   std::vector<Symbol> WorkspaceSymbols(const std::string& query) override;
   std::shared_ptr<const DocumentText> AnalysedText(const std::string& path) override;
   std::shared_ptr<const std::string> AnalysedCp932(const std::string& path) override;
+  bool AnalysedFile(const std::string& path) const override;
+  bool NeedsAnalysis() const override { return changed_on_disk_; }
   // (route_map_analysis.cpp)
   std::string RouteMapJson() override;
 
@@ -203,8 +205,13 @@ class GameAnalysis : public Analysis {
   std::set<std::string> ForeignPaths(const Script& script) const;
 
   // The editor's text of `path`, or the file's as the last compile of it
-  // read it (the disk's only for a file no compile read).
+  // read it (the disk's only for a file no compile read; null for one that
+  // has changed since).
   std::shared_ptr<const DocumentText> TextOf(const std::string& path);
+  // The bytes of `path` as the last compile of it read them, read again;
+  // null when it has changed since (it is then compiled again) or no
+  // compile read it.
+  std::shared_ptr<const std::string> CompiledBytes(const std::string& path);
   // A place as the converter gives it (its columns count the file's bytes,
   // UTF-8 ones for a UTF-8 game) as a place in CP932 bytes.
   SourcePosition Cp932Position(const DocumentText& text, int32_t line, int32_t column) const;
@@ -254,6 +261,9 @@ class GameAnalysis : public Analysis {
   std::map<std::string, std::shared_ptr<const DocumentText>> documents_;
 
   bool analysed_ = false;
+  bool analysing_ = false;
+  // A file compiled by the last analysis has changed on disk since.
+  bool changed_on_disk_ = false;
   bool full_run_needed_ = true;
   std::vector<std::string> changed_;  // scripts edited since the last analysis
   // The ranges of the elements at the places reports stood on, per file, by
