@@ -544,9 +544,10 @@ namespace {
 // A list is sent in pieces of about this size (each piece ends a
 // diagnostic), and kept as text for sending only up to kKeptListBytes; a
 // longer one is written twice, once to learn its length and digest and once
-// to send it.
+// to send it: what a publication holds of its message stays this small
+// however many diagnostics a file has.
 constexpr size_t kPieceBytes = size_t{64} << 10;
-constexpr size_t kKeptListBytes = size_t{4} << 20;
+constexpr size_t kKeptListBytes = size_t{256} << 10;
 
 void WritePosition(JsonTextWriter& out, LspPosition position) {
   out.Raw("{\"character\":");

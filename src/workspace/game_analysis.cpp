@@ -1514,7 +1514,8 @@ const std::string& GameAnalysis::PathOf(const ReportedDiagnostic& d) const {
   return d.path.str().empty() ? main_script_ : d.path.str();
 }
 
-std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string& path) const {
+void GameAnalysis::ForEachReportOn(
+    const std::string& path, const std::function<void(const ReportedDiagnostic&)>& visit) const {
   // Those outside any script, those of each script as it was compiled, then
   // the cross-script checks' in the order of the scripts' paths.
   std::vector<Script*> from;
@@ -1524,10 +1525,9 @@ std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string
       if (script->path != path) from.push_back(script);
     }
   }
-  std::vector<const ReportedDiagnostic*> all;
   auto add = [&](const std::vector<ReportedDiagnostic>& list) {
     for (const ReportedDiagnostic& d : list) {
-      if (PathOf(d) == path) all.push_back(&d);
+      if (PathOf(d) == path) visit(d);
     }
   };
   add(run_diagnostics_);
@@ -1547,7 +1547,6 @@ std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string
     add(script->unreached);
   }
   add(cross_diagnostics_);
-  return all;
 }
 
 std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
@@ -1582,7 +1581,6 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
 
   std::vector<FileDiagnostics> result;
   for (const std::string& path : paths) {
-    const std::vector<const ReportedDiagnostic*> all = ReportsOn(path);
     // The ranges of a report are worked out once, from the text its file has
     // then: the file changes only with an edit, which reports it again.
     std::map<std::string, std::shared_ptr<const DocumentText>> texts;
@@ -1624,7 +1622,10 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     FileDiagnostics file;
     file.path = path;
     uint64_t digest = 0;
-    for (const ReportedDiagnostic* reported : all) {
+    size_t count = 0;
+    ForEachReportOn(path, [&](const ReportedDiagnostic& report) {
+      const ReportedDiagnostic* reported = &report;
+      ++count;
       if (!reported->shown) {
         reported->shown = true;
         reported->range = range_of(path, reported->line, reported->column);
@@ -1634,7 +1635,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         }
       }
       digest = Digest(digest, reported->Shown(path));
-    }
+    });
     for (auto& [at, list] : found) {
       auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
       std::sort(list.begin(), list.end(), by_key);
@@ -1648,7 +1649,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
                          ranges.end(), by_key);
     }
     auto before = published_.find(path);
-    if (all.empty()) {
+    if (count == 0) {
       if (before == published_.end()) continue;
       published_.erase(before);
       file.version = ++last_version_;
@@ -1658,8 +1659,10 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     if (before != published_.end() && before->second.digest == digest) continue;
     // Only a list that changed is copied out, and only when it is asked for.
     if (return_lists_) {
-      file.diagnostics.reserve(all.size());
-      for (const ReportedDiagnostic* reported : all) file.diagnostics.push_back(reported->Shown(path));
+      file.diagnostics.reserve(count);
+      ForEachReportOn(path, [&](const ReportedDiagnostic& reported) {
+        file.diagnostics.push_back(reported.Shown(path));
+      });
     }
     file.version = ++last_version_;
     Published& now = published_[path];
@@ -1693,9 +1696,9 @@ void GameAnalysis::VisitDiagnostics(
     const std::string& path, const std::function<void(const SourceDiagnostic&)>& visit) const {
   if (published_.count(path) == 0) return;
   // Every report on a published file has been shown: its list is theirs.
-  for (const ReportedDiagnostic* reported : ReportsOn(path)) {
-    if (reported->shown) visit(reported->Shown(path));
-  }
+  ForEachReportOn(path, [&](const ReportedDiagnostic& reported) {
+    if (reported.shown) visit(reported.Shown(path));
+  });
 }
 
 std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {

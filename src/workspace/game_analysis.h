@@ -197,10 +197,12 @@ class GameAnalysis : public Analysis {
   // The diagnostics of each file whose diagnostics changed: of every file
   // with `everything`, otherwise of those the scripts in touched_ report on.
   std::vector<FileDiagnostics> Publish(bool everything);
-  // Every report on the file, in the order of the run.
   // The file a report is shown on: its own, or main.txt for none.
   const std::string& PathOf(const ReportedDiagnostic& d) const;
-  std::vector<const ReportedDiagnostic*> ReportsOn(const std::string& path) const;
+  // Visits every report on the file, in the order of the run (a large
+  // script's reports are never listed apart).
+  void ForEachReportOn(const std::string& path,
+                       const std::function<void(const ReportedDiagnostic&)>& visit) const;
   // The files other than its own that a script's reports stand on.
   std::set<std::string> ForeignPaths(const Script& script) const;
 
