@@ -333,7 +333,8 @@ class GameAnalysis::Collector : public DiagnosticListener {
     reported.line = diagnostic.place.line;
     reported.column = diagnostic.place.column;
     reported.message = diagnostic.message;
-    reported.check = diagnostic.check;
+    // Every check's name is one of the fixed names: the report keeps that.
+    if (Check check; FindCheck(diagnostic.check, &check)) reported.check = CheckName(check);
     for (const RelatedPlace& related : diagnostic.related) {
       const std::string_view what = related.what == "first-definition" ? kRelatedFirstDefinition
                                     : related.what == "block-opening"  ? kRelatedBlockOpening

@@ -46,14 +46,10 @@
 namespace kv {
 
 // A diagnostic as the converter reported it, its notes folded in.
-// A large game's reports are mostly on a few files: their paths are shared.
+// A large game's reports are mostly on a few files: their paths are shared,
+// the name of the check is one of the fixed names, and the related places,
+// which most reports lack, are held apart.
 struct ReportedDiagnostic {
-  Diagnostic::Kind kind = Diagnostic::Kind::kError;
-  ScriptPath path;
-  int32_t line = 0;
-  int32_t column = 0;
-  std::string message;  // CP932
-  std::string check;
   struct Related {
     ScriptPath path;
     int32_t line = 0;
@@ -62,13 +58,44 @@ struct ReportedDiagnostic {
     // Its range as the editor is shown it, once worked out (see `shown`).
     mutable SourceRange range = {};
   };
-  std::vector<Related> related;
+  // A list of related places that costs one pointer while it is empty.
+  class RelatedList {
+   public:
+    RelatedList() = default;
+    RelatedList(const RelatedList& other)
+        : list_(other.list_ ? std::make_unique<std::vector<Related>>(*other.list_) : nullptr) {}
+    RelatedList(RelatedList&&) noexcept = default;
+    RelatedList& operator=(RelatedList other) noexcept {
+      list_ = std::move(other.list_);
+      return *this;
+    }
+    size_t size() const { return list_ ? list_->size() : 0; }
+    bool empty() const { return size() == 0; }
+    const Related& operator[](size_t i) const { return (*list_)[i]; }
+    const Related* begin() const { return list_ ? list_->data() : nullptr; }
+    const Related* end() const { return list_ ? list_->data() + list_->size() : nullptr; }
+    void push_back(Related related) {
+      if (!list_) list_ = std::make_unique<std::vector<Related>>();
+      list_->push_back(std::move(related));
+    }
+
+   private:
+    std::unique_ptr<std::vector<Related>> list_;
+  };
+
+  ScriptPath path;
+  std::string message;  // CP932
+  std::string_view check;  // one of the fixed names of the checks, or ""
+  RelatedList related;
+  int32_t line = 0;
+  int32_t column = 0;
   // The ranges of the report and of its related places as the editor is
   // shown them have been worked out (a cache kept beside the report's own
   // fields; the rest of what is shown is the report's own words, not held
   // twice).
-  mutable bool shown = false;
   mutable SourceRange range = {};
+  Diagnostic::Kind kind = Diagnostic::Kind::kError;
+  mutable bool shown = false;
   // What the editor is shown of it, from the ranges worked out; `path` is
   // the file it stands on (main.txt for a report on no file).
   SourceDiagnostic Shown(const std::string& path) const;

@@ -707,8 +707,8 @@ TEST(GameAnalysis, AScriptChangedOnDiskSinceItsCompileIsShownAgainstNoOtherText)
   MemoryFileSystem fs;
   AddGame(fs);
   // More scripts than the few small ones held at hand after they are read.
-  for (char name = '0'; name <= '9'; ++name)
-    fs.AddFile(std::string("/game/scenes/z") + name + ".txt", "goto away;\n");
+  for (size_t i = 0; i <= OverlayFileSystem::kHeldFiles; ++i)
+    fs.AddFile("/game/scenes/z" + std::to_string(i) + ".txt", "goto away;\n");
   GameAnalysis analysis(fs);
   WorkspaceSettings settings{{"/game"}, SourceEncoding::kCp932};
   settings.client_watches_files = true;

@@ -47,6 +47,8 @@ class OverlayFileSystem : public FileSystem {
   // and not read again until ReadFile reads it anew). The last few files read stay at hand while
   // small (kHeldBytes together); a large one is read again each time.
   std::shared_ptr<const std::string> Compiled(const std::string& path, bool* changed);
+  static constexpr size_t kHeldBytes = size_t{4} << 20;
+  static constexpr size_t kHeldFiles = 64;
   // Whether a read of `path` is noted (its contents may have changed since).
   bool WasRead(const std::string& path) const { return read_.count(path) != 0; }
   void ForgetRead() {
@@ -90,8 +92,6 @@ class OverlayFileSystem : public FileSystem {
   std::map<std::string, Read> read_;
   std::vector<std::string> lost_;  // found changed before CheckRead
   // The contents of the files Compiled read last, the latest first.
-  static constexpr size_t kHeldBytes = size_t{4} << 20;
-  static constexpr size_t kHeldFiles = 8;
   std::vector<std::pair<std::string, std::shared_ptr<const std::string>>> held_;
   void Forget(const std::string& path);
 };
