@@ -113,7 +113,8 @@ bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
 void OverlayFileSystem::Forget(const std::string& path) {
   read_.erase(path);
   lost_.erase(std::remove(lost_.begin(), lost_.end(), path), lost_.end());
-  held_.erase(std::remove_if(held_.begin(), held_.end(), [&](const auto& h) { return h.first == path; }),
+  held_.erase(std::remove_if(held_.begin(), held_.end(),
+                             [&](const auto& held) { return held.first == path; }),
               held_.end());
 }
 
@@ -131,7 +132,8 @@ std::vector<std::string> OverlayFileSystem::CheckRead() {
     ContentDigest digest;
     uint64_t size = 0;
     bool same = in != nullptr && in->Size() == read.size;
-    if (same && !buffer) buffer = std::make_unique<char[]>(kPiece);
+    // Not zeroed: only what is read is touched.
+    if (same && !buffer) buffer.reset(new char[kPiece]);
     while (same) {
       size_t got = 0;
       if (!in->Read(buffer.get(), kPiece, &got, &err)) same = false;

@@ -44,8 +44,9 @@ class OverlayFileSystem : public FileSystem {
   // The contents of `path` as ReadFile last read them, read again: null
   // when no read was noted or they are known to have changed, and null
   // with *changed when they are found changed now (the file is marked so,
-  // and not read again until ReadFile reads it anew). The last few files read stay at hand while
-  // small (kHeldBytes together); a large one is read again each time.
+  // and not read again until ReadFile reads it anew). The last kHeldFiles
+  // files read stay at hand while they hold kHeldBytes together at most; a
+  // larger one is read again each time.
   std::shared_ptr<const std::string> Compiled(const std::string& path, bool* changed);
   static constexpr size_t kHeldBytes = size_t{4} << 20;
   static constexpr size_t kHeldFiles = 64;
