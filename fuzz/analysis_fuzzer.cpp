@@ -98,7 +98,7 @@ std::vector<std::string> ByFile(std::vector<std::string> lines) {
 
 std::string Line(const kv::ReportedDiagnostic& d) {
   return std::to_string(static_cast<int>(d.kind)) + " " + d.path.str() + ":" + std::to_string(d.line) +
-         ":" + std::to_string(d.column) + " [" + d.check + "] " + kv::Cp932ToUtf8(d.message);
+         ":" + std::to_string(d.column) + " [" + std::string(d.check) + "] " + kv::Cp932ToUtf8(d.message);
 }
 
 class Lines : public kv::DiagnosticListener {

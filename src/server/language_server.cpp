@@ -93,8 +93,10 @@ class LanguageServer::Positions {
         // A file's bytes as read: a large script's text is not converted
         // whole to place its diagnostics.
         return maps_.emplace(path, PositionMap(std::move(bytes), encoding_)).first->second;
-      } else if (!(text = analysis_.AnalysedText(path))) {
-        // Not a file the analysis read (nor one of its places).
+      } else if (!(text = analysis_.AnalysedText(path)) && !analysis_.AnalysedFile(path)) {
+        // Not a file the analysis read (nor one of its places). One it read
+        // that has changed since is mapped against no text: its places
+        // stand on the bytes that were compiled, and on no others.
         std::string err;
         text = store_.Text(path, &err);
       }
@@ -230,6 +232,7 @@ void LanguageServer::HandleRequest(const Json& id, const std::string& name, cons
       }
     }
     SendReply(id, (this->*method.request)(params));
+    AnalyseAgainIfNeeded();
     return;
   }
   SendReply(id, Error(kMethodNotFound, "unknown method: " + name));
@@ -541,9 +544,10 @@ namespace {
 // A list is sent in pieces of about this size (each piece ends a
 // diagnostic), and kept as text for sending only up to kKeptListBytes; a
 // longer one is written twice, once to learn its length and digest and once
-// to send it.
+// to send it: what a publication holds of its message stays this small
+// however many diagnostics a file has.
 constexpr size_t kPieceBytes = size_t{64} << 10;
-constexpr size_t kKeptListBytes = size_t{4} << 20;
+constexpr size_t kKeptListBytes = size_t{256} << 10;
 
 void WritePosition(JsonTextWriter& out, LspPosition position) {
   out.Raw("{\"character\":");
@@ -838,6 +842,13 @@ void LanguageServer::AnalyseAndPublish() {
     if (kept && listed != lists.end()) lists.erase(listed);
   }
   Notify("kvscript/status", Status("ready"));
+  AnalyseAgainIfNeeded();
+}
+
+void LanguageServer::AnalyseAgainIfNeeded() {
+  // A file the analysis read changed on disk, as an answer found: what was
+  // made of it is made again.
+  if (state_ == State::kRunning && analysis_.NeedsAnalysis()) analysis_pending_ = true;
 }
 
 // Queries.

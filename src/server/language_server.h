@@ -115,6 +115,7 @@ class LanguageServer {
   void SendReply(const Json& id, const Reply& reply);
   void Notify(const char* method, Json params);
   void SendBody(size_t bytes, const Body& body);
+  void AnalyseAgainIfNeeded();
 
   Reply Initialize(const Json& params);
   Reply Shutdown(const Json& params);

@@ -87,14 +87,11 @@ PositionMap::PositionMap(std::shared_ptr<const std::string> cp932, PositionEncod
       encoding_(encoding),
       cp932_(std::move(cp932)),
       bytes_(std::string_view(*cp932_).substr(0, DocumentText::kMaxBytes)) {
-  // At its size: a large script's lines are millions.
-  source_starts_.reserve(static_cast<size_t>(std::count(bytes_.begin(), bytes_.end(), '\n')) + 1);
-  source_starts_.push_back(0);
-  for (size_t i = 0; i < bytes_.size(); ++i) {
-    if (bytes_[i] == '\n') {
-      source_starts_.push_back(static_cast<uint32_t>(i + 1));
-    } else if (bytes_[i] == '\r' && (i + 1 == bytes_.size() || bytes_[i + 1] != '\n')) {
+  source_lines_ = std::make_unique<Cp932LineIndex>(bytes_);
+  for (size_t at = 0; (at = bytes_.find('\r', at)) != std::string_view::npos; ++at) {
+    if (at + 1 == bytes_.size() || bytes_[at + 1] != '\n') {
       lone_cr_ = true;
+      break;
     }
   }
   if (lone_cr_) lines_ = LineIndex(bytes_);
@@ -113,37 +110,25 @@ size_t LineIndex::LineOf(size_t offset) const {
 // holds it, then its column on the protocol's line (LineIndex::Position);
 // a CP932 line break never stands inside a character.
 LspPosition PositionMap::Cp932ToLsp(SourcePosition position) const {
-  const size_t lines = source_starts_.size();
+  const Cp932LineIndex& lines = *source_lines_;
+  // The line the place stands on, and where its content ends.
+  const size_t index =
+      position.line < 1 ? 0 : std::min(static_cast<size_t>(position.line), lines.LineCount()) - 1;
+  const size_t start = lines.Start(index);
+  size_t end = lines.End(index);
+  if (index + 1 < lines.LineCount() && end > start && bytes_[end - 1] == '\r') --end;
   size_t offset = 0;
-  if (position.line > static_cast<int64_t>(lines)) {
+  if (position.line > static_cast<int64_t>(lines.LineCount())) {
     offset = bytes_.size();
   } else if (position.line >= 1) {
-    const size_t index = static_cast<size_t>(position.line) - 1;
-    const size_t start = source_starts_[index];
-    size_t end = bytes_.size();
-    if (index + 1 < lines) {
-      end = source_starts_[index + 1] - 1;
-      if (end > start && bytes_[end - 1] == '\r') --end;
-    }
     const size_t column = position.column < 1 ? 0 : static_cast<size_t>(position.column) - 1;
     offset = start + std::min(column, end - start);
   }
-  size_t line, line_start, content_end;
+  size_t line = index, line_start = start, content_end = end;
   if (lone_cr_) {
     line = lines_.LineOf(offset);
     line_start = lines_.Start(line);
     content_end = lines_.ContentEnd(line);
-  } else {
-    line = static_cast<size_t>(
-               std::upper_bound(source_starts_.begin(), source_starts_.end(), offset) -
-               source_starts_.begin()) -
-           1;
-    line_start = source_starts_[line];
-    content_end = bytes_.size();
-    if (line + 1 < lines) {
-      content_end = source_starts_[line + 1] - 1;
-      if (content_end > line_start && bytes_[content_end - 1] == '\r') --content_end;
-    }
   }
   offset = std::min(offset, content_end);
   Cursor& cursor = cursor_;

@@ -81,7 +81,7 @@ class PositionMap {
   // stands (places come mostly in order: a long line is read once).
   std::shared_ptr<const std::string> cp932_;
   std::string_view bytes_;
-  std::vector<uint32_t> source_starts_;
+  std::unique_ptr<Cp932LineIndex> source_lines_;
   // A CR alone ends a line for the protocol but not for the converter:
   // only then are the protocol's lines indexed apart (lines_).
   bool lone_cr_ = false;

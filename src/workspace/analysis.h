@@ -214,6 +214,13 @@ class Analysis {
   // otherwise): places can be converted from these alone, without the
   // whole text converted (see PositionMap).
   virtual std::shared_ptr<const std::string> AnalysedCp932(const std::string&) { return nullptr; }
+  // True when the last analysis read `path` from the disk: its places stand
+  // on that text and on no other, even when the two above are null (the
+  // file has changed since).
+  virtual bool AnalysedFile(const std::string&) const { return false; }
+  // True when a file the last analysis read has been found changed on disk
+  // since: another analysis must run before its places can be shown.
+  virtual bool NeedsAnalysis() const { return false; }
   // The game's route map as JSON (UTF-8; see --route-map), over the texts
   // the editor holds; "" when there is no game.
   virtual std::string RouteMapJson() { return ""; }

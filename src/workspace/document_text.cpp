@@ -362,4 +362,30 @@ size_t DocumentText::Cp932OffsetOf(size_t utf8_offset) const {
                    &Unit::utf8_length, &Unit::cp932_offset, &Unit::cp932_length);
 }
 
+Cp932LineIndex::Cp932LineIndex(std::string_view bytes) : bytes_(bytes), starts_{0} {
+  for (size_t at = 0; (at = bytes_.find('\n', at)) != std::string_view::npos;) {
+    ++at;
+    if (lines_++ % kStride == 0) starts_.push_back(static_cast<uint32_t>(at));
+  }
+  starts_.shrink_to_fit();
+}
+
+size_t Cp932LineIndex::Start(size_t index) const {
+  size_t line = index - index % kStride;
+  size_t start = starts_[index / kStride];
+  if (last_index_ <= index && last_index_ > line) {
+    line = last_index_;
+    start = last_start_;
+  }
+  for (; line < index; ++line) start = bytes_.find('\n', start) + 1;
+  last_index_ = index;
+  last_start_ = start;
+  return start;
+}
+
+size_t Cp932LineIndex::End(size_t index) const {
+  if (index + 1 >= lines_) return bytes_.size();
+  return bytes_.find('\n', Start(index));
+}
+
 }  // namespace kv

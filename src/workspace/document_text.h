@@ -101,4 +101,27 @@ class DocumentText {
   std::vector<Unconverted> unconverted_;
 };
 
+// The lines of CP932 bytes as the converter counts them (each ended by a
+// LF), for a file read as CP932 and not converted whole. The start of every
+// kStride-th line is kept, and a line is found from the nearest one before
+// it: a large script's lines are millions, and the lines asked for mostly
+// come in order (the last found is a start too).
+class Cp932LineIndex {
+ public:
+  explicit Cp932LineIndex(std::string_view bytes);
+  size_t LineCount() const { return lines_; }
+  // Where a 0-based line (below LineCount) begins, and where it ends: at its
+  // LF, or the end of the bytes for the last line.
+  size_t Start(size_t index) const;
+  size_t End(size_t index) const;
+
+ private:
+  static constexpr size_t kStride = 64;
+  std::string_view bytes_;
+  size_t lines_ = 1;
+  std::vector<uint32_t> starts_;  // of lines 0, kStride, 2 * kStride, ...
+  mutable size_t last_index_ = 0;
+  mutable size_t last_start_ = 0;
+};
+
 }  // namespace kv

@@ -337,7 +337,8 @@ class GameAnalysis::Collector : public DiagnosticListener {
     reported.line = diagnostic.place.line;
     reported.column = diagnostic.place.column;
     reported.message = diagnostic.message;
-    reported.check = diagnostic.check;
+    // Every check's name is one of the fixed names: the report keeps that.
+    if (Check check; FindCheck(diagnostic.check, &check)) reported.check = CheckName(check);
     for (const RelatedPlace& related : diagnostic.related) {
       const std::string_view what = related.what == "first-definition" ? kRelatedFirstDefinition
                                     : related.what == "block-opening"  ? kRelatedBlockOpening
@@ -802,15 +803,16 @@ void GameAnalysis::NoticeDiskChanges() {
 
 std::vector<FileDiagnostics> GameAnalysis::Analyse() {
   NoticeDiskChanges();
+  changed_on_disk_ = false;
+  analysing_ = true;
   bool whole = false;
   for (int attempt = 1;; ++attempt) {
     // The scripts' texts as their compiles read them: the places of their
     // reports and names are shown against those until they are compiled
-    // again (a route map's reading leaves them). A CP932 game's are read
-    // again once compiled, rather than copied while the compile holds its
-    // own (a UTF-8 game's places are worked out from them as they come).
-    fs_.set_keep([this](const std::string& path) { return scripts_.count(path) != 0; },
-                 settings_.source_encoding == SourceEncoding::kCp932);
+    // again (a route map's reading leaves them). They are not kept but read
+    // again when places are worked out, and used only while they are what
+    // was compiled.
+    fs_.set_keep([this](const std::string& path) { return scripts_.count(path) != 0; });
     if (analysed_ && !full_run_needed_ && !changed_.empty()) {
       std::sort(changed_.begin(), changed_.end(), [this](const std::string& a, const std::string& b) {
         return scripts_.at(a)->index < scripts_.at(b)->index;
@@ -856,13 +858,14 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
     fs_.set_keep(nullptr);
     // A script that changed on disk since its compile read it is compiled
     // again: what is shown stands on the text that was compiled. One that
-    // keeps changing is left to the next analysis, its places shown
-    // against the disk's text meanwhile.
+    // keeps changing is left to the next analysis, and no place of it is
+    // shown against any text meanwhile.
     std::vector<FileChange> moved;
-    for (std::string& path : fs_.KeepRead()) moved.push_back({std::move(path), FileChangeKind::kChanged});
+    for (std::string& path : fs_.CheckRead()) moved.push_back({std::move(path), FileChangeKind::kChanged});
     FilesChanged(moved);
     if (moved.empty() || attempt == kReadAttempts) break;
   }
+  analysing_ = false;
   return Publish(whole);
 }
 
@@ -880,7 +883,7 @@ void GameAnalysis::FullRun() {
   makers_.clear();
   reach_counts_.clear();
   scripts_.clear();
-  fs_.ForgetKept();
+  fs_.ForgetRead();
   order_.clear();
   run_diagnostics_.clear();
   cross_diagnostics_.clear();
@@ -1470,21 +1473,40 @@ SourcePosition GameAnalysis::Cp932Position(const DocumentText& text, int32_t lin
   return text.PositionAt(text.Cp932OffsetOf(utf8_start + static_cast<size_t>(column - 1)));
 }
 
+std::shared_ptr<const std::string> GameAnalysis::CompiledBytes(const std::string& path) {
+  bool changed = false;
+  std::shared_ptr<const std::string> bytes = fs_.Compiled(path, &changed);
+  // Found outside an analysis (whose own check tells it): the file is
+  // compiled again by the next one.
+  if (changed && !analysing_) {
+    changed_on_disk_ = true;
+    FilesChanged({{path, FileChangeKind::kChanged}});
+  }
+  return bytes;
+}
+
 std::shared_ptr<const DocumentText> GameAnalysis::AnalysedText(const std::string& path) {
-  const std::shared_ptr<const std::string> kept = fs_.Kept(path);
-  if (!kept) return nullptr;
-  return settings_.source_encoding == SourceEncoding::kUtf8 ? DocumentText::FromUtf8(*kept)
-                                                            : DocumentText::FromCp932(*kept);
+  const std::shared_ptr<const std::string> bytes = CompiledBytes(path);
+  if (!bytes) return nullptr;
+  return settings_.source_encoding == SourceEncoding::kUtf8 ? DocumentText::FromUtf8(*bytes)
+                                                            : DocumentText::FromCp932(*bytes);
 }
 
 std::shared_ptr<const std::string> GameAnalysis::AnalysedCp932(const std::string& path) {
   if (settings_.source_encoding != SourceEncoding::kCp932) return nullptr;
-  return fs_.Kept(path);
+  return CompiledBytes(path);
+}
+
+bool GameAnalysis::AnalysedFile(const std::string& path) const {
+  return documents_.count(path) == 0 && fs_.WasRead(path);
 }
 
 std::shared_ptr<const DocumentText> GameAnalysis::TextOf(const std::string& path) {
   if (auto it = documents_.find(path); it != documents_.end()) return it->second;
   if (std::shared_ptr<const DocumentText> analysed = AnalysedText(path)) return analysed;
+  // A file a compile read that has changed since: no place of it is shown
+  // against a text that was not compiled.
+  if (fs_.WasRead(path)) return nullptr;
   std::string err;
   return ReadDocumentText(base_, path, settings_.source_encoding, &err);
 }
@@ -1511,23 +1533,20 @@ SourceRange LineElementRange(std::string_view line_text, int32_t line, int32_t c
 // CP932: the ranges of its reports need no converted text.
 struct Cp932Lines {
   explicit Cp932Lines(std::shared_ptr<const std::string> read)
-      : bytes(std::move(read)), text(std::string_view(*bytes).substr(0, DocumentText::kMaxBytes)) {
-    ends.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
-    for (size_t at = 0; (at = text.find('\n', at)) != std::string_view::npos; ++at)
-      ends.push_back(static_cast<uint32_t>(at));
-  }
+      : bytes(std::move(read)),
+        text(std::string_view(*bytes).substr(0, DocumentText::kMaxBytes)),
+        index(text) {}
   // As LineText reads a DocumentText.
   std::string_view Line(int32_t line) const {
-    if (line < 1 || static_cast<size_t>(line) > ends.size() + 1) return {};
-    const size_t index = static_cast<size_t>(line) - 1;
-    const size_t start = index == 0 ? 0 : ends[index - 1] + 1;
-    size_t end = index < ends.size() ? ends[index] : text.size();
+    if (line < 1 || static_cast<size_t>(line) > index.LineCount()) return {};
+    const size_t start = index.Start(static_cast<size_t>(line) - 1);
+    size_t end = index.End(static_cast<size_t>(line) - 1);
     if (end > start && text[end - 1] == '\r') --end;
     return text.substr(start, end - start);
   }
   std::shared_ptr<const std::string> bytes;
   std::string_view text;  // as much as a DocumentText holds
-  std::vector<uint32_t> ends;  // of each line but the last: its LF
+  Cp932LineIndex index;
 };
 
 }  // namespace
@@ -1557,7 +1576,8 @@ const std::string& GameAnalysis::PathOf(const ReportedDiagnostic& d) const {
   return d.path.str().empty() ? main_script_ : d.path.str();
 }
 
-std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string& path) const {
+void GameAnalysis::ForEachReportOn(
+    const std::string& path, const std::function<void(const ReportedDiagnostic&)>& visit) const {
   // Those outside any script, those of each script as it was compiled, then
   // the cross-script checks' in the order of the scripts' paths.
   std::vector<Script*> from;
@@ -1567,10 +1587,9 @@ std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string
       if (script->path != path) from.push_back(script);
     }
   }
-  std::vector<const ReportedDiagnostic*> all;
   auto add = [&](const std::vector<ReportedDiagnostic>& list) {
     for (const ReportedDiagnostic& d : list) {
-      if (PathOf(d) == path) all.push_back(&d);
+      if (PathOf(d) == path) visit(d);
     }
   };
   add(run_diagnostics_);
@@ -1590,7 +1609,6 @@ std::vector<const ReportedDiagnostic*> GameAnalysis::ReportsOn(const std::string
     add(script->unreached);
   }
   add(cross_diagnostics_);
-  return all;
 }
 
 std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
@@ -1625,7 +1643,6 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
 
   std::vector<FileDiagnostics> result;
   for (const std::string& path : paths) {
-    const std::vector<const ReportedDiagnostic*> all = ReportsOn(path);
     // The ranges of a report are worked out once, from the text its file has
     // then: the file changes only with an edit, which reports it again.
     std::map<std::string, std::shared_ptr<const DocumentText>> texts;
@@ -1648,7 +1665,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
       if (settings_.source_encoding == SourceEncoding::kCp932 && documents_.count(at) == 0) {
         auto lines = cp932_lines.find(at);
         if (lines == cp932_lines.end()) {
-          if (std::shared_ptr<const std::string> bytes = fs_.Kept(at))
+          if (std::shared_ptr<const std::string> bytes = CompiledBytes(at))
             lines = cp932_lines.emplace(at, Cp932Lines(std::move(bytes))).first;
         }
         if (lines != cp932_lines.end()) {
@@ -1667,7 +1684,10 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     FileDiagnostics file;
     file.path = path;
     uint64_t digest = 0;
-    for (const ReportedDiagnostic* reported : all) {
+    size_t count = 0;
+    ForEachReportOn(path, [&](const ReportedDiagnostic& report) {
+      const ReportedDiagnostic* reported = &report;
+      ++count;
       if (!reported->shown) {
         reported->shown = true;
         reported->range = range_of(path, reported->line, reported->column);
@@ -1677,7 +1697,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         }
       }
       digest = Digest(digest, reported->Shown(path));
-    }
+    });
     for (auto& [at, list] : found) {
       auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
       std::sort(list.begin(), list.end(), by_key);
@@ -1691,7 +1711,7 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
                          ranges.end(), by_key);
     }
     auto before = published_.find(path);
-    if (all.empty()) {
+    if (count == 0) {
       if (before == published_.end()) continue;
       published_.erase(before);
       file.version = ++last_version_;
@@ -1701,8 +1721,10 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     if (before != published_.end() && before->second.digest == digest) continue;
     // Only a list that changed is copied out, and only when it is asked for.
     if (return_lists_) {
-      file.diagnostics.reserve(all.size());
-      for (const ReportedDiagnostic* reported : all) file.diagnostics.push_back(reported->Shown(path));
+      file.diagnostics.reserve(count);
+      ForEachReportOn(path, [&](const ReportedDiagnostic& reported) {
+        file.diagnostics.push_back(reported.Shown(path));
+      });
     }
     file.version = ++last_version_;
     Published& now = published_[path];
@@ -1736,9 +1758,9 @@ void GameAnalysis::VisitDiagnostics(
     const std::string& path, const std::function<void(const SourceDiagnostic&)>& visit) const {
   if (published_.count(path) == 0) return;
   // Every report on a published file has been shown: its list is theirs.
-  for (const ReportedDiagnostic* reported : ReportsOn(path)) {
-    if (reported->shown) visit(reported->Shown(path));
-  }
+  ForEachReportOn(path, [&](const ReportedDiagnostic& reported) {
+    if (reported.shown) visit(reported.Shown(path));
+  });
 }
 
 std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {

@@ -49,14 +49,10 @@
 namespace kv {
 
 // A diagnostic as the converter reported it, its notes folded in.
-// A large game's reports are mostly on a few files: their paths are shared.
+// A large game's reports are mostly on a few files: their paths are shared,
+// the name of the check is one of the fixed names, and the related places,
+// which most reports lack, are held apart.
 struct ReportedDiagnostic {
-  Diagnostic::Kind kind = Diagnostic::Kind::kError;
-  ScriptPath path;
-  int32_t line = 0;
-  int32_t column = 0;
-  std::string message;  // CP932
-  std::string check;
   struct Related {
     ScriptPath path;
     int32_t line = 0;
@@ -65,13 +61,44 @@ struct ReportedDiagnostic {
     // Its range as the editor is shown it, once worked out (see `shown`).
     mutable SourceRange range = {};
   };
-  std::vector<Related> related;
+  // A list of related places that costs one pointer while it is empty.
+  class RelatedList {
+   public:
+    RelatedList() = default;
+    RelatedList(const RelatedList& other)
+        : list_(other.list_ ? std::make_unique<std::vector<Related>>(*other.list_) : nullptr) {}
+    RelatedList(RelatedList&&) noexcept = default;
+    RelatedList& operator=(RelatedList other) noexcept {
+      list_ = std::move(other.list_);
+      return *this;
+    }
+    size_t size() const { return list_ ? list_->size() : 0; }
+    bool empty() const { return size() == 0; }
+    const Related& operator[](size_t i) const { return (*list_)[i]; }
+    const Related* begin() const { return list_ ? list_->data() : nullptr; }
+    const Related* end() const { return list_ ? list_->data() + list_->size() : nullptr; }
+    void push_back(Related related) {
+      if (!list_) list_ = std::make_unique<std::vector<Related>>();
+      list_->push_back(std::move(related));
+    }
+
+   private:
+    std::unique_ptr<std::vector<Related>> list_;
+  };
+
+  ScriptPath path;
+  std::string message;  // CP932
+  std::string_view check;  // one of the fixed names of the checks, or ""
+  RelatedList related;
+  int32_t line = 0;
+  int32_t column = 0;
   // The ranges of the report and of its related places as the editor is
   // shown them have been worked out (a cache kept beside the report's own
   // fields; the rest of what is shown is the report's own words, not held
   // twice).
-  mutable bool shown = false;
   mutable SourceRange range = {};
+  Diagnostic::Kind kind = Diagnostic::Kind::kError;
+  mutable bool shown = false;
   // What the editor is shown of it, from the ranges worked out; `path` is
   // the file it stands on (main.txt for a report on no file).
   SourceDiagnostic Shown(const std::string& path) const;
@@ -273,6 +300,8 @@ class GameAnalysis : public Analysis {
   std::vector<Symbol> WorkspaceSymbols(const std::string& query) override;
   std::shared_ptr<const DocumentText> AnalysedText(const std::string& path) override;
   std::shared_ptr<const std::string> AnalysedCp932(const std::string& path) override;
+  bool AnalysedFile(const std::string& path) const override;
+  bool NeedsAnalysis() const override { return changed_on_disk_; }
   // (route_map_analysis.cpp)
   std::string RouteMapJson() override;
 
@@ -337,16 +366,23 @@ class GameAnalysis : public Analysis {
   // The diagnostics of each file whose diagnostics changed: of every file
   // with `everything`, otherwise of those the scripts in touched_ report on.
   std::vector<FileDiagnostics> Publish(bool everything);
-  // Every report on the file, in the order of the run.
   // The file a report is shown on: its own, or main.txt for none.
   const std::string& PathOf(const ReportedDiagnostic& d) const;
-  std::vector<const ReportedDiagnostic*> ReportsOn(const std::string& path) const;
+  // Visits every report on the file, in the order of the run (a large
+  // script's reports are never listed apart).
+  void ForEachReportOn(const std::string& path,
+                       const std::function<void(const ReportedDiagnostic&)>& visit) const;
   // The files other than its own that a script's reports stand on.
   std::set<std::string> ForeignPaths(const Script& script) const;
 
   // The editor's text of `path`, or the file's as the last compile of it
-  // read it (the disk's only for a file no compile read).
+  // read it (the disk's only for a file no compile read; null for one that
+  // has changed since).
   std::shared_ptr<const DocumentText> TextOf(const std::string& path);
+  // The bytes of `path` as the last compile of it read them, read again;
+  // null when it has changed since (it is then compiled again) or no
+  // compile read it.
+  std::shared_ptr<const std::string> CompiledBytes(const std::string& path);
   // A place as the converter gives it (its columns count the file's bytes,
   // UTF-8 ones for a UTF-8 game) as a place in CP932 bytes.
   SourcePosition Cp932Position(const DocumentText& text, int32_t line, int32_t column) const;
@@ -396,6 +432,9 @@ class GameAnalysis : public Analysis {
   std::map<std::string, std::shared_ptr<const DocumentText>> documents_;
 
   bool analysed_ = false;
+  bool analysing_ = false;
+  // A file compiled by the last analysis has changed on disk since.
+  bool changed_on_disk_ = false;
   bool full_run_needed_ = true;
   std::vector<std::string> changed_;  // scripts edited since the last analysis
   // The ranges of the elements at the places reports stood on, per file, by

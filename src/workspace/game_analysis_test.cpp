@@ -700,6 +700,47 @@ TEST(GameAnalysis, PlacesInClosedScriptsStandOnTheTextsTheirCompilesRead) {
   EXPECT_EQ(0, reads);
 }
 
+// The bytes a compile read are not kept: they are read again for the
+// places, and a script that no longer holds them is shown against no text
+// and compiled again by the next analysis.
+TEST(GameAnalysis, AScriptChangedOnDiskSinceItsCompileIsShownAgainstNoOtherText) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  // More scripts than the few small ones held at hand after they are read.
+  for (size_t i = 0; i <= OverlayFileSystem::kHeldFiles; ++i)
+    fs.AddFile("/game/scenes/z" + std::to_string(i) + ".txt", "goto away;\n");
+  GameAnalysis analysis(fs);
+  WorkspaceSettings settings{{"/game"}, SourceEncoding::kCp932};
+  settings.client_watches_files = true;
+  analysis.Configure(settings);
+  analysis.Analyse();
+  // a.txt changes on disk and nobody says so; b.txt's edit makes a.txt's
+  // warning come back, and a.txt is read again to place it.
+  fs.AddFile("/game/scenes/a.txt", "\n\n\n\n\n\n" + fs.Files().at("/game/scenes/a.txt"));
+  const std::string b = fs.Files().at("/game/scenes/b.txt");
+  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932(b + "nowhere:\n"));
+  analysis.Analyse();
+  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932(b));
+  EXPECT_FALSE(analysis.NeedsAnalysis());
+  const std::vector<std::string> published = Published(analysis);
+  EXPECT_NE(std::find(published.begin(), published.end(),
+                      "/game/scenes/a.txt 4:6-4:6 W [undefined-label] ラベル \"nowhere\" "
+                      "はどのスクリプトにも定義されていません"),
+            published.end());
+  EXPECT_TRUE(analysis.NeedsAnalysis());
+  EXPECT_EQ(nullptr, analysis.AnalysedText("/game/scenes/a.txt"));
+  EXPECT_FALSE(analysis.HoverAt("/game/scenes/a.txt", {10, 2}).has_value());
+  // The next analysis compiles it again, and shows it against what it read.
+  const std::vector<std::string> again = Published(analysis);
+  EXPECT_FALSE(analysis.NeedsAnalysis());
+  EXPECT_NE(std::find(again.begin(), again.end(),
+                      "/game/scenes/a.txt 10:6-10:13 W [undefined-label] ラベル \"nowhere\" "
+                      "はどのスクリプトにも定義されていません"),
+            again.end());
+  ASSERT_NE(nullptr, analysis.AnalysedText("/game/scenes/a.txt"));
+  EXPECT_EQ(fs.Files().at("/game/scenes/a.txt"), analysis.AnalysedText("/game/scenes/a.txt")->cp932());
+}
+
 TEST(GameAnalysis, NoticesChangesOnDiskUnlessTheEditorWatchesThem) {
   for (const bool watched : {false, true}) {
     MemoryFileSystem fs;

@@ -39,6 +39,45 @@ class DiscardedOutput : public OutputFile {
   }
 };
 
+// A digest of bytes given a piece at a time, the same however they are cut:
+// eight bytes are mixed at once, so that a large script is checked at the
+// speed it is read.
+class ContentDigest {
+ public:
+  void Add(std::string_view bytes) {
+    size_t i = 0;
+    while (pending_bytes_ != 0 && i < bytes.size()) Push(static_cast<unsigned char>(bytes[i++]));
+    for (; i + 8 <= bytes.size(); i += 8) {
+      uint64_t word;
+      std::memcpy(&word, bytes.data() + i, 8);
+      Mix(word);
+    }
+    while (i < bytes.size()) Push(static_cast<unsigned char>(bytes[i++]));
+  }
+  uint64_t Value() const {
+    uint64_t value = (state_ ^ pending_ ^ (uint64_t{pending_bytes_} << 56)) * kMultiplier;
+    return value ^ (value >> 29);
+  }
+
+ private:
+  static constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+  void Mix(uint64_t word) {
+    state_ = (state_ ^ word) * kMultiplier;
+    state_ ^= state_ >> 32;
+  }
+  void Push(unsigned char byte) {
+    pending_ |= uint64_t{byte} << (8 * pending_bytes_);
+    if (++pending_bytes_ == 8) {
+      Mix(pending_);
+      pending_ = 0;
+      pending_bytes_ = 0;
+    }
+  }
+  uint64_t state_ = 0xCBF29CE484222325u;
+  uint64_t pending_ = 0;
+  uint32_t pending_bytes_ = 0;
+};
+
 }  // namespace
 
 const std::string* OverlayFileSystem::Overlaid(const std::string& path) const {
@@ -60,35 +99,90 @@ bool OverlayFileSystem::ReadFile(const std::string& path, std::string* contents,
     *contents = *text;
     return true;
   }
-  if (!base_.ReadFile(path, contents, err)) {
-    kept_.erase(path);
-    read_.erase(path);
-    return false;
-  }
-  if (!keep_ || !keep_(path)) return true;
-  if (keep_later_) {
-    kept_.erase(path);
-    read_[path] = {contents->size(), std::hash<std::string_view>()(*contents)};
-  } else {
-    kept_[path] = std::make_shared<const std::string>(*contents);
+  const bool keep = keep_ && keep_(path);
+  if (keep) Forget(path);
+  if (!base_.ReadFile(path, contents, err)) return false;
+  if (keep) {
+    ContentDigest digest;
+    digest.Add(*contents);
+    read_[path] = {contents->size(), digest.Value()};
   }
   return true;
 }
 
-std::vector<std::string> OverlayFileSystem::KeepRead() {
-  std::vector<std::string> changed;
-  for (const auto& [path, read] : read_) {
-    auto contents = std::make_shared<std::string>();
+void OverlayFileSystem::Forget(const std::string& path) {
+  read_.erase(path);
+  lost_.erase(std::remove(lost_.begin(), lost_.end(), path), lost_.end());
+  held_.erase(std::remove_if(held_.begin(), held_.end(),
+                             [&](const auto& held) { return held.first == path; }),
+              held_.end());
+}
+
+std::vector<std::string> OverlayFileSystem::CheckRead() {
+  std::vector<std::string> changed = std::move(lost_);
+  lost_.clear();
+  std::unique_ptr<char[]> buffer;
+  constexpr size_t kPiece = size_t{1} << 20;
+  for (auto& [path, read] : read_) {
+    if (read.checked || read.changed) continue;
+    read.checked = true;
+    // A piece at a time: a large script is not held again to be checked.
     std::string err;
-    if (base_.ReadFile(path, contents.get(), &err) && contents->size() == read.size &&
-        std::hash<std::string_view>()(*contents) == read.digest) {
-      kept_[path] = std::move(contents);
-    } else {
-      changed.push_back(path);
+    std::unique_ptr<InputFile> in = base_.OpenInput(path, &err);
+    ContentDigest digest;
+    uint64_t size = 0;
+    bool same = in != nullptr && in->Size() == read.size;
+    // Not zeroed: only what is read is touched.
+    if (same && !buffer) buffer.reset(new char[kPiece]);
+    while (same) {
+      size_t got = 0;
+      if (!in->Read(buffer.get(), kPiece, &got, &err)) same = false;
+      if (got == 0) break;
+      size += got;
+      digest.Add(std::string_view(buffer.get(), got));
     }
+    if (same && size == read.size && digest.Value() == read.digest) continue;
+    read.changed = true;
+    changed.push_back(path);
   }
-  read_.clear();
   return changed;
+}
+
+std::shared_ptr<const std::string> OverlayFileSystem::Compiled(const std::string& path,
+                                                               bool* changed) {
+  *changed = false;
+  auto it = read_.find(path);
+  if (it == read_.end()) return nullptr;
+  if (it->second.changed) return nullptr;  // found so before
+  for (size_t i = 0; i < held_.size(); ++i) {
+    if (held_[i].first != path) continue;
+    std::rotate(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(i),
+                held_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    return held_.front().second;
+  }
+  auto contents = std::make_shared<std::string>();
+  std::string err;
+  ContentDigest digest;
+  const bool read = base_.ReadFile(path, contents.get(), &err);
+  if (read) digest.Add(*contents);
+  if (!read || contents->size() != it->second.size || digest.Value() != it->second.digest) {
+    it->second.changed = true;
+    *changed = true;
+    // Not checked yet: the check of the analysis that read it tells it.
+    if (!it->second.checked) lost_.push_back(path);
+    return nullptr;
+  }
+  if (contents->size() <= kHeldBytes) {
+    held_.insert(held_.begin(), {path, contents});
+    size_t bytes = 0;
+    size_t keep = 0;
+    while (keep < held_.size() && keep < kHeldFiles &&
+           (bytes += held_[keep].second->size()) <= kHeldBytes) {
+      ++keep;
+    }
+    held_.resize(keep);
+  }
+  return contents;
 }
 
 std::unique_ptr<InputFile> OverlayFileSystem::OpenInput(const std::string& path, std::string* err) {

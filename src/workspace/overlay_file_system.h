@@ -4,6 +4,7 @@
 // told that its objects could be written) but never reaches the disk.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,34 +25,37 @@ class OverlayFileSystem : public FileSystem {
   // the converter reads scripts in.
   void Set(const std::string& path, std::shared_ptr<const DocumentText> text) {
     texts_[path] = std::move(text);
-    kept_.erase(path);
-    read_.erase(path);
+    Forget(path);
   }
   void Clear(const std::string& path) { texts_.erase(path); }
   void set_source_encoding(SourceEncoding encoding) { encoding_ = encoding; }
 
-  // The contents of each file that `keep` accepts are kept as ReadFile read
-  // them from the disk, until it reads the file again or ForgetKept: the
-  // text that what was made of the file stands on. With `later`, they are
-  // not copied as they are read (the reader holds them then, and a large
-  // script would be held twice) but read again by KeepRead, which keeps
-  // them only when they are what was read before.
-  void set_keep(std::function<bool(const std::string&)> keep, bool later = false) {
-    keep_ = std::move(keep);
-    keep_later_ = later;
-  }
-  // Reads again the files read since set_keep(..., true) and keeps those
-  // whose contents are what was read then; returns the others (changed
-  // since, or unreadable now), whose contents are not kept.
-  std::vector<std::string> KeepRead();
-  // The contents kept of `path`, or null.
-  std::shared_ptr<const std::string> Kept(const std::string& path) const {
-    auto it = kept_.find(path);
-    return it == kept_.end() ? nullptr : it->second;
-  }
-  void ForgetKept() {
-    kept_.clear();
+  // Of each file that `keep` accepts, ReadFile notes the size and a digest
+  // of what it read from the disk (never a copy: the reader holds the
+  // contents, and a large script would be held twice). What was made of
+  // the file stands on those bytes; Compiled reads them again when they
+  // are needed.
+  void set_keep(std::function<bool(const std::string&)> keep) { keep_ = std::move(keep); }
+  // Reads again, a piece at a time, the files read since set_keep and not
+  // checked yet; returns those whose contents are no longer what was read
+  // (changed since, or unreadable now), and those Compiled found changed
+  // meanwhile. What was made of them cannot be shown.
+  std::vector<std::string> CheckRead();
+  // The contents of `path` as ReadFile last read them, read again: null
+  // when no read was noted or they are known to have changed, and null
+  // with *changed when they are found changed now (the file is marked so,
+  // and not read again until ReadFile reads it anew). The last kHeldFiles
+  // files read stay at hand while they hold kHeldBytes together at most; a
+  // larger one is read again each time.
+  std::shared_ptr<const std::string> Compiled(const std::string& path, bool* changed);
+  static constexpr size_t kHeldBytes = size_t{4} << 20;
+  static constexpr size_t kHeldFiles = 64;
+  // Whether a read of `path` is noted (its contents may have changed since).
+  bool WasRead(const std::string& path) const { return read_.count(path) != 0; }
+  void ForgetRead() {
     read_.clear();
+    held_.clear();
+    lost_.clear();
   }
 
   char Separator() const override { return base_.Separator(); }
@@ -77,14 +81,20 @@ class OverlayFileSystem : public FileSystem {
   SourceEncoding encoding_ = SourceEncoding::kCp932;
   std::map<std::string, std::shared_ptr<const DocumentText>> texts_;
   std::function<bool(const std::string&)> keep_;
-  std::map<std::string, std::shared_ptr<const std::string>> kept_;
-  bool keep_later_ = false;
-  // What ReadFile read of each file to keep later: its size and a digest.
+  // What ReadFile read of each file it keeps track of: its size and a
+  // digest; whether CheckRead has read it again since, and whether its
+  // contents were found changed.
   struct Read {
-    size_t size;
-    size_t digest;
+    uint64_t size = 0;
+    uint64_t digest = 0;
+    bool checked = false;
+    bool changed = false;
   };
   std::map<std::string, Read> read_;
+  std::vector<std::string> lost_;  // found changed before CheckRead
+  // The contents of the files Compiled read last, the latest first.
+  std::vector<std::pair<std::string, std::shared_ptr<const std::string>>> held_;
+  void Forget(const std::string& path);
 };
 
 }  // namespace kv
