@@ -183,7 +183,17 @@ struct GameAnalysis::Script {
   // What the cross-script checks read of it.
   std::vector<NameUse> uses;
   std::vector<NameStore::Id> labels, functions;  // interned (GameAnalysis::names_)
-  std::vector<Mention> mentions;  // in the order they stand
+  // The names its statements define and use, in the order they stand: all
+  // of them (`all_mentions`) for a script open in the editor or one that
+  // cannot be compiled alone; of another, only the definitions and folder
+  // settings, which the queries of the whole game read (its other names are
+  // read again by compiling it alone, see MentionsAgain).
+  std::vector<Mention> mentions;
+  bool all_mentions = true;
+  // Of a script that keeps only some: every name its mentions hold other
+  // than files and folders, interned, each once, sorted by number: the
+  // scripts a query of a name compiles again.
+  std::vector<NameStore::Id> mentioned;
   // Where its compile reads or changes the variables declared so far: the
   // leading words of its statements that no command compiles (whether each
   // names a declared variable changes what is said of it) and the names it
@@ -382,12 +392,24 @@ uint32_t AliasHash(std::string_view name) {
 // Keeps what each statement defines and uses, and where each script began.
 class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
  public:
-  Reader(GameAnalysis& analysis, KCSystem& sys, Conversion& conversion)
-      : analysis_(analysis), sys_(sys), conversion_(conversion) {
-    ++analysis_.names_version_;  // the names it reads replace some kept ones
+  // What a compile made only to read a script's names again collects (see
+  // MentionsAgain): the names of that script that `want` accepts (of one
+  // name only, unless it is kNone); nothing else of the analysis changes.
+  struct Collect {
+    const Script* script;
+    NameStore::Id name;
+    const std::function<bool(const Mention&)>& want;
+    std::vector<Mention> found;
+  };
+
+  Reader(GameAnalysis& analysis, KCSystem& sys, Conversion& conversion, Collect* collect = nullptr)
+      : analysis_(analysis), sys_(sys), conversion_(conversion), collect_(collect) {
+    // The names it reads replace some kept ones.
+    if (collect_ == nullptr) ++analysis_.names_version_;
   }
 
   void OnScriptStart(const SourceText& source) override {
+    if (collect_ != nullptr) return;
     Script* script = ScriptOf(source);
     if (script == nullptr || script->started) return;
     // A whole run: the records of the scripts read so far go to them now,
@@ -403,6 +425,7 @@ class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
   }
 
   void OnStatement(const SourceText& source, int32_t id, const Statement& statement) override {
+    if (collect_ != nullptr) return;
     if (id == cmd::kCreateWindow && source.path == analysis_.main_script_ &&
         analysis_.create_window_line_ == 0) {
       analysis_.create_window_line_ = Diagnostics::PlaceIn(source, statement[0][0].offset).line;
@@ -426,7 +449,7 @@ class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
     }
   }
 
-  AliasReadObserver* AliasReads() override { return this; }
+  AliasReadObserver* AliasReads() override { return collect_ == nullptr ? this : nullptr; }
 
   void OnAliasLookup(std::string_view name) override {
     Script* script = AliasReader();
@@ -450,11 +473,28 @@ class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
     if (names.empty()) return;
     Script* script = ScriptOf(source);
     if (script == nullptr) return;
+    if (!decided_ && collect_ == nullptr) {
+      // Decided when its names begin to come, once OnScriptStart has told
+      // whether it can be compiled alone.
+      script->all_mentions = analysis_.KeepsAllMentions(*script);
+      decided_ = true;
+    }
     for (const NameEntry& entry : names) {
       if (entry.ForChecksOnly()) continue;
       // A command's own word needs no keeping: the word at a place tells
       // it (an alias's word is kept, to lead to its new_command).
       if (entry.kind == NameEntry::kCommand && entry.name == kCommands[entry.command].name) continue;
+      const NameStore::Id name = analysis_.names_.Intern(entry.name);
+      if (collect_ != nullptr &&
+          (script != collect_->script || (collect_->name != NameStore::kNone && name != collect_->name)))
+        continue;
+      if (collect_ == nullptr && !script->all_mentions) {
+        if (entry.kind != NameEntry::kFile && entry.kind != NameEntry::kFolder && name != last_mentioned_) {
+          mentioned_[name] = 1;
+          last_mentioned_ = name;
+        }
+        if (!entry.definition && entry.kind != NameEntry::kFolder) continue;
+      }
       const SourcePosition start = Place(source, entry.offset);
       // No comment stands inside an element: on one line, it spans its
       // bytes (a comment removed right behind it would move a place taken
@@ -465,8 +505,12 @@ class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
           bytes.find('\n') == std::string_view::npos
               ? SourcePosition{start.line, start.column + static_cast<int32_t>(bytes.size())}
               : Place(source, entry.end);
-      pending_.Add(entry.kind, entry.definition, entry.command,
-                            analysis_.names_.Intern(entry.name), start, end);
+      const Mention mention(entry.kind, entry.definition, entry.command, name, start, end);
+      if (collect_ != nullptr) {
+        if (collect_->want(mention)) collect_->found.push_back(mention);
+        continue;
+      }
+      pending_.Add(mention);
     }
   }
 
@@ -478,8 +522,21 @@ class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
   // list of their exact size: the lists kept of a whole game hold no room
   // to grow, nor leave behind the storage they grew out of.
   void Flush() {
-    if (current_ != nullptr) pending_.MoveTo(&current_->mentions);
+    if (current_ != nullptr) {
+      pending_.MoveTo(&current_->mentions);
+      if (mentioned_.size() != 0) {
+        std::vector<NameStore::Id>& kept = current_->mentioned;
+        const size_t before = kept.size();
+        mentioned_.ForEach([&](NameStore::Id id, uint8_t) { kept.push_back(id); });
+        std::sort(kept.begin() + static_cast<std::ptrdiff_t>(before), kept.end());
+        std::inplace_merge(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(before), kept.end());
+        kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+        kept.shrink_to_fit();
+      }
+    }
     pending_.Clear();
+    mentioned_.clear();
+    last_mentioned_ = NameStore::kNone;
   }
 
   // A script's names as they come, in blocks taken from the system: growing
@@ -539,6 +596,7 @@ class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
     Flush();
     auto it = analysis_.scripts_.find(source.path);
     current_ = it == analysis_.scripts_.end() ? nullptr : it->second.get();
+    decided_ = false;
     text_.reset();
     return current_;
   }
@@ -557,8 +615,13 @@ class GameAnalysis::Reader : public ReadingObserver, public AliasReadObserver {
   GameAnalysis& analysis_;
   KCSystem& sys_;
   Conversion& conversion_;
+  Collect* collect_;
   Script* current_ = nullptr;
   PendingMentions pending_;  // of current_, not yet kept
+  // The names of current_'s mentions not yet added to its `mentioned`.
+  IdTable<uint8_t> mentioned_;
+  NameStore::Id last_mentioned_ = NameStore::kNone;
+  bool decided_ = false;  // whether current_ keeps all its mentions
   std::shared_ptr<const DocumentText> text_;
 };
 
@@ -743,6 +806,7 @@ void GameAnalysis::ClearDocument(const std::string& path) {
 }
 
 void GameAnalysis::FilesChanged(const std::vector<FileChange>& changes) {
+  if (!changes.empty()) ++files_changed_;
   for (const FileChange& change : changes) {
     ranges_.erase(change.path);
     if (game_directory_.empty() || !change.path.starts_with(game_directory_)) continue;
@@ -1163,6 +1227,8 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
     script->errors = 0;
     script->compile.clear();
     script->mentions.clear();
+    script->mentioned.clear();
+    script->all_mentions = true;
     script->asked.clear();
     script->declared_names.clear();
     script->alias_reads.clear();
@@ -1854,10 +1920,93 @@ constexpr size_t kFileCompletionLimit = 100;
 
 }  // namespace
 
+bool GameAnalysis::KeepsAllMentions(const Script& script) const {
+  return !script.from_state || script.path == main_script_ || documents_.count(script.path) != 0;
+}
+
+namespace {
+// Takes in no report: a compile made again only to read names again has
+// nothing to tell that its last compile did not.
+class IgnoredReports : public DiagnosticListener {
+ public:
+  void OnDiagnostic(const Diagnostic&) override {}
+};
+}  // namespace
+
+std::vector<Mention> GameAnalysis::MentionsAgain(const Script& script, NameStore::Id name,
+                                                 const std::function<bool(const Mention&)>& want) {
+  if (!script.from_state || script.path == main_script_) return {};
+  // Only the text that its last compile read: a file changed since is
+  // compiled again by the next analysis, and shown against no text till then.
+  if (documents_.count(script.path) == 0 && !CompiledBytes(script.path)) return {};
+  DiscardSink sink;
+  KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
+  sys.options = options_;
+  IgnoredReports reports;
+  sys.log.set_listener(&reports);
+  if (!AddScript(sys, script.path)) return {};
+  Conversion conversion(sys);
+  Reader::Collect collect{&script, name, want, {}};
+  {
+    Reader reader(*this, sys, conversion, &collect);
+    conversion.set_observer(&reader);
+    conversion.ConvertScriptFrom(script.start);
+    conversion.set_observer(nullptr);
+  }
+  return std::move(collect.found);
+}
+
+void GameAnalysis::CheckGathered() {
+  const std::tuple<int, int, uint64_t> key{full_runs_, script_compiles_, files_changed_};
+  if (gathered_key_ == key) return;
+  gathered_lines_.clear();
+  gathered_.clear();
+  gathered_key_ = key;
+}
+
+std::span<const Mention> GameAnalysis::MentionsOf(const Script& script, NameStore::Id name) {
+  if (script.all_mentions) return script.mentions;
+  if (!std::binary_search(script.mentioned.begin(), script.mentioned.end(), name)) return {};
+  CheckGathered();
+  auto entry = std::find_if(gathered_.begin(), gathered_.end(),
+                            [&](const NameMentions& n) { return n.name == name; });
+  if (entry == gathered_.end()) {
+    if (gathered_.size() == kGathered) gathered_.pop_back();
+    gathered_.push_front({name, {}});
+    entry = gathered_.begin();
+  }
+  auto it = entry->scripts.find(&script);
+  if (it == entry->scripts.end()) {
+    it = entry->scripts
+             .emplace(&script, MentionsAgain(script, name, [](const Mention&) { return true; }))
+             .first;
+  }
+  return it->second;
+}
+
 const Mention* GameAnalysis::MentionAt(const std::string& path, SourcePosition position) {
   auto it = scripts_.find(path);
   if (it == scripts_.end()) return nullptr;
-  const std::vector<Mention>& mentions = it->second->mentions;
+  const Script* script = it->second.get();
+  const std::vector<Mention>* kept = &script->mentions;
+  if (!script->all_mentions) {
+    // The mentions that stand on the line, read again.
+    CheckGathered();
+    auto line = std::find_if(gathered_lines_.begin(), gathered_lines_.end(), [&](const LineMentions& l) {
+      return l.script == script && l.line == position.line;
+    });
+    if (line == gathered_lines_.end()) {
+      if (gathered_lines_.size() == kGathered) gathered_lines_.pop_back();
+      const int32_t at = position.line;
+      std::vector<Mention> on_line = MentionsAgain(*script, NameStore::kNone, [at](const Mention& m) {
+        return m.start().line <= at && at <= m.end().line;
+      });
+      gathered_lines_.push_front({script, at, std::move(on_line)});
+      line = gathered_lines_.begin();
+    }
+    kept = &line->mentions;
+  }
+  const std::vector<Mention>& mentions = *kept;
   auto before = [](const SourcePosition& a, const SourcePosition& b) {
     return std::tie(a.line, a.column) < std::tie(b.line, b.column);
   };
@@ -1890,7 +2039,7 @@ std::vector<SourceLocation> GameAnalysis::Occurrences(NameEntry::Kind kind, std:
     return found;
   }
   for (const Script* script : order_) {
-    for (const Mention& mention : script->mentions) {
+    for (const Mention& mention : MentionsOf(*script, name)) {
       if (mention.kind() != kind || mention.name != name) continue;
       if (mention.definition() ? definitions : uses) found.push_back(LocationOf(script->path, mention));
     }
@@ -1982,9 +2131,10 @@ std::vector<SourceLocation> GameAnalysis::References(const std::string& path,
     case NameEntry::kCommand: {
       // An alias: where it is made and every statement that begins with it.
       std::vector<SourceLocation> found;
+      const NameStore::Id name = mention->name;
       for (const Script* script : order_) {
-        for (const Mention& m : script->mentions) {
-          if (m.name != mention->name) continue;
+        for (const Mention& m : MentionsOf(*script, name)) {
+          if (m.name != name) continue;
           if ((m.kind() == NameEntry::kAlias && include_definition) || m.kind() == NameEntry::kCommand)
             found.push_back(LocationOf(script->path, m));
         }

@@ -24,6 +24,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -394,6 +395,20 @@ class GameAnalysis : public Analysis {
   // The name that stands at (or ends at) a place of a script, from the
   // index the compile made of it.
   const Mention* MentionAt(const std::string& path, SourcePosition position);
+  // Whether the compile of a script keeps all its mentions: an open one,
+  // main.txt, and one that cannot be compiled alone do.
+  bool KeepsAllMentions(const Script& script) const;
+  // Compiles a script again alone from the state it began in, as its last
+  // compile did, and gives the mentions it reads that `want` accepts, in
+  // the order they stand. Nothing else of the analysis changes: its
+  // reports, states and counts are those of the last compile. Only those
+  // of `name`, unless it is NameStore::kNone.
+  std::vector<Mention> MentionsAgain(const Script& script, NameStore::Id name,
+                                     const std::function<bool(const Mention&)>& want);
+  // The mentions of a name in a script: all its mentions for one that keeps
+  // them (the caller looks for the name), otherwise those of the name,
+  // compiled again when the script may hold it and kept in gathered_.
+  std::span<const Mention> MentionsOf(const Script& script, NameStore::Id name);
   static SourceLocation LocationOf(const std::string& path, const Mention& mention);
   // Every definition (with `definitions`) and use (with `uses`) of a name
   // of a kind, in the order of the run.
@@ -541,6 +556,29 @@ class GameAnalysis : public Analysis {
   uint64_t names_version_ = 1;
   std::tuple<uint64_t, int, int> definitions_key_{0, -1, -1};
   std::vector<Defined> definitions_;
+  // What MentionsAgain read for the last queries, while no compile has run
+  // since nor a file changed (the whole runs, compiles and changes counted
+  // when it was read): the mentions of a line of a script, for MentionAt,
+  // and those of a name in each script that keeps not all its own, for the
+  // queries of the whole game (a rename after a search for references reads
+  // nothing again).
+  // The newest first, kGathered of each at most.
+  static constexpr size_t kGathered = 4;
+  struct LineMentions {
+    const Script* script;
+    int32_t line;
+    std::vector<Mention> mentions;
+  };
+  struct NameMentions {
+    NameStore::Id name;
+    std::map<const Script*, std::vector<Mention>> scripts;
+  };
+  std::deque<LineMentions> gathered_lines_;
+  std::deque<NameMentions> gathered_;
+  std::tuple<int, int, uint64_t> gathered_key_{-1, -1, 0};
+  uint64_t files_changed_ = 0;  // how many times FilesChanged was told of a change
+  // Empties what is gathered when a compile has run or a file changed since.
+  void CheckGathered();
   // Every name the compiles have read, once.
   NameStore names_;
   std::string_view Name(NameStore::Id id) const { return names_.View(id); }

@@ -528,6 +528,48 @@ TEST(GameAnalysis, NavigatesLabelsFunctionsVariablesAndAliasesAcrossScripts) {
   EXPECT_EQ(3u, analysis.WorkspaceSymbols("STA").size());
 }
 
+// A script not open in the editor keeps only its definitions: the queries
+// that need its other names compile it again alone, which changes no report
+// and counts no compile, and answer as for an open one.
+TEST(GameAnalysis, ClosedScriptsAnswerAsOpenOnesWithoutChangingTheAnalysis) {
+  MemoryFileSystem fs;
+  AddGame(fs);
+  GameAnalysis closed(fs), open(fs);
+  const std::vector<std::string> published = Published(Configured(closed));
+  Configured(open);
+  for (const char* path : {"/game/scenes/a.txt", "/game/scenes/b.txt", "/game/scenes/c.txt"})
+    open.SetDocument(path, DocumentText::FromCp932(fs.Files().at(path)));
+  open.Analyse();
+  const int compiles = closed.script_compiles();
+  auto answers = [](GameAnalysis& analysis) {
+    std::string text = Locations(analysis.References("/game/scenes/b.txt", {5, 2}, true)) + "\n" +
+                       Locations(analysis.References("/game/main.txt", {2, 14}, true)) + "\n" +
+                       Locations(analysis.References("/game/main.txt", {4, 8}, false)) + "\n" +
+                       Locations(analysis.Definition("/game/scenes/c.txt", {2, 2})) + "\n" +
+                       Locations(analysis.Definition("/game/scenes/a.txt", {3, 10})) + "\n";
+    std::vector<FileEdits> edits;
+    std::string refusal;
+    if (analysis.Rename("/game/scenes/b.txt", {1, 11}, "hello", &edits, &refusal)) {
+      for (const FileEdits& file : edits) text += Locations({{file.path, file.edits.at(0).range}});
+    }
+    return text + "\n" + Cp932ToUtf8(analysis.HoverAt("/game/scenes/c.txt", {1, 2})->markdown);
+  };
+  const std::string expected = answers(open);
+  EXPECT_EQ(
+      "/game/main.txt 5:1-6; /game/scenes/b.txt 5:1-6; /game/scenes/b.txt 6:1-6; "
+      "/game/scenes/c.txt 1:5-10; \n"
+      "/game/main.txt 2:13-16; /game/main.txt 6:1-4; /game/scenes/c.txt 1:1-4; \n"
+      "/game/scenes/a.txt 3:1-6; /game/scenes/a.txt 3:9-14; /game/scenes/a.txt 5:4-9; \n"
+      "/game/scenes/b.txt 4:13-17; \n/game/main.txt 4:7-12; \n"
+      "/game/main.txt 7:15-20; /game/scenes/b.txt 1:10-15; \n"
+      "`hop`: `goto` の別名 (`main.txt` 2 行目)\n\n**goto** パラメータ 1 個  \ncreate_window "
+      "の前にも使えます",
+      expected);
+  EXPECT_EQ(expected, answers(closed));
+  EXPECT_EQ(compiles, closed.script_compiles());
+  EXPECT_EQ(published, Published(closed));
+}
+
 // A game saved as UTF-8: the converter counts the file's bytes, the editor's
 // side CP932 bytes ("あいう" is nine bytes in the file, six in CP932).
 TEST(GameAnalysis, PlacesInAUtf8GameAreCountedInCp932Bytes) {
