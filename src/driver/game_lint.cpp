@@ -318,7 +318,10 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
           if (declared != first_declarations.end()) {
             const NameUse& first = *declared->second.use;
             const std::string_view first_script = declared->second.script;
-            const bool later_here = first_script == group.script &&
+            // The runs of a script share its path's bytes.
+            const bool same_script =
+                first_script.data() == group.script.data() || first_script == group.script;
+            const bool later_here = same_script &&
                                     (first.line > use.line ||
                                      (first.line == use.line && first.column > use.column));
             if (!later_here || !checks.On(Check::kUsedBeforeDeclaration)) break;

@@ -337,21 +337,30 @@ struct Reading {
 class CommentsInStrings {
  public:
   // `offset`: where the comment began in the kept text, all of which
-  // before it is final.
-  void Found(std::string_view kept, uint32_t offset, char marker, std::vector<CommentStart>* found) {
-    for (; at_ < offset; ++at_) {
-      whole_.Step(kept[at_]);
-      if (kept[at_] == '\n') {
-        line_ = Reading();
+  // before it is final. Not inlined: the byte loop runs faster on its own
+  // than inside RemoveComments's.
+  [[gnu::noinline]] void Found(std::string_view kept, uint32_t offset, char marker,
+                               std::vector<CommentStart>* found) {
+    // In locals: the bytes read could alias the members.
+    Reading whole = whole_, line = line_;
+    for (uint32_t at = at_; at < offset; ++at) {
+      const char c = kept[at];
+      whole.Step(c);
+      if (c == '\n') {
+        line = Reading();
       } else {
-        line_.Step(kept[at_]);
+        line.Step(c);
       }
     }
-    const char open = whole_.quote;
-    if (open == 0 || line_.quote != open || offset == 0) return;
-    found->push_back({offset, marker, open});
+    at_ = offset;
+    const char open = whole.quote;
     // A line comment ends the author's string on its line.
-    if (marker == '/') whole_ = line_ = Reading();
+    if (open != 0 && line.quote == open && offset != 0) {
+      found->push_back({offset, marker, open});
+      if (marker == '/') whole = line = Reading();
+    }
+    whole_ = whole;
+    line_ = line;
   }
 
  private:
