@@ -5,6 +5,7 @@
 // records twice.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <compare>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace kv {
@@ -158,14 +160,42 @@ struct NameUse {
     kAssignedWord,
     kMadeName,
   };
+  // The script is not kept here: each is kept with the run of its script's
+  // records (NameUseRun), and the first place of a second definition apart
+  // (FirstDefinition), so that the millions of records stay small.
   NameText name;
-  ScriptPath script;
   int32_t line = 0;
   int32_t column = 0;
-  // A second definition: where the first one stands in the same script.
+  Kind kind = kFunctionCall;
+};
+
+// A label or function defined again in a script (kSecondLabel,
+// kSecondFunction at `line`, `column`): where its first definition stands.
+struct FirstDefinition {
+  int32_t line = 0;
+  int32_t column = 0;
   int32_t firstLine = 0;
   int32_t firstColumn = 0;
-  Kind kind = kFunctionCall;
+  friend bool operator<(const FirstDefinition& a, const FirstDefinition& b) {
+    return a.line != b.line ? a.line < b.line : a.column < b.column;
+  }
+};
+
+// Records of one script in source order, with the first places of its
+// second definitions sorted by place.
+struct NameUseRun {
+  std::string_view script;
+  std::span<const NameUse> uses;
+  std::span<const FirstDefinition> firsts;
+
+  // Where the first definition of `second` (a record of this run) stands;
+  // 0, 0 when it was not kept.
+  std::pair<int32_t, int32_t> FirstPlaceOf(const NameUse& second) const {
+    const FirstDefinition key{second.line, second.column};
+    auto it = std::lower_bound(firsts.begin(), firsts.end(), key);
+    if (it == firsts.end() || it->line != second.line || it->column != second.column) return {0, 0};
+    return {it->firstLine, it->firstColumn};
+  }
 };
 
 // The records of a run in blocks that never move. Each script's records are
@@ -179,27 +209,41 @@ class NameUseLog {
   NameUseLog(NameUseLog&&) noexcept = default;
   NameUseLog& operator=(NameUseLog&&) noexcept = default;
 
-  // Keeps `use` after the records of its script on earlier or equal lines;
-  // returns it where it stands (valid until the next Add or Clear).
-  NameUse& Add(NameUse use);
+  // Keeps `use`, a record of `script`, after the records of its script on
+  // earlier or equal lines; returns it where it stands (valid until the next
+  // Add or Clear).
+  NameUse& Add(const ScriptPath& script, NameUse use);
+  // The same for a second definition, with where the first one stands.
+  void AddSecond(const ScriptPath& script, NameUse use, int32_t firstLine, int32_t firstColumn);
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   void Clear();
 
   // The records in source order (script path, then line; as they came for
-  // equal places), in spans.
-  std::vector<std::span<const NameUse>> InSourceOrder();
+  // equal places), in runs of one script each.
+  std::vector<NameUseRun> InSourceOrder();
 
-  // Visits the records as they came.
+  // Visits the records as they came, with their script.
   template <typename Visit>
   void ForEach(Visit&& visit) {
-    for (size_t i = 0; i < size_; ++i) visit(At(i));
+    for (const Group& group : groups_) {
+      for (size_t i = group.begin; i < group.end; ++i) visit(group.script, At(i));
+    }
+  }
+  // Visits the first places of the second definitions, with their script.
+  template <typename Visit>
+  void ForEachFirst(Visit&& visit) {
+    for (const Group& group : groups_) {
+      for (const FirstDefinition& first : group.firsts) visit(group.script, first);
+    }
   }
 
  private:
   static constexpr size_t kBlock = 4096;
   struct Group {
+    ScriptPath script;
     size_t begin, end;  // indexes of the records of one script
+    std::vector<FirstDefinition> firsts;
   };
   NameUse& At(size_t index) { return blocks_[index / kBlock][index % kBlock]; }
 
@@ -207,8 +251,10 @@ class NameUseLog {
   size_t size_ = 0;
   std::vector<Group> groups_;
   // The records in source order when a script's records came in two runs
-  // apart (never in one compile of a game: a script is compiled once).
+  // apart (never in one compile of a game: a script is compiled once), and
+  // the first places of their second definitions.
   std::vector<NameUse> merged_;
+  std::vector<std::vector<FirstDefinition>> merged_firsts_;
 };
 
 }  // namespace kv

@@ -31,7 +31,7 @@ TEST(NameTextTest, HoldsShortAndLongNamesThroughCopiesAndMoves) {
   }
   EXPECT_TRUE(NameText(std::string_view()).empty());
   EXPECT_EQ(sizeof(NameText), 16u);
-  EXPECT_LE(sizeof(NameUse), 48u);
+  EXPECT_LE(sizeof(NameUse), 28u);
 }
 
 TEST(ScriptPathTest, CopiesShareThePathAndCompareByText) {
@@ -47,14 +47,16 @@ TEST(ScriptPathTest, CopiesShareThePathAndCompareByText) {
   EXPECT_EQ(ScriptPath().str(), "");
 }
 
-NameUse Use(const ScriptPath& script, int32_t line, std::string name) {
-  return NameUse{.name = name, .script = script, .line = line, .column = 1};
-}
+NameUse Use(int32_t line, std::string name) { return NameUse{.name = name, .line = line, .column = 1}; }
 
+// Each record as script:name, and a second definition's first line after it.
 std::vector<std::string> Order(NameUseLog& log) {
   std::vector<std::string> names;
-  for (std::span<const NameUse> span : log.InSourceOrder()) {
-    for (const NameUse& use : span) names.push_back(use.script.str() + ":" + use.name);
+  for (const NameUseRun& run : log.InSourceOrder()) {
+    for (const NameUse& use : run.uses) {
+      names.push_back(std::string(run.script) + ":" + use.name);
+      if (use.kind == NameUse::kSecondLabel) names.back() += "@" + std::to_string(run.FirstPlaceOf(use).first);
+    }
   }
   return names;
 }
@@ -62,22 +64,24 @@ std::vector<std::string> Order(NameUseLog& log) {
 TEST(NameUseLogTest, KeepsSourceOrderWithoutSortingTheRecords) {
   const ScriptPath main(std::string("/g/main.txt")), a(std::string("/g/a.txt"));
   NameUseLog log;
-  log.Add(Use(main, 3, "m3"));
+  log.Add(main, Use(3, "m3"));
   // A statement's records may come out of order: the later line goes after,
   // an equal line after those before it.
-  log.Add(Use(main, 5, "m5"));
-  log.Add(Use(main, 4, "m4"));
-  log.Add(Use(main, 4, "m4b"));
-  NameUse& second = log.Add(Use(main, 4, "m4c"));
-  second.firstLine = 2;
-  log.Add(Use(a, 1, "a1"));
-  log.Add(Use(a, 1, "a1b"));
+  log.Add(main, Use(5, "m5"));
+  log.Add(main, Use(4, "m4"));
+  log.Add(main, Use(4, "m4b"));
+  NameUse second = Use(4, "m4c");
+  second.kind = NameUse::kSecondLabel;
+  second.column = 3;
+  log.AddSecond(main, second, 2, 1);
+  log.Add(a, Use(1, "a1"));
+  log.Add(a, Use(1, "a1b"));
   EXPECT_EQ(Order(log), (std::vector<std::string>{"/g/a.txt:a1", "/g/a.txt:a1b", "/g/main.txt:m3",
                                                   "/g/main.txt:m4", "/g/main.txt:m4b",
-                                                  "/g/main.txt:m4c", "/g/main.txt:m5"}));
+                                                  "/g/main.txt:m4c@2", "/g/main.txt:m5"}));
   int32_t first_line = 0;
-  log.ForEach([&](NameUse& use) {
-    if (use.name == "m4c") first_line = use.firstLine;
+  log.ForEachFirst([&](const ScriptPath& script, const FirstDefinition& first) {
+    if (script == main && first.line == 4 && first.column == 3) first_line = first.firstLine;
   });
   EXPECT_EQ(first_line, 2);
   log.Clear();
@@ -89,17 +93,22 @@ TEST(NameUseLogTest, SpansCrossBlocksAndScriptsInTwoRunsAreMerged) {
   const ScriptPath a(std::string("/a.txt")), b(std::string("/b.txt"));
   NameUseLog log;
   constexpr int kMany = 10000;
-  for (int i = 0; i < kMany; ++i) log.Add(Use(b, i, std::to_string(i)));
+  for (int i = 0; i < kMany; ++i) log.Add(b, Use(i, std::to_string(i)));
+  NameUse second = Use(9000, "second");
+  second.kind = NameUse::kSecondLabel;
+  log.AddSecond(b, second, 8000, 1);
   std::vector<std::string> order = Order(log);
-  ASSERT_EQ(order.size(), size_t{kMany});
+  ASSERT_EQ(order.size(), size_t{kMany} + 1);
   EXPECT_EQ(order.front(), "/b.txt:0");
   EXPECT_EQ(order.back(), "/b.txt:9999");
+  EXPECT_EQ(order[9001], "/b.txt:second@8000");
   EXPECT_GT(log.InSourceOrder().size(), 1u);
   // The same script again after another: one list, by path and line.
-  log.Add(Use(a, 7, "a7"));
-  log.Add(Use(b, 5, "again"));
+  log.Add(a, Use(7, "a7"));
+  log.Add(b, Use(5, "again"));
   order = Order(log);
-  ASSERT_EQ(order.size(), size_t{kMany} + 2);
+  ASSERT_EQ(order.size(), size_t{kMany} + 3);
+  EXPECT_EQ(order[9003], "/b.txt:second@8000");
   EXPECT_EQ(order[0], "/a.txt:a7");
   EXPECT_EQ(order[6], "/b.txt:5");
   EXPECT_EQ(order[7], "/b.txt:again");

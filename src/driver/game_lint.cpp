@@ -196,43 +196,50 @@ class FileCheck {
   PerFileKind<bool> built_ = {};
 };
 
-void LintUnreachedScripts(Diagnostics& log, std::span<const std::span<const NameUse>> records,
+void LintUnreachedScripts(Diagnostics& log, std::span<const NameUseRun> records,
                           std::span<const DefinitionRecord> labels,
                           std::span<const DefinitionRecord> functions, const GameFiles& files);
+
+// A record and the script it was made in.
+struct ScriptUse {
+  const NameUse* use;
+  std::string_view script;
+};
 
 }  // namespace
 
 void SortNameUses(std::vector<NameUse>& records) {
-  std::stable_sort(records.begin(), records.end(), [](const NameUse& a, const NameUse& b) {
-    return a.script != b.script ? a.script < b.script : a.line < b.line;
-  });
+  std::stable_sort(records.begin(), records.end(),
+                   [](const NameUse& a, const NameUse& b) { return a.line < b.line; });
 }
 
 void LintGame(Diagnostics& log, const CheckSet& checks,
-              std::span<const std::span<const NameUse>> records,
+              std::span<const NameUseRun> records,
               std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
               const GameFiles& files) {
   const std::unordered_set<std::string_view> label_names = Names(labels);
   const std::unordered_set<std::string_view> function_names = Names(functions);
   // The first definition of each label, in source order.
-  std::unordered_map<std::string_view, const NameUse*> first_labels;
-  for (std::span<const NameUse> group : records) {
-    for (const NameUse& use : group) {
-      if (use.kind == NameUse::kLabel) first_labels.try_emplace(use.name, &use);
+  std::unordered_map<std::string_view, ScriptUse> first_labels;
+  for (const NameUseRun& group : records) {
+    for (const NameUse& use : group.uses) {
+      if (use.kind == NameUse::kLabel) first_labels.try_emplace(use.name, ScriptUse{&use, group.script});
     }
   }
   FileCheck file_check(files);
   // The first declaration of each variable in source order (the order of
   // the scripts' paths), the names declared in that order, and the names
   // that commands make.
-  std::unordered_map<std::string_view, const NameUse*> first_declarations;
+  std::unordered_map<std::string_view, ScriptUse> first_declarations;
   std::vector<std::string_view> declared_names;
   std::unordered_set<std::string_view> made_names;
   if (checks.AnyVariableCheck()) {
-    for (std::span<const NameUse> group : records) {
-      for (const NameUse& use : group) {
+    for (const NameUseRun& group : records) {
+      for (const NameUse& use : group.uses) {
         if (use.kind == NameUse::kVariableDeclaration || use.kind == NameUse::kLocalDeclaration) {
-          if (first_declarations.try_emplace(use.name, &use).second) declared_names.push_back(use.name);
+          if (first_declarations.try_emplace(use.name, ScriptUse{&use, group.script}).second) {
+            declared_names.push_back(use.name);
+          }
         } else if (use.kind == NameUse::kMadeName || use.kind == NameUse::kAssignedWord) {
           // A word assigned to may be made by its assignment.
           made_names.insert(use.name);
@@ -262,10 +269,10 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
     return nearest;
   };
 
-  for (std::span<const NameUse> group : records) {
-    for (const NameUse& use : group) {
+  for (const NameUseRun& group : records) {
+    for (const NameUse& use : group.uses) {
       const std::string_view name = use.name;
-      const SourcePlace place{use.script, use.line, use.column};
+      const SourcePlace place{group.script, use.line, use.column};
       auto warn = [&](Check check, std::string_view message, std::initializer_list<LogArg> args,
                       const RelatedPlace* related = nullptr) {
         if (!checks.On(check)) return;
@@ -286,7 +293,8 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
           break;
         case NameUse::kSecondFunction:
         case NameUse::kSecondLabel: {
-          const RelatedPlace first{{use.script, use.firstLine, use.firstColumn}, kFirstDefinition};
+          const auto [first_line, first_column] = group.FirstPlaceOf(use);
+          const RelatedPlace first{{group.script, first_line, first_column}, kFirstDefinition};
           if (use.kind == NameUse::kSecondLabel) {
             warn(Check::kDuplicateLabel, kMsgSecondLabel, {name}, &first);
           } else {
@@ -295,11 +303,12 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
           break;
         }
         case NameUse::kLabel: {
-          const NameUse& first = *first_labels.at(name);
-          if (&first == &use) break;
-          const RelatedPlace related{{first.script, first.line, first.column}, kFirstDefinition};
+          const ScriptUse& found = first_labels.at(name);
+          if (found.use == &use) break;
+          const NameUse& first = *found.use;
+          const RelatedPlace related{{found.script, first.line, first.column}, kFirstDefinition};
           warn(Check::kDuplicateLabel, kMsgLabelInTwoScripts,
-               {name, LogArg::Path(first.script), first.line}, &related);
+               {name, LogArg::Path(found.script), first.line}, &related);
           break;
         }
         case NameUse::kVariableUse:
@@ -307,12 +316,16 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
         case NameUse::kAssignedWord: {
           const auto declared = first_declarations.find(name);
           if (declared != first_declarations.end()) {
-            const NameUse& first = *declared->second;
-            const bool later_here = first.script == use.script &&
+            const NameUse& first = *declared->second.use;
+            const std::string_view first_script = declared->second.script;
+            // The runs of a script share its path's bytes.
+            const bool same_script =
+                first_script.data() == group.script.data() || first_script == group.script;
+            const bool later_here = same_script &&
                                     (first.line > use.line ||
                                      (first.line == use.line && first.column > use.column));
             if (!later_here || !checks.On(Check::kUsedBeforeDeclaration)) break;
-            const RelatedPlace related{{first.script, first.line, first.column}, kFirstDeclaration};
+            const RelatedPlace related{{first_script, first.line, first.column}, kFirstDeclaration};
             warn(Check::kUsedBeforeDeclaration, kMsgUsedBeforeDeclaration, {name, first.line},
                  &related);
             log.NoteAt(place, kNoteUsedBeforeDeclaration);
@@ -347,13 +360,16 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
         case NameUse::kVariableDeclaration: {
           const auto declared = first_declarations.find(name);
           if (declared == first_declarations.end() || !checks.On(Check::kRedeclaredVariable)) break;
-          const NameUse& first = *declared->second;
+          const NameUse& first = *declared->second.use;
+          const std::string_view first_script = declared->second.script;
           if (&first == &use || first.kind != NameUse::kVariableDeclaration) break;
           // Once per name and script: the first declaration again.
-          if (!redeclarations_told.insert(use.script.str() + '\n' + std::string(name)).second) break;
-          const RelatedPlace related{{first.script, first.line, first.column}, kFirstDeclaration};
+          std::string told(group.script);
+          told.append(1, '\n').append(name);
+          if (!redeclarations_told.insert(std::move(told)).second) break;
+          const RelatedPlace related{{first_script, first.line, first.column}, kFirstDeclaration};
           warn(Check::kRedeclaredVariable, kMsgRedeclared,
-               {name, LogArg::Path(first.script), first.line}, &related);
+               {name, LogArg::Path(first_script), first.line}, &related);
           log.NoteAt(place, kNoteRedeclared, {name});
           break;
         }
@@ -383,13 +399,13 @@ namespace {
 // script_load names them (by a literal name; a computed one may name any
 // script, and then none is warned of), and nothing uses their labels and
 // functions.
-void LintUnreachedScripts(Diagnostics& log, std::span<const std::span<const NameUse>> records,
+void LintUnreachedScripts(Diagnostics& log, std::span<const NameUseRun> records,
                           std::span<const DefinitionRecord> labels,
                           std::span<const DefinitionRecord> functions, const GameFiles& files) {
   std::vector<std::vector<std::string_view>> named;
   std::unordered_set<std::string_view> used_labels, used_functions;
-  for (std::span<const NameUse> group : records) {
-    for (const NameUse& use : group) {
+  for (const NameUseRun& group : records) {
+    for (const NameUse& use : group.uses) {
       if (use.kind == NameUse::kGoto) used_labels.insert(use.name);
       if (use.kind == NameUse::kFunctionCall) used_functions.insert(use.name);
       if (use.kind != NameUse::kFileName) continue;
@@ -450,7 +466,7 @@ void LintGame(KCSystem& sys) {
   files.sounds = results.AudioFiles;
   files.movies = results.MovieFiles;
   files.extensions = ExtensionsOf(sys.options);
-  const std::vector<std::span<const NameUse>> records = results.NameUses.InSourceOrder();
+  const std::vector<NameUseRun> records = results.NameUses.InSourceOrder();
   LintGame(sys.log, checks, records, results.LabelDefinitions, results.FunctionDefinitions, files);
   results.NameUses.Clear();
 }

@@ -37,16 +37,15 @@ struct GameFiles {
 // The extension lists of `options`, as GameFiles holds them.
 PerFileKind<std::span<const std::string>> ExtensionsOf(const RunOptions& options);
 
-// Sorts records into source order: script path, then line.
+// Sorts the records of one script into source order (by line).
 void SortNameUses(std::vector<NameUse>& records);
 
 // Warns of each finding, in source order (script path, then line), with the
-// check's name. `records` are the game's records in groups, each in source
-// order and the groups in order of their scripts' paths: one group for the
-// whole game, or one per script. Checks that `checks` leaves out are not
-// made.
+// check's name. `records` are the game's records in runs of one script each,
+// each in source order and the runs in order of their scripts' paths.
+// Checks that `checks` leaves out are not made.
 void LintGame(Diagnostics& log, const CheckSet& checks,
-              std::span<const std::span<const NameUse>> records,
+              std::span<const NameUseRun> records,
               std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
               const GameFiles& files);
 

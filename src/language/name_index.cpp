@@ -244,8 +244,8 @@ void NameUseRecorder::Keep(const std::vector<NameEntry>& names, bool checked) {
     definition_pending_ = true;
     definition_is_label_ = entry.kind == NameEntry::kLabel;
     const SourcePlace place = Diagnostics::PlaceIn(*source, entry.offset);
-    definition_ =
-        NameUse{.name = entry.name, .script = path_, .line = place.line, .column = place.column};
+    definition_ = NameUse{.name = entry.name, .line = place.line, .column = place.column};
+    definition_script_ = path_;
     sys_.lastDefinition = {};
   }
 }
@@ -257,8 +257,9 @@ void NameUseRecorder::KeepDefinition() {
   if (!outcome.recorded) return;
   if (outcome.second) {
     definition_.kind = definition_is_label_ ? NameUse::kSecondLabel : NameUse::kSecondFunction;
-    definition_.firstLine = outcome.firstLine;
-    definition_.firstColumn = outcome.firstColumn;
+    sys_.results.NameUses.AddSecond(definition_script_, std::move(definition_), outcome.firstLine,
+                                    outcome.firstColumn);
+    return;
   } else if (definition_is_label_ && sys_.options.checks.On(Check::kDuplicateLabel)) {
     // Where each script defines a label first, for the check of labels
     // that two scripts define.
@@ -266,13 +267,13 @@ void NameUseRecorder::KeepDefinition() {
   } else {
     return;
   }
-  sys_.results.NameUses.Add(std::move(definition_));
+  sys_.results.NameUses.Add(definition_script_, std::move(definition_));
 }
 
 void NameUseRecorder::Record(NameUse::Kind kind, std::string_view name, uint32_t offset) {
   const SourcePlace place = Diagnostics::PlaceIn(*sys_.script.currentSource, offset);
-  sys_.results.NameUses.Add(NameUse{
-      .name = name, .script = path_, .line = place.line, .column = place.column, .kind = kind});
+  sys_.results.NameUses.Add(
+      path_, NameUse{.name = name, .line = place.line, .column = place.column, .kind = kind});
 }
 
 bool NameUseRecorder::NamesFile(std::string_view text) const {

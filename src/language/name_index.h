@@ -125,6 +125,7 @@ class NameUseRecorder {
   bool definition_pending_ = false;
   bool definition_is_label_ = false;
   NameUse definition_;
+  ScriptPath definition_script_;
 };
 
 }  // namespace kv

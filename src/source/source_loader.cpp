@@ -288,6 +288,88 @@ SourceText* LoadSourceFile(KCSystem& sys, const std::string& name, bool to_compi
 
 }  // namespace
 
+namespace {
+
+// Strings as the tokenizer reads them, byte by byte: a quote where an element
+// begins opens one (inside a word it is part of the word), and the next byte
+// equal to it closes it, over line feeds.
+// Which bytes end a word, and which begin one outside a string, looked up
+// rather than searched for: the reading steps through every byte of a script.
+struct WordBytes {
+  std::array<bool, 256> stops{};
+  std::array<bool, 256> starts{};
+};
+
+constexpr WordBytes MakeWordBytes() {
+  WordBytes t;
+  for (char c : kWordStops) t.stops[static_cast<uint8_t>(c)] = true;
+  for (int c = 0; c < 256; ++c) t.starts[c] = !t.stops[c];
+  // Digits begin a number, which a quote may follow at once.
+  for (char c : kOperatorBytes) t.starts[static_cast<uint8_t>(c)] = false;
+  for (char c = '0'; c <= '9'; ++c) t.starts[static_cast<uint8_t>(c)] = false;
+  for (char c : std::string_view(";,\0", 3)) t.starts[static_cast<uint8_t>(c)] = false;
+  return t;
+}
+
+constexpr WordBytes kWordBytes = MakeWordBytes();
+
+struct Reading {
+  char quote = 0;  // of the string being read
+  bool in_word = false;
+  void Step(char c) {
+    const auto byte = static_cast<uint8_t>(c);
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (in_word) {
+      in_word = !kWordBytes.stops[byte];
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else {
+      in_word = kWordBytes.starts[byte];
+    }
+  }
+};
+
+// Follows the kept text of RemoveComments as it grows, as the tokenizer will
+// read it, and tells which comments begin inside a string that was opened
+// on the comment's own line: its author meant the slashes as text. A string
+// left open lines before does not make every later comment suspect.
+class CommentsInStrings {
+ public:
+  // `offset`: where the comment began in the kept text, all of which
+  // before it is final. Not inlined: the byte loop runs faster on its own
+  // than inside RemoveComments's.
+  [[gnu::noinline]] void Found(std::string_view kept, uint32_t offset, char marker,
+                               std::vector<CommentStart>* found) {
+    // In locals: the bytes read could alias the members.
+    Reading whole = whole_, line = line_;
+    for (uint32_t at = at_; at < offset; ++at) {
+      const char c = kept[at];
+      whole.Step(c);
+      if (c == '\n') {
+        line = Reading();
+      } else {
+        line.Step(c);
+      }
+    }
+    at_ = offset;
+    const char open = whole.quote;
+    // A line comment ends the author's string on its line.
+    if (open != 0 && line.quote == open && offset != 0) {
+      found->push_back({offset, marker, open});
+      if (marker == '/') whole = line = Reading();
+    }
+    whole_ = whole;
+    line_ = line;
+  }
+
+ private:
+  Reading whole_, line_;  // from the start of the text, and of the line
+  uint32_t at_ = 0;
+};
+
+}  // namespace
+
 // Removes, from `position` on, "//" comments up to (not including) their
 // line feed and "/* */" comments except for the line feeds inside them, so
 // every line keeps its number. A line comment on the last line takes the rest
@@ -304,6 +386,7 @@ bool RemoveComments(Diagnostics& log, SourceText& file, std::vector<CommentStart
   // From `out` on, the kept text stands `i - out` bytes left of where the
   // file has it: recorded where that changes, for the columns of messages.
   file.shifts.clear();
+  CommentsInStrings in_strings;
   auto shifted = [&] {
     file.shifts.push_back({static_cast<uint32_t>(out), static_cast<uint32_t>(i - out)});
   };
@@ -317,7 +400,7 @@ bool RemoveComments(Diagnostics& log, SourceText& file, std::vector<CommentStart
     if (i >= size) break;
     const char marker = i + 1 < size ? p[i + 1] : '\0';
     if (starts != nullptr && (marker == '/' || marker == '*')) {
-      starts->push_back({static_cast<uint32_t>(out), marker});
+      in_strings.Found({p, out}, static_cast<uint32_t>(out), marker, starts);
     }
     if (marker == '/') {
       const void* line_feed = std::memchr(p + i, '\n', size - i);
@@ -371,69 +454,11 @@ bool RemoveComments(Diagnostics& log, SourceText& file, std::vector<CommentStart
   return true;
 }
 
-namespace {
-
-// Strings as the tokenizer reads them, byte by byte: a quote where an element
-// begins opens one (inside a word it is part of the word), and the next byte
-// equal to it closes it, over line feeds.
-// Which bytes end a word, and which begin one outside a string, looked up
-// rather than searched for: the reading steps through every byte of a script.
-struct WordBytes {
-  std::array<bool, 256> stops{};
-  std::array<bool, 256> starts{};
-};
-
-constexpr WordBytes MakeWordBytes() {
-  WordBytes t;
-  for (char c : kWordStops) t.stops[static_cast<uint8_t>(c)] = true;
-  for (int c = 0; c < 256; ++c) t.starts[c] = !t.stops[c];
-  // Digits begin a number, which a quote may follow at once.
-  for (char c : kOperatorBytes) t.starts[static_cast<uint8_t>(c)] = false;
-  for (char c = '0'; c <= '9'; ++c) t.starts[static_cast<uint8_t>(c)] = false;
-  for (char c : std::string_view(";,\0", 3)) t.starts[static_cast<uint8_t>(c)] = false;
-  return t;
-}
-
-constexpr WordBytes kWordBytes = MakeWordBytes();
-
-struct Reading {
-  char quote = 0;  // of the string being read
-  bool in_word = false;
-  void Step(char c) {
-    const auto byte = static_cast<uint8_t>(c);
-    if (quote != 0) {
-      if (c == quote) quote = 0;
-    } else if (in_word) {
-      in_word = !kWordBytes.stops[byte];
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else {
-      in_word = kWordBytes.starts[byte];
-    }
-  }
-};
-
-}  // namespace
 
 void WarnOfCommentsInStrings(Diagnostics& log, const SourceText& file,
                              const std::vector<CommentStart>& starts) {
-  // A comment is told of only when the string it stands in was also opened
-  // on its own line, so that a string left open lines before does not make
-  // every later comment suspect.
-  const std::string_view text = file.contents;
-  Reading whole, line;  // from the start of the text, and of the line
-  size_t at = 0;
   for (const CommentStart& comment : starts) {
-    for (; at < comment.offset && at < text.size(); ++at) {
-      whole.Step(text[at]);
-      if (text[at] == '\n') {
-        line = Reading();
-      } else {
-        line.Step(text[at]);
-      }
-    }
-    const char open = whole.quote;
-    if (open == 0 || line.quote != open || comment.offset == 0) continue;
+    const char open = comment.quote;
     // The comment's own column: the byte before it is the line's, and the
     // offset itself already stands where the comment ended.
     SourcePlace place = Diagnostics::PlaceIn(file, comment.offset - 1);
@@ -443,8 +468,6 @@ void WarnOfCommentsInStrings(Diagnostics& log, const SourceText& file,
     const ReportDetails details = CheckDetails(Check::kCommentInString);
     if (comment.marker == '/') {
       log.WarningAt(place, kMsgLineCommentInString, {quote}, details);
-      // The author's string ended on this line.
-      whole = line = Reading();
     } else {
       log.WarningAt(place, kMsgBlockCommentInString, {}, details);
     }

@@ -56,19 +56,21 @@ bool NextScript(KCSystem& sys);
 // UTF-8 (--source-encoding=utf-8) is converted to CP932 when it becomes the
 // current script.
 SourceText* LoadSource(KCSystem& sys, const std::string& name, bool to_compile = true);
-// Where a comment began, in the text as it is after comment removal, and
-// its marker's second byte ('/' or '*').
+// Where a comment began, in the text as it is after comment removal, its
+// marker's second byte ('/' or '*') and the quote of the string it stands in.
 struct CommentStart {
   uint32_t offset;
   char marker;
+  char quote;
 };
 
 // Removes "//" and "/* */" comments in place, keeping every line feed; with
-// `starts`, appends where each comment began.
+// `starts`, appends where each comment began that stands inside a string
+// opened on its own line, as the tokenizer reads strings (the others are
+// not kept: a script may hold millions).
 bool RemoveComments(Diagnostics& log, SourceText& file, std::vector<CommentStart>* starts = nullptr);
-// Warns of each comment of `starts` (of `file`, its comments just removed)
-// that begins inside a string on its own line, as the tokenizer reads
-// strings: its author meant the slashes as text.
+// Warns of each comment of `starts` (of `file`, its comments just removed,
+// as RemoveComments found them): its author meant the slashes as text.
 void WarnOfCommentsInStrings(Diagnostics& log, const SourceText& file,
                              const std::vector<CommentStart>& starts);
 // Where the first string literal before `end` of `text` (a script's text

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "context/kc_system.h"
 #include "test_support/memory_file_system.h"
@@ -127,6 +128,24 @@ TEST_F(SourceLoaderTest, CheckingCommentsAgreesWithRemovingThem) {
     EXPECT_EQ(CommentsEnd(checked_log, checked), RemoveComments(removed_log, removed)) << text;
     EXPECT_EQ(checked_out.text, removed_out.text) << text;
   }
+}
+
+// Only the comments that stand in a string opened on their own line are
+// kept; a line comment in a string ends that string, and a string left open
+// on an earlier line makes no later comment suspect.
+TEST_F(SourceLoaderTest, KeepsTheCommentsThatStandInStrings) {
+  fs.AddFile("/game/s.txt", "a \"b //c\";\nd 'e /* f */ g';\n/* h */ i \"j\n/* k */\" l // m\n");
+  SourceText source(fs);
+  ASSERT_TRUE(source.FileOpen("/game/s.txt", ModeRead));
+  StringSink out;
+  Diagnostics log(out, ConsoleEncoding::kUtf8);
+  std::vector<CommentStart> starts;
+  ASSERT_TRUE(RemoveComments(log, source, &starts));
+  std::string found;
+  for (const CommentStart& start : starts) {
+    found += source.contents.substr(0, start.offset) + "|" + start.marker + start.quote + "\n";
+  }
+  EXPECT_EQ(found, "a \"b |/\"\na \"b \nd 'e |*'\n");
 }
 
 TEST_F(SourceLoaderTest, LargeCommentsLoadInOnePass) {

@@ -182,6 +182,7 @@ struct GameAnalysis::Script {
   std::vector<ReportedDiagnostic> unreached;  // that nothing reaches it
   // What the cross-script checks read of it.
   std::vector<NameUse> uses;
+  std::vector<FirstDefinition> firsts;  // of its second definitions, by place
   std::vector<NameStore::Id> labels, functions;  // interned (GameAnalysis::names_)
   // The names its statements define and use, in the order they stand: all
   // of them (`all_mentions`) for a script open in the editor or one that
@@ -629,21 +630,24 @@ void GameAnalysis::KeepNameUses(NameUseLog* records) {
   // A script's records share one path and mostly stand together.
   const std::string* last_path = nullptr;
   Script* last_script = nullptr;
-  auto script_of = [&](const NameUse& use) {
-    if (&use.script.str() != last_path) {
-      last_path = &use.script.str();
-      auto it = scripts_.find(use.script);
+  auto script_of = [&](const ScriptPath& path) {
+    if (&path.str() != last_path) {
+      last_path = &path.str();
+      auto it = scripts_.find(path.str());
       last_script = it == scripts_.end() ? nullptr : it->second.get();
     }
     return last_script;
   };
   std::unordered_map<Script*, size_t> counts;
-  records->ForEach([&](const NameUse& use) {
-    if (Script* script = script_of(use)) ++counts[script];
+  records->ForEach([&](const ScriptPath& path, const NameUse&) {
+    if (Script* script = script_of(path)) ++counts[script];
   });
   for (auto& [script, count] : counts) script->uses.reserve(script->uses.size() + count);
-  records->ForEach([&](NameUse& use) {
-    if (Script* script = script_of(use)) script->uses.push_back(std::move(use));
+  records->ForEach([&](const ScriptPath& path, NameUse& use) {
+    if (Script* script = script_of(path)) script->uses.push_back(std::move(use));
+  });
+  records->ForEachFirst([&](const ScriptPath& path, const FirstDefinition& first) {
+    if (Script* script = script_of(path)) script->firsts.push_back(first);
   });
   records->Clear();
 }
@@ -1030,7 +1034,10 @@ void GameAnalysis::FullRun() {
     // The last script's records; the run's list is given back before the
     // checks of the whole game run.
     KeepNameUses(&sys.results.NameUses);
-    for (auto& [path, script] : scripts_) SortNameUses(script->uses);
+    for (auto& [path, script] : scripts_) {
+      SortNameUses(script->uses);
+      std::sort(script->firsts.begin(), script->firsts.end());
+    }
     for (auto [list, member] : {std::pair{&sys.results.LabelDefinitions, &Script::labels},
                                 std::pair{&sys.results.FunctionDefinitions, &Script::functions}}) {
       for (const DefinitionRecord& record : *list) {
@@ -1250,8 +1257,14 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
       if (!conversion.ConvertMainScriptFrom(state)) return false;
     }
     script->uses.clear();
-    for (std::span<const NameUse> records : sys.results.NameUses.InSourceOrder()) {
-      script->uses.insert(script->uses.end(), records.begin(), records.end());
+    script->firsts.clear();
+    const FirstDefinition* last_firsts = nullptr;
+    for (const NameUseRun& run : sys.results.NameUses.InSourceOrder()) {
+      script->uses.insert(script->uses.end(), run.uses.begin(), run.uses.end());
+      // The runs of one list of records share its first places.
+      if (run.firsts.data() == last_firsts) continue;
+      last_firsts = run.firsts.data();
+      script->firsts.insert(script->firsts.end(), run.firsts.begin(), run.firsts.end());
     }
     sys.results.NameUses.Clear();
     script->labels.clear();
@@ -1452,12 +1465,12 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   }
   std::vector<std::vector<NameUse>> kept;
   kept.reserve(scripts_.size());
-  std::vector<std::span<const NameUse>> records;
+  std::vector<NameUseRun> records;
   kv::GameFiles files;
   for (const auto& [path, script] : scripts_) {
     files.scripts.push_back(path);
     if (again.count(script.get())) {
-      records.push_back(script->uses);
+      records.push_back({path, script->uses, script->firsts});
       continue;
     }
     auto it = named.find(script.get());
@@ -1467,7 +1480,7 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       const NameUse& use = script->uses[i];
       if (it->second.count({category(use.kind), use.name})) list.push_back(use);
     }
-    records.push_back(list);
+    records.push_back({path, list, {}});
   }
   files.images = image_files_;
   files.sounds = audio_files_;
@@ -1510,7 +1523,7 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
       for (Script* script : list->scripts()) (label ? labels : functions).Add(use.name, &script->path, 0);
     }
   }
-  records.assign(1, reached);
+  records.assign(1, NameUseRun{{}, reached, {}});
   std::map<Script*, std::vector<ReportedDiagnostic>> old_unreached;
   for (auto& [path, script] : scripts_) {
     old_unreached[script.get()] = std::move(script->unreached);
