@@ -21,4 +21,10 @@ void FreeBulk(void* block, size_t bytes);
 // (Windows), the pages stay as they were.
 void DiscardPages(void* begin, size_t bytes);
 
+// Gives the pages of the allocator's free memory back to the system. Blocks
+// freed in the middle of the heap otherwise stay resident until the heap's
+// top is freed, so a phase that freed much (the checks of a whole game)
+// would leave the next one (publishing their findings) standing on them.
+void ReleaseFreeMemory();
+
 }  // namespace kv

@@ -1,4 +1,7 @@
 #include <sys/mman.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <unistd.h>
 
 #include <cstdint>
@@ -27,6 +30,12 @@ void DiscardPages(void* begin, size_t bytes) {
   // Only pages that lie wholly inside the range: the bytes around it (an
   // allocator's bookkeeping, other data) keep their pages.
   if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+}
+
+void ReleaseFreeMemory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
 }
 
 }  // namespace kv

@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <windows.h>
 
 #include "platform/bulk_memory.h"
@@ -17,5 +18,7 @@ void FreeBulk(void* block, size_t) {
 // on whole regions of VirtualAlloc only, and heap blocks are not that: the
 // pages stay.
 void DiscardPages(void*, size_t) {}
+
+void ReleaseFreeMemory() { _heapmin(); }
 
 }  // namespace kv

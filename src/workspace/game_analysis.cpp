@@ -934,6 +934,8 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
     if (moved.empty() || attempt == kReadAttempts) break;
   }
   analysing_ = false;
+  // A whole run's checks free far more than publishing takes again.
+  if (whole) ReleaseFreeMemory();
   return Publish(whole);
 }
 
