@@ -1636,7 +1636,9 @@ bool GameAnalysis::RangesFromRead(const std::string& path, std::vector<PlacedRan
     for (; next != places->end() && line_of(*next) == line; ++next) {
       const auto column = static_cast<int32_t>(static_cast<uint32_t>(next->key));
       const auto at = static_cast<int32_t>(line);
-      next->range = LineElementRange(line_text, at, column, {at, column});
+      const SourceRange range = LineElementRange(line_text, at, column, {at, column});
+      next->start = range.start.column;
+      next->end = range.end.column;
     }
   };
   auto take = [&](std::string_view piece) {
@@ -1785,21 +1787,32 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     std::map<std::string, std::vector<PlacedRange>> read_ranges;
     std::set<std::string> changed;
     if (settings_.source_encoding == SourceEncoding::kCp932) {
-      auto want = [&](const std::string& at, int32_t line, int32_t column) {
-        if (documents_.count(at) != 0 || !fs_.WasRead(at)) return;
-        const uint64_t key = key_of(line, column);
-        if (kept_range(at, key) != nullptr) return;
-        // A place with no line is the file's start, once the file is
-        // found unchanged.
-        std::vector<PlacedRange>& places = read_ranges[at];
-        if (line >= 1) places.push_back({key, {}});
+      // Each place whose range is not kept, on a file that a compile read;
+      // one with no line is the file's start once the file is found
+      // unchanged (it is read all the same, as for any other place).
+      auto places_to_read = [&](const std::function<void(const std::string&, int32_t, uint64_t)>& add) {
+        auto want = [&](const std::string& at, int32_t line, int32_t column) {
+          if (documents_.count(at) != 0 || !fs_.WasRead(at)) return;
+          const uint64_t key = key_of(line, column);
+          if (kept_range(at, key) == nullptr) add(at, line, key);
+        };
+        ForEachReportOn(path, [&](const ReportedDiagnostic& reported) {
+          if (reported.shown) return;
+          want(path, reported.line, reported.column);
+          for (const ReportedDiagnostic::Related& related : reported.related)
+            want(related.path.str().empty() ? path : related.path.str(), related.line,
+                 related.column);
+        });
       };
-      ForEachReportOn(path, [&](const ReportedDiagnostic& reported) {
-        if (reported.shown) return;
-        want(path, reported.line, reported.column);
-        for (const ReportedDiagnostic::Related& related : reported.related)
-          want(related.path.str().empty() ? path : related.path.str(), related.line,
-               related.column);
+      // Counted first: a large script's places are held once, without the
+      // room a growing list leaves.
+      std::map<std::string, size_t> counts;
+      places_to_read([&](const std::string& at, int32_t line, uint64_t) {
+        counts[at] += line >= 1 ? 1 : 0;
+      });
+      for (const auto& [at, count] : counts) read_ranges[at].reserve(count);
+      places_to_read([&](const std::string& at, int32_t line, uint64_t key) {
+        if (line >= 1) read_ranges[at].push_back({key});
       });
       for (auto& [at, places] : read_ranges) {
         auto by_key = [](const PlacedRange& a, const PlacedRange& b) { return a.key < b.key; };
@@ -1818,7 +1831,8 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
         auto& places = read->second;
         auto it = std::lower_bound(places.begin(), places.end(), key,
                                    [](const PlacedRange& a, uint64_t b) { return a.key < b; });
-        if (it != places.end() && it->key == key) return it->range;
+        if (it != places.end() && it->key == key)
+          return SourceRange{{line, it->start}, {line, it->end}};
       }
       auto it = texts.find(at);
       if (it == texts.end()) it = texts.emplace(at, TextOf(at)).first;

@@ -389,10 +389,12 @@ class GameAnalysis : public Analysis {
   // What a read of a file that a compile read finds changed tells: it is
   // compiled again.
   void FoundChanged(const std::string& path);
-  // A place on a file (`key`: its line and column) and its range.
+  // A place on a file (`key`: its line and column) and the columns its
+  // range spans on that line.
   struct PlacedRange {
     uint64_t key = 0;
-    SourceRange range;
+    int32_t start = 0;
+    int32_t end = 0;
   };
   // The ranges of `places` (ordered by key, each once, lines from 1) on a
   // file a compile read as CP932, from that file read again a piece at a
