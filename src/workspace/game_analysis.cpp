@@ -1579,6 +1579,20 @@ std::shared_ptr<const std::string> GameAnalysis::AnalysedCp932(const std::string
   return CompiledBytes(path);
 }
 
+uint64_t GameAnalysis::AnalysedCp932Size(const std::string& path) {
+  if (settings_.source_encoding != SourceEncoding::kCp932 || documents_.count(path) != 0) return 0;
+  return fs_.CompiledSize(path);
+}
+
+bool GameAnalysis::ReadAnalysedCp932(const std::string& path,
+                                     const std::function<void(std::string_view)>& take) {
+  if (AnalysedCp932Size(path) == 0) return false;
+  bool changed = false;
+  if (fs_.ReadCompiled(path, read_piece_, take, &changed)) return true;
+  if (changed) FoundChanged(path);
+  return false;
+}
+
 bool GameAnalysis::AnalysedFile(const std::string& path) const {
   return documents_.count(path) == 0 && fs_.WasRead(path);
 }

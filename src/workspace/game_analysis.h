@@ -301,6 +301,9 @@ class GameAnalysis : public Analysis {
   std::vector<Symbol> WorkspaceSymbols(const std::string& query) override;
   std::shared_ptr<const DocumentText> AnalysedText(const std::string& path) override;
   std::shared_ptr<const std::string> AnalysedCp932(const std::string& path) override;
+  uint64_t AnalysedCp932Size(const std::string& path) override;
+  bool ReadAnalysedCp932(const std::string& path,
+                         const std::function<void(std::string_view)>& take) override;
   bool AnalysedFile(const std::string& path) const override;
   bool NeedsAnalysis() const override { return changed_on_disk_; }
   // (route_map_analysis.cpp)

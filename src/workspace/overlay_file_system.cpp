@@ -223,6 +223,11 @@ bool OverlayFileSystem::ReadCompiled(const std::string& path, size_t piece,
   return false;
 }
 
+uint64_t OverlayFileSystem::CompiledSize(const std::string& path) const {
+  auto it = read_.find(path);
+  return it == read_.end() || it->second.changed ? 0 : it->second.size;
+}
+
 std::unique_ptr<InputFile> OverlayFileSystem::OpenInput(const std::string& path, std::string* err) {
   auto it = texts_.find(path);
   if (it == texts_.end()) return base_.OpenInput(path, err);

@@ -57,6 +57,9 @@ class OverlayFileSystem : public FileSystem {
   // compiled.
   bool ReadCompiled(const std::string& path, size_t piece,
                     const std::function<void(std::string_view)>& take, bool* changed);
+  // The size ReadFile read of `path`, 0 when none was read or the file has
+  // been found changed since.
+  uint64_t CompiledSize(const std::string& path) const;
   static constexpr size_t kHeldBytes = size_t{4} << 20;
   static constexpr size_t kHeldFiles = 64;
   // Whether a read of `path` is noted (its contents may have changed since).
