@@ -108,8 +108,58 @@ class LanguageServer::Positions {
   void Use(const std::string& path, std::shared_ptr<const DocumentText> text) {
     maps_.try_emplace(path, PositionMap(std::move(text), encoding_));
   }
+  // Works out the positions of a list's places on each file the analysis
+  // read as CP932 that is too large to be read whole for them (a script of
+  // hundreds of megabytes), from a read of it a piece at a time.
+  void Prepare(const std::string& path, const DiagnosticList& list) {
+    if (!list) return;
+    std::map<std::string, std::vector<PositionMap::Placed>> places;
+    std::set<std::string> whole;  // mapped as any other file
+    auto note = [&](const std::string& path, SourcePosition position) {
+      auto it = places.find(path);
+      if (it == places.end()) {
+        if (maps_.count(path) != 0 || whole.count(path) != 0) return;
+        if (analysed_.count(path) != 0 ||
+            analysis_.AnalysedCp932Size(path) <= kLargestReadWhole) {
+          whole.insert(path);
+          return;
+        }
+        it = places.emplace(path, std::vector<PositionMap::Placed>()).first;
+      }
+      it->second.push_back({PositionMap::KeyOf(position), 0, 0});
+    };
+    list([&](const SourceDiagnostic& diagnostic) {
+      note(path, diagnostic.range.start);
+      note(path, diagnostic.range.end);
+      for (const RelatedLocation& place : diagnostic.related) {
+        note(place.location.path, place.location.range.start);
+        note(place.location.path, place.location.range.end);
+      }
+    });
+    for (auto& [at, list] : places) {
+      auto by_key = [](const auto& a, const auto& b) { return a.key < b.key; };
+      std::sort(list.begin(), list.end(), by_key);
+      list.erase(std::unique(list.begin(), list.end(),
+                             [](const auto& a, const auto& b) { return a.key == b.key; }),
+                 list.end());
+      list.shrink_to_fit();
+      Cp932Placer placer(std::move(list), encoding_);
+      if (analysis_.ReadAnalysedCp932(at, [&](std::string_view piece) { placer.Take(piece); })) {
+        Analysis& analysis = analysis_;
+        maps_.emplace(at, PositionMap(placer.Finish(), [&analysis, at = at] {
+                        return analysis.AnalysedCp932(at);
+                      }, encoding_));
+      } else {
+        // Changed since the analysis read it: its places stand on no text.
+        maps_.emplace(at, PositionMap(std::shared_ptr<const DocumentText>(), encoding_));
+      }
+    }
+  }
 
  private:
+  // A file up to this size is read whole to map its places, and may stay at
+  // hand for the next answer.
+  static constexpr uint64_t kLargestReadWhole = uint64_t{4} << 20;
   Analysis& analysis_;
   const DocumentStore& store_;
   const std::map<std::string, std::shared_ptr<const DocumentText>>& analysed_;
@@ -803,6 +853,7 @@ void LanguageServer::AnalyseAndPublish() {
         analysis_.VisitDiagnostics(path, visit);
       };
     }
+    positions.Prepare(path, list);
     const OpenDocument* open = store_.Find(path);
     // The list is written once for its digest, and kept as text while it is
     // short; a long one is written again as it is sent.

@@ -97,7 +97,29 @@ PositionMap::PositionMap(std::shared_ptr<const std::string> cp932, PositionEncod
   if (lone_cr_) lines_ = LineIndex(bytes_);
 }
 
+PositionMap::PositionMap(std::vector<Placed> placed,
+                         std::function<std::shared_ptr<const std::string>()> read,
+                         PositionEncoding encoding)
+    : lines_(std::string_view()),
+      encoding_(encoding),
+      placed_mode_(true),
+      placed_(std::move(placed)),
+      read_(std::move(read)) {}
+
 PositionMap::~PositionMap() = default;
+
+const PositionMap& PositionMap::Whole() const {
+  if (!whole_) {
+    if (placed_mode_) {
+      std::shared_ptr<const std::string> bytes = read_ ? read_() : nullptr;
+      whole_ = bytes ? std::make_unique<PositionMap>(std::move(bytes), encoding_)
+                     : std::make_unique<PositionMap>(std::shared_ptr<const DocumentText>(), encoding_);
+    } else {
+      whole_ = std::make_unique<PositionMap>(DocumentText::FromCp932(bytes_), encoding_);
+    }
+  }
+  return *whole_;
+}
 
 size_t LineIndex::LineOf(size_t offset) const {
   return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) -
@@ -150,10 +172,7 @@ LspPosition PositionMap::Cp932ToLsp(SourcePosition position) const {
 }
 
 SourcePosition PositionMap::ToSource(LspPosition position) const {
-  if (cp932_) {
-    if (!whole_) whole_ = std::make_unique<PositionMap>(DocumentText::FromCp932(bytes_), encoding_);
-    return whole_->ToSource(position);
-  }
+  if (cp932_ || placed_mode_) return Whole().ToSource(position);
   if (!text_) {
     auto base1 = [](int64_t n) {
       return static_cast<int32_t>(std::clamp<int64_t>(n, 0, INT32_MAX - 1) + 1);
@@ -164,12 +183,88 @@ SourcePosition PositionMap::ToSource(LspPosition position) const {
 }
 
 LspPosition PositionMap::ToLsp(SourcePosition position) const {
+  if (placed_mode_) {
+    const uint64_t key = KeyOf(position);
+    auto it = std::lower_bound(placed_.begin(), placed_.end(), key,
+                               [](const Placed& p, uint64_t k) { return p.key < k; });
+    if (it != placed_.end() && it->key == key) return LspPosition{it->line, it->character};
+    return Whole().ToLsp(position);
+  }
   if (cp932_) return Cp932ToLsp(position);
   if (!text_) {
     return LspPosition{std::max<int64_t>(position.line - 1, 0),
                        std::max<int64_t>(position.column - 1, 0)};
   }
   return lines_.Position(text_->Utf8OffsetOf(text_->Cp932Offset(position)), encoding_);
+}
+
+Cp932Placer::Cp932Placer(std::vector<PositionMap::Placed> places, PositionEncoding encoding)
+    : places_(std::move(places)), encoding_(encoding) {
+  // Keys order lines as unsigned: line 0 first, lines below it last. Those
+  // stand where (1, 1) does.
+  first_ = static_cast<size_t>(std::find_if(places_.begin(), places_.end(),
+                                            [](const auto& p) { return LineOf(p) >= 1; }) -
+                               places_.begin());
+  end_ = static_cast<size_t>(std::find_if(places_.begin() + static_cast<std::ptrdiff_t>(first_),
+                                          places_.end(), [](const auto& p) { return LineOf(p) < 1; }) -
+                             places_.begin());
+  next_ = first_;
+}
+
+void Cp932Placer::Take(std::string_view piece) {
+  piece = piece.substr(0, DocumentText::kMaxBytes - std::min(taken_, DocumentText::kMaxBytes));
+  taken_ += piece.size();
+  while (!piece.empty()) {
+    const size_t lf = piece.find('\n');
+    if (lf == std::string_view::npos) {
+      carry_.append(piece);
+      return;
+    }
+    if (carry_.empty()) {
+      EndLine(piece.substr(0, lf + 1), false);
+    } else {
+      carry_.append(piece.substr(0, lf + 1));
+      EndLine(carry_, false);
+      carry_.clear();
+    }
+    piece.remove_prefix(lf + 1);
+  }
+}
+
+void Cp932Placer::EndLine(std::string_view line, bool last) {
+  const bool first_line = line_ == 1 && (first_ != 0 || end_ != places_.size());
+  const bool wanted = next_ != end_ && (last || LineOf(places_[next_]) == line_);
+  if (first_line || wanted) {
+    const PositionMap map(std::make_shared<const std::string>(line), encoding_);
+    auto place = [&](PositionMap::Placed& p, SourcePosition at) {
+      const LspPosition position = map.ToLsp(at);
+      p.line = static_cast<uint32_t>(editor_line_ + static_cast<uint64_t>(position.line));
+      p.character = static_cast<uint32_t>(position.character);
+    };
+    if (first_line) {
+      for (size_t i = 0; i < first_; ++i) place(places_[i], {1, 1});
+      for (size_t i = end_; i < places_.size(); ++i) place(places_[i], {1, 1});
+    }
+    // On the last line: those past it stand at its end.
+    for (; next_ != end_ && (last || LineOf(places_[next_]) == line_); ++next_) {
+      const int32_t column = static_cast<int32_t>(static_cast<uint32_t>(places_[next_].key));
+      place(places_[next_], {1, LineOf(places_[next_]) == line_ ? column : INT32_MAX});
+    }
+  }
+  // The protocol's lines this one holds: one, and one more for each CR
+  // alone (a CR just before the LF is part of the line break).
+  if (!last) {
+    const std::string_view content = line.substr(0, line.size() - 1);
+    editor_line_ += 1 + static_cast<uint64_t>(std::count(
+                            content.begin(), content.end() - (content.empty() ? 0 : 1), '\r'));
+  }
+  ++line_;
+}
+
+std::vector<PositionMap::Placed> Cp932Placer::Finish() {
+  EndLine(carry_, true);
+  std::string().swap(carry_);
+  return std::move(places_);
 }
 
 }  // namespace kv

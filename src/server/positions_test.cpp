@@ -95,6 +95,44 @@ TEST(PositionMap, OverCp932BytesAgreesWithTheMapOverTheWholeText) {
   }
 }
 
+TEST(Cp932Placer, PlacesFromPiecesAsTheMapOverTheWholeFile) {
+  const std::string pieces[] = {"a", "\n", "\r", "\r\n", "\x82\xA0", "\x83\x5C", "\xB1", "\x82\n",
+                                "\x82\r", "\x80", "\t"};
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % (round % 20 == 0 ? 400 : 24));
+    for (int i = 0; i < length; ++i) text += pieces[random() % std::size(pieces)];
+    const auto bytes = std::make_shared<const std::string>(text);
+    for (PositionEncoding encoding : {kUtf16, kUtf8}) {
+      const PositionMap whole(bytes, encoding);
+      // Lines before the first and past the last, columns from 0 to past
+      // the longest line; every other one, so that lines are skipped.
+      std::vector<PositionMap::Placed> places;
+      for (int32_t line = -1; line <= length + 2; ++line) {
+        for (int32_t column = line % 2 == 0 ? 0 : 1; column <= 30; column += 2) {
+          places.push_back({PositionMap::KeyOf({line, column}), 0, 0});
+        }
+      }
+      std::sort(places.begin(), places.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+      Cp932Placer placer(places, encoding);
+      const size_t piece = 1 + random() % 7;
+      for (size_t at = 0; at < text.size(); at += piece) placer.Take(std::string_view(text).substr(at, piece));
+      const PositionMap placed(placer.Finish(), [&] { return bytes; }, encoding);
+      for (const PositionMap::Placed& p : places) {
+        const SourcePosition at{static_cast<int32_t>(p.key >> 32), static_cast<int32_t>(p.key)};
+        ASSERT_EQ(whole.ToLsp(at), placed.ToLsp(at))
+            << "line " << at.line << " column " << at.column << " of " << ::testing::PrintToString(text);
+      }
+      // A place not worked out beforehand is converted over the bytes read
+      // then; with none (the file changed), only the bases change.
+      EXPECT_EQ(whole.ToLsp({1, 31}), placed.ToLsp({1, 31}));
+      const PositionMap gone(std::vector<PositionMap::Placed>{}, [] { return nullptr; }, encoding);
+      EXPECT_EQ(gone.ToLsp({3, 5}), (LspPosition{2, 4}));
+    }
+  }
+}
+
 TEST(DraftOffset, AgreesWithTheLineIndexOfTheWholeText) {
   std::mt19937 random(3);
   const std::vector<std::string> pieces = {"a",  "\r",           "\n",           "\r\n",

@@ -214,6 +214,14 @@ class Analysis {
   // otherwise): places can be converted from these alone, without the
   // whole text converted (see PositionMap).
   virtual std::shared_ptr<const std::string> AnalysedCp932(const std::string&) { return nullptr; }
+  // The size of such a file, when it is still as read (0 otherwise), and
+  // its bytes handed to `take` a piece at a time, for a file too large to
+  // be read whole: true once all of them are handed over and are those
+  // read (false when the file has changed since, as AnalysedCp932's null).
+  virtual uint64_t AnalysedCp932Size(const std::string&) { return 0; }
+  virtual bool ReadAnalysedCp932(const std::string&, const std::function<void(std::string_view)>&) {
+    return false;
+  }
   // True when the last analysis read `path` from the disk: its places stand
   // on that text and on no other, even when the two above are null (the
   // file has changed since).

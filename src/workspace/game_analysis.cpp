@@ -1557,13 +1557,16 @@ SourcePosition GameAnalysis::Cp932Position(const DocumentText& text, int32_t lin
 std::shared_ptr<const std::string> GameAnalysis::CompiledBytes(const std::string& path) {
   bool changed = false;
   std::shared_ptr<const std::string> bytes = fs_.Compiled(path, &changed);
+  if (changed) FoundChanged(path);
+  return bytes;
+}
+
+void GameAnalysis::FoundChanged(const std::string& path) {
   // Found outside an analysis (whose own check tells it): the file is
   // compiled again by the next one.
-  if (changed && !analysing_) {
-    changed_on_disk_ = true;
-    FilesChanged({{path, FileChangeKind::kChanged}});
-  }
-  return bytes;
+  if (analysing_) return;
+  changed_on_disk_ = true;
+  FilesChanged({{path, FileChangeKind::kChanged}});
 }
 
 std::shared_ptr<const DocumentText> GameAnalysis::AnalysedText(const std::string& path) {
@@ -1576,6 +1579,20 @@ std::shared_ptr<const DocumentText> GameAnalysis::AnalysedText(const std::string
 std::shared_ptr<const std::string> GameAnalysis::AnalysedCp932(const std::string& path) {
   if (settings_.source_encoding != SourceEncoding::kCp932) return nullptr;
   return CompiledBytes(path);
+}
+
+uint64_t GameAnalysis::AnalysedCp932Size(const std::string& path) {
+  if (settings_.source_encoding != SourceEncoding::kCp932 || documents_.count(path) != 0) return 0;
+  return fs_.CompiledSize(path);
+}
+
+bool GameAnalysis::ReadAnalysedCp932(const std::string& path,
+                                     const std::function<void(std::string_view)>& take) {
+  if (AnalysedCp932Size(path) == 0) return false;
+  bool changed = false;
+  if (fs_.ReadCompiled(path, read_piece_, take, &changed)) return true;
+  if (changed) FoundChanged(path);
+  return false;
 }
 
 bool GameAnalysis::AnalysedFile(const std::string& path) const {
@@ -1610,26 +1627,6 @@ SourceRange LineElementRange(std::string_view line_text, int32_t line, int32_t c
   return {start, {start.line, static_cast<int32_t>(end) + 1}};
 }
 
-// The lines of a file's bytes as a compile read them, for a game read as
-// CP932: the ranges of its reports need no converted text.
-struct Cp932Lines {
-  explicit Cp932Lines(std::shared_ptr<const std::string> read)
-      : bytes(std::move(read)),
-        text(std::string_view(*bytes).substr(0, DocumentText::kMaxBytes)),
-        index(text) {}
-  // As LineText reads a DocumentText.
-  std::string_view Line(int32_t line) const {
-    if (line < 1 || static_cast<size_t>(line) > index.LineCount()) return {};
-    const size_t start = index.Start(static_cast<size_t>(line) - 1);
-    size_t end = index.End(static_cast<size_t>(line) - 1);
-    if (end > start && text[end - 1] == '\r') --end;
-    return text.substr(start, end - start);
-  }
-  std::shared_ptr<const std::string> bytes;
-  std::string_view text;  // as much as a DocumentText holds
-  Cp932LineIndex index;
-};
-
 }  // namespace
 
 SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line,
@@ -1639,6 +1636,62 @@ SourceRange GameAnalysis::ElementRange(const DocumentText* text, int32_t line,
   const std::string_view line_text = LineText(*text, line);
   if (column < 1) return LineElementRange(line_text, line, column, {});
   return LineElementRange(line_text, line, column, Cp932Position(*text, line, column));
+}
+
+bool GameAnalysis::RangesFromRead(const std::string& path, std::vector<PlacedRange>* places) {
+  // The lines as a compile counts them (each ended by a LF), in as much as a
+  // DocumentText holds; the text of a line the places stand on is gathered
+  // across pieces, and the places on it are ranged at its end.
+  auto next = places->begin();
+  int64_t line = 1;
+  size_t offset = 0;
+  std::string text;
+  auto line_of = [](const PlacedRange& place) { return static_cast<int64_t>(place.key >> 32); };
+  auto range = [&](std::string_view line_text) {
+    if (!line_text.empty() && line_text.back() == '\r') line_text.remove_suffix(1);
+    for (; next != places->end() && line_of(*next) == line; ++next) {
+      const auto column = static_cast<int32_t>(static_cast<uint32_t>(next->key));
+      const auto at = static_cast<int32_t>(line);
+      const SourceRange range = LineElementRange(line_text, at, column, {at, column});
+      next->start = range.start.column;
+      next->end = range.end.column;
+    }
+  };
+  auto take = [&](std::string_view piece) {
+    piece = piece.substr(0, DocumentText::kMaxBytes - std::min(offset, DocumentText::kMaxBytes));
+    offset += piece.size();
+    while (!piece.empty() && next != places->end()) {
+      const bool wanted = line_of(*next) == line;
+      const size_t end = piece.find('\n');
+      if (end == std::string_view::npos) {
+        if (wanted) text.append(piece);
+        return;
+      }
+      if (wanted) {
+        if (text.empty()) {
+          range(piece.substr(0, end));
+        } else {
+          text.append(piece.substr(0, end));
+          range(text);
+          text.clear();
+        }
+      }
+      piece.remove_prefix(end + 1);
+      ++line;
+    }
+  };
+  bool changed = false;
+  if (!fs_.ReadCompiled(path, read_piece_, take, &changed)) {
+    if (changed) FoundChanged(path);
+    return false;
+  }
+  // The last line (ended by no LF), then those past the end: no text.
+  range(text);
+  while (next != places->end()) {
+    line = line_of(*next);
+    range({});
+  }
+  return true;
 }
 
 std::set<std::string> GameAnalysis::ForeignPaths(const Script& script) const {
@@ -1727,34 +1780,75 @@ std::vector<FileDiagnostics> GameAnalysis::Publish(bool everything) {
     // The ranges of a report are worked out once, from the text its file has
     // then: the file changes only with an edit, which reports it again.
     std::map<std::string, std::shared_ptr<const DocumentText>> texts;
-    std::map<std::string, Cp932Lines> cp932_lines;
     // Those worked out now join the kept ones after the file's list.
     std::map<std::string, std::vector<std::pair<uint64_t, SourceRange>>> found;
-    auto range_of = [&](const std::string& at, int32_t line, int32_t column) {
-      const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(line)) << 32) |
-                           static_cast<uint32_t>(column);
-      if (auto kept = ranges_.find(at); kept != ranges_.end()) {
-        auto& ranges = kept->second;
-        auto it = std::lower_bound(ranges.begin(), ranges.end(), std::pair{key, SourceRange{}},
-                                   [](const auto& a, const auto& b) { return a.first < b.first; });
-        if (it != ranges.end() && it->first == key) return it->second;
+    auto key_of = [](int32_t line, int32_t column) {
+      return (static_cast<uint64_t>(static_cast<uint32_t>(line)) << 32) |
+             static_cast<uint32_t>(column);
+    };
+    auto kept_range = [&](const std::string& at, uint64_t key) -> const SourceRange* {
+      auto kept = ranges_.find(at);
+      if (kept == ranges_.end()) return nullptr;
+      auto& ranges = kept->second;
+      auto it = std::lower_bound(ranges.begin(), ranges.end(), std::pair{key, SourceRange{}},
+                                 [](const auto& a, const auto& b) { return a.first < b.first; });
+      return it != ranges.end() && it->first == key ? &it->second : nullptr;
+    };
+    // A CP932 game's file as its compile read it is read again a piece at a
+    // time, for the lines its new reports stand on alone: a large script is
+    // neither converted nor held whole for its ranges, and they are worked
+    // out again rather than kept (a large script's ranges would be held
+    // beside the reports that hold them). A file that has changed since
+    // shows its reports at their bare places.
+    std::map<std::string, std::vector<PlacedRange>> read_ranges;
+    std::set<std::string> changed;
+    if (settings_.source_encoding == SourceEncoding::kCp932) {
+      // Each place whose range is not kept, on a file that a compile read;
+      // one with no line is the file's start once the file is found
+      // unchanged (it is read all the same, as for any other place).
+      auto places_to_read = [&](const std::function<void(const std::string&, int32_t, uint64_t)>& add) {
+        auto want = [&](const std::string& at, int32_t line, int32_t column) {
+          if (documents_.count(at) != 0 || !fs_.WasRead(at)) return;
+          const uint64_t key = key_of(line, column);
+          if (kept_range(at, key) == nullptr) add(at, line, key);
+        };
+        ForEachReportOn(path, [&](const ReportedDiagnostic& reported) {
+          if (reported.shown) return;
+          want(path, reported.line, reported.column);
+          for (const ReportedDiagnostic::Related& related : reported.related)
+            want(related.path.str().empty() ? path : related.path.str(), related.line,
+                 related.column);
+        });
+      };
+      // Counted first: a large script's places are held once, without the
+      // room a growing list leaves.
+      std::map<std::string, size_t> counts;
+      places_to_read([&](const std::string& at, int32_t line, uint64_t) {
+        counts[at] += line >= 1 ? 1 : 0;
+      });
+      for (const auto& [at, count] : counts) read_ranges[at].reserve(count);
+      places_to_read([&](const std::string& at, int32_t line, uint64_t key) {
+        if (line >= 1) read_ranges[at].push_back({key});
+      });
+      for (auto& [at, places] : read_ranges) {
+        auto by_key = [](const PlacedRange& a, const PlacedRange& b) { return a.key < b.key; };
+        std::sort(places.begin(), places.end(), by_key);
+        places.erase(std::unique(places.begin(), places.end(),
+                                 [](const auto& a, const auto& b) { return a.key == b.key; }),
+                     places.end());
+        if (!RangesFromRead(at, &places)) changed.insert(at);
       }
-      // A CP932 game's file as its compile read it is read by its lines
-      // alone: a large script's text is not converted whole for its ranges,
-      // and they are worked out again rather than kept (a large script's
-      // ranges would be held beside the reports that hold them).
-      if (settings_.source_encoding == SourceEncoding::kCp932 && documents_.count(at) == 0) {
-        auto lines = cp932_lines.find(at);
-        if (lines == cp932_lines.end()) {
-          if (std::shared_ptr<const std::string> bytes = CompiledBytes(at))
-            lines = cp932_lines.emplace(at, Cp932Lines(std::move(bytes))).first;
-        }
-        if (lines != cp932_lines.end()) {
-          const SourceRange range =
-              line < 1 ? SourceRange{{1, 1}, {1, 1}}
-                       : LineElementRange(lines->second.Line(line), line, column, {line, column});
-          return range;
-        }
+    }
+    auto range_of = [&](const std::string& at, int32_t line, int32_t column) {
+      const uint64_t key = key_of(line, column);
+      if (const SourceRange* kept = kept_range(at, key)) return *kept;
+      if (auto read = read_ranges.find(at); read != read_ranges.end()) {
+        if (line < 1 || changed.count(at) != 0) return ElementRange(nullptr, line, column);
+        auto& places = read->second;
+        auto it = std::lower_bound(places.begin(), places.end(), key,
+                                   [](const PlacedRange& a, uint64_t b) { return a.key < b; });
+        if (it != places.end() && it->key == key)
+          return SourceRange{{line, it->start}, {line, it->end}};
       }
       auto it = texts.find(at);
       if (it == texts.end()) it = texts.emplace(at, TextOf(at)).first;

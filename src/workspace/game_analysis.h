@@ -301,6 +301,9 @@ class GameAnalysis : public Analysis {
   std::vector<Symbol> WorkspaceSymbols(const std::string& query) override;
   std::shared_ptr<const DocumentText> AnalysedText(const std::string& path) override;
   std::shared_ptr<const std::string> AnalysedCp932(const std::string& path) override;
+  uint64_t AnalysedCp932Size(const std::string& path) override;
+  bool ReadAnalysedCp932(const std::string& path,
+                         const std::function<void(std::string_view)>& take) override;
   bool AnalysedFile(const std::string& path) const override;
   bool NeedsAnalysis() const override { return changed_on_disk_; }
   // (route_map_analysis.cpp)
@@ -320,6 +323,8 @@ class GameAnalysis : public Analysis {
   void VisitDiagnostics(const std::string& path,
                         const std::function<void(const SourceDiagnostic&)>& visit) const override;
   void ReturnNoLists() override { return_lists_ = false; }
+  // How many bytes of a large script are read at once to place its reports.
+  void set_read_piece(size_t bytes) { read_piece_ = bytes; }
   // Everything the last analysis reported, in report order per script.
   std::vector<ReportedDiagnostic> ReportedDiagnostics() const;
 
@@ -384,6 +389,21 @@ class GameAnalysis : public Analysis {
   // null when it has changed since (it is then compiled again) or no
   // compile read it.
   std::shared_ptr<const std::string> CompiledBytes(const std::string& path);
+  // What a read of a file that a compile read finds changed tells: it is
+  // compiled again.
+  void FoundChanged(const std::string& path);
+  // A place on a file (`key`: its line and column) and the columns its
+  // range spans on that line.
+  struct PlacedRange {
+    uint64_t key = 0;
+    int32_t start = 0;
+    int32_t end = 0;
+  };
+  // The ranges of `places` (ordered by key, each once, lines from 1) on a
+  // file a compile read as CP932, from that file read again a piece at a
+  // time: only the lines they stand on are kept. False when the file has
+  // changed since.
+  bool RangesFromRead(const std::string& path, std::vector<PlacedRange>* places);
   // A place as the converter gives it (its columns count the file's bytes,
   // UTF-8 ones for a UTF-8 game) as a place in CP932 bytes.
   SourcePosition Cp932Position(const DocumentText& text, int32_t line, int32_t column) const;
@@ -537,6 +557,7 @@ class GameAnalysis : public Analysis {
   };
   std::map<std::string, Published> published_;
   bool return_lists_ = true;  // Analyse returns the changed files' lists
+  size_t read_piece_ = size_t{1} << 20;
   struct Stamp {
     std::string stamp;
     bool directory = false;

@@ -783,6 +783,60 @@ TEST(GameAnalysis, AScriptChangedOnDiskSinceItsCompileIsShownAgainstNoOtherText)
   EXPECT_EQ(fs.Files().at("/game/scenes/a.txt"), analysis.AnalysedText("/game/scenes/a.txt")->cp932());
 }
 
+// A script larger than those held at hand is read again a few bytes at a
+// time for the lines its reports stand on: they are placed as on its whole
+// text, and once it has changed on disk at their bare places.
+TEST(GameAnalysis, ALargeScriptIsReadAgainAPieceAtATimeToPlaceItsReports) {
+  const std::string big = "scene_big:\ngoto nowhere;\r\n// " +
+                          std::string(OverlayFileSystem::kHeldBytes, 'x') +
+                          "\n\tgoto nowhere; layer x, \"none.png\";\nif 1; goto nowhere;";
+  auto big_lines = [](GameAnalysis& analysis) {
+    std::vector<std::string> lines;
+    for (const std::string& line : Published(analysis))
+      if (line.starts_with("/game/scenes/big.txt")) lines.push_back(line);
+    return lines;
+  };
+  auto analysed = [&](MemoryFileSystem& fs, GameAnalysis& analysis, bool open) {
+    AddGame(fs);
+    fs.AddFile("/game/scenes/big.txt", big);
+    WorkspaceSettings settings{{"/game"}, SourceEncoding::kCp932};
+    settings.client_watches_files = true;
+    analysis.Configure(settings);
+    analysis.set_read_piece(7);
+    if (open) analysis.SetDocument("/game/scenes/big.txt", DocumentText::FromCp932(big));
+    return big_lines(analysis);
+  };
+  MemoryFileSystem fs, open_fs;
+  GameAnalysis analysis(fs), open(open_fs);
+  const std::vector<std::string> published = analysed(fs, analysis, false);
+  // As an open document's text places them.
+  EXPECT_EQ(analysed(open_fs, open, true), published);
+  const std::string nowhere =
+      " W [undefined-label] ラベル \"nowhere\" はどのスクリプトにも定義されていません";
+  const std::string none = "W [missing-file] ファイル \"none.png\" はゲームのどのフォルダにもありません";
+  EXPECT_EQ((std::vector<std::string>{
+                "/game/scenes/big.txt 5:20-5:20 E [] \"if\" のブロックが閉じられていません (5 行目で開始) "
+                "| /game/scenes/big.txt 5:1 ブロックの開始",
+                "/game/scenes/big.txt 2:6-2:13" + nowhere, "/game/scenes/big.txt 4:7-4:14" + nowhere,
+                "/game/scenes/big.txt 4:25-4:35 " + none, "/game/scenes/big.txt 5:12-5:19" + nowhere}),
+            published);
+
+  // big.txt changes on disk and nobody says so; b.txt's edit takes its
+  // warnings away and checks its files again: it is read to place them.
+  std::string changed = big;
+  changed[100] = 'y';
+  fs.AddFile("/game/scenes/big.txt", changed);
+  const std::string b = fs.Files().at("/game/scenes/b.txt");
+  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932(b + "nowhere:\n"));
+  EXPECT_EQ((std::vector<std::string>{published[0], "/game/scenes/big.txt 4:25-4:25 " + none}),
+            big_lines(analysis));
+  EXPECT_TRUE(analysis.NeedsAnalysis());
+  // The next analysis compiles it again, and places them on what it read.
+  analysis.SetDocument("/game/scenes/b.txt", DocumentText::FromCp932(b));
+  EXPECT_EQ(published, big_lines(analysis));
+  EXPECT_FALSE(analysis.NeedsAnalysis());
+}
+
 TEST(GameAnalysis, NoticesChangesOnDiskUnlessTheEditorWatchesThem) {
   for (const bool watched : {false, true}) {
     MemoryFileSystem fs;

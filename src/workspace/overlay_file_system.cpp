@@ -118,6 +118,36 @@ void OverlayFileSystem::Forget(const std::string& path) {
               held_.end());
 }
 
+bool OverlayFileSystem::ReadAgain(const std::string& path, const Read& read, size_t piece,
+                                  std::unique_ptr<char[]>* buffer,
+                                  const std::function<void(std::string_view)>& take) {
+  std::string err;
+  std::unique_ptr<InputFile> in = base_.OpenInput(path, &err);
+  if (in == nullptr || in->Size() != read.size) return false;
+  // Not zeroed: only what is read is touched.
+  if (!*buffer) buffer->reset(new char[piece]);
+  ContentDigest digest;
+  uint64_t size = 0;
+  for (;;) {
+    size_t got = 0;
+    if (!in->Read(buffer->get(), piece, &got, &err)) return false;
+    if (got == 0) break;
+    size += got;
+    // More than was read: the file grows as it is read.
+    if (size > read.size) return false;
+    const std::string_view bytes(buffer->get(), got);
+    digest.Add(bytes);
+    if (take) take(bytes);
+  }
+  return size == read.size && digest.Value() == read.digest;
+}
+
+void OverlayFileSystem::Lost(const std::string& path, Read& read) {
+  read.changed = true;
+  // Not checked yet: the check of the analysis that read it tells it.
+  if (!read.checked) lost_.push_back(path);
+}
+
 std::vector<std::string> OverlayFileSystem::CheckRead() {
   std::vector<std::string> changed = std::move(lost_);
   lost_.clear();
@@ -127,21 +157,7 @@ std::vector<std::string> OverlayFileSystem::CheckRead() {
     if (read.checked || read.changed) continue;
     read.checked = true;
     // A piece at a time: a large script is not held again to be checked.
-    std::string err;
-    std::unique_ptr<InputFile> in = base_.OpenInput(path, &err);
-    ContentDigest digest;
-    uint64_t size = 0;
-    bool same = in != nullptr && in->Size() == read.size;
-    // Not zeroed: only what is read is touched.
-    if (same && !buffer) buffer.reset(new char[kPiece]);
-    while (same) {
-      size_t got = 0;
-      if (!in->Read(buffer.get(), kPiece, &got, &err)) same = false;
-      if (got == 0) break;
-      size += got;
-      digest.Add(std::string_view(buffer.get(), got));
-    }
-    if (same && size == read.size && digest.Value() == read.digest) continue;
+    if (ReadAgain(path, read, kPiece, &buffer, nullptr)) continue;
     read.changed = true;
     changed.push_back(path);
   }
@@ -166,10 +182,8 @@ std::shared_ptr<const std::string> OverlayFileSystem::Compiled(const std::string
   const bool read = base_.ReadFile(path, contents.get(), &err);
   if (read) digest.Add(*contents);
   if (!read || contents->size() != it->second.size || digest.Value() != it->second.digest) {
-    it->second.changed = true;
     *changed = true;
-    // Not checked yet: the check of the analysis that read it tells it.
-    if (!it->second.checked) lost_.push_back(path);
+    Lost(path, it->second);
     return nullptr;
   }
   if (contents->size() <= kHeldBytes) {
@@ -183,6 +197,35 @@ std::shared_ptr<const std::string> OverlayFileSystem::Compiled(const std::string
     held_.resize(keep);
   }
   return contents;
+}
+
+bool OverlayFileSystem::ReadCompiled(const std::string& path, size_t piece,
+                                     const std::function<void(std::string_view)>& take,
+                                     bool* changed) {
+  *changed = false;
+  auto it = read_.find(path);
+  if (it == read_.end() || it->second.changed) return false;
+  piece = std::max<size_t>(piece, 1);
+  const bool held = std::any_of(held_.begin(), held_.end(),
+                                [&](const auto& entry) { return entry.first == path; });
+  // A file small enough to be held is held for what asks for it next.
+  if (held || it->second.size <= kHeldBytes) {
+    const std::shared_ptr<const std::string> contents = Compiled(path, changed);
+    if (!contents) return false;
+    const std::string_view all(*contents);
+    for (size_t at = 0; at < all.size(); at += piece) take(all.substr(at, piece));
+    return true;
+  }
+  std::unique_ptr<char[]> buffer;
+  if (ReadAgain(path, it->second, piece, &buffer, take)) return true;
+  *changed = true;
+  Lost(path, it->second);
+  return false;
+}
+
+uint64_t OverlayFileSystem::CompiledSize(const std::string& path) const {
+  auto it = read_.find(path);
+  return it == read_.end() || it->second.changed ? 0 : it->second.size;
 }
 
 std::unique_ptr<InputFile> OverlayFileSystem::OpenInput(const std::string& path, std::string* err) {

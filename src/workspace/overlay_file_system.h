@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -48,6 +49,17 @@ class OverlayFileSystem : public FileSystem {
   // files read stay at hand while they hold kHeldBytes together at most; a
   // larger one is read again each time.
   std::shared_ptr<const std::string> Compiled(const std::string& path, bool* changed);
+  // As Compiled, handing the contents to `take` a piece of at most `piece`
+  // bytes at a time instead: true once they are all handed over and are
+  // what ReadFile read. A file larger than those held is read from the disk
+  // a piece at a time, never whole, and only its end tells whether it is
+  // the same: on false with *changed, what was handed over is not what was
+  // compiled.
+  bool ReadCompiled(const std::string& path, size_t piece,
+                    const std::function<void(std::string_view)>& take, bool* changed);
+  // The size ReadFile read of `path`, 0 when none was read or the file has
+  // been found changed since.
+  uint64_t CompiledSize(const std::string& path) const;
   static constexpr size_t kHeldBytes = size_t{4} << 20;
   static constexpr size_t kHeldFiles = 64;
   // Whether a read of `path` is noted (its contents may have changed since).
@@ -95,6 +107,14 @@ class OverlayFileSystem : public FileSystem {
   // The contents of the files Compiled read last, the latest first.
   std::vector<std::pair<std::string, std::shared_ptr<const std::string>>> held_;
   void Forget(const std::string& path);
+  // Reads `path` from the disk a piece at a time into `buffer` (made when
+  // first needed), handing each piece to `take` if given: whether its
+  // contents are still those `read` notes.
+  bool ReadAgain(const std::string& path, const Read& read, size_t piece,
+                 std::unique_ptr<char[]>* buffer,
+                 const std::function<void(std::string_view)>& take);
+  // Notes that the contents of `path` are no longer those compiled.
+  void Lost(const std::string& path, Read& read);
 };
 
 }  // namespace kv
