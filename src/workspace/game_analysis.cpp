@@ -56,7 +56,7 @@ class DiscardSink : public MessageSink {
 
 std::string Own(std::string_view utf8) { return Utf8ToCp932(utf8); }
 
-int32_t CountErrors(const std::vector<ReportedDiagnostic>& list) {
+int32_t CountErrors(const ReportList& list) {
   return static_cast<int32_t>(std::count_if(
       list.begin(), list.end(),
       [](const ReportedDiagnostic& d) { return d.kind != Diagnostic::Kind::kWarning; }));
@@ -117,11 +117,8 @@ bool SameReport(const ReportedDiagnostic& a, const ReportedDiagnostic& b) {
 // A report found again, at the same place with the same words, keeps the
 // ranges worked out for it before: the text they were worked out from has
 // not changed, or the report would not be the same.
-void KeepShown(std::vector<ReportedDiagnostic>& old, std::vector<ReportedDiagnostic>* now) {
-  if (old.size() != now->size()) return;
-  for (size_t i = 0; i < old.size(); ++i) {
-    if (!SameReport(old[i], (*now)[i])) return;
-  }
+void KeepShown(ReportList& old, ReportList* now) {
+  if (old.size() != now->size() || !std::equal(old.begin(), old.end(), now->begin(), SameReport)) return;
   *now = std::move(old);
 }
 
@@ -176,10 +173,10 @@ struct GameAnalysis::Script {
   CarriedState start, end;
   int32_t errors = 0;
   int32_t search_errors = 0;
-  std::vector<ReportedDiagnostic> search;   // reported when the search registered it
-  std::vector<ReportedDiagnostic> compile;  // reported while it was compiled
-  std::vector<ReportedDiagnostic> cross;    // the cross-script checks' about its records
-  std::vector<ReportedDiagnostic> unreached;  // that nothing reaches it
+  ReportList search;   // reported when the search registered it
+  ReportList compile;  // reported while it was compiled
+  ReportList cross;    // the cross-script checks' about its records
+  ReportList unreached;  // that nothing reaches it
   // What the cross-script checks read of it.
   std::vector<NameUse> uses;
   std::vector<FirstDefinition> firsts;  // of its second definitions, by place
@@ -323,14 +320,14 @@ std::vector<NameStore::Id> DeclaredNames(const std::vector<Picked>& defined) {
 // chooses for it; a note joins the diagnostic before it.
 class GameAnalysis::Collector : public DiagnosticListener {
  public:
-  using Route = std::function<std::vector<ReportedDiagnostic>*(const Diagnostic&)>;
+  using Route = std::function<ReportList*(const Diagnostic&)>;
   explicit Collector(Route route) : route_(std::move(route)) {}
   void set_route(Route route) { route_ = std::move(route); }
 
   void OnDiagnostic(const Diagnostic& diagnostic) override {
     if (diagnostic.kind == Diagnostic::Kind::kNote) {
-      if (last_list_ == nullptr) return;
-      ReportedDiagnostic& to = (*last_list_)[last_index_];
+      if (last_ == nullptr) return;
+      ReportedDiagnostic& to = *last_;
       to.message += '\n';
       to.message += diagnostic.message;
       // A note at a place of its own is also shown there.
@@ -341,7 +338,7 @@ class GameAnalysis::Collector : public DiagnosticListener {
       }
       return;
     }
-    std::vector<ReportedDiagnostic>* list = route_(diagnostic);
+    ReportList* list = route_(diagnostic);
     ReportedDiagnostic& reported = list->emplace_back();
     reported.kind = diagnostic.kind;
     reported.path = Path(diagnostic.place.path);
@@ -357,8 +354,7 @@ class GameAnalysis::Collector : public DiagnosticListener {
       reported.related.push_back(
           {Path(related.place.path), related.place.line, related.place.column, Own(what)});
     }
-    last_list_ = list;
-    last_index_ = list->size() - 1;
+    last_ = &reported;
   }
 
  private:
@@ -375,8 +371,7 @@ class GameAnalysis::Collector : public DiagnosticListener {
 
   Route route_;
   std::map<std::string_view, ScriptPath> paths_;  // viewing their own texts
-  std::vector<ReportedDiagnostic>* last_list_ = nullptr;
-  size_t last_index_ = 0;
+  ReportedDiagnostic* last_ = nullptr;  // a list's reports never move
 };
 
 namespace {
@@ -902,11 +897,8 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
     }
     whole = whole || whole_run;
     // The lists of reports grew as the reports came: what they hold is
-    // kept for good, without the room to grow (a large script's findings
-    // would hold nearly as much again).
-    auto fit = [](std::vector<ReportedDiagnostic>& list) {
-      if (list.capacity() - list.size() > list.size() / 8) list.shrink_to_fit();
-    };
+    // kept for good, without the room their last blocks keep to grow.
+    auto fit = [](ReportList& list) { list.shrink_to_fit(); };
     for (auto* list : {&run_diagnostics_, &cross_diagnostics_}) fit(*list);
     for (auto& [path, script] : scripts_) {
       if (!whole_run && touched_.count(script.get()) == 0) continue;
@@ -966,8 +958,8 @@ void GameAnalysis::FullRun() {
   KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
   // While the search registers scripts, what it reports about one belongs
   // to that script.
-  std::map<std::string, std::vector<ReportedDiagnostic>> found;
-  Collector collector([&](const Diagnostic& d) -> std::vector<ReportedDiagnostic>* {
+  std::map<std::string, ReportList> found;
+  Collector collector([&](const Diagnostic& d) -> ReportList* {
     if (d.place.path.empty()) return &run_diagnostics_;
     return &found[std::string(d.place.path)];
   });
@@ -995,9 +987,9 @@ void GameAnalysis::FullRun() {
   }
   for (auto& [path, list] : found) {
     auto it = scripts_.find(path);
-    std::vector<ReportedDiagnostic>& to =
+    ReportList& to =
         it == scripts_.end() ? run_diagnostics_ : it->second->search;
-    to.insert(to.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
+    for (ReportedDiagnostic& d : list) to.push_back(std::move(d));
   }
   for (auto& [path, script] : scripts_) script->search_errors = CountErrors(script->search);
   image_files_ = sys.results.ImageFiles;
@@ -1011,7 +1003,7 @@ void GameAnalysis::FullRun() {
 
   // A report about a script goes to that script; one without a place to the
   // script being compiled, whose errors it counts.
-  collector.set_route([&](const Diagnostic& d) -> std::vector<ReportedDiagnostic>* {
+  collector.set_route([&](const Diagnostic& d) -> ReportList* {
     auto current = scripts_.end();
     if (sys.script.currentSource != nullptr)
       current = scripts_.find(sys.script.currentSource->path);
@@ -1209,7 +1201,7 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
     DiscardSink sink;
     KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
     sys.options = options_;
-    std::vector<ReportedDiagnostic> search;
+    ReportList search;
     Collector collector([&](const Diagnostic&) { return &search; });
     sys.log.set_listener(&collector);
     if (!AddScript(sys, script->path)) return false;
@@ -1377,13 +1369,13 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   sys.options = options_;
   // Findings about the scripts not checked again were made before and are
   // kept as they were.
-  std::vector<ReportedDiagnostic> discarded;
-  std::map<Script*, std::vector<ReportedDiagnostic>> old_lists;
+  ReportList discarded;
+  std::map<Script*, ReportList> old_lists;
   for (Script* script : again) {
     old_lists[script] = std::move(script->cross);
     script->cross.clear();
   }
-  std::vector<ReportedDiagnostic> old_cross;
+  ReportList old_cross;
   if (whole) old_cross = std::move(cross_diagnostics_);
   cross_diagnostics_.clear();
   Collector collector([&](const Diagnostic& d) {
@@ -1524,7 +1516,7 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     }
   }
   records.assign(1, NameUseRun{{}, reached, {}});
-  std::map<Script*, std::vector<ReportedDiagnostic>> old_unreached;
+  std::map<Script*, ReportList> old_unreached;
   for (auto& [path, script] : scripts_) {
     old_unreached[script.get()] = std::move(script->unreached);
     script->unreached.clear();
@@ -1666,7 +1658,7 @@ void GameAnalysis::ForEachReportOn(
       if (script->path != path) from.push_back(script);
     }
   }
-  auto add = [&](const std::vector<ReportedDiagnostic>& list) {
+  auto add = [&](const ReportList& list) {
     for (const ReportedDiagnostic& d : list) {
       if (PathOf(d) == path) visit(d);
     }
@@ -1843,7 +1835,7 @@ void GameAnalysis::VisitDiagnostics(
 }
 
 std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {
-  std::vector<ReportedDiagnostic> all = run_diagnostics_;
+  std::vector<ReportedDiagnostic> all(run_diagnostics_.begin(), run_diagnostics_.end());
   for (const Script* script : order_) {
     all.insert(all.end(), script->search.begin(), script->search.end());
     all.insert(all.end(), script->compile.begin(), script->compile.end());

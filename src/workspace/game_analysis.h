@@ -26,6 +26,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -34,6 +35,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -103,6 +105,103 @@ struct ReportedDiagnostic {
   // What the editor is shown of it, from the ranges worked out; `path` is
   // the file it stands on (main.txt for a report on no file).
   SourceDiagnostic Shown(const std::string& path) const;
+};
+
+// The reports of a list, in the order they came, in blocks that never move:
+// a large script's findings number in the hundreds of thousands, and a list
+// that grew by copying itself into one twice as large would hold them one
+// and a half times over while it grows, and twice while it is trimmed.
+// Each new block holds as many as the list already does (up to kMostPerBlock),
+// so that a short list wastes as little as a vector would; an empty list
+// holds nothing.
+class ReportList {
+ public:
+  static constexpr size_t kMostPerBlock = 4096;
+
+  template <bool kConst>
+  class Iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = ReportedDiagnostic;
+    using difference_type = std::ptrdiff_t;
+    using pointer = std::conditional_t<kConst, const ReportedDiagnostic*, ReportedDiagnostic*>;
+    using reference = std::conditional_t<kConst, const ReportedDiagnostic&, ReportedDiagnostic&>;
+    using Blocks = std::conditional_t<kConst, const std::vector<std::vector<ReportedDiagnostic>>,
+                                      std::vector<std::vector<ReportedDiagnostic>>>;
+
+    Iterator() = default;
+    Iterator(Blocks* blocks, size_t block) : blocks_(blocks), block_(block) {}
+    reference operator*() const { return (*blocks_)[block_][index_]; }
+    pointer operator->() const { return &**this; }
+    Iterator& operator++() {
+      if (++index_ == (*blocks_)[block_].size()) {
+        ++block_;
+        index_ = 0;
+      }
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator was = *this;
+      ++*this;
+      return was;
+    }
+    friend bool operator==(const Iterator& a, const Iterator& b) {
+      return a.block_ == b.block_ && a.index_ == b.index_;
+    }
+
+   private:
+    Blocks* blocks_ = nullptr;
+    size_t block_ = 0;  // blocks are never empty: the end is the block past the last
+    size_t index_ = 0;
+  };
+  using iterator = Iterator<false>;
+  using const_iterator = Iterator<true>;
+
+  ReportList() = default;
+  ReportList(ReportList&& other) noexcept
+      : blocks_(std::move(other.blocks_)), size_(std::exchange(other.size_, 0)) {
+    other.blocks_.clear();
+  }
+  ReportList& operator=(ReportList&& other) noexcept {
+    if (this != &other) {
+      blocks_ = std::move(other.blocks_);
+      other.blocks_.clear();
+      size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+  }
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  iterator begin() { return {&blocks_, 0}; }
+  iterator end() { return {&blocks_, blocks_.size()}; }
+  const_iterator begin() const { return {&blocks_, 0}; }
+  const_iterator end() const { return {&blocks_, blocks_.size()}; }
+  ReportedDiagnostic& back() { return blocks_.back().back(); }
+
+  // A new report at the end; it stays where it is while the list grows.
+  ReportedDiagnostic& emplace_back() {
+    if (blocks_.empty() || blocks_.back().size() == blocks_.back().capacity()) {
+      blocks_.emplace_back().reserve(std::clamp<size_t>(size_, 1, kMostPerBlock));
+    }
+    ++size_;
+    return blocks_.back().emplace_back();
+  }
+  void push_back(ReportedDiagnostic report) { emplace_back() = std::move(report); }
+  void clear() {
+    blocks_.clear();
+    size_ = 0;
+  }
+  // Gives back the room the last block keeps for reports to come (its
+  // reports move).
+  void shrink_to_fit() {
+    if (!blocks_.empty()) blocks_.back().shrink_to_fit();
+    blocks_.shrink_to_fit();
+  }
+
+ private:
+  std::vector<std::vector<ReportedDiagnostic>> blocks_;
+  size_t size_ = 0;
 };
 
 // Every name the analysis has read, once, numbered in the order they came:
@@ -469,8 +568,8 @@ class GameAnalysis : public Analysis {
   std::map<std::string, std::unique_ptr<Script>> scripts_;  // by path
   std::vector<Script*> order_;  // the scripts in the order the run compiled them
   Script* lookup_kept_ = nullptr;  // whose start keeps its declared names' table
-  std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
-  std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
+  ReportList run_diagnostics_;    // reported outside any script's compile
+  ReportList cross_diagnostics_;  // of the cross-script checks, on no script
   // The scripts that hold a name in one of the indexes below, in the order
   // they came: one in place, more in a list of their own (the names of a
   // large game are mostly held by one script each).
