@@ -1391,8 +1391,11 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   // when a declared name may be suggested for an undeclared one). Each in
   // source order, the scripts in the order of their paths, as the converter
   // sorts them. The checks read the definitions of labels and functions as
-  // sets of names.
-  DefinitionList labels, functions;
+  // sets of names: their records view the names kept in names_, never copies.
+  std::vector<DefinitionRecord> labels, functions;
+  auto definition = [this](NameStore::Id name, const Script* script) {
+    return DefinitionRecord{DefinitionName(names_.Stored(name)), DefinitionScript(&script->path), 0};
+  };
   std::map<Script*, std::set<std::pair<int, std::string_view>>> named;
   // The first script (by path) not checked again that holds such a record.
   auto name_first = [&](int category, const Holders& holders, std::string_view name) {
@@ -1409,9 +1412,12 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     // Every script's records are read: every definition is wanted.
     for (const auto& [index, list] :
          {std::pair{&label_definers_, &labels}, std::pair{&function_definers_, &functions}}) {
-      DefinitionList* to = list;
+      std::vector<DefinitionRecord>* to = list;
+      size_t count = 0;
+      index->ForEach([&](NameStore::Id, const Holders& holders) { count += holders.scripts().size(); });
+      to->reserve(count);
       index->ForEach([&](NameStore::Id name, const Holders& holders) {
-        for (Script* script : holders.scripts()) to->Add(Name(name), &script->path, 0);
+        for (Script* script : holders.scripts()) to->push_back(definition(name, script));
       });
     }
   } else {
@@ -1446,10 +1452,10 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
         if (const Holders* list = declarers_.Find(id)) name_first(1, *list, name);
       }
       if (const Holders* list = label_definers_.Find(id)) {
-        for (Script* script : list->scripts()) labels.Add(name, &script->path, 0);
+        for (Script* script : list->scripts()) labels.push_back(definition(id, script));
       }
       if (const Holders* list = function_definers_.Find(id)) {
-        for (Script* script : list->scripts()) functions.Add(name, &script->path, 0);
+        for (Script* script : list->scripts()) functions.push_back(definition(id, script));
       }
       if (const Holders* list = first_labelers_.Find(id)) name_first(0, *list, name);
       if (const Holders* list = makers_.Find(id)) name_first(2, *list, name);
@@ -1511,8 +1517,10 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     use.line = use.column = 1;
     if (use.kind == NameUse::kFileName) continue;
     const bool label = use.kind == NameUse::kGoto;
-    if (const Holders* list = HoldersOf(label ? label_definers_ : function_definers_, key.second)) {
-      for (Script* script : list->scripts()) (label ? labels : functions).Add(use.name, &script->path, 0);
+    const NameStore::Id id = names_.Find(key.second);
+    if (id == NameStore::kNone) continue;
+    if (const Holders* list = (label ? label_definers_ : function_definers_).Find(id)) {
+      for (Script* script : list->scripts()) (label ? labels : functions).push_back(definition(id, script));
     }
   }
   records.assign(1, NameUseRun{{}, reached, {}});

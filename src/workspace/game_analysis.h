@@ -228,6 +228,9 @@ class NameStore {
     return {starts_[id] + sizeof size, size};
   }
   size_t size() const { return starts_.size(); }
+  // The name as it is kept: its 4-byte size, then its bytes (as a
+  // DefinitionName reads them); valid while the store lives.
+  const char* Stored(Id id) const { return starts_[id]; }
 
  private:
   static constexpr size_t kBlock = size_t{1} << 16;
