@@ -1,7 +1,9 @@
 #include "workspace/game_analysis.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <new>
@@ -147,12 +149,26 @@ uint64_t Digest(uint64_t digest, const SourceDiagnostic& d) {
 
 }  // namespace
 
+SharedText::SharedText(std::string_view text) {
+  if (text.empty()) return;
+  void* block = ::operator new(sizeof(Node) + text.size());
+  node_ = new (block) Node{{1}, static_cast<uint32_t>(text.size())};
+  std::memcpy(reinterpret_cast<char*>(node_ + 1), text.data(), text.size());
+}
+
+SharedText::~SharedText() {
+  if (node_ != nullptr && node_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    node_->~Node();
+    ::operator delete(node_);
+  }
+}
+
 SourceDiagnostic ReportedDiagnostic::Shown(const std::string& on) const {
   SourceDiagnostic shown_as;
   shown_as.range = range;
   shown_as.severity = kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
   shown_as.code = check;
-  shown_as.message = message;
+  shown_as.message = message.view();
   for (const Related& place : related) {
     const std::string& at = place.path.str().empty() ? on : place.path.str();
     shown_as.related.push_back({{at, place.range}, place.message});
@@ -328,8 +344,10 @@ class GameAnalysis::Collector : public DiagnosticListener {
     if (diagnostic.kind == Diagnostic::Kind::kNote) {
       if (last_ == nullptr) return;
       ReportedDiagnostic& to = *last_;
-      to.message += '\n';
-      to.message += diagnostic.message;
+      std::string message(to.message.view());
+      message += '\n';
+      message += diagnostic.message;
+      to.message = Text(message);
       // A note at a place of its own is also shown there.
       if (diagnostic.place.line > 0 &&
           (diagnostic.place.line != to.line || diagnostic.place.path != to.path)) {
@@ -344,7 +362,7 @@ class GameAnalysis::Collector : public DiagnosticListener {
     reported.path = Path(diagnostic.place.path);
     reported.line = diagnostic.place.line;
     reported.column = diagnostic.place.column;
-    reported.message = diagnostic.message;
+    reported.message = Text(diagnostic.message);
     // Every check's name is one of the fixed names: the report keeps that.
     if (Check check; FindCheck(diagnostic.check, &check)) reported.check = CheckName(check);
     for (const RelatedPlace& related : diagnostic.related) {
@@ -369,8 +387,17 @@ class GameAnalysis::Collector : public DiagnosticListener {
     return it->second;
   }
 
+  // The one copy of a message that this collector's reports share, when
+  // the same message came lately (a large game's findings repeat a few).
+  SharedText Text(std::string_view message) {
+    SharedText& kept = recent_texts_[std::hash<std::string_view>{}(message) % recent_texts_.size()];
+    if (kept.view() != message) kept = SharedText(message);
+    return kept;
+  }
+
   Route route_;
   std::map<std::string_view, ScriptPath> paths_;  // viewing their own texts
+  std::array<SharedText, 1024> recent_texts_;     // by their hash
   ReportedDiagnostic* last_ = nullptr;  // a list's reports never move
 };
 

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -50,6 +51,46 @@
 #include "workspace/overlay_file_system.h"
 
 namespace kv {
+
+// A text never changed once made, shared by its copies rather than copied:
+// a count of its holders, its size and its bytes in one block, one pointer
+// wide. A large game's findings say the same few things (a missing file's
+// name) by the hundred thousand.
+class SharedText {
+ public:
+  SharedText() = default;
+  SharedText(std::string_view text);
+  SharedText(const SharedText& other) : node_(other.node_) {
+    if (node_ != nullptr) node_->holders.fetch_add(1, std::memory_order_relaxed);
+  }
+  SharedText(SharedText&& other) noexcept : node_(std::exchange(other.node_, nullptr)) {}
+  SharedText& operator=(SharedText other) noexcept {
+    std::swap(node_, other.node_);
+    return *this;
+  }
+  ~SharedText();
+
+  std::string_view view() const {
+    return node_ == nullptr ? std::string_view()
+                            : std::string_view(reinterpret_cast<const char*>(node_ + 1), node_->size);
+  }
+  operator std::string_view() const { return view(); }
+  bool empty() const { return node_ == nullptr; }
+  size_t size() const { return view().size(); }
+  // Whether the two share one block (and so one text).
+  bool SameBlock(const SharedText& other) const { return node_ == other.node_; }
+
+  friend bool operator==(const SharedText& a, const SharedText& b) {
+    return a.node_ == b.node_ || a.view() == b.view();
+  }
+
+ private:
+  struct Node {
+    std::atomic<uint32_t> holders;
+    uint32_t size;  // the bytes follow
+  };
+  Node* node_ = nullptr;  // null for ""
+};
 
 // A diagnostic as the converter reported it, its notes folded in.
 // A large game's reports are mostly on a few files: their paths are shared,
@@ -90,7 +131,7 @@ struct ReportedDiagnostic {
   };
 
   ScriptPath path;
-  std::string message;  // CP932
+  SharedText message;  // CP932
   std::string_view check;  // one of the fixed names of the checks, or ""
   RelatedList related;
   int32_t line = 0;

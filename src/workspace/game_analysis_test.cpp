@@ -153,6 +153,20 @@ TEST(ReportList, KeepsItsReportsInPlaceAndInOrderAcrossItsBlocks) {
   EXPECT_EQ(moved.begin()->line, 0);
 }
 
+TEST(SharedText, CopiesShareOneBlockThatLastsAsLongAsOneOfThem) {
+  SharedText copy;
+  {
+    const SharedText text(std::string_view("ファイル \"a.png\""));
+    copy = text;
+    EXPECT_TRUE(copy.SameBlock(text));
+  }
+  EXPECT_EQ(copy.view(), "ファイル \"a.png\"");
+  EXPECT_EQ(copy, SharedText(std::string_view("ファイル \"a.png\"")));
+  EXPECT_FALSE(copy == SharedText(std::string_view("ファイル")));
+  EXPECT_TRUE(SharedText(std::string_view()).empty());
+  EXPECT_EQ(SharedText(std::string_view()), SharedText());
+}
+
 TEST(GameAnalysis, ReportsWhatCheckReportsWithRangesAndRelatedPlaces) {
   MemoryFileSystem fs;
   AddGame(fs);
