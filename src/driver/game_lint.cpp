@@ -67,28 +67,30 @@ constexpr std::string_view kFirstDeclaration = "first-declaration";
 
 // Entries kept by their names, the first of each name, in the order they
 // were kept: an open-addressed table (linear probing) of the entries'
-// numbers beside their names' hashes. A game that declares a million names
-// holds some 30 bytes a name here, where a node-based map (with a list of
-// the names in order beside it) held some 90. `NameOf` gives an entry's name.
+// numbers. An entry holds its name's hash (`hash`) beside what names it
+// (`NameOf` gives its name), in the room its alignment leaves. A game that
+// declares a million names holds some 25 bytes a name here, where a
+// node-based map (with a list of the names in order beside it) held some 90.
 template <typename Entry, typename NameOf>
 class NameTable {
  public:
+  void Reserve(size_t most) { entries_.reserve(most); }
   // Keeps `entry` unless one of its name is kept; whether it was kept.
-  bool Add(const Entry& entry) {
+  bool Add(Entry entry) {
     if (3 * (entries_.size() + 1) > 2 * slots_.size()) Grow();
     const std::string_view name = NameOf{}(entry);
-    const uint32_t hash = Hash(name);
-    const size_t slot = SlotOf(name, hash);
+    entry.hash = Hash(name);
+    const size_t slot = SlotOf(name, entry.hash);
     if (slots_[slot] != 0) return false;
     entries_.push_back(entry);
-    slots_[slot] = uint64_t{hash} << 32 | entries_.size();
+    slots_[slot] = static_cast<uint32_t>(entries_.size());
     return true;
   }
   // The entry kept of the name, or null.
   const Entry* Find(std::string_view name) const {
     if (slots_.empty()) return nullptr;
-    const uint64_t slot = slots_[SlotOf(name, Hash(name))];
-    return slot == 0 ? nullptr : &entries_[(slot & 0xFFFFFFFFu) - 1];
+    const uint32_t number = slots_[SlotOf(name, Hash(name))];
+    return number == 0 ? nullptr : &entries_[number - 1];
   }
   bool Contains(std::string_view name) const { return Find(name) != nullptr; }
   const std::vector<Entry>& entries() const { return entries_; }
@@ -102,39 +104,40 @@ class NameTable {
   size_t SlotOf(std::string_view name, uint32_t hash) const {
     const size_t mask = slots_.size() - 1;
     for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-      const uint64_t held = slots_[slot];
-      if (held == 0) return slot;
-      if (static_cast<uint32_t>(held >> 32) == hash &&
-          NameOf{}(entries_[(held & 0xFFFFFFFFu) - 1]) == name) {
-        return slot;
-      }
+      const uint32_t number = slots_[slot];
+      if (number == 0) return slot;
+      const Entry& entry = entries_[number - 1];
+      if (entry.hash == hash && NameOf{}(entry) == name) return slot;
     }
   }
   void Grow() {
-    std::vector<uint64_t> old;
-    old.swap(slots_);
-    slots_.assign(old.empty() ? 64 : 2 * old.size(), 0);
+    slots_.assign(slots_.empty() ? 64 : 2 * slots_.size(), 0);
     const size_t mask = slots_.size() - 1;
-    for (uint64_t held : old) {
-      if (held == 0) continue;
-      size_t slot = (held >> 32) & mask;
+    for (uint32_t number = 1; number <= entries_.size(); ++number) {
+      size_t slot = entries_[number - 1].hash & mask;
       while (slots_[slot] != 0) slot = (slot + 1) & mask;
-      slots_[slot] = held;
+      slots_[slot] = number;
     }
   }
 
   std::vector<Entry> entries_;
-  std::vector<uint64_t> slots_;  // the hash, then the entry's number + 1; 0 for none
+  std::vector<uint32_t> slots_;  // an entry's number + 1; 0 for none
 };
 
-struct ViewName {
-  std::string_view operator()(std::string_view name) const { return name; }
+// A label or function defined.
+struct DefinedName {
+  const DefinitionRecord* record;
+  uint32_t hash;
 };
-using NameSet = NameTable<std::string_view, ViewName>;
+struct DefinedNameOf {
+  std::string_view operator()(const DefinedName& name) const { return name.record->name.view(); }
+};
+using DefinedNames = NameTable<DefinedName, DefinedNameOf>;
 
-NameSet Names(std::span<const DefinitionRecord> list) {
-  NameSet names;
-  for (const DefinitionRecord& record : list) names.Add(record.name);
+DefinedNames Names(std::span<const DefinitionRecord> list) {
+  DefinedNames names;
+  names.Reserve(list.size());
+  for (const DefinitionRecord& record : list) names.Add({&record, 0});
   return names;
 }
 
@@ -274,6 +277,7 @@ void LintUnreachedScripts(Diagnostics& log, std::span<const NameUseRun> records,
 struct ScriptUse {
   const NameUse* use;
   uint32_t run;
+  uint32_t hash;
 };
 struct UseName {
   std::string_view operator()(const ScriptUse& use) const { return use.use->name.view(); }
@@ -291,29 +295,36 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
               std::span<const NameUseRun> records,
               std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
               const GameFiles& files) {
-  const NameSet label_names = Names(labels);
-  const NameSet function_names = Names(functions);
+  const DefinedNames label_names = Names(labels);
+  const DefinedNames function_names = Names(functions);
+  // How many records of each kind there are: the most each table keeps.
+  size_t counts[256] = {};  // by NameUse::Kind
+  for (const NameUseRun& group : records) {
+    for (const NameUse& use : group.uses) ++counts[use.kind];
+  }
   // The first definition of each label, in source order.
   FirstUses first_labels;
+  first_labels.Reserve(counts[NameUse::kLabel]);
   for (uint32_t run = 0; run < records.size(); ++run) {
     for (const NameUse& use : records[run].uses) {
-      if (use.kind == NameUse::kLabel) first_labels.Add({&use, run});
+      if (use.kind == NameUse::kLabel) first_labels.Add({&use, run, 0});
     }
   }
   FileCheck file_check(files);
   // The first declaration of each variable in source order (the order of
   // the scripts' paths), kept in that order, and the names that commands
-  // make.
-  FirstUses first_declarations;
-  NameSet made_names;
+  // make (a record each, the first of each name).
+  FirstUses first_declarations, made_names;
   if (checks.AnyVariableCheck()) {
+    first_declarations.Reserve(counts[NameUse::kVariableDeclaration] + counts[NameUse::kLocalDeclaration]);
+    made_names.Reserve(counts[NameUse::kMadeName] + counts[NameUse::kAssignedWord]);
     for (uint32_t run = 0; run < records.size(); ++run) {
       for (const NameUse& use : records[run].uses) {
         if (use.kind == NameUse::kVariableDeclaration || use.kind == NameUse::kLocalDeclaration) {
-          first_declarations.Add({&use, run});
+          first_declarations.Add({&use, run, 0});
         } else if (use.kind == NameUse::kMadeName || use.kind == NameUse::kAssignedWord) {
           // A word assigned to may be made by its assignment.
-          made_names.Add(use.name.view());
+          made_names.Add({&use, run, 0});
         }
       }
     }
