@@ -1065,6 +1065,10 @@ void GameAnalysis::FullRun() {
       }
     }
     if (!order_.empty()) order_.back()->end = conversion.State();
+    // The run's own table of the variables declared is read no more (the
+    // last script's end state holds them): it goes before the checks of the
+    // whole game, as the converter's own run lets it go.
+    sys.carried.declaredVariables = DeclaredVariableSet();
     for (auto& [path, script] : scripts_) {
       Summarise(*script, [this](std::string_view name) { return names_.Intern(name); });
       Index(script.get(), true);
