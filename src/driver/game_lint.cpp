@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "language/statement_lint.h"
 #include "platform/console.h"
@@ -62,9 +65,79 @@ constexpr std::string_view kNoteUnreachedScript =
 constexpr std::string_view kFirstDefinition = "first-definition";
 constexpr std::string_view kFirstDeclaration = "first-declaration";
 
-std::unordered_set<std::string_view> Names(std::span<const DefinitionRecord> list) {
-  std::unordered_set<std::string_view> names;
-  for (const DefinitionRecord& record : list) names.insert(record.name);
+// Entries kept by their names, the first of each name, in the order they
+// were kept: an open-addressed table (linear probing) of the entries'
+// numbers. An entry holds its name's hash (`hash`) beside what names it
+// (`NameOf` gives its name), in the room its alignment leaves. A game that
+// declares a million names holds some 25 bytes a name here, where a
+// node-based map (with a list of the names in order beside it) held some 90.
+template <typename Entry, typename NameOf>
+class NameTable {
+ public:
+  void Reserve(size_t most) { entries_.reserve(most); }
+  // Keeps `entry` unless one of its name is kept; whether it was kept.
+  bool Add(Entry entry) {
+    if (3 * (entries_.size() + 1) > 2 * slots_.size()) Grow();
+    const std::string_view name = NameOf{}(entry);
+    entry.hash = Hash(name);
+    const size_t slot = SlotOf(name, entry.hash);
+    if (slots_[slot] != 0) return false;
+    entries_.push_back(entry);
+    slots_[slot] = static_cast<uint32_t>(entries_.size());
+    return true;
+  }
+  // The entry kept of the name, or null.
+  const Entry* Find(std::string_view name) const {
+    if (slots_.empty()) return nullptr;
+    const uint32_t number = slots_[SlotOf(name, Hash(name))];
+    return number == 0 ? nullptr : &entries_[number - 1];
+  }
+  bool Contains(std::string_view name) const { return Find(name) != nullptr; }
+  const std::vector<Entry>& entries() const { return entries_; }
+
+ private:
+  static uint32_t Hash(std::string_view name) {
+    const uint64_t hash = std::hash<std::string_view>{}(name);
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
+  }
+  // The slot that holds the name, or the empty one it would go into.
+  size_t SlotOf(std::string_view name, uint32_t hash) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      const uint32_t number = slots_[slot];
+      if (number == 0) return slot;
+      const Entry& entry = entries_[number - 1];
+      if (entry.hash == hash && NameOf{}(entry) == name) return slot;
+    }
+  }
+  void Grow() {
+    slots_.assign(slots_.empty() ? 64 : 2 * slots_.size(), 0);
+    const size_t mask = slots_.size() - 1;
+    for (uint32_t number = 1; number <= entries_.size(); ++number) {
+      size_t slot = entries_[number - 1].hash & mask;
+      while (slots_[slot] != 0) slot = (slot + 1) & mask;
+      slots_[slot] = number;
+    }
+  }
+
+  std::vector<Entry> entries_;
+  std::vector<uint32_t> slots_;  // an entry's number + 1; 0 for none
+};
+
+// A label or function defined.
+struct DefinedName {
+  const DefinitionRecord* record;
+  uint32_t hash;
+};
+struct DefinedNameOf {
+  std::string_view operator()(const DefinedName& name) const { return name.record->name.view(); }
+};
+using DefinedNames = NameTable<DefinedName, DefinedNameOf>;
+
+DefinedNames Names(std::span<const DefinitionRecord> list) {
+  DefinedNames names;
+  names.Reserve(list.size());
+  for (const DefinitionRecord& record : list) names.Add({&record, 0});
   return names;
 }
 
@@ -200,11 +273,16 @@ void LintUnreachedScripts(Diagnostics& log, std::span<const NameUseRun> records,
                           std::span<const DefinitionRecord> labels,
                           std::span<const DefinitionRecord> functions, const GameFiles& files);
 
-// A record and the script it was made in.
+// A record and the run of records (of its script) it stands in.
 struct ScriptUse {
   const NameUse* use;
-  std::string_view script;
+  uint32_t run;
+  uint32_t hash;
 };
+struct UseName {
+  std::string_view operator()(const ScriptUse& use) const { return use.use->name.view(); }
+};
+using FirstUses = NameTable<ScriptUse, UseName>;
 
 }  // namespace
 
@@ -217,40 +295,44 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
               std::span<const NameUseRun> records,
               std::span<const DefinitionRecord> labels, std::span<const DefinitionRecord> functions,
               const GameFiles& files) {
-  const std::unordered_set<std::string_view> label_names = Names(labels);
-  const std::unordered_set<std::string_view> function_names = Names(functions);
-  // The first definition of each label, in source order.
-  std::unordered_map<std::string_view, ScriptUse> first_labels;
+  const DefinedNames label_names = Names(labels);
+  const DefinedNames function_names = Names(functions);
+  // How many records of each kind there are: the most each table keeps.
+  size_t counts[256] = {};  // by NameUse::Kind
   for (const NameUseRun& group : records) {
-    for (const NameUse& use : group.uses) {
-      if (use.kind == NameUse::kLabel) first_labels.try_emplace(use.name, ScriptUse{&use, group.script});
+    for (const NameUse& use : group.uses) ++counts[use.kind];
+  }
+  // The first definition of each label, in source order.
+  FirstUses first_labels;
+  first_labels.Reserve(counts[NameUse::kLabel]);
+  for (uint32_t run = 0; run < records.size(); ++run) {
+    for (const NameUse& use : records[run].uses) {
+      if (use.kind == NameUse::kLabel) first_labels.Add({&use, run, 0});
     }
   }
   FileCheck file_check(files);
   // The first declaration of each variable in source order (the order of
-  // the scripts' paths), the names declared in that order, and the names
-  // that commands make.
-  std::unordered_map<std::string_view, ScriptUse> first_declarations;
-  std::vector<std::string_view> declared_names;
-  std::unordered_set<std::string_view> made_names;
+  // the scripts' paths), kept in that order, and the names that commands
+  // make (a record each, the first of each name).
+  FirstUses first_declarations, made_names;
   if (checks.AnyVariableCheck()) {
-    for (const NameUseRun& group : records) {
-      for (const NameUse& use : group.uses) {
+    first_declarations.Reserve(counts[NameUse::kVariableDeclaration] + counts[NameUse::kLocalDeclaration]);
+    made_names.Reserve(counts[NameUse::kMadeName] + counts[NameUse::kAssignedWord]);
+    for (uint32_t run = 0; run < records.size(); ++run) {
+      for (const NameUse& use : records[run].uses) {
         if (use.kind == NameUse::kVariableDeclaration || use.kind == NameUse::kLocalDeclaration) {
-          if (first_declarations.try_emplace(use.name, ScriptUse{&use, group.script}).second) {
-            declared_names.push_back(use.name);
-          }
+          first_declarations.Add({&use, run, 0});
         } else if (use.kind == NameUse::kMadeName || use.kind == NameUse::kAssignedWord) {
           // A word assigned to may be made by its assignment.
-          made_names.insert(use.name);
+          made_names.Add({&use, run, 0});
         }
       }
     }
   }
   std::unordered_set<std::string> redeclarations_told;
   auto known = [&](std::string_view name) {
-    return made_names.count(name) != 0 || label_names.count(name) != 0 ||
-           function_names.count(name) != 0 ||
+    return made_names.Contains(name) || label_names.Contains(name) ||
+           function_names.Contains(name) ||
            std::find(std::begin(kBuiltInValues), std::end(kBuiltInValues), name) !=
                std::end(kBuiltInValues);
   };
@@ -259,7 +341,8 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
     const size_t max_edits = std::min<size_t>(2, word.size() / 3);
     std::string_view nearest;
     size_t best = max_edits + 1;
-    for (std::string_view name : declared_names) {
+    for (const ScriptUse& declared : first_declarations.entries()) {
+      const std::string_view name = declared.use->name.view();
       const size_t distance = StatementLint::EditDistance(word, name, std::min(best, max_edits));
       if (distance < best) {
         best = distance;
@@ -282,12 +365,12 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
       };
       switch (use.kind) {
         case NameUse::kFunctionCall:
-          if (function_names.count(name) == 0) {
+          if (!function_names.Contains(name)) {
             warn(Check::kUndefinedFunction, kMsgUndefinedFunction, {name});
           }
           break;
         case NameUse::kGoto:
-          if (label_names.count(name) == 0) {
+          if (!label_names.Contains(name)) {
             warn(Check::kUndefinedLabel, kMsgUndefinedLabel, {name});
           }
           break;
@@ -303,21 +386,21 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
           break;
         }
         case NameUse::kLabel: {
-          const ScriptUse& found = first_labels.at(name);
+          const ScriptUse& found = *first_labels.Find(name);
           if (found.use == &use) break;
           const NameUse& first = *found.use;
-          const RelatedPlace related{{found.script, first.line, first.column}, kFirstDefinition};
+          const std::string_view first_script = records[found.run].script;
+          const RelatedPlace related{{first_script, first.line, first.column}, kFirstDefinition};
           warn(Check::kDuplicateLabel, kMsgLabelInTwoScripts,
-               {name, LogArg::Path(found.script), first.line}, &related);
+               {name, LogArg::Path(first_script), first.line}, &related);
           break;
         }
         case NameUse::kVariableUse:
         case NameUse::kInitialValueWord:
         case NameUse::kAssignedWord: {
-          const auto declared = first_declarations.find(name);
-          if (declared != first_declarations.end()) {
-            const NameUse& first = *declared->second.use;
-            const std::string_view first_script = declared->second.script;
+          if (const ScriptUse* declared = first_declarations.Find(name)) {
+            const NameUse& first = *declared->use;
+            const std::string_view first_script = records[declared->run].script;
             // The runs of a script share its path's bytes.
             const bool same_script =
                 first_script.data() == group.script.data() || first_script == group.script;
@@ -358,10 +441,10 @@ void LintGame(Diagnostics& log, const CheckSet& checks,
           break;
         }
         case NameUse::kVariableDeclaration: {
-          const auto declared = first_declarations.find(name);
-          if (declared == first_declarations.end() || !checks.On(Check::kRedeclaredVariable)) break;
-          const NameUse& first = *declared->second.use;
-          const std::string_view first_script = declared->second.script;
+          const ScriptUse* declared = first_declarations.Find(name);
+          if (declared == nullptr || !checks.On(Check::kRedeclaredVariable)) break;
+          const NameUse& first = *declared->use;
+          const std::string_view first_script = records[declared->run].script;
           if (&first == &use || first.kind != NameUse::kVariableDeclaration) break;
           // Once per name and script: the first declaration again.
           std::string told(group.script);

@@ -1,7 +1,9 @@
 #include "workspace/game_analysis.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <new>
@@ -56,7 +58,7 @@ class DiscardSink : public MessageSink {
 
 std::string Own(std::string_view utf8) { return Utf8ToCp932(utf8); }
 
-int32_t CountErrors(const std::vector<ReportedDiagnostic>& list) {
+int32_t CountErrors(const ReportList& list) {
   return static_cast<int32_t>(std::count_if(
       list.begin(), list.end(),
       [](const ReportedDiagnostic& d) { return d.kind != Diagnostic::Kind::kWarning; }));
@@ -117,11 +119,8 @@ bool SameReport(const ReportedDiagnostic& a, const ReportedDiagnostic& b) {
 // A report found again, at the same place with the same words, keeps the
 // ranges worked out for it before: the text they were worked out from has
 // not changed, or the report would not be the same.
-void KeepShown(std::vector<ReportedDiagnostic>& old, std::vector<ReportedDiagnostic>* now) {
-  if (old.size() != now->size()) return;
-  for (size_t i = 0; i < old.size(); ++i) {
-    if (!SameReport(old[i], (*now)[i])) return;
-  }
+void KeepShown(ReportList& old, ReportList* now) {
+  if (old.size() != now->size() || !std::equal(old.begin(), old.end(), now->begin(), SameReport)) return;
   *now = std::move(old);
 }
 
@@ -150,12 +149,26 @@ uint64_t Digest(uint64_t digest, const SourceDiagnostic& d) {
 
 }  // namespace
 
+SharedText::SharedText(std::string_view text) {
+  if (text.empty()) return;
+  void* block = ::operator new(sizeof(Node) + text.size());
+  node_ = new (block) Node{{1}, static_cast<uint32_t>(text.size())};
+  std::memcpy(reinterpret_cast<char*>(node_ + 1), text.data(), text.size());
+}
+
+SharedText::~SharedText() {
+  if (node_ != nullptr && node_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    node_->~Node();
+    ::operator delete(node_);
+  }
+}
+
 SourceDiagnostic ReportedDiagnostic::Shown(const std::string& on) const {
   SourceDiagnostic shown_as;
   shown_as.range = range;
   shown_as.severity = kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
   shown_as.code = check;
-  shown_as.message = message;
+  shown_as.message = message.view();
   for (const Related& place : related) {
     const std::string& at = place.path.str().empty() ? on : place.path.str();
     shown_as.related.push_back({{at, place.range}, place.message});
@@ -176,10 +189,10 @@ struct GameAnalysis::Script {
   CarriedState start, end;
   int32_t errors = 0;
   int32_t search_errors = 0;
-  std::vector<ReportedDiagnostic> search;   // reported when the search registered it
-  std::vector<ReportedDiagnostic> compile;  // reported while it was compiled
-  std::vector<ReportedDiagnostic> cross;    // the cross-script checks' about its records
-  std::vector<ReportedDiagnostic> unreached;  // that nothing reaches it
+  ReportList search;   // reported when the search registered it
+  ReportList compile;  // reported while it was compiled
+  ReportList cross;    // the cross-script checks' about its records
+  ReportList unreached;  // that nothing reaches it
   // What the cross-script checks read of it.
   std::vector<NameUse> uses;
   std::vector<FirstDefinition> firsts;  // of its second definitions, by place
@@ -323,16 +336,18 @@ std::vector<NameStore::Id> DeclaredNames(const std::vector<Picked>& defined) {
 // chooses for it; a note joins the diagnostic before it.
 class GameAnalysis::Collector : public DiagnosticListener {
  public:
-  using Route = std::function<std::vector<ReportedDiagnostic>*(const Diagnostic&)>;
+  using Route = std::function<ReportList*(const Diagnostic&)>;
   explicit Collector(Route route) : route_(std::move(route)) {}
   void set_route(Route route) { route_ = std::move(route); }
 
   void OnDiagnostic(const Diagnostic& diagnostic) override {
     if (diagnostic.kind == Diagnostic::Kind::kNote) {
-      if (last_list_ == nullptr) return;
-      ReportedDiagnostic& to = (*last_list_)[last_index_];
-      to.message += '\n';
-      to.message += diagnostic.message;
+      if (last_ == nullptr) return;
+      ReportedDiagnostic& to = *last_;
+      std::string message(to.message.view());
+      message += '\n';
+      message += diagnostic.message;
+      to.message = Text(message);
       // A note at a place of its own is also shown there.
       if (diagnostic.place.line > 0 &&
           (diagnostic.place.line != to.line || diagnostic.place.path != to.path)) {
@@ -341,13 +356,13 @@ class GameAnalysis::Collector : public DiagnosticListener {
       }
       return;
     }
-    std::vector<ReportedDiagnostic>* list = route_(diagnostic);
+    ReportList* list = route_(diagnostic);
     ReportedDiagnostic& reported = list->emplace_back();
     reported.kind = diagnostic.kind;
     reported.path = Path(diagnostic.place.path);
     reported.line = diagnostic.place.line;
     reported.column = diagnostic.place.column;
-    reported.message = diagnostic.message;
+    reported.message = Text(diagnostic.message);
     // Every check's name is one of the fixed names: the report keeps that.
     if (Check check; FindCheck(diagnostic.check, &check)) reported.check = CheckName(check);
     for (const RelatedPlace& related : diagnostic.related) {
@@ -357,8 +372,7 @@ class GameAnalysis::Collector : public DiagnosticListener {
       reported.related.push_back(
           {Path(related.place.path), related.place.line, related.place.column, Own(what)});
     }
-    last_list_ = list;
-    last_index_ = list->size() - 1;
+    last_ = &reported;
   }
 
  private:
@@ -373,10 +387,18 @@ class GameAnalysis::Collector : public DiagnosticListener {
     return it->second;
   }
 
+  // The one copy of a message that this collector's reports share, when
+  // the same message came lately (a large game's findings repeat a few).
+  SharedText Text(std::string_view message) {
+    SharedText& kept = recent_texts_[std::hash<std::string_view>{}(message) % recent_texts_.size()];
+    if (kept.view() != message) kept = SharedText(message);
+    return kept;
+  }
+
   Route route_;
   std::map<std::string_view, ScriptPath> paths_;  // viewing their own texts
-  std::vector<ReportedDiagnostic>* last_list_ = nullptr;
-  size_t last_index_ = 0;
+  std::array<SharedText, 1024> recent_texts_;     // by their hash
+  ReportedDiagnostic* last_ = nullptr;  // a list's reports never move
 };
 
 namespace {
@@ -902,11 +924,8 @@ std::vector<FileDiagnostics> GameAnalysis::Analyse() {
     }
     whole = whole || whole_run;
     // The lists of reports grew as the reports came: what they hold is
-    // kept for good, without the room to grow (a large script's findings
-    // would hold nearly as much again).
-    auto fit = [](std::vector<ReportedDiagnostic>& list) {
-      if (list.capacity() - list.size() > list.size() / 8) list.shrink_to_fit();
-    };
+    // kept for good, without the room their last blocks keep to grow.
+    auto fit = [](ReportList& list) { list.shrink_to_fit(); };
     for (auto* list : {&run_diagnostics_, &cross_diagnostics_}) fit(*list);
     for (auto& [path, script] : scripts_) {
       if (!whole_run && touched_.count(script.get()) == 0) continue;
@@ -968,8 +987,8 @@ void GameAnalysis::FullRun() {
   KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
   // While the search registers scripts, what it reports about one belongs
   // to that script.
-  std::map<std::string, std::vector<ReportedDiagnostic>> found;
-  Collector collector([&](const Diagnostic& d) -> std::vector<ReportedDiagnostic>* {
+  std::map<std::string, ReportList> found;
+  Collector collector([&](const Diagnostic& d) -> ReportList* {
     if (d.place.path.empty()) return &run_diagnostics_;
     return &found[std::string(d.place.path)];
   });
@@ -997,9 +1016,9 @@ void GameAnalysis::FullRun() {
   }
   for (auto& [path, list] : found) {
     auto it = scripts_.find(path);
-    std::vector<ReportedDiagnostic>& to =
+    ReportList& to =
         it == scripts_.end() ? run_diagnostics_ : it->second->search;
-    to.insert(to.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
+    for (ReportedDiagnostic& d : list) to.push_back(std::move(d));
   }
   for (auto& [path, script] : scripts_) script->search_errors = CountErrors(script->search);
   image_files_ = sys.results.ImageFiles;
@@ -1013,7 +1032,7 @@ void GameAnalysis::FullRun() {
 
   // A report about a script goes to that script; one without a place to the
   // script being compiled, whose errors it counts.
-  collector.set_route([&](const Diagnostic& d) -> std::vector<ReportedDiagnostic>* {
+  collector.set_route([&](const Diagnostic& d) -> ReportList* {
     auto current = scripts_.end();
     if (sys.script.currentSource != nullptr)
       current = scripts_.find(sys.script.currentSource->path);
@@ -1048,6 +1067,10 @@ void GameAnalysis::FullRun() {
       }
     }
     if (!order_.empty()) order_.back()->end = conversion.State();
+    // The run's own table of the variables declared is read no more (the
+    // last script's end state holds them): it goes before the checks of the
+    // whole game, as the converter's own run lets it go.
+    sys.carried.declaredVariables = DeclaredVariableSet();
     for (auto& [path, script] : scripts_) {
       Summarise(*script, [this](std::string_view name) { return names_.Intern(name); });
       Index(script.get(), true);
@@ -1211,7 +1234,7 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
     DiscardSink sink;
     KCSystem sys(fs_, sink, ConsoleEncoding::kCp932);
     sys.options = options_;
-    std::vector<ReportedDiagnostic> search;
+    ReportList search;
     Collector collector([&](const Diagnostic&) { return &search; });
     sys.log.set_listener(&collector);
     if (!AddScript(sys, script->path)) return false;
@@ -1379,13 +1402,13 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   sys.options = options_;
   // Findings about the scripts not checked again were made before and are
   // kept as they were.
-  std::vector<ReportedDiagnostic> discarded;
-  std::map<Script*, std::vector<ReportedDiagnostic>> old_lists;
+  ReportList discarded;
+  std::map<Script*, ReportList> old_lists;
   for (Script* script : again) {
     old_lists[script] = std::move(script->cross);
     script->cross.clear();
   }
-  std::vector<ReportedDiagnostic> old_cross;
+  ReportList old_cross;
   if (whole) old_cross = std::move(cross_diagnostics_);
   cross_diagnostics_.clear();
   Collector collector([&](const Diagnostic& d) {
@@ -1401,8 +1424,11 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
   // when a declared name may be suggested for an undeclared one). Each in
   // source order, the scripts in the order of their paths, as the converter
   // sorts them. The checks read the definitions of labels and functions as
-  // sets of names.
-  DefinitionList labels, functions;
+  // sets of names: their records view the names kept in names_, never copies.
+  std::vector<DefinitionRecord> labels, functions;
+  auto definition = [this](NameStore::Id name, const Script* script) {
+    return DefinitionRecord{DefinitionName(names_.Stored(name)), DefinitionScript(&script->path), 0};
+  };
   std::map<Script*, std::set<std::pair<int, std::string_view>>> named;
   // The first script (by path) not checked again that holds such a record.
   auto name_first = [&](int category, const Holders& holders, std::string_view name) {
@@ -1419,9 +1445,12 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     // Every script's records are read: every definition is wanted.
     for (const auto& [index, list] :
          {std::pair{&label_definers_, &labels}, std::pair{&function_definers_, &functions}}) {
-      DefinitionList* to = list;
+      std::vector<DefinitionRecord>* to = list;
+      size_t count = 0;
+      index->ForEach([&](NameStore::Id, const Holders& holders) { count += holders.scripts().size(); });
+      to->reserve(count);
       index->ForEach([&](NameStore::Id name, const Holders& holders) {
-        for (Script* script : holders.scripts()) to->Add(Name(name), &script->path, 0);
+        for (Script* script : holders.scripts()) to->push_back(definition(name, script));
       });
     }
   } else {
@@ -1456,10 +1485,10 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
         if (const Holders* list = declarers_.Find(id)) name_first(1, *list, name);
       }
       if (const Holders* list = label_definers_.Find(id)) {
-        for (Script* script : list->scripts()) labels.Add(name, &script->path, 0);
+        for (Script* script : list->scripts()) labels.push_back(definition(id, script));
       }
       if (const Holders* list = function_definers_.Find(id)) {
-        for (Script* script : list->scripts()) functions.Add(name, &script->path, 0);
+        for (Script* script : list->scripts()) functions.push_back(definition(id, script));
       }
       if (const Holders* list = first_labelers_.Find(id)) name_first(0, *list, name);
       if (const Holders* list = makers_.Find(id)) name_first(2, *list, name);
@@ -1521,12 +1550,14 @@ void GameAnalysis::CheckCrossReferences(bool whole) {
     use.line = use.column = 1;
     if (use.kind == NameUse::kFileName) continue;
     const bool label = use.kind == NameUse::kGoto;
-    if (const Holders* list = HoldersOf(label ? label_definers_ : function_definers_, key.second)) {
-      for (Script* script : list->scripts()) (label ? labels : functions).Add(use.name, &script->path, 0);
+    const NameStore::Id id = names_.Find(key.second);
+    if (id == NameStore::kNone) continue;
+    if (const Holders* list = (label ? label_definers_ : function_definers_).Find(id)) {
+      for (Script* script : list->scripts()) (label ? labels : functions).push_back(definition(id, script));
     }
   }
   records.assign(1, NameUseRun{{}, reached, {}});
-  std::map<Script*, std::vector<ReportedDiagnostic>> old_unreached;
+  std::map<Script*, ReportList> old_unreached;
   for (auto& [path, script] : scripts_) {
     old_unreached[script.get()] = std::move(script->unreached);
     script->unreached.clear();
@@ -1721,7 +1752,7 @@ void GameAnalysis::ForEachReportOn(
       if (script->path != path) from.push_back(script);
     }
   }
-  auto add = [&](const std::vector<ReportedDiagnostic>& list) {
+  auto add = [&](const ReportList& list) {
     for (const ReportedDiagnostic& d : list) {
       if (PathOf(d) == path) visit(d);
     }
@@ -1939,7 +1970,7 @@ void GameAnalysis::VisitDiagnostics(
 }
 
 std::vector<ReportedDiagnostic> GameAnalysis::ReportedDiagnostics() const {
-  std::vector<ReportedDiagnostic> all = run_diagnostics_;
+  std::vector<ReportedDiagnostic> all(run_diagnostics_.begin(), run_diagnostics_.end());
   for (const Script* script : order_) {
     all.insert(all.end(), script->search.begin(), script->search.end());
     all.insert(all.end(), script->compile.begin(), script->compile.end());

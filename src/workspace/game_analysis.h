@@ -21,11 +21,13 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -34,6 +36,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -48,6 +51,46 @@
 #include "workspace/overlay_file_system.h"
 
 namespace kv {
+
+// A text never changed once made, shared by its copies rather than copied:
+// a count of its holders, its size and its bytes in one block, one pointer
+// wide. A large game's findings say the same few things (a missing file's
+// name) by the hundred thousand.
+class SharedText {
+ public:
+  SharedText() = default;
+  SharedText(std::string_view text);
+  SharedText(const SharedText& other) : node_(other.node_) {
+    if (node_ != nullptr) node_->holders.fetch_add(1, std::memory_order_relaxed);
+  }
+  SharedText(SharedText&& other) noexcept : node_(std::exchange(other.node_, nullptr)) {}
+  SharedText& operator=(SharedText other) noexcept {
+    std::swap(node_, other.node_);
+    return *this;
+  }
+  ~SharedText();
+
+  std::string_view view() const {
+    return node_ == nullptr ? std::string_view()
+                            : std::string_view(reinterpret_cast<const char*>(node_ + 1), node_->size);
+  }
+  operator std::string_view() const { return view(); }
+  bool empty() const { return node_ == nullptr; }
+  size_t size() const { return view().size(); }
+  // Whether the two share one block (and so one text).
+  bool SameBlock(const SharedText& other) const { return node_ == other.node_; }
+
+  friend bool operator==(const SharedText& a, const SharedText& b) {
+    return a.node_ == b.node_ || a.view() == b.view();
+  }
+
+ private:
+  struct Node {
+    std::atomic<uint32_t> holders;
+    uint32_t size;  // the bytes follow
+  };
+  Node* node_ = nullptr;  // null for ""
+};
 
 // A diagnostic as the converter reported it, its notes folded in.
 // A large game's reports are mostly on a few files: their paths are shared,
@@ -88,7 +131,7 @@ struct ReportedDiagnostic {
   };
 
   ScriptPath path;
-  std::string message;  // CP932
+  SharedText message;  // CP932
   std::string_view check;  // one of the fixed names of the checks, or ""
   RelatedList related;
   int32_t line = 0;
@@ -103,6 +146,103 @@ struct ReportedDiagnostic {
   // What the editor is shown of it, from the ranges worked out; `path` is
   // the file it stands on (main.txt for a report on no file).
   SourceDiagnostic Shown(const std::string& path) const;
+};
+
+// The reports of a list, in the order they came, in blocks that never move:
+// a large script's findings number in the hundreds of thousands, and a list
+// that grew by copying itself into one twice as large would hold them one
+// and a half times over while it grows, and twice while it is trimmed.
+// Each new block holds as many as the list already does (up to kMostPerBlock),
+// so that a short list wastes as little as a vector would; an empty list
+// holds nothing.
+class ReportList {
+ public:
+  static constexpr size_t kMostPerBlock = 4096;
+
+  template <bool kConst>
+  class Iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = ReportedDiagnostic;
+    using difference_type = std::ptrdiff_t;
+    using pointer = std::conditional_t<kConst, const ReportedDiagnostic*, ReportedDiagnostic*>;
+    using reference = std::conditional_t<kConst, const ReportedDiagnostic&, ReportedDiagnostic&>;
+    using Blocks = std::conditional_t<kConst, const std::vector<std::vector<ReportedDiagnostic>>,
+                                      std::vector<std::vector<ReportedDiagnostic>>>;
+
+    Iterator() = default;
+    Iterator(Blocks* blocks, size_t block) : blocks_(blocks), block_(block) {}
+    reference operator*() const { return (*blocks_)[block_][index_]; }
+    pointer operator->() const { return &**this; }
+    Iterator& operator++() {
+      if (++index_ == (*blocks_)[block_].size()) {
+        ++block_;
+        index_ = 0;
+      }
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator was = *this;
+      ++*this;
+      return was;
+    }
+    friend bool operator==(const Iterator& a, const Iterator& b) {
+      return a.block_ == b.block_ && a.index_ == b.index_;
+    }
+
+   private:
+    Blocks* blocks_ = nullptr;
+    size_t block_ = 0;  // blocks are never empty: the end is the block past the last
+    size_t index_ = 0;
+  };
+  using iterator = Iterator<false>;
+  using const_iterator = Iterator<true>;
+
+  ReportList() = default;
+  ReportList(ReportList&& other) noexcept
+      : blocks_(std::move(other.blocks_)), size_(std::exchange(other.size_, 0)) {
+    other.blocks_.clear();
+  }
+  ReportList& operator=(ReportList&& other) noexcept {
+    if (this != &other) {
+      blocks_ = std::move(other.blocks_);
+      other.blocks_.clear();
+      size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+  }
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  iterator begin() { return {&blocks_, 0}; }
+  iterator end() { return {&blocks_, blocks_.size()}; }
+  const_iterator begin() const { return {&blocks_, 0}; }
+  const_iterator end() const { return {&blocks_, blocks_.size()}; }
+  ReportedDiagnostic& back() { return blocks_.back().back(); }
+
+  // A new report at the end; it stays where it is while the list grows.
+  ReportedDiagnostic& emplace_back() {
+    if (blocks_.empty() || blocks_.back().size() == blocks_.back().capacity()) {
+      blocks_.emplace_back().reserve(std::clamp<size_t>(size_, 1, kMostPerBlock));
+    }
+    ++size_;
+    return blocks_.back().emplace_back();
+  }
+  void push_back(ReportedDiagnostic report) { emplace_back() = std::move(report); }
+  void clear() {
+    blocks_.clear();
+    size_ = 0;
+  }
+  // Gives back the room the last block keeps for reports to come (its
+  // reports move).
+  void shrink_to_fit() {
+    if (!blocks_.empty()) blocks_.back().shrink_to_fit();
+    blocks_.shrink_to_fit();
+  }
+
+ private:
+  std::vector<std::vector<ReportedDiagnostic>> blocks_;
+  size_t size_ = 0;
 };
 
 // Every name the analysis has read, once, numbered in the order they came:
@@ -129,6 +269,9 @@ class NameStore {
     return {starts_[id] + sizeof size, size};
   }
   size_t size() const { return starts_.size(); }
+  // The name as it is kept: its 4-byte size, then its bytes (as a
+  // DefinitionName reads them); valid while the store lives.
+  const char* Stored(Id id) const { return starts_[id]; }
 
  private:
   static constexpr size_t kBlock = size_t{1} << 16;
@@ -489,8 +632,8 @@ class GameAnalysis : public Analysis {
   std::map<std::string, std::unique_ptr<Script>> scripts_;  // by path
   std::vector<Script*> order_;  // the scripts in the order the run compiled them
   Script* lookup_kept_ = nullptr;  // whose start keeps its declared names' table
-  std::vector<ReportedDiagnostic> run_diagnostics_;    // reported outside any script's compile
-  std::vector<ReportedDiagnostic> cross_diagnostics_;  // of the cross-script checks, on no script
+  ReportList run_diagnostics_;    // reported outside any script's compile
+  ReportList cross_diagnostics_;  // of the cross-script checks, on no script
   // The scripts that hold a name in one of the indexes below, in the order
   // they came: one in place, more in a list of their own (the names of a
   // large game are mostly held by one script each).

@@ -118,6 +118,55 @@ std::string Locations(const std::vector<SourceLocation>& locations) {
   return text;
 }
 
+TEST(ReportList, KeepsItsReportsInPlaceAndInOrderAcrossItsBlocks) {
+  ReportList list;
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(list.begin(), list.end());
+  const size_t count = 3 * ReportList::kMostPerBlock + 5;
+  std::vector<const ReportedDiagnostic*> where;
+  for (size_t i = 0; i < count; ++i) {
+    if (i == 10) list.shrink_to_fit();  // trims the last block; the next report starts one
+    ReportedDiagnostic& d = list.emplace_back();
+    d.line = static_cast<int32_t>(i);
+    where.push_back(&d);
+  }
+  // Reports added after the trim stayed where they were made.
+  size_t i = 0;
+  for (const ReportedDiagnostic& d : list) {
+    ASSERT_EQ(d.line, static_cast<int32_t>(i));
+    if (i >= 10) {
+      ASSERT_EQ(&d, where[i]);
+    }
+    ++i;
+  }
+  EXPECT_EQ(i, count);
+  list.shrink_to_fit();
+  list.emplace_back().line = static_cast<int32_t>(count);
+  ASSERT_EQ(list.size(), count + 1);
+  i = 0;
+  for (const ReportedDiagnostic& d : list) ASSERT_EQ(d.line, static_cast<int32_t>(i++));
+  EXPECT_EQ(i, count + 1);
+  ReportList moved = std::move(list);
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(list.begin(), list.end());
+  EXPECT_EQ(moved.size(), count + 1);
+  EXPECT_EQ(moved.begin()->line, 0);
+}
+
+TEST(SharedText, CopiesShareOneBlockThatLastsAsLongAsOneOfThem) {
+  SharedText copy;
+  {
+    const SharedText text(std::string_view("ファイル \"a.png\""));
+    copy = text;
+    EXPECT_TRUE(copy.SameBlock(text));
+  }
+  EXPECT_EQ(copy.view(), "ファイル \"a.png\"");
+  EXPECT_EQ(copy, SharedText(std::string_view("ファイル \"a.png\"")));
+  EXPECT_FALSE(copy == SharedText(std::string_view("ファイル")));
+  EXPECT_TRUE(SharedText(std::string_view()).empty());
+  EXPECT_EQ(SharedText(std::string_view()), SharedText());
+}
+
 TEST(GameAnalysis, ReportsWhatCheckReportsWithRangesAndRelatedPlaces) {
   MemoryFileSystem fs;
   AddGame(fs);
