@@ -167,7 +167,7 @@ SourceDiagnostic ReportedDiagnostic::Shown(const std::string& on) const {
   SourceDiagnostic shown_as;
   shown_as.range = range;
   shown_as.severity = kind == Diagnostic::Kind::kWarning ? Severity::kWarning : Severity::kError;
-  shown_as.code = check;
+  shown_as.code = check.view();
   shown_as.message = message.view();
   for (const Related& place : related) {
     const std::string& at = place.path.str().empty() ? on : place.path.str();
@@ -363,8 +363,7 @@ class GameAnalysis::Collector : public DiagnosticListener {
     reported.line = diagnostic.place.line;
     reported.column = diagnostic.place.column;
     reported.message = Text(diagnostic.message);
-    // Every check's name is one of the fixed names: the report keeps that.
-    if (Check check; FindCheck(diagnostic.check, &check)) reported.check = CheckName(check);
+    reported.check = CheckTag(diagnostic.check);
     for (const RelatedPlace& related : diagnostic.related) {
       const std::string_view what = related.what == "first-definition" ? kRelatedFirstDefinition
                                     : related.what == "block-opening"  ? kRelatedBlockOpening

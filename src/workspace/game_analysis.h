@@ -27,6 +27,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <compare>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -43,6 +44,7 @@
 #include <vector>
 
 #include "context/kc_system.h"
+#include "context/lint_checks.h"
 #include "context/name_uses.h"
 #include "driver/conversion.h"
 #include "language/command_table.h"
@@ -92,6 +94,31 @@ class SharedText {
   Node* node_ = nullptr;  // null for ""
 };
 
+// The check that made a report, in one byte: the index of its fixed name,
+// or none. It reads as the name ("" for none), and orders as the names do.
+class CheckTag {
+ public:
+  CheckTag() = default;
+  CheckTag(Check check) : index_(static_cast<uint8_t>(check)) {}
+  // The check so named; none for a name that no check has.
+  CheckTag(std::string_view name) {
+    if (Check check; FindCheck(name, &check)) index_ = static_cast<uint8_t>(check);
+  }
+
+  std::string_view view() const {
+    return index_ < kNone ? CheckName(static_cast<Check>(index_)) : std::string_view();
+  }
+  operator std::string_view() const { return view(); }
+
+  friend bool operator==(CheckTag a, CheckTag b) { return a.index_ == b.index_; }
+  friend bool operator==(CheckTag a, std::string_view b) { return a.view() == b; }
+  friend std::strong_ordering operator<=>(CheckTag a, CheckTag b) { return a.view().compare(b.view()) <=> 0; }
+
+ private:
+  static constexpr uint8_t kNone = static_cast<uint8_t>(Check::kCount);
+  uint8_t index_ = kNone;
+};
+
 // A diagnostic as the converter reported it, its notes folded in.
 // A large game's reports are mostly on a few files: their paths are shared,
 // the name of the check is one of the fixed names, and the related places,
@@ -132,7 +159,6 @@ struct ReportedDiagnostic {
 
   ScriptPath path;
   SharedText message;  // CP932
-  std::string_view check;  // one of the fixed names of the checks, or ""
   RelatedList related;
   int32_t line = 0;
   int32_t column = 0;
@@ -142,6 +168,7 @@ struct ReportedDiagnostic {
   // twice).
   mutable SourceRange range = {};
   Diagnostic::Kind kind = Diagnostic::Kind::kError;
+  CheckTag check;
   mutable bool shown = false;
   // What the editor is shown of it, from the ranges worked out; `path` is
   // the file it stands on (main.txt for a report on no file).
