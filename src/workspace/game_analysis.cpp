@@ -1074,6 +1074,11 @@ void GameAnalysis::FullRun() {
       Summarise(*script, [this](std::string_view name) { return names_.Intern(name); });
       Index(script.get(), true);
     }
+    // What the compile and the summaries freed (each script's sets of names,
+    // the run's tables) lies in small blocks amid what is kept, and stays
+    // resident: the checks' large tables come from the system apart and do
+    // not reuse it. It goes back before they are made.
+    ReleaseFreeMemory();
     CheckCrossReferences(true);
   });
   if (conversion.StartScriptConversion()) {
