@@ -253,6 +253,24 @@ bool IsMaking(NameUse::Kind kind) {
   return kind == NameUse::kMadeName || kind == NameUse::kAssignedWord;
 }
 
+// Sorted, each once, at their size: what a compiled script keeps of the
+// names it asked about and declared and of the aliases it looked up is only
+// ever searched, and a large script asks of the same few names by the
+// million.
+template <typename Value>
+void KeepEachOnce(std::vector<Value>& values) {
+  std::sort(values.begin(), values.end());
+  values.erase(std::unique(values.begin(), values.end()), values.end());
+  values.shrink_to_fit();
+}
+
+void KeepReadsOnce(GameAnalysis::Script& script) {
+  KeepEachOnce(script.asked);
+  KeepEachOnce(script.declared_names);
+  KeepEachOnce(script.alias_reads);
+  script.alias_reads_sorted = script.alias_reads.size();
+}
+
 // What of a script's records the findings of the other scripts depend on:
 // LintGame reads the first label definition, variable declaration and
 // making of each name in source order, and nothing else of a script whose
@@ -1055,6 +1073,7 @@ void GameAnalysis::FullRun() {
     // checks of the whole game run.
     KeepNameUses(&sys.results.NameUses);
     for (auto& [path, script] : scripts_) {
+      KeepReadsOnce(*script);
       SortNameUses(script->uses);
       std::sort(script->firsts.begin(), script->firsts.end());
     }
@@ -1296,6 +1315,7 @@ bool GameAnalysis::CompileOnward(const std::string& path, std::vector<Script*>* 
       script->firsts.insert(script->firsts.end(), run.firsts.begin(), run.firsts.end());
     }
     sys.results.NameUses.Clear();
+    KeepReadsOnce(*script);
     script->labels.clear();
     script->functions.clear();
     for (const DefinitionRecord& record : sys.results.LabelDefinitions)
