@@ -1096,7 +1096,9 @@ void GameAnalysis::FullRun() {
     // What the compile and the summaries freed (each script's sets of names,
     // the run's tables) lies in small blocks amid what is kept, and stays
     // resident: the checks' large tables come from the system apart and do
-    // not reuse it. It goes back before they are made.
+    // not reuse it, nor the room the store of names keeps for names to
+    // come. It goes back before they are made.
+    names_.shrink_to_fit();
     ReleaseFreeMemory();
     CheckCrossReferences(true);
   });

@@ -299,6 +299,12 @@ class NameStore {
   // The name as it is kept: its 4-byte size, then its bytes (as a
   // DefinitionName reads them); valid while the store lives.
   const char* Stored(Id id) const { return starts_[id]; }
+  // Gives back the room kept for names to come.
+  void shrink_to_fit() {
+    blocks_.shrink_to_fit();
+    starts_.shrink_to_fit();
+    hashes_.shrink_to_fit();
+  }
 
  private:
   static constexpr size_t kBlock = size_t{1} << 16;
