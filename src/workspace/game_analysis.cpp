@@ -715,7 +715,7 @@ void GameAnalysis::Holders::Remove(Script* script) {
 }
 
 NameStore::Id NameStore::Intern(std::string_view name) {
-  const uint32_t hash = static_cast<uint32_t>(std::hash<std::string_view>{}(name));
+  const uint32_t hash = HashOf(name);
   if (4 * (starts_.size() + 1) > 3 * slots_.size()) Grow();
   const size_t slot = SlotOf(name, hash);
   if (slots_[slot] != 0) return slots_[slot] - 1;
@@ -740,14 +740,13 @@ NameStore::Id NameStore::Intern(std::string_view name) {
   std::memcpy(at, &size, sizeof size);
   if (!name.empty()) std::memcpy(at + sizeof size, name.data(), name.size());
   starts_.push_back(at);
-  hashes_.push_back(hash);
   slots_[slot] = static_cast<Id>(starts_.size());
   return slots_[slot] - 1;
 }
 
 NameStore::Id NameStore::Find(std::string_view name) const {
   if (slots_.empty()) return kNone;
-  const size_t slot = SlotOf(name, static_cast<uint32_t>(std::hash<std::string_view>{}(name)));
+  const size_t slot = SlotOf(name, HashOf(name));
   return slots_[slot] == 0 ? kNone : slots_[slot] - 1;
 }
 
@@ -755,7 +754,7 @@ size_t NameStore::SlotOf(std::string_view name, uint32_t hash) const {
   const size_t mask = slots_.size() - 1;
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const Id held = slots_[slot];
-    if (held == 0 || (hashes_[held - 1] == hash && View(held - 1) == name)) return slot;
+    if (held == 0 || View(held - 1) == name) return slot;
   }
 }
 
@@ -763,7 +762,7 @@ void NameStore::Grow() {
   std::vector<Id> slots(std::max<size_t>(16, 2 * slots_.size()), 0);
   const size_t mask = slots.size() - 1;
   for (Id id = 0; id < starts_.size(); ++id) {
-    size_t slot = hashes_[id] & mask;
+    size_t slot = HashOf(View(id)) & mask;
     while (slots[slot] != 0) slot = (slot + 1) & mask;
     slots[slot] = id + 1;
   }

@@ -303,7 +303,6 @@ class NameStore {
   void shrink_to_fit() {
     blocks_.shrink_to_fit();
     starts_.shrink_to_fit();
-    hashes_.shrink_to_fit();
   }
 
  private:
@@ -311,13 +310,18 @@ class NameStore {
   // The slot of the table that holds the name, or the empty one it would
   // go into.
   size_t SlotOf(std::string_view name, uint32_t hash) const;
+  static uint32_t HashOf(std::string_view name) {
+    return static_cast<uint32_t>(std::hash<std::string_view>{}(name));
+  }
+  // No hash is kept by name (a game holds millions of names): growing works
+  // them out again from the bytes, and a probe that reaches another name
+  // mostly finds that its size differs.
   void Grow();
 
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* free_ = nullptr;  // in the block being filled
   size_t left_ = 0;
   std::vector<const char*> starts_;  // by number: the name's size, then its bytes
-  std::vector<uint32_t> hashes_;     // by number
   std::vector<Id> slots_;            // open addressing: a number + 1, 0 for none
 };
 
