@@ -966,6 +966,13 @@ TEST(NameStore, EqualNamesShareANumberAndViewsStayValidAsItGrows) {
   }
   EXPECT_EQ(store.Find("name50000"), NameStore::kNone);
   EXPECT_EQ(store.size(), 50002u);
+  // Trimmed, it keeps its names and views, and grows again.
+  store.shrink_to_fit();
+  EXPECT_EQ(store.Intern("name50000"), 50002u);
+  const std::string last = "name49999" + std::string(49999 % 7, '\0');
+  EXPECT_EQ(store.Find(last), 50001u);
+  EXPECT_EQ(views[49999], last);
+  EXPECT_EQ(store.View(long_id), long_name);
 }
 
 TEST(NameStore, AnIdTableFindsWhatRemainsAfterErasures) {
